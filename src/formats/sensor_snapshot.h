@@ -1,0 +1,71 @@
+#pragma once
+
+// The sensor snapshot document. Records are plain values; JSON keys equal the field names and
+// fields are declared in the order a writer emits them. Encoding and decoding live in
+// formats/document_codec.h.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace brivane {
+
+struct SensorSnapshot {
+    // One named numeric value: a temperature, a power figure or a voltage.
+    struct Reading {
+        std::string key;
+        double value = 0;
+
+        bool operator==(const Reading&) const = default;
+    };
+
+    struct FanReading {
+        std::int64_t id = 0;
+        std::optional<std::string> name;
+        double rpm = 0;
+        std::optional<double> maximumRPM;
+
+        bool operator==(const FanReading&) const = default;
+    };
+
+    // Utilisations as fractions from 0 to 1.
+    struct GraphicsReading {
+        double utilization = 0;
+        std::optional<double> renderer;
+        std::optional<double> tiler;
+
+        bool operator==(const GraphicsReading&) const = default;
+    };
+
+    struct AccessoryReading {
+        std::string name;
+        std::optional<std::string> part;
+        double level = 0;
+
+        bool operator==(const AccessoryReading&) const = default;
+    };
+
+    // The version the companion writes, and the protocol version a release must declare.
+    static constexpr std::int64_t schemaVersion = 2;
+
+    // Document versions readable with these definitions.
+    static constexpr bool supports(std::int64_t version) { return version == 1 || version == 2; }
+
+    std::int64_t version = schemaVersion;
+    std::vector<Reading> temperatures;
+    std::vector<FanReading> fans;
+    std::uint32_t helperUID = 0;
+    std::uint32_t helperEffectiveUID = 0;
+    std::optional<std::vector<Reading>> power;
+    std::optional<GraphicsReading> graphics;
+    std::optional<std::vector<AccessoryReading>> accessories;
+    std::optional<bool> supportsProcessDetails;
+    std::optional<bool> supportsStorageHealth;
+    std::optional<bool> supportsManagement;
+    std::optional<std::string> companionVersion;
+
+    bool operator==(const SensorSnapshot&) const = default;
+};
+
+} // namespace brivane

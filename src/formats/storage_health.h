@@ -1,0 +1,35 @@
+#pragma once
+
+// The storage health document. Encoding and decoding live in formats/document_codec.h.
+
+#include <cstdint>
+#include <optional>
+
+namespace brivane {
+
+// SMART figures of one disk; every field is optional and omitted when absent.
+struct StorageHealthReading {
+    std::optional<std::int64_t> temperature;
+    std::optional<std::int64_t> life;
+    std::optional<std::int64_t> totalRead;
+    std::optional<std::int64_t> totalWritten;
+    std::optional<std::int64_t> powerCycles;
+    std::optional<std::int64_t> powerOnHours;
+    std::optional<std::int64_t> availableSpare;
+    std::optional<std::int64_t> spareThreshold;
+    std::optional<std::int64_t> unsafeShutdowns;
+    std::optional<std::int64_t> mediaErrors;
+
+    bool operator==(const StorageHealthReading&) const = default;
+};
+
+struct StorageHealthSnapshot {
+    // Absent when the disk could not be read or reported nothing usable.
+    std::optional<StorageHealthReading> reading;
+    std::uint32_t helperUID = 0;
+    std::uint32_t helperEffectiveUID = 0;
+
+    bool operator==(const StorageHealthSnapshot&) const = default;
+};
+
+} // namespace brivane
