@@ -1,0 +1,79 @@
+#pragma once
+
+#include "ipc/sensor_service_protocol.h"
+#include "platform/endpoint.h"
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace brivane {
+
+using platform::PeerInfo;
+
+// Why a listener could not be created.
+enum class ListenerFailure {
+    alreadyServing, // a live agent answers on the endpoint: the entry point exits 2
+    unsafeRuntimeDirectory,
+    systemError,
+};
+
+struct ListenerCreation;
+
+// The agent's endpoint: accepts connections, admits peers, decodes requests, hands them to the
+// delegate and writes the replies back. Its run loop runs on the calling (main) thread and also
+// drains the main queue.
+class Listener {
+public:
+    // Admission hook: called once per accepted connection with the kernel's credentials of the
+    // peer, before any byte is read. Returning false closes the connection silently. The
+    // same-user rule is always applied first.
+    using Admission = std::function<bool(const PeerInfo&)>;
+
+    // The endpoint for a service name: the socket passed by the service manager when there is
+    // one (LISTEN_FDS/LISTEN_PID), else <runtime directory>/<serviceName>.
+    static ListenerCreation create(std::string_view serviceName);
+
+    // The endpoint at an explicit socket path (its directory is not checked).
+    static ListenerCreation atPath(std::string path);
+
+    ~Listener();
+    Listener(const Listener&) = delete;
+    Listener& operator=(const Listener&) = delete;
+
+    void setDelegate(std::shared_ptr<BrivaneSensorSnapshotXPC> delegate);
+    void setAdmission(Admission admission);
+
+    // Starts accepting connections; before this, clients wait in the backlog.
+    void resume();
+
+    // Runs the event loop on this thread until stop(). Returns at once if already stopped.
+    void run();
+
+    // Thread-safe; makes run() return after the current iteration.
+    void stop();
+
+    // The socket path served, empty when the socket came from the service manager.
+    const std::string& endpointPath() const;
+
+    // Live connections, for tests and diagnostics (thread-safe).
+    std::size_t connectionCount() const;
+
+    class Impl;
+
+private:
+    explicit Listener(std::unique_ptr<Impl> impl);
+    std::unique_ptr<Impl> impl_;
+    friend struct ListenerCreation;
+    friend class ListenerFactory;
+};
+
+struct ListenerCreation {
+    std::unique_ptr<Listener> listener;
+    std::optional<ListenerFailure> failure;
+    std::string message; // human-readable detail of the failure
+};
+
+} // namespace brivane

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+
+namespace brivane::platform {
+
+// A readiness loop over socket handles that runs on one thread. Other threads may only call
+// wake() and stop().
+class EventLoop {
+public:
+    enum Event : unsigned { readable = 1, writable = 2, hangUp = 4 };
+    using Handler = std::function<void(unsigned events)>;
+
+    virtual ~EventLoop() = default;
+
+    // Registers handle with an interest mask of readable/writable. False on failure.
+    virtual bool watch(int handle, unsigned interest, Handler handler) = 0;
+    virtual void change(int handle, unsigned interest) = 0;
+    // After this, no event of handle reaches its handler, even one already collected.
+    virtual void unwatch(int handle) = 0;
+
+    // Runs until stop(); calls the wake handler on the loop thread after every wake().
+    virtual void run() = 0;
+    virtual void stop() = 0;
+    virtual void wake() = 0;
+    virtual void setWakeHandler(std::function<void()> handler) = 0;
+};
+
+// The platform's loop; defined by the back end the executable links.
+std::unique_ptr<EventLoop> makeDefaultEventLoop();
+
+} // namespace brivane::platform

@@ -1,0 +1,11 @@
+#include "platform/thread_name.h"
+
+#include "platform/linux/thread_name_linux.h"
+
+namespace brivane::platform {
+
+void setCurrentThreadName(std::string_view name) {
+    linux_backend::setThreadName(name);
+}
+
+} // namespace brivane::platform
