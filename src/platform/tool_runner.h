@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -43,6 +44,9 @@ struct ToolResult {
     std::optional<std::string> launchError;
     int terminationStatus = -1;
     std::string output;
+    // The child's process id, 0 when none was launched; lets callers leave the tool itself
+    // out of what it reports.
+    int32_t processIdentifier = 0;
 
     bool succeeded() const { return !launchError && terminationStatus == 0; }
 };
