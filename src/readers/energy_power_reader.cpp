@@ -1,0 +1,139 @@
+#include "readers/energy_power_reader.h"
+
+#include <string_view>
+
+namespace brivane {
+
+namespace {
+
+struct Field {
+    std::string_view channelName;
+    std::string_view outputKey;
+};
+
+constexpr std::array<Field, 2> fields{{
+    {"CPU Energy", "CPUModelPower"},
+    {"GPU Energy", "GPUModelPower"},
+}};
+
+struct UnitScale {
+    std::string_view label;
+    double joulesPerCount;
+};
+
+constexpr std::array<UnitScale, 5> unitScales{{
+    {"J", 1.0},
+    {"mJ", 0.001},
+    {"uJ", 0.000001},
+    {"\xC2\xB5J", 0.000001},
+    {"nJ", 0.000000001},
+}};
+
+std::optional<std::size_t> fieldIndex(std::string_view channelName) {
+    for (std::size_t i = 0; i < fields.size(); ++i)
+        if (fields[i].channelName == channelName)
+            return i;
+    return std::nullopt;
+}
+
+std::optional<double> joulesPerCount(std::string_view label) {
+    for (const auto& scale : unitScales)
+        if (scale.label == label)
+            return scale.joulesPerCount;
+    return std::nullopt;
+}
+
+} // namespace
+
+EnergyPowerReader::EnergyPowerReader()
+    : EnergyPowerReader(platform::makeDefaultIOReportSource(), platform::makeDefaultUptimeClock()) {
+}
+
+EnergyPowerReader::EnergyPowerReader(std::shared_ptr<platform::IOReportSource> source,
+                                     std::shared_ptr<const platform::UptimeClock> clock)
+    : source_(std::move(source)), clock_(std::move(clock)) {}
+
+std::vector<SensorSnapshot::Reading> EnergyPowerReader::read() {
+    try {
+        return readUnguarded();
+    } catch (...) {
+        // A snapshot without energy readings beats no snapshot.
+        return {};
+    }
+}
+
+void EnergyPowerReader::setUp() {
+    initialized_ = true;
+    if (!source_)
+        return;
+    auto group = source_->copyChannelsInGroup("Energy Model", std::nullopt);
+    if (!group)
+        return;
+    auto mutableCopy = source_->createMutableCopy(*group);
+    if (!mutableCopy)
+        return;
+    auto result = source_->createSubscription(*mutableCopy);
+    subscription_ = std::move(result.subscription);
+    if (result.subscribedChannels)
+        channels_ = std::move(result.subscribedChannels);
+    else
+        channels_ = std::move(mutableCopy);
+}
+
+std::vector<SensorSnapshot::Reading> EnergyPowerReader::readUnguarded() {
+    if (!initialized_)
+        setUp();
+    if (!subscription_ || !channels_) {
+        previous_.reset();
+        return {};
+    }
+    auto sample = source_->createSamples(*subscription_, *channels_);
+    if (!sample) {
+        previous_.reset();
+        return {};
+    }
+    const double now = clock_->uptime();
+    if (!previous_) {
+        previous_ = PreviousSample{std::move(*sample), now};
+        return {};
+    }
+
+    std::vector<SensorSnapshot::Reading> readings;
+    const double elapsed = now - previous_->uptime;
+    if (!(elapsed < minimumInterval || elapsed > maximumInterval)) {
+        const auto delta = source_->createSamplesDelta(previous_->sample, *sample);
+        if (delta && delta->channels)
+            appendReadings(*delta->channels, elapsed, readings);
+    }
+    previous_->sample = std::move(*sample);
+    previous_->uptime = now;
+    return readings;
+}
+
+void EnergyPowerReader::appendReadings(const platform::IOReportChannelList& changes, double elapsed,
+                                       std::vector<SensorSnapshot::Reading>& readings) {
+    for (const auto& channel : changes) {
+        const auto name = channel.channelName();
+        if (!name)
+            continue;
+        const auto field = fieldIndex(*name);
+        if (!field)
+            continue;
+        const auto label = channel.unitLabel();
+        if (!label)
+            continue;
+        const auto scale = joulesPerCount(*label);
+        if (!scale)
+            continue;
+        const std::int64_t count = channel.simpleIntegerValue();
+        const double watts = *scale * static_cast<double>(count) / elapsed;
+        if (!(watts >= 0.0 && watts <= maximumPower))
+            continue;
+        if (count > 0)
+            activeChannels_[*field] = true;
+        if (activeChannels_[*field])
+            readings.push_back({std::string(fields[*field].outputKey), watts});
+    }
+}
+
+} // namespace brivane

@@ -1,0 +1,52 @@
+#pragma once
+
+#include "formats/sensor_snapshot.h"
+#include "platform/ioreport_source.h"
+#include "platform/uptime_clock.h"
+
+#include <array>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace brivane {
+
+// Average CPU and GPU power in watts between two calls, from the "Energy Model" counters.
+// Not thread-safe: the snapshot queue is its only caller.
+class EnergyPowerReader {
+public:
+    // Uses the platform's counters and clock.
+    EnergyPowerReader();
+    EnergyPowerReader(std::shared_ptr<platform::IOReportSource> source,
+                      std::shared_ptr<const platform::UptimeClock> clock);
+
+    // Readings keyed "CPUModelPower" and "GPUModelPower" in the order of the channels in the
+    // sample delta; empty when no interval could be measured. Never throws.
+    std::vector<SensorSnapshot::Reading> read();
+
+    static constexpr double minimumInterval = 0.1;
+    static constexpr double maximumInterval = 30.0;
+    static constexpr double maximumPower = 1000.0;
+
+private:
+    struct PreviousSample {
+        platform::IOReportSample sample;
+        double uptime = 0;
+    };
+
+    std::vector<SensorSnapshot::Reading> readUnguarded();
+    void setUp();
+    void appendReadings(const platform::IOReportChannelList& changes, double elapsed,
+                        std::vector<SensorSnapshot::Reading>& readings);
+
+    std::shared_ptr<platform::IOReportSource> source_;
+    std::shared_ptr<const platform::UptimeClock> clock_;
+    std::optional<platform::IOReportChannelList> channels_;
+    std::unique_ptr<platform::IOReportSubscription> subscription_;
+    std::optional<PreviousSample> previous_;
+    // One flag per reported field: whether its channel has shown a positive count.
+    std::array<bool, 2> activeChannels_{};
+    bool initialized_ = false;
+};
+
+} // namespace brivane
