@@ -1,0 +1,351 @@
+#include "platform/linux/tool_invocations.h"
+#include "platform/linux/tool_runner_linux.h"
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace brivane::platform::linux_backend {
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+// Shell scripts standing in for system tools, removed with the fixture.
+class FakeTools {
+public:
+    FakeTools() {
+        static std::atomic<int> serial{0};
+        directory_ =
+            fs::temp_directory_path() /
+            ("brivane-fake-tools-" + std::to_string(::getpid()) + "-" + std::to_string(serial++));
+        fs::create_directories(directory_);
+    }
+    ~FakeTools() {
+        std::error_code ignored;
+        fs::remove_all(directory_, ignored);
+    }
+
+    std::string script(const std::string& name, const std::string& body) const {
+        const auto file = directory_ / name;
+        std::ofstream(file) << "#!/bin/sh\n" << body << "\n";
+        fs::permissions(file, fs::perms::owner_all);
+        return file.string();
+    }
+    std::string path(const std::string& name) const { return (directory_ / name).string(); }
+
+private:
+    fs::path directory_;
+};
+
+ToolRun runOf(std::string path, double limit = 2.0, std::vector<std::string> arguments = {}) {
+    ToolRun run;
+    run.path = std::move(path);
+    run.arguments = std::move(arguments);
+    run.timeLimit = limit;
+    return run;
+}
+
+struct TimedResult {
+    ToolResult result;
+    double seconds;
+};
+
+TimedResult timedRun(const ToolRun& run) {
+    LinuxToolRunner runner;
+    const auto start = Clock::now();
+    auto result = runner.run(run);
+    return {std::move(result), std::chrono::duration<double>(Clock::now() - start).count()};
+}
+
+bool noChildLeft() {
+    return ::waitpid(-1, nullptr, WNOHANG) == -1 && errno == ECHILD;
+}
+
+// Gone, or a zombie waiting for a reaper that is not us.
+bool processGone(pid_t pid) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+        std::string line;
+        if (!std::getline(stat, line)) {
+            return true;
+        }
+        const auto close = line.rfind(')');
+        if (close != std::string::npos && close + 2 < line.size() && line[close + 2] == 'Z') {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
+pid_t pidFromFile(const std::string& file) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::ifstream in(file);
+        pid_t pid = 0;
+        if (in >> pid && pid > 0) {
+            return pid;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return 0;
+}
+
+TEST(ToolRunnerTest, ReportsExitStatusOutputAndDiscardsStandardError) {
+    FakeTools tools;
+    const auto tool = tools.script("fails", "echo partial; echo noise >&2; exit 1");
+    const auto [result, seconds] = timedRun(runOf(tool));
+    EXPECT_FALSE(result.launchError);
+    EXPECT_EQ(result.terminationStatus, 1);
+    EXPECT_EQ(result.output, "partial\n");
+    EXPECT_FALSE(result.succeeded());
+    EXPECT_TRUE(noChildLeft());
+}
+
+TEST(ToolRunnerTest, CapturesEveryByteVerbatim) {
+    FakeTools tools;
+    struct Case {
+        const char* name;
+        std::string body;
+        std::string expected;
+    };
+    const std::vector<Case> cases = {
+        {"larger than a pipe buffer", "head -c 1000000 /dev/zero | tr '\\0' x",
+         std::string(1000000, 'x')},
+        {"invalid UTF-8 and a NUL", "printf 'a\\377\\376\\000b\\300'",
+         std::string("a\xff\xfe\0b\xc0", 6)},
+        {"nothing", "exit 0", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto [result, seconds] = timedRun(runOf(tools.script("tool", c.body)));
+        EXPECT_EQ(result.terminationStatus, 0);
+        EXPECT_TRUE(result.output == c.expected) << "got " << result.output.size() << " bytes";
+        EXPECT_TRUE(result.succeeded());
+    }
+    EXPECT_TRUE(noChildLeft());
+}
+
+TEST(ToolRunnerTest, PassesArgumentsWithoutAShell) {
+    FakeTools tools;
+    const auto tool = tools.script("echoargs", "for a in \"$@\"; do printf '[%s]' \"$a\"; done");
+    const auto [result, seconds] =
+        timedRun(runOf(tool, 2.0, {"two words", "$HOME", "*", "", "a;b"}));
+    EXPECT_EQ(result.output, "[two words][$HOME][*][][a;b]");
+}
+
+TEST(ToolRunnerTest, MissingOrRelativePathIsALaunchFailure) {
+    FakeTools tools;
+    for (const auto& path : {tools.path("absent"), std::string("sh"), std::string()}) {
+        SCOPED_TRACE(path);
+        const auto [result, seconds] = timedRun(runOf(path));
+        ASSERT_TRUE(result.launchError);
+        EXPECT_FALSE(result.launchError->empty());
+        EXPECT_FALSE(result.succeeded());
+        EXPECT_TRUE(result.output.empty());
+    }
+    EXPECT_TRUE(noChildLeft());
+}
+
+TEST(ToolRunnerTest, HungToolEndsAtItsLimit) {
+    FakeTools tools;
+    const auto tool = tools.script("hangs", "echo started; exec sleep 30");
+    const auto [result, seconds] = timedRun(runOf(tool, 0.5));
+    EXPECT_GE(seconds, 0.45);
+    EXPECT_LT(seconds, 1.5);
+    EXPECT_EQ(result.terminationStatus, SIGTERM);
+    EXPECT_EQ(result.output, "started\n");
+    EXPECT_FALSE(result.succeeded());
+    EXPECT_TRUE(noChildLeft());
+}
+
+TEST(ToolRunnerTest, ToolIgnoringTerminationIsKilled) {
+    FakeTools tools;
+    const auto tool = tools.script("stubborn", "trap '' TERM; while :; do sleep 1; done");
+    const auto [result, seconds] = timedRun(runOf(tool, 0.5));
+    EXPECT_LT(seconds, 1.5);
+    EXPECT_EQ(result.terminationStatus, SIGKILL);
+    EXPECT_TRUE(noChildLeft());
+}
+
+TEST(ToolRunnerTest, ToolClosingItsOutputButStayingIsStillBounded) {
+    FakeTools tools;
+    const auto tool = tools.script("silent", "exec >&-; exec sleep 30");
+    const auto [result, seconds] = timedRun(runOf(tool, 0.5));
+    EXPECT_LT(seconds, 1.5);
+    EXPECT_FALSE(result.succeeded());
+    EXPECT_TRUE(noChildLeft());
+}
+
+TEST(ToolRunnerTest, GrandchildHoldingThePipeCannotDelayTheRun) {
+    FakeTools tools;
+    const auto marker = tools.path("grandchild.pid");
+    // The tool exits at once; its background child keeps standard output open.
+    const auto tool =
+        tools.script("forks", "sleep 30 & echo $! > '" + marker + "'; echo done; exit 0");
+    const auto [result, seconds] = timedRun(runOf(tool, 0.5));
+    EXPECT_LT(seconds, 1.5);
+    EXPECT_EQ(result.output, "done\n");
+    EXPECT_NE(result.terminationStatus, 0) << "output may be incomplete";
+    const pid_t grandchild = pidFromFile(marker);
+    ASSERT_GT(grandchild, 0);
+    EXPECT_TRUE(processGone(grandchild)) << "the tool's process group is ended with it";
+    EXPECT_TRUE(noChildLeft());
+}
+
+TEST(ToolRunnerTest, GrandchildLeavingTheGroupCannotDelayTheRun) {
+    FakeTools tools;
+    const auto tool = tools.script("escapes", "setsid sleep 3 & echo done");
+    const auto [result, seconds] = timedRun(runOf(tool, 0.3));
+    EXPECT_LT(seconds, 1.3);
+    EXPECT_FALSE(result.succeeded());
+    EXPECT_TRUE(noChildLeft());
+}
+
+TEST(ToolRunnerTest, EnvironmentPolicies) {
+    ::setenv("BRIVANE_RUNNER_MARK", "inherited", 1);
+    ::setenv("LANG", "xx_XX.UTF-8", 1);
+    struct Case {
+        const char* name;
+        ToolEnvironment environment;
+        std::vector<std::string> present;
+        std::vector<std::string> absent;
+    };
+    const std::vector<Case> cases = {
+        {"inherit",
+         ToolEnvironment::inherited(),
+         {"BRIVANE_RUNNER_MARK=inherited\n", "LANG=xx_XX.UTF-8\n"},
+         {}},
+        {"replace",
+         ToolEnvironment::exactly({{"LC_ALL", "C"}}),
+         {"LC_ALL=C\n"},
+         {"BRIVANE_RUNNER_MARK", "LANG", "PATH"}},
+        {"inherit and set",
+         ToolEnvironment::inheritedWith({{"LC_ALL", "C"}, {"LANG", "C"}}),
+         {"BRIVANE_RUNNER_MARK=inherited\n", "LC_ALL=C\n", "LANG=C\n"},
+         {"xx_XX"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto run = runOf("/usr/bin/env");
+        run.environment = c.environment;
+        const auto [result, seconds] = timedRun(run);
+        ASSERT_TRUE(result.succeeded());
+        for (const auto& text : c.present) {
+            EXPECT_THAT(result.output, HasSubstr(text));
+        }
+        for (const auto& text : c.absent) {
+            EXPECT_THAT(result.output, Not(HasSubstr(text)));
+        }
+        if (c.environment.policy == ToolEnvironment::Policy::replace) {
+            EXPECT_EQ(result.output, "LC_ALL=C\n");
+        }
+    }
+    ::unsetenv("BRIVANE_RUNNER_MARK");
+}
+
+TEST(ToolRunnerTest, OutputBeyondTheCapFailsTheRun) {
+    FakeTools tools;
+    const auto tool = tools.script("floods", "exec cat /dev/zero");
+    const auto [result, seconds] = timedRun(runOf(tool, 5.0));
+    EXPECT_LT(seconds, 5.0);
+    EXPECT_FALSE(result.succeeded());
+    EXPECT_LE(result.output.size(), LinuxToolRunner::outputCap);
+    EXPECT_TRUE(noChildLeft());
+}
+
+TEST(ToolRunnerTest, ConcurrentRunsKeepTheirOwnPipes) {
+    FakeTools tools;
+    const auto slow = tools.script("slow", "exec sleep 2");
+    const auto quick = tools.script("quick", "echo \"$1\"");
+    std::thread sleeper([&] { timedRun(runOf(slow, 3.0)); });
+    std::vector<std::thread> workers;
+    std::vector<TimedResult> results(6);
+    for (std::size_t i = 0; i < results.size(); ++i) {
+        workers.emplace_back(
+            [&, i] { results[i] = timedRun(runOf(quick, 3.0, {std::to_string(i)})); });
+    }
+    for (auto& worker : workers) {
+        worker.join();
+    }
+    for (std::size_t i = 0; i < results.size(); ++i) {
+        EXPECT_EQ(results[i].result.output, std::to_string(i) + "\n");
+        EXPECT_LT(results[i].seconds, 1.0) << "a sibling's child held this pipe open";
+    }
+    sleeper.join();
+    EXPECT_TRUE(noChildLeft());
+}
+
+TEST(ToolInvocationTest, MapsMacToolsToLocalEquivalents) {
+    ToolRun ps;
+    ps.path = "/bin/ps";
+    ps.arguments = {"-A", "-c", "-r", "-o", "pid=,pcpu=,comm="};
+    ps.environment = ToolEnvironment::exactly({{"LC_ALL", "C"}});
+    ps.timeLimit = 2.0;
+
+    const auto local = localInvocation(ps);
+    ASSERT_TRUE(local);
+    EXPECT_EQ(local->path, "/usr/bin/ps");
+    EXPECT_EQ(local->arguments,
+              (std::vector<std::string>{"-A", "-o", "pid=,pcpu=,comm=", "--sort=-pcpu"}));
+    EXPECT_EQ(local->environment.policy, ToolEnvironment::Policy::replace);
+    EXPECT_EQ(local->environment.variables,
+              (std::vector<std::pair<std::string, std::string>>{{"LC_ALL", "C"}}));
+    EXPECT_EQ(local->timeLimit, 2.0);
+
+    auto otherArguments = ps;
+    otherArguments.arguments = {"-ef"};
+    EXPECT_FALSE(localInvocation(otherArguments));
+
+    for (const char* path : {"/usr/bin/top", "/usr/bin/pmset", "/usr/sbin/diskutil"}) {
+        SCOPED_TRACE(path);
+        EXPECT_FALSE(localInvocation(runOf(path)));
+        const auto [result, seconds] = timedRun(runOf(path));
+        EXPECT_TRUE(result.launchError);
+    }
+
+    const auto unknown = runOf("/opt/some/tool", 1.0, {"x"});
+    const auto passed = localInvocation(unknown);
+    ASSERT_TRUE(passed);
+    EXPECT_EQ(passed->path, unknown.path);
+    EXPECT_EQ(passed->arguments, unknown.arguments);
+}
+
+TEST(ToolInvocationTest, ProcessStatusRunsAndPrintsPidUsageNameLines) {
+    if (!fs::exists("/usr/bin/ps")) {
+        GTEST_SKIP() << "procps not installed";
+    }
+    ToolRun ps;
+    ps.path = "/bin/ps";
+    ps.arguments = {"-A", "-c", "-r", "-o", "pid=,pcpu=,comm="};
+    ps.environment = ToolEnvironment::exactly({{"LC_ALL", "C"}});
+    const auto [result, seconds] = timedRun(ps);
+    ASSERT_TRUE(result.succeeded());
+    std::istringstream lines(result.output);
+    std::string line;
+    ASSERT_TRUE(std::getline(lines, line));
+    long pid = 0;
+    double usage = -1;
+    std::string name;
+    std::istringstream fields(line);
+    EXPECT_TRUE(fields >> pid >> usage >> name) << line;
+    EXPECT_GT(pid, 0);
+    EXPECT_GE(usage, 0.0);
+}
+
+} // namespace
+} // namespace brivane::platform::linux_backend
