@@ -1,0 +1,110 @@
+#include "smc/four_char_code.h"
+#include "smc/smc_data_type.h"
+#include "smc/smc_key_data.h"
+
+#include <cstring>
+#include <gtest/gtest.h>
+
+namespace brivane {
+namespace {
+
+template <typename T> T loadAt(const SMCKeyData_t& block, std::size_t offset) {
+    T value{};
+    std::memcpy(&value, blockBytes(block).data() + offset, sizeof value);
+    return value;
+}
+
+TEST(SMCParameterBlock, StartsAllZeroAndPlacesFieldsAtTheirOffsets) {
+    SMCKeyData_t block;
+    for (const std::uint8_t byte : blockBytes(block)) {
+        ASSERT_EQ(byte, 0);
+    }
+    block.key = 0x464E756D;
+    block.keyInfo.dataSize = 40;
+    block.keyInfo.dataType = 0x666C7420;
+    block.keyInfo.dataAttributes = 0xD4;
+    block.padding = 0xBEEF;
+    block.result = 0x84;
+    block.data8 = 9;
+    block.data32 = 0x01020304;
+    block.bytes[0] = 0xAA;
+    block.bytes[31] = 0xBB;
+
+    EXPECT_EQ(loadAt<std::uint32_t>(block, 0), 0x464E756Du);
+    EXPECT_EQ(loadAt<std::uint32_t>(block, 28), 40u);
+    EXPECT_EQ(loadAt<std::uint32_t>(block, 32), 0x666C7420u);
+    EXPECT_EQ(loadAt<std::uint8_t>(block, 36), 0xD4);
+    EXPECT_EQ(loadAt<std::uint8_t>(block, 37), 0);
+    EXPECT_EQ(loadAt<std::uint16_t>(block, 38), 0xBEEF);
+    EXPECT_EQ(loadAt<std::uint8_t>(block, 40), 0x84);
+    EXPECT_EQ(loadAt<std::uint8_t>(block, 42), 9);
+    EXPECT_EQ(loadAt<std::uint32_t>(block, 44), 0x01020304u);
+    EXPECT_EQ(loadAt<std::uint8_t>(block, 48), 0xAA);
+    EXPECT_EQ(loadAt<std::uint8_t>(block, 79), 0xBB);
+}
+
+TEST(FourCharCode, ConvertsBothWays) {
+    struct Row {
+        std::string_view name;
+        std::uint32_t code;
+    };
+    const Row rows[] = {{"#KEY", 0x234B4559}, {"F0Md", 0x46304D64}, {"ui8 ", 0x75693820},
+                        {"{fds", 0x7B666473}, {"FS! ", 0x46532120}, {"FNum", 0x464E756D}};
+    for (const auto& row : rows) {
+        EXPECT_EQ(fourCharCode(row.name), row.code) << row.name;
+        EXPECT_EQ(fourCharCodeString(row.code), row.name) << row.name;
+    }
+    // Bytes above 0x7F are Latin-1 code points and come out as UTF-8.
+    EXPECT_EQ(fourCharCodeString(0xFF410041), std::string("\xC3\xBF"
+                                                          "A\0A",
+                                                          5));
+    EXPECT_EQ(fourCharCodeString(0), std::string(4, '\0'));
+}
+
+TEST(FourCharCode, AcceptsOnlyFourSingleByteCharacters) {
+    struct Row {
+        std::string_view name;
+        bool valid;
+    };
+    const Row rows[] = {
+        {"FNum", true},   {"FS! ", true}, {{"\0\0\0\0", 4}, true}, {"abc", false},
+        {"abcde", false}, {"", false},    {"F\xC3\xA9X", false},   {"\xFF\xFF\xFF\xFF", false}};
+    for (const auto& row : rows) {
+        EXPECT_EQ(isFourCharName(row.name), row.valid) << row.name;
+    }
+}
+
+TEST(SMCEnumerations, RawValuesRoundTripAndRejectStrangers) {
+    const std::pair<SMCKeys, std::uint8_t> kinds[] = {
+        {SMCKeys::kernelIndex, 2}, {SMCKeys::readBytes, 5},   {SMCKeys::readIndex, 8},
+        {SMCKeys::readKeyInfo, 9}, {SMCKeys::readPLimit, 11}, {SMCKeys::readVers, 12}};
+    for (const auto& [kind, raw] : kinds) {
+        EXPECT_EQ(rawValue(kind), raw);
+        EXPECT_EQ(smcKeysFromRawValue(raw), kind);
+    }
+    for (const std::uint8_t raw : {0, 1, 3, 10, 13, 255}) {
+        EXPECT_FALSE(smcKeysFromRawValue(raw)) << int{raw};
+    }
+
+    EXPECT_EQ(fanModeFromRawValue(0), FanMode::automatic);
+    EXPECT_EQ(fanModeFromRawValue(1), FanMode::forced);
+    EXPECT_EQ(fanModeFromRawValue(3), FanMode::auto3);
+    EXPECT_FALSE(fanModeFromRawValue(2));
+    EXPECT_FALSE(fanModeFromRawValue(-1));
+
+    const std::string_view types[] = {"ui8 ", "ui16", "ui32", "sp1e", "sp3c", "sp4b",
+                                      "sp5a", "spa5", "sp69", "sp78", "sp87", "sp96",
+                                      "spb4", "spf0", "flt ", "fpe2", "fp2e", "{fds"};
+    for (const auto raw : types) {
+        const auto type = smcDataTypeFromRawValue(raw);
+        ASSERT_TRUE(type) << raw;
+        EXPECT_EQ(rawValue(*type), raw);
+        EXPECT_EQ(static_cast<std::uint32_t>(*type), fourCharCode(raw));
+    }
+    for (const auto raw : {"ui8", "UI8 ", "flt", "sp78 ", "si16", ""}) {
+        EXPECT_FALSE(smcDataTypeFromRawValue(raw)) << raw;
+    }
+}
+
+} // namespace
+} // namespace brivane

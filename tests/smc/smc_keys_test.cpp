@@ -1,0 +1,141 @@
+#include "smc/smc_byte_conversions.h"
+#include "smc_test_support.h"
+
+#include <gtest/gtest.h>
+#include <limits>
+#include <thread>
+
+namespace brivane::testing {
+namespace {
+
+std::vector<std::uint8_t> flt(float value) {
+    const auto bytes = floatBytes(value);
+    return {bytes.begin(), bytes.end()};
+}
+
+TEST(SMCGetStringValue, ReadsFanDescriptorsOnly) {
+    std::vector<std::uint8_t> left(16, ' ');
+    std::copy_n("Left", 4, left.begin() + 4);
+    left[0] = 0x01;
+    std::vector<std::uint8_t> blank(16, ' ');
+    SMCHarness h({simKey("F0ID", "{fds", left), simKey("F1ID", "{fds", blank),
+                  simKey("F2ID", "{fds", std::vector<std::uint8_t>(16, 0)),
+                  simKey("FNum", "ui8 ", {2}), simKey("F0Ac", "flt ", flt(1200.0f))});
+
+    EXPECT_EQ(h.smc->getStringValue("F0ID"), "Left");
+    EXPECT_EQ(h.smc->getStringValue("F1ID"), "");
+    EXPECT_FALSE(h.smc->getStringValue("F2ID"));
+    EXPECT_FALSE(h.smc->getStringValue("F9ID"));
+    EXPECT_TRUE(h.lines.take().empty());
+
+    EXPECT_FALSE(h.smc->getStringValue("FNum"));
+    EXPECT_FALSE(h.smc->getStringValue("F0Ac"));
+    EXPECT_EQ(h.lines.take(),
+              (std::vector<std::string>{"unsupported data type ui8  for key: FNum",
+                                        "unsupported data type flt  for key: F0Ac"}));
+    EXPECT_FALSE(h.smc->getValue("F0ID"));
+    EXPECT_TRUE(h.lines.take().empty());
+}
+
+TEST(SMCGetAllKeys, ListsKeysInIndexOrderSkippingFailedIndexes) {
+    SMCHarness h({simKey("#KEY", "ui32", {0, 0, 0, 3}), simKey("TC0P", "sp78", {0x2D, 0x80}),
+                  simKey("FNum", "ui8 ", {2})});
+    EXPECT_EQ(h.smc->getAllKeys(), (std::vector<std::string>{"#KEY", "TC0P", "FNum"}));
+
+    h.sim->addFault(SimSMCFault::onRequest(8).forIndex(1).answering(0x84));
+    h.sim->addFault(
+        SimSMCFault::onRequest(8).forIndex(2).failingWith(platform::kIOReturnError).times(1));
+    EXPECT_EQ(h.smc->getAllKeys(), (std::vector<std::string>{"#KEY"}));
+    EXPECT_EQ(h.smc->getAllKeys(), (std::vector<std::string>{"#KEY", "FNum"}));
+    EXPECT_TRUE(h.lines.take().empty());
+}
+
+TEST(SMCGetAllKeys, UsesTheTruncatedCountAndRefusesImpossibleCounts) {
+    struct Row {
+        std::string name;
+        platform::sim::SimSMCKey count;
+        std::uint64_t indexRequests;
+    };
+    const Row rows[] = {
+        {"fraction truncates", simKey("#KEY", "flt ", flt(2.7f)), 2},
+        {"below one", simKey("#KEY", "flt ", flt(0.5f)), 0},
+        {"negative", simKey("#KEY", "flt ", flt(-3.0f)), 0},
+        {"not a number", simKey("#KEY", "flt ", flt(std::numeric_limits<float>::quiet_NaN())), 0},
+        {"infinite", simKey("#KEY", "flt ", flt(std::numeric_limits<float>::infinity())), 0},
+        {"beyond 32-bit indexes", simKey("#KEY", "flt ", flt(5e9f)), 0},
+    };
+    for (const auto& row : rows) {
+        SMCHarness h({row.count, simKey("TC0P", "sp78", {0x2D, 0x80})});
+        const auto keys = h.smc->getAllKeys();
+        EXPECT_EQ(h.indexRequests(), row.indexRequests) << row.name;
+        EXPECT_EQ(keys.size(), row.indexRequests) << row.name;
+        EXPECT_TRUE(h.lines.take().empty()) << row.name;
+    }
+}
+
+TEST(SMCGetAllKeys, ReportsAMissingOrZeroCount) {
+    for (const bool zeroCount : {false, true}) {
+        SMCHarness h;
+        if (zeroCount) {
+            h.sim->setKey(simKey("#KEY", "ui32", {0, 0, 0, 0}));
+        }
+        EXPECT_TRUE(h.smc->getAllKeys().empty());
+        EXPECT_EQ(h.lines.take(), std::vector<std::string>{"ERROR no keys count found"});
+        EXPECT_EQ(h.indexRequests(), 0u);
+    }
+}
+
+TEST(SMCGetAllKeys, NamesWithHighBytesComeOutAsUTF8AndCannotBeRead) {
+    platform::sim::SimSMCKey odd = simKey("TC0P", "ui8 ", {1});
+    odd.key = 0x54E93050; // 'T', 0xE9, '0', 'P'
+    SMCHarness h({simKey("#KEY", "ui32", {0, 0, 0, 2}), odd});
+    const auto keys = h.smc->getAllKeys();
+    ASSERT_EQ(keys.size(), 2u);
+    EXPECT_EQ(keys[1], "T\xC3\xA9"
+                       "0P");
+    h.sim->resetCounters();
+    EXPECT_FALSE(h.smc->getValue(keys[1]));
+    EXPECT_EQ(h.sim->totalExchanges(), 0u);
+}
+
+TEST(SMCConcurrency, ReadersOnSeveralThreadsShareOneCache) {
+    std::vector<platform::sim::SimSMCKey> keys;
+    for (int i = 0; i < 20; ++i) {
+        const std::string name = "T" + std::string(1, static_cast<char>('A' + i)) + "0P";
+        keys.push_back(simKey(name, "sp78", {static_cast<std::uint8_t>(20 + i), 0x80}));
+    }
+    SMCHarness h(platform::sim::withKeyCount(keys));
+
+    std::vector<std::thread> threads;
+    std::atomic<int> wrong{0};
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&] {
+            for (int round = 0; round < 50; ++round) {
+                for (int i = 0; i < 20; ++i) {
+                    const std::string name =
+                        "T" + std::string(1, static_cast<char>('A' + i)) + "0P";
+                    if (h.smc->getValue(name) != 20.5 + i) {
+                        ++wrong;
+                    }
+                }
+            }
+        });
+    }
+    threads.emplace_back([&] {
+        for (int round = 0; round < 20; ++round) {
+            if (h.smc->getAllKeys().size() != 21) {
+                ++wrong;
+            }
+        }
+    });
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    EXPECT_EQ(wrong.load(), 0);
+    // The lock covers the whole read, so each key's information was asked for exactly once.
+    EXPECT_EQ(h.keyInfoRequests(), 21u);
+    EXPECT_TRUE(h.lines.take().empty());
+}
+
+} // namespace
+} // namespace brivane::testing

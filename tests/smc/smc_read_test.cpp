@@ -1,0 +1,176 @@
+#include "smc_test_support.h"
+
+#include <cstring>
+#include <gtest/gtest.h>
+
+namespace brivane::testing {
+namespace {
+
+using platform::kIOReturnBadArgument;
+using platform::kIOReturnError;
+using platform::kIOReturnNotFound;
+
+std::uint32_t load32(const std::array<std::uint8_t, 80>& block, std::size_t offset) {
+    std::uint32_t value = 0;
+    std::memcpy(&value, block.data() + offset, sizeof value);
+    return value;
+}
+
+TEST(SMCRead, AsksForKeyInformationOnceThenOnlyForBytes) {
+    SMCHarness h({simKey("FNum", "ui8 ", {2})});
+    h.sim->recordRequests(true);
+
+    EXPECT_EQ(h.smc->getValue("FNum"), 2.0);
+    EXPECT_EQ(h.smc->getValue("FNum"), 2.0);
+
+    const auto requests = h.sim->recordedRequests();
+    ASSERT_EQ(requests.size(), 3u);
+    for (const auto& block : requests) {
+        EXPECT_EQ(load32(block, 0), 0x464E756Du);
+        EXPECT_EQ(load32(block, 44), 0u);
+    }
+    EXPECT_EQ(requests[0][42], 9);
+    EXPECT_EQ(load32(requests[0], 28), 0u);
+    EXPECT_EQ(requests[1][42], 5);
+    EXPECT_EQ(load32(requests[1], 28), 1u);
+    EXPECT_EQ(requests[2][42], 5);
+    EXPECT_EQ(load32(requests[2], 28), 1u);
+    // Everything but key, size and kind stays zero in a request.
+    for (const auto& block : requests) {
+        for (std::size_t i = 4; i < 80; ++i) {
+            if (i != 28 && i != 42) {
+                EXPECT_EQ(block[i], 0) << "offset " << i;
+            }
+        }
+    }
+}
+
+TEST(SMCRead, NeverCachesEmptyOversizedOrUntypedKeys) {
+    std::vector<std::uint8_t> forty(40, 0);
+    forty[0] = 7;
+    forty[39] = 9;
+    platform::sim::SimSMCKey untyped = simKey("UNTY", "ui8 ", {4});
+    untyped.dataType = 0;
+    SMCHarness h({simKey("EMTY", "ui8 ", {}), simKey("BIG!", "ui8 ", forty), untyped});
+
+    for (const std::string_view key : {"EMTY", "BIG!", "UNTY"}) {
+        h.sim->resetCounters();
+        h.smc->getValue(key);
+        h.smc->getValue(key);
+        EXPECT_EQ(h.keyInfoRequests(), 2u) << key;
+        EXPECT_EQ(h.byteRequests(), 2u) << key;
+    }
+    // The first 32 of 40 bytes arrive; the size-0 key is a success without a value.
+    EXPECT_EQ(h.smc->getValue("BIG!"), 7.0);
+    EXPECT_FALSE(h.smc->getValue("EMTY", true));
+    EXPECT_TRUE(h.lines.take().empty());
+}
+
+TEST(SMCRead, RejectsMalformedKeyNamesWithoutAnyExchange) {
+    SMCHarness h({simKey("FNum", "ui8 ", {2})});
+    const std::string_view names[] = {"abc", "abcde", "", "F\xC3\xA9X", "FNum "};
+    for (const auto name : names) {
+        EXPECT_FALSE(h.smc->getValue(name));
+        EXPECT_FALSE(h.smc->getStringValue(name));
+        const auto lines = h.lines.take();
+        ASSERT_EQ(lines.size(), 2u) << name;
+        EXPECT_EQ(lines[0],
+                  "Error read(" + std::string(name) + "): (iokit/common) invalid argument");
+    }
+    EXPECT_EQ(h.sim->totalExchanges(), 0u);
+}
+
+TEST(SMCRead, MapsResultsAndKernelCodes) {
+    struct Row {
+        std::string name;
+        SimSMCFault fault;
+        std::optional<std::string> line; // printed by getValue
+    };
+    const std::uint32_t key = simCode("TC0P");
+    const Row rows[] = {
+        {"unknown key on key information", SimSMCFault::onRequest(9).forKey(key).answering(0x84),
+         std::nullopt},
+        {"unknown key on byte read", SimSMCFault::onRequest(5).forKey(key).answering(0x84),
+         std::nullopt},
+        {"other result", SimSMCFault::onRequest(9).forKey(key).answering(1),
+         "Error read(TC0P): (iokit/common) general error"},
+        {"other result on byte read", SimSMCFault::onRequest(5).forKey(key).answering(0x85),
+         "Error read(TC0P): (iokit/common) general error"},
+        {"kernel code passes unchanged",
+         SimSMCFault::onRequest(9).failingWith(kIOReturnBadArgument),
+         "Error read(TC0P): (iokit/common) invalid argument"},
+        {"kernel not-found is silent", SimSMCFault::onRequest(5).failingWith(kIOReturnNotFound),
+         std::nullopt},
+        {"code without text",
+         SimSMCFault::onRequest(5).failingWith(static_cast<std::int32_t>(0xE00002C7)),
+         "Error read(TC0P): unknown error"},
+    };
+    for (const auto& row : rows) {
+        SMCHarness h({simKey("TC0P", "sp78", {0x2D, 0x80})});
+        h.sim->addFault(row.fault);
+        EXPECT_FALSE(h.smc->getValue("TC0P")) << row.name;
+        const auto lines = h.lines.take();
+        if (row.line) {
+            EXPECT_EQ(lines, std::vector<std::string>{*row.line}) << row.name;
+        } else {
+            EXPECT_TRUE(lines.empty()) << row.name;
+        }
+        h.sim->clearFaults();
+        EXPECT_EQ(h.smc->getValue("TC0P"), 45.5) << row.name;
+    }
+    // A key the table does not hold.
+    SMCHarness h;
+    EXPECT_FALSE(h.smc->getValue("TC0P"));
+    EXPECT_TRUE(h.lines.take().empty());
+}
+
+TEST(SMCRead, FailedByteReadEvictsTheCachedKey) {
+    SMCHarness h({simKey("TC0P", "sp78", {0x2D, 0x80})});
+    ASSERT_EQ(h.smc->getValue("TC0P"), 45.5);
+    ASSERT_EQ(h.smc->getValue("TC0P"), 45.5);
+    EXPECT_EQ(h.keyInfoRequests(), 1u);
+
+    h.sim->addFault(SimSMCFault::onRequest(5).forKey(simCode("TC0P")).answering(1).times(1));
+    EXPECT_FALSE(h.smc->getValue("TC0P"));
+    EXPECT_EQ(h.keyInfoRequests(), 1u);
+
+    EXPECT_EQ(h.smc->getValue("TC0P"), 45.5);
+    EXPECT_EQ(h.keyInfoRequests(), 2u);
+    EXPECT_EQ(h.smc->getValue("TC0P"), 45.5);
+    EXPECT_EQ(h.keyInfoRequests(), 2u);
+    EXPECT_EQ(h.byteRequests(), 5u);
+}
+
+TEST(SMCClose, EmptiesTheCacheEvenWhenClosingFails) {
+    SMCHarness h({simKey("FNum", "ui8 ", {2})});
+    ASSERT_EQ(h.smc->getValue("FNum"), 2.0);
+    h.sim->failClose(kIOReturnError);
+
+    EXPECT_EQ(h.smc->close(), kIOReturnError);
+    h.sim->resetCounters();
+    EXPECT_FALSE(h.smc->getValue("FNum"));
+    // Without its cache entry the read starts over with key information.
+    EXPECT_EQ(h.keyInfoRequests(), 1u);
+    EXPECT_EQ(h.byteRequests(), 0u);
+    EXPECT_EQ(h.lines.take(),
+              std::vector<std::string>{"Error read(FNum): (ipc/send) invalid destination port"});
+}
+
+TEST(SMCClose, DestructionClosesOnceAndReportsOnlyAFailure) {
+    {
+        SMCHarness h;
+        h.smc.reset();
+        EXPECT_EQ(h.sim->closeCount(), 1u);
+        EXPECT_TRUE(h.lines.take().empty());
+    }
+    {
+        SMCHarness h;
+        h.sim->failClose(kIOReturnError);
+        h.smc.reset();
+        EXPECT_EQ(h.lines.take(), std::vector<std::string>{
+                                      "error close smc connection: (iokit/common) general error"});
+    }
+}
+
+} // namespace
+} // namespace brivane::testing
