@@ -1,0 +1,62 @@
+#pragma once
+
+#include "ipc/frame_codec.h"
+#include "platform/endpoint.h"
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+namespace brivane::ipc {
+
+// A blocking client of the agent's endpoint. Requests may be pipelined: send several, then
+// await each id; replies that arrive for other ids are kept until asked for.
+class SensorClient {
+public:
+    enum class Status { replied, timedOut, disconnected };
+
+    struct Outcome {
+        Status status = Status::disconnected;
+        Reply reply;
+    };
+
+    static std::unique_ptr<SensorClient> connect(const std::string& path, std::string& problem);
+    explicit SensorClient(std::unique_ptr<platform::StreamSocket> socket);
+
+    // Sends one request and returns its id; nullopt when the connection is gone or the send
+    // did not complete within timeoutMs.
+    std::optional<std::uint32_t> send(Selector selector, std::optional<std::string_view> argument,
+                                      int timeoutMs = 5000);
+
+    // The next reply in arrival order (kept replies first).
+    Outcome receive(int timeoutMs);
+
+    // The reply to id; replies to other ids that arrive meanwhile are kept.
+    Outcome await(std::uint32_t id, int timeoutMs);
+
+    // send + await.
+    Outcome call(Selector selector, std::optional<std::string_view> argument, int timeoutMs);
+
+    bool isOpen() const { return socket_ != nullptr; }
+
+private:
+    using Clock = std::chrono::steady_clock;
+
+    Outcome readOne(Clock::time_point deadline);
+
+    std::unique_ptr<platform::StreamSocket> socket_;
+    std::uint32_t nextId_ = 1;
+    std::string inbound_;
+    std::string outbound_;
+    std::unordered_map<std::uint32_t, Reply> kept_;
+};
+
+// <runtime directory>/<service name>, or nullopt with problem.
+std::optional<std::string> endpointPathForService(std::string_view serviceName,
+                                                  std::string& problem);
+
+} // namespace brivane::ipc

@@ -1,0 +1,137 @@
+#include "ipc/frame_codec.h"
+
+#include <gtest/gtest.h>
+#include <string>
+#include <variant>
+
+namespace brivane::ipc {
+namespace {
+
+using namespace std::literals;
+
+std::string u32(std::uint32_t value) {
+    return {static_cast<char>(value >> 24), static_cast<char>(value >> 16),
+            static_cast<char>(value >> 8), static_cast<char>(value)};
+}
+
+std::string requestBody(std::uint32_t id, std::string_view selector, int hasArgument,
+                        std::string_view argument = {}) {
+    std::string body = u32(id);
+    body.push_back(static_cast<char>(selector.size()));
+    body.append(selector);
+    body.push_back(static_cast<char>(hasArgument));
+    body.append(argument);
+    return body;
+}
+
+TEST(FrameCodec, RequestFramesRoundTripThroughTheScanner) {
+    std::string wire;
+    appendRequestFrame(wire, 7, Selector::snapshot, std::nullopt);
+    appendRequestFrame(wire, 0xA1B2C3D4, Selector::storageHealth, "disk3s1");
+    appendRequestFrame(wire, 9, Selector::manage, "");
+
+    std::vector<Request> decoded;
+    std::string_view rest = wire;
+    for (;;) {
+        const auto scan = scanFrame(rest, maximumRequestBody);
+        if (scan.status != FrameScan::Status::complete) {
+            break;
+        }
+        decoded.push_back(std::get<Request>(decodeRequest(rest.substr(4, scan.bodySize))));
+        rest.remove_prefix(4 + scan.bodySize);
+    }
+    ASSERT_EQ(decoded.size(), 3u);
+    EXPECT_EQ(decoded[0], (Request{7, Selector::snapshot, std::nullopt}));
+    EXPECT_EQ(decoded[1], (Request{0xA1B2C3D4, Selector::storageHealth, "disk3s1"}));
+    // An empty argument is present, not absent: the service answers it with no data.
+    EXPECT_EQ(decoded[2], (Request{9, Selector::manage, std::string()}));
+    EXPECT_TRUE(rest.empty());
+}
+
+TEST(FrameCodec, ScannerReportsIncompleteAndOversizedFrames) {
+    EXPECT_EQ(scanFrame("", maximumRequestBody).status, FrameScan::Status::incomplete);
+    EXPECT_EQ(scanFrame(std::string("\0\0\0", 3), maximumRequestBody).status,
+              FrameScan::Status::incomplete);
+    EXPECT_EQ(scanFrame(u32(10) + "12345", maximumRequestBody).status,
+              FrameScan::Status::incomplete);
+    EXPECT_EQ(scanFrame(u32(64 * 1024), maximumRequestBody).status, FrameScan::Status::incomplete);
+    // Decided from the length alone: the body is never waited for.
+    EXPECT_EQ(scanFrame(u32(64 * 1024 + 1), maximumRequestBody).status,
+              FrameScan::Status::oversized);
+    EXPECT_EQ(scanFrame(u32(0xFFFFFFFF), maximumReplyBody).status, FrameScan::Status::oversized);
+}
+
+struct BadRequest {
+    const char* name;
+    std::string body;
+    DecodeError error;
+};
+
+TEST(FrameCodec, MalformedRequestsAreRejectedWithTheirReason) {
+    const std::vector<BadRequest> cases = {
+        {"empty", "", DecodeError::truncated},
+        {"id only", u32(1), DecodeError::truncated},
+        {"selector cut short", u32(1) + "\x12snapshot", DecodeError::truncated},
+        {"flag missing", u32(1) + "\x12snapshotWithReply:", DecodeError::truncated},
+        {"unknown selector", requestBody(1, "snapshot:", 0), DecodeError::unknownSelector},
+        {"selector case", requestBody(1, "SnapshotWithReply:", 0), DecodeError::unknownSelector},
+        {"argument to snapshot", requestBody(1, "snapshotWithReply:", 1, "x"),
+         DecodeError::wrongArgument},
+        {"no argument to manage", requestBody(1, "manage:reply:", 0), DecodeError::wrongArgument},
+        {"flag not boolean", requestBody(1, "processDetails:reply:", 2, "memory"),
+         DecodeError::wrongArgument},
+        {"bytes after argumentless", requestBody(1, "cpuDetailsWithReply:", 0, "x"),
+         DecodeError::trailingBytes},
+        {"lone continuation", requestBody(1, "storageHealth:reply:", 1, "disk\x80"),
+         DecodeError::invalidUtf8},
+        {"overlong slash", requestBody(1, "storageHealth:reply:", 1, "\xC0\xAF"),
+         DecodeError::invalidUtf8},
+        {"surrogate", requestBody(1, "manage:reply:", 1, "\xED\xA0\x80"), DecodeError::invalidUtf8},
+        {"beyond unicode", requestBody(1, "manage:reply:", 1, "\xF4\x90\x80\x80"),
+         DecodeError::invalidUtf8},
+        {"cut sequence", requestBody(1, "manage:reply:", 1, "\xE2\x82"), DecodeError::invalidUtf8},
+    };
+    for (const auto& c : cases) {
+        const auto result = decodeRequest(c.body);
+        ASSERT_TRUE(std::holds_alternative<DecodeError>(result)) << c.name;
+        EXPECT_EQ(std::get<DecodeError>(result), c.error) << c.name;
+    }
+}
+
+TEST(FrameCodec, WellFormedUtf8ArgumentsPass) {
+    for (std::string_view text : {"memory"sv, "Grüße"sv, "\xE2\x82\xAC"sv, "\xF0\x9F\x8C\xA1"sv,
+                                  "\xEF\xBF\xBF"sv, "with\0nul"sv}) {
+        const auto result = decodeRequest(requestBody(3, "processDetails:reply:", 1, text));
+        ASSERT_TRUE(std::holds_alternative<Request>(result)) << text;
+        EXPECT_EQ(std::get<Request>(result).argument, std::string(text));
+    }
+}
+
+TEST(FrameCodec, RepliesCarryDataOrItsAbsence) {
+    std::string wire;
+    appendReplyFrame(wire, 5, std::string("{\"version\":2}"));
+    appendReplyFrame(wire, 6, std::nullopt);
+    appendReplyFrame(wire, 7, std::string()); // an empty document is still data
+
+    std::string_view rest = wire;
+    std::vector<Reply> replies;
+    while (!rest.empty()) {
+        const auto scan = scanFrame(rest, maximumReplyBody);
+        ASSERT_EQ(scan.status, FrameScan::Status::complete);
+        auto reply = decodeReply(rest.substr(4, scan.bodySize));
+        ASSERT_TRUE(reply);
+        replies.push_back(*reply);
+        rest.remove_prefix(4 + scan.bodySize);
+    }
+    ASSERT_EQ(replies.size(), 3u);
+    EXPECT_EQ(replies[0], (Reply{5, "{\"version\":2}"}));
+    EXPECT_EQ(replies[1], (Reply{6, std::nullopt}));
+    EXPECT_EQ(replies[2], (Reply{7, std::string()}));
+
+    EXPECT_FALSE(decodeReply(u32(1)));
+    EXPECT_FALSE(decodeReply(u32(1) + '\2'));
+    EXPECT_FALSE(decodeReply(u32(1) + '\0' + "stray"));
+}
+
+} // namespace
+} // namespace brivane::ipc
