@@ -23,9 +23,9 @@ struct SensorCompanionUpdate {
 
     State state = State::busy;
     // The running or the released version, depending on the state.
-    std::optional<std::string> version;
+    std::optional<std::string> version{};
     // Present only for failures.
-    std::optional<std::string> message;
+    std::optional<std::string> message{};
 
     bool operator==(const SensorCompanionUpdate&) const = default;
 };

@@ -16,16 +16,16 @@ struct CPUDetailsSnapshot {
     // footprint bytes or the process monitor's power figure).
     struct ProcessReading {
         std::int64_t pid = 0;
-        std::string name;
+        std::string name{};
         double usage = 0;
 
         bool operator==(const ProcessReading&) const = default;
     };
 
-    std::vector<ProcessReading> processes;
+    std::vector<ProcessReading> processes{};
     // Cluster kind ("ECPU", "MCPU", "PCPU") to residency per active performance state. An
     // ordered map keeps the encoded key order stable from one answer to the next.
-    std::map<std::string, std::vector<double>, std::less<>> residencies;
+    std::map<std::string, std::vector<double>, std::less<>> residencies{};
     std::uint32_t helperUID = 0;
     std::uint32_t helperEffectiveUID = 0;
 

@@ -25,7 +25,7 @@ struct ProcessDetailsSnapshot {
     // One process's storage traffic over the measuring interval, fractions dropped.
     struct StorageReading {
         std::int64_t pid = 0;
-        std::string name;
+        std::string name{};
         std::int64_t readBytesPerSecond = 0;
         std::int64_t writeBytesPerSecond = 0;
 
@@ -33,9 +33,9 @@ struct ProcessDetailsSnapshot {
     };
 
     // Filled for "memory" and "energy"; empty for "storage".
-    std::vector<CPUDetailsSnapshot::ProcessReading> ranked;
+    std::vector<CPUDetailsSnapshot::ProcessReading> ranked{};
     // Filled for "storage"; empty for the other kinds.
-    std::vector<StorageReading> storage;
+    std::vector<StorageReading> storage{};
     std::uint32_t helperUID = 0;
     std::uint32_t helperEffectiveUID = 0;
 

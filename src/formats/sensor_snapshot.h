@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace brivane {
@@ -14,7 +15,7 @@ namespace brivane {
 struct SensorSnapshot {
     // One named numeric value: a temperature, a power figure or a voltage.
     struct Reading {
-        std::string key;
+        std::string key{};
         double value = 0;
 
         bool operator==(const Reading&) const = default;
@@ -22,9 +23,9 @@ struct SensorSnapshot {
 
     struct FanReading {
         std::int64_t id = 0;
-        std::optional<std::string> name;
+        std::optional<std::string> name{};
         double rpm = 0;
-        std::optional<double> maximumRPM;
+        std::optional<double> maximumRPM{};
 
         bool operator==(const FanReading&) const = default;
     };
@@ -32,16 +33,19 @@ struct SensorSnapshot {
     // Utilisations as fractions from 0 to 1.
     struct GraphicsReading {
         double utilization = 0;
-        std::optional<double> renderer;
-        std::optional<double> tiler;
+        std::optional<double> renderer{};
+        std::optional<double> tiler{};
 
         bool operator==(const GraphicsReading&) const = default;
     };
 
     struct AccessoryReading {
-        std::string name;
-        std::optional<std::string> part;
+        std::string name{};
+        std::optional<std::string> part{};
         double level = 0;
+
+        // The accessory sources in the power-management tool's output, in its order.
+        static std::vector<AccessoryReading> parse(std::string_view output);
 
         bool operator==(const AccessoryReading&) const = default;
     };
@@ -53,17 +57,17 @@ struct SensorSnapshot {
     static constexpr bool supports(std::int64_t version) { return version == 1 || version == 2; }
 
     std::int64_t version = schemaVersion;
-    std::vector<Reading> temperatures;
-    std::vector<FanReading> fans;
+    std::vector<Reading> temperatures{};
+    std::vector<FanReading> fans{};
     std::uint32_t helperUID = 0;
     std::uint32_t helperEffectiveUID = 0;
-    std::optional<std::vector<Reading>> power;
-    std::optional<GraphicsReading> graphics;
-    std::optional<std::vector<AccessoryReading>> accessories;
-    std::optional<bool> supportsProcessDetails;
-    std::optional<bool> supportsStorageHealth;
-    std::optional<bool> supportsManagement;
-    std::optional<std::string> companionVersion;
+    std::optional<std::vector<Reading>> power{};
+    std::optional<GraphicsReading> graphics{};
+    std::optional<std::vector<AccessoryReading>> accessories{};
+    std::optional<bool> supportsProcessDetails{};
+    std::optional<bool> supportsStorageHealth{};
+    std::optional<bool> supportsManagement{};
+    std::optional<std::string> companionVersion{};
 
     bool operator==(const SensorSnapshot&) const = default;
 };

@@ -1,0 +1,121 @@
+#pragma once
+
+// Typed reading of parsed JSON for the document decoders: strict type checks, range-checked
+// integers, and an object reader that stops at the first failure.
+
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace brivane {
+
+using Json = nlohmann::json;
+
+// The parsed text if it is a JSON object nested no deeper than maxDecodingDepth.
+std::optional<Json> parseJsonObject(std::string_view text);
+
+bool readJson(const Json& value, std::int64_t& out);
+bool readJson(const Json& value, std::uint32_t& out);
+bool readJson(const Json& value, double& out);
+bool readJson(const Json& value, bool& out);
+bool readJson(const Json& value, std::string& out);
+
+template <typename Element> bool readJson(const Json& value, std::vector<Element>& out) {
+    if (!value.is_array()) {
+        return false;
+    }
+    out.clear();
+    out.reserve(value.size());
+    for (const Json& item : value) {
+        Element element{};
+        if (!readJson(item, element)) {
+            return false;
+        }
+        out.push_back(std::move(element));
+    }
+    return true;
+}
+
+// A JSON object as a map from its keys to decoded values.
+template <typename Value>
+bool readJson(const Json& value, std::map<std::string, Value, std::less<>>& out) {
+    if (!value.is_object()) {
+        return false;
+    }
+    out.clear();
+    for (const auto& [key, member] : value.items()) {
+        Value decoded{};
+        if (!readJson(member, decoded)) {
+            return false;
+        }
+        out.emplace(key, std::move(decoded));
+    }
+    return true;
+}
+
+// Reads the members of one JSON object into fields.
+class JsonObjectReader {
+public:
+    explicit JsonObjectReader(const Json& object) : object_(object), ok_(object.is_object()) {}
+
+    template <typename Field> JsonObjectReader& required(const char* key, Field& out) {
+        if (ok_) {
+            const auto member = object_.find(key);
+            ok_ = member != object_.end() && readJson(*member, out);
+        }
+        return *this;
+    }
+
+    template <typename Field>
+    JsonObjectReader& optional(const char* key, std::optional<Field>& out) {
+        out.reset();
+        if (!ok_) {
+            return *this;
+        }
+        const auto member = object_.find(key);
+        if (member == object_.end() || member->is_null()) {
+            return *this;
+        }
+        Field value{};
+        ok_ = readJson(*member, value);
+        if (ok_) {
+            out = std::move(value);
+        }
+        return *this;
+    }
+
+    bool ok() const { return ok_; }
+
+private:
+    const Json& object_;
+    bool ok_;
+};
+
+} // namespace brivane
+
+namespace brivane {
+
+// Parses and decodes a whole document; nullopt on any failure, never an exception.
+template <typename Record> std::optional<Record> decodeDocument(std::string_view text) {
+    try {
+        const std::optional<Json> parsed = parseJsonObject(text);
+        if (!parsed) {
+            return std::nullopt;
+        }
+        Record record{};
+        if (!readJson(*parsed, record)) {
+            return std::nullopt;
+        }
+        return record;
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
+} // namespace brivane

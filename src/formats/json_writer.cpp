@@ -1,0 +1,168 @@
+#include "formats/json_writer.h"
+
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <cstddef>
+
+namespace brivane {
+namespace {
+
+constexpr std::string_view replacementCharacter = "\xEF\xBF\xBD";
+
+// Bytes that cannot be copied as they are: control characters, the three escaped ASCII
+// characters and everything outside ASCII (which is checked as UTF-8).
+constexpr std::array<bool, 256> needsAttention = [] {
+    std::array<bool, 256> table{};
+    for (std::size_t byte = 0; byte < table.size(); ++byte) {
+        table[byte] = byte < 0x20 || byte >= 0x80 || byte == '"' || byte == '\\' || byte == '/';
+    }
+    return table;
+}();
+
+// Length of the well-formed UTF-8 sequence at the start of `bytes`, or, when it is ill-formed,
+// the negated length of its maximal valid prefix (at least 1) that one U+FFFD replaces.
+int utf8SequenceLength(const unsigned char* bytes, std::size_t available) {
+    const unsigned char lead = bytes[0];
+    int length = 0;
+    unsigned char secondLow = 0x80;
+    unsigned char secondHigh = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        secondLow = lead == 0xE0 ? 0xA0 : 0x80;
+        secondHigh = lead == 0xED ? 0x9F : 0xBF;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        secondLow = lead == 0xF0 ? 0x90 : 0x80;
+        secondHigh = lead == 0xF4 ? 0x8F : 0xBF;
+    } else {
+        return -1;
+    }
+    for (int index = 1; index < length; ++index) {
+        if (static_cast<std::size_t>(index) >= available) {
+            return -index;
+        }
+        const unsigned char low = index == 1 ? secondLow : 0x80;
+        const unsigned char high = index == 1 ? secondHigh : 0xBF;
+        if (bytes[index] < low || bytes[index] > high) {
+            return -index;
+        }
+    }
+    return length;
+}
+
+void appendControl(std::string& out, unsigned char byte) {
+    switch (byte) {
+    case '\b':
+        out.append("\\b");
+        return;
+    case '\f':
+        out.append("\\f");
+        return;
+    case '\n':
+        out.append("\\n");
+        return;
+    case '\r':
+        out.append("\\r");
+        return;
+    case '\t':
+        out.append("\\t");
+        return;
+    default:
+        break;
+    }
+    constexpr std::string_view hex = "0123456789abcdef";
+    const char escape[] = {'\\', 'u', '0', '0', hex[byte >> 4], hex[byte & 0xF]};
+    out.append(escape, sizeof escape);
+}
+
+} // namespace
+
+void JsonWriter::key(std::string_view name) {
+    separate();
+    appendEscaped(name);
+    out_.push_back(':');
+    needsComma_ = false;
+}
+
+void JsonWriter::string(std::string_view text) {
+    separate();
+    appendEscaped(text);
+    needsComma_ = true;
+}
+
+void JsonWriter::number(double value) {
+    if (!std::isfinite(value)) {
+        ok_ = false;
+        return;
+    }
+    separate();
+    char digits[32];
+    const auto result = std::to_chars(digits, digits + sizeof digits, value);
+    out_.append(digits, result.ptr);
+    needsComma_ = true;
+}
+
+void JsonWriter::integer(std::int64_t value) {
+    separate();
+    char digits[24];
+    const auto result = std::to_chars(digits, digits + sizeof digits, value);
+    out_.append(digits, result.ptr);
+    needsComma_ = true;
+}
+
+void JsonWriter::unsignedInteger(std::uint64_t value) {
+    separate();
+    char digits[24];
+    const auto result = std::to_chars(digits, digits + sizeof digits, value);
+    out_.append(digits, result.ptr);
+    needsComma_ = true;
+}
+
+void JsonWriter::boolean(bool value) {
+    separate();
+    out_.append(value ? "true" : "false");
+    needsComma_ = true;
+}
+
+void JsonWriter::appendEscaped(std::string_view text) {
+    out_.push_back('"');
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+    const std::size_t size = text.size();
+    std::size_t runStart = 0;
+    std::size_t index = 0;
+    while (index < size) {
+        const unsigned char byte = bytes[index];
+        if (!needsAttention[byte]) {
+            ++index;
+            continue;
+        }
+        if (byte >= 0x80) {
+            const int length = utf8SequenceLength(bytes + index, size - index);
+            if (length > 0) {
+                index += static_cast<std::size_t>(length);
+                continue;
+            }
+            out_.append(text.data() + runStart, index - runStart);
+            out_.append(replacementCharacter);
+            index += static_cast<std::size_t>(-length);
+            runStart = index;
+            continue;
+        }
+        out_.append(text.data() + runStart, index - runStart);
+        if (byte < 0x20) {
+            appendControl(out_, byte);
+        } else {
+            out_.push_back('\\');
+            out_.push_back(static_cast<char>(byte));
+        }
+        ++index;
+        runStart = index;
+    }
+    out_.append(text.data() + runStart, size - runStart);
+    out_.push_back('"');
+}
+
+} // namespace brivane

@@ -1,0 +1,114 @@
+#include "formats/json_writer.h"
+
+#include <gtest/gtest.h>
+#include <limits>
+#include <string>
+
+namespace brivane {
+namespace {
+
+std::string writtenString(std::string_view text) {
+    std::string out;
+    JsonWriter(out).string(text);
+    return out;
+}
+
+std::string writtenNumber(double value) {
+    std::string out;
+    JsonWriter writer(out);
+    writer.number(value);
+    return writer.ok() ? out : "<failed>";
+}
+
+TEST(JsonWriterTest, EscapesStrings) {
+    const struct {
+        std::string_view input;
+        std::string_view expected;
+    } cases[] = {
+        {"plain", R"("plain")"},
+        {"", R"("")"},
+        {"say \"hi\"", R"("say \"hi\"")"},
+        {"back\\slash", R"("back\\slash")"},
+        {"/usr/bin/top", R"("\/usr\/bin\/top")"},
+        {"a\nb\tc\rd\be\ff", R"("a\nb\tc\rd\be\ff")"},
+        {std::string_view("nul\0end", 7), R"("nul\u0000end")"},
+        {"\x01\x1f\x7f", "\"\\u0001\\u001f\x7f\""},
+        {"Caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x8E\xA7",
+         "\"Caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x8E\xA7\""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(writtenString(c.input), c.expected) << c.input;
+    }
+}
+
+TEST(JsonWriterTest, ReplacesInvalidUtf8WithReplacementCharacter) {
+    const std::string fffd = "\xEF\xBF\xBD";
+    const struct {
+        std::string input;
+        std::string expected;
+    } cases[] = {
+        {"a\xFFz", "a" + fffd + "z"},
+        {"\x80", fffd},
+        {"\xC3", fffd},                       // truncated at the end
+        {"\xC3(", fffd + "("},                // bad continuation is kept as its own character
+        {"\xC0\xAF", fffd + fffd},            // overlong
+        {"\xED\xA0\x80", fffd + fffd + fffd}, // surrogate
+        {"\xE2\x82", fffd},                   // maximal prefix replaced once
+        {"\xF4\x90\x80\x80", fffd + fffd + fffd + fffd}, // beyond U+10FFFF
+        {"\xF0\x9F\x8E", fffd},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(writtenString(c.input), "\"" + c.expected + "\"");
+    }
+}
+
+TEST(JsonWriterTest, WritesShortestRoundTripNumbers) {
+    const struct {
+        double value;
+        std::string_view expected;
+    } cases[] = {
+        {1200.0, "1200"},
+        {30.5, "30.5"},
+        {0.0, "0"},
+        {-0.0, "-0"},
+        {0.1, "0.1"},
+        {-12.25, "-12.25"},
+        {1e21, "1e+21"},
+        {5e-324, "5e-324"},
+        {1.0 / 3.0, "0.3333333333333333"},
+        {4294967295.0, "4294967295"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(writtenNumber(c.value), c.expected);
+    }
+}
+
+TEST(JsonWriterTest, NonFiniteNumbersFailTheWriter) {
+    for (double bad :
+         {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity(),
+          -std::numeric_limits<double>::infinity()}) {
+        EXPECT_EQ(writtenNumber(bad), "<failed>");
+    }
+}
+
+TEST(JsonWriterTest, PlacesCommasAcrossNestedContainers) {
+    std::string out;
+    JsonWriter writer(out);
+    writer.beginObject();
+    writer.key("a");
+    writer.beginArray();
+    writer.integer(-1);
+    writer.beginObject();
+    writer.endObject();
+    writer.beginArray();
+    writer.endArray();
+    writer.unsignedInteger(18446744073709551615u);
+    writer.endArray();
+    writer.key("b");
+    writer.boolean(false);
+    writer.endObject();
+    EXPECT_EQ(out, R"({"a":[-1,{},[],18446744073709551615],"b":false})");
+}
+
+} // namespace
+} // namespace brivane
