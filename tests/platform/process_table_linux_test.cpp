@@ -1,0 +1,85 @@
+#include "platform/linux/process_table_linux.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <limits>
+#include <gtest/gtest.h>
+#include <string>
+#include <unistd.h>
+
+namespace brivane::platform::linux_backend {
+namespace {
+
+TEST(ProcStatParsing, StartTimeCountsFieldsFromTheLastParenthesis) {
+    const std::string tail = " S 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 123456 99 100\n";
+    EXPECT_EQ(parseStatStartTime("42 (bash)" + tail), 123456u);
+    EXPECT_EQ(parseStatStartTime("42 (a) b (c d))" + tail), 123456u);
+    EXPECT_EQ(parseStatStartTime("42 (x)\n" + tail), 123456u);
+    EXPECT_FALSE(parseStatStartTime("42 bash S 1 2 3"));
+    EXPECT_FALSE(parseStatStartTime("42 (bash) S 1 2 3 4 5"));          // cut short
+    EXPECT_FALSE(parseStatStartTime("42 (bash)" + tail.substr(0, 44))); // start time cut
+    EXPECT_FALSE(parseStatStartTime(""));
+}
+
+TEST(ProcStatmParsing, AnonymousPagesAreResidentMinusShared) {
+    EXPECT_EQ(parseStatmAnonymousPages("5000 1200 200 10 0 900 0\n"), 1000u);
+    EXPECT_EQ(parseStatmAnonymousPages("0 0 0 0 0 0 0\n"), 0u);
+    EXPECT_EQ(parseStatmAnonymousPages("10 5 9 0 0 0 0"), 0u); // never wraps below zero
+    EXPECT_FALSE(parseStatmAnonymousPages("10 5"));
+    EXPECT_FALSE(parseStatmAnonymousPages("10 x 1"));
+}
+
+TEST(ProcIoParsing, TakesStorageReadsAndLogicalWrites) {
+    const char* io = "rchar: 100\nwchar: 200\nsyscr: 3\nsyscw: 4\nread_bytes: 4096\n"
+                     "write_bytes: 8192\ncancelled_write_bytes: 0\n";
+    auto counters = parseProcIo(io);
+    ASSERT_TRUE(counters);
+    EXPECT_EQ(counters->readBytes, 4096u);
+    EXPECT_EQ(counters->writtenChars, 200u);
+    EXPECT_FALSE(parseProcIo("rchar: 100\nwchar: 200\n"));
+    EXPECT_FALSE(parseProcIo("wchar: x\nread_bytes: 1\n"));
+    EXPECT_FALSE(parseProcIo(""));
+}
+
+TEST(ProcfsProcessTable, SeesThisProcess) {
+    ProcfsProcessTable table;
+    EXPECT_EQ(table.ownPid(), static_cast<int32_t>(getpid()));
+    EXPECT_EQ(table.realUserID(), getuid());
+    EXPECT_EQ(table.effectiveUserID(), geteuid());
+
+    auto pids = table.allPids();
+    EXPECT_NE(std::find(pids.begin(), pids.end(), table.ownPid()), pids.end());
+    EXPECT_GT(pids.size(), 1u);
+
+    auto before = table.resourceUsage(table.ownPid());
+    ASSERT_TRUE(before);
+    EXPECT_GT(before->startedAt, 0u);
+    EXPECT_GT(before->footprint, 0u);
+
+    // Writing through the page cache counts as a logical write at once.
+    std::FILE* file = std::tmpfile();
+    ASSERT_NE(file, nullptr);
+    const std::string block(64 * 1024, 'x');
+    std::fwrite(block.data(), 1, block.size(), file);
+    std::fflush(file);
+    std::fclose(file);
+    auto after = table.resourceUsage(table.ownPid());
+    ASSERT_TRUE(after);
+    EXPECT_GE(after->logicalBytesWritten, before->logicalBytesWritten + block.size());
+    EXPECT_EQ(after->startedAt, before->startedAt);
+
+    auto name = table.name(table.ownPid());
+    ASSERT_TRUE(name);
+    EXPECT_EQ(*name, "platform_tests");
+}
+
+TEST(ProcfsProcessTable, UnknownPidsFail) {
+    ProcfsProcessTable table;
+    for (int32_t pid : {0, -1, std::numeric_limits<int32_t>::max()}) {
+        EXPECT_FALSE(table.resourceUsage(pid)) << pid;
+        EXPECT_FALSE(table.name(pid)) << pid;
+    }
+}
+
+} // namespace
+} // namespace brivane::platform::linux_backend

@@ -1,0 +1,217 @@
+#include "platform/sim/sim_process_table.h"
+#include "readers/process_details_reader.h"
+
+#include <gtest/gtest.h>
+#include <limits>
+
+namespace brivane {
+namespace {
+
+using platform::ManualUptimeClock;
+using platform::ProcessResourceUsage;
+using platform::sim::SimProcess;
+using platform::sim::SimProcessTable;
+
+class RecordingToolRunner final : public platform::ToolRunner {
+public:
+    platform::ToolResult result;
+    std::vector<platform::ToolRun> runs;
+    platform::ToolResult run(const platform::ToolRun& run) override {
+        runs.push_back(run);
+        return result;
+    }
+};
+
+constexpr int32_t ownPid = 4242;
+
+class ProcessDetailsReaderTest : public ::testing::Test {
+protected:
+    std::shared_ptr<SimProcessTable> table = std::make_shared<SimProcessTable>(ownPid, 501, 0);
+    std::shared_ptr<RecordingToolRunner> tools = std::make_shared<RecordingToolRunner>();
+    std::shared_ptr<ManualUptimeClock> clock = std::make_shared<ManualUptimeClock>(1000.0);
+    ProcessDetailsReader reader{table, tools, clock};
+
+    void add(int32_t pid, std::optional<std::string> name, uint64_t footprint = 4096,
+             uint64_t startedAt = 7) {
+        table->set(pid,
+                   SimProcess{std::move(name), ProcessResourceUsage{startedAt, footprint, 0, 0}});
+    }
+    std::vector<ProcessDetailsSnapshot::StorageReading> storageAfter(double seconds) {
+        clock->advance(seconds);
+        return reader.read(ProcessDetailsKind::storage).storage;
+    }
+    static std::vector<int64_t> pids(const auto& readings) {
+        std::vector<int64_t> result;
+        for (const auto& reading : readings)
+            result.push_back(reading.pid);
+        return result;
+    }
+};
+
+TEST_F(ProcessDetailsReaderTest, MemoryRanksByFootprintSkippingZeroSelfAndUnnamed) {
+    add(10, "small", 100);
+    add(11, "large", 900);
+    add(12, "idle", 0);
+    add(13, std::nullopt, 5000);
+    add(ownPid, "companion", 99999);
+    table->set(14, SimProcess{"unreadable", std::nullopt});
+    ProcessDetailsSnapshot snapshot = reader.read(ProcessDetailsKind::memory);
+    EXPECT_EQ(pids(snapshot.ranked), (std::vector<int64_t>{11, 10}));
+    EXPECT_EQ(snapshot.ranked[0].name, "large");
+    EXPECT_EQ(snapshot.ranked[0].usage, 900.0);
+    EXPECT_TRUE(snapshot.storage.empty());
+    EXPECT_EQ(snapshot.helperUID, 501u);
+    EXPECT_EQ(snapshot.helperEffectiveUID, 0u);
+}
+
+TEST_F(ProcessDetailsReaderTest, ListsStopAt128NamedProcesses) {
+    for (int32_t pid = 1; pid <= 200; ++pid)
+        add(pid, pid % 2 ? std::optional<std::string>("p") : std::nullopt, 1000 + pid);
+    auto ranked = reader.read(ProcessDetailsKind::memory).ranked;
+    ASSERT_EQ(ranked.size(), 100u); // only 100 have names
+    for (int32_t pid = 201; pid <= 400; ++pid)
+        add(pid, "q", 1000 + pid);
+    ranked = reader.read(ProcessDetailsKind::memory).ranked;
+    ASSERT_EQ(ranked.size(), 128u);
+    EXPECT_EQ(ranked.front().pid, 400);
+}
+
+TEST_F(ProcessDetailsReaderTest, NamesAreCutAndRepairedUtf8) {
+    add(20, std::string("caf\xC3") + "e", 10);
+    add(21, std::string(40, 'n'), 5);
+    auto ranked = reader.read(ProcessDetailsKind::memory).ranked;
+    ASSERT_EQ(ranked.size(), 2u);
+    EXPECT_EQ(ranked[0].name, "caf\xEF\xBF\xBD"
+                              "e");
+    EXPECT_EQ(ranked[1].name, std::string(32, 'n'));
+}
+
+TEST_F(ProcessDetailsReaderTest, StorageRatesOverTheWindow) {
+    add(30, "reader");
+    add(31, "trickle");
+    add(32, "quiet");
+    EXPECT_TRUE(storageAfter(0).empty()); // first request only sets the baseline
+    table->addTraffic(30, 3000, 0);
+    table->addTraffic(31, 1, 0);
+    auto rates = storageAfter(2.0);
+    ASSERT_EQ(rates.size(), 2u);
+    EXPECT_EQ(rates[0], (ProcessDetailsSnapshot::StorageReading{30, "reader", 1500, 0}));
+    EXPECT_EQ(rates[1], (ProcessDetailsSnapshot::StorageReading{31, "trickle", 0, 0}));
+}
+
+TEST_F(ProcessDetailsReaderTest, TooSoonServesCacheAndKeepsBaseline) {
+    add(30, "p");
+    storageAfter(0);
+    table->addTraffic(30, 1000, 0);
+    auto first = storageAfter(1.0);
+    ASSERT_EQ(first.size(), 1u);
+    table->addTraffic(30, 2000, 0);
+    EXPECT_EQ(storageAfter(0.2), first);
+    // Measured from the baseline 1.0 s back, not from the cached answer 0.8 s back.
+    auto next = storageAfter(0.8);
+    ASSERT_EQ(next.size(), 1u);
+    EXPECT_EQ(next[0].readBytesPerSecond, 2000);
+}
+
+TEST_F(ProcessDetailsReaderTest, WindowLimitsAreInclusiveAndLongGapsReset) {
+    add(30, "p");
+    storageAfter(0);
+    table->addTraffic(30, 100, 0);
+    EXPECT_EQ(storageAfter(0.5).size(), 1u);
+    table->addTraffic(30, 100, 0);
+    EXPECT_EQ(storageAfter(5.0).size(), 1u);
+    table->addTraffic(30, 100, 0);
+    EXPECT_TRUE(storageAfter(10.0).empty());
+    EXPECT_TRUE(storageAfter(0.1).empty()); // the emptied cache is served
+    table->addTraffic(30, 100, 0);
+    EXPECT_EQ(storageAfter(0.9).size(), 1u);
+}
+
+TEST_F(ProcessDetailsReaderTest, StorageSkipsReusedPidsFallingCountersAndSelf) {
+    add(40, "reborn", 1, 100);
+    add(41, "shrunk");
+    add(42, "steady");
+    add(ownPid, "companion");
+    table->set(41, SimProcess{"shrunk", ProcessResourceUsage{7, 1, 500, 500}});
+    storageAfter(0);
+    add(40, "reborn", 1, 200);
+    table->addTraffic(40, 10, 10);
+    table->set(41, SimProcess{"shrunk", ProcessResourceUsage{7, 1, 400, 900}});
+    table->addTraffic(42, 10, 0);
+    table->addTraffic(ownPid, 10, 0);
+    EXPECT_EQ(pids(storageAfter(1.0)), (std::vector<int64_t>{42}));
+}
+
+TEST_F(ProcessDetailsReaderTest, StorageOrderAndTieBreaks) {
+    struct Traffic {
+        int32_t pid;
+        uint64_t read, write;
+    };
+    const std::vector<Traffic> traffic = {
+        {50, 100, 10}, {51, 10, 100}, {52, 100, 20}, {53, 5, 300}, {54, 20, 100}, {49, 20, 100},
+    };
+    for (const auto& t : traffic)
+        add(t.pid, "p");
+    storageAfter(0);
+    for (const auto& t : traffic)
+        table->addTraffic(t.pid, t.read, t.write);
+    EXPECT_EQ(pids(storageAfter(1.0)), (std::vector<int64_t>{53, 49, 52, 54, 50, 51}));
+}
+
+TEST_F(ProcessDetailsReaderTest, HugeRatesSaturate) {
+    table->set(60, SimProcess{"flood", ProcessResourceUsage{7, 1, 0, 0}});
+    storageAfter(0);
+    table->addTraffic(60, std::numeric_limits<uint64_t>::max(), 1);
+    auto rates = storageAfter(0.5);
+    ASSERT_EQ(rates.size(), 1u);
+    EXPECT_EQ(rates[0].readBytesPerSecond, std::numeric_limits<int64_t>::max());
+    EXPECT_EQ(rates[0].writeBytesPerSecond, 2);
+}
+
+TEST_F(ProcessDetailsReaderTest, FailedListingEmptiesTheBaseline) {
+    add(30, "p");
+    storageAfter(0);
+    table->setListingFails(true);
+    EXPECT_TRUE(storageAfter(1.0).empty());
+    EXPECT_TRUE(reader.read(ProcessDetailsKind::memory).ranked.empty());
+    table->setListingFails(false);
+    table->addTraffic(30, 10, 0);
+    EXPECT_TRUE(storageAfter(1.0).empty()); // nothing to compare with yet
+}
+
+TEST_F(ProcessDetailsReaderTest, EnergyRunsTheMonitorAndLeavesItselfOut) {
+    tools->result.terminationStatus = 0;
+    tools->result.processIdentifier = 77;
+    tools->result.output = "PID COMMAND POWER\n1 a 1.0\nPID COMMAND POWER\n77 top 9.0\n"
+                           "4242 companion 8.0\n88 bad\xFFname 2.5\n";
+    auto ranked = reader.read(ProcessDetailsKind::energy).ranked;
+    ASSERT_EQ(ranked.size(), 1u);
+    EXPECT_EQ(ranked[0].pid, 88);
+    EXPECT_EQ(ranked[0].name, "bad\xEF\xBF\xBDname");
+
+    ASSERT_EQ(tools->runs.size(), 1u);
+    const platform::ToolRun& run = tools->runs[0];
+    EXPECT_EQ(run.path, "/usr/bin/top");
+    EXPECT_EQ(run.arguments, (std::vector<std::string>{"-o", "power", "-l", "2", "-s", "1", "-n",
+                                                       "130", "-stats", "pid,command,power"}));
+    EXPECT_EQ(run.environment.policy, platform::ToolEnvironment::Policy::replace);
+    EXPECT_EQ(run.environment.variables,
+              (std::vector<std::pair<std::string, std::string>>{{"LC_ALL", "C"}}));
+    EXPECT_EQ(run.timeLimit, 3.0);
+    EXPECT_EQ(run.qos, platform::WatchdogQoS::utility);
+}
+
+TEST_F(ProcessDetailsReaderTest, EnergyIsEmptyWhenTheMonitorFails) {
+    const std::string output = "PID\nPID\n88 x 1.0\n";
+    for (auto [launchError, status] : {std::pair<bool, int>{true, 0}, {false, 1}, {false, 15}}) {
+        tools->result = {};
+        if (launchError)
+            tools->result.launchError = "no such file";
+        tools->result.terminationStatus = status;
+        tools->result.output = output;
+        EXPECT_TRUE(reader.read(ProcessDetailsKind::energy).ranked.empty()) << status;
+    }
+}
+
+} // namespace
+} // namespace brivane

@@ -1,0 +1,98 @@
+#include "readers/process_details_reader.h"
+#include "readers/process_utf8.h"
+
+#include <cmath>
+#include <gtest/gtest.h>
+
+namespace brivane {
+namespace {
+
+using Reading = CPUDetailsSnapshot::ProcessReading;
+
+const std::unordered_set<int32_t> none;
+
+std::string twoSamples(const std::string& lastSample) {
+    return "Processes: 412 total, 3 running, 409 sleeping, 2011 threads\n"
+           "Load Avg: 1.52, 1.61, 1.70\n"
+           "\n"
+           "PID    COMMAND          POWER\n"
+           "501    WindowServer     0.0\n"
+           "Processes: 412 total, 2 running, 410 sleeping, 2010 threads\n"
+           "Load Avg: 1.48, 1.60, 1.70\n"
+           "  PID    COMMAND          POWER \n" +
+           lastSample;
+}
+
+TEST(ParseEnergy, UsesOnlyTheLastSample) {
+    auto readings = ProcessDetailsReader::parseEnergy(
+        twoSamples("88   Google Chrome  Helper   12.3\n\n1  launchd 0.0\n"), none);
+    EXPECT_EQ(readings,
+              (std::vector<Reading>{{88, "Google Chrome Helper", 12.3}, {1, "launchd", 0.0}}));
+}
+
+TEST(ParseEnergy, NeedsTwoHeaderLines) {
+    EXPECT_TRUE(ProcessDetailsReader::parseEnergy("PID COMMAND POWER\n88 a 1.0\n", none).empty());
+    EXPECT_TRUE(ProcessDetailsReader::parseEnergy("", none).empty());
+    // "PIDS" or a header further in the line is not a header.
+    EXPECT_TRUE(
+        ProcessDetailsReader::parseEnergy("PIDS\nx PID\nPID COMMAND POWER\n88 a 1.0\n", none)
+            .empty());
+}
+
+TEST(ParseEnergy, IgnoresLinesThatBreakTheRules) {
+    struct Case {
+        const char* line;
+        bool kept;
+    };
+    const Case cases[] = {
+        {"88 12.3", false},           {"88", false},
+        {"0 kernel_task 5.0", false}, {"-3 neg 1.0", false},
+        {"+7 signed 1.0", true},      {"7a name 1.0", false},
+        {"+ name 1.0", false},        {"7 name -1.0", false},
+        {"7 name nan", false},        {"7 name inf", false},
+        {"7 name 1e999", false},      {"7 name 1.5x", false},
+        {"7 name 1e2", true},         {"99999999999999999999 name 1.0", false},
+        {"7\tname\r", false},         {"7\tname\t2.0\r", true},
+    };
+    for (const Case& c : cases) {
+        auto readings =
+            ProcessDetailsReader::parseEnergy(twoSamples(std::string(c.line) + "\n"), none);
+        EXPECT_EQ(readings.size(), c.kept ? 1u : 0u) << c.line;
+    }
+}
+
+TEST(ParseEnergy, NegativeZeroIsPlainZero) {
+    auto readings = ProcessDetailsReader::parseEnergy(twoSamples("7 name -0.0\n"), none);
+    ASSERT_EQ(readings.size(), 1u);
+    EXPECT_FALSE(std::signbit(readings[0].usage));
+}
+
+TEST(ParseEnergy, LeavesOutExcludedPidsAndKeepsOrderUpTo128) {
+    std::string sample;
+    for (int pid = 1; pid <= 140; ++pid)
+        sample += std::to_string(pid) + " p " + std::to_string(pid % 3) + "\n";
+    auto readings = ProcessDetailsReader::parseEnergy(twoSamples(sample), {2, 5});
+    ASSERT_EQ(readings.size(), 128u);
+    EXPECT_EQ(readings[0].pid, 1);
+    EXPECT_EQ(readings[1].pid, 3);
+    EXPECT_EQ(readings[3].pid, 6);
+    EXPECT_EQ(readings.back().pid, 130);
+}
+
+TEST(DecodeUTF8Replacing, ReplacesMaximalIllFormedSubsequences) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"plain", "plain"},
+        {"\xC3\xA9t\xC3\xA9", "\xC3\xA9t\xC3\xA9"},
+        {"\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80"},
+        {"a\xF0\x9F\x98", "a\xEF\xBF\xBD"},                       // truncated: one mark
+        {"\xC0\xAF", "\xEF\xBF\xBD\xEF\xBF\xBD"},                 // overlong lead
+        {"\xED\xA0\x80", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"}, // surrogate
+        {"\xE2\x82x", "\xEF\xBF\xBDx"},                           // cut short
+        {"\xF4\x90\x80\x80", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"}, // past U+10FFFF
+    };
+    for (const auto& [input, expected] : cases)
+        EXPECT_EQ(decodeUTF8Replacing(input), expected) << input;
+}
+
+} // namespace
+} // namespace brivane
