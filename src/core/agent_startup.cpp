@@ -1,0 +1,44 @@
+#include "core/agent_startup.h"
+
+#include "core/connection_requirement.h"
+#include "core/sensor_companion.h"
+#include "core/sensor_companion_identity.h"
+
+namespace brivane {
+
+AgentStartupDependencies AgentStartupDependencies::platformDefaults() {
+    return {platform::makeDefaultBundleInfo(), platform::makeDefaultProcessTable(),
+            [](std::string_view serviceName) { return Listener::create(serviceName); },
+            [] { return std::make_shared<SensorCompanion>(); }};
+}
+
+int runAgent(const AgentStartupDependencies& dependencies) {
+    const auto team = dependencies.bundleInfo->stringValue("BrivaneTeamIdentifier");
+    if (!team) {
+        return exitUsage;
+    }
+    const std::string serviceName = SensorCompanionIdentity::service(*team);
+    const std::string_view client = SensorCompanionIdentity::client;
+
+    // An agent serves its own user only: never as root, never set-uid.
+    const auto realUser = dependencies.processTable->realUserID();
+    if (realUser == 0 || dependencies.processTable->effectiveUserID() != realUser) {
+        return exitUsage;
+    }
+
+    auto creation = dependencies.createListener(serviceName);
+    if (!creation.listener) {
+        return exitUsage;
+    }
+    Listener& listener = *creation.listener;
+
+    const auto service = dependencies.makeService();
+    installConnectionRequirement(listener,
+                                 SensorCompanionIdentity::clientRequirement(client, *team));
+    listener.setDelegate(service);
+    listener.resume();
+    listener.run();
+    return exitSuccess;
+}
+
+} // namespace brivane

@@ -1,0 +1,107 @@
+#include "core/sensor_companion.h"
+
+#include "core/disk_name.h"
+#include "core/reply_rule.h"
+#include "formats/companion_update.h"
+#include "formats/process_details_snapshot.h"
+#include "formats/storage_health.h"
+
+namespace brivane {
+
+SensorCompanion::Dependencies SensorCompanion::Dependencies::platformDefaults() {
+    Dependencies dependencies;
+    dependencies.reader = std::make_shared<SMC>();
+    dependencies.updater = std::make_shared<CompanionUpdater>();
+    dependencies.processReader = std::make_shared<ProcessDetailsReader>();
+    dependencies.energyPowerReader = std::make_shared<EnergyPowerReader>();
+    dependencies.makeCPUReader = [] { return std::make_unique<CPUDetailsReader>(); };
+    dependencies.registry = platform::makeDefaultRegistry();
+    dependencies.bundleInfo = platform::makeDefaultBundleInfo();
+    dependencies.toolRunner = platform::makeDefaultToolRunner();
+    dependencies.clock = platform::makeDefaultUptimeClock();
+    dependencies.processTable = platform::makeDefaultProcessTable();
+    return dependencies;
+}
+
+SensorCompanion::SensorCompanion() : SensorCompanion(Dependencies::platformDefaults()) {}
+
+SensorCompanion::SensorCompanion(Dependencies dependencies)
+    : reader(std::move(dependencies.reader)), updater(std::move(dependencies.updater)),
+      queue(std::make_unique<platform::SerialQueue>(std::string(queueLabel))),
+      cpuQueue(std::make_unique<platform::SerialQueue>(std::string(cpuQueueLabel))),
+      processQueue(std::make_unique<platform::SerialQueue>(std::string(processQueueLabel))),
+      energyQueue(std::make_unique<platform::SerialQueue>(std::string(energyQueueLabel))),
+      storageQueue(std::make_unique<platform::SerialQueue>(std::string(storageQueueLabel))),
+      processReader(std::move(dependencies.processReader)),
+      energyPowerReader(std::move(dependencies.energyPowerReader)),
+      makeCPUReader_(std::move(dependencies.makeCPUReader)),
+      registry_(std::move(dependencies.registry)), bundleInfo_(std::move(dependencies.bundleInfo)),
+      toolRunner_(std::move(dependencies.toolRunner)), clock_(std::move(dependencies.clock)),
+      processTable_(std::move(dependencies.processTable)) {}
+
+SensorCompanion::~SensorCompanion() {
+    // Queued work still uses the readers: finish it before any member goes away.
+    queue.reset();
+    cpuQueue.reset();
+    processQueue.reset();
+    energyQueue.reset();
+    storageQueue.reset();
+}
+
+void SensorCompanion::snapshotWithReply(Reply reply) {
+    queue->async([this, reply = std::move(reply)] {
+        const SensorSnapshot snapshot = assembleSnapshot();
+        const std::size_t size = replyWith(reply, snapshot, lastSnapshotSize_);
+        if (size > 0) {
+            lastSnapshotSize_ = size;
+        }
+    });
+}
+
+void SensorCompanion::cpuDetailsWithReply(Reply reply) {
+    cpuQueue->async([this, reply = std::move(reply)] {
+        if (!cpuReader) {
+            cpuReader = makeCPUReader_();
+        }
+        replyWith(reply, cpuReader->read());
+    });
+}
+
+void SensorCompanion::processDetails(std::string kind, Reply reply) {
+    const auto parsed = processDetailsKind(kind);
+    if (!parsed) {
+        reply(std::nullopt);
+        return;
+    }
+    auto& target = *parsed == ProcessDetailsKind::energy ? energyQueue : processQueue;
+    target->async([this, kind = *parsed, reply = std::move(reply)] {
+        replyWith(reply, processReader->read(kind));
+    });
+}
+
+void SensorCompanion::storageHealth(std::string disk, Reply reply) {
+    if (!isStorageDiskName(disk)) {
+        reply(std::nullopt);
+        return;
+    }
+    storageQueue->async([this, disk = std::move(disk), reply = std::move(reply)] {
+        StorageHealthSnapshot snapshot;
+        snapshot.reading = readStorageHealth(disk);
+        snapshot.helperUID = processTable_->realUserID();
+        snapshot.helperEffectiveUID = processTable_->effectiveUserID();
+        replyWith(reply, snapshot);
+    });
+}
+
+void SensorCompanion::manage(std::string command, Reply reply) {
+    const auto parsed = sensorCompanionCommand(command);
+    if (!parsed) {
+        reply(std::nullopt);
+        return;
+    }
+    updater->perform(*parsed, [reply = std::move(reply)](SensorCompanionUpdate update) {
+        replyWith(reply, update);
+    });
+}
+
+} // namespace brivane

@@ -1,0 +1,115 @@
+#pragma once
+
+#include "formats/sensor_snapshot.h"
+#include "formats/storage_health.h"
+#include "ipc/sensor_service_protocol.h"
+#include "platform/bundle_info.h"
+#include "platform/process_table.h"
+#include "platform/registry.h"
+#include "platform/serial_queue.h"
+#include "platform/tool_runner.h"
+#include "platform/uptime_clock.h"
+#include "readers/cpu_details_reader.h"
+#include "readers/energy_power_reader.h"
+#include "readers/process_details_reader.h"
+#include "smc/smc.h"
+#include "update/companion_updater.h"
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace brivane {
+
+// The agent's one service object: it owns the SMC connection, the readers, the updater and
+// five serial work queues, and answers the five requests of the protocol. Every piece of
+// mutable state is confined to one queue, so the object takes no lock of its own.
+class SensorCompanion final : public BrivaneSensorSnapshotXPC {
+public:
+    // Everything the service reaches the machine through.
+    struct Dependencies {
+        std::shared_ptr<SMC> reader;
+        std::shared_ptr<CompanionUpdater> updater;
+        std::shared_ptr<ProcessDetailsReader> processReader;
+        std::shared_ptr<EnergyPowerReader> energyPowerReader;
+        // Called once, on the CPU queue, by the first CPU details request.
+        std::function<std::unique_ptr<CPUDetailsReader>()> makeCPUReader;
+        std::shared_ptr<platform::Registry> registry;
+        std::shared_ptr<const platform::BundleInfo> bundleInfo;
+        std::shared_ptr<platform::ToolRunner> toolRunner;
+        std::shared_ptr<const platform::UptimeClock> clock;
+        std::shared_ptr<const platform::ProcessTable> processTable;
+
+        // The platform's own services, made in the order the service declares them.
+        static Dependencies platformDefaults();
+    };
+
+    static constexpr std::string_view queueLabel = "dev.qorva.brivane.SensorCompanion.Readings";
+    static constexpr std::string_view cpuQueueLabel = "dev.qorva.brivane.SensorCompanion.CPU";
+    static constexpr std::string_view processQueueLabel =
+        "dev.qorva.brivane.SensorCompanion.Processes";
+    static constexpr std::string_view energyQueueLabel = "dev.qorva.brivane.SensorCompanion.Energy";
+    static constexpr std::string_view storageQueueLabel =
+        "dev.qorva.brivane.SensorCompanion.Storage";
+
+    // Seconds of uptime between two runs of the accessory tool.
+    static constexpr double accessoryInterval = 30.0;
+
+    SensorCompanion();
+    explicit SensorCompanion(Dependencies dependencies);
+    // Finishes the work already queued, then releases the readers and the SMC connection.
+    ~SensorCompanion() override;
+
+    SensorCompanion(const SensorCompanion&) = delete;
+    SensorCompanion& operator=(const SensorCompanion&) = delete;
+
+    void snapshotWithReply(Reply reply) override;
+    void cpuDetailsWithReply(Reply reply) override;
+    void processDetails(std::string kind, Reply reply) override;
+    void storageHealth(std::string disk, Reply reply) override;
+    void manage(std::string command, Reply reply) override;
+
+private:
+    struct BatteryReadings {
+        std::optional<double> temperature;
+        std::optional<double> voltage;
+    };
+
+    SensorSnapshot assembleSnapshot();
+    const std::vector<std::string>& discoveredTemperatureKeys();
+    BatteryReadings batteryReadings();
+    std::vector<SensorSnapshot::FanReading> fans();
+    std::optional<SensorSnapshot::GraphicsReading> graphics();
+    const std::vector<SensorSnapshot::AccessoryReading>& accessories();
+    std::vector<SensorSnapshot::AccessoryReading> runAccessoryTool();
+    std::optional<StorageHealthReading> readStorageHealth(const std::string& name);
+
+    // Fields in the order the service is built.
+    std::shared_ptr<SMC> reader;
+    std::shared_ptr<CompanionUpdater> updater;
+    std::unique_ptr<platform::SerialQueue> queue;
+    std::unique_ptr<platform::SerialQueue> cpuQueue;
+    std::unique_ptr<platform::SerialQueue> processQueue;
+    std::unique_ptr<platform::SerialQueue> energyQueue;
+    std::unique_ptr<platform::SerialQueue> storageQueue;
+    std::unique_ptr<CPUDetailsReader> cpuReader;
+    std::shared_ptr<ProcessDetailsReader> processReader;
+    std::shared_ptr<EnergyPowerReader> energyPowerReader;
+    std::optional<std::vector<std::string>> temperatureKeys;
+    std::vector<SensorSnapshot::AccessoryReading> accessoryReadings;
+    double nextAccessoryRead = 0;
+
+    std::function<std::unique_ptr<CPUDetailsReader>()> makeCPUReader_;
+    std::shared_ptr<platform::Registry> registry_;
+    std::shared_ptr<const platform::BundleInfo> bundleInfo_;
+    std::shared_ptr<platform::ToolRunner> toolRunner_;
+    std::shared_ptr<const platform::UptimeClock> clock_;
+    std::shared_ptr<const platform::ProcessTable> processTable_;
+    // Capacity hint for the next snapshot reply, so its buffer grows once.
+    std::size_t lastSnapshotSize_ = 0;
+};
+
+} // namespace brivane

@@ -1,0 +1,216 @@
+#include "core/sensor_companion.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <string_view>
+
+namespace brivane {
+namespace {
+
+constexpr double temperatureFloor = 0;     // exclusive
+constexpr double temperatureCeiling = 150; // exclusive
+constexpr std::array<std::string_view, 5> powerKeys = {"PSTR", "PCPC", "PG0R", "PMTR", "PPBR"};
+constexpr double maximumPowerKeyValue = 1000;
+constexpr double maximumFanCount = 10;
+
+bool within(double value, double lowest, double highest) {
+    return value >= lowest && value <= highest;
+}
+
+bool containsIgnoringCase(std::string_view text, std::string_view part) {
+    const auto lower = [](char c) {
+        return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    };
+    return std::search(text.begin(), text.end(), part.begin(), part.end(),
+                       [&](char a, char b) { return lower(a) == lower(b); }) != text.end();
+}
+
+// "F" index suffix, built in place: the fan loop runs on every snapshot.
+class FanKey {
+public:
+    FanKey(int index, std::string_view suffix) {
+        text_[length_++] = 'F';
+        char digits[12];
+        int count = 0;
+        do {
+            digits[count++] = static_cast<char>('0' + index % 10);
+            index /= 10;
+        } while (index > 0);
+        while (count > 0) {
+            text_[length_++] = digits[--count];
+        }
+        for (const char c : suffix) {
+            text_[length_++] = c;
+        }
+    }
+    operator std::string_view() const { return {text_.data(), length_}; }
+
+private:
+    std::array<char, 16> text_{};
+    std::size_t length_ = 0;
+};
+
+// The statistics value for key when it is a percentage from 0 to 100.
+std::optional<double> percentage(const platform::RegistryDictionary& statistics,
+                                 std::string_view key) {
+    const auto found = statistics.find(key);
+    if (found == statistics.end()) {
+        return std::nullopt;
+    }
+    const auto* number = std::get_if<double>(&found->second);
+    if (!number || !within(*number, 0, 100)) {
+        return std::nullopt;
+    }
+    return *number;
+}
+
+std::optional<double> fraction(const platform::RegistryDictionary& statistics,
+                               std::string_view key) {
+    const auto value = percentage(statistics, key);
+    return value ? std::optional<double>(*value / 100) : std::nullopt;
+}
+
+} // namespace
+
+SensorSnapshot SensorCompanion::assembleSnapshot() {
+    SensorSnapshot snapshot;
+    const auto& keys = discoveredTemperatureKeys();
+    snapshot.temperatures.reserve(keys.size() + 1);
+    for (const auto& key : keys) {
+        const auto value = reader->getValue(key, false);
+        if (value && *value > temperatureFloor && *value < temperatureCeiling) {
+            snapshot.temperatures.push_back({key, *value});
+        }
+    }
+
+    const BatteryReadings battery = batteryReadings();
+    if (battery.temperature) {
+        snapshot.temperatures.push_back({"BatteryTemperature", *battery.temperature});
+    }
+    snapshot.fans = fans();
+    snapshot.version = SensorSnapshot::schemaVersion;
+    snapshot.helperUID = processTable_->realUserID();
+    snapshot.helperEffectiveUID = processTable_->effectiveUserID();
+
+    auto& power = snapshot.power.emplace();
+    auto energy = energyPowerReader->read();
+    power.reserve(powerKeys.size() + energy.size() + 1);
+    for (const auto key : powerKeys) {
+        const auto value = reader->getValue(key, true);
+        if (value && within(*value, 0, maximumPowerKeyValue)) {
+            power.push_back({std::string(key), *value});
+        }
+    }
+    std::move(energy.begin(), energy.end(), std::back_inserter(power));
+    if (battery.voltage) {
+        power.push_back({"BatteryVoltage", *battery.voltage});
+    }
+
+    snapshot.graphics = graphics();
+    snapshot.accessories = accessories();
+    snapshot.supportsProcessDetails = true;
+    snapshot.supportsStorageHealth = true;
+    snapshot.supportsManagement = true;
+    snapshot.companionVersion = bundleInfo_->stringValue("CFBundleShortVersionString");
+    return snapshot;
+}
+
+const std::vector<std::string>& SensorCompanion::discoveredTemperatureKeys() {
+    if (!temperatureKeys) {
+        // Kept even when empty: enumerating the SMC costs one request per key.
+        auto keys = reader->getAllKeys();
+        std::erase_if(keys, [](const std::string& key) { return !key.starts_with('T'); });
+        std::sort(keys.begin(), keys.end());
+        temperatureKeys = std::move(keys);
+    }
+    return *temperatureKeys;
+}
+
+SensorCompanion::BatteryReadings SensorCompanion::batteryReadings() {
+    BatteryReadings readings;
+    const auto battery = registry_->firstEntry("AppleSmartBattery");
+    if (!battery) {
+        return readings;
+    }
+    const auto property = [&battery](std::string_view name) {
+        return battery->numberProperty(name);
+    };
+    if (const auto hundredths = property("Temperature");
+        hundredths && within(*hundredths, 1, 10000)) {
+        readings.temperature = *hundredths / 100;
+    }
+    if (const auto millivolts = property("Voltage");
+        millivolts && within(*millivolts, 1000, 30000)) {
+        readings.voltage = *millivolts / 1000;
+    }
+    return readings;
+}
+
+std::vector<SensorSnapshot::FanReading> SensorCompanion::fans() {
+    std::vector<SensorSnapshot::FanReading> result;
+    const auto count = reader->getValue("FNum", false);
+    if (!count || !within(*count, 1, maximumFanCount)) {
+        return result;
+    }
+    const int fanCount = static_cast<int>(*count);
+    result.reserve(static_cast<std::size_t>(fanCount));
+    for (int index = 0; index < fanCount; ++index) {
+        const auto rpm = reader->getValue(FanKey(index, "Ac"), true);
+        if (!rpm || !std::isfinite(*rpm) || *rpm < 0) {
+            continue;
+        }
+        auto name = reader->getStringValue(FanKey(index, "ID"));
+        if (name && name->empty()) {
+            name.reset();
+        }
+        auto maximum = reader->getValue(FanKey(index, "Mx"), false);
+        // JSON cannot carry a non-finite number; one would cost the client the whole snapshot.
+        if (maximum && !std::isfinite(*maximum)) {
+            maximum.reset();
+        }
+        result.push_back({index, std::move(name), *rpm, maximum});
+    }
+    return result;
+}
+
+std::optional<SensorSnapshot::GraphicsReading> SensorCompanion::graphics() {
+    const auto accelerators = registry_->matchingEntries("IOAccelerator");
+    if (!accelerators) {
+        return std::nullopt;
+    }
+    while (const auto entry = accelerators->next()) {
+        const auto ioClass = entry->stringProperty("IOClass");
+        if (!ioClass || !containsIgnoringCase(*ioClass, "agx")) {
+            continue;
+        }
+        const auto* statistics = entry->dictionaryProperty("PerformanceStatistics");
+        if (!statistics) {
+            continue;
+        }
+        auto overall = percentage(*statistics, "Device Utilization %");
+        if (!overall) {
+            overall = percentage(*statistics, "GPU Activity(%)");
+        }
+        if (!overall) {
+            continue;
+        }
+        return SensorSnapshot::GraphicsReading{*overall / 100,
+                                               fraction(*statistics, "Renderer Utilization %"),
+                                               fraction(*statistics, "Tiler Utilization %")};
+    }
+    return std::nullopt;
+}
+
+const std::vector<SensorSnapshot::AccessoryReading>& SensorCompanion::accessories() {
+    const double now = clock_->uptime();
+    if (now < nextAccessoryRead) {
+        return accessoryReadings;
+    }
+    // Set before running, so a failed run also waits for the next interval.
+    nextAccessoryRead = now + accessoryInterval;
+    accessoryReadings = runAccessoryTool();
+    return accessoryReadings;
+}
+
+} // namespace brivane
