@@ -1,0 +1,9 @@
+#include "platform/linux/workspace_linux.h"
+
+namespace brivane::platform {
+
+std::shared_ptr<Workspace> makeDefaultWorkspace() {
+    return std::make_shared<linux_backend::XdgWorkspace>(makeDefaultToolRunner());
+}
+
+} // namespace brivane::platform
