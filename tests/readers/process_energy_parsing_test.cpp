@@ -16,7 +16,7 @@ std::string twoSamples(const std::string& lastSample) {
            "Load Avg: 1.52, 1.61, 1.70\n"
            "\n"
            "PID    COMMAND          POWER\n"
-           "501    WindowServer     0.0\n"
+           "501    display_server   0.0\n"
            "Processes: 412 total, 2 running, 410 sleeping, 2010 threads\n"
            "Load Avg: 1.48, 1.60, 1.70\n"
            "  PID    COMMAND          POWER \n" +
@@ -25,9 +25,9 @@ std::string twoSamples(const std::string& lastSample) {
 
 TEST(ParseEnergy, UsesOnlyTheLastSample) {
     auto readings = ProcessDetailsReader::parseEnergy(
-        twoSamples("88   Google Chrome  Helper   12.3\n\n1  launchd 0.0\n"), none);
+        twoSamples("88   Photo  Library   Helper   12.3\n\n1  init 0.0\n"), none);
     EXPECT_EQ(readings,
-              (std::vector<Reading>{{88, "Google Chrome Helper", 12.3}, {1, "launchd", 0.0}}));
+              (std::vector<Reading>{{88, "Photo Library Helper", 12.3}, {1, "init", 0.0}}));
 }
 
 TEST(ParseEnergy, NeedsTwoHeaderLines) {
