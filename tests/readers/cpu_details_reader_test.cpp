@@ -1,0 +1,225 @@
+#include "platform/sim/sim_ioreport_machine.h"
+#include "platform/sim/sim_ioreport_source.h"
+#include "platform/sim/sim_process_table.h"
+#include "readers/cpu_details_reader.h"
+
+#include <gtest/gtest.h>
+
+namespace brivane {
+namespace {
+
+using platform::ManualUptimeClock;
+using platform::sim::SimIOReportChannelSpec;
+using platform::sim::SimIOReportFaults;
+using platform::sim::SimIOReportSource;
+using platform::sim::SimIOReportStateSpec;
+using Residencies = decltype(CPUDetailsSnapshot::residencies);
+
+class CannedToolRunner final : public platform::ToolRunner {
+public:
+    platform::ToolResult result{std::nullopt, 0, ""};
+    std::vector<platform::ToolRun> runs;
+    platform::ToolResult run(const platform::ToolRun& run) override {
+        runs.push_back(run);
+        return result;
+    }
+};
+
+class CPUDetailsReaderTest : public ::testing::Test {
+protected:
+    std::shared_ptr<ManualUptimeClock> clock = std::make_shared<ManualUptimeClock>(500.0);
+    std::shared_ptr<SimIOReportSource> source = std::make_shared<SimIOReportSource>(clock);
+    std::shared_ptr<CannedToolRunner> tools = std::make_shared<CannedToolRunner>();
+    std::shared_ptr<platform::sim::SimProcessTable> table =
+        std::make_shared<platform::sim::SimProcessTable>(77, 501, 502);
+    CPUDetailsReader reader{source, tools, clock, table};
+
+    struct Pending {
+        std::uint64_t id;
+        std::size_t state;
+        std::int64_t amount;
+    };
+    std::vector<Pending> pending;
+
+    // A core channel whose states gain the given residencies in the next measured interval.
+    std::uint64_t
+    core(std::optional<std::string> name,
+         const std::vector<std::pair<std::optional<std::string>, std::int64_t>>& states,
+         std::optional<std::int32_t> declaredCount = std::nullopt) {
+        SimIOReportChannelSpec spec{std::move(name), std::nullopt, 0, {}, declaredCount};
+        for (const auto& state : states)
+            spec.states.push_back(SimIOReportStateSpec{state.first, 0});
+        const auto id = source->addChannel("CPU Stats", "CPU Core Performance States", spec);
+        for (std::size_t i = 0; i < states.size(); ++i)
+            pending.push_back({id, i, states[i].second});
+        return id;
+    }
+    Residencies residenciesAfter(double seconds) {
+        clock->advance(seconds);
+        return reader.read().residencies;
+    }
+    // A baseline, then one second in which the channels gain their pending residencies.
+    Residencies measure() {
+        reader.read();
+        for (const auto& p : pending)
+            source->addResidency(p.id, p.state, p.amount);
+        pending.clear();
+        return residenciesAfter(1.0);
+    }
+};
+
+TEST_F(CPUDetailsReaderTest, RunsProcessStatusWithExactArgumentsAndOnlyTheCLocale) {
+    const CPUDetailsSnapshot snapshot = reader.read();
+    ASSERT_EQ(tools->runs.size(), 1u);
+    const platform::ToolRun& run = tools->runs[0];
+    EXPECT_EQ(run.path, "/bin/ps");
+    EXPECT_EQ(run.arguments,
+              (std::vector<std::string>{"-A", "-c", "-r", "-o", "pid=,pcpu=,comm="}));
+    EXPECT_EQ(run.environment.policy, platform::ToolEnvironment::Policy::replace);
+    EXPECT_EQ(run.environment.variables,
+              (std::vector<std::pair<std::string, std::string>>{{"LC_ALL", "C"}}));
+    EXPECT_DOUBLE_EQ(run.timeLimit, 2.0);
+    EXPECT_EQ(run.qos, platform::WatchdogQoS::utility);
+    EXPECT_EQ(snapshot.helperUID, 501u);
+    EXPECT_EQ(snapshot.helperEffectiveUID, 502u);
+}
+
+TEST_F(CPUDetailsReaderTest, FailedToolRunGivesNoProcessesButResidenciesStillCount) {
+    const auto id = core("PCPU0", {{"V0P0", 0}});
+    struct Case {
+        std::optional<std::string> launchError;
+        int status;
+    };
+    for (const Case& c :
+         {Case{"no such file", -1}, Case{std::nullopt, 1}, Case{std::nullopt, 15}}) {
+        tools->result = {c.launchError, c.status, "1 50.0 busy\n"};
+        reader.read();
+        source->addResidency(id, 0, 40);
+        clock->advance(1.0);
+        const CPUDetailsSnapshot snapshot = reader.read();
+        EXPECT_TRUE(snapshot.processes.empty());
+        EXPECT_EQ(snapshot.residencies, (Residencies{{"PCPU", {40.0}}}));
+    }
+}
+
+TEST_F(CPUDetailsReaderTest, KeepsTheToolsOrderAndStopsAt128Readings) {
+    std::string output = "not a line\n";
+    for (int i = 1; i <= 300; ++i)
+        output += std::to_string(1000 - i) + " " + std::to_string(i % 7) + ".5 proc " +
+                  std::to_string(i) + "\n";
+    tools->result.output = output;
+    const auto processes = reader.read().processes;
+    ASSERT_EQ(processes.size(), 128u);
+    EXPECT_EQ(processes.front(), (CPUDetailsSnapshot::ProcessReading{999, "proc 1", 1.5}));
+    EXPECT_EQ(processes.back(), (CPUDetailsSnapshot::ProcessReading{872, "proc 128", 2.5}));
+}
+
+TEST_F(CPUDetailsReaderTest, FirstCallIsBaselineAndAnyShortIntervalCounts) {
+    const auto id = core("ECPU0", {{"IDLE", 0}, {"V0P0", 0}});
+    EXPECT_TRUE(reader.read().residencies.empty());
+    source->addResidency(id, 1, 7);
+    EXPECT_EQ(residenciesAfter(0.001), (Residencies{{"ECPU", {7.0}}}));
+}
+
+TEST_F(CPUDetailsReaderTest, GapOfThirtySecondsOrMoreOnlyRenewsTheBaseline) {
+    const auto id = core("PCPU3", {{"V1P0", 0}});
+    reader.read();
+    source->addResidency(id, 0, 100);
+    EXPECT_TRUE(residenciesAfter(45.0).empty());
+    source->addResidency(id, 0, 5);
+    EXPECT_EQ(residenciesAfter(1.0), (Residencies{{"PCPU", {5.0}}}));
+    EXPECT_TRUE(residenciesAfter(30.0).empty());
+    EXPECT_EQ(residenciesAfter(29.5), (Residencies{{"PCPU", {0.0}}}));
+}
+
+TEST_F(CPUDetailsReaderTest, SumsCoresOfOneKindAndIgnoresAMismatchedLaterCore) {
+    core("PCPU0", {{"V0P0", 10}, {"V1P0", 20}, {"V2P0", 0}});
+    core("PCPU1", {{"IDLE", 99}, {"V0P0", 10}, {"DOWN", 5}, {"V1P0", 20}, {"V2P0", 0}, {"OFF", 3}});
+    core("PCPU2", {{"V0P0", 1}, {"V1P0", 1}, {"V2P0", 1}, {"V3P0", 1}});
+    EXPECT_EQ(measure(), (Residencies{{"PCPU", {20.0, 40.0, 0.0}}}));
+}
+
+TEST_F(CPUDetailsReaderTest, KeysByFirstMatchingPrefixAndSkipsForeignOrNamelessChannels) {
+    core("MCPU7", {{"V0P0", 4}});
+    core("ECPU", {{"V0P0", 6}});
+    core("GPU0", {{"V0P0", 1}});
+    core("ecpu0", {{"V0P0", 1}});
+    core(" PCPU0", {{"V0P0", 1}});
+    core(std::nullopt, {{"V0P0", 1}});
+    EXPECT_EQ(measure(), (Residencies{{"ECPU", {6.0}}, {"MCPU", {4.0}}}));
+}
+
+TEST_F(CPUDetailsReaderTest, LeavesOutInactiveAndNamelessStatesButNotOtherSpellings) {
+    core("ECPU0", {{"IDLE", 50}, {"V0P0", 3}, {std::nullopt, 9}, {"V1P0", 4}, {"OFF", 50}});
+    core("PCPU0", {{"idle", 5}, {"DOWN", 50}, {"OFF ", 6}, {"V0P0", -8}});
+    core("MCPU0", {{"IDLE", 1}, {"DOWN", 2}, {"OFF", 3}});
+    EXPECT_EQ(measure(), (Residencies{{"ECPU", {3.0, 4.0}}, {"PCPU", {5.0, 6.0, 0.0}}}));
+}
+
+TEST_F(CPUDetailsReaderTest, StateCountMustLieBetweenOneAndSixtyFour) {
+    std::vector<std::pair<std::optional<std::string>, std::int64_t>> many;
+    for (int i = 0; i < 65; ++i)
+        many.push_back({"V" + std::to_string(i) + "P0", 1});
+    core("ECPU0", many, 65);
+    many.pop_back();
+    core("PCPU0", many, 64);
+    core("MCPU0", {{"V0P0", 1}}, 0);
+    core("MCPU1", {{"V0P0", 1}}, -1);
+    const Residencies residencies = measure();
+    EXPECT_FALSE(residencies.contains("ECPU"));
+    EXPECT_FALSE(residencies.contains("MCPU"));
+    ASSERT_TRUE(residencies.contains("PCPU"));
+    EXPECT_EQ(residencies.at("PCPU").size(), 64u);
+}
+
+TEST_F(CPUDetailsReaderTest, FailedSetUpIsRetriedOnTheNextCall) {
+    core("PCPU0", {{"V0P0", 2}});
+    for (const SimIOReportFaults& fault :
+         {SimIOReportFaults{.groupsMissing = true}, SimIOReportFaults{.copyFails = true},
+          SimIOReportFaults{.subscriptionFails = true}}) {
+        source->setFaults(fault);
+        EXPECT_TRUE(residenciesAfter(1.0).empty());
+    }
+    EXPECT_EQ(source->groupCopies(), 3);
+    source->setFaults({});
+    EXPECT_EQ(measure(), (Residencies{{"PCPU", {2.0}}}));
+    EXPECT_EQ(source->groupCopies(), 4);
+}
+
+TEST_F(CPUDetailsReaderTest, FailedSampleClearsTheBaselineAndBadDeltaRenewsIt) {
+    const auto id = core("PCPU0", {{"V0P0", 0}});
+    reader.read();
+    source->setFaults({.sampleFails = true});
+    EXPECT_TRUE(residenciesAfter(1.0).empty());
+    source->setFaults({});
+    EXPECT_TRUE(residenciesAfter(1.0).empty()); // baseline only
+
+    for (const SimIOReportFaults& fault :
+         {SimIOReportFaults{.deltaFails = true}, SimIOReportFaults{.deltaLacksChannels = true}}) {
+        source->addResidency(id, 0, 1000);
+        source->setFaults(fault);
+        EXPECT_TRUE(residenciesAfter(1.0).empty());
+        source->setFaults({});
+        source->addResidency(id, 0, 8);
+        EXPECT_EQ(residenciesAfter(1.0), (Residencies{{"PCPU", {8.0}}}));
+    }
+}
+
+TEST_F(CPUDetailsReaderTest, SimulatedMachineReportsBothClusterKinds) {
+    auto machine = platform::sim::makeSimulatedMacIOReport(clock);
+    CPUDetailsReader onMachine(machine, tools, clock, table);
+    onMachine.read();
+    clock->advance(1.0);
+    const Residencies residencies = onMachine.read().residencies;
+    ASSERT_TRUE(residencies.contains("ECPU"));
+    ASSERT_TRUE(residencies.contains("PCPU"));
+    double active = 0;
+    for (double ticks : residencies.at("ECPU"))
+        active += ticks;
+    // Four cores of 24 MHz ticks, part of each second active.
+    EXPECT_GT(active, 0.0);
+    EXPECT_LT(active, 4 * 24'000'000.0);
+}
+
+} // namespace
+} // namespace brivane

@@ -1,0 +1,230 @@
+#include "platform/sim/sim_ioreport_machine.h"
+#include "platform/sim/sim_ioreport_source.h"
+#include "readers/energy_power_reader.h"
+
+#include <gtest/gtest.h>
+
+namespace brivane {
+namespace {
+
+using platform::ManualUptimeClock;
+using platform::sim::SimIOReportChannelSpec;
+using platform::sim::SimIOReportFaults;
+using platform::sim::SimIOReportSource;
+using Readings = std::vector<SensorSnapshot::Reading>;
+
+class EnergyPowerReaderTest : public ::testing::Test {
+protected:
+    std::shared_ptr<ManualUptimeClock> clock = std::make_shared<ManualUptimeClock>(0.0);
+    std::shared_ptr<SimIOReportSource> source = std::make_shared<SimIOReportSource>(clock);
+    EnergyPowerReader reader{source, clock};
+
+    std::uint64_t channel(std::optional<std::string> name, std::optional<std::string> unit,
+                          const std::string& group = "Energy Model") {
+        return source->addChannel(
+            group, std::nullopt,
+            SimIOReportChannelSpec{std::move(name), std::move(unit), 0, {}, {}});
+    }
+    Readings readAt(double uptime) {
+        clock->set(uptime);
+        return reader.read();
+    }
+};
+
+TEST_F(EnergyPowerReaderTest, ConvertsEachUnitOfTheScaleTableToWatts) {
+    struct Case {
+        const char* unit;
+        std::int64_t count;
+        double seconds;
+        std::optional<double> watts;
+    };
+    const Case cases[] = {
+        {"mJ", 2'500, 0.5, 5.0},
+        {"nJ", 5'000'000'000, 1.0, 5.0},
+        {"J", 3, 1.5, 2.0},
+        {"uJ", 4'000'000, 2.0, 2.0},
+        {"\xC2\xB5J", 4'000'000, 2.0, 2.0},
+        {"kJ", 5, 1.0, std::nullopt},
+        {"MJ", 5, 1.0, std::nullopt},
+        {"\xCE\xBCJ", 5, 1.0, std::nullopt}, // Greek mu
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.unit);
+        auto clock = std::make_shared<ManualUptimeClock>(100.0);
+        auto source = std::make_shared<SimIOReportSource>(clock);
+        const auto id =
+            source->addChannel("Energy Model", std::nullopt, {"CPU Energy", c.unit, 0, {}, {}});
+        EnergyPowerReader reader(source, clock);
+        EXPECT_TRUE(reader.read().empty());
+        source->addCount(id, c.count);
+        clock->advance(c.seconds);
+        const Readings readings = reader.read();
+        if (c.watts) {
+            ASSERT_EQ(readings.size(), 1u);
+            EXPECT_EQ(readings[0].key, "CPUModelPower");
+            EXPECT_DOUBLE_EQ(readings[0].value, *c.watts);
+        } else {
+            EXPECT_TRUE(readings.empty());
+        }
+    }
+}
+
+TEST_F(EnergyPowerReaderTest, IntervalLimitsThemselvesAreAccepted) {
+    const auto cpu = channel("CPU Energy", "J");
+    source->setCountRate(cpu, 10.0);
+    EXPECT_TRUE(readAt(0.0).empty());
+    Readings atShortest = readAt(0.1);
+    ASSERT_EQ(atShortest.size(), 1u);
+    EXPECT_DOUBLE_EQ(atShortest[0].value, 10.0);
+    readAt(2.0);
+    Readings atLongest = readAt(32.0);
+    ASSERT_EQ(atLongest.size(), 1u);
+    EXPECT_DOUBLE_EQ(atLongest[0].value, 10.0);
+}
+
+TEST_F(EnergyPowerReaderTest, IntervalOutsideWindowOnlyRenewsTheBaseline) {
+    const auto cpu = channel("CPU Energy", "mJ");
+    source->setCountRate(cpu, 2'000.0);
+    EXPECT_TRUE(readAt(10.0).empty());
+    EXPECT_TRUE(readAt(10.0625).empty()); // too short
+    source->addCount(cpu, 1'000);         // lands in the next interval only
+    Readings next = readAt(11.0625);
+    ASSERT_EQ(next.size(), 1u);
+    EXPECT_DOUBLE_EQ(next[0].value, 3.0);
+
+    EXPECT_TRUE(readAt(56.0625).empty()); // 45 s gap
+    Readings afterGap = readAt(57.0625);
+    ASSERT_EQ(afterGap.size(), 1u);
+    EXPECT_DOUBLE_EQ(afterGap[0].value, 2.0);
+    EXPECT_TRUE(readAt(87.125).empty()); // 30.0625 s: just above the upper limit
+}
+
+TEST_F(EnergyPowerReaderTest, ChannelIsReportedOnlyFromItsFirstPositiveCountOnwards) {
+    const auto cpu = channel("CPU Energy", "mJ");
+    const auto gpu = channel("GPU Energy", "mJ");
+    source->setCountRate(cpu, 1'000.0);
+    readAt(1.0);
+    Readings idleGpu = readAt(2.0);
+    ASSERT_EQ(idleGpu.size(), 1u);
+    EXPECT_EQ(idleGpu[0].key, "CPUModelPower");
+
+    source->addCount(gpu, 500);
+    EXPECT_EQ(readAt(3.0), (Readings{{"CPUModelPower", 1.0}, {"GPUModelPower", 0.5}}));
+    source->setCountRate(cpu, 0.0);
+    EXPECT_EQ(readAt(4.0), (Readings{{"CPUModelPower", 0.0}, {"GPUModelPower", 0.0}}));
+}
+
+TEST_F(EnergyPowerReaderTest, PowerOutsideZeroToOneThousandWattsIsDropped) {
+    const auto cpu = channel("CPU Energy", "mJ");
+    const auto gpu = channel("GPU Energy", "mJ");
+    readAt(1.0);
+    source->addCount(cpu, 1'000'000);
+    source->addCount(gpu, -5);
+    EXPECT_EQ(readAt(2.0), (Readings{{"CPUModelPower", 1000.0}}));
+    source->addCount(cpu, 1'000'100);
+    source->addCount(gpu, 0);
+    // The negative count above must not have marked the GPU channel active.
+    EXPECT_TRUE(readAt(3.0).empty());
+}
+
+TEST_F(EnergyPowerReaderTest, SkipsNamelessForeignAndUnlabelledChannelsAndKeepsDeltaOrder) {
+    const auto gpu = channel("GPU Energy", "nJ");
+    const auto nameless = channel(std::nullopt, "mJ");
+    const auto foreign = channel("ANE Energy", "mJ");
+    const auto unlabelled = channel("CPU Energy", std::nullopt);
+    const auto cpu = channel("CPU Energy", "mJ");
+    for (auto id : {gpu, nameless, foreign, unlabelled, cpu})
+        source->setCountRate(id, 1'000.0);
+    readAt(5.0);
+    const Readings readings = readAt(6.0);
+    ASSERT_EQ(readings.size(), 2u);
+    EXPECT_EQ(readings[0].key, "GPUModelPower");
+    EXPECT_DOUBLE_EQ(readings[0].value, 0.000001);
+    EXPECT_EQ(readings[1], (SensorSnapshot::Reading{"CPUModelPower", 1.0}));
+}
+
+TEST_F(EnergyPowerReaderTest, FailedSetUpIsNeverRetried) {
+    for (bool groupMissing : {true, false}) {
+        SCOPED_TRACE(groupMissing ? "group missing" : "copy fails");
+        auto clock = std::make_shared<ManualUptimeClock>(0.0);
+        auto source = std::make_shared<SimIOReportSource>(clock);
+        const auto cpu =
+            source->addChannel("Energy Model", std::nullopt, {"CPU Energy", "J", 1, {}, {}});
+        source->setFaults({.groupsMissing = groupMissing, .copyFails = !groupMissing});
+        EnergyPowerReader reader(source, clock);
+        EXPECT_TRUE(reader.read().empty());
+        source->setFaults({});
+        source->addCount(cpu, 5);
+        for (int call = 0; call < 3; ++call) {
+            clock->advance(1.0);
+            EXPECT_TRUE(reader.read().empty());
+        }
+        EXPECT_EQ(source->groupCopies(), 1);
+    }
+}
+
+TEST_F(EnergyPowerReaderTest, MissingSubscriptionMakesEveryCallEmpty) {
+    const auto cpu = channel("CPU Energy", "J");
+    source->setCountRate(cpu, 1.0);
+    source->setFaults({.subscriptionFails = true});
+    readAt(1.0);
+    source->setFaults({});
+    EXPECT_TRUE(readAt(2.0).empty());
+    EXPECT_TRUE(readAt(3.0).empty());
+    EXPECT_EQ(source->groupCopies(), 1);
+}
+
+TEST_F(EnergyPowerReaderTest, SubscriptionWithoutChannelListSamplesTheCopy) {
+    const auto cpu = channel("CPU Energy", "J");
+    source->setCountRate(cpu, 1.0);
+    source->setFaults({.subscribedChannelsMissing = true});
+    readAt(1.0);
+    EXPECT_EQ(readAt(2.0), (Readings{{"CPUModelPower", 1.0}}));
+}
+
+TEST_F(EnergyPowerReaderTest, FailedSampleClearsTheBaseline) {
+    const auto cpu = channel("CPU Energy", "J");
+    source->setCountRate(cpu, 1.0);
+    readAt(1.0);
+    source->setFaults({.sampleFails = true});
+    EXPECT_TRUE(readAt(2.0).empty());
+    source->setFaults({});
+    EXPECT_TRUE(readAt(3.0).empty()); // baseline only
+    EXPECT_EQ(readAt(4.0), (Readings{{"CPUModelPower", 1.0}}));
+}
+
+TEST_F(EnergyPowerReaderTest, UnusableDeltaStillRenewsTheBaseline) {
+    for (bool deltaFails : {true, false}) {
+        SCOPED_TRACE(deltaFails ? "no delta" : "no channel array");
+        auto clock = std::make_shared<ManualUptimeClock>(0.0);
+        auto source = std::make_shared<SimIOReportSource>(clock);
+        const auto cpu =
+            source->addChannel("Energy Model", std::nullopt, {"CPU Energy", "J", 0, {}, {}});
+        EnergyPowerReader reader(source, clock);
+        reader.read();
+        source->addCount(cpu, 100);
+        source->setFaults({.deltaFails = deltaFails, .deltaLacksChannels = !deltaFails});
+        clock->advance(1.0);
+        EXPECT_TRUE(reader.read().empty());
+        source->setFaults({});
+        source->addCount(cpu, 3);
+        clock->advance(1.0);
+        EXPECT_EQ(reader.read(), (Readings{{"CPUModelPower", 3.0}}));
+    }
+}
+
+TEST_F(EnergyPowerReaderTest, SimulatedMachineDrawsPlausiblePower) {
+    EnergyPowerReader onMachine(platform::sim::makeSimulatedMacIOReport(clock), clock);
+    clock->set(10.0);
+    onMachine.read();
+    clock->set(12.0);
+    const Readings readings = onMachine.read();
+    ASSERT_EQ(readings.size(), 2u);
+    EXPECT_EQ(readings[0].key, "CPUModelPower");
+    EXPECT_NEAR(readings[0].value, 3.4, 1e-9);
+    EXPECT_EQ(readings[1].key, "GPUModelPower");
+    EXPECT_NEAR(readings[1].value, 0.85, 1e-9);
+}
+
+} // namespace
+} // namespace brivane
