@@ -1,0 +1,106 @@
+#include "cli_options.h"
+#include "document_view.h"
+
+#include <gtest/gtest.h>
+
+namespace brivane::cli {
+namespace {
+
+using ipc::Selector;
+
+TEST(SensorsCli, OptionsMayStandBeforeOrAfterTheRequest) {
+    struct Case {
+        std::vector<std::string> arguments;
+        Selector selector;
+        std::optional<std::string> argument;
+        std::string team;
+        std::optional<std::string> endpoint;
+        bool raw;
+    };
+    const std::vector<Case> cases = {
+        {{"snapshot"}, Selector::snapshot, std::nullopt, "DEFAULT", std::nullopt, false},
+        {{"--raw", "cpu"}, Selector::cpuDetails, std::nullopt, "DEFAULT", std::nullopt, true},
+        {{"processes", "energy", "--team", "T1"},
+         Selector::processDetails,
+         "energy",
+         "T1",
+         std::nullopt,
+         false},
+        {{"--endpoint=/run/x", "storage", "--raw", "disk0s2"},
+         Selector::storageHealth,
+         "disk0s2",
+         "DEFAULT",
+         "/run/x",
+         true},
+        {{"manage", "--team=T2", "checkForUpdates"},
+         Selector::manage,
+         "checkForUpdates",
+         "T2",
+         std::nullopt,
+         false},
+        // An argument is passed as typed, even one the agent will answer with no data.
+        {{"processes", "--", "-memory"},
+         Selector::processDetails,
+         "-memory",
+         "DEFAULT",
+         std::nullopt,
+         false},
+    };
+    for (const auto& c : cases) {
+        const auto parsed = parseCommandLine(c.arguments, "DEFAULT");
+        ASSERT_TRUE(parsed.options) << c.arguments[0] << ": " << parsed.error;
+        EXPECT_EQ(parsed.options->selector, c.selector);
+        EXPECT_EQ(parsed.options->argument, c.argument);
+        EXPECT_EQ(parsed.options->team, c.team);
+        EXPECT_EQ(parsed.options->endpoint, c.endpoint);
+        EXPECT_EQ(parsed.options->raw, c.raw);
+    }
+}
+
+TEST(SensorsCli, UsageErrorsAreReported) {
+    const std::vector<std::vector<std::string>> wrong = {
+        {},
+        {"--raw"},
+        {"temperatures"},
+        {"snapshot", "extra"},
+        {"processes"},
+        {"storage", "disk0", "disk1"},
+        {"--team"},
+        {"--endpoint=", "snapshot"},
+        {"--timeout", "0", "snapshot"},
+        {"--timeout", "soon", "snapshot"},
+        {"--verbose", "snapshot"},
+    };
+    for (const auto& arguments : wrong) {
+        const auto parsed = parseCommandLine(arguments, "T");
+        EXPECT_FALSE(parsed.options) << (arguments.empty() ? "(none)" : arguments[0]);
+        EXPECT_FALSE(parsed.error.empty());
+    }
+}
+
+TEST(SensorsCli, ViewsShowTheDocumentsAsTables) {
+    const std::string snapshot =
+        R"({"version":2,"temperatures":[{"key":"TC0P","value":45.26}],)"
+        R"("fans":[{"id":0,"name":"Left","rpm":1200,"maximumRPM":5000}],"helperUID":501,)"
+        R"("helperEffectiveUID":501,"power":[{"key":"BatteryVoltage","value":12.5}],)"
+        R"("accessories":[],"supportsProcessDetails":true,"companionVersion":"1.0.0"})";
+    const auto view = renderDocument(Selector::snapshot, std::nullopt, snapshot);
+    ASSERT_TRUE(view);
+    for (const char* expected : {"1.0.0", "TC0P", "45.3", "Left", "1200", "5000", "BatteryVoltage",
+                                 "12.50  V", "process details", "(none)"}) {
+        EXPECT_NE(view->find(expected), std::string::npos) << expected << "\n" << *view;
+    }
+
+    const auto memory =
+        renderDocument(Selector::processDetails, "memory",
+                       R"({"ranked":[{"pid":7,"name":"kernel","usage":1572864}],"storage":[],)"
+                       R"("helperUID":1,"helperEffectiveUID":1})");
+    ASSERT_TRUE(memory);
+    EXPECT_NE(memory->find("1.5 MiB"), std::string::npos) << *memory;
+
+    EXPECT_FALSE(renderDocument(Selector::snapshot, std::nullopt, "{\"version\":2}"));
+    EXPECT_FALSE(renderDocument(Selector::cpuDetails, std::nullopt, "not json"));
+}
+
+} // namespace
+} // namespace brivane::cli

@@ -1,0 +1,130 @@
+#include "cli_options.h"
+
+#include <charconv>
+
+namespace brivane::cli {
+
+const char* const usageText =
+    "usage: brivane-sensors [options] <request>\n"
+    "\n"
+    "requests:\n"
+    "  snapshot             temperatures, fans, power, graphics, accessories\n"
+    "  cpu                  busiest processes and CPU performance-state residencies\n"
+    "  processes <kind>     processes ranked by memory, storage or energy\n"
+    "  storage <disk>       SMART health of a disk, e.g. disk0\n"
+    "  manage <command>     checkForUpdates or installUpdate\n"
+    "\n"
+    "options (before or after the request):\n"
+    "  --team ID            team identifier that names the agent's endpoint\n"
+    "  --endpoint PATH      connect to this socket instead\n"
+    "  --raw                print the document bytes exactly as received\n"
+    "  --timeout SECONDS    how long to wait for the answer (default 10)\n"
+    "  -h, --help           show this text\n"
+    "\n"
+    "exit status: 0 answered, 1 agent not reachable, 2 usage error, 3 no data\n";
+
+namespace {
+
+struct Subcommand {
+    const char* name;
+    ipc::Selector selector;
+};
+
+constexpr Subcommand subcommands[] = {
+    {"snapshot", ipc::Selector::snapshot},
+    {"cpu", ipc::Selector::cpuDetails},
+    {"processes", ipc::Selector::processDetails},
+    {"storage", ipc::Selector::storageHealth},
+    {"manage", ipc::Selector::manage},
+};
+
+std::optional<int> parseSeconds(const std::string& text) {
+    double seconds = 0;
+    const auto end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, seconds);
+    if (error != std::errc() || stop != end || !(seconds > 0) || seconds > 3600) {
+        return std::nullopt;
+    }
+    return static_cast<int>(seconds * 1000);
+}
+
+} // namespace
+
+ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments,
+                                   std::string defaultTeam) {
+    CliOptions options;
+    options.team = std::move(defaultTeam);
+    std::vector<std::string> positional;
+
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        const std::string& word = arguments[i];
+        auto value = [&](std::string_view name) -> std::optional<std::string> {
+            const std::string prefix = std::string(name) + "=";
+            if (word.rfind(prefix, 0) == 0) {
+                return word.substr(prefix.size());
+            }
+            if (word == name && i + 1 < arguments.size()) {
+                return arguments[++i];
+            }
+            return std::nullopt;
+        };
+        if (word == "--raw") {
+            options.raw = true;
+        } else if (word == "-h" || word == "--help") {
+            options.help = true;
+        } else if (word == "--team" || word.rfind("--team=", 0) == 0) {
+            auto team = value("--team");
+            if (!team) {
+                return {std::nullopt, "--team needs a team identifier"};
+            }
+            options.team = *team;
+        } else if (word == "--endpoint" || word.rfind("--endpoint=", 0) == 0) {
+            auto path = value("--endpoint");
+            if (!path || path->empty()) {
+                return {std::nullopt, "--endpoint needs a socket path"};
+            }
+            options.endpoint = *path;
+        } else if (word == "--timeout" || word.rfind("--timeout=", 0) == 0) {
+            auto text = value("--timeout");
+            auto milliseconds = text ? parseSeconds(*text) : std::nullopt;
+            if (!milliseconds) {
+                return {std::nullopt, "--timeout needs a number of seconds"};
+            }
+            options.timeoutMs = *milliseconds;
+        } else if (word == "--") {
+            positional.insert(positional.end(), arguments.begin() + i + 1, arguments.end());
+            break;
+        } else if (word.size() > 1 && word[0] == '-' && positional.size() != 1) {
+            return {std::nullopt, "unknown option " + word};
+        } else {
+            positional.push_back(word); // a request's argument may itself start with '-'
+        }
+    }
+    if (options.help) {
+        return {options, {}};
+    }
+    if (positional.empty()) {
+        return {std::nullopt, "no request given"};
+    }
+    const Subcommand* chosen = nullptr;
+    for (const auto& subcommand : subcommands) {
+        if (positional[0] == subcommand.name) {
+            chosen = &subcommand;
+        }
+    }
+    if (!chosen) {
+        return {std::nullopt, "unknown request " + positional[0]};
+    }
+    options.selector = chosen->selector;
+    const std::size_t wanted = ipc::takesArgument(chosen->selector) ? 2 : 1;
+    if (positional.size() != wanted) {
+        return {std::nullopt, wanted == 2 ? positional[0] + " needs exactly one argument"
+                                          : positional[0] + " takes no argument"};
+    }
+    if (wanted == 2) {
+        options.argument = positional[1];
+    }
+    return {options, {}};
+}
+
+} // namespace brivane::cli

@@ -1,0 +1,33 @@
+#pragma once
+
+#include "ipc/frame_codec.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace brivane::cli {
+
+struct CliOptions {
+    ipc::Selector selector = ipc::Selector::snapshot;
+    std::optional<std::string> argument;
+    std::string team;                    // used when no endpoint is given
+    std::optional<std::string> endpoint; // explicit socket path
+    bool raw = false;
+    int timeoutMs = 10000;
+    bool help = false;
+};
+
+struct ParsedCommandLine {
+    std::optional<CliOptions> options;
+    std::string error; // set when options is absent
+};
+
+// Options may stand before or after the subcommand: snapshot, cpu, processes <kind>,
+// storage <disk>, manage <command>.
+ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments,
+                                   std::string defaultTeam);
+
+extern const char* const usageText;
+
+} // namespace brivane::cli

@@ -1,0 +1,216 @@
+#include "document_view.h"
+
+#include "formats/document_codec.h"
+#include "text_table.h"
+
+#include <algorithm>
+
+namespace brivane::cli {
+namespace {
+
+using Align = TextTable::Align;
+
+std::string section(const std::string& title, const TextTable& table) {
+    return title + "\n" + (table.empty() ? std::string("  (none)\n") : table.render()) + "\n";
+}
+
+std::string identity(std::uint32_t uid, std::uint32_t euid) {
+    return "answered by uid " + std::to_string(uid) +
+           (uid == euid ? std::string() : " (effective " + std::to_string(euid) + ")") + "\n";
+}
+
+std::string unitOfPowerKey(const std::string& key) {
+    return key == "BatteryVoltage" ? "V" : "W";
+}
+
+std::string renderSnapshot(const SensorSnapshot& snapshot) {
+    std::string out = "Brivane Sensor Companion " + snapshot.companionVersion.value_or("?") +
+                      " (document version " + std::to_string(snapshot.version) + "), " +
+                      identity(snapshot.helperUID, snapshot.helperEffectiveUID) + "\n";
+
+    TextTable temperatures({{"sensor"}, {"°C", Align::right}});
+    for (const auto& reading : snapshot.temperatures) {
+        temperatures.addRow({reading.key, formatNumber(reading.value, 1)});
+    }
+    out += section("Temperatures", temperatures);
+
+    TextTable fans({{"fan", Align::right}, {"name"}, {"rpm", Align::right}, {"max", Align::right}});
+    for (const auto& fan : snapshot.fans) {
+        fans.addRow({std::to_string(fan.id), fan.name.value_or(""), formatNumber(fan.rpm, 0),
+                     fan.maximumRPM ? formatNumber(*fan.maximumRPM, 0) : ""});
+    }
+    out += section("Fans", fans);
+
+    TextTable power({{"source"}, {"value", Align::right}, {"unit"}});
+    for (const auto& reading : snapshot.power.value_or(std::vector<SensorSnapshot::Reading>{})) {
+        power.addRow({reading.key, formatNumber(reading.value, 2), unitOfPowerKey(reading.key)});
+    }
+    out += section("Power", power);
+
+    if (snapshot.graphics) {
+        TextTable graphics({{"unit"}, {"busy %", Align::right}});
+        graphics.addRow({"device", formatNumber(snapshot.graphics->utilization * 100, 1)});
+        if (snapshot.graphics->renderer) {
+            graphics.addRow({"renderer", formatNumber(*snapshot.graphics->renderer * 100, 1)});
+        }
+        if (snapshot.graphics->tiler) {
+            graphics.addRow({"tiler", formatNumber(*snapshot.graphics->tiler * 100, 1)});
+        }
+        out += section("Graphics", graphics);
+    }
+
+    TextTable accessories({{"accessory"}, {"part"}, {"level %", Align::right}});
+    for (const auto& accessory :
+         snapshot.accessories.value_or(std::vector<SensorSnapshot::AccessoryReading>{})) {
+        accessories.addRow(
+            {accessory.name, accessory.part.value_or(""), formatNumber(accessory.level, 0)});
+    }
+    out += section("Accessories", accessories);
+
+    std::string capabilities;
+    auto add = [&](const std::optional<bool>& flag, const char* name) {
+        if (flag.value_or(false)) {
+            capabilities += capabilities.empty() ? name : std::string(", ") + name;
+        }
+    };
+    add(snapshot.supportsProcessDetails, "process details");
+    add(snapshot.supportsStorageHealth, "storage health");
+    add(snapshot.supportsManagement, "management");
+    out += "Answers also: " + (capabilities.empty() ? std::string("nothing else") : capabilities) +
+           "\n";
+    return out;
+}
+
+std::string renderCpu(const CPUDetailsSnapshot& details) {
+    std::string out =
+        "CPU details, " + identity(details.helperUID, details.helperEffectiveUID) + "\n";
+    TextTable processes({{"pid", Align::right}, {"process"}, {"cpu %", Align::right}});
+    for (const auto& process : details.processes) {
+        processes.addRow(
+            {std::to_string(process.pid), process.name, formatNumber(process.usage, 1)});
+    }
+    out += section("Busiest processes", processes);
+
+    std::size_t states = 0;
+    for (const auto& [kind, residencies] : details.residencies) {
+        states = std::max(states, residencies.size());
+    }
+    std::vector<TextTable::Column> columns = {{"cluster"}};
+    for (std::size_t i = 0; i < states; ++i) {
+        columns.push_back({"P" + std::to_string(i + 1), Align::right});
+    }
+    TextTable residencies(columns);
+    for (const auto& [kind, values] : details.residencies) {
+        std::vector<std::string> row = {kind};
+        for (double value : values) {
+            row.push_back(formatNumber(value, 3));
+        }
+        residencies.addRow(std::move(row));
+    }
+    out += section("Performance-state residency since the previous request", residencies);
+    return out;
+}
+
+std::string renderProcesses(const ProcessDetailsSnapshot& details, const std::string& kind) {
+    std::string out = "Processes by " + kind + ", " +
+                      identity(details.helperUID, details.helperEffectiveUID) + "\n";
+    if (kind == "storage") {
+        TextTable table({{"pid", Align::right},
+                         {"process"},
+                         {"read/s", Align::right},
+                         {"written/s", Align::right}});
+        for (const auto& process : details.storage) {
+            table.addRow({std::to_string(process.pid), process.name,
+                          formatBytes(static_cast<double>(process.readBytesPerSecond)),
+                          formatBytes(static_cast<double>(process.writeBytesPerSecond))});
+        }
+        return out + section("Storage traffic", table);
+    }
+    const bool memory = kind == "memory";
+    TextTable table(
+        {{"pid", Align::right}, {"process"}, {memory ? "footprint" : "power", Align::right}});
+    for (const auto& process : details.ranked) {
+        table.addRow({std::to_string(process.pid), process.name,
+                      memory ? formatBytes(process.usage) : formatNumber(process.usage, 1)});
+    }
+    return out + section(memory ? "Memory footprint" : "Energy impact", table);
+}
+
+std::string renderStorage(const StorageHealthSnapshot& health, const std::string& disk) {
+    std::string out = "Storage health of " + disk + ", " +
+                      identity(health.helperUID, health.helperEffectiveUID) + "\n";
+    if (!health.reading) {
+        return out + "  The disk reported no SMART figures.\n";
+    }
+    const auto& r = *health.reading;
+    TextTable table({{"figure"}, {"value", Align::right}});
+    auto add = [&](const char* name, const std::optional<std::int64_t>& value,
+                   const std::string& unit) {
+        if (value) {
+            table.addRow({name, std::to_string(*value) + unit});
+        }
+    };
+    add("temperature", r.temperature, " °C");
+    add("remaining life", r.life, " %");
+    if (r.totalRead) {
+        table.addRow({"data read", formatBytes(static_cast<double>(*r.totalRead))});
+    }
+    if (r.totalWritten) {
+        table.addRow({"data written", formatBytes(static_cast<double>(*r.totalWritten))});
+    }
+    add("power cycles", r.powerCycles, "");
+    add("power-on hours", r.powerOnHours, " h");
+    add("available spare", r.availableSpare, " %");
+    add("spare threshold", r.spareThreshold, " %");
+    add("unsafe shutdowns", r.unsafeShutdowns, "");
+    add("media errors", r.mediaErrors, "");
+    return out + table.render();
+}
+
+std::string renderUpdate(const SensorCompanionUpdate& update) {
+    std::string out = "Update: " + std::string(rawValue(update.state)) + "\n";
+    if (update.version) {
+        out += "  version: " + *update.version + "\n";
+    }
+    if (update.message) {
+        out += "  message: " + *update.message + "\n";
+    }
+    return out;
+}
+
+} // namespace
+
+std::optional<std::string> renderDocument(ipc::Selector selector,
+                                          const std::optional<std::string>& argument,
+                                          std::string_view json) {
+    switch (selector) {
+    case ipc::Selector::snapshot:
+        if (auto snapshot = decodeSensorSnapshot(json)) {
+            return renderSnapshot(*snapshot);
+        }
+        break;
+    case ipc::Selector::cpuDetails:
+        if (auto details = decodeCPUDetailsSnapshot(json)) {
+            return renderCpu(*details);
+        }
+        break;
+    case ipc::Selector::processDetails:
+        if (auto details = decodeProcessDetailsSnapshot(json)) {
+            return renderProcesses(*details, argument.value_or(""));
+        }
+        break;
+    case ipc::Selector::storageHealth:
+        if (auto health = decodeStorageHealthSnapshot(json)) {
+            return renderStorage(*health, argument.value_or(""));
+        }
+        break;
+    case ipc::Selector::manage:
+        if (auto update = decodeSensorCompanionUpdate(json)) {
+            return renderUpdate(*update);
+        }
+        break;
+    }
+    return std::nullopt;
+}
+
+} // namespace brivane::cli

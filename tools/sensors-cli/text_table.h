@@ -1,0 +1,36 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace brivane::cli {
+
+// A plain-text table: a header row, columns padded to their widest cell, numbers right-aligned.
+class TextTable {
+public:
+    enum class Align { left, right };
+
+    struct Column {
+        std::string title;
+        Align align = Align::left;
+    };
+
+    explicit TextTable(std::vector<Column> columns) : columns_(std::move(columns)) {}
+
+    void addRow(std::vector<std::string> cells) { rows_.push_back(std::move(cells)); }
+    bool empty() const { return rows_.empty(); }
+
+    // Each line indented by two blanks and ended by a line feed.
+    std::string render() const;
+
+private:
+    std::vector<Column> columns_;
+    std::vector<std::vector<std::string>> rows_;
+};
+
+// Fixed-point text with the given number of decimals.
+std::string formatNumber(double value, int decimals);
+// 1536 -> "1.5 KiB"
+std::string formatBytes(double bytes);
+
+} // namespace brivane::cli
