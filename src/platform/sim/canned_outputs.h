@@ -1,0 +1,17 @@
+#pragma once
+
+// Outputs of the macOS system tools as the simulated laptop prints them.
+
+#include <string>
+#include <string_view>
+
+namespace brivane::platform::sim {
+
+// "/usr/bin/pmset -g accps -xml": one XML property list per power source.
+std::string cannedPmsetOutput();
+// "/usr/sbin/diskutil info -plist <device>": the description of a disk with SMART figures.
+std::string cannedDiskutilOutput(std::string_view device);
+// "/usr/bin/top" in logging mode, two samples sorted by power.
+std::string cannedTopOutput();
+
+} // namespace brivane::platform::sim
