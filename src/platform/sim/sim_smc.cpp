@@ -67,17 +67,17 @@ SMCOpenResult SimSMC::open() {
     if (openFailure_) {
         return {0, openFailure_};
     }
-    open_ = true;
-    return {kConnection, std::nullopt};
+    const std::uint32_t connection = nextConnection_++;
+    openConnections_.insert(connection);
+    return {connection, std::nullopt};
 }
 
 KernReturn SimSMC::close(std::uint32_t connection) {
     const std::lock_guard lock(mutex_);
     ++closes_;
-    if (!open_ || connection != kConnection) {
+    if (openConnections_.erase(connection) == 0) {
         return kMachSendInvalidDest;
     }
-    open_ = false;
     return closeCode_;
 }
 
@@ -94,7 +94,7 @@ KernReturn SimSMC::call(std::uint32_t connection, std::uint32_t selector, SMCInp
         auto& copy = recorded_.emplace_back();
         std::copy(input.begin(), input.end(), copy.begin());
     }
-    if (!open_ || connection != kConnection) {
+    if (!openConnections_.contains(connection)) {
         return kMachSendInvalidDest;
     }
     if (selector != kSelector) {

@@ -10,6 +10,7 @@
 #include <span>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace brivane::platform::sim {
@@ -77,11 +78,12 @@ private:
 };
 
 // Answers parameter blocks the way the kernel's SMC user client does: key information, byte
-// reads and index reads against a key table, result 0x84 for a key it does not hold. Counts
+// reads and index reads against a key table, result 0x84 for a key it does not hold. Each
+// open gives a new connection; a closed or unknown one fails as the kernel does. Counts
 // every exchange by request kind and can record the input blocks. Thread-safe.
 class SimSMC final : public SMCTransport {
 public:
-    static constexpr std::uint32_t kConnection = 0x5103;
+    static constexpr std::uint32_t kFirstConnection = 0x5103;
     static constexpr std::uint8_t kResultKeyNotFound = 0x84;
     static constexpr std::uint8_t kKindReadBytes = 5;
     static constexpr std::uint8_t kKindReadIndex = 8;
@@ -128,7 +130,8 @@ private:
     std::optional<SMCOpenFailure> openFailure_;
     KernReturn closeCode_ = kIOReturnSuccess;
     std::vector<SimSMCFault> faults_;
-    bool open_ = false;
+    std::unordered_set<std::uint32_t> openConnections_;
+    std::uint32_t nextConnection_ = kFirstConnection;
     std::uint32_t opens_ = 0;
     std::uint32_t closes_ = 0;
     std::uint64_t calls_ = 0;
