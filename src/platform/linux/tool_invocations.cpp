@@ -1,5 +1,7 @@
 #include "platform/linux/tool_invocations.h"
 
+#include "platform/linux/cms_standin_tools.h"
+
 #include <algorithm>
 #include <utility>
 
@@ -40,6 +42,8 @@ const std::vector<ToolInvocation>& toolInvocations() {
         {"/usr/bin/top", unavailable()},
         {"/usr/bin/pmset", unavailable()},
         {"/usr/sbin/diskutil", unavailable()},
+        {"/usr/sbin/pkgutil", codesignStandIn("pkgutil")},
+        {"/usr/sbin/spctl", codesignStandIn("spctl")},
     };
     return table;
 }

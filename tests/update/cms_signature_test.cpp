@@ -1,0 +1,124 @@
+#include "platform/linux/cms_signature.h"
+#include "update/installer_signature.h"
+#include "update/signature_fixtures.h"
+
+#include <sys/wait.h>
+
+namespace brivane {
+namespace {
+
+using namespace brivane::testing;
+using namespace brivane::platform::linux_backend;
+
+std::span<const unsigned char> bytesOf(const std::string& text) {
+    return {reinterpret_cast<const unsigned char*>(text.data()), text.size()};
+}
+
+class CmsSignatureTest : public ::testing::Test {
+public:
+    static void SetUpTestSuite() {
+        work_ = freshDirectory("brivane-cms");
+        foreign_ = work_ / "foreign";
+        ASSERT_EQ(runCommand("sh '" BRIVANE_TEST_CERTIFICATE_SCRIPT "' '" + foreign_.string() +
+                             "' FOREIGN000"),
+                  0);
+    }
+    static void TearDownTestSuite() { std::filesystem::remove_all(work_); }
+
+    static inline std::filesystem::path work_;
+    static inline std::filesystem::path foreign_;
+};
+
+TEST_F(CmsSignatureTest, VerifiesToTheBuildAnchorAndReportsTheChain) {
+    const auto package =
+        readText(makePackage(developmentCertificates, "installer", "payload", work_ / "ok.pkg"));
+    const auto result = CmsVerifier().verify(bytesOf(package));
+    ASSERT_TRUE(result.verified) << result.error;
+    EXPECT_EQ(result.content, "payload");
+    ASSERT_EQ(result.chain.size(), 2u);
+    EXPECT_EQ(result.chain[0].organizationalUnit, BRIVANE_TEAM_ID);
+    EXPECT_TRUE(isInstallerCertificate(result.chain[0]));
+    EXPECT_EQ(result.chain[1].commonName, "Brivane Development Root");
+}
+
+TEST_F(CmsSignatureTest, RejectsForeignAnchorsTamperingAndGarbage) {
+    const auto foreign =
+        readText(makePackage(foreign_, "installer", "payload", work_ / "foreign.pkg"));
+    EXPECT_FALSE(CmsVerifier().verify(bytesOf(foreign)).verified);
+    EXPECT_TRUE(CmsVerifier(readText(foreign_ / "anchor.pem")).verify(bytesOf(foreign)).verified);
+    EXPECT_FALSE(CmsVerifier("").verify(bytesOf(foreign)).verified);
+
+    auto tampered =
+        readText(makePackage(developmentCertificates, "installer", "payload", work_ / "t.pkg"));
+    const auto at = tampered.find("payload");
+    ASSERT_NE(at, std::string::npos);
+    tampered[at] = 'P';
+    EXPECT_FALSE(CmsVerifier().verify(bytesOf(tampered)).verified);
+
+    for (const std::string& garbage :
+         {std::string(), std::string("\x30\x82\xff\xff", 4), std::string(100, '\0')}) {
+        const auto result = CmsVerifier().verify(bytesOf(garbage));
+        EXPECT_FALSE(result.verified);
+        EXPECT_FALSE(result.error.empty());
+    }
+}
+
+TEST(ExecutableSignatureContent, RoundTripsAndRejectsMalformedText) {
+    const std::string digest(64, 'c');
+    const auto text = executableSignatureContent("dev.qorva.brivane", digest);
+    EXPECT_EQ(text, "identifier=dev.qorva.brivane\nexecutable-sha256=" + digest + "\n");
+    const auto parsed = parseExecutableSignatureContent(text);
+    ASSERT_TRUE(parsed);
+    EXPECT_EQ(parsed->identifier, "dev.qorva.brivane");
+    EXPECT_EQ(parsed->executableSha256, digest);
+    for (const std::string& bad : std::vector<std::string>{
+             "", "identifier=\nexecutable-sha256=" + digest + "\n",
+             "identifier=a\nexecutable-sha256=abc\n", "identifier=a\nexecutable-sha256=" + digest,
+             "name=a\nexecutable-sha256=" + digest + "\n"}) {
+        EXPECT_FALSE(parseExecutableSignatureContent(bad)) << bad;
+    }
+}
+
+TEST_F(CmsSignatureTest, StandInToolsAnswerLikeThePackageAndPolicyTools) {
+    const auto installer =
+        makePackage(developmentCertificates, "installer", "payload", work_ / "i.pkg");
+    const auto team = makePackage(developmentCertificates, "team", "payload", work_ / "team.pkg");
+    const auto foreign = makePackage(foreign_, "installer", "payload", work_ / "f.pkg");
+    const auto output = work_ / "out.txt";
+
+    ASSERT_EQ(runCommand(codesignTool + " pkgutil --check-signature '" + installer.string() +
+                         "' > '" + output.string() + "'"),
+              0);
+    EXPECT_TRUE(hasInstallerCertificateLine(readText(output), BRIVANE_TEAM_ID)) << readText(output);
+    EXPECT_FALSE(hasInstallerCertificateLine(readText(output), "OTHER"));
+    EXPECT_EQ(runCommand(codesignTool + " spctl --assess --type install '" + installer.string() +
+                         "' 2>/dev/null"),
+              0);
+
+    EXPECT_NE(runCommand(codesignTool + " pkgutil --check-signature '" + foreign.string() +
+                         "' >/dev/null"),
+              0);
+    EXPECT_NE(runCommand(codesignTool + " spctl --assess --type install '" + foreign.string() +
+                         "' 2>/dev/null"),
+              0);
+    // Verifies, but the leaf is not an installer certificate.
+    EXPECT_NE(runCommand(codesignTool + " spctl --assess --type install '" + team.string() +
+                         "' 2>/dev/null"),
+              0);
+}
+
+TEST_F(CmsSignatureTest, ExecutableSignatureNoticesAChangedExecutable) {
+    const auto executable = work_ / "program";
+    std::ofstream(executable, std::ios::binary) << "#!/bin/sh\n";
+    const auto certs = developmentCertificates.string();
+    ASSERT_EQ(runCommand(codesignTool + " sign --identifier dev.qorva.brivane --certificate '" +
+                         certs + "/team.pem' --key '" + certs + "/team-key.pem' '" +
+                         executable.string() + "'"),
+              0);
+    EXPECT_EQ(runCommand(codesignTool + " verify '" + executable.string() + "' >/dev/null"), 0);
+    std::ofstream(executable, std::ios::binary | std::ios::app) << "echo changed\n";
+    EXPECT_NE(runCommand(codesignTool + " verify '" + executable.string() + "' >/dev/null"), 0);
+}
+
+} // namespace
+} // namespace brivane

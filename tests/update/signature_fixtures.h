@@ -1,0 +1,48 @@
+#pragma once
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <random>
+#include <string>
+
+namespace brivane::testing {
+
+inline std::string readText(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+inline std::filesystem::path freshDirectory(const std::string& stem) {
+    auto path = std::filesystem::temp_directory_path() /
+                (stem + "-" + std::to_string(std::random_device{}()));
+    std::filesystem::create_directories(path);
+    return path;
+}
+
+// Runs a command line made only of our own paths; returns the exit status.
+inline int runCommand(const std::string& command) {
+    const int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+inline const std::filesystem::path developmentCertificates{BRIVANE_TEST_DEVELOPMENT_CERTIFICATES};
+inline const std::string codesignTool{BRIVANE_TEST_CODESIGN};
+
+// Signs payload into a package with one of the certificates in folder ("installer" or "team").
+inline std::filesystem::path makePackage(const std::filesystem::path& folder,
+                                         const std::string& kind, const std::string& payload,
+                                         const std::filesystem::path& out) {
+    const auto payloadFile = out.string() + ".payload";
+    std::ofstream(payloadFile, std::ios::binary) << payload;
+    const int status =
+        runCommand(codesignTool + " package --certificate '" + (folder / (kind + ".pem")).string() +
+                   "' --key '" + (folder / (kind + "-key.pem")).string() + "' '" + payloadFile +
+                   "' '" + out.string() + "'");
+    EXPECT_EQ(status, 0);
+    std::filesystem::remove(payloadFile);
+    return out;
+}
+
+} // namespace brivane::testing
