@@ -20,6 +20,14 @@ platform::ToolRun AccessoryPowerReader::toolRun() {
     return run;
 }
 
+std::vector<SensorSnapshot::AccessoryReading> readAccessories(platform::ToolRunner& runner) {
+    const auto result = runner.run(AccessoryPowerReader::toolRun());
+    if (!result.succeeded()) {
+        return {};
+    }
+    return SensorSnapshot::AccessoryReading::parse(decodeUTF8Replacing(result.output));
+}
+
 const std::vector<SensorSnapshot::AccessoryReading>& AccessoryPowerReader::accessories() {
     const double now = clock_->uptime();
     if (now < nextAccessoryRead_) {
@@ -28,13 +36,7 @@ const std::vector<SensorSnapshot::AccessoryReading>& AccessoryPowerReader::acces
     // Set before the run, so that a failed run also waits a full interval.
     nextAccessoryRead_ = now + interval;
 
-    const auto result = runner_->run(toolRun());
-    if (!result.succeeded()) {
-        accessoryReadings_.clear();
-        return accessoryReadings_;
-    }
-    accessoryReadings_ =
-        SensorSnapshot::AccessoryReading::parse(decodeUTF8Replacing(result.output));
+    accessoryReadings_ = readAccessories(*runner_);
     return accessoryReadings_;
 }
 

@@ -9,6 +9,9 @@
 
 namespace brivane {
 
+// One run of the power-management tool turned into readings; empty when the run fails.
+std::vector<SensorSnapshot::AccessoryReading> readAccessories(platform::ToolRunner& runner);
+
 // Battery levels of attached accessories from the power-management tool, run at most once
 // per interval; between runs the list of the last run is answered without any work.
 class AccessoryPowerReader {

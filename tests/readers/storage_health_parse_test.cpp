@@ -2,9 +2,11 @@
 #include "platform/sim/canned_outputs.h"
 
 #include <cstdint>
+#include <cstdlib>
 #include <gtest/gtest.h>
 #include <limits>
 #include <optional>
+#include <plist/plist.h>
 #include <string>
 #include <vector>
 
@@ -47,6 +49,24 @@ TEST(StorageHealthParseTest, SimulatedDriveGivesEveryFigure) {
     EXPECT_EQ(reading->spareThreshold, 99);
     EXPECT_EQ(reading->unsafeShutdowns, 17);
     EXPECT_EQ(reading->mediaErrors, 0);
+}
+
+TEST(StorageHealthParseTest, BinaryPropertyListReadsLikeXml) {
+    const auto xml = platform::sim::cannedDiskutilOutput("disk0");
+    plist_t root = nullptr;
+    plist_from_xml(xml.data(), static_cast<uint32_t>(xml.size()), &root);
+    ASSERT_NE(root, nullptr);
+    char* bytes = nullptr;
+    uint32_t length = 0;
+    plist_to_bin(root, &bytes, &length);
+    plist_free(root);
+    ASSERT_NE(bytes, nullptr);
+    const std::string binary(bytes, length);
+    std::free(bytes);
+
+    const auto fromBinary = StorageHealthReading::parse(binary, "disk0");
+    ASSERT_TRUE(fromBinary);
+    EXPECT_EQ(fromBinary, StorageHealthReading::parse(xml, "disk0"));
 }
 
 TEST(StorageHealthParseTest, RefusesOutputThatIsNotThisDisksDescription) {
