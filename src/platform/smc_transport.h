@@ -42,7 +42,7 @@ public:
 
     virtual SMCOpenResult open() = 0;
     // One exchange of an 80-byte parameter block with the given method selector. On success
-    // (0) the whole output block is written; otherwise its content is unspecified.
+    // (0) the whole output block is written; otherwise it may hold anything.
     virtual KernReturn call(std::uint32_t connection, std::uint32_t selector, SMCInputBlock input,
                             SMCOutputBlock output) = 0;
     virtual KernReturn close(std::uint32_t connection) = 0;

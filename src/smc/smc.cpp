@@ -205,11 +205,11 @@ std::string SMC::errorText(KernReturn code) const {
     return text;
 }
 
-void SMC::print(std::initializer_list<std::string_view> parts) const noexcept {
+void SMC::print(std::initializer_list<std::string_view> pieces) const noexcept {
     try {
         std::string line;
-        for (const auto part : parts) {
-            line.append(part);
+        for (const auto piece : pieces) {
+            line.append(piece);
         }
         if (sink_) {
             sink_(line);

@@ -53,7 +53,7 @@ private:
     bool readReported(SMCVal_t& value);
     void open();
     std::string errorText(platform::KernReturn code) const;
-    void print(std::initializer_list<std::string_view> parts) const noexcept;
+    void print(std::initializer_list<std::string_view> pieces) const noexcept;
 
     std::uint32_t conn = 0;
     std::mutex keyInfoLock;
