@@ -1,20 +1,15 @@
 #include "core/sensor_companion.h"
+#include "readers/accessory_reader.h"
+#include "readers/storage_health_reader.h"
 
 namespace brivane {
 
 std::vector<SensorSnapshot::AccessoryReading> SensorCompanion::runAccessoryTool() {
-    platform::ToolRun run;
-    run.path = "/usr/bin/pmset";
-    run.arguments = {"-g", "accps", "-xml"};
-    const auto result = toolRunner_->run(run);
-    if (!result.succeeded()) {
-        return {};
-    }
-    return {};
+    return readAccessories(*toolRunner_);
 }
 
-std::optional<StorageHealthReading> SensorCompanion::readStorageHealth(const std::string&) {
-    return std::nullopt;
+std::optional<StorageHealthReading> SensorCompanion::readStorageHealth(const std::string& name) {
+    return brivane::readStorageHealth(*toolRunner_, name);
 }
 
 } // namespace brivane

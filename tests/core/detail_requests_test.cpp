@@ -1,6 +1,7 @@
 #include "core/companion_harness.h"
 #include "core/reply_rule.h"
 #include "formats/document_codec.h"
+#include "platform/sim/canned_outputs.h"
 
 #include <gtest/gtest.h>
 #include <limits>
@@ -56,7 +57,13 @@ TEST_F(DetailRequests, StorageHealthRunsOnlyForWholeDiskNames) {
     }
     EXPECT_EQ(harness.scripted->totalCalls(), 0u);
 
-    for (const std::string disk : {"disk0", "disk12s3", "disk3s1s2s3"}) {
+    harness.scripted->answer("/usr/sbin/diskutil", {"info", "-plist", "disk0"}, 0,
+                             platform::sim::cannedDiskutilOutput("disk0"));
+    const auto known = answer([&](auto reply) { service->storageHealth("disk0", reply); });
+    ASSERT_TRUE(known.has_value());
+    EXPECT_TRUE(decodeStorageHealthSnapshot(*known).value().reading.has_value()) << *known;
+
+    for (const std::string disk : {"disk1", "disk12s3", "disk3s1s2s3"}) {
         const auto data =
             answer([&](auto reply) { service->storageHealth(disk, std::move(reply)); });
         ASSERT_TRUE(data.has_value()) << disk;

@@ -1,5 +1,6 @@
 #include "core/companion_harness.h"
 #include "formats/document_codec.h"
+#include "platform/sim/canned_outputs.h"
 
 #include <cmath>
 #include <gtest/gtest.h>
@@ -247,15 +248,26 @@ TEST_F(SnapshotAssembly, GraphicsComesFromTheFirstUsableAGXAccelerator) {
     }
 }
 
-TEST_F(SnapshotAssembly, AccessoryToolRunsAtMostEveryThirtySeconds) {
+TEST_F(SnapshotAssembly, AccessoryToolRunsAtMostEveryThirtySecondsAndAFailedRunEmptiesTheList) {
+    const std::string pmset = "/usr/bin/pmset";
     const std::vector<std::string> arguments = {"-g", "accps", "-xml"};
-    const auto runs = [&] { return harness.scripted->calls("/usr/bin/pmset", arguments); };
-    snapshot();
+    const auto runs = [&] { return harness.scripted->calls(pmset, arguments); };
+    const std::vector<SensorSnapshot::AccessoryReading> none;
+    harness.scripted->answer(pmset, arguments, 0, platform::sim::cannedPmsetOutput());
+    const auto first = snapshot().accessories.value();
+    EXPECT_FALSE(first.empty());
+
+    harness.scripted->answer(pmset, arguments, 1, platform::sim::cannedPmsetOutput());
     harness.clock->advance(29.9);
-    EXPECT_EQ(snapshot().accessories, std::vector<SensorSnapshot::AccessoryReading>{});
+    EXPECT_EQ(snapshot().accessories, first);
     EXPECT_EQ(runs(), 1u);
     harness.clock->advance(0.1);
-    snapshot();
+    EXPECT_EQ(snapshot().accessories, none);
+    EXPECT_EQ(runs(), 2u);
+
+    harness.scripted->answer(pmset, arguments, 0, platform::sim::cannedPmsetOutput());
+    harness.clock->advance(29.9);
+    EXPECT_EQ(snapshot().accessories, none) << "a failed run waits its interval too";
     EXPECT_EQ(runs(), 2u);
 }
 
