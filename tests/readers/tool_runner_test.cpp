@@ -1,5 +1,6 @@
 #include "platform/linux/tool_invocations.h"
 #include "platform/linux/tool_runner_linux.h"
+#include "platform/sim/scripted_tool_runner.h"
 
 #include <atomic>
 #include <cerrno>
@@ -345,6 +346,23 @@ TEST(ToolInvocationTest, ProcessStatusRunsAndPrintsPidUsageNameLines) {
     EXPECT_TRUE(fields >> pid >> usage >> name) << line;
     EXPECT_GT(pid, 0);
     EXPECT_GE(usage, 0.0);
+}
+
+TEST(ScriptedToolRunnerTest, AnswersKnownRunsAndDelegatesTheRest) {
+    FakeTools tools;
+    const auto real = tools.script("real", "echo from the host");
+    auto fallback = std::make_shared<LinuxToolRunner>();
+    sim::ScriptedToolRunner scripted(fallback);
+    scripted.answer("/usr/bin/pmset", {"-g"}, 0, "canned");
+
+    EXPECT_EQ(scripted.run(runOf("/usr/bin/pmset", 2.0, {"-g"})).output, "canned");
+    EXPECT_EQ(scripted.run(runOf(real)).output, "from the host\n");
+    EXPECT_TRUE(scripted.run(runOf("/usr/bin/pmset", 2.0, {"-h"})).launchError);
+    EXPECT_EQ(scripted.calls("/usr/bin/pmset", {"-g"}), 1u);
+    EXPECT_EQ(scripted.totalCalls(), 3u);
+
+    sim::ScriptedToolRunner alone;
+    EXPECT_TRUE(alone.run(runOf(real)).launchError);
 }
 
 } // namespace
