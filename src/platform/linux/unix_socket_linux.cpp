@@ -118,7 +118,8 @@ bool UnixStreamSocket::waitWritable(int timeoutMs) {
 }
 
 UnixListeningSocket::UnixListeningSocket(FileDescriptor fd, std::string removeOnClose)
-    : fd_(std::move(fd)), path_(std::move(removeOnClose)) {
+    : fd_(std::move(fd)), path_(std::move(removeOnClose)),
+      spare_(::open("/dev/null", O_RDONLY | O_CLOEXEC)) {
     struct stat info {};
     if (!path_.empty() && ::lstat(path_.c_str(), &info) == 0) {
         device_ = info.st_dev;
@@ -142,6 +143,14 @@ std::unique_ptr<StreamSocket> UnixListeningSocket::accept() {
         const int fd = ::accept4(fd_.get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd >= 0) {
             return std::make_unique<UnixStreamSocket>(FileDescriptor(fd));
+        }
+        if (errno == EMFILE || errno == ENFILE) {
+            // Out of descriptors the connection would stay pending and wake the loop forever:
+            // free the spare, take the connection and close it at once.
+            spare_ = FileDescriptor();
+            FileDescriptor(::accept4(fd_.get(), nullptr, nullptr, SOCK_CLOEXEC));
+            spare_ = FileDescriptor(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+            return nullptr;
         }
         // A peer that gave up before we accepted it is simply skipped.
         if (errno != EINTR && errno != ECONNABORTED) {

@@ -57,6 +57,7 @@ public:
 private:
     FileDescriptor fd_;
     std::string path_;
+    FileDescriptor spare_; // given up to shed a connection when descriptors run out
     dev_t device_ = 0;
     ino_t inode_ = 0;
 };
