@@ -252,6 +252,7 @@ ToolResult LinuxToolRunner::spawn(const ToolRun& run) {
     ChildProcess child(pid);
 
     ToolResult result;
+    result.processIdentifier = static_cast<int32_t>(pid);
     const auto limit = Clock::now() + secondsToDuration(run.timeLimit);
     auto killAt = limit;
     bool limitReached = false;
