@@ -271,9 +271,9 @@ TEST(ToolRunnerTest, OutputBeyondTheCapFailsTheRun) {
 
 TEST(ToolRunnerTest, ConcurrentRunsKeepTheirOwnPipes) {
     FakeTools tools;
-    const auto slow = tools.script("slow", "exec sleep 2");
+    const auto slow = tools.script("slow", "exec sleep 3");
     const auto quick = tools.script("quick", "echo \"$1\"");
-    std::thread sleeper([&] { timedRun(runOf(slow, 3.0)); });
+    std::thread sleeper([&] { timedRun(runOf(slow, 4.0)); });
     std::vector<std::thread> workers;
     std::vector<TimedResult> results(6);
     for (std::size_t i = 0; i < results.size(); ++i) {
@@ -285,7 +285,7 @@ TEST(ToolRunnerTest, ConcurrentRunsKeepTheirOwnPipes) {
     }
     for (std::size_t i = 0; i < results.size(); ++i) {
         EXPECT_EQ(results[i].result.output, std::to_string(i) + "\n");
-        EXPECT_LT(results[i].seconds, 1.0) << "a sibling's child held this pipe open";
+        EXPECT_LT(results[i].seconds, 2.0) << "a sibling's child held this pipe open";
     }
     sleeper.join();
     EXPECT_TRUE(noChildLeft());
