@@ -50,8 +50,20 @@ TEST_F(DetailRequests, ProcessKindsMustMatchExactly) {
 }
 
 TEST_F(DetailRequests, StorageHealthRunsOnlyForWholeDiskNames) {
-    for (const std::string disk : {"disk", "disk0s", "disk1234567", "disk0s1s2s3s4", "/dev/disk0",
-                                   "disk0\n", "disk0 ", "-disk0"}) {
+    const std::vector<std::string> refused = {"disk",
+                                              "disk0s",
+                                              "disk1234567",
+                                              "disk0s1s2s3s4",
+                                              "disk0s1234567",
+                                              "/dev/disk0",
+                                              "disk0\n",
+                                              "disk0 ",
+                                              "-disk0",
+                                              "Disk0",
+                                              "disk\xd9\xa1",
+                                              "",
+                                              std::string("disk0\0", 6)};
+    for (const auto& disk : refused) {
         expectRefusedAtOnce([&](auto reply) { service->storageHealth(disk, std::move(reply)); },
                             disk);
     }
@@ -63,7 +75,7 @@ TEST_F(DetailRequests, StorageHealthRunsOnlyForWholeDiskNames) {
     ASSERT_TRUE(known.has_value());
     EXPECT_TRUE(decodeStorageHealthSnapshot(*known).value().reading.has_value()) << *known;
 
-    for (const std::string disk : {"disk1", "disk12s3", "disk3s1s2s3"}) {
+    for (const std::string disk : {"disk1", "disk12s3", "disk3s1s2s3", "disk123456s123456"}) {
         const auto data =
             answer([&](auto reply) { service->storageHealth(disk, std::move(reply)); });
         ASSERT_TRUE(data.has_value()) << disk;
