@@ -1,6 +1,8 @@
+#include "platform/sim/canned_outputs.h"
 #include "readers/process_details_reader.h"
 #include "readers/process_utf8.h"
 
+#include <algorithm>
 #include <cmath>
 #include <gtest/gtest.h>
 
@@ -77,6 +79,13 @@ TEST(ParseEnergy, LeavesOutExcludedPidsAndKeepsOrderUpTo128) {
     EXPECT_EQ(readings[1].pid, 3);
     EXPECT_EQ(readings[3].pid, 6);
     EXPECT_EQ(readings.back().pid, 130);
+}
+
+TEST(ParseEnergy, ReadsTheSimulatedMachinesLog) {
+    auto readings = ProcessDetailsReader::parseEnergy(platform::sim::cannedTopOutput(), none);
+    ASSERT_FALSE(readings.empty());
+    EXPECT_TRUE(std::is_sorted(readings.begin(), readings.end(),
+                               [](const auto& a, const auto& b) { return a.usage > b.usage; }));
 }
 
 TEST(DecodeUTF8Replacing, ReplacesMaximalIllFormedSubsequences) {
