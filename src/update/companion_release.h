@@ -20,8 +20,7 @@ struct CompanionRelease {
     public:
         enum Reason { manifest, checksum, signature };
 
-        Invalid(Reason reason)
-            : reason(reason) {} // NOLINT: implicit, so `throw Invalid(...)` reads
+        explicit Invalid(Reason reason) : reason(reason) {}
         const char* what() const noexcept override;
         bool operator==(const Invalid& other) const { return reason == other.reason; }
 
