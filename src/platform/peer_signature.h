@@ -1,0 +1,32 @@
+#pragma once
+
+#include "platform/endpoint.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace brivane::platform {
+
+// What a peer's code signature proves about it. Fields are filled only from a signature that
+// verified cryptographically; `anchored` says whether its chain also reached a trust anchor.
+struct PeerSignature {
+    bool anchored = false;
+    std::optional<std::string> identifier;
+    std::optional<std::string> leafOrganizationalUnit;
+    std::vector<std::string> leafExtensionOids; // dotted form, e.g. "2.5.29.19"
+};
+
+// Finds and checks the code signature of the process behind a connection.
+class PeerSignatureSource {
+public:
+    virtual ~PeerSignatureSource() = default;
+    // Absent when the peer is gone, unsigned, altered after signing or not verifiable.
+    virtual std::optional<PeerSignature> signatureOf(const PeerInfo& peer) = 0;
+};
+
+// The platform's source; defined by the back end the executable links.
+std::shared_ptr<PeerSignatureSource> makeDefaultPeerSignatureSource();
+
+} // namespace brivane::platform

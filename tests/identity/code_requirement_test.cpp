@@ -1,0 +1,125 @@
+#include "core/sensor_companion_identity.h"
+#include "platform/code_requirement.h"
+
+#include <gtest/gtest.h>
+
+namespace brivane::platform {
+namespace {
+
+namespace id = SensorCompanionIdentity;
+
+constexpr const char* appleExtension = "1.2.840.113635.100.6.1.9";
+
+TEST(CodeRequirementParsing, AcceptsEveryTextTheCompanionWrites) {
+    for (const std::string& text :
+         {id::clientRequirement(id::client, "BRVNDEV000"),
+          id::clientRequirement("dev.qorva.brivane.beta", "T"), id::clientRequirement("x", ""),
+          id::requirement("dev.qorva.brivane", "BRVNDEV000"), std::string("anchor apple generic"),
+          std::string(" \t\n( identifier \"a\" )\n")}) {
+        EXPECT_TRUE(CodeRequirement::parse(text)) << text;
+    }
+}
+
+TEST(CodeRequirementParsing, RejectsEverythingElse) {
+    const std::string deep = std::string(100, '(') + "anchor apple generic" + std::string(100, ')');
+    for (const std::string& text : {
+             std::string(""),
+             std::string("   \n"),
+             std::string("anchor apple"),
+             std::string("anchor apple generic and"),
+             std::string("or identifier \"a\""),
+             std::string("Anchor apple generic"),
+             std::string("anchor apple generic AND identifier \"a\""),
+             std::string("anchor trusted"),
+             std::string("identifier a"),
+             std::string("identifier = \"a\""),
+             std::string("identifier \"a"),
+             std::string("identifier \"a\\\"b\""),
+             std::string("identifier \"a\" identifier \"b\""),
+             std::string("(identifier \"a\""),
+             std::string("identifier \"a\")"),
+             std::string("()"),
+             std::string("! identifier \"a\""),
+             std::string("anchor apple genericand identifier \"a\""),
+             std::string("certificate leaf[subject.CN] = \"a\""),
+             std::string("certificate leaf [subject.OU] = \"a\""),
+             std::string("certificate leaf[subject.OU] exists"),
+             std::string("certificate leaf[field.1.2] = \"a\""),
+             std::string("certificate leaf[field.1..2] exists"),
+             std::string("certificate leaf[field.] exists"),
+             std::string("certificate leaf[field.1.x] exists"),
+             std::string("certificate leaf[field.1.2 exists"),
+             std::string("certificate 1[field.1.2] exists"),
+             std::string("certificate root[subject.OU] = \"a\""),
+             std::string("anchor apple generic\0", 21),
+             deep,
+         }) {
+        EXPECT_FALSE(CodeRequirement::parse(text)) << text;
+    }
+    const std::string nested = std::string(60, '(') + "anchor apple generic" + std::string(60, ')');
+    EXPECT_TRUE(CodeRequirement::parse(nested));
+}
+
+PeerSignature signedBy(std::string identifier, std::string unit, bool anchored = true,
+                       std::vector<std::string> extensions = {}) {
+    return {anchored, std::move(identifier), std::move(unit), std::move(extensions)};
+}
+
+TEST(CodeRequirementEvaluation, ClientRequirementAdmitsExactlyTheListedSigners) {
+    const auto requirement = CodeRequirement::parse(id::clientRequirement(id::client, "TEAM1"));
+    ASSERT_TRUE(requirement);
+    struct Case {
+        const char* name;
+        PeerSignature signature;
+        bool admitted;
+    };
+    const Case cases[] = {
+        {"client", signedBy("dev.qorva.brivane", "TEAM1"), true},
+        {"beta", signedBy("dev.qorva.brivane.beta", "TEAM1"), true},
+        {"verification", signedBy("dev.qorva.brivane.Verification", "TEAM1"), true},
+        {"unlisted identifier", signedBy("dev.qorva.brivane.alpha", "TEAM1"), false},
+        {"case variant", signedBy("dev.qorva.brivane.verification", "TEAM1"), false},
+        {"other team", signedBy("dev.qorva.brivane", "TEAM2"), false},
+        {"team is a prefix", signedBy("dev.qorva.brivane", "TEAM"), false},
+        {"not anchored", signedBy("dev.qorva.brivane", "TEAM1", false), false},
+        {"extension, foreign team", signedBy("dev.qorva.brivane", "X", true, {appleExtension}),
+         true},
+        {"extension, wrong identifier",
+         signedBy("dev.qorva.brivane.beta", "X", true, {appleExtension}), false},
+        {"extension, not anchored", signedBy("dev.qorva.brivane", "X", false, {appleExtension}),
+         false},
+        {"neighbouring extension", signedBy("dev.qorva.brivane", "X", true, {"1.2.840.113635"}),
+         false},
+        {"no identifier", PeerSignature{true, std::nullopt, "TEAM1", {}}, false},
+        {"no unit", PeerSignature{true, "dev.qorva.brivane", std::nullopt, {}}, false},
+        {"nothing", PeerSignature{}, false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(requirement->isSatisfiedBy(c.signature), c.admitted) << c.name;
+    }
+}
+
+TEST(CodeRequirementEvaluation, AndBindsTighterThanOr) {
+    // Read as (identifier a and OU x) or identifier b; the other grouping would refuse b.
+    const auto requirement = CodeRequirement::parse(
+        "identifier \"a\" and certificate leaf[subject.OU] = \"x\" or identifier \"b\"");
+    ASSERT_TRUE(requirement);
+    EXPECT_TRUE(requirement->isSatisfiedBy(signedBy("b", "y")));
+    EXPECT_TRUE(requirement->isSatisfiedBy(signedBy("a", "x")));
+    EXPECT_FALSE(requirement->isSatisfiedBy(signedBy("a", "y")));
+
+    const auto grouped = CodeRequirement::parse(
+        "identifier \"a\" and (certificate leaf[subject.OU] = \"x\" or identifier \"b\")");
+    ASSERT_TRUE(grouped);
+    EXPECT_FALSE(grouped->isSatisfiedBy(signedBy("b", "y")));
+}
+
+TEST(CodeRequirementEvaluation, EmptyTeamMatchesOnlyAnEmptyUnit) {
+    const auto requirement = CodeRequirement::parse(id::requirement("a", ""));
+    ASSERT_TRUE(requirement);
+    EXPECT_TRUE(requirement->isSatisfiedBy(signedBy("a", "")));
+    EXPECT_FALSE(requirement->isSatisfiedBy(PeerSignature{true, "a", std::nullopt, {}}));
+}
+
+} // namespace
+} // namespace brivane::platform
