@@ -38,7 +38,10 @@ std::optional<std::filesystem::path> bundleContentsOf(const std::filesystem::pat
 
 std::shared_ptr<const BundleInfo> infoDictionaryFromBytes(std::string_view bytes) {
     std::map<std::string, std::string, std::less<>> strings;
-    if (bytes.empty() || bytes.size() > std::numeric_limits<uint32_t>::max()) {
+    // The binary reader of the installed libplist aborts on dictionaries with non-string keys,
+    // so only the XML form, which every bundle we build carries, is read.
+    if (bytes.empty() || bytes.starts_with("bplist") ||
+        bytes.size() > std::numeric_limits<uint32_t>::max()) {
         return std::make_shared<StaticBundleInfo>();
     }
     plist_t raw = nullptr;

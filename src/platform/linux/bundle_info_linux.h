@@ -12,8 +12,8 @@ namespace brivane::platform::linux_backend {
 // The bundle's Contents folder when the executable lies at ".../Contents/MacOS/<name>".
 std::optional<std::filesystem::path> bundleContentsOf(const std::filesystem::path& executable);
 
-// The string-valued keys of a property list (XML or binary) whose top level is a dictionary.
-// Anything unreadable gives an empty dictionary.
+// The string-valued keys of an XML property list whose top level is a dictionary. Anything
+// else, the binary form included, gives an empty dictionary.
 std::shared_ptr<const BundleInfo> infoDictionaryFromBytes(std::string_view bytes);
 std::shared_ptr<const BundleInfo> infoDictionaryFromFile(const std::filesystem::path& path);
 
