@@ -1,12 +1,9 @@
-#include "core/companion_main.h"
+#include "core/command_line.h"
 
 #include <string>
 #include <vector>
 
 int main(int argc, char** argv) {
-    std::vector<std::string> arguments;
-    for (int index = 1; index < argc; ++index) {
-        arguments.emplace_back(argv[index]);
-    }
-    return brivane::companionMain(arguments);
+    const std::vector<std::string> argumentVector(argv, argv + argc);
+    return brivane::runCommandLine(argumentVector);
 }

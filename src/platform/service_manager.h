@@ -1,0 +1,42 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace brivane::platform {
+
+// A refused register or unregister request, with the text shown to the user.
+struct ServiceManagerError {
+    std::string description;
+};
+
+// The user's service manager, for the one launch agent that a property list in the running
+// bundle describes.
+class ServiceManager {
+public:
+    // The raw states a service manager reports.
+    static constexpr int notRegistered = 0;
+    static constexpr int enabled = 1;
+    static constexpr int requiresApproval = 2;
+    static constexpr int notFound = 3;
+
+    virtual ~ServiceManager() = default;
+
+    // One of the four states above; other values may occur.
+    virtual int state(const std::string& plistName) = 0;
+    // Absent on success.
+    virtual std::optional<ServiceManagerError> registerAgent(const std::string& plistName) = 0;
+    virtual std::optional<ServiceManagerError> unregisterAgent(const std::string& plistName) = 0;
+    // Shows where the user approves background items; reports nothing.
+    virtual void openLoginItemsSettings() = 0;
+
+    // The running bundle's folder, absent outside a bundle, and a file-existence test.
+    virtual std::optional<std::string> bundleLocation() const = 0;
+    virtual bool fileExists(const std::string& path) const = 0;
+};
+
+// The platform's service manager; defined by the back end the executable links.
+std::shared_ptr<ServiceManager> makeDefaultServiceManager();
+
+} // namespace brivane::platform
