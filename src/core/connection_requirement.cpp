@@ -1,9 +1,25 @@
 #include "core/connection_requirement.h"
 
+#include "platform/code_requirement.h"
+#include "platform/peer_signature.h"
+
+#include <memory>
+
 namespace brivane {
 
-// Signature checking is not wired in yet: until it is, the listener's own same-user rule is
-// the only admission check and the requirement text is not evaluated.
-void installConnectionRequirement(Listener&, const std::string&) {}
+// A requirement that does not parse admits nobody rather than everybody.
+void installConnectionRequirement(Listener& listener, const std::string& requirement) {
+    auto parsed = platform::CodeRequirement::parse(requirement);
+    if (!parsed) {
+        listener.setAdmission([](const PeerInfo&) { return false; });
+        return;
+    }
+    listener.setAdmission(
+        [rule = std::make_shared<const platform::CodeRequirement>(std::move(*parsed)),
+         signatures = platform::makeDefaultPeerSignatureSource()](const PeerInfo& peer) {
+            const auto signature = signatures->signatureOf(peer);
+            return signature && rule->isSatisfiedBy(*signature);
+        });
+}
 
 } // namespace brivane

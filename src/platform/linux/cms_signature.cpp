@@ -150,6 +150,14 @@ CmsVerification CmsVerifier::verify(std::span<const unsigned char> der) const {
     for (int i = 0; i < sk_X509_num(chain.get()); ++i) {
         result.chain.push_back(summarize(sk_X509_value(chain.get(), i)));
     }
+    for (int i = 0; i < X509_get_ext_count(leaf); ++i) {
+        char oid[128];
+        const auto* object = X509_EXTENSION_get_object(X509_get_ext(leaf, i));
+        const int oidLength = OBJ_obj2txt(oid, sizeof oid, object, 1);
+        if (oidLength > 0 && static_cast<std::size_t>(oidLength) < sizeof oid) {
+            result.leafExtensionOids.emplace_back(oid, static_cast<std::size_t>(oidLength));
+        }
+    }
     char* bytes = nullptr;
     const long length = BIO_get_mem_data(output.get(), &bytes);
     result.content.assign(bytes, static_cast<std::size_t>(length));
