@@ -97,8 +97,10 @@ std::string stageForUnprivilegedRun(const std::string& bundle, const std::string
     const auto bundleCopy = fs::path(stage) / fs::path(bundle).filename();
     fs::copy(bundle, bundleCopy, fs::copy_options::recursive);
     fs::copy_file(executable, fs::path(stage) / "load_tests");
-    if (fs::exists(executable + ".sig")) { // admission needs the signature beside the copy
-        fs::copy_file(executable + ".sig", fs::path(stage) / "load_tests.sig");
+    // Admission needs the signature beside the copy.
+    const auto signature = fs::canonical(executable).string() + ".sig";
+    if (fs::exists(signature)) {
+        fs::copy_file(signature, fs::path(stage) / "load_tests.sig");
     }
     for (const auto& entry : fs::recursive_directory_iterator(stage)) {
         fs::permissions(entry.path(),
