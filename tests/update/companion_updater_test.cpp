@@ -1,7 +1,7 @@
 #include "update/updater_fakes.h"
 
+#include <cctype>
 #include <gtest/gtest.h>
-#include <regex>
 
 namespace brivane {
 namespace {
@@ -270,9 +270,15 @@ TEST_F(CompanionUpdaterTest, SuccessfulInstallKeepsThePackageInTheCachesFolder) 
     EXPECT_EQ(package.filename(), "Brivane-Sensor-Companion.pkg");
     EXPECT_EQ(package.parent_path().parent_path(),
               caches_ / "dev.qorva.brivane.SensorCompanion" / "Updates");
-    EXPECT_TRUE(std::regex_match(
-        package.parent_path().filename().string(),
-        std::regex("[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}")));
+    const auto uuid = package.parent_path().filename().string();
+    ASSERT_EQ(uuid.size(), 36u);
+    for (std::size_t i = 0; i < uuid.size(); ++i) {
+        const bool dash = i == 8 || i == 13 || i == 18 || i == 23;
+        EXPECT_TRUE(dash ? uuid[i] == '-' : std::isxdigit(uuid[i]) && !std::islower(uuid[i]))
+            << uuid;
+    }
+    EXPECT_EQ(uuid[14], '4') << uuid;
+    EXPECT_NE(std::string("89AB").find(uuid[19]), std::string::npos) << uuid;
     std::ifstream in(package, std::ios::binary);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), packagePayload);
 
