@@ -77,17 +77,12 @@ TEST(JsonWriterTest, WritesShortestRoundTripNumbers) {
         {5e-324, "5e-324"},
         {1.0 / 3.0, "0.3333333333333333"},
         {4294967295.0, "4294967295"},
+        {std::numeric_limits<double>::quiet_NaN(), "<failed>"},
+        {std::numeric_limits<double>::infinity(), "<failed>"},
+        {-std::numeric_limits<double>::infinity(), "<failed>"},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(writtenNumber(c.value), c.expected);
-    }
-}
-
-TEST(JsonWriterTest, NonFiniteNumbersFailTheWriter) {
-    for (double bad :
-         {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity(),
-          -std::numeric_limits<double>::infinity()}) {
-        EXPECT_EQ(writtenNumber(bad), "<failed>");
+        EXPECT_EQ(writtenNumber(c.value), c.expected) << c.expected;
     }
 }
 

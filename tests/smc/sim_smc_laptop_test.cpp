@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <gtest/gtest.h>
+#include <tuple>
 
 namespace brivane::testing {
 namespace {
@@ -43,17 +44,15 @@ TEST(SimulatedLaptop, ServesAConsistentKeyTable) {
     EXPECT_EQ(laptop.smc.getStringValue("F0ID"), "Left side");
     EXPECT_EQ(laptop.smc.getStringValue("F1ID"), "Right side");
     EXPECT_EQ(laptop.smc.getValue("F0Mx"), 5779.0);
-    for (const auto* fan : {"F0Ac", "F1Ac"}) {
-        const auto rpm = laptop.smc.getValue(fan, true);
-        ASSERT_TRUE(rpm) << fan;
-        EXPECT_GT(*rpm, 1000.0);
-        EXPECT_LT(*rpm, 1500.0);
-    }
-    for (const auto* power : {"PSTR", "PCPC", "PG0R", "PMTR", "PPBR"}) {
-        const auto watts = laptop.smc.getValue(power, true);
-        ASSERT_TRUE(watts) << power;
-        EXPECT_GE(*watts, 0.0);
-        EXPECT_LE(*watts, 1000.0);
+    const std::tuple<const char*, double, double> ranges[] = {
+        {"F0Ac", 1000.0, 1500.0}, {"F1Ac", 1000.0, 1500.0}, {"PSTR", 0.0, 1000.0},
+        {"PCPC", 0.0, 1000.0},    {"PG0R", 0.0, 1000.0},    {"PMTR", 0.0, 1000.0},
+        {"PPBR", 0.0, 1000.0}};
+    for (const auto& [key, low, high] : ranges) {
+        const auto value = laptop.smc.getValue(key, true);
+        ASSERT_TRUE(value) << key;
+        EXPECT_GE(*value, low) << key;
+        EXPECT_LE(*value, high) << key;
     }
     EXPECT_TRUE(laptop.lines.take().empty());
 }

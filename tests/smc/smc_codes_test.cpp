@@ -37,11 +37,11 @@ TEST(SMCEnumerations, RawValuesRoundTripAndRejectStrangers) {
         EXPECT_FALSE(smcKeysFromRawValue(raw)) << int{raw};
     }
 
-    EXPECT_EQ(fanModeFromRawValue(0), FanMode::automatic);
-    EXPECT_EQ(fanModeFromRawValue(1), FanMode::forced);
-    EXPECT_EQ(fanModeFromRawValue(3), FanMode::auto3);
-    EXPECT_FALSE(fanModeFromRawValue(2));
-    EXPECT_FALSE(fanModeFromRawValue(-1));
+    const std::pair<int, std::optional<FanMode>> modes[] = {
+        {0, FanMode::automatic}, {1, FanMode::forced}, {3, FanMode::auto3}, {2, {}}, {-1, {}}};
+    for (const auto& [raw, mode] : modes) {
+        EXPECT_EQ(fanModeFromRawValue(raw), mode) << raw;
+    }
 
     const std::string_view types[] = {"ui8 ", "ui16", "ui32", "sp1e", "sp3c", "sp4b",
                                       "sp5a", "spa5", "sp69", "sp78", "sp87", "sp96",

@@ -36,6 +36,7 @@ TEST(SMCGetValue, DecodesEveryDataType) {
         {"spf0", {0x01, 0x00}, 256.0},
         {"flt ", {0x00, 0x00, 0xC8, 0x42}, 100.0},
         {"flt ", {0x00, 0x00, 0x20, 0xC2}, -40.0},
+        {"flt ", {0x00, 0x00, 0x80, 0x7F}, std::numeric_limits<double>::infinity()},
         {"fpe2", {0x1F, 0x40}, 2000.0},
         {"fpe2", {0x1F, 0x43}, 2000.0},
         {"fp2e", {0x12, 0x34}, std::nullopt},
@@ -50,11 +51,9 @@ TEST(SMCGetValue, DecodesEveryDataType) {
     }
 }
 
-TEST(SMCGetValue, PassesNonFiniteFloatsThrough) {
-    SMCHarness h({simKey("TNaN", "flt ", {0x00, 0x00, 0xC0, 0x7F}),
-                  simKey("TInf", "flt ", {0x00, 0x00, 0x80, 0x7F})});
+TEST(SMCGetValue, PassesNaNThrough) {
+    SMCHarness h({simKey("TNaN", "flt ", {0x00, 0x00, 0xC0, 0x7F})});
     EXPECT_TRUE(std::isnan(h.smc->getValue("TNaN").value()));
-    EXPECT_EQ(h.smc->getValue("TInf"), std::numeric_limits<double>::infinity());
 }
 
 TEST(SMCGetValue, TreatsAllZeroAsNoReadingExceptForTheFiveModeKeys) {
@@ -80,13 +79,9 @@ TEST(SMCGetValue, TreatsAllZeroAsNoReadingExceptForTheFiveModeKeys) {
     EXPECT_FALSE(h.smc->getValue("EMTY", false));
 }
 
+// The plain integer and float cases are read end to end above; these are the remaining edges.
 TEST(SMCByteConversions, MatchTheDecodingArithmetic) {
-    EXPECT_EQ(uint16FromBytes({0x12, 0x34}), 0x1234);
-    EXPECT_EQ(uint32FromBytes({0x00, 0x00, 0x01, 0x2C}), 300u);
-    EXPECT_EQ(uint32FromBytes({0xFF, 0xFF, 0xFF, 0xFF}), 0xFFFFFFFFu);
-    EXPECT_EQ(intFromFPE2({0x1F, 0x40}), 2000);
     EXPECT_EQ(intFromFPE2({0xFF, 0xFF}), 255 * 64 + 63);
-    EXPECT_EQ(floatFromBytes({0x00, 0x00, 0xC8, 0x42}), 100.0f);
     for (const float value : {0.0f, -1.5f, 45.25f, 5779.0f, 1e-30f}) {
         EXPECT_EQ(floatFromBytes(floatBytes(value)), value);
     }

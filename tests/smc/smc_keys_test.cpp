@@ -99,10 +99,10 @@ TEST(SMCGetAllKeys, NamesWithHighBytesComeOutAsUTF8AndCannotBeRead) {
 }
 
 TEST(SMCConcurrency, ReadersOnSeveralThreadsShareOneCache) {
+    const auto name = [](int i) { return "T" + std::string(1, static_cast<char>('A' + i)) + "0P"; };
     std::vector<platform::sim::SimSMCKey> keys;
     for (int i = 0; i < 20; ++i) {
-        const std::string name = "T" + std::string(1, static_cast<char>('A' + i)) + "0P";
-        keys.push_back(simKey(name, "sp78", {static_cast<std::uint8_t>(20 + i), 0x80}));
+        keys.push_back(simKey(name(i), "sp78", {static_cast<std::uint8_t>(20 + i), 0x80}));
     }
     SMCHarness h(platform::sim::withKeyCount(keys));
 
@@ -112,20 +112,14 @@ TEST(SMCConcurrency, ReadersOnSeveralThreadsShareOneCache) {
         threads.emplace_back([&] {
             for (int round = 0; round < 50; ++round) {
                 for (int i = 0; i < 20; ++i) {
-                    const std::string name =
-                        "T" + std::string(1, static_cast<char>('A' + i)) + "0P";
-                    if (h.smc->getValue(name) != 20.5 + i) {
-                        ++wrong;
-                    }
+                    wrong += h.smc->getValue(name(i)) != 20.5 + i;
                 }
             }
         });
     }
     threads.emplace_back([&] {
         for (int round = 0; round < 20; ++round) {
-            if (h.smc->getAllKeys().size() != 21) {
-                ++wrong;
-            }
+            wrong += h.smc->getAllKeys().size() != 21;
         }
     });
     for (auto& thread : threads) {
