@@ -24,6 +24,17 @@ std::string requestBody(std::uint32_t id, std::string_view selector, int hasArgu
     return body;
 }
 
+// The bodies of the complete frames at the front of the wire; the rest is left in it.
+std::vector<std::string_view> bodies(std::string_view& wire, std::size_t limit) {
+    std::vector<std::string_view> found;
+    for (auto scan = scanFrame(wire, limit); scan.status == FrameScan::Status::complete;
+         scan = scanFrame(wire, limit)) {
+        found.push_back(wire.substr(4, scan.bodySize));
+        wire.remove_prefix(4 + scan.bodySize);
+    }
+    return found;
+}
+
 TEST(FrameCodec, RequestFramesRoundTripThroughTheScanner) {
     std::string wire;
     appendRequestFrame(wire, 7, Selector::snapshot, std::nullopt);
@@ -32,13 +43,8 @@ TEST(FrameCodec, RequestFramesRoundTripThroughTheScanner) {
 
     std::vector<Request> decoded;
     std::string_view rest = wire;
-    for (;;) {
-        const auto scan = scanFrame(rest, maximumRequestBody);
-        if (scan.status != FrameScan::Status::complete) {
-            break;
-        }
-        decoded.push_back(std::get<Request>(decodeRequest(rest.substr(4, scan.bodySize))));
-        rest.remove_prefix(4 + scan.bodySize);
+    for (const auto body : bodies(rest, maximumRequestBody)) {
+        decoded.push_back(std::get<Request>(decodeRequest(body)));
     }
     ASSERT_EQ(decoded.size(), 3u);
     EXPECT_EQ(decoded[0], (Request{7, Selector::snapshot, std::nullopt}));
@@ -115,14 +121,12 @@ TEST(FrameCodec, RepliesCarryDataOrItsAbsence) {
 
     std::string_view rest = wire;
     std::vector<Reply> replies;
-    while (!rest.empty()) {
-        const auto scan = scanFrame(rest, maximumReplyBody);
-        ASSERT_EQ(scan.status, FrameScan::Status::complete);
-        auto reply = decodeReply(rest.substr(4, scan.bodySize));
+    for (const auto body : bodies(rest, maximumReplyBody)) {
+        auto reply = decodeReply(body);
         ASSERT_TRUE(reply);
         replies.push_back(*reply);
-        rest.remove_prefix(4 + scan.bodySize);
     }
+    EXPECT_TRUE(rest.empty());
     ASSERT_EQ(replies.size(), 3u);
     EXPECT_EQ(replies[0], (Reply{5, "{\"version\":2}"}));
     EXPECT_EQ(replies[1], (Reply{6, std::nullopt}));

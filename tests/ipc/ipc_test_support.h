@@ -115,7 +115,6 @@ public:
     }
 
     const std::string& path() const { return listener_->endpointPath(); }
-    Listener& listener() { return *listener_; }
 
     std::unique_ptr<ipc::SensorClient> client() {
         std::string problem;

@@ -44,9 +44,14 @@ bool closedWithoutAByte(platform::StreamSocket& socket) {
     return socket.read(&byte, 1).status == platform::IoStatus::closed;
 }
 
-TEST(Listener, PipelinedRepliesComeInCompletionOrderMatchedById) {
-    auto service = std::make_shared<FakeService>();
-    ServedListener served(service);
+// A listener serving a fake service that holds every reply until the test answers it.
+class ListenerBehaviour : public ::testing::Test {
+protected:
+    std::shared_ptr<FakeService> service = std::make_shared<FakeService>();
+    ServedListener served{service};
+};
+
+TEST_F(ListenerBehaviour, PipelinedRepliesComeInCompletionOrderMatchedById) {
     auto client = served.client();
 
     const auto first = client->send(Selector::snapshot, std::nullopt);
@@ -75,9 +80,7 @@ TEST(Listener, PipelinedRepliesComeInCompletionOrderMatchedById) {
     EXPECT_FALSE(one.reply.document); // no data stays no data
 }
 
-TEST(Listener, EachRequestIsAnsweredExactlyOnce) {
-    auto service = std::make_shared<FakeService>();
-    ServedListener served(service);
+TEST_F(ListenerBehaviour, EachRequestIsAnsweredExactlyOnce) {
     auto client = served.client();
 
     const auto twice = client->send(Selector::cpuDetails, std::nullopt);
@@ -110,7 +113,7 @@ std::string frame(std::string body) {
            body;
 }
 
-TEST(Listener, AMalformedFrameClosesOnlyItsOwnConnection) {
+TEST_F(ListenerBehaviour, AMalformedFrameClosesOnlyItsOwnConnection) {
     const std::vector<std::pair<const char*, std::string>> malformed = {
         {"oversized", std::string("\0\1\0\1", 4)},
         {"unknown selector", frame(std::string("\0\0\0\1\x05hello\0", 11))},
@@ -118,9 +121,7 @@ TEST(Listener, AMalformedFrameClosesOnlyItsOwnConnection) {
         {"invalid UTF-8", frame(std::string("\0\0\0\1\x0dmanage:reply:\1\xff", 20))},
         {"truncated body", frame(std::string("\0\0\0\1\x30", 5))},
     };
-    auto service = std::make_shared<FakeService>();
     service->immediate = std::string("{}");
-    ServedListener served(service);
     auto bystander = served.client();
 
     for (const auto& [name, bytes] : malformed) {
@@ -133,9 +134,7 @@ TEST(Listener, AMalformedFrameClosesOnlyItsOwnConnection) {
     EXPECT_EQ(service->callCount(), malformed.size());
 }
 
-TEST(Listener, StopsReadingAt256RequestsInFlight) {
-    auto service = std::make_shared<FakeService>();
-    ServedListener served(service);
+TEST_F(ListenerBehaviour, StopsReadingAt256RequestsInFlight) {
     auto client = served.client();
 
     constexpr std::size_t sent = ipc::maximumRequestsInFlight + 44;
@@ -162,9 +161,7 @@ TEST(Listener, StopsReadingAt256RequestsInFlight) {
     }
 }
 
-TEST(Listener, AClientThatStopsReadingBlocksNeitherWorkNorOthers) {
-    auto service = std::make_shared<FakeService>();
-    ServedListener served(service);
+TEST_F(ListenerBehaviour, AClientThatStopsReadingBlocksNeitherWorkNorOthers) {
     auto stalled = served.client();
     auto other = served.client();
 
@@ -183,8 +180,6 @@ TEST(Listener, AClientThatStopsReadingBlocksNeitherWorkNorOthers) {
             ++delivered;
         });
     }
-    bool workerFinished = false;
-    worker.async([&] { workerFinished = true; });
     for (int i = 0; i < 500 && delivered < requests; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
@@ -196,13 +191,10 @@ TEST(Listener, AClientThatStopsReadingBlocksNeitherWorkNorOthers) {
     auto outcome = other->await(*id, waitMs);
     ASSERT_EQ(outcome.status, Status::replied);
     EXPECT_EQ(outcome.reply.document, "fine");
-    worker.sync([] {});
-    EXPECT_TRUE(workerFinished);
+    worker.sync([] {}); // every reply returned, and nothing outlives what it refers to
 }
 
-TEST(Listener, AVanishedClientsReplyIsDroppedAndNothingIsLeftBehind) {
-    auto service = std::make_shared<FakeService>();
-    ServedListener served(service);
+TEST_F(ListenerBehaviour, AVanishedClientsReplyIsDroppedAndNothingIsLeftBehind) {
     {
         auto client = served.client();
         ASSERT_TRUE(client->send(Selector::storageHealth, "disk0"));
@@ -241,9 +233,7 @@ TEST(Listener, RefusedPeersAreClosedBeforeAnyRequestIsRead) {
     EXPECT_EQ(seen->uid, ::getuid());
 }
 
-TEST(Listener, RunLoopDrainsTheMainQueue) {
-    auto service = std::make_shared<FakeService>();
-    ServedListener served(service);
+TEST_F(ListenerBehaviour, RunLoopDrainsTheMainQueue) {
     std::promise<std::thread::id> ranOn;
     std::thread poster(
         [&] { platform::mainQueue().async([&] { ranOn.set_value(std::this_thread::get_id()); }); });

@@ -2,58 +2,36 @@
 #include "document_view.h"
 
 #include <gtest/gtest.h>
+#include <tuple>
 
 namespace brivane::cli {
 namespace {
 
 using ipc::Selector;
 
+// The parsed options as "argument|team|endpoint|raw", a dash for what is absent.
+std::string summary(const CliOptions& options) {
+    return options.argument.value_or("-") + "|" + options.team + "|" +
+           options.endpoint.value_or("-") + "|" + (options.raw ? "raw" : "-");
+}
+
 TEST(SensorsCli, OptionsMayStandBeforeOrAfterTheRequest) {
-    struct Case {
-        std::vector<std::string> arguments;
-        Selector selector;
-        std::optional<std::string> argument;
-        std::string team;
-        std::optional<std::string> endpoint;
-        bool raw;
-    };
-    const std::vector<Case> cases = {
-        {{"snapshot"}, Selector::snapshot, std::nullopt, "DEFAULT", std::nullopt, false},
-        {{"--raw", "cpu"}, Selector::cpuDetails, std::nullopt, "DEFAULT", std::nullopt, true},
-        {{"processes", "energy", "--team", "T1"},
-         Selector::processDetails,
-         "energy",
-         "T1",
-         std::nullopt,
-         false},
+    const std::vector<std::tuple<std::vector<std::string>, Selector, std::string>> cases = {
+        {{"snapshot"}, Selector::snapshot, "-|D|-|-"},
+        {{"--raw", "cpu"}, Selector::cpuDetails, "-|D|-|raw"},
+        {{"processes", "energy", "--team", "T1"}, Selector::processDetails, "energy|T1|-|-"},
         {{"--endpoint=/run/x", "storage", "--raw", "disk0s2"},
          Selector::storageHealth,
-         "disk0s2",
-         "DEFAULT",
-         "/run/x",
-         true},
-        {{"manage", "--team=T2", "checkForUpdates"},
-         Selector::manage,
-         "checkForUpdates",
-         "T2",
-         std::nullopt,
-         false},
+         "disk0s2|D|/run/x|raw"},
+        {{"manage", "--team=T2", "checkForUpdates"}, Selector::manage, "checkForUpdates|T2|-|-"},
         // An argument is passed as typed, even one the agent will answer with no data.
-        {{"processes", "--", "-memory"},
-         Selector::processDetails,
-         "-memory",
-         "DEFAULT",
-         std::nullopt,
-         false},
+        {{"processes", "--", "-memory"}, Selector::processDetails, "-memory|D|-|-"},
     };
-    for (const auto& c : cases) {
-        const auto parsed = parseCommandLine(c.arguments, "DEFAULT");
-        ASSERT_TRUE(parsed.options) << c.arguments[0] << ": " << parsed.error;
-        EXPECT_EQ(parsed.options->selector, c.selector);
-        EXPECT_EQ(parsed.options->argument, c.argument);
-        EXPECT_EQ(parsed.options->team, c.team);
-        EXPECT_EQ(parsed.options->endpoint, c.endpoint);
-        EXPECT_EQ(parsed.options->raw, c.raw);
+    for (const auto& [arguments, selector, expected] : cases) {
+        const auto parsed = parseCommandLine(arguments, "D");
+        ASSERT_TRUE(parsed.options) << arguments[0] << ": " << parsed.error;
+        EXPECT_EQ(parsed.options->selector, selector) << expected;
+        EXPECT_EQ(summary(*parsed.options), expected);
     }
 }
 
