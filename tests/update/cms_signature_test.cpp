@@ -1,6 +1,7 @@
 #include "platform/linux/cms_signature.h"
 #include "update/installer_signature.h"
 #include "update/signature_fixtures.h"
+#include "update/updater_fakes.h"
 
 #include <sys/wait.h>
 
@@ -85,26 +86,46 @@ TEST_F(CmsSignatureTest, StandInToolsAnswerLikeThePackageAndPolicyTools) {
     const auto team = makePackage(developmentCertificates, "team", "payload", work_ / "team.pkg");
     const auto foreign = makePackage(foreign_, "installer", "payload", work_ / "f.pkg");
     const auto output = work_ / "out.txt";
+    const auto tool = [&](const std::string& arguments, const std::filesystem::path& package) {
+        return runCommand(codesignTool + " " + arguments + " '" + package.string() + "' > '" +
+                          output.string() + "' 2>/dev/null");
+    };
 
-    ASSERT_EQ(runCommand(codesignTool + " pkgutil --check-signature '" + installer.string() +
-                         "' > '" + output.string() + "'"),
-              0);
+    ASSERT_EQ(tool("pkgutil --check-signature", installer), 0);
     EXPECT_TRUE(hasInstallerCertificateLine(readText(output), BRIVANE_TEAM_ID)) << readText(output);
     EXPECT_FALSE(hasInstallerCertificateLine(readText(output), "OTHER"));
-    EXPECT_EQ(runCommand(codesignTool + " spctl --assess --type install '" + installer.string() +
-                         "' 2>/dev/null"),
-              0);
-
-    EXPECT_NE(runCommand(codesignTool + " pkgutil --check-signature '" + foreign.string() +
-                         "' >/dev/null"),
-              0);
-    EXPECT_NE(runCommand(codesignTool + " spctl --assess --type install '" + foreign.string() +
-                         "' 2>/dev/null"),
-              0);
+    EXPECT_EQ(tool("spctl --assess --type install", installer), 0);
+    EXPECT_NE(tool("pkgutil --check-signature", foreign), 0);
+    EXPECT_NE(tool("spctl --assess --type install", foreign), 0);
     // Verifies, but the leaf is not an installer certificate.
-    EXPECT_NE(runCommand(codesignTool + " spctl --assess --type install '" + team.string() +
-                         "' 2>/dev/null"),
-              0);
+    EXPECT_NE(tool("spctl --assess --type install", team), 0);
+}
+
+// The whole install path with a package signed by the build's installer certificate and the
+// stand-in tools doing the checks; another team's updater refuses the same package.
+TEST_F(CmsSignatureTest, StandInsAcceptTheBuildsInstallerPackageForItsTeamOnly) {
+    const auto package =
+        readText(makePackage(developmentCertificates, "installer", "payload", work_ / "p.pkg"));
+    auto workspace = std::make_shared<FakeWorkspace>();
+    workspace->caches = (work_ / "caches").string();
+    platform::MainQueue main;
+    ReplyLog log;
+    const auto tools =
+        std::make_shared<RedirectingToolRunner>(std::map<std::string, std::vector<std::string>>{
+            {"/usr/sbin/pkgutil", {codesignTool, "pkgutil"}},
+            {"/usr/sbin/spctl", {codesignTool, "spctl"}}});
+    const std::vector<std::pair<std::string, SensorCompanionUpdate>> cases = {
+        {BRIVANE_TEAM_ID, {SensorCompanionUpdate::State::installerOpened, "2.0", std::nullopt}},
+        {"OTHER00000", {SensorCompanionUpdate::State::failed, std::nullopt, signatureRefusal}},
+    };
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        SCOPED_TRACE(cases[i].first);
+        CompanionUpdater updater(fakeDependencies(offering(package), tools, workspace,
+                                                  {{"BrivaneTeamIdentifier", cases[i].first}},
+                                                  main));
+        updater.perform(SensorCompanionCommand::installUpdate, log.recorder());
+        EXPECT_EQ(log.waitFor(i + 1, main), cases[i].second);
+    }
 }
 
 TEST_F(CmsSignatureTest, ExecutableSignatureNoticesAChangedExecutable) {

@@ -1,7 +1,7 @@
 #include "update/updater_fakes.h"
 
-#include <cctype>
 #include <gtest/gtest.h>
+#include <regex>
 
 namespace brivane {
 namespace {
@@ -10,10 +10,15 @@ using namespace brivane::testing;
 using State = SensorCompanionUpdate::State;
 
 const std::string team = "QRV1234567";
-const std::string manifestText = "The companion update information is invalid or incompatible.";
+const std::string& manifestText = manifestRefusal;
+const std::string& signatureText = signatureRefusal;
 const std::string checksumText = "The companion download did not match its published checksum.";
-const std::string signatureText =
-    "The companion installer is not signed by Brivane\xE2\x80\x99s developer.";
+
+std::string manifestWith(const std::string& key, const std::string& value) {
+    auto manifest = manifestFor("2.0");
+    manifest[key] = value;
+    return manifest.dump();
+}
 
 class CompanionUpdaterTest : public ::testing::Test {
 public:
@@ -21,9 +26,10 @@ public:
         caches_ = std::filesystem::temp_directory_path() /
                   ("brivane-updater-" + std::to_string(std::random_device{}()));
         workspace_->caches = caches_.string();
-        script_->manifestAnswer = manifestAnswer(manifestFor("2.0").dump());
-        script_->packageAnswer = packageAnswer();
-        script_->packageContent = packagePayload;
+        const auto offer = offering();
+        script_->manifestAnswer = offer->manifestAnswer;
+        script_->packageAnswer = offer->packageAnswer;
+        script_->packageContent = offer->packageContent;
         tools_->results["/usr/sbin/pkgutil"] = toolOutput(certificateLines(team));
         tools_->results["/usr/sbin/spctl"] = toolOutput("accepted\n");
         info_ = {{"CFBundleShortVersionString", "1.0"}, {"BrivaneTeamIdentifier", team}};
@@ -36,18 +42,12 @@ public:
 
     CompanionUpdater& updater() {
         if (!updater_) {
-            CompanionUpdater::Dependencies dependencies;
+            auto dependencies = fakeDependencies(script_, tools_, workspace_, info_, main_);
             dependencies.makeTransfer = [this](std::shared_ptr<platform::SerialQueue> queue) {
                 auto transfer = std::make_unique<FakeTransfer>(std::move(queue), script_);
                 transfer_ = transfer.get();
                 return transfer;
             };
-            dependencies.toolRunner = tools_;
-            dependencies.workspace = workspace_;
-            dependencies.osVersion = std::make_shared<FixedOSVersion>();
-            dependencies.bundleInfo = std::make_shared<platform::StaticBundleInfo>(info_);
-            dependencies.fileMapper = platform::makeDefaultFileMapper();
-            dependencies.mainQueue = &main_;
             updater_ = std::make_unique<CompanionUpdater>(std::move(dependencies));
         }
         return *updater_;
@@ -70,7 +70,7 @@ public:
     std::shared_ptr<TransferScript> script_ = std::make_shared<TransferScript>();
     std::shared_ptr<FakeToolRunner> tools_ = std::make_shared<FakeToolRunner>();
     std::shared_ptr<FakeWorkspace> workspace_ = std::make_shared<FakeWorkspace>();
-    std::map<std::string, std::string, std::less<>> info_;
+    BundleStrings info_;
     platform::MainQueue main_;
     ReplyLog log_;
     FakeTransfer* transfer_ = nullptr;
@@ -123,20 +123,10 @@ TEST_F(CompanionUpdaterTest, ManifestFailuresAreReportedWithTheirTexts) {
         {"not json", {std::nullopt, ok, std::string("<html>")}, std::nullopt},
         {"missing key", {std::nullopt, ok, std::string("{\"schemaVersion\":1}")}, std::nullopt},
         {"wrong architecture",
-         {std::nullopt, ok,
-          [] {
-              auto m = manifestFor("2.0");
-              m["architecture"] = "x86_64";
-              return m.dump();
-          }()},
+         {std::nullopt, ok, manifestWith("architecture", "x86_64")},
          manifestText},
         {"system too old",
-         {std::nullopt, ok,
-          [] {
-              auto m = manifestFor("2.0");
-              m["minimumOSVersion"] = "15.0";
-              return m.dump();
-          }()},
+         {std::nullopt, ok, manifestWith("minimumOSVersion", "15.0")},
          manifestText},
     };
     for (const auto& c : cases) {
@@ -155,29 +145,22 @@ TEST_F(CompanionUpdaterTest, ManifestFailuresAreReportedWithTheirTexts) {
     EXPECT_EQ(script_->lastBodyLimit, 16384u);
 }
 
-TEST_F(CompanionUpdaterTest, ExactlySixteenKibibytesIsStillRead) {
+TEST_F(CompanionUpdaterTest, VersionRepliesDownloadNothing) {
+    const auto reply = [&](const std::string& manifest, SensorCompanionCommand command) {
+        script_->manifestAnswer = manifestAnswer(manifest);
+        updater_.reset(); // fresh bundle information
+        return perform(command);
+    };
     const std::string body = manifestFor("2.0").dump();
-    script_->manifestAnswer = manifestAnswer(body + std::string(16384 - body.size(), ' '));
-    EXPECT_EQ(perform(SensorCompanionCommand::checkForUpdates).state, State::available);
-}
-
-TEST_F(CompanionUpdaterTest, MissingVersionCountsAsZero) {
-    info_.erase("CFBundleShortVersionString");
-    script_->manifestAnswer = manifestAnswer(manifestFor("0.0").dump());
-    EXPECT_EQ(perform(SensorCompanionCommand::checkForUpdates),
-              (SensorCompanionUpdate{State::upToDate, "0.0", std::nullopt}));
-}
-
-TEST_F(CompanionUpdaterTest, UpToDateCarriesTheRunningVersion) {
-    script_->manifestAnswer = manifestAnswer(manifestFor("1.0.0").dump());
-    EXPECT_EQ(perform(SensorCompanionCommand::installUpdate),
+    const SensorCompanionUpdate available{State::available, "2.0", std::nullopt};
+    EXPECT_EQ(reply(body, SensorCompanionCommand::checkForUpdates), available);
+    const std::string exactlySixteenKibibytes = body + std::string(16384 - body.size(), ' ');
+    EXPECT_EQ(reply(exactlySixteenKibibytes, SensorCompanionCommand::checkForUpdates), available);
+    EXPECT_EQ(reply(manifestFor("1.0.0").dump(), SensorCompanionCommand::installUpdate),
               (SensorCompanionUpdate{State::upToDate, "1.0", std::nullopt}));
-    EXPECT_EQ(script_->downloads, 0);
-}
-
-TEST_F(CompanionUpdaterTest, AvailableDownloadsNothing) {
-    EXPECT_EQ(perform(SensorCompanionCommand::checkForUpdates),
-              (SensorCompanionUpdate{State::available, "2.0", std::nullopt}));
+    info_.erase("CFBundleShortVersionString"); // a missing version counts as zero
+    EXPECT_EQ(reply(manifestFor("0.0").dump(), SensorCompanionCommand::checkForUpdates),
+              (SensorCompanionUpdate{State::upToDate, "0.0", std::nullopt}));
     EXPECT_EQ(script_->downloads, 0);
     EXPECT_TRUE(tools_->requests.empty());
 }
@@ -187,6 +170,10 @@ TEST_F(CompanionUpdaterTest, InstallFailuresAreReportedWithTheirTexts) {
         std::string name;
         std::function<void(CompanionUpdaterTest&)> arrange;
         SensorCompanionUpdate expected;
+    };
+    const auto pkgutil = [](platform::ToolResult result) {
+        return
+            [result](CompanionUpdaterTest& t) { t.tools_->results["/usr/sbin/pkgutil"] = result; };
     };
     const std::vector<Case> cases = {
         {"download error",
@@ -207,37 +194,16 @@ TEST_F(CompanionUpdaterTest, InstallFailuresAreReportedWithTheirTexts) {
          failed(checksumText)},
         {"short file", [](auto& t) { t.script_->packageContent.pop_back(); }, failed(checksumText)},
         {"no team", [](auto& t) { t.info_.erase("BrivaneTeamIdentifier"); }, failed(signatureText)},
-        {"pkgutil rejects",
-         [](auto& t) {
-             t.tools_->results["/usr/sbin/pkgutil"] = toolOutput(certificateLines(team), 1);
-         },
-         failed(signatureText)},
-        {"pkgutil missing",
-         [](auto& t) {
-             t.tools_->results["/usr/sbin/pkgutil"] = {"No such file or directory", -1, ""};
-         },
+        {"pkgutil rejects", pkgutil(toolOutput(certificateLines(team), 1)), failed(signatureText)},
+        {"pkgutil missing", pkgutil({"No such file or directory", -1, ""}),
          failed("No such file or directory")},
-        {"other team",
-         [](auto& t) {
-             t.tools_->results["/usr/sbin/pkgutil"] = toolOutput(certificateLines("OTHER00000"));
-         },
-         failed(signatureText)},
-        {"trailing blanks",
-         [](auto& t) {
-             t.tools_->results["/usr/sbin/pkgutil"] =
-                 toolOutput("1. Developer ID Installer: B (" + team + ")  \n");
-         },
+        {"other team", pkgutil(toolOutput(certificateLines("OTHER00000"))), failed(signatureText)},
+        {"trailing blanks", pkgutil(toolOutput("1. Developer ID Installer: B (" + team + ")  \n")),
          failed(signatureText)},
         {"application certificate",
-         [](auto& t) {
-             t.tools_->results["/usr/sbin/pkgutil"] =
-                 toolOutput("1. Developer ID Application: B (" + team + ")\n");
-         },
+         pkgutil(toolOutput("1. Developer ID Application: B (" + team + ")\n")),
          failed(signatureText)},
-        {"not utf-8",
-         [](auto& t) {
-             t.tools_->results["/usr/sbin/pkgutil"] = toolOutput(certificateLines(team) + "\xff\n");
-         },
+        {"not utf-8", pkgutil(toolOutput(certificateLines(team) + "\xff\n")),
          failed(signatureText)},
         {"spctl rejects",
          [](auto& t) { t.tools_->results["/usr/sbin/spctl"] = toolOutput("rejected\n", 3); },
@@ -247,6 +213,7 @@ TEST_F(CompanionUpdaterTest, InstallFailuresAreReportedWithTheirTexts) {
          failed("Could not open Apple Installer.", "2.0")},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
         SetUp();
         c.arrange(*this);
         updater_.reset(); // fresh bundle information for each case
@@ -271,14 +238,9 @@ TEST_F(CompanionUpdaterTest, SuccessfulInstallKeepsThePackageInTheCachesFolder) 
     EXPECT_EQ(package.parent_path().parent_path(),
               caches_ / "dev.qorva.brivane.SensorCompanion" / "Updates");
     const auto uuid = package.parent_path().filename().string();
-    ASSERT_EQ(uuid.size(), 36u);
-    for (std::size_t i = 0; i < uuid.size(); ++i) {
-        const bool dash = i == 8 || i == 13 || i == 18 || i == 23;
-        EXPECT_TRUE(dash ? uuid[i] == '-' : std::isxdigit(uuid[i]) && !std::islower(uuid[i]))
-            << uuid;
-    }
-    EXPECT_EQ(uuid[14], '4') << uuid;
-    EXPECT_NE(std::string("89AB").find(uuid[19]), std::string::npos) << uuid;
+    EXPECT_TRUE(std::regex_match(
+        uuid, std::regex("[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}")))
+        << uuid;
     std::ifstream in(package, std::ios::binary);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), packagePayload);
 

@@ -4,10 +4,6 @@
 
 #include <csignal>
 #include <cstdio>
-#include <future>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace brivane {
 namespace {
@@ -16,7 +12,7 @@ using namespace brivane::testing;
 using platform::linux_backend::CurlTestRouting;
 using platform::linux_backend::CurlTransfer;
 
-constexpr const char* host = "https://brivane.qorva.dev";
+const std::string host = "https://brivane.qorva.dev";
 
 // A test CA, a server certificate for the download host signed by it, and the server process.
 class LocalHttpsServer {
@@ -83,7 +79,7 @@ public:
     platform::DownloadTransferResult download(CurlTransfer& curl, const std::string& path,
                                               std::optional<std::string>* content = nullptr) {
         platform::DownloadTransferResult result;
-        curl.downloadNow(std::string(host) + path, &CompanionUpdater::shouldContinueDownload,
+        curl.downloadNow(host + path, &CompanionUpdater::shouldContinueDownload,
                          [&](platform::DownloadTransferResult answer) {
                              if (content && answer.file) {
                                  *content = readText(*answer.file);
@@ -103,50 +99,40 @@ public:
 
 TEST_F(CurlTransferTest, FetchReportsStatusFinalAddressAndBody) {
     auto curl = transfer();
-    const auto small = curl.fetchNow(std::string(host) + "/small", 16384);
+    const auto small = curl.fetchNow(host + "/small", 16384);
     ASSERT_FALSE(small.error) << *small.error;
     EXPECT_EQ(small.response->statusCode, 200);
     EXPECT_EQ(small.body, "hello");
 
-    const auto redirected = curl.fetchNow(std::string(host) + "/redirect", 16384);
+    const auto redirected = curl.fetchNow(host + "/redirect", 16384);
     ASSERT_FALSE(redirected.error) << *redirected.error;
-    EXPECT_EQ(redirected.response->finalURL, std::string(host) + "/small");
+    EXPECT_EQ(redirected.response->finalURL, host + "/small");
 
-    const auto missing = curl.fetchNow(std::string(host) + "/missing", 16384);
+    const auto missing = curl.fetchNow(host + "/missing", 16384);
     ASSERT_FALSE(missing.error);
     EXPECT_EQ(missing.response->statusCode, 404);
 
-    EXPECT_TRUE(curl.fetchNow(std::string(host) + "/plain-http-redirect", 16384).error);
+    EXPECT_TRUE(curl.fetchNow(host + "/plain-http-redirect", 16384).error);
 }
 
 TEST_F(CurlTransferTest, FetchStopsOneBytePastTheLimit) {
     auto curl = transfer();
-    EXPECT_EQ(curl.fetchNow(std::string(host) + "/exact", 16384).body->size(), 16384u);
-    const auto over = curl.fetchNow(std::string(host) + "/over", 16384);
+    EXPECT_EQ(curl.fetchNow(host + "/exact", 16384).body->size(), 16384u);
+    const auto over = curl.fetchNow(host + "/over", 16384);
     ASSERT_FALSE(over.error) << *over.error;
     EXPECT_EQ(over.body->size(), 16385u);
 }
 
 TEST_F(CurlTransferTest, ConnectionRefusedAndIdleTimeoutAreErrors) {
-    const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
-    const int closedPort = ntohs(address.sin_port);
-    ::close(probe);
-    CurlTransfer refused(
-        queue_, {},
-        {std::nullopt, {"brivane.qorva.dev:443:127.0.0.1:" + std::to_string(closedPort)}});
-    const auto result = refused.fetchNow(std::string(host) + "/small", 16384);
+    // Nothing listens on port 1 of the loopback address.
+    CurlTransfer refused(queue_, {}, {std::nullopt, {"brivane.qorva.dev:443:127.0.0.1:1"}});
+    const auto result = refused.fetchNow(host + "/small", 16384);
     ASSERT_TRUE(result.error);
     EXPECT_FALSE(result.response);
 
     auto curl = transfer({1.0, 60.0, std::nullopt});
     const auto started = std::chrono::steady_clock::now();
-    const auto stalled = curl.fetchNow(std::string(host) + "/stall", 16384);
+    const auto stalled = curl.fetchNow(host + "/stall", 16384);
     ASSERT_TRUE(stalled.error);
     EXPECT_NE(stalled.error->find("imeout"), std::string::npos) << *stalled.error;
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
@@ -177,18 +163,13 @@ TEST_F(CurlTransferTest, OversizedDownloadsAreCancelled) {
 
 TEST_F(CurlTransferTest, UpdaterRejectsARedirectedManifest) {
     platform::MainQueue main;
-    CompanionUpdater::Dependencies dependencies;
-    const auto routing = server_->routing();
-    dependencies.makeTransfer = [routing](std::shared_ptr<platform::SerialQueue> queue) {
-        return std::make_unique<CurlTransfer>(std::move(queue), platform::TransferConfiguration{},
-                                              routing);
-    };
-    dependencies.toolRunner = std::make_shared<FakeToolRunner>();
-    dependencies.workspace = std::make_shared<FakeWorkspace>();
-    dependencies.osVersion = std::make_shared<FixedOSVersion>();
-    dependencies.bundleInfo = std::make_shared<platform::StaticBundleInfo>();
-    dependencies.fileMapper = platform::makeDefaultFileMapper();
-    dependencies.mainQueue = &main;
+    auto dependencies = fakeDependencies(nullptr, std::make_shared<FakeToolRunner>(),
+                                         std::make_shared<FakeWorkspace>(), {}, main);
+    dependencies.makeTransfer =
+        [routing = server_->routing()](std::shared_ptr<platform::SerialQueue> queue) {
+            return std::make_unique<CurlTransfer>(std::move(queue),
+                                                  platform::TransferConfiguration{}, routing);
+        };
     CompanionUpdater updater(std::move(dependencies));
     ReplyLog log;
 
@@ -196,12 +177,12 @@ TEST_F(CurlTransferTest, UpdaterRejectsARedirectedManifest) {
     EXPECT_EQ(log.waitFor(1, main), (SensorCompanionUpdate{SensorCompanionUpdate::State::available,
                                                            "2.0", std::nullopt}));
 
-    transfer().fetchNow(std::string(host) + "/_mode/redirect", 100);
+    transfer().fetchNow(host + "/_mode/redirect", 100);
     updater.perform(SensorCompanionCommand::checkForUpdates, log.recorder());
     const auto reply = log.waitFor(2, main);
-    transfer().fetchNow(std::string(host) + "/_mode/plain", 100);
+    transfer().fetchNow(host + "/_mode/plain", 100);
     ASSERT_TRUE(reply);
-    EXPECT_EQ(reply->message, "The companion update information is invalid or incompatible.");
+    EXPECT_EQ(reply->message, manifestRefusal);
 }
 
 } // namespace

@@ -11,6 +11,13 @@ import time
 
 LIFETIME_SECONDS = 120
 MAXIMUM = 67108864
+STATIC = {
+    "/small": (200, b"hello", ()),
+    "/exact": (200, b"a" * 16384, ()),
+    "/over": (200, b"a" * 16385, ()),
+    "/redirect": (302, b"", [("Location", "/small")]),
+    "/plain-http-redirect": (302, b"", [("Location", "http://127.0.0.1:1/small")]),
+}
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
@@ -40,16 +47,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             return self.answer(200, Handler.manifest)
         if path == "/elsewhere.json":
             return self.answer(200, Handler.manifest)
-        if path == "/small":
-            return self.answer(200, b"hello")
-        if path == "/exact":
-            return self.answer(200, b"a" * 16384)
-        if path == "/over":
-            return self.answer(200, b"a" * 16385)
-        if path == "/redirect":
-            return self.answer(302, b"", [("Location", "/small")])
-        if path == "/plain-http-redirect":
-            return self.answer(302, b"", [("Location", "http://127.0.0.1:1/small")])
+        if path in STATIC:
+            return self.answer(*STATIC[path])
         if path == "/announced-huge":
             self.send_response(200)
             self.send_header("Content-Length", str(MAXIMUM + 1))

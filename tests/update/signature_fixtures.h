@@ -1,9 +1,12 @@
 #pragma once
 
+#include "platform/linux/tool_runner_linux.h"
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <map>
 #include <random>
 #include <string>
 
@@ -44,5 +47,26 @@ inline std::filesystem::path makePackage(const std::filesystem::path& folder,
     std::filesystem::remove(payloadFile);
     return out;
 }
+
+// The real Linux runner, with the package and policy tools replaced by the given programs
+// (the first word is the executable, the rest is put before the requested arguments).
+class RedirectingToolRunner final : public platform::ToolRunner {
+public:
+    explicit RedirectingToolRunner(std::map<std::string, std::vector<std::string>> replacements)
+        : replacements_(std::move(replacements)) {}
+
+    platform::ToolResult run(const platform::ToolRun& request) override {
+        platform::ToolRun local = request;
+        if (const auto found = replacements_.find(request.path); found != replacements_.end()) {
+            local.path = found->second.front();
+            local.arguments.insert(local.arguments.begin(), found->second.begin() + 1,
+                                   found->second.end());
+        }
+        return platform::linux_backend::LinuxToolRunner::spawn(local);
+    }
+
+private:
+    std::map<std::string, std::vector<std::string>> replacements_;
+};
 
 } // namespace brivane::testing

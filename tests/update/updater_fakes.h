@@ -26,7 +26,6 @@ struct TransferScript {
     int fetches = 0;
     int downloads = 0;
     std::size_t lastBodyLimit = 0;
-    platform::DownloadProgress lastProgress;
 };
 
 // Completions run on the delegate queue, like the real ones; a held fetch waits for release().
@@ -57,11 +56,10 @@ public:
         });
     }
 
-    void download(const std::string&, platform::DownloadProgress progress,
+    void download(const std::string&, platform::DownloadProgress,
                   std::function<void(platform::DownloadTransferResult)> completion) override {
         std::lock_guard guard(script_->mutex);
         ++script_->downloads;
-        script_->lastProgress = std::move(progress);
         queue_->async([answer = script_->packageAnswer, content = script_->packageContent,
                        completion = std::move(completion)]() mutable {
             const auto file = std::filesystem::temp_directory_path() /
@@ -181,6 +179,39 @@ inline platform::ToolResult toolOutput(std::string output, int status = 0) {
     result.terminationStatus = status;
     result.output = std::move(output);
     return result;
+}
+
+inline const std::string manifestRefusal =
+    "The companion update information is invalid or incompatible.";
+inline const std::string signatureRefusal =
+    "The companion installer is not signed by Brivane\xE2\x80\x99s developer.";
+
+using BundleStrings = std::map<std::string, std::string, std::less<>>;
+
+// A script that offers version 2.0 of the given package and serves it.
+inline std::shared_ptr<TransferScript> offering(const std::string& package = packagePayload) {
+    auto script = std::make_shared<TransferScript>();
+    script->manifestAnswer = manifestAnswer(manifestFor("2.0", package).dump());
+    script->packageAnswer = packageAnswer();
+    script->packageContent = package;
+    return script;
+}
+
+// Dependencies with a fake transfer answering from script and a fixed system version.
+inline CompanionUpdater::Dependencies fakeDependencies(
+    std::shared_ptr<TransferScript> script, std::shared_ptr<platform::ToolRunner> tools,
+    std::shared_ptr<platform::Workspace> workspace, BundleStrings info, platform::MainQueue& main) {
+    CompanionUpdater::Dependencies dependencies;
+    dependencies.makeTransfer = [script](std::shared_ptr<platform::SerialQueue> queue) {
+        return std::make_unique<FakeTransfer>(std::move(queue), script);
+    };
+    dependencies.toolRunner = std::move(tools);
+    dependencies.workspace = std::move(workspace);
+    dependencies.osVersion = std::make_shared<FixedOSVersion>();
+    dependencies.bundleInfo = std::make_shared<platform::StaticBundleInfo>(std::move(info));
+    dependencies.fileMapper = platform::makeDefaultFileMapper();
+    dependencies.mainQueue = &main;
+    return dependencies;
 }
 
 inline std::string certificateLines(const std::string& team) {
