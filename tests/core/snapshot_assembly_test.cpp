@@ -263,6 +263,9 @@ TEST_F(SnapshotAssembly, AccessoryToolRunsAtMostEveryThirtySecondsAndAFailedRunE
     harness.clock->advance(29.9);
     EXPECT_EQ(snapshot().accessories, none) << "a failed run waits its interval too";
     EXPECT_EQ(runs(), 2u);
+    harness.clock->advance(0.1);
+    EXPECT_EQ(snapshot().accessories, first);
+    EXPECT_EQ(runs(), 3u);
 }
 
 TEST_F(SnapshotAssembly, FlagsVersionAndUserIdsAreAlwaysFilledIn) {

@@ -2,6 +2,7 @@
 #include "platform/sim/sim_ioreport_source.h"
 #include "platform/sim/sim_process_table.h"
 #include "readers/cpu_details_reader.h"
+#include "readers/recording_tool_runner.h"
 
 #include <gtest/gtest.h>
 
@@ -15,21 +16,12 @@ using platform::sim::SimIOReportSource;
 using platform::sim::SimIOReportStateSpec;
 using Residencies = decltype(CPUDetailsSnapshot::residencies);
 
-class CannedToolRunner final : public platform::ToolRunner {
-public:
-    platform::ToolResult result{std::nullopt, 0, ""};
-    std::vector<platform::ToolRun> runs;
-    platform::ToolResult run(const platform::ToolRun& run) override {
-        runs.push_back(run);
-        return result;
-    }
-};
-
 class CPUDetailsReaderTest : public ::testing::Test {
 protected:
     std::shared_ptr<ManualUptimeClock> clock = std::make_shared<ManualUptimeClock>(500.0);
     std::shared_ptr<SimIOReportSource> source = std::make_shared<SimIOReportSource>(clock);
-    std::shared_ptr<CannedToolRunner> tools = std::make_shared<CannedToolRunner>();
+    std::shared_ptr<testing::RecordingToolRunner> tools =
+        std::make_shared<testing::RecordingToolRunner>();
     std::shared_ptr<platform::sim::SimProcessTable> table =
         std::make_shared<platform::sim::SimProcessTable>(77, 501, 502);
     CPUDetailsReader reader{source, tools, clock, table};
@@ -114,19 +106,14 @@ TEST_F(CPUDetailsReaderTest, KeepsTheToolsOrderAndStopsAt128Readings) {
     EXPECT_EQ(processes.back(), (CPUDetailsSnapshot::ProcessReading{872, "proc 128", 2.5}));
 }
 
-TEST_F(CPUDetailsReaderTest, FirstCallIsBaselineAndAnyShortIntervalCounts) {
-    const auto id = core("ECPU0", {{"IDLE", 0}, {"V0P0", 0}});
+TEST_F(CPUDetailsReaderTest, FirstCallIsBaselineAndOnlyIntervalsUnderThirtySecondsCount) {
+    const auto id = core("PCPU3", {{"IDLE", 0}, {"V1P0", 0}});
     EXPECT_TRUE(reader.read().residencies.empty());
     source->addResidency(id, 1, 7);
-    EXPECT_EQ(residenciesAfter(0.001), (Residencies{{"ECPU", {7.0}}}));
-}
-
-TEST_F(CPUDetailsReaderTest, GapOfThirtySecondsOrMoreOnlyRenewsTheBaseline) {
-    const auto id = core("PCPU3", {{"V1P0", 0}});
-    reader.read();
-    source->addResidency(id, 0, 100);
+    EXPECT_EQ(residenciesAfter(0.001), (Residencies{{"PCPU", {7.0}}}));
+    source->addResidency(id, 1, 100);
     EXPECT_TRUE(residenciesAfter(45.0).empty());
-    source->addResidency(id, 0, 5);
+    source->addResidency(id, 1, 5);
     EXPECT_EQ(residenciesAfter(1.0), (Residencies{{"PCPU", {5.0}}}));
     EXPECT_TRUE(residenciesAfter(30.0).empty());
     EXPECT_EQ(residenciesAfter(29.5), (Residencies{{"PCPU", {0.0}}}));

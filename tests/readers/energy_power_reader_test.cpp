@@ -3,6 +3,7 @@
 #include "readers/energy_power_reader.h"
 
 #include <gtest/gtest.h>
+#include <optional>
 
 namespace brivane {
 namespace {
@@ -15,9 +16,16 @@ using Readings = std::vector<SensorSnapshot::Reading>;
 
 class EnergyPowerReaderTest : public ::testing::Test {
 protected:
-    std::shared_ptr<ManualUptimeClock> clock = std::make_shared<ManualUptimeClock>(0.0);
-    std::shared_ptr<SimIOReportSource> source = std::make_shared<SimIOReportSource>(clock);
-    EnergyPowerReader reader{source, clock};
+    std::shared_ptr<ManualUptimeClock> clock;
+    std::shared_ptr<SimIOReportSource> source;
+    std::optional<EnergyPowerReader> reader;
+
+    EnergyPowerReaderTest() { restart(); }
+    void restart(double uptime = 0.0) {
+        clock = std::make_shared<ManualUptimeClock>(uptime);
+        source = std::make_shared<SimIOReportSource>(clock);
+        reader.emplace(source, clock);
+    }
 
     std::uint64_t channel(std::optional<std::string> name, std::optional<std::string> unit,
                           const std::string& group = "Energy Model") {
@@ -27,7 +35,7 @@ protected:
     }
     Readings readAt(double uptime) {
         clock->set(uptime);
-        return reader.read();
+        return reader->read();
     }
 };
 
@@ -50,15 +58,12 @@ TEST_F(EnergyPowerReaderTest, ConvertsEachUnitOfTheScaleTableToWatts) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.unit);
-        auto clock = std::make_shared<ManualUptimeClock>(100.0);
-        auto source = std::make_shared<SimIOReportSource>(clock);
-        const auto id =
-            source->addChannel("Energy Model", std::nullopt, {"CPU Energy", c.unit, 0, {}, {}});
-        EnergyPowerReader reader(source, clock);
-        EXPECT_TRUE(reader.read().empty());
+        restart(100.0);
+        const auto id = channel("CPU Energy", c.unit);
+        EXPECT_TRUE(reader->read().empty());
         source->addCount(id, c.count);
         clock->advance(c.seconds);
-        const Readings readings = reader.read();
+        const Readings readings = reader->read();
         if (c.watts) {
             ASSERT_EQ(readings.size(), 1u);
             EXPECT_EQ(readings[0].key, "CPUModelPower");
@@ -144,34 +149,22 @@ TEST_F(EnergyPowerReaderTest, SkipsNamelessForeignAndUnlabelledChannelsAndKeepsD
 }
 
 TEST_F(EnergyPowerReaderTest, FailedSetUpIsNeverRetried) {
-    for (bool groupMissing : {true, false}) {
-        SCOPED_TRACE(groupMissing ? "group missing" : "copy fails");
-        auto clock = std::make_shared<ManualUptimeClock>(0.0);
-        auto source = std::make_shared<SimIOReportSource>(clock);
-        const auto cpu =
-            source->addChannel("Energy Model", std::nullopt, {"CPU Energy", "J", 1, {}, {}});
-        source->setFaults({.groupsMissing = groupMissing, .copyFails = !groupMissing});
-        EnergyPowerReader reader(source, clock);
-        EXPECT_TRUE(reader.read().empty());
+    for (const SimIOReportFaults& fault :
+         {SimIOReportFaults{.groupsMissing = true}, SimIOReportFaults{.copyFails = true},
+          SimIOReportFaults{.subscriptionFails = true}}) {
+        SCOPED_TRACE(fault.groupsMissing ? "group missing"
+                     : fault.copyFails   ? "copy fails"
+                                         : "subscription fails");
+        restart();
+        source->setCountRate(channel("CPU Energy", "J"), 1.0);
+        source->setFaults(fault);
+        EXPECT_TRUE(readAt(1.0).empty());
         source->setFaults({});
-        source->addCount(cpu, 5);
-        for (int call = 0; call < 3; ++call) {
-            clock->advance(1.0);
-            EXPECT_TRUE(reader.read().empty());
+        for (double uptime : {2.0, 3.0, 4.0}) {
+            EXPECT_TRUE(readAt(uptime).empty());
         }
         EXPECT_EQ(source->groupCopies(), 1);
     }
-}
-
-TEST_F(EnergyPowerReaderTest, MissingSubscriptionMakesEveryCallEmpty) {
-    const auto cpu = channel("CPU Energy", "J");
-    source->setCountRate(cpu, 1.0);
-    source->setFaults({.subscriptionFails = true});
-    readAt(1.0);
-    source->setFaults({});
-    EXPECT_TRUE(readAt(2.0).empty());
-    EXPECT_TRUE(readAt(3.0).empty());
-    EXPECT_EQ(source->groupCopies(), 1);
 }
 
 TEST_F(EnergyPowerReaderTest, SubscriptionWithoutChannelListSamplesTheCopy) {
@@ -182,34 +175,32 @@ TEST_F(EnergyPowerReaderTest, SubscriptionWithoutChannelListSamplesTheCopy) {
     EXPECT_EQ(readAt(2.0), (Readings{{"CPUModelPower", 1.0}}));
 }
 
-TEST_F(EnergyPowerReaderTest, FailedSampleClearsTheBaseline) {
-    const auto cpu = channel("CPU Energy", "J");
-    source->setCountRate(cpu, 1.0);
-    readAt(1.0);
-    source->setFaults({.sampleFails = true});
-    EXPECT_TRUE(readAt(2.0).empty());
-    source->setFaults({});
-    EXPECT_TRUE(readAt(3.0).empty()); // baseline only
-    EXPECT_EQ(readAt(4.0), (Readings{{"CPUModelPower", 1.0}}));
-}
-
-TEST_F(EnergyPowerReaderTest, UnusableDeltaStillRenewsTheBaseline) {
-    for (bool deltaFails : {true, false}) {
-        SCOPED_TRACE(deltaFails ? "no delta" : "no channel array");
-        auto clock = std::make_shared<ManualUptimeClock>(0.0);
-        auto source = std::make_shared<SimIOReportSource>(clock);
-        const auto cpu =
-            source->addChannel("Energy Model", std::nullopt, {"CPU Energy", "J", 0, {}, {}});
-        EnergyPowerReader reader(source, clock);
-        reader.read();
+TEST_F(EnergyPowerReaderTest, FailedSampleClearsTheBaselineButUnusableDeltaRenewsIt) {
+    struct Case {
+        const char* name;
+        SimIOReportFaults fault;
+        bool baselineLost;
+    };
+    const Case cases[] = {
+        {"sample fails", {.sampleFails = true}, true},
+        {"no delta", {.deltaFails = true}, false},
+        {"no channel array", {.deltaLacksChannels = true}, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        restart();
+        const auto cpu = channel("CPU Energy", "J");
+        readAt(1.0);
         source->addCount(cpu, 100);
-        source->setFaults({.deltaFails = deltaFails, .deltaLacksChannels = !deltaFails});
-        clock->advance(1.0);
-        EXPECT_TRUE(reader.read().empty());
+        source->setFaults(c.fault);
+        EXPECT_TRUE(readAt(2.0).empty());
         source->setFaults({});
+        double uptime = 2.0;
+        if (c.baselineLost) {
+            EXPECT_TRUE(readAt(uptime += 1.0).empty()); // baseline only
+        }
         source->addCount(cpu, 3);
-        clock->advance(1.0);
-        EXPECT_EQ(reader.read(), (Readings{{"CPUModelPower", 3.0}}));
+        EXPECT_EQ(readAt(uptime + 1.0), (Readings{{"CPUModelPower", 3.0}}));
     }
 }
 

@@ -1,5 +1,6 @@
 #include "platform/sim/sim_process_table.h"
 #include "readers/process_details_reader.h"
+#include "readers/recording_tool_runner.h"
 
 #include <gtest/gtest.h>
 #include <limits>
@@ -12,22 +13,13 @@ using platform::ProcessResourceUsage;
 using platform::sim::SimProcess;
 using platform::sim::SimProcessTable;
 
-class RecordingToolRunner final : public platform::ToolRunner {
-public:
-    platform::ToolResult result;
-    std::vector<platform::ToolRun> runs;
-    platform::ToolResult run(const platform::ToolRun& run) override {
-        runs.push_back(run);
-        return result;
-    }
-};
-
 constexpr int32_t ownPid = 4242;
 
 class ProcessDetailsReaderTest : public ::testing::Test {
 protected:
     std::shared_ptr<SimProcessTable> table = std::make_shared<SimProcessTable>(ownPid, 501, 0);
-    std::shared_ptr<RecordingToolRunner> tools = std::make_shared<RecordingToolRunner>();
+    std::shared_ptr<testing::RecordingToolRunner> tools =
+        std::make_shared<testing::RecordingToolRunner>();
     std::shared_ptr<ManualUptimeClock> clock = std::make_shared<ManualUptimeClock>(1000.0);
     ProcessDetailsReader reader{table, tools, clock};
 
