@@ -12,8 +12,8 @@
 // JSON numbers whose value is integral and fits the field: 3, 3.0 and 3e0 all read as 3, while
 // 3.5, -1 for an unsigned field and anything beyond the field's range are rejected. A number
 // written with a fraction or exponent is taken for an integer only below 2^53 in magnitude,
-// where a double still names one integer exactly. A double field takes any JSON number. The snapshot's version is not checked here: callers ask
-// SensorSnapshot::supports.
+// where a double still names one integer exactly. A double field takes any JSON number. The
+// snapshot's version is not checked here: callers ask SensorSnapshot::supports.
 
 #include "formats/companion_update.h"
 #include "formats/cpu_details_snapshot.h"

@@ -1,7 +1,6 @@
 #include "core/sensor_companion_identity.h"
 
 #include <algorithm>
-
 #include <gtest/gtest.h>
 
 namespace brivane {

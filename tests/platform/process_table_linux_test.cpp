@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <limits>
 #include <gtest/gtest.h>
+#include <limits>
 #include <string>
 #include <unistd.h>
 

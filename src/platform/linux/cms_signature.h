@@ -23,10 +23,10 @@ struct CertificateSummary {
 
 struct CmsVerification {
     bool verified = false;
-    std::string content;                   // the encapsulated bytes, when verified
-    std::vector<CertificateSummary> chain; // leaf first, anchor last, when verified
+    std::string content;                        // the encapsulated bytes, when verified
+    std::vector<CertificateSummary> chain;      // leaf first, anchor last, when verified
     std::vector<std::string> leafExtensionOids; // dotted, when verified
-    std::string error;                     // why not, when not verified
+    std::string error;                          // why not, when not verified
 };
 
 // The PEM certificates compiled into this build as trust anchors.
