@@ -1,8 +1,8 @@
 #include "e2e/child_process.h"
+#include "support/temp_dir.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 namespace brivane {
 namespace {
@@ -17,9 +17,8 @@ TEST(CommandLineExecutable, RegistrationFormsAsARealProcess) {
     if (!fs::exists(executable)) {
         GTEST_SKIP() << "the bundle is not built";
     }
-    char pattern[] = "/tmp/brivane-cli.XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    const fs::path config = pattern;
+    const testing::TempDir temp("brivane-cli");
+    const fs::path config = temp.path();
     const std::vector<std::string> environment = {"XDG_CONFIG_HOME=" + config.string(),
                                                   "HOME=" + config.string(),
                                                   "PATH=/usr/sbin:/usr/bin:/sbin:/bin"};
@@ -52,7 +51,6 @@ TEST(CommandLineExecutable, RegistrationFormsAsARealProcess) {
         EXPECT_EQ(result.output, row.out) << shown;
         EXPECT_EQ(fs::exists(unit), row.registeredAfter) << shown;
     }
-    fs::remove_all(config);
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "platform/linux/systemd_service_manager.h"
 #include "platform/sim/scripted_tool_runner.h"
+#include "support/temp_dir.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -30,17 +31,11 @@ std::string contentsOf(const fs::path& path) {
 class SystemdServiceManagerTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        root_ =
-            fs::temp_directory_path() /
-            ("brivane-units-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-             "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(root_);
-        bundle_ = root_ / "Brivane Sensor Companion.app";
-        units_ = root_ / "config" / "systemd" / "user";
+        bundle_ = fs::path(root_.path()) / "Brivane Sensor Companion.app";
+        units_ = fs::path(root_.path()) / "config" / "systemd" / "user";
         fs::create_directories(bundle_ / "Contents" / "Library" / "LaunchAgents");
         writePlist(agentPlist);
     }
-    void TearDown() override { fs::remove_all(root_); }
 
     void writePlist(const std::string& text) {
         std::ofstream(bundle_ / "Contents" / "Library" / "LaunchAgents" / plistName) << text;
@@ -48,7 +43,8 @@ protected:
 
     SystemdServiceManager manager() { return SystemdServiceManager(bundle_, units_, runner_); }
 
-    fs::path root_, bundle_, units_;
+    const brivane::testing::TempDir root_{"brivane-units"};
+    fs::path bundle_, units_;
     std::shared_ptr<sim::ScriptedToolRunner> runner_ = std::make_shared<sim::ScriptedToolRunner>();
 };
 

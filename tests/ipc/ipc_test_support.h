@@ -2,6 +2,7 @@
 
 #include "ipc/listener.h"
 #include "ipc/sensor_client.h"
+#include "support/temp_dir.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -14,23 +15,6 @@
 #include <vector>
 
 namespace brivane::testing {
-
-// A private directory under the system's temp dir, removed with everything in it.
-class TempDir {
-public:
-    TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "ipc-test-XXXXXX").string();
-        path_ = ::mkdtemp(pattern.data()) ? pattern : std::string();
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    const std::string& path() const { return path_; }
-
-private:
-    std::string path_;
-};
 
 // A service that records each request and keeps its reply until the test answers it, unless
 // set to answer at once with a fixed document.

@@ -1,6 +1,7 @@
 #include "agent_under_test.h"
 #include "core/sensor_companion_identity.h"
 #include "ipc/sensor_client.h"
+#include "support/temp_dir.h"
 
 #include <atomic>
 #include <chrono>
@@ -149,11 +150,11 @@ TEST(Load, ManyClientsWithRandomDisconnectsAreEachAnsweredExactlyOnce) {
         return;
     }
 
-    std::string runtime = (std::filesystem::temp_directory_path() / "brivane-rt-XXXXXX").string();
-    ASSERT_TRUE(::mkdtemp(runtime.data()));
-    const std::string endpoint = runtime + "/" + SensorCompanionIdentity::service(BRIVANE_TEAM_ID);
+    const TempDir runtime("brivane-rt");
+    ASSERT_FALSE(runtime.path().empty());
+    const std::string endpoint = runtime / SensorCompanionIdentity::service(BRIVANE_TEAM_ID);
     {
-        AgentUnderTest agent(bundlePath(), runtime);
+        AgentUnderTest agent(bundlePath(), runtime.path());
         ASSERT_TRUE(agent.started());
         std::unique_ptr<SensorClient> warmUp;
         for (int i = 0; i < 500 && !warmUp; ++i) {
@@ -195,7 +196,6 @@ TEST(Load, ManyClientsWithRandomDisconnectsAreEachAnsweredExactlyOnce) {
         ASSERT_TRUE(after) << problem;
         EXPECT_TRUE(after->call(Selector::snapshot, std::nullopt, replyTimeoutMs).reply.document);
     }
-    std::filesystem::remove_all(runtime);
 }
 
 } // namespace

@@ -1,4 +1,5 @@
 #include "platform/linux/process_table_linux.h"
+#include "support/temp_dir.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -42,7 +43,7 @@ TEST(ProcIoParsing, TakesStorageReadsAndLogicalWrites) {
 }
 
 TEST(ProcfsProcessTable, SeesThisProcess) {
-    ProcfsProcessTable table;
+    ProcfsProcessTable table("/proc");
     EXPECT_EQ(table.ownPid(), static_cast<int32_t>(getpid()));
     EXPECT_EQ(table.realUserID(), getuid());
     EXPECT_EQ(table.effectiveUserID(), geteuid());
@@ -74,11 +75,36 @@ TEST(ProcfsProcessTable, SeesThisProcess) {
 }
 
 TEST(ProcfsProcessTable, UnknownPidsFail) {
-    ProcfsProcessTable table;
+    ProcfsProcessTable table("/proc");
     for (int32_t pid : {0, -1, std::numeric_limits<int32_t>::max()}) {
         EXPECT_FALSE(table.resourceUsage(pid)) << pid;
         EXPECT_FALSE(table.name(pid)) << pid;
     }
+}
+
+TEST(ProcfsProcessTable, ReadsAFixtureTree) {
+    testing::TempDir proc;
+    proc.write("7/stat", "7 (worker) S 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 900 99\n");
+    proc.write("7/statm", "50 30 10 0 0 0 0\n");
+    proc.write("7/io", "wchar: 5\nread_bytes: 6\n");
+    proc.write("7/comm", "worker\n");
+    proc.write("8/comm", "gone\n"); // no stat: no usage
+    proc.makeDirectory("sys");
+    proc.makeDirectory("4294967296");
+    proc.symlink("self", "7");
+    ProcfsProcessTable table(proc.path());
+
+    auto pids = table.allPids();
+    std::sort(pids.begin(), pids.end());
+    EXPECT_EQ(pids, (std::vector<int32_t>{7, 8}));
+    auto usage = table.resourceUsage(7);
+    ASSERT_TRUE(usage);
+    EXPECT_EQ(usage->startedAt, 900u);
+    EXPECT_EQ(usage->footprint, 20u * static_cast<uint64_t>(sysconf(_SC_PAGESIZE)));
+    EXPECT_EQ(usage->diskBytesRead, 6u);
+    EXPECT_EQ(usage->logicalBytesWritten, 5u);
+    EXPECT_EQ(table.name(7), "worker");
+    EXPECT_FALSE(table.resourceUsage(8));
 }
 
 } // namespace

@@ -2,8 +2,8 @@
 #include "platform/linux/tool_runner_linux.h"
 #include "platform/sim/scripted_tool_runner.h"
 #include "readers/process_status_line.h"
+#include "support/temp_dir.h"
 
-#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -30,28 +30,14 @@ using ::testing::Not;
 // Shell scripts standing in for system tools, removed with the fixture.
 class FakeTools {
 public:
-    FakeTools() {
-        static std::atomic<int> serial{0};
-        directory_ =
-            fs::temp_directory_path() /
-            ("brivane-fake-tools-" + std::to_string(::getpid()) + "-" + std::to_string(serial++));
-        fs::create_directories(directory_);
-    }
-    ~FakeTools() {
-        std::error_code ignored;
-        fs::remove_all(directory_, ignored);
-    }
-
     std::string script(const std::string& name, const std::string& body) const {
-        const auto file = directory_ / name;
-        std::ofstream(file) << "#!/bin/sh\n" << body << "\n";
-        fs::permissions(file, fs::perms::owner_all);
-        return file.string();
+        directory_.write(name, "#!/bin/sh\n" + body + "\n", 0700);
+        return directory_ / name;
     }
-    std::string path(const std::string& name) const { return (directory_ / name).string(); }
+    std::string path(const std::string& name) const { return directory_ / name; }
 
 private:
-    fs::path directory_;
+    brivane::testing::TempDir directory_{"brivane-fake-tools"};
 };
 
 ToolRun runOf(std::string path, double limit = 2.0, std::vector<std::string> arguments = {}) {

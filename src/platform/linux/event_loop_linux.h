@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/event_loop.h"
-#include "platform/linux/unix_socket_linux.h"
+#include "platform/linux/file_descriptor.h"
 
 #include <atomic>
 #include <cstdint>

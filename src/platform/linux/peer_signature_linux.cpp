@@ -1,6 +1,6 @@
 #include "platform/linux/peer_signature_linux.h"
 
-#include "platform/linux/unix_socket_linux.h"
+#include "platform/linux/file_descriptor.h"
 
 #include <array>
 #include <cerrno>

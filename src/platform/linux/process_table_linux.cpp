@@ -1,35 +1,13 @@
 #include "platform/linux/process_table_linux.h"
 
 #include <array>
-#include <cerrno>
 #include <charconv>
-#include <dirent.h>
-#include <fcntl.h>
-#include <memory>
+#include <limits>
 #include <unistd.h>
 
 namespace brivane::platform::linux_backend {
 
 namespace {
-
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
-
-struct DirCloser {
-    void operator()(DIR* dir) const { ::closedir(dir); }
-};
 
 // "<pid>/<leaf>" relative to /proc, in a fixed buffer.
 struct PidPath {
@@ -43,28 +21,8 @@ struct PidPath {
             *end++ = c;
         *end = '\0';
     }
+    const char* c_str() const { return text.data(); }
 };
-
-// Reads a whole small /proc file into buffer; nothing when it cannot be opened or read.
-// Files longer than the buffer are cut, which the callers' formats tolerate.
-template <std::size_t N>
-std::optional<std::string_view> readSmall(int dirFd, const PidPath& path,
-                                          std::array<char, N>& buffer) {
-    if (dirFd < 0)
-        return std::nullopt;
-    FileDescriptor fd(::openat(dirFd, path.text.data(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
-    if (fd.get() < 0)
-        return std::nullopt;
-    // These files are generated whole on the first read, so one read is enough; a second read
-    // only to see end of file would cost a quarter more system calls on the hot path.
-    ssize_t got = 0;
-    do {
-        got = ::read(fd.get(), buffer.data(), N);
-    } while (got < 0 && errno == EINTR);
-    if (got < 0)
-        return std::nullopt;
-    return std::string_view(buffer.data(), static_cast<std::size_t>(got));
-}
 
 bool isBlank(char c) {
     return c == ' ' || c == '\t' || c == '\n';
@@ -80,16 +38,6 @@ std::string_view nextField(std::string_view& rest) {
     std::string_view field = rest.substr(start, end - start);
     rest.remove_prefix(end);
     return field;
-}
-
-std::optional<uint64_t> parseUnsigned(std::string_view text) {
-    uint64_t value = 0;
-    if (text.empty())
-        return std::nullopt;
-    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (ec != std::errc{} || end != text.data() + text.size())
-        return std::nullopt;
-    return value;
 }
 
 } // namespace
@@ -141,31 +89,20 @@ std::optional<ProcIoCounters> parseProcIo(std::string_view io) {
     return ProcIoCounters{*readBytes, *writtenChars};
 }
 
-ProcfsProcessTable::ProcfsProcessTable()
-    : procFd_(::open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+ProcfsProcessTable::ProcfsProcessTable(const std::string& procRoot) : proc_(procRoot) {
     long page = ::sysconf(_SC_PAGESIZE);
     if (page > 0)
         pageSize_ = static_cast<uint64_t>(page);
 }
 
-ProcfsProcessTable::~ProcfsProcessTable() {
-    if (procFd_ >= 0)
-        ::close(procFd_);
-}
-
 std::vector<int32_t> ProcfsProcessTable::allPids() const {
     std::vector<int32_t> pids;
-    std::unique_ptr<DIR, DirCloser> dir(::opendir("/proc"));
-    if (!dir)
-        return pids;
     pids.reserve(512);
-    while (const dirent* entry = ::readdir(dir.get())) {
-        std::string_view name(entry->d_name);
-        int32_t pid = 0;
-        auto [end, ec] = std::from_chars(name.data(), name.data() + name.size(), pid);
-        if (ec == std::errc{} && end == name.data() + name.size() && pid > 0)
-            pids.push_back(pid);
-    }
+    proc_.forEachEntry(".", [&](std::string_view name) {
+        auto pid = parseInteger(name);
+        if (pid && *pid > 0 && *pid <= std::numeric_limits<int32_t>::max())
+            pids.push_back(static_cast<int32_t>(*pid));
+    });
     return pids;
 }
 
@@ -175,7 +112,7 @@ std::optional<ProcessResourceUsage> ProcfsProcessTable::resourceUsage(int32_t pi
     ProcessResourceUsage usage;
     {
         std::array<char, 1024> buffer;
-        auto stat = readSmall(procFd_, PidPath(pid, "stat"), buffer);
+        auto stat = proc_.readHead(PidPath(pid, "stat").c_str(), buffer);
         auto startTime = stat ? parseStatStartTime(*stat) : std::nullopt;
         if (!startTime)
             return std::nullopt;
@@ -183,7 +120,7 @@ std::optional<ProcessResourceUsage> ProcfsProcessTable::resourceUsage(int32_t pi
     }
     {
         std::array<char, 256> buffer;
-        auto statm = readSmall(procFd_, PidPath(pid, "statm"), buffer);
+        auto statm = proc_.readHead(PidPath(pid, "statm").c_str(), buffer);
         auto pages = statm ? parseStatmAnonymousPages(*statm) : std::nullopt;
         if (!pages)
             return std::nullopt;
@@ -191,7 +128,7 @@ std::optional<ProcessResourceUsage> ProcfsProcessTable::resourceUsage(int32_t pi
     }
     {
         std::array<char, 512> buffer;
-        auto io = readSmall(procFd_, PidPath(pid, "io"), buffer);
+        auto io = proc_.readHead(PidPath(pid, "io").c_str(), buffer);
         auto counters = io ? parseProcIo(*io) : std::nullopt;
         if (!counters)
             return std::nullopt;
@@ -205,7 +142,7 @@ std::optional<std::string> ProcfsProcessTable::name(int32_t pid) const {
     if (pid < 1)
         return std::nullopt;
     std::array<char, processNameCapacity> buffer;
-    auto comm = readSmall(procFd_, PidPath(pid, "comm"), buffer);
+    auto comm = proc_.readHead(PidPath(pid, "comm").c_str(), buffer);
     if (!comm)
         return std::nullopt;
     std::string_view text = *comm;

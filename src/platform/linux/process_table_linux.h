@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/linux/sysfs_reading.h"
 #include "platform/process_table.h"
 
 #include <cstddef>
@@ -19,10 +20,8 @@ namespace brivane::platform::linux_backend {
 // kernel only shows to processes allowed to trace the target; others are skipped.
 class ProcfsProcessTable final : public ProcessTable {
 public:
-    ProcfsProcessTable();
-    ~ProcfsProcessTable() override;
-    ProcfsProcessTable(const ProcfsProcessTable&) = delete;
-    ProcfsProcessTable& operator=(const ProcfsProcessTable&) = delete;
+    // procRoot: where procfs is mounted ("/proc").
+    explicit ProcfsProcessTable(const std::string& procRoot);
 
     std::vector<int32_t> allPids() const override;
     std::optional<ProcessResourceUsage> resourceUsage(int32_t pid) const override;
@@ -32,7 +31,7 @@ public:
     uint32_t effectiveUserID() const override;
 
 private:
-    int procFd_ = -1;
+    RootedDirectory proc_;
     uint64_t pageSize_ = 4096;
 };
 

@@ -1,5 +1,6 @@
 #include "platform/linux/tool_runner_linux.h"
 
+#include "platform/linux/file_descriptor.h"
 #include "platform/linux/tool_invocations.h"
 
 #include <algorithm>
@@ -29,26 +30,6 @@ using Clock = std::chrono::steady_clock;
 constexpr double longestLimit = 24.0 * 3600.0;
 // Poll step while waiting for an exit without a process descriptor.
 constexpr int exitPollMilliseconds = 10;
-
-class UniqueFd {
-public:
-    explicit UniqueFd(int fd = -1) : fd_(fd) {}
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-    ~UniqueFd() { reset(); }
-
-    int get() const { return fd_; }
-    bool valid() const { return fd_ >= 0; }
-    void reset() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-        fd_ = -1;
-    }
-
-private:
-    int fd_;
-};
 
 class SpawnFileActions {
 public:
@@ -97,7 +78,7 @@ public:
     void signalGroup(int signal) const { ::kill(-pid_, signal); }
 
     // Readable once the child has exited; absent where process descriptors are unavailable.
-    const UniqueFd& exitDescriptor() const { return exitDescriptor_; }
+    const FileDescriptor& exitDescriptor() const { return exitDescriptor_; }
 
     // Whether the child has ended, without reaping it.
     bool hasExited() const {
@@ -131,7 +112,7 @@ public:
 
 private:
     pid_t pid_;
-    UniqueFd exitDescriptor_;
+    FileDescriptor exitDescriptor_;
     bool reaped_ = false;
 };
 
@@ -204,8 +185,8 @@ ToolResult LinuxToolRunner::spawn(const ToolRun& run) {
     if (::pipe2(pipeEnds, O_CLOEXEC) != 0) {
         return launchFailure(errno);
     }
-    UniqueFd readEnd(pipeEnds[0]);
-    UniqueFd writeEnd(pipeEnds[1]);
+    FileDescriptor readEnd(pipeEnds[0]);
+    FileDescriptor writeEnd(pipeEnds[1]);
 
     SpawnFileActions actions;
     posix_spawn_file_actions_adddup2(actions.get(), writeEnd.get(), STDOUT_FILENO);

@@ -39,28 +39,6 @@ IoStatus statusOf(int error) {
 
 } // namespace
 
-FileDescriptor& FileDescriptor::operator=(FileDescriptor&& other) noexcept {
-    if (this != &other) {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-        fd_ = other.release();
-    }
-    return *this;
-}
-
-FileDescriptor::~FileDescriptor() {
-    if (fd_ >= 0) {
-        ::close(fd_);
-    }
-}
-
-int FileDescriptor::release() {
-    const int fd = fd_;
-    fd_ = -1;
-    return fd;
-}
-
 UnixStreamSocket::UnixStreamSocket(FileDescriptor fd) : fd_(std::move(fd)) {
     ucred credentials{};
     socklen_t size = sizeof credentials;

@@ -1,30 +1,12 @@
 #pragma once
 
 #include "platform/endpoint.h"
+#include "platform/linux/file_descriptor.h"
 
 #include <string>
 #include <sys/types.h>
 
 namespace brivane::platform::linux_backend {
-
-// Owns a descriptor; closes it once.
-class FileDescriptor {
-public:
-    FileDescriptor() = default;
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    FileDescriptor(FileDescriptor&& other) noexcept : fd_(other.release()) {}
-    FileDescriptor& operator=(FileDescriptor&& other) noexcept;
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    ~FileDescriptor();
-
-    int get() const { return fd_; }
-    bool valid() const { return fd_ >= 0; }
-    int release();
-
-private:
-    int fd_ = -1;
-};
 
 class UnixStreamSocket final : public StreamSocket {
 public:

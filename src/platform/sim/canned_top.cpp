@@ -59,7 +59,7 @@ void appendSample(std::string& out, const std::vector<SampledProcess>& processes
 } // namespace
 
 std::string cannedTopOutput() {
-    linux_backend::ProcfsProcessTable table;
+    linux_backend::ProcfsProcessTable table("/proc");
     std::vector<SampledProcess> processes;
     for (int32_t pid : table.allPids()) {
         if (auto name = table.name(pid))

@@ -3,7 +3,7 @@
 namespace brivane::platform {
 
 std::shared_ptr<const ProcessTable> makeDefaultProcessTable() {
-    return std::make_shared<linux_backend::ProcfsProcessTable>();
+    return std::make_shared<linux_backend::ProcfsProcessTable>("/proc");
 }
 
 } // namespace brivane::platform

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <sys/types.h>
+
+namespace brivane::testing {
+
+// A private directory under the system's temp dir, removed with everything in it, and a place
+// to build small file trees (a /sys or /proc in miniature). The helpers take paths relative to
+// it, make missing parent directories, and fail the running test when they cannot.
+class TempDir {
+public:
+    explicit TempDir(std::string_view prefix = "brivane-test");
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::string& path() const { return path_; }
+    // path()/relative
+    std::string operator/(std::string_view relative) const;
+
+    void write(std::string_view relative, std::string_view contents, mode_t mode = 0644) const;
+    void makeDirectory(std::string_view relative) const;
+    void symlink(std::string_view relative, std::string_view target) const;
+
+private:
+    std::string path_;
+};
+
+} // namespace brivane::testing
