@@ -1,7 +1,6 @@
 #include "platform/linux/tool_invocations.h"
 #include "platform/linux/tool_runner_linux.h"
 #include "platform/sim/scripted_tool_runner.h"
-#include "readers/process_status_line.h"
 #include "support/temp_dir.h"
 
 #include <cerrno>
@@ -264,27 +263,35 @@ TEST(ToolRunnerTest, ConcurrentRunsKeepTheirOwnPipes) {
     EXPECT_TRUE(noChildLeft());
 }
 
-TEST(ToolInvocationTest, MapsMacToolsToLocalEquivalents) {
-    const auto ps = processStatusRun();
-    const auto local = localInvocation(ps);
-    ASSERT_TRUE(local);
-    EXPECT_EQ(local->path, "/usr/bin/ps");
-    EXPECT_EQ(local->arguments,
-              (std::vector<std::string>{"-A", "-o", "pid=,pcpu=,comm=", "--sort=-pcpu"}));
-    EXPECT_EQ(local->environment.policy, ToolEnvironment::Policy::replace);
-    EXPECT_EQ(local->environment.variables,
-              (std::vector<std::pair<std::string, std::string>>{{"LC_ALL", "C"}}));
-    EXPECT_EQ(local->timeLimit, 2.0);
-
-    auto otherArguments = ps;
-    otherArguments.arguments = {"-ef"};
-    EXPECT_FALSE(localInvocation(otherArguments));
-
-    for (const char* path : {"/usr/bin/top", "/usr/bin/pmset", "/usr/sbin/diskutil"}) {
-        SCOPED_TRACE(path);
-        EXPECT_FALSE(localInvocation(runOf(path)));
-        const auto [result, seconds] = timedRun(runOf(path));
-        EXPECT_TRUE(result.launchError);
+TEST(ToolInvocationTest, MapsMacToolsToTheStandInsNextToTheExecutable) {
+    struct Case {
+        const char* macPath;
+        const char* executable;
+        const char* firstArgument;
+    };
+    const Case cases[] = {
+        {"/bin/ps", "brivane-system-tools", "ps"},
+        {"/usr/bin/top", "brivane-system-tools", "top"},
+        {"/usr/bin/pmset", "brivane-system-tools", "pmset"},
+        {"/usr/sbin/diskutil", "brivane-system-tools", "diskutil"},
+        {"/usr/sbin/pkgutil", "brivane-codesign", "pkgutil"},
+        {"/usr/sbin/spctl", "brivane-codesign", "spctl"},
+    };
+    const auto here = fs::read_symlink("/proc/self/exe").parent_path();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.macPath);
+        auto request = processStatusRun();
+        request.path = c.macPath;
+        request.timeLimit = 15.0;
+        const auto local = localInvocation(request);
+        ASSERT_TRUE(local);
+        EXPECT_EQ(local->path, (here / c.executable).string());
+        EXPECT_EQ(local->arguments.front(), c.firstArgument);
+        EXPECT_EQ(std::vector(local->arguments.begin() + 1, local->arguments.end()),
+                  request.arguments);
+        EXPECT_EQ(local->environment.policy, request.environment.policy);
+        EXPECT_EQ(local->environment.variables, request.environment.variables);
+        EXPECT_EQ(local->timeLimit, 15.0);
     }
 
     const auto unknown = runOf("/opt/some/tool", 1.0, {"x"});
@@ -292,17 +299,6 @@ TEST(ToolInvocationTest, MapsMacToolsToLocalEquivalents) {
     ASSERT_TRUE(passed);
     EXPECT_EQ(passed->path, unknown.path);
     EXPECT_EQ(passed->arguments, unknown.arguments);
-}
-
-TEST(ToolInvocationTest, ProcessStatusRunsAndPrintsPidUsageNameLines) {
-    if (!fs::exists("/usr/bin/ps")) {
-        GTEST_SKIP() << "procps not installed";
-    }
-    const auto [result, seconds] = timedRun(processStatusRun());
-    ASSERT_TRUE(result.succeeded());
-    const auto first = parseProcessStatusLine(result.output.substr(0, result.output.find('\n')));
-    ASSERT_TRUE(first) << result.output.substr(0, 200);
-    EXPECT_GE(first->usage, 0.0);
 }
 
 TEST(ScriptedToolRunnerTest, AnswersKnownRunsAndDelegatesTheRest) {

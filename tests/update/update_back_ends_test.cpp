@@ -1,4 +1,3 @@
-#include "platform/linux/cms_standin_tools.h"
 #include "platform/linux/file_mapper_linux.h"
 #include "platform/linux/os_version_linux.h"
 #include "platform/linux/workspace_linux.h"
@@ -65,23 +64,6 @@ TEST(MmapFileMapper, MapsEmptyAndRegularFilesAndRefusesOthers) {
     EXPECT_FALSE(mapper.map((work / "missing").string(), error));
     EXPECT_EQ(error, std::errc::no_such_file_or_directory);
     std::filesystem::remove_all(work);
-}
-
-TEST(CodesignStandIn, RunsTheToolNextToTheExecutableWithTheRequestedArguments) {
-    ToolRun request{"/usr/sbin/pkgutil",
-                    {"--check-signature", "/tmp/p.pkg"},
-                    ToolEnvironment::inheritedWith({{"LC_ALL", "C"}}),
-                    15.0,
-                    WatchdogQoS::standard};
-    const auto local = codesignStandIn("pkgutil")(request);
-    ASSERT_TRUE(local);
-    EXPECT_EQ(std::filesystem::path(local->path).filename(), "brivane-codesign");
-    EXPECT_EQ(std::filesystem::path(local->path).parent_path(),
-              std::filesystem::read_symlink("/proc/self/exe").parent_path());
-    EXPECT_EQ(local->arguments,
-              (std::vector<std::string>{"pkgutil", "--check-signature", "/tmp/p.pkg"}));
-    EXPECT_EQ(local->timeLimit, 15.0);
-    EXPECT_EQ(local->environment.variables, request.environment.variables);
 }
 
 } // namespace

@@ -1,49 +1,36 @@
 #include "platform/linux/tool_invocations.h"
 
-#include "platform/linux/cms_standin_tools.h"
-
 #include <algorithm>
+#include <filesystem>
 #include <utility>
 
 namespace brivane::platform::linux_backend {
 
-ToolTranslation unavailable() {
-    return [](const ToolRun&) { return std::optional<ToolRun>(); };
-}
-
-ToolTranslation whenArguments(std::vector<std::string> macArguments, std::string localPath,
-                              std::vector<std::string> localArguments,
-                              ToolEnvironment localEnvironment) {
-    return [macArguments = std::move(macArguments), localPath = std::move(localPath),
-            localArguments = std::move(localArguments),
-            localEnvironment = std::move(localEnvironment)](const ToolRun& requested) {
-        if (requested.arguments != macArguments) {
+ToolTranslation siblingTool(std::string executable, std::string firstArgument) {
+    return [executable = std::move(executable),
+            firstArgument = std::move(firstArgument)](const ToolRun& requested) {
+        std::error_code error;
+        const auto running = std::filesystem::read_symlink("/proc/self/exe", error);
+        if (error) {
             return std::optional<ToolRun>();
         }
-        return std::optional<ToolRun>(ToolRun{localPath, localArguments, localEnvironment,
-                                              requested.timeLimit, requested.qos});
-    };
-}
-
-ToolTranslation sameArguments(std::string localPath) {
-    return [localPath = std::move(localPath)](const ToolRun& requested) {
         ToolRun local = requested;
-        local.path = localPath;
+        local.path = (running.parent_path() / executable).string();
+        local.arguments.insert(local.arguments.begin(), firstArgument);
         return std::optional<ToolRun>(std::move(local));
     };
 }
 
 const std::vector<ToolInvocation>& toolInvocations() {
+    constexpr const char* systemTools = "brivane-system-tools";
+    constexpr const char* codesign = "brivane-codesign";
     static const std::vector<ToolInvocation> table = {
-        // procps prints the same "pid pcpu comm" lines, busiest first, without a header.
-        {"/bin/ps", whenArguments({"-A", "-c", "-r", "-o", "pid=,pcpu=,comm="}, "/usr/bin/ps",
-                                  {"-A", "-o", "pid=,pcpu=,comm=", "--sort=-pcpu"},
-                                  ToolEnvironment::exactly({{"LC_ALL", "C"}}))},
-        {"/usr/bin/top", unavailable()},
-        {"/usr/bin/pmset", unavailable()},
-        {"/usr/sbin/diskutil", unavailable()},
-        {"/usr/sbin/pkgutil", codesignStandIn("pkgutil")},
-        {"/usr/sbin/spctl", codesignStandIn("spctl")},
+        {"/bin/ps", siblingTool(systemTools, "ps")},
+        {"/usr/bin/top", siblingTool(systemTools, "top")},
+        {"/usr/bin/pmset", siblingTool(systemTools, "pmset")},
+        {"/usr/sbin/diskutil", siblingTool(systemTools, "diskutil")},
+        {"/usr/sbin/pkgutil", siblingTool(codesign, "pkgutil")},
+        {"/usr/sbin/spctl", siblingTool(codesign, "spctl")},
     };
     return table;
 }

@@ -18,17 +18,11 @@ struct ToolInvocation {
     ToolTranslation translate;
 };
 
-// No local equivalent, whatever the arguments.
-ToolTranslation unavailable();
-
-// Only this exact macOS argument vector has an equivalent: the given local path, arguments and
-// environment. The time limit and watchdog queue of the request are kept.
-ToolTranslation whenArguments(std::vector<std::string> macArguments, std::string localPath,
-                              std::vector<std::string> localArguments,
-                              ToolEnvironment localEnvironment);
-
-// A stand-in that accepts the macOS arguments and environment unchanged.
-ToolTranslation sameArguments(std::string localPath);
+// Runs "<executable> <firstArgument> <the macOS arguments>" from the directory of the running
+// executable (/proc/self/exe), where the bundle installs its stand-in tools next to the agent.
+// Environment, time limit and watchdog queue stay those of the request. Without a readable
+// executable path the tool has no stand-in here.
+ToolTranslation siblingTool(std::string executable, std::string firstArgument);
 
 // Every macOS tool the readers and the updater run, with its local stand-in.
 const std::vector<ToolInvocation>& toolInvocations();
