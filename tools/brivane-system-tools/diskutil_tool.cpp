@@ -1,13 +1,9 @@
 #include "system_tools.h"
 
-#include <iostream>
-
 namespace brivane::system_tools {
 
-int runDiskutil(std::span<const std::string> args) {
-    (void)args;
-    std::cerr << "usage: diskutil info -plist DEVICE\n";
-    return usageError;
+int runDiskutil(std::span<const std::string>) {
+    return usage("diskutil info -plist DEVICE");
 }
 
 } // namespace brivane::system_tools

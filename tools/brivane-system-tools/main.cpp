@@ -4,7 +4,6 @@
 // from next to its own executable.
 #include "system_tools.h"
 
-#include <iostream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -45,6 +44,5 @@ int main(int argc, char** argv) {
         if (const Tool* tool = find(words[1]))
             return tool->run(std::span(words).subspan(2));
     }
-    std::cerr << "usage: brivane-system-tools ps|top|pmset|diskutil [ARGUMENTS...]\n";
-    return usageError;
+    return usage("brivane-system-tools ps|top|pmset|diskutil [ARGUMENTS...]");
 }

@@ -1,13 +1,9 @@
 #include "system_tools.h"
 
-#include <iostream>
-
 namespace brivane::system_tools {
 
-int runPmset(std::span<const std::string> args) {
-    (void)args;
-    std::cerr << "usage: pmset -g accps -xml\n";
-    return usageError;
+int runPmset(std::span<const std::string>) {
+    return usage("pmset -g accps -xml");
 }
 
 } // namespace brivane::system_tools

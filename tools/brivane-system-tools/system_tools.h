@@ -2,12 +2,16 @@
 
 #include <span>
 #include <string>
+#include <string_view>
 
 // Each tool takes its arguments without the tool name and returns the exit status.
 namespace brivane::system_tools {
 
 // Exit status for a command line the tool does not accept.
 constexpr int usageError = 64;
+
+// Prints "usage: <synopsis>" on stderr; returns usageError.
+int usage(std::string_view synopsis);
 
 int runPs(std::span<const std::string> args);
 int runTop(std::span<const std::string> args);

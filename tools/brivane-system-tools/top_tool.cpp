@@ -1,13 +1,9 @@
 #include "system_tools.h"
 
-#include <iostream>
-
 namespace brivane::system_tools {
 
-int runTop(std::span<const std::string> args) {
-    (void)args;
-    std::cerr << "usage: top -o power -l 2 -s 1 -n 130 -stats pid,command,power\n";
-    return usageError;
+int runTop(std::span<const std::string>) {
+    return usage("top -o power -l 2 -s 1 -n 130 -stats pid,command,power");
 }
 
 } // namespace brivane::system_tools
