@@ -1,4 +1,5 @@
 #include "platform/linux/cms_signature.h"
+#include "support/temp_dir.h"
 #include "update/installer_signature.h"
 #include "update/signature_fixtures.h"
 #include "update/updater_fakes.h"
@@ -18,14 +19,16 @@ std::span<const unsigned char> bytesOf(const std::string& text) {
 class CmsSignatureTest : public ::testing::Test {
 public:
     static void SetUpTestSuite() {
-        work_ = freshDirectory("brivane-cms");
+        temp_ = std::make_unique<TempDir>("brivane-cms");
+        work_ = temp_->path();
         foreign_ = work_ / "foreign";
         ASSERT_EQ(runCommand("sh '" BRIVANE_TEST_CERTIFICATE_SCRIPT "' '" + foreign_.string() +
                              "' FOREIGN000"),
                   0);
     }
-    static void TearDownTestSuite() { std::filesystem::remove_all(work_); }
+    static void TearDownTestSuite() { temp_.reset(); }
 
+    static inline std::unique_ptr<TempDir> temp_;
     static inline std::filesystem::path work_;
     static inline std::filesystem::path foreign_;
 };

@@ -1,3 +1,4 @@
+#include "support/temp_dir.h"
 #include "update/companion_release.h"
 #include "update/sha256_hex.h"
 
@@ -5,7 +6,6 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
-#include <unistd.h>
 
 namespace brivane {
 namespace {
@@ -168,9 +168,8 @@ TEST(CompanionReleaseRules, RequiresTheMinimumSystem) {
 
 // Size before digest: a file whose digest matches but whose size is one byte off is refused.
 TEST(CompanionReleaseVerifyDownload, ChecksSizeThenDigestAndReportsUnreadableFiles) {
-    const auto directory =
-        std::filesystem::temp_directory_path() / ("brivane-verify-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(directory);
+    const testing::TempDir temp("brivane-verify");
+    const std::filesystem::path directory = temp.path();
     const auto file = (directory / "package.pkg").string();
     const std::string content = "installer payload";
     const auto n = static_cast<std::int64_t>(content.size());

@@ -1,3 +1,4 @@
+#include "support/temp_dir.h"
 #include "update/updater_fakes.h"
 
 #include <gtest/gtest.h>
@@ -22,8 +23,6 @@ std::string manifestWith(const std::string& key, const std::string& value) {
 class CompanionUpdaterTest : public ::testing::Test {
 public:
     void SetUp() override {
-        caches_ = std::filesystem::temp_directory_path() /
-                  ("brivane-updater-" + std::to_string(std::random_device{}()));
         workspace_->caches = caches_.string();
         const auto offer = offering();
         script_->manifestAnswer = offer->manifestAnswer;
@@ -36,7 +35,7 @@ public:
 
     void TearDown() override {
         updater_.reset();
-        std::filesystem::remove_all(caches_);
+        std::filesystem::remove_all(caches_); // cases that set up again start afresh
     }
 
     CompanionUpdater& updater() {
@@ -65,7 +64,8 @@ public:
         return {State::failed, std::move(version), message};
     }
 
-    std::filesystem::path caches_;
+    const TempDir temp_{"brivane-updater"};
+    const std::filesystem::path caches_{temp_ / "caches"};
     std::shared_ptr<TransferScript> script_ = std::make_shared<TransferScript>();
     std::shared_ptr<FakeToolRunner> tools_ = std::make_shared<FakeToolRunner>();
     std::shared_ptr<FakeWorkspace> workspace_ = std::make_shared<FakeWorkspace>();

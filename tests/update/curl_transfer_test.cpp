@@ -1,4 +1,5 @@
 #include "platform/linux/curl_transfer.h"
+#include "support/temp_dir.h"
 #include "update/signature_fixtures.h"
 #include "update/updater_fakes.h"
 
@@ -17,7 +18,7 @@ const std::string host = "https://brivane.qorva.dev";
 // A test CA, a server certificate for the download host signed by it, and the server process.
 class LocalHttpsServer {
 public:
-    LocalHttpsServer() : folder_(freshDirectory("brivane-https")) {
+    LocalHttpsServer() {
         const auto dir = folder_.string();
         const int made = runCommand(
             "cd '" + dir +
@@ -48,7 +49,6 @@ public:
         if (pipe_) {
             ::pclose(pipe_);
         }
-        std::filesystem::remove_all(folder_);
     }
 
     CurlTestRouting routing() const {
@@ -57,7 +57,8 @@ public:
     }
 
 private:
-    std::filesystem::path folder_;
+    const TempDir temp_{"brivane-https"};
+    const std::filesystem::path folder_{temp_.path()};
     FILE* pipe_ = nullptr;
     int pid_ = -1;
     int port_ = 0;
@@ -89,12 +90,11 @@ public:
         return result;
     }
 
-    void TearDown() override { std::filesystem::remove_all(downloads_); }
-
     static inline LocalHttpsServer* server_ = nullptr;
     std::shared_ptr<platform::SerialQueue> queue_ =
         std::make_shared<platform::SerialQueue>("test.curl");
-    std::filesystem::path downloads_ = freshDirectory("brivane-downloads");
+    const TempDir temp_{"brivane-downloads"};
+    const std::filesystem::path downloads_{temp_.path()};
 };
 
 TEST_F(CurlTransferTest, FetchReportsStatusFinalAddressAndBody) {

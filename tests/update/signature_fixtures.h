@@ -7,7 +7,6 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <map>
-#include <random>
 #include <string>
 
 namespace brivane::testing {
@@ -15,13 +14,6 @@ namespace brivane::testing {
 inline std::string readText(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-inline std::filesystem::path freshDirectory(const std::string& stem) {
-    auto path = std::filesystem::temp_directory_path() /
-                (stem + "-" + std::to_string(std::random_device{}()));
-    std::filesystem::create_directories(path);
-    return path;
 }
 
 // Runs a command line made only of our own paths; returns the exit status.

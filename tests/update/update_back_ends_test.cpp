@@ -1,6 +1,7 @@
 #include "platform/linux/file_mapper_linux.h"
 #include "platform/linux/os_version_linux.h"
 #include "platform/linux/workspace_linux.h"
+#include "support/temp_dir.h"
 #include "update/signature_fixtures.h"
 
 #include <cstdlib>
@@ -48,7 +49,8 @@ TEST(XdgWorkspace, CachesFollowXdgCacheHomeOnlyWhenAbsolute) {
 }
 
 TEST(MmapFileMapper, MapsEmptyAndRegularFilesAndRefusesOthers) {
-    const auto work = testing::freshDirectory("brivane-mapper");
+    const testing::TempDir temp("brivane-mapper");
+    const std::filesystem::path work = temp.path();
     std::ofstream(work / "empty");
     std::ofstream(work / "some") << "bytes";
     MmapFileMapper mapper;
@@ -63,7 +65,6 @@ TEST(MmapFileMapper, MapsEmptyAndRegularFilesAndRefusesOthers) {
     EXPECT_TRUE(error);
     EXPECT_FALSE(mapper.map((work / "missing").string(), error));
     EXPECT_EQ(error, std::errc::no_such_file_or_directory);
-    std::filesystem::remove_all(work);
 }
 
 } // namespace

@@ -1,3 +1,4 @@
+#include "support/temp_dir.h"
 #include "update/signature_fixtures.h"
 #include "update/updater_fakes.h"
 
@@ -7,10 +8,10 @@ namespace {
 using namespace brivane::testing;
 
 TEST(HangingSignatureTool, IsEndedAfterFifteenSecondsAndTheInstallFails) {
-    const auto work = freshDirectory("brivane-hanging-tool");
+    const TempDir temp("brivane-hanging-tool");
+    const std::filesystem::path work = temp.path();
     const auto tool = work / "pkgutil";
-    std::ofstream(tool) << "#!/bin/sh\nsleep 120\n";
-    std::filesystem::permissions(tool, std::filesystem::perms::owner_all);
+    temp.write("pkgutil", "#!/bin/sh\nsleep 120\n", 0700);
 
     auto workspace = std::make_shared<FakeWorkspace>();
     workspace->caches = (work / "caches").string();
@@ -32,7 +33,6 @@ TEST(HangingSignatureTool, IsEndedAfterFifteenSecondsAndTheInstallFails) {
         EXPECT_LT(elapsed, std::chrono::seconds(20));
     }
     EXPECT_FALSE(std::filesystem::exists(work / "caches"));
-    std::filesystem::remove_all(work);
 }
 
 } // namespace
