@@ -40,6 +40,18 @@ std::string_view nextField(std::string_view& rest) {
     return field;
 }
 
+// Parses the head of /proc/<pid>/<leaf>, read into an N-byte stack buffer; nothing when the file
+// cannot be read or parsed.
+template <std::size_t N, class Parse>
+auto readParsed(const RootedDirectory& proc, int32_t pid, std::string_view leaf, Parse parse)
+    -> decltype(parse(std::string_view())) {
+    std::array<char, N> buffer;
+    const auto text = proc.readHead(PidPath(pid, leaf).c_str(), buffer);
+    if (!text)
+        return std::nullopt;
+    return parse(*text);
+}
+
 } // namespace
 
 std::optional<uint64_t> parseStatStartTime(std::string_view stat) {
@@ -109,32 +121,21 @@ std::vector<int32_t> ProcfsProcessTable::allPids() const {
 std::optional<ProcessResourceUsage> ProcfsProcessTable::resourceUsage(int32_t pid) const {
     if (pid < 1)
         return std::nullopt;
+    // Each file is read only when the one before it was usable.
+    const auto startTime = readParsed<1024>(proc_, pid, "stat", parseStatStartTime);
+    if (!startTime)
+        return std::nullopt;
+    const auto pages = readParsed<256>(proc_, pid, "statm", parseStatmAnonymousPages);
+    if (!pages)
+        return std::nullopt;
+    const auto counters = readParsed<512>(proc_, pid, "io", parseProcIo);
+    if (!counters)
+        return std::nullopt;
     ProcessResourceUsage usage;
-    {
-        std::array<char, 1024> buffer;
-        auto stat = proc_.readHead(PidPath(pid, "stat").c_str(), buffer);
-        auto startTime = stat ? parseStatStartTime(*stat) : std::nullopt;
-        if (!startTime)
-            return std::nullopt;
-        usage.startedAt = *startTime;
-    }
-    {
-        std::array<char, 256> buffer;
-        auto statm = proc_.readHead(PidPath(pid, "statm").c_str(), buffer);
-        auto pages = statm ? parseStatmAnonymousPages(*statm) : std::nullopt;
-        if (!pages)
-            return std::nullopt;
-        usage.footprint = *pages * pageSize_;
-    }
-    {
-        std::array<char, 512> buffer;
-        auto io = proc_.readHead(PidPath(pid, "io").c_str(), buffer);
-        auto counters = io ? parseProcIo(*io) : std::nullopt;
-        if (!counters)
-            return std::nullopt;
-        usage.diskBytesRead = counters->readBytes;
-        usage.logicalBytesWritten = counters->writtenChars;
-    }
+    usage.startedAt = *startTime;
+    usage.footprint = *pages * pageSize_;
+    usage.diskBytesRead = counters->readBytes;
+    usage.logicalBytesWritten = counters->writtenChars;
     return usage;
 }
 
@@ -145,10 +146,7 @@ std::optional<std::string> ProcfsProcessTable::name(int32_t pid) const {
     auto comm = proc_.readHead(PidPath(pid, "comm").c_str(), buffer);
     if (!comm)
         return std::nullopt;
-    std::string_view text = *comm;
-    text = text.substr(0, text.find('\0'));
-    if (!text.empty() && text.back() == '\n')
-        text.remove_suffix(1);
+    const std::string_view text = withoutNewline(comm->substr(0, comm->find('\0')));
     if (text.empty())
         return std::nullopt;
     return std::string(text);
