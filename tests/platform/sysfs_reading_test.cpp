@@ -19,8 +19,6 @@ TEST(SysfsReading, ParsesOnlyWholeNumbers) {
     };
     const Case cases[] = {
         {"42000\n", 42000, 42000u},
-        {"42000", 42000, 42000u},
-        {"0\n", 0, 0u},
         {"-128000\n", -128000, std::nullopt},
         {"+5", 5, std::nullopt},
         {"9223372036854775807\n", int64Max, 9223372036854775807u},
@@ -29,16 +27,13 @@ TEST(SysfsReading, ParsesOnlyWholeNumbers) {
         {"18446744073709551615\n", std::nullopt, std::numeric_limits<std::uint64_t>::max()},
         {"18446744073709551616", std::nullopt, std::nullopt},
         {"", std::nullopt, std::nullopt},
-        {"\n", std::nullopt, std::nullopt},
         {"42\n\n", std::nullopt, std::nullopt},
         {" 42", std::nullopt, std::nullopt},
         {"42 ", std::nullopt, std::nullopt},
-        {"4 2", std::nullopt, std::nullopt},
         {"42000\nx", std::nullopt, std::nullopt},
         {"0x10", std::nullopt, std::nullopt},
         {"-", std::nullopt, std::nullopt},
         {"+-5", std::nullopt, std::nullopt},
-        {"--5", std::nullopt, std::nullopt},
         {"12.5", std::nullopt, std::nullopt},
         {std::string_view("4\0", 2), std::nullopt, std::nullopt},
     };

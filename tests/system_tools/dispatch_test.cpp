@@ -7,42 +7,35 @@
 #include <iterator>
 #include <string>
 #include <sys/wait.h>
+#include <utility>
 
 namespace brivane::system_tools {
 namespace {
 
-struct Exit {
-    int status = -1;
-    std::string error;
-};
-
-Exit run(const testing::TempDir& directory, const std::string& commandLine) {
-    const std::string errorFile = directory / "stderr";
-    const int raw = std::system((commandLine + " 2>'" + errorFile + "' >/dev/null").c_str());
-    std::ifstream in(errorFile);
+// Exit status and stderr of a shell command line.
+std::pair<int, std::string> run(const testing::TempDir& directory, const std::string& line) {
+    const int raw = std::system((line + " 2>'" + (directory / "err") + "' >/dev/null").c_str());
+    std::ifstream in(directory / "err");
     return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, {std::istreambuf_iterator<char>(in), {}}};
 }
 
-// The tool is chosen by the name it runs under, else by the first argument; both reach the same
-// tool with the same remaining arguments.
+// The tool is the name it runs under, else the first argument, with the same remaining
+// arguments either way; anything else is a usage error.
 TEST(SystemToolsDispatch, ByNameOrFirstArgument) {
     testing::TempDir directory;
-    const std::string executable = BRIVANE_SYSTEM_TOOLS;
+    const std::string executable = "'" BRIVANE_SYSTEM_TOOLS "'";
     for (const char* tool : {"ps", "top", "pmset", "diskutil"}) {
         SCOPED_TRACE(tool);
-        directory.symlink(tool, executable);
+        directory.symlink(tool, BRIVANE_SYSTEM_TOOLS);
         const auto byName = run(directory, "'" + (directory / tool) + "' --no-such-option");
-        const auto byArgument =
-            run(directory, "'" + executable + "' " + tool + " --no-such-option");
-        EXPECT_EQ(byName.status, usageError);
-        EXPECT_EQ(byArgument.status, byName.status);
-        EXPECT_EQ(byArgument.error, byName.error);
+        EXPECT_EQ(byName.first, usageError);
+        EXPECT_EQ(run(directory, executable + " " + tool + " --no-such-option"), byName);
     }
-    for (const char* line : {"", " nosuchtool", " ''", " /ps"}) {
+    for (const char* line : {"", " nosuchtool", " /ps"}) {
         SCOPED_TRACE(line);
-        const auto unknown = run(directory, "'" + executable + "'" + line);
-        EXPECT_EQ(unknown.status, usageError);
-        EXPECT_NE(unknown.error.find("usage: brivane-system-tools"), std::string::npos);
+        const auto [status, error] = run(directory, executable + line);
+        EXPECT_EQ(status, usageError);
+        EXPECT_NE(error.find("usage: brivane-system-tools"), std::string::npos);
     }
 }
 
