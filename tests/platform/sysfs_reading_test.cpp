@@ -130,6 +130,10 @@ TEST(SysfsReading, RootedDirectoryWalksAFixtureTree) {
     EXPECT_EQ(chip.readWhole("name", small).outcome, Outcome::absentNow); // never cut
     EXPECT_EQ(chip.readHead("name", small), "acpi");                      // cut on request
     EXPECT_EQ(chip.readWhole("missing", buffer).outcome, Outcome::gone);
+    tree.write("class/hwmon/hwmon0/temp1_max", "105000\n");
+    EXPECT_EQ(chip.readInteger("temp1_max").value, 105000);
+    EXPECT_EQ(chip.readCounter("name").outcome, Outcome::absentNow);
+    EXPECT_EQ(chip.readCounter("temp9_max").outcome, Outcome::gone);
     EXPECT_FALSE(RootedDirectory(tree / "none").valid());
 }
 

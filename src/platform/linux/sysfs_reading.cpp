@@ -120,6 +120,16 @@ std::optional<std::string_view> RootedDirectory::readHead(const char* relative,
     return std::string_view(buffer.data(), static_cast<std::size_t>(got));
 }
 
+Reading<std::int64_t> RootedDirectory::readInteger(const char* relative) const {
+    std::array<char, 64> buffer;
+    return parsed<std::int64_t>(readWhole(relative, buffer));
+}
+
+Reading<std::uint64_t> RootedDirectory::readCounter(const char* relative) const {
+    std::array<char, 64> buffer;
+    return parsed<std::uint64_t>(readWhole(relative, buffer));
+}
+
 std::optional<std::string> RootedDirectory::readText(const char* relative,
                                                      std::size_t limit) const {
     FileDescriptor file(openFile(relative));
@@ -185,12 +195,12 @@ FileText KeptValue::readInto(std::span<char> buffer) const {
     return readOnce(buffer, [&] { return pread_(fd_.get(), buffer.data(), buffer.size(), 0); });
 }
 
-KeptValue::Reading<std::int64_t> KeptValue::read() const {
+Reading<std::int64_t> KeptValue::read() const {
     std::array<char, 64> buffer;
     return parsed<std::int64_t>(readInto(buffer));
 }
 
-KeptValue::Reading<std::uint64_t> KeptValue::readCounter() const {
+Reading<std::uint64_t> KeptValue::readCounter() const {
     std::array<char, 64> buffer;
     return parsed<std::uint64_t>(readInto(buffer));
 }

@@ -42,6 +42,12 @@ struct FileText {
     std::string_view text;
 };
 
+// One value: present with Outcome::value only.
+template <class T> struct Reading {
+    Outcome outcome = Outcome::absentNow;
+    std::optional<T> value;
+};
+
 // A directory kept open as the root of relative paths. Calls never throw; a failure is an
 // empty result. Relative paths are NUL-terminated and must not start with '/'.
 class RootedDirectory {
@@ -65,6 +71,10 @@ public:
     FileText readWhole(const char* relative, std::span<char> buffer) const;
     // At most buffer.size() bytes from the start, for records whose parsers tolerate a cut.
     std::optional<std::string_view> readHead(const char* relative, std::span<char> buffer) const;
+    // One number, opening the file for this read only: for discovery, and for values beyond
+    // the number a back end keeps open.
+    Reading<std::int64_t> readInteger(const char* relative) const;
+    Reading<std::uint64_t> readCounter(const char* relative) const;
     // The whole file as a string, for discovery (names, labels); absent past limit bytes.
     std::optional<std::string> readText(const char* relative, std::size_t limit = 4096) const;
 
@@ -104,10 +114,7 @@ class KeptValue {
 public:
     using Pread = ssize_t (*)(int fd, void* buffer, std::size_t size, off_t offset);
 
-    template <class T> struct Reading {
-        Outcome outcome = Outcome::absentNow;
-        std::optional<T> value;
-    };
+    template <class T> using Reading = linux_backend::Reading<T>;
 
     KeptValue() = default;
     // Opens relative under root; pread is replaceable so tests can inject kernel errors.
