@@ -5,16 +5,17 @@
 //
 // Without --agent only the echo baseline is measured.
 
-#include "agent_process.h"
 #include "core/sensor_companion_identity.h"
 #include "echo_server.h"
 #include "ipc/sensor_client.h"
+#include "support/staged_agent.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <sys/stat.h>
 #include <thread>
@@ -98,6 +99,18 @@ std::string makeRuntimeDirectory() {
     return pattern;
 }
 
+// Resident set size in KiB from /proc/<pid>/status.
+std::optional<long> residentKiB(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmRSS:", 0) == 0) {
+            return std::stol(line.substr(6));
+        }
+    }
+    return std::nullopt;
+}
+
 void report(const char* what, std::size_t clients, const Latencies& latencies) {
     std::printf("  %-9s %2zu client%s  p50 %8.1f us  p99 %8.1f us  failures %zu\n", what, clients,
                 clients == 1 ? " " : "s", latencies.p50Us, latencies.p99Us, latencies.failures);
@@ -131,18 +144,23 @@ int main(int argc, char** argv) {
         if (!agent.empty()) {
             const std::string endpoint =
                 runtime + "/" + brivane::SensorCompanionIdentity::service(team);
-            brivane::bench::AgentProcess process(agent,
-                                                 {"XDG_RUNTIME_DIR=" + runtime, "HOME=" + runtime});
-            if (!process.started() || !brivane::bench::waitForEndpoint(endpoint, 10000)) {
+            const char* path = std::getenv("PATH");
+            brivane::testing::ChildProcess process(
+                {agent, "--agent"},
+                {"XDG_RUNTIME_DIR=" + runtime, "HOME=" + runtime,
+                 std::string("PATH=") + (path ? path : "/usr/bin:/bin")},
+                "/dev/null");
+            if (!process.started() ||
+                !brivane::testing::waitForEndpoint(endpoint, std::chrono::seconds(10), &process)) {
                 std::fprintf(stderr, "the agent did not start serving %s\n", endpoint.c_str());
                 return 1;
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(200));
-            const auto idle = process.residentKiB();
+            const auto idle = residentKiB(process.pid());
 
             // The first snapshot discovers the keys; the first thousand settle the allocator.
             measure(endpoint, 1, 1000);
-            const auto after1k = process.residentKiB();
+            const auto after1k = residentKiB(process.pid());
             Latencies one = measure(endpoint, 1, requests);
             Latencies eight = measure(endpoint, 8, requests);
             report("snapshot", 1, one);
@@ -154,7 +172,7 @@ int main(int argc, char** argv) {
             if (memorySnapshots > done) {
                 measure(endpoint, 8, memorySnapshots - done);
             }
-            const auto afterAll = process.residentKiB();
+            const auto afterAll = residentKiB(process.pid());
             std::printf("agent resident memory\n");
             std::printf("  idle                  %6ld KiB\n", idle.value_or(-1));
             std::printf("  after %6d snapshots %6ld KiB\n", 1000, after1k.value_or(-1));
@@ -165,7 +183,7 @@ int main(int argc, char** argv) {
                 std::printf("  growth %.1f %% (target at most 10 %%)\n", growth);
                 status = growth > 10 ? 3 : 0;
             }
-            if (one.failures + eight.failures > 0 || !process.alive()) {
+            if (one.failures + eight.failures > 0 || !process.running()) {
                 std::fprintf(stderr, "requests failed or the agent died\n");
                 status = 1;
             }

@@ -1,4 +1,4 @@
-#include "e2e/child_process.h"
+#include "support/child_process.h"
 #include "support/temp_dir.h"
 
 #include <filesystem>
@@ -45,7 +45,7 @@ TEST(CommandLineExecutable, RegistrationFormsAsARealProcess) {
     for (const auto& row : rows) {
         std::vector<std::string> argv = {executable.string()};
         argv.insert(argv.end(), row.arguments.begin(), row.arguments.end());
-        const auto result = e2e::runCommand(argv, environment, (config / "out").string());
+        const auto result = testing::runCommand(argv, environment, (config / "out").string());
         const auto shown = row.arguments.empty() ? std::string("(none)") : row.arguments.front();
         EXPECT_EQ(result.status, row.status) << shown;
         EXPECT_EQ(result.output, row.out) << shown;

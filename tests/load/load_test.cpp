@@ -1,16 +1,12 @@
-#include "agent_under_test.h"
-#include "core/sensor_companion_identity.h"
 #include "ipc/sensor_client.h"
-#include "support/temp_dir.h"
+#include "support/staged_agent.h"
 
 #include <atomic>
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <random>
 #include <thread>
-#include <unistd.h>
 #include <unordered_map>
 
 namespace brivane::testing {
@@ -114,7 +110,7 @@ void runClient(const std::string& endpoint, unsigned seed, Tally& tally) {
     }
 }
 
-std::size_t waitForDescriptors(const AgentUnderTest& agent, std::size_t baseline) {
+std::size_t waitForDescriptors(const ChildProcess& agent, std::size_t baseline) {
     std::size_t now = 0;
     for (int i = 0; i < 250; ++i) {
         now = agent.openDescriptors().value_or(0);
@@ -126,76 +122,62 @@ std::size_t waitForDescriptors(const AgentUnderTest& agent, std::size_t baseline
     return now;
 }
 
+// The bundle staged beside this executable when it runs as the agent's user, else the built one.
 std::string bundlePath() {
-    const char* staged = std::getenv("BRIVANE_LOAD_BUNDLE");
-    return staged ? staged : BRIVANE_SIM_BUNDLE;
+    const auto beside = std::filesystem::canonical("/proc/self/exe").parent_path() / "app";
+    return std::filesystem::exists(beside) ? beside.string() : BRIVANE_SIM_BUNDLE;
 }
 
 TEST(Load, ManyClientsWithRandomDisconnectsAreEachAnsweredExactlyOnce) {
     if (!std::filesystem::exists(bundlePath())) {
         GTEST_SKIP() << "the simulated bundle is not built";
     }
-    if (::geteuid() == 0) {
-        // The agent refuses root; run this same test as an unprivileged user.
-        const auto stage = stageForUnprivilegedRun(bundlePath(), "/proc/self/exe");
-        ASSERT_FALSE(stage.empty());
-        const auto bundle = stage + "/" + std::filesystem::path(bundlePath()).filename().string();
-        ::setenv("BRIVANE_LOAD_BUNDLE", bundle.c_str(), 1);
-        const int status =
-            runProgram({"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups",
-                        stage + "/load_tests", "--gtest_filter=Load.*"});
-        ::unsetenv("BRIVANE_LOAD_BUNDLE");
-        std::filesystem::remove_all(stage);
-        EXPECT_EQ(status, 0);
+    if (StagedAgent::isRoot()) {
+        // The agent refuses root and answers only its own user: run this test as that user.
+        StagedAgent staged({.bundle = bundlePath(), .executables = {"/proc/self/exe"}});
+        const auto inner = staged.run({staged.path("load_tests"), "--gtest_filter=Load.*"},
+                                      std::chrono::minutes(14));
+        EXPECT_EQ(inner.status, 0) << inner.output;
+        EXPECT_NE(inner.output.find("[  PASSED  ] 1 test"), std::string::npos) << inner.output;
         return;
     }
 
-    const TempDir runtime("brivane-rt");
-    ASSERT_FALSE(runtime.path().empty());
-    const std::string endpoint = runtime / SensorCompanionIdentity::service(BRIVANE_TEAM_ID);
-    {
-        AgentUnderTest agent(bundlePath(), runtime.path());
-        ASSERT_TRUE(agent.started());
-        std::unique_ptr<SensorClient> warmUp;
-        for (int i = 0; i < 500 && !warmUp; ++i) {
-            std::string problem;
-            warmUp = SensorClient::connect(endpoint, problem);
-            if (!warmUp) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            }
-        }
-        ASSERT_TRUE(warmUp) << "the agent did not start serving";
-        // Every reader sets up what it keeps before the baseline is taken.
-        for (const auto& kind : mix) {
-            ASSERT_EQ(warmUp->call(kind.selector, kind.argument, replyTimeoutMs).status,
-                      SensorClient::Status::replied);
-        }
-        warmUp.reset();
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
-        const auto baseline = agent.openDescriptors();
-        ASSERT_TRUE(baseline);
-
-        Tally tally;
-        std::vector<std::thread> clients;
-        for (std::size_t c = 0; c < clientCount; ++c) {
-            clients.emplace_back(
-                [&, c] { runClient(endpoint, static_cast<unsigned>(1000 + c), tally); });
-        }
-        for (auto& client : clients) {
-            client.join();
-        }
-
-        EXPECT_EQ(tally.wrong.load(), 0u);
-        EXPECT_EQ(tally.lost.load(), 0u);
-        EXPECT_EQ(tally.answered + tally.abandoned, clientCount * requestsPerClient);
-        EXPECT_TRUE(agent.alive());
-        EXPECT_LE(waitForDescriptors(agent, *baseline), *baseline);
-
-        std::string problem;
-        auto after = SensorClient::connect(endpoint, problem);
-        ASSERT_TRUE(after) << problem;
-        EXPECT_TRUE(after->call(Selector::snapshot, std::nullopt, replyTimeoutMs).reply.document);
+    StagedAgent staged({.bundle = bundlePath()});
+    const std::string endpoint = staged.endpoint();
+    ChildProcess* agent = staged.startAgent();
+    ASSERT_TRUE(agent) << "the agent did not start serving";
+    std::string problem;
+    auto warmUp = SensorClient::connect(endpoint, problem);
+    ASSERT_TRUE(warmUp) << problem;
+    // Every reader sets up what it keeps before the baseline is taken.
+    for (const auto& kind : mix) {
+        ASSERT_EQ(warmUp->call(kind.selector, kind.argument, replyTimeoutMs).status,
+                  SensorClient::Status::replied);
     }
+    warmUp.reset();
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const auto baseline = agent->openDescriptors();
+    ASSERT_TRUE(baseline);
+
+    Tally tally;
+    std::vector<std::thread> clients;
+    for (std::size_t c = 0; c < clientCount; ++c) {
+        clients.emplace_back(
+            [&, c] { runClient(endpoint, static_cast<unsigned>(1000 + c), tally); });
+    }
+    for (auto& client : clients) {
+        client.join();
+    }
+
+    EXPECT_EQ(tally.wrong.load(), 0u);
+    EXPECT_EQ(tally.lost.load(), 0u);
+    EXPECT_EQ(tally.answered + tally.abandoned, clientCount * requestsPerClient);
+    EXPECT_TRUE(agent->running());
+    EXPECT_LE(waitForDescriptors(*agent, *baseline), *baseline);
+
+    auto after = SensorClient::connect(endpoint, problem);
+    ASSERT_TRUE(after) << problem;
+    EXPECT_TRUE(after->call(Selector::snapshot, std::nullopt, replyTimeoutMs).reply.document);
 }
 
 } // namespace

@@ -1,0 +1,96 @@
+#include "support/child_process.h"
+
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace brivane::testing {
+namespace {
+
+std::vector<char*> pointers(const std::vector<std::string>& strings) {
+    std::vector<char*> result;
+    for (const auto& text : strings) {
+        result.push_back(const_cast<char*>(text.c_str()));
+    }
+    result.push_back(nullptr);
+    return result;
+}
+
+} // namespace
+
+ChildProcess::ChildProcess(const std::vector<std::string>& argv,
+                           const std::vector<std::string>& environment,
+                           const std::string& outputFile) {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outputFile.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    auto args = pointers(argv);
+    auto envp = pointers(environment);
+    if (argv.empty() ||
+        posix_spawnp(&pid_, args[0], &actions, nullptr, args.data(), envp.data()) != 0) {
+        pid_ = -1;
+    }
+    posix_spawn_file_actions_destroy(&actions);
+}
+
+ChildProcess::~ChildProcess() {
+    kill(SIGTERM);
+    if (!waitForExit(std::chrono::seconds(2))) {
+        kill(SIGKILL);
+        waitForExit(std::chrono::seconds(10));
+    }
+}
+
+bool ChildProcess::running() {
+    int raw = 0;
+    if (pid_ > 0 && !status_ && waitpid(pid_, &raw, WNOHANG) == pid_) {
+        status_ = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+    }
+    return pid_ > 0 && !status_;
+}
+
+std::optional<int> ChildProcess::waitForExit(std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (running() && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return status_;
+}
+
+void ChildProcess::kill(int signal) {
+    if (running()) {
+        ::kill(pid_, signal);
+    }
+}
+
+std::optional<std::size_t> ChildProcess::openDescriptors() const {
+    std::error_code error;
+    std::filesystem::directory_iterator entries("/proc/" + std::to_string(pid_) + "/fd", error);
+    if (error) {
+        return std::nullopt;
+    }
+    return std::distance(entries, std::filesystem::directory_iterator());
+}
+
+CommandResult runCommand(const std::vector<std::string>& argv,
+                         const std::vector<std::string>& environment,
+                         const std::string& scratchFile, std::chrono::milliseconds limit) {
+    CommandResult result;
+    {
+        ChildProcess child(argv, environment, scratchFile);
+        result.status = child.waitForExit(limit).value_or(-1);
+    }
+    std::ifstream file(scratchFile, std::ios::binary);
+    result.output.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    return result;
+}
+
+} // namespace brivane::testing

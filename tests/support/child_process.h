@@ -1,0 +1,48 @@
+#pragma once
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace brivane::testing {
+
+// A child started with posix_spawnp (argv[0] looked up in PATH) with exactly `environment`,
+// stdin from /dev/null and stdout into outputFile. Destroying it ends a child still running
+// (SIGTERM, SIGKILL after two seconds) and reaps it.
+class ChildProcess {
+public:
+    ChildProcess(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
+                 const std::string& outputFile);
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    bool started() const { return pid_ > 0; }
+    pid_t pid() const { return pid_; }
+    bool running();
+    // The exit status (128 + the signal for a child ended by one), or nullopt while it still
+    // runs at the limit.
+    std::optional<int> waitForExit(std::chrono::milliseconds limit);
+    void kill(int signal);
+    // Counted in /proc/<pid>/fd.
+    std::optional<std::size_t> openDescriptors() const;
+
+private:
+    pid_t pid_ = -1;
+    std::optional<int> status_;
+};
+
+struct CommandResult {
+    int status = -1; // also when it could not start or was killed at the limit
+    std::string output;
+};
+
+// Runs argv to its end, killed at limit; its stdout goes through scratchFile.
+CommandResult runCommand(const std::vector<std::string>& argv,
+                         const std::vector<std::string>& environment,
+                         const std::string& scratchFile,
+                         std::chrono::milliseconds limit = std::chrono::seconds(30));
+
+} // namespace brivane::testing

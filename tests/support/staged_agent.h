@@ -1,0 +1,82 @@
+#pragma once
+
+#include "support/child_process.h"
+#include "support/temp_dir.h"
+
+#include <filesystem>
+#include <memory>
+
+namespace brivane::testing {
+
+// An agent installed for one test in a fresh TempDir, opened to the agent's user:
+//   <root>/app                      the bundle (copied, or made around `agent` and `team`)
+//   <root>/<name>, <root>/<name>.sig each of `executables`, with its signature when it has one
+//   <root>/home, <root>/run         0700; HOME and XDG_RUNTIME_DIR of agent and clients
+//   <root>/sys                      with `bindSys`: what the agent sees as /sys
+// As root, agents and run() act as "nobody" (setpriv), else as the current user, always with
+// a clean environment: HOME, XDG_RUNTIME_DIR, PATH and `environment`. The constructor throws
+// when it cannot stage; destruction stops every agent it started and removes the folder.
+//
+//   StagedAgent staged({.bundle = LINUX_BUNDLE, .executables = {CLI}, .bindSys = true});
+//   std::filesystem::create_directories(staged.sys() / "class/hwmon");
+//   ASSERT_TRUE(staged.startAgent());
+//   EXPECT_EQ(staged.cli({"--raw", "snapshot"}).status, 0);
+class StagedAgent {
+public:
+    struct Options {
+        std::string bundle{};
+        std::string agent{};
+        std::string team{};
+        std::vector<std::string> executables{};
+        std::vector<std::string> environment{}; // extra "NAME=value"
+        // Agents run in a private mount namespace with sys() bound over /sys; root only (see
+        // mountNamespaceProblem()). Fill sys() first: launching makes it 0755/0644.
+        bool bindSys = false;
+    };
+
+    explicit StagedAgent(const Options& options);
+
+    static bool isRoot();
+    // Empty when a fixture can be bound over /sys here, else why not.
+    static std::string mountNamespaceProblem();
+
+    const std::filesystem::path& root() const { return root_; }
+    std::string path(const std::string& name) const { return (root_ / name).string(); }
+    std::filesystem::path sys() const { return root_ / "sys"; }
+    std::string agentExecutable() const {
+        return path("app/Contents/MacOS/brivane-sensor-companion");
+    }
+    const std::string& endpoint() const { return endpoint_; } // from the bundle's team
+    uid_t uid() const { return uid_; }
+    std::vector<std::string> environment() const;
+    std::vector<std::string> asAgentUser(std::vector<std::string> argv) const;
+    std::string scratch(); // a fresh output file under root()
+
+    // Starts "<agent> --agent"; it lives until this object dies at the latest.
+    ChildProcess& launchAgent();
+    // Launches one and waits until the endpoint accepts connections; nullptr if it ended or
+    // did not listen in time.
+    ChildProcess* startAgent(std::chrono::milliseconds limit = std::chrono::seconds(10));
+    // argv as the agent's user, with the staged environment.
+    CommandResult run(const std::vector<std::string>& argv,
+                      std::chrono::milliseconds limit = std::chrono::seconds(30));
+    // The staged "brivane-sensors" against endpoint().
+    CommandResult cli(std::vector<std::string> arguments);
+
+private:
+    TempDir folder_{"brivane-stage"}; // destroyed last: agents end before it goes
+    std::filesystem::path root_;
+    std::string endpoint_;
+    std::vector<std::string> extraEnvironment_;
+    bool bindSys_;
+    uid_t uid_;
+    gid_t gid_;
+    int outputs_ = 0;
+    std::vector<std::unique_ptr<ChildProcess>> agents_;
+};
+
+// Waits until something accepts connections at path; gives up early when `server` ends.
+bool waitForEndpoint(const std::string& path, std::chrono::milliseconds limit,
+                     ChildProcess* server = nullptr);
+
+} // namespace brivane::testing
