@@ -13,21 +13,28 @@ const char* const usageText =
     "  processes <kind>     processes ranked by memory, storage or energy\n"
     "  storage <disk>       SMART health of a disk, e.g. disk0\n"
     "  manage <command>     checkForUpdates or installUpdate\n"
+    "  metrics              the snapshot as Prometheus metrics text\n"
+    "  export               serve the snapshot as Prometheus metrics over HTTP until stopped\n"
     "\n"
     "options (before or after the request):\n"
     "  --team ID            team identifier that names the agent's endpoint\n"
     "  --endpoint PATH      connect to this socket instead\n"
     "  --raw                print the document bytes exactly as received\n"
     "  --timeout SECONDS    how long to wait for the answer (default 10)\n"
+    "  --output FILE        metrics: replace FILE atomically instead of printing\n"
+    "  --listen HOST:PORT   export: serve on this address (default 127.0.0.1:9464; any\n"
+    "                       other than a loopback address exposes the readings to the network)\n"
     "  -h, --help           show this text\n"
     "\n"
-    "exit status: 0 answered, 1 agent not reachable, 2 usage error, 3 no data\n";
+    "exit status: 0 answered, 1 agent not reachable, 2 usage error, 3 no data,\n"
+    "4 metrics output not written\n";
 
 namespace {
 
 struct Subcommand {
     const char* name;
     ipc::Selector selector;
+    CliOptions::Action action = CliOptions::Action::request;
 };
 
 constexpr Subcommand subcommands[] = {
@@ -36,6 +43,8 @@ constexpr Subcommand subcommands[] = {
     {"processes", ipc::Selector::processDetails},
     {"storage", ipc::Selector::storageHealth},
     {"manage", ipc::Selector::manage},
+    {"metrics", ipc::Selector::snapshot, CliOptions::Action::metrics},
+    {"export", ipc::Selector::snapshot, CliOptions::Action::exportMetrics},
 };
 
 std::optional<int> parseSeconds(const std::string& text) {
@@ -91,6 +100,15 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments,
                 return {std::nullopt, "--timeout needs a number of seconds"};
             }
             options.timeoutMs = *milliseconds;
+        } else if (word == "--output" || word.rfind("--output=", 0) == 0 || word == "--listen" ||
+                   word.rfind("--listen=", 0) == 0) {
+            const bool output = word.rfind("--output", 0) == 0;
+            auto text = value(output ? "--output" : "--listen");
+            if (!text || text->empty()) {
+                return {std::nullopt,
+                        output ? "--output needs a file" : "--listen needs HOST:PORT"};
+            }
+            (output ? options.output : options.listen) = *text;
         } else if (word == "--") {
             positional.insert(positional.end(), arguments.begin() + i + 1, arguments.end());
             break;
@@ -116,6 +134,13 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments,
         return {std::nullopt, "unknown request " + positional[0]};
     }
     options.selector = chosen->selector;
+    options.action = chosen->action;
+    if (options.output && options.action != CliOptions::Action::metrics) {
+        return {std::nullopt, "--output belongs to metrics"};
+    }
+    if (options.listen && options.action != CliOptions::Action::exportMetrics) {
+        return {std::nullopt, "--listen belongs to export"};
+    }
     const std::size_t wanted = ipc::takesArgument(chosen->selector) ? 2 : 1;
     if (positional.size() != wanted) {
         return {std::nullopt, wanted == 2 ? positional[0] + " needs exactly one argument"

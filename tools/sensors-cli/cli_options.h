@@ -9,6 +9,11 @@
 namespace brivane::cli {
 
 struct CliOptions {
+    // A request shows one document; metrics prints the snapshot as metrics text and export
+    // serves it over HTTP (metrics_commands.h).
+    enum class Action { request, metrics, exportMetrics };
+
+    Action action = Action::request;
     ipc::Selector selector = ipc::Selector::snapshot;
     std::optional<std::string> argument;
     std::string team;                    // used when no endpoint is given
@@ -16,6 +21,8 @@ struct CliOptions {
     bool raw = false;
     int timeoutMs = 10000;
     bool help = false;
+    std::optional<std::string> output; // metrics: file to replace atomically
+    std::optional<std::string> listen; // export: HOST:PORT
 };
 
 struct ParsedCommandLine {
@@ -24,7 +31,7 @@ struct ParsedCommandLine {
 };
 
 // Options may stand before or after the subcommand: snapshot, cpu, processes <kind>,
-// storage <disk>, manage <command>.
+// storage <disk>, manage <command>, metrics, export.
 ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments,
                                    std::string defaultTeam);
 

@@ -4,6 +4,7 @@
 #include "core/sensor_companion_identity.h"
 #include "document_view.h"
 #include "ipc/sensor_client.h"
+#include "metrics_commands.h"
 
 #include <cstdio>
 #include <iostream>
@@ -71,6 +72,9 @@ int main(int argc, char** argv) {
     if (parsed.options->help) {
         std::cout << brivane::cli::usageText;
         return answered;
+    }
+    if (parsed.options->action != brivane::cli::CliOptions::Action::request) {
+        return brivane::cli::runMetricsRequest(*parsed.options);
     }
     return run(*parsed.options);
 }

@@ -1,0 +1,162 @@
+#include "metrics_commands.h"
+
+#include "core/sensor_companion_identity.h"
+#include "ipc/sensor_client.h"
+#include "metrics_exporter.h"
+#include "metrics_text.h"
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <iostream>
+#include <pthread.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace brivane::cli {
+namespace {
+
+enum ExitStatus { answered = 0, unreachable = 1, usage = 2, noData = 3, notWritten = 4 };
+
+constexpr const char* defaultListenAddress = "127.0.0.1:9464";
+
+// The agent's socket path; empty when there is no runtime directory (then nothing answers).
+std::string endpointOf(const CliOptions& options) {
+    if (options.endpoint) {
+        return *options.endpoint;
+    }
+    std::string problem;
+    const auto path =
+        ipc::endpointPathForService(SensorCompanionIdentity::service(options.team), problem);
+    if (!path) {
+        std::cerr << "brivane-sensors: no runtime directory: " << problem << "\n";
+    }
+    return path.value_or("");
+}
+
+int runMetrics(const CliOptions& options) {
+    AgentSnapshots agent(endpointOf(options), options.timeoutMs);
+    const auto start = std::chrono::steady_clock::now();
+    const auto fetched = agent.fetch();
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+    const auto text =
+        exposition(metricFamilies(fetched.snapshot ? &*fetched.snapshot : nullptr, took.count()));
+
+    if (options.output) {
+        std::string problem;
+        if (!writeFileAtomically(*options.output, text, problem)) {
+            std::cerr << "brivane-sensors: cannot write " << *options.output << ": " << problem
+                      << "\n";
+            return notWritten;
+        }
+    } else {
+        std::fwrite(text.data(), 1, text.size(), stdout);
+        if (std::fflush(stdout) != 0) {
+            return notWritten;
+        }
+    }
+    if (fetched.failure == FetchedSnapshot::Failure::none) {
+        return answered;
+    }
+    std::cerr << "brivane-sensors: " << fetched.problem << "\n";
+    return fetched.failure == FetchedSnapshot::Failure::noData ? noData : unreachable;
+}
+
+int runExport(const CliOptions& options) {
+    const std::string wanted = options.listen.value_or(defaultListenAddress);
+    const auto address = parseListenAddress(wanted);
+    if (!address) {
+        std::cerr << "brivane-sensors: --listen needs HOST:PORT with an IP address or localhost, "
+                     "not "
+                  << wanted << "\n";
+        return usage;
+    }
+    // Blocked before the server starts its threads, so only sigwait below takes them.
+    sigset_t stop;
+    sigemptyset(&stop);
+    sigaddset(&stop, SIGINT);
+    sigaddset(&stop, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stop, nullptr);
+
+    auto agent = std::make_shared<AgentSnapshots>(endpointOf(options), options.timeoutMs);
+    auto lastProblem = std::make_shared<std::string>();
+    // Runs under the sharing's single flight: one call at a time.
+    auto fetch = [agent, lastProblem] {
+        auto fetched = agent->fetch();
+        if (fetched.problem != *lastProblem) {
+            std::cerr << "brivane-sensors: "
+                      << (fetched.problem.empty() ? "the agent answers again" : fetched.problem)
+                      << "\n";
+            *lastProblem = fetched.problem;
+        }
+        return fetched;
+    };
+    std::string problem;
+    auto exporter = MetricsExporter::start(*address, fetch, problem);
+    if (!exporter) {
+        std::cerr << "brivane-sensors: cannot listen on " << address->text() << ": " << problem
+                  << "\n";
+        return unreachable;
+    }
+    if (!address->loopback) {
+        std::cerr << "brivane-sensors: every host that reaches " << address->text()
+                  << " can read this machine's sensor readings\n";
+    }
+    std::cerr << "brivane-sensors: serving http://" << address->host << ":" << exporter->port()
+              << "/metrics\n";
+    int signal = 0;
+    sigwait(&stop, &signal);
+    return answered;
+}
+
+} // namespace
+
+int runMetricsRequest(const CliOptions& options) {
+    return options.action == CliOptions::Action::exportMetrics ? runExport(options)
+                                                               : runMetrics(options);
+}
+
+bool writeFileAtomically(const std::string& path, std::string_view text, std::string& problem) {
+    const std::filesystem::path target(path);
+    std::filesystem::path directory = target.parent_path();
+    if (directory.empty()) {
+        directory = ".";
+    }
+    // Hidden and without the target's extension, so a collector never reads it half written.
+    std::string temporary = (directory / ("." + target.filename().string() + ".XXXXXX")).string();
+    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+    if (fd < 0) {
+        problem = std::strerror(errno);
+        return false;
+    }
+    int error = ::fchmod(fd, 0644) == 0 ? 0 : errno;
+    for (std::size_t done = 0; error == 0 && done < text.size();) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n > 0) {
+            done += static_cast<std::size_t>(n);
+        } else if (n == 0 || errno != EINTR) {
+            error = n == 0 ? EIO : errno;
+        }
+    }
+    if (error == 0 && ::fsync(fd) != 0) {
+        error = errno;
+    }
+    if (::close(fd) != 0 && error == 0) {
+        error = errno;
+    }
+    if (error == 0 && ::rename(temporary.c_str(), path.c_str()) != 0) {
+        error = errno;
+    }
+    if (error == 0) {
+        return true;
+    }
+    problem = std::strerror(error);
+    ::unlink(temporary.c_str());
+    return false;
+}
+
+} // namespace brivane::cli

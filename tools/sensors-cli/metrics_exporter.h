@@ -1,0 +1,55 @@
+#pragma once
+
+#include "snapshot_sharing.h"
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace prometheus {
+class Collectable;
+class Exposer;
+} // namespace prometheus
+
+namespace brivane::cli {
+
+// Where export listens: an IPv4 address, a bracketed IPv6 address or "localhost", then a port
+// ("127.0.0.1:9464", "[::1]:9464"). Port 0 takes any free one.
+struct ListenAddress {
+    std::string host; // as the HTTP server wants it: "127.0.0.1", "[::1]"
+    std::uint16_t port = 0;
+    bool loopback = false;
+
+    std::string text() const { return host + ":" + std::to_string(port); }
+};
+
+std::optional<ListenAddress> parseListenAddress(std::string_view text);
+
+// Serves /metrics over HTTP; each scrape takes a fresh snapshot from the agent, shared with the
+// scrapes that arrive while it is being taken. A scrape always answers 200: without a snapshot
+// it carries brivane_up 0 and no readings.
+class MetricsExporter {
+public:
+    static std::unique_ptr<MetricsExporter>
+    start(const ListenAddress& address, SharedSnapshot::Fetch fetch, std::string& problem);
+    ~MetricsExporter();
+
+    // The port served (the chosen one when asked for port 0).
+    int port() const;
+    // Scrapes waiting for the snapshot in flight.
+    std::size_t waitingScrapes() const { return snapshots_->waiting(); }
+
+    // Scrapes served at once; more wait for a free worker.
+    static constexpr int workers = 32;
+
+private:
+    MetricsExporter() = default;
+
+    std::shared_ptr<SharedSnapshot> snapshots_;
+    std::shared_ptr<prometheus::Collectable> collectable_;
+    std::unique_ptr<prometheus::Exposer> exposer_;
+};
+
+} // namespace brivane::cli

@@ -1,0 +1,154 @@
+#include "metrics_text.h"
+
+#include <algorithm>
+#include <prometheus/text_serializer.h>
+#include <sstream>
+
+namespace brivane::cli {
+namespace {
+
+using prometheus::ClientMetric;
+using prometheus::MetricFamily;
+using Labels = std::vector<ClientMetric::Label>;
+
+class Families {
+public:
+    MetricFamily& add(const char* name, const char* help) {
+        families_.push_back({name, help, prometheus::MetricType::Gauge, {}});
+        return families_.back();
+    }
+
+    static void sample(MetricFamily& family, Labels labels, double value) {
+        ClientMetric metric;
+        metric.label = std::move(labels);
+        metric.gauge.value = value;
+        family.metric.push_back(std::move(metric));
+    }
+
+    std::vector<MetricFamily> take() && {
+        std::erase_if(families_, [](const MetricFamily& family) { return family.metric.empty(); });
+        for (auto& family : families_) {
+            makeLabelSetsUnique(family);
+        }
+        return std::move(families_);
+    }
+
+private:
+    // Two accessories of the same name, or two sensors that report under one key, would give
+    // the same series twice, which consumers reject for the whole scrape. Later ones get " #2",
+    // " #3", … on their first label.
+    static void makeLabelSetsUnique(MetricFamily& family) {
+        auto& metrics = family.metric;
+        for (std::size_t i = 1; i < metrics.size(); ++i) {
+            auto& labels = metrics[i].label;
+            if (labels.empty()) {
+                continue;
+            }
+            const std::string original = labels.front().value;
+            auto taken = [&] {
+                return std::any_of(
+                    metrics.begin(), metrics.begin() + static_cast<long>(i),
+                    [&](const ClientMetric& other) { return other.label == labels; });
+            };
+            for (int n = 2; taken(); ++n) {
+                labels.front().value = original + " #" + std::to_string(n);
+            }
+        }
+    }
+
+    std::vector<MetricFamily> families_;
+};
+
+template <typename T> const std::vector<T>& orEmpty(const std::optional<std::vector<T>>& list) {
+    static const std::vector<T> none;
+    return list ? *list : none;
+}
+
+Labels withOptional(Labels labels, const char* name, const std::optional<std::string>& value) {
+    if (value && !value->empty()) {
+        labels.push_back({name, *value});
+    }
+    return labels;
+}
+
+void addReadings(Families& families, const SensorSnapshot& snapshot) {
+    auto& info = families.add("brivane_companion_info",
+                              "The answering companion's version, as a label; the value is 1.");
+    if (snapshot.companionVersion) {
+        Families::sample(info, {{"version", *snapshot.companionVersion}}, 1);
+    }
+
+    auto& temperatures =
+        families.add("brivane_temperature_celsius", "Temperature of a sensor in degrees Celsius.");
+    for (const auto& reading : snapshot.temperatures) {
+        Families::sample(temperatures, {{"sensor", reading.key}}, reading.value);
+    }
+
+    auto& speeds =
+        families.add("brivane_fan_speed_rpm", "Current speed of a fan in revolutions per minute.");
+    auto& maxima = families.add("brivane_fan_max_speed_rpm",
+                                "Maximum speed of a fan in revolutions per minute.");
+    for (const auto& fan : snapshot.fans) {
+        auto labels = withOptional({{"fan", std::to_string(fan.id)}}, "name", fan.name);
+        if (fan.maximumRPM) {
+            Families::sample(maxima, labels, *fan.maximumRPM);
+        }
+        Families::sample(speeds, std::move(labels), fan.rpm);
+    }
+
+    auto& power = families.add("brivane_power_watts", "Power drawn by a source in watts.");
+    auto& voltage = families.add("brivane_battery_voltage_volts", "Battery voltage in volts.");
+    for (const auto& reading : orEmpty(snapshot.power)) {
+        if (reading.key == "BatteryVoltage") {
+            Families::sample(voltage, {}, reading.value);
+        } else {
+            Families::sample(power, {{"source", reading.key}}, reading.value);
+        }
+    }
+
+    auto& graphics =
+        families.add("brivane_gpu_utilization_ratio",
+                     "Busy share of the graphics processor or one of its units, 0 to 1.");
+    if (const auto& gpu = snapshot.graphics) {
+        Families::sample(graphics, {{"unit", "device"}}, gpu->utilization);
+        if (gpu->renderer) {
+            Families::sample(graphics, {{"unit", "renderer"}}, *gpu->renderer);
+        }
+        if (gpu->tiler) {
+            Families::sample(graphics, {{"unit", "tiler"}}, *gpu->tiler);
+        }
+    }
+
+    auto& accessories = families.add("brivane_accessory_battery_ratio",
+                                     "Charge level of an accessory's battery, 0 to 1.");
+    for (const auto& accessory : orEmpty(snapshot.accessories)) {
+        Families::sample(accessories,
+                         withOptional({{"name", accessory.name}}, "part", accessory.part),
+                         accessory.level);
+    }
+}
+
+} // namespace
+
+std::vector<MetricFamily> metricFamilies(const SensorSnapshot* snapshot, double scrapeSeconds) {
+    Families families;
+    Families::sample(families.add("brivane_up", "1 when the agent answered this scrape with a "
+                                                "snapshot, 0 when it could not be reached or "
+                                                "sent none."),
+                     {}, snapshot ? 1 : 0);
+    Families::sample(families.add("brivane_scrape_duration_seconds",
+                                  "Time this scrape took to get the snapshot from the agent."),
+                     {}, scrapeSeconds);
+    if (snapshot) {
+        addReadings(families, *snapshot);
+    }
+    return std::move(families).take();
+}
+
+std::string exposition(const std::vector<MetricFamily>& families) {
+    std::ostringstream out;
+    prometheus::TextSerializer().Serialize(out, families);
+    return std::move(out).str();
+}
+
+} // namespace brivane::cli
