@@ -2,7 +2,9 @@
 
 #include "metrics_text.h"
 
+#include <CivetServer.h>
 #include <arpa/inet.h>
+#include <atomic>
 #include <charconv>
 #include <chrono>
 #include <exception>
@@ -10,6 +12,23 @@
 #include <prometheus/exposer.h>
 
 namespace brivane::cli {
+namespace {
+
+using Clock = SharedSnapshot::Clock;
+
+// The server collects one scrape at a time, so a scrape cannot tell in the collector whether it
+// overlapped another. Its worker thread notes when the request arrived, just before the
+// request is handed to the collector on the same thread.
+thread_local std::optional<Clock::time_point> requestArrival;
+std::atomic<std::size_t> begun{0};
+
+int noteArrival(mg_connection*) {
+    requestArrival = Clock::now();
+    begun.fetch_add(1, std::memory_order_relaxed);
+    return 0; // the server goes on to handle the request
+}
+
+} // namespace
 
 std::optional<ListenAddress> parseListenAddress(std::string_view text) {
     const auto colon = text.rfind(':');
@@ -53,9 +72,10 @@ public:
         : snapshots_(std::move(snapshots)) {}
 
     std::vector<prometheus::MetricFamily> Collect() const override {
-        const auto start = std::chrono::steady_clock::now();
-        const auto fetched = snapshots_->get();
-        const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+        const auto start = Clock::now();
+        const auto fetched = snapshots_->get(requestArrival.value_or(start));
+        requestArrival.reset();
+        const std::chrono::duration<double> took = Clock::now() - start;
         return metricFamilies(fetched->snapshot ? &*fetched->snapshot : nullptr, took.count());
     }
 
@@ -69,9 +89,13 @@ std::unique_ptr<MetricsExporter> MetricsExporter::start(const ListenAddress& add
     std::unique_ptr<MetricsExporter> exporter(new MetricsExporter());
     exporter->snapshots_ = std::make_shared<SharedSnapshot>(std::move(fetch));
     exporter->collectable_ = std::make_shared<SnapshotCollectable>(exporter->snapshots_);
+    exporter->callbacks_ = std::make_unique<CivetCallbacks>();
+    exporter->callbacks_->begin_request = noteArrival;
     try {
-        exporter->exposer_ = std::make_unique<prometheus::Exposer>(std::vector<std::string>{
-            "listening_ports", address.text(), "num_threads", std::to_string(workers)});
+        exporter->exposer_ = std::make_unique<prometheus::Exposer>(
+            std::vector<std::string>{"listening_ports", address.text(), "num_threads",
+                                     std::to_string(workers)},
+            exporter->callbacks_.get());
         exporter->exposer_->RegisterCollectable(exporter->collectable_);
     } catch (const std::exception& error) {
         problem = error.what();
@@ -81,6 +105,10 @@ std::unique_ptr<MetricsExporter> MetricsExporter::start(const ListenAddress& add
 }
 
 MetricsExporter::~MetricsExporter() = default;
+
+std::size_t MetricsExporter::requestsBegun() {
+    return begun.load(std::memory_order_relaxed);
+}
 
 int MetricsExporter::port() const {
     const auto ports = exposer_->GetListeningPorts();

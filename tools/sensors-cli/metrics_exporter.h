@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+struct CivetCallbacks;
+
 namespace prometheus {
 class Collectable;
 class Exposer;
@@ -38,8 +40,9 @@ public:
 
     // The port served (the chosen one when asked for port 0).
     int port() const;
-    // Scrapes waiting for the snapshot in flight.
-    std::size_t waitingScrapes() const { return snapshots_->waiting(); }
+
+    // HTTP requests that reached any exporter of this process so far.
+    static std::size_t requestsBegun();
 
     // Scrapes served at once; more wait for a free worker.
     static constexpr int workers = 32;
@@ -49,6 +52,7 @@ private:
 
     std::shared_ptr<SharedSnapshot> snapshots_;
     std::shared_ptr<prometheus::Collectable> collectable_;
+    std::unique_ptr<CivetCallbacks> callbacks_;
     std::unique_ptr<prometheus::Exposer> exposer_;
 };
 

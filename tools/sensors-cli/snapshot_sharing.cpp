@@ -44,36 +44,15 @@ FetchedSnapshot AgentSnapshots::fetch() {
             "admitted)"};
 }
 
-std::shared_ptr<const FetchedSnapshot> SharedSnapshot::get() {
-    std::unique_lock lock(mutex_);
-    if (inFlight_) {
-        const auto joined = generation_;
-        ++waiting_;
-        finished_.wait(lock, [&] { return generation_ != joined; });
-        --waiting_;
+std::shared_ptr<const FetchedSnapshot> SharedSnapshot::get(Clock::time_point arrival) {
+    std::lock_guard lock(mutex_);
+    if (latest_ && coveredFrom_ <= arrival && arrival <= coveredUntil_) {
         return latest_;
     }
-    inFlight_ = true;
-    lock.unlock();
-    std::shared_ptr<const FetchedSnapshot> result;
-    try {
-        result = std::make_shared<const FetchedSnapshot>(fetch_());
-    } catch (...) {
-        // Waiters must not hang on a request that will never finish.
-        result = std::make_shared<const FetchedSnapshot>(FetchedSnapshot{
-            std::nullopt, FetchedSnapshot::Failure::unreachable, "the request failed"});
-    }
-    lock.lock();
-    latest_ = result;
-    inFlight_ = false;
-    ++generation_;
-    finished_.notify_all();
-    return result;
-}
-
-std::size_t SharedSnapshot::waiting() const {
-    std::lock_guard lock(mutex_);
-    return waiting_;
+    latest_ = std::make_shared<const FetchedSnapshot>(fetch_());
+    coveredFrom_ = arrival;
+    coveredUntil_ = Clock::now();
+    return latest_;
 }
 
 } // namespace brivane::cli

@@ -3,8 +3,7 @@
 #include "formats/sensor_snapshot.h"
 #include "ipc/sensor_client.h"
 
-#include <condition_variable>
-#include <cstdint>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -38,27 +37,25 @@ private:
     std::unique_ptr<ipc::SensorClient> client_;
 };
 
-// Lets concurrent scrapes share one request: a caller that arrives while a request is in flight
-// waits for its result instead of sending another, so the agent never sees more than one.
+// Lets concurrent scrapes share one request. Requests are made one at a time, and a scrape that
+// arrived after the one that started the latest request, but before that request finished,
+// takes its result instead of sending another: the snapshot was taken while it waited. So the
+// agent sees at most one request in flight and one per group of overlapping scrapes.
 class SharedSnapshot {
 public:
+    using Clock = std::chrono::steady_clock;
     using Fetch = std::function<FetchedSnapshot()>;
 
     explicit SharedSnapshot(Fetch fetch) : fetch_(std::move(fetch)) {}
 
-    std::shared_ptr<const FetchedSnapshot> get();
-
-    // Callers waiting for the request in flight.
-    std::size_t waiting() const;
+    std::shared_ptr<const FetchedSnapshot> get(Clock::time_point arrival);
 
 private:
     Fetch fetch_;
-    mutable std::mutex mutex_;
-    std::condition_variable finished_;
-    bool inFlight_ = false;
-    std::uint64_t generation_ = 0;
-    std::size_t waiting_ = 0;
+    std::mutex mutex_; // held across a request
     std::shared_ptr<const FetchedSnapshot> latest_;
+    Clock::time_point coveredFrom_;  // arrival of the scrape that made the latest request
+    Clock::time_point coveredUntil_; // when that request finished
 };
 
 } // namespace brivane::cli
