@@ -2,11 +2,13 @@
 // and the agent's resident memory over many snapshots.
 //
 //   ipc_e2e_latency [--agent EXECUTABLE] [--team ID] [--requests N] [--memory-snapshots N]
+//                   [--scrapes N]
 //
 // Without --agent only the echo baseline is measured.
 
 #include "core/sensor_companion_identity.h"
 #include "echo_server.h"
+#include "export_scrapes.h"
 #include "ipc/sensor_client.h"
 #include "support/staged_agent.h"
 
@@ -124,6 +126,7 @@ int main(int argc, char** argv) {
     const std::size_t requests = std::stoul(argumentAfter(argc, argv, "--requests", "10000"));
     const std::size_t memorySnapshots =
         std::stoul(argumentAfter(argc, argv, "--memory-snapshots", "100000"));
+    const std::size_t scrapes = std::stoul(argumentAfter(argc, argv, "--scrapes", "1000"));
 
     const std::string runtime = makeRuntimeDirectory();
     if (runtime.empty()) {
@@ -168,7 +171,16 @@ int main(int argc, char** argv) {
             const double ratio = echoOne.p50Us > 0 ? one.p50Us / echoOne.p50Us : 0;
             std::printf("  snapshot p50 / echo p50 (1 client): %.2f (target at most 3)\n", ratio);
 
-            const std::size_t done = 1000 + 2 * requests;
+            // The metrics exporter's scrapes beside as many snapshot round trips.
+            const Latencies direct = measure(endpoint, 1, scrapes);
+            const auto scraped = brivane::bench::measureScrapes(endpoint, scrapes);
+            std::printf("metrics exporter over %zu scrapes\n", scrapes);
+            report("snapshot", 1, direct);
+            report("scrape", 1, {scraped.p50Us, scraped.p99Us, scraped.failures});
+            std::printf("  exporter adds at p50: %.1f us (target at most 1000)\n",
+                        scraped.p50Us - direct.p50Us);
+
+            const std::size_t done = 1000 + 2 * requests + 2 * scrapes;
             if (memorySnapshots > done) {
                 measure(endpoint, 8, memorySnapshots - done);
             }
@@ -183,7 +195,8 @@ int main(int argc, char** argv) {
                 std::printf("  growth %.1f %% (target at most 10 %%)\n", growth);
                 status = growth > 10 ? 3 : 0;
             }
-            if (one.failures + eight.failures > 0 || !process.running()) {
+            if (one.failures + eight.failures + direct.failures + scraped.failures > 0 ||
+                !process.running()) {
                 std::fprintf(stderr, "requests failed or the agent died\n");
                 status = 1;
             }

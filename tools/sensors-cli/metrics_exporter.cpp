@@ -93,8 +93,12 @@ std::unique_ptr<MetricsExporter> MetricsExporter::start(const ListenAddress& add
     exporter->callbacks_->begin_request = noteArrival;
     try {
         exporter->exposer_ = std::make_unique<prometheus::Exposer>(
+            // Without keep-alive the server closes each connection but does not say so, and a
+            // client that reuses it fails its next request. The answer goes out in several
+            // writes; without TCP_NODELAY each kept connection waits for a delayed ACK.
             std::vector<std::string>{"listening_ports", address.text(), "num_threads",
-                                     std::to_string(workers)},
+                                     std::to_string(workers), "enable_keep_alive", "yes",
+                                     "tcp_nodelay", "1"},
             exporter->callbacks_.get());
         exporter->exposer_->RegisterCollectable(exporter->collectable_);
     } catch (const std::exception& error) {
