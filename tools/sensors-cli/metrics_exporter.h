@@ -1,12 +1,11 @@
 #pragma once
 
+#include "listen_address.h"
 #include "snapshot_sharing.h"
 
-#include <cstdint>
+#include <cstddef>
 #include <memory>
-#include <optional>
 #include <string>
-#include <string_view>
 
 struct CivetCallbacks;
 
@@ -16,18 +15,6 @@ class Exposer;
 } // namespace prometheus
 
 namespace brivane::cli {
-
-// Where export listens: an IPv4 address, a bracketed IPv6 address or "localhost", then a port
-// ("127.0.0.1:9464", "[::1]:9464"). Port 0 takes any free one.
-struct ListenAddress {
-    std::string host; // as the HTTP server wants it: "127.0.0.1", "[::1]"
-    std::uint16_t port = 0;
-    bool loopback = false;
-
-    std::string text() const { return host + ":" + std::to_string(port); }
-};
-
-std::optional<ListenAddress> parseListenAddress(std::string_view text);
 
 // Serves /metrics over HTTP; each scrape takes a fresh snapshot from the agent, shared with the
 // scrapes that arrive while it is being taken. A scrape always answers 200: without a snapshot
