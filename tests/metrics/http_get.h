@@ -9,7 +9,7 @@ struct HttpAnswer {
     std::string body;
 };
 
-// One GET with a 10 s limit.
+// One GET over a new connection, with a 10 s limit.
 HttpAnswer httpGet(const std::string& url);
 
 } // namespace brivane::testing
