@@ -46,12 +46,11 @@ FetchedSnapshot AgentSnapshots::fetch() {
 
 std::shared_ptr<const FetchedSnapshot> SharedSnapshot::get(Clock::time_point arrival) {
     std::lock_guard lock(mutex_);
-    if (latest_ && coveredFrom_ <= arrival && arrival <= coveredUntil_) {
+    if (latest_ && arrival <= latestFinished_) {
         return latest_;
     }
     latest_ = std::make_shared<const FetchedSnapshot>(fetch_());
-    coveredFrom_ = arrival;
-    coveredUntil_ = Clock::now();
+    latestFinished_ = Clock::now();
     return latest_;
 }
 

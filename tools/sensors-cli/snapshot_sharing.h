@@ -38,9 +38,10 @@ private:
 };
 
 // Lets concurrent scrapes share one request. Requests are made one at a time, and a scrape that
-// arrived after the one that started the latest request, but before that request finished,
-// takes its result instead of sending another: the snapshot was taken while it waited. So the
-// agent sees at most one request in flight and one per group of overlapping scrapes.
+// arrived before the latest request finished takes that request's result instead of sending
+// another: the snapshot was taken while it waited. So the agent sees at most one request in
+// flight and one per group of overlapping scrapes, and no scrape gets a snapshot that was
+// complete before the scrape arrived.
 class SharedSnapshot {
 public:
     using Clock = std::chrono::steady_clock;
@@ -54,8 +55,7 @@ private:
     Fetch fetch_;
     std::mutex mutex_; // held across a request
     std::shared_ptr<const FetchedSnapshot> latest_;
-    Clock::time_point coveredFrom_;  // arrival of the scrape that made the latest request
-    Clock::time_point coveredUntil_; // when that request finished
+    Clock::time_point latestFinished_;
 };
 
 } // namespace brivane::cli
