@@ -1,15 +1,29 @@
 #pragma once
 
+#include <curl/curl.h>
+#include <memory>
 #include <string>
 
 namespace brivane::testing {
 
-struct HttpAnswer {
-    long status = 0; // 0 when nothing answered
+// The body of one GET over a new connection (10 s limit), or "HTTP <status>" unless it is 200.
+inline std::string httpGet(const std::string& url) {
     std::string body;
-};
-
-// One GET over a new connection, with a 10 s limit.
-HttpAnswer httpGet(const std::string& url);
+    const std::unique_ptr<CURL, void (*)(CURL*)> curl(curl_easy_init(), curl_easy_cleanup);
+    auto append = +[](char* data, std::size_t size, std::size_t count, void* out) {
+        static_cast<std::string*>(out)->append(data, size * count);
+        return size * count;
+    };
+    curl_easy_setopt(curl.get(), CURLOPT_URL, url.c_str());
+    curl_easy_setopt(curl.get(), CURLOPT_WRITEFUNCTION, append);
+    curl_easy_setopt(curl.get(), CURLOPT_WRITEDATA, &body);
+    curl_easy_setopt(curl.get(), CURLOPT_TIMEOUT_MS, 10000L);
+    curl_easy_setopt(curl.get(), CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl.get(), CURLOPT_NOPROXY, "*");
+    long status = 0;
+    curl_easy_perform(curl.get());
+    curl_easy_getinfo(curl.get(), CURLINFO_RESPONSE_CODE, &status);
+    return status == 200 ? body : "HTTP " + std::to_string(status);
+}
 
 } // namespace brivane::testing

@@ -26,8 +26,6 @@ int noteArrival(mg_connection*) {
     return 0; // the server goes on to handle the request
 }
 
-} // namespace
-
 class SnapshotCollectable final : public prometheus::Collectable {
 public:
     explicit SnapshotCollectable(std::shared_ptr<SharedSnapshot> snapshots)
@@ -44,6 +42,8 @@ public:
 private:
     std::shared_ptr<SharedSnapshot> snapshots_;
 };
+
+} // namespace
 
 std::unique_ptr<MetricsExporter> MetricsExporter::start(const ListenAddress& address,
                                                         SharedSnapshot::Fetch fetch,
