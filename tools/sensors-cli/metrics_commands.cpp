@@ -83,15 +83,14 @@ int runExport(const CliOptions& options) {
     pthread_sigmask(SIG_BLOCK, &stop, nullptr);
 
     auto agent = std::make_shared<AgentSnapshots>(endpointOf(options), options.timeoutMs);
-    auto lastProblem = std::make_shared<std::string>();
-    // Runs under the sharing's single flight: one call at a time.
-    auto fetch = [agent, lastProblem] {
+    // Called one at a time; logs changes only, not every failed scrape.
+    auto fetch = [agent, lastProblem = std::string()]() mutable {
         auto fetched = agent->fetch();
-        if (fetched.problem != *lastProblem) {
+        if (fetched.problem != lastProblem) {
             std::cerr << "brivane-sensors: "
                       << (fetched.problem.empty() ? "the agent answers again" : fetched.problem)
                       << "\n";
-            *lastProblem = fetched.problem;
+            lastProblem = fetched.problem;
         }
         return fetched;
     };
