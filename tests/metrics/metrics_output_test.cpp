@@ -1,11 +1,17 @@
 #include "listen_address.h"
+#include "metrics_commands.h"
 #include "metrics_text.h"
+#include "support/temp_dir.h"
 
+#include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
 
 namespace brivane::cli {
 namespace {
+
+namespace fs = std::filesystem;
 
 // The sample lines of one scrape's text, without # HELP and # TYPE.
 std::vector<std::string> samples(const SensorSnapshot* snapshot) {
@@ -53,6 +59,27 @@ TEST(MetricsText, EveryReadingIsOneSeriesWithItsUnitAndEscapedLabels) {
               (std::vector<std::string>{"brivane_up 0", "brivane_scrape_duration_seconds 0.25"}));
     SensorSnapshot empty;
     EXPECT_EQ(exposition(metricFamilies(&empty, 0)).find("celsius"), std::string::npos);
+}
+
+// A textfile left with old readings would keep reporting them after the agent stopped.
+TEST(MetricsCommands, AnUnreachableAgentStillReplacesTheFileWhole) {
+    testing::TempDir directory;
+    directory.write("brivane.prom", "brivane_up 1\nbrivane_temperature_celsius 40\n", 0600);
+    CliOptions options;
+    options.action = CliOptions::Action::metrics;
+    options.endpoint = directory / "no-agent";
+    options.output = directory / "brivane.prom";
+    EXPECT_EQ(runMetricsRequest(options), 1);
+
+    std::stringstream text;
+    text << std::ifstream(*options.output).rdbuf();
+    EXPECT_NE(text.str().find("\nbrivane_up 0\n"), std::string::npos) << text.str();
+    EXPECT_EQ(text.str().find("celsius"), std::string::npos) << text.str();
+    EXPECT_EQ(fs::status(*options.output).permissions(), fs::perms(0644));
+    EXPECT_EQ(std::distance(fs::directory_iterator(directory.path()), fs::directory_iterator()), 1);
+
+    options.output = directory / "missing/brivane.prom";
+    EXPECT_EQ(runMetricsRequest(options), 4);
 }
 
 TEST(ListenAddress, TakesAnIpAddressAndAPort) {
