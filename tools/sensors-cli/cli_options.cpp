@@ -22,7 +22,7 @@ const char* const usageText =
     "  --raw                print the document bytes exactly as received\n"
     "  --timeout SECONDS    how long to wait for the answer (default 10)\n"
     "  --output FILE        metrics: replace FILE atomically instead of printing\n"
-    "  --listen HOST:PORT   export: serve on this address (default 127.0.0.1:9464; any\n"
+    "  --listen IPV4:PORT   export: serve on this address (default 127.0.0.1:9464; any\n"
     "                       other than a loopback address exposes the readings to the network)\n"
     "  -h, --help           show this text\n"
     "\n"
@@ -106,7 +106,7 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments,
             auto text = value(output ? "--output" : "--listen");
             if (!text || text->empty()) {
                 return {std::nullopt,
-                        output ? "--output needs a file" : "--listen needs HOST:PORT"};
+                        output ? "--output needs a file" : "--listen needs IPV4:PORT"};
             }
             (output ? options.output : options.listen) = *text;
         } else if (word == "--") {

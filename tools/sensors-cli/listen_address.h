@@ -7,10 +7,10 @@
 
 namespace brivane::cli {
 
-// Where export listens: an IPv4 address, a bracketed IPv6 address or "localhost", then a port
-// ("127.0.0.1:9464", "[::1]:9464"). Port 0 takes any free one.
+// Where export listens: an IPv4 address or "localhost", then a port ("127.0.0.1:9464"). Port 0
+// takes any free one. The HTTP server library as Debian builds it has no IPv6.
 struct ListenAddress {
-    std::string host; // as the HTTP server wants it: "127.0.0.1", "[::1]"
+    std::string host; // dotted decimal
     std::uint16_t port = 0;
     bool loopback = false;
 

@@ -70,9 +70,8 @@ int runExport(const CliOptions& options) {
     const std::string wanted = options.listen.value_or(defaultListenAddress);
     const auto address = parseListenAddress(wanted);
     if (!address) {
-        std::cerr << "brivane-sensors: --listen needs HOST:PORT with an IP address or localhost, "
-                     "not "
-                  << wanted << "\n";
+        std::cerr << "brivane-sensors: --listen needs IPV4:PORT or localhost:PORT, not " << wanted
+                  << "\n";
         return usage;
     }
     // Blocked before the server starts its threads, so only sigwait below takes them.
@@ -101,12 +100,12 @@ int runExport(const CliOptions& options) {
                   << "\n";
         return unreachable;
     }
+    const std::string served = address->host + ":" + std::to_string(exporter->port());
     if (!address->loopback) {
-        std::cerr << "brivane-sensors: every host that reaches " << address->text()
+        std::cerr << "brivane-sensors: every host that reaches " << served
                   << " can read this machine's sensor readings\n";
     }
-    std::cerr << "brivane-sensors: serving http://" << address->host << ":" << exporter->port()
-              << "/metrics\n";
+    std::cerr << "brivane-sensors: serving http://" << served << "/metrics\n";
     int signal = 0;
     sigwait(&stop, &signal);
     return answered;
