@@ -1,6 +1,7 @@
 #include "metrics_text.h"
 
 #include <algorithm>
+#include <deque>
 #include <prometheus/text_serializer.h>
 #include <sstream>
 
@@ -13,6 +14,7 @@ using Labels = std::vector<ClientMetric::Label>;
 
 class Families {
 public:
+    // The reference stays valid while more families are added.
     MetricFamily& add(const char* name, const char* help) {
         families_.push_back({name, help, prometheus::MetricType::Gauge, {}});
         return families_.back();
@@ -26,11 +28,14 @@ public:
     }
 
     std::vector<MetricFamily> take() && {
-        std::erase_if(families_, [](const MetricFamily& family) { return family.metric.empty(); });
+        std::vector<MetricFamily> kept;
         for (auto& family : families_) {
-            makeLabelSetsUnique(family);
+            if (!family.metric.empty()) {
+                makeLabelSetsUnique(family);
+                kept.push_back(std::move(family));
+            }
         }
-        return std::move(families_);
+        return kept;
     }
 
 private:
@@ -56,7 +61,7 @@ private:
         }
     }
 
-    std::vector<MetricFamily> families_;
+    std::deque<MetricFamily> families_;
 };
 
 template <typename T> const std::vector<T>& orEmpty(const std::optional<std::vector<T>>& list) {
