@@ -29,7 +29,7 @@ TEST(MetricsText, EveryReadingIsOneSeriesWithItsUnitAndEscapedLabels) {
     SensorSnapshot snapshot;
     snapshot.temperatures = {{"TC0P", 45.5}, {"say \"hi\" C:\\ two\nlines", 30}};
     snapshot.fans = {{0, "Lüfter ✓", 1200, 5000}, {1, std::nullopt, 900, std::nullopt}};
-    snapshot.power = {{{"PSTR", 9.5}, {"BatteryVoltage", 12.5}}};
+    snapshot.power = {{{"PSTR", 9.5}, {"BatteryVoltage", 12.5}, {"BatteryVoltage", 12}}};
     snapshot.graphics = {{0.5, 0.25, std::nullopt}};
     snapshot.accessories = {
         {{"Mouse", std::nullopt, 0.5}, {"Mouse", std::nullopt, 0.25}, {"Buds", "Left", 0.75}}};

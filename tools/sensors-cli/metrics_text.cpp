@@ -41,13 +41,14 @@ public:
 private:
     // Two accessories of the same name, or two sensors that report under one key, would give
     // the same series twice, which consumers reject for the whole scrape. Later ones get " #2",
-    // " #3", … on their first label.
+    // " #3", … on their first label; a series without labels keeps its first value.
     static void makeLabelSetsUnique(MetricFamily& family) {
         auto& metrics = family.metric;
         for (std::size_t i = 1; i < metrics.size(); ++i) {
             auto& labels = metrics[i].label;
             if (labels.empty()) {
-                continue;
+                metrics.resize(1);
+                return;
             }
             const std::string original = labels.front().value;
             auto taken = [&] {
