@@ -31,6 +31,8 @@ int runAgent(const AgentStartupDependencies& dependencies) {
         return exitUsage;
     }
     Listener& listener = *creation.listener;
+    // Before the service starts its queues' threads, which inherit the blocked signals.
+    listener.stopOnTermination();
 
     const auto service = dependencies.makeService();
     installConnectionRequirement(listener,

@@ -6,35 +6,99 @@
 namespace brivane::ipc {
 namespace {
 
-constexpr std::size_t readChunk = 64 * 1024;
 // Per readable event, so one busy client cannot starve the others.
-constexpr std::size_t readBudget = 4 * readChunk;
+constexpr std::size_t readBudget = 256 * 1024;
+// Buffers drained empty keep at most this much capacity; an idle connection costs little.
+constexpr std::size_t keptInboundCapacity = 4 * 1024;
+constexpr std::size_t keptOutboundCapacity = 64 * 1024;
+
+void release(std::string& buffer, std::size_t kept) {
+    if (buffer.capacity() > kept) {
+        std::string().swap(buffer);
+    } else {
+        buffer.clear();
+    }
+}
 
 } // namespace
 
 Connection::Connection(std::unique_ptr<platform::StreamSocket> socket,
-                       std::function<void()> needsService)
-    : socket_(std::move(socket)), handle_(socket_->handle()),
+                       std::shared_ptr<ConnectionBudget> budget, std::function<void()> needsService)
+    : socket_(std::move(socket)), handle_(socket_->handle()), budget_(std::move(budget)),
       needsService_(std::move(needsService)) {}
 
-bool Connection::saturatedLocked() const {
-    return inFlight_ >= maximumRequestsInFlight ||
-           outbound_.size() - outboundStart_ > outboundHighWater;
+Connection::~Connection() {
+    close();
 }
 
-Connection::ReadOutcome Connection::readRequests(const std::function<void(Request)>& dispatch) {
-    std::size_t taken = 0;
-    while (taken < readBudget) {
+Connection::Gate Connection::gateLocked() const {
+    if (closed_ || closeRequested_) {
+        return Gate::ownLimit;
+    }
+    const std::size_t pending = pendingLocked();
+    if (inFlight_ >= maximumRequestsInFlight || pending > outboundAllowance) {
+        return Gate::ownLimit;
+    }
+    if (inFlight_ == 0 && pending == 0) {
+        return Gate::open; // owes nothing and holds nothing: always gets one request through
+    }
+    return budget_->hasRoom() ? Gate::open : Gate::sharedLimit;
+}
+
+Connection::Gate Connection::gate() const {
+    std::lock_guard lock(mutex_);
+    return gateLocked();
+}
+
+Connection::ReadOutcome Connection::parse(std::string_view& pending,
+                                          const std::function<void(Request)>& dispatch) {
+    for (;;) {
         {
             std::lock_guard lock(mutex_);
-            if (closed_ || saturatedLocked()) {
-                break;
+            if (gateLocked() != Gate::open) {
+                return ReadOutcome::open;
             }
         }
-        const std::size_t used = inbound_.size();
-        inbound_.resize(used + readChunk);
-        const auto result = socket_->read(inbound_.data() + used, readChunk);
-        inbound_.resize(used + result.bytes);
+        const auto scan = scanFrame(pending, maximumRequestBody);
+        if (scan.status == FrameScan::Status::oversized) {
+            return ReadOutcome::close;
+        }
+        if (scan.status == FrameScan::Status::incomplete) {
+            return ReadOutcome::open;
+        }
+        auto decoded = decodeRequest(pending.substr(frameHeaderSize, scan.bodySize));
+        if (std::holds_alternative<DecodeError>(decoded)) {
+            return ReadOutcome::close;
+        }
+        pending.remove_prefix(frameHeaderSize + scan.bodySize);
+        {
+            std::lock_guard lock(mutex_);
+            ++inFlight_;
+            ++budget_->requestsInFlight;
+        }
+        dispatch(std::move(std::get<Request>(decoded)));
+    }
+}
+
+Connection::ReadOutcome Connection::parseBuffered(const std::function<void(Request)>& dispatch) {
+    std::string_view pending(inbound_.data() + inboundStart_, inbound_.size() - inboundStart_);
+    const auto outcome = parse(pending, dispatch);
+    inboundStart_ = inbound_.size() - pending.size();
+    if (inboundStart_ == inbound_.size()) {
+        release(inbound_, keptInboundCapacity);
+        inboundStart_ = 0;
+    } else if (inboundStart_ >= readBudget) {
+        inbound_.erase(0, inboundStart_);
+        inboundStart_ = 0;
+    }
+    return outcome;
+}
+
+Connection::ReadOutcome Connection::readRequests(const std::function<void(Request)>& dispatch,
+                                                 std::span<char> scratch) {
+    std::size_t taken = 0;
+    while (taken < readBudget && gate() == Gate::open) {
+        const auto result = socket_->read(scratch.data(), scratch.size());
         if (result.status == platform::IoStatus::wouldBlock) {
             break;
         }
@@ -42,46 +106,19 @@ Connection::ReadOutcome Connection::readRequests(const std::function<void(Reques
             return ReadOutcome::close;
         }
         taken += result.bytes;
-        if (parseBuffered(dispatch) == ReadOutcome::close) {
-            return ReadOutcome::close;
-        }
-    }
-    return ReadOutcome::open;
-}
-
-Connection::ReadOutcome Connection::parseBuffered(const std::function<void(Request)>& dispatch) {
-    for (;;) {
-        {
-            std::lock_guard lock(mutex_);
-            if (closed_ || saturatedLocked()) {
-                break;
+        std::string_view fresh(scratch.data(), result.bytes);
+        if (hasBuffered()) {
+            inbound_.append(fresh);
+            if (parseBuffered(dispatch) == ReadOutcome::close) {
+                return ReadOutcome::close;
             }
+            continue;
         }
-        const std::string_view pending(inbound_.data() + inboundStart_,
-                                       inbound_.size() - inboundStart_);
-        const auto scan = scanFrame(pending, maximumRequestBody);
-        if (scan.status == FrameScan::Status::oversized) {
+        // The usual case: whole requests parsed straight from the scratch buffer.
+        if (parse(fresh, dispatch) == ReadOutcome::close) {
             return ReadOutcome::close;
         }
-        if (scan.status == FrameScan::Status::incomplete) {
-            break;
-        }
-        auto decoded = decodeRequest(pending.substr(frameHeaderSize, scan.bodySize));
-        if (std::holds_alternative<DecodeError>(decoded)) {
-            return ReadOutcome::close;
-        }
-        inboundStart_ += frameHeaderSize + scan.bodySize;
-        {
-            std::lock_guard lock(mutex_);
-            ++inFlight_;
-        }
-        dispatch(std::move(std::get<Request>(decoded)));
-    }
-    if (inboundStart_ == inbound_.size()) {
-        inbound_.clear();
-        inboundStart_ = 0;
-    } else if (inboundStart_ >= readChunk) {
-        inbound_.erase(0, inboundStart_);
+        inbound_.assign(fresh);
         inboundStart_ = 0;
     }
     return ReadOutcome::open;
@@ -98,11 +135,12 @@ bool Connection::writePendingLocked() {
             return false;
         }
         outboundStart_ += result.bytes;
+        budget_->outboundBytes -= result.bytes;
     }
     if (outboundStart_ == outbound_.size()) {
-        outbound_.clear();
+        release(outbound_, keptOutboundCapacity);
         outboundStart_ = 0;
-    } else if (outboundStart_ >= outboundHighWater) {
+    } else if (outboundStart_ >= outboundAllowance) {
         outbound_.erase(0, outboundStart_);
         outboundStart_ = 0;
     }
@@ -126,25 +164,30 @@ void Connection::deliver(std::uint32_t id, std::optional<std::string> document) 
     {
         std::lock_guard lock(mutex_);
         if (closed_ || closeRequested_) {
-            return;
+            return; // close() gives the request's share of the budget back
         }
-        const bool wasSaturated = saturatedLocked();
-        const bool hadPending = outboundStart_ < outbound_.size();
+        const Gate before = gateLocked();
+        const bool hadPending = pendingLocked() > 0;
         --inFlight_;
+        --budget_->requestsInFlight;
         const auto header =
             replyHeader(id, document ? std::optional<std::size_t>(document->size()) : std::nullopt);
         outbound_.append(header.data(), header.size());
         if (document) {
             outbound_.append(*document);
         }
+        budget_->outboundBytes += header.size() + (document ? document->size() : 0);
         if (!hadPending && !writePendingLocked()) {
             closeRequested_ = true;
-        } else if (outbound_.size() - outboundStart_ > maximumOutboundBytes) {
+        } else if (pendingLocked() > maximumOutboundBytes) {
             closeRequested_ = true;
         }
-        const bool leftOver = outboundStart_ < outbound_.size();
-        wakeLoop =
-            closeRequested_ || (leftOver && !hadPending) || (wasSaturated && !saturatedLocked());
+        const bool leftOver = pendingLocked() > 0;
+        // The loop must flush what is left, parse again, close, or let a waiting connection
+        // have the share this reply gave back.
+        wakeLoop = closeRequested_ || (leftOver && !hadPending) ||
+                   (before != Gate::open && gateLocked() == Gate::open) ||
+                   budget_->waiting.load() > 0 || budget_->draining.load();
     }
     if (wakeLoop && markServiceFlag()) {
         needsService_();
@@ -153,20 +196,28 @@ void Connection::deliver(std::uint32_t id, std::optional<std::string> document) 
 
 void Connection::close() {
     std::lock_guard lock(mutex_);
+    if (closed_) {
+        return;
+    }
     closed_ = true;
+    budget_->requestsInFlight -= inFlight_;
+    budget_->outboundBytes -= pendingLocked();
+    inFlight_ = 0;
     socket_.reset();
-    outbound_.clear();
-    outbound_.shrink_to_fit();
-}
-
-bool Connection::wantsRead() const {
-    std::lock_guard lock(mutex_);
-    return !closed_ && !saturatedLocked();
+    std::string().swap(outbound_);
+    outboundStart_ = 0;
+    std::string().swap(inbound_);
+    inboundStart_ = 0;
 }
 
 bool Connection::wantsWrite() const {
     std::lock_guard lock(mutex_);
-    return !closed_ && outboundStart_ < outbound_.size();
+    return !closed_ && pendingLocked() > 0;
+}
+
+bool Connection::isSettled() const {
+    std::lock_guard lock(mutex_);
+    return inFlight_ == 0 && pendingLocked() == 0;
 }
 
 bool Connection::closeRequested() const {

@@ -9,36 +9,60 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string>
 
 namespace brivane::ipc {
 
-// Requests read but not yet answered; beyond this the connection is not read until replies go
-// out.
-inline constexpr std::size_t maximumRequestsInFlight = 256;
-// Answered replies waiting for the client to read them. Above the high-water mark the
-// connection is not read; above the cap (only reachable with very large documents) it is
-// closed so one client cannot hold unbounded memory.
-inline constexpr std::size_t outboundHighWater = 1024 * 1024;
+// Requests read but not yet answered on one connection; beyond this the connection is not
+// read until replies go out. Small, so one pipelining client cannot fill a work queue ahead of
+// everybody else.
+inline constexpr std::size_t maximumRequestsInFlight = 32;
+// Answered replies waiting for the client to read them. Above the allowance no further
+// request of the connection is parsed; above the cap (only reachable with very large
+// documents) it is closed.
+inline constexpr std::size_t outboundAllowance = 256 * 1024;
 inline constexpr std::size_t maximumOutboundBytes = 16 * 1024 * 1024;
+// What all connections together may hold. Beyond either figure only a connection that has
+// nothing in flight and nothing buffered may start a request (one at a time), so a client
+// that reads its answers is never starved by clients that do not.
+inline constexpr std::size_t totalRequestsInFlight = 512;
+inline constexpr std::size_t totalOutboundBytes = 32 * 1024 * 1024;
+
+// Usage shared by the connections of one listener.
+struct ConnectionBudget {
+    std::atomic<std::size_t> requestsInFlight{0};
+    std::atomic<std::size_t> outboundBytes{0};
+    std::atomic<std::size_t> waiting{0}; // connections held back by this budget
+    std::atomic<bool> draining{false};   // the listener wants to see every reply go out
+
+    bool hasRoom() const {
+        return requestsInFlight.load() < totalRequestsInFlight &&
+               outboundBytes.load() < totalOutboundBytes;
+    }
+};
 
 // One accepted client. The event-loop thread reads and parses; replies arrive from any thread
 // and are written under the connection's lock, so a slow client never blocks a work queue.
 class Connection {
 public:
     // needsService is called (from any thread) when the loop must look at this connection:
-    // output left for it to flush, reading to resume, or the connection to close.
-    Connection(std::unique_ptr<platform::StreamSocket> socket, std::function<void()> needsService);
+    // output left for it to flush, parsing to resume, or the connection to close.
+    Connection(std::unique_ptr<platform::StreamSocket> socket,
+               std::shared_ptr<ConnectionBudget> budget, std::function<void()> needsService);
+    ~Connection();
 
     int handle() const { return handle_; }
 
     enum class ReadOutcome { open, close };
+    // May a further request be parsed now, and if not, whose limit holds it back?
+    enum class Gate { open, ownLimit, sharedLimit };
 
-    // Loop thread: reads what the socket holds and hands each complete request to dispatch.
-    // Stops early while the connection is saturated.
-    ReadOutcome readRequests(const std::function<void(Request)>& dispatch);
+    // Loop thread: reads what the socket holds (through scratch, shared by all connections)
+    // and hands each complete request to dispatch while the gate is open.
+    ReadOutcome readRequests(const std::function<void(Request)>& dispatch, std::span<char> scratch);
 
-    // Loop thread: parses requests already buffered (after the connection was saturated).
+    // Loop thread: parses requests already buffered, while the gate is open.
     ReadOutcome parseBuffered(const std::function<void(Request)>& dispatch);
 
     // Loop thread: writes pending output. False when the peer is gone.
@@ -51,8 +75,11 @@ public:
     // Loop thread: marks the connection closed and closes its socket. Later replies are dropped.
     void close();
 
-    bool wantsRead() const;
+    Gate gate() const;
+    bool hasBuffered() const { return inboundStart_ < inbound_.size(); }
     bool wantsWrite() const;
+    // Nothing in flight and nothing left to write.
+    bool isSettled() const;
     bool closeRequested() const;
     bool isClosed() const;
 
@@ -60,16 +87,22 @@ public:
     bool takeServiceFlag() { return serviceQueued_.exchange(false); }
     bool markServiceFlag() { return !serviceQueued_.exchange(true); }
 
+    // Loop thread: whether the connection sits in the listener's queue for the shared budget.
+    bool waitingForBudget = false;
+
 private:
-    bool saturatedLocked() const;
+    Gate gateLocked() const;
+    std::size_t pendingLocked() const { return outbound_.size() - outboundStart_; }
     bool writePendingLocked();
+    ReadOutcome parse(std::string_view& pending, const std::function<void(Request)>& dispatch);
 
     std::unique_ptr<platform::StreamSocket> socket_;
     const int handle_;
+    std::shared_ptr<ConnectionBudget> budget_;
     std::function<void()> needsService_;
     std::atomic<bool> serviceQueued_{false};
 
-    // Loop thread only.
+    // Loop thread only: bytes read but not parsed yet. Empty (no allocation) while idle.
     std::string inbound_;
     std::size_t inboundStart_ = 0;
 

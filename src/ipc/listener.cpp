@@ -1,10 +1,12 @@
 #include "ipc/listener.h"
 
+#include "ipc/admission_workers.h"
 #include "ipc/connection.h"
 #include "platform/event_loop.h"
 #include "platform/main_queue.h"
 
 #include <atomic>
+#include <deque>
 #include <mutex>
 #include <unordered_map>
 #include <utility>
@@ -16,11 +18,24 @@ using ipc::Connection;
 
 namespace {
 
-// What reply threads share with the loop: the loop's wake-up and the connections to look at.
+using Clock = std::chrono::steady_clock;
+
+constexpr std::size_t admissionThreads = 2;
+constexpr std::size_t scratchSize = 64 * 1024;
+
+// A connection back from its admission check.
+struct Verdict {
+    std::unique_ptr<platform::StreamSocket> stream;
+    bool admitted = false;
+};
+
+// What other threads share with the loop: its wake-up, the connections to look at and the
+// admission verdicts.
 struct LoopCore {
     std::unique_ptr<platform::EventLoop> loop = platform::makeDefaultEventLoop();
     std::mutex mutex;
     std::vector<std::weak_ptr<Connection>> needingService;
+    std::vector<Verdict> verdicts;
 
     void requestService(std::weak_ptr<Connection> connection) {
         {
@@ -30,9 +45,22 @@ struct LoopCore {
         loop->wake();
     }
 
+    void postVerdict(Verdict verdict) {
+        {
+            std::lock_guard lock(mutex);
+            verdicts.push_back(std::move(verdict));
+        }
+        loop->wake();
+    }
+
     std::vector<std::weak_ptr<Connection>> takeRequests() {
         std::lock_guard lock(mutex);
         return std::exchange(needingService, {});
+    }
+
+    std::vector<Verdict> takeVerdicts() {
+        std::lock_guard lock(mutex);
+        return std::exchange(verdicts, {});
     }
 };
 
@@ -51,18 +79,20 @@ public:
         : endpoints_(std::move(endpoints)), socket_(std::move(socket)), path_(std::move(path)),
           agentUid_(endpoints_->currentUserId()) {
         core_->loop->setWakeHandler([this] {
+            takeVerdicts();
             serviceConnections();
             platform::mainQueue().drain();
         });
     }
 
     ~Impl() {
+        workers_.reset(); // no verdict arrives after this
         core_->loop->setWakeHandler(nullptr);
         for (auto& [handle, connection] : connections_) {
             core_->loop->unwatch(handle);
             connection->close();
         }
-        if (resumed_) {
+        if (resumed_ && socket_) {
             core_->loop->unwatch(socket_->handle());
         }
     }
@@ -70,14 +100,17 @@ public:
     void setDelegate(std::shared_ptr<BrivaneSensorSnapshotXPC> delegate) {
         delegate_ = std::move(delegate);
     }
-    void setAdmission(Admission admission) { admission_ = std::move(admission); }
+    void setAdmission(Admission admission) {
+        admission_ = admission ? std::make_shared<const Admission>(std::move(admission)) : nullptr;
+    }
 
     void resume() {
-        if (resumed_) {
+        if (resumed_ || !socket_) {
             return;
         }
         resumed_ = core_->loop->watch(socket_->handle(), platform::EventLoop::readable,
                                       [this](unsigned) { acceptPending(); });
+        accepting_ = resumed_;
     }
 
     void run() {
@@ -94,32 +127,91 @@ public:
 
     void stop() { core_->loop->stop(); }
 
+    bool stopOnTermination() {
+        return core_->loop->handleTermination([this] { beginShutdown(); });
+    }
+
     const std::string& path() const { return path_; }
     std::size_t connectionCount() const { return connectionCount_.load(); }
 
 private:
+    void setAccepting(bool accepting) {
+        if (resumed_ && socket_ && accepting != accepting_) {
+            accepting_ = accepting;
+            core_->loop->change(socket_->handle(),
+                                accepting ? unsigned{platform::EventLoop::readable} : 0u);
+        }
+    }
+
     void acceptPending() {
-        while (auto stream = socket_->accept()) {
-            const auto peer = stream->peer();
+        while (socket_ && !shuttingDown_) {
+            if (pendingAdmissions_ >= maximumPendingAdmissions) {
+                setAccepting(false); // the rest waits in the backlog for verdicts
+                return;
+            }
+            auto stream = socket_->accept();
+            if (!stream) {
+                return;
+            }
             // Refused peers are dropped here: closed without a byte, nothing read.
+            if (connections_.size() + pendingAdmissions_ >= maximumConnections) {
+                continue;
+            }
+            const auto peer = stream->peer();
             if (!peer || peer->uid != agentUid_) {
                 continue;
             }
-            if (admission_ && !admission_(*peer)) {
+            if (!admission_) {
+                adopt(std::move(stream));
                 continue;
             }
-            adopt(std::move(stream));
+            checkAdmission(std::move(stream));
+        }
+    }
+
+    // The signature check reads files and hashes executables: it runs on a worker, and the
+    // connection is watched only once it is admitted.
+    void checkAdmission(std::unique_ptr<platform::StreamSocket> stream) {
+        if (!workers_) {
+            workers_ = std::make_unique<ipc::AdmissionWorkers>(admissionThreads);
+        }
+        ++pendingAdmissions_;
+        auto held = std::make_shared<std::unique_ptr<platform::StreamSocket>>(std::move(stream));
+        workers_->post([held, admission = admission_, weakCore = std::weak_ptr<LoopCore>(core_),
+                        deadline = Clock::now() + admissionDeadline] {
+            bool admitted = false;
+            if (Clock::now() < deadline) {
+                const auto peer = (*held)->peer();
+                admitted = peer && (*admission)(*peer) && Clock::now() < deadline;
+            }
+            if (auto core = weakCore.lock()) {
+                core->postVerdict({std::move(*held), admitted});
+            }
+        });
+    }
+
+    void takeVerdicts() {
+        for (auto& verdict : core_->takeVerdicts()) {
+            --pendingAdmissions_;
+            if (verdict.admitted && !shuttingDown_) {
+                verdict.stream->releasePeerHandle();
+                adopt(std::move(verdict.stream));
+            }
+        }
+        if (!shuttingDown_ && pendingAdmissions_ < maximumPendingAdmissions) {
+            setAccepting(true);
         }
     }
 
     void adopt(std::unique_ptr<platform::StreamSocket> stream) {
         auto holder = std::make_shared<std::weak_ptr<Connection>>();
         std::weak_ptr<LoopCore> weakCore = core_;
-        auto connection = std::make_shared<Connection>(std::move(stream), [holder, weakCore] {
-            if (auto core = weakCore.lock()) {
-                core->requestService(*holder);
-            }
-        });
+        auto connection =
+            std::make_shared<Connection>(std::move(stream), budget_, [holder, weakCore] {
+                if (auto core = weakCore.lock()) {
+                    core->requestService(*holder);
+                }
+            });
         *holder = connection;
         const int handle = connection->handle();
         std::weak_ptr<Connection> weak = connection;
@@ -137,22 +229,34 @@ private:
         if (!connection || connection->isClosed()) {
             return;
         }
-        if (events & platform::EventLoop::writable) {
-            connection->flush();
+        if ((events & platform::EventLoop::writable) && !connection->flush()) {
+            closeConnection(*connection);
+            return;
         }
-        if (events & (platform::EventLoop::readable | platform::EventLoop::hangUp)) {
-            if (connection->readRequests(dispatcherFor(connection)) ==
-                Connection::ReadOutcome::close) {
+        if (!shuttingDown_) {
+            // A flush may have brought the connection back under its allowance: requests
+            // read earlier are parsed again, or they would wait for the client's next byte.
+            if (connection->hasBuffered() && connection->parseBuffered(dispatcherFor(connection)) ==
+                                                 Connection::ReadOutcome::close) {
+                closeConnection(*connection);
+                return;
+            }
+            if ((events & (platform::EventLoop::readable | platform::EventLoop::hangUp)) &&
+                connection->gate() == Connection::Gate::open &&
+                connection->readRequests(dispatcherFor(connection), scratch_) ==
+                    Connection::ReadOutcome::close) {
                 closeConnection(*connection);
                 return;
             }
         }
         // A peer that hung up while we were not reading from it is gone for good.
-        if ((events & platform::EventLoop::hangUp) && !connection->wantsRead()) {
+        if ((events & platform::EventLoop::hangUp) &&
+            (shuttingDown_ || connection->gate() != Connection::Gate::open)) {
             closeConnection(*connection);
             return;
         }
-        settle(*connection);
+        settle(connection);
+        afterWork();
     }
 
     void serviceConnections() {
@@ -169,37 +273,120 @@ private:
                 closeConnection(*connection);
                 continue;
             }
-            if (connection->parseBuffered(dispatcherFor(connection)) ==
-                Connection::ReadOutcome::close) {
+            if (!shuttingDown_ && connection->hasBuffered() &&
+                connection->parseBuffered(dispatcherFor(connection)) ==
+                    Connection::ReadOutcome::close) {
                 closeConnection(*connection);
                 continue;
             }
-            settle(*connection);
+            settle(connection);
+        }
+        afterWork();
+    }
+
+    // Connections held back by the shared budget get their turn, oldest first, while it has
+    // room; one that is held back again goes to the end of the line.
+    void serveWaiters() {
+        while (!waiters_.empty() && budget_->hasRoom()) {
+            const auto connection = waiters_.front().lock();
+            waiters_.pop_front();
+            if (!connection || !connection->waitingForBudget) {
+                continue;
+            }
+            connection->waitingForBudget = false;
+            --budget_->waiting;
+            if (connection->isClosed()) {
+                continue;
+            }
+            if (connection->hasBuffered() && connection->parseBuffered(dispatcherFor(connection)) ==
+                                                 Connection::ReadOutcome::close) {
+                closeConnection(*connection);
+                continue;
+            }
+            settle(connection);
+        }
+    }
+
+    void afterWork() {
+        if (shuttingDown_) {
+            finishShutdownIfSettled();
+        } else {
+            serveWaiters();
         }
     }
 
     // Watches for exactly what the connection can use now, or closes it if a reply asked to.
-    void settle(Connection& connection) {
-        if (connection.closeRequested()) {
-            closeConnection(connection);
+    void settle(const std::shared_ptr<Connection>& connection) {
+        if (connection->closeRequested()) {
+            closeConnection(*connection);
             return;
         }
         unsigned interest = 0;
-        if (connection.wantsRead()) {
-            interest |= platform::EventLoop::readable;
+        if (!shuttingDown_) {
+            const auto gate = connection->gate();
+            if (gate == Connection::Gate::open) {
+                interest |= platform::EventLoop::readable;
+            } else if (gate == Connection::Gate::sharedLimit && !connection->waitingForBudget) {
+                connection->waitingForBudget = true;
+                ++budget_->waiting;
+                waiters_.push_back(connection);
+            }
         }
-        if (connection.wantsWrite()) {
+        if (connection->wantsWrite()) {
             interest |= platform::EventLoop::writable;
         }
-        core_->loop->change(connection.handle(), interest);
+        core_->loop->change(connection->handle(), interest);
     }
 
     void closeConnection(Connection& connection) {
         const int handle = connection.handle();
         core_->loop->unwatch(handle);
         connection.close();
+        if (connection.waitingForBudget) {
+            connection.waitingForBudget = false;
+            --budget_->waiting;
+        }
         connections_.erase(handle);
         connectionCount_.store(connections_.size());
+    }
+
+    // Termination: no new connection and no new request; replies still come and are written
+    // until every connection is settled or the grace period ends.
+    void beginShutdown() {
+        if (shuttingDown_) {
+            return;
+        }
+        shuttingDown_ = true;
+        if (resumed_ && socket_) {
+            core_->loop->unwatch(socket_->handle());
+        }
+        socket_.reset(); // removes the endpoint
+        budget_->draining = true;
+        std::vector<std::shared_ptr<Connection>> open;
+        for (const auto& entry : connections_) {
+            open.push_back(entry.second);
+        }
+        for (const auto& connection : open) {
+            settle(connection);
+        }
+        core_->loop->runAt(Clock::now() + terminationGrace, [this] { finishShutdown(); });
+        finishShutdownIfSettled();
+    }
+
+    void finishShutdownIfSettled() {
+        for (const auto& entry : connections_) {
+            if (!entry.second->isSettled()) {
+                return;
+            }
+        }
+        finishShutdown();
+    }
+
+    void finishShutdown() {
+        while (!connections_.empty()) {
+            closeConnection(*connections_.begin()->second);
+        }
+        core_->loop->stop();
     }
 
     std::function<void(ipc::Request)> dispatcherFor(const std::shared_ptr<Connection>& connection) {
@@ -238,10 +425,17 @@ private:
     std::uint32_t agentUid_;
     std::shared_ptr<LoopCore> core_ = std::make_shared<LoopCore>();
     std::shared_ptr<BrivaneSensorSnapshotXPC> delegate_;
-    Admission admission_;
+    std::shared_ptr<const Admission> admission_;
+    std::shared_ptr<ipc::ConnectionBudget> budget_ = std::make_shared<ipc::ConnectionBudget>();
     std::unordered_map<int, std::shared_ptr<Connection>> connections_;
+    std::deque<std::weak_ptr<Connection>> waiters_;
+    std::vector<char> scratch_ = std::vector<char>(scratchSize);
     std::atomic<std::size_t> connectionCount_{0};
+    std::size_t pendingAdmissions_ = 0;
     bool resumed_ = false;
+    bool accepting_ = false;
+    bool shuttingDown_ = false;
+    std::unique_ptr<ipc::AdmissionWorkers> workers_;
 };
 
 class ListenerFactory {
@@ -312,6 +506,9 @@ void Listener::run() {
 }
 void Listener::stop() {
     impl_->stop();
+}
+bool Listener::stopOnTermination() {
+    return impl_->stopOnTermination();
 }
 const std::string& Listener::endpointPath() const {
     return impl_->path();

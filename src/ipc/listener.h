@@ -3,6 +3,8 @@
 #include "ipc/sensor_service_protocol.h"
 #include "platform/endpoint.h"
 
+#include <chrono>
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -28,9 +30,18 @@ struct ListenerCreation;
 class Listener {
 public:
     // Admission hook: called once per accepted connection with the kernel's credentials of the
-    // peer, before any byte is read. Returning false closes the connection silently. The
-    // same-user rule is always applied first.
+    // peer, on an admission worker thread (never on the loop), before any byte is read.
+    // Returning false, or deciding later than admissionDeadline after the accept, closes the
+    // connection silently. The same-user rule is always applied first.
     using Admission = std::function<bool(const PeerInfo&)>;
+
+    // Connections served at once; further ones are closed as soon as they are accepted.
+    static constexpr std::size_t maximumConnections = 4096;
+    // Connections awaiting their verdict; while this many wait, new ones stay in the backlog.
+    static constexpr std::size_t maximumPendingAdmissions = 64;
+    static constexpr std::chrono::seconds admissionDeadline{3};
+    // How long in-flight requests may still be answered once termination is requested.
+    static constexpr std::chrono::seconds terminationGrace{2};
 
     // The endpoint for a service name: the socket passed by the service manager when there is
     // one (LISTEN_FDS/LISTEN_PID), else <runtime directory>/<serviceName>.
@@ -54,6 +65,12 @@ public:
 
     // Thread-safe; makes run() return after the current iteration.
     void stop();
+
+    // Makes SIGTERM and SIGINT end run() in order: stop accepting and remove the endpoint,
+    // read no further request, deliver the replies that come within terminationGrace, then
+    // close every connection. Call before any other thread is started. False if the
+    // platform cannot watch for them.
+    bool stopOnTermination();
 
     // The socket path served, empty when the socket came from the service manager.
     const std::string& endpointPath() const;

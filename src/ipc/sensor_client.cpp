@@ -14,8 +14,9 @@ int remainingMs(std::chrono::steady_clock::time_point deadline) {
 
 } // namespace
 
-std::unique_ptr<SensorClient> SensorClient::connect(const std::string& path, std::string& problem) {
-    auto socket = platform::makeDefaultEndpoints()->connect(path, problem);
+std::unique_ptr<SensorClient> SensorClient::connect(const std::string& path, std::string& problem,
+                                                    int timeoutMs) {
+    auto socket = platform::makeDefaultEndpoints()->connect(path, problem, timeoutMs);
     if (!socket) {
         return nullptr;
     }

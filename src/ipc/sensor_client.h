@@ -24,7 +24,10 @@ public:
         Reply reply;
     };
 
-    static std::unique_ptr<SensorClient> connect(const std::string& path, std::string& problem);
+    // Gives up after timeoutMs when the agent does not take the connection (a stopped agent
+    // with a full backlog).
+    static std::unique_ptr<SensorClient> connect(const std::string& path, std::string& problem,
+                                                 int timeoutMs = 5000);
     explicit SensorClient(std::unique_ptr<platform::StreamSocket> socket);
 
     // Sends one request and returns its id; nullopt when the connection is gone or the send

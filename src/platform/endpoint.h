@@ -35,6 +35,8 @@ public:
     // What an event loop watches.
     virtual int handle() const = 0;
     virtual std::optional<PeerInfo> peer() const = 0;
+    // Lets go of what pins the peer process (its pidfd) once admission is decided.
+    virtual void releasePeerHandle() {}
 };
 
 // A listening stream socket. Closed (and its socket file removed, if it made one) when
@@ -79,9 +81,11 @@ public:
     // The socket handed over by the service manager (LISTEN_FDS/LISTEN_PID), if any.
     virtual EndpointOpening inherited() = 0;
 
-    // Connects to path; nullptr with problem filled when nobody answers.
-    virtual std::unique_ptr<StreamSocket> connect(const std::string& path,
-                                                  std::string& problem) = 0;
+    // Connects to path without ever blocking longer than timeoutMs (a listener that does not
+    // accept and whose backlog is full makes the connect wait); nullptr with problem filled
+    // when nobody answers in time.
+    virtual std::unique_ptr<StreamSocket> connect(const std::string& path, std::string& problem,
+                                                  int timeoutMs) = 0;
 
     virtual std::uint32_t currentUserId() const = 0;
 };

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <memory>
 
@@ -25,6 +26,14 @@ public:
     virtual void stop() = 0;
     virtual void wake() = 0;
     virtual void setWakeHandler(std::function<void()> handler) = 0;
+
+    // Runs task once on the loop thread at or after when.
+    virtual void runAt(std::chrono::steady_clock::time_point when, std::function<void()> task) = 0;
+
+    // From now on the process's termination requests (SIGTERM, SIGINT) call handler on the
+    // loop thread instead of ending the process. Call before any other thread starts: threads
+    // inherit what this turns off.
+    virtual bool handleTermination(std::function<void()> handler) = 0;
 };
 
 // The platform's loop; defined by the back end the executable links.

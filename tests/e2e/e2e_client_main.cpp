@@ -98,7 +98,7 @@ bool malformed(const std::string& endpoint) {
         return fail("first connection: " + problem);
     }
     auto endpoints = brivane::platform::makeDefaultEndpoints();
-    auto bad = endpoints->connect(endpoint, problem);
+    auto bad = endpoints->connect(endpoint, problem, limitMs);
     if (!bad) {
         return fail("second connection: " + problem);
     }

@@ -18,7 +18,7 @@ constexpr int waitMs = 5000;
 
 std::unique_ptr<platform::StreamSocket> rawConnection(const std::string& path) {
     std::string problem;
-    auto socket = platform::makeDefaultEndpoints()->connect(path, problem);
+    auto socket = platform::makeDefaultEndpoints()->connect(path, problem, waitMs);
     EXPECT_TRUE(socket) << problem;
     return socket;
 }
@@ -134,7 +134,7 @@ TEST_F(ListenerBehaviour, AMalformedFrameClosesOnlyItsOwnConnection) {
     EXPECT_EQ(service->callCount(), malformed.size());
 }
 
-TEST_F(ListenerBehaviour, StopsReadingAt256RequestsInFlight) {
+TEST_F(ListenerBehaviour, StopsReadingAtItsLimitOfRequestsInFlight) {
     auto client = served.client();
 
     constexpr std::size_t sent = ipc::maximumRequestsInFlight + 44;
@@ -165,13 +165,13 @@ TEST_F(ListenerBehaviour, AClientThatStopsReadingBlocksNeitherWorkNorOthers) {
     auto stalled = served.client();
     auto other = served.client();
 
-    constexpr std::size_t requests = 200;
+    constexpr std::size_t requests = ipc::maximumRequestsInFlight;
     for (std::size_t i = 0; i < requests; ++i) {
         ASSERT_TRUE(stalled->send(Selector::snapshot, std::nullopt));
     }
     ASSERT_TRUE(service->waitForCalls(requests));
 
-    // 200 x 32 KiB is far more than the socket holds: every reply must still return at once.
+    // 1 MiB of replies is far more than the socket holds: every reply must still return at once.
     platform::SerialQueue worker("test.ipc.worker");
     std::atomic<std::size_t> delivered{0};
     for (std::size_t i = 0; i < requests; ++i) {
@@ -192,6 +192,54 @@ TEST_F(ListenerBehaviour, AClientThatStopsReadingBlocksNeitherWorkNorOthers) {
     ASSERT_EQ(outcome.status, Status::replied);
     EXPECT_EQ(outcome.reply.document, "fine");
     worker.sync([] {}); // every reply returned, and nothing outlives what it refers to
+}
+
+TEST_F(ListenerBehaviour, RepliesBeyondTheOutputAllowanceAllArriveAfterAPause) {
+    service->immediate = std::string(4096, 'x');
+    auto socket = rawConnection(served.path());
+    constexpr std::size_t requests = 2000; // 8 MiB of replies, far above the allowance
+    std::string pipelined;
+    for (std::uint32_t id = 1; id <= requests; ++id) {
+        ipc::appendRequestFrame(pipelined, id, Selector::snapshot, std::nullopt);
+    }
+    writeAll(*socket, pipelined);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    auto client = std::make_unique<SensorClient>(std::move(socket));
+    for (std::size_t i = 0; i < requests; ++i) {
+        ASSERT_EQ(client->receive(waitMs).status, Status::replied) << i;
+    }
+    EXPECT_EQ(client->receive(100).status, Status::timedOut);
+}
+
+TEST_F(ListenerBehaviour, AFullSharedBudgetStillLetsAnIdleClientThrough) {
+    constexpr std::size_t greedy = ipc::totalRequestsInFlight / ipc::maximumRequestsInFlight + 2;
+    std::vector<std::unique_ptr<SensorClient>> clients;
+    for (std::size_t c = 0; c < greedy; ++c) {
+        clients.push_back(served.client());
+        for (std::size_t i = 0; i < ipc::maximumRequestsInFlight; ++i) {
+            ASSERT_TRUE(clients.back()->send(Selector::snapshot, std::nullopt));
+        }
+    }
+    ASSERT_TRUE(service->waitForCalls(ipc::totalRequestsInFlight));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const std::size_t held = service->callCount();
+    EXPECT_LE(held, ipc::totalRequestsInFlight + greedy); // at most one more each
+
+    auto idle = served.client();
+    ASSERT_TRUE(idle->send(Selector::cpuDetails, std::nullopt));
+    ASSERT_TRUE(service->waitForCalls(held + 1));
+    EXPECT_EQ(service->call(held).selector, "cpu");
+
+    const std::size_t total = greedy * ipc::maximumRequestsInFlight + 1;
+    for (std::size_t i = 0; i < total; ++i) {
+        ASSERT_TRUE(service->waitForCalls(i + 1)) << i;
+        service->takeReply(i)(std::string("r"));
+    }
+    for (auto& client : clients) {
+        for (std::size_t i = 0; i < ipc::maximumRequestsInFlight; ++i) {
+            ASSERT_EQ(client->receive(waitMs).status, Status::replied);
+        }
+    }
 }
 
 TEST_F(ListenerBehaviour, AVanishedClientsReplyIsDroppedAndNothingIsLeftBehind) {

@@ -6,6 +6,8 @@
 #include "ipc/sensor_client.h"
 #include "metrics_commands.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <iostream>
 #include <string>
@@ -27,12 +29,18 @@ int run(const brivane::cli::CliOptions& options) {
             return unreachable;
         }
     }
-    auto client = SensorClient::connect(*path, problem);
+    const auto started = std::chrono::steady_clock::now();
+    auto client = SensorClient::connect(*path, problem, options.timeoutMs);
     if (!client) {
         std::cerr << "brivane-sensors: the sensor agent is not running (" << problem << ")\n";
         return unreachable;
     }
-    const auto outcome = client->call(options.selector, options.argument, options.timeoutMs);
+    // One deadline for connecting and answering together.
+    const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - started);
+    const auto outcome =
+        client->call(options.selector, options.argument,
+                     std::max(0, options.timeoutMs - static_cast<int>(spent.count())));
     if (outcome.status == SensorClient::Status::timedOut) {
         std::cerr << "brivane-sensors: the agent did not answer in time\n";
         return unreachable;

@@ -2,10 +2,12 @@
 
 #include "platform/linux/unix_socket_linux.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -23,6 +25,17 @@ std::string errorText(const std::string& what) {
 
 EndpointOpening failure(EndpointError error, std::string message) {
     return {nullptr, error, std::move(message)};
+}
+
+// A listener serves up to thousands of connections; the usual soft limit of 1024 descriptors
+// would refuse them long before its own cap does.
+void raiseDescriptorLimit() {
+    constexpr rlim_t wanted = 16384;
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < wanted) {
+        limit.rlim_cur = std::min(wanted, limit.rlim_max);
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+    }
 }
 
 } // namespace
@@ -60,13 +73,22 @@ EndpointOpening listenUnix(const std::string& path) {
     }
     std::memcpy(address.sun_path, path.data(), path.size());
 
+    // Only the lock holder may replace the socket file, so two agents starting together
+    // cannot remove each other's fresh socket.
+    auto attempt = lockBeside(path);
+    if (attempt.heldElsewhere) {
+        return failure(EndpointError::alreadyServing, "another agent is already serving " + path);
+    }
+    if (!attempt.lock.valid()) {
+        errno = attempt.error;
+        return failure(EndpointError::systemError, errorText("cannot lock " + path + ".lock"));
+    }
     struct stat existing {};
     if (::lstat(path.c_str(), &existing) == 0) {
         if (!S_ISSOCK(existing.st_mode)) {
             return failure(EndpointError::systemError, path + " exists and is not a socket");
         }
-        std::string problem;
-        if (connectUnix(path, problem)) {
+        if (probeUnix(path) == Probe::alive) {
             return failure(EndpointError::alreadyServing,
                            "another agent is already serving " + path);
         }
@@ -89,7 +111,10 @@ EndpointOpening listenUnix(const std::string& path) {
         ::unlink(path.c_str());
         return failure(EndpointError::systemError, errorText("cannot listen on " + path));
     }
-    return {std::make_unique<UnixListeningSocket>(std::move(fd), path), std::nullopt, {}};
+    raiseDescriptorLimit();
+    return {std::make_unique<UnixListeningSocket>(std::move(fd), path, std::move(attempt.lock)),
+            std::nullopt,
+            {}};
 }
 
 EndpointOpening inheritedUnix() {
@@ -120,6 +145,7 @@ EndpointOpening inheritedUnix() {
     }
     ::fcntl(fd, F_SETFD, FD_CLOEXEC);
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+    raiseDescriptorLimit();
     return {std::make_unique<UnixListeningSocket>(FileDescriptor(fd)), std::nullopt, {}};
 }
 
@@ -127,9 +153,9 @@ RuntimeDirectory LinuxEndpoints::runtimeDirectory() {
     return resolveRuntimeDirectory(std::getenv("XDG_RUNTIME_DIR"), ::getuid(), "/tmp");
 }
 
-std::unique_ptr<StreamSocket> LinuxEndpoints::connect(const std::string& path,
-                                                      std::string& problem) {
-    return connectUnix(path, problem);
+std::unique_ptr<StreamSocket> LinuxEndpoints::connect(const std::string& path, std::string& problem,
+                                                      int timeoutMs) {
+    return connectUnix(path, problem, timeoutMs);
 }
 
 std::uint32_t LinuxEndpoints::currentUserId() const {

@@ -1,8 +1,12 @@
 #include "platform/linux/event_loop_linux.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <csignal>
+#include <pthread.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
+#include <sys/signalfd.h>
 #include <unistd.h>
 
 namespace brivane::platform::linux_backend {
@@ -10,6 +14,7 @@ namespace {
 
 constexpr int batchSize = 64;
 constexpr std::uint64_t wakeToken = ~std::uint64_t{0};
+constexpr std::uint64_t signalToken = wakeToken - 1;
 
 std::uint32_t epollMask(unsigned interest) {
     std::uint32_t mask = 0;
@@ -67,7 +72,7 @@ void EpollEventLoop::unwatch(int handle) {
 void EpollEventLoop::run() {
     epoll_event events[batchSize];
     while (!stopped_.load()) {
-        const int ready = ::epoll_wait(epoll_.get(), events, batchSize, -1);
+        const int ready = ::epoll_wait(epoll_.get(), events, batchSize, msUntilNextTimer());
         if (ready < 0) {
             if (errno == EINTR) {
                 continue;
@@ -77,10 +82,73 @@ void EpollEventLoop::run() {
         for (int i = 0; i < ready && !stopped_.load(); ++i) {
             dispatch(events[i].data.u64, events[i].events);
         }
+        runDueTimers();
     }
 }
 
+int EpollEventLoop::msUntilNextTimer() const {
+    if (timers_.empty()) {
+        return -1;
+    }
+    const auto next = std::min_element(timers_.begin(), timers_.end(), [](auto& a, auto& b) {
+                          return a.when < b.when;
+                      })->when;
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(next - std::chrono::steady_clock::now());
+    return static_cast<int>(std::clamp<std::chrono::milliseconds::rep>(left.count(), 0, 60'000));
+}
+
+void EpollEventLoop::runDueTimers() {
+    const auto now = std::chrono::steady_clock::now();
+    std::vector<std::function<void()>> due;
+    std::erase_if(timers_, [&](Timer& timer) {
+        if (timer.when > now) {
+            return false;
+        }
+        due.push_back(std::move(timer.task));
+        return true;
+    });
+    for (auto& task : due) {
+        task();
+    }
+}
+
+void EpollEventLoop::runAt(std::chrono::steady_clock::time_point when, std::function<void()> task) {
+    timers_.push_back({when, std::move(task)});
+}
+
+bool EpollEventLoop::handleTermination(std::function<void()> handler) {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGINT);
+    if (::pthread_sigmask(SIG_BLOCK, &set, nullptr) != 0) {
+        return false;
+    }
+    signals_ = FileDescriptor(::signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC));
+    epoll_event event{};
+    event.events = EPOLLIN;
+    event.data.u64 = signalToken;
+    if (!signals_.valid() ||
+        ::epoll_ctl(epoll_.get(), EPOLL_CTL_ADD, signals_.get(), &event) != 0) {
+        ::pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+        signals_ = FileDescriptor();
+        return false;
+    }
+    terminationHandler_ = std::move(handler);
+    return true;
+}
+
 void EpollEventLoop::dispatch(std::uint64_t token, std::uint32_t events) {
+    if (token == signalToken) {
+        signalfd_siginfo info;
+        while (::read(signals_.get(), &info, sizeof info) == sizeof info) {
+        }
+        if (terminationHandler_) {
+            terminationHandler_();
+        }
+        return;
+    }
     if (token == wakeToken) {
         std::uint64_t count;
         while (::read(wakeEvent_.get(), &count, sizeof count) == sizeof count) {

@@ -7,10 +7,12 @@
 #include <cstdint>
 #include <memory>
 #include <unordered_map>
+#include <vector>
 
 namespace brivane::platform::linux_backend {
 
-// Level-triggered epoll with an eventfd for wake-ups from other threads.
+// Level-triggered epoll with an eventfd for wake-ups from other threads, a signalfd for
+// termination requests and one-shot timers.
 class EpollEventLoop final : public EventLoop {
 public:
     EpollEventLoop();
@@ -22,8 +24,15 @@ public:
     void stop() override;
     void wake() override;
     void setWakeHandler(std::function<void()> handler) override;
+    void runAt(std::chrono::steady_clock::time_point when, std::function<void()> task) override;
+    bool handleTermination(std::function<void()> handler) override;
 
 private:
+    struct Timer {
+        std::chrono::steady_clock::time_point when;
+        std::function<void()> task;
+    };
+
     struct Watch {
         std::uint32_t generation;
         unsigned interest;
@@ -31,12 +40,17 @@ private:
     };
 
     void dispatch(std::uint64_t token, std::uint32_t events);
+    int msUntilNextTimer() const;
+    void runDueTimers();
 
     FileDescriptor epoll_;
     FileDescriptor wakeEvent_;
     std::unordered_map<int, Watch> watches_;
     std::uint32_t nextGeneration_ = 1;
     std::function<void()> wakeHandler_;
+    std::vector<Timer> timers_;
+    FileDescriptor signals_;
+    std::function<void()> terminationHandler_;
     std::atomic<bool> stopped_{false};
 };
 

@@ -16,6 +16,10 @@
 namespace brivane::platform::linux_backend {
 namespace {
 
+// A FIFO or device in place of a file must neither block the open nor become our terminal;
+// identityOf then admits regular files only.
+constexpr int openFlags = O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
+
 std::optional<FileIdentity> identityOf(int fd) {
     struct stat status {};
     if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
@@ -141,7 +145,7 @@ std::optional<PeerSignature> LinuxPeerSignatureSource::signatureOf(const PeerInf
         return std::nullopt;
     }
     const auto exeLink = "/proc/" + std::to_string(peer.pid) + "/exe";
-    const FileDescriptor executable(::open(exeLink.c_str(), O_RDONLY | O_CLOEXEC));
+    const FileDescriptor executable(::open(exeLink.c_str(), openFlags));
     std::array<char, PATH_MAX> target{};
     const auto targetLength = ::readlink(exeLink.c_str(), target.data(), target.size());
     if (!executable.valid() || targetLength <= 0 ||
@@ -158,7 +162,7 @@ std::optional<PeerSignature> LinuxPeerSignatureSource::signatureOf(const PeerInf
 }
 
 std::optional<PeerSignature> LinuxPeerSignatureSource::signatureOfFile(const std::string& path) {
-    const FileDescriptor executable(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    const FileDescriptor executable(::open(path.c_str(), openFlags));
     if (!executable.valid()) {
         return std::nullopt;
     }
@@ -171,7 +175,7 @@ std::optional<PeerSignature> LinuxPeerSignatureSource::signatureOfOpened(int exe
     if (path.empty() || path.front() != '/' || path.ends_with(" (deleted)")) {
         return std::nullopt;
     }
-    const FileDescriptor signature(::open((path + ".sig").c_str(), O_RDONLY | O_CLOEXEC));
+    const FileDescriptor signature(::open((path + ".sig").c_str(), openFlags));
     const auto executableIdentity = identityOf(executableFd);
     const auto signatureIdentity = signature.valid() ? identityOf(signature.get()) : std::nullopt;
     if (!executableIdentity || !signatureIdentity) {
@@ -209,7 +213,10 @@ std::optional<PeerSignature> LinuxPeerSignatureSource::signatureOfOpened(int exe
 std::optional<PeerSignature>
 LinuxPeerSignatureSource::verify(int executableFd, int signatureFd,
                                  const FileIdentity& executable) const {
-    if (!verifier_ || executable.size > maximumExecutableSize) {
+    struct stat signatureStatus {};
+    if (!verifier_ || executable.size > maximumExecutableSize ||
+        ::fstat(signatureFd, &signatureStatus) != 0 ||
+        signatureStatus.st_size > maximumSignatureSize) {
         return std::nullopt;
     }
     const auto der = readAll(signatureFd, maximumSignatureSize);

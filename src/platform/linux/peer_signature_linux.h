@@ -34,7 +34,9 @@ class LinuxPeerSignatureSource final : public PeerSignatureSource {
 public:
     static constexpr std::size_t cacheCapacity = 64;
     static constexpr std::chrono::seconds cacheLifetime{60};
-    static constexpr std::int64_t maximumExecutableSize = std::int64_t{1} << 30;
+    // Larger executables are refused before any byte is hashed: hashing is the costly part of
+    // admission, and no client comes near this.
+    static constexpr std::int64_t maximumExecutableSize = std::int64_t{256} << 20;
     static constexpr std::int64_t maximumSignatureSize = std::int64_t{1} << 20;
 
     explicit LinuxPeerSignatureSource(std::shared_ptr<const CmsVerifier> verifier);

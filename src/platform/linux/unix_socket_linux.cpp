@@ -1,9 +1,12 @@
 #include "platform/linux/unix_socket_linux.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -60,6 +63,13 @@ UnixStreamSocket::UnixStreamSocket(FileDescriptor fd) : fd_(std::move(fd)) {
     }
 }
 
+void UnixStreamSocket::releasePeerHandle() {
+    pidfd_ = FileDescriptor();
+    if (peer_) {
+        peer_->pidfd.reset();
+    }
+}
+
 IoResult UnixStreamSocket::read(char* into, std::size_t capacity) {
     for (;;) {
         const ssize_t got = ::recv(fd_.get(), into, capacity, 0);
@@ -95,9 +105,10 @@ bool UnixStreamSocket::waitWritable(int timeoutMs) {
     return waitFor(fd_.get(), POLLOUT, timeoutMs);
 }
 
-UnixListeningSocket::UnixListeningSocket(FileDescriptor fd, std::string removeOnClose)
+UnixListeningSocket::UnixListeningSocket(FileDescriptor fd, std::string removeOnClose,
+                                         FileDescriptor lock)
     : fd_(std::move(fd)), path_(std::move(removeOnClose)),
-      spare_(::open("/dev/null", O_RDONLY | O_CLOEXEC)) {
+      spare_(::open("/dev/null", O_RDONLY | O_CLOEXEC)), lock_(std::move(lock)) {
     struct stat info {};
     if (!path_.empty() && ::lstat(path_.c_str(), &info) == 0) {
         device_ = info.st_dev;
@@ -113,6 +124,10 @@ UnixListeningSocket::~UnixListeningSocket() {
     if (!path_.empty() && ::lstat(path_.c_str(), &info) == 0 && info.st_dev == device_ &&
         info.st_ino == inode_) {
         ::unlink(path_.c_str());
+    }
+    // Removed while still held, so whoever takes the lock next finds a fresh file.
+    if (lock_.valid() && !path_.empty()) {
+        ::unlink((path_ + ".lock").c_str());
     }
 }
 
@@ -137,30 +152,103 @@ std::unique_ptr<StreamSocket> UnixListeningSocket::accept() {
     }
 }
 
-std::unique_ptr<StreamSocket> connectUnix(const std::string& path, std::string& problem) {
-    sockaddr_un address{};
+namespace {
+
+bool addressOf(const std::string& path, sockaddr_un& address, std::string& problem) {
+    address = {};
     address.sun_family = AF_UNIX;
     if (path.empty() || path.size() >= sizeof address.sun_path) {
         problem = "endpoint path is empty or too long: " + path;
-        return nullptr;
+        return false;
     }
     std::memcpy(address.sun_path, path.data(), path.size());
-    FileDescriptor fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    return true;
+}
+
+// One non-blocking connect: 0 or the errno it ended with.
+int connectOnce(int fd, const sockaddr_un& address) {
+    for (;;) {
+        if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
+            return 0;
+        }
+        if (errno != EINTR) {
+            return errno;
+        }
+    }
+}
+
+} // namespace
+
+std::unique_ptr<StreamSocket> connectUnix(const std::string& path, std::string& problem,
+                                          int timeoutMs) {
+    using Clock = std::chrono::steady_clock;
+    sockaddr_un address{};
+    if (!addressOf(path, address, problem)) {
+        return nullptr;
+    }
+    FileDescriptor fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
     if (!fd.valid()) {
         problem = std::string("cannot create a socket: ") + std::strerror(errno);
         return nullptr;
     }
-    int result;
-    do {
-        result = ::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address);
-    } while (result != 0 && errno == EINTR);
-    if (result != 0) {
-        problem = "cannot connect to " + path + ": " + std::strerror(errno);
-        return nullptr;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
+    for (;;) {
+        const int error = connectOnce(fd.get(), address);
+        if (error == 0) {
+            return std::make_unique<UnixStreamSocket>(std::move(fd));
+        }
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (error != EAGAIN || left <= 0) {
+            problem =
+                "cannot connect to " + path + ": " +
+                (error == EAGAIN ? "the agent does not accept connections" : std::strerror(error));
+            return nullptr;
+        }
+        // The listener's backlog is full: it may be busy or stopped. Try again shortly.
+        ::poll(nullptr, 0, static_cast<int>(std::min<long long>(left, 10)));
     }
-    const int flags = ::fcntl(fd.get(), F_GETFL);
-    ::fcntl(fd.get(), F_SETFL, flags | O_NONBLOCK);
-    return std::make_unique<UnixStreamSocket>(std::move(fd));
+}
+
+Probe probeUnix(const std::string& path) {
+    sockaddr_un address{};
+    std::string problem;
+    FileDescriptor fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    if (!addressOf(path, address, problem) || !fd.valid()) {
+        return Probe::absent;
+    }
+    switch (connectOnce(fd.get(), address)) {
+    case 0:
+    case EAGAIN:
+        return Probe::alive;
+    case ECONNREFUSED:
+        return Probe::stale;
+    default:
+        return Probe::absent;
+    }
+}
+
+LockAttempt lockBeside(const std::string& path) {
+    const std::string lockPath = path + ".lock";
+    for (;;) {
+        FileDescriptor fd(::open(lockPath.c_str(),
+                                 O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK,
+                                 0600));
+        if (!fd.valid()) {
+            return {{}, false, errno};
+        }
+        if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+            return {{}, errno == EWOULDBLOCK, errno};
+        }
+        // The holder before us may have removed the file as we opened it: only a lock on the
+        // file that is still there counts.
+        struct stat held {};
+        struct stat current {};
+        if (::fstat(fd.get(), &held) == 0 && ::lstat(lockPath.c_str(), &current) == 0 &&
+            held.st_dev == current.st_dev && held.st_ino == current.st_ino) {
+            return {std::move(fd)};
+        }
+    }
 }
 
 } // namespace brivane::platform::linux_backend
