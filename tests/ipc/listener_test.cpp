@@ -281,6 +281,26 @@ TEST(Listener, RefusedPeersAreClosedBeforeAnyRequestIsRead) {
     EXPECT_EQ(seen->uid, ::getuid());
 }
 
+TEST(Listener, ASlowAdmissionHoldsUpNoOtherClient) {
+    auto service = std::make_shared<FakeService>();
+    service->immediate = std::string("ok");
+    std::atomic<int> checks{0};
+    ServedListener served(service, [&](const PeerInfo&) {
+        if (checks++ == 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        }
+        return true;
+    });
+    auto slow = rawConnection(served.path());
+    for (int i = 0; i < 500 && checks == 0; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    const auto start = std::chrono::steady_clock::now();
+    auto other = served.client();
+    EXPECT_EQ(other->call(Selector::snapshot, std::nullopt, waitMs).status, Status::replied);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
+}
+
 TEST_F(ListenerBehaviour, RunLoopDrainsTheMainQueue) {
     std::promise<std::thread::id> ranOn;
     std::thread poster(
