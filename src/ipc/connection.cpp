@@ -1,5 +1,6 @@
 #include "ipc/connection.h"
 
+#include <algorithm>
 #include <utility>
 #include <variant>
 
@@ -9,8 +10,8 @@ namespace {
 // Per readable event, so one busy client cannot starve the others.
 constexpr std::size_t readBudget = 256 * 1024;
 // Buffers drained empty keep at most this much capacity; an idle connection costs little.
-constexpr std::size_t keptInboundCapacity = 4 * 1024;
-constexpr std::size_t keptOutboundCapacity = 64 * 1024;
+constexpr std::size_t keptInboundCapacity = smallInbound;
+constexpr std::size_t keptOutboundCapacity = 0;
 
 void release(std::string& buffer, std::size_t kept) {
     if (buffer.capacity() > kept) {
@@ -31,7 +32,7 @@ Connection::~Connection() {
     close();
 }
 
-Connection::Gate Connection::gateLocked() const {
+Connection::Gate Connection::gateLocked(std::size_t inboundHeld) const {
     if (closed_ || closeRequested_) {
         return Gate::ownLimit;
     }
@@ -39,15 +40,22 @@ Connection::Gate Connection::gateLocked() const {
     if (inFlight_ >= maximumRequestsInFlight || pending > outboundAllowance) {
         return Gate::ownLimit;
     }
-    if (inFlight_ == 0 && pending == 0) {
-        return Gate::open; // owes nothing and holds nothing: always gets one request through
+    if (inFlight_ == 0 && pending == 0 && inboundHeld <= smallInbound) {
+        return Gate::open; // owes nothing and holds little: always gets one request through
     }
     return budget_->hasRoom() ? Gate::open : Gate::sharedLimit;
 }
 
 Connection::Gate Connection::gate() const {
     std::lock_guard lock(mutex_);
-    return gateLocked();
+    return gateLocked(inbound_.size() - inboundStart_);
+}
+
+void Connection::countInbound() {
+    const std::size_t held = inbound_.size() - inboundStart_;
+    budget_->inboundBytes += held;
+    budget_->inboundBytes -= inboundCounted_;
+    inboundCounted_ = held;
 }
 
 Connection::ReadOutcome Connection::parse(std::string_view& pending,
@@ -55,7 +63,7 @@ Connection::ReadOutcome Connection::parse(std::string_view& pending,
     for (;;) {
         {
             std::lock_guard lock(mutex_);
-            if (gateLocked() != Gate::open) {
+            if (gateLocked(pending.size()) != Gate::open) {
                 return ReadOutcome::open;
             }
         }
@@ -87,18 +95,20 @@ Connection::ReadOutcome Connection::parseBuffered(const std::function<void(Reque
     if (inboundStart_ == inbound_.size()) {
         release(inbound_, keptInboundCapacity);
         inboundStart_ = 0;
-    } else if (inboundStart_ >= readBudget) {
+    } else if (inboundStart_ >= smallInbound) {
         inbound_.erase(0, inboundStart_);
         inboundStart_ = 0;
     }
+    countInbound();
     return outcome;
 }
 
 Connection::ReadOutcome Connection::readRequests(const std::function<void(Request)>& dispatch,
                                                  std::span<char> scratch) {
     std::size_t taken = 0;
+    const std::size_t chunk = std::min(scratch.size(), smallInbound);
     while (taken < readBudget && gate() == Gate::open) {
-        const auto result = socket_->read(scratch.data(), scratch.size());
+        const auto result = socket_->read(scratch.data(), chunk);
         if (result.status == platform::IoStatus::wouldBlock) {
             break;
         }
@@ -120,6 +130,7 @@ Connection::ReadOutcome Connection::readRequests(const std::function<void(Reques
         }
         inbound_.assign(fresh);
         inboundStart_ = 0;
+        countInbound();
     }
     return ReadOutcome::open;
 }
@@ -166,7 +177,7 @@ void Connection::deliver(std::uint32_t id, std::optional<std::string> document) 
         if (closed_ || closeRequested_) {
             return; // close() gives the request's share of the budget back
         }
-        const Gate before = gateLocked();
+        const Gate before = gateLocked(0);
         const bool hadPending = pendingLocked() > 0;
         --inFlight_;
         --budget_->requestsInFlight;
@@ -186,7 +197,7 @@ void Connection::deliver(std::uint32_t id, std::optional<std::string> document) 
         // The loop must flush what is left, parse again, close, or let a waiting connection
         // have the share this reply gave back.
         wakeLoop = closeRequested_ || (leftOver && !hadPending) ||
-                   (before != Gate::open && gateLocked() == Gate::open) ||
+                   (before != Gate::open && gateLocked(0) == Gate::open) ||
                    budget_->waiting.load() > 0 || budget_->draining.load();
     }
     if (wakeLoop && markServiceFlag()) {
@@ -199,6 +210,10 @@ void Connection::close() {
     if (closed_) {
         return;
     }
+    budget_->inboundBytes -= inboundCounted_;
+    inboundCounted_ = 0;
+    std::string().swap(inbound_);
+    inboundStart_ = 0;
     closed_ = true;
     budget_->requestsInFlight -= inFlight_;
     budget_->outboundBytes -= pendingLocked();
@@ -206,8 +221,6 @@ void Connection::close() {
     socket_.reset();
     std::string().swap(outbound_);
     outboundStart_ = 0;
-    std::string().swap(inbound_);
-    inboundStart_ = 0;
 }
 
 bool Connection::wantsWrite() const {

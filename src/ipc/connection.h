@@ -28,17 +28,23 @@ inline constexpr std::size_t maximumOutboundBytes = 16 * 1024 * 1024;
 // that reads its answers is never starved by clients that do not.
 inline constexpr std::size_t totalRequestsInFlight = 512;
 inline constexpr std::size_t totalOutboundBytes = 32 * 1024 * 1024;
+// Request bytes read but not parsed yet (mostly partial frames), all connections together.
+inline constexpr std::size_t totalInboundBytes = 16 * 1024 * 1024;
+// What one connection may hold of them while the shared figures are reached. Every valid
+// request is far smaller.
+inline constexpr std::size_t smallInbound = 4 * 1024;
 
 // Usage shared by the connections of one listener.
 struct ConnectionBudget {
     std::atomic<std::size_t> requestsInFlight{0};
     std::atomic<std::size_t> outboundBytes{0};
+    std::atomic<std::size_t> inboundBytes{0};
     std::atomic<std::size_t> waiting{0}; // connections held back by this budget
     std::atomic<bool> draining{false};   // the listener wants to see every reply go out
 
     bool hasRoom() const {
         return requestsInFlight.load() < totalRequestsInFlight &&
-               outboundBytes.load() < totalOutboundBytes;
+               outboundBytes.load() < totalOutboundBytes && inboundBytes.load() < totalInboundBytes;
     }
 };
 
@@ -58,8 +64,9 @@ public:
     // May a further request be parsed now, and if not, whose limit holds it back?
     enum class Gate { open, ownLimit, sharedLimit };
 
-    // Loop thread: reads what the socket holds (through scratch, shared by all connections)
-    // and hands each complete request to dispatch while the gate is open.
+    // Loop thread: reads what the socket holds (through scratch, shared by all connections;
+    // small reads keep what waits unparsed small) and hands each complete request to dispatch
+    // while the gate is open.
     ReadOutcome readRequests(const std::function<void(Request)>& dispatch, std::span<char> scratch);
 
     // Loop thread: parses requests already buffered, while the gate is open.
@@ -75,6 +82,7 @@ public:
     // Loop thread: marks the connection closed and closes its socket. Later replies are dropped.
     void close();
 
+    // Loop thread.
     Gate gate() const;
     bool hasBuffered() const { return inboundStart_ < inbound_.size(); }
     bool wantsWrite() const;
@@ -91,7 +99,9 @@ public:
     bool waitingForBudget = false;
 
 private:
-    Gate gateLocked() const;
+    // Without the inbound side, which only the loop thread may look at.
+    Gate gateLocked(std::size_t inboundHeld) const;
+    void countInbound();
     std::size_t pendingLocked() const { return outbound_.size() - outboundStart_; }
     bool writePendingLocked();
     ReadOutcome parse(std::string_view& pending, const std::function<void(Request)>& dispatch);
@@ -105,6 +115,7 @@ private:
     // Loop thread only: bytes read but not parsed yet. Empty (no allocation) while idle.
     std::string inbound_;
     std::size_t inboundStart_ = 0;
+    std::size_t inboundCounted_ = 0; // what the budget holds for this connection
 
     mutable std::mutex mutex_;
     std::string outbound_;
