@@ -234,17 +234,17 @@ private:
             return;
         }
         if (!shuttingDown_) {
+            const auto dispatch = dispatcherFor(connection);
             // A flush may have brought the connection back under its allowance: requests
             // read earlier are parsed again, or they would wait for the client's next byte.
-            if (connection->hasBuffered() && connection->parseBuffered(dispatcherFor(connection)) ==
-                                                 Connection::ReadOutcome::close) {
+            if (connection->hasBuffered() &&
+                connection->parseBuffered(dispatch) == Connection::ReadOutcome::close) {
                 closeConnection(*connection);
                 return;
             }
             if ((events & (platform::EventLoop::readable | platform::EventLoop::hangUp)) &&
                 connection->gate() == Connection::Gate::open &&
-                connection->readRequests(dispatcherFor(connection), scratch_) ==
-                    Connection::ReadOutcome::close) {
+                connection->readRequests(dispatch, scratch_) == Connection::ReadOutcome::close) {
                 closeConnection(*connection);
                 return;
             }
