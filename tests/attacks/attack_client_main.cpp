@@ -1,23 +1,19 @@
-// Programs of the agent's own user that try to stall or exhaust it, and the well-behaved client
-// that watches what the others see. Usage: brivane-attack-client <scenario> <endpoint> [n...].
-// Prints what it saw; exits 0 when the scenario held.
-//
-//   watch <endpoint> <ms>                 snapshots on one connection; prints the slowest
-//   intrude <endpoint> <ms> [touch]       connects again and again; must never be answered
-//   pipeline <endpoint> <n> <pauseMs>     n requests in one write, a pause, then every reply
-//   flood <endpoint> <conns> <n> <ms>     conns connections that send n requests, never read
-//   idle <endpoint> <conns> <ms>          conns connections idle after one answered snapshot
-//   terminate <endpoint> <n> <agentPid>   SIGTERM with requests in flight; replies, then EOF
+// Programs of the agent's own user that try to stall or exhaust it, and the client that watches
+// what the others see meanwhile. Prints what it saw; exits 0 when the scenario held.
+//   watch <endpoint> <ms>                     snapshots on one connection; prints the slowest
+//   intrude <endpoint> <ms> [touch]           connects again and again; never answered
+//   pipeline <endpoint> <n> <pauseMs> [pid]   n requests in one write, a pause, every reply;
+//                                             with pid: SIGTERM to it after the first reply,
+//                                             then replies until the connection ends
+//   crowd <endpoint> <conns> <n> <ms>         conns connections holding n unread requests
+//                                             each (n = 0: idle after one answered request)
 
 #include "ipc/sensor_client.h"
-#include "platform/endpoint.h"
 
-#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
 #include <set>
-#include <string>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <thread>
@@ -25,62 +21,30 @@
 
 namespace {
 
-using brivane::ipc::Selector;
-using brivane::ipc::SensorClient;
+using namespace brivane::ipc;
 using Clock = std::chrono::steady_clock;
-using Socket = std::unique_ptr<brivane::platform::StreamSocket>;
-
 constexpr int limitMs = 10000;
 
-long argument(const std::vector<std::string>& args, std::size_t index) {
-    return index < args.size() ? std::stol(args[index]) : 0;
-}
-
-Socket open(const std::string& endpoint) {
+std::unique_ptr<brivane::platform::StreamSocket> open(const std::string& endpoint) {
     std::string problem;
     return brivane::platform::makeDefaultEndpoints()->connect(endpoint, problem, limitMs);
 }
 
-std::string snapshots(std::size_t count) {
+// n snapshot requests in one write (as much of it as the socket takes when not waiting).
+bool send(brivane::platform::StreamSocket& socket, long n, bool wait) {
     std::string frames;
-    for (std::uint32_t id = 1; id <= count; ++id) {
-        brivane::ipc::appendRequestFrame(frames, id, Selector::snapshot, std::nullopt);
+    for (long id = 1; id <= n; ++id) {
+        appendRequestFrame(frames, static_cast<std::uint32_t>(id), Selector::snapshot, {});
     }
-    return frames;
-}
-
-// Writes what the socket takes now; a client that never reads may not get everything in.
-void writeSome(brivane::platform::StreamSocket& socket, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const auto result = socket.write(bytes.data(), bytes.size());
-        if (result.status != brivane::platform::IoStatus::ok) {
-            return;
+    for (std::string_view rest = frames; !rest.empty();) {
+        const auto result = socket.write(rest.data(), rest.size());
+        if (result.status == brivane::platform::IoStatus::ok) {
+            rest.remove_prefix(result.bytes);
+        } else if (!wait || !socket.waitWritable(limitMs)) {
+            return !wait;
         }
-        bytes.remove_prefix(result.bytes);
-    }
-}
-
-bool writeAll(brivane::platform::StreamSocket& socket, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const auto result = socket.write(bytes.data(), bytes.size());
-        if (result.status == brivane::platform::IoStatus::wouldBlock &&
-            socket.waitWritable(limitMs)) {
-            continue;
-        }
-        if (result.status != brivane::platform::IoStatus::ok) {
-            return false;
-        }
-        bytes.remove_prefix(result.bytes);
     }
     return true;
-}
-
-void raiseDescriptorLimit() {
-    rlimit limit{};
-    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0) {
-        limit.rlim_cur = limit.rlim_max;
-        ::setrlimit(RLIMIT_NOFILE, &limit);
-    }
 }
 
 bool watch(const std::string& endpoint, long ms) {
@@ -88,153 +52,98 @@ bool watch(const std::string& endpoint, long ms) {
     auto client = SensorClient::connect(endpoint, problem, limitMs);
     double slowest = 0;
     std::size_t replies = 0;
-    const auto end = Clock::now() + std::chrono::milliseconds(ms);
-    while (client && Clock::now() < end) {
+    bool unanswered = !client;
+    for (const auto end = Clock::now() + std::chrono::milliseconds(ms);
+         !unanswered && Clock::now() < end; replies += !unanswered) {
         const auto start = Clock::now();
-        const auto outcome = client->call(Selector::snapshot, std::nullopt, limitMs);
-        if (outcome.status != SensorClient::Status::replied || !outcome.reply.document) {
-            std::printf("unanswered after %zu replies\n", replies);
-            return false;
-        }
+        unanswered = !client->call(Selector::snapshot, {}, limitMs).reply.document;
         slowest = std::max(slowest,
                            std::chrono::duration<double, std::milli>(Clock::now() - start).count());
-        ++replies;
     }
-    std::printf("slowest_ms %.1f replies %zu\n", slowest, replies);
-    return replies > 0;
+    std::printf("slowest_ms %.1f replies %zu%s\n", slowest, replies,
+                unanswered ? ", then none" : "");
+    return !unanswered;
 }
 
-// Must be refused every time: closed without a byte.
 bool intrude(const std::string& endpoint, long ms, bool touch) {
-    const auto end = Clock::now() + std::chrono::milliseconds(ms);
-    std::size_t attempts = 0;
-    while (Clock::now() < end) {
+    for (const auto end = Clock::now() + std::chrono::milliseconds(ms); Clock::now() < end;) {
         if (touch) {
             ::utimensat(AT_FDCWD, "/proc/self/exe", nullptr, 0); // defeats the verdict cache
         }
         auto socket = open(endpoint);
-        if (!socket) {
-            continue;
-        }
-        SensorClient client(std::move(socket));
-        if (client.call(Selector::snapshot, std::nullopt, limitMs).status ==
-            SensorClient::Status::replied) {
-            std::printf("answered\n");
+        if (socket &&
+            SensorClient(std::move(socket)).call(Selector::snapshot, {}, limitMs).reply.document) {
+            std::printf("admitted\n");
             return false;
         }
-        ++attempts;
     }
-    std::printf("refused %zu\n", attempts);
     return true;
 }
 
-bool pipeline(const std::string& endpoint, long count, long pauseMs) {
+bool pipeline(const std::string& endpoint, long n, long pauseMs, pid_t terminate) {
     auto socket = open(endpoint);
-    if (!socket || !writeAll(*socket, snapshots(count))) {
+    if (!socket || !send(*socket, n, true)) {
         return false;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
     SensorClient client(std::move(socket));
     std::set<std::uint32_t> answered;
-    for (long i = 0; i < count; ++i) {
-        const auto outcome = client.receive(limitMs);
-        if (outcome.status != SensorClient::Status::replied || !outcome.reply.document) {
-            break;
-        }
-        answered.insert(outcome.reply.id);
-    }
-    const bool extra = client.receive(200).status == SensorClient::Status::replied;
-    std::printf("replies %zu of %ld%s\n", answered.size(), count, extra ? " and more" : "");
-    return static_cast<long>(answered.size()) == count && !extra;
-}
-
-// Opens conns connections, each sending `requests` snapshot requests, and holds them unread.
-bool hold(const std::string& endpoint, long conns, long requests, long ms) {
-    raiseDescriptorLimit();
-    const std::string frames = snapshots(requests);
-    std::vector<Socket> held;
-    for (long i = 0; i < conns; ++i) {
-        auto socket = open(endpoint);
-        if (!socket) {
-            break;
-        }
-        writeSome(*socket, frames);
-        held.push_back(std::move(socket));
-    }
-    std::printf("connections %zu\n", held.size());
-    std::fflush(stdout);
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-    return static_cast<long>(held.size()) == conns;
-}
-
-bool idle(const std::string& endpoint, long conns, long ms) {
-    raiseDescriptorLimit();
-    std::vector<std::unique_ptr<SensorClient>> held;
-    for (long i = 0; i < conns; ++i) {
-        std::string problem;
-        auto client = SensorClient::connect(endpoint, problem, limitMs);
-        if (!client || client->call(Selector::snapshot, std::nullopt, limitMs).status !=
-                           SensorClient::Status::replied) {
-            break;
-        }
-        held.push_back(std::move(client));
-    }
-    std::printf("connections %zu\n", held.size());
-    std::fflush(stdout);
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-    return static_cast<long>(held.size()) == conns;
-}
-
-bool terminate(const std::string& endpoint, long count, long agentPid) {
-    auto socket = open(endpoint);
-    if (!socket || !writeAll(*socket, snapshots(count))) {
-        return false;
-    }
-    SensorClient client(std::move(socket));
-    std::set<std::uint32_t> answered;
     auto outcome = client.receive(limitMs);
-    if (outcome.status != SensorClient::Status::replied) {
-        return false;
+    if (terminate > 0) {
+        ::kill(terminate, SIGTERM); // with requests still in flight
     }
-    ::kill(static_cast<pid_t>(agentPid), SIGTERM); // with requests still in flight
-    while (outcome.status == SensorClient::Status::replied) {
+    for (; outcome.status == SensorClient::Status::replied; outcome = client.receive(1000)) {
         if (!outcome.reply.document || !answered.insert(outcome.reply.id).second) {
             std::printf("empty or repeated reply %u\n", outcome.reply.id);
             return false;
         }
-        outcome = client.receive(limitMs);
     }
-    // Every reply came whole, then the connection ended instead of going silent.
-    std::printf("replies %zu of %ld, %s\n", answered.size(), count,
-                outcome.status == SensorClient::Status::disconnected ? "closed" : "silent");
-    return outcome.status == SensorClient::Status::disconnected;
+    const bool closed = outcome.status == SensorClient::Status::disconnected;
+    std::printf("replies %zu of %ld, then %s\n", answered.size(), n, closed ? "closed" : "silence");
+    // Each reply whole; all of them, or when terminated, those it gives and then the end.
+    return terminate > 0 ? closed && !answered.empty() : answered.size() == std::size_t(n);
+}
+
+bool crowd(const std::string& endpoint, long conns, long n, long ms) {
+    rlimit limit{};
+    ::getrlimit(RLIMIT_NOFILE, &limit);
+    limit.rlim_cur = limit.rlim_max;
+    ::setrlimit(RLIMIT_NOFILE, &limit);
+    std::vector<std::unique_ptr<SensorClient>> held;
+    while (static_cast<long>(held.size()) < conns) {
+        auto socket = open(endpoint);
+        if (!socket || !send(*socket, std::max(n, 1L), n == 0)) {
+            break;
+        }
+        held.push_back(std::make_unique<SensorClient>(std::move(socket)));
+        if (n == 0 && held.back()->receive(limitMs).status != SensorClient::Status::replied) {
+            break;
+        }
+    }
+    std::printf("connections %zu\n", held.size());
+    std::fflush(stdout);
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    return static_cast<long>(held.size()) == conns;
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
-    if (args.size() < 3) {
-        std::fprintf(stderr, "usage: brivane-attack-client <scenario> <endpoint> <n>...\n");
-        return 2;
-    }
-    const std::string& scenario = args[0];
-    const std::string& endpoint = args[1];
+    const auto number = [&](std::size_t i) { return i < args.size() ? std::stol(args[i]) : 0L; };
+    const std::string scenario = args.empty() ? "" : args[0];
+    const std::string endpoint = args.size() > 1 ? args[1] : "";
     bool held = false;
     if (scenario == "watch") {
-        held = watch(endpoint, argument(args, 2));
+        held = watch(endpoint, number(2));
     } else if (scenario == "intrude") {
-        held = intrude(endpoint, argument(args, 2), args.size() > 3 && args[3] == "touch");
+        held = intrude(endpoint, number(2), args.size() > 3);
     } else if (scenario == "pipeline") {
-        held = pipeline(endpoint, argument(args, 2), argument(args, 3));
-    } else if (scenario == "flood") {
-        held = hold(endpoint, argument(args, 2), argument(args, 3), argument(args, 4));
-    } else if (scenario == "idle") {
-        held = idle(endpoint, argument(args, 2), argument(args, 3));
-    } else if (scenario == "terminate") {
-        held = terminate(endpoint, argument(args, 2), argument(args, 3));
+        held = pipeline(endpoint, number(2), number(3), static_cast<pid_t>(number(4)));
+    } else if (scenario == "crowd") {
+        held = crowd(endpoint, number(2), number(3), number(4));
     } else {
-        std::fprintf(stderr, "unknown scenario %s\n", scenario.c_str());
+        std::fprintf(stderr, "usage: see the top of attack_client_main.cpp\n");
         return 2;
     }
     return held ? 0 : 1;
