@@ -194,54 +194,6 @@ TEST_F(ListenerBehaviour, AClientThatStopsReadingBlocksNeitherWorkNorOthers) {
     worker.sync([] {}); // every reply returned, and nothing outlives what it refers to
 }
 
-TEST_F(ListenerBehaviour, RepliesBeyondTheOutputAllowanceAllArriveAfterAPause) {
-    service->immediate = std::string(4096, 'x');
-    auto socket = rawConnection(served.path());
-    constexpr std::size_t requests = 2000; // 8 MiB of replies, far above the allowance
-    std::string pipelined;
-    for (std::uint32_t id = 1; id <= requests; ++id) {
-        ipc::appendRequestFrame(pipelined, id, Selector::snapshot, std::nullopt);
-    }
-    writeAll(*socket, pipelined);
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    auto client = std::make_unique<SensorClient>(std::move(socket));
-    for (std::size_t i = 0; i < requests; ++i) {
-        ASSERT_EQ(client->receive(waitMs).status, Status::replied) << i;
-    }
-    EXPECT_EQ(client->receive(100).status, Status::timedOut);
-}
-
-TEST_F(ListenerBehaviour, AFullSharedBudgetStillLetsAnIdleClientThrough) {
-    constexpr std::size_t greedy = ipc::totalRequestsInFlight / ipc::maximumRequestsInFlight + 2;
-    std::vector<std::unique_ptr<SensorClient>> clients;
-    for (std::size_t c = 0; c < greedy; ++c) {
-        clients.push_back(served.client());
-        for (std::size_t i = 0; i < ipc::maximumRequestsInFlight; ++i) {
-            ASSERT_TRUE(clients.back()->send(Selector::snapshot, std::nullopt));
-        }
-    }
-    ASSERT_TRUE(service->waitForCalls(ipc::totalRequestsInFlight));
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    const std::size_t held = service->callCount();
-    EXPECT_LE(held, ipc::totalRequestsInFlight + greedy); // at most one more each
-
-    auto idle = served.client();
-    ASSERT_TRUE(idle->send(Selector::cpuDetails, std::nullopt));
-    ASSERT_TRUE(service->waitForCalls(held + 1));
-    EXPECT_EQ(service->call(held).selector, "cpu");
-
-    const std::size_t total = greedy * ipc::maximumRequestsInFlight + 1;
-    for (std::size_t i = 0; i < total; ++i) {
-        ASSERT_TRUE(service->waitForCalls(i + 1)) << i;
-        service->takeReply(i)(std::string("r"));
-    }
-    for (auto& client : clients) {
-        for (std::size_t i = 0; i < ipc::maximumRequestsInFlight; ++i) {
-            ASSERT_EQ(client->receive(waitMs).status, Status::replied);
-        }
-    }
-}
-
 TEST_F(ListenerBehaviour, AVanishedClientsReplyIsDroppedAndNothingIsLeftBehind) {
     {
         auto client = served.client();
@@ -279,26 +231,6 @@ TEST(Listener, RefusedPeersAreClosedBeforeAnyRequestIsRead) {
     ASSERT_TRUE(seen);
     EXPECT_EQ(seen->pid, ::getpid());
     EXPECT_EQ(seen->uid, ::getuid());
-}
-
-TEST(Listener, ASlowAdmissionHoldsUpNoOtherClient) {
-    auto service = std::make_shared<FakeService>();
-    service->immediate = std::string("ok");
-    std::atomic<int> checks{0};
-    ServedListener served(service, [&](const PeerInfo&) {
-        if (checks++ == 0) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-        }
-        return true;
-    });
-    auto slow = rawConnection(served.path());
-    for (int i = 0; i < 500 && checks == 0; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    const auto start = std::chrono::steady_clock::now();
-    auto other = served.client();
-    EXPECT_EQ(other->call(Selector::snapshot, std::nullopt, waitMs).status, Status::replied);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
 }
 
 TEST_F(ListenerBehaviour, RunLoopDrainsTheMainQueue) {
