@@ -287,7 +287,9 @@ private:
     // Connections held back by the shared budget get their turn, oldest first, while it has
     // room; one that is held back again goes to the end of the line.
     void serveWaiters() {
-        while (!waiters_.empty() && budget_->hasRoom()) {
+        // Each waiter gets at most one turn per call: replies on other threads change the
+        // budget meanwhile.
+        for (std::size_t turns = waiters_.size(); turns > 0 && budget_->hasRoom(); --turns) {
             const auto connection = waiters_.front().lock();
             waiters_.pop_front();
             if (!connection || !connection->waitingForBudget) {
