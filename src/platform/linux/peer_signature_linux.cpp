@@ -196,7 +196,7 @@ std::optional<PeerSignature> LinuxPeerSignatureSource::signatureOfOpened(int exe
             }
         }
     }
-    auto result = verify(executableFd, signature.get(), *executableIdentity);
+    auto result = verify(executableFd, signature.get(), *executableIdentity, *signatureIdentity);
     // Bytes that changed while they were read give no verdict worth keeping.
     if (identityOf(executableFd) != executableIdentity ||
         identityOf(signature.get()) != signatureIdentity) {
@@ -210,13 +210,11 @@ std::optional<PeerSignature> LinuxPeerSignatureSource::signatureOfOpened(int exe
     return result;
 }
 
-std::optional<PeerSignature>
-LinuxPeerSignatureSource::verify(int executableFd, int signatureFd,
-                                 const FileIdentity& executable) const {
-    struct stat signatureStatus {};
+std::optional<PeerSignature> LinuxPeerSignatureSource::verify(int executableFd, int signatureFd,
+                                                              const FileIdentity& executable,
+                                                              const FileIdentity& signature) const {
     if (!verifier_ || executable.size > maximumExecutableSize ||
-        ::fstat(signatureFd, &signatureStatus) != 0 ||
-        signatureStatus.st_size > maximumSignatureSize) {
+        signature.size > maximumSignatureSize) {
         return std::nullopt;
     }
     const auto der = readAll(signatureFd, maximumSignatureSize);

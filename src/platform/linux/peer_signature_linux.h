@@ -56,7 +56,8 @@ private:
 
     std::optional<PeerSignature> signatureOfOpened(int executableFd, const std::string& path);
     std::optional<PeerSignature> verify(int executableFd, int signatureFd,
-                                        const FileIdentity& executable) const;
+                                        const FileIdentity& executable,
+                                        const FileIdentity& signature) const;
 
     std::shared_ptr<const CmsVerifier> verifier_;
     std::mutex cacheMutex_;
