@@ -1,9 +1,9 @@
-#include "platform/linux/ioreport_absent_source.h"
+#include "platform/linux/sysfs_ioreport_source.h"
 
 namespace brivane::platform {
 
 std::shared_ptr<IOReportSource> makeDefaultIOReportSource() {
-    return std::make_shared<linux_backend::AbsentIOReportSource>();
+    return std::make_shared<linux_backend::SysfsIOReportSource>("/sys");
 }
 
 } // namespace brivane::platform

@@ -1,0 +1,91 @@
+#include "platform/linux/cpu_topology.h"
+
+#include <algorithm>
+#include <bitset>
+#include <charconv>
+
+namespace brivane::platform::linux_backend {
+
+namespace {
+
+std::optional<int> cpuNumber(std::string_view text) {
+    int value = 0;
+    if (text.empty() || text.front() < '0' || text.front() > '9')
+        return std::nullopt;
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc{} || end != text.data() + text.size() || value > maximumCpuNumber)
+        return std::nullopt;
+    return value;
+}
+
+} // namespace
+
+std::optional<std::vector<int>> parseCpuList(std::string_view text) {
+    while (!text.empty() && (text.back() == '\n' || text.back() == ' '))
+        text.remove_suffix(1);
+    std::vector<int> cpus;
+    if (text.empty())
+        return cpus;
+    // A set of CPU numbers, so repeated or overlapping ranges cost nothing extra.
+    std::bitset<maximumCpuNumber + 1> listed;
+    while (true) {
+        const std::size_t comma = text.find(',');
+        const std::string_view item = text.substr(0, comma);
+        const std::size_t dash = item.find('-');
+        const auto first = cpuNumber(item.substr(0, dash));
+        const auto last = dash == std::string_view::npos ? first : cpuNumber(item.substr(dash + 1));
+        if (!first || !last || *last < *first)
+            return std::nullopt;
+        for (int cpu = *first; cpu <= *last; ++cpu)
+            listed.set(static_cast<std::size_t>(cpu));
+        if (comma == std::string_view::npos)
+            break;
+        text.remove_prefix(comma + 1);
+    }
+    for (int cpu = 0; cpu <= maximumCpuNumber; ++cpu) {
+        if (listed.test(static_cast<std::size_t>(cpu)))
+            cpus.push_back(cpu);
+    }
+    return cpus;
+}
+
+std::string_view clusterPrefix(ClusterKind kind) {
+    switch (kind) {
+    case ClusterKind::efficiency:
+        return "ECPU";
+    case ClusterKind::middle:
+        return "MCPU";
+    case ClusterKind::performance:
+        return "PCPU";
+    }
+    return "PCPU";
+}
+
+std::vector<ClusterKind> clusterKinds(const std::vector<CpuKindFacts>& cpus,
+                                      const std::optional<HybridCoreLists>& hybrid) {
+    std::vector<ClusterKind> kinds(cpus.size(), ClusterKind::performance);
+    if (hybrid && (!hybrid->small.empty() || !hybrid->big.empty())) {
+        for (std::size_t i = 0; i < cpus.size(); ++i) {
+            if (std::binary_search(hybrid->small.begin(), hybrid->small.end(), cpus[i].cpu))
+                kinds[i] = ClusterKind::efficiency;
+        }
+        return kinds;
+    }
+    if (cpus.empty() ||
+        !std::all_of(cpus.begin(), cpus.end(), [](const auto& c) { return c.capacity; }))
+        return kinds;
+    const auto [lowest, highest] = std::minmax_element(
+        cpus.begin(), cpus.end(), [](const auto& a, const auto& b) { return *a.capacity < *b.capacity; });
+    const std::int64_t low = *lowest->capacity, high = *highest->capacity;
+    if (low == high)
+        return kinds;
+    for (std::size_t i = 0; i < cpus.size(); ++i) {
+        const std::int64_t capacity = *cpus[i].capacity;
+        kinds[i] = capacity == low    ? ClusterKind::efficiency
+                   : capacity == high ? ClusterKind::performance
+                                      : ClusterKind::middle;
+    }
+    return kinds;
+}
+
+} // namespace brivane::platform::linux_backend
