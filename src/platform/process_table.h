@@ -16,7 +16,8 @@ struct ProcessResourceUsage {
     uint64_t footprint = 0;
     // Cumulative bytes read from storage.
     uint64_t diskBytesRead = 0;
-    // Cumulative logical bytes written (not the storage-level write counter).
+    // Cumulative bytes written: the logical-writes counter where the platform keeps one, else
+    // the storage writes.
     uint64_t logicalBytesWritten = 0;
 };
 

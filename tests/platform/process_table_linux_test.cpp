@@ -30,14 +30,14 @@ TEST(ProcStatmParsing, AnonymousPagesAreResidentMinusShared) {
     EXPECT_FALSE(parseStatmAnonymousPages("10 x 1"));
 }
 
-TEST(ProcIoParsing, TakesStorageReadsAndLogicalWrites) {
+TEST(ProcIoParsing, TakesStorageReadsAndStorageWrites) {
     const char* io = "rchar: 100\nwchar: 200\nsyscr: 3\nsyscw: 4\nread_bytes: 4096\n"
                      "write_bytes: 8192\ncancelled_write_bytes: 0\n";
     auto counters = parseProcIo(io);
     ASSERT_TRUE(counters);
     EXPECT_EQ(counters->readBytes, 4096u);
-    EXPECT_EQ(counters->writtenChars, 200u);
-    EXPECT_FALSE(parseProcIo("rchar: 100\nwchar: 200\n"));
+    EXPECT_EQ(counters->writeBytes, 8192u);
+    EXPECT_FALSE(parseProcIo("rchar: 100\nwchar: 200\nread_bytes: 1\n"));
     EXPECT_FALSE(parseProcIo("wchar: x\nread_bytes: 1\n"));
     EXPECT_FALSE(parseProcIo(""));
 }
@@ -57,16 +57,16 @@ TEST(ProcfsProcessTable, SeesThisProcess) {
     EXPECT_GT(before->startedAt, 0u);
     EXPECT_GT(before->footprint, 0u);
 
-    // Writing through the page cache counts as a logical write at once.
-    std::FILE* file = std::tmpfile();
-    ASSERT_NE(file, nullptr);
-    const std::string block(64 * 1024, 'x');
-    std::fwrite(block.data(), 1, block.size(), file);
-    std::fflush(file);
-    std::fclose(file);
+    // Pipe writes are no storage traffic.
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    const std::string block(16 * 1024, 'x');
+    ASSERT_EQ(write(ends[1], block.data(), block.size()), static_cast<ssize_t>(block.size()));
+    close(ends[0]);
+    close(ends[1]);
     auto after = table.resourceUsage(table.ownPid());
     ASSERT_TRUE(after);
-    EXPECT_GE(after->logicalBytesWritten, before->logicalBytesWritten + block.size());
+    EXPECT_EQ(after->logicalBytesWritten, before->logicalBytesWritten);
     EXPECT_EQ(after->startedAt, before->startedAt);
 
     auto name = table.name(table.ownPid());
@@ -86,7 +86,10 @@ TEST(ProcfsProcessTable, ReadsAFixtureTree) {
     testing::TempDir proc;
     proc.write("7/stat", "7 (worker) S 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 900 99\n");
     proc.write("7/statm", "50 30 10 0 0 0 0\n");
-    proc.write("7/io", "wchar: 5\nread_bytes: 6\n");
+    proc.write("7/io", "wchar: 5\nread_bytes: 6\nwrite_bytes: 11\n");
+    // Another user's process: no io, still a footprint.
+    proc.write("9/stat", "9 (other) S 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 901 99\n");
+    proc.write("9/statm", "50 40 10 0 0 0 0\n");
     proc.write("7/comm", "worker\n");
     proc.write("8/comm", "gone\n"); // no stat: no usage
     proc.makeDirectory("sys");
@@ -96,13 +99,17 @@ TEST(ProcfsProcessTable, ReadsAFixtureTree) {
 
     auto pids = table.allPids();
     std::sort(pids.begin(), pids.end());
-    EXPECT_EQ(pids, (std::vector<int32_t>{7, 8}));
+    EXPECT_EQ(pids, (std::vector<int32_t>{7, 8, 9}));
     auto usage = table.resourceUsage(7);
     ASSERT_TRUE(usage);
     EXPECT_EQ(usage->startedAt, 900u);
     EXPECT_EQ(usage->footprint, 20u * static_cast<uint64_t>(sysconf(_SC_PAGESIZE)));
     EXPECT_EQ(usage->diskBytesRead, 6u);
-    EXPECT_EQ(usage->logicalBytesWritten, 5u);
+    EXPECT_EQ(usage->logicalBytesWritten, 11u);
+    auto other = table.resourceUsage(9);
+    ASSERT_TRUE(other);
+    EXPECT_EQ(other->footprint, 30u * static_cast<uint64_t>(sysconf(_SC_PAGESIZE)));
+    EXPECT_EQ(other->diskBytesRead + other->logicalBytesWritten, 0u);
     EXPECT_EQ(table.name(7), "worker");
     EXPECT_FALSE(table.resourceUsage(8));
 }

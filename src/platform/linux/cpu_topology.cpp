@@ -74,8 +74,9 @@ std::vector<ClusterKind> clusterKinds(const std::vector<CpuKindFacts>& cpus,
     if (cpus.empty() ||
         !std::all_of(cpus.begin(), cpus.end(), [](const auto& c) { return c.capacity; }))
         return kinds;
-    const auto [lowest, highest] = std::minmax_element(
-        cpus.begin(), cpus.end(), [](const auto& a, const auto& b) { return *a.capacity < *b.capacity; });
+    const auto [lowest, highest] =
+        std::minmax_element(cpus.begin(), cpus.end(),
+                            [](const auto& a, const auto& b) { return *a.capacity < *b.capacity; });
     const std::int64_t low = *lowest->capacity, high = *highest->capacity;
     if (low == high)
         return kinds;

@@ -81,7 +81,7 @@ std::optional<uint64_t> parseStatmAnonymousPages(std::string_view statm) {
 
 std::optional<ProcIoCounters> parseProcIo(std::string_view io) {
     std::optional<uint64_t> readBytes;
-    std::optional<uint64_t> writtenChars;
+    std::optional<uint64_t> writeBytes;
     while (!io.empty()) {
         std::size_t newline = io.find('\n');
         std::string_view line = io.substr(0, newline);
@@ -93,12 +93,12 @@ std::optional<ProcIoCounters> parseProcIo(std::string_view io) {
         std::string_view rest = line.substr(colon + 1);
         if (key == "read_bytes")
             readBytes = parseUnsigned(nextField(rest));
-        else if (key == "wchar")
-            writtenChars = parseUnsigned(nextField(rest));
+        else if (key == "write_bytes")
+            writeBytes = parseUnsigned(nextField(rest));
     }
-    if (!readBytes || !writtenChars)
+    if (!readBytes || !writeBytes)
         return std::nullopt;
-    return ProcIoCounters{*readBytes, *writtenChars};
+    return ProcIoCounters{*readBytes, *writeBytes};
 }
 
 ProcfsProcessTable::ProcfsProcessTable(const std::string& procRoot) : proc_(procRoot) {
@@ -128,14 +128,15 @@ std::optional<ProcessResourceUsage> ProcfsProcessTable::resourceUsage(int32_t pi
     const auto pages = readParsed<256>(proc_, pid, "statm", parseStatmAnonymousPages);
     if (!pages)
         return std::nullopt;
-    const auto counters = readParsed<512>(proc_, pid, "io", parseProcIo);
-    if (!counters)
-        return std::nullopt;
     ProcessResourceUsage usage;
     usage.startedAt = *startTime;
     usage.footprint = *pages * pageSize_;
-    usage.diskBytesRead = counters->readBytes;
-    usage.logicalBytesWritten = counters->writtenChars;
+    // Storage counters only of processes the agent may trace; the others still rank by memory
+    // and, with counters that never move, never show storage traffic.
+    if (const auto counters = readParsed<512>(proc_, pid, "io", parseProcIo)) {
+        usage.diskBytesRead = counters->readBytes;
+        usage.logicalBytesWritten = counters->writeBytes;
+    }
     return usage;
 }
 

@@ -16,8 +16,10 @@ namespace brivane::platform::linux_backend {
 // counters, that difference is exactly RssAnon of /proc/<pid>/status, at a fraction of the
 // cost: statm is one short line, status is some fifty formatted lines.
 // startedAt: start time in clock ticks since boot (field 22 of /proc/<pid>/stat).
-// diskBytesRead / logicalBytesWritten: read_bytes and wchar of /proc/<pid>/io, which the
-// kernel only shows to processes allowed to trace the target; others are skipped.
+// diskBytesRead / logicalBytesWritten: read_bytes and write_bytes of /proc/<pid>/io, the
+// storage traffic (wchar would count pipe, socket and terminal writes too). The kernel shows
+// io only to processes allowed to trace the target, so other users' processes report zero
+// traffic; statm and stat are world-readable, so every process has a footprint.
 class ProcfsProcessTable final : public ProcessTable {
 public:
     // procRoot: where procfs is mounted ("/proc").
@@ -40,7 +42,7 @@ std::optional<uint64_t> parseStatStartTime(std::string_view stat);
 std::optional<uint64_t> parseStatmAnonymousPages(std::string_view statm);
 struct ProcIoCounters {
     uint64_t readBytes = 0;
-    uint64_t writtenChars = 0;
+    uint64_t writeBytes = 0;
 };
 std::optional<ProcIoCounters> parseProcIo(std::string_view io);
 

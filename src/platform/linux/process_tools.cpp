@@ -44,8 +44,8 @@ std::string processStatusOutput(const ProcessCpuSampler& sampler, std::chrono::n
 }
 
 std::string processMonitorOutput(const ProcessCpuSampler& sampler, const std::string& sysRoot,
-                                 int samples, std::chrono::nanoseconds interval,
-                                 std::size_t limit, std::int32_t ownPid) {
+                                 int samples, std::chrono::nanoseconds interval, std::size_t limit,
+                                 std::int32_t ownPid) {
     std::string out;
     MeasuredPower power(sysRoot);
     CpuTimeSample previous = sampler.sample();

@@ -19,7 +19,7 @@ std::string processStatusOutput(const ProcessCpuSampler& sampler, std::chrono::n
 // processes ordered by the power column. The first sample has no interval behind it and
 // shows zeros. The power figure is an estimate (see energyImpact).
 std::string processMonitorOutput(const ProcessCpuSampler& sampler, const std::string& sysRoot,
-                                 int samples, std::chrono::nanoseconds interval,
-                                 std::size_t limit, std::int32_t ownPid);
+                                 int samples, std::chrono::nanoseconds interval, std::size_t limit,
+                                 std::int32_t ownPid);
 
 } // namespace brivane::platform::linux_backend

@@ -20,7 +20,7 @@ constexpr std::string_view cpuRoot = "devices/system/cpu/";
 constexpr std::size_t maximumKeptFiles = 256;
 // Graphics drivers whose hwmon chip may carry an energy counter.
 constexpr std::array<std::string_view, 5> graphicsChips = {"amdgpu", "i915", "nouveau", "radeon",
-                                                            "xe"};
+                                                           "xe"};
 
 using ChannelPlan = SysfsIOReportSource::ChannelPlan;
 
@@ -128,9 +128,10 @@ std::optional<IOReportChannel> sampleStates(const RootedDirectory& root,
     IOReportChannel values = channel.plan.description;
     std::size_t state = 0;
     for (std::uint64_t kiloHertz : channel.plan.kiloHertz) {
-        auto found = std::lower_bound(
-            frequencies->begin(), frequencies->end(), kiloHertz,
-            [](const FrequencyTime& entry, std::uint64_t wanted) { return entry.kiloHertz < wanted; });
+        auto found = std::lower_bound(frequencies->begin(), frequencies->end(), kiloHertz,
+                                      [](const FrequencyTime& entry, std::uint64_t wanted) {
+                                          return entry.kiloHertz < wanted;
+                                      });
         if (found == frequencies->end() || found->kiloHertz != kiloHertz)
             return std::nullopt;
         values.states[state++].residency =
@@ -199,8 +200,8 @@ std::vector<ChannelPlan> SysfsIOReportSource::discoverCpuStates() const {
             online = std::move(*cpus);
     } else {
         for (const std::string& entry : sys_.list("devices/system/cpu")) {
-            const auto number = entry.rfind("cpu", 0) == 0 ? parseUnsigned(entry.substr(3))
-                                                           : std::nullopt;
+            const auto number =
+                entry.rfind("cpu", 0) == 0 ? parseUnsigned(entry.substr(3)) : std::nullopt;
             if (number && *number <= static_cast<std::uint64_t>(maximumCpuNumber))
                 online.push_back(static_cast<int>(*number));
         }

@@ -1,0 +1,327 @@
+#include "platform/linux/cpu_topology.h"
+#include "platform/linux/cpufreq_parsing.h"
+#include "platform/linux/energy_counters.h"
+#include "platform/linux/sysfs_ioreport_source.h"
+#include "platform/sim/scripted_tool_runner.h"
+#include "readers/cpu_details_reader.h"
+#include "readers/energy_power_reader.h"
+#include "support/temp_dir.h"
+
+#include <cerrno>
+#include <climits>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+namespace brivane::platform::linux_backend {
+namespace {
+
+using testing::TempDir;
+
+TEST(CpuListParsing, RangesAndSingles) {
+    struct Case {
+        const char* text;
+        std::optional<std::vector<int>> cpus;
+    };
+    const Case cases[] = {
+        {"0-3,8,10-11\n", std::vector<int>{0, 1, 2, 3, 8, 10, 11}},
+        {"\n", std::vector<int>{}},
+        {"5,1-2,2", std::vector<int>{1, 2, 5}},
+        {"3-1", std::nullopt},
+        {"0-", std::nullopt},
+        {"1,,2", std::nullopt},
+        {"-1", std::nullopt},
+        {"0-8192", std::nullopt},
+        {"0x1", std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        EXPECT_EQ(parseCpuList(c.text), c.cpus);
+    }
+}
+
+TEST(ClusterKinds, HybridListsThenCapacitiesElsePerformance) {
+    using K = ClusterKind;
+    struct Case {
+        const char* what;
+        std::vector<CpuKindFacts> cpus;
+        std::optional<HybridCoreLists> hybrid;
+        std::vector<K> kinds;
+    };
+    const Case cases[] = {
+        {"three capacities",
+         {{0, 400}, {1, 400}, {2, 800}, {3, 1024}},
+         std::nullopt,
+         {K::efficiency, K::efficiency, K::middle, K::performance}},
+        {"hybrid lists win over capacities",
+         {{0, 1024}, {1, 1000}, {2, 500}},
+         HybridCoreLists{{2}, {0, 1}},
+         {K::performance, K::performance, K::efficiency}},
+        {"empty atom list",
+         {{0, {}}, {1, {}}},
+         HybridCoreLists{{}, {0, 1}},
+         {K::performance, K::performance}},
+        {"equal capacities",
+         {{0, 1024}, {1, 1024}},
+         std::nullopt,
+         {K::performance, K::performance}},
+        {"a capacity missing", {{0, 400}, {1, {}}}, std::nullopt, {K::performance, K::performance}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(clusterKinds(c.cpus, c.hybrid), c.kinds);
+    }
+}
+
+TEST(TimeInStateParsing, AscendingMergedStrict) {
+    auto table = parseTimeInState("2400000 5\n800000 7\n1800000 0\n800000 1\n");
+    ASSERT_TRUE(table);
+    ASSERT_EQ(table->size(), 3u);
+    EXPECT_EQ((*table)[0].kiloHertz, 800000u);
+    EXPECT_EQ((*table)[0].ticks, 8u);
+    EXPECT_EQ((*table)[2].kiloHertz, 2400000u);
+    for (const char* bad : {"", "800000\n", "800000 x\n", "800000 1 2\n", "-1 5\n"}) {
+        SCOPED_TRACE(bad);
+        EXPECT_FALSE(parseTimeInState(bad));
+    }
+    EXPECT_EQ(frequencyStateName(1799600), "1800 MHz");
+}
+
+TEST(PowercapNames, ZonesAndDomains) {
+    struct Case {
+        const char* directory;
+        std::optional<unsigned> package;
+        std::optional<unsigned> subzone;
+    };
+    const Case cases[] = {
+        {"intel-rapl:0", 0, {}},       {"intel-rapl:a", 10, {}}, {"intel-rapl:1:1f", 1, 31},
+        {"intel-rapl-mmio:0", {}, {}}, {"intel-rapl:", {}, {}},  {"intel-rapl:0:", {}, {}},
+        {"intel-rapl:g", {}, {}},      {"dtpm", {}, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.directory);
+        auto zone = parsePowercapZoneDirectory(c.directory);
+        EXPECT_EQ(zone ? std::optional<unsigned>(zone->package) : std::nullopt, c.package);
+        EXPECT_EQ(zone ? zone->subzone : std::nullopt, c.subzone);
+    }
+    EXPECT_EQ(powercapDomain("package-1\n"), PowercapDomain::package);
+    EXPECT_EQ(powercapDomain("uncore\n"), PowercapDomain::uncore);
+    EXPECT_EQ(powercapDomain("psys\n"), PowercapDomain::platform);
+    EXPECT_EQ(powercapDomain("package-\n"), PowercapDomain::other);
+}
+
+TEST(CounterAdvance, WrapsAtTheRangeOnce) {
+    EXPECT_EQ(counterAdvance(100, 250, 1000), 150u);
+    EXPECT_EQ(counterAdvance(900, 100, 1000), 200u);
+    EXPECT_EQ(counterAdvance(900, 100, 0), 0u);     // reset without a known range
+    EXPECT_EQ(counterAdvance(2000, 100, 1000), 0u); // beyond its own range: nonsense
+}
+
+// A machine's /sys/devices/system/cpu in miniature.
+struct CpuSpec {
+    int cpu;
+    std::optional<int> capacity;
+    int policy = 0; // the cpufreq policy it belongs to
+};
+
+void writeCpus(const TempDir& sys, const std::vector<CpuSpec>& cpus, bool perPolicy,
+               bool withStats = true) {
+    const std::string root = "devices/system/cpu/";
+    for (const CpuSpec& spec : cpus) {
+        const std::string cpu = root + "cpu" + std::to_string(spec.cpu);
+        const std::string policy = "policy" + std::to_string(spec.policy);
+        std::string freq = cpu + "/cpufreq";
+        if (perPolicy) {
+            freq = root + "cpufreq/" + policy;
+            sys.symlink(cpu + "/cpufreq", "../cpufreq/" + policy);
+        }
+        sys.write(freq + "/scaling_cur_freq", "800000\n");
+        if (withStats)
+            sys.write(freq + "/stats/time_in_state", "1800000 200\n800000 100\n");
+        if (spec.capacity)
+            sys.write(cpu + "/cpu_capacity", std::to_string(*spec.capacity) + "\n");
+        sys.write(cpu + "/cpuidle/state0/time", "1000\n");
+        sys.write(cpu + "/cpuidle/state1/time", "500\n");
+        sys.write(cpu + "/cpuidle/driver/name", "none\n");
+    }
+}
+
+std::vector<std::string> channelNames(const std::optional<IOReportChannelList>& channels) {
+    std::vector<std::string> names;
+    for (const auto& channel : channels.value_or(IOReportChannelList{}))
+        names.push_back(channel.name.value_or("?"));
+    return names;
+}
+
+TEST(SysfsIOReportSource, CpuChannelsByClusterKind) {
+    struct Case {
+        const char* what;
+        std::vector<CpuSpec> cpus;
+        bool perPolicy;
+        std::string online;
+        std::optional<std::pair<std::string, std::string>> hybrid; // atom, core
+        std::vector<std::string> names;
+    };
+    const Case cases[] = {
+        {"homogeneous, per-policy", {{0, {}}, {1, {}}}, true, "0-1\n", {}, {"PCPU0", "PCPU1"}},
+        {"per-CPU directories", {{0, {}}, {1, {}}}, false, "0-1\n", {}, {"PCPU0", "PCPU1"}},
+        {"ARM, three capacities",
+         {{0, 400, 0}, {1, 400, 0}, {2, 800, 2}, {3, 1024, 3}},
+         true,
+         "0-3\n",
+         {},
+         {"ECPU0", "ECPU1", "MCPU2", "PCPU3"}},
+        {"Intel hybrid",
+         {{0, {}, 0}, {1, {}, 1}, {2, {}, 2}, {3, {}, 3}},
+         true,
+         "0-3\n",
+         std::make_pair("2-3\n", "0-1\n"),
+         {"PCPU0", "PCPU1", "ECPU2", "ECPU3"}},
+        {"Intel hybrid, atom list empty",
+         {{0, {}}, {1, {}}},
+         true,
+         "0-1\n",
+         std::make_pair("\n", "0-1\n"),
+         {"PCPU0", "PCPU1"}},
+        {"offline CPUs", {{0, {}}, {1, {}}, {2, {}}}, true, "0,2\n", {}, {"PCPU0", "PCPU2"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir sys;
+        writeCpus(sys, c.cpus, c.perPolicy);
+        sys.write("devices/system/cpu/online", c.online);
+        if (c.hybrid) {
+            sys.write("bus/event_source/devices/cpu_atom/cpus", c.hybrid->first);
+            sys.write("bus/event_source/devices/cpu_core/cpus", c.hybrid->second);
+        }
+        SysfsIOReportSource source(sys.path());
+        auto channels = source.copyChannelsInGroup("CPU Stats", "CPU Core Performance States");
+        EXPECT_EQ(channelNames(channels), c.names);
+        ASSERT_TRUE(channels);
+        const IOReportChannel& first = channels->front();
+        EXPECT_EQ(first.stateCount(), 3);
+        EXPECT_EQ(first.stateName(0), "800 MHz");
+        EXPECT_EQ(first.stateName(1), "1800 MHz");
+        EXPECT_EQ(first.stateName(2), "IDLE");
+        EXPECT_FALSE(source.copyChannelsInGroup("Energy Model", std::nullopt));
+    }
+}
+
+TEST(SysfsIOReportSource, WithoutStatsTheGroupIsAbsent) {
+    TempDir sys;
+    writeCpus(sys, {{0, {}}, {1, {}}}, true, false);
+    sys.write("devices/system/cpu/online", "0-1\n");
+    SysfsIOReportSource source(sys.path());
+    EXPECT_FALSE(source.copyChannelsInGroup("CPU Stats", "CPU Core Performance States"));
+}
+
+// The readers over a fixture tree: residencies in microseconds per cluster, summed over CPUs.
+TEST(SysfsIOReportSource, FeedsTheCpuDetailsReader) {
+    TempDir sys;
+    writeCpus(sys, {{0, 400, 0}, {1, 400, 0}, {2, 1024, 2}}, true);
+    sys.write("devices/system/cpu/online", "0-2\n");
+    auto clock = std::make_shared<ManualUptimeClock>();
+    auto tools = std::make_shared<sim::ScriptedToolRunner>();
+    CPUDetailsReader reader(std::make_shared<SysfsIOReportSource>(sys.path()), tools, clock,
+                            nullptr);
+    EXPECT_TRUE(reader.read().residencies.empty());
+
+    sys.write("devices/system/cpu/cpufreq/policy0/stats/time_in_state",
+              "800000 103\n1800000 200\n");
+    sys.write("devices/system/cpu/cpufreq/policy2/stats/time_in_state",
+              "800000 100\n1800000 250\n");
+    sys.write("devices/system/cpu/cpu2/cpuidle/state1/time", "900\n");
+    clock->advance(1.0);
+    auto residencies = reader.read().residencies;
+    // Both small cores share policy0: 3 ticks of 10 ms each, twice.
+    EXPECT_EQ(residencies["ECPU"], (std::vector<double>{60000, 0}));
+    EXPECT_EQ(residencies["PCPU"], (std::vector<double>{0, 500000}));
+}
+
+std::string fdPath(int fd) {
+    char link[64], target[PATH_MAX];
+    std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+    const ssize_t got = readlink(link, target, sizeof target - 1);
+    return got > 0 ? std::string(target, static_cast<std::size_t>(got)) : std::string();
+}
+
+// Stands in for the kernel's root-only energy_uj (mode 0400 does not stop root, who runs CI).
+ssize_t refuseSecondPackage(int fd, void* buffer, std::size_t size, off_t offset) {
+    if (fdPath(fd).find("intel-rapl:1/energy_uj") != std::string::npos) {
+        errno = EACCES;
+        return -1;
+    }
+    return ::pread(fd, buffer, size, offset);
+}
+
+void writeZone(const TempDir& sys, const std::string& zone, const std::string& name,
+               std::uint64_t energy, std::uint64_t range = 1000000) {
+    const std::string directory = "devices/virtual/powercap/intel-rapl/" + zone;
+    sys.write(directory + "/name", name + "\n");
+    sys.write(directory + "/energy_uj", std::to_string(energy) + "\n");
+    sys.write(directory + "/max_energy_range_uj", std::to_string(range) + "\n");
+    sys.symlink("class/powercap/" + zone, "../../" + directory);
+}
+
+TEST(SysfsIOReportSource, EnergyChannelsFromReadableCounters) {
+    struct Case {
+        const char* what;
+        KeptValue::Pread pread;
+        bool graphicsHwmon;
+        bool powercap;
+        std::vector<std::string> names;
+    };
+    const Case cases[] = {
+        {"packages and uncore", ::pread, false, true, {"CPU Energy", "GPU Energy"}},
+        {"a package unreadable", refuseSecondPackage, false, true, {"GPU Energy"}},
+        {"graphics hwmon only", ::pread, true, false, {"GPU Energy"}},
+        {"nothing", ::pread, false, false, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir sys;
+        sys.makeDirectory("class/powercap");
+        if (c.powercap) {
+            writeZone(sys, "intel-rapl:0", "package-0", 10);
+            writeZone(sys, "intel-rapl:1", "package-1", 10);
+            writeZone(sys, "intel-rapl:0:0", "core", 10);
+            writeZone(sys, "intel-rapl:0:1", "uncore", 10);
+            writeZone(sys, "intel-rapl:a", "psys", 10);
+            writeZone(sys, "intel-rapl-mmio:0", "package-0", 10);
+        }
+        sys.write("class/hwmon/hwmon0/name", "coretemp\n");
+        sys.write("class/hwmon/hwmon0/energy1_input", "5\n");
+        if (c.graphicsHwmon) {
+            sys.write("class/hwmon/hwmon1/name", "i915\n");
+            sys.write("class/hwmon/hwmon1/energy1_input", "5\n");
+        }
+        SysfsIOReportSource source(sys.path(), c.pread);
+        auto channels = source.copyChannelsInGroup("Energy Model", std::nullopt);
+        EXPECT_EQ(channelNames(channels), c.names);
+        EXPECT_EQ(channels.has_value(), !c.names.empty());
+    }
+}
+
+TEST(SysfsIOReportSource, EnergyPowerAcrossAWrap) {
+    TempDir sys;
+    writeZone(sys, "intel-rapl:0", "package-0", 900000, 1000000);
+    writeZone(sys, "intel-rapl:1", "package-1", 0, 1000000);
+    writeZone(sys, "intel-rapl:0:1", "uncore", 0);
+    auto clock = std::make_shared<ManualUptimeClock>();
+    EnergyPowerReader reader(std::make_shared<SysfsIOReportSource>(sys.path()), clock);
+    EXPECT_TRUE(reader.read().empty());
+
+    // Package 0 wrapped: 100000 to its range and 400000 after; package 1 spent 500000.
+    sys.write("devices/virtual/powercap/intel-rapl/intel-rapl:0/energy_uj", "400000\n");
+    sys.write("devices/virtual/powercap/intel-rapl/intel-rapl:1/energy_uj", "500000\n");
+    sys.write("devices/virtual/powercap/intel-rapl/intel-rapl:0:1/energy_uj", "250000\n");
+    clock->advance(0.5);
+    auto readings = reader.read();
+    ASSERT_EQ(readings.size(), 2u);
+    EXPECT_EQ(readings[0].key, "CPUModelPower");
+    EXPECT_DOUBLE_EQ(readings[0].value, 2.0);
+    EXPECT_EQ(readings[1].key, "GPUModelPower");
+    EXPECT_DOUBLE_EQ(readings[1].value, 0.5);
+}
+
+} // namespace
+} // namespace brivane::platform::linux_backend
