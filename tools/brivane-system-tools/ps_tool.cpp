@@ -1,9 +1,31 @@
+#include "platform/linux/process_tools.h"
 #include "system_tools.h"
+
+#include <algorithm>
+#include <array>
+#include <iostream>
+#include <unistd.h>
 
 namespace brivane::system_tools {
 
-int runPs(std::span<const std::string>) {
-    return usage("ps -A -c -r -o pid=,pcpu=,comm=");
+namespace {
+
+// Short enough for the reader's time limit, long enough that a busy process stands out from
+// the clock-tick noise of an idle one.
+constexpr std::chrono::milliseconds samplingWindow{200};
+
+} // namespace
+
+// Every process with its recent CPU use, busiest first, as "pid pcpu name" lines.
+int runPs(std::span<const std::string> args) {
+    static const std::array<std::string, 5> accepted = {"-A", "-c", "-r", "-o", "pid=,pcpu=,comm="};
+    if (!std::equal(args.begin(), args.end(), accepted.begin(), accepted.end()))
+        return usage("ps -A -c -r -o pid=,pcpu=,comm=");
+    const platform::linux_backend::ProcessCpuSampler sampler("/proc");
+    const std::string output =
+        platform::linux_backend::processStatusOutput(sampler, samplingWindow, ::getpid());
+    std::cout << output << std::flush;
+    return std::cout ? 0 : 1;
 }
 
 } // namespace brivane::system_tools

@@ -1,9 +1,44 @@
+#include "platform/linux/process_tools.h"
 #include "system_tools.h"
+
+#include <charconv>
+#include <iostream>
+#include <optional>
+#include <unistd.h>
 
 namespace brivane::system_tools {
 
-int runTop(std::span<const std::string>) {
-    return usage("top -o power -l 2 -s 1 -n 130 -stats pid,command,power");
+namespace {
+
+std::optional<int> boundedNumber(const std::string& text, int lowest, int highest) {
+    int value = 0;
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc{} || end != text.data() + text.size() || value < lowest || value > highest)
+        return std::nullopt;
+    return value;
+}
+
+} // namespace
+
+// "-o power -l <samples> -s <seconds> -n <processes> -stats pid,command,power": samples in the
+// log form, the power column an estimate from CPU time and measured power.
+int runTop(std::span<const std::string> args) {
+    std::optional<int> samples, seconds, processes;
+    if (args.size() == 10 && args[0] == "-o" && args[1] == "power" && args[2] == "-l" &&
+        args[4] == "-s" && args[6] == "-n" && args[8] == "-stats" &&
+        args[9] == "pid,command,power") {
+        samples = boundedNumber(args[3], 1, 10);
+        seconds = boundedNumber(args[5], 0, 10);
+        processes = boundedNumber(args[7], 1, 10000);
+    }
+    if (!samples || !seconds || !processes)
+        return usage("top -o power -l SAMPLES -s SECONDS -n PROCESSES -stats pid,command,power");
+    const platform::linux_backend::ProcessCpuSampler sampler("/proc");
+    const std::string output = platform::linux_backend::processMonitorOutput(
+        sampler, "/sys", *samples, std::chrono::seconds(*seconds),
+        static_cast<std::size_t>(*processes), ::getpid());
+    std::cout << output << std::flush;
+    return std::cout ? 0 : 1;
 }
 
 } // namespace brivane::system_tools

@@ -1,0 +1,188 @@
+#include "platform/linux/measured_power.h"
+#include "platform/linux/process_listing.h"
+#include "platform/linux/process_tools.h"
+#include "platform/linux/tool_runner_linux.h"
+#include "readers/process_details_reader.h"
+#include "readers/process_status_line.h"
+#include "support/temp_dir.h"
+
+#include <algorithm>
+#include <csignal>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace brivane::platform::linux_backend {
+namespace {
+
+using testing::TempDir;
+
+TEST(RecentCpuUse, DeltasOverTheWindowBusiestFirst) {
+    const CpuTimeSample older{{{1, 100}, {2, 50'000'000}, {3, 0}, {9, 1'000}}, 1'000'000'000};
+    // 1: +50 ms; 2: counter went back (pid reused): its 30 ms all count; 4: new, 50 ms;
+    // 5: new with more than two CPUs could run; 9: excluded.
+    const CpuTimeSample newer{
+        {{1, 50'000'100}, {2, 30'000'000}, {3, 0}, {4, 50'000'000}, {5, 900'000'000}, {9, 1}},
+        1'100'000'000};
+    const auto uses = recentCpuUse(older, newer, 9, 2);
+    struct Expected {
+        std::int32_t pid;
+        double percent;
+    };
+    const Expected expected[] = {{5, 200.0}, {1, 50.0}, {4, 50.0}, {2, 30.0}, {3, 0.0}};
+    ASSERT_EQ(uses.size(), std::size(expected));
+    for (std::size_t i = 0; i < uses.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(uses[i].pid, expected[i].pid);
+        EXPECT_DOUBLE_EQ(uses[i].percent, expected[i].percent);
+    }
+    EXPECT_TRUE(recentCpuUse(newer, newer, 0, 2).empty());
+}
+
+// Names reach the reader as the kernel's bytes, whatever the locale; only what would break the
+// line apart is replaced.
+TEST(ProcessStatusLines, NamesSurviveTheReadersLineRule) {
+    struct Case {
+        const char* name;
+        const char* shown;
+    };
+    const Case cases[] = {
+        {"Web Content", "Web Content"},
+        {"na\xC3\xAFve \xE6\x97\xA5\xE6\x9C\xAC", "na\xC3\xAFve \xE6\x97\xA5\xE6\x9C\xAC"},
+        {"evil\n1 99.0 forged", "evil?1 99.0 forged"},
+        {"tab\there\r", "tab?here?"},
+        {"line\xE2\x80\xA8sep\xC2\x85x", "line?sep?x"},
+        {"trailing ", "trailing "},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string out;
+        appendProcessStatusLine(out, 4242, 12.5, lineSafeName(c.name));
+        const auto readings = parseProcessStatusOutput(out, 128);
+        ASSERT_EQ(readings.size(), 1u);
+        EXPECT_EQ(readings[0].pid, 4242);
+        EXPECT_EQ(readings[0].usage, 12.5);
+        EXPECT_EQ(readings[0].name, c.shown);
+    }
+}
+
+TEST(EnergyImpact, SharesOfMeasuredPowerElsePercentages) {
+    const std::vector<ProcessCpuUse> uses{{1, 75.0}, {2, 25.0}, {3, 0.0}};
+    EXPECT_EQ(energyImpact(uses, 8.0), (std::vector<double>{6.0, 2.0, 0.0}));
+    EXPECT_EQ(energyImpact(uses, std::nullopt), (std::vector<double>{75.0, 25.0, 0.0}));
+    EXPECT_EQ(energyImpact({{1, 0.0}}, 8.0), (std::vector<double>{0.0}));
+}
+
+TEST(BatteryDischarge, OnlyTheSystemBatteryWhileDischarging) {
+    struct Case {
+        const char* what;
+        std::vector<std::pair<const char*, const char*>> files;
+        std::optional<double> watts;
+    };
+    const Case cases[] = {
+        {"power_now",
+         {{"type", "Battery\n"}, {"status", "Discharging\n"}, {"power_now", "7500000\n"}},
+         7.5},
+        {"current and voltage",
+         {{"type", "Battery\n"},
+          {"status", "Discharging\n"},
+          {"current_now", "-1000000\n"},
+          {"voltage_now", "12000000\n"}},
+         12.0},
+        {"charging",
+         {{"type", "Battery\n"}, {"status", "Charging\n"}, {"power_now", "7500000\n"}},
+         std::nullopt},
+        {"a mouse",
+         {{"type", "Battery\n"},
+          {"scope", "Device\n"},
+          {"status", "Discharging\n"},
+          {"power_now", "1\n"}},
+         std::nullopt},
+        {"mains",
+         {{"type", "Mains\n"}, {"status", "Discharging\n"}, {"power_now", "1\n"}},
+         std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir sys;
+        for (const auto& [leaf, contents] : c.files)
+            sys.write(std::string("class/power_supply/BAT0/") + leaf, contents);
+        EXPECT_EQ(batteryDischargeWatts(RootedDirectory(sys.path())), c.watts);
+    }
+}
+
+void writeProcess(const TempDir& proc, int pid, const std::string& name, const char* schedstat) {
+    const std::string base = std::to_string(pid) + "/";
+    proc.write(base + "comm", name + "\n");
+    proc.write(base + "stat", std::to_string(pid) + " (" + name +
+                                  ") S 1 2 3 4 5 6 7 8 9 10 25 15 13 14 15 16 17 18 900 99\n");
+    if (schedstat)
+        proc.write(base + "schedstat", schedstat);
+}
+
+// Over a fixture /proc: schedstat where there is one, else stat's ticks; the stand-ins' own
+// pid left out; lines the readers accept.
+TEST(ProcessStandIns, OverAFixtureProc) {
+    TempDir proc;
+    writeProcess(proc, 10, "worker", "123456789 0 4\n");
+    writeProcess(proc, 11, "no schedstat", nullptr);
+    writeProcess(proc, 12, "self", "1 0 1\n");
+    proc.makeDirectory("sys");
+    const ProcessCpuSampler sampler(proc.path());
+
+    const CpuTimeSample sample = sampler.sample();
+    ASSERT_EQ(sample.processes.size(), 3u);
+    EXPECT_EQ(sample.processes[0].nanoseconds, 123456789u);
+    EXPECT_EQ(sample.processes[1].nanoseconds,
+              40 * (1'000'000'000u / static_cast<std::uint64_t>(sysconf(_SC_CLK_TCK))));
+
+    const auto status = parseProcessStatusOutput(
+        processStatusOutput(sampler, std::chrono::milliseconds(1), 12), 128);
+    ASSERT_EQ(status.size(), 2u);
+    EXPECT_EQ(status[0].pid, 10);
+    EXPECT_EQ(status[1].name, "no schedstat");
+
+    TempDir sys;
+    const std::string monitor =
+        processMonitorOutput(sampler, sys.path(), 2, std::chrono::milliseconds(1), 1, 12);
+    EXPECT_EQ(std::count(monitor.begin(), monitor.end(), '\n'), 10);
+    const auto energy = ProcessDetailsReader::parseEnergy(monitor, {});
+    ASSERT_EQ(energy.size(), 1u);
+    EXPECT_EQ(energy[0].pid, 10);
+}
+
+// The real thing: a busy child shows up near the top, the tool leaves itself out, and every
+// line passes the reader's line rule.
+TEST(ProcessStandIns, LiveProcessStatus) {
+    const pid_t busy = fork();
+    ASSERT_GE(busy, 0);
+    if (busy == 0) {
+        for (;;)
+            asm volatile("" ::: "memory"); // spins without being optimised away
+    }
+    usleep(100'000);
+    LinuxToolRunner runner;
+    ToolRun run;
+    run.path = BRIVANE_SYSTEM_TOOLS;
+    run.arguments = {"ps", "-A", "-c", "-r", "-o", "pid=,pcpu=,comm="};
+    run.environment = ToolEnvironment::exactly({{"LC_ALL", "C"}});
+    const ToolResult result = runner.run(run);
+    kill(busy, SIGKILL);
+    waitpid(busy, nullptr, 0);
+    ASSERT_TRUE(result.succeeded());
+
+    std::vector<std::int64_t> pids;
+    for (std::size_t start = 0; start < result.output.size();) {
+        const std::size_t end = result.output.find('\n', start);
+        const auto reading = parseProcessStatusLine(result.output.substr(start, end - start));
+        ASSERT_TRUE(reading) << result.output.substr(start, end - start);
+        pids.push_back(reading->pid);
+        start = end + 1;
+    }
+    EXPECT_EQ(std::find(pids.begin(), pids.end(), result.processIdentifier), pids.end());
+    const auto busyAt = std::find(pids.begin(), pids.end(), busy) - pids.begin();
+    EXPECT_LT(busyAt, 10) << result.output;
+}
+
+} // namespace
+} // namespace brivane::platform::linux_backend
