@@ -66,8 +66,4 @@ std::string frequencyStateName(std::uint64_t kiloHertz) {
     return std::to_string((kiloHertz + 500) / 1000) + " MHz";
 }
 
-std::optional<std::uint64_t> parseIdleTime(std::string_view text) {
-    return unsignedField(trimmed(text));
-}
-
 } // namespace brivane::platform::linux_backend

@@ -26,7 +26,4 @@ inline constexpr std::uint64_t microsecondsPerTick = 10'000;
 // The state name of a frequency: "1800 MHz" (kHz rounded to the nearest MHz).
 std::string frequencyStateName(std::uint64_t kiloHertz);
 
-// A cpuidle stateN/time value (cumulative microseconds, one integer and a newline).
-std::optional<std::uint64_t> parseIdleTime(std::string_view text);
-
 } // namespace brivane::platform::linux_backend
