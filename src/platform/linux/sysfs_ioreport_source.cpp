@@ -101,14 +101,25 @@ public:
     mutable std::mutex mutex; // guards the unwrapping state
 };
 
-std::optional<std::vector<FrequencyTime>> readFrequencies(const RootedDirectory& root,
+// One sample's parsed time_in_state files, so that the CPUs of one policy read it once.
+class FrequencyTables {
+public:
+    const std::optional<std::vector<FrequencyTime>>& read(const RootedDirectory& root,
                                                           const CounterFile& file) {
-    std::array<char, 8192> buffer;
-    FileText text = file.read(root, buffer);
-    if (text.outcome != Outcome::value)
-        return std::nullopt;
-    return parseTimeInState(text.text);
-}
+        for (const auto& [path, table] : tables_)
+            if (*path == file.path)
+                return table;
+        std::array<char, 8192> buffer;
+        const FileText text = file.read(root, buffer);
+        return tables_
+            .emplace_back(&file.path, text.outcome == Outcome::value ? parseTimeInState(text.text)
+                                                                     : std::nullopt)
+            .second;
+    }
+
+private:
+    std::vector<std::pair<const std::string*, std::optional<std::vector<FrequencyTime>>>> tables_;
+};
 
 std::optional<std::uint64_t> readCounter(const RootedDirectory& root, const CounterFile& file) {
     std::array<char, 64> buffer;
@@ -121,8 +132,9 @@ std::optional<std::uint64_t> readCounter(const RootedDirectory& root, const Coun
 // The state channel's cumulative residencies now, in microseconds, or nothing when a file
 // fails or the policy lost one of its frequencies.
 std::optional<IOReportChannel> sampleStates(const RootedDirectory& root,
-                                            const SysfsSubscription::Channel& channel) {
-    const auto frequencies = readFrequencies(root, channel.files.front());
+                                            const SysfsSubscription::Channel& channel,
+                                            FrequencyTables& tables) {
+    const auto& frequencies = tables.read(root, channel.files.front());
     if (!frequencies)
         return std::nullopt;
     IOReportChannel values = channel.plan.description;
@@ -396,12 +408,13 @@ SysfsIOReportSource::createSamples(const IOReportSubscription& subscription,
     std::lock_guard lock(ours->mutex);
     IOReportSample sample;
     sample.channels.reserve(channels.size());
+    FrequencyTables tables;
     for (const IOReportChannel& wanted : channels) {
         const auto* channel = ours->find(wanted.channelID);
         if (!channel)
             continue;
         auto values = channel->plan.frequencyFile.empty() ? sampleCounters(sys_, *channel)
-                                                          : sampleStates(sys_, *channel);
+                                                          : sampleStates(sys_, *channel, tables);
         if (values)
             sample.channels.push_back(std::move(*values));
     }
