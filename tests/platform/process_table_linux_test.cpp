@@ -110,6 +110,7 @@ TEST(ProcfsProcessTable, ReadsAFixtureTree) {
     ASSERT_TRUE(other);
     EXPECT_EQ(other->footprint, 30u * static_cast<uint64_t>(sysconf(_SC_PAGESIZE)));
     EXPECT_EQ(other->diskBytesRead + other->logicalBytesWritten, 0u);
+    EXPECT_NE(other->startedAt, 901u); // storage sees it as another incarnation
     EXPECT_EQ(table.name(7), "worker");
     EXPECT_FALSE(table.resourceUsage(8));
 }

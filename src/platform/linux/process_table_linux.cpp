@@ -132,10 +132,14 @@ std::optional<ProcessResourceUsage> ProcfsProcessTable::resourceUsage(int32_t pi
     usage.startedAt = *startTime;
     usage.footprint = *pages * pageSize_;
     // Storage counters only of processes the agent may trace; the others still rank by memory
-    // and, with counters that never move, never show storage traffic.
+    // and, with counters that never move, never show storage traffic. A process whose counters
+    // turn readable (or unreadable) between two measurements must not count its whole history
+    // as one interval's traffic, so without counters it stands as another incarnation.
     if (const auto counters = readParsed<512>(proc_, pid, "io", parseProcIo)) {
         usage.diskBytesRead = counters->readBytes;
         usage.logicalBytesWritten = counters->writeBytes;
+    } else {
+        usage.startedAt |= uint64_t{1} << 63;
     }
     return usage;
 }

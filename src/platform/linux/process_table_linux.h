@@ -15,7 +15,8 @@ namespace brivane::platform::linux_backend {
 // /proc/<pid>/statm. Since the kernel keeps separate anonymous, file and shared-memory
 // counters, that difference is exactly RssAnon of /proc/<pid>/status, at a fraction of the
 // cost: statm is one short line, status is some fifty formatted lines.
-// startedAt: start time in clock ticks since boot (field 22 of /proc/<pid>/stat).
+// startedAt: start time in clock ticks since boot (field 22 of /proc/<pid>/stat), the top bit
+// set for a process without storage counters.
 // diskBytesRead / logicalBytesWritten: read_bytes and write_bytes of /proc/<pid>/io, the
 // storage traffic (wchar would count pipe, socket and terminal writes too). The kernel shows
 // io only to processes allowed to trace the target, so other users' processes report zero
