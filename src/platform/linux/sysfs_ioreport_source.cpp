@@ -222,8 +222,7 @@ std::vector<ChannelPlan> SysfsIOReportSource::discoverCpuStates() const {
     std::vector<CpuKindFacts> facts;
     for (int cpu : online) {
         const std::string base = std::string(cpuRoot) + "cpu" + std::to_string(cpu);
-        auto capacity = sys_.readText((base + "/cpu_capacity").c_str(), 64);
-        facts.push_back({cpu, capacity ? parseInteger(*capacity) : std::nullopt});
+        facts.push_back({cpu, sys_.readInteger((base + "/cpu_capacity").c_str()).value});
     }
     std::optional<HybridCoreLists> hybrid;
     auto small = sys_.readText("bus/event_source/devices/cpu_atom/cpus");
@@ -297,8 +296,8 @@ std::vector<ChannelPlan> SysfsIOReportSource::discoverEnergy() const {
             plan.counterFiles.push_back(zone + "/energy_uj");
             if (!readable(plan.counterFiles.back()))
                 return std::nullopt; // a sum without one of its parts would be wrong
-            auto range = sys_.readText((zone + "/max_energy_range_uj").c_str(), 64);
-            plan.ranges.push_back(range ? parseUnsigned(*range).value_or(0) : 0);
+            plan.ranges.push_back(
+                sys_.readCounter((zone + "/max_energy_range_uj").c_str()).value.value_or(0));
         }
         return plan;
     };
