@@ -39,39 +39,6 @@ TEST(CpuListParsing, RangesAndSingles) {
     }
 }
 
-TEST(ClusterKinds, HybridListsThenCapacitiesElsePerformance) {
-    using K = ClusterKind;
-    struct Case {
-        const char* what;
-        std::vector<CpuKindFacts> cpus;
-        std::optional<HybridCoreLists> hybrid;
-        std::vector<K> kinds;
-    };
-    const Case cases[] = {
-        {"three capacities",
-         {{0, 400}, {1, 400}, {2, 800}, {3, 1024}},
-         std::nullopt,
-         {K::efficiency, K::efficiency, K::middle, K::performance}},
-        {"hybrid lists win over capacities",
-         {{0, 1024}, {1, 1000}, {2, 500}},
-         HybridCoreLists{{2}, {0, 1}},
-         {K::performance, K::performance, K::efficiency}},
-        {"empty atom list",
-         {{0, {}}, {1, {}}},
-         HybridCoreLists{{}, {0, 1}},
-         {K::performance, K::performance}},
-        {"equal capacities",
-         {{0, 1024}, {1, 1024}},
-         std::nullopt,
-         {K::performance, K::performance}},
-        {"a capacity missing", {{0, 400}, {1, {}}}, std::nullopt, {K::performance, K::performance}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        EXPECT_EQ(clusterKinds(c.cpus, c.hybrid), c.kinds);
-    }
-}
-
 TEST(TimeInStateParsing, AscendingMergedStrict) {
     auto table = parseTimeInState("2400000 5\n800000 7\n1800000 0\n800000 1\n");
     ASSERT_TRUE(table);
@@ -86,31 +53,13 @@ TEST(TimeInStateParsing, AscendingMergedStrict) {
     EXPECT_EQ(frequencyStateName(1799600), "1800 MHz");
 }
 
-TEST(PowercapNames, ZonesAndDomains) {
-    struct Case {
-        const char* directory;
-        std::optional<unsigned> package;
-        std::optional<unsigned> subzone;
-    };
-    const Case cases[] = {
-        {"intel-rapl:0", 0, {}},       {"intel-rapl:a", 10, {}}, {"intel-rapl:1:1f", 1, 31},
-        {"intel-rapl-mmio:0", {}, {}}, {"intel-rapl:", {}, {}},  {"intel-rapl:0:", {}, {}},
-        {"intel-rapl:g", {}, {}},      {"dtpm", {}, {}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.directory);
-        auto zone = parsePowercapZoneDirectory(c.directory);
-        EXPECT_EQ(zone ? std::optional<unsigned>(zone->package) : std::nullopt, c.package);
-        EXPECT_EQ(zone ? zone->subzone : std::nullopt, c.subzone);
-    }
+TEST(EnergyCounters, ZoneNamesAndWraps) {
+    EXPECT_EQ(parsePowercapZoneDirectory("intel-rapl:a")->package, 10u);
+    EXPECT_EQ(parsePowercapZoneDirectory("intel-rapl:1:1f")->subzone, 31u);
+    for (const char* foreign : {"intel-rapl-mmio:0", "intel-rapl:", "intel-rapl:0:", "dtpm"})
+        EXPECT_FALSE(parsePowercapZoneDirectory(foreign)) << foreign;
     EXPECT_EQ(powercapDomain("package-1\n"), PowercapDomain::package);
-    EXPECT_EQ(powercapDomain("uncore\n"), PowercapDomain::uncore);
-    EXPECT_EQ(powercapDomain("psys\n"), PowercapDomain::platform);
     EXPECT_EQ(powercapDomain("package-\n"), PowercapDomain::other);
-}
-
-TEST(CounterAdvance, WrapsAtTheRangeOnce) {
-    EXPECT_EQ(counterAdvance(100, 250, 1000), 150u);
     EXPECT_EQ(counterAdvance(900, 100, 1000), 200u);
     EXPECT_EQ(counterAdvance(900, 100, 0), 0u);     // reset without a known range
     EXPECT_EQ(counterAdvance(2000, 100, 1000), 0u); // beyond its own range: nonsense
@@ -170,8 +119,8 @@ TEST(SysfsIOReportSource, CpuChannelsByClusterKind) {
          "0-3\n",
          {},
          {"ECPU0", "ECPU1", "MCPU2", "PCPU3"}},
-        {"Intel hybrid",
-         {{0, {}, 0}, {1, {}, 1}, {2, {}, 2}, {3, {}, 3}},
+        {"Intel hybrid, lists over capacities",
+         {{0, 1024, 0}, {1, 1000, 1}, {2, 500, 2}, {3, 500, 3}},
          true,
          "0-3\n",
          std::make_pair("2-3\n", "0-1\n"),

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <csignal>
 #include <gtest/gtest.h>
+#include <sstream>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -75,38 +76,24 @@ TEST(EnergyImpact, SharesOfMeasuredPowerElsePercentages) {
 
 TEST(BatteryDischarge, OnlyTheSystemBatteryWhileDischarging) {
     struct Case {
-        const char* what;
-        std::vector<std::pair<const char*, const char*>> files;
+        const char* files; // "leaf=value ..."
         std::optional<double> watts;
     };
     const Case cases[] = {
-        {"power_now",
-         {{"type", "Battery\n"}, {"status", "Discharging\n"}, {"power_now", "7500000\n"}},
-         7.5},
-        {"current and voltage",
-         {{"type", "Battery\n"},
-          {"status", "Discharging\n"},
-          {"current_now", "-1000000\n"},
-          {"voltage_now", "12000000\n"}},
-         12.0},
-        {"charging",
-         {{"type", "Battery\n"}, {"status", "Charging\n"}, {"power_now", "7500000\n"}},
-         std::nullopt},
-        {"a mouse",
-         {{"type", "Battery\n"},
-          {"scope", "Device\n"},
-          {"status", "Discharging\n"},
-          {"power_now", "1\n"}},
-         std::nullopt},
-        {"mains",
-         {{"type", "Mains\n"}, {"status", "Discharging\n"}, {"power_now", "1\n"}},
-         std::nullopt},
+        {"type=Battery status=Discharging power_now=7500000", 7.5},
+        {"type=Battery status=Discharging current_now=-1000000 voltage_now=12000000", 12.0},
+        {"type=Battery status=Charging power_now=7500000", std::nullopt},
+        {"type=Battery scope=Device status=Discharging power_now=1", std::nullopt}, // a mouse
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
+        SCOPED_TRACE(c.files);
         TempDir sys;
-        for (const auto& [leaf, contents] : c.files)
-            sys.write(std::string("class/power_supply/BAT0/") + leaf, contents);
+        std::istringstream files(c.files);
+        for (std::string file; files >> file;) {
+            const std::size_t equals = file.find('=');
+            sys.write("class/power_supply/BAT0/" + file.substr(0, equals),
+                      file.substr(equals + 1) + "\n");
+        }
         EXPECT_EQ(batteryDischargeWatts(RootedDirectory(sys.path())), c.watts);
     }
 }
