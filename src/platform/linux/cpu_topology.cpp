@@ -1,7 +1,7 @@
 #include "platform/linux/cpu_topology.h"
 
 #include <algorithm>
-#include <bitset>
+#include <array>
 #include <charconv>
 
 namespace brivane::platform::linux_backend {
@@ -26,8 +26,9 @@ std::optional<std::vector<int>> parseCpuList(std::string_view text) {
     std::vector<int> cpus;
     if (text.empty())
         return cpus;
-    // A set of CPU numbers, so repeated or overlapping ranges cost nothing extra.
-    std::bitset<maximumCpuNumber + 1> listed;
+    // A set of CPU numbers filled a word at a time, so repeated or overlapping ranges cost
+    // little.
+    std::array<std::uint64_t, maximumCpuNumber / 64 + 1> listed{};
     while (true) {
         const std::size_t comma = text.find(',');
         const std::string_view item = text.substr(0, comma);
@@ -36,15 +37,24 @@ std::optional<std::vector<int>> parseCpuList(std::string_view text) {
         const auto last = dash == std::string_view::npos ? first : cpuNumber(item.substr(dash + 1));
         if (!first || !last || *last < *first)
             return std::nullopt;
-        for (int cpu = *first; cpu <= *last; ++cpu)
-            listed.set(static_cast<std::size_t>(cpu));
+        for (int cpu = *first; cpu <= *last;) {
+            if (cpu % 64 == 0 && cpu + 63 <= *last) {
+                listed[cpu / 64] = ~std::uint64_t{0};
+                cpu += 64;
+            } else {
+                listed[cpu / 64] |= std::uint64_t{1} << (cpu % 64);
+                ++cpu;
+            }
+        }
         if (comma == std::string_view::npos)
             break;
         text.remove_prefix(comma + 1);
     }
-    for (int cpu = 0; cpu <= maximumCpuNumber; ++cpu) {
-        if (listed.test(static_cast<std::size_t>(cpu)))
-            cpus.push_back(cpu);
+    for (std::size_t word = 0; word < listed.size(); ++word) {
+        for (int bit = 0; bit < 64 && listed[word] >> bit != 0; ++bit) {
+            if (listed[word] >> bit & 1)
+                cpus.push_back(static_cast<int>(word * 64) + bit);
+        }
     }
     return cpus;
 }
