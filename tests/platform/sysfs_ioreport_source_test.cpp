@@ -18,25 +18,11 @@ namespace {
 using testing::TempDir;
 
 TEST(CpuListParsing, RangesAndSingles) {
-    struct Case {
-        const char* text;
-        std::optional<std::vector<int>> cpus;
-    };
-    const Case cases[] = {
-        {"0-3,8,10-11\n", std::vector<int>{0, 1, 2, 3, 8, 10, 11}},
-        {"\n", std::vector<int>{}},
-        {"5,1-2,2", std::vector<int>{1, 2, 5}},
-        {"3-1", std::nullopt},
-        {"0-", std::nullopt},
-        {"1,,2", std::nullopt},
-        {"-1", std::nullopt},
-        {"0-8192", std::nullopt},
-        {"0x1", std::nullopt},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.text);
-        EXPECT_EQ(parseCpuList(c.text), c.cpus);
-    }
+    EXPECT_EQ(parseCpuList("0-3,8,10-11\n"), (std::vector<int>{0, 1, 2, 3, 8, 10, 11}));
+    EXPECT_EQ(parseCpuList("\n"), std::vector<int>{});
+    EXPECT_EQ(parseCpuList("5,1-2,2,0-127,64"), parseCpuList("0-127"));
+    for (const char* bad : {"3-1", "0-", "1,,2", "-1", "0-8192", "0x1"})
+        EXPECT_FALSE(parseCpuList(bad)) << bad;
 }
 
 TEST(TimeInStateParsing, AscendingMergedStrict) {
