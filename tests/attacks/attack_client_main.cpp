@@ -7,12 +7,16 @@
 //                                             then replies until the connection ends
 //   crowd <endpoint> <conns> <n> <ms>         conns connections holding n unread requests
 //                                             each (n = 0: idle after one answered request)
+//   load <endpoint> <n> <seed>                n requests of every kind in random batches, each
+//                                             reply checked; now and then a batch abandoned
 
 #include "ipc/sensor_client.h"
 
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
+#include <map>
+#include <random>
 #include <set>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -126,6 +130,76 @@ bool crowd(const std::string& endpoint, long conns, long n, long ms) {
     return static_cast<long>(held.size()) == conns;
 }
 
+// Requests that run system tools hold their queue for a long time each, so they are rare;
+// the rest is snapshots and arguments the service refuses at once.
+struct Kind {
+    Selector selector;
+    std::optional<std::string> argument;
+    const char* mark; // text every document of this kind holds; nullptr: no data expected
+    int weight;
+};
+const Kind kinds[] = {
+    {Selector::snapshot, std::nullopt, "\"temperatures\"", 740},
+    {Selector::cpuDetails, std::nullopt, "\"residencies\"", 3},
+    {Selector::processDetails, "memory", "\"ranked\"", 3},
+    {Selector::processDetails, "storage", "\"storage\"", 2},
+    {Selector::storageHealth, "disk0", "\"helperUID\"", 2},
+    {Selector::processDetails, "Memory", nullptr, 90},
+    {Selector::storageHealth, "/dev/disk0", nullptr, 80},
+    {Selector::manage, "check", nullptr, 80},
+};
+
+bool load(const std::string& endpoint, long n, long seed) {
+    std::mt19937 random(static_cast<unsigned>(seed));
+    std::vector<int> weights;
+    for (const auto& kind : kinds) {
+        weights.push_back(kind.weight);
+    }
+    std::discrete_distribution<std::size_t> kindOf(weights.begin(), weights.end());
+    long sent = 0, answered = 0, abandoned = 0;
+    for (std::unique_ptr<SensorClient> client; sent < n;) {
+        std::map<std::uint32_t, const Kind*> pending;
+        if (!client) {
+            std::string problem;
+            if (!(client = SensorClient::connect(endpoint, problem, limitMs))) {
+                std::printf("connect: %s\n", problem.c_str());
+                return false;
+            }
+        }
+        for (long batch = random() % 16 + 1; batch > 0 && sent < n; --batch, ++sent) {
+            const Kind& kind = kinds[kindOf(random)];
+            const auto id = client->send(kind.selector, kind.argument);
+            if (!id) {
+                return false;
+            }
+            pending.emplace(*id, &kind);
+        }
+        if (random() % 100 < 3) { // vanish with the batch in flight
+            abandoned += static_cast<long>(pending.size());
+            client.reset();
+            continue;
+        }
+        for (; !pending.empty(); ++answered) {
+            const auto outcome = client->receive(limitMs);
+            const auto found = pending.find(outcome.reply.id);
+            if (outcome.status != SensorClient::Status::replied || found == pending.end()) {
+                std::printf("lost, repeated or unknown reply after %ld\n", answered);
+                return false;
+            }
+            const auto& document = outcome.reply.document;
+            if (found->second->mark
+                    ? !document || document->find(found->second->mark) == std::string::npos
+                    : document.has_value()) {
+                std::printf("reply %u does not fit its request\n", outcome.reply.id);
+                return false;
+            }
+            pending.erase(found);
+        }
+    }
+    std::printf("answered %ld, abandoned %ld\n", answered, abandoned);
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -142,6 +216,8 @@ int main(int argc, char** argv) {
         held = pipeline(endpoint, number(2), number(3), static_cast<pid_t>(number(4)));
     } else if (scenario == "crowd") {
         held = crowd(endpoint, number(2), number(3), number(4));
+    } else if (scenario == "load") {
+        held = load(endpoint, number(2), number(3));
     } else {
         std::fprintf(stderr, "usage: see the top of attack_client_main.cpp\n");
         return 2;
