@@ -151,11 +151,10 @@ const Kind kinds[] = {
 
 bool load(const std::string& endpoint, long n, long seed) {
     std::mt19937 random(static_cast<unsigned>(seed));
-    std::vector<int> weights;
-    for (const auto& kind : kinds) {
-        weights.push_back(kind.weight);
-    }
-    std::discrete_distribution<std::size_t> kindOf(weights.begin(), weights.end());
+    std::discrete_distribution<std::size_t> kindOf(
+        std::size(kinds), 0, std::size(kinds), [](double i) {
+            return kinds[static_cast<std::size_t>(i)].weight; // i is the index plus one half
+        });
     long sent = 0, answered = 0, abandoned = 0;
     for (std::unique_ptr<SensorClient> client; sent < n;) {
         std::map<std::uint32_t, const Kind*> pending;

@@ -24,34 +24,18 @@ std::string requestBody(std::uint32_t id, std::string_view selector, int hasArgu
     return body;
 }
 
-// The bodies of the complete frames at the front of the wire; the rest is left in it.
-std::vector<std::string_view> bodies(std::string_view& wire, std::size_t limit) {
-    std::vector<std::string_view> found;
-    for (auto scan = scanFrame(wire, limit); scan.status == FrameScan::Status::complete;
-         scan = scanFrame(wire, limit)) {
-        found.push_back(wire.substr(4, scan.bodySize));
-        wire.remove_prefix(4 + scan.bodySize);
-    }
-    return found;
-}
-
-TEST(FrameCodec, RequestFramesRoundTripThroughTheScanner) {
-    std::string wire;
-    appendRequestFrame(wire, 7, Selector::snapshot, std::nullopt);
-    appendRequestFrame(wire, 0xA1B2C3D4, Selector::storageHealth, "disk3s1");
-    appendRequestFrame(wire, 9, Selector::manage, "");
-
-    std::vector<Request> decoded;
-    std::string_view rest = wire;
-    for (const auto body : bodies(rest, maximumRequestBody)) {
-        decoded.push_back(std::get<Request>(decodeRequest(body)));
-    }
-    ASSERT_EQ(decoded.size(), 3u);
-    EXPECT_EQ(decoded[0], (Request{7, Selector::snapshot, std::nullopt}));
-    EXPECT_EQ(decoded[1], (Request{0xA1B2C3D4, Selector::storageHealth, "disk3s1"}));
+// Bodies made by hand pin the wire format; that encoding is decoding's inverse is the fuzz
+// target's check, and whole frames cross a real socket in the listener's tests.
+TEST(FrameCodec, HandMadeBodiesDecodeAsWritten) {
     // An empty argument is present, not absent: the service answers it with no data.
-    EXPECT_EQ(decoded[2], (Request{9, Selector::manage, std::string()}));
-    EXPECT_TRUE(rest.empty());
+    EXPECT_EQ(std::get<Request>(decodeRequest(requestBody(0xA1B2C3D4, "manage:reply:", 1))),
+              (Request{0xA1B2C3D4, Selector::manage, std::string()}));
+    EXPECT_EQ(decodeReply(u32(5) + '\1' + "{}"), (Reply{5, "{}"}));
+    EXPECT_EQ(decodeReply(u32(6) + '\1'), (Reply{6, std::string()})); // empty data is data
+    EXPECT_EQ(decodeReply(u32(7) + '\0'), (Reply{7, std::nullopt}));
+    EXPECT_FALSE(decodeReply(u32(1)));
+    EXPECT_FALSE(decodeReply(u32(1) + '\2'));
+    EXPECT_FALSE(decodeReply(u32(1) + '\0' + "stray"));
 }
 
 TEST(FrameCodec, ScannerReportsIncompleteAndOversizedFrames) {
@@ -111,30 +95,6 @@ TEST(FrameCodec, WellFormedUtf8ArgumentsPass) {
         ASSERT_TRUE(std::holds_alternative<Request>(result)) << text;
         EXPECT_EQ(std::get<Request>(result).argument, std::string(text));
     }
-}
-
-TEST(FrameCodec, RepliesCarryDataOrItsAbsence) {
-    std::string wire;
-    appendReplyFrame(wire, 5, std::string("{\"version\":2}"));
-    appendReplyFrame(wire, 6, std::nullopt);
-    appendReplyFrame(wire, 7, std::string()); // an empty document is still data
-
-    std::string_view rest = wire;
-    std::vector<Reply> replies;
-    for (const auto body : bodies(rest, maximumReplyBody)) {
-        auto reply = decodeReply(body);
-        ASSERT_TRUE(reply);
-        replies.push_back(*reply);
-    }
-    EXPECT_TRUE(rest.empty());
-    ASSERT_EQ(replies.size(), 3u);
-    EXPECT_EQ(replies[0], (Reply{5, "{\"version\":2}"}));
-    EXPECT_EQ(replies[1], (Reply{6, std::nullopt}));
-    EXPECT_EQ(replies[2], (Reply{7, std::string()}));
-
-    EXPECT_FALSE(decodeReply(u32(1)));
-    EXPECT_FALSE(decodeReply(u32(1) + '\2'));
-    EXPECT_FALSE(decodeReply(u32(1) + '\0' + "stray"));
 }
 
 } // namespace
