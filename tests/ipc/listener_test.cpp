@@ -108,33 +108,6 @@ TEST_F(ListenerBehaviour, AMalformedFrameClosesOnlyItsOwnConnection) {
     EXPECT_EQ(service->callCount(), malformed.size());
 }
 
-TEST_F(ListenerBehaviour, StopsReadingAtItsLimitOfRequestsInFlight) {
-    auto client = served.client();
-
-    constexpr std::size_t sent = ipc::maximumRequestsInFlight + 44;
-    for (std::size_t i = 0; i < sent; ++i) {
-        ASSERT_TRUE(client->send(Selector::snapshot, std::nullopt));
-    }
-    ASSERT_TRUE(service->waitForCalls(ipc::maximumRequestsInFlight));
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    EXPECT_EQ(service->callCount(), ipc::maximumRequestsInFlight);
-
-    service->takeReply(0)(std::string("0"));
-    ASSERT_TRUE(service->waitForCalls(ipc::maximumRequestsInFlight + 1));
-
-    std::size_t answered = 1;
-    while (answered < sent) {
-        ASSERT_TRUE(service->waitForCalls(answered + 1));
-        service->takeReply(answered)(std::to_string(answered));
-        ++answered;
-    }
-    for (std::size_t i = 0; i < sent; ++i) {
-        auto outcome = client->receive(waitMs);
-        ASSERT_EQ(outcome.status, Status::replied);
-        EXPECT_EQ(outcome.reply.document, std::to_string(outcome.reply.id - 1));
-    }
-}
-
 TEST_F(ListenerBehaviour, AVanishedClientsReplyIsDroppedAndNothingIsLeftBehind) {
     {
         auto client = served.client();
