@@ -56,12 +56,6 @@ protected:
         EXPECT_LT(slowest, latencyBoundMs) << watched.output;
     }
 
-    // An unsigned copy of the client, its signature file left to the test.
-    std::string intruder() {
-        fs::copy_file(staged_.path("brivane-attack-client"), staged_.path("intruder"));
-        return staged_.path("intruder");
-    }
-
     long residentKiB() {
         std::ifstream status("/proc/" + std::to_string(agent_->pid()) + "/status");
         std::string line;
@@ -76,7 +70,8 @@ protected:
 };
 
 TEST_F(Attack, ASignatureFileThatBlocksOrAHugeExecutableStallsNobody) {
-    const auto program = intruder();
+    const auto program = staged_.path("intruder"); // an unsigned copy of the client
+    fs::copy_file(staged_.path("brivane-attack-client"), program);
     const struct {
         const char* name;
         bool fifo; // else: a real signature, but of another executable, on a 200 MiB one

@@ -41,25 +41,11 @@ issue foreign foreign-anchor "/O=Elsewhere/OU=ADMTEST001/CN=Impostor"
 request expired "/O=Admission Test/OU=ADMTEST001/CN=Expired" ""
 mkdir -p ca
 : > ca/index.txt
-cat > ca.cnf <<CNF
-[ca]
-default_ca = test
-[test]
-database = ca/index.txt
-new_certs_dir = ca
-serial = ca/serial
-default_md = sha256
-policy = anything
-unique_subject = no
-copy_extensions = none
-[anything]
-organizationName = optional
-organizationalUnitName = optional
-commonName = supplied
-CNF
 echo 01 > ca/serial
-openssl ca -batch -config ca.cnf -cert anchor.pem -keyfile anchor-key.pem -in expired.csr \
-    -extfile expired.ext -startdate 20200101000000Z -enddate 20200201000000Z -notext \
-    -out expired.pem 2>/dev/null
+printf '[ca]\ndefault_ca = t\n[t]\ndatabase = ca/index.txt\nnew_certs_dir = ca\nserial = ca/serial
+policy = p\n[p]\ncommonName = supplied\n' > ca.cnf
+openssl ca -batch -config ca.cnf -md sha256 -cert anchor.pem -keyfile anchor-key.pem \
+    -in expired.csr -extfile expired.ext -startdate 20200101000000Z -enddate 20200201000000Z \
+    -notext -preserveDN -out expired.pem 2>/dev/null
 rm -f expired.csr expired.ext
 chmod a+r ./*.pem

@@ -121,10 +121,7 @@ TEST(Endpoint, ServiceNamesThatAreNotPlainFileNamesAreRefused) {
 }
 
 TEST(SerialQueue, RunsWorkInOrderOnOneNamedThreadAndDrainsOnDestruction) {
-    EXPECT_EQ(platform::SerialQueue::threadName("dev.qorva.brivane.SensorCompanion.Readings"),
-              "Readings");
-    EXPECT_EQ(platform::SerialQueue::threadName("dev.qorva.brivane.SensorCompanion.Processes"),
-              "Processes");
+    // Linux keeps 15 bytes of a thread's name.
     EXPECT_EQ(platform::SerialQueue::threadName("a.VeryLongQueueLabelTail"), "VeryLongQueueLa");
     EXPECT_EQ(platform::SerialQueue::threadName("plain"), "plain");
 

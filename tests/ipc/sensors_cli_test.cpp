@@ -2,7 +2,6 @@
 #include "document_view.h"
 
 #include <gtest/gtest.h>
-#include <tuple>
 
 namespace brivane::cli {
 namespace {
@@ -16,7 +15,11 @@ std::string summary(const CliOptions& options) {
 }
 
 TEST(SensorsCli, OptionsMayStandBeforeOrAfterTheRequest) {
-    const std::vector<std::tuple<std::vector<std::string>, Selector, std::string>> cases = {
+    const struct {
+        std::vector<std::string> arguments;
+        Selector selector;
+        const char* parsed; // nullptr: a usage error
+    } cases[] = {
         {{"snapshot"}, Selector::snapshot, "-|D|-|-"},
         {{"--raw", "cpu"}, Selector::cpuDetails, "-|D|-|raw"},
         {{"processes", "energy", "--team", "T1"}, Selector::processDetails, "energy|T1|-|-"},
@@ -26,33 +29,27 @@ TEST(SensorsCli, OptionsMayStandBeforeOrAfterTheRequest) {
         {{"manage", "--team=T2", "checkForUpdates"}, Selector::manage, "checkForUpdates|T2|-|-"},
         // An argument is passed as typed, even one the agent will answer with no data.
         {{"processes", "--", "-memory"}, Selector::processDetails, "-memory|D|-|-"},
+        {{}, {}, nullptr},
+        {{"--raw"}, {}, nullptr},
+        {{"temperatures"}, {}, nullptr},
+        {{"snapshot", "extra"}, {}, nullptr},
+        {{"processes"}, {}, nullptr},
+        {{"storage", "disk0", "disk1"}, {}, nullptr},
+        {{"--team"}, {}, nullptr},
+        {{"--endpoint=", "snapshot"}, {}, nullptr},
+        {{"--timeout", "0", "snapshot"}, {}, nullptr},
+        {{"--timeout", "soon", "snapshot"}, {}, nullptr},
+        {{"--verbose", "snapshot"}, {}, nullptr},
     };
-    for (const auto& [arguments, selector, expected] : cases) {
-        const auto parsed = parseCommandLine(arguments, "D");
-        ASSERT_TRUE(parsed.options) << arguments[0] << ": " << parsed.error;
-        EXPECT_EQ(parsed.options->selector, selector) << expected;
-        EXPECT_EQ(summary(*parsed.options), expected);
-    }
-}
-
-TEST(SensorsCli, UsageErrorsAreReported) {
-    const std::vector<std::vector<std::string>> wrong = {
-        {},
-        {"--raw"},
-        {"temperatures"},
-        {"snapshot", "extra"},
-        {"processes"},
-        {"storage", "disk0", "disk1"},
-        {"--team"},
-        {"--endpoint=", "snapshot"},
-        {"--timeout", "0", "snapshot"},
-        {"--timeout", "soon", "snapshot"},
-        {"--verbose", "snapshot"},
-    };
-    for (const auto& arguments : wrong) {
-        const auto parsed = parseCommandLine(arguments, "T");
-        EXPECT_FALSE(parsed.options) << (arguments.empty() ? "(none)" : arguments[0]);
-        EXPECT_FALSE(parsed.error.empty());
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arguments.empty() ? "(none)" : c.arguments.back());
+        const auto parsed = parseCommandLine(c.arguments, "D");
+        ASSERT_EQ(parsed.options.has_value(), c.parsed != nullptr) << parsed.error;
+        EXPECT_EQ(parsed.error.empty(), c.parsed != nullptr);
+        if (parsed.options) {
+            EXPECT_EQ(parsed.options->selector, c.selector);
+            EXPECT_EQ(summary(*parsed.options), c.parsed);
+        }
     }
 }
 
