@@ -1,12 +1,11 @@
 #include "sysfs_sources.h"
 
-#include <algorithm>
+#include <cstdint>
+#include <limits>
 
 namespace brivane::system_tools {
 namespace {
 
-using platform::linux_backend::parseInteger;
-using platform::linux_backend::parseUnsigned;
 using platform::linux_backend::withoutNewline;
 
 constexpr std::uint64_t bytesPerSector = 512;
@@ -22,8 +21,7 @@ std::optional<std::string> optionalText(const RootedDirectory& directory, const 
 }
 
 std::optional<std::int64_t> integerOf(const RootedDirectory& directory, const char* relative) {
-    const auto text = directory.readText(relative);
-    return text ? parseInteger(*text) : std::nullopt;
+    return directory.readInteger(relative).value;
 }
 
 // Right-trimmed: SCSI model strings are blank-padded to their field width.
@@ -85,11 +83,9 @@ DiskFacts sysfsDiskFacts(const RootedDirectory& sys, const std::string& kernelNa
     DiskFacts facts;
     facts.kernelName = kernelName;
     const auto disk = sys.subdirectory(("block/" + kernelName).c_str());
-    if (const auto sectors = disk.readText("size")) {
-        if (const auto count = parseUnsigned(*sectors);
-            count && *count <= UINT64_MAX / bytesPerSector) {
-            facts.sizeBytes = *count * bytesPerSector;
-        }
+    if (const auto sectors = disk.readCounter("size").value;
+        sectors && *sectors <= std::numeric_limits<std::uint64_t>::max() / bytesPerSector) {
+        facts.sizeBytes = *sectors * bytesPerSector;
     }
     if (const auto rotational = integerOf(disk, "queue/rotational")) {
         facts.rotational = *rotational != 0;
