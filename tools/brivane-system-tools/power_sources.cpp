@@ -13,35 +13,13 @@ namespace brivane::system_tools {
 namespace {
 
 // UPower's device kinds, by their number, as a person would call them.
-constexpr std::array<std::string_view, 29> kindNames = {"",
-                                                        "",
-                                                        "Battery",
-                                                        "UPS",
-                                                        "Monitor",
-                                                        "Mouse",
-                                                        "Keyboard",
-                                                        "PDA",
-                                                        "Phone",
-                                                        "Media Player",
-                                                        "Tablet",
-                                                        "Computer",
-                                                        "Game Controller",
-                                                        "Pen",
-                                                        "Touchpad",
-                                                        "Modem",
-                                                        "Network Device",
-                                                        "Headset",
-                                                        "Speakers",
-                                                        "Headphones",
-                                                        "Video Device",
-                                                        "Audio Device",
-                                                        "Remote Control",
-                                                        "Printer",
-                                                        "Scanner",
-                                                        "Camera",
-                                                        "Wearable",
-                                                        "Toy",
-                                                        "Bluetooth Device"};
+// clang-format off
+constexpr std::array<std::string_view, 29> kindNames = {
+    "", "", "Battery", "UPS", "Monitor", "Mouse", "Keyboard", "PDA", "Phone", "Media Player",
+    "Tablet", "Computer", "Game Controller", "Pen", "Touchpad", "Modem", "Network Device",
+    "Headset", "Speakers", "Headphones", "Video Device", "Audio Device", "Remote Control",
+    "Printer", "Scanner", "Camera", "Wearable", "Toy", "Bluetooth Device"};
+// clang-format on
 constexpr std::uint64_t lineKind = 1;
 constexpr std::string_view fallbackName = "Accessory";
 constexpr std::uint64_t chargingState = 1;
