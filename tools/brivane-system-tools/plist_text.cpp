@@ -6,8 +6,6 @@ namespace brivane::system_tools {
 namespace {
 
 constexpr std::string_view documentHead = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-                                          "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
-                                          "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
                                           "<plist version=\"1.0\">\n<dict>\n";
 constexpr std::string_view replacement = "\xEF\xBF\xBD";
 

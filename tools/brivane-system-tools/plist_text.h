@@ -1,7 +1,7 @@
 #pragma once
 
-// Writes XML property lists in the layout the platform's tools print: one top-level dictionary,
-// tab-indented, keys in the order they are added.
+// Writes XML property lists: one top-level dictionary, tab-indented, keys in the order they are
+// added.
 
 #include <cstdint>
 #include <string>
