@@ -1,0 +1,99 @@
+#include "disk_description.h"
+#include "disk_names.h"
+#include "formats/storage_health.h"
+#include "reports.h"
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+namespace brivane::system_tools {
+namespace {
+
+TEST(DiskNames, WholeDisksInNamingOrder) {
+    const std::vector<std::string> block = {
+        "sdb",      "loop0",   "nvme1n1", "sda",          "nvme0n2",   "zram0", "nvme0n1",
+        "ram0",     "sdaa",    "sdz",     "vda",          "dm-0",      "md127", "sr0",
+        "nvme10n1", "nvme2n1", "mmcblk0", "mmcblk0boot0", "nvme0c0n1", "nbd0",  "xvda"};
+    EXPECT_EQ(wholeDisks(block),
+              (std::vector<std::string>{"nvme0n1", "nvme0n2", "nvme1n1", "nvme2n1", "nvme10n1",
+                                        "sda", "sdb", "sdz", "sdaa", "vda", "xvda", "mmcblk0"}));
+}
+
+// Edge cases of the SMART conversion as the storage reader sees them.
+TEST(DiskDescription, SmartFiguresReachTheReaderInItsUnits) {
+    struct Case {
+        const char* name;
+        DiskFacts facts;
+        std::optional<StorageHealthReading> expected;
+    };
+    const auto nvme = [](BusProperties controller, BusProperties attributes) {
+        DiskFacts facts{"disk1", "nvme0n1", {}, {}, {}, DriveFacts{}, {}};
+        facts.drive->nvme = std::move(controller);
+        facts.drive->nvmeAttributes = std::move(attributes);
+        return facts;
+    };
+    const auto ata = [](BusProperties properties, std::vector<AtaAttribute> attributes) {
+        DiskFacts facts{"disk1", "sda", {}, {}, {}, DriveFacts{}, {}};
+        facts.drive->ata = std::move(properties);
+        facts.drive->ataAttributes = std::move(attributes);
+        return facts;
+    };
+    StorageHealthReading partial;
+    partial.totalWritten = 512000;
+    StorageHealthReading warm;
+    warm.temperature = 37;
+    StorageHealthReading frozen;
+    frozen.temperature = -5;
+    const std::vector<Case> cases = {
+        {"never read",
+         nvme({{"SmartUpdated", std::uint64_t{0}}, {"SmartTemperature", std::uint64_t{310}}}, {}),
+         {}},
+        {"temperature unknown, part of a data unit",
+         nvme({{"SmartTemperature", std::uint64_t{0}}},
+              {{"total_data_read", std::uint64_t{511999}},
+               {"total_data_written", std::uint64_t{1023999}}}),
+         partial},
+        {"counters of the wrong type",
+         nvme({}, {{"power_cycles", -3.0}, {"media_errors", std::string("0")}}),
+         {}},
+        {"ata without smart",
+         ata({{"SmartSupported", false}, {"SmartTemperature", 310.15}}, {}),
+         {}},
+        {"ata temperature in exact kelvin",
+         ata({{"SmartTemperature", 310.0}}, {{12, "power-cycle-count", -1, 1}}), warm},
+        {"nvme hwmon only", DiskFacts{"disk1", "nvme0n1", {}, {}, {}, {}, -4600}, frozen},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(StorageHealthReading::parse(diskDescription(c.facts), "disk1"), c.expected);
+    }
+}
+
+TEST(DiskTree, NamesAndDescribesTheDisksOfASysfsTree) {
+    testing::TempDir sys;
+    sys.write("block/nvme0n1/size", "1000215216\n");
+    sys.write("block/nvme0n1/queue/rotational", "0\n");
+    sys.write("block/nvme0n1/device/model", "Fast SSD        \n");
+    sys.write("block/nvme0n1/device/hwmon3/name", "nvme\n");
+    sys.write("block/nvme0n1/device/hwmon3/temp1_label", "Composite\n");
+    sys.write("block/nvme0n1/device/hwmon3/temp1_input", "36850\n");
+    sys.write("block/sda/size", "8\n");
+    sys.write("block/sda/queue/rotational", "1\n");
+    sys.makeDirectory("block/loop0");
+    const RootedDirectory root(sys.path());
+
+    EXPECT_EQ(diskListReport(root), "disk0\tnvme0n1\ndisk1\tsda\n");
+    const auto nvme = diskInfoReport(root, nullptr, "disk0");
+    ASSERT_TRUE(nvme);
+    EXPECT_NE(nvme->find("<string>Fast SSD</string>"), std::string::npos);
+    EXPECT_NE(nvme->find("<integer>512110190592</integer>"), std::string::npos);
+    StorageHealthReading warm;
+    warm.temperature = 37;
+    EXPECT_EQ(StorageHealthReading::parse(*nvme, "disk0"), warm);
+    EXPECT_EQ(StorageHealthReading::parse(*diskInfoReport(root, nullptr, "disk1"), "disk1"),
+              std::nullopt);
+    EXPECT_EQ(diskInfoReport(root, nullptr, "disk2"), std::nullopt);
+}
+
+} // namespace
+} // namespace brivane::system_tools

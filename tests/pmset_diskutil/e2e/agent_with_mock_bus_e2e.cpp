@@ -1,0 +1,64 @@
+// The Linux agent with its system-tool stand-in on a mocked bus, over a fixture /sys with one
+// NVMe disk: the mouse shows among the snapshot's accessories and the drive's SMART counters
+// in "storage disk0".
+#include "support/mock_system_bus.h"
+#include "support/staged_agent.h"
+
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+namespace brivane::testing {
+namespace {
+
+const std::string services = BRIVANE_MOCK_SERVICES;
+
+constexpr const char* mouse = R"({"devices": {"mouse": {"Type": ["u", 5],
+    "PowerSupply": ["b", false], "Percentage": ["d", 64.0], "Model": ["s", "MX Mouse"],
+    "IsPresent": ["b", true]}}})";
+constexpr const char* nvmeDrive = R"({"drives": [{"name": "nvme", "block": "nvme0n1",
+    "drive": {"Model": ["s", "Fast SSD"]},
+    "nvme": {"SmartTemperature": ["q", 310], "SmartPowerOnHours": ["t", 2871]},
+    "attributes": {"percent_used": ["y", 3], "total_data_read": ["t", 512000000],
+                   "total_data_written": ["t", 1024000000], "power_cycles": ["t", 412],
+                   "unsafe_shutdowns": ["t", 17], "media_errors": ["t", 0]}}]})";
+
+TEST(LinuxAgentWithMockBus, ReportsTheMouseAndTheNvmeCounters) {
+    if (const auto problem = StagedAgent::mountNamespaceProblem(); !problem.empty()) {
+        GTEST_SKIP() << problem;
+    }
+    if (const auto reason = MockSystemBus::unavailableReason(); !reason.empty()) {
+        GTEST_SKIP() << reason;
+    }
+    MockSystemBus bus;
+    ASSERT_TRUE(bus.startService(services + "/upower_devices.py", "org.freedesktop.UPower", mouse));
+    ASSERT_TRUE(
+        bus.startService(services + "/udisks_drives.py", "org.freedesktop.UDisks2", nvmeDrive));
+    StagedAgent staged({.bundle = BRIVANE_E2E_LINUX_BUNDLE,
+                        .executables = {BRIVANE_E2E_CLI},
+                        .environment = {bus.environmentEntry()},
+                        .bindSys = true});
+    std::filesystem::create_directories(staged.sys() / "class/power_supply");
+    std::filesystem::create_directories(staged.sys() / "block/nvme0n1");
+    std::ofstream(staged.sys() / "block/nvme0n1/size") << "1000215216\n";
+    ASSERT_TRUE(staged.startAgent());
+
+    const auto snapshot = staged.cli({"--raw", "snapshot"});
+    ASSERT_EQ(snapshot.status, 0) << snapshot.output;
+    const auto document = nlohmann::json::parse(snapshot.output, nullptr, false);
+    ASSERT_TRUE(document.contains("accessories")) << snapshot.output;
+    EXPECT_EQ(document["accessories"],
+              nlohmann::json::parse(R"([{"name": "MX Mouse", "level": 0.64}])"));
+
+    const auto storage = staged.cli({"--raw", "storage", "disk0"});
+    ASSERT_EQ(storage.status, 0) << storage.output;
+    const auto health = nlohmann::json::parse(storage.output, nullptr, false);
+    ASSERT_TRUE(health.contains("reading")) << storage.output;
+    EXPECT_EQ(health["reading"], nlohmann::json::parse(R"({"temperature": 37, "life": 97,
+        "totalRead": 512000000, "totalWritten": 1024000000, "powerCycles": 412,
+        "powerOnHours": 2871, "unsafeShutdowns": 17, "mediaErrors": 0})"));
+}
+
+} // namespace
+} // namespace brivane::testing

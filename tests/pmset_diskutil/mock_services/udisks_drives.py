@@ -1,0 +1,50 @@
+'''UDisks2 objects for the drives given as parameters: a block device pointing at its drive, the
+drive, and its NVMe controller or ATA interface with SmartGetAttributes.'''
+
+import os
+import sys
+
+import dbus
+import dbusmock
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from typed_values import typed, typed_dict  # noqa: E402
+
+BUS_NAME = 'org.freedesktop.UDisks2'
+MAIN_OBJ = '/org/freedesktop/UDisks2'
+MAIN_IFACE = 'org.freedesktop.UDisks2.Manager'
+SYSTEM_BUS = True
+IS_OBJECT_MANAGER = True
+
+NVME_IFACE = 'org.freedesktop.UDisks2.NVMe.Controller'
+ATA_IFACE = 'org.freedesktop.UDisks2.Drive.Ata'
+
+
+def _answer(value):
+    return lambda _self, _options: value
+
+
+def load(mock, parameters):
+    for drive in parameters.get('drives', []):
+        drive_path = MAIN_OBJ + '/drives/' + drive['name']
+        mock.AddObject(drive_path, 'org.freedesktop.UDisks2.Drive',
+                       typed_dict(drive.get('drive', {})), [])
+        drive_object = dbusmock.get_object(drive_path)
+        if 'nvme' in drive:
+            drive_object.AddProperties(NVME_IFACE, typed_dict(drive['nvme']))
+            attributes = typed_dict(drive.get('attributes', {}))
+            drive_object.AddMethod(NVME_IFACE, 'SmartGetAttributes', 'a{sv}', 'a{sv}',
+                                   _answer(attributes))
+        if 'ata' in drive:
+            drive_object.AddProperties(ATA_IFACE, typed_dict(drive['ata']))
+            rows = dbus.Array([
+                dbus.Struct((dbus.Byte(row[0]), row[1], dbus.UInt16(0), dbus.Int32(100),
+                             dbus.Int32(100), dbus.Int32(0), dbus.Int64(row[2]),
+                             dbus.Int32(row[3]), dbus.Dictionary({}, signature='sv')))
+                for row in drive.get('attributes', [])], signature='(ysqiiixia{sv})')
+            drive_object.AddMethod(ATA_IFACE, 'SmartGetAttributes', 'a{sv}', 'a(ysqiiixia{sv})',
+                                   _answer(rows))
+        mock.AddObject(MAIN_OBJ + '/block_devices/' + drive['block'],
+                       'org.freedesktop.UDisks2.Block',
+                       {'Device': typed(['ay', '/dev/' + drive['block']]),
+                        'Drive': dbus.ObjectPath(drive_path, variant_level=1)}, [])

@@ -1,0 +1,110 @@
+#include "support/mock_system_bus.h"
+
+#include <filesystem>
+#include <signal.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+namespace brivane::testing {
+namespace {
+
+constexpr const char* daemonPath = "/usr/bin/dbus-daemon";
+constexpr const char* sendPath = "/usr/bin/dbus-send";
+// Debian's interpreter: another python3 earlier on PATH may lack the dbus module.
+constexpr const char* pythonPath = "/usr/bin/python3";
+constexpr const char* dbusmockModule = "/usr/lib/python3/dist-packages/dbusmock/__main__.py";
+
+std::string configuration(const std::string& socket) {
+    return "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
+           " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+           "<busconfig>\n"
+           "  <type>system</type>\n"
+           "  <listen>unix:path=" +
+           socket +
+           "</listen>\n"
+           "  <auth>EXTERNAL</auth>\n"
+           "  <policy context=\"default\">\n"
+           "    <allow user=\"*\"/>\n"
+           "    <allow own=\"*\"/>\n"
+           "    <allow send_destination=\"*\"/>\n"
+           "    <allow receive_sender=\"*\"/>\n"
+           "  </policy>\n"
+           "</busconfig>\n";
+}
+
+} // namespace
+
+std::string MockSystemBus::unavailableReason() {
+    for (const char* path : {daemonPath, sendPath, pythonPath, dbusmockModule}) {
+        if (::access(path, X_OK) != 0 && ::access(path, R_OK) != 0) {
+            return std::string(path) + " is missing (scripts/install-deps installs it)";
+        }
+    }
+    return {};
+}
+
+MockSystemBus::MockSystemBus() {
+    // Users other than root must reach the socket inside.
+    ::chmod(directory_.path().c_str(), 0755);
+    const std::string socket = directory_ / "system_bus_socket";
+    directory_.write("bus.conf", configuration(socket));
+    address_ = "unix:path=" + socket;
+    daemon_ = std::make_unique<ChildProcess>(
+        std::vector<std::string>{daemonPath, "--nofork",
+                                 "--config-file=" + (directory_ / "bus.conf")},
+        std::vector<std::string>{}, directory_ / "daemon.out");
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (daemon_->running() &&
+           (!std::filesystem::exists(socket) || !answers("org.freedesktop.DBus")) &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
+MockSystemBus::~MockSystemBus() {
+    // A mock may be stuck in a method that never answers: no grace period for it.
+    for (auto& service : services_) {
+        service->kill(SIGKILL);
+    }
+    services_.clear();
+}
+
+// Whether busName has an owner that answers. The mock claims its name before it loads its
+// template; a ping waits for its main loop, which starts after that.
+bool MockSystemBus::answers(const std::string& busName) {
+    const auto send = [&](std::vector<std::string> call) {
+        call.insert(call.begin(), {sendPath, "--system", "--print-reply", "--reply-timeout=5000"});
+        return runCommand(call, {environmentEntry()}, directory_ / "send.out",
+                          std::chrono::seconds(6));
+    };
+    const auto names = send(
+        {"--dest=org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus.ListNames"});
+    if (names.status != 0 || names.output.find('"' + busName + '"') == std::string::npos) {
+        return false;
+    }
+    return send({"--dest=" + busName, "/", "org.freedesktop.DBus.Peer.Ping"}).status == 0;
+}
+
+bool MockSystemBus::startService(const std::string& dbusmockTemplate, const std::string& busName,
+                                 const std::string& parameters, std::chrono::milliseconds limit) {
+    if (!running()) {
+        return false;
+    }
+    const std::string output = directory_ / ("service-" + std::to_string(++scratchCount_) + ".out");
+    auto& service = services_.emplace_back(std::make_unique<ChildProcess>(
+        std::vector<std::string>{pythonPath, "-m", "dbusmock", "--system", "-t", dbusmockTemplate,
+                                 "-p", parameters},
+        // No bytecode caches beside the mocks in the source tree.
+        std::vector<std::string>{environmentEntry(), "PYTHONDONTWRITEBYTECODE=1"}, output));
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (service->running() && std::chrono::steady_clock::now() < deadline) {
+        if (answers(busName)) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+}
+
+} // namespace brivane::testing

@@ -1,0 +1,50 @@
+#pragma once
+
+#include "support/child_process.h"
+#include "support/temp_dir.h"
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace brivane::testing {
+
+// A private bus of the system type that every user may use (the mocks run as root, agents and
+// tools as nobody), and python3-dbusmock services on it. Clients reach it through
+// environmentEntry(). Destruction ends the services and the bus.
+//
+//   MockSystemBus bus;
+//   ASSERT_TRUE(bus.startService("upower", "org.freedesktop.UPower", R"({"OnBattery": true})"));
+//   runCommand({tool}, {bus.environmentEntry()}, scratch);
+class MockSystemBus {
+public:
+    MockSystemBus();
+    ~MockSystemBus();
+    MockSystemBus(const MockSystemBus&) = delete;
+    MockSystemBus& operator=(const MockSystemBus&) = delete;
+
+    // Empty when dbus-daemon and python3-dbusmock are installed, else what is missing.
+    static std::string unavailableReason();
+
+    bool running() const { return daemon_ && daemon_->started(); }
+    const std::string& address() const { return address_; }
+    std::string environmentEntry() const { return "DBUS_SYSTEM_BUS_ADDRESS=" + address_; }
+
+    // Runs a dbusmock template (a name or a .py file) with JSON parameters and waits until it
+    // answers as busName.
+    bool startService(const std::string& dbusmockTemplate, const std::string& busName,
+                      const std::string& parameters = "{}",
+                      std::chrono::milliseconds limit = std::chrono::seconds(10));
+
+private:
+    bool answers(const std::string& busName);
+
+    TempDir directory_{"brivane-bus"};
+    std::string address_;
+    std::unique_ptr<ChildProcess> daemon_;
+    std::vector<std::unique_ptr<ChildProcess>> services_;
+    int scratchCount_ = 0;
+};
+
+} // namespace brivane::testing

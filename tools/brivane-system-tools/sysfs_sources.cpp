@@ -1,0 +1,100 @@
+#include "sysfs_sources.h"
+
+#include <cstdint>
+#include <limits>
+
+namespace brivane::system_tools {
+namespace {
+
+using platform::linux_backend::withoutNewline;
+
+constexpr std::uint64_t bytesPerSector = 512;
+
+std::string textOf(const RootedDirectory& directory, const char* relative) {
+    const auto text = directory.readText(relative);
+    return text ? std::string(withoutNewline(*text)) : std::string();
+}
+
+std::optional<std::string> optionalText(const RootedDirectory& directory, const char* relative) {
+    const auto text = directory.readText(relative);
+    return text ? std::optional<std::string>(withoutNewline(*text)) : std::nullopt;
+}
+
+std::optional<std::int64_t> integerOf(const RootedDirectory& directory, const char* relative) {
+    return directory.readInteger(relative).value;
+}
+
+// Right-trimmed: SCSI model strings are blank-padded to their field width.
+std::optional<std::string> trimmed(std::optional<std::string> text) {
+    if (text) {
+        text->erase(text->find_last_not_of(" \t") + 1);
+    }
+    return text;
+}
+
+// The nvme hwmon chip hangs off the controller (the namespace's device) on current kernels and
+// off the PCI function (one level up) on older ones.
+std::optional<std::int64_t> nvmeComposite(const RootedDirectory& disk) {
+    for (const char* parent : {"device", "device/device"}) {
+        const auto directory = disk.subdirectory(parent);
+        for (const auto& entry : directory.list(".")) {
+            if (!entry.starts_with("hwmon")) {
+                continue;
+            }
+            const auto chip = directory.subdirectory(entry.c_str());
+            const auto label = optionalText(chip, "temp1_label");
+            if (textOf(chip, "name") == "nvme" && (!label || *label == "Composite")) {
+                return integerOf(chip, "temp1_input");
+            }
+        }
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+std::vector<PowerSupplyEntry> powerSupplies(const RootedDirectory& sys) {
+    const auto classDirectory = sys.subdirectory("class/power_supply");
+    std::vector<PowerSupplyEntry> entries;
+    for (auto& name : classDirectory.list(".")) {
+        const auto supply = classDirectory.subdirectory(name.c_str());
+        if (!supply.valid()) {
+            continue;
+        }
+        PowerSupplyEntry entry;
+        entry.type = textOf(supply, "type");
+        entry.scope = optionalText(supply, "scope");
+        entry.status = textOf(supply, "status");
+        entry.modelName = textOf(supply, "model_name");
+        entry.serialNumber = textOf(supply, "serial_number");
+        entry.capacity = integerOf(supply, "capacity");
+        entry.present = integerOf(supply, "present");
+        entry.name = std::move(name);
+        entries.push_back(std::move(entry));
+    }
+    return entries;
+}
+
+std::vector<std::string> blockDevices(const RootedDirectory& sys) {
+    return sys.list("block");
+}
+
+DiskFacts sysfsDiskFacts(const RootedDirectory& sys, const std::string& kernelName) {
+    DiskFacts facts;
+    facts.kernelName = kernelName;
+    const auto disk = sys.subdirectory(("block/" + kernelName).c_str());
+    if (const auto sectors = disk.readCounter("size").value;
+        sectors && *sectors <= std::numeric_limits<std::uint64_t>::max() / bytesPerSector) {
+        facts.sizeBytes = *sectors * bytesPerSector;
+    }
+    if (const auto rotational = integerOf(disk, "queue/rotational")) {
+        facts.rotational = *rotational != 0;
+    }
+    facts.model = trimmed(optionalText(disk, "device/model"));
+    if (kernelName.starts_with("nvme")) {
+        facts.hwmonMillicelsius = nvmeComposite(disk);
+    }
+    return facts;
+}
+
+} // namespace brivane::system_tools

@@ -1,0 +1,202 @@
+#include "system_bus.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <exception>
+#include <sdbus-c++/sdbus-c++.h>
+
+namespace brivane::system_tools {
+namespace {
+
+using VariantMap = std::map<std::string, sdbus::Variant>;
+using AtaRow = sdbus::Struct<std::uint8_t, std::string, std::uint16_t, std::int32_t, std::int32_t,
+                             std::int32_t, std::int64_t, std::int32_t, VariantMap>;
+
+const std::string propertiesInterface = "org.freedesktop.DBus.Properties";
+const std::string objectManagerInterface = "org.freedesktop.DBus.ObjectManager";
+const std::string upowerService = "org.freedesktop.UPower";
+const std::string udisksService = "org.freedesktop.UDisks2";
+
+// Byte arrays (UDisks2's device paths) end in a NUL that is not part of the text.
+std::string bytesAsText(const std::vector<std::uint8_t>& bytes) {
+    std::string text(bytes.begin(), bytes.end());
+    while (!text.empty() && text.back() == '\0') {
+        text.pop_back();
+    }
+    return text;
+}
+
+BusValue valueOf(const sdbus::Variant& variant) try {
+    const std::string type = variant.peekValueType();
+    if (type == "b") {
+        return variant.get<bool>();
+    }
+    if (type == "y") {
+        return std::uint64_t{variant.get<std::uint8_t>()};
+    }
+    if (type == "q") {
+        return std::uint64_t{variant.get<std::uint16_t>()};
+    }
+    if (type == "u") {
+        return std::uint64_t{variant.get<std::uint32_t>()};
+    }
+    if (type == "t") {
+        return variant.get<std::uint64_t>();
+    }
+    if (type == "n") {
+        return std::int64_t{variant.get<std::int16_t>()};
+    }
+    if (type == "i") {
+        return std::int64_t{variant.get<std::int32_t>()};
+    }
+    if (type == "x") {
+        return variant.get<std::int64_t>();
+    }
+    if (type == "d") {
+        return variant.get<double>();
+    }
+    if (type == "s") {
+        return variant.get<std::string>();
+    }
+    if (type == "o") {
+        return std::string(variant.get<sdbus::ObjectPath>());
+    }
+    if (type == "ay") {
+        return bytesAsText(variant.get<std::vector<std::uint8_t>>());
+    }
+    return std::monostate{};
+} catch (const std::exception&) {
+    return std::monostate{};
+}
+
+BusProperties propertiesOf(const VariantMap& variants) {
+    BusProperties properties;
+    for (const auto& [name, variant] : variants) {
+        properties.emplace(name, valueOf(variant));
+    }
+    return properties;
+}
+
+} // namespace
+
+struct SystemBus::Connection {
+    std::unique_ptr<sdbus::IConnection> bus;
+    std::chrono::milliseconds perCall;
+    Clock::time_point deadline;
+
+    // The time left for the next call, or nothing once the budget is spent.
+    std::optional<std::chrono::microseconds> nextTimeout() const {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now());
+        if (left.count() <= 0) {
+            return std::nullopt;
+        }
+        return std::min<std::chrono::microseconds>(perCall, left);
+    }
+
+    // Runs one call; any error, a spent budget or a reply of another shape gives nothing.
+    template <class Result, class... Arguments>
+    std::optional<Result> call(const std::string& service, const std::string& path,
+                               const std::string& interface, const std::string& method,
+                               const Arguments&... arguments) {
+        const auto timeout = nextTimeout();
+        if (!timeout) {
+            return std::nullopt;
+        }
+        try {
+            auto proxy = sdbus::createProxy(*bus, service, path);
+            Result result;
+            proxy->callMethod(method)
+                .onInterface(interface)
+                .withTimeout(*timeout)
+                .withArguments(arguments...)
+                .storeResultsTo(result);
+            return result;
+        } catch (const std::exception&) {
+            return std::nullopt;
+        }
+    }
+};
+
+SystemBus::SystemBus(std::unique_ptr<Connection> connection) : connection_(std::move(connection)) {}
+
+SystemBus::~SystemBus() = default;
+
+std::unique_ptr<SystemBus> SystemBus::connect(std::chrono::milliseconds perCall,
+                                              Clock::time_point deadline) {
+    try {
+        auto connection = std::make_unique<Connection>(
+            Connection{sdbus::createSystemBusConnection(), perCall, deadline});
+        // Calls that carry no timeout of their own still end within the per-call bound.
+        connection->bus->setMethodCallTimeout(perCall);
+        return std::unique_ptr<SystemBus>(new SystemBus(std::move(connection)));
+    } catch (const std::exception&) {
+        return nullptr;
+    }
+}
+
+std::optional<std::vector<std::string>> SystemBus::upowerDevicePaths() {
+    const auto paths = connection_->call<std::vector<sdbus::ObjectPath>>(
+        upowerService, "/org/freedesktop/UPower", upowerService, "EnumerateDevices");
+    if (!paths) {
+        return std::nullopt;
+    }
+    return std::vector<std::string>(paths->begin(), paths->end());
+}
+
+std::optional<BusProperties> SystemBus::allProperties(const std::string& service,
+                                                      const std::string& path,
+                                                      const std::string& interface) {
+    const auto variants =
+        connection_->call<VariantMap>(service, path, propertiesInterface, "GetAll", interface);
+    if (!variants) {
+        return std::nullopt;
+    }
+    return propertiesOf(*variants);
+}
+
+std::optional<ManagedObjects> SystemBus::managedObjects(const std::string& service,
+                                                        const std::string& path) {
+    using Reply = std::map<sdbus::ObjectPath, std::map<std::string, VariantMap>>;
+    const auto reply =
+        connection_->call<Reply>(service, path, objectManagerInterface, "GetManagedObjects");
+    if (!reply) {
+        return std::nullopt;
+    }
+    ManagedObjects objects;
+    for (const auto& [objectPath, interfaces] : *reply) {
+        ObjectInterfaces converted;
+        for (const auto& [name, variants] : interfaces) {
+            converted.emplace(name, propertiesOf(variants));
+        }
+        objects.emplace_back(objectPath, std::move(converted));
+    }
+    return objects;
+}
+
+std::optional<BusProperties> SystemBus::nvmeSmartAttributes(const std::string& drivePath) {
+    const auto variants = connection_->call<VariantMap>(udisksService, drivePath,
+                                                        "org.freedesktop.UDisks2.NVMe.Controller",
+                                                        "SmartGetAttributes", VariantMap{});
+    if (!variants) {
+        return std::nullopt;
+    }
+    return propertiesOf(*variants);
+}
+
+std::optional<std::vector<AtaAttribute>>
+SystemBus::ataSmartAttributes(const std::string& drivePath) {
+    const auto rows = connection_->call<std::vector<AtaRow>>(udisksService, drivePath,
+                                                             "org.freedesktop.UDisks2.Drive.Ata",
+                                                             "SmartGetAttributes", VariantMap{});
+    if (!rows) {
+        return std::nullopt;
+    }
+    std::vector<AtaAttribute> attributes;
+    for (const auto& row : *rows) {
+        attributes.push_back(AtaAttribute{row.get<0>(), row.get<1>(), row.get<6>(), row.get<7>()});
+    }
+    return attributes;
+}
+
+} // namespace brivane::system_tools
