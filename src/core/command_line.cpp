@@ -34,6 +34,11 @@ int runCommandLine(const std::vector<std::string>& argumentVector,
     if (list == Arguments{"--agent"}) {
         return environment.runAgent();
     }
+    if (list == Arguments{"--version"}) {
+        environment.out << "brivane-sensor-companion " << BRIVANE_VERSION << '\n';
+        environment.out.flush();
+        return exitSuccess;
+    }
     if (list == Arguments{"--status"}) {
         printStatus(environment.makeRegistration(), environment.out);
         return exitSuccess;

@@ -31,6 +31,10 @@ TEST(CommandLineExecutable, RegistrationFormsAsARealProcess) {
     };
     const Row rows[] = {
         {{"--status"}, 0, "disabled\n", false},
+        {{"--version"},
+         0,
+         std::string("brivane-sensor-companion ") + BRIVANE_VERSION + "\n",
+         false},
         {{"--enable", "--install"}, 2, "", false},
         {{"--ENABLE"}, 2, "", false},
         {{"enable"}, 2, "", false},

@@ -29,6 +29,9 @@ TEST(SensorsCli, OptionsMayStandBeforeOrAfterTheRequest) {
         {{"manage", "--team=T2", "checkForUpdates"}, Selector::manage, "checkForUpdates|T2|-|-"},
         // An argument is passed as typed, even one the agent will answer with no data.
         {{"processes", "--", "-memory"}, Selector::processDetails, "-memory|D|-|-"},
+        {{"watch"}, Selector::snapshot, "-|D|-|-"},
+        {{"watch", "processes", "-memory", "--raw"}, Selector::processDetails, "-memory|D|-|raw"},
+        {{"--interval=0.5", "watch", "cpu"}, Selector::cpuDetails, "-|D|-|-"},
         {{}, {}, nullptr},
         {{"--raw"}, {}, nullptr},
         {{"temperatures"}, {}, nullptr},
@@ -40,6 +43,11 @@ TEST(SensorsCli, OptionsMayStandBeforeOrAfterTheRequest) {
         {{"--timeout", "0", "snapshot"}, {}, nullptr},
         {{"--timeout", "soon", "snapshot"}, {}, nullptr},
         {{"--verbose", "snapshot"}, {}, nullptr},
+        {{"--interval", "1", "snapshot"}, {}, nullptr},
+        {{"watch", "--interval", "0.01"}, {}, nullptr},
+        {{"watch", "snapshot", "extra"}, {}, nullptr},
+        {{"watch", "manage", "installUpdate"}, {}, nullptr},
+        {{"watch", "export"}, {}, nullptr},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.arguments.empty() ? "(none)" : c.arguments.back());
@@ -61,8 +69,9 @@ TEST(SensorsCli, ViewsShowTheDocumentsAsTables) {
         R"("accessories":[],"supportsProcessDetails":true,"companionVersion":"1.0.0"})";
     const auto view = renderDocument(Selector::snapshot, std::nullopt, snapshot);
     ASSERT_TRUE(view);
-    for (const char* expected : {"1.0.0", "TC0P", "45.3", "Left", "1200", "5000", "BatteryVoltage",
-                                 "12.50  V", "process details", "(none)"}) {
+    for (const char* expected :
+         {"1.0.0", "TC0P", "45.3", "Left", "1200", "5000", "BatteryVoltage", "12.50  V",
+          "process details", "(none: no accessory reports a battery level)"}) {
         EXPECT_NE(view->find(expected), std::string::npos) << expected << "\n" << *view;
     }
 
@@ -75,6 +84,38 @@ TEST(SensorsCli, ViewsShowTheDocumentsAsTables) {
 
     EXPECT_FALSE(renderDocument(Selector::snapshot, std::nullopt, "{\"version\":2}"));
     EXPECT_FALSE(renderDocument(Selector::cpuDetails, std::nullopt, "not json"));
+}
+
+// An empty section tells why when the document shows it: fans and SMC power keys come only from
+// an SMC; a level of 0.64 is 64 %.
+TEST(SensorsCli, EmptySectionsSayWhyAndLevelsArePercentages) {
+    const std::string head = R"({"version":2,"helperUID":1,"helperEffectiveUID":1,)";
+    const struct Case {
+        const char* name;
+        std::string document;
+        std::vector<std::string> shown;
+    } cases[] = {
+        {"no SMC",
+         head + R"("temperatures":[],"fans":[],"power":[]})",
+         {"(none: no SMC on this machine)",
+          "(none: no SMC and no other temperature sensor on this machine)",
+          "(none: no graphics accelerator reports its utilisation)"}},
+        {"SMC without fans",
+         head + R"("temperatures":[{"key":"TC0P","value":40}],"fans":[],)"
+                R"("power":[{"key":"PSTR","value":5}]})",
+         {"(none: the SMC reports no fans)"}},
+        {"accessory level",
+         head + R"("temperatures":[],"fans":[],"accessories":[{"name":"Mouse","level":0.64}]})",
+         {"Mouse", " 64\n"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto view = renderDocument(Selector::snapshot, std::nullopt, c.document);
+        ASSERT_TRUE(view);
+        for (const auto& expected : c.shown) {
+            EXPECT_NE(view->find(expected), std::string::npos) << expected << "\n" << *view;
+        }
+    }
 }
 
 } // namespace

@@ -6,6 +6,7 @@ namespace brivane::cli {
 
 const char* const usageText =
     "usage: brivane-sensors [options] <request>\n"
+    "       brivane-sensors watch [<request>] [--interval SECONDS] [options]\n"
     "\n"
     "requests:\n"
     "  snapshot             temperatures, fans, power, graphics, accessories\n"
@@ -16,15 +17,20 @@ const char* const usageText =
     "  metrics              the snapshot as Prometheus metrics text\n"
     "  export               serve the snapshot as Prometheus metrics over HTTP until stopped\n"
     "\n"
+    "watch redraws the request's view in place until interrupted (Ctrl-C); with --raw it\n"
+    "prints one document per line instead.\n"
+    "\n"
     "options (before or after the request):\n"
     "  --team ID            team identifier that names the agent's endpoint\n"
     "  --endpoint PATH      connect to this socket instead\n"
     "  --raw                print the document bytes exactly as received\n"
+    "  --interval SECONDS   time between watch frames (default 2)\n"
     "  --timeout SECONDS    how long to wait for the answer (default 10)\n"
     "  --output FILE        metrics: replace FILE atomically instead of printing\n"
     "  --listen IPV4:PORT   export: serve on this address (default 127.0.0.1:9464; any\n"
     "                       other than a loopback address exposes the readings to the network)\n"
     "  -h, --help           show this text\n"
+    "  --version            show the version\n"
     "\n"
     "exit status: 0 answered, 1 agent not reachable, 2 usage error, 3 no data,\n"
     "4 metrics output not written\n";
@@ -47,6 +53,9 @@ constexpr Subcommand subcommands[] = {
     {"export", ipc::Selector::snapshot, CliOptions::Action::exportMetrics},
 };
 
+// Faster redraws only load the agent; its samplers average over longer windows anyway.
+constexpr int minimumWatchIntervalMs = 100;
+
 std::optional<int> parseSeconds(const std::string& text) {
     double seconds = 0;
     const auto end = text.data() + text.size();
@@ -64,6 +73,10 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments,
     CliOptions options;
     options.team = std::move(defaultTeam);
     std::vector<std::string> positional;
+    // Where a request's argument stands among the positional words.
+    const auto argumentIndex = [&positional] {
+        return !positional.empty() && positional[0] == "watch" ? 2u : 1u;
+    };
 
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         const std::string& word = arguments[i];
@@ -81,6 +94,14 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments,
             options.raw = true;
         } else if (word == "-h" || word == "--help") {
             options.help = true;
+        } else if (word == "--version") {
+            options.version = true;
+        } else if (word == "--interval" || word.rfind("--interval=", 0) == 0) {
+            auto text = value("--interval");
+            options.intervalMs = text ? parseSeconds(*text) : std::nullopt;
+            if (!options.intervalMs || *options.intervalMs < minimumWatchIntervalMs) {
+                return {std::nullopt, "--interval needs a number of seconds, at least 0.1"};
+            }
         } else if (word == "--team" || word.rfind("--team=", 0) == 0) {
             auto team = value("--team");
             if (!team) {
@@ -112,14 +133,23 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments,
         } else if (word == "--") {
             positional.insert(positional.end(), arguments.begin() + i + 1, arguments.end());
             break;
-        } else if (word.size() > 1 && word[0] == '-' && positional.size() != 1) {
+        } else if (word.size() > 1 && word[0] == '-' && positional.size() != argumentIndex()) {
             return {std::nullopt, "unknown option " + word};
         } else {
             positional.push_back(word); // a request's argument may itself start with '-'
         }
     }
-    if (options.help) {
+    if (options.help || options.version) {
         return {options, {}};
+    }
+    if (!positional.empty() && positional[0] == "watch") {
+        options.watch = true;
+        positional.erase(positional.begin());
+        if (positional.empty()) {
+            positional.emplace_back("snapshot");
+        }
+    } else if (options.intervalMs) {
+        return {std::nullopt, "--interval is for watch only"};
     }
     if (positional.empty()) {
         return {std::nullopt, "no request given"};
@@ -150,6 +180,15 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments,
         options.argument = positional[1];
     }
     return {options, {}};
+}
+
+std::string requestText(const CliOptions& options) {
+    for (const auto& subcommand : subcommands) {
+        if (subcommand.selector == options.selector) {
+            return subcommand.name + (options.argument ? " " + *options.argument : std::string());
+        }
+    }
+    return {};
 }
 
 } // namespace brivane::cli

@@ -23,7 +23,12 @@ struct CliOptions {
     bool help = false;
     std::optional<std::string> output; // metrics: file to replace atomically
     std::optional<std::string> listen; // export: HOST:PORT
+    bool version = false;
+    bool watch = false;            // redraw the request's view until interrupted
+    std::optional<int> intervalMs; // between watch frames; only with watch
 };
+
+constexpr int defaultWatchIntervalMs = 2000;
 
 struct ParsedCommandLine {
     std::optional<CliOptions> options;
@@ -31,9 +36,13 @@ struct ParsedCommandLine {
 };
 
 // Options may stand before or after the subcommand: snapshot, cpu, processes <kind>,
-// storage <disk>, manage <command>, metrics, export.
+// storage <disk>, manage <command>, metrics, export; the reading requests optionally behind
+// "watch" (snapshot when alone).
 ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments,
                                    std::string defaultTeam);
+
+// The request as typed on the command line: "snapshot", "processes memory".
+std::string requestText(const CliOptions& options);
 
 extern const char* const usageText;
 

@@ -10,8 +10,32 @@ namespace {
 
 using Align = TextTable::Align;
 
-std::string section(const std::string& title, const TextTable& table) {
-    return title + "\n" + (table.empty() ? std::string("  (none)\n") : table.render()) + "\n";
+// An empty section says why when the document lets us tell.
+std::string section(const std::string& title, const TextTable& table,
+                    std::string_view whyEmpty = {}) {
+    const std::string none =
+        whyEmpty.empty() ? "  (none)\n" : "  (none: " + std::string(whyEmpty) + ")\n";
+    return title + "\n" + (table.empty() ? none : table.render()) + "\n";
+}
+
+bool isSmcPowerKey(const std::string& key) {
+    return key == "PSTR" || key == "PCPC" || key == "PG0R" || key == "PMTR" || key == "PPBR";
+}
+
+// SMC temperature keys are four characters starting with T; other sources use longer names.
+bool isSmcTemperatureKey(const std::string& key) {
+    return key.size() == 4 && key[0] == 'T';
+}
+
+// Fans and the SMC power keys come only from the SMC, so a snapshot without any of them nor an
+// SMC temperature was made on a machine without one.
+bool showsAnSmc(const SensorSnapshot& snapshot) {
+    const auto& power = snapshot.power.value_or(std::vector<SensorSnapshot::Reading>{});
+    return !snapshot.fans.empty() ||
+           std::any_of(power.begin(), power.end(),
+                       [](const auto& reading) { return isSmcPowerKey(reading.key); }) ||
+           std::any_of(snapshot.temperatures.begin(), snapshot.temperatures.end(),
+                       [](const auto& reading) { return isSmcTemperatureKey(reading.key); });
 }
 
 std::string identity(std::uint32_t uid, std::uint32_t euid) {
@@ -32,23 +56,27 @@ std::string renderSnapshot(const SensorSnapshot& snapshot) {
     for (const auto& reading : snapshot.temperatures) {
         temperatures.addRow({reading.key, formatNumber(reading.value, 1)});
     }
-    out += section("Temperatures", temperatures);
+    const bool smc = showsAnSmc(snapshot);
+    out += section("Temperatures", temperatures,
+                   smc ? "no sensor gave a plausible temperature"
+                       : "no SMC and no other temperature sensor on this machine");
 
     TextTable fans({{"fan", Align::right}, {"name"}, {"rpm", Align::right}, {"max", Align::right}});
     for (const auto& fan : snapshot.fans) {
         fans.addRow({std::to_string(fan.id), fan.name.value_or(""), formatNumber(fan.rpm, 0),
                      fan.maximumRPM ? formatNumber(*fan.maximumRPM, 0) : ""});
     }
-    out += section("Fans", fans);
+    out += section("Fans", fans, smc ? "the SMC reports no fans" : "no SMC on this machine");
 
     TextTable power({{"source"}, {"value", Align::right}, {"unit"}});
     for (const auto& reading : snapshot.power.value_or(std::vector<SensorSnapshot::Reading>{})) {
         power.addRow({reading.key, formatNumber(reading.value, 2), unitOfPowerKey(reading.key)});
     }
-    out += section("Power", power);
+    out += section("Power", power,
+                   "no SMC power keys, energy counters or battery voltage on this machine");
 
+    TextTable graphics({{"unit"}, {"busy %", Align::right}});
     if (snapshot.graphics) {
-        TextTable graphics({{"unit"}, {"busy %", Align::right}});
         graphics.addRow({"device", formatNumber(snapshot.graphics->utilization * 100, 1)});
         if (snapshot.graphics->renderer) {
             graphics.addRow({"renderer", formatNumber(*snapshot.graphics->renderer * 100, 1)});
@@ -56,16 +84,16 @@ std::string renderSnapshot(const SensorSnapshot& snapshot) {
         if (snapshot.graphics->tiler) {
             graphics.addRow({"tiler", formatNumber(*snapshot.graphics->tiler * 100, 1)});
         }
-        out += section("Graphics", graphics);
     }
+    out += section("Graphics", graphics, "no graphics accelerator reports its utilisation");
 
     TextTable accessories({{"accessory"}, {"part"}, {"level %", Align::right}});
     for (const auto& accessory :
          snapshot.accessories.value_or(std::vector<SensorSnapshot::AccessoryReading>{})) {
         accessories.addRow(
-            {accessory.name, accessory.part.value_or(""), formatNumber(accessory.level, 0)});
+            {accessory.name, accessory.part.value_or(""), formatNumber(accessory.level * 100, 0)});
     }
-    out += section("Accessories", accessories);
+    out += section("Accessories", accessories, "no accessory reports a battery level");
 
     std::string capabilities;
     auto add = [&](const std::optional<bool>& flag, const char* name) {
@@ -89,7 +117,7 @@ std::string renderCpu(const CPUDetailsSnapshot& details) {
         processes.addRow(
             {std::to_string(process.pid), process.name, formatNumber(process.usage, 1)});
     }
-    out += section("Busiest processes", processes);
+    out += section("Busiest processes", processes, "the process list could not be read");
 
     std::size_t states = 0;
     for (const auto& [kind, residencies] : details.residencies) {
@@ -107,7 +135,8 @@ std::string renderCpu(const CPUDetailsSnapshot& details) {
         }
         residencies.addRow(std::move(row));
     }
-    out += section("Performance-state residency since the previous request", residencies);
+    out += section("Performance-state residency since the previous request", residencies,
+                   "no CPU performance-state counters on this machine");
     return out;
 }
 

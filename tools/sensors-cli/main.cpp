@@ -1,71 +1,108 @@
-// brivane-sensors: asks the running agent for one document and shows it.
+// brivane-sensors: asks the running agent for one document and shows it, once or as a live view.
 
 #include "cli_options.h"
 #include "core/sensor_companion_identity.h"
 #include "document_view.h"
 #include "ipc/sensor_client.h"
 #include "metrics_commands.h"
+#include "watch.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <iostream>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace {
 
+using brivane::ipc::SensorClient;
+
 enum ExitStatus { answered = 0, unreachable = 1, usage = 2, noData = 3 };
 
-int run(const brivane::cli::CliOptions& options) {
-    using brivane::ipc::SensorClient;
-    std::string problem;
-    auto path = options.endpoint;
-    if (!path) {
-        path = brivane::ipc::endpointPathForService(
-            brivane::SensorCompanionIdentity::service(options.team), problem);
-        if (!path) {
-            std::cerr << "brivane-sensors: no runtime directory: " << problem << "\n";
-            return unreachable;
+struct Answer {
+    ExitStatus status = answered;
+    std::string text; // the document when answered, else what went wrong
+};
+
+// The agent's connection, kept across the frames of a watch and made again after a failure.
+class Agent {
+public:
+    explicit Agent(const brivane::cli::CliOptions& options) : options_(options) {}
+
+    Answer ask() {
+        std::string problem;
+        // One deadline for connecting and answering together.
+        const auto started = std::chrono::steady_clock::now();
+        if (!client_ || !client_->isOpen()) {
+            auto path = options_.endpoint;
+            if (!path) {
+                path = brivane::ipc::endpointPathForService(
+                    brivane::SensorCompanionIdentity::service(options_.team), problem);
+                if (!path) {
+                    return {unreachable, "no runtime directory: " + problem};
+                }
+            }
+            client_ = SensorClient::connect(*path, problem, options_.timeoutMs);
+            if (!client_) {
+                return {unreachable, "the sensor agent is not running (" + problem + ")"};
+            }
         }
+        const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::steady_clock::now() - started);
+        auto outcome =
+            client_->call(options_.selector, options_.argument,
+                          std::max(0, options_.timeoutMs - static_cast<int>(spent.count())));
+        if (outcome.status != SensorClient::Status::replied) {
+            client_.reset();
+            return {unreachable, outcome.status == SensorClient::Status::timedOut
+                                     ? "the agent did not answer in time"
+                                     : "the agent closed the connection without answering "
+                                       "(this client may not be admitted)"};
+        }
+        if (!outcome.reply.document) {
+            return {noData, "no data (the agent did not recognise the request's argument or "
+                            "could not produce the document)"};
+        }
+        return {answered, std::move(*outcome.reply.document)};
     }
-    const auto started = std::chrono::steady_clock::now();
-    auto client = SensorClient::connect(*path, problem, options.timeoutMs);
-    if (!client) {
-        std::cerr << "brivane-sensors: the sensor agent is not running (" << problem << ")\n";
-        return unreachable;
+
+private:
+    const brivane::cli::CliOptions& options_;
+    std::unique_ptr<SensorClient> client_;
+};
+
+std::string view(const brivane::cli::CliOptions& options, const std::string& document) {
+    if (auto shown = brivane::cli::renderDocument(options.selector, options.argument, document)) {
+        return std::move(*shown);
     }
-    // One deadline for connecting and answering together.
-    const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(
-        std::chrono::steady_clock::now() - started);
-    const auto outcome =
-        client->call(options.selector, options.argument,
-                     std::max(0, options.timeoutMs - static_cast<int>(spent.count())));
-    if (outcome.status == SensorClient::Status::timedOut) {
-        std::cerr << "brivane-sensors: the agent did not answer in time\n";
-        return unreachable;
+    return "(the document did not decode; its bytes follow)\n" + document + "\n";
+}
+
+int runOnce(const brivane::cli::CliOptions& options) {
+    const Answer answer = Agent(options).ask();
+    if (answer.status != answered) {
+        std::cerr << "brivane-sensors: " << answer.text << "\n";
+        return answer.status;
     }
-    if (outcome.status == SensorClient::Status::disconnected) {
-        std::cerr << "brivane-sensors: the agent closed the connection without answering "
-                     "(this client may not be admitted)\n";
-        return unreachable;
-    }
-    if (!outcome.reply.document) {
-        std::cerr << "brivane-sensors: no data (the agent did not recognise the request's "
-                     "argument or could not produce the document)\n";
-        return noData;
-    }
-    const std::string& document = *outcome.reply.document;
     if (options.raw) {
-        std::fwrite(document.data(), 1, document.size(), stdout);
-        return answered;
-    }
-    if (auto view = brivane::cli::renderDocument(options.selector, options.argument, document)) {
-        std::cout << *view;
+        std::fwrite(answer.text.data(), 1, answer.text.size(), stdout);
     } else {
-        std::cout << "(the document did not decode; its bytes follow)\n" << document << "\n";
+        std::cout << view(options, answer.text);
     }
     return answered;
+}
+
+int runWatch(const brivane::cli::CliOptions& options) {
+    Agent agent(options);
+    return brivane::cli::runWatch(
+        options,
+        [&agent] {
+            Answer answer = agent.ask();
+            return brivane::cli::WatchAnswer{answer.status == answered, std::move(answer.text)};
+        },
+        [&options](const std::string& document) { return view(options, document); });
 }
 
 } // namespace
@@ -81,8 +118,12 @@ int main(int argc, char** argv) {
         std::cout << brivane::cli::usageText;
         return answered;
     }
+    if (parsed.options->version) {
+        std::cout << "brivane-sensors " << BRIVANE_VERSION << "\n";
+        return answered;
+    }
     if (parsed.options->action != brivane::cli::CliOptions::Action::request) {
         return brivane::cli::runMetricsRequest(*parsed.options);
     }
-    return run(*parsed.options);
+    return parsed.options->watch ? runWatch(*parsed.options) : runOnce(*parsed.options);
 }

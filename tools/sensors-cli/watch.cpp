@@ -1,0 +1,134 @@
+#include "watch.h"
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <ctime>
+#include <sys/ioctl.h>
+#include <thread>
+#include <unistd.h>
+
+namespace brivane::cli {
+namespace {
+
+// Alternate screen, cursor hidden, no line wrapping (a wrapped line would push the frame down).
+constexpr std::string_view enterScreen = "\x1b[?1049h\x1b[?25l\x1b[?7l";
+constexpr std::string_view leaveScreen = "\x1b[?7h\x1b[?25h\x1b[?1049l";
+
+volatile std::sig_atomic_t stopRequested = 0;
+volatile std::sig_atomic_t onTerminal = 0;
+
+// The first signal ends the loop after the current frame; a second one (the agent may take up
+// to the request timeout to answer) leaves at once, restoring the terminal first.
+extern "C" void onStopSignal(int) {
+    if (stopRequested) {
+        if (onTerminal) {
+            [[maybe_unused]] const auto ignored =
+                ::write(STDOUT_FILENO, leaveScreen.data(), leaveScreen.size());
+        }
+        ::_exit(130);
+    }
+    stopRequested = 1;
+}
+
+void installStopHandlers() {
+    struct sigaction action {};
+    action.sa_handler = onStopSignal;
+    sigemptyset(&action.sa_mask);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        ::sigaction(signal, &action, nullptr);
+    }
+}
+
+void writeOut(std::string_view bytes) {
+    std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+    std::fflush(stdout);
+}
+
+int terminalRows() {
+    winsize size{};
+    return ::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_row > 0 ? size.ws_row : 24;
+}
+
+std::string header(const CliOptions& options, const std::string& request) {
+    char clock[16] = "";
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    if (::localtime_r(&now, &local)) {
+        std::strftime(clock, sizeof clock, "%H:%M:%S", &local);
+    }
+    const int interval = options.intervalMs.value_or(defaultWatchIntervalMs);
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%g", interval / 1000.0);
+    return "Every " + std::string(seconds) + " s: brivane-sensors " + request + "    " + clock +
+           "  (Ctrl-C ends)";
+}
+
+// Sleeps until the deadline in short steps, so a stop request is seen promptly.
+void waitUntil(std::chrono::steady_clock::time_point deadline) {
+    while (!stopRequested && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
+            std::chrono::milliseconds(50), deadline - std::chrono::steady_clock::now()));
+    }
+}
+
+} // namespace
+
+std::string redrawSequence(std::string_view header, std::string_view body, int rows) {
+    std::string out = "\x1b[H";
+    int written = 0;
+    auto line = [&](std::string_view text) {
+        if (written < rows) {
+            out.append(written == 0 ? "" : "\n").append(text).append("\x1b[K");
+            ++written;
+        }
+    };
+    line(header);
+    line("");
+    while (!body.empty()) {
+        const auto end = body.find('\n');
+        line(body.substr(0, end));
+        body = end == std::string_view::npos ? std::string_view() : body.substr(end + 1);
+    }
+    return out + "\x1b[J";
+}
+
+int runWatch(const CliOptions& options, const AskAgain& ask, const RenderView& render) {
+    const bool terminal = !options.raw && ::isatty(STDOUT_FILENO) == 1;
+    onTerminal = terminal;
+    installStopHandlers();
+    if (terminal) {
+        writeOut(enterScreen);
+    }
+    const auto interval =
+        std::chrono::milliseconds(options.intervalMs.value_or(defaultWatchIntervalMs));
+    auto next = std::chrono::steady_clock::now();
+    while (!stopRequested) {
+        next += interval;
+        const WatchAnswer answer = ask();
+        if (stopRequested) {
+            break;
+        }
+        if (options.raw) {
+            if (answer.answered) {
+                writeOut(answer.text + "\n");
+            } else {
+                std::fprintf(stderr, "brivane-sensors: %s\n", answer.text.c_str());
+            }
+        } else {
+            const std::string body = answer.answered ? render(answer.text) : answer.text + "\n";
+            const std::string title = header(options, requestText(options));
+            writeOut(terminal ? redrawSequence(title, body, terminalRows())
+                              : title + "\n\n" + body + "\n");
+        }
+        // A steady rhythm; after a slow answer the next request follows at once, never a burst.
+        next = std::max(next, std::chrono::steady_clock::now());
+        waitUntil(next);
+    }
+    if (terminal) {
+        writeOut(leaveScreen);
+    }
+    return 0;
+}
+
+} // namespace brivane::cli
