@@ -1,0 +1,23 @@
+# `cpack -G DEB` (or the `package` target) builds brivane-sensor-companion_<version>_<arch>.deb
+# from the install rules. Its dependencies come from the shared libraries the executables link.
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME brivane-sensor-companion)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_VENDOR "Qorva")
+set(CPACK_PACKAGE_CONTACT "Brivane developers <brivane@qorva.dev>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "per-user sensor agent and its client")
+set(CPACK_PACKAGE_DESCRIPTION "The Brivane Sensor Companion reads temperatures, fans, power \
+and energy counters, CPU performance states, process rankings and disk health, and serves them \
+as JSON documents to signed clients over a per-user socket. brivane-sensors shows them, once \
+or live.")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "systemd")
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "bash-completion")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/packaging/debian/prerm)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+set(CPACK_STRIP_FILES OFF) # stripping would void the signatures
+include(CPack)

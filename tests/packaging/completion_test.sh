@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# The words the bash completion offers, against a stand-in client whose bundle's disk tool
+# lists two disks, then with a disk tool that fails.
+# usage: completion_test.sh <completion script>
+set -euo pipefail
+script=$1
+scratch=$(mktemp -d "${TMPDIR:-/tmp}/brivane-completion.XXXXXX")
+trap 'rm -rf "$scratch"' EXIT
+tools="$scratch/bin/Brivane Sensor Companion.app/Contents/MacOS/brivane-system-tools"
+mkdir -p "${tools%/*}"
+printf '#!/bin/sh\n[ "$1 $2" = "diskutil list" ] && printf "disk0\\tsda\\ndisk1\\tnvme0n1\\n"\n' >"$tools"
+printf '#!/bin/sh\n' >"$scratch/bin/brivane-sensors"
+chmod +x "$tools" "$scratch/bin/brivane-sensors"
+
+# What completing the command line (cursor at its end) offers.
+offered() {
+    PATH="$scratch/bin:$PATH" bash -c '
+        source "$1"
+        read -ra COMP_WORDS <<<"$2"
+        [[ $2 == *" " ]] && COMP_WORDS+=("")
+        COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
+        function=$(complete -p "${COMP_WORDS[0]}" | sed "s/.*-F \([^ ]*\) .*/\1/")
+        "$function"
+        echo "${COMPREPLY[*]}"' _ "$script" "$1"
+}
+
+failures=0
+check() {
+    local got
+    got=$(offered "$1")
+    if [[ $got != "$2" ]]; then
+        echo "completing '$1': got '$got', expected '$2'" >&2
+        failures=$((failures + 1))
+    fi
+}
+
+check "brivane-sensors " "snapshot cpu processes storage manage watch metrics export"
+check "brivane-sensors --raw s" "snapshot storage"
+check "brivane-sensors --team T1 m" "manage metrics"
+check "brivane-sensors --t" "--team --timeout"
+check "brivane-sensors processes " "memory storage energy"
+check "brivane-sensors storage " "disk0 disk1"
+check "brivane-sensors manage " "checkForUpdates installUpdate"
+check "brivane-sensors watch " "snapshot cpu processes storage manage"
+check "brivane-sensors watch processes e" "energy"
+check "brivane-sensors cpu " ""
+check "brivane-sensor-companion --" "--status --enable --install --disable --agent --version"
+printf '#!/bin/sh\nexit 1\n' >"$tools"
+check "brivane-sensors storage " ""
+rm "$tools"
+check "brivane-sensors storage " ""
+exit $((failures > 0))

@@ -1,0 +1,101 @@
+#!/usr/bin/env bash
+# Builds the Debian package from a built tree, checks its contents and dependencies, unpacks it
+# into a scratch root and runs the installed commands from there: versions, registration, and
+# a snapshot through socket activation of the installed agent by the units it wrote.
+# usage: package_test.sh <build dir> <version>
+set -euo pipefail
+build=$1
+version=$2
+app="Brivane Sensor Companion.app"
+agent_in_root="usr/lib/brivane/$app/Contents/MacOS/brivane-sensor-companion"
+
+scratch=$(mktemp -d "${TMPDIR:-/tmp}/brivane-package.XXXXXX")
+activator=""
+cleanup() {
+    if [[ -n $activator ]]; then
+        kill -TERM -- "-$activator" 2>/dev/null || true
+        wait "$activator" 2>/dev/null || true
+    fi
+    rm -rf "$scratch"
+}
+trap cleanup EXIT
+fail() {
+    echo "package test: $*" >&2
+    exit 1
+}
+
+cpack -G DEB --config "$build/CPackConfig.cmake" -B "$scratch/out" >"$scratch/cpack.log" 2>&1 ||
+    { cat "$scratch/cpack.log" >&2; fail "cpack failed"; }
+deb=("$scratch"/out/brivane-sensor-companion_"$version"_*.deb)
+[[ -f ${deb[0]} ]] || fail "no package in $scratch/out"
+echo "== contents of ${deb[0]##*/}"
+dpkg-deb -c "${deb[0]}" | tee "$scratch/contents"
+for path in "./usr/bin/brivane-sensors -> ../lib/brivane/brivane-sensors" \
+    "./usr/bin/brivane-sensor-companion -> ../${agent_in_root#usr/}" \
+    "./usr/lib/brivane/brivane-sensors.sig" \
+    "./usr/lib/brivane/$app/Contents/Library/LaunchAgents/dev.qorva.brivane.SensorCompanion.plist" \
+    "./usr/share/man/man1/brivane-sensors.1" "./usr/share/man/man1/brivane-sensor-companion.1" \
+    "./usr/share/bash-completion/completions/brivane-sensors"; do
+    grep -qF -- " $path" "$scratch/contents" || fail "missing from the package: $path"
+done
+depends=$(dpkg-deb -f "${deb[0]}" Depends)
+for library in libc6 libcurl4 libplist3 libssl3; do
+    [[ $depends == *"$library "* ]] || fail "Depends lacks $library: $depends"
+done
+if [[ $(id -u) -eq 0 ]] && command -v apt-get >/dev/null; then
+    apt-get install -s "${deb[0]}" >"$scratch/apt.log" 2>&1 ||
+        { cat "$scratch/apt.log" >&2; fail "apt cannot install the package"; }
+fi
+
+root=$scratch/root
+dpkg-deb -x "${deb[0]}" "$root"
+# Every bundle file arrives byte for byte, so the signatures stay valid.
+(cd "$build/bundle/$app" && find . -type f -exec sha256sum {} +) | sort -k2 >"$scratch/built"
+(cd "$root/usr/lib/brivane/$app" && find . -type f -exec sha256sum {} +) | sort -k2 >"$scratch/got"
+diff "$scratch/built" "$scratch/got" || fail "the installed bundle differs from the built one"
+"$root/usr/lib/brivane/$app/Contents/MacOS/brivane-codesign" verify \
+    "$root/usr/lib/brivane/brivane-sensors" >/dev/null || fail "the installed client's signature"
+
+[[ $("$root/usr/bin/brivane-sensors" --version) == "brivane-sensors $version" ]] ||
+    fail "brivane-sensors --version"
+[[ $("$root/usr/bin/brivane-sensor-companion" --version) == "brivane-sensor-companion $version" ]] ||
+    fail "brivane-sensor-companion --version"
+
+# The agent refuses root: as root, everything below runs as nobody.
+chmod 755 "$scratch"
+mkdir -m 700 "$scratch/home" "$scratch/run"
+as_user=(env HOME="$scratch/home" XDG_CONFIG_HOME="$scratch/home/.config"
+    XDG_RUNTIME_DIR="$scratch/run" PATH=/usr/sbin:/usr/bin:/sbin:/bin)
+if [[ $(id -u) -eq 0 ]]; then
+    chown nobody:"$(id -gn nobody)" "$scratch/home" "$scratch/run"
+    as_user=(setpriv --reuid=nobody --regid="$(id -gn nobody)" --clear-groups "${as_user[@]}")
+fi
+companion() { "${as_user[@]}" "$root/usr/bin/brivane-sensor-companion" "$@"; }
+
+[[ $(companion --status) == disabled ]] || fail "--status before --install"
+[[ $(companion --install) == enabled ]] || fail "--install"
+units=$scratch/home/.config/systemd/user
+label=dev.qorva.brivane.SensorCompanion
+[[ -L $units/sockets.target.wants/$label.socket ]] || fail "the socket unit is not enabled"
+grep -qF "ExecStart=\"$root/$agent_in_root\" \"--agent\"" "$units/$label.service" ||
+    fail "the service does not run the installed agent: $(cat "$units/$label.service")"
+"${as_user[@]}" systemd-analyze verify --user "$units/$label.socket" "$units/$label.service" ||
+    fail "systemd-analyze rejects the units"
+
+# No user manager runs here: systemd's own activator stands in for it, with the socket and
+# command of the units, and starts the agent on the first connection.
+socket=$(sed -n 's/^ListenStream=%t\//\//p' "$units/$label.socket")
+"${as_user[@]}" setsid systemd-socket-activate -l "$scratch/run$socket" \
+    "$root/$agent_in_root" --agent >"$scratch/activator.log" 2>&1 &
+activator=$!
+for _ in $(seq 100); do
+    [[ -S $scratch/run$socket ]] && break
+    sleep 0.05
+done
+"${as_user[@]}" "$root/usr/bin/brivane-sensors" --timeout 20 snapshot >"$scratch/snapshot" ||
+    { cat "$scratch/activator.log" >&2; fail "no snapshot through the activated agent"; }
+grep -q "^Brivane Sensor Companion $version " "$scratch/snapshot" || fail "$(cat "$scratch/snapshot")"
+
+companion --disable || fail "--disable"
+[[ ! -e $units/$label.service && $(companion --status) == disabled ]] || fail "units left behind"
+echo "package test: passed"
