@@ -33,6 +33,7 @@ dpkg-deb -c "${deb[0]}" | tee "$scratch/contents"
 for path in "./usr/bin/brivane-sensors -> ../lib/brivane/brivane-sensors" \
     "./usr/bin/brivane-sensor-companion -> ../${agent_in_root#usr/}" \
     "./usr/lib/brivane/brivane-sensors.sig" \
+    "./usr/lib/brivane/$app/Contents/MacOS/brivane-system-tools" \
     "./usr/lib/brivane/$app/Contents/Library/LaunchAgents/dev.qorva.brivane.SensorCompanion.plist" \
     "./usr/share/man/man1/brivane-sensors.1" "./usr/share/man/man1/brivane-sensor-companion.1" \
     "./usr/share/bash-completion/completions/brivane-sensors"; do
