@@ -59,8 +59,8 @@ diff "$scratch/built" "$scratch/got" || fail "the installed bundle differs from 
 
 [[ $("$root/usr/bin/brivane-sensors" --version) == "brivane-sensors $version" ]] ||
     fail "brivane-sensors --version"
-[[ $("$root/usr/bin/brivane-sensor-companion" --version) == "brivane-sensor-companion $version" ]] ||
-    fail "brivane-sensor-companion --version"
+companion_version=$("$root/usr/bin/brivane-sensor-companion" --version)
+[[ $companion_version == "brivane-sensor-companion $version" ]] || fail "companion --version"
 
 # The agent refuses root: as root, everything below runs as nobody.
 chmod 755 "$scratch"
@@ -95,7 +95,8 @@ for _ in $(seq 100); do
 done
 "${as_user[@]}" "$root/usr/bin/brivane-sensors" --timeout 20 snapshot >"$scratch/snapshot" ||
     { cat "$scratch/activator.log" >&2; fail "no snapshot through the activated agent"; }
-grep -q "^Brivane Sensor Companion $version " "$scratch/snapshot" || fail "$(cat "$scratch/snapshot")"
+grep -q "^Brivane Sensor Companion $version " "$scratch/snapshot" ||
+    fail "$(cat "$scratch/snapshot")"
 
 companion --disable || fail "--disable"
 [[ ! -e $units/$label.service && $(companion --status) == disabled ]] || fail "units left behind"
