@@ -12,21 +12,11 @@ namespace {
 struct Watched {
     int status = -1;
     std::string output;
-    int frames = 0;
 };
 
-int occurrences(const std::string& text, const std::string& part) {
-    int count = 0;
-    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
-        ++count;
-    }
-    return count;
-}
-
-// Runs the CLI on a pseudo-terminal until it has drawn `frames` frames (counted by marker),
+// Runs the CLI on a pseudo-terminal until `marker` has appeared three times (three frames),
 // interrupts it as Ctrl-C would and collects everything it wrote until it exited.
-Watched watchUnderTerminal(std::vector<std::string> arguments, const std::string& marker,
-                           int frames) {
+Watched watchUnderTerminal(std::vector<std::string> arguments, const std::string& marker) {
     winsize size{};
     size.ws_row = 40;
     size.ws_col = 120;
@@ -45,14 +35,10 @@ Watched watchUnderTerminal(std::vector<std::string> arguments, const std::string
     if (pid < 0) {
         return watched;
     }
-    bool interrupted = false;
+    int frames = 0;
+    std::size_t scanned = 0;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (std::chrono::steady_clock::now() < deadline) {
-        if (!interrupted && occurrences(watched.output, marker) >= frames) {
-            watched.frames = occurrences(watched.output, marker);
-            ::kill(pid, SIGINT);
-            interrupted = true;
-        }
         pollfd entry{terminal, POLLIN, 0};
         if (::poll(&entry, 1, 100) <= 0) {
             continue;
@@ -63,11 +49,18 @@ Watched watchUnderTerminal(std::vector<std::string> arguments, const std::string
             break; // EIO once the child has exited and closed its side
         }
         watched.output.append(buffer, static_cast<std::size_t>(got));
+        for (auto at = watched.output.find(marker, scanned); frames < 3 && at != std::string::npos;
+             at = watched.output.find(marker, scanned)) {
+            scanned = at + marker.size();
+            if (++frames == 3) {
+                ::kill(pid, SIGINT);
+            }
+        }
     }
-    int status = 0;
-    if (!interrupted) {
+    if (frames < 3) {
         ::kill(pid, SIGKILL);
     }
+    int status = 0;
     ::waitpid(pid, &status, 0);
     ::close(terminal);
     watched.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
@@ -85,9 +78,9 @@ TEST(SensorsCliWatch, RedrawsUntilInterruptedAndRestoresTheTerminal) {
     const struct Case {
         const char* name;
         std::vector<std::string> arguments;
-        std::string marker; // once per frame
-        std::string first;  // what the output starts with
-        std::string last;   // what it ends with
+        std::string frame; // once per frame
+        std::string first; // what the output starts with
+        std::string last;  // what it ends with
     } cases[] = {
         {"view",
          {cli, "--endpoint", served.path(), "watch", "--interval", "0.1"},
@@ -102,9 +95,8 @@ TEST(SensorsCliWatch, RedrawsUntilInterruptedAndRestoresTheTerminal) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        const auto watched = watchUnderTerminal(c.arguments, c.marker, 3);
-        EXPECT_EQ(watched.status, 0);
-        EXPECT_GE(watched.frames, 3) << watched.output;
+        const auto watched = watchUnderTerminal(c.arguments, c.frame);
+        EXPECT_EQ(watched.status, 0) << watched.output;
         EXPECT_TRUE(watched.output.starts_with(c.first)) << watched.output;
         EXPECT_TRUE(watched.output.ends_with(c.last)) << watched.output;
     }
