@@ -171,6 +171,12 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments,
     if (options.listen && options.action != CliOptions::Action::exportMetrics) {
         return {std::nullopt, "--listen belongs to export"};
     }
+    // Repeating a command would download and open the same installer again and again; metrics
+    // and export have their own rhythm.
+    if (options.watch && (options.selector == ipc::Selector::manage ||
+                          options.action != CliOptions::Action::request)) {
+        return {std::nullopt, "watch repeats snapshot, cpu, processes and storage only"};
+    }
     const std::size_t wanted = ipc::takesArgument(chosen->selector) ? 2 : 1;
     if (positional.size() != wanted) {
         return {std::nullopt, wanted == 2 ? positional[0] + " needs exactly one argument"
