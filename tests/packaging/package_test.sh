@@ -2,10 +2,11 @@
 # Builds the Debian package from a built tree, checks its contents and dependencies, unpacks it
 # into a scratch root and runs the installed commands from there: versions, registration, and
 # a snapshot through socket activation of the installed agent by the units it wrote.
-# usage: package_test.sh <build dir> <version>
+# usage: package_test.sh <source dir> <build dir> <version>
 set -euo pipefail
-build=$1
-version=$2
+source=$1
+build=$2
+version=$3
 app="Brivane Sensor Companion.app"
 agent_in_root="usr/lib/brivane/$app/Contents/MacOS/brivane-sensor-companion"
 
@@ -39,6 +40,12 @@ for path in "./usr/bin/brivane-sensors -> ../lib/brivane/brivane-sensors" \
     "./usr/share/bash-completion/completions/brivane-sensors"; do
     grep -qF -- " $path" "$scratch/contents" || fail "missing from the package: $path"
 done
+for unit in "$source"/packaging/systemd/user/*; do
+    [[ -f $unit ]] || continue
+    grep -qF " ./usr/lib/systemd/user/${unit##*/}" "$scratch/contents" ||
+        fail "the user unit ${unit##*/} is not packaged"
+done
+! grep -q '\.wants/' "$scratch/contents" || fail "the package enables a unit"
 depends=$(dpkg-deb -f "${deb[0]}" Depends)
 for library in libc6 libcurl4 libplist3 libssl3; do
     [[ $depends == *"$library "* ]] || fail "Depends lacks $library: $depends"
