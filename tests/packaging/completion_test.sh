@@ -39,6 +39,7 @@ check "brivane-sensors " "snapshot cpu processes storage manage watch metrics ex
 check "brivane-sensors --raw s" "snapshot storage"
 check "brivane-sensors --team T1 m" "manage metrics"
 check "brivane-sensors --t" "--team --timeout"
+check "brivane-sensors --listen 127.0.0.1:9 e" "export"
 check "brivane-sensors processes " "memory storage energy"
 check "brivane-sensors storage " "disk0 disk1"
 check "brivane-sensors manage " "checkForUpdates installUpdate"
