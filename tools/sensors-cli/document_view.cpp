@@ -135,8 +135,9 @@ std::string renderCpu(const CPUDetailsSnapshot& details) {
         }
         residencies.addRow(std::move(row));
     }
-    out += section("Performance-state residency since the previous request", residencies,
-                   "no CPU performance-state counters on this machine");
+    out +=
+        section("Performance-state residency since the previous request", residencies,
+                "no counters on this machine, or the first request, which only starts the count");
     return out;
 }
 
