@@ -70,8 +70,7 @@ SensorSnapshot SensorCompanion::assembleSnapshot() {
     const auto& keys = discoveredTemperatureKeys();
     const platform::MonitorSample* monitors =
         hardwareMonitor_ ? &hardwareMonitor_->sample() : nullptr;
-    snapshot.temperatures.reserve(keys.size() + (monitors ? monitors->temperatures.size() : 0) +
-                                  1);
+    snapshot.temperatures.reserve(keys.size() + (monitors ? monitors->temperatures.size() : 0) + 1);
     const auto inRange = [](double value) {
         return value > temperatureFloor && value < temperatureCeiling;
     };
@@ -84,7 +83,8 @@ SensorSnapshot SensorCompanion::assembleSnapshot() {
     if (monitors) {
         for (const auto& temperature : monitors->temperatures) {
             if (inRange(temperature.celsius)) {
-                snapshot.temperatures.push_back({temperature.key, temperature.celsius});
+                snapshot.temperatures.push_back(
+                    {std::string(temperature.key), temperature.celsius});
             }
         }
     }
@@ -179,7 +179,8 @@ SensorCompanion::fans(const platform::MonitorSample* monitors) {
         // every snapshot.
         for (const auto& fan : monitors->fans) {
             if (std::isfinite(fan.rpm) && fan.rpm >= 0) {
-                result.push_back({fanCount + fan.index, fan.name, fan.rpm, finite(fan.maximumRPM)});
+                result.push_back(
+                    {fanCount + fan.index, std::string(fan.name), fan.rpm, finite(fan.maximumRPM)});
             }
         }
     }

@@ -2,27 +2,28 @@
 
 #include <memory>
 #include <optional>
-#include <string>
+#include <string_view>
 #include <vector>
 
 namespace brivane::platform {
 
 // One temperature of a hardware monitor other than the SMC, in degrees Celsius.
 struct MonitorTemperature {
-    std::string key; // "<chip>/<label>"
+    std::string_view key; // "<chip>/<label>"
     double celsius = 0;
 };
 
 // One fan of a hardware monitor other than the SMC.
 struct MonitorFan {
-    int index = 0;    // position among all discovered fans, fixed for the life of the process
-    std::string name; // "<chip> <label>"
+    int index = 0;         // position among all discovered fans, fixed for the life of the process
+    std::string_view name; // "<chip> <label>"
     double rpm = 0;
     std::optional<double> maximumRPM;
 };
 
 // What the monitors read for one snapshot, in discovery order. Only sensors that gave a value
-// this time are listed; their keys and names stay the same for the life of the process.
+// this time are listed. Keys and names view the monitor's own text, which stays the same for
+// the life of the monitor.
 struct MonitorSample {
     std::vector<MonitorTemperature> temperatures;
     std::vector<MonitorFan> fans;

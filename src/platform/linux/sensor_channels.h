@@ -1,0 +1,68 @@
+#pragma once
+
+#include "platform/linux/sysfs_reading.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace brivane::platform::linux_backend {
+
+// When a sensor counts as slow, and how often a slow one is read in the background.
+struct SensorTiming {
+    std::chrono::nanoseconds slowRead = std::chrono::milliseconds(2);
+    std::chrono::nanoseconds refresh = std::chrono::seconds(1);
+};
+
+// The sensor value files a back end reads on every snapshot, each kept open and re-read with
+// one pread. Some drivers take milliseconds (SMBus) to half a second (firmware calls) per
+// read: a channel whose first read takes longer than `slowRead` is refreshed by a background
+// thread every `refresh`, and a snapshot takes its latest value instead of waiting.
+class SensorChannels {
+public:
+    // Files kept open at most; a machine with more sensors loses the rest.
+    static constexpr std::size_t kMaximumChannels = 256;
+
+    explicit SensorChannels(SensorTiming timing = {}, KeptValue::Pread pread = ::pread);
+    ~SensorChannels();
+    SensorChannels(const SensorChannels&) = delete;
+    SensorChannels& operator=(const SensorChannels&) = delete;
+
+    // Keeps the file open; absent when it cannot be opened or the cap is reached. Only before
+    // start().
+    std::optional<std::size_t> add(const RootedDirectory& root, const std::string& relative);
+    // Reads every channel once, timing the read, and starts refreshing the slow ones.
+    void start();
+
+    // The channel's value: read now, or the latest background reading of a slow channel.
+    // Absent when this read failed or the file holds no number. Safe from any thread.
+    std::optional<std::int64_t> value(std::size_t channel) const;
+    bool isSlow(std::size_t channel) const { return channels_[channel]->slow; }
+
+private:
+    static constexpr std::int64_t kNoValue = INT64_MIN;
+    struct Channel {
+        KeptValue file;
+        bool slow = false;
+        std::atomic<std::int64_t> latest{kNoValue};
+    };
+    static std::int64_t readNow(const Channel& channel);
+    void refreshSlowChannels();
+
+    SensorTiming timing_;
+    KeptValue::Pread pread_;
+    std::vector<std::unique_ptr<Channel>> channels_;
+    std::mutex mutex_;
+    std::condition_variable stopping_;
+    bool stop_ = false;
+    std::thread refresher_;
+};
+
+} // namespace brivane::platform::linux_backend
