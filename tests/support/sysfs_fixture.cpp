@@ -37,4 +37,36 @@ void addDrmCard(const TempDir& sys, const std::string& card, const std::string& 
     sys.symlink("class/drm/" + card, "../../" + folder);
 }
 
+void addLinuxLaptop(const TempDir& sys) {
+    addHwmonChip(sys, {"hwmon2",
+                       "platform/applesmc.768",
+                       {{"name", "applesmc\n"},
+                        {"temp1_label", "TC0P\n"},
+                        {"temp1_input", "45250\n"},
+                        {"temp2_label", "TB0T\n"},
+                        {"temp2_input", "-127000\n"},
+                        {"temp3_label", "TA0P\n"},
+                        {"temp3_input", "0\n"},
+                        {"fan1_label", "Left side\n"},
+                        {"fan1_input", "1200\n"},
+                        {"fan1_max", "6000\n"},
+                        {"fan2_label", "Right side\n"},
+                        {"fan2_input", ""}},
+                       true});
+    addHwmonChip(sys, {"hwmon0",
+                       "platform/coretemp.0",
+                       {{"name", "coretemp\n"},
+                        {"temp2_label", "Core 0\n"},
+                        {"temp2_input", "50000\n"},
+                        {"temp3_label", "Core 1\n"},
+                        {"temp3_input", "150000\n"}}});
+    addHwmonChip(
+        sys,
+        {"hwmon1", "platform/thinkpad_hwmon", {{"name", "thinkpad\n"}, {"fan1_input", "2900\n"}}});
+    addPowerSupply(sys, "BAT0", "LNXSYSTM:00/PNP0C0A:00",
+                   {{"type", "Battery\n"}, {"temp", "305\n"}, {"voltage_now", "12600000\n"}});
+    addDrmCard(sys, "card0", "pci0000:00/0000:00:08.1/0000:c1:00.0",
+               {{"uevent", "DRIVER=amdgpu\n"}, {"gpu_busy_percent", "37\n"}});
+}
+
 } // namespace brivane::testing
