@@ -5,6 +5,7 @@
 #include <charconv>
 #include <map>
 #include <numeric>
+#include <set>
 #include <utility>
 
 namespace brivane::platform::linux_backend {
@@ -138,13 +139,13 @@ std::vector<std::string> uniqueChipNames(const std::vector<ChipIdentity>& chips)
         return std::tie(names[a], chips[a].linkTarget, chips[a].node) <
                std::tie(names[b], chips[b].linkTarget, chips[b].node);
     });
-    std::map<std::string, int> seen;
-    std::vector<std::string> base = names;
+    std::set<std::string, std::less<>> taken;
     for (const std::size_t i : order) {
-        const int count = ++seen[base[i]];
-        if (count > 1) {
-            names[i] = base[i] + "#" + std::to_string(count);
+        const std::string base = names[i];
+        for (int count = 2; taken.contains(names[i]); ++count) {
+            names[i] = base + "#" + std::to_string(count);
         }
+        taken.insert(names[i]);
     }
     return names;
 }
