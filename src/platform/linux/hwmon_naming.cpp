@@ -140,10 +140,12 @@ std::vector<std::string> uniqueChipNames(const std::vector<ChipIdentity>& chips)
                std::tie(names[b], chips[b].linkTarget, chips[b].node);
     });
     std::set<std::string, std::less<>> taken;
+    std::map<std::string, int, std::less<>> nextSuffix;
     for (const std::size_t i : order) {
         const std::string base = names[i];
-        for (int count = 2; taken.contains(names[i]); ++count) {
-            names[i] = base + "#" + std::to_string(count);
+        int& suffix = nextSuffix.try_emplace(base, 2).first->second;
+        while (taken.contains(names[i])) {
+            names[i] = base + "#" + std::to_string(suffix++);
         }
         taken.insert(names[i]);
     }
