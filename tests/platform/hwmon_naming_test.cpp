@@ -16,15 +16,12 @@ TEST(HwmonNaming, ReadsOnlyIndexedAttributesOfTheSensorFamilies) {
         {"temp12_input", SensorKind::temperature, 12, "input"},
         {"fan1_max", SensorKind::fan, 1, "max"},
         {"power2_average", SensorKind::power, 2, "average"},
-        {"temp1_crit_alarm", SensorKind::temperature, 1, "crit_alarm"},
         {"temp_input", std::nullopt, 0, ""},
-        {"temp1", std::nullopt, 0, ""},
         {"temp1_", std::nullopt, 0, ""},
         {"temp01_input", std::nullopt, 0, ""},
         {"temp1a_input", std::nullopt, 0, ""},
         {"temp99999999999_input", std::nullopt, 0, ""},
         {"in0_input", std::nullopt, 0, ""},
-        {"name", std::nullopt, 0, ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.file);
@@ -38,24 +35,6 @@ TEST(HwmonNaming, ReadsOnlyIndexedAttributesOfTheSensorFamilies) {
     }
 }
 
-TEST(HwmonNaming, DeviceNameIsTheFolderAboveTheNode) {
-    struct Case {
-        std::string_view target;
-        std::string_view device;
-    };
-    const Case cases[] = {
-        {"../../devices/platform/coretemp.0/hwmon/hwmon3", "coretemp.0"},
-        {"../../devices/pci0000:00/0000:00:1d.0/0000:3d:00.0/nvme/nvme0/hwmon2", "nvme0"},
-        {"../../devices/virtual/thermal/thermal_zone0/hwmon1", "thermal_zone0"},
-        {"../../devices/virtual/hwmon/hwmon0", ""},
-        {"", ""},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.target);
-        EXPECT_EQ(deviceNameOf(c.target), c.device);
-    }
-}
-
 TEST(HwmonNaming, ChipNamesAreUniqueAndIndependentOfNodeNumbers) {
     struct Case {
         std::string_view what;
@@ -66,7 +45,7 @@ TEST(HwmonNaming, ChipNamesAreUniqueAndIndependentOfNodeNumbers) {
     const Case cases[] = {
         {"distinct names stay bare",
          {{"coretemp", platform + "coretemp.0/hwmon/hwmon2", "hwmon2"},
-          {"nvme", "../../devices/pci0000:00/nvme/nvme0/hwmon1", "hwmon1"}},
+          {"nvme", "../../devices/pci0000:00/0000:3d:00.0/nvme/nvme0/hwmon1", "hwmon1"}},
          {"coretemp", "nvme"}},
         {"one name twice takes the devices",
          {{"coretemp", platform + "coretemp.1/hwmon/hwmon7", "hwmon7"},
@@ -76,7 +55,7 @@ TEST(HwmonNaming, ChipNamesAreUniqueAndIndependentOfNodeNumbers) {
          {{"dell_smm", platform + "dell_smm_hwmon/hwmon/hwmon9", "hwmon9"},
           {"dell_smm", platform + "dell_smm_hwmon/hwmon/hwmon4", "hwmon4"}},
          {"dell_smm@dell_smm_hwmon#2", "dell_smm@dell_smm_hwmon"}},
-        {"no device falls back to the node",
+        {"a chip without a device falls back to its node",
          {{"acpitz", "../../devices/virtual/hwmon/hwmon0", "hwmon0"},
           {"acpitz", "../../devices/virtual/thermal/thermal_zone1/hwmon5", "hwmon5"}},
          {"acpitz@hwmon0", "acpitz@thermal_zone1"}},
@@ -85,14 +64,6 @@ TEST(HwmonNaming, ChipNamesAreUniqueAndIndependentOfNodeNumbers) {
         SCOPED_TRACE(c.what);
         EXPECT_EQ(uniqueChipNames(c.chips), c.names);
     }
-}
-
-TEST(HwmonNaming, AppleSiliconLabelsMapToKeysOfTheirKindOnly) {
-    EXPECT_EQ(appleSiliconKeyForLabel(SensorKind::power, "Total System Power"), "PSTR");
-    EXPECT_EQ(appleSiliconKeyForLabel(SensorKind::temperature, "WiFi/BT Module Temp"), "TW0P");
-    EXPECT_EQ(appleSiliconKeyForLabel(SensorKind::fan, "Fan"), "F0");
-    EXPECT_EQ(appleSiliconKeyForLabel(SensorKind::temperature, "Total System Power"), std::nullopt);
-    EXPECT_EQ(appleSiliconKeyForLabel(SensorKind::temperature, "battery hotspot"), std::nullopt);
 }
 
 } // namespace

@@ -49,6 +49,7 @@ void addLinuxLaptop(const TempDir& sys) {
                         {"temp3_input", "0\n"},
                         {"fan1_label", "Left side\n"},
                         {"fan1_input", "1200\n"},
+                        {"fan1_min", "1000\n"},
                         {"fan1_max", "6000\n"},
                         {"fan2_label", "Right side\n"},
                         {"fan2_input", ""}},
@@ -60,9 +61,9 @@ void addLinuxLaptop(const TempDir& sys) {
                         {"temp2_input", "50000\n"},
                         {"temp3_label", "Core 1\n"},
                         {"temp3_input", "150000\n"}}});
-    addHwmonChip(
-        sys,
-        {"hwmon1", "platform/thinkpad_hwmon", {{"name", "thinkpad\n"}, {"fan1_input", "2900\n"}}});
+    addHwmonChip(sys, {"hwmon1",
+                       "platform/thinkpad_hwmon",
+                       {{"name", "thinkpad\n"}, {"fan1_input", "2900\n"}, {"fan1_max", "0\n"}}});
     addPowerSupply(sys, "BAT0", "LNXSYSTM:00/PNP0C0A:00",
                    {{"type", "Battery\n"}, {"temp", "305\n"}, {"voltage_now", "12600000\n"}});
     addDrmCard(sys, "card0", "pci0000:00/0000:00:08.1/0000:c1:00.0",

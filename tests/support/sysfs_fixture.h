@@ -30,10 +30,11 @@ void addPowerSupply(const TempDir& sys, const std::string& name, const std::stri
 void addDrmCard(const TempDir& sys, const std::string& card, const std::string& device,
                 const Files& deviceFiles);
 
-// A small Linux laptop: an Intel-Mac SMC (TC0P 45.25 °C, TB0T and TA0P reading as absent
-// sensors do, fans "Left side" at 1200 of 6000 RPM and "Right side" with an empty speed file),
-// a coretemp chip ("Core 0" 50 °C, "Core 1" 150 °C), a thinkpad fan at 2900 RPM, a battery
-// (30.5 °C, 12.6 V) and an amdgpu card 37 % busy.
+// A small Linux laptop: hwmon2, an Intel-Mac SMC (TC0P 45.25 °C, TB0T and TA0P reading as
+// absent sensors do, fans "Left side" at 1200 RPM from 1000 to 6000 and "Right side" with an
+// empty speed file); hwmon0, coretemp ("Core 0" 50 °C, "Core 1" 150 °C); hwmon1, a thinkpad fan
+// at 2900 RPM whose maximum reads 0; battery BAT0 (30.5 °C, 12.6 V, no scope file); card0, an
+// amdgpu card 37 % busy.
 void addLinuxLaptop(const TempDir& sys);
 
 } // namespace brivane::testing
