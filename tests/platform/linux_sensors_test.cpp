@@ -19,7 +19,7 @@ using testing::addHwmonChip;
 using testing::addPowerSupply;
 
 // Regular files never fail the way sysfs does: a file reading "!<errno>" fails its read with
-// that error, and one reading "slow <text>" takes 3 ms to give <text>.
+// that error, and one reading "slow <text>" takes 30 ms to give <text>.
 ssize_t scriptedPread(int fd, void* buffer, std::size_t size, off_t offset) {
     char text[64];
     const ssize_t got = ::pread(fd, text, sizeof text, 0);
@@ -28,7 +28,7 @@ ssize_t scriptedPread(int fd, void* buffer, std::size_t size, off_t offset) {
         return -1;
     }
     if (got >= 5 && std::memcmp(text, "slow ", 5) == 0) {
-        std::this_thread::sleep_for(3ms);
+        std::this_thread::sleep_for(30ms);
         const auto length = std::min(static_cast<std::size_t>(got) - 5, size);
         std::memcpy(buffer, text + 5, length);
         return static_cast<ssize_t>(length);
@@ -130,7 +130,8 @@ TEST(LinuxHardwareMonitor, KeysEveryOtherChipStablyAndSkipsWhatCannotBeRead) {
                        false,
                        true});
 
-    LinuxHardwareMonitor monitor(sys.path(), SensorTiming{}, scriptedPread);
+    // Never slow, so a changed file shows on the next sample.
+    LinuxHardwareMonitor monitor(sys.path(), SensorTiming{1h, 1s}, scriptedPread);
     using Found = std::vector<std::pair<std::string, double>>;
     const auto temperatures = [&] {
         Found found;
@@ -156,26 +157,29 @@ TEST(LinuxHardwareMonitor, KeysEveryOtherChipStablyAndSkipsWhatCannotBeRead) {
     EXPECT_EQ(temperatures().back(), (std::pair<std::string, double>{"nvme/temp2", 40}));
 }
 
-TEST(SensorChannels, SlowSensorsAreReadInTheBackgroundAndServedTheirLatestValue) {
+TEST(SensorChannels, SlowSensorsAreReadInTheBackgroundAndFilesPastTheLimitPerRead) {
     testing::TempDir sys;
     sys.write("fast", "42000\n");
     sys.write("slow", "slow 41000\n");
-    SensorChannels channels(SensorTiming{1ms, 10ms}, scriptedPread);
-    const RootedDirectory root(sys.path());
-    const auto fast = channels.add(root, "fast");
-    const auto slow = channels.add(root, "slow");
-    EXPECT_FALSE(channels.add(root, "missing"));
+    sys.write("unkept", "44000\n");
+    SensorChannels channels(sys.path(), SensorTiming{15ms, 10ms}, scriptedPread, 2);
+    const auto fast = channels.add("fast");
+    const auto slow = channels.add("slow");
+    EXPECT_FALSE(channels.add("missing"));
+    const auto unkept = channels.add("unkept"); // past the limit of files kept open
     channels.start();
     EXPECT_FALSE(channels.isSlow(*fast));
     EXPECT_TRUE(channels.isSlow(*slow));
     EXPECT_EQ(channels.value(*slow), 41000);
 
     sys.write("slow", "slow 43000\n");
+    sys.write("unkept", "45000\n");
     const auto deadline = std::chrono::steady_clock::now() + 5s;
     while (channels.value(*slow) != 43000 && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(5ms);
     }
     EXPECT_EQ(channels.value(*slow), 43000);
+    EXPECT_EQ(channels.value(*unkept), 45000);
 }
 
 TEST(LinuxRegistry, FindsTheSystemBatteryPassingOverPeripheralsAndAdapters) {

@@ -13,11 +13,10 @@ bool isAppleSMC(const HwmonChip& chip) {
 
 LinuxHardwareMonitor::LinuxHardwareMonitor(std::string sysRoot, SensorTiming timing,
                                            KeptValue::Pread pread)
-    : sysRoot_(std::move(sysRoot)), channels_(timing, pread) {}
+    : channels_(sysRoot, timing, pread) {}
 
 void LinuxHardwareMonitor::discover() {
-    const RootedDirectory sys(sysRoot_);
-    auto chips = listHwmonChips(sys);
+    auto chips = listHwmonChips(channels_.root());
     std::erase_if(chips, isAppleSMC);
     std::vector<ChipIdentity> identities;
     identities.reserve(chips.size());
@@ -38,7 +37,7 @@ void LinuxHardwareMonitor::discover() {
             if (channel.label && labels.insert(*channel.label).second) {
                 label = *channel.label;
             }
-            const auto value = channels_.add(sys, channel.input);
+            const auto value = channels_.add(channel.input);
             if (!value) {
                 continue;
             }
@@ -46,7 +45,7 @@ void LinuxHardwareMonitor::discover() {
                 temperatures_.push_back({chipNames[i] + "/" + label, *value});
             } else {
                 const auto maximum =
-                    channel.maximum.empty() ? std::nullopt : channels_.add(sys, channel.maximum);
+                    channel.maximum.empty() ? std::nullopt : channels_.add(channel.maximum);
                 fans_.push_back(
                     {static_cast<int>(fans_.size()), chipNames[i] + " " + label, *value, maximum});
             }

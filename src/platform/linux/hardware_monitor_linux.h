@@ -34,7 +34,6 @@ private:
     };
     void discover();
 
-    std::string sysRoot_;
     SensorChannels channels_;
     bool discovered_ = false;
     std::vector<Temperature> temperatures_;

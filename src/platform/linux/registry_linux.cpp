@@ -107,10 +107,10 @@ std::string driverOf(const RootedDirectory& sys, const std::string& device) {
 } // namespace
 
 LinuxRegistry::LinuxRegistry(std::string sysRoot, SensorTiming timing, KeptValue::Pread pread)
-    : sysRoot_(std::move(sysRoot)), channels_(timing, pread) {}
+    : channels_(sysRoot, timing, pread) {}
 
 void LinuxRegistry::discover() {
-    const RootedDirectory sys(sysRoot_);
+    const RootedDirectory& sys = channels_.root();
     for (const auto& supply : sys.list("class/power_supply")) {
         const std::string base = "class/power_supply/" + supply;
         const auto field = [&](const char* leaf) {
@@ -121,8 +121,7 @@ void LinuxRegistry::discover() {
         if (field("type") != "Battery" || (scope && *scope != "System")) {
             continue;
         }
-        battery_ =
-            Battery{channels_.add(sys, base + "/temp"), channels_.add(sys, base + "/voltage_now")};
+        battery_ = Battery{channels_.add(base + "/temp"), channels_.add(base + "/voltage_now")};
         break;
     }
     for (const auto& card : sys.list("class/drm")) {
@@ -130,7 +129,7 @@ void LinuxRegistry::discover() {
             continue;
         }
         const std::string device = "class/drm/" + card + "/device";
-        if (const auto busy = channels_.add(sys, device + "/gpu_busy_percent")) {
+        if (const auto busy = channels_.add(device + "/gpu_busy_percent")) {
             cards_.push_back({driverOf(sys, device), *busy});
         }
     }

@@ -39,7 +39,6 @@ public:
 private:
     void discover();
 
-    std::string sysRoot_;
     SensorChannels channels_;
     std::once_flag discovered_;
     std::optional<Battery> battery_;

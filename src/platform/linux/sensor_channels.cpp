@@ -4,8 +4,9 @@
 
 namespace brivane::platform::linux_backend {
 
-SensorChannels::SensorChannels(SensorTiming timing, KeptValue::Pread pread)
-    : timing_(timing), pread_(pread) {}
+SensorChannels::SensorChannels(const std::string& root, SensorTiming timing, KeptValue::Pread pread,
+                               std::size_t keptLimit)
+    : root_(root), timing_(timing), pread_(pread), keptLimit_(keptLimit) {}
 
 SensorChannels::~SensorChannels() {
     {
@@ -18,15 +19,19 @@ SensorChannels::~SensorChannels() {
     }
 }
 
-std::optional<std::size_t> SensorChannels::add(const RootedDirectory& root,
-                                               const std::string& relative) {
-    if (channels_.size() >= kMaximumChannels) {
-        return std::nullopt;
-    }
+std::optional<std::size_t> SensorChannels::add(const std::string& relative) {
     auto channel = std::make_unique<Channel>();
-    channel->file = KeptValue(root, relative.c_str(), pread_);
-    if (!channel->file.isOpen()) {
-        return std::nullopt;
+    if (channels_.size() < keptLimit_) {
+        channel->file = KeptValue(root_, relative.c_str(), pread_);
+        if (!channel->file.isOpen()) {
+            return std::nullopt;
+        }
+    } else {
+        // Descriptors are not unlimited: past the limit a sensor costs an open per read.
+        if (!FileDescriptor(root_.openFile(relative.c_str())).valid()) {
+            return std::nullopt;
+        }
+        channel->relative = relative;
     }
     channels_.push_back(std::move(channel));
     return channels_.size() - 1;
@@ -55,8 +60,9 @@ std::optional<std::int64_t> SensorChannels::value(std::size_t channel) const {
     return value == kNoValue ? std::nullopt : std::optional<std::int64_t>(value);
 }
 
-std::int64_t SensorChannels::readNow(const Channel& channel) {
-    const auto reading = channel.file.read();
+std::int64_t SensorChannels::readNow(const Channel& channel) const {
+    const auto reading =
+        channel.file.isOpen() ? channel.file.read() : root_.readInteger(channel.relative.c_str());
     return reading.value && *reading.value != kNoValue ? *reading.value : kNoValue;
 }
 

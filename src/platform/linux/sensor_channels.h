@@ -21,23 +21,24 @@ struct SensorTiming {
     std::chrono::nanoseconds refresh = std::chrono::seconds(1);
 };
 
-// The sensor value files a back end reads on every snapshot, each kept open and re-read with
-// one pread. Some drivers take milliseconds (SMBus) to half a second (firmware calls) per
-// read: a channel whose first read takes longer than `slowRead` is refreshed by a background
-// thread every `refresh`, and a snapshot takes its latest value instead of waiting.
+// The sensor value files under one root that a back end reads on every snapshot, each kept
+// open and re-read with one pread (beyond `keptLimit` files, opened for each read instead). Some
+// drivers take milliseconds (SMBus) to half a second (firmware calls) per read: a channel whose
+// first read takes longer than `slowRead` is refreshed by a background thread every `refresh`, and
+// a snapshot takes its latest value instead of waiting.
 class SensorChannels {
 public:
-    // Files kept open at most; a machine with more sensors loses the rest.
-    static constexpr std::size_t kMaximumChannels = 256;
+    static constexpr std::size_t kKeptLimit = 256;
 
-    explicit SensorChannels(SensorTiming timing = {}, KeptValue::Pread pread = ::pread);
+    explicit SensorChannels(const std::string& root, SensorTiming timing = {},
+                            KeptValue::Pread pread = ::pread, std::size_t keptLimit = kKeptLimit);
     ~SensorChannels();
     SensorChannels(const SensorChannels&) = delete;
     SensorChannels& operator=(const SensorChannels&) = delete;
 
-    // Keeps the file open; absent when it cannot be opened or the cap is reached. Only before
-    // start().
-    std::optional<std::size_t> add(const RootedDirectory& root, const std::string& relative);
+    const RootedDirectory& root() const { return root_; }
+    // A file under root(); absent when it cannot be opened. Only before start().
+    std::optional<std::size_t> add(const std::string& relative);
     // Reads every channel once, timing the read, and starts refreshing the slow ones.
     void start();
 
@@ -50,14 +51,17 @@ private:
     static constexpr std::int64_t kNoValue = INT64_MIN;
     struct Channel {
         KeptValue file;
+        std::string relative; // when not kept open
         bool slow = false;
         std::atomic<std::int64_t> latest{kNoValue};
     };
-    static std::int64_t readNow(const Channel& channel);
+    std::int64_t readNow(const Channel& channel) const;
     void refreshSlowChannels();
 
+    RootedDirectory root_;
     SensorTiming timing_;
     KeptValue::Pread pread_;
+    std::size_t keptLimit_;
     std::vector<std::unique_ptr<Channel>> channels_;
     std::mutex mutex_;
     std::condition_variable stopping_;

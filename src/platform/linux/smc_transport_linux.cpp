@@ -78,7 +78,7 @@ bool isChip(const HwmonChip& chip, std::string_view name) {
 
 LinuxSMCTransport::LinuxSMCTransport(std::string sysRoot, SensorTiming timing,
                                      KeptValue::Pread pread)
-    : sysRoot_(std::move(sysRoot)), channels_(timing, pread) {}
+    : channels_(sysRoot, timing, pread) {}
 
 SMCOpenResult LinuxSMCTransport::open() {
     const std::lock_guard lock(openLock_);
@@ -106,9 +106,8 @@ const char* LinuxSMCTransport::errorText(KernReturn code) const {
 }
 
 void LinuxSMCTransport::discover() {
-    sys_ = RootedDirectory(sysRoot_);
     bool found = false;
-    for (const auto& chip : listHwmonChips(sys_)) {
+    for (const auto& chip : listHwmonChips(channels_.root())) {
         if (isChip(chip, "applesmc") || isChip(chip, "macsmc_hwmon")) {
             addChip(chip, isChip(chip, "macsmc_hwmon"));
             found = true;
@@ -175,7 +174,7 @@ void LinuxSMCTransport::addChannelKey(std::string_view name, const std::string& 
     if (file.empty()) {
         return;
     }
-    const auto channel = channels_.add(sys_, file);
+    const auto channel = channels_.add(file);
     if (!channel) {
         return;
     }

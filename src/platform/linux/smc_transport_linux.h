@@ -50,8 +50,6 @@ private:
     const Key* find(std::uint32_t code) const;
     bool valueBytes(const Key& key, std::array<std::uint8_t, 32>& bytes) const;
 
-    std::string sysRoot_;
-    RootedDirectory sys_;
     SensorChannels channels_;
     std::mutex openLock_;
     bool discovered_ = false;
