@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <gtest/gtest.h>
+#include <map>
 #include <thread>
 
 namespace brivane::platform::linux_backend {
@@ -71,17 +72,11 @@ TEST(LinuxSMC, AnswersTheIntelMacDriversKeysAsTheSMCWould) {
 
 TEST(LinuxSMC, MapsTheAppleSiliconDriversLabelsToKeysInWatts) {
     testing::TempDir sys;
-    addHwmonChip(sys, {"hwmon0",
-                       "platform/soc/23e400000.smc/macsmc-hwmon",
-                       {{"name", "macsmc_hwmon\n"},
-                        {"power1_label", "Total System Power\n"},
-                        {"power1_input", "12500000\n"},
-                        {"power2_label", "Mystery Rail\n"},
-                        {"power2_input", "1000000\n"},
-                        {"temp1_label", "Battery Hotspot\n"},
-                        {"temp1_input", "30500\n"},
-                        {"fan1_label", "Fan\n"},
-                        {"fan1_input", "0\n"}}});
+    addHwmonChip(sys, {"hwmon0", "platform/soc/23e400000.smc/macsmc-hwmon",
+                       "name=macsmc_hwmon;power1_label=Total System Power;power1_input=12500000;"
+                       "power2_label=Mystery Rail;power2_input=1000000;"
+                       "temp1_label=Battery Hotspot;temp1_input=30500;fan1_label=Fan;"
+                       "fan1_input=0"});
     Lines printed;
     SMC smc(std::make_shared<LinuxSMCTransport>(sys.path()), printed.sink());
 
@@ -96,7 +91,7 @@ TEST(LinuxSMC, MapsTheAppleSiliconDriversLabelsToKeysInWatts) {
 
 TEST(LinuxSMC, WithoutAnSMCChipThereIsNoService) {
     testing::TempDir sys;
-    addHwmonChip(sys, {"hwmon0", "platform/coretemp.0", {{"name", "coretemp\n"}}});
+    addHwmonChip(sys, {"hwmon0", "platform/coretemp.0", "name=coretemp"});
     Lines printed;
     SMC smc(std::make_shared<LinuxSMCTransport>(sys.path()), printed.sink());
     EXPECT_TRUE(smc.getAllKeys().empty());
@@ -106,29 +101,17 @@ TEST(LinuxSMC, WithoutAnSMCChipThereIsNoService) {
 TEST(LinuxHardwareMonitor, KeysEveryOtherChipStablyAndSkipsWhatCannotBeRead) {
     testing::TempDir sys;
     testing::addLinuxLaptop(sys);
-    addHwmonChip(
-        sys, {"hwmon3",
-              "platform/coretemp.1",
-              {{"name", "coretemp\n"}, {"temp2_label", "Core 0\n"}, {"temp2_input", "52000\n"}}});
-    addHwmonChip(sys, {"hwmon4",
-                       "virtual/thermal/thermal_zone0",
-                       {{"name", "acpitz\n"},
-                        {"temp1_input", "27800\n"},
-                        {"temp2_input", "127000\n"},
-                        {"temp3_input", "30000\n"},
-                        {"temp3_fault", "1\n"}},
-                       false,
-                       true});
+    addHwmonChip(sys, {"hwmon3", "platform/coretemp.1",
+                       "name=coretemp;temp2_label=Core 0;temp2_input=52000"});
+    addHwmonChip(sys, {"hwmon4", "virtual/thermal/thermal_zone0",
+                       "name=acpitz;temp1_input=27800;temp2_input=127000;temp3_input=30000;"
+                       "temp3_fault=1",
+                       false, true});
     const std::string nvme = "pci0000:00/0000:00:1d.0/0000:3d:00.0/nvme/nvme0";
-    addHwmonChip(sys, {"hwmon5",
-                       nvme,
-                       {{"name", "nvme\n"},
-                        {"temp1_label", "Composite\n"},
-                        {"temp1_input", "38850\n"},
-                        {"temp2_label", "Composite\n"},
-                        {"temp2_input", "!61\n"}},
-                       false,
-                       true});
+    addHwmonChip(sys, {"hwmon5", nvme,
+                       "name=nvme;temp1_label=Composite;temp1_input=38850;temp2_label=Composite;"
+                       "temp2_input=!61",
+                       false, true});
 
     // Never slow, so a changed file shows on the next sample.
     LinuxHardwareMonitor monitor(sys.path(), SensorTiming{1h, 1s}, scriptedPread);
@@ -191,18 +174,14 @@ TEST(LinuxRegistry, FindsTheSystemBatteryPassingOverPeripheralsAndAdapters) {
     };
     const Case cases[] = {
         {"the first battery of System scope",
-         {{"hidpp_battery_0", {{"type", "Battery\n"}, {"scope", "Device\n"}, {"temp", "250\n"}}},
-          {"ADP1", {{"type", "Mains\n"}}},
+         {{"hidpp_battery_0", "type=Battery;scope=Device;temp=250"},
+          {"ADP1", "type=Mains"},
           {"macsmc-battery",
-           {{"type", "Battery\n"},
-            {"scope", "System\n"},
-            {"temp", "305\n"},
-            {"voltage_now", "12600000\n"},
-            {"model_name", "\xff\xfe bat\n"}}}},
+           "type=Battery;scope=System;temp=305;voltage_now=12600000;model_name=\xff\xfe bat"}},
          3050,
          12600},
         {"no temp gives the voltage only",
-         {{"BAT0", {{"type", "Battery\n"}, {"voltage_now", "11000500\n"}}}},
+         {{"BAT0", "type=Battery;voltage_now=11000500"}},
          std::nullopt,
          11000.5},
     };
@@ -219,14 +198,14 @@ TEST(LinuxRegistry, FindsTheSystemBatteryPassingOverPeripheralsAndAdapters) {
         EXPECT_EQ(battery->numberProperty("Voltage"), c.voltage);
     }
     testing::TempDir none;
-    addPowerSupply(none, "AC", "platform/AC", {{"type", "Mains\n"}});
+    addPowerSupply(none, "AC", "platform/AC", "type=Mains");
     EXPECT_EQ(LinuxRegistry(none.path()).firstEntry("AppleSmartBattery"), nullptr);
 }
 
 TEST(LinuxRegistry, ListsCardsWithAUtilisationSourceAsAccelerators) {
     testing::TempDir sys;
     testing::addLinuxLaptop(sys);
-    addDrmCard(sys, "card1", "pci0000:00/0000:00:02.0", {{"uevent", "DRIVER=i915\n"}});
+    addDrmCard(sys, "card1", "pci0000:00/0000:00:02.0", "uevent=DRIVER=i915");
     sys.symlink("class/drm/card0-DP-1",
                 "../../devices/pci0000:00/0000:00:08.1/0000:c1:00.0/drm/card0/card0-DP-1");
     LinuxRegistry registry(sys.path());

@@ -1,12 +1,20 @@
 #include "support/sysfs_fixture.h"
 
+#include <algorithm>
+
 namespace brivane::testing {
 namespace {
 
-void writeAll(const TempDir& sys, const std::string& folder, const Files& files) {
+void writeAll(const TempDir& sys, const std::string& folder, std::string_view files) {
     sys.makeDirectory(folder);
-    for (const auto& [name, contents] : files) {
-        sys.write(folder + "/" + name, contents);
+    while (!files.empty()) {
+        const auto end = std::min(files.find(';'), files.size());
+        const std::string_view file = files.substr(0, end);
+        const auto equals = std::min(file.find('='), file.size());
+        const std::string contents(file.substr(std::min(equals + 1, file.size())));
+        sys.write(folder + "/" + std::string(file.substr(0, equals)),
+                  contents.empty() ? contents : contents + "\n");
+        files.remove_prefix(std::min(end + 1, files.size()));
     }
 }
 
@@ -38,36 +46,21 @@ void addDrmCard(const TempDir& sys, const std::string& card, const std::string& 
 }
 
 void addLinuxLaptop(const TempDir& sys) {
-    addHwmonChip(sys, {"hwmon2",
-                       "platform/applesmc.768",
-                       {{"name", "applesmc\n"},
-                        {"temp1_label", "TC0P\n"},
-                        {"temp1_input", "45250\n"},
-                        {"temp2_label", "TB0T\n"},
-                        {"temp2_input", "-127000\n"},
-                        {"temp3_label", "TA0P\n"},
-                        {"temp3_input", "0\n"},
-                        {"fan1_label", "Left side\n"},
-                        {"fan1_input", "1200\n"},
-                        {"fan1_min", "1000\n"},
-                        {"fan1_max", "6000\n"},
-                        {"fan2_label", "Right side\n"},
-                        {"fan2_input", ""}},
+    addHwmonChip(sys, {"hwmon2", "platform/applesmc.768",
+                       "name=applesmc;temp1_label=TC0P;temp1_input=45250;temp2_label=TB0T;"
+                       "temp2_input=-127000;temp3_label=TA0P;temp3_input=0;fan1_label=Left side;"
+                       "fan1_input=1200;fan1_min=1000;fan1_max=6000;fan2_label=Right side;"
+                       "fan2_input=",
                        true});
-    addHwmonChip(sys, {"hwmon0",
-                       "platform/coretemp.0",
-                       {{"name", "coretemp\n"},
-                        {"temp2_label", "Core 0\n"},
-                        {"temp2_input", "50000\n"},
-                        {"temp3_label", "Core 1\n"},
-                        {"temp3_input", "150000\n"}}});
-    addHwmonChip(sys, {"hwmon1",
-                       "platform/thinkpad_hwmon",
-                       {{"name", "thinkpad\n"}, {"fan1_input", "2900\n"}, {"fan1_max", "0\n"}}});
+    addHwmonChip(sys, {"hwmon0", "platform/coretemp.0",
+                       "name=coretemp;temp2_label=Core 0;temp2_input=50000;temp3_label=Core 1;"
+                       "temp3_input=150000"});
+    addHwmonChip(sys,
+                 {"hwmon1", "platform/thinkpad_hwmon", "name=thinkpad;fan1_input=2900;fan1_max=0"});
     addPowerSupply(sys, "BAT0", "LNXSYSTM:00/PNP0C0A:00",
-                   {{"type", "Battery\n"}, {"temp", "305\n"}, {"voltage_now", "12600000\n"}});
+                   "type=Battery;temp=305;voltage_now=12600000");
     addDrmCard(sys, "card0", "pci0000:00/0000:00:08.1/0000:c1:00.0",
-               {{"uevent", "DRIVER=amdgpu\n"}, {"gpu_busy_percent", "37\n"}});
+               "uevent=DRIVER=amdgpu;gpu_busy_percent=37");
 }
 
 } // namespace brivane::testing

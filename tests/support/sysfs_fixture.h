@@ -2,12 +2,12 @@
 
 #include "support/temp_dir.h"
 
-#include <map>
 #include <string>
 
 namespace brivane::testing {
 
-using Files = std::map<std::string, std::string>;
+// Files of one folder as "name=contents;name=contents"; each gets a line feed unless empty.
+using Files = std::string;
 
 // A hwmon chip laid out as the kernel does: devices/<device>/hwmon/<node> (or
 // devices/<device>/<node> for a chip whose parent has a class) with class/hwmon/<node> linking
@@ -16,7 +16,7 @@ using Files = std::map<std::string, std::string>;
 struct FixtureChip {
     std::string node;   // "hwmon0"
     std::string device; // under devices/, e.g. "platform/coretemp.0"
-    Files files;        // "name" → "coretemp\n", "temp1_input" → "45000\n"
+    Files files;        // "name=coretemp;temp1_input=45000"
     bool filesInDevice = false;
     bool classParent = false; // no "hwmon/" folder between device and node
 };
