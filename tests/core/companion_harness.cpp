@@ -89,7 +89,7 @@ CompanionHarness::CompanionHarness() {
 
 std::unique_ptr<SensorCompanion> CompanionHarness::make() {
     SensorCompanion::Dependencies dependencies;
-    dependencies.reader = otherSMC ? otherSMC : smc;
+    dependencies.reader = smc;
 
     CompanionUpdater::Dependencies updaterParts;
     updaterParts.makeTransfer = [this](std::shared_ptr<platform::SerialQueue> queue) {
@@ -110,8 +110,7 @@ std::unique_ptr<SensorCompanion> CompanionHarness::make() {
         ++cpuReadersMade;
         return std::make_unique<CPUDetailsReader>(ioreport, tools, clock, processes);
     };
-    dependencies.registry = otherRegistry ? otherRegistry : registry;
-    dependencies.hardwareMonitor = hardwareMonitor;
+    dependencies.registry = registry;
     dependencies.bundleInfo = std::make_shared<platform::StaticBundleInfo>(bundleStrings);
     dependencies.toolRunner = tools;
     dependencies.clock = clock;

@@ -74,10 +74,6 @@ struct CompanionHarness {
     std::shared_ptr<platform::sim::SimProcessTable> processes =
         std::make_shared<platform::sim::SimProcessTable>(4242, 501, 501);
     std::map<std::string, std::string, std::less<>> bundleStrings;
-    // Set to run the service over other back ends (the Linux ones on a fixture tree).
-    std::shared_ptr<SMC> otherSMC;
-    std::shared_ptr<platform::Registry> otherRegistry;
-    std::shared_ptr<platform::HardwareMonitor> hardwareMonitor;
     std::atomic<int> cpuReadersMade{0};
     std::atomic<int> manifestFetches{0};
 };
