@@ -20,6 +20,7 @@ SensorCompanion::Dependencies SensorCompanion::Dependencies::platformDefaults() 
     dependencies.toolRunner = platform::makeDefaultToolRunner();
     dependencies.clock = platform::makeDefaultUptimeClock();
     dependencies.processTable = platform::makeDefaultProcessTable();
+    dependencies.hardwareMonitor = platform::makeDefaultHardwareMonitor();
     return dependencies;
 }
 
@@ -37,7 +38,8 @@ SensorCompanion::SensorCompanion(Dependencies dependencies)
       makeCPUReader_(std::move(dependencies.makeCPUReader)),
       registry_(std::move(dependencies.registry)), bundleInfo_(std::move(dependencies.bundleInfo)),
       toolRunner_(std::move(dependencies.toolRunner)), clock_(std::move(dependencies.clock)),
-      processTable_(std::move(dependencies.processTable)) {}
+      processTable_(std::move(dependencies.processTable)),
+      hardwareMonitor_(std::move(dependencies.hardwareMonitor)) {}
 
 SensorCompanion::~SensorCompanion() {
     // Queued work still uses the readers: finish it before any member goes away.

@@ -4,6 +4,7 @@
 #include "formats/storage_health.h"
 #include "ipc/sensor_service_protocol.h"
 #include "platform/bundle_info.h"
+#include "platform/hardware_monitor.h"
 #include "platform/process_table.h"
 #include "platform/registry.h"
 #include "platform/serial_queue.h"
@@ -42,6 +43,8 @@ public:
         std::shared_ptr<platform::ToolRunner> toolRunner;
         std::shared_ptr<const platform::UptimeClock> clock;
         std::shared_ptr<const platform::ProcessTable> processTable;
+        // Monitors besides the SMC; none when null.
+        std::shared_ptr<platform::HardwareMonitor> hardwareMonitor;
 
         // The platform's own services, made in the order the service declares them.
         static Dependencies platformDefaults();
@@ -81,7 +84,7 @@ private:
     SensorSnapshot assembleSnapshot();
     const std::vector<std::string>& discoveredTemperatureKeys();
     BatteryReadings batteryReadings();
-    std::vector<SensorSnapshot::FanReading> fans();
+    std::vector<SensorSnapshot::FanReading> fans(const platform::MonitorSample* monitors);
     std::optional<SensorSnapshot::GraphicsReading> graphics();
     const std::vector<SensorSnapshot::AccessoryReading>& accessories();
     std::vector<SensorSnapshot::AccessoryReading> runAccessoryTool();
@@ -108,6 +111,7 @@ private:
     std::shared_ptr<platform::ToolRunner> toolRunner_;
     std::shared_ptr<const platform::UptimeClock> clock_;
     std::shared_ptr<const platform::ProcessTable> processTable_;
+    std::shared_ptr<platform::HardwareMonitor> hardwareMonitor_;
     // Capacity hint for the next snapshot reply, so its buffer grows once.
     std::size_t lastSnapshotSize_ = 0;
 };

@@ -18,14 +18,6 @@ bool within(double value, double lowest, double highest) {
     return value >= lowest && value <= highest;
 }
 
-bool containsIgnoringCase(std::string_view text, std::string_view part) {
-    const auto lower = [](char c) {
-        return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-    };
-    return std::search(text.begin(), text.end(), part.begin(), part.end(),
-                       [&](char a, char b) { return lower(a) == lower(b); }) != text.end();
-}
-
 // "F" index suffix, built in place: the fan loop runs on every snapshot.
 class FanKey {
 public:
@@ -76,11 +68,24 @@ std::optional<double> fraction(const platform::RegistryDictionary& statistics,
 SensorSnapshot SensorCompanion::assembleSnapshot() {
     SensorSnapshot snapshot;
     const auto& keys = discoveredTemperatureKeys();
-    snapshot.temperatures.reserve(keys.size() + 1);
+    const platform::MonitorSample* monitors =
+        hardwareMonitor_ ? &hardwareMonitor_->sample() : nullptr;
+    snapshot.temperatures.reserve(keys.size() + (monitors ? monitors->temperatures.size() : 0) + 1);
+    const auto inRange = [](double value) {
+        return value > temperatureFloor && value < temperatureCeiling;
+    };
     for (const auto& key : keys) {
         const auto value = reader->getValue(key, false);
-        if (value && *value > temperatureFloor && *value < temperatureCeiling) {
+        if (value && inRange(*value)) {
             snapshot.temperatures.push_back({key, *value});
+        }
+    }
+    if (monitors) {
+        for (const auto& temperature : monitors->temperatures) {
+            if (inRange(temperature.celsius)) {
+                snapshot.temperatures.push_back(
+                    {std::string(temperature.key), temperature.celsius});
+            }
         }
     }
 
@@ -88,7 +93,7 @@ SensorSnapshot SensorCompanion::assembleSnapshot() {
     if (battery.temperature) {
         snapshot.temperatures.push_back({"BatteryTemperature", *battery.temperature});
     }
-    snapshot.fans = fans();
+    snapshot.fans = fans(monitors);
     snapshot.version = SensorSnapshot::schemaVersion;
     snapshot.helperUID = processTable_->realUserID();
     snapshot.helperEffectiveUID = processTable_->effectiveUserID();
@@ -147,14 +152,16 @@ SensorCompanion::BatteryReadings SensorCompanion::batteryReadings() {
     return readings;
 }
 
-std::vector<SensorSnapshot::FanReading> SensorCompanion::fans() {
+std::vector<SensorSnapshot::FanReading>
+SensorCompanion::fans(const platform::MonitorSample* monitors) {
     std::vector<SensorSnapshot::FanReading> result;
     const auto count = reader->getValue("FNum", false);
-    if (!count || !within(*count, 1, maximumFanCount)) {
-        return result;
-    }
-    const int fanCount = static_cast<int>(*count);
-    result.reserve(static_cast<std::size_t>(fanCount));
+    const int fanCount = count && within(*count, 1, maximumFanCount) ? static_cast<int>(*count) : 0;
+    result.reserve(static_cast<std::size_t>(fanCount) + (monitors ? monitors->fans.size() : 0));
+    // JSON cannot carry a non-finite number; one would cost the client the whole snapshot.
+    const auto finite = [](std::optional<double> value) {
+        return value && std::isfinite(*value) ? value : std::nullopt;
+    };
     for (int index = 0; index < fanCount; ++index) {
         const auto rpm = reader->getValue(FanKey(index, "Ac"), true);
         if (!rpm || !std::isfinite(*rpm) || *rpm < 0) {
@@ -164,12 +171,18 @@ std::vector<SensorSnapshot::FanReading> SensorCompanion::fans() {
         if (name && name->empty()) {
             name.reset();
         }
-        auto maximum = reader->getValue(FanKey(index, "Mx"), false);
-        // JSON cannot carry a non-finite number; one would cost the client the whole snapshot.
-        if (maximum && !std::isfinite(*maximum)) {
-            maximum.reset();
+        result.push_back(
+            {index, std::move(name), *rpm, finite(reader->getValue(FanKey(index, "Mx"), false))});
+    }
+    if (monitors) {
+        // Numbered after every SMC fan index, listed or not, so an id names the same fan on
+        // every snapshot.
+        for (const auto& fan : monitors->fans) {
+            if (std::isfinite(fan.rpm) && fan.rpm >= 0) {
+                result.push_back(
+                    {fanCount + fan.index, std::string(fan.name), fan.rpm, finite(fan.maximumRPM)});
+            }
         }
-        result.push_back({index, std::move(name), *rpm, maximum});
     }
     return result;
 }
@@ -181,7 +194,7 @@ std::optional<SensorSnapshot::GraphicsReading> SensorCompanion::graphics() {
     }
     while (const auto entry = accelerators->next()) {
         const auto ioClass = entry->stringProperty("IOClass");
-        if (!ioClass || !containsIgnoringCase(*ioClass, "agx")) {
+        if (!ioClass || !registry_->isGraphicsAcceleratorClass(*ioClass)) {
             continue;
         }
         const auto* statistics = entry->dictionaryProperty("PerformanceStatistics");

@@ -43,6 +43,9 @@ public:
     virtual std::unique_ptr<RegistryEntry> firstEntry(std::string_view className) = 0;
     // Every entry of the class, or null when the lookup itself failed.
     virtual std::unique_ptr<RegistryIterator> matchingEntries(std::string_view className) = 0;
+    // Whether an accelerator entry of this "IOClass" reports the machine's graphics. On the
+    // Apple platform only the "agx" family (any letter case) does.
+    virtual bool isGraphicsAcceleratorClass(std::string_view ioClass) const;
 };
 
 // The platform's registry; defined by the back end the executable links.

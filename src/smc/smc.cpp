@@ -29,7 +29,9 @@ bool isCacheable(const keyInfo_t& info, std::size_t capacity) {
 
 } // namespace
 
-SMC::SMC() : SMC(platform::makeDefaultSMCTransport()) {}
+SMC::SMC()
+    : SMC(platform::makeDefaultSMCTransport(),
+          repeatLimitedLineSink(standardOutputLineSink(), platform::makeDefaultUptimeClock())) {}
 
 SMC::SMC(std::shared_ptr<platform::SMCTransport> transport, SMCLineSink sink)
     : transport_(transport ? std::move(transport) : platform::makeDefaultSMCTransport()),

@@ -22,7 +22,7 @@ namespace brivane {
 // Reads are safe from any thread.
 class SMC {
 public:
-    // Opens the platform's SMC.
+    // Opens the platform's SMC, reporting to standard output with repeats limited.
     SMC();
     // Opens the SMC behind `transport`, reporting failures to `sink`.
     explicit SMC(std::shared_ptr<platform::SMCTransport> transport,

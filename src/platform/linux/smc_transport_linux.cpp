@@ -1,21 +1,271 @@
 #include "platform/linux/smc_transport_linux.h"
 
+#include <algorithm>
+#include <bit>
+#include <cstring>
+
 namespace brivane::platform::linux_backend {
+namespace {
+
+// Offsets of the fields the user client reads and writes in the 80-byte block.
+constexpr std::size_t kKeyOffset = 0;
+constexpr std::size_t kDataSizeOffset = 28;
+constexpr std::size_t kDataTypeOffset = 32;
+constexpr std::size_t kAttributesOffset = 36;
+constexpr std::size_t kResultOffset = 40;
+constexpr std::size_t kKindOffset = 42;
+constexpr std::size_t kIndexOffset = 44;
+constexpr std::size_t kBytesOffset = 48;
+constexpr std::size_t kValueCapacity = 32;
+constexpr std::uint32_t kSelector = 2;
+
+constexpr std::uint8_t kKindReadBytes = 5;
+constexpr std::uint8_t kKindReadIndex = 8;
+constexpr std::uint8_t kKindReadKeyInfo = 9;
+constexpr std::uint8_t kResultKeyNotFound = 0x84;
+// The sensor behind the key gave no value this time (the file read failed or held no number).
+constexpr std::uint8_t kResultSensorError = 0x01;
+constexpr std::uint8_t kReadable = 0x80;
+
+constexpr double kMilli = 1e-3; // m°C → °C
+constexpr double kMicro = 1e-6; // µW → W
+// Fan keys carry one digit: "F0Ac" to "F9Ac".
+constexpr unsigned kFanLimit = 10;
+// A fan descriptor: four bytes of type, zone and location, then the name, space-padded.
+constexpr std::size_t kDescriptorSize = 16;
+constexpr std::size_t kDescriptorNameOffset = 4;
+
+constexpr std::uint32_t code(std::string_view name) {
+    std::uint32_t value = 0;
+    for (const char c : name) {
+        value = (value << 8) | static_cast<std::uint8_t>(c);
+    }
+    return value;
+}
+
+std::uint32_t load32(SMCInputBlock block, std::size_t offset) {
+    std::uint32_t value = 0;
+    std::memcpy(&value, block.data() + offset, sizeof value);
+    return value;
+}
+
+void store32(SMCOutputBlock block, std::size_t offset, std::uint32_t value) {
+    std::memcpy(block.data() + offset, &value, sizeof value);
+}
+
+std::string fanKey(unsigned fan, std::string_view suffix) {
+    std::string key = "F";
+    key.push_back(static_cast<char>('0' + fan));
+    key.append(suffix);
+    return key;
+}
+
+// A key with a fixed value until a channel is attached.
+LinuxSMCTransport::Key makeKey(std::string_view name, std::string_view type, std::uint32_t size) {
+    LinuxSMCTransport::Key key;
+    key.code = code(name);
+    key.type = code(type);
+    key.size = size;
+    key.attributes = kReadable;
+    return key;
+}
+
+bool isChip(const HwmonChip& chip, std::string_view name) {
+    return chip.identity.name == name;
+}
+
+} // namespace
+
+LinuxSMCTransport::LinuxSMCTransport(std::string sysRoot, SensorTiming timing,
+                                     KeptValue::Pread pread)
+    : channels_(sysRoot, timing, pread) {}
 
 SMCOpenResult LinuxSMCTransport::open() {
-    return {0, SMCOpenFailure{SMCOpenStep::iteratorNext, kIOReturnSuccess}};
+    const std::lock_guard lock(openLock_);
+    if (!discovered_) {
+        discover();
+        discovered_ = true;
+    }
+    if (keys_.empty()) {
+        return {0, SMCOpenFailure{SMCOpenStep::iteratorNext, kIOReturnSuccess}};
+    }
+    connection_.store(kConnection, std::memory_order_release);
+    return {kConnection, std::nullopt};
 }
 
-KernReturn LinuxSMCTransport::call(std::uint32_t, std::uint32_t, SMCInputBlock, SMCOutputBlock) {
-    return kMachSendInvalidDest;
-}
-
-KernReturn LinuxSMCTransport::close(std::uint32_t) {
-    return kMachSendInvalidDest;
+KernReturn LinuxSMCTransport::close(std::uint32_t connection) {
+    if (connection == 0 || connection != connection_.load(std::memory_order_acquire)) {
+        return kMachSendInvalidDest;
+    }
+    connection_.store(0, std::memory_order_release);
+    return kIOReturnSuccess;
 }
 
 const char* LinuxSMCTransport::errorText(KernReturn code) const {
     return machErrorString(code);
+}
+
+void LinuxSMCTransport::discover() {
+    bool found = false;
+    for (const auto& chip : listHwmonChips(channels_.root())) {
+        if (isChip(chip, "applesmc") || isChip(chip, "macsmc_hwmon")) {
+            addChip(chip, isChip(chip, "macsmc_hwmon"));
+            found = true;
+        }
+    }
+    if (!found) {
+        return;
+    }
+    if (fans_ > 0) {
+        Key count = makeKey("FNum", "ui8 ", 1);
+        count.bytes[0] = static_cast<std::uint8_t>(fans_);
+        keys_.push_back(count);
+    }
+    // The first of two channels that claim one key wins.
+    std::stable_sort(keys_.begin(), keys_.end(),
+                     [](const Key& a, const Key& b) { return a.code < b.code; });
+    keys_.erase(std::unique(keys_.begin(), keys_.end(),
+                            [](const Key& a, const Key& b) { return a.code == b.code; }),
+                keys_.end());
+    Key total = makeKey("#KEY", "ui32", 4);
+    const auto count = static_cast<std::uint32_t>(keys_.size() + 1);
+    for (int i = 0; i < 4; ++i) {
+        total.bytes[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(count >> (24 - 8 * i));
+    }
+    keys_.insert(keys_.begin(), total); // '#' sorts before every letter and digit
+    channels_.start();
+}
+
+void LinuxSMCTransport::addChip(const HwmonChip& chip, bool appleSilicon) {
+    for (const auto& channel : chip.channels) {
+        const std::string_view label = channel.label ? std::string_view(*channel.label) : "";
+        if (appleSilicon) {
+            const auto key = appleSiliconKeyForLabel(channel.kind, label);
+            if (!key) {
+                continue;
+            }
+            switch (channel.kind) {
+            case SensorKind::temperature:
+                addChannelKey(*key, channel.input, kMilli);
+                break;
+            case SensorKind::power:
+                addChannelKey(*key, channel.input, kMicro);
+                break;
+            case SensorKind::fan:
+                addFan(static_cast<unsigned>((*key)[1] - '0'), channel, label);
+                break;
+            }
+            continue;
+        }
+        // The Intel-Mac driver labels its temperatures with their key names and numbers its
+        // fans from 1, one above the keys.
+        if (channel.kind == SensorKind::temperature && isSMCKeyName(label) &&
+            label.front() == 'T') {
+            addChannelKey(label, channel.input, kMilli);
+        } else if (channel.kind == SensorKind::fan && channel.index >= 1 &&
+                   channel.index <= kFanLimit) {
+            addFan(channel.index - 1, channel, label);
+        }
+    }
+}
+
+void LinuxSMCTransport::addChannelKey(std::string_view name, const std::string& file,
+                                      double scale) {
+    if (file.empty()) {
+        return;
+    }
+    const auto channel = channels_.add(file);
+    if (!channel) {
+        return;
+    }
+    Key key = makeKey(name, "flt ", 4);
+    key.channel = channel;
+    key.scale = scale;
+    keys_.push_back(key);
+}
+
+void LinuxSMCTransport::addFan(unsigned fan, const HwmonChannel& channel, std::string_view name) {
+    fans_ = std::max(fans_, fan + 1);
+    addChannelKey(fanKey(fan, "Ac"), channel.input, 1);
+    addChannelKey(fanKey(fan, "Mn"), channel.minimum, 1);
+    addChannelKey(fanKey(fan, "Mx"), channel.maximum, 1);
+    Key descriptor = makeKey(fanKey(fan, "ID"), "{fds", kDescriptorSize);
+    const auto text = descriptor.bytes.begin() + kDescriptorNameOffset;
+    std::fill_n(text, kDescriptorSize - kDescriptorNameOffset, std::uint8_t{' '});
+    std::copy_n(name.begin(), std::min(name.size(), kDescriptorSize - kDescriptorNameOffset), text);
+    keys_.push_back(descriptor);
+}
+
+const LinuxSMCTransport::Key* LinuxSMCTransport::find(std::uint32_t wanted) const {
+    const auto found =
+        std::lower_bound(keys_.begin(), keys_.end(), wanted,
+                         [](const Key& key, std::uint32_t c) { return key.code < c; });
+    return found != keys_.end() && found->code == wanted ? &*found : nullptr;
+}
+
+bool LinuxSMCTransport::valueBytes(const Key& key, std::array<std::uint8_t, 32>& bytes) const {
+    if (!key.channel) {
+        bytes = key.bytes;
+        return true;
+    }
+    const auto raw = channels_.value(*key.channel);
+    if (!raw) {
+        return false;
+    }
+    // "flt " is a little-endian single.
+    const auto bits = std::bit_cast<std::uint32_t>(static_cast<float>(*raw * key.scale));
+    bytes = {};
+    for (int i = 0; i < 4; ++i) {
+        bytes[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(bits >> (8 * i));
+    }
+    return true;
+}
+
+KernReturn LinuxSMCTransport::call(std::uint32_t connection, std::uint32_t selector,
+                                   SMCInputBlock input, SMCOutputBlock output) {
+    if (connection == 0 || connection != connection_.load(std::memory_order_acquire)) {
+        return kMachSendInvalidDest;
+    }
+    if (selector != kSelector) {
+        return kIOReturnBadArgument;
+    }
+    const std::uint8_t kind = input[kKindOffset];
+    const std::uint32_t wanted = load32(input, kKeyOffset);
+    const std::uint32_t index = load32(input, kIndexOffset);
+    const std::uint32_t requested = load32(input, kDataSizeOffset);
+    std::fill(output.begin(), output.end(), std::uint8_t{0});
+
+    if (kind == kKindReadIndex) {
+        if (index < keys_.size()) {
+            store32(output, kKeyOffset, keys_[index].code);
+        } else {
+            output[kResultOffset] = kResultKeyNotFound;
+        }
+        return kIOReturnSuccess;
+    }
+    if (kind != kKindReadKeyInfo && kind != kKindReadBytes) {
+        return kIOReturnBadArgument;
+    }
+    store32(output, kKeyOffset, wanted);
+    const Key* key = find(wanted);
+    if (key == nullptr) {
+        output[kResultOffset] = kResultKeyNotFound;
+        return kIOReturnSuccess;
+    }
+    if (kind == kKindReadKeyInfo) {
+        store32(output, kDataSizeOffset, key->size);
+        store32(output, kDataTypeOffset, key->type);
+        output[kAttributesOffset] = key->attributes;
+        return kIOReturnSuccess;
+    }
+    std::array<std::uint8_t, 32> bytes;
+    if (!valueBytes(*key, bytes)) {
+        output[kResultOffset] = kResultSensorError;
+        return kIOReturnSuccess;
+    }
+    std::copy_n(bytes.begin(), std::min<std::size_t>(requested, kValueCapacity),
+                output.begin() + kBytesOffset);
+    return kIOReturnSuccess;
 }
 
 } // namespace brivane::platform::linux_backend

@@ -3,7 +3,7 @@
 namespace brivane::platform {
 
 std::shared_ptr<Registry> makeDefaultRegistry() {
-    return std::make_shared<linux_backend::EmptyRegistry>();
+    return std::make_shared<linux_backend::LinuxRegistry>();
 }
 
 } // namespace brivane::platform

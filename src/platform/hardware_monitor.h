@@ -1,0 +1,54 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+namespace brivane::platform {
+
+// One temperature of a hardware monitor other than the SMC, in degrees Celsius.
+struct MonitorTemperature {
+    std::string_view key; // "<chip>/<label>"
+    double celsius = 0;
+};
+
+// One fan of a hardware monitor other than the SMC.
+struct MonitorFan {
+    int index = 0;         // position among all discovered fans, fixed for the life of the process
+    std::string_view name; // "<chip> <label>"
+    double rpm = 0;
+    std::optional<double> maximumRPM;
+};
+
+// What the monitors read for one snapshot, in discovery order. Only sensors that gave a value
+// this time are listed. Keys and names view the monitor's own text, which stays the same for
+// the life of the monitor.
+struct MonitorSample {
+    std::vector<MonitorTemperature> temperatures;
+    std::vector<MonitorFan> fans;
+};
+
+// The machine's hardware monitors besides the SMC (CPU packages, disks, graphics cards, board
+// chips). Discovers its sensors on the first sample and keeps them. Calls never throw; a
+// sensor that cannot be read is left out of that sample. Called from one thread at a time.
+class HardwareMonitor {
+public:
+    virtual ~HardwareMonitor() = default;
+    // The current values; the record is reused by the next call.
+    virtual const MonitorSample& sample() = 0;
+};
+
+// The platform's monitors; defined by the back end the executable links.
+std::shared_ptr<HardwareMonitor> makeDefaultHardwareMonitor();
+
+// A machine without such monitors (the simulated one).
+class NoHardwareMonitor final : public HardwareMonitor {
+public:
+    const MonitorSample& sample() override { return empty_; }
+
+private:
+    MonitorSample empty_;
+};
+
+} // namespace brivane::platform

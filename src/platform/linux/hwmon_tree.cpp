@@ -1,0 +1,81 @@
+#include "platform/linux/hwmon_tree.h"
+
+#include <map>
+#include <tuple>
+
+namespace brivane::platform::linux_backend {
+namespace {
+
+struct Files {
+    std::string input, average, label, minimum, maximum, fault, enable;
+};
+
+void collect(const RootedDirectory& sys, const std::string& folder,
+             std::map<std::pair<SensorKind, unsigned>, Files>& channels) {
+    sys.forEachEntry(folder.c_str(), [&](std::string_view file) {
+        const auto attribute = parseAttributeName(file);
+        if (!attribute) {
+            return;
+        }
+        Files& files = channels[{attribute->kind, attribute->index}];
+        const std::pair<std::string_view, std::string*> items[] = {
+            {"input", &files.input},  {"average", &files.average}, {"label", &files.label},
+            {"min", &files.minimum},  {"max", &files.maximum},     {"fault", &files.fault},
+            {"enable", &files.enable}};
+        for (const auto& [item, path] : items) {
+            // The node is listed first; its file wins over the device's.
+            if (attribute->item == item && path->empty()) {
+                *path = folder + "/" + std::string(file);
+            }
+        }
+    });
+}
+
+std::optional<std::string> text(const RootedDirectory& sys, const std::string& path) {
+    if (path.empty()) {
+        return std::nullopt;
+    }
+    const auto read = sys.readText(path.c_str(), 256);
+    return read ? cleanLabel(*read) : std::nullopt;
+}
+
+} // namespace
+
+std::vector<HwmonChip> listHwmonChips(const RootedDirectory& sys) {
+    std::vector<HwmonChip> chips;
+    for (const auto& node : sys.list("class/hwmon")) {
+        const std::string base = "class/hwmon/" + node;
+        const std::string device = base + "/device";
+        HwmonChip chip;
+        chip.identity.node = node;
+        chip.identity.linkTarget = sys.linkTarget(base.c_str()).value_or("");
+        auto name = text(sys, base + "/name");
+        if (!name) {
+            name = text(sys, device + "/name");
+        }
+        if (!name) {
+            continue;
+        }
+        chip.identity.name = std::move(*name);
+
+        std::map<std::pair<SensorKind, unsigned>, Files> found;
+        collect(sys, base, found);
+        collect(sys, device, found);
+        for (auto& [id, files] : found) {
+            const auto& [kind, index] = id;
+            std::string input = std::move(files.input);
+            if (input.empty() && kind == SensorKind::power) {
+                input = std::move(files.average);
+            }
+            if (input.empty() || text(sys, files.fault) == "1" || text(sys, files.enable) == "0") {
+                continue;
+            }
+            chip.channels.push_back({kind, index, text(sys, files.label), std::move(input),
+                                     std::move(files.minimum), std::move(files.maximum)});
+        }
+        chips.push_back(std::move(chip));
+    }
+    return chips;
+}
+
+} // namespace brivane::platform::linux_backend

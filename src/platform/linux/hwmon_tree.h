@@ -1,0 +1,34 @@
+#pragma once
+
+#include "platform/linux/hwmon_naming.h"
+#include "platform/linux/sysfs_reading.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace brivane::platform::linux_backend {
+
+// One temperature, fan or power channel of a chip, with the files to read it from (paths
+// relative to the sysfs root; empty when the chip has no such file).
+struct HwmonChannel {
+    SensorKind kind = SensorKind::temperature;
+    unsigned index = 0;
+    std::optional<std::string> label;
+    std::string input; // power: "_input", else "_average"
+    std::string minimum;
+    std::string maximum;
+};
+
+struct HwmonChip {
+    ChipIdentity identity;
+    std::vector<HwmonChannel> channels; // by kind, then by index
+};
+
+// Every chip under class/hwmon, in node order. A chip's files may sit in its node or, for
+// drivers registered the old way, in its device folder; the node's own file wins. Channels
+// without an input, or that the kernel marks faulty or disabled, are left out, and so is a
+// chip without a name.
+std::vector<HwmonChip> listHwmonChips(const RootedDirectory& sys);
+
+} // namespace brivane::platform::linux_backend

@@ -1,0 +1,224 @@
+#include "platform/linux/hardware_monitor_linux.h"
+#include "platform/linux/registry_linux.h"
+#include "platform/linux/smc_transport_linux.h"
+#include "smc/smc.h"
+#include "support/sysfs_fixture.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <gtest/gtest.h>
+#include <map>
+#include <thread>
+
+namespace brivane::platform::linux_backend {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::addDrmCard;
+using testing::addHwmonChip;
+using testing::addPowerSupply;
+
+// Regular files never fail the way sysfs does: a file reading "!<errno>" fails its read with
+// that error, and one reading "slow <text>" takes 30 ms to give <text>.
+ssize_t scriptedPread(int fd, void* buffer, std::size_t size, off_t offset) {
+    char text[64];
+    const ssize_t got = ::pread(fd, text, sizeof text, 0);
+    if (got > 1 && text[0] == '!') {
+        errno = std::atoi(std::string(text + 1, static_cast<std::size_t>(got) - 1).c_str());
+        return -1;
+    }
+    if (got >= 5 && std::memcmp(text, "slow ", 5) == 0) {
+        std::this_thread::sleep_for(30ms);
+        const auto length = std::min(static_cast<std::size_t>(got) - 5, size);
+        std::memcpy(buffer, text + 5, length);
+        return static_cast<ssize_t>(length);
+    }
+    return ::pread(fd, buffer, size, offset);
+}
+
+struct Lines {
+    std::vector<std::string> lines;
+    SMCLineSink sink() {
+        return [this](std::string_view line) { lines.emplace_back(line); };
+    }
+};
+
+TEST(LinuxSMC, AnswersTheIntelMacDriversKeysAsTheSMCWould) {
+    testing::TempDir sys;
+    testing::addLinuxLaptop(sys);
+    Lines printed;
+    SMC smc(std::make_shared<LinuxSMCTransport>(sys.path()), printed.sink());
+
+    EXPECT_EQ(smc.getAllKeys(),
+              (std::vector<std::string>{"#KEY", "F0Ac", "F0ID", "F0Mn", "F0Mx", "F1Ac", "F1ID",
+                                        "FNum", "TA0P", "TB0T", "TC0P"}));
+    struct Case {
+        std::string_view key;
+        std::optional<double> value;
+    };
+    const Case cases[] = {{"TC0P", 45.25}, {"TB0T", -127},         {"FNum", 2},
+                          {"F0Ac", 1200},  {"F0Mn", 1000},         {"F0Mx", 6000},
+                          {"TA0P", 0},     {"F1Ac", std::nullopt}, {"F2Ac", std::nullopt}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.key);
+        EXPECT_EQ(smc.getValue(c.key, true), c.value);
+    }
+    EXPECT_EQ(smc.getStringValue("F0ID"), "Left side");
+    // An empty file is a sensor error, not an unknown key.
+    EXPECT_EQ(printed.lines,
+              std::vector<std::string>{"Error read(F1Ac): (iokit/common) general error"});
+}
+
+TEST(LinuxSMC, MapsTheAppleSiliconDriversLabelsToKeysInWatts) {
+    testing::TempDir sys;
+    addHwmonChip(sys, {"hwmon0", "platform/soc/23e400000.smc/macsmc-hwmon",
+                       "name=macsmc_hwmon;power1_label=Total System Power;power1_input=12500000;"
+                       "power2_label=Mystery Rail;power2_input=1000000;"
+                       "temp1_label=Battery Hotspot;temp1_input=30500;fan1_label=Fan;"
+                       "fan1_input=0"});
+    Lines printed;
+    SMC smc(std::make_shared<LinuxSMCTransport>(sys.path()), printed.sink());
+
+    EXPECT_EQ(smc.getAllKeys(),
+              (std::vector<std::string>{"#KEY", "F0Ac", "F0ID", "FNum", "PSTR", "TB0T"}));
+    EXPECT_EQ(smc.getValue("PSTR", true), 12.5);
+    EXPECT_EQ(smc.getValue("TB0T"), 30.5);
+    EXPECT_EQ(smc.getValue("F0Ac", true), 0);
+    EXPECT_EQ(smc.getStringValue("F0ID"), "Fan");
+    EXPECT_TRUE(printed.lines.empty());
+}
+
+TEST(LinuxSMC, WithoutAnSMCChipThereIsNoService) {
+    testing::TempDir sys;
+    addHwmonChip(sys, {"hwmon0", "platform/coretemp.0", "name=coretemp"});
+    Lines printed;
+    SMC smc(std::make_shared<LinuxSMCTransport>(sys.path()), printed.sink());
+    EXPECT_TRUE(smc.getAllKeys().empty());
+    EXPECT_EQ(printed.lines.front(), "Error IOIteratorNext(): (os/kern) successful");
+}
+
+TEST(LinuxHardwareMonitor, KeysEveryOtherChipStablyAndSkipsWhatCannotBeRead) {
+    testing::TempDir sys;
+    testing::addLinuxLaptop(sys);
+    addHwmonChip(sys, {"hwmon3", "platform/coretemp.1",
+                       "name=coretemp;temp2_label=Core 0;temp2_input=52000"});
+    addHwmonChip(sys, {"hwmon4", "virtual/thermal/thermal_zone0",
+                       "name=acpitz;temp1_input=27800;temp2_input=127000;temp3_input=30000;"
+                       "temp3_fault=1",
+                       false, true});
+    const std::string nvme = "pci0000:00/0000:00:1d.0/0000:3d:00.0/nvme/nvme0";
+    addHwmonChip(sys, {"hwmon5", nvme,
+                       "name=nvme;temp1_label=Composite;temp1_input=38850;temp2_label=Composite;"
+                       "temp2_input=!61",
+                       false, true});
+
+    // Never slow, so a changed file shows on the next sample.
+    LinuxHardwareMonitor monitor(sys.path(), SensorTiming{1h, 1s}, scriptedPread);
+    using Found = std::vector<std::pair<std::string, double>>;
+    const auto temperatures = [&] {
+        Found found;
+        for (const auto& t : monitor.sample().temperatures) {
+            found.emplace_back(t.key, t.celsius);
+        }
+        return found;
+    };
+    // The SMC chip is left to the SMC; the range test is the snapshot's, not the monitor's.
+    EXPECT_EQ(temperatures(), (Found{{"coretemp@coretemp.0/Core 0", 50},
+                                     {"coretemp@coretemp.0/Core 1", 150},
+                                     {"coretemp@coretemp.1/Core 0", 52},
+                                     {"acpitz/temp1", 27.8},
+                                     {"nvme/Composite", 38.85}}));
+    const auto& fans = monitor.sample().fans;
+    ASSERT_EQ(fans.size(), 1u);
+    EXPECT_EQ(fans[0].name, "thinkpad fan1");
+    EXPECT_EQ(fans[0].rpm, 2900);
+    EXPECT_EQ(fans[0].maximumRPM, std::nullopt);
+
+    // A failed read costs the sensor one snapshot, not its place; a repeated label its stem.
+    sys.write("devices/" + nvme + "/hwmon5/temp2_input", "40000\n");
+    EXPECT_EQ(temperatures().back(), (std::pair<std::string, double>{"nvme/temp2", 40}));
+}
+
+TEST(SensorChannels, SlowSensorsAreReadInTheBackgroundAndFilesPastTheLimitPerRead) {
+    testing::TempDir sys;
+    sys.write("fast", "42000\n");
+    sys.write("slow", "slow 41000\n");
+    sys.write("unkept", "44000\n");
+    SensorChannels channels(sys.path(), SensorTiming{15ms, 10ms}, scriptedPread, 2);
+    const auto fast = channels.add("fast");
+    const auto slow = channels.add("slow");
+    EXPECT_FALSE(channels.add("missing"));
+    const auto unkept = channels.add("unkept"); // past the limit of files kept open
+    channels.start();
+    EXPECT_FALSE(channels.isSlow(*fast));
+    EXPECT_TRUE(channels.isSlow(*slow));
+    EXPECT_EQ(channels.value(*slow), 41000);
+
+    sys.write("slow", "slow 43000\n");
+    sys.write("unkept", "45000\n");
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (channels.value(*slow) != 43000 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(5ms);
+    }
+    EXPECT_EQ(channels.value(*slow), 43000);
+    EXPECT_EQ(channels.value(*unkept), 45000);
+}
+
+TEST(LinuxRegistry, FindsTheSystemBatteryPassingOverPeripheralsAndAdapters) {
+    struct Case {
+        std::string_view what;
+        std::map<std::string, testing::Files> supplies;
+        std::optional<double> temperature;
+        std::optional<double> voltage;
+    };
+    const Case cases[] = {
+        {"the first battery of System scope",
+         {{"hidpp_battery_0", "type=Battery;scope=Device;temp=250"},
+          {"ADP1", "type=Mains"},
+          {"macsmc-battery",
+           "type=Battery;scope=System;temp=305;voltage_now=12600000;model_name=\xff\xfe bat"}},
+         3050,
+         12600},
+        {"no temp gives the voltage only",
+         {{"BAT0", "type=Battery;voltage_now=11000500"}},
+         std::nullopt,
+         11000.5},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        testing::TempDir sys;
+        for (const auto& [name, files] : c.supplies) {
+            addPowerSupply(sys, name, "platform/" + name, files);
+        }
+        LinuxRegistry registry(sys.path());
+        const auto battery = registry.firstEntry("AppleSmartBattery");
+        ASSERT_NE(battery, nullptr);
+        EXPECT_EQ(battery->numberProperty("Temperature"), c.temperature);
+        EXPECT_EQ(battery->numberProperty("Voltage"), c.voltage);
+    }
+    testing::TempDir none;
+    addPowerSupply(none, "AC", "platform/AC", "type=Mains");
+    EXPECT_EQ(LinuxRegistry(none.path()).firstEntry("AppleSmartBattery"), nullptr);
+}
+
+TEST(LinuxRegistry, ListsCardsWithAUtilisationSourceAsAccelerators) {
+    testing::TempDir sys;
+    testing::addLinuxLaptop(sys);
+    addDrmCard(sys, "card1", "pci0000:00/0000:00:02.0", "uevent=DRIVER=i915");
+    sys.symlink("class/drm/card0-DP-1",
+                "../../devices/pci0000:00/0000:00:08.1/0000:c1:00.0/drm/card0/card0-DP-1");
+    LinuxRegistry registry(sys.path());
+    const auto accelerators = registry.matchingEntries("IOAccelerator");
+    const auto card = accelerators->next();
+    ASSERT_NE(card, nullptr);
+    EXPECT_EQ(card->stringProperty("IOClass"), "amdgpu");
+    EXPECT_TRUE(registry.isGraphicsAcceleratorClass("amdgpu"));
+    const auto* statistics = card->dictionaryProperty("PerformanceStatistics");
+    ASSERT_NE(statistics, nullptr);
+    EXPECT_EQ(statistics->at("Device Utilization %"), RegistryValue(37.0));
+    EXPECT_EQ(accelerators->next(), nullptr);
+}
+
+} // namespace
+} // namespace brivane::platform::linux_backend
