@@ -7,7 +7,8 @@
 
 namespace brivane::platform {
 
-SerialQueue::SerialQueue(std::string label) : label_(std::move(label)) {
+SerialQueue::SerialQueue(std::string label, ThreadPriority priority)
+    : label_(std::move(label)), priority_(priority) {
     worker_ = std::thread([this] { runWorker(); });
 }
 
@@ -54,6 +55,7 @@ std::string SerialQueue::threadName(std::string_view label) {
 
 void SerialQueue::runWorker() {
     setCurrentThreadName(threadName(label_));
+    setCurrentThreadPriority(priority_);
     std::unique_lock lock(mutex_);
     for (;;) {
         wakeup_.wait(lock, [this] { return stopping_ || !pending_.empty(); });

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/thread_name.h"
+
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -15,7 +17,7 @@ namespace brivane::platform {
 // and joins the worker, so a reply promised by a queued item is still delivered.
 class SerialQueue {
 public:
-    explicit SerialQueue(std::string label);
+    explicit SerialQueue(std::string label, ThreadPriority priority = ThreadPriority::normal);
     ~SerialQueue();
 
     SerialQueue(const SerialQueue&) = delete;
@@ -39,6 +41,7 @@ private:
     void runWorker();
 
     std::string label_;
+    ThreadPriority priority_;
     std::mutex mutex_;
     std::condition_variable wakeup_;
     std::deque<std::function<void()>> pending_;

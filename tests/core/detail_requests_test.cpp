@@ -3,8 +3,12 @@
 #include "formats/document_codec.h"
 #include "platform/sim/canned_outputs.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <limits>
+#include <map>
+#include <mutex>
+#include <sys/resource.h>
 
 namespace brivane::testing {
 namespace {
@@ -148,6 +152,47 @@ TEST(QueueAssignment, CPUDetailsAreAnsweredWhileASnapshotIsBeingAssembled) {
     gate->release();
     EXPECT_EQ(first.wait_for(5s), std::future_status::ready);
     EXPECT_EQ(second.wait_for(5s), std::future_status::ready);
+}
+
+// Records the nice value of the thread that runs each tool.
+class NiceRecordingRunner final : public platform::ToolRunner {
+public:
+    explicit NiceRecordingRunner(std::shared_ptr<platform::ToolRunner> inner)
+        : inner_(std::move(inner)) {}
+    platform::ToolResult run(const platform::ToolRun& run) override {
+        {
+            std::lock_guard lock(mutex_);
+            nice_[run.path] = ::getpriority(PRIO_PROCESS, 0);
+        }
+        return inner_->run(run);
+    }
+    std::optional<int> niceOf(const std::string& path) {
+        std::lock_guard lock(mutex_);
+        const auto found = nice_.find(path);
+        return found == nice_.end() ? std::nullopt : std::optional<int>(found->second);
+    }
+
+private:
+    std::shared_ptr<platform::ToolRunner> inner_;
+    std::mutex mutex_;
+    std::map<std::string, int> nice_;
+};
+
+TEST(QueueAssignment, RankingsAndStorageHealthRunNicerThanSnapshots) {
+    CompanionHarness harness;
+    const auto recorder = std::make_shared<NiceRecordingRunner>(harness.scripted);
+    harness.tools = recorder;
+    const auto service = harness.make();
+    answer([&](auto reply) { service->snapshotWithReply(std::move(reply)); });
+    answer([&](auto reply) { service->cpuDetailsWithReply(std::move(reply)); });
+    answer([&](auto reply) { service->processDetails("energy", std::move(reply)); });
+    answer([&](auto reply) { service->storageHealth("disk0", std::move(reply)); });
+
+    const int own = ::getpriority(PRIO_PROCESS, 0);
+    EXPECT_EQ(recorder->niceOf("/usr/bin/pmset"), own);
+    EXPECT_EQ(recorder->niceOf("/bin/ps"), own);
+    EXPECT_EQ(recorder->niceOf("/usr/bin/top"), std::min(own + 10, 19));
+    EXPECT_EQ(recorder->niceOf("/usr/sbin/diskutil"), std::min(own + 10, 19));
 }
 
 TEST(QueueAssignment, ReleasingTheServiceStillAnswersQueuedWork) {
