@@ -1,5 +1,6 @@
 #include "readers/cpu_details_reader.h"
 
+#include "readers/ioreport_group_subscription.h"
 #include "readers/process_status_line.h"
 
 #include <array>
@@ -75,18 +76,11 @@ std::vector<CPUDetailsSnapshot::ProcessReading> CPUDetailsReader::topProcesses()
 }
 
 bool CPUDetailsReader::setUp() {
-    auto group = source_->copyChannelsInGroup("CPU Stats", "CPU Core Performance States");
-    if (!group)
+    auto subscribed = subscribeToGroup(*source_, "CPU Stats", "CPU Core Performance States");
+    if (!subscribed)
         return false;
-    auto mutableCopy = source_->createMutableCopy(*group);
-    if (!mutableCopy)
-        return false;
-    auto result = source_->createSubscription(*mutableCopy);
-    subscription_ = std::move(result.subscription);
-    if (result.subscribedChannels)
-        channels_ = std::move(result.subscribedChannels);
-    else
-        channels_ = std::move(mutableCopy);
+    subscription_ = std::move(subscribed->subscription);
+    channels_ = std::move(subscribed->channels);
     return true;
 }
 

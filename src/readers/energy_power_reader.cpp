@@ -1,5 +1,7 @@
 #include "readers/energy_power_reader.h"
 
+#include "readers/ioreport_group_subscription.h"
+
 #include <string_view>
 
 namespace brivane {
@@ -66,18 +68,10 @@ void EnergyPowerReader::setUp() {
     initialized_ = true;
     if (!source_)
         return;
-    auto group = source_->copyChannelsInGroup("Energy Model", std::nullopt);
-    if (!group)
-        return;
-    auto mutableCopy = source_->createMutableCopy(*group);
-    if (!mutableCopy)
-        return;
-    auto result = source_->createSubscription(*mutableCopy);
-    subscription_ = std::move(result.subscription);
-    if (result.subscribedChannels)
-        channels_ = std::move(result.subscribedChannels);
-    else
-        channels_ = std::move(mutableCopy);
+    if (auto subscribed = subscribeToGroup(*source_, "Energy Model", std::nullopt)) {
+        subscription_ = std::move(subscribed->subscription);
+        channels_ = std::move(subscribed->channels);
+    }
 }
 
 std::vector<SensorSnapshot::Reading> EnergyPowerReader::readUnguarded() {
