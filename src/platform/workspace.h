@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -13,8 +14,9 @@ public:
     virtual ~Workspace() = default;
     // Absent when the user has no usable home.
     virtual std::optional<std::string> userCachesDirectory() const = 0;
-    // Whether the file was handed to its application.
-    virtual bool open(const std::string& file) = 0;
+    // Hands the file to its application without waiting for it. `done` runs exactly once, on
+    // any thread and possibly before open returns, with whether the handover succeeded.
+    virtual void open(const std::string& file, std::function<void(bool opened)> done) = 0;
 };
 
 std::shared_ptr<Workspace> makeDefaultWorkspace();

@@ -167,14 +167,17 @@ void CompanionUpdater::handlePackage(const CompanionRelease& release,
     const auto package = directory / packageFileName;
     std::filesystem::copy_file(file, package);
 
-    // Only the copy outlives this completion; the opening step runs on the main thread.
+    // Only the copy outlives this completion; the opening step starts on the main thread and
+    // does not wait there for the opener.
     dependencies_.mainQueue->async([workspace = dependencies_.workspace, package = package.string(),
                                     version = release.version, finish]() {
-        if (workspace->open(package)) {
-            finish(SensorCompanionUpdate{State::installerOpened, version, std::nullopt});
-        } else {
-            finish(failure("Could not open Apple Installer.", version));
-        }
+        workspace->open(package, [version, finish](bool opened) {
+            if (opened) {
+                finish(SensorCompanionUpdate{State::installerOpened, version, std::nullopt});
+            } else {
+                finish(failure("Could not open Apple Installer.", version));
+            }
+        });
     });
 }
 

@@ -24,13 +24,6 @@ nlohmann::json validManifest() {
 
 constexpr platform::OperatingSystemVersion sonoma{14, 5, 0};
 
-TEST(CompanionReleaseConstants, UrlsLiveOnTheDownloadServerOverHttps) {
-    EXPECT_EQ(CompanionRelease::manifestURL(),
-              "https://brivane.qorva.dev/downloads/sensor-companion.json");
-    EXPECT_EQ(CompanionRelease::packageURL(),
-              "https://brivane.qorva.dev/downloads/Brivane-Sensor-Companion.pkg");
-}
-
 TEST(CompanionReleaseComponents, AcceptsTwoOrThreeDigitPieces) {
     const std::vector<std::pair<std::string, std::optional<Components>>> cases = {
         {"1.2", Components{1, 2, 0}},

@@ -4,8 +4,14 @@
 #include "support/temp_dir.h"
 #include "update/signature_fixtures.h"
 
+#include <chrono>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <future>
 #include <gtest/gtest.h>
+#include <thread>
+#include <unistd.h>
 
 namespace brivane {
 namespace {
@@ -34,7 +40,7 @@ TEST(XdgWorkspace, CachesFollowXdgCacheHomeOnlyWhenAbsolute) {
     const char* savedHome = std::getenv("HOME");
     const std::string keptCache = savedCache ? savedCache : "";
     const std::string keptHome = savedHome ? savedHome : "";
-    XdgWorkspace workspace(nullptr);
+    XdgWorkspace workspace;
 
     ::setenv("HOME", "/home/someone", 1);
     ::setenv("XDG_CACHE_HOME", "/var/cache/someone", 1);
@@ -46,6 +52,64 @@ TEST(XdgWorkspace, CachesFollowXdgCacheHomeOnlyWhenAbsolute) {
 
     savedCache ? ::setenv("XDG_CACHE_HOME", keptCache.c_str(), 1) : ::unsetenv("XDG_CACHE_HOME");
     savedHome ? ::setenv("HOME", keptHome.c_str(), 1) : ::unsetenv("HOME");
+}
+
+// Opens through a stand-in opener; returns the verdict and how long open() itself took.
+std::pair<std::optional<bool>, double> openWith(std::vector<std::string> openers,
+                                                const std::string& file, double limit) {
+    XdgWorkspace workspace(std::move(openers), limit);
+    auto verdict = std::make_shared<std::promise<bool>>();
+    auto future = verdict->get_future();
+    const auto start = std::chrono::steady_clock::now();
+    workspace.open(file, [verdict](bool opened) { verdict->set_value(opened); });
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+    if (future.wait_for(std::chrono::seconds(10)) != std::future_status::ready)
+        return {std::nullopt, took.count()};
+    return {future.get(), took.count()};
+}
+
+TEST(XdgWorkspace, ReportsWhetherTheOpenerStartedAndExitedZero) {
+    const testing::TempDir temp("brivane-opener");
+    temp.write("ok", "#!/bin/sh\nexit 0\n", 0755);
+    temp.write("fails", "#!/bin/sh\nexit 3\n", 0755);
+    temp.write("not-executable", "#!/bin/sh\nexit 0\n", 0644);
+    struct Case {
+        std::vector<std::string> openers;
+        bool opened;
+    };
+    const Case cases[] = {
+        {{temp / "ok"}, true},
+        {{temp / "missing", temp / "ok"}, true},
+        {{temp / "fails"}, false},
+        {{temp / "not-executable"}, false},
+        {{}, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.openers.empty() ? "none" : c.openers.back());
+        EXPECT_EQ(openWith(c.openers, temp / "package.pkg", 5).first, c.opened);
+    }
+}
+
+TEST(XdgWorkspace, TheOpenerRunsDetachedAndOutlivesItsLimit) {
+    const testing::TempDir temp("brivane-opener");
+    // Records its pid and session, then keeps "showing" the file well past the limit.
+    temp.write("slow",
+               "#!/bin/sh\nf=$1\nset -- $(cat /proc/$$/stat)\necho \"$1 $6\" > \"$f.ids\"\n"
+               "sleep 1\ntouch \"$f.survived\"\n",
+               0755);
+    const auto [opened, took] = openWith({temp / "slow"}, temp / "package.pkg", 0.2);
+    EXPECT_LT(took, 0.15);
+    EXPECT_EQ(opened, true);
+
+    std::ifstream ids(temp / "package.pkg.ids");
+    pid_t pid = 0, session = 0;
+    ASSERT_TRUE(ids >> pid >> session);
+    EXPECT_EQ(session, pid);
+    EXPECT_NE(session, ::getsid(0));
+    for (int tries = 0; tries < 50 && !std::filesystem::exists(temp / "package.pkg.survived");
+         ++tries)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_TRUE(std::filesystem::exists(temp / "package.pkg.survived"));
 }
 
 TEST(MmapFileMapper, MapsEmptyAndRegularFilesAndRefusesOthers) {

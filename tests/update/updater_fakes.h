@@ -101,9 +101,9 @@ public:
     std::vector<std::string> opened;
 
     std::optional<std::string> userCachesDirectory() const override { return caches; }
-    bool open(const std::string& file) override {
+    void open(const std::string& file, std::function<void(bool)> done) override {
         opened.push_back(file);
-        return opens;
+        done(opens);
     }
 };
 

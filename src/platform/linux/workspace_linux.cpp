@@ -1,9 +1,19 @@
 #include "platform/linux/workspace_linux.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
+#include <fcntl.h>
 #include <pwd.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
+
+extern char** environ;
 
 namespace brivane::platform::linux_backend {
 namespace {
@@ -22,14 +32,71 @@ std::optional<std::string> homeDirectory() {
     return std::nullopt;
 }
 
-std::optional<std::string> opener() {
-    // Fixed places only: a PATH entry must not decide what runs with a downloaded file.
-    for (const char* path : {"/usr/bin/xdg-open", "/usr/local/bin/xdg-open", "/bin/xdg-open"}) {
-        if (::access(path, X_OK) == 0) {
-            return std::string(path);
-        }
+class SpawnSetup {
+public:
+    SpawnSetup() {
+        posix_spawn_file_actions_init(&actions);
+        posix_spawnattr_init(&attributes);
     }
-    return std::nullopt;
+    ~SpawnSetup() {
+        posix_spawnattr_destroy(&attributes);
+        posix_spawn_file_actions_destroy(&actions);
+    }
+    SpawnSetup(const SpawnSetup&) = delete;
+    SpawnSetup& operator=(const SpawnSetup&) = delete;
+
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attributes;
+};
+
+// Starts the opener in a new session (no controlling terminal, outside the agent's process
+// group) with its standard streams on /dev/null and default signal handling.
+std::optional<pid_t> spawnDetached(const std::string& opener, const std::string& file) {
+    SpawnSetup setup;
+    posix_spawn_file_actions_addopen(&setup.actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&setup.actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&setup.actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    sigset_t none;
+    sigemptyset(&none);
+    posix_spawnattr_setsigmask(&setup.attributes, &none);
+    sigset_t all;
+    sigfillset(&all);
+    posix_spawnattr_setsigdefault(&setup.attributes, &all);
+    posix_spawnattr_setflags(&setup.attributes,
+                             POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    std::vector<char*> argv{const_cast<char*>(opener.c_str()), const_cast<char*>(file.c_str()),
+                            nullptr};
+    pid_t pid = 0;
+    if (::posix_spawn(&pid, opener.c_str(), &setup.actions, &setup.attributes, argv.data(),
+                      environ) != 0) {
+        return std::nullopt;
+    }
+    return pid;
+}
+
+// Reports whether the opener exited 0, or true once the limit passes with it still running;
+// then keeps waiting so that it is reaped whenever it ends.
+void awaitOpener(pid_t pid, double limit, const std::function<void(bool)>& done) {
+    using namespace std::chrono;
+    const auto deadline = steady_clock::now() + duration_cast<nanoseconds>(duration<double>(limit));
+    int status = 0;
+    for (auto pause = 2ms;; pause = std::min(pause * 2, milliseconds(50))) {
+        const pid_t ended = ::waitpid(pid, &status, WNOHANG);
+        if (ended == pid) {
+            done(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+            return;
+        }
+        if (ended < 0 && errno != EINTR) {
+            done(false);
+            return;
+        }
+        if (steady_clock::now() >= deadline)
+            break;
+        std::this_thread::sleep_for(pause);
+    }
+    done(true);
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
 }
 
 } // namespace
@@ -45,17 +112,19 @@ std::optional<std::string> XdgWorkspace::userCachesDirectory() const {
     return std::nullopt;
 }
 
-bool XdgWorkspace::open(const std::string& file) {
-    const auto path = opener();
-    if (!path) {
-        return false;
+void XdgWorkspace::open(const std::string& file, std::function<void(bool opened)> done) {
+    const auto opener = std::find_if(openers_.begin(), openers_.end(), [](const auto& path) {
+        return ::access(path.c_str(), X_OK) == 0;
+    });
+    const auto pid = opener == openers_.end() ? std::nullopt : spawnDetached(*opener, file);
+    if (!pid) {
+        done(false);
+        return;
     }
-    ToolRun request;
-    request.path = *path;
-    request.arguments = {file};
-    request.timeLimit = openTimeLimit;
-    request.qos = WatchdogQoS::standard;
-    return runner_->run(request).succeeded();
+    // The caller's thread (the main queue) must not wait for the opener.
+    std::thread([pid = *pid, limit = timeLimit_, done = std::move(done)] {
+        awaitOpener(pid, limit, done);
+    }).detach();
 }
 
 } // namespace brivane::platform::linux_backend

@@ -3,7 +3,7 @@
 namespace brivane::platform {
 
 std::shared_ptr<Workspace> makeDefaultWorkspace() {
-    return std::make_shared<linux_backend::XdgWorkspace>(makeDefaultToolRunner());
+    return std::make_shared<linux_backend::XdgWorkspace>();
 }
 
 } // namespace brivane::platform

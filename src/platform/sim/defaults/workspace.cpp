@@ -12,13 +12,13 @@ public:
     std::optional<std::string> userCachesDirectory() const override {
         return host_.userCachesDirectory();
     }
-    bool open(const std::string& file) override {
+    void open(const std::string& file, std::function<void(bool)> done) override {
         std::error_code error;
-        return std::filesystem::is_regular_file(file, error);
+        done(std::filesystem::is_regular_file(file, error));
     }
 
 private:
-    linux_backend::XdgWorkspace host_{nullptr};
+    linux_backend::XdgWorkspace host_;
 };
 
 } // namespace
