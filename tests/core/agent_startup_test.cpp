@@ -63,12 +63,5 @@ TEST(AgentStartup, AnEndpointAlreadyServedEndsTheAgentWithStatusTwo) {
     EXPECT_EQ(attempt.servicesMade, 0);
 }
 
-TEST(CompanionMain, UnrecognisedArgumentListsExitTwo) {
-    for (const auto& arguments : std::vector<std::vector<std::string>>{
-             {"--Agent"}, {"agent"}, {"--agent", "--status"}, {"--agent", ""}, {"-agent"}}) {
-        EXPECT_EQ(companionMain(arguments), exitUsage) << arguments.front();
-    }
-}
-
 } // namespace
 } // namespace brivane

@@ -81,19 +81,5 @@ TEST(DetailSnapshotsCodecTest, DecodingRequiresEveryKey) {
     }
 }
 
-TEST(DetailSnapshotsCodecTest, KindsMatchRawValuesExactly) {
-    const std::pair<ProcessDetailsKind, std::string_view> kinds[] = {
-        {ProcessDetailsKind::memory, "memory"},
-        {ProcessDetailsKind::storage, "storage"},
-        {ProcessDetailsKind::energy, "energy"}};
-    for (const auto& [kind, raw] : kinds) {
-        EXPECT_EQ(rawValue(kind), raw);
-        EXPECT_EQ(processDetailsKind(raw), kind);
-    }
-    for (std::string_view raw : {"Memory", "ENERGY", " storage", "storage ", "", "cpu"}) {
-        EXPECT_FALSE(processDetailsKind(raw)) << raw;
-    }
-}
-
 } // namespace
 } // namespace brivane

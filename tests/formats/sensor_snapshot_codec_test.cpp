@@ -123,18 +123,6 @@ TEST(SensorSnapshotCodecTest, DecodingFollowsPresenceAndTypeRules) {
     }
 }
 
-TEST(SensorSnapshotCodecTest, NullAndMissingOptionalsDecodeAsAbsent) {
-    const auto decoded =
-        decodeSensorSnapshot(R"({"version":1,"temperatures":[],"fans":[],"helperUID":4294967295,)"
-                             R"("helperEffectiveUID":0,"graphics":null})");
-    ASSERT_TRUE(decoded);
-    EXPECT_EQ(decoded->version, 1);
-    EXPECT_EQ(decoded->helperUID, 4294967295u);
-    EXPECT_FALSE(decoded->graphics);
-    EXPECT_FALSE(decoded->power);
-    EXPECT_FALSE(decoded->companionVersion);
-}
-
 TEST(SensorSnapshotCodecTest, SupportsExactlyVersionsOneAndTwo) {
     for (std::int64_t version : {0, 1, 2, 3, -1, -2, 100}) {
         EXPECT_EQ(Snapshot::supports(version), version == 1 || version == 2) << version;

@@ -16,19 +16,6 @@ constexpr const char* bundle = "/Applications/Companion.app";
 constexpr const char* shippedPlist = "/Applications/Companion.app/Contents/Library/LaunchAgents/"
                                      "dev.qorva.brivane.SensorCompanion.plist";
 
-TEST(RegistrationStatus, RawValuesConvertExactly) {
-    for (const auto status :
-         {Status::disabled, Status::enabled, Status::requiresApproval, Status::unavailable}) {
-        EXPECT_EQ(
-            CompanionRegistration::statusFromRawValue(CompanionRegistration::rawValue(status)),
-            status);
-    }
-    EXPECT_EQ(CompanionRegistration::rawValue(Status::requiresApproval), "requiresApproval");
-    for (const char* text : {"Enabled", "enabled ", "", "requiresapproval", "unknown"}) {
-        EXPECT_FALSE(CompanionRegistration::statusFromRawValue(text)) << text;
-    }
-}
-
 TEST(RegistrationStatus, ServiceManagerStatesMapToFourStatuses) {
     struct Case {
         int state;

@@ -192,21 +192,5 @@ TEST_F(CPUDetailsReaderTest, FailedSampleClearsTheBaselineAndBadDeltaRenewsIt) {
     }
 }
 
-TEST_F(CPUDetailsReaderTest, SimulatedMachineReportsBothClusterKinds) {
-    auto machine = platform::sim::makeSimulatedMacIOReport(clock);
-    CPUDetailsReader onMachine(machine, tools, clock, table);
-    onMachine.read();
-    clock->advance(1.0);
-    const Residencies residencies = onMachine.read().residencies;
-    ASSERT_TRUE(residencies.contains("ECPU"));
-    ASSERT_TRUE(residencies.contains("PCPU"));
-    double active = 0;
-    for (double ticks : residencies.at("ECPU"))
-        active += ticks;
-    // Four cores of 24 MHz ticks, part of each second active.
-    EXPECT_GT(active, 0.0);
-    EXPECT_LT(active, 4 * 24'000'000.0);
-}
-
 } // namespace
 } // namespace brivane

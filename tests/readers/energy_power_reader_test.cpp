@@ -204,18 +204,5 @@ TEST_F(EnergyPowerReaderTest, FailedSampleClearsTheBaselineButUnusableDeltaRenew
     }
 }
 
-TEST_F(EnergyPowerReaderTest, SimulatedMachineDrawsPlausiblePower) {
-    EnergyPowerReader onMachine(platform::sim::makeSimulatedMacIOReport(clock), clock);
-    clock->set(10.0);
-    onMachine.read();
-    clock->set(12.0);
-    const Readings readings = onMachine.read();
-    ASSERT_EQ(readings.size(), 2u);
-    EXPECT_EQ(readings[0].key, "CPUModelPower");
-    EXPECT_NEAR(readings[0].value, 3.4, 1e-9);
-    EXPECT_EQ(readings[1].key, "GPUModelPower");
-    EXPECT_NEAR(readings[1].value, 0.85, 1e-9);
-}
-
 } // namespace
 } // namespace brivane

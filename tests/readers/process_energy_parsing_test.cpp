@@ -79,13 +79,6 @@ TEST(ParseEnergy, LeavesOutExcludedPidsAndKeepsOrderUpTo128) {
     EXPECT_EQ(readings.back().pid, 130);
 }
 
-TEST(ParseEnergy, ReadsTheSimulatedMachinesLog) {
-    auto readings = ProcessDetailsReader::parseEnergy(platform::sim::cannedTopOutput(), none);
-    ASSERT_FALSE(readings.empty());
-    EXPECT_TRUE(std::is_sorted(readings.begin(), readings.end(),
-                               [](const auto& a, const auto& b) { return a.usage > b.usage; }));
-}
-
 TEST(DecodeUTF8Replacing, ReplacesMaximalIllFormedSubsequences) {
     const std::pair<std::string, std::string> cases[] = {
         {"plain", "plain"},
