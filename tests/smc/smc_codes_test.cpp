@@ -1,6 +1,5 @@
 #include "smc/four_char_code.h"
 #include "smc/smc_data_type.h"
-#include "smc/smc_key_data.h"
 
 #include <gtest/gtest.h>
 #include <string>
