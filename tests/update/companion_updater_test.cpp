@@ -275,7 +275,7 @@ TEST_F(CompanionUpdaterTest, SuccessfulInstallKeepsThePackageInTheCachesFolder) 
 TEST_F(CompanionUpdaterTest, OpeningWaitsForTheMainQueue) {
     updater().perform(SensorCompanionCommand::installUpdate, log_.recorder());
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (tools_->requests.size() < 2 && std::chrono::steady_clock::now() < deadline) {
+    while (tools_->requestCount() < 2 && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(50));

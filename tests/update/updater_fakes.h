@@ -90,6 +90,12 @@ public:
         return found == results.end() ? platform::ToolResult{"not found", -1, ""} : found->second;
     }
 
+    // For polling while the updater may still be running tools.
+    std::size_t requestCount() {
+        std::lock_guard guard(mutex_);
+        return requests.size();
+    }
+
 private:
     std::mutex mutex_;
 };
