@@ -1,58 +1,11 @@
 #include "platform/linux/process_table_linux.h"
 
+#include "platform/linux/proc_fields.h"
+
 #include <array>
-#include <charconv>
-#include <limits>
 #include <unistd.h>
 
 namespace brivane::platform::linux_backend {
-
-namespace {
-
-// "<pid>/<leaf>" relative to /proc, in a fixed buffer.
-struct PidPath {
-    std::array<char, 48> text{};
-
-    PidPath(int32_t pid, std::string_view leaf) {
-        auto [end, ec] = std::to_chars(text.data(), text.data() + 16, pid);
-        (void)ec;
-        *end++ = '/';
-        for (char c : leaf)
-            *end++ = c;
-        *end = '\0';
-    }
-    const char* c_str() const { return text.data(); }
-};
-
-bool isBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\n';
-}
-
-std::string_view nextField(std::string_view& rest) {
-    std::size_t start = 0;
-    while (start < rest.size() && isBlank(rest[start]))
-        ++start;
-    std::size_t end = start;
-    while (end < rest.size() && !isBlank(rest[end]))
-        ++end;
-    std::string_view field = rest.substr(start, end - start);
-    rest.remove_prefix(end);
-    return field;
-}
-
-// Parses the head of /proc/<pid>/<leaf>, read into an N-byte stack buffer; nothing when the file
-// cannot be read or parsed.
-template <std::size_t N, class Parse>
-auto readParsed(const RootedDirectory& proc, int32_t pid, std::string_view leaf, Parse parse)
-    -> decltype(parse(std::string_view())) {
-    std::array<char, N> buffer;
-    const auto text = proc.readHead(PidPath(pid, leaf).c_str(), buffer);
-    if (!text)
-        return std::nullopt;
-    return parse(*text);
-}
-
-} // namespace
 
 std::optional<uint64_t> parseStatStartTime(std::string_view stat) {
     // The name in parentheses may itself hold blanks and ')', so fields count from the last ')'.
@@ -111,9 +64,8 @@ std::vector<int32_t> ProcfsProcessTable::allPids() const {
     std::vector<int32_t> pids;
     pids.reserve(512);
     proc_.forEachEntry(".", [&](std::string_view name) {
-        auto pid = parseInteger(name);
-        if (pid && *pid > 0 && *pid <= std::numeric_limits<int32_t>::max())
-            pids.push_back(static_cast<int32_t>(*pid));
+        if (const auto pid = pidOfEntry(name))
+            pids.push_back(*pid);
     });
     return pids;
 }

@@ -1,0 +1,70 @@
+#pragma once
+
+#include "platform/linux/sysfs_reading.h"
+
+#include <array>
+#include <charconv>
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+// Small helpers for the per-process files of /proc and for blank-separated kernel records.
+namespace brivane::platform::linux_backend {
+
+inline bool isFieldBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\n';
+}
+
+// The next blank-separated field of rest, which then starts just after it; empty at the end.
+inline std::string_view nextField(std::string_view& rest) {
+    std::size_t start = 0;
+    while (start < rest.size() && isFieldBlank(rest[start]))
+        ++start;
+    std::size_t end = start;
+    while (end < rest.size() && !isFieldBlank(rest[end]))
+        ++end;
+    const std::string_view field = rest.substr(start, end - start);
+    rest.remove_prefix(end);
+    return field;
+}
+
+// The pid a /proc entry name stands for: digits only, above zero.
+inline std::optional<std::int32_t> pidOfEntry(std::string_view name) {
+    std::int32_t pid = 0;
+    auto [end, ec] = std::from_chars(name.data(), name.data() + name.size(), pid);
+    if (ec != std::errc{} || end != name.data() + name.size() || pid < 1)
+        return std::nullopt;
+    return pid;
+}
+
+// "<pid>/<leaf>" relative to the /proc root, in a fixed buffer; a leaf too long is cut.
+class PidPath {
+public:
+    PidPath(std::int32_t pid, std::string_view leaf) {
+        // 11 characters hold any int32_t; the rest holds '/', the leaf and the terminator.
+        char* end = std::to_chars(text_.data(), text_.data() + 11, pid).ptr;
+        *end++ = '/';
+        leaf = leaf.substr(0, static_cast<std::size_t>(text_.data() + text_.size() - 1 - end));
+        for (char c : leaf)
+            *end++ = c;
+        *end = '\0';
+    }
+    const char* c_str() const { return text_.data(); }
+
+private:
+    std::array<char, 32> text_{};
+};
+
+// Parses the head of /proc/<pid>/<leaf>, read into an N-byte stack buffer; nothing when the file
+// cannot be read or parsed.
+template <std::size_t N, class Parse>
+auto readParsed(const RootedDirectory& proc, std::int32_t pid, std::string_view leaf, Parse parse)
+    -> decltype(parse(std::string_view())) {
+    std::array<char, N> buffer;
+    const auto text = proc.readHead(PidPath(pid, leaf).c_str(), buffer);
+    if (!text)
+        return std::nullopt;
+    return parse(*text);
+}
+
+} // namespace brivane::platform::linux_backend
