@@ -66,8 +66,8 @@ TEST(AgentEndToEnd, TheLinuxAgentAnswersASnapshotOverAnEmptySys) {
     }
     StagedAgent staged(
         {.bundle = BRIVANE_E2E_LINUX_BUNDLE, .executables = {BRIVANE_E2E_CLI}, .bindSys = true});
-    fs::create_directories(staged.sys() / "class/hwmon");
-    fs::create_directories(staged.sys() / "class/power_supply");
+    staged.sysTree().makeDirectory("class/hwmon");
+    staged.sysTree().makeDirectory("class/power_supply");
     ASSERT_TRUE(staged.startAgent());
     const auto snapshot = staged.cli({"--raw", "snapshot"});
     ASSERT_EQ(snapshot.status, 0) << snapshot.output;

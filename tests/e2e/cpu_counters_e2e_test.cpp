@@ -1,21 +1,12 @@
 #include "support/staged_agent.h"
 
 #include <chrono>
-#include <filesystem>
-#include <fstream>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 #include <thread>
 
 namespace brivane::testing {
 namespace {
-
-namespace fs = std::filesystem;
-
-void put(const fs::path& file, const std::string& contents) {
-    fs::create_directories(file.parent_path());
-    std::ofstream(file) << contents;
-}
 
 // The Linux agent over a fixture /sys of an ARM machine (a small and a big core, one cpufreq
 // policy each): two CPU details requests a second apart, the cores' frequency counters moving
@@ -26,15 +17,15 @@ TEST(LinuxAgentEndToEnd, CpuResidenciesFromCpufreqStats) {
     }
     StagedAgent staged(
         {.bundle = BRIVANE_E2E_LINUX_BUNDLE, .executables = {BRIVANE_E2E_CLI}, .bindSys = true});
-    const fs::path cpus = staged.sys() / "devices/system/cpu";
-    put(cpus / "online", "0-1\n");
-    for (const char* cpu : {"0", "1"}) {
-        const std::string policy = std::string("policy") + cpu;
-        put(cpus / ("cpu" + std::string(cpu)) / "cpu_capacity", cpu[0] == '0' ? "400\n" : "1024\n");
-        put(cpus / ("cpu" + std::string(cpu)) / "cpuidle/state0/time", "100\n");
-        put(cpus / "cpufreq" / policy / "stats/time_in_state", "600000 10\n2000000 20\n");
-        fs::create_directory_symlink("../cpufreq/" + policy,
-                                     cpus / ("cpu" + std::string(cpu)) / "cpufreq");
+    const TempDir& tree = staged.sysTree();
+    const std::string cpus = "devices/system/cpu/";
+    tree.write(cpus + "online", "0-1\n");
+    for (const std::string cpu : {"0", "1"}) {
+        const std::string policy = "cpufreq/policy" + cpu;
+        tree.write(cpus + "cpu" + cpu + "/cpu_capacity", cpu == "0" ? "400\n" : "1024\n");
+        tree.write(cpus + "cpu" + cpu + "/cpuidle/state0/time", "100\n");
+        tree.write(cpus + policy + "/stats/time_in_state", "600000 10\n2000000 20\n");
+        tree.symlink(cpus + "cpu" + cpu + "/cpufreq", "../" + policy);
     }
     ASSERT_TRUE(staged.startAgent());
 
@@ -42,8 +33,8 @@ TEST(LinuxAgentEndToEnd, CpuResidenciesFromCpufreqStats) {
     ASSERT_EQ(first.status, 0) << first.output;
     EXPECT_TRUE(nlohmann::json::parse(first.output)["residencies"].empty()) << first.output;
 
-    put(cpus / "cpufreq/policy0/stats/time_in_state", "600000 15\n2000000 20\n");
-    put(cpus / "cpufreq/policy1/stats/time_in_state", "600000 10\n2000000 120\n");
+    tree.write(cpus + "cpufreq/policy0/stats/time_in_state", "600000 15\n2000000 20\n");
+    tree.write(cpus + "cpufreq/policy1/stats/time_in_state", "600000 10\n2000000 120\n");
     std::this_thread::sleep_for(std::chrono::seconds(1));
     const auto second = staged.cli({"--raw", "cpu"});
     ASSERT_EQ(second.status, 0) << second.output;

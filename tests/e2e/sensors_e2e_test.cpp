@@ -1,7 +1,6 @@
 #include "support/staged_agent.h"
 #include "support/sysfs_fixture.h"
 
-#include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -19,13 +18,7 @@ TEST(LinuxAgentEndToEnd, ReportsTheSensorsOfAFixtureLaptop) {
     }
     StagedAgent staged(
         {.bundle = BRIVANE_E2E_LINUX_BUNDLE, .executables = {BRIVANE_E2E_CLI}, .bindSys = true});
-    {
-        TempDir laptop;
-        addLinuxLaptop(laptop);
-        std::filesystem::copy(laptop.path(), staged.sys(),
-                              std::filesystem::copy_options::recursive |
-                                  std::filesystem::copy_options::copy_symlinks);
-    }
+    addLinuxLaptop(staged.sysTree());
     ASSERT_TRUE(staged.startAgent());
     nlohmann::json snapshot;
     for (int poll = 0; poll < 3; ++poll) {

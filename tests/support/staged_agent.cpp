@@ -80,7 +80,7 @@ StagedAgent::StagedAgent(const Options& options)
         }
     }
     if (bindSys_) {
-        fs::create_directory(sys());
+        sysTree_.emplace(folder_, "sys");
     }
     const auto info =
         platform::linux_backend::infoDictionaryFromFile(root_ / "app/Contents/Info.plist");

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <optional>
 
 namespace brivane::testing {
 
@@ -18,7 +19,7 @@ namespace brivane::testing {
 // when it cannot stage; destruction stops every agent it started and removes the folder.
 //
 //   StagedAgent staged({.bundle = LINUX_BUNDLE, .executables = {CLI}, .bindSys = true});
-//   std::filesystem::create_directories(staged.sys() / "class/hwmon");
+//   staged.sysTree().write("class/hwmon/hwmon0/name", "acpitz\n");
 //   ASSERT_TRUE(staged.startAgent());
 //   EXPECT_EQ(staged.cli({"--raw", "snapshot"}).status, 0);
 class StagedAgent {
@@ -43,6 +44,8 @@ public:
     const std::filesystem::path& root() const { return root_; }
     std::string path(const std::string& name) const { return (root_ / name).string(); }
     std::filesystem::path sys() const { return root_ / "sys"; }
+    // sys() as a TempDir, to fill with its file-tree helpers; only with `bindSys`.
+    const TempDir& sysTree() const { return *sysTree_; }
     std::string agentExecutable() const {
         return path("app/Contents/MacOS/brivane-sensor-companion");
     }
@@ -65,6 +68,7 @@ public:
 
 private:
     TempDir folder_{"brivane-stage"}; // destroyed last: agents end before it goes
+    std::optional<TempDir> sysTree_;
     std::filesystem::path root_;
     std::string endpoint_;
     std::vector<std::string> extraEnvironment_;

@@ -12,6 +12,8 @@ namespace brivane::testing {
 class TempDir {
 public:
     explicit TempDir(std::string_view prefix = "brivane-test");
+    // A new folder name under parent, removed on destruction like any TempDir.
+    TempDir(const TempDir& parent, std::string_view name);
     ~TempDir();
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;

@@ -4,8 +4,6 @@
 #include "support/mock_system_bus.h"
 #include "support/staged_agent.h"
 
-#include <filesystem>
-#include <fstream>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
@@ -39,9 +37,8 @@ TEST(LinuxAgentWithMockBus, ReportsTheMouseAndTheNvmeCounters) {
                         .executables = {BRIVANE_E2E_CLI},
                         .environment = {bus.environmentEntry()},
                         .bindSys = true});
-    std::filesystem::create_directories(staged.sys() / "class/power_supply");
-    std::filesystem::create_directories(staged.sys() / "block/nvme0n1");
-    std::ofstream(staged.sys() / "block/nvme0n1/size") << "1000215216\n";
+    staged.sysTree().makeDirectory("class/power_supply");
+    staged.sysTree().write("block/nvme0n1/size", "1000215216\n");
     ASSERT_TRUE(staged.startAgent());
 
     const auto snapshot = staged.cli({"--raw", "snapshot"});
