@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
 // Small helpers for the per-process files of /proc and for blank-separated kernel records.
@@ -54,6 +55,14 @@ public:
 private:
     std::array<char, 32> text_{};
 };
+
+// The name in /proc/<pid>/comm: its bytes up to a NUL or the newline; nothing when empty.
+inline std::optional<std::string> commandName(std::string_view comm) {
+    const std::string_view text = withoutNewline(comm.substr(0, comm.find('\0')));
+    if (text.empty())
+        return std::nullopt;
+    return std::string(text);
+}
 
 // Parses the head of /proc/<pid>/<leaf>, read into an N-byte stack buffer; nothing when the file
 // cannot be read or parsed.

@@ -3,7 +3,6 @@
 #include "platform/linux/proc_fields.h"
 
 #include <algorithm>
-#include <array>
 #include <ctime>
 #include <limits>
 #include <unistd.h>
@@ -83,14 +82,7 @@ CpuTimeSample ProcessCpuSampler::sample() const {
 }
 
 std::optional<std::string> ProcessCpuSampler::name(std::int32_t pid) const {
-    std::array<char, 64> buffer;
-    auto comm = proc_.readHead(PidPath(pid, "comm").c_str(), buffer);
-    if (!comm)
-        return std::nullopt;
-    std::string_view text = withoutNewline(*comm);
-    if (text.empty())
-        return std::nullopt;
-    return std::string(text);
+    return readParsed<64>(proc_, pid, "comm", commandName);
 }
 
 } // namespace brivane::platform::linux_backend

@@ -2,7 +2,6 @@
 
 #include "platform/linux/proc_fields.h"
 
-#include <array>
 #include <unistd.h>
 
 namespace brivane::platform::linux_backend {
@@ -99,14 +98,7 @@ std::optional<ProcessResourceUsage> ProcfsProcessTable::resourceUsage(int32_t pi
 std::optional<std::string> ProcfsProcessTable::name(int32_t pid) const {
     if (pid < 1)
         return std::nullopt;
-    std::array<char, processNameCapacity> buffer;
-    auto comm = proc_.readHead(PidPath(pid, "comm").c_str(), buffer);
-    if (!comm)
-        return std::nullopt;
-    const std::string_view text = withoutNewline(comm->substr(0, comm->find('\0')));
-    if (text.empty())
-        return std::nullopt;
-    return std::string(text);
+    return readParsed<processNameCapacity>(proc_, pid, "comm", commandName);
 }
 
 int32_t ProcfsProcessTable::ownPid() const {
