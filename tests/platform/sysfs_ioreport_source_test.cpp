@@ -2,8 +2,6 @@
 #include "platform/linux/cpufreq_parsing.h"
 #include "platform/linux/energy_counters.h"
 #include "platform/linux/sysfs_ioreport_source.h"
-#include "platform/sim/scripted_tool_runner.h"
-#include "readers/cpu_details_reader.h"
 #include "readers/energy_power_reader.h"
 #include "support/temp_dir.h"
 
@@ -94,7 +92,8 @@ TEST(SysfsIOReportSource, CpuChannelsByClusterKind) {
         bool perPolicy;
         std::string online;
         std::optional<std::pair<std::string, std::string>> hybrid; // atom, core
-        std::vector<std::string> names;
+        std::vector<std::string> names;                            // none: no group
+        bool withStats = true;
     };
     const Case cases[] = {
         {"homogeneous, per-policy", {{0, {}}, {1, {}}}, true, "0-1\n", {}, {"PCPU0", "PCPU1"}},
@@ -118,11 +117,12 @@ TEST(SysfsIOReportSource, CpuChannelsByClusterKind) {
          std::make_pair("\n", "0-1\n"),
          {"PCPU0", "PCPU1"}},
         {"offline CPUs", {{0, {}}, {1, {}}, {2, {}}}, true, "0,2\n", {}, {"PCPU0", "PCPU2"}},
+        {"without stats", {{0, {}}, {1, {}}}, true, "0-1\n", {}, {}, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         TempDir sys;
-        writeCpus(sys, c.cpus, c.perPolicy);
+        writeCpus(sys, c.cpus, c.perPolicy, c.withStats);
         sys.write("devices/system/cpu/online", c.online);
         if (c.hybrid) {
             sys.write("bus/event_source/devices/cpu_atom/cpus", c.hybrid->first);
@@ -131,45 +131,16 @@ TEST(SysfsIOReportSource, CpuChannelsByClusterKind) {
         SysfsIOReportSource source(sys.path());
         auto channels = source.copyChannelsInGroup("CPU Stats", "CPU Core Performance States");
         EXPECT_EQ(channelNames(channels), c.names);
-        ASSERT_TRUE(channels);
+        EXPECT_FALSE(source.copyChannelsInGroup("Energy Model", std::nullopt));
+        ASSERT_EQ(channels.has_value(), c.withStats);
+        if (!channels)
+            continue;
         const IOReportChannel& first = channels->front();
         EXPECT_EQ(first.stateCount(), 3);
         EXPECT_EQ(first.stateName(0), "800 MHz");
         EXPECT_EQ(first.stateName(1), "1800 MHz");
         EXPECT_EQ(first.stateName(2), "IDLE");
-        EXPECT_FALSE(source.copyChannelsInGroup("Energy Model", std::nullopt));
     }
-}
-
-TEST(SysfsIOReportSource, WithoutStatsTheGroupIsAbsent) {
-    TempDir sys;
-    writeCpus(sys, {{0, {}}, {1, {}}}, true, false);
-    sys.write("devices/system/cpu/online", "0-1\n");
-    SysfsIOReportSource source(sys.path());
-    EXPECT_FALSE(source.copyChannelsInGroup("CPU Stats", "CPU Core Performance States"));
-}
-
-// The readers over a fixture tree: residencies in microseconds per cluster, summed over CPUs.
-TEST(SysfsIOReportSource, FeedsTheCpuDetailsReader) {
-    TempDir sys;
-    writeCpus(sys, {{0, 400, 0}, {1, 400, 0}, {2, 1024, 2}}, true);
-    sys.write("devices/system/cpu/online", "0-2\n");
-    auto clock = std::make_shared<ManualUptimeClock>();
-    auto tools = std::make_shared<sim::ScriptedToolRunner>();
-    CPUDetailsReader reader(std::make_shared<SysfsIOReportSource>(sys.path()), tools, clock,
-                            nullptr);
-    EXPECT_TRUE(reader.read().residencies.empty());
-
-    sys.write("devices/system/cpu/cpufreq/policy0/stats/time_in_state",
-              "800000 103\n1800000 200\n");
-    sys.write("devices/system/cpu/cpufreq/policy2/stats/time_in_state",
-              "800000 100\n1800000 250\n");
-    sys.write("devices/system/cpu/cpu2/cpuidle/state1/time", "900\n");
-    clock->advance(1.0);
-    auto residencies = reader.read().residencies;
-    // Both small cores share policy0: 3 ticks of 10 ms each, twice.
-    EXPECT_EQ(residencies["ECPU"], (std::vector<double>{60000, 0}));
-    EXPECT_EQ(residencies["PCPU"], (std::vector<double>{0, 500000}));
 }
 
 std::string fdPath(int fd) {

@@ -1,7 +1,7 @@
 #include "formats/sensor_snapshot.h"
 #include "power_sources.h"
 #include "reports.h"
-#include "support/temp_dir.h"
+#include "support/sysfs_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -70,29 +70,16 @@ TEST(MergeAccessories, ListsADeviceOnceUnderItsAddressOrSerial) {
 // Without any bus: the machine's battery first, then the peripherals' own supplies.
 TEST(PowerSupplyTree, BatteryThenPeripheralsWithoutABus) {
     testing::TempDir sys;
-    const auto supply = [&](const std::string& name,
-                            std::vector<std::pair<const char*, const char*>> files) {
-        for (const auto& [file, contents] : files) {
-            sys.write("class/power_supply/" + name + "/" + file, contents);
-        }
+    const auto supply = [&](const std::string& name, const testing::Files& files) {
+        testing::addPowerSupply(sys, name, "platform/" + name, files);
     };
-    supply("BAT0", {{"type", "Battery\n"}, {"capacity", "87\n"}, {"status", "Charging\n"}});
-    supply("AC", {{"type", "Mains\n"}, {"online", "1\n"}});
-    supply("hid-11:22:33:44:55:66-battery", {{"type", "Battery\n"},
-                                             {"scope", "Device\n"},
-                                             {"capacity", "40\n"},
-                                             {"model_name", "Keyb\xff\n"},
-                                             {"status", "Discharging\n"}});
-    supply("hidpp_battery_0", {{"type", "Battery\n"},
-                               {"scope", "Device\n"},
-                               {"capacity", "90\n"},
-                               {"model_name", "MX\n"},
-                               {"serial_number", "4082-1a2b\n"}});
-    supply("hidpp_battery_1", {{"type", "Battery\n"},
-                               {"scope", "Device\n"},
-                               {"present", "0\n"},
-                               {"capacity", "10\n"},
-                               {"model_name", "Gone\n"}});
+    supply("BAT0", "type=Battery;capacity=87;status=Charging");
+    supply("AC", "type=Mains;online=1");
+    supply("hid-11:22:33:44:55:66-battery",
+           "type=Battery;scope=Device;capacity=40;model_name=Keyb\xff;status=Discharging");
+    supply("hidpp_battery_0",
+           "type=Battery;scope=Device;capacity=90;model_name=MX;serial_number=4082-1a2b");
+    supply("hidpp_battery_1", "type=Battery;scope=Device;present=0;capacity=10;model_name=Gone");
 
     const auto output = powerSourcesReport(RootedDirectory(sys.path()), nullptr);
     EXPECT_TRUE(output.starts_with("<?xml")) << output;

@@ -4,12 +4,11 @@
 #include "platform/linux/tool_runner_linux.h"
 #include "readers/process_details_reader.h"
 #include "readers/process_status_line.h"
-#include "support/temp_dir.h"
+#include "support/sysfs_fixture.h"
 
 #include <algorithm>
 #include <csignal>
 #include <gtest/gtest.h>
-#include <sstream>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -76,24 +75,19 @@ TEST(EnergyImpact, SharesOfMeasuredPowerElsePercentages) {
 
 TEST(BatteryDischarge, OnlyTheSystemBatteryWhileDischarging) {
     struct Case {
-        const char* files; // "leaf=value ..."
+        const char* files;
         std::optional<double> watts;
     };
     const Case cases[] = {
-        {"type=Battery status=Discharging power_now=7500000", 7.5},
-        {"type=Battery status=Discharging current_now=-1000000 voltage_now=12000000", 12.0},
-        {"type=Battery status=Charging power_now=7500000", std::nullopt},
-        {"type=Battery scope=Device status=Discharging power_now=1", std::nullopt}, // a mouse
+        {"type=Battery;status=Discharging;power_now=7500000", 7.5},
+        {"type=Battery;status=Discharging;current_now=-1000000;voltage_now=12000000", 12.0},
+        {"type=Battery;status=Charging;power_now=7500000", std::nullopt},
+        {"type=Battery;scope=Device;status=Discharging;power_now=1", std::nullopt}, // a mouse
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.files);
         TempDir sys;
-        std::istringstream files(c.files);
-        for (std::string file; files >> file;) {
-            const std::size_t equals = file.find('=');
-            sys.write("class/power_supply/BAT0/" + file.substr(0, equals),
-                      file.substr(equals + 1) + "\n");
-        }
+        testing::addPowerSupply(sys, "BAT0", "platform/BAT0", c.files);
         EXPECT_EQ(batteryDischargeWatts(RootedDirectory(sys.path())), c.watts);
     }
 }
