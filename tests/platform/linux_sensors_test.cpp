@@ -4,9 +4,6 @@
 #include "smc/smc.h"
 #include "support/sysfs_fixture.h"
 
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
 #include <gtest/gtest.h>
 #include <map>
 #include <thread>
@@ -18,24 +15,7 @@ using namespace std::chrono_literals;
 using testing::addDrmCard;
 using testing::addHwmonChip;
 using testing::addPowerSupply;
-
-// Regular files never fail the way sysfs does: a file reading "!<errno>" fails its read with
-// that error, and one reading "slow <text>" takes 30 ms to give <text>.
-ssize_t scriptedPread(int fd, void* buffer, std::size_t size, off_t offset) {
-    char text[64];
-    const ssize_t got = ::pread(fd, text, sizeof text, 0);
-    if (got > 1 && text[0] == '!') {
-        errno = std::atoi(std::string(text + 1, static_cast<std::size_t>(got) - 1).c_str());
-        return -1;
-    }
-    if (got >= 5 && std::memcmp(text, "slow ", 5) == 0) {
-        std::this_thread::sleep_for(30ms);
-        const auto length = std::min(static_cast<std::size_t>(got) - 5, size);
-        std::memcpy(buffer, text + 5, length);
-        return static_cast<ssize_t>(length);
-    }
-    return ::pread(fd, buffer, size, offset);
-}
+using testing::scriptedPread;
 
 struct Lines {
     std::vector<std::string> lines;

@@ -3,12 +3,9 @@
 #include "platform/linux/energy_counters.h"
 #include "platform/linux/sysfs_ioreport_source.h"
 #include "readers/energy_power_reader.h"
-#include "support/temp_dir.h"
+#include "support/sysfs_fixture.h"
 
-#include <cerrno>
-#include <climits>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 namespace brivane::platform::linux_backend {
 namespace {
@@ -143,56 +140,40 @@ TEST(SysfsIOReportSource, CpuChannelsByClusterKind) {
     }
 }
 
-std::string fdPath(int fd) {
-    char link[64], target[PATH_MAX];
-    std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
-    const ssize_t got = readlink(link, target, sizeof target - 1);
-    return got > 0 ? std::string(target, static_cast<std::size_t>(got)) : std::string();
-}
-
-// Stands in for the kernel's root-only energy_uj (mode 0400 does not stop root, who runs CI).
-ssize_t refuseSecondPackage(int fd, void* buffer, std::size_t size, off_t offset) {
-    if (fdPath(fd).find("intel-rapl:1/energy_uj") != std::string::npos) {
-        errno = EACCES;
-        return -1;
-    }
-    return ::pread(fd, buffer, size, offset);
-}
-
 void writeZone(const TempDir& sys, const std::string& zone, const std::string& name,
-               std::uint64_t energy, std::uint64_t range = 1000000) {
+               const std::string& energy, const std::string& range = "1000000") {
     const std::string directory = "devices/virtual/powercap/intel-rapl/" + zone;
     sys.write(directory + "/name", name + "\n");
-    sys.write(directory + "/energy_uj", std::to_string(energy) + "\n");
-    sys.write(directory + "/max_energy_range_uj", std::to_string(range) + "\n");
+    sys.write(directory + "/energy_uj", energy + "\n");
+    sys.write(directory + "/max_energy_range_uj", range + "\n");
     sys.symlink("class/powercap/" + zone, "../../" + directory);
 }
 
 TEST(SysfsIOReportSource, EnergyChannelsFromReadableCounters) {
     struct Case {
         const char* what;
-        KeptValue::Pread pread;
+        const char* secondPackage; // its energy_uj; "!13": root-only, as on current kernels
         bool graphicsHwmon;
         bool powercap;
         std::vector<std::string> names;
     };
     const Case cases[] = {
-        {"packages and uncore", ::pread, false, true, {"CPU Energy", "GPU Energy"}},
-        {"a package unreadable", refuseSecondPackage, false, true, {"GPU Energy"}},
-        {"graphics hwmon only", ::pread, true, false, {"GPU Energy"}},
-        {"nothing", ::pread, false, false, {}},
+        {"packages and uncore", "10", false, true, {"CPU Energy", "GPU Energy"}},
+        {"a package unreadable", "!13", false, true, {"GPU Energy"}},
+        {"graphics hwmon only", "10", true, false, {"GPU Energy"}},
+        {"nothing", "10", false, false, {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         TempDir sys;
         sys.makeDirectory("class/powercap");
         if (c.powercap) {
-            writeZone(sys, "intel-rapl:0", "package-0", 10);
-            writeZone(sys, "intel-rapl:1", "package-1", 10);
-            writeZone(sys, "intel-rapl:0:0", "core", 10);
-            writeZone(sys, "intel-rapl:0:1", "uncore", 10);
-            writeZone(sys, "intel-rapl:a", "psys", 10);
-            writeZone(sys, "intel-rapl-mmio:0", "package-0", 10);
+            writeZone(sys, "intel-rapl:0", "package-0", "10");
+            writeZone(sys, "intel-rapl:1", "package-1", c.secondPackage);
+            writeZone(sys, "intel-rapl:0:0", "core", "10");
+            writeZone(sys, "intel-rapl:0:1", "uncore", "10");
+            writeZone(sys, "intel-rapl:a", "psys", "10");
+            writeZone(sys, "intel-rapl-mmio:0", "package-0", "10");
         }
         sys.write("class/hwmon/hwmon0/name", "coretemp\n");
         sys.write("class/hwmon/hwmon0/energy1_input", "5\n");
@@ -200,7 +181,7 @@ TEST(SysfsIOReportSource, EnergyChannelsFromReadableCounters) {
             sys.write("class/hwmon/hwmon1/name", "i915\n");
             sys.write("class/hwmon/hwmon1/energy1_input", "5\n");
         }
-        SysfsIOReportSource source(sys.path(), c.pread);
+        SysfsIOReportSource source(sys.path(), testing::scriptedPread);
         auto channels = source.copyChannelsInGroup("Energy Model", std::nullopt);
         EXPECT_EQ(channelNames(channels), c.names);
         EXPECT_EQ(channels.has_value(), !c.names.empty());
@@ -209,9 +190,9 @@ TEST(SysfsIOReportSource, EnergyChannelsFromReadableCounters) {
 
 TEST(SysfsIOReportSource, EnergyPowerAcrossAWrap) {
     TempDir sys;
-    writeZone(sys, "intel-rapl:0", "package-0", 900000, 1000000);
-    writeZone(sys, "intel-rapl:1", "package-1", 0, 1000000);
-    writeZone(sys, "intel-rapl:0:1", "uncore", 0);
+    writeZone(sys, "intel-rapl:0", "package-0", "900000");
+    writeZone(sys, "intel-rapl:1", "package-1", "0");
+    writeZone(sys, "intel-rapl:0:1", "uncore", "0");
     auto clock = std::make_shared<ManualUptimeClock>();
     EnergyPowerReader reader(std::make_shared<SysfsIOReportSource>(sys.path()), clock);
     EXPECT_TRUE(reader.read().empty());

@@ -1,6 +1,12 @@
 #include "support/sysfs_fixture.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+#include <unistd.h>
 
 namespace brivane::testing {
 namespace {
@@ -43,6 +49,22 @@ void addDrmCard(const TempDir& sys, const std::string& card, const std::string& 
     sys.makeDirectory(folder);
     sys.symlink(folder + "/device", "../..");
     sys.symlink("class/drm/" + card, "../../" + folder);
+}
+
+ssize_t scriptedPread(int fd, void* buffer, std::size_t size, off_t offset) {
+    char text[64];
+    const ssize_t got = ::pread(fd, text, sizeof text, 0);
+    if (got > 1 && text[0] == '!') {
+        errno = std::atoi(std::string(text + 1, static_cast<std::size_t>(got) - 1).c_str());
+        return -1;
+    }
+    if (got >= 5 && std::memcmp(text, "slow ", 5) == 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        const auto length = std::min(static_cast<std::size_t>(got) - 5, size);
+        std::memcpy(buffer, text + 5, length);
+        return static_cast<ssize_t>(length);
+    }
+    return ::pread(fd, buffer, size, offset);
 }
 
 void addLinuxLaptop(const TempDir& sys) {

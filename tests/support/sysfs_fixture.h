@@ -3,6 +3,7 @@
 #include "support/temp_dir.h"
 
 #include <string>
+#include <sys/types.h>
 
 namespace brivane::testing {
 
@@ -36,5 +37,10 @@ void addDrmCard(const TempDir& sys, const std::string& card, const std::string& 
 // at 2900 RPM whose maximum reads 0; battery BAT0 (30.5 °C, 12.6 V, no scope file); card0, an
 // amdgpu card 37 % busy.
 void addLinuxLaptop(const TempDir& sys);
+
+// A pread for sysfs back ends over regular files, which never fail the way sysfs does: a file
+// reading "!<errno>" fails its read with that error, and one reading "slow <text>" takes 30 ms
+// to give <text>.
+ssize_t scriptedPread(int fd, void* buffer, std::size_t size, off_t offset);
 
 } // namespace brivane::testing
