@@ -12,7 +12,6 @@ namespace brivane::platform::linux_backend {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::addDrmCard;
 using testing::addHwmonChip;
 using testing::addPowerSupply;
 using testing::scriptedPread;
@@ -180,24 +179,6 @@ TEST(LinuxRegistry, FindsTheSystemBatteryPassingOverPeripheralsAndAdapters) {
     testing::TempDir none;
     addPowerSupply(none, "AC", "platform/AC", "type=Mains");
     EXPECT_EQ(LinuxRegistry(none.path()).firstEntry("AppleSmartBattery"), nullptr);
-}
-
-TEST(LinuxRegistry, ListsCardsWithAUtilisationSourceAsAccelerators) {
-    testing::TempDir sys;
-    testing::addLinuxLaptop(sys);
-    addDrmCard(sys, "card1", "pci0000:00/0000:00:02.0", "uevent=DRIVER=i915");
-    sys.symlink("class/drm/card0-DP-1",
-                "../../devices/pci0000:00/0000:00:08.1/0000:c1:00.0/drm/card0/card0-DP-1");
-    LinuxRegistry registry(sys.path());
-    const auto accelerators = registry.matchingEntries("IOAccelerator");
-    const auto card = accelerators->next();
-    ASSERT_NE(card, nullptr);
-    EXPECT_EQ(card->stringProperty("IOClass"), "amdgpu");
-    EXPECT_TRUE(registry.isGraphicsAcceleratorClass("amdgpu"));
-    const auto* statistics = card->dictionaryProperty("PerformanceStatistics");
-    ASSERT_NE(statistics, nullptr);
-    EXPECT_EQ(statistics->at("Device Utilization %"), RegistryValue(37.0));
-    EXPECT_EQ(accelerators->next(), nullptr);
 }
 
 } // namespace
