@@ -1,7 +1,7 @@
 // Feeds arbitrary bytes, repaired to UTF-8 as the reader does, to the process monitor log
 // parser and checks every reading it yields against the rules a client relies on.
+#include "formats/utf8.h"
 #include "readers/process_details_reader.h"
-#include "readers/process_utf8.h"
 
 #include <cmath>
 #include <cstddef>
@@ -25,8 +25,8 @@ bool isBlank(char c) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
-    const std::string text = brivane::decodeUTF8Replacing(bytes);
-    require(brivane::decodeUTF8Replacing(text) == text); // the repair leaves valid text alone
+    const std::string text = brivane::utf8::replacingInvalid(bytes);
+    require(brivane::utf8::replacingInvalid(text) == text); // the repair leaves valid text alone
 
     const std::unordered_set<int32_t> excluded{1, 4242};
     const auto readings = brivane::ProcessDetailsReader::parseEnergy(text, excluded);

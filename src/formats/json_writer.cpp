@@ -1,5 +1,7 @@
 #include "formats/json_writer.h"
 
+#include "formats/utf8.h"
+
 #include <array>
 #include <charconv>
 #include <cmath>
@@ -7,8 +9,6 @@
 
 namespace brivane {
 namespace {
-
-constexpr std::string_view replacementCharacter = "\xEF\xBF\xBD";
 
 // Bytes that cannot be copied as they are: control characters, the three escaped ASCII
 // characters and everything outside ASCII (which is checked as UTF-8).
@@ -19,39 +19,6 @@ constexpr std::array<bool, 256> needsAttention = [] {
     }
     return table;
 }();
-
-// Length of the well-formed UTF-8 sequence at the start of `bytes`, or, when it is ill-formed,
-// the negated length of its maximal valid prefix (at least 1) that one U+FFFD replaces.
-int utf8SequenceLength(const unsigned char* bytes, std::size_t available) {
-    const unsigned char lead = bytes[0];
-    int length = 0;
-    unsigned char secondLow = 0x80;
-    unsigned char secondHigh = 0xBF;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        secondLow = lead == 0xE0 ? 0xA0 : 0x80;
-        secondHigh = lead == 0xED ? 0x9F : 0xBF;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        secondLow = lead == 0xF0 ? 0x90 : 0x80;
-        secondHigh = lead == 0xF4 ? 0x8F : 0xBF;
-    } else {
-        return -1;
-    }
-    for (int index = 1; index < length; ++index) {
-        if (static_cast<std::size_t>(index) >= available) {
-            return -index;
-        }
-        const unsigned char low = index == 1 ? secondLow : 0x80;
-        const unsigned char high = index == 1 ? secondHigh : 0xBF;
-        if (bytes[index] < low || bytes[index] > high) {
-            return -index;
-        }
-    }
-    return length;
-}
 
 void appendControl(std::string& out, unsigned char byte) {
     switch (byte) {
@@ -140,14 +107,14 @@ void JsonWriter::appendEscaped(std::string_view text) {
             continue;
         }
         if (byte >= 0x80) {
-            const int length = utf8SequenceLength(bytes + index, size - index);
-            if (length > 0) {
-                index += static_cast<std::size_t>(length);
+            const utf8::Sequence sequence = utf8::decode(text, index);
+            if (sequence.valid) {
+                index += sequence.length;
                 continue;
             }
             out_.append(text.data() + runStart, index - runStart);
-            out_.append(replacementCharacter);
-            index += static_cast<std::size_t>(-length);
+            out_.append(utf8::replacementCharacter);
+            index += sequence.length;
             runStart = index;
             continue;
         }

@@ -1,5 +1,7 @@
 #include "ipc/frame_codec.h"
 
+#include "formats/utf8.h"
+
 #include <array>
 
 namespace brivane::ipc {
@@ -138,7 +140,7 @@ std::variant<Request, DecodeError> decodeRequest(std::string_view body) {
         }
         return request;
     }
-    if (!isValidUtf8(body)) {
+    if (!utf8::isValid(body)) {
         return DecodeError::invalidUtf8;
     }
     request.argument.emplace(body);
@@ -160,45 +162,6 @@ std::optional<Reply> decodeReply(std::string_view body) {
         reply.document.emplace(body);
     }
     return reply;
-}
-
-bool isValidUtf8(std::string_view text) {
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        if (lead < 0x80) {
-            ++i;
-            continue;
-        }
-        std::size_t length;
-        std::uint32_t minimum;
-        std::uint32_t point;
-        if ((lead & 0xE0) == 0xC0) {
-            length = 2, minimum = 0x80, point = lead & 0x1F;
-        } else if ((lead & 0xF0) == 0xE0) {
-            length = 3, minimum = 0x800, point = lead & 0x0F;
-        } else if ((lead & 0xF8) == 0xF0) {
-            length = 4, minimum = 0x10000, point = lead & 0x07;
-        } else {
-            return false;
-        }
-        if (text.size() - i < length) {
-            return false;
-        }
-        for (std::size_t k = 1; k < length; ++k) {
-            const auto next = static_cast<unsigned char>(text[i + k]);
-            if ((next & 0xC0) != 0x80) {
-                return false;
-            }
-            point = point << 6 | (next & 0x3F);
-        }
-        // Overlong forms, UTF-16 surrogates and points beyond Unicode are not UTF-8.
-        if (point < minimum || (point >= 0xD800 && point <= 0xDFFF) || point > 0x10FFFF) {
-            return false;
-        }
-        i += length;
-    }
-    return true;
 }
 
 } // namespace brivane::ipc

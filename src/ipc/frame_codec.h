@@ -79,6 +79,4 @@ std::array<char, replyHeaderSize> replyHeader(std::uint32_t id,
 std::variant<Request, DecodeError> decodeRequest(std::string_view body);
 std::optional<Reply> decodeReply(std::string_view body);
 
-bool isValidUtf8(std::string_view text);
-
 } // namespace brivane::ipc

@@ -1,6 +1,6 @@
 #include "readers/accessory_reader.h"
 
-#include "readers/process_utf8.h"
+#include "formats/utf8.h"
 
 namespace brivane {
 
@@ -24,7 +24,7 @@ std::vector<SensorSnapshot::AccessoryReading> readAccessories(platform::ToolRunn
     if (!result.succeeded()) {
         return {};
     }
-    return SensorSnapshot::AccessoryReading::parse(decodeUTF8Replacing(result.output));
+    return SensorSnapshot::AccessoryReading::parse(utf8::replacingInvalid(result.output));
 }
 
 } // namespace brivane

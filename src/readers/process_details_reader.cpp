@@ -1,6 +1,6 @@
 #include "readers/process_details_reader.h"
 
-#include "readers/process_utf8.h"
+#include "formats/utf8.h"
 
 #include <algorithm>
 #include <limits>
@@ -193,7 +193,7 @@ std::vector<ProcessReading> ProcessDetailsReader::energy() const {
     if (!result.succeeded())
         return {};
     std::unordered_set<int32_t> excluded{table_->ownPid(), result.processIdentifier};
-    return parseEnergy(decodeUTF8Replacing(result.output), excluded);
+    return parseEnergy(utf8::replacingInvalid(result.output), excluded);
 }
 
 std::optional<std::string> ProcessDetailsReader::name(int32_t pid) const {
@@ -205,7 +205,7 @@ std::optional<std::string> ProcessDetailsReader::name(int32_t pid) const {
     bytes = bytes.substr(0, std::min(bytes.find('\0'), platform::processNameCapacity));
     if (bytes.empty())
         return std::nullopt;
-    return decodeUTF8Replacing(bytes);
+    return utf8::replacingInvalid(bytes);
 }
 
 } // namespace brivane

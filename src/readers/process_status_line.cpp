@@ -1,5 +1,7 @@
 #include "readers/process_status_line.h"
 
+#include "formats/utf8.h"
+
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -8,58 +10,6 @@
 namespace brivane {
 
 namespace {
-
-constexpr char32_t invalidScalar = 0xFFFFFFFF;
-
-struct Scalar {
-    char32_t value;
-    std::size_t length;
-};
-
-bool isContinuation(unsigned char byte, unsigned char low = 0x80, unsigned char high = 0xBF) {
-    return byte >= low && byte <= high;
-}
-
-// Decodes one scalar at the front of `text`; an ill-formed sequence yields invalidScalar with
-// the length of its maximal valid prefix (at least 1), the unit that one U+FFFD replaces.
-Scalar decodeScalar(std::string_view text) {
-    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
-    const std::size_t size = text.size();
-    const unsigned char lead = bytes[0];
-    if (lead < 0x80)
-        return {lead, 1};
-    std::size_t needed;
-    char32_t value;
-    unsigned char low = 0x80, high = 0xBF;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        needed = 1;
-        value = lead & 0x1F;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        needed = 2;
-        value = lead & 0x0F;
-        if (lead == 0xE0)
-            low = 0xA0;
-        else if (lead == 0xED)
-            high = 0x9F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        needed = 3;
-        value = lead & 0x07;
-        if (lead == 0xF0)
-            low = 0x90;
-        else if (lead == 0xF4)
-            high = 0x8F;
-    } else {
-        return {invalidScalar, 1};
-    }
-    for (std::size_t i = 1; i <= needed; ++i) {
-        if (i >= size || !isContinuation(bytes[i], low, high))
-            return {invalidScalar, i};
-        value = (value << 6) | (bytes[i] & 0x3F);
-        low = 0x80;
-        high = 0xBF;
-    }
-    return {value, needed + 1};
-}
 
 bool isWhitespace(char32_t c) {
     return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
@@ -72,8 +22,8 @@ std::size_t whitespaceLength(std::string_view text) {
     const auto first = static_cast<unsigned char>(text.front());
     if (first < 0x80)
         return (first == 0x20 || (first >= 0x09 && first <= 0x0D)) ? 1 : 0;
-    const Scalar scalar = decodeScalar(text);
-    return isWhitespace(scalar.value) ? scalar.length : 0;
+    const utf8::Sequence sequence = utf8::decode(text, 0);
+    return sequence.valid && isWhitespace(sequence.codePoint) ? sequence.length : 0;
 }
 
 std::size_t skipWhitespace(std::string_view text, std::size_t position) {
@@ -89,7 +39,7 @@ std::size_t skipWhitespace(std::string_view text, std::size_t position) {
 std::size_t skipWord(std::string_view text, std::size_t position) {
     while (position < text.size() && whitespaceLength(text.substr(position)) == 0) {
         const auto byte = static_cast<unsigned char>(text[position]);
-        position += byte < 0x80 ? 1 : decodeScalar(text.substr(position)).length;
+        position += byte < 0x80 ? 1 : utf8::decode(text, position).length;
     }
     return position;
 }
@@ -146,26 +96,6 @@ std::optional<double> parseUsage(std::string_view text) {
     return value + 0.0; // folds -0 into 0
 }
 
-std::string withReplacementCharacters(std::string_view text) {
-    std::string result;
-    result.reserve(text.size());
-    std::size_t position = 0;
-    while (position < text.size()) {
-        const auto byte = static_cast<unsigned char>(text[position]);
-        if (byte < 0x80) {
-            result.push_back(text[position++]);
-            continue;
-        }
-        const Scalar scalar = decodeScalar(text.substr(position));
-        if (scalar.value == invalidScalar)
-            result.append("\xEF\xBF\xBD");
-        else
-            result.append(text.substr(position, scalar.length));
-        position += scalar.length;
-    }
-    return result;
-}
-
 // Length of the line break at `position`, or 0. Works on raw bytes: C2 and E2 are always lead
 // bytes, so these sequences decode as the breaks wherever they appear.
 std::size_t lineBreakLength(std::string_view text, std::size_t position) {
@@ -206,8 +136,8 @@ std::optional<CPUDetailsSnapshot::ProcessReading> parseProcessStatusLine(std::st
     const auto usage = parseUsage(line.substr(usageStart, usageEnd - usageStart));
     if (!usage)
         return std::nullopt;
-    return CPUDetailsSnapshot::ProcessReading{
-        *pid, withReplacementCharacters(line.substr(nameStart)), *usage};
+    return CPUDetailsSnapshot::ProcessReading{*pid, utf8::replacingInvalid(line.substr(nameStart)),
+                                              *usage};
 }
 
 std::vector<CPUDetailsSnapshot::ProcessReading> parseProcessStatusOutput(std::string_view output,

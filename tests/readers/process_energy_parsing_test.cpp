@@ -1,6 +1,5 @@
 #include "platform/sim/canned_outputs.h"
 #include "readers/process_details_reader.h"
-#include "readers/process_utf8.h"
 
 #include <algorithm>
 #include <cmath>
@@ -77,21 +76,6 @@ TEST(ParseEnergy, LeavesOutExcludedPidsAndKeepsOrderUpTo128) {
     EXPECT_EQ(readings[1].pid, 3);
     EXPECT_EQ(readings[3].pid, 6);
     EXPECT_EQ(readings.back().pid, 130);
-}
-
-TEST(DecodeUTF8Replacing, ReplacesMaximalIllFormedSubsequences) {
-    const std::pair<std::string, std::string> cases[] = {
-        {"plain", "plain"},
-        {"\xC3\xA9t\xC3\xA9", "\xC3\xA9t\xC3\xA9"},
-        {"\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80"},
-        {"a\xF0\x9F\x98", "a\xEF\xBF\xBD"},                       // truncated: one mark
-        {"\xC0\xAF", "\xEF\xBF\xBD\xEF\xBF\xBD"},                 // overlong lead
-        {"\xED\xA0\x80", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"}, // surrogate
-        {"\xE2\x82x", "\xEF\xBF\xBDx"},                           // cut short
-        {"\xF4\x90\x80\x80", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"}, // past U+10FFFF
-    };
-    for (const auto& [input, expected] : cases)
-        EXPECT_EQ(decodeUTF8Replacing(input), expected) << input;
 }
 
 } // namespace

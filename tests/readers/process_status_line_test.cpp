@@ -89,10 +89,6 @@ TEST(ProcessStatusLineTest, InvalidUtf8InNameBecomesReplacementCharacters) {
          "b",
          "a\xEF\xBF\xBD"
          "b"},
-        {"trunc\xE2\x82", "trunc\xEF\xBF\xBD"},                           // one for a cut sequence
-        {"\xF0\x9F\x98", "\xEF\xBF\xBD"},                                 // cut four-byte sequence
-        {"\xC0\xAF", "\xEF\xBF\xBD\xEF\xBF\xBD"},                         // overlong: two bytes
-        {"\xED\xA0\x80", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},         // surrogate
         {"caf\xC3\xA9 \xF0\x9F\x98\x80", "caf\xC3\xA9 \xF0\x9F\x98\x80"}, // valid stays
     };
     for (const auto& [name, expected] : cases) {

@@ -1,5 +1,7 @@
 #include "plist_text.h"
 
+#include "formats/utf8.h"
+
 #include <utility>
 
 namespace brivane::system_tools {
@@ -7,39 +9,6 @@ namespace {
 
 constexpr std::string_view documentHead = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
                                           "<plist version=\"1.0\">\n<dict>\n";
-constexpr std::string_view replacement = "\xEF\xBF\xBD";
-
-// Length of the well-formed UTF-8 sequence at the start of bytes, with its code point, or 0.
-std::size_t decodeOne(std::string_view bytes, char32_t& codePoint) {
-    const auto lead = static_cast<unsigned char>(bytes[0]);
-    std::size_t length = 0;
-    char32_t minimum = 0;
-    if (lead < 0x80) {
-        codePoint = lead;
-        return 1;
-    }
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2, minimum = 0x80, codePoint = lead & 0x1F;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3, minimum = 0x800, codePoint = lead & 0x0F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4, minimum = 0x10000, codePoint = lead & 0x07;
-    } else {
-        return 0;
-    }
-    if (bytes.size() < length) {
-        return 0;
-    }
-    for (std::size_t i = 1; i < length; ++i) {
-        const auto next = static_cast<unsigned char>(bytes[i]);
-        if ((next & 0xC0) != 0x80) {
-            return 0;
-        }
-        codePoint = (codePoint << 6) | (next & 0x3F);
-    }
-    const bool surrogate = codePoint >= 0xD800 && codePoint <= 0xDFFF;
-    return codePoint < minimum || codePoint > 0x10FFFF || surrogate ? 0 : length;
-}
 
 // The characters XML 1.0 allows in a document.
 bool xmlAllows(char32_t c) {
@@ -53,14 +22,15 @@ std::string xmlCharacterData(std::string_view bytes) {
     std::string out;
     out.reserve(bytes.size());
     while (!bytes.empty()) {
-        char32_t c = 0;
-        const std::size_t length = decodeOne(bytes, c);
-        if (length == 0 || !xmlAllows(c)) {
-            out += replacement;
-            bytes.remove_prefix(length == 0 ? 1 : length);
+        const utf8::Sequence sequence = utf8::decode(bytes, 0);
+        const std::size_t length = sequence.length;
+        // Unlike JSON output, each byte of an ill-formed sequence gets its own U+FFFD.
+        if (!sequence.valid || !xmlAllows(sequence.codePoint)) {
+            out += utf8::replacementCharacter;
+            bytes.remove_prefix(sequence.valid ? length : 1);
             continue;
         }
-        switch (c) {
+        switch (sequence.codePoint) {
         case '&':
             out += "&amp;";
             break;
