@@ -3,52 +3,12 @@
 #include "platform/file_mapper.h"
 #include "platform/main_queue.h"
 #include "platform/os_version.h"
+#include "platform/sim/sim_ioreport_machine.h"
 #include "platform/workspace.h"
 
 #include <gtest/gtest.h>
 
 namespace brivane::testing {
-
-std::optional<double> ScriptedSMC::getValue(std::string_view key, bool allowZero) {
-    readKeys.emplace(key);
-    const auto found = values.find(key);
-    if (found == values.end() || (found->second == 0 && !allowZero)) {
-        return std::nullopt;
-    }
-    return found->second;
-}
-
-std::optional<std::string> ScriptedSMC::getStringValue(std::string_view key) {
-    const auto found = names.find(key);
-    return found == names.end() ? std::nullopt : std::optional<std::string>(found->second);
-}
-
-std::vector<std::string> ScriptedSMC::getAllKeys() {
-    ++enumerations;
-    return indexOrder;
-}
-
-platform::ToolResult GatedToolRunner::run(const platform::ToolRun& run) {
-    if (run.path == gatedPath_) {
-        std::unique_lock lock(mutex_);
-        entered_ = true;
-        changed_.notify_all();
-        changed_.wait_for(lock, replyLimit, [this] { return released_; });
-    }
-    return inner_->run(run);
-}
-
-bool GatedToolRunner::waitUntilEntered(std::chrono::milliseconds limit) {
-    std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, limit, [this] { return entered_; });
-}
-
-void GatedToolRunner::release() {
-    const std::lock_guard lock(mutex_);
-    released_ = true;
-    changed_.notify_all();
-}
-
 namespace {
 
 // Every manifest fetch fails at once, so a check ends "failed" without any network.

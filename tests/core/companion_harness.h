@@ -4,17 +4,14 @@
 
 #include "core/sensor_companion.h"
 #include "platform/sim/scripted_tool_runner.h"
-#include "platform/sim/sim_ioreport_machine.h"
 #include "platform/sim/sim_process_table.h"
 #include "platform/sim/sim_registry.h"
 #include "platform/sim/sim_smc.h"
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <future>
 #include <map>
-#include <mutex>
 #include <set>
 #include <string>
 #include <vector>
@@ -27,34 +24,28 @@ class ScriptedSMC final : public SMC {
 public:
     ScriptedSMC() : SMC(std::make_shared<platform::sim::SimSMC>(), [](std::string_view) {}) {}
 
-    std::optional<double> getValue(std::string_view key, bool allowZero) override;
-    std::optional<std::string> getStringValue(std::string_view key) override;
-    std::vector<std::string> getAllKeys() override;
+    std::optional<double> getValue(std::string_view key, bool allowZero) override {
+        readKeys.emplace(key);
+        const auto found = values.find(key);
+        if (found == values.end() || (found->second == 0 && !allowZero)) {
+            return std::nullopt;
+        }
+        return found->second;
+    }
+    std::optional<std::string> getStringValue(std::string_view key) override {
+        const auto found = names.find(key);
+        return found == names.end() ? std::nullopt : std::optional<std::string>(found->second);
+    }
+    std::vector<std::string> getAllKeys() override {
+        ++enumerations;
+        return indexOrder;
+    }
 
     std::vector<std::string> indexOrder;
     std::map<std::string, double, std::less<>> values;
     std::map<std::string, std::string, std::less<>> names;
     std::atomic<int> enumerations{0};
     std::set<std::string, std::less<>> readKeys;
-};
-
-// Holds back the runs of one tool until released, and tells when one has started.
-class GatedToolRunner final : public platform::ToolRunner {
-public:
-    GatedToolRunner(std::shared_ptr<platform::ToolRunner> inner, std::string gatedPath)
-        : inner_(std::move(inner)), gatedPath_(std::move(gatedPath)) {}
-
-    platform::ToolResult run(const platform::ToolRun& run) override;
-    bool waitUntilEntered(std::chrono::milliseconds limit);
-    void release();
-
-private:
-    std::shared_ptr<platform::ToolRunner> inner_;
-    std::string gatedPath_;
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    bool entered_ = false;
-    bool released_ = false;
 };
 
 struct CompanionHarness {

@@ -2,7 +2,6 @@
 #include "formats/document_codec.h"
 #include "platform/sim/canned_outputs.h"
 
-#include <cmath>
 #include <gtest/gtest.h>
 #include <limits>
 
@@ -27,10 +26,15 @@ public:
 
     SensorSnapshot snapshot() {
         const auto bytes = snapshotBytes();
-        EXPECT_TRUE(bytes.has_value());
         const auto decoded = decodeSensorSnapshot(bytes.value_or(""));
-        EXPECT_TRUE(decoded.has_value()) << bytes.value_or("");
+        EXPECT_TRUE(decoded.has_value()) << bytes.value_or("no reply");
         return decoded.value_or(SensorSnapshot{});
+    }
+
+    // A new service over an empty registry, for the next case of a table.
+    void restart() {
+        harness.registry = std::make_shared<platform::sim::SimRegistry>();
+        service.reset();
     }
 
     void addBattery(std::optional<double> temperature, std::optional<double> voltage) {
@@ -44,11 +48,6 @@ public:
         harness.registry->add("AppleSmartBattery", std::move(properties));
     }
 
-    void addAccelerator(std::string ioClass, RegistryDictionary statistics) {
-        harness.registry->add("IOAccelerator", {{"IOClass", std::move(ioClass)},
-                                                {"PerformanceStatistics", std::move(statistics)}});
-    }
-
     CompanionHarness harness;
     std::unique_ptr<SensorCompanion> service;
 };
@@ -56,44 +55,25 @@ public:
 TEST_F(SnapshotAssembly, WritesTheSmallestDocumentExactly) {
     addBattery(3050, std::nullopt);
     harness.smc->values = {{"FNum", 1}, {"F0Ac", 1200}};
+    harness.processes = std::make_shared<platform::sim::SimProcessTable>(1, 4294967295u, 7);
     EXPECT_EQ(snapshotBytes(),
               R"({"version":2,"temperatures":[{"key":"BatteryTemperature","value":30.5}],)"
-              R"("fans":[{"id":0,"rpm":1200}],"helperUID":501,"helperEffectiveUID":501,)"
+              R"("fans":[{"id":0,"rpm":1200}],"helperUID":4294967295,"helperEffectiveUID":7,)"
               R"("power":[],"accessories":[],"supportsProcessDetails":true,)"
               R"("supportsStorageHealth":true,"supportsManagement":true})");
 }
 
-TEST_F(SnapshotAssembly, TemperatureKeysAreSortedByCharacterCodeAndOnlyTKeysAreRead) {
-    harness.smc->indexOrder = {"Tp01", "TC0P", "tA00", "PSTR", "Ta0P", "TB0T", "T0x1"};
-    for (const auto& key : harness.smc->indexOrder) {
-        harness.smc->values[key] = 40;
-    }
-    const auto temperatures = snapshot().temperatures;
-    std::vector<std::string> keys;
-    for (const auto& reading : temperatures) {
-        keys.push_back(reading.key);
-    }
-    EXPECT_EQ(keys, (std::vector<std::string>{"T0x1", "TB0T", "TC0P", "Ta0P", "Tp01"}));
+TEST_F(SnapshotAssembly, TemperaturesAreTKeysInCharacterOrderStrictlyBetweenZeroAnd150) {
+    harness.smc->indexOrder = {"Tp01", "TC0P", "tA00", "PSTR", "Ta0P", "TB0T", "T0x1",
+                               "TK1",  "TK2",  "TK3",  "TK4",  "TK5",  "TK6"};
+    harness.smc->values = {{"Tp01", 40},     {"TC0P", 0.01}, {"tA00", 40},   {"PSTR", 40},
+                           {"Ta0P", 149.9},  {"TB0T", 40},   {"T0x1", 40},   {"TK1", 0},
+                           {"TK2", 150},     {"TK3", -5},    {"TK4", 150.1}, {"TK5", nan},
+                           {"TK6", infinity}};
+    EXPECT_EQ(snapshot().temperatures,
+              (std::vector<Reading>{
+                  {"T0x1", 40}, {"TB0T", 40}, {"TC0P", 0.01}, {"Ta0P", 149.9}, {"Tp01", 40}}));
     EXPECT_FALSE(harness.smc->readKeys.contains("tA00"));
-}
-
-TEST_F(SnapshotAssembly, TemperaturesMustLieStrictlyBetweenZeroAndOneHundredFifty) {
-    const std::vector<std::pair<double, bool>> cases = {
-        {0, false},  {150, false},   {149.9, true}, {0.01, true},
-        {-5, false}, {150.1, false}, {nan, false},  {infinity, false}};
-    for (std::size_t index = 0; index < cases.size(); ++index) {
-        const std::string key = "TK" + std::to_string(10 + index);
-        harness.smc->indexOrder.push_back(key);
-        harness.smc->values[key] = cases[index].first;
-    }
-    const auto temperatures = snapshot().temperatures;
-    std::vector<Reading> expected;
-    for (std::size_t index = 0; index < cases.size(); ++index) {
-        if (cases[index].second) {
-            expected.push_back({"TK" + std::to_string(10 + index), cases[index].first});
-        }
-    }
-    EXPECT_EQ(temperatures, expected);
 }
 
 TEST_F(SnapshotAssembly, KeyDiscoveryRunsOnceAndAnEmptyResultIsKept) {
@@ -109,7 +89,7 @@ TEST_F(SnapshotAssembly, BatteryFiguresPassTheirRangesAndTakeTheirPlaces) {
         std::optional<double> temperature, voltage;
         std::optional<double> celsius, volts;
     };
-    const std::vector<Case> cases = {
+    const Case cases[] = {
         {3050, 1000, 30.5, 1.0},
         {0, 30000, std::nullopt, 30.0},
         {10001, 999, std::nullopt, std::nullopt},
@@ -117,15 +97,13 @@ TEST_F(SnapshotAssembly, BatteryFiguresPassTheirRangesAndTakeTheirPlaces) {
         {10000, std::nullopt, 100.0, std::nullopt},
         {nan, nan, std::nullopt, std::nullopt},
     };
+    harness.smc->indexOrder = {"TC0P"};
+    harness.smc->values = {{"TC0P", 45}, {"PSTR", 12}};
     for (const auto& c : cases) {
-        CompanionHarness fresh;
-        harness.registry = fresh.registry;
-        service.reset();
+        SCOPED_TRACE(::testing::Message() << c.temperature.value_or(-1) << " hundredths, "
+                                          << c.voltage.value_or(-1) << " mV");
+        restart();
         addBattery(c.temperature, c.voltage);
-        harness.smc->indexOrder = {"TC0P"};
-        harness.smc->values = {{"TC0P", 45}, {"PSTR", 12}};
-        const auto result = snapshot();
-
         std::vector<Reading> temperatures = {{"TC0P", 45}};
         if (c.celsius) {
             temperatures.push_back({"BatteryTemperature", *c.celsius});
@@ -134,8 +112,9 @@ TEST_F(SnapshotAssembly, BatteryFiguresPassTheirRangesAndTakeTheirPlaces) {
         if (c.volts) {
             power.push_back({"BatteryVoltage", *c.volts});
         }
-        EXPECT_EQ(result.temperatures, temperatures) << c.temperature.value_or(-1);
-        EXPECT_EQ(result.power, power) << c.voltage.value_or(-1);
+        const auto result = snapshot();
+        EXPECT_EQ(result.temperatures, temperatures);
+        EXPECT_EQ(result.power, power);
     }
 }
 
@@ -143,17 +122,18 @@ TEST_F(SnapshotAssembly, FanCountIsTruncatedAndBoundedToTen) {
     const std::vector<std::pair<std::optional<double>, std::size_t>> cases = {
         {2.7, 2}, {1, 1},   {10, 10}, {10.5, 0},        {11, 0},
         {0, 0},   {0.5, 0}, {nan, 0}, {std::nullopt, 0}};
+    for (int fan = 0; fan < 12; ++fan) {
+        harness.smc->values["F" + std::to_string(fan) + "Ac"] = 1000 + fan;
+    }
     for (const auto& [count, expected] : cases) {
+        SCOPED_TRACE(count.value_or(-1));
         service.reset();
-        harness.smc->values.clear();
+        harness.smc->values.erase("FNum");
         if (count) {
             harness.smc->values["FNum"] = *count;
         }
-        for (int fan = 0; fan < 12; ++fan) {
-            harness.smc->values["F" + std::to_string(fan) + "Ac"] = 1000 + fan;
-        }
         const auto fans = snapshot().fans;
-        ASSERT_EQ(fans.size(), expected) << count.value_or(-1);
+        ASSERT_EQ(fans.size(), expected);
         for (std::size_t index = 0; index < fans.size(); ++index) {
             EXPECT_EQ(fans[index].id, static_cast<std::int64_t>(index));
         }
@@ -164,15 +144,13 @@ TEST_F(SnapshotAssembly, FansKeepTheirIndicesAndOptionalFields) {
     harness.smc->values = {{"FNum", 5},    {"F0Ac", 0},    {"F1Ac", -3},   {"F2Ac", infinity},
                            {"F3Ac", 2400}, {"F3Mx", 5900}, {"F4Ac", 1800}, {"F4Mx", nan}};
     harness.smc->names = {{"F0ID", ""}, {"F3ID", "Left"}};
-    const auto result = snapshotBytes();
-    ASSERT_TRUE(result.has_value()) << "a bad maximum must not cost the whole snapshot";
-    const auto fans = decodeSensorSnapshot(*result).value().fans;
+    // A bad maximum must not cost the whole snapshot.
     const std::vector<SensorSnapshot::FanReading> expected = {
         {0, std::nullopt, 0, std::nullopt},
         {3, "Left", 2400, 5900},
         {4, std::nullopt, 1800, std::nullopt},
     };
-    EXPECT_EQ(fans, expected);
+    EXPECT_EQ(snapshot().fans, expected);
 }
 
 TEST_F(SnapshotAssembly, PowerListsSMCKeysThenEnergyThenBatteryVoltage) {
@@ -183,106 +161,92 @@ TEST_F(SnapshotAssembly, PowerListsSMCKeysThenEnergyThenBatteryVoltage) {
     harness.clock->advance(1.0);
     const auto power = snapshot().power.value();
 
-    ASSERT_GE(power.size(), 4u);
-    EXPECT_EQ(power[0], (Reading{"PSTR", 0}));
-    EXPECT_EQ(power[1], (Reading{"PCPC", 1000}));
-    EXPECT_EQ(power[2], (Reading{"PPBR", 7.25}));
+    ASSERT_GT(power.size(), 4u) << "the energy readings of the second sample are missing";
+    EXPECT_EQ(std::vector<Reading>(power.begin(), power.begin() + 3),
+              (std::vector<Reading>{{"PSTR", 0}, {"PCPC", 1000}, {"PPBR", 7.25}}));
     EXPECT_EQ(power.back(), (Reading{"BatteryVoltage", 12.6}));
     for (std::size_t index = 3; index + 1 < power.size(); ++index) {
         EXPECT_TRUE(power[index].key == "CPUModelPower" || power[index].key == "GPUModelPower")
             << power[index].key;
     }
-    EXPECT_GT(power.size(), 4u) << "the energy readings of the second sample are missing";
 }
 
 TEST_F(SnapshotAssembly, GraphicsComesFromTheFirstUsableAGXAccelerator) {
+    const auto accelerator = [](std::string ioClass, RegistryDictionary statistics) {
+        return SimProperties{{"IOClass", ioClass}, {"PerformanceStatistics", statistics}};
+    };
     struct Case {
         const char* name;
-        std::function<void(SnapshotAssembly&)> setUp;
+        std::vector<SimProperties> accelerators;
+        bool lookupFails;
         std::optional<SensorSnapshot::GraphicsReading> expected;
     };
-    const std::vector<Case> cases = {
+    const Case cases[] = {
         {"other classes are ignored",
-         [](SnapshotAssembly& t) {
-             t.addAccelerator("IOFramebuffer", {{"Device Utilization %", 90.0}});
-             t.addAccelerator("AGXAcceleratorG13X", {{"Device Utilization %", 25.0},
-                                                     {"Renderer Utilization %", 20.0},
-                                                     {"Tiler Utilization %", 5.0}});
-         },
+         {accelerator("IOFramebuffer", {{"Device Utilization %", 90.0}}),
+          accelerator("AGXAcceleratorG13X", {{"Device Utilization %", 25.0},
+                                             {"Renderer Utilization %", 20.0},
+                                             {"Tiler Utilization %", 5.0}})},
+         false,
          SensorSnapshot::GraphicsReading{0.25, 0.2, 0.05}},
         {"out-of-range device utilisation falls back to activity",
-         [](SnapshotAssembly& t) {
-             t.addAccelerator("MyAgxThing", {{"Device Utilization %", 150.0},
-                                             {"GPU Activity(%)", 40.0},
-                                             {"Renderer Utilization %", 101.0}});
-         },
+         {accelerator("MyAgxThing", {{"Device Utilization %", 150.0},
+                                     {"GPU Activity(%)", 40.0},
+                                     {"Renderer Utilization %", 101.0}})},
+         false,
          SensorSnapshot::GraphicsReading{0.4, std::nullopt, std::nullopt}},
         {"an accelerator without utilisation is passed over",
-         [](SnapshotAssembly& t) {
-             t.addAccelerator("AGXFirst", {{"Device Utilization %", std::string("busy")}});
-             t.harness.registry->add("IOAccelerator", {{"IOClass", std::string("AGXPlain")},
-                                                       {"PerformanceStatistics", 3.0}});
-             t.addAccelerator("AGXSecond", {{"GPU Activity(%)", 0.0}});
-             t.addAccelerator("AGXThird", {{"GPU Activity(%)", 70.0}});
-         },
+         {accelerator("AGXFirst", {{"Device Utilization %", std::string("busy")}}),
+          {{"IOClass", std::string("AGXPlain")}, {"PerformanceStatistics", 3.0}},
+          accelerator("AGXSecond", {{"GPU Activity(%)", 0.0}}),
+          accelerator("AGXThird", {{"GPU Activity(%)", 70.0}})},
+         false,
          SensorSnapshot::GraphicsReading{0.0, std::nullopt, std::nullopt}},
         {"a failed lookup gives nothing",
-         [](SnapshotAssembly& t) {
-             t.addAccelerator("AGXAccelerator", {{"Device Utilization %", 25.0}});
-             t.harness.registry->failLookups("IOAccelerator");
-         },
+         {accelerator("AGXAccelerator", {{"Device Utilization %", 25.0}})},
+         true,
          std::nullopt},
-        {"no accelerator at all", [](SnapshotAssembly&) {}, std::nullopt},
     };
     for (const auto& c : cases) {
-        harness.registry = std::make_shared<platform::sim::SimRegistry>();
-        service.reset();
-        c.setUp(*this);
-        EXPECT_EQ(snapshot().graphics, c.expected) << c.name;
+        SCOPED_TRACE(c.name);
+        restart();
+        for (const auto& properties : c.accelerators) {
+            harness.registry->add("IOAccelerator", properties);
+        }
+        if (c.lookupFails) {
+            harness.registry->failLookups("IOAccelerator");
+        }
+        EXPECT_EQ(snapshot().graphics, c.expected);
     }
 }
 
 TEST_F(SnapshotAssembly, AccessoryToolRunsAtMostEveryThirtySecondsAndAFailedRunEmptiesTheList) {
     const std::string pmset = "/usr/bin/pmset";
     const std::vector<std::string> arguments = {"-g", "accps", "-xml"};
-    const auto runs = [&] { return harness.scripted->calls(pmset, arguments); };
+    const auto answerWith = [&](int status) {
+        harness.scripted->answer(pmset, arguments, status, platform::sim::cannedPmsetOutput());
+    };
     const std::vector<SensorSnapshot::AccessoryReading> none;
-    harness.scripted->answer(pmset, arguments, 0, platform::sim::cannedPmsetOutput());
+    answerWith(0);
     const auto first = snapshot().accessories.value();
     EXPECT_FALSE(first.empty());
 
-    harness.scripted->answer(pmset, arguments, 1, platform::sim::cannedPmsetOutput());
-    harness.clock->advance(29.9);
-    EXPECT_EQ(snapshot().accessories, first);
-    EXPECT_EQ(runs(), 1u);
-    harness.clock->advance(0.1);
-    EXPECT_EQ(snapshot().accessories, none);
-    EXPECT_EQ(runs(), 2u);
-
-    harness.scripted->answer(pmset, arguments, 0, platform::sim::cannedPmsetOutput());
-    harness.clock->advance(29.9);
-    EXPECT_EQ(snapshot().accessories, none) << "a failed run waits its interval too";
-    EXPECT_EQ(runs(), 2u);
-    harness.clock->advance(0.1);
-    EXPECT_EQ(snapshot().accessories, first);
-    EXPECT_EQ(runs(), 3u);
-}
-
-TEST_F(SnapshotAssembly, FlagsVersionAndUserIdsAreAlwaysFilledIn) {
-    harness.bundleStrings["CFBundleShortVersionString"] = "1.4.2";
-    harness.processes = std::make_shared<platform::sim::SimProcessTable>(1, 4294967295u, 7);
-    const auto result = snapshot();
-    EXPECT_EQ(result.version, 2);
-    EXPECT_EQ(result.helperUID, 4294967295u);
-    EXPECT_EQ(result.helperEffectiveUID, 7u);
-    EXPECT_EQ(result.supportsProcessDetails, true);
-    EXPECT_EQ(result.supportsStorageHealth, true);
-    EXPECT_EQ(result.supportsManagement, true);
-    EXPECT_EQ(result.companionVersion, "1.4.2");
-    EXPECT_TRUE(result.accessories.has_value());
-    // No battery entry: neither battery figure, and the power list is still written.
-    EXPECT_TRUE(result.temperatures.empty());
-    EXPECT_EQ(result.power, std::vector<Reading>{});
+    // The tool's exit status from now on and the seconds to advance; then the list and the runs.
+    struct Step {
+        int status;
+        double advance;
+        const std::vector<SensorSnapshot::AccessoryReading>& accessories;
+        std::size_t runs;
+    };
+    const Step steps[] = {
+        {1, 29.9, first, 1}, {1, 0.1, none, 2}, {0, 29.9, none, 2}, {0, 0.1, first, 3}};
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.runs);
+        answerWith(step.status);
+        harness.clock->advance(step.advance);
+        EXPECT_EQ(snapshot().accessories, step.accessories);
+        EXPECT_EQ(harness.scripted->calls(pmset, arguments), step.runs);
+    }
 }
 
 } // namespace

@@ -7,57 +7,38 @@ namespace brivane::platform {
 namespace {
 
 namespace id = SensorCompanionIdentity;
+using namespace std::string_literals;
 
 constexpr const char* appleExtension = "1.2.840.113635.100.6.1.9";
 
-TEST(CodeRequirementParsing, AcceptsEveryTextTheCompanionWrites) {
+TEST(CodeRequirementParsing, AcceptsWhatTheCompanionWritesAndRejectsEverythingElse) {
     for (const std::string& text :
          {id::clientRequirement(id::client, "BRVNDEV000"),
           id::clientRequirement("dev.qorva.brivane.beta", "T"), id::clientRequirement("x", ""),
-          id::requirement("dev.qorva.brivane", "BRVNDEV000"), std::string("anchor apple generic"),
-          std::string(" \t\n( identifier \"a\" )\n")}) {
+          id::requirement("dev.qorva.brivane", "BRVNDEV000"), "anchor apple generic"s,
+          " \t\n( identifier \"a\" )\n"s,
+          std::string(60, '(') + "anchor apple generic" + std::string(60, ')')}) {
         EXPECT_TRUE(CodeRequirement::parse(text)) << text;
     }
-}
-
-TEST(CodeRequirementParsing, RejectsEverythingElse) {
-    const std::string deep = std::string(100, '(') + "anchor apple generic" + std::string(100, ')');
-    for (const std::string& text : {
-             std::string(""),
-             std::string("   \n"),
-             std::string("anchor apple"),
-             std::string("anchor apple generic and"),
-             std::string("or identifier \"a\""),
-             std::string("Anchor apple generic"),
-             std::string("anchor apple generic AND identifier \"a\""),
-             std::string("anchor trusted"),
-             std::string("identifier a"),
-             std::string("identifier = \"a\""),
-             std::string("identifier \"a"),
-             std::string("identifier \"a\\\"b\""),
-             std::string("identifier \"a\" identifier \"b\""),
-             std::string("(identifier \"a\""),
-             std::string("identifier \"a\")"),
-             std::string("()"),
-             std::string("! identifier \"a\""),
-             std::string("anchor apple genericand identifier \"a\""),
-             std::string("certificate leaf[subject.CN] = \"a\""),
-             std::string("certificate leaf [subject.OU] = \"a\""),
-             std::string("certificate leaf[subject.OU] exists"),
-             std::string("certificate leaf[field.1.2] = \"a\""),
-             std::string("certificate leaf[field.1..2] exists"),
-             std::string("certificate leaf[field.] exists"),
-             std::string("certificate leaf[field.1.x] exists"),
-             std::string("certificate leaf[field.1.2 exists"),
-             std::string("certificate 1[field.1.2] exists"),
-             std::string("certificate root[subject.OU] = \"a\""),
-             std::string("anchor apple generic\0", 21),
-             deep,
-         }) {
+    for (const char* text :
+         {"", "   \n", "anchor apple", "anchor apple generic and", "or identifier \"a\"",
+          "Anchor apple generic", "anchor apple generic AND identifier \"a\"", "anchor trusted",
+          "anchor apple genericand identifier \"a\"", "identifier a", "identifier = \"a\"",
+          "identifier \"a", "identifier \"a\\\"b\"", "identifier \"a\" identifier \"b\"",
+          "(identifier \"a\"", "identifier \"a\")", "()", "! identifier \"a\""}) {
         EXPECT_FALSE(CodeRequirement::parse(text)) << text;
     }
-    const std::string nested = std::string(60, '(') + "anchor apple generic" + std::string(60, ')');
-    EXPECT_TRUE(CodeRequirement::parse(nested));
+    for (const char* clause :
+         {"certificate leaf[subject.CN] = \"a\"", "certificate leaf [subject.OU] = \"a\"",
+          "certificate leaf[subject.OU] exists", "certificate leaf[field.1.2] = \"a\"",
+          "certificate leaf[field.1..2] exists", "certificate leaf[field.] exists",
+          "certificate leaf[field.1.x] exists", "certificate leaf[field.1.2 exists",
+          "certificate 1[field.1.2] exists", "certificate root[subject.OU] = \"a\""}) {
+        EXPECT_FALSE(CodeRequirement::parse(clause)) << clause;
+    }
+    EXPECT_FALSE(CodeRequirement::parse("anchor apple generic\0"s));
+    EXPECT_FALSE(CodeRequirement::parse(std::string(100, '(') + "anchor apple generic" +
+                                        std::string(100, ')')));
 }
 
 PeerSignature signedBy(std::string identifier, std::string unit, bool anchored = true,

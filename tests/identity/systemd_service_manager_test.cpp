@@ -14,6 +14,8 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr const char* plistName = "dev.qorva.brivane.SensorCompanion.plist";
+constexpr const char* plistPath = "Companion App/Contents/Library/LaunchAgents/"
+                                  "dev.qorva.brivane.SensorCompanion.plist";
 constexpr const char* agentPlist = R"(<?xml version="1.0" encoding="UTF-8"?>
 <plist version="1.0"><dict>
 <key>Label</key><string>dev.qorva.brivane.SensorCompanion</string>
@@ -23,63 +25,56 @@ constexpr const char* agentPlist = R"(<?xml version="1.0" encoding="UTF-8"?>
 <key>MachServices</key><dict><key>T%1.dev.qorva.brivane.sensors.snapshot</key><true/></dict>
 </dict></plist>)";
 
-std::string contentsOf(const fs::path& path) {
+std::string contentsOf(const std::string& path) {
     std::ifstream in(path);
     return {std::istreambuf_iterator<char>(in), {}};
 }
 
 class SystemdServiceManagerTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        bundle_ = fs::path(root_.path()) / "Brivane Sensor Companion.app";
-        units_ = fs::path(root_.path()) / "config" / "systemd" / "user";
-        fs::create_directories(bundle_ / "Contents" / "Library" / "LaunchAgents");
-        writePlist(agentPlist);
+    SystemdServiceManager manager() {
+        return SystemdServiceManager(root_ / "Companion App", root_ / "units", runner_);
+    }
+    std::string unit(const std::string& name) {
+        return root_ / ("units/dev.qorva.brivane.SensorCompanion" + name);
     }
 
-    void writePlist(const std::string& text) {
-        std::ofstream(bundle_ / "Contents" / "Library" / "LaunchAgents" / plistName) << text;
-    }
-
-    SystemdServiceManager manager() { return SystemdServiceManager(bundle_, units_, runner_); }
-
-    const brivane::testing::TempDir root_{"brivane-units"};
-    fs::path bundle_, units_;
+    const testing::TempDir root_{"brivane-units"};
     std::shared_ptr<sim::ScriptedToolRunner> runner_ = std::make_shared<sim::ScriptedToolRunner>();
 };
 
 TEST_F(SystemdServiceManagerTest, RegisterWritesUnitsAndStatesFollowTheFiles) {
+    root_.write(plistPath, agentPlist);
     auto services = manager();
     EXPECT_EQ(services.state(plistName), ServiceManager::notRegistered);
     EXPECT_EQ(services.state("other.plist"), ServiceManager::notFound);
 
     ASSERT_FALSE(services.registerAgent(plistName));
     EXPECT_EQ(services.state(plistName), ServiceManager::enabled);
-    const auto service = contentsOf(units_ / "dev.qorva.brivane.SensorCompanion.service");
-    EXPECT_NE(service.find("ExecStart=\"" + bundle_.string() +
-                           "/Contents/MacOS/brivane-sensor-companion\" \"--agent\"\n"),
+    EXPECT_NE(contentsOf(unit(".service"))
+                  .find("ExecStart=\"" + root_ / "Companion App" +
+                        "/Contents/MacOS/brivane-sensor-companion\" \"--agent\"\n"),
               std::string::npos)
-        << service;
-    const auto socket = contentsOf(units_ / "dev.qorva.brivane.SensorCompanion.socket");
-    EXPECT_NE(socket.find("ListenStream=%t/T%%1.dev.qorva.brivane.sensors.snapshot\n"),
+        << contentsOf(unit(".service"));
+    EXPECT_NE(contentsOf(unit(".socket"))
+                  .find("ListenStream=%t/T%%1.dev.qorva.brivane.sensors.snapshot\n"),
               std::string::npos)
-        << socket;
+        << contentsOf(unit(".socket"));
     EXPECT_EQ(runner_->calls("/usr/bin/systemctl", {"--user", "daemon-reload"}), 1u);
 
     // The user turning the unit off leaves it registered, awaiting approval.
-    fs::remove(units_ / "sockets.target.wants" / "dev.qorva.brivane.SensorCompanion.socket");
+    fs::remove(root_ / "units/sockets.target.wants/dev.qorva.brivane.SensorCompanion.socket");
     EXPECT_EQ(services.state(plistName), ServiceManager::requiresApproval);
 
     ASSERT_FALSE(services.unregisterAgent(plistName));
     EXPECT_EQ(services.state(plistName), ServiceManager::notRegistered);
-    EXPECT_FALSE(fs::exists(units_ / "dev.qorva.brivane.SensorCompanion.socket"));
+    EXPECT_FALSE(fs::exists(unit(".socket")));
     const auto again = services.unregisterAgent(plistName);
-    ASSERT_TRUE(again);
-    EXPECT_EQ(again->description, "The launch agent dev.qorva.brivane.SensorCompanion is not "
-                                  "registered.");
+    EXPECT_EQ(again.value_or(ServiceManagerError{}).description,
+              "The launch agent dev.qorva.brivane.SensorCompanion is not registered.");
 }
 
-TEST_F(SystemdServiceManagerTest, UnusablePropertyListsAreNotFoundAndRefuseRegistration) {
+TEST_F(SystemdServiceManagerTest, UnusablePropertyListsRefuseRegistration) {
     for (const std::string& text : {
              std::string("not a property list"),
              std::string("<plist><dict><key>Label</key><string>a b</string>"
@@ -90,18 +85,19 @@ TEST_F(SystemdServiceManagerTest, UnusablePropertyListsAreNotFoundAndRefuseRegis
                          "</key><array><string>x</string></array><key>MachServices</key><dict>"
                          "<key>../escape</key><true/></dict></dict></plist>"),
          }) {
-        writePlist(text);
+        SCOPED_TRACE(text);
+        root_.write(plistPath, text);
         auto services = manager();
-        EXPECT_TRUE(services.registerAgent(plistName)) << text;
-        EXPECT_NE(services.state(plistName), ServiceManager::enabled) << text;
-        EXPECT_FALSE(fs::exists(units_ / "ok.service")) << text;
+        EXPECT_TRUE(services.registerAgent(plistName));
+        EXPECT_NE(services.state(plistName), ServiceManager::enabled);
+        EXPECT_FALSE(fs::exists(root_ / "units/ok.service"));
     }
-    fs::remove_all(bundle_);
+    fs::remove_all(root_ / "Companion App");
     EXPECT_EQ(manager().state(plistName), ServiceManager::notFound);
     EXPECT_TRUE(manager().registerAgent(plistName));
 }
 
-TEST(SystemdUnitFolder, FollowsXdgConfigHomeThenHome) {
+TEST(SystemdUnitFolder, FollowsAnAbsoluteXdgConfigHomeThenHome) {
     const char* savedConfig = std::getenv("XDG_CONFIG_HOME");
     const std::string saved = savedConfig ? savedConfig : "";
     ::setenv("XDG_CONFIG_HOME", "/x/config", 1);
