@@ -10,7 +10,9 @@ namespace {
 // Every listener is refused as "already serving": no agent in these cases may get further.
 TEST(AgentStartup, EndsWithStatusTwoBeforeListeningOrWhenTheEndpointIsServed) {
     using Info = std::map<std::string, std::string, std::less<>>;
-    const Info team = {{"BrivaneTeamIdentifier", "TEAM1"}};
+    const Info team = {{"BrivaneTeamIdentifier", "TEAM1"}},
+               noTeam = {{"BrivaneTeamIdentifier", ""}};
+    const std::string service = ".dev.qorva.brivane.sensors.snapshot";
     struct Case {
         const char* name;
         Info info;
@@ -22,12 +24,8 @@ TEST(AgentStartup, EndsWithStatusTwoBeforeListeningOrWhenTheEndpointIsServed) {
         {"root", team, 0, 0, {}},
         {"set-uid", team, 501, 0, {}},
         {"effective differs", team, 501, 502, {}},
-        {"served", team, 501, 501, {"TEAM1.dev.qorva.brivane.sensors.snapshot"}},
-        {"served, empty team",
-         {{"BrivaneTeamIdentifier", ""}},
-         501,
-         501,
-         {".dev.qorva.brivane.sensors.snapshot"}},
+        {"served", team, 501, 501, {"TEAM1" + service}},
+        {"served, empty team", noTeam, 501, 501, {service}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

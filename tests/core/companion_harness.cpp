@@ -20,19 +20,11 @@ public:
     void fetch(const std::string&, std::size_t,
                std::function<void(platform::DataTransferResult)> completion) override {
         ++fetches_;
-        queue_->async([completion = std::move(completion)] {
-            platform::DataTransferResult result;
-            result.error = "The Internet connection appears to be offline.";
-            completion(std::move(result));
-        });
+        queue_->async([completion = std::move(completion)] { completion({"offline", {}, {}}); });
     }
     void download(const std::string&, platform::DownloadProgress,
                   std::function<void(platform::DownloadTransferResult)> completion) override {
-        queue_->async([completion = std::move(completion)] {
-            platform::DownloadTransferResult result;
-            result.error = "offline";
-            completion(std::move(result));
-        });
+        queue_->async([completion = std::move(completion)] { completion({"offline", {}, {}}); });
     }
 
 private:

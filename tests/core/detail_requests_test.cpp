@@ -88,8 +88,8 @@ TEST_F(DetailRequests, TheCPUReaderIsMadeOnFirstUseAndKept) {
     EXPECT_EQ(harness.cpuReadersMade, 1);
 }
 
-// Notes the nice value of the thread that runs each tool; runs of a gated tool wait for
-// release().
+// Notes the nice value of the thread that runs each tool (read `nice` once every reply is in);
+// runs of a gated tool wait for release().
 class ToolSpy final : public platform::ToolRunner {
 public:
     ToolSpy(std::shared_ptr<platform::ToolRunner> inner, std::set<std::string> gated)
@@ -97,7 +97,7 @@ public:
 
     platform::ToolResult run(const platform::ToolRun& run) override {
         std::unique_lock lock(mutex_);
-        nice_[run.path] = ::getpriority(PRIO_PROCESS, 0);
+        nice[run.path] = ::getpriority(PRIO_PROCESS, 0);
         if (gated_.contains(run.path)) {
             entered_.insert(run.path);
             changed_.notify_all();
@@ -115,16 +115,12 @@ public:
         released_ = true;
         changed_.notify_all();
     }
-    std::optional<int> niceOf(const std::string& path) {
-        const std::lock_guard lock(mutex_);
-        const auto found = nice_.find(path);
-        return found == nice_.end() ? std::nullopt : std::optional<int>(found->second);
-    }
+
+    std::map<std::string, int> nice;
 
 private:
     std::shared_ptr<platform::ToolRunner> inner_;
     std::set<std::string> gated_, entered_;
-    std::map<std::string, int> nice_;
     std::mutex mutex_;
     std::condition_variable changed_;
     bool released_ = false;
@@ -157,10 +153,11 @@ TEST(QueueAssignment, ASlowToolHoldsUpOnlyItsOwnQueueAndRankingsRunNicer) {
         EXPECT_EQ(held->wait_for(5s), std::future_status::ready);
     }
     const int own = ::getpriority(PRIO_PROCESS, 0);
-    EXPECT_EQ(spy->niceOf("/usr/bin/pmset"), own);
-    EXPECT_EQ(spy->niceOf("/bin/ps"), own);
-    EXPECT_EQ(spy->niceOf("/usr/bin/top"), std::min(own + 10, 19));
-    EXPECT_EQ(spy->niceOf("/usr/sbin/diskutil"), std::min(own + 10, 19));
+    const int nicer = std::min(own + 10, 19);
+    EXPECT_EQ(spy->nice, (std::map<std::string, int>{{"/usr/bin/pmset", own},
+                                                     {"/bin/ps", own},
+                                                     {"/usr/bin/top", nicer},
+                                                     {"/usr/sbin/diskutil", nicer}}));
 }
 
 TEST(QueueAssignment, ReleasingTheServiceStillAnswersQueuedWork) {

@@ -2,6 +2,7 @@
 #include "platform/code_requirement.h"
 
 #include <gtest/gtest.h>
+#include <tuple>
 
 namespace brivane::platform {
 namespace {
@@ -80,26 +81,22 @@ TEST(CodeRequirementEvaluation, ClientRequirementAdmitsExactlyTheListedSigners) 
     }
 }
 
-TEST(CodeRequirementEvaluation, AndBindsTighterThanOr) {
+TEST(CodeRequirementEvaluation, AndBindsTighterThanOrAndAnEmptyTeamMatchesOnlyAnEmptyUnit) {
     // Read as (identifier a and OU x) or identifier b; the other grouping would refuse b.
-    const auto requirement = CodeRequirement::parse(
-        "identifier \"a\" and certificate leaf[subject.OU] = \"x\" or identifier \"b\"");
-    ASSERT_TRUE(requirement);
-    EXPECT_TRUE(requirement->isSatisfiedBy(signedBy("b", "y")));
-    EXPECT_TRUE(requirement->isSatisfiedBy(signedBy("a", "x")));
-    EXPECT_FALSE(requirement->isSatisfiedBy(signedBy("a", "y")));
-
-    const auto grouped = CodeRequirement::parse(
-        "identifier \"a\" and (certificate leaf[subject.OU] = \"x\" or identifier \"b\")");
-    ASSERT_TRUE(grouped);
-    EXPECT_FALSE(grouped->isSatisfiedBy(signedBy("b", "y")));
-}
-
-TEST(CodeRequirementEvaluation, EmptyTeamMatchesOnlyAnEmptyUnit) {
-    const auto requirement = CodeRequirement::parse(id::requirement("a", ""));
-    ASSERT_TRUE(requirement);
-    EXPECT_TRUE(requirement->isSatisfiedBy(signedBy("a", "")));
-    EXPECT_FALSE(requirement->isSatisfiedBy(PeerSignature{true, "a", std::nullopt, {}}));
+    const std::string ungrouped =
+        "identifier \"a\" and certificate leaf[subject.OU] = \"x\" or identifier \"b\"";
+    const std::string grouped =
+        "identifier \"a\" and (certificate leaf[subject.OU] = \"x\" or identifier \"b\")";
+    const std::string emptyTeam = id::requirement("a", "");
+    const std::tuple<std::string, PeerSignature, bool> cases[] = {
+        {ungrouped, signedBy("b", "y"), true},  {ungrouped, signedBy("a", "x"), true},
+        {ungrouped, signedBy("a", "y"), false}, {grouped, signedBy("b", "y"), false},
+        {emptyTeam, signedBy("a", ""), true},   {emptyTeam, {true, "a", std::nullopt, {}}, false}};
+    for (const auto& [text, signature, admitted] : cases) {
+        const auto requirement = CodeRequirement::parse(text);
+        ASSERT_TRUE(requirement) << text;
+        EXPECT_EQ(requirement->isSatisfiedBy(signature), admitted) << text;
+    }
 }
 
 } // namespace

@@ -83,11 +83,7 @@ TEST(CommandLine, RegistrationFormsAskTheServiceManagerAndReportTheOutcome) {
         {.argv = {"p", "-h"}, .state = 1, .status = 2},
     };
     for (const auto& c : cases) {
-        std::string shown;
-        for (const auto& argument : c.argv) {
-            shown += argument + ' ';
-        }
-        SCOPED_TRACE(shown + "in state " + std::to_string(c.state));
+        SCOPED_TRACE(::testing::PrintToString(c.argv) + " in state " + std::to_string(c.state));
         const auto manager = std::make_shared<SimServiceManager>(c.state, bundle);
         manager->setStateAfterRegister(c.after);
         manager->failRegister(c.registerFails);
