@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <iterator>
 
@@ -12,6 +13,7 @@ namespace brivane::platform::linux_backend {
 namespace {
 
 namespace fs = std::filesystem;
+using ::testing::HasSubstr;
 
 constexpr const char* plistName = "dev.qorva.brivane.SensorCompanion.plist";
 constexpr const char* plistPath = "Companion App/Contents/Library/LaunchAgents/"
@@ -51,15 +53,11 @@ TEST_F(SystemdServiceManagerTest, RegisterWritesUnitsAndStatesFollowTheFiles) {
 
     ASSERT_FALSE(services.registerAgent(plistName));
     EXPECT_EQ(services.state(plistName), ServiceManager::enabled);
-    EXPECT_NE(contentsOf(unit(".service"))
-                  .find("ExecStart=\"" + root_ / "Companion App" +
-                        "/Contents/MacOS/brivane-sensor-companion\" \"--agent\"\n"),
-              std::string::npos)
-        << contentsOf(unit(".service"));
-    EXPECT_NE(contentsOf(unit(".socket"))
-                  .find("ListenStream=%t/T%%1.dev.qorva.brivane.sensors.snapshot\n"),
-              std::string::npos)
-        << contentsOf(unit(".socket"));
+    EXPECT_THAT(contentsOf(unit(".service")),
+                HasSubstr("ExecStart=\"" + root_ / "Companion App" +
+                          "/Contents/MacOS/brivane-sensor-companion\" \"--agent\"\n"));
+    EXPECT_THAT(contentsOf(unit(".socket")),
+                HasSubstr("ListenStream=%t/T%%1.dev.qorva.brivane.sensors.snapshot\n"));
     EXPECT_EQ(runner_->calls("/usr/bin/systemctl", {"--user", "daemon-reload"}), 1u);
 
     // The user turning the unit off leaves it registered, awaiting approval.
