@@ -45,7 +45,8 @@ SensorCompanion::SensorCompanion(Dependencies dependencies)
       hardwareMonitor_(std::move(dependencies.hardwareMonitor)) {}
 
 SensorCompanion::~SensorCompanion() {
-    // Queued work still uses the readers: finish it before any member goes away.
+    releasing_ = true;
+    // Queued work still uses the readers: settle it before any member goes away.
     queue.reset();
     cpuQueue.reset();
     processQueue.reset();
@@ -54,7 +55,7 @@ SensorCompanion::~SensorCompanion() {
 }
 
 void SensorCompanion::snapshotWithReply(Reply reply) {
-    queue->async([this, reply = std::move(reply)] {
+    enqueue(*queue, std::move(reply), [this](const Reply& reply) {
         const SensorSnapshot snapshot = assembleSnapshot();
         const std::size_t size = replyWith(reply, snapshot, lastSnapshotSize_);
         if (size > 0) {
@@ -64,7 +65,7 @@ void SensorCompanion::snapshotWithReply(Reply reply) {
 }
 
 void SensorCompanion::cpuDetailsWithReply(Reply reply) {
-    cpuQueue->async([this, reply = std::move(reply)] {
+    enqueue(*cpuQueue, std::move(reply), [this](const Reply& reply) {
         if (!cpuReader) {
             cpuReader = makeCPUReader_();
         }
@@ -79,7 +80,7 @@ void SensorCompanion::processDetails(std::string kind, Reply reply) {
         return;
     }
     auto& target = *parsed == ProcessDetailsKind::energy ? energyQueue : processQueue;
-    target->async([this, kind = *parsed, reply = std::move(reply)] {
+    enqueue(*target, std::move(reply), [this, kind = *parsed](const Reply& reply) {
         replyWith(reply, processReader->read(kind));
     });
 }
@@ -89,7 +90,7 @@ void SensorCompanion::storageHealth(std::string disk, Reply reply) {
         reply(std::nullopt);
         return;
     }
-    storageQueue->async([this, disk = std::move(disk), reply = std::move(reply)] {
+    enqueue(*storageQueue, std::move(reply), [this, disk = std::move(disk)](const Reply& reply) {
         StorageHealthSnapshot snapshot;
         snapshot.reading = readStorageHealth(disk);
         snapshot.helperUID = processTable_->realUserID();

@@ -16,6 +16,7 @@
 #include "smc/smc.h"
 #include "update/companion_updater.h"
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -63,7 +64,9 @@ public:
 
     SensorCompanion();
     explicit SensorCompanion(Dependencies dependencies);
-    // Finishes the work already queued, then releases the readers and the SMC connection.
+    // Answers the requests still queued with no data instead of reading for them (the service
+    // goes away only once its clients are gone, and a queue of rankings could take minutes),
+    // then releases the readers and the SMC connection.
     ~SensorCompanion() override;
 
     SensorCompanion(const SensorCompanion&) = delete;
@@ -80,6 +83,17 @@ private:
         std::optional<double> temperature;
         std::optional<double> voltage;
     };
+
+    // Queues `work(reply)`, or answers with no data once the service is being released.
+    template <typename Work> void enqueue(platform::SerialQueue& target, Reply reply, Work work) {
+        target.async([this, reply = std::move(reply), work = std::move(work)] {
+            if (releasing_.load(std::memory_order_relaxed)) {
+                reply(std::nullopt);
+                return;
+            }
+            work(reply);
+        });
+    }
 
     SensorSnapshot assembleSnapshot();
     const std::vector<std::string>& discoveredTemperatureKeys();
@@ -112,6 +126,7 @@ private:
     std::shared_ptr<const platform::UptimeClock> clock_;
     std::shared_ptr<const platform::ProcessTable> processTable_;
     std::shared_ptr<platform::HardwareMonitor> hardwareMonitor_;
+    std::atomic<bool> releasing_{false};
     // Capacity hint for the next snapshot reply, so its buffer grows once.
     std::size_t lastSnapshotSize_ = 0;
 };
