@@ -160,19 +160,29 @@ TEST(QueueAssignment, ASlowToolHoldsUpOnlyItsOwnQueueAndRankingsRunNicer) {
                                                      {"/usr/sbin/diskutil", nicer}}));
 }
 
-TEST(QueueAssignment, ReleasingTheServiceStillAnswersQueuedWork) {
+// At shutdown nobody is left to read these replies, and each ranking takes a second or more.
+TEST(QueueAssignment, ReleasingTheServiceAnswersQueuedWorkWithoutRunningIt) {
     CompanionHarness harness;
+    const auto spy =
+        std::make_shared<ToolSpy>(harness.scripted, std::set<std::string>{"/usr/bin/top"});
+    harness.tools = spy;
     auto service = harness.make();
     std::vector<std::future<std::optional<std::string>>> replies;
     for (int request = 0; request < 4; ++request) {
-        replies.push_back(ask([&](auto reply) { service->snapshotWithReply(reply); }));
-        replies.push_back(ask([&](auto reply) { service->processDetails("storage", reply); }));
+        replies.push_back(ask([&](auto reply) { service->processDetails("energy", reply); }));
     }
-    service.reset();
-    for (auto& reply : replies) {
-        ASSERT_EQ(reply.wait_for(0s), std::future_status::ready);
-        EXPECT_TRUE(reply.get().has_value());
+    ASSERT_TRUE(spy->waitUntilEntered("/usr/bin/top"));
+    auto releasing = std::async(std::launch::async, [&] { service.reset(); });
+    ASSERT_EQ(releasing.wait_for(200ms), std::future_status::timeout); // held by the running one
+    spy->release();
+    ASSERT_EQ(releasing.wait_for(5s), std::future_status::ready);
+
+    EXPECT_TRUE(replies[0].get().has_value());
+    for (std::size_t queued = 1; queued < replies.size(); ++queued) {
+        ASSERT_EQ(replies[queued].wait_for(0s), std::future_status::ready);
+        EXPECT_EQ(replies[queued].get(), std::nullopt);
     }
+    EXPECT_EQ(harness.scripted->totalCalls(), 1u);
 }
 
 TEST(ReplyRule, ADocumentThatCannotBeEncodedIsAnsweredWithNoData) {
