@@ -1,10 +1,12 @@
 #include "platform/linux/cms_signature.h"
+#include "support/child_process.h"
 #include "support/temp_dir.h"
 #include "update/installer_signature.h"
-#include "update/signature_fixtures.h"
-#include "update/updater_fakes.h"
 
-#include <sys/wait.h>
+#include <cstdlib>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <memory>
 
 namespace brivane {
 namespace {
@@ -12,31 +14,51 @@ namespace {
 using namespace brivane::testing;
 using namespace brivane::platform::linux_backend;
 
+const std::string certificates = BRIVANE_TEST_DEVELOPMENT_CERTIFICATES;
+const std::string codesign = BRIVANE_TEST_CODESIGN;
+
+std::string readText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
 std::span<const unsigned char> bytesOf(const std::string& text) {
     return {reinterpret_cast<const unsigned char*>(text.data()), text.size()};
 }
 
+// The build's certificates and a foreign anchor with its own installer certificate.
 class CmsSignatureTest : public ::testing::Test {
 public:
     static void SetUpTestSuite() {
         temp_ = std::make_unique<TempDir>("brivane-cms");
-        work_ = temp_->path();
-        foreign_ = work_ / "foreign";
-        ASSERT_EQ(runCommand("sh '" BRIVANE_TEST_CERTIFICATE_SCRIPT "' '" + foreign_.string() +
-                             "' FOREIGN000"),
-                  0);
+        temp_->write("payload", "payload");
+        ASSERT_EQ(run({"sh", BRIVANE_TEST_CERTIFICATE_SCRIPT, foreign(), "FOREIGN000"}).status, 0);
     }
     static void TearDownTestSuite() { temp_.reset(); }
 
+    static std::string foreign() { return *temp_ / "foreign"; }
+
+    static CommandResult run(const std::vector<std::string>& argv) {
+        const char* path = std::getenv("PATH");
+        return runCommand(argv, {std::string("PATH=") + (path ? path : "")}, *temp_ / "output");
+    }
+
+    // "payload" signed with folder's installer or team certificate; returns the package's path.
+    static std::string package(const std::string& folder, const std::string& kind) {
+        const auto out = *temp_ / (kind + std::to_string(++packages_) + ".pkg");
+        EXPECT_EQ(run({codesign, "package", "--certificate", folder + "/" + kind + ".pem", "--key",
+                       folder + "/" + kind + "-key.pem", *temp_ / "payload", out})
+                      .status,
+                  0);
+        return out;
+    }
+
     static inline std::unique_ptr<TempDir> temp_;
-    static inline std::filesystem::path work_;
-    static inline std::filesystem::path foreign_;
+    static inline int packages_ = 0;
 };
 
 TEST_F(CmsSignatureTest, VerifiesToTheBuildAnchorAndReportsTheChain) {
-    const auto package =
-        readText(makePackage(developmentCertificates, "installer", "payload", work_ / "ok.pkg"));
-    const auto result = CmsVerifier().verify(bytesOf(package));
+    const auto result = CmsVerifier().verify(bytesOf(readText(package(certificates, "installer"))));
     ASSERT_TRUE(result.verified) << result.error;
     EXPECT_EQ(result.content, "payload");
     ASSERT_EQ(result.chain.size(), 2u);
@@ -46,14 +68,13 @@ TEST_F(CmsSignatureTest, VerifiesToTheBuildAnchorAndReportsTheChain) {
 }
 
 TEST_F(CmsSignatureTest, RejectsForeignAnchorsTamperingAndGarbage) {
-    const auto foreign =
-        readText(makePackage(foreign_, "installer", "payload", work_ / "foreign.pkg"));
-    EXPECT_FALSE(CmsVerifier().verify(bytesOf(foreign)).verified);
-    EXPECT_TRUE(CmsVerifier(readText(foreign_ / "anchor.pem")).verify(bytesOf(foreign)).verified);
-    EXPECT_FALSE(CmsVerifier("").verify(bytesOf(foreign)).verified);
+    const auto foreignPackage = readText(package(foreign(), "installer"));
+    EXPECT_FALSE(CmsVerifier().verify(bytesOf(foreignPackage)).verified);
+    const CmsVerifier foreignAnchor(readText(foreign() + "/anchor.pem"));
+    EXPECT_TRUE(foreignAnchor.verify(bytesOf(foreignPackage)).verified);
+    EXPECT_FALSE(CmsVerifier("").verify(bytesOf(foreignPackage)).verified);
 
-    auto tampered =
-        readText(makePackage(developmentCertificates, "installer", "payload", work_ / "t.pkg"));
+    auto tampered = readText(package(certificates, "installer"));
     const auto at = tampered.find("payload");
     ASSERT_NE(at, std::string::npos);
     tampered[at] = 'P';
@@ -69,12 +90,11 @@ TEST_F(CmsSignatureTest, RejectsForeignAnchorsTamperingAndGarbage) {
 
 TEST(ExecutableSignatureContent, RoundTripsAndRejectsMalformedText) {
     const std::string digest(64, 'c');
-    const auto text = executableSignatureContent("dev.qorva.brivane", digest);
-    EXPECT_EQ(text, "identifier=dev.qorva.brivane\nexecutable-sha256=" + digest + "\n");
-    const auto parsed = parseExecutableSignatureContent(text);
+    const auto parsed =
+        parseExecutableSignatureContent(executableSignatureContent("dev.qorva.brivane", digest));
     ASSERT_TRUE(parsed);
-    EXPECT_EQ(parsed->identifier, "dev.qorva.brivane");
-    EXPECT_EQ(parsed->executableSha256, digest);
+    EXPECT_EQ(std::pair(parsed->identifier, parsed->executableSha256),
+              std::pair(std::string("dev.qorva.brivane"), digest));
     for (const std::string& bad : std::vector<std::string>{
              "", "identifier=\nexecutable-sha256=" + digest + "\n",
              "identifier=a\nexecutable-sha256=abc\n", "identifier=a\nexecutable-sha256=" + digest,
@@ -83,65 +103,39 @@ TEST(ExecutableSignatureContent, RoundTripsAndRejectsMalformedText) {
     }
 }
 
+// The updater runs these with exactly these arguments on the downloaded package.
 TEST_F(CmsSignatureTest, StandInToolsAnswerLikeThePackageAndPolicyTools) {
-    const auto installer =
-        makePackage(developmentCertificates, "installer", "payload", work_ / "i.pkg");
-    const auto team = makePackage(developmentCertificates, "team", "payload", work_ / "team.pkg");
-    const auto foreign = makePackage(foreign_, "installer", "payload", work_ / "f.pkg");
-    const auto output = work_ / "out.txt";
-    const auto tool = [&](const std::string& arguments, const std::filesystem::path& package) {
-        return runCommand(codesignTool + " " + arguments + " '" + package.string() + "' > '" +
-                          output.string() + "' 2>/dev/null");
+    const auto installer = package(certificates, "installer");
+    const auto foreignPackage = package(foreign(), "installer");
+    const auto tool = [](std::vector<std::string> argv, const std::string& file) {
+        argv.insert(argv.begin(), codesign);
+        argv.push_back(file);
+        return run(argv);
     };
+    const std::vector<std::string> check = {"pkgutil", "--check-signature"};
+    const std::vector<std::string> assess = {"spctl", "--assess", "--type", "install"};
 
-    ASSERT_EQ(tool("pkgutil --check-signature", installer), 0);
-    EXPECT_TRUE(hasInstallerCertificateLine(readText(output), BRIVANE_TEAM_ID)) << readText(output);
-    EXPECT_FALSE(hasInstallerCertificateLine(readText(output), "OTHER"));
-    EXPECT_EQ(tool("spctl --assess --type install", installer), 0);
-    EXPECT_NE(tool("pkgutil --check-signature", foreign), 0);
-    EXPECT_NE(tool("spctl --assess --type install", foreign), 0);
+    const auto checked = tool(check, installer);
+    ASSERT_EQ(checked.status, 0);
+    EXPECT_TRUE(hasInstallerCertificateLine(checked.output, BRIVANE_TEAM_ID)) << checked.output;
+    EXPECT_FALSE(hasInstallerCertificateLine(checked.output, "OTHER"));
+    EXPECT_EQ(tool(assess, installer).status, 0);
+    EXPECT_NE(tool(check, foreignPackage).status, 0);
+    EXPECT_NE(tool(assess, foreignPackage).status, 0);
     // Verifies, but the leaf is not an installer certificate.
-    EXPECT_NE(tool("spctl --assess --type install", team), 0);
-}
-
-// The whole install path with a package signed by the build's installer certificate and the
-// stand-in tools doing the checks; another team's updater refuses the same package.
-TEST_F(CmsSignatureTest, StandInsAcceptTheBuildsInstallerPackageForItsTeamOnly) {
-    const auto package =
-        readText(makePackage(developmentCertificates, "installer", "payload", work_ / "p.pkg"));
-    auto workspace = std::make_shared<FakeWorkspace>();
-    workspace->caches = (work_ / "caches").string();
-    platform::MainQueue main;
-    ReplyLog log;
-    const auto tools =
-        std::make_shared<RedirectingToolRunner>(std::map<std::string, std::vector<std::string>>{
-            {"/usr/sbin/pkgutil", {codesignTool, "pkgutil"}},
-            {"/usr/sbin/spctl", {codesignTool, "spctl"}}});
-    const std::vector<std::pair<std::string, SensorCompanionUpdate>> cases = {
-        {BRIVANE_TEAM_ID, {SensorCompanionUpdate::State::installerOpened, "2.0", std::nullopt}},
-        {"OTHER00000", {SensorCompanionUpdate::State::failed, std::nullopt, signatureRefusal}},
-    };
-    for (std::size_t i = 0; i < cases.size(); ++i) {
-        SCOPED_TRACE(cases[i].first);
-        CompanionUpdater updater(fakeDependencies(offering(package), tools, workspace,
-                                                  {{"BrivaneTeamIdentifier", cases[i].first}},
-                                                  main));
-        updater.perform(SensorCompanionCommand::installUpdate, log.recorder());
-        EXPECT_EQ(log.waitFor(i + 1, main), cases[i].second);
-    }
+    EXPECT_NE(tool(assess, package(certificates, "team")).status, 0);
 }
 
 TEST_F(CmsSignatureTest, ExecutableSignatureNoticesAChangedExecutable) {
-    const auto executable = work_ / "program";
-    std::ofstream(executable, std::ios::binary) << "#!/bin/sh\n";
-    const auto certs = developmentCertificates.string();
-    ASSERT_EQ(runCommand(codesignTool + " sign --identifier dev.qorva.brivane --certificate '" +
-                         certs + "/team.pem' --key '" + certs + "/team-key.pem' '" +
-                         executable.string() + "'"),
+    const auto executable = *temp_ / "program";
+    temp_->write("program", "#!/bin/sh\n");
+    ASSERT_EQ(run({codesign, "sign", "--identifier", "dev.qorva.brivane", "--certificate",
+                   certificates + "/team.pem", "--key", certificates + "/team-key.pem", executable})
+                  .status,
               0);
-    EXPECT_EQ(runCommand(codesignTool + " verify '" + executable.string() + "' >/dev/null"), 0);
-    std::ofstream(executable, std::ios::binary | std::ios::app) << "echo changed\n";
-    EXPECT_NE(runCommand(codesignTool + " verify '" + executable.string() + "' >/dev/null"), 0);
+    EXPECT_EQ(run({codesign, "verify", executable}).status, 0);
+    std::ofstream(executable, std::ios::app) << "echo changed\n";
+    EXPECT_NE(run({codesign, "verify", executable}).status, 0);
 }
 
 } // namespace

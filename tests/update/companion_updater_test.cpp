@@ -1,290 +1,355 @@
 #include "support/temp_dir.h"
-#include "update/updater_fakes.h"
+#include "update/companion_updater.h"
+#include "update/sha256_hex.h"
 
+#include <filesystem>
+#include <fstream>
+#include <future>
 #include <gtest/gtest.h>
+#include <map>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <system_error>
+#include <thread>
 
 namespace brivane {
 namespace {
 
-using namespace brivane::testing;
+using namespace std::chrono_literals;
+using Command = SensorCompanionCommand;
 using State = SensorCompanionUpdate::State;
 
 const std::string team = "QRV1234567";
-const std::string& manifestText = manifestRefusal;
-const std::string& signatureText = signatureRefusal;
+const std::string payload = "signed installer package bytes";
+const std::string manifestText = "The companion update information is invalid or incompatible.";
 const std::string checksumText = "The companion download did not match its published checksum.";
+const std::string signatureText =
+    "The companion installer is not signed by Brivane\u2019s developer.";
 
-std::string manifestWith(const std::string& key, const std::string& value) {
-    auto manifest = manifestFor("2.0");
+SensorCompanionUpdate failed(const std::string& message,
+                             std::optional<std::string> version = std::nullopt) {
+    return {State::failed, std::move(version), message};
+}
+
+// An offer of version 2.0 of payload, with key set to value.
+std::string manifestWith(const std::string& key = "version", const nlohmann::json& value = "2.0") {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(payload.data());
+    nlohmann::json manifest = {{"schemaVersion", 1},
+                               {"version", "2.0"},
+                               {"protocolVersion", 2},
+                               {"architecture", "arm64"},
+                               {"minimumOSVersion", "14.0"},
+                               {"url", CompanionRelease::packageURL()},
+                               {"sha256", sha256Hex({bytes, payload.size()})},
+                               {"size", payload.size()}};
     manifest[key] = value;
     return manifest.dump();
 }
 
-class CompanionUpdaterTest : public ::testing::Test {
-public:
-    void SetUp() override {
-        workspace_->caches = caches_.string();
-        const auto offer = offering();
-        script_->manifestAnswer = offer->manifestAnswer;
-        script_->packageAnswer = offer->packageAnswer;
-        script_->packageContent = offer->packageContent;
-        tools_->results["/usr/sbin/pkgutil"] = toolOutput(certificateLines(team));
-        tools_->results["/usr/sbin/spctl"] = toolOutput("accepted\n");
-        info_ = {{"CFBundleShortVersionString", "1.0"}, {"BrivaneTeamIdentifier", team}};
-    }
-
-    void TearDown() override {
-        updater_.reset();
-        std::filesystem::remove_all(caches_); // cases that set up again start afresh
-    }
-
-    CompanionUpdater& updater() {
-        if (!updater_) {
-            auto dependencies = fakeDependencies(script_, tools_, workspace_, info_, main_);
-            dependencies.makeTransfer = [this](std::shared_ptr<platform::SerialQueue> queue) {
-                auto transfer = std::make_unique<FakeTransfer>(std::move(queue), script_);
-                transfer_ = transfer.get();
-                return transfer;
-            };
-            updater_ = std::make_unique<CompanionUpdater>(std::move(dependencies));
-        }
-        return *updater_;
-    }
-
-    SensorCompanionUpdate perform(SensorCompanionCommand command) {
-        const auto before = log_.count();
-        updater().perform(command, log_.recorder());
-        auto reply = log_.waitFor(before + 1, main_);
-        EXPECT_TRUE(reply.has_value()) << "no reply";
-        return reply.value_or(SensorCompanionUpdate{});
-    }
-
-    static SensorCompanionUpdate failed(const std::string& message,
-                                        std::optional<std::string> version = std::nullopt) {
-        return {State::failed, std::move(version), message};
-    }
-
-    const TempDir temp_{"brivane-updater"};
-    const std::filesystem::path caches_{temp_ / "caches"};
-    std::shared_ptr<TransferScript> script_ = std::make_shared<TransferScript>();
-    std::shared_ptr<FakeToolRunner> tools_ = std::make_shared<FakeToolRunner>();
-    std::shared_ptr<FakeWorkspace> workspace_ = std::make_shared<FakeWorkspace>();
-    BundleStrings info_;
-    platform::MainQueue main_;
-    ReplyLog log_;
-    FakeTransfer* transfer_ = nullptr;
-    std::unique_ptr<CompanionUpdater> updater_;
-};
-
-TEST_F(CompanionUpdaterTest, SecondCommandIsBusyUntilTheFirstHasReplied) {
-    script_->holdFetch = true;
-    script_->manifestAnswer.response->statusCode = 404;
-    updater().perform(SensorCompanionCommand::installUpdate, log_.recorder());
-    std::optional<SensorCompanionUpdate> second;
-    updater().perform(SensorCompanionCommand::installUpdate,
-                      [&](SensorCompanionUpdate update) { second = update; });
-    ASSERT_TRUE(second.has_value()) << "busy must be answered at once";
-    EXPECT_EQ(*second, (SensorCompanionUpdate{State::busy, std::nullopt, std::nullopt}));
-    EXPECT_EQ(script_->fetches, 1);
-
-    transfer_->release();
-    EXPECT_EQ(log_.waitFor(1, main_), failed(manifestText));
-
-    script_->holdFetch = false;
-    script_->manifestAnswer.response->statusCode = 200;
-    EXPECT_EQ(perform(SensorCompanionCommand::checkForUpdates).state, State::available);
-    EXPECT_EQ(script_->fetches, 2);
+std::string certificateLines(const std::string& team) {
+    return "   Certificate Chain:\n    1. Developer ID Installer: Brivane Sensors (" + team +
+           ")\n    2. Brivane Development Root\n";
 }
 
-TEST_F(CompanionUpdaterTest, ManifestFailuresAreReportedWithTheirTexts) {
-    const std::string padded = manifestFor("2.0").dump() + std::string(16384, ' ');
+class FakeToolRunner final : public platform::ToolRunner {
+public:
+    std::map<std::string, platform::ToolResult> results;
+    std::vector<platform::ToolRun> requests;
+
+    platform::ToolResult run(const platform::ToolRun& run) override {
+        std::lock_guard guard(mutex_);
+        requests.push_back(run);
+        return results.at(run.path);
+    }
+    std::size_t count() {
+        std::lock_guard guard(mutex_);
+        return requests.size();
+    }
+
+private:
+    std::mutex mutex_;
+};
+
+class FakeWorkspace final : public platform::Workspace {
+public:
+    std::optional<std::string> caches;
+    bool opens = true;
+    std::vector<std::string> opened;
+
+    std::optional<std::string> userCachesDirectory() const override { return caches; }
+    void open(const std::string& file, std::function<void(bool)> done) override {
+        opened.push_back(file);
+        done(opens);
+    }
+};
+
+class FixedOSVersion final : public platform::OperatingSystemVersionSource {
+public:
+    platform::OperatingSystemVersion version() const override { return {14, 5, 0}; }
+};
+
+// An updater of version 1.0 on fakes that, unless a test changes them, install 2.0.
+struct Rig {
+    // Completes on the delegate queue like a real transfer; a held fetch waits for the test.
+    struct Transfer final : platform::Transfer {
+        Transfer(std::shared_ptr<platform::SerialQueue> queue, Rig& rig)
+            : queue(std::move(queue)), rig(rig) {}
+
+        void fetch(const std::string&, std::size_t bodyLimit,
+                   std::function<void(platform::DataTransferResult)> completion) override {
+            ++rig.fetches;
+            rig.bodyLimit = bodyLimit;
+            if (rig.holdFetch) {
+                rig.held = std::move(completion);
+                return;
+            }
+            queue->async([completion, answer = rig.manifest] { completion(answer); });
+        }
+        void download(const std::string&, platform::DownloadProgress,
+                      std::function<void(platform::DownloadTransferResult)> completion) override {
+            ++rig.downloads;
+            queue->async([&rig = rig, completion] {
+                auto answer = rig.package;
+                const auto file = rig.temp / "download"; // exists until the completion returns
+                if (answer.file) {
+                    std::ofstream(file, std::ios::binary) << rig.packageContent;
+                    answer.file = file;
+                }
+                completion(answer);
+                std::filesystem::remove(file);
+            });
+        }
+
+        std::shared_ptr<platform::SerialQueue> queue;
+        Rig& rig;
+    };
+
+    Rig() {
+        tools->results["/usr/sbin/pkgutil"] = {{}, 0, certificateLines(team)};
+        tools->results["/usr/sbin/spctl"] = {{}, 0, "accepted\n"};
+        workspace->caches = caches;
+    }
+
+    std::future<SensorCompanionUpdate> start(Command command) {
+        if (!updater) {
+            CompanionUpdater::Dependencies dependencies;
+            dependencies.makeTransfer = [this](std::shared_ptr<platform::SerialQueue> queue) {
+                return std::make_unique<Transfer>(std::move(queue), *this);
+            };
+            dependencies.toolRunner = tools;
+            dependencies.workspace = workspace;
+            dependencies.osVersion = std::make_shared<FixedOSVersion>();
+            dependencies.bundleInfo = std::make_shared<platform::StaticBundleInfo>(info);
+            dependencies.fileMapper = platform::makeDefaultFileMapper();
+            dependencies.mainQueue = &main;
+            updater = std::make_unique<CompanionUpdater>(std::move(dependencies));
+        }
+        auto promise = std::make_shared<std::promise<SensorCompanionUpdate>>();
+        auto reply = promise->get_future();
+        updater->perform(command, [promise](SensorCompanionUpdate update) {
+            promise->set_value(std::move(update));
+        });
+        return reply;
+    }
+
+    // Runs the main queue (where the installer is opened) until the reply comes.
+    SensorCompanionUpdate await(std::future<SensorCompanionUpdate> reply) {
+        for (int i = 0; i < 6000 && reply.wait_for(5ms) != std::future_status::ready; ++i) {
+            main.drain();
+        }
+        if (reply.wait_for(0s) != std::future_status::ready) {
+            ADD_FAILURE() << "no reply";
+            return {};
+        }
+        return reply.get();
+    }
+
+    SensorCompanionUpdate perform(Command command) { return await(start(command)); }
+
+    const testing::TempDir temp{"brivane-updater"};
+    const std::string caches = temp / "caches";
+    // What the fake transfer answers and what it was asked.
+    platform::DataTransferResult manifest{
+        {}, platform::TransferResponse{200, CompanionRelease::manifestURL()}, manifestWith()};
+    platform::DownloadTransferResult package{
+        {}, platform::TransferResponse{200, CompanionRelease::packageURL()}, "replaced"};
+    std::string packageContent = payload;
+    bool holdFetch = false;
+    std::function<void(platform::DataTransferResult)> held;
+    int fetches = 0;
+    int downloads = 0;
+    std::size_t bodyLimit = 0;
+    std::shared_ptr<FakeToolRunner> tools = std::make_shared<FakeToolRunner>();
+    std::shared_ptr<FakeWorkspace> workspace = std::make_shared<FakeWorkspace>();
+    std::map<std::string, std::string, std::less<>> info{{"CFBundleShortVersionString", "1.0"},
+                                                         {"BrivaneTeamIdentifier", team}};
+    platform::MainQueue main;
+    std::unique_ptr<CompanionUpdater> updater;
+};
+
+TEST(CompanionUpdater, RepliesFromTheManifestAloneWithoutDownloading) {
     struct Case {
         std::string name;
         platform::DataTransferResult answer;
-        std::optional<std::string> message; // absent: any non-empty decoding description
+        SensorCompanionUpdate expected;
+        Command command = Command::installUpdate;
     };
     const platform::TransferResponse ok{200, CompanionRelease::manifestURL()};
-    const std::string valid = manifestFor("2.0").dump();
+    const auto served = [&](std::string body) {
+        return platform::DataTransferResult{{}, ok, std::move(body)};
+    };
+    const std::string valid = manifestWith();
+    const std::string padded = valid + std::string(16384 - valid.size(), ' ');
+    const SensorCompanionUpdate available{State::available, "2.0", {}};
     const std::vector<Case> cases = {
-        {"transport error",
-         {"Could not resolve host", std::nullopt, std::nullopt},
-         "Could not resolve host"},
+        {"offer", served(valid), available, Command::checkForUpdates},
+        {"exactly the limit", served(padded), available, Command::checkForUpdates},
+        {"same version", served(manifestWith("version", "1.0.0")), {State::upToDate, "1.0", {}}},
         {"not found",
-         {std::nullopt, platform::TransferResponse{404, CompanionRelease::manifestURL()}, valid},
-         manifestText},
+         {{}, platform::TransferResponse{404, ok.finalURL}, valid},
+         failed(manifestText)},
         {"redirected",
-         {std::nullopt, platform::TransferResponse{200, "https://brivane.qorva.dev/other.json"},
-          valid},
-         manifestText},
-        {"no response", {std::nullopt, std::nullopt, valid}, manifestText},
-        {"no body", {std::nullopt, ok, std::nullopt}, manifestText},
-        {"too long", {std::nullopt, ok, padded.substr(0, 16385)}, manifestText},
-        {"not json", {std::nullopt, ok, std::string("<html>")}, std::nullopt},
-        {"missing key", {std::nullopt, ok, std::string("{\"schemaVersion\":1}")}, std::nullopt},
-        {"wrong architecture",
-         {std::nullopt, ok, manifestWith("architecture", "x86_64")},
-         manifestText},
-        {"system too old",
-         {std::nullopt, ok, manifestWith("minimumOSVersion", "15.0")},
-         manifestText},
+         {{}, platform::TransferResponse{200, "https://brivane.qorva.dev/other.json"}, valid},
+         failed(manifestText)},
+        {"no response", {{}, {}, valid}, failed(manifestText)},
+        {"no body", {{}, ok, {}}, failed(manifestText)},
+        {"one byte too long", served(padded + " "), failed(manifestText)},
+        {"not json", served("<html>"),
+         failed("The data couldn\u2019t be read because it isn\u2019t valid JSON.")},
+        {"missing key", served("{\"schemaVersion\":1}"),
+         failed("No value associated with key \u201cversion\u201d.")},
+        {"wrong architecture", served(manifestWith("architecture", "x86_64")),
+         failed(manifestText)},
+        {"system too old", served(manifestWith("minimumOSVersion", "15.0")), failed(manifestText)},
     };
     for (const auto& c : cases) {
-        script_->manifestAnswer = c.answer;
-        const auto reply = perform(SensorCompanionCommand::installUpdate);
-        EXPECT_EQ(reply.state, State::failed) << c.name;
-        EXPECT_FALSE(reply.version.has_value()) << c.name;
-        if (c.message) {
-            EXPECT_EQ(reply.message, c.message) << c.name;
-        } else {
-            EXPECT_TRUE(reply.message && !reply.message->empty() && *reply.message != manifestText)
-                << c.name;
-        }
+        SCOPED_TRACE(c.name);
+        Rig rig;
+        rig.manifest = c.answer;
+        EXPECT_EQ(rig.perform(c.command), c.expected);
+        EXPECT_EQ(rig.bodyLimit, 16384u);
+        EXPECT_EQ(rig.downloads, 0);
+        EXPECT_TRUE(rig.tools->requests.empty());
     }
-    EXPECT_EQ(script_->downloads, 0);
-    EXPECT_EQ(script_->lastBodyLimit, 16384u);
+
+    Rig unversioned; // a bundle without a version runs 0.0
+    unversioned.info.erase("CFBundleShortVersionString");
+    unversioned.manifest = served(manifestWith("version", "0.0"));
+    EXPECT_EQ(unversioned.perform(Command::installUpdate),
+              (SensorCompanionUpdate{State::upToDate, "0.0", {}}));
 }
 
-TEST_F(CompanionUpdaterTest, VersionRepliesDownloadNothing) {
-    const auto reply = [&](const std::string& manifest, SensorCompanionCommand command) {
-        script_->manifestAnswer = manifestAnswer(manifest);
-        updater_.reset(); // fresh bundle information
-        return perform(command);
-    };
-    const std::string body = manifestFor("2.0").dump();
-    const SensorCompanionUpdate available{State::available, "2.0", std::nullopt};
-    EXPECT_EQ(reply(body, SensorCompanionCommand::checkForUpdates), available);
-    const std::string exactlySixteenKibibytes = body + std::string(16384 - body.size(), ' ');
-    EXPECT_EQ(reply(exactlySixteenKibibytes, SensorCompanionCommand::checkForUpdates), available);
-    EXPECT_EQ(reply(manifestFor("1.0.0").dump(), SensorCompanionCommand::installUpdate),
-              (SensorCompanionUpdate{State::upToDate, "1.0", std::nullopt}));
-    info_.erase("CFBundleShortVersionString"); // a missing version counts as zero
-    EXPECT_EQ(reply(manifestFor("0.0").dump(), SensorCompanionCommand::checkForUpdates),
-              (SensorCompanionUpdate{State::upToDate, "0.0", std::nullopt}));
-    EXPECT_EQ(script_->downloads, 0);
-    EXPECT_TRUE(tools_->requests.empty());
-}
-
-TEST_F(CompanionUpdaterTest, InstallFailuresAreReportedWithTheirTexts) {
+TEST(CompanionUpdater, InstallFailuresAreReportedWithTheirTexts) {
     struct Case {
         std::string name;
-        std::function<void(CompanionUpdaterTest&)> arrange;
+        std::function<void(Rig&)> arrange;
         SensorCompanionUpdate expected;
     };
     const auto pkgutil = [](platform::ToolResult result) {
-        return
-            [result](CompanionUpdaterTest& t) { t.tools_->results["/usr/sbin/pkgutil"] = result; };
+        return [result](Rig& rig) { rig.tools->results["/usr/sbin/pkgutil"] = result; };
     };
+    const std::string noCaches =
+        std::system_error(std::make_error_code(std::errc::no_such_file_or_directory),
+                          "The user\u2019s caches folder could not be found")
+            .what();
     const std::vector<Case> cases = {
-        {"download error",
-         [](auto& t) {
-             t.script_->packageAnswer = {"Operation was aborted", std::nullopt, std::nullopt};
-         },
+        {"download error", [](Rig& r) { r.package.error = "Operation was aborted"; },
          failed("Operation was aborted")},
-        {"package not found", [](auto& t) { t.script_->packageAnswer.response->statusCode = 404; },
+        {"package not found", [](Rig& r) { r.package.response->statusCode = 404; },
          failed(manifestText)},
         {"package redirected",
-         [](auto& t) {
-             t.script_->packageAnswer.response->finalURL = "https://mirror.example/p.pkg";
-         },
+         [](Rig& r) { r.package.response->finalURL = "https://mirror.example/p.pkg"; },
          failed(manifestText)},
-        {"no file", [](auto& t) { t.script_->packageAnswer.file.reset(); }, failed(manifestText)},
-        {"digest mismatch",
-         [](auto& t) { t.script_->packageContent = "signed installer package byteZ"; },
+        {"no file", [](Rig& r) { r.package.file.reset(); }, failed(manifestText)},
+        {"digest mismatch", [](Rig& r) { r.packageContent.back() = 'Z'; }, failed(checksumText)},
+        {"short file", [](Rig& r) { r.packageContent.pop_back(); }, failed(checksumText)},
+        {"size differs, digest matches",
+         [](Rig& r) { r.manifest.body = manifestWith("size", payload.size() + 1); },
          failed(checksumText)},
-        {"short file", [](auto& t) { t.script_->packageContent.pop_back(); }, failed(checksumText)},
-        {"no team", [](auto& t) { t.info_.erase("BrivaneTeamIdentifier"); }, failed(signatureText)},
-        {"pkgutil rejects", pkgutil(toolOutput(certificateLines(team), 1)), failed(signatureText)},
+        {"no team", [](Rig& r) { r.info.erase("BrivaneTeamIdentifier"); }, failed(signatureText)},
+        {"pkgutil rejects", pkgutil({{}, 1, certificateLines(team)}), failed(signatureText)},
         {"pkgutil missing", pkgutil({"No such file or directory", -1, ""}),
          failed("No such file or directory")},
-        {"other team", pkgutil(toolOutput(certificateLines("OTHER00000"))), failed(signatureText)},
-        {"trailing blanks", pkgutil(toolOutput("1. Developer ID Installer: B (" + team + ")  \n")),
+        {"other team", pkgutil({{}, 0, certificateLines("OTHER00000")}), failed(signatureText)},
+        {"trailing blanks", pkgutil({{}, 0, "1. Developer ID Installer: B (" + team + ")  \n"}),
          failed(signatureText)},
         {"application certificate",
-         pkgutil(toolOutput("1. Developer ID Application: B (" + team + ")\n")),
+         pkgutil({{}, 0, "1. Developer ID Application: B (" + team + ")\n"}),
          failed(signatureText)},
-        {"not utf-8", pkgutil(toolOutput(certificateLines(team) + "\xff\n")),
+        {"not utf-8", pkgutil({{}, 0, certificateLines(team) + "\xff\n"}), failed(signatureText)},
+        {"spctl rejects", [](Rig& r) { r.tools->results["/usr/sbin/spctl"].terminationStatus = 3; },
          failed(signatureText)},
-        {"spctl rejects",
-         [](auto& t) { t.tools_->results["/usr/sbin/spctl"] = toolOutput("rejected\n", 3); },
-         failed(signatureText)},
-        {"no caches folder", [](auto& t) { t.workspace_->caches.reset(); }, failed("")},
-        {"installer refuses", [](auto& t) { t.workspace_->opens = false; },
+        {"no caches folder", [](Rig& r) { r.workspace->caches.reset(); }, failed(noCaches)},
+        {"installer refuses", [](Rig& r) { r.workspace->opens = false; },
          failed("Could not open Apple Installer.", "2.0")},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        SetUp();
-        c.arrange(*this);
-        updater_.reset(); // fresh bundle information for each case
-        const auto reply = perform(SensorCompanionCommand::installUpdate);
-        if (c.expected.message->empty()) {
-            EXPECT_EQ(reply.state, State::failed) << c.name;
-            EXPECT_TRUE(reply.message && !reply.message->empty()) << c.name;
-        } else {
-            EXPECT_EQ(reply, c.expected) << c.name;
-        }
-        TearDown();
+        Rig rig;
+        c.arrange(rig);
+        EXPECT_EQ(rig.perform(Command::installUpdate), c.expected);
     }
 }
 
-TEST_F(CompanionUpdaterTest, SuccessfulInstallKeepsThePackageInTheCachesFolder) {
-    const auto reply = perform(SensorCompanionCommand::installUpdate);
-    EXPECT_EQ(reply, (SensorCompanionUpdate{State::installerOpened, "2.0", std::nullopt}));
+TEST(CompanionUpdater, InstallOpensAVerifiedCopyInAFolderOfItsOwnOnTheMainQueue) {
+    Rig rig;
+    auto reply = rig.start(Command::installUpdate);
+    for (int i = 0; i < 2000 && rig.tools->count() < 2; ++i) {
+        std::this_thread::sleep_for(5ms);
+    }
+    std::this_thread::sleep_for(50ms);
+    EXPECT_NE(reply.wait_for(0s), std::future_status::ready);
+    EXPECT_TRUE(rig.workspace->opened.empty());
+    EXPECT_EQ(rig.await(std::move(reply)),
+              (SensorCompanionUpdate{State::installerOpened, "2.0", {}}));
+    EXPECT_EQ(rig.perform(Command::installUpdate).state, State::installerOpened);
 
-    ASSERT_EQ(workspace_->opened.size(), 1u);
-    const std::filesystem::path package = workspace_->opened.front();
+    ASSERT_EQ(rig.workspace->opened.size(), 2u);
+    EXPECT_NE(rig.workspace->opened[0], rig.workspace->opened[1]);
+    const std::filesystem::path package = rig.workspace->opened[0]; // kept after the second
     EXPECT_EQ(package.filename(), "Brivane-Sensor-Companion.pkg");
     EXPECT_EQ(package.parent_path().parent_path(),
-              caches_ / "dev.qorva.brivane.SensorCompanion" / "Updates");
-    const auto uuid = package.parent_path().filename().string();
-    // Upper-case version-4 UUID: hex groups 8-4-4-4-12, version digit 4, variant 8, 9, A or B.
-    // (Checked by hand: std::regex trips GCC 12's maybe-uninitialized warning under ASan.)
-    const auto isUpperHex = [](char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'); };
-    bool wellFormed = uuid.size() == 36;
-    for (std::size_t i = 0; wellFormed && i < uuid.size(); ++i) {
-        wellFormed =
-            (i == 8 || i == 13 || i == 18 || i == 23) ? uuid[i] == '-' : isUpperHex(uuid[i]);
-    }
-    EXPECT_TRUE(wellFormed && uuid[14] == '4' &&
-                std::string_view("89AB").find(uuid[19]) != std::string_view::npos)
+              std::filesystem::path(rig.caches) / "dev.qorva.brivane.SensorCompanion" / "Updates");
+    const auto uuid = package.parent_path().filename().string(); // upper-case version 4
+    EXPECT_TRUE(uuid.size() == 36 && uuid[14] == '4' &&
+                uuid.find_first_not_of("0123456789ABCDEF-") == std::string::npos)
         << uuid;
     std::ifstream in(package, std::ios::binary);
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), packagePayload);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), payload);
 
-    ASSERT_EQ(tools_->requests.size(), 2u);
-    const auto& pkgutil = tools_->requests[0];
-    EXPECT_EQ(pkgutil.path, "/usr/sbin/pkgutil");
-    EXPECT_EQ(pkgutil.arguments.at(0), "--check-signature");
-    EXPECT_EQ(tools_->requests[1].path, "/usr/sbin/spctl");
-    EXPECT_EQ(tools_->requests[1].arguments,
-              (std::vector<std::string>{"--assess", "--type", "install", pkgutil.arguments.at(1)}));
-    for (const auto& run : tools_->requests) {
+    // Both checks run on the download, with the tool limit and a locale whose output we parse.
+    ASSERT_EQ(rig.tools->requests.size(), 4u);
+    const auto& file = rig.tools->requests[0].arguments.at(1);
+    const std::vector<std::pair<std::string, std::vector<std::string>>> expected = {
+        {"/usr/sbin/pkgutil", {"--check-signature", file}},
+        {"/usr/sbin/spctl", {"--assess", "--type", "install", file}}};
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        const auto& run = rig.tools->requests[i];
+        EXPECT_EQ(std::pair(run.path, run.arguments), expected[i]);
         EXPECT_EQ(run.timeLimit, 15.0);
         EXPECT_EQ(run.environment.policy, platform::ToolEnvironment::Policy::inheritAndSet);
         EXPECT_EQ(run.environment.variables, (std::vector<std::pair<std::string, std::string>>{
                                                  {"LC_ALL", "C"}, {"LANG", "C"}}));
     }
-
-    // A second install gets a directory of its own; the first stays.
-    perform(SensorCompanionCommand::installUpdate);
-    ASSERT_EQ(workspace_->opened.size(), 2u);
-    EXPECT_NE(workspace_->opened[0], workspace_->opened[1]);
-    EXPECT_TRUE(std::filesystem::exists(workspace_->opened[0]));
 }
 
-TEST_F(CompanionUpdaterTest, OpeningWaitsForTheMainQueue) {
-    updater().perform(SensorCompanionCommand::installUpdate, log_.recorder());
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (tools_->requestCount() < 2 && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_EQ(log_.count(), 0u);
-    EXPECT_TRUE(workspace_->opened.empty());
-    EXPECT_EQ(log_.waitFor(1, main_)->state, State::installerOpened);
+TEST(CompanionUpdater, ACommandWhileAnotherRunsIsAnsweredBusyAtOnce) {
+    Rig rig;
+    rig.holdFetch = true;
+    auto first = rig.start(Command::installUpdate);
+    auto second = rig.start(Command::installUpdate);
+    ASSERT_EQ(second.wait_for(0s), std::future_status::ready);
+    EXPECT_EQ(second.get(), (SensorCompanionUpdate{State::busy, {}, {}}));
+    EXPECT_EQ(rig.fetches, 1);
+
+    rig.held({"Could not resolve host", {}, {}});
+    EXPECT_EQ(rig.await(std::move(first)), failed("Could not resolve host"));
+    rig.holdFetch = false;
+    EXPECT_EQ(rig.perform(Command::checkForUpdates).state, State::available);
+    EXPECT_EQ(rig.fetches, 2);
 }
 
-TEST(CompanionUpdaterDownloadGuard, CancelsAboveTheMaximumSize) {
+TEST(CompanionUpdater, DownloadsAboveTheMaximumSizeAreCancelled) {
     const std::int64_t max = CompanionRelease::maximumSize;
     EXPECT_TRUE(CompanionUpdater::shouldContinueDownload(0, -1));
     EXPECT_TRUE(CompanionUpdater::shouldContinueDownload(max, max));

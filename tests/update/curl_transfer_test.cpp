@@ -1,188 +1,167 @@
 #include "platform/linux/curl_transfer.h"
+#include "support/child_process.h"
 #include "support/temp_dir.h"
-#include "update/signature_fixtures.h"
-#include "update/updater_fakes.h"
+#include "update/companion_updater.h"
 
-#include <csignal>
-#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <thread>
 
 namespace brivane {
 namespace {
 
 using namespace brivane::testing;
+using namespace std::chrono_literals;
 using platform::linux_backend::CurlTestRouting;
 using platform::linux_backend::CurlTransfer;
 
 const std::string host = "https://brivane.qorva.dev";
 
-// A test CA, a server certificate for the download host signed by it, and the server process.
+std::vector<std::string> pathEnvironment() {
+    const char* path = std::getenv("PATH");
+    return {std::string("PATH=") + (path ? path : "")};
+}
+
+// A self-signed certificate for the download host, and a server using it.
 class LocalHttpsServer {
 public:
     LocalHttpsServer() {
-        const auto dir = folder_.string();
-        const int made = runCommand(
-            "cd '" + dir +
-            "' && "
-            "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 2 "
-            "-subj /CN=TestCA -keyout ca-key.pem -out ca.pem 2>/dev/null && "
-            "openssl req -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -subj "
-            "/CN=brivane.qorva.dev "
-            "-keyout key.pem -out server.csr 2>/dev/null && "
-            "printf 'subjectAltName=DNS:brivane.qorva.dev\\n' > san.ext && "
-            "openssl x509 -req -in server.csr -CA ca.pem -CAkey ca-key.pem -CAcreateserial -days 2 "
-            "-extfile san.ext -out cert.pem 2>/dev/null");
-        EXPECT_EQ(made, 0);
-        std::ofstream(folder_ / "manifest.json") << manifestFor("2.0").dump();
-        const std::string command =
-            "exec python3 '" BRIVANE_TEST_SOURCE_DIR "/https_test_server.py' '" + dir +
-            "/cert.pem' '" + dir + "/key.pem' '" + dir + "/manifest.json' & echo $!";
-        pipe_ = ::popen(command.c_str(), "r");
-        EXPECT_NE(pipe_, nullptr);
-        if (pipe_ && std::fscanf(pipe_, "%d %d", &pid_, &port_) != 2) {
-            ADD_FAILURE() << "server did not start";
+        const auto made =
+            runCommand({"openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt",
+                        "ec_paramgen_curve:P-256", "-nodes", "-days", "2", "-subj",
+                        "/CN=brivane.qorva.dev", "-addext", "subjectAltName=DNS:brivane.qorva.dev",
+                        "-keyout", temp_ / "key.pem", "-out", temp_ / "cert.pem"},
+                       pathEnvironment(), temp_ / "openssl.out");
+        EXPECT_EQ(made.status, 0);
+        server_.emplace(std::vector<std::string>{"python3",
+                                                 BRIVANE_TEST_SOURCE_DIR "/https_test_server.py",
+                                                 temp_ / "cert.pem", temp_ / "key.pem"},
+                        pathEnvironment(), temp_ / "port");
+        for (int i = 0; i < 1000 && !(std::ifstream(temp_ / "port") >> port_); ++i) {
+            std::this_thread::sleep_for(10ms);
         }
-    }
-    ~LocalHttpsServer() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGTERM);
-        }
-        if (pipe_) {
-            ::pclose(pipe_);
-        }
+        EXPECT_NE(port_, 0) << "server did not start";
     }
 
     CurlTestRouting routing() const {
-        return {(folder_ / "ca.pem").string(),
-                {"brivane.qorva.dev:443:127.0.0.1:" + std::to_string(port_)}};
+        return {temp_ / "cert.pem", {"brivane.qorva.dev:443:127.0.0.1:" + std::to_string(port_)}};
     }
 
 private:
     const TempDir temp_{"brivane-https"};
-    const std::filesystem::path folder_{temp_.path()};
-    FILE* pipe_ = nullptr;
-    int pid_ = -1;
+    std::optional<ChildProcess> server_;
     int port_ = 0;
 };
 
+// Transfers go through the delegate queue, as the updater makes them.
 class CurlTransferTest : public ::testing::Test {
 public:
-    static void SetUpTestSuite() { server_ = new LocalHttpsServer(); }
-    static void TearDownTestSuite() {
-        delete server_;
-        server_ = nullptr;
-    }
+    static void SetUpTestSuite() { server_ = std::make_unique<LocalHttpsServer>(); }
+    static void TearDownTestSuite() { server_.reset(); }
 
     CurlTransfer transfer(platform::TransferConfiguration configuration = {}) {
-        configuration.downloadDirectory = downloads_.string();
+        configuration.downloadDirectory = downloads_.path();
         return CurlTransfer(queue_, configuration, server_->routing());
     }
 
-    platform::DownloadTransferResult download(CurlTransfer& curl, const std::string& path,
-                                              std::optional<std::string>* content = nullptr) {
-        platform::DownloadTransferResult result;
-        curl.downloadNow(host + path, &CompanionUpdater::shouldContinueDownload,
-                         [&](platform::DownloadTransferResult answer) {
-                             if (content && answer.file) {
-                                 *content = readText(*answer.file);
-                             }
-                             result = std::move(answer);
-                         });
+    // Each waits for the queue to pass the transfer, clean-up after its completion included.
+    platform::DataTransferResult fetch(CurlTransfer& curl, const std::string& path) {
+        platform::DataTransferResult result;
+        curl.fetch(host + path, 16384, [&](auto answer) { result = std::move(answer); });
+        queue_->sync([] {});
         return result;
     }
 
-    static inline LocalHttpsServer* server_ = nullptr;
+    // content: what the file held while the completion ran.
+    platform::DownloadTransferResult download(CurlTransfer& curl, const std::string& path,
+                                              std::optional<std::string>& content) {
+        platform::DownloadTransferResult result;
+        curl.download(host + path, &CompanionUpdater::shouldContinueDownload, [&](auto answer) {
+            if (answer.file) {
+                std::ifstream in(*answer.file, std::ios::binary);
+                content.emplace(std::istreambuf_iterator<char>(in),
+                                std::istreambuf_iterator<char>());
+            }
+            result = std::move(answer);
+        });
+        queue_->sync([] {});
+        return result;
+    }
+
+    static inline std::unique_ptr<LocalHttpsServer> server_;
     std::shared_ptr<platform::SerialQueue> queue_ =
         std::make_shared<platform::SerialQueue>("test.curl");
-    const TempDir temp_{"brivane-downloads"};
-    const std::filesystem::path downloads_{temp_.path()};
+    const TempDir downloads_{"brivane-downloads"};
 };
 
-TEST_F(CurlTransferTest, FetchReportsStatusFinalAddressAndBody) {
+TEST_F(CurlTransferTest, FetchReportsStatusFinalAddressAndAtMostOneBytePastTheLimit) {
+    struct Case {
+        std::string path;
+        long status;
+        std::string finalPath;
+        std::string body;
+    };
+    const std::string limit(16384, 'a');
+    const Case cases[] = {
+        {"/small", 200, "/small", "hello"},         {"/redirect", 200, "/small", "hello"},
+        {"/missing", 404, "/missing", "not found"}, {"/exact", 200, "/exact", limit},
+        {"/over", 200, "/over", limit + "a"}, // the server sends 64 KiB
+    };
     auto curl = transfer();
-    const auto small = curl.fetchNow(host + "/small", 16384);
-    ASSERT_FALSE(small.error) << *small.error;
-    EXPECT_EQ(small.response->statusCode, 200);
-    EXPECT_EQ(small.body, "hello");
-
-    const auto redirected = curl.fetchNow(host + "/redirect", 16384);
-    ASSERT_FALSE(redirected.error) << *redirected.error;
-    EXPECT_EQ(redirected.response->finalURL, host + "/small");
-
-    const auto missing = curl.fetchNow(host + "/missing", 16384);
-    ASSERT_FALSE(missing.error);
-    EXPECT_EQ(missing.response->statusCode, 404);
-
-    EXPECT_TRUE(curl.fetchNow(host + "/plain-http-redirect", 16384).error);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        const auto result = fetch(curl, c.path);
+        ASSERT_TRUE(result.response) << result.error.value_or("");
+        EXPECT_FALSE(result.error);
+        EXPECT_EQ(result.response->statusCode, c.status);
+        EXPECT_EQ(result.response->finalURL, host + c.finalPath);
+        EXPECT_EQ(result.body, c.body);
+    }
+    EXPECT_TRUE(fetch(curl, "/plain-http-redirect").error);
 }
 
-TEST_F(CurlTransferTest, FetchStopsOneBytePastTheLimit) {
-    auto curl = transfer();
-    EXPECT_EQ(curl.fetchNow(host + "/exact", 16384).body->size(), 16384u);
-    const auto over = curl.fetchNow(host + "/over", 16384);
-    ASSERT_FALSE(over.error) << *over.error;
-    EXPECT_EQ(over.body->size(), 16385u);
-}
-
-TEST_F(CurlTransferTest, ConnectionRefusedAndIdleTimeoutAreErrors) {
-    // Nothing listens on port 1 of the loopback address.
-    CurlTransfer refused(queue_, {}, {std::nullopt, {"brivane.qorva.dev:443:127.0.0.1:1"}});
-    const auto result = refused.fetchNow(host + "/small", 16384);
-    ASSERT_TRUE(result.error);
-    EXPECT_FALSE(result.response);
+TEST_F(CurlTransferTest, RefusedUntrustedAndStalledConnectionsAreErrors) {
+    // Nothing listens on port 1; the server's certificate is trusted only when named.
+    const std::vector<std::string> nobody = {"brivane.qorva.dev:443:127.0.0.1:1"};
+    for (const auto& routing :
+         {CurlTestRouting{{}, nobody}, CurlTestRouting{{}, server_->routing().connectTo}}) {
+        CurlTransfer curl(queue_, {}, routing);
+        const auto result = fetch(curl, "/small");
+        EXPECT_TRUE(result.error);
+        EXPECT_FALSE(result.response);
+    }
 
     auto curl = transfer({1.0, 60.0, std::nullopt});
     const auto started = std::chrono::steady_clock::now();
-    const auto stalled = curl.fetchNow(host + "/stall", 16384);
+    const auto stalled = fetch(curl, "/stall");
     ASSERT_TRUE(stalled.error);
     EXPECT_NE(stalled.error->find("imeout"), std::string::npos) << *stalled.error;
-    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 5s);
 }
 
-TEST_F(CurlTransferTest, DownloadsIntoATemporaryFileRemovedAfterCompletion) {
+TEST_F(CurlTransferTest, DownloadsIntoATemporaryFileAndCancelsOversizedOnes) {
+    const std::pair<std::string, std::optional<std::string>> cases[] = {
+        {"/small", "hello"},
+        {"/announced-huge", std::nullopt},
+        {"/unannounced-huge", std::nullopt}};
     auto curl = transfer();
-    std::optional<std::string> content;
-    const auto result = download(curl, "/small", &content);
-    ASSERT_FALSE(result.error) << *result.error;
-    EXPECT_EQ(content, "hello");
-    ASSERT_TRUE(result.file);
-    EXPECT_EQ(std::filesystem::path(*result.file).parent_path().parent_path(), downloads_);
-    EXPECT_FALSE(std::filesystem::exists(*result.file));
-}
-
-TEST_F(CurlTransferTest, OversizedDownloadsAreCancelled) {
-    auto curl = transfer();
-    for (const std::string path : {"/announced-huge", "/unannounced-huge"}) {
+    for (const auto& [path, expected] : cases) {
+        SCOPED_TRACE(path);
         const auto started = std::chrono::steady_clock::now();
-        const auto result = download(curl, path);
-        EXPECT_TRUE(result.error) << path;
-        EXPECT_FALSE(result.file) << path;
-        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(4)) << path;
+        std::optional<std::string> content;
+        const auto result = download(curl, path, content);
+        EXPECT_LT(std::chrono::steady_clock::now() - started, 4s);
+        EXPECT_EQ(content, expected);
+        EXPECT_EQ(result.error.has_value(), !expected);
+        if (result.file) {
+            EXPECT_EQ(std::filesystem::path(*result.file).parent_path().parent_path(),
+                      downloads_.path());
+            EXPECT_FALSE(std::filesystem::exists(*result.file));
+        }
     }
-    EXPECT_TRUE(std::filesystem::is_empty(downloads_));
-}
-
-TEST_F(CurlTransferTest, UpdaterRejectsARedirectedManifest) {
-    platform::MainQueue main;
-    auto dependencies = fakeDependencies(nullptr, std::make_shared<FakeToolRunner>(),
-                                         std::make_shared<FakeWorkspace>(), {}, main);
-    dependencies.makeTransfer =
-        [routing = server_->routing()](std::shared_ptr<platform::SerialQueue> queue) {
-            return std::make_unique<CurlTransfer>(std::move(queue),
-                                                  platform::TransferConfiguration{}, routing);
-        };
-    CompanionUpdater updater(std::move(dependencies));
-    ReplyLog log;
-
-    updater.perform(SensorCompanionCommand::checkForUpdates, log.recorder());
-    EXPECT_EQ(log.waitFor(1, main), (SensorCompanionUpdate{SensorCompanionUpdate::State::available,
-                                                           "2.0", std::nullopt}));
-
-    transfer().fetchNow(host + "/_mode/redirect", 100);
-    updater.perform(SensorCompanionCommand::checkForUpdates, log.recorder());
-    const auto reply = log.waitFor(2, main);
-    transfer().fetchNow(host + "/_mode/plain", 100);
-    ASSERT_TRUE(reply);
-    EXPECT_EQ(reply->message, manifestRefusal);
+    EXPECT_TRUE(std::filesystem::is_empty(downloads_.path()));
 }
 
 } // namespace
