@@ -9,7 +9,6 @@
 #include <map>
 #include <mutex>
 #include <nlohmann/json.hpp>
-#include <system_error>
 #include <thread>
 
 namespace brivane {
@@ -248,10 +247,6 @@ TEST(CompanionUpdater, InstallFailuresAreReportedWithTheirTexts) {
     const auto pkgutil = [](platform::ToolResult result) {
         return [result](Rig& rig) { rig.tools->results["/usr/sbin/pkgutil"] = result; };
     };
-    const std::string noCaches =
-        std::system_error(std::make_error_code(std::errc::no_such_file_or_directory),
-                          "The user\u2019s caches folder could not be found")
-            .what();
     const std::vector<Case> cases = {
         {"download error", [](Rig& r) { r.package.error = "Operation was aborted"; },
          failed("Operation was aborted")},
@@ -279,7 +274,8 @@ TEST(CompanionUpdater, InstallFailuresAreReportedWithTheirTexts) {
         {"not utf-8", pkgutil({{}, 0, certificateLines(team) + "\xff\n"}), failed(signatureText)},
         {"spctl rejects", [](Rig& r) { r.tools->results["/usr/sbin/spctl"].terminationStatus = 3; },
          failed(signatureText)},
-        {"no caches folder", [](Rig& r) { r.workspace->caches.reset(); }, failed(noCaches)},
+        {"no caches folder", [](Rig& r) { r.workspace->caches.reset(); },
+         failed("The user\u2019s caches folder could not be found: No such file or directory")},
         {"installer refuses", [](Rig& r) { r.workspace->opens = false; },
          failed("Could not open Apple Installer.", "2.0")},
     };
