@@ -26,42 +26,35 @@ TEST(DiskDescription, SmartFiguresReachTheReaderInItsUnits) {
         DiskFacts facts;
         std::optional<StorageHealthReading> expected;
     };
-    const auto nvme = [](BusProperties controller, BusProperties attributes) {
-        DiskFacts facts{"disk1", "nvme0n1", {}, {}, {}, DriveFacts{}, {}};
-        facts.drive->nvme = std::move(controller);
-        facts.drive->nvmeAttributes = std::move(attributes);
-        return facts;
+    const auto disk = [](std::optional<BusProperties> nvme, BusProperties nvmeAttributes,
+                         std::optional<BusProperties> ata = {},
+                         std::vector<AtaAttribute> ataAttributes = {}) {
+        const DriveFacts drive{{}, nvme, nvmeAttributes, ata, ataAttributes};
+        return DiskFacts{"disk1", "sda", {}, {}, {}, drive, {}};
     };
-    const auto ata = [](BusProperties properties, std::vector<AtaAttribute> attributes) {
-        DiskFacts facts{"disk1", "sda", {}, {}, {}, DriveFacts{}, {}};
-        facts.drive->ata = std::move(properties);
-        facts.drive->ataAttributes = std::move(attributes);
-        return facts;
-    };
-    StorageHealthReading partial;
-    partial.totalWritten = 512000;
-    StorageHealthReading warm;
-    warm.temperature = 37;
-    StorageHealthReading frozen;
-    frozen.temperature = -5;
     const std::vector<Case> cases = {
         {"never read",
-         nvme({{"SmartUpdated", std::uint64_t{0}}, {"SmartTemperature", std::uint64_t{310}}}, {}),
+         disk(BusProperties{{"SmartUpdated", std::uint64_t{0}},
+                            {"SmartTemperature", std::uint64_t{310}}},
+              {}),
          {}},
         {"temperature unknown, part of a data unit",
-         nvme({{"SmartTemperature", std::uint64_t{0}}},
+         disk(BusProperties{{"SmartTemperature", std::uint64_t{0}}},
               {{"total_data_read", std::uint64_t{511999}},
                {"total_data_written", std::uint64_t{1023999}}}),
-         partial},
+         StorageHealthReading{.totalWritten = 512000}},
         {"counters of the wrong type",
-         nvme({}, {{"power_cycles", -3.0}, {"media_errors", std::string("0")}}),
+         disk(BusProperties{}, {{"power_cycles", -3.0}, {"media_errors", std::string("0")}}),
          {}},
         {"ata without smart",
-         ata({{"SmartSupported", false}, {"SmartTemperature", 310.15}}, {}),
+         disk({}, {}, BusProperties{{"SmartSupported", false}, {"SmartTemperature", 310.15}}),
          {}},
         {"ata temperature in exact kelvin",
-         ata({{"SmartTemperature", 310.0}}, {{12, "power-cycle-count", -1, 1}}), warm},
-        {"nvme hwmon only", DiskFacts{"disk1", "nvme0n1", {}, {}, {}, {}, -4600}, frozen},
+         disk({}, {}, BusProperties{{"SmartTemperature", 310.0}},
+              {{12, "power-cycle-count", -1, 1}}),
+         StorageHealthReading{.temperature = 37}},
+        {"nvme hwmon only", DiskFacts{"disk1", "nvme0n1", {}, {}, {}, {}, -4600},
+         StorageHealthReading{.temperature = -5}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -71,14 +64,11 @@ TEST(DiskDescription, SmartFiguresReachTheReaderInItsUnits) {
 
 TEST(DiskTree, NamesAndDescribesTheDisksOfASysfsTree) {
     testing::TempDir sys;
-    sys.write("block/nvme0n1/size", "1000215216\n");
-    sys.write("block/nvme0n1/queue/rotational", "0\n");
-    sys.write("block/nvme0n1/device/model", "Fast SSD        \n");
-    sys.write("block/nvme0n1/device/hwmon3/name", "nvme\n");
-    sys.write("block/nvme0n1/device/hwmon3/temp1_label", "Composite\n");
-    sys.write("block/nvme0n1/device/hwmon3/temp1_input", "36850\n");
-    sys.write("block/sda/size", "8\n");
-    sys.write("block/sda/queue/rotational", "1\n");
+    sys.writeFiles("block/nvme0n1",
+                   "size=1000215216;queue/rotational=0;device/model=Fast SSD        ;"
+                   "device/hwmon3/name=nvme;device/hwmon3/temp1_label=Composite;"
+                   "device/hwmon3/temp1_input=36850");
+    sys.writeFiles("block/sda", "size=8;queue/rotational=1");
     sys.makeDirectory("block/loop0");
     const RootedDirectory root(sys.path());
 
@@ -87,9 +77,7 @@ TEST(DiskTree, NamesAndDescribesTheDisksOfASysfsTree) {
     ASSERT_TRUE(nvme);
     EXPECT_NE(nvme->find("<string>Fast SSD</string>"), std::string::npos);
     EXPECT_NE(nvme->find("<integer>512110190592</integer>"), std::string::npos);
-    StorageHealthReading warm;
-    warm.temperature = 37;
-    EXPECT_EQ(StorageHealthReading::parse(*nvme, "disk0"), warm);
+    EXPECT_EQ(StorageHealthReading::parse(*nvme, "disk0"), StorageHealthReading{.temperature = 37});
     EXPECT_EQ(StorageHealthReading::parse(*diskInfoReport(root, nullptr, "disk1"), "disk1"),
               std::nullopt);
     EXPECT_EQ(diskInfoReport(root, nullptr, "disk2"), std::nullopt);

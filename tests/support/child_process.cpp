@@ -58,10 +58,7 @@ bool ChildProcess::running() {
 }
 
 std::optional<int> ChildProcess::waitForExit(std::chrono::milliseconds limit) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (running() && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+    pollUntil(limit, [&] { return !running(); });
     return status_;
 }
 
@@ -84,13 +81,21 @@ CommandResult runCommand(const std::vector<std::string>& argv,
                          const std::vector<std::string>& environment,
                          const std::string& scratchFile, std::chrono::milliseconds limit) {
     CommandResult result;
-    {
-        ChildProcess child(argv, environment, scratchFile);
-        result.status = child.waitForExit(limit).value_or(-1);
-    }
+    result.status = ChildProcess(argv, environment, scratchFile).waitForExit(limit).value_or(-1);
     std::ifstream file(scratchFile, std::ios::binary);
     result.output.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
     return result;
+}
+
+bool pollUntil(std::chrono::milliseconds limit, const std::function<bool()>& done) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
 }
 
 } // namespace brivane::testing

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <string>
 #include <sys/types.h>
@@ -26,8 +27,7 @@ public:
     // runs at the limit.
     std::optional<int> waitForExit(std::chrono::milliseconds limit);
     void kill(int signal);
-    // Counted in /proc/<pid>/fd.
-    std::optional<std::size_t> openDescriptors() const;
+    std::optional<std::size_t> openDescriptors() const; // counted in /proc/<pid>/fd
 
 private:
     pid_t pid_ = -1;
@@ -44,5 +44,8 @@ CommandResult runCommand(const std::vector<std::string>& argv,
                          const std::vector<std::string>& environment,
                          const std::string& scratchFile,
                          std::chrono::milliseconds limit = std::chrono::seconds(30));
+
+// Asks `done` every 20 ms until it holds (true) or the limit passes (false).
+bool pollUntil(std::chrono::milliseconds limit, const std::function<bool()>& done);
 
 } // namespace brivane::testing

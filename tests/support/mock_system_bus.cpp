@@ -3,7 +3,6 @@
 #include <filesystem>
 #include <signal.h>
 #include <sys/stat.h>
-#include <thread>
 #include <unistd.h>
 
 namespace brivane::testing {
@@ -47,12 +46,10 @@ MockSystemBus::MockSystemBus() {
         std::vector<std::string>{daemonPath, "--nofork",
                                  "--config-file=" + (directory_ / "bus.conf")},
         std::vector<std::string>{}, directory_ / "daemon.out");
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (daemon_->running() &&
-           (!std::filesystem::exists(socket) || !answers("org.freedesktop.DBus")) &&
-           std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+    pollUntil(std::chrono::seconds(10), [&] {
+        return !daemon_->running() ||
+               (std::filesystem::exists(socket) && answers("org.freedesktop.DBus"));
+    });
 }
 
 MockSystemBus::~MockSystemBus() {
@@ -90,14 +87,8 @@ bool MockSystemBus::startService(const std::string& dbusmockTemplate, const std:
                                  "-p", parameters},
         // No bytecode caches beside the mocks in the source tree.
         std::vector<std::string>{environmentEntry(), "PYTHONDONTWRITEBYTECODE=1"}, output));
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (service->running() && std::chrono::steady_clock::now() < deadline) {
-        if (answers(busName)) {
-            return true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return false;
+    return pollUntil(limit, [&] { return !service->running() || answers(busName); }) &&
+           service->running();
 }
 
 } // namespace brivane::testing

@@ -13,10 +13,6 @@ namespace brivane::testing {
 // A private bus of the system type that every user may use (the mocks run as root, agents and
 // tools as nobody), and python3-dbusmock services on it. Clients reach it through
 // environmentEntry(). Destruction ends the services and the bus.
-//
-//   MockSystemBus bus;
-//   ASSERT_TRUE(bus.startService("upower", "org.freedesktop.UPower", R"({"OnBattery": true})"));
-//   runCommand({tool}, {bus.environmentEntry()}, scratch);
 class MockSystemBus {
 public:
     MockSystemBus();

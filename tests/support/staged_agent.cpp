@@ -7,7 +7,6 @@
 #include <fstream>
 #include <pwd.h>
 #include <stdexcept>
-#include <thread>
 #include <unistd.h>
 
 namespace brivane::testing {
@@ -39,8 +38,8 @@ void openToEveryone(const fs::path& top) {
 } // namespace
 
 StagedAgent::StagedAgent(const Options& options)
-    : root_(folder_.path()), extraEnvironment_(options.environment), bindSys_(options.bindSys),
-      uid_(getuid()), gid_(getgid()) {
+    : root_(folder_.path()), extraEnvironment_(options.environment), uid_(getuid()),
+      gid_(getgid()) {
     if (root_.empty()) {
         throw std::runtime_error("cannot make a stage folder");
     }
@@ -79,7 +78,7 @@ StagedAgent::StagedAgent(const Options& options)
             throw std::runtime_error("cannot hand the home and runtime folders over");
         }
     }
-    if (bindSys_) {
+    if (options.bindSys) {
         sysTree_.emplace(folder_, "sys");
     }
     const auto info =
@@ -125,9 +124,9 @@ std::string StagedAgent::scratch() {
 
 ChildProcess& StagedAgent::launchAgent() {
     auto argv = asAgentUser({agentExecutable(), "--agent"});
-    if (bindSys_) {
-        openToEveryone(sys());
-        argv = withSysFrom(sys(), std::move(argv));
+    if (sysTree_) {
+        openToEveryone(sysTree().path());
+        argv = withSysFrom(sysTree().path(), std::move(argv));
     }
     return *agents_.emplace_back(std::make_unique<ChildProcess>(argv, environment(), scratch()));
 }
@@ -149,15 +148,10 @@ CommandResult StagedAgent::cli(std::vector<std::string> arguments) {
 
 bool waitForEndpoint(const std::string& path, std::chrono::milliseconds limit,
                      ChildProcess* server) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
     std::string problem;
-    while (!ipc::SensorClient::connect(path, problem)) {
-        if ((server && !server->running()) || std::chrono::steady_clock::now() >= deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return !server || server->running();
+    const auto ended = [&] { return server && !server->running(); };
+    const auto listening = [&] { return ipc::SensorClient::connect(path, problem) != nullptr; };
+    return pollUntil(limit, [&] { return ended() || listening(); }) && !ended();
 }
 
 } // namespace brivane::testing

@@ -17,11 +17,6 @@ namespace brivane::testing {
 // As root, agents and run() act as "nobody" (setpriv), else as the current user, always with
 // a clean environment: HOME, XDG_RUNTIME_DIR, PATH and `environment`. The constructor throws
 // when it cannot stage; destruction stops every agent it started and removes the folder.
-//
-//   StagedAgent staged({.bundle = LINUX_BUNDLE, .executables = {CLI}, .bindSys = true});
-//   staged.sysTree().write("class/hwmon/hwmon0/name", "acpitz\n");
-//   ASSERT_TRUE(staged.startAgent());
-//   EXPECT_EQ(staged.cli({"--raw", "snapshot"}).status, 0);
 class StagedAgent {
 public:
     struct Options {
@@ -30,8 +25,8 @@ public:
         std::string team{};
         std::vector<std::string> executables{};
         std::vector<std::string> environment{}; // extra "NAME=value"
-        // Agents run in a private mount namespace with sys() bound over /sys; root only (see
-        // mountNamespaceProblem()). Fill sys() first: launching makes it 0755/0644.
+        // Agents run in a private mount namespace with sysTree() bound over /sys; root only
+        // (see mountNamespaceProblem()). Fill it first: launching makes it 0755/0644.
         bool bindSys = false;
     };
 
@@ -43,8 +38,7 @@ public:
 
     const std::filesystem::path& root() const { return root_; }
     std::string path(const std::string& name) const { return (root_ / name).string(); }
-    std::filesystem::path sys() const { return root_ / "sys"; }
-    // sys() as a TempDir, to fill with its file-tree helpers; only with `bindSys`.
+    // <root>/sys, to fill with TempDir's file-tree helpers; only with `bindSys`.
     const TempDir& sysTree() const { return *sysTree_; }
     std::string agentExecutable() const {
         return path("app/Contents/MacOS/brivane-sensor-companion");
@@ -72,7 +66,6 @@ private:
     std::filesystem::path root_;
     std::string endpoint_;
     std::vector<std::string> extraEnvironment_;
-    bool bindSys_;
     uid_t uid_;
     gid_t gid_;
     int outputs_ = 0;

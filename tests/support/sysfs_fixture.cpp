@@ -9,28 +9,11 @@
 #include <unistd.h>
 
 namespace brivane::testing {
-namespace {
-
-void writeAll(const TempDir& sys, const std::string& folder, std::string_view files) {
-    sys.makeDirectory(folder);
-    while (!files.empty()) {
-        const auto end = std::min(files.find(';'), files.size());
-        const std::string_view file = files.substr(0, end);
-        const auto equals = std::min(file.find('='), file.size());
-        const std::string contents(file.substr(std::min(equals + 1, file.size())));
-        sys.write(folder + "/" + std::string(file.substr(0, equals)),
-                  contents.empty() ? contents : contents + "\n");
-        files.remove_prefix(std::min(end + 1, files.size()));
-    }
-}
-
-} // namespace
 
 void addHwmonChip(const TempDir& sys, const FixtureChip& chip) {
     const std::string device = "devices/" + chip.device;
     const std::string node = device + (chip.classParent ? "/" : "/hwmon/") + chip.node;
-    writeAll(sys, chip.filesInDevice ? device : node, chip.files);
-    sys.makeDirectory(node);
+    sys.writeFiles(chip.filesInDevice ? device : node, chip.files);
     sys.symlink(node + "/device", chip.classParent ? ".." : "../..");
     sys.symlink("class/hwmon/" + chip.node, "../../" + node);
 }
@@ -38,17 +21,8 @@ void addHwmonChip(const TempDir& sys, const FixtureChip& chip) {
 void addPowerSupply(const TempDir& sys, const std::string& name, const std::string& device,
                     const Files& files) {
     const std::string folder = "devices/" + device + "/power_supply/" + name;
-    writeAll(sys, folder, files);
+    sys.writeFiles(folder, files);
     sys.symlink("class/power_supply/" + name, "../../" + folder);
-}
-
-void addDrmCard(const TempDir& sys, const std::string& card, const std::string& device,
-                const Files& deviceFiles) {
-    const std::string folder = "devices/" + device + "/drm/" + card;
-    writeAll(sys, "devices/" + device, deviceFiles);
-    sys.makeDirectory(folder);
-    sys.symlink(folder + "/device", "../..");
-    sys.symlink("class/drm/" + card, "../../" + folder);
 }
 
 ssize_t scriptedPread(int fd, void* buffer, std::size_t size, off_t offset) {
@@ -81,8 +55,10 @@ void addLinuxLaptop(const TempDir& sys) {
                  {"hwmon1", "platform/thinkpad_hwmon", "name=thinkpad;fan1_input=2900;fan1_max=0"});
     addPowerSupply(sys, "BAT0", "LNXSYSTM:00/PNP0C0A:00",
                    "type=Battery;temp=305;voltage_now=12600000");
-    addDrmCard(sys, "card0", "pci0000:00/0000:00:08.1/0000:c1:00.0",
-               "uevent=DRIVER=amdgpu;gpu_busy_percent=37");
+    const std::string gpu = "devices/pci0000:00/0000:00:08.1/0000:c1:00.0";
+    sys.writeFiles(gpu, "uevent=DRIVER=amdgpu;gpu_busy_percent=37");
+    sys.symlink(gpu + "/drm/card0/device", "../..");
+    sys.symlink("class/drm/card0", "../../" + gpu + "/drm/card0");
 }
 
 } // namespace brivane::testing

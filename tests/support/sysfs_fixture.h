@@ -7,9 +7,6 @@
 
 namespace brivane::testing {
 
-// Files of one folder as "name=contents;name=contents"; each gets a line feed unless empty.
-using Files = std::string;
-
 // A hwmon chip laid out as the kernel does: devices/<device>/hwmon/<node> (or
 // devices/<device>/<node> for a chip whose parent has a class) with class/hwmon/<node> linking
 // to it and <node>/device linking back. Old-style drivers keep their files, "name" included,
@@ -26,10 +23,6 @@ void addHwmonChip(const TempDir& sys, const FixtureChip& chip);
 // class/power_supply/<name> linking into devices/<device>/power_supply/<name>.
 void addPowerSupply(const TempDir& sys, const std::string& name, const std::string& device,
                     const Files& files);
-
-// class/drm/<card> linking into devices/<device>/drm/<card>; deviceFiles land in the device.
-void addDrmCard(const TempDir& sys, const std::string& card, const std::string& device,
-                const Files& deviceFiles);
 
 // A small Linux laptop: hwmon2, an Intel-Mac SMC (TC0P 45.25 °C, TB0T and TA0P reading as
 // absent sensors do, fans "Left side" at 1200 RPM from 1000 to 6000 and "Right side" with an

@@ -56,6 +56,18 @@ void TempDir::write(std::string_view relative, std::string_view contents, mode_t
         ADD_FAILURE() << "cannot set the mode of " << file;
 }
 
+void TempDir::writeFiles(std::string_view folder, std::string_view files) const {
+    makeDirectory(folder);
+    while (!files.empty()) {
+        const auto file = files.substr(0, files.find(';'));
+        const auto equals = std::min(file.find('='), file.size());
+        const auto contents = file.substr(std::min(equals + 1, file.size()));
+        write(std::string(folder) + "/" + std::string(file.substr(0, equals)),
+              contents.empty() ? "" : std::string(contents) + "\n");
+        files.remove_prefix(std::min(file.size() + 1, files.size()));
+    }
+}
+
 void TempDir::symlink(std::string_view relative, std::string_view target) const {
     const std::string link = *this / relative;
     makeDirectory(fs::path(relative).parent_path().string());

@@ -6,6 +6,9 @@
 
 namespace brivane::testing {
 
+// Files of one folder as "name=contents;name=contents"; each gets a line feed unless empty.
+using Files = std::string;
+
 // A private directory under the system's temp dir, removed with everything in it, and a place
 // to build small file trees (a /sys or /proc in miniature). The helpers take paths relative to
 // it, make missing parent directories, and fail the running test when they cannot.
@@ -23,6 +26,7 @@ public:
     std::string operator/(std::string_view relative) const;
 
     void write(std::string_view relative, std::string_view contents, mode_t mode = 0644) const;
+    void writeFiles(std::string_view folder, std::string_view files) const;
     void makeDirectory(std::string_view relative) const;
     void symlink(std::string_view relative, std::string_view target) const;
 

@@ -17,9 +17,11 @@ constexpr const char* mouse = R"({"devices": {"mouse": {"Type": ["u", 5],
     "IsPresent": ["b", true]}}})";
 constexpr const char* nvmeDrive = R"({"drives": [{"name": "nvme", "block": "nvme0n1",
     "drive": {"Model": ["s", "Fast SSD"]},
-    "nvme": {"SmartTemperature": ["q", 310], "SmartPowerOnHours": ["t", 2871]},
-    "attributes": {"percent_used": ["y", 3], "total_data_read": ["t", 512000000],
-                   "total_data_written": ["t", 1024000000], "power_cycles": ["t", 412],
+    "nvme": {"SmartTemperature": ["q", 310], "SmartPowerOnHours": ["t", 2871],
+             "SmartCriticalWarning": ["u", 0], "SmartUpdated": ["t", 1700000000]},
+    "attributes": {"avail_spare": ["y", 100], "spare_thresh": ["y", 10],
+                   "percent_used": ["y", 3], "total_data_read": ["t", 512000000],
+                   "total_data_written": ["t", 1024511999], "power_cycles": ["t", 412],
                    "unsafe_shutdowns": ["t", 17], "media_errors": ["t", 0]}}]})";
 
 TEST(LinuxAgentWithMockBus, ReportsTheMouseAndTheNvmeCounters) {
@@ -54,7 +56,8 @@ TEST(LinuxAgentWithMockBus, ReportsTheMouseAndTheNvmeCounters) {
     ASSERT_TRUE(health.contains("reading")) << storage.output;
     EXPECT_EQ(health["reading"], nlohmann::json::parse(R"({"temperature": 37, "life": 97,
         "totalRead": 512000000, "totalWritten": 1024000000, "powerCycles": 412,
-        "powerOnHours": 2871, "unsafeShutdowns": 17, "mediaErrors": 0})"));
+        "powerOnHours": 2871, "availableSpare": 100, "spareThreshold": 10, "unsafeShutdowns": 17,
+        "mediaErrors": 0})"));
 }
 
 } // namespace
