@@ -80,7 +80,9 @@ TEST(DiskTree, NamesAndDescribesTheDisksOfASysfsTree) {
     EXPECT_EQ(StorageHealthReading::parse(*nvme, "disk0"), StorageHealthReading{.temperature = 37});
     EXPECT_EQ(StorageHealthReading::parse(*diskInfoReport(root, nullptr, "disk1"), "disk1"),
               std::nullopt);
-    EXPECT_EQ(diskInfoReport(root, nullptr, "disk2"), std::nullopt);
+    for (const char* unknown : {"disk2", "disk0s1", "disk00", "sda"}) {
+        EXPECT_EQ(diskInfoReport(root, nullptr, unknown), std::nullopt) << unknown;
+    }
 }
 
 } // namespace

@@ -8,7 +8,7 @@ import dbus
 import dbusmock
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from typed_values import typed, typed_dict  # noqa: E402
+from typed_values import typed_dict  # noqa: E402
 
 BUS_NAME = 'org.freedesktop.UDisks2'
 MAIN_OBJ = '/org/freedesktop/UDisks2'
@@ -46,5 +46,6 @@ def load(mock, parameters):
                                    _answer(rows))
         mock.AddObject(MAIN_OBJ + '/block_devices/' + drive['block'],
                        'org.freedesktop.UDisks2.Block',
-                       {'Device': typed(['ay', '/dev/' + drive['block']]),
+                       {'Device': dbus.ByteArray(b'/dev/' + drive['block'].encode() + b'\0',
+                                                 variant_level=1),
                         'Drive': dbus.ObjectPath(drive_path, variant_level=1)}, [])
