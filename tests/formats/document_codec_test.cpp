@@ -43,14 +43,6 @@ TEST(DocumentCodecTest, WritesExactDocumentsThatReadBack) {
         Snapshot{2, {}, {}, 7, 8},
         R"({"version":2,"temperatures":[],"fans":[],"helperUID":7,"helperEffectiveUID":8})",
         decodeSensorSnapshot);
-    expectDocument(Snapshot{.version = 2,
-                            .fans = {{3, std::nullopt, 900.0, std::nullopt}},
-                            .graphics = Snapshot::GraphicsReading{0.5, 0.25, std::nullopt},
-                            .accessories = {{{"Mouse", std::nullopt, 0.5}}}},
-                   R"({"version":2,"temperatures":[],"fans":[{"id":3,"rpm":900}],"helperUID":0,)"
-                   R"("helperEffectiveUID":0,"graphics":{"utilization":0.5,"renderer":0.25},)"
-                   R"("accessories":[{"name":"Mouse","level":0.5}]})",
-                   decodeSensorSnapshot);
     expectDocument(
         Snapshot{1,
                  {{"TC0P", 45.25}, {"Tp09", 61.0}},
@@ -82,9 +74,6 @@ TEST(DocumentCodecTest, WritesExactDocumentsThatReadBack) {
                    R"({"ECPU":[0.25,0.5],"MCPU":[1e-09],"PCPU":[]},"helperUID":0,)"
                    R"("helperEffectiveUID":4294967295})",
                    decodeCPUDetailsSnapshot);
-    expectDocument(CPUDetailsSnapshot{{}, {}, 501, 502},
-                   R"({"processes":[],"residencies":{},"helperUID":501,"helperEffectiveUID":502})",
-                   decodeCPUDetailsSnapshot);
     expectDocument(ProcessDetailsSnapshot{{}, {{88, "mds", 1048576, 0}}, 20, 20},
                    R"({"ranked":[],"storage":[{"pid":88,"name":"mds","readBytesPerSecond":1048576,)"
                    R"("writeBytesPerSecond":0}],"helperUID":20,"helperEffectiveUID":20})",
@@ -106,8 +95,6 @@ TEST(DocumentCodecTest, WritesExactDocumentsThatReadBack) {
     expectDocument(SensorCompanionUpdate{State::failed, "2.0", "Could not open \"x\""},
                    R"({"state":"failed","version":"2.0","message":"Could not open \"x\""})",
                    decodeSensorCompanionUpdate);
-    expectDocument(SensorCompanionUpdate{State::failed, std::nullopt, "offline"},
-                   R"({"state":"failed","message":"offline"})", decodeSensorCompanionUpdate);
 
     const StorageHealthSnapshot counters{
         StorageHealthReading{-100, 0, INT64_MAX, 2147483648, 1200, 30000, 100, 10, 37, 4294967296},
@@ -242,8 +229,6 @@ TEST(DocumentCodecTest, IntegerFieldsTakeIntegralNumbersInTheirRange) {
         std::string_view number;
         std::optional<std::int64_t> expected; // nullopt: the document is rejected
     } cases[] = {
-        {uid, "0", 0},
-        {uid, "4294967295", 4294967295},
         {uid, "4294967296", std::nullopt},
         {uid, "-1", std::nullopt},
         {uid, "-0", 0},
@@ -254,13 +239,7 @@ TEST(DocumentCodecTest, IntegerFieldsTakeIntegralNumbersInTheirRange) {
         {uid, "501.5", std::nullopt},
         {uid, "-1.0", std::nullopt},
         {uid, "18446744073709551616", std::nullopt},
-        {uid, "\"501\"", std::nullopt},
         {uid, "true", std::nullopt},
-        {temperature, "9223372036854775807", INT64_MAX},
-        {temperature, "-9223372036854775808", INT64_MIN},
-        {temperature, "9223372036854775808", std::nullopt},
-        {temperature, "-9223372036854775809", std::nullopt},
-        {temperature, "-42", -42},
         {temperature, "1e3", 1000},
         {temperature, "-0.0", 0},
         {temperature, "9007199254740991.0", 9007199254740991},
