@@ -1,6 +1,5 @@
 #!/usr/bin/env bash
-# The words the bash completion offers, against a stand-in client whose bundle's disk tool
-# lists two disks, then with a disk tool that fails.
+# The words the bash completion offers, with a stand-in disk tool listing two disks, failing, gone.
 # usage: completion_test.sh <completion script>
 set -euo pipefail
 script=$1
@@ -13,22 +12,18 @@ printf '#!/bin/sh\n[ "$1 $2" = "diskutil list" ] && printf "disk0\\tsda\\ndisk1\
 printf '#!/bin/sh\n' >"$scratch/bin/brivane-sensors"
 chmod +x "$tools" "$scratch/bin/brivane-sensors"
 
-# What completing the command line (cursor at its end) offers.
-offered() {
-    PATH="$scratch/bin:$PATH" bash -c '
+# Counts a failure unless completing $1 (cursor at its end) offers exactly $2.
+failures=0
+check() {
+    local got
+    got=$(PATH="$scratch/bin:$PATH" bash -c '
         source "$1"
         read -ra COMP_WORDS <<<"$2"
         [[ $2 == *" " ]] && COMP_WORDS+=("")
         COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
         function=$(complete -p "${COMP_WORDS[0]}" | sed "s/.*-F \([^ ]*\) .*/\1/")
         "$function"
-        echo "${COMPREPLY[*]}"' _ "$script" "$1"
-}
-
-failures=0
-check() {
-    local got
-    got=$(offered "$1")
+        echo "${COMPREPLY[*]}"' _ "$script" "$1")
     if [[ $got != "$2" ]]; then
         echo "completing '$1': got '$got', expected '$2'" >&2
         failures=$((failures + 1))

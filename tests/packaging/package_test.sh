@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Builds the Debian package from a built tree, checks its contents and dependencies, unpacks it
-# into a scratch root and runs the installed commands from there: versions, registration, and
-# a snapshot through socket activation of the installed agent by the units it wrote.
+# Packs the built tree as a Debian package, checks its contents and dependencies, and runs the
+# commands unpacked into a scratch root: versions, registration, and a snapshot from the agent
+# the written units socket-activate.
 # usage: package_test.sh <source dir> <build dir> <version>
 set -euo pipefail
 source=$1
@@ -31,14 +31,13 @@ deb=("$scratch"/out/brivane-sensor-companion_"$version"_*.deb)
 [[ -f ${deb[0]} ]] || fail "no package in $scratch/out"
 dpkg-deb -c "${deb[0]}" >"$scratch/contents"
 # The commands, the signature and the bundle are run or compared below; these are not.
-for path in "./usr/share/man/man1/brivane-sensors.1" "./usr/share/man/man1/brivane-sensor-companion.1" \
-    "./usr/share/bash-completion/completions/brivane-sensors"; do
-    grep -qF -- " $path" "$scratch/contents" || fail "missing from the package: $path"
-done
+packaged=(share/man/man1/brivane-sensors.1 share/man/man1/brivane-sensor-companion.1
+    share/bash-completion/completions/brivane-sensors)
 for unit in "$source"/packaging/systemd/user/*; do
-    [[ -f $unit ]] || continue
-    grep -qF " ./usr/lib/systemd/user/${unit##*/}" "$scratch/contents" ||
-        fail "the user unit ${unit##*/} is not packaged"
+    packaged+=("lib/systemd/user/${unit##*/}")
+done
+for path in "${packaged[@]}"; do
+    grep -qF -- " ./usr/$path" "$scratch/contents" || fail "missing from the package: $path"
 done
 ! grep -q '\.wants/' "$scratch/contents" || fail "the package enables a unit"
 depends=$(dpkg-deb -f "${deb[0]}" Depends)
@@ -59,10 +58,9 @@ diff "$scratch/built" "$scratch/got" || fail "the installed bundle differs from 
 "$root/usr/lib/brivane/$app/Contents/MacOS/brivane-codesign" verify \
     "$root/usr/lib/brivane/brivane-sensors" >/dev/null || fail "the installed client's signature"
 
-[[ $("$root/usr/bin/brivane-sensors" --version) == "brivane-sensors $version" ]] ||
-    fail "brivane-sensors --version"
-companion_version=$("$root/usr/bin/brivane-sensor-companion" --version)
-[[ $companion_version == "brivane-sensor-companion $version" ]] || fail "companion --version"
+for command in brivane-sensors brivane-sensor-companion; do
+    [[ $("$root/usr/bin/$command" --version) == "$command $version" ]] || fail "$command --version"
+done
 
 # The agent refuses root: as root, everything below runs as nobody.
 chmod 755 "$scratch"

@@ -19,8 +19,7 @@ const std::string services = BRIVANE_MOCK_SERVICES;
 // machine's own; the BlueZ mouse is UPower's mouse by its address.
 constexpr const char* upowerDevices = R"({"devices": {
   "mouse": {"Type": ["u", 5], "PowerSupply": ["b", false], "Percentage": ["d", 64.0],
-            "Model": ["s", "MX Mouse"], "Serial": ["s", "aa:bb:cc:dd:ee:01"],
-            "IsPresent": ["b", true], "State": ["u", 2]},
+            "Model": ["s", "MX Mouse"], "Serial": ["s", "aa:bb:cc:dd:ee:01"]},
   "keyboard": {"Type": ["u", 6], "PowerSupply": ["b", false], "Percentage": ["d", 50.0],
                "Model": ["s", "K380"], "IsPresent": ["b", false]},
   "pen": {"Type": ["u", 13], "PowerSupply": ["b", false], "Percentage": ["s", "high"],

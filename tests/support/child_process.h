@@ -9,9 +9,8 @@
 
 namespace brivane::testing {
 
-// A child started with posix_spawnp (argv[0] looked up in PATH) with exactly `environment`,
-// stdin from /dev/null and stdout into outputFile. Destroying it ends a child still running
-// (SIGTERM, SIGKILL after two seconds) and reaps it.
+// A child spawned from PATH with exactly `environment`, stdin /dev/null and stdout to outputFile;
+// destruction ends it (SIGTERM, SIGKILL two seconds later) and reaps it.
 class ChildProcess {
 public:
     ChildProcess(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
@@ -23,8 +22,7 @@ public:
     bool started() const { return pid_ > 0; }
     pid_t pid() const { return pid_; }
     bool running();
-    // The exit status (128 + the signal for a child ended by one), or nullopt while it still
-    // runs at the limit.
+    // The exit status (128 + signal when killed), or nullopt while it still runs at the limit.
     std::optional<int> waitForExit(std::chrono::milliseconds limit);
     void kill(int signal);
     std::optional<std::size_t> openDescriptors() const; // counted in /proc/<pid>/fd

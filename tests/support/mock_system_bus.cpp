@@ -14,17 +14,6 @@ constexpr const char* sendPath = "/usr/bin/dbus-send";
 constexpr const char* pythonPath = "/usr/bin/python3";
 constexpr const char* dbusmockModule = "/usr/lib/python3/dist-packages/dbusmock/__main__.py";
 
-// A system bus every user may use and own names on.
-std::string configuration(const std::string& socket) {
-    return R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig><type>system</type><listen>unix:path=)" +
-           socket + R"(</listen><auth>EXTERNAL</auth>
-<policy context="default"><allow user="*"/><allow own="*"/><allow send_destination="*"/>
-<allow receive_sender="*"/></policy></busconfig>
-)";
-}
-
 } // namespace
 
 std::string MockSystemBus::unavailableReason() {
@@ -40,7 +29,12 @@ MockSystemBus::MockSystemBus() {
     // Users other than root must reach the socket inside.
     ::chmod(directory_.path().c_str(), 0755);
     const std::string socket = directory_ / "system_bus_socket";
-    directory_.write("bus.conf", configuration(socket));
+    // A system bus every user may use and own names on.
+    directory_.write("bus.conf", "<busconfig><type>system</type><listen>unix:path=" + socket +
+                                     "</listen><auth>EXTERNAL</auth><policy context=\"default\">"
+                                     "<allow user=\"*\"/><allow own=\"*\"/>"
+                                     "<allow send_destination=\"*\"/><allow receive_sender=\"*\"/>"
+                                     "</policy></busconfig>\n");
     address_ = "unix:path=" + socket;
     daemon_ = std::make_unique<ChildProcess>(
         std::vector<std::string>{daemonPath, "--nofork",
@@ -78,10 +72,11 @@ bool MockSystemBus::answers(const std::string& busName) {
 
 bool MockSystemBus::startService(const std::string& dbusmockTemplate, const std::string& busName,
                                  const std::string& parameters, std::chrono::milliseconds limit) {
-    if (!running()) {
+    if (!daemon_->started()) {
         return false;
     }
-    const std::string output = directory_ / ("service-" + std::to_string(++scratchCount_) + ".out");
+    const std::string output =
+        directory_ / ("service-" + std::to_string(services_.size()) + ".out");
     auto& service = services_.emplace_back(std::make_unique<ChildProcess>(
         std::vector<std::string>{pythonPath, "-m", "dbusmock", "--system", "-t", dbusmockTemplate,
                                  "-p", parameters},

@@ -10,9 +10,8 @@
 
 namespace brivane::testing {
 
-// A private bus of the system type that every user may use (the mocks run as root, agents and
-// tools as nobody), and python3-dbusmock services on it. Clients reach it through
-// environmentEntry(). Destruction ends the services and the bus.
+// A private system-type bus open to every user, with python3-dbusmock services on it; clients
+// reach it through environmentEntry(). Destruction ends the services and the bus.
 class MockSystemBus {
 public:
     MockSystemBus();
@@ -23,12 +22,10 @@ public:
     // Empty when dbus-daemon and python3-dbusmock are installed, else what is missing.
     static std::string unavailableReason();
 
-    bool running() const { return daemon_ && daemon_->started(); }
     const std::string& address() const { return address_; }
     std::string environmentEntry() const { return "DBUS_SYSTEM_BUS_ADDRESS=" + address_; }
 
-    // Runs a dbusmock template (a name or a .py file) with JSON parameters and waits until it
-    // answers as busName.
+    // Runs a dbusmock template (name or .py file) with JSON parameters until it answers as busName.
     bool startService(const std::string& dbusmockTemplate, const std::string& busName,
                       const std::string& parameters = "{}",
                       std::chrono::milliseconds limit = std::chrono::seconds(10));
@@ -40,7 +37,6 @@ private:
     std::string address_;
     std::unique_ptr<ChildProcess> daemon_;
     std::vector<std::unique_ptr<ChildProcess>> services_;
-    int scratchCount_ = 0;
 };
 
 } // namespace brivane::testing

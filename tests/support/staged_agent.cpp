@@ -79,7 +79,7 @@ StagedAgent::StagedAgent(const Options& options)
         }
     }
     if (options.bindSys) {
-        sysTree_.emplace(folder_, "sys");
+        sysTree_.emplace("brivane-sys");
     }
     const auto info =
         platform::linux_backend::infoDictionaryFromFile(root_ / "app/Contents/Info.plist");

@@ -13,10 +13,8 @@ namespace brivane::testing {
 //   <root>/app                      the bundle (copied, or made around `agent` and `team`)
 //   <root>/<name>, <root>/<name>.sig each of `executables`, with its signature when it has one
 //   <root>/home, <root>/run         0700; HOME and XDG_RUNTIME_DIR of agent and clients
-//   <root>/sys                      with `bindSys`: what the agent sees as /sys
-// As root, agents and run() act as "nobody" (setpriv), else as the current user, always with
-// a clean environment: HOME, XDG_RUNTIME_DIR, PATH and `environment`. The constructor throws
-// when it cannot stage; destruction stops every agent it started and removes the folder.
+// Agents and run() act as "nobody" when root, with HOME, XDG_RUNTIME_DIR, PATH and `environment`
+// only. The constructor throws when it cannot stage; destruction stops the agents it started.
 class StagedAgent {
 public:
     struct Options {
@@ -25,8 +23,7 @@ public:
         std::string team{};
         std::vector<std::string> executables{};
         std::vector<std::string> environment{}; // extra "NAME=value"
-        // Agents run in a private mount namespace with sysTree() bound over /sys; root only
-        // (see mountNamespaceProblem()). Fill it first: launching makes it 0755/0644.
+        // Agents see sysTree() as /sys (root only); fill it before launching, which opens it up.
         bool bindSys = false;
     };
 
@@ -38,7 +35,7 @@ public:
 
     const std::filesystem::path& root() const { return root_; }
     std::string path(const std::string& name) const { return (root_ / name).string(); }
-    // <root>/sys, to fill with TempDir's file-tree helpers; only with `bindSys`.
+    // What the agent sees as /sys, to fill with TempDir's file-tree helpers; only with `bindSys`.
     const TempDir& sysTree() const { return *sysTree_; }
     std::string agentExecutable() const {
         return path("app/Contents/MacOS/brivane-sensor-companion");

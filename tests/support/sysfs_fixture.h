@@ -7,10 +7,8 @@
 
 namespace brivane::testing {
 
-// A hwmon chip laid out as the kernel does: devices/<device>/hwmon/<node> (or
-// devices/<device>/<node> for a chip whose parent has a class) with class/hwmon/<node> linking
-// to it and <node>/device linking back. Old-style drivers keep their files, "name" included,
-// in the device folder.
+// A hwmon chip as the kernel lays it out: devices/<device>/[hwmon/]<node>, class/hwmon/<node>
+// linking to it and <node>/device back; old-style drivers keep their files in the device folder.
 struct FixtureChip {
     std::string node;   // "hwmon0"
     std::string device; // under devices/, e.g. "platform/coretemp.0"
@@ -31,9 +29,8 @@ void addPowerSupply(const TempDir& sys, const std::string& name, const std::stri
 // amdgpu card 37 % busy.
 void addLinuxLaptop(const TempDir& sys);
 
-// A pread for sysfs back ends over regular files, which never fail the way sysfs does: a file
-// reading "!<errno>" fails its read with that error, and one reading "slow <text>" takes 30 ms
-// to give <text>.
+// A pread that fails like sysfs: a file reading "!<errno>" fails with that error, and one
+// reading "slow <text>" takes 30 ms to give <text>.
 ssize_t scriptedPread(int fd, void* buffer, std::size_t size, off_t offset);
 
 } // namespace brivane::testing

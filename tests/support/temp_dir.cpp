@@ -18,14 +18,6 @@ TempDir::TempDir(std::string_view prefix) {
         ADD_FAILURE() << "cannot make a temporary directory from " << pattern;
 }
 
-TempDir::TempDir(const TempDir& parent, std::string_view name) {
-    std::error_code error;
-    if (fs::create_directory(parent / name, error))
-        path_ = parent / name;
-    else
-        ADD_FAILURE() << "cannot make " << parent / name << ": " << error.message();
-}
-
 TempDir::~TempDir() {
     std::error_code ignored;
     if (!path_.empty())

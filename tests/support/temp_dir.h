@@ -9,14 +9,11 @@ namespace brivane::testing {
 // Files of one folder as "name=contents;name=contents"; each gets a line feed unless empty.
 using Files = std::string;
 
-// A private directory under the system's temp dir, removed with everything in it, and a place
-// to build small file trees (a /sys or /proc in miniature). The helpers take paths relative to
-// it, make missing parent directories, and fail the running test when they cannot.
+// A private temporary directory, removed with its contents, to build small file trees in (a /sys
+// or /proc in miniature); helpers make missing parents and fail the test when they cannot.
 class TempDir {
 public:
     explicit TempDir(std::string_view prefix = "brivane-test");
-    // A new folder name under parent, removed on destruction like any TempDir.
-    TempDir(const TempDir& parent, std::string_view name);
     ~TempDir();
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;

@@ -1,8 +1,9 @@
-// The Linux agent with its system-tool stand-in on a mocked bus, over a fixture /sys with an
-// NVMe, an ATA and a virtual disk: the mouse shows among the snapshot's accessories and each
-// drive's SMART figures in "storage diskN".
+// The Linux agent with its system-tool stand-in on a mocked bus, over a fixture /sys with power
+// supplies and disks: the bus's mouse and the peripherals' own supplies show among the
+// snapshot's accessories, and each drive's SMART figures in "storage diskN".
 #include "support/mock_system_bus.h"
 #include "support/staged_agent.h"
+#include "support/sysfs_fixture.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -45,10 +46,19 @@ TEST(LinuxAgentWithMockBus, ReportsTheMouseAndEachDrivesSmartFigures) {
                         .executables = {BRIVANE_E2E_CLI},
                         .environment = {bus.environmentEntry()},
                         .bindSys = true});
-    staged.sysTree().makeDirectory("class/power_supply");
-    for (const char* disk : {"nvme0n1", "sda", "vda"}) {
-        staged.sysTree().write("block/" + std::string(disk) + "/size", "1000215216\n");
-    }
+    const TempDir& sys = staged.sysTree();
+    // The machine's battery, mains, and two peripherals of which one is gone.
+    addPowerSupply(sys, "BAT0", "platform/BAT0", "type=Battery;capacity=87;status=Charging");
+    addPowerSupply(sys, "AC", "platform/AC", "type=Mains;online=1");
+    addPowerSupply(sys, "hidpp_battery_0", "hid/0",
+                   "type=Battery;scope=Device;capacity=90;model_name=MX;serial_number=4082-1a2b");
+    addPowerSupply(sys, "hidpp_battery_1", "hid/1",
+                   "type=Battery;scope=Device;present=0;capacity=10;model_name=Gone");
+    // nvme1n1 is on no bus: its controller's hwmon temperature stands alone.
+    sys.writeFiles("block", "nvme0n1/size=9;sda/size=9;vda/size=9;nvme1n1/size=9;"
+                            "nvme1n1/device/hwmon3/name=nvme;"
+                            "nvme1n1/device/hwmon3/temp1_label=Composite;"
+                            "nvme1n1/device/hwmon3/temp1_input=36850");
     ASSERT_TRUE(staged.startAgent());
 
     const auto snapshot = staged.cli({"--raw", "snapshot"});
@@ -56,16 +66,18 @@ TEST(LinuxAgentWithMockBus, ReportsTheMouseAndEachDrivesSmartFigures) {
     const auto document = nlohmann::json::parse(snapshot.output, nullptr, false);
     ASSERT_TRUE(document.contains("accessories")) << snapshot.output;
     EXPECT_EQ(document["accessories"],
-              nlohmann::json::parse(R"([{"name": "MX Mouse", "level": 0.64}])"));
+              nlohmann::json::parse(R"([{"name": "MX Mouse", "level": 0.64},
+                                         {"name": "MX", "level": 0.9}])"));
 
     const std::pair<const char*, const char*> readings[] = {
         {"disk0", R"({"temperature": 37, "life": 97, "totalRead": 512000000,
             "totalWritten": 1024000000, "powerCycles": 412, "powerOnHours": 2871,
             "availableSpare": 100, "spareThreshold": 10, "unsafeShutdowns": 17,
             "mediaErrors": 0})"},
-        {"disk1", R"({"temperature": 35, "totalWritten": 1024000000, "powerCycles": 77,
+        {"disk1", R"({"temperature": 37})"},
+        {"disk2", R"({"temperature": 35, "totalWritten": 1024000000, "powerCycles": 77,
             "powerOnHours": 2})"},
-        {"disk2", "null"}, // no SMART: no reading
+        {"disk3", "null"}, // no SMART: no reading
     };
     for (const auto& [disk, reading] : readings) {
         SCOPED_TRACE(disk);

@@ -37,11 +37,9 @@ def load(mock, parameters):
                                    _answer(attributes))
         if 'ata' in drive:
             drive_object.AddProperties(ATA_IFACE, typed_dict(drive['ata']))
-            rows = dbus.Array([
-                dbus.Struct((dbus.Byte(row[0]), row[1], dbus.UInt16(0), dbus.Int32(100),
-                             dbus.Int32(100), dbus.Int32(0), dbus.Int64(row[2]),
-                             dbus.Int32(row[3]), dbus.Dictionary({}, signature='sv')))
-                for row in drive.get('attributes', [])], signature='(ysqiiixia{sv})')
+            # id, name, flags, value, worst, threshold, pretty value and unit, expansion
+            rows = [(row[0], row[1], 0, 100, 100, 0, row[2], row[3], {})
+                    for row in drive.get('attributes', [])]
             drive_object.AddMethod(ATA_IFACE, 'SmartGetAttributes', 'a{sv}', 'a(ysqiiixia{sv})',
                                    _answer(rows))
         mock.AddObject(MAIN_OBJ + '/block_devices/' + drive['block'],
