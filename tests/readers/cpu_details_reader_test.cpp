@@ -1,7 +1,6 @@
-#include "platform/sim/sim_ioreport_machine.h"
-#include "platform/sim/sim_ioreport_source.h"
 #include "platform/sim/sim_process_table.h"
 #include "readers/cpu_details_reader.h"
+#include "readers/ioreport_reader_test.h"
 #include "readers/recording_tool_runner.h"
 
 #include <gtest/gtest.h>
@@ -9,17 +8,12 @@
 namespace brivane {
 namespace {
 
-using platform::ManualUptimeClock;
-using platform::sim::SimIOReportChannelSpec;
-using platform::sim::SimIOReportFaults;
-using platform::sim::SimIOReportSource;
-using platform::sim::SimIOReportStateSpec;
 using Residencies = decltype(CPUDetailsSnapshot::residencies);
 
-class CPUDetailsReaderTest : public ::testing::Test {
+class CPUDetailsReaderTest : public IOReportReaderTest {
 protected:
-    std::shared_ptr<ManualUptimeClock> clock = std::make_shared<ManualUptimeClock>(500.0);
-    std::shared_ptr<SimIOReportSource> source = std::make_shared<SimIOReportSource>(clock);
+    CPUDetailsReaderTest() : IOReportReaderTest(500.0) {}
+
     std::shared_ptr<testing::RecordingToolRunner> tools =
         std::make_shared<testing::RecordingToolRunner>();
     std::shared_ptr<platform::sim::SimProcessTable> table =
@@ -63,28 +57,23 @@ protected:
 TEST_F(CPUDetailsReaderTest, RunsProcessStatusWithExactArgumentsAndOnlyTheCLocale) {
     const CPUDetailsSnapshot snapshot = reader.read();
     ASSERT_EQ(tools->runs.size(), 1u);
-    const platform::ToolRun& run = tools->runs[0];
-    EXPECT_EQ(run.path, "/bin/ps");
-    EXPECT_EQ(run.arguments,
-              (std::vector<std::string>{"-A", "-c", "-r", "-o", "pid=,pcpu=,comm="}));
-    EXPECT_EQ(run.environment.policy, platform::ToolEnvironment::Policy::replace);
-    EXPECT_EQ(run.environment.variables,
-              (std::vector<std::pair<std::string, std::string>>{{"LC_ALL", "C"}}));
-    EXPECT_DOUBLE_EQ(run.timeLimit, 2.0);
-    EXPECT_EQ(run.qos, platform::WatchdogQoS::utility);
+    testing::expectRun(tools->runs[0],
+                       {.path = "/bin/ps",
+                        .arguments = {"-A", "-c", "-r", "-o", "pid=,pcpu=,comm="},
+                        .environment = platform::ToolEnvironment::exactly({{"LC_ALL", "C"}}),
+                        .timeLimit = 2.0,
+                        .qos = platform::WatchdogQoS::utility});
     EXPECT_EQ(snapshot.helperUID, 501u);
     EXPECT_EQ(snapshot.helperEffectiveUID, 502u);
 }
 
 TEST_F(CPUDetailsReaderTest, FailedToolRunGivesNoProcessesButResidenciesStillCount) {
     const auto id = core("PCPU0", {{"V0P0", 0}});
-    struct Case {
-        std::optional<std::string> launchError;
-        int status;
-    };
-    for (const Case& c :
-         {Case{"no such file", -1}, Case{std::nullopt, 1}, Case{std::nullopt, 15}}) {
-        tools->result = {c.launchError, c.status, "1 50.0 busy\n"};
+    const std::string busy = "1 50.0 busy\n";
+    const platform::ToolResult failures[] = {
+        {"no such file", -1, busy}, {std::nullopt, 1, busy}, {std::nullopt, 15, busy}};
+    for (const auto& failure : failures) {
+        tools->result = failure;
         reader.read();
         source->addResidency(id, 0, 40);
         clock->advance(1.0);
@@ -161,11 +150,9 @@ TEST_F(CPUDetailsReaderTest, StateCountMustLieBetweenOneAndSixtyFour) {
 
 TEST_F(CPUDetailsReaderTest, FailedSetUpIsRetriedOnTheNextCall) {
     core("PCPU0", {{"V0P0", 2}});
-    for (const SimIOReportFaults& fault :
-         {SimIOReportFaults{.groupsMissing = true}, SimIOReportFaults{.copyFails = true},
-          SimIOReportFaults{.subscriptionFails = true}}) {
+    for (const auto& [name, fault] : setUpFaults) {
         source->setFaults(fault);
-        EXPECT_TRUE(residenciesAfter(1.0).empty());
+        EXPECT_TRUE(residenciesAfter(1.0).empty()) << name;
     }
     EXPECT_EQ(source->groupCopies(), 3);
     source->setFaults({});

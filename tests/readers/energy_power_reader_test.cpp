@@ -1,6 +1,5 @@
-#include "platform/sim/sim_ioreport_machine.h"
-#include "platform/sim/sim_ioreport_source.h"
 #include "readers/energy_power_reader.h"
+#include "readers/ioreport_reader_test.h"
 
 #include <gtest/gtest.h>
 #include <optional>
@@ -8,22 +7,15 @@
 namespace brivane {
 namespace {
 
-using platform::ManualUptimeClock;
-using platform::sim::SimIOReportChannelSpec;
-using platform::sim::SimIOReportFaults;
-using platform::sim::SimIOReportSource;
 using Readings = std::vector<SensorSnapshot::Reading>;
 
-class EnergyPowerReaderTest : public ::testing::Test {
+class EnergyPowerReaderTest : public IOReportReaderTest {
 protected:
-    std::shared_ptr<ManualUptimeClock> clock;
-    std::shared_ptr<SimIOReportSource> source;
     std::optional<EnergyPowerReader> reader;
 
-    EnergyPowerReaderTest() { restart(); }
+    EnergyPowerReaderTest() : IOReportReaderTest(0.0) { restart(); }
     void restart(double uptime = 0.0) {
-        clock = std::make_shared<ManualUptimeClock>(uptime);
-        source = std::make_shared<SimIOReportSource>(clock);
+        resetSource(uptime);
         reader.emplace(source, clock);
     }
 
@@ -64,43 +56,27 @@ TEST_F(EnergyPowerReaderTest, ConvertsEachUnitOfTheScaleTableToWatts) {
         source->addCount(id, c.count);
         clock->advance(c.seconds);
         const Readings readings = reader->read();
-        if (c.watts) {
-            ASSERT_EQ(readings.size(), 1u);
-            EXPECT_EQ(readings[0].key, "CPUModelPower");
-            EXPECT_DOUBLE_EQ(readings[0].value, *c.watts);
-        } else {
-            EXPECT_TRUE(readings.empty());
-        }
+        EXPECT_EQ(readings, (c.watts ? Readings{{"CPUModelPower", *c.watts}} : Readings{}));
     }
 }
 
-TEST_F(EnergyPowerReaderTest, IntervalLimitsThemselvesAreAccepted) {
+TEST_F(EnergyPowerReaderTest, IntervalOutsideWindowOnlyRenewsTheBaseline) {
     const auto cpu = channel("CPU Energy", "J");
     source->setCountRate(cpu, 10.0);
     EXPECT_TRUE(readAt(0.0).empty());
-    Readings atShortest = readAt(0.1);
-    ASSERT_EQ(atShortest.size(), 1u);
-    EXPECT_DOUBLE_EQ(atShortest[0].value, 10.0);
+    EXPECT_EQ(readAt(0.1), (Readings{{"CPUModelPower", 10.0}})); // the shortest interval
     readAt(2.0);
-    Readings atLongest = readAt(32.0);
-    ASSERT_EQ(atLongest.size(), 1u);
-    EXPECT_DOUBLE_EQ(atLongest[0].value, 10.0);
-}
+    EXPECT_EQ(readAt(32.0), (Readings{{"CPUModelPower", 10.0}})); // the longest
 
-TEST_F(EnergyPowerReaderTest, IntervalOutsideWindowOnlyRenewsTheBaseline) {
-    const auto cpu = channel("CPU Energy", "mJ");
-    source->setCountRate(cpu, 2'000.0);
+    restart();
+    const auto slow = channel("CPU Energy", "mJ");
+    source->setCountRate(slow, 2'000.0);
     EXPECT_TRUE(readAt(10.0).empty());
     EXPECT_TRUE(readAt(10.0625).empty()); // too short
-    source->addCount(cpu, 1'000);         // lands in the next interval only
-    Readings next = readAt(11.0625);
-    ASSERT_EQ(next.size(), 1u);
-    EXPECT_DOUBLE_EQ(next[0].value, 3.0);
-
+    source->addCount(slow, 1'000);        // lands in the next interval only
+    EXPECT_EQ(readAt(11.0625), (Readings{{"CPUModelPower", 3.0}}));
     EXPECT_TRUE(readAt(56.0625).empty()); // 45 s gap
-    Readings afterGap = readAt(57.0625);
-    ASSERT_EQ(afterGap.size(), 1u);
-    EXPECT_DOUBLE_EQ(afterGap[0].value, 2.0);
+    EXPECT_EQ(readAt(57.0625), (Readings{{"CPUModelPower", 2.0}}));
     EXPECT_TRUE(readAt(87.125).empty()); // 30.0625 s: just above the upper limit
 }
 
@@ -109,9 +85,7 @@ TEST_F(EnergyPowerReaderTest, ChannelIsReportedOnlyFromItsFirstPositiveCountOnwa
     const auto gpu = channel("GPU Energy", "mJ");
     source->setCountRate(cpu, 1'000.0);
     readAt(1.0);
-    Readings idleGpu = readAt(2.0);
-    ASSERT_EQ(idleGpu.size(), 1u);
-    EXPECT_EQ(idleGpu[0].key, "CPUModelPower");
+    EXPECT_EQ(readAt(2.0), (Readings{{"CPUModelPower", 1.0}}));
 
     source->addCount(gpu, 500);
     EXPECT_EQ(readAt(3.0), (Readings{{"CPUModelPower", 1.0}, {"GPUModelPower", 0.5}}));
@@ -149,12 +123,8 @@ TEST_F(EnergyPowerReaderTest, SkipsNamelessForeignAndUnlabelledChannelsAndKeepsD
 }
 
 TEST_F(EnergyPowerReaderTest, FailedSetUpIsNeverRetried) {
-    for (const SimIOReportFaults& fault :
-         {SimIOReportFaults{.groupsMissing = true}, SimIOReportFaults{.copyFails = true},
-          SimIOReportFaults{.subscriptionFails = true}}) {
-        SCOPED_TRACE(fault.groupsMissing ? "group missing"
-                     : fault.copyFails   ? "copy fails"
-                                         : "subscription fails");
+    for (const auto& [name, fault] : setUpFaults) {
+        SCOPED_TRACE(name);
         restart();
         source->setCountRate(channel("CPU Energy", "J"), 1.0);
         source->setFaults(fault);

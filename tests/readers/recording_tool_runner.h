@@ -2,6 +2,7 @@
 
 #include "platform/tool_runner.h"
 
+#include <gtest/gtest.h>
 #include <vector>
 
 namespace brivane::testing {
@@ -16,5 +17,14 @@ public:
         return result;
     }
 };
+
+inline void expectRun(const platform::ToolRun& run, const platform::ToolRun& expected) {
+    EXPECT_EQ(run.path, expected.path);
+    EXPECT_EQ(run.arguments, expected.arguments);
+    EXPECT_EQ(run.environment.policy, expected.environment.policy);
+    EXPECT_EQ(run.environment.variables, expected.environment.variables);
+    EXPECT_EQ(run.timeLimit, expected.timeLimit);
+    EXPECT_EQ(run.qos, expected.qos);
+}
 
 } // namespace brivane::testing

@@ -15,28 +15,23 @@
 #include <string>
 #include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 namespace brivane::platform::linux_backend {
 namespace {
 
-namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
 using ::testing::HasSubstr;
 using ::testing::Not;
 
-// Shell scripts standing in for system tools, removed with the fixture.
-class FakeTools {
-public:
-    std::string script(const std::string& name, const std::string& body) const {
-        directory_.write(name, "#!/bin/sh\n" + body + "\n", 0700);
-        return directory_ / name;
-    }
-    std::string path(const std::string& name) const { return directory_ / name; }
+// Shell scripts standing in for system tools.
+class ToolRunnerTest : public ::testing::Test {
+protected:
+    brivane::testing::TempDir tools{"brivane-fake-tools"};
 
-private:
-    brivane::testing::TempDir directory_{"brivane-fake-tools"};
+    std::string script(const std::string& name, const std::string& body) const {
+        tools.write(name, "#!/bin/sh\n" + body + "\n", 0700);
+        return tools / name;
+    }
 };
 
 ToolRun runOf(std::string path, double limit = 2.0, std::vector<std::string> arguments = {}) {
@@ -47,13 +42,6 @@ ToolRun runOf(std::string path, double limit = 2.0, std::vector<std::string> arg
     return run;
 }
 
-// The process-status run the CPU reader asks for.
-ToolRun processStatusRun() {
-    auto run = runOf("/bin/ps", 2.0, {"-A", "-c", "-r", "-o", "pid=,pcpu=,comm="});
-    run.environment = ToolEnvironment::exactly({{"LC_ALL", "C"}});
-    return run;
-}
-
 struct TimedResult {
     ToolResult result;
     double seconds;
@@ -61,9 +49,10 @@ struct TimedResult {
 
 TimedResult timedRun(const ToolRun& run) {
     LinuxToolRunner runner;
-    const auto start = Clock::now();
+    const auto start = std::chrono::steady_clock::now();
     auto result = runner.run(run);
-    return {std::move(result), std::chrono::duration<double>(Clock::now() - start).count()};
+    return {std::move(result),
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count()};
 }
 
 bool noChildLeft() {
@@ -75,11 +64,7 @@ bool processGone(pid_t pid) {
     for (int attempt = 0; attempt < 100; ++attempt) {
         std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
         std::string line;
-        if (!std::getline(stat, line)) {
-            return true;
-        }
-        const auto close = line.rfind(')');
-        if (close != std::string::npos && close + 2 < line.size() && line[close + 2] == 'Z') {
+        if (!std::getline(stat, line) || line.find(") Z ") != std::string::npos) {
             return true;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -87,20 +72,7 @@ bool processGone(pid_t pid) {
     return false;
 }
 
-pid_t pidFromFile(const std::string& file) {
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        std::ifstream in(file);
-        pid_t pid = 0;
-        if (in >> pid && pid > 0) {
-            return pid;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return 0;
-}
-
-TEST(ToolRunnerTest, CapturesStatusAndEveryByteOfStandardOutputOnly) {
-    FakeTools tools;
+TEST_F(ToolRunnerTest, CapturesStatusAndEveryByteOfStandardOutputOnly) {
     struct Case {
         const char* name;
         std::string body;
@@ -123,8 +95,7 @@ TEST(ToolRunnerTest, CapturesStatusAndEveryByteOfStandardOutputOnly) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        const auto [result, seconds] =
-            timedRun(runOf(tools.script("tool", c.body), 2.0, c.arguments));
+        const auto result = timedRun(runOf(script("tool", c.body), 2.0, c.arguments)).result;
         EXPECT_FALSE(result.launchError);
         EXPECT_EQ(result.terminationStatus, c.status);
         EXPECT_TRUE(result.output == c.expected) << "got " << result.output.size() << " bytes";
@@ -133,11 +104,10 @@ TEST(ToolRunnerTest, CapturesStatusAndEveryByteOfStandardOutputOnly) {
     EXPECT_TRUE(noChildLeft());
 }
 
-TEST(ToolRunnerTest, MissingOrRelativePathIsALaunchFailure) {
-    FakeTools tools;
-    for (const auto& path : {tools.path("absent"), std::string("sh"), std::string()}) {
+TEST_F(ToolRunnerTest, MissingOrRelativePathIsALaunchFailure) {
+    for (const auto& path : {tools / "absent", std::string("sh"), std::string()}) {
         SCOPED_TRACE(path);
-        const auto [result, seconds] = timedRun(runOf(path));
+        const auto result = timedRun(runOf(path)).result;
         ASSERT_TRUE(result.launchError);
         EXPECT_FALSE(result.launchError->empty());
         EXPECT_FALSE(result.succeeded());
@@ -146,14 +116,15 @@ TEST(ToolRunnerTest, MissingOrRelativePathIsALaunchFailure) {
     EXPECT_TRUE(noChildLeft());
 }
 
-TEST(ToolRunnerTest, MisbehavingToolsAreBoundedAndFail) {
-    FakeTools tools;
+TEST_F(ToolRunnerTest, MisbehavingToolsAreBoundedAndFail) {
+    const auto marker = tools / "grandchild.pid";
     struct Case {
         const char* name;
         std::string body;
         double limit, minSeconds, maxSeconds;
         std::optional<int> status;
         std::optional<std::string> output;
+        bool grandchildEnded = false;
     };
     const std::vector<Case> cases = {
         {"hung tool ends at its limit", "echo started; exec sleep 30", 0.5, 0.45, 1.5, SIGTERM,
@@ -162,13 +133,16 @@ TEST(ToolRunnerTest, MisbehavingToolsAreBoundedAndFail) {
          SIGKILL, std::nullopt},
         {"closing its output but staying", "exec >&-; exec sleep 30", 0.5, 0, 1.5, std::nullopt,
          std::nullopt},
+        // The tool exits at once; its background child keeps standard output open.
+        {"grandchild holding the pipe", "sleep 30 & echo $! > '" + marker + "'; echo done", 0.5, 0,
+         1.5, std::nullopt, "done\n", true},
         {"grandchild leaving the group", "setsid sleep 3 & echo done", 0.3, 0, 1.3, std::nullopt,
          std::nullopt},
         {"output beyond the cap", "exec cat /dev/zero", 5.0, 0, 5.0, std::nullopt, std::nullopt},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        const auto [result, seconds] = timedRun(runOf(tools.script("tool", c.body), c.limit));
+        const auto [result, seconds] = timedRun(runOf(script("tool", c.body), c.limit));
         EXPECT_GE(seconds, c.minSeconds);
         EXPECT_LT(seconds, c.maxSeconds);
         EXPECT_FALSE(result.succeeded());
@@ -179,27 +153,17 @@ TEST(ToolRunnerTest, MisbehavingToolsAreBoundedAndFail) {
         if (c.output) {
             EXPECT_EQ(result.output, *c.output);
         }
+        if (c.grandchildEnded) {
+            pid_t grandchild = 0;
+            std::ifstream(marker) >> grandchild;
+            ASSERT_GT(grandchild, 0);
+            EXPECT_TRUE(processGone(grandchild)) << "the tool's process group is ended with it";
+        }
         EXPECT_TRUE(noChildLeft());
     }
 }
 
-TEST(ToolRunnerTest, GrandchildHoldingThePipeCannotDelayTheRun) {
-    FakeTools tools;
-    const auto marker = tools.path("grandchild.pid");
-    // The tool exits at once; its background child keeps standard output open.
-    const auto tool =
-        tools.script("forks", "sleep 30 & echo $! > '" + marker + "'; echo done; exit 0");
-    const auto [result, seconds] = timedRun(runOf(tool, 0.5));
-    EXPECT_LT(seconds, 1.5);
-    EXPECT_EQ(result.output, "done\n");
-    EXPECT_NE(result.terminationStatus, 0) << "output may be incomplete";
-    const pid_t grandchild = pidFromFile(marker);
-    ASSERT_GT(grandchild, 0);
-    EXPECT_TRUE(processGone(grandchild)) << "the tool's process group is ended with it";
-    EXPECT_TRUE(noChildLeft());
-}
-
-TEST(ToolRunnerTest, EnvironmentPolicies) {
+TEST(ToolRunnerEnvironmentTest, PoliciesShapeTheChildsEnvironment) {
     ::setenv("BRIVANE_RUNNER_MARK", "inherited", 1);
     ::setenv("LANG", "xx_XX.UTF-8", 1);
     struct Case {
@@ -213,10 +177,7 @@ TEST(ToolRunnerTest, EnvironmentPolicies) {
          ToolEnvironment::inherited(),
          {"BRIVANE_RUNNER_MARK=inherited\n", "LANG=xx_XX.UTF-8\n"},
          {}},
-        {"replace",
-         ToolEnvironment::exactly({{"LC_ALL", "C"}}),
-         {"LC_ALL=C\n"},
-         {"BRIVANE_RUNNER_MARK", "LANG", "PATH"}},
+        {"replace", ToolEnvironment::exactly({{"LC_ALL", "C"}}), {}, {}},
         {"inherit and set",
          ToolEnvironment::inheritedWith({{"LC_ALL", "C"}, {"LANG", "C"}}),
          {"BRIVANE_RUNNER_MARK=inherited\n", "LC_ALL=C\n", "LANG=C\n"},
@@ -226,7 +187,7 @@ TEST(ToolRunnerTest, EnvironmentPolicies) {
         SCOPED_TRACE(c.name);
         auto run = runOf("/usr/bin/env");
         run.environment = c.environment;
-        const auto [result, seconds] = timedRun(run);
+        const auto result = timedRun(run).result;
         ASSERT_TRUE(result.succeeded());
         for (const auto& text : c.present) {
             EXPECT_THAT(result.output, HasSubstr(text));
@@ -241,10 +202,9 @@ TEST(ToolRunnerTest, EnvironmentPolicies) {
     ::unsetenv("BRIVANE_RUNNER_MARK");
 }
 
-TEST(ToolRunnerTest, ConcurrentRunsKeepTheirOwnPipes) {
-    FakeTools tools;
-    const auto slow = tools.script("slow", "exec sleep 3");
-    const auto quick = tools.script("quick", "echo \"$1\"");
+TEST_F(ToolRunnerTest, ConcurrentRunsKeepTheirOwnPipes) {
+    const auto slow = script("slow", "exec sleep 3");
+    const auto quick = script("quick", "echo \"$1\"");
     std::thread sleeper([&] { timedRun(runOf(slow, 4.0)); });
     std::vector<std::thread> workers;
     std::vector<TimedResult> results(6);
@@ -277,18 +237,15 @@ TEST(ToolInvocationTest, MapsMacToolsToTheStandInsNextToTheExecutable) {
         {"/usr/sbin/pkgutil", "brivane-codesign", "pkgutil"},
         {"/usr/sbin/spctl", "brivane-codesign", "spctl"},
     };
-    const auto here = fs::read_symlink("/proc/self/exe").parent_path();
+    const auto here = std::filesystem::read_symlink("/proc/self/exe").parent_path();
     for (const auto& c : cases) {
         SCOPED_TRACE(c.macPath);
-        auto request = processStatusRun();
-        request.path = c.macPath;
-        request.timeLimit = 15.0;
+        auto request = runOf(c.macPath, 15.0, {"-A", "x y"});
+        request.environment = ToolEnvironment::exactly({{"LC_ALL", "C"}});
         const auto local = localInvocation(request);
         ASSERT_TRUE(local);
         EXPECT_EQ(local->path, (here / c.executable).string());
-        EXPECT_EQ(local->arguments.front(), c.firstArgument);
-        EXPECT_EQ(std::vector(local->arguments.begin() + 1, local->arguments.end()),
-                  request.arguments);
+        EXPECT_EQ(local->arguments, (std::vector<std::string>{c.firstArgument, "-A", "x y"}));
         EXPECT_EQ(local->environment.policy, request.environment.policy);
         EXPECT_EQ(local->environment.variables, request.environment.variables);
         EXPECT_EQ(local->timeLimit, 15.0);
@@ -301,11 +258,9 @@ TEST(ToolInvocationTest, MapsMacToolsToTheStandInsNextToTheExecutable) {
     EXPECT_EQ(passed->arguments, unknown.arguments);
 }
 
-TEST(ScriptedToolRunnerTest, AnswersKnownRunsAndDelegatesTheRest) {
-    FakeTools tools;
-    const auto real = tools.script("real", "echo from the host");
-    auto fallback = std::make_shared<LinuxToolRunner>();
-    sim::ScriptedToolRunner scripted(fallback);
+TEST_F(ToolRunnerTest, ScriptedRunnerAnswersKnownRunsAndDelegatesTheRest) {
+    const auto real = script("real", "echo from the host");
+    sim::ScriptedToolRunner scripted(std::make_shared<LinuxToolRunner>());
     scripted.answer("/usr/bin/pmset", {"-g"}, 0, "canned");
 
     EXPECT_EQ(scripted.run(runOf("/usr/bin/pmset", 2.0, {"-g"})).output, "canned");
