@@ -8,14 +8,13 @@ namespace {
 
 using Reading = CPUDetailsSnapshot::ProcessReading;
 
-struct LineCase {
-    const char* what;
-    std::string line;
-    std::optional<Reading> expected;
-};
-
 TEST(ProcessStatusLineTest, SplitsIntoPidUsageAndTheRestAsName) {
-    const LineCase cases[] = {
+    struct Case {
+        const char* what;
+        std::string line;
+        std::optional<Reading> expected;
+    };
+    const Case cases[] = {
         {"padded columns, name with single inner blanks", "   312   12.5 Kite Render Helper",
          Reading{312, "Kite Render Helper", 12.5}},
         {"only one blank ends the usage", "7 0.0   spaced  name  ",
@@ -26,6 +25,11 @@ TEST(ProcessStatusLineTest, SplitsIntoPidUsageAndTheRestAsName) {
          "3\xE3\x80\x80name",
          Reading{9, "name", 3.0}},
         {"name made of one blank", "10 1.0  ", Reading{10, " ", 1.0}},
+        {"invalid UTF-8 in the name is replaced", "3 1.0 a\xFF!",
+         Reading{3, "a\xEF\xBF\xBD!", 1.0}},
+        {"valid UTF-8 stays", "3 1.0 caf\xC3\xA9 \xF0\x9F\x98\x80",
+         Reading{3, "caf\xC3\xA9 \xF0\x9F\x98\x80", 1.0}},
+        {"invalid UTF-8 before the pid", "\xFF+3 1.0 name", std::nullopt},
         {"two fields", "312 12.5", std::nullopt},
         {"two fields and a trailing blank", "312 12.5 ", std::nullopt},
         {"one field", "   312", std::nullopt},
@@ -38,68 +42,32 @@ TEST(ProcessStatusLineTest, SplitsIntoPidUsageAndTheRestAsName) {
     }
 }
 
-TEST(ProcessStatusLineTest, PidIsAnIntegerOfAtLeastOne) {
-    const std::pair<const char*, std::optional<std::int64_t>> cases[] = {
-        {"1", 1},
-        {"+42", 42},
-        {"007", 7},
-        {"0", {}},
-        {"-5", {}},
-        {"-0", {}},
-        {"+", {}},
-        {"+-3", {}},
-        {"12a", {}},
-        {"1.0", {}},
-        {"0x10", {}},
-        {"9223372036854775807", 9223372036854775807},
-        {"9223372036854775808", {}},
-        {"\xEF\xBC\x91", {}}, // fullwidth digit one
-    };
-    for (const auto& [pid, expected] : cases) {
-        SCOPED_TRACE(pid);
-        const auto reading = parseProcessStatusLine(std::string(pid) + " 1.0 name");
-        ASSERT_EQ(reading.has_value(), expected.has_value());
-        if (expected) {
-            EXPECT_EQ(reading->pid, *expected);
-        }
+TEST(ProcessStatusLineTest, PidIsAnIntegerOfAtLeastOneAndUsageAFiniteNonNegativeNumber) {
+    const std::pair<const char*, std::int64_t> pids[] = {
+        {"1", 1}, {"+42", 42}, {"007", 7}, {"9223372036854775807", 9223372036854775807}};
+    for (const auto& [pid, expected] : pids) {
+        EXPECT_EQ(parseProcessStatusLine(std::string(pid) + " 1.0 name"),
+                  (Reading{expected, "name", 1.0}));
     }
-}
-
-TEST(ProcessStatusLineTest, UsageIsAFiniteNonNegativeNumber) {
-    const std::pair<const char*, std::optional<double>> cases[] = {
-        {"12.5", 12.5}, {"0", 0.0},       {"+2.5", 2.5}, {".5", 0.5},   {"5.", 5.0}, {"1e2", 100.0},
-        {"0x1p3", 8.0}, {"-0", 0.0},      {"-0.1", {}},  {"-1", {}},    {"nan", {}}, {"NaN", {}},
-        {"inf", {}},    {"infinity", {}}, {"1e400", {}}, {"--1", {}},   {"+-1", {}}, {"1,5", {}},
-        {"abc", {}},    {"0x", {}},       {"1e", {}},    {"12.5%", {}},
-    };
-    for (const auto& [usage, expected] : cases) {
+    const std::pair<const char*, double> usages[] = {{"12.5", 12.5}, {"0", 0.0},  {"+2.5", 2.5},
+                                                     {".5", 0.5},    {"5.", 5.0}, {"1e2", 100.0},
+                                                     {"0x1p3", 8.0}, {"-0", 0.0}};
+    for (const auto& [usage, expected] : usages) {
         SCOPED_TRACE(usage);
         const auto reading = parseProcessStatusLine(std::string("5 ") + usage + " name");
-        ASSERT_EQ(reading.has_value(), expected.has_value());
-        if (expected) {
-            EXPECT_EQ(reading->usage, *expected);
-            EXPECT_FALSE(std::signbit(reading->usage));
-        }
+        ASSERT_TRUE(reading);
+        EXPECT_EQ(reading->usage, expected);
+        EXPECT_FALSE(std::signbit(reading->usage));
     }
-}
-
-TEST(ProcessStatusLineTest, InvalidUtf8InNameBecomesReplacementCharacters) {
-    const std::pair<std::string, std::string> cases[] = {
-        {"a\xFF"
-         "b",
-         "a\xEF\xBF\xBD"
-         "b"},
-        {"caf\xC3\xA9 \xF0\x9F\x98\x80", "caf\xC3\xA9 \xF0\x9F\x98\x80"}, // valid stays
-    };
-    for (const auto& [name, expected] : cases) {
-        SCOPED_TRACE(expected);
-        const auto reading = parseProcessStatusLine("3 1.0 " + name);
-        ASSERT_TRUE(reading.has_value());
-        EXPECT_EQ(reading->name, expected);
+    // The last pid is a fullwidth digit one.
+    for (const char* pid : {"0", "-5", "-0", "+", "+-3", "12a", "1.0", "0x10",
+                            "9223372036854775808", "\xEF\xBC\x91"}) {
+        EXPECT_FALSE(parseProcessStatusLine(std::string(pid) + " 1.0 name")) << pid;
     }
-    EXPECT_FALSE(parseProcessStatusLine("\xFF"
-                                        "3 1.0 name")
-                     .has_value());
+    for (const char* usage : {"-0.1", "-1", "nan", "NaN", "inf", "infinity", "1e400", "--1", "+-1",
+                              "1,5", "abc", "0x", "1e", "12.5%"}) {
+        EXPECT_FALSE(parseProcessStatusLine(std::string("5 ") + usage + " name")) << usage;
+    }
 }
 
 TEST(ProcessStatusOutputTest, SplitsAtEveryLineBreakAndDropsEmptyLines) {

@@ -36,19 +36,17 @@ std::optional<StorageHealthReading> parseDisk0(const std::string& smartEntries) 
 }
 
 TEST(StorageHealthParseTest, SimulatedDriveGivesEveryFigure) {
-    const auto reading =
-        StorageHealthReading::parse(platform::sim::cannedDiskutilOutput("disk0"), "disk0");
-    ASSERT_TRUE(reading);
-    EXPECT_EQ(reading->temperature, 36);
-    EXPECT_EQ(reading->life, 97);
-    EXPECT_EQ(reading->totalRead, 48213377LL * 512000);
-    EXPECT_EQ(reading->totalWritten, 39164720LL * 512000);
-    EXPECT_EQ(reading->powerCycles, 412);
-    EXPECT_EQ(reading->powerOnHours, 2871);
-    EXPECT_EQ(reading->availableSpare, 100);
-    EXPECT_EQ(reading->spareThreshold, 99);
-    EXPECT_EQ(reading->unsafeShutdowns, 17);
-    EXPECT_EQ(reading->mediaErrors, 0);
+    EXPECT_EQ(StorageHealthReading::parse(platform::sim::cannedDiskutilOutput("disk0"), "disk0"),
+              (StorageHealthReading{.temperature = 36,
+                                    .life = 97,
+                                    .totalRead = 48213377LL * 512000,
+                                    .totalWritten = 39164720LL * 512000,
+                                    .powerCycles = 412,
+                                    .powerOnHours = 2871,
+                                    .availableSpare = 100,
+                                    .spareThreshold = 99,
+                                    .unsafeShutdowns = 17,
+                                    .mediaErrors = 0}));
 }
 
 TEST(StorageHealthParseTest, BinaryPropertyListReadsLikeXml) {
@@ -79,10 +77,6 @@ TEST(StorageHealthParseTest, RefusesOutputThatIsNotThisDisksDescription) {
     const std::vector<Case> cases = {
         {"another disk", description("disk0", smart), "disk0s1"},
         {"case differs", description("Disk0", smart), "disk0"},
-        {"empty output", "", "disk0"},
-        {"not a property list", "disk0: no such disk\n", "disk0"},
-        {"top level array", "<?xml version=\"1.0\"?><plist><array/></plist>", "disk0"},
-        {"empty dictionary", "<?xml version=\"1.0\"?><plist><dict/></plist>", "disk0"},
         {"identifier not a string",
          "<?xml version=\"1.0\"?><plist><dict><key>DeviceIdentifier</key><integer>0</integer>"
          "</dict></plist>",
@@ -103,102 +97,72 @@ TEST(StorageHealthParseTest, RefusesOutputThatIsNotThisDisksDescription) {
     EXPECT_TRUE(StorageHealthReading::parse(description("disk3s1", smart), "disk3s1"));
 }
 
-TEST(StorageHealthParseTest, TemperatureAndLifeRanges) {
+TEST(StorageHealthParseTest, EachFigureIsWithinItsRangeOrAbsent) {
+    using R = StorageHealthReading;
+    const auto temperature = &R::temperature, life = &R::life, written = &R::totalWritten;
+    const auto cycles = &R::powerCycles, spare = &R::availableSpare;
+    const std::string negative = "-1", huge = "18446744073709551615";
     struct Case {
-        std::string entry;
-        std::optional<std::int64_t> temperature;
-        std::optional<std::int64_t> life;
-    };
-    const std::vector<Case> cases = {
-        {integer("TEMPERATURE", "310"), 37, std::nullopt},
-        {integer("TEMPERATURE", "173"), -100, std::nullopt},
-        {integer("TEMPERATURE", "473"), 200, std::nullopt},
-        {"<key>TEMPERATURE</key><real>310.0</real>", 37, std::nullopt},
-        {integer("PERCENTAGE_USED", "3"), std::nullopt, 97},
-        {integer("PERCENTAGE_USED", "0"), std::nullopt, 100},
-        {integer("PERCENTAGE_USED", "120"), std::nullopt, 0},
-        {integer("PERCENTAGE_USED", "255"), std::nullopt, 0},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.entry);
-        const auto reading = parseDisk0(c.entry);
-        ASSERT_TRUE(reading);
-        EXPECT_EQ(reading->temperature, c.temperature);
-        EXPECT_EQ(reading->life, c.life);
-    }
-    for (const std::string& entry : std::vector<std::string>{
-             integer("TEMPERATURE", "172"), integer("TEMPERATURE", "474"),
-             integer("TEMPERATURE", "-300"), "<key>TEMPERATURE</key><real>310.5</real>",
-             "<key>TEMPERATURE</key><string>310</string>", integer("PERCENTAGE_USED", "256"),
-             integer("PERCENTAGE_USED", "-1"),
-             integer("PERCENTAGE_USED", "18446744073709551615")}) {
-        SCOPED_TRACE(entry);
-        EXPECT_FALSE(parseDisk0(entry)) << "the only figure is unusable";
-    }
-}
-
-TEST(StorageHealthParseTest, CountersFromTwoHalves) {
-    struct Case {
-        const char* name;
         std::string entries;
-        std::optional<std::int64_t> totalWritten;
-        std::optional<std::int64_t> powerCycles;
+        std::optional<std::int64_t> R::*figure;
+        std::optional<std::int64_t> value;
     };
     const std::vector<Case> cases = {
-        {"data units", halves("DATA_UNITS_WRITTEN", "1000", "0") + halves("POWER_CYCLES", "5", "0"),
-         512000000, 5},
-        {"high half set", halves("DATA_UNITS_WRITTEN", "1", "1") + halves("POWER_CYCLES", "1", "7"),
-         saturated, saturated},
-        {"zero units mean no total",
-         halves("DATA_UNITS_WRITTEN", "0", "0") + halves("POWER_CYCLES", "0", "0"), std::nullopt,
-         0},
-        {"product overflows",
-         halves("DATA_UNITS_WRITTEN", "18014398509481984", "0") + halves("POWER_CYCLES", "1", "0"),
-         saturated, 1},
-        {"low half beyond the signed range",
-         halves("DATA_UNITS_WRITTEN", "18446744073709551615", "0") +
-             halves("POWER_CYCLES", "9223372036854775808", "0"),
-         saturated, saturated},
-        {"low half without high half",
-         integer("DATA_UNITS_WRITTEN_0", "1000") + integer("POWER_CYCLES_0", "9") +
-             integer("TEMPERATURE", "300"),
-         std::nullopt, std::nullopt},
-        {"negative halves are not unsigned",
-         halves("DATA_UNITS_WRITTEN", "-1", "0") + halves("POWER_CYCLES", "3", "-1") +
-             integer("TEMPERATURE", "300"),
-         std::nullopt, std::nullopt},
-        {"integral reals count",
-         "<key>POWER_CYCLES_0</key><real>12.0</real><key>POWER_CYCLES_1</key><real>0</real>",
-         std::nullopt, 12},
+        {integer("TEMPERATURE", "310"), temperature, 37},
+        {integer("TEMPERATURE", "173"), temperature, -100},
+        {integer("TEMPERATURE", "473"), temperature, 200},
+        {"<key>TEMPERATURE</key><real>310.0</real>", temperature, 37},
+        {integer("TEMPERATURE", "172"), temperature, std::nullopt},
+        {integer("TEMPERATURE", "474"), temperature, std::nullopt},
+        {integer("TEMPERATURE", "-300"), temperature, std::nullopt},
+        {"<key>TEMPERATURE</key><real>310.5</real>", temperature, std::nullopt},
+        {"<key>TEMPERATURE</key><string>310</string>", temperature, std::nullopt},
+        {integer("PERCENTAGE_USED", "3"), life, 97},
+        {integer("PERCENTAGE_USED", "0"), life, 100},
+        {integer("PERCENTAGE_USED", "120"), life, 0},
+        {integer("PERCENTAGE_USED", "255"), life, 0},
+        {integer("PERCENTAGE_USED", "256"), life, std::nullopt},
+        {integer("PERCENTAGE_USED", negative), life, std::nullopt},
+        {integer("PERCENTAGE_USED", huge), life, std::nullopt},
+        {halves("DATA_UNITS_WRITTEN", "1000", "0"), written, 512000000},
+        {halves("DATA_UNITS_WRITTEN", "1", "1"), written, saturated},
+        {halves("DATA_UNITS_WRITTEN", "0", "0"), written, std::nullopt},
+        {halves("DATA_UNITS_WRITTEN", "18014398509481984", "0"), written, saturated},
+        {halves("DATA_UNITS_WRITTEN", huge, "0"), written, saturated},
+        {halves("DATA_UNITS_WRITTEN", negative, "0"), written, std::nullopt},
+        {integer("DATA_UNITS_WRITTEN_0", "1000"), written, std::nullopt},
+        {halves("POWER_CYCLES", "5", "0"), cycles, 5},
+        {halves("POWER_CYCLES", "0", "0"), cycles, 0},
+        {halves("POWER_CYCLES", "1", "7"), cycles, saturated},
+        {halves("POWER_CYCLES", "9223372036854775808", "0"), cycles, saturated},
+        {halves("POWER_CYCLES", "3", negative), cycles, std::nullopt},
+        {integer("POWER_CYCLES_0", "9"), cycles, std::nullopt},
+        {"<key>POWER_CYCLES_0</key><real>12.0</real><key>POWER_CYCLES_1</key><real>0</real>",
+         cycles, 12},
+        {integer("AVAILABLE_SPARE", "100"), spare, 100},
+        {integer("AVAILABLE_SPARE", "101"), spare, std::nullopt},
+        {integer("AVAILABLE_SPARE", "-100"), spare, std::nullopt},
+        {integer("AVAILABLE_SPARE", huge), spare, std::nullopt},
+        {integer("AVAILABLE_SPARE_THRESHOLD", "10"), &R::spareThreshold, 10},
+        {halves("UNSAFE_SHUTDOWNS", "4", "0"), &R::unsafeShutdowns, 4},
+        {halves("MEDIA_ERRORS", "3000000000", "0"), &R::mediaErrors, 3000000000LL},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        const auto reading = parseDisk0(c.entries);
+        SCOPED_TRACE(c.entries);
+        // Another primary figure keeps a reading when the one under test is unusable.
+        const auto reading = parseDisk0(c.entries + halves("POWER_ON_HOURS", "1", "0"));
         ASSERT_TRUE(reading);
-        EXPECT_EQ(reading->totalWritten, c.totalWritten);
-        EXPECT_EQ(reading->powerCycles, c.powerCycles);
+        EXPECT_EQ((*reading).*c.figure, c.value);
     }
 }
 
-TEST(StorageHealthParseTest, SecondaryFiguresNeverMakeAReadingOnTheirOwn) {
-    EXPECT_FALSE(parseDisk0(integer("AVAILABLE_SPARE", "100") + halves("MEDIA_ERRORS", "2", "0")));
-
-    const auto reading = parseDisk0(
-        integer("TEMPERATURE", "300") + integer("AVAILABLE_SPARE", "101") +
-        integer("AVAILABLE_SPARE_THRESHOLD", "10") + halves("UNSAFE_SHUTDOWNS", "4", "0") +
-        halves("MEDIA_ERRORS", "3000000000", "0"));
-    ASSERT_TRUE(reading);
-    EXPECT_FALSE(reading->availableSpare);
-    EXPECT_EQ(reading->spareThreshold, 10);
-    EXPECT_EQ(reading->unsafeShutdowns, 4);
-    EXPECT_EQ(reading->mediaErrors, 3000000000LL);
-    EXPECT_FALSE(reading->totalRead);
-
-    for (const char* spare : {"-1", "-100", "18446744073709551615"}) {
-        const auto refused =
-            parseDisk0(integer("TEMPERATURE", "300") + integer("AVAILABLE_SPARE", spare));
-        ASSERT_TRUE(refused);
-        EXPECT_FALSE(refused->availableSpare) << spare;
+TEST(StorageHealthParseTest, NoReadingWithoutAUsablePrimaryFigure) {
+    for (const std::string& entries :
+         {integer("TEMPERATURE", "172"), integer("PERCENTAGE_USED", "256"),
+          halves("DATA_UNITS_WRITTEN", "0", "0"), integer("POWER_CYCLES_0", "9"),
+          integer("AVAILABLE_SPARE", "100") + halves("MEDIA_ERRORS", "2", "0")}) {
+        SCOPED_TRACE(entries);
+        EXPECT_FALSE(parseDisk0(entries));
     }
 }
 
