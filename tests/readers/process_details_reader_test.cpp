@@ -2,6 +2,7 @@
 #include "readers/process_details_reader.h"
 #include "readers/recording_tool_runner.h"
 
+#include <cmath>
 #include <gtest/gtest.h>
 #include <limits>
 
@@ -12,6 +13,7 @@ using platform::ManualUptimeClock;
 using platform::ProcessResourceUsage;
 using platform::sim::SimProcess;
 using platform::sim::SimProcessTable;
+using Reading = CPUDetailsSnapshot::ProcessReading;
 
 constexpr int32_t ownPid = 4242;
 
@@ -47,13 +49,14 @@ TEST_F(ProcessDetailsReaderTest, MemoryRanksByFootprintSkippingZeroSelfAndUnname
     add(13, std::nullopt, 5000);
     add(ownPid, "companion", 99999);
     table->set(14, SimProcess{"unreadable", std::nullopt});
-    ProcessDetailsSnapshot snapshot = reader.read(ProcessDetailsKind::memory);
-    EXPECT_EQ(pids(snapshot.ranked), (std::vector<int64_t>{11, 10}));
-    EXPECT_EQ(snapshot.ranked[0].name, "large");
-    EXPECT_EQ(snapshot.ranked[0].usage, 900.0);
-    EXPECT_TRUE(snapshot.storage.empty());
-    EXPECT_EQ(snapshot.helperUID, 501u);
-    EXPECT_EQ(snapshot.helperEffectiveUID, 0u);
+    add(20, "caf\xC3!", 10);
+    add(21, std::string(40, 'n'), 5);
+    const std::vector<Reading> ranked = {{11, "large", 900},
+                                         {10, "small", 100},
+                                         {20, "caf\xEF\xBF\xBD!", 10},
+                                         {21, std::string(32, 'n'), 5}};
+    EXPECT_EQ(reader.read(ProcessDetailsKind::memory),
+              (ProcessDetailsSnapshot{ranked, {}, 501, 0}));
 }
 
 TEST_F(ProcessDetailsReaderTest, ListsStopAt128NamedProcesses) {
@@ -66,16 +69,6 @@ TEST_F(ProcessDetailsReaderTest, ListsStopAt128NamedProcesses) {
     ranked = reader.read(ProcessDetailsKind::memory).ranked;
     ASSERT_EQ(ranked.size(), 128u);
     EXPECT_EQ(ranked.front().pid, 400);
-}
-
-TEST_F(ProcessDetailsReaderTest, NamesAreCutAndRepairedUtf8) {
-    add(20, std::string("caf\xC3") + "e", 10);
-    add(21, std::string(40, 'n'), 5);
-    auto ranked = reader.read(ProcessDetailsKind::memory).ranked;
-    ASSERT_EQ(ranked.size(), 2u);
-    EXPECT_EQ(ranked[0].name, "caf\xEF\xBF\xBD"
-                              "e");
-    EXPECT_EQ(ranked[1].name, std::string(32, 'n'));
 }
 
 TEST_F(ProcessDetailsReaderTest, StorageRatesOverTheWindow) {
@@ -119,22 +112,13 @@ TEST_F(ProcessDetailsReaderTest, WindowLimitsAreInclusiveAndLongGapsReset) {
     EXPECT_EQ(storageAfter(0.9).size(), 1u);
 }
 
-TEST_F(ProcessDetailsReaderTest, StorageSkipsReusedPidsFallingCountersAndSelf) {
+TEST_F(ProcessDetailsReaderTest, StorageOrderSaturationAndSkippedProcesses) {
     add(40, "reborn", 1, 100);
     add(41, "shrunk");
     add(42, "steady");
     add(ownPid, "companion");
     table->set(41, SimProcess{"shrunk", ProcessResourceUsage{7, 1, 500, 500}});
-    storageAfter(0);
-    add(40, "reborn", 1, 200);
-    table->addTraffic(40, 10, 10);
-    table->set(41, SimProcess{"shrunk", ProcessResourceUsage{7, 1, 400, 900}});
-    table->addTraffic(42, 10, 0);
-    table->addTraffic(ownPid, 10, 0);
-    EXPECT_EQ(pids(storageAfter(1.0)), (std::vector<int64_t>{42}));
-}
-
-TEST_F(ProcessDetailsReaderTest, StorageOrderAndTieBreaks) {
+    table->set(60, SimProcess{"flood", ProcessResourceUsage{7, 1, 0, 0}});
     struct Traffic {
         int32_t pid;
         uint64_t read, write;
@@ -147,17 +131,16 @@ TEST_F(ProcessDetailsReaderTest, StorageOrderAndTieBreaks) {
     storageAfter(0);
     for (const auto& t : traffic)
         table->addTraffic(t.pid, t.read, t.write);
-    EXPECT_EQ(pids(storageAfter(1.0)), (std::vector<int64_t>{53, 49, 52, 54, 50, 51}));
-}
-
-TEST_F(ProcessDetailsReaderTest, HugeRatesSaturate) {
-    table->set(60, SimProcess{"flood", ProcessResourceUsage{7, 1, 0, 0}});
-    storageAfter(0);
+    add(40, "reborn", 1, 200);
+    table->addTraffic(40, 10, 10);
+    table->set(41, SimProcess{"shrunk", ProcessResourceUsage{7, 1, 400, 900}});
+    table->addTraffic(42, 10, 0);
+    table->addTraffic(ownPid, 10, 0);
     table->addTraffic(60, std::numeric_limits<uint64_t>::max(), 1);
-    auto rates = storageAfter(0.5);
-    ASSERT_EQ(rates.size(), 1u);
-    EXPECT_EQ(rates[0].readBytesPerSecond, std::numeric_limits<int64_t>::max());
-    EXPECT_EQ(rates[0].writeBytesPerSecond, 2);
+    const auto rates = storageAfter(0.5);
+    EXPECT_EQ(pids(rates), (std::vector<int64_t>{60, 53, 49, 52, 54, 50, 51, 42}));
+    EXPECT_EQ(rates.front(), (ProcessDetailsSnapshot::StorageReading{
+                                 60, "flood", std::numeric_limits<int64_t>::max(), 2}));
 }
 
 TEST_F(ProcessDetailsReaderTest, FailedListingEmptiesTheBaseline) {
@@ -176,33 +159,84 @@ TEST_F(ProcessDetailsReaderTest, EnergyRunsTheMonitorAndLeavesItselfOut) {
     tools->result.processIdentifier = 77;
     tools->result.output = "PID COMMAND POWER\n1 a 1.0\nPID COMMAND POWER\n77 top 9.0\n"
                            "4242 companion 8.0\n88 bad\xFFname 2.5\n";
-    auto ranked = reader.read(ProcessDetailsKind::energy).ranked;
-    ASSERT_EQ(ranked.size(), 1u);
-    EXPECT_EQ(ranked[0].pid, 88);
-    EXPECT_EQ(ranked[0].name, "bad\xEF\xBF\xBDname");
-
+    EXPECT_EQ(reader.read(ProcessDetailsKind::energy).ranked,
+              (std::vector<Reading>{{88, "bad\xEF\xBF\xBDname", 2.5}}));
     ASSERT_EQ(tools->runs.size(), 1u);
-    const platform::ToolRun& run = tools->runs[0];
-    EXPECT_EQ(run.path, "/usr/bin/top");
-    EXPECT_EQ(run.arguments, (std::vector<std::string>{"-o", "power", "-l", "2", "-s", "1", "-n",
-                                                       "130", "-stats", "pid,command,power"}));
-    EXPECT_EQ(run.environment.policy, platform::ToolEnvironment::Policy::replace);
-    EXPECT_EQ(run.environment.variables,
-              (std::vector<std::pair<std::string, std::string>>{{"LC_ALL", "C"}}));
-    EXPECT_EQ(run.timeLimit, 3.0);
-    EXPECT_EQ(run.qos, platform::WatchdogQoS::utility);
+    testing::expectRun(tools->runs[0],
+                       {.path = "/usr/bin/top",
+                        .arguments = {"-o", "power", "-l", "2", "-s", "1", "-n", "130", "-stats",
+                                      "pid,command,power"},
+                        .environment = platform::ToolEnvironment::exactly({{"LC_ALL", "C"}}),
+                        .timeLimit = 3.0,
+                        .qos = platform::WatchdogQoS::utility});
 }
 
 TEST_F(ProcessDetailsReaderTest, EnergyIsEmptyWhenTheMonitorFails) {
     const std::string output = "PID\nPID\n88 x 1.0\n";
-    for (auto [launchError, status] : {std::pair<bool, int>{true, 0}, {false, 1}, {false, 15}}) {
-        tools->result = {};
-        if (launchError)
-            tools->result.launchError = "no such file";
-        tools->result.terminationStatus = status;
-        tools->result.output = output;
-        EXPECT_TRUE(reader.read(ProcessDetailsKind::energy).ranked.empty()) << status;
+    const platform::ToolResult failures[] = {
+        {"no such file", 0, output}, {std::nullopt, 1, output}, {std::nullopt, 15, output}};
+    for (const auto& failure : failures) {
+        tools->result = failure;
+        EXPECT_TRUE(reader.read(ProcessDetailsKind::energy).ranked.empty())
+            << failure.terminationStatus;
     }
+}
+
+const std::unordered_set<int32_t> none;
+
+std::string twoSamples(const std::string& lastSample) {
+    return "Processes: 412 total, 3 running, 409 sleeping, 2011 threads\n"
+           "Load Avg: 1.52, 1.61, 1.70\n"
+           "\n"
+           "PID    COMMAND          POWER\n"
+           "501    display_server   0.0\n"
+           "Processes: 412 total, 2 running, 410 sleeping, 2010 threads\n"
+           "Load Avg: 1.48, 1.60, 1.70\n"
+           "  PID    COMMAND          POWER \n" +
+           lastSample;
+}
+
+TEST(ParseEnergy, UsesOnlyTheLastSample) {
+    auto readings = ProcessDetailsReader::parseEnergy(
+        twoSamples("88   Photo  Library   Helper   12.3\n\n1  init 0.0\n"), none);
+    EXPECT_EQ(readings,
+              (std::vector<Reading>{{88, "Photo Library Helper", 12.3}, {1, "init", 0.0}}));
+}
+
+TEST(ParseEnergy, NeedsTwoHeaderLinesStartingWithPid) {
+    for (const char* output :
+         {"PID COMMAND POWER\n88 a 1.0\n", "PIDS\nx PID\nPID COMMAND POWER\n88 a 1.0\n"}) {
+        EXPECT_TRUE(ProcessDetailsReader::parseEnergy(output, none).empty()) << output;
+    }
+}
+
+TEST(ParseEnergy, IgnoresLinesThatBreakTheRules) {
+    for (const char* line : {"+7 signed 1.0", "7 name 1e2", "7\tname\t2.0\r", "7 name -0.0"}) {
+        const auto readings =
+            ProcessDetailsReader::parseEnergy(twoSamples(line + std::string("\n")), none);
+        ASSERT_EQ(readings.size(), 1u) << line;
+        EXPECT_FALSE(std::signbit(readings[0].usage)) << "negative zero is plain zero";
+    }
+    for (const char* line :
+         {"88 12.3", "88", "0 kernel_task 5.0", "-3 neg 1.0", "7a name 1.0", "+ name 1.0",
+          "7 name -1.0", "7 name nan", "7 name inf", "7 name 1e999", "7 name 1.5x",
+          "99999999999999999999 name 1.0", "7\tname\r"}) {
+        EXPECT_TRUE(
+            ProcessDetailsReader::parseEnergy(twoSamples(line + std::string("\n")), none).empty())
+            << line;
+    }
+}
+
+TEST(ParseEnergy, LeavesOutExcludedPidsAndKeepsOrderUpTo128) {
+    std::string sample;
+    for (int pid = 1; pid <= 140; ++pid)
+        sample += std::to_string(pid) + " p " + std::to_string(pid % 3) + "\n";
+    auto readings = ProcessDetailsReader::parseEnergy(twoSamples(sample), {2, 5});
+    ASSERT_EQ(readings.size(), 128u);
+    EXPECT_EQ(readings[0].pid, 1);
+    EXPECT_EQ(readings[1].pid, 3);
+    EXPECT_EQ(readings[3].pid, 6);
+    EXPECT_EQ(readings.back().pid, 130);
 }
 
 } // namespace

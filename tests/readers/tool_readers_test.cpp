@@ -1,6 +1,7 @@
 #include "platform/sim/canned_outputs.h"
 #include "platform/sim/scripted_tool_runner.h"
 #include "readers/accessory_reader.h"
+#include "readers/recording_tool_runner.h"
 #include "readers/storage_health_reader.h"
 
 #include <gtest/gtest.h>
@@ -17,11 +18,16 @@ const std::vector<std::string> pmsetArguments = {"-g", "accps", "-xml"};
 const std::string diskutil = "/usr/sbin/diskutil";
 const std::vector<std::string> disk0Arguments = {"info", "-plist", "disk0"};
 
-void expectInheritedEnvironmentAndTwoSeconds(const ScriptedToolRunner& runner) {
+// Both tools run with the agent's environment and two seconds.
+void expectLastRun(const ScriptedToolRunner& runner, const std::string& path,
+                   const std::vector<std::string>& arguments) {
     const auto run = runner.lastRun();
     ASSERT_TRUE(run);
-    EXPECT_EQ(run->environment.policy, platform::ToolEnvironment::Policy::inherit);
-    EXPECT_DOUBLE_EQ(run->timeLimit, 2.0);
+    testing::expectRun(*run, {.path = path,
+                              .arguments = arguments,
+                              .environment = platform::ToolEnvironment::inherited(),
+                              .timeLimit = 2.0,
+                              .qos = platform::WatchdogQoS::utility});
 }
 
 TEST(ToolReadersTest, RunTheirToolsAndRepairTheText) {
@@ -31,38 +37,32 @@ TEST(ToolReadersTest, RunTheirToolsAndRepairTheText) {
                   "<key>Type</key><string>Accessory Source</string>"
                   "<key>Name</key><string>Mouse \xff</string>"
                   "<key>Current Capacity</key><integer>40</integer></dict></plist>");
-    const auto accessories = readAccessories(runner);
-    ASSERT_EQ(accessories.size(), 1u);
-    EXPECT_EQ(accessories[0].name, "Mouse \xEF\xBF\xBD");
-    EXPECT_DOUBLE_EQ(accessories[0].level, 0.4);
-    expectInheritedEnvironmentAndTwoSeconds(runner);
+    EXPECT_EQ(readAccessories(runner),
+              (std::vector<SensorSnapshot::AccessoryReading>{{"Mouse \xEF\xBF\xBD", {}, 0.4}}));
+    expectLastRun(runner, pmset, pmsetArguments);
 
-    runner.answer(diskutil, {"info", "-plist", "disk3s1"}, 0,
-                  platform::sim::cannedDiskutilOutput("disk3s1"));
+    const std::vector<std::string> disk3s1 = {"info", "-plist", "disk3s1"};
+    runner.answer(diskutil, disk3s1, 0, platform::sim::cannedDiskutilOutput("disk3s1"));
     const auto health = readStorageHealth(runner, "disk3s1");
     ASSERT_TRUE(health);
     EXPECT_EQ(health->temperature, 36);
-    expectInheritedEnvironmentAndTwoSeconds(runner);
-}
-
-// A non-zero exit, an end by the time limit (status 15) or, for -1, a failed launch.
-void answerFailing(ScriptedToolRunner& runner, int status, const std::string& tool,
-                   const std::vector<std::string>& arguments, const std::string& output) {
-    if (status < 0) {
-        runner.failLaunch(tool, arguments);
-    } else {
-        runner.answer(tool, arguments, status, output);
-    }
+    expectLastRun(runner, diskutil, disk3s1);
 }
 
 TEST(ToolReadersTest, FailedRunsGiveNothing) {
+    // A non-zero exit, an end by the time limit (status 15) or, for -1, a failed launch.
     for (int status : {1, 15, -1}) {
         SCOPED_TRACE(status);
         ScriptedToolRunner runner;
-        answerFailing(runner, status, pmset, pmsetArguments, platform::sim::cannedPmsetOutput());
+        if (status < 0) {
+            runner.failLaunch(pmset, pmsetArguments);
+            runner.failLaunch(diskutil, disk0Arguments);
+        } else {
+            runner.answer(pmset, pmsetArguments, status, platform::sim::cannedPmsetOutput());
+            runner.answer(diskutil, disk0Arguments, status,
+                          platform::sim::cannedDiskutilOutput("disk0"));
+        }
         EXPECT_TRUE(readAccessories(runner).empty());
-        answerFailing(runner, status, diskutil, disk0Arguments,
-                      platform::sim::cannedDiskutilOutput("disk0"));
         EXPECT_FALSE(readStorageHealth(runner, "disk0"));
     }
 
