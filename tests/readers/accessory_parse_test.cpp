@@ -13,10 +13,7 @@ using Accessory = SensorSnapshot::AccessoryReading;
 
 // One power source as the power-management tool prints it: a whole XML property list.
 std::string source(const std::string& entries) {
-    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-           "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
-           "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
-           "<plist version=\"1.0\">\n<dict>\n" +
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<dict>\n" +
            entries + "</dict>\n</plist>\n";
 }
 std::string str(const std::string& key, const std::string& value) {
@@ -29,9 +26,6 @@ std::string num(const std::string& key, const std::string& value) {
 }
 std::string capacity(const std::string& value) {
     return num("Current Capacity", value);
-}
-std::string present(bool value) {
-    return std::string("<key>Is Present</key>") + (value ? "<true/>" : "<false/>") + "\n";
 }
 std::string accessory(const std::string& name, const std::string& entries) {
     return source(str("Type", "Accessory Source") + str("Name", name) + entries);
@@ -53,13 +47,8 @@ std::string combined(const std::string& partEntries) {
     return member("P", "Combined", capacity("60") + partEntries);
 }
 
-Accessory expected(std::string name, std::optional<std::string> part, double level) {
-    return Accessory{std::move(name), std::move(part), level};
-}
-
 TEST(AccessoryParseTest, ReadsPresentAccessorySourcesAndTheirParts) {
-    const auto m45 = expected("M", std::nullopt, 0.45);
-    const auto p60 = expected("P", std::nullopt, 0.6);
+    const Accessory m45{"M", {}, 0.45}, p60{"P", {}, 0.6};
     struct Case {
         const char* name;
         std::string output;
@@ -72,8 +61,8 @@ TEST(AccessoryParseTest, ReadsPresentAccessorySourcesAndTheirParts) {
         {"type differing in case",
          source(str("Type", "accessory source") + str("Name", "M") + capacity("5")),
          {}},
-        {"not present", accessory("M", capacity("45") + present(false)), {}},
-        {"present", accessory("M", capacity("45") + present(true)), {m45}},
+        {"not present", accessory("M", capacity("45") + "<key>Is Present</key><false/>"), {}},
+        {"present", accessory("M", capacity("45") + "<key>Is Present</key><true/>"), {m45}},
         {"presence unknown", accessory("M", capacity("45")), {m45}},
         {"presence not a boolean", accessory("M", capacity("45") + str("Is Present", "no")), {m45}},
         {"header text before the first document",
@@ -81,14 +70,14 @@ TEST(AccessoryParseTest, ReadsPresentAccessorySourcesAndTheirParts) {
          {m45}},
         {"broken document between good ones",
          accessory("A", capacity("10")) + "<?xml garbage <dict>" + accessory("B", capacity("20")),
-         {expected("A", std::nullopt, 0.1), expected("B", std::nullopt, 0.2)}},
+         {{"A", {}, 0.1}, {"B", {}, 0.2}}},
         {"empty name", accessory("", capacity("45")), {}},
         {"no name", source(str("Type", "Accessory Source") + capacity("45")), {}},
         {"parts under the group name, later members too",
          combined(parts({str("Part Identifier", "L") + capacity("50"),
                          str("Part Identifier", "R") + capacity("70")})) +
              member("Q", "C", capacity("30")),
-         {expected("P", "L", 0.5), expected("P", "R", 0.7), expected("P", "C", 0.3)}},
+         {{"P", "L", 0.5}, {"P", "R", 0.7}, {"P", "C", 0.3}}},
         {"no part has a capacity",
          combined(parts({str("Part Identifier", "L"), str("Part Identifier", "R")})),
          {p60}},
@@ -99,21 +88,23 @@ TEST(AccessoryParseTest, ReadsPresentAccessorySourcesAndTheirParts) {
          {p60}},
         {"only the usable part counts",
          combined(parts({str("Part Identifier", "L") + capacity("150"), capacity("20")})),
-         {expected("P", std::nullopt, 0.2)}},
+         {{"P", {}, 0.2}}},
         {"a later combined entry names the members before it",
          member("Q", "C", capacity("50")) + member("P", "Combined", capacity("50")),
-         {expected("P", "C", 0.5), expected("P", std::nullopt, 0.5)}},
+         {{"P", "C", 0.5}, {"P", {}, 0.5}}},
         {"unnamed last combined entry: members keep their own names",
          member("P", "Combined", capacity("50")) + member("Q", "C", capacity("50")) +
              member(std::nullopt, "Combined", capacity("40")),
-         {expected("P", std::nullopt, 0.5), expected("Q", "C", 0.5)}},
+         {{"P", {}, 0.5}, {"Q", "C", 0.5}}},
         {"an empty group name silences the group",
          member("", "Combined", capacity("50")) + member("Q", "C", capacity("50")),
          {}},
         {"simulated laptop",
          platform::sim::cannedPmsetOutput(),
-         {expected("Magic Mouse", std::nullopt, 0.64), expected("Studio Buds", "Left", 0.8),
-          expected("Studio Buds", "Right", 0.74), expected("Studio Buds", "Case", 0.45)}},
+         {{"Magic Mouse", {}, 0.64},
+          {"Studio Buds", "Left", 0.8},
+          {"Studio Buds", "Right", 0.74},
+          {"Studio Buds", "Case", 0.45}}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -150,8 +141,8 @@ TEST(AccessoryParseTest, LevelIsCurrentOverMaximumWithinBounds) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.capacities);
         const auto readings = Accessory::parse(accessory("M", c.capacities));
-        EXPECT_EQ(readings, c.level ? std::vector{expected("M", std::nullopt, *c.level)}
-                                    : std::vector<Accessory>{});
+        EXPECT_EQ(readings, (c.level ? std::vector<Accessory>{{"M", {}, *c.level}}
+                                     : std::vector<Accessory>{}));
     }
 }
 

@@ -19,10 +19,9 @@ protected:
         reader.emplace(source, clock);
     }
 
-    std::uint64_t channel(std::optional<std::string> name, std::optional<std::string> unit,
-                          const std::string& group = "Energy Model") {
+    std::uint64_t channel(std::optional<std::string> name, std::optional<std::string> unit) {
         return source->addChannel(
-            group, std::nullopt,
+            "Energy Model", std::nullopt,
             SimIOReportChannelSpec{std::move(name), std::move(unit), 0, {}, {}});
     }
     Readings readAt(double uptime) {
@@ -107,19 +106,16 @@ TEST_F(EnergyPowerReaderTest, PowerOutsideZeroToOneThousandWattsIsDropped) {
 }
 
 TEST_F(EnergyPowerReaderTest, SkipsNamelessForeignAndUnlabelledChannelsAndKeepsDeltaOrder) {
-    const auto gpu = channel("GPU Energy", "nJ");
+    const auto gpu = channel("GPU Energy", "uJ");
     const auto nameless = channel(std::nullopt, "mJ");
     const auto foreign = channel("ANE Energy", "mJ");
     const auto unlabelled = channel("CPU Energy", std::nullopt);
     const auto cpu = channel("CPU Energy", "mJ");
     for (auto id : {gpu, nameless, foreign, unlabelled, cpu})
         source->setCountRate(id, 1'000.0);
+    source->setCountRate(gpu, 500'000.0);
     readAt(5.0);
-    const Readings readings = readAt(6.0);
-    ASSERT_EQ(readings.size(), 2u);
-    EXPECT_EQ(readings[0].key, "GPUModelPower");
-    EXPECT_DOUBLE_EQ(readings[0].value, 0.000001);
-    EXPECT_EQ(readings[1], (SensorSnapshot::Reading{"CPUModelPower", 1.0}));
+    EXPECT_EQ(readAt(6.0), (Readings{{"GPUModelPower", 0.5}, {"CPUModelPower", 1.0}}));
 }
 
 TEST_F(EnergyPowerReaderTest, FailedSetUpIsNeverRetried) {

@@ -15,14 +15,13 @@ namespace {
 
 constexpr std::int64_t saturated = std::numeric_limits<std::int64_t>::max();
 
+std::string plist(const std::string& dictionary) {
+    return "<?xml version=\"1.0\"?><plist><dict>" + dictionary + "</dict></plist>";
+}
 std::string description(const std::string& device, const std::string& smartEntries) {
-    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-           "<plist version=\"1.0\"><dict>"
-           "<key>DeviceIdentifier</key><string>" +
-           device +
-           "</string>"
-           "<key>SMARTDeviceSpecificKeysMayVaryNotGuaranteed</key><dict>" +
-           smartEntries + "</dict></dict></plist>";
+    return plist("<key>DeviceIdentifier</key><string>" + device + "</string>" +
+                 "<key>SMARTDeviceSpecificKeysMayVaryNotGuaranteed</key><dict>" + smartEntries +
+                 "</dict>");
 }
 std::string integer(const std::string& key, const std::string& value) {
     return "<key>" + key + "</key><integer>" + value + "</integer>";
@@ -69,6 +68,7 @@ TEST(StorageHealthParseTest, BinaryPropertyListReadsLikeXml) {
 
 TEST(StorageHealthParseTest, RefusesOutputThatIsNotThisDisksDescription) {
     const std::string smart = integer("TEMPERATURE", "310");
+    const std::string disk0 = "<key>DeviceIdentifier</key><string>disk0</string>";
     struct Case {
         const char* name;
         std::string output;
@@ -77,18 +77,10 @@ TEST(StorageHealthParseTest, RefusesOutputThatIsNotThisDisksDescription) {
     const std::vector<Case> cases = {
         {"another disk", description("disk0", smart), "disk0s1"},
         {"case differs", description("Disk0", smart), "disk0"},
-        {"identifier not a string",
-         "<?xml version=\"1.0\"?><plist><dict><key>DeviceIdentifier</key><integer>0</integer>"
-         "</dict></plist>",
-         "0"},
-        {"no SMART dictionary",
-         "<?xml version=\"1.0\"?><plist><dict><key>DeviceIdentifier</key><string>disk0</string>"
-         "<key>TEMPERATURE</key><integer>310</integer></dict></plist>",
-         "disk0"},
+        {"identifier not a string", plist("<key>DeviceIdentifier</key><integer>0</integer>"), "0"},
+        {"no SMART dictionary", plist(disk0 + smart), "disk0"},
         {"SMART entry not a dictionary",
-         "<?xml version=\"1.0\"?><plist><dict><key>DeviceIdentifier</key><string>disk0</string>"
-         "<key>SMARTDeviceSpecificKeysMayVaryNotGuaranteed</key><array/></dict></plist>",
-         "disk0"},
+         plist(disk0 + "<key>SMARTDeviceSpecificKeysMayVaryNotGuaranteed</key><array/>"), "disk0"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
