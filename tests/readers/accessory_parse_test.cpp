@@ -113,11 +113,7 @@ TEST(AccessoryParseTest, ReadsPresentAccessorySourcesAndTheirParts) {
 }
 
 TEST(AccessoryParseTest, LevelIsCurrentOverMaximumWithinBounds) {
-    struct Case {
-        std::string capacities;
-        std::optional<double> level;
-    };
-    const std::vector<Case> cases = {
+    const std::vector<std::pair<std::string, std::optional<double>>> cases = {
         {capacity("45"), 0.45},
         {capacity("80") + num("Max Capacity", "200"), 0.4},
         {capacity("0"), 0.0},
@@ -138,11 +134,10 @@ TEST(AccessoryParseTest, LevelIsCurrentOverMaximumWithinBounds) {
         {"<key>Current Capacity</key><true/>", std::nullopt},
         {"", std::nullopt},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.capacities);
-        const auto readings = Accessory::parse(accessory("M", c.capacities));
-        EXPECT_EQ(readings, (c.level ? std::vector<Accessory>{{"M", {}, *c.level}}
-                                     : std::vector<Accessory>{}));
+    for (const auto& [capacities, level] : cases) {
+        SCOPED_TRACE(capacities);
+        EXPECT_EQ(Accessory::parse(accessory("M", capacities)),
+                  (level ? std::vector<Accessory>{{"M", {}, *level}} : std::vector<Accessory>{}));
     }
 }
 

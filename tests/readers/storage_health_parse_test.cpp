@@ -34,21 +34,7 @@ std::optional<StorageHealthReading> parseDisk0(const std::string& smartEntries) 
     return StorageHealthReading::parse(description("disk0", smartEntries), "disk0");
 }
 
-TEST(StorageHealthParseTest, SimulatedDriveGivesEveryFigure) {
-    EXPECT_EQ(StorageHealthReading::parse(platform::sim::cannedDiskutilOutput("disk0"), "disk0"),
-              (StorageHealthReading{.temperature = 36,
-                                    .life = 97,
-                                    .totalRead = 48213377LL * 512000,
-                                    .totalWritten = 39164720LL * 512000,
-                                    .powerCycles = 412,
-                                    .powerOnHours = 2871,
-                                    .availableSpare = 100,
-                                    .spareThreshold = 99,
-                                    .unsafeShutdowns = 17,
-                                    .mediaErrors = 0}));
-}
-
-TEST(StorageHealthParseTest, BinaryPropertyListReadsLikeXml) {
+TEST(StorageHealthParseTest, SimulatedDriveGivesEveryFigureFromXmlAndBinaryLists) {
     const auto xml = platform::sim::cannedDiskutilOutput("disk0");
     plist_t root = nullptr;
     plist_from_xml(xml.data(), static_cast<uint32_t>(xml.size()), &root);
@@ -61,9 +47,18 @@ TEST(StorageHealthParseTest, BinaryPropertyListReadsLikeXml) {
     const std::string binary(bytes, length);
     std::free(bytes);
 
-    const auto fromBinary = StorageHealthReading::parse(binary, "disk0");
-    ASSERT_TRUE(fromBinary);
-    EXPECT_EQ(fromBinary, StorageHealthReading::parse(xml, "disk0"));
+    const StorageHealthReading expected{.temperature = 36,
+                                        .life = 97,
+                                        .totalRead = 48213377LL * 512000,
+                                        .totalWritten = 39164720LL * 512000,
+                                        .powerCycles = 412,
+                                        .powerOnHours = 2871,
+                                        .availableSpare = 100,
+                                        .spareThreshold = 99,
+                                        .unsafeShutdowns = 17,
+                                        .mediaErrors = 0};
+    EXPECT_EQ(StorageHealthReading::parse(xml, "disk0"), expected);
+    EXPECT_EQ(StorageHealthReading::parse(binary, "disk0"), expected);
 }
 
 TEST(StorageHealthParseTest, RefusesOutputThatIsNotThisDisksDescription) {
@@ -106,12 +101,10 @@ TEST(StorageHealthParseTest, EachFigureIsWithinItsRangeOrAbsent) {
         {"<key>TEMPERATURE</key><real>310.0</real>", temperature, 37},
         {integer("TEMPERATURE", "172"), temperature, std::nullopt},
         {integer("TEMPERATURE", "474"), temperature, std::nullopt},
-        {integer("TEMPERATURE", "-300"), temperature, std::nullopt},
         {"<key>TEMPERATURE</key><real>310.5</real>", temperature, std::nullopt},
         {"<key>TEMPERATURE</key><string>310</string>", temperature, std::nullopt},
         {integer("PERCENTAGE_USED", "3"), life, 97},
         {integer("PERCENTAGE_USED", "0"), life, 100},
-        {integer("PERCENTAGE_USED", "120"), life, 0},
         {integer("PERCENTAGE_USED", "255"), life, 0},
         {integer("PERCENTAGE_USED", "256"), life, std::nullopt},
         {integer("PERCENTAGE_USED", negative), life, std::nullopt},

@@ -65,11 +65,6 @@ TEST(ToolReadersTest, FailedRunsGiveNothing) {
         EXPECT_TRUE(readAccessories(runner).empty());
         EXPECT_FALSE(readStorageHealth(runner, "disk0"));
     }
-
-    ScriptedToolRunner answersAnotherDisk;
-    answersAnotherDisk.answer(diskutil, {"info", "-plist", "disk0s1"}, 0,
-                              platform::sim::cannedDiskutilOutput("disk0"));
-    EXPECT_FALSE(readStorageHealth(answersAnotherDisk, "disk0s1"));
 }
 
 } // namespace
