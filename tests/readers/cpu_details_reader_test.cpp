@@ -23,36 +23,20 @@ protected:
         std::make_shared<platform::sim::SimProcessTable>(77, 501, 502);
     CPUDetailsReader reader{source, tools, clock, table};
 
-    struct Pending {
-        std::uint64_t id;
-        std::size_t state;
-        std::int64_t amount;
-    };
-    std::vector<Pending> pending;
-
-    // A core channel whose states gain the given residencies in the next measured interval.
-    std::uint64_t
-    core(std::optional<std::string> name,
-         const std::vector<std::pair<std::optional<std::string>, std::int64_t>>& states,
-         std::optional<std::int32_t> declaredCount = std::nullopt) {
-        SimIOReportChannelSpec spec{std::move(name), std::nullopt, 0, {}, declaredCount};
-        for (const auto& state : states)
-            spec.states.push_back(SimIOReportStateSpec{state.first, 0});
-        const auto id = source->addChannel("CPU Stats", "CPU Core Performance States", spec);
-        for (std::size_t i = 0; i < states.size(); ++i)
-            pending.push_back({id, i, states[i].second});
-        return id;
+    // A core channel whose states gain the given residencies every second.
+    std::uint64_t core(std::optional<std::string> name, std::vector<SimIOReportStateSpec> states,
+                       std::optional<std::int32_t> declaredCount = std::nullopt) {
+        return source->addChannel(
+            "CPU Stats", "CPU Core Performance States",
+            {std::move(name), std::nullopt, 0, std::move(states), declaredCount});
     }
     Residencies residenciesAfter(double seconds) {
         clock->advance(seconds);
         return reader.read().residencies;
     }
-    // A baseline, then one second in which the channels gain their pending residencies.
+    // A baseline, then one second.
     Residencies measure() {
         reader.read();
-        for (const auto& p : pending)
-            source->addResidency(p.id, p.state, p.amount);
-        pending.clear();
         return residenciesAfter(1.0);
     }
 };
@@ -132,7 +116,7 @@ TEST_F(CPUDetailsReaderTest, LeavesOutInactiveAndNamelessStatesButNotOtherSpelli
 }
 
 TEST_F(CPUDetailsReaderTest, StateCountMustLieBetweenOneAndSixtyFour) {
-    std::vector<std::pair<std::optional<std::string>, std::int64_t>> many;
+    std::vector<SimIOReportStateSpec> many;
     for (int i = 0; i < 65; ++i)
         many.push_back({"V" + std::to_string(i) + "P0", 1});
     core("ECPU0", many, 65);
