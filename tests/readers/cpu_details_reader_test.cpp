@@ -133,9 +133,9 @@ TEST_F(CPUDetailsReaderTest, StateCountMustLieBetweenOneAndSixtyFour) {
 
 TEST_F(CPUDetailsReaderTest, FailedSetUpIsRetriedOnTheNextCall) {
     core("PCPU0", {{"V0P0", 2}});
-    for (const auto& [name, fault] : setUpFaults) {
+    for (const auto& fault : setUpFaults) {
         source->setFaults(fault);
-        EXPECT_TRUE(residenciesAfter(1.0).empty()) << name;
+        EXPECT_TRUE(residenciesAfter(1.0).empty());
     }
     EXPECT_EQ(source->groupCopies(), 3);
     source->setFaults({});

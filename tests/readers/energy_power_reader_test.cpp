@@ -119,8 +119,8 @@ TEST_F(EnergyPowerReaderTest, SkipsNamelessForeignAndUnlabelledChannelsAndKeepsD
 }
 
 TEST_F(EnergyPowerReaderTest, FailedSetUpIsNeverRetried) {
-    for (const auto& [name, fault] : setUpFaults) {
-        SCOPED_TRACE(name);
+    for (const auto& fault : setUpFaults) {
+        SCOPED_TRACE(&fault - setUpFaults);
         restart();
         source->setCountRate(channel("CPU Energy", "J"), 1.0);
         source->setFaults(fault);

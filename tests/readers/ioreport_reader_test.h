@@ -28,14 +28,7 @@ protected:
 };
 
 // Each way the subscription set-up can fail.
-struct NamedFault {
-    const char* name;
-    SimIOReportFaults fault;
-};
-inline const NamedFault setUpFaults[] = {
-    {"group missing", {.groupsMissing = true}},
-    {"copy fails", {.copyFails = true}},
-    {"subscription fails", {.subscriptionFails = true}},
-};
+inline const SimIOReportFaults setUpFaults[] = {
+    {.groupsMissing = true}, {.copyFails = true}, {.subscriptionFails = true}};
 
 } // namespace brivane
