@@ -54,12 +54,11 @@ TEST_F(CPUDetailsReaderTest, RunsProcessStatusInTheCLocaleAndKeepsItsFirst128Rea
     EXPECT_EQ(snapshot.helperUID, 501u);
     EXPECT_EQ(snapshot.helperEffectiveUID, 502u);
     ASSERT_EQ(tools->runs.size(), 1u);
-    testing::expectRun(tools->runs[0],
-                       {.path = "/bin/ps",
-                        .arguments = {"-A", "-c", "-r", "-o", "pid=,pcpu=,comm="},
-                        .environment = platform::ToolEnvironment::exactly({{"LC_ALL", "C"}}),
-                        .timeLimit = 2.0,
-                        .qos = platform::WatchdogQoS::utility});
+    testing::expectRun(tools->runs[0], {"/bin/ps",
+                                        {"-A", "-c", "-r", "-o", "pid=,pcpu=,comm="},
+                                        platform::ToolEnvironment::exactly({{"LC_ALL", "C"}}),
+                                        2.0,
+                                        platform::WatchdogQoS::utility});
 }
 
 TEST_F(CPUDetailsReaderTest, FailedToolRunGivesNoProcessesButResidenciesStillCount) {

@@ -79,30 +79,24 @@ TEST_F(EnergyPowerReaderTest, IntervalOutsideWindowOnlyRenewsTheBaseline) {
     EXPECT_TRUE(readAt(87.125).empty()); // 30.0625 s: just above the upper limit
 }
 
-TEST_F(EnergyPowerReaderTest, ChannelIsReportedOnlyFromItsFirstPositiveCountOnwards) {
+TEST_F(EnergyPowerReaderTest, ChannelIsReportedFromItsFirstPositiveCountUpToOneThousandWatts) {
     const auto cpu = channel("CPU Energy", "mJ");
     const auto gpu = channel("GPU Energy", "mJ");
     source->setCountRate(cpu, 1'000.0);
     readAt(1.0);
+    source->addCount(gpu, -5); // neither reported nor marking the channel active
     EXPECT_EQ(readAt(2.0), (Readings{{"CPUModelPower", 1.0}}));
+    source->addCount(gpu, 0);
+    EXPECT_EQ(readAt(3.0), (Readings{{"CPUModelPower", 1.0}}));
 
     source->addCount(gpu, 500);
-    EXPECT_EQ(readAt(3.0), (Readings{{"CPUModelPower", 1.0}, {"GPUModelPower", 0.5}}));
+    EXPECT_EQ(readAt(4.0), (Readings{{"CPUModelPower", 1.0}, {"GPUModelPower", 0.5}}));
     source->setCountRate(cpu, 0.0);
-    EXPECT_EQ(readAt(4.0), (Readings{{"CPUModelPower", 0.0}, {"GPUModelPower", 0.0}}));
-}
-
-TEST_F(EnergyPowerReaderTest, PowerOutsideZeroToOneThousandWattsIsDropped) {
-    const auto cpu = channel("CPU Energy", "mJ");
-    const auto gpu = channel("GPU Energy", "mJ");
-    readAt(1.0);
+    EXPECT_EQ(readAt(5.0), (Readings{{"CPUModelPower", 0.0}, {"GPUModelPower", 0.0}}));
     source->addCount(cpu, 1'000'000);
-    source->addCount(gpu, -5);
-    EXPECT_EQ(readAt(2.0), (Readings{{"CPUModelPower", 1000.0}}));
-    source->addCount(cpu, 1'000'100);
-    source->addCount(gpu, 0);
-    // The negative count above must not have marked the GPU channel active.
-    EXPECT_TRUE(readAt(3.0).empty());
+    EXPECT_EQ(readAt(6.0), (Readings{{"CPUModelPower", 1000.0}, {"GPUModelPower", 0.0}}));
+    source->addCount(cpu, 1'000'001);
+    EXPECT_EQ(readAt(7.0), (Readings{{"GPUModelPower", 0.0}}));
 }
 
 TEST_F(EnergyPowerReaderTest, SkipsNamelessForeignAndUnlabelledChannelsAndKeepsDeltaOrder) {

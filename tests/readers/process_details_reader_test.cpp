@@ -162,13 +162,12 @@ TEST_F(ProcessDetailsReaderTest, EnergyRunsTheMonitorAndLeavesItselfOut) {
     EXPECT_EQ(reader.read(ProcessDetailsKind::energy).ranked,
               (std::vector<Reading>{{88, "bad\xEF\xBF\xBDname", 2.5}}));
     ASSERT_EQ(tools->runs.size(), 1u);
-    testing::expectRun(tools->runs[0],
-                       {.path = "/usr/bin/top",
-                        .arguments = {"-o", "power", "-l", "2", "-s", "1", "-n", "130", "-stats",
-                                      "pid,command,power"},
-                        .environment = platform::ToolEnvironment::exactly({{"LC_ALL", "C"}}),
-                        .timeLimit = 3.0,
-                        .qos = platform::WatchdogQoS::utility});
+    testing::expectRun(tools->runs[0], {"/usr/bin/top",
+                                        {"-o", "power", "-l", "2", "-s", "1", "-n", "130", "-stats",
+                                         "pid,command,power"},
+                                        platform::ToolEnvironment::exactly({{"LC_ALL", "C"}}),
+                                        3.0,
+                                        platform::WatchdogQoS::utility});
 }
 
 TEST_F(ProcessDetailsReaderTest, EnergyIsEmptyWhenTheMonitorFails) {
