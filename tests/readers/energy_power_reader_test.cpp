@@ -97,6 +97,8 @@ TEST_F(EnergyPowerReaderTest, ChannelIsReportedFromItsFirstPositiveCountUpToOneT
     EXPECT_EQ(readAt(6.0), (Readings{{"CPUModelPower", 1000.0}, {"GPUModelPower", 0.0}}));
     source->addCount(cpu, 1'000'001);
     EXPECT_EQ(readAt(7.0), (Readings{{"GPUModelPower", 0.0}}));
+    source->addCount(gpu, -5); // a counter going back, even on an active channel
+    EXPECT_EQ(readAt(8.0), (Readings{{"CPUModelPower", 0.0}}));
 }
 
 TEST_F(EnergyPowerReaderTest, SkipsNamelessForeignAndUnlabelledChannelsAndKeepsDeltaOrder) {
