@@ -1,8 +1,10 @@
 #include "platform/linux/tool_invocations.h"
 #include "platform/linux/tool_runner_linux.h"
 #include "platform/sim/scripted_tool_runner.h"
+#include "readers/recording_tool_runner.h"
 #include "support/temp_dir.h"
 
+#include <array>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -202,39 +204,31 @@ TEST_F(ToolRunnerTest, ConcurrentRunsKeepTheirOwnPipes) {
     EXPECT_TRUE(noChildLeft());
 }
 
+// The power and disk tools are proven through the agent with a mock bus.
 TEST(ToolInvocationTest, MapsMacToolsToTheStandInsNextToTheExecutable) {
-    struct Case {
-        const char* macPath;
-        const char* executable;
-        const char* firstArgument;
-    };
-    const Case cases[] = {
+    const auto here = std::filesystem::read_symlink("/proc/self/exe").parent_path();
+    const std::array<std::array<std::string, 3>, 4> cases = {{
         {"/bin/ps", "brivane-system-tools", "ps"},
         {"/usr/bin/top", "brivane-system-tools", "top"},
-        {"/usr/bin/pmset", "brivane-system-tools", "pmset"},
-        {"/usr/sbin/diskutil", "brivane-system-tools", "diskutil"},
         {"/usr/sbin/pkgutil", "brivane-codesign", "pkgutil"},
         {"/usr/sbin/spctl", "brivane-codesign", "spctl"},
-    };
-    const auto here = std::filesystem::read_symlink("/proc/self/exe").parent_path();
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.macPath);
-        auto request = runOf(c.macPath, 15.0, {"-A", "x y"});
-        request.environment = ToolEnvironment::exactly({{"LC_ALL", "C"}});
+    }};
+    const auto environment = ToolEnvironment::exactly({{"LC_ALL", "C"}});
+    for (const auto& [macPath, executable, firstArgument] : cases) {
+        SCOPED_TRACE(macPath);
+        const ToolRun request{macPath, {"-A", "x y"}, environment, 15.0, WatchdogQoS::standard};
         const auto local = localInvocation(request);
         ASSERT_TRUE(local);
-        EXPECT_EQ(local->path, (here / c.executable).string());
-        EXPECT_EQ(local->arguments, (std::vector<std::string>{c.firstArgument, "-A", "x y"}));
-        EXPECT_EQ(local->environment.policy, request.environment.policy);
-        EXPECT_EQ(local->environment.variables, request.environment.variables);
-        EXPECT_EQ(local->timeLimit, 15.0);
+        brivane::testing::expectRun(*local, {here / executable,
+                                             {firstArgument, "-A", "x y"},
+                                             environment,
+                                             15.0,
+                                             WatchdogQoS::standard});
     }
-
     const auto unknown = runOf("/opt/some/tool", 1.0, {"x"});
     const auto passed = localInvocation(unknown);
     ASSERT_TRUE(passed);
-    EXPECT_EQ(passed->path, unknown.path);
-    EXPECT_EQ(passed->arguments, unknown.arguments);
+    brivane::testing::expectRun(*passed, unknown);
 }
 
 TEST_F(ToolRunnerTest, ScriptedRunnerAnswersKnownRunsAndDelegatesTheRest) {
