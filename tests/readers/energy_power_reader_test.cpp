@@ -129,40 +129,25 @@ TEST_F(EnergyPowerReaderTest, FailedSetUpIsNeverRetried) {
     }
 }
 
-TEST_F(EnergyPowerReaderTest, SubscriptionWithoutChannelListSamplesTheCopy) {
+// Set up from a subscription that names no channels: the copied list is sampled instead.
+TEST_F(EnergyPowerReaderTest, FailedSampleClearsTheBaselineButUnusableDeltaRenewsIt) {
     const auto cpu = channel("CPU Energy", "J");
-    source->setCountRate(cpu, 1.0);
     source->setFaults({.subscribedChannelsMissing = true});
     readAt(1.0);
-    EXPECT_EQ(readAt(2.0), (Readings{{"CPUModelPower", 1.0}}));
-}
-
-TEST_F(EnergyPowerReaderTest, FailedSampleClearsTheBaselineButUnusableDeltaRenewsIt) {
-    struct Case {
-        const char* name;
-        SimIOReportFaults fault;
-        bool baselineLost;
-    };
-    const Case cases[] = {
-        {"sample fails", {.sampleFails = true}, true},
-        {"no delta", {.deltaFails = true}, false},
-        {"no channel array", {.deltaLacksChannels = true}, false},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        restart();
-        const auto cpu = channel("CPU Energy", "J");
-        readAt(1.0);
+    source->addCount(cpu, 100);
+    source->setFaults({.sampleFails = true});
+    EXPECT_TRUE(readAt(2.0).empty());
+    source->setFaults({});
+    EXPECT_TRUE(readAt(3.0).empty()); // baseline only
+    double uptime = 3.0;
+    for (const SimIOReportFaults& fault :
+         {SimIOReportFaults{.deltaFails = true}, SimIOReportFaults{.deltaLacksChannels = true}}) {
         source->addCount(cpu, 100);
-        source->setFaults(c.fault);
-        EXPECT_TRUE(readAt(2.0).empty());
+        source->setFaults(fault);
+        EXPECT_TRUE(readAt(uptime += 1.0).empty());
         source->setFaults({});
-        double uptime = 2.0;
-        if (c.baselineLost) {
-            EXPECT_TRUE(readAt(uptime += 1.0).empty()); // baseline only
-        }
         source->addCount(cpu, 3);
-        EXPECT_EQ(readAt(uptime + 1.0), (Readings{{"CPUModelPower", 3.0}}));
+        EXPECT_EQ(readAt(uptime += 1.0), (Readings{{"CPUModelPower", 3.0}}));
     }
 }
 
