@@ -71,40 +71,26 @@ TEST_F(ProcessDetailsReaderTest, ListsStopAt128NamedProcesses) {
     EXPECT_EQ(ranked.front().pid, 400);
 }
 
-TEST_F(ProcessDetailsReaderTest, StorageRatesOverTheWindow) {
+TEST_F(ProcessDetailsReaderTest, StorageRatesOverTheWindowAndACacheWhenTooSoon) {
+    using Rates = std::vector<ProcessDetailsSnapshot::StorageReading>;
     add(30, "reader");
     add(31, "trickle");
     add(32, "quiet");
     EXPECT_TRUE(storageAfter(0).empty()); // first request only sets the baseline
     table->addTraffic(30, 3000, 0);
     table->addTraffic(31, 1, 0);
-    auto rates = storageAfter(2.0);
-    ASSERT_EQ(rates.size(), 2u);
-    EXPECT_EQ(rates[0], (ProcessDetailsSnapshot::StorageReading{30, "reader", 1500, 0}));
-    EXPECT_EQ(rates[1], (ProcessDetailsSnapshot::StorageReading{31, "trickle", 0, 0}));
-}
-
-TEST_F(ProcessDetailsReaderTest, TooSoonServesCacheAndKeepsBaseline) {
-    add(30, "p");
-    storageAfter(0);
-    table->addTraffic(30, 1000, 0);
-    auto first = storageAfter(1.0);
-    ASSERT_EQ(first.size(), 1u);
+    const Rates first{{30, "reader", 1500, 0}, {31, "trickle", 0, 0}};
+    EXPECT_EQ(storageAfter(2.0), first);
     table->addTraffic(30, 2000, 0);
     EXPECT_EQ(storageAfter(0.2), first);
     // Measured from the baseline 1.0 s back, not from the cached answer 0.8 s back.
-    auto next = storageAfter(0.8);
-    ASSERT_EQ(next.size(), 1u);
-    EXPECT_EQ(next[0].readBytesPerSecond, 2000);
-}
+    EXPECT_EQ(storageAfter(0.8), (Rates{{30, "reader", 2000, 0}}));
 
-TEST_F(ProcessDetailsReaderTest, WindowLimitsAreInclusiveAndLongGapsReset) {
-    add(30, "p");
-    storageAfter(0);
-    table->addTraffic(30, 100, 0);
-    EXPECT_EQ(storageAfter(0.5).size(), 1u);
-    table->addTraffic(30, 100, 0);
-    EXPECT_EQ(storageAfter(5.0).size(), 1u);
+    // The window's limits count; a longer gap starts over.
+    for (double seconds : {0.5, 5.0}) {
+        table->addTraffic(30, 100, 0);
+        EXPECT_EQ(storageAfter(seconds).size(), 1u) << seconds;
+    }
     table->addTraffic(30, 100, 0);
     EXPECT_TRUE(storageAfter(10.0).empty());
     EXPECT_TRUE(storageAfter(0.1).empty()); // the emptied cache is served

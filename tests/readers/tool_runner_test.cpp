@@ -49,7 +49,6 @@ struct TimedResult {
     ToolResult result;
     double seconds;
 };
-
 TimedResult timedRun(const ToolRun& run) {
     LinuxToolRunner runner;
     const auto start = std::chrono::steady_clock::now();
