@@ -71,7 +71,7 @@ TEST_F(ProcessDetailsReaderTest, ListsStopAt128NamedProcesses) {
     EXPECT_EQ(ranked.front().pid, 400);
 }
 
-TEST_F(ProcessDetailsReaderTest, StorageRatesOverTheWindowAndACacheWhenTooSoon) {
+TEST_F(ProcessDetailsReaderTest, StorageRatesOverTheWindowWithACacheWhenTooSoon) {
     using Rates = std::vector<ProcessDetailsSnapshot::StorageReading>;
     add(30, "reader");
     add(31, "trickle");
@@ -96,6 +96,13 @@ TEST_F(ProcessDetailsReaderTest, StorageRatesOverTheWindowAndACacheWhenTooSoon) 
     EXPECT_TRUE(storageAfter(0.1).empty()); // the emptied cache is served
     table->addTraffic(30, 100, 0);
     EXPECT_EQ(storageAfter(0.9).size(), 1u);
+
+    table->setListingFails(true);
+    EXPECT_TRUE(storageAfter(1.0).empty());
+    EXPECT_TRUE(reader.read(ProcessDetailsKind::memory).ranked.empty());
+    table->setListingFails(false);
+    table->addTraffic(30, 10, 0);
+    EXPECT_TRUE(storageAfter(1.0).empty()); // a failed listing leaves no baseline
 }
 
 TEST_F(ProcessDetailsReaderTest, StorageOrderSaturationAndSkippedProcesses) {
@@ -127,17 +134,6 @@ TEST_F(ProcessDetailsReaderTest, StorageOrderSaturationAndSkippedProcesses) {
     EXPECT_EQ(pids(rates), (std::vector<int64_t>{60, 53, 49, 52, 54, 50, 51, 42}));
     EXPECT_EQ(rates.front(), (ProcessDetailsSnapshot::StorageReading{
                                  60, "flood", std::numeric_limits<int64_t>::max(), 2}));
-}
-
-TEST_F(ProcessDetailsReaderTest, FailedListingEmptiesTheBaseline) {
-    add(30, "p");
-    storageAfter(0);
-    table->setListingFails(true);
-    EXPECT_TRUE(storageAfter(1.0).empty());
-    EXPECT_TRUE(reader.read(ProcessDetailsKind::memory).ranked.empty());
-    table->setListingFails(false);
-    table->addTraffic(30, 10, 0);
-    EXPECT_TRUE(storageAfter(1.0).empty()); // nothing to compare with yet
 }
 
 TEST_F(ProcessDetailsReaderTest, EnergyRunsTheMonitorAndLeavesItselfOut) {
