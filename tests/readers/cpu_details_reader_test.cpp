@@ -62,14 +62,13 @@ TEST_F(CPUDetailsReaderTest, RunsProcessStatusInTheCLocaleAndKeepsItsFirst128Rea
 }
 
 TEST_F(CPUDetailsReaderTest, FailedToolRunGivesNoProcessesButResidenciesStillCount) {
-    const auto id = core("PCPU0", {{"V0P0", 0}});
+    core("PCPU0", {{"V0P0", 40}});
     const std::string busy = "1 50.0 busy\n";
     const platform::ToolResult failures[] = {
         {"no such file", -1, busy}, {std::nullopt, 1, busy}, {std::nullopt, 15, busy}};
     for (const auto& failure : failures) {
         tools->result = failure;
         reader.read();
-        source->addResidency(id, 0, 40);
         clock->advance(1.0);
         const CPUDetailsSnapshot snapshot = reader.read();
         EXPECT_TRUE(snapshot.processes.empty());
@@ -200,11 +199,9 @@ TEST(ProcessStatusLineTest, PidIsAnIntegerOfAtLeastOneAndUsageAFiniteNonNegative
                                                      {".5", 0.5},    {"5.", 5.0}, {"1e2", 100.0},
                                                      {"0x1p3", 8.0}, {"-0", 0.0}};
     for (const auto& [usage, expected] : usages) {
-        SCOPED_TRACE(usage);
         const auto reading = parseProcessStatusLine(std::string("5 ") + usage + " name");
-        ASSERT_TRUE(reading);
-        EXPECT_EQ(reading->usage, expected);
-        EXPECT_FALSE(std::signbit(reading->usage));
+        EXPECT_EQ(reading, (Reading{5, "name", expected})) << usage;
+        EXPECT_FALSE(reading && std::signbit(reading->usage)) << usage;
     }
     // The last pid is a fullwidth digit one.
     for (const char* pid : {"0", "-5", "-0", "+", "+-3", "12a", "1.0", "0x10",

@@ -66,9 +66,8 @@ bool processGone(pid_t pid) {
     for (int attempt = 0; attempt < 100; ++attempt) {
         std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
         std::string line;
-        if (!std::getline(stat, line) || line.find(") Z ") != std::string::npos) {
+        if (!std::getline(stat, line) || line.find(") Z ") != std::string::npos)
             return true;
-        }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return false;
@@ -100,7 +99,6 @@ TEST_F(ToolRunnerTest, CapturesStatusAndEveryByteOfStandardOutputOnly) {
         EXPECT_FALSE(result.launchError);
         EXPECT_EQ(result.terminationStatus, c.status);
         EXPECT_TRUE(result.output == c.expected) << "got " << result.output.size() << " bytes";
-        EXPECT_EQ(result.succeeded(), c.status == 0);
     }
     EXPECT_TRUE(noChildLeft());
 }
@@ -111,7 +109,6 @@ TEST_F(ToolRunnerTest, MissingOrRelativePathIsALaunchFailure) {
         const auto result = timedRun(runOf(path)).result;
         ASSERT_TRUE(result.launchError);
         EXPECT_FALSE(result.launchError->empty());
-        EXPECT_FALSE(result.succeeded());
         EXPECT_TRUE(result.output.empty());
     }
     EXPECT_TRUE(noChildLeft());
@@ -186,14 +183,13 @@ TEST_F(ToolRunnerTest, ConcurrentRunsKeepTheirOwnPipes) {
     const auto slow = script("slow", "exec sleep 3");
     const auto quick = script("quick", "echo \"$1\"");
     std::thread sleeper([&] { timedRun(runOf(slow, 4.0)); });
-    std::vector<std::thread> workers;
     std::vector<TimedResult> results(6);
-    for (std::size_t i = 0; i < results.size(); ++i) {
-        workers.emplace_back(
-            [&, i] { results[i] = timedRun(runOf(quick, 3.0, {std::to_string(i)})); });
-    }
-    for (auto& worker : workers) {
-        worker.join();
+    {
+        std::vector<std::jthread> workers;
+        for (std::size_t i = 0; i < results.size(); ++i) {
+            workers.emplace_back(
+                [&, i] { results[i] = timedRun(runOf(quick, 3.0, {std::to_string(i)})); });
+        }
     }
     for (std::size_t i = 0; i < results.size(); ++i) {
         EXPECT_EQ(results[i].result.output, std::to_string(i) + "\n");
