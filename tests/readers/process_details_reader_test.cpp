@@ -14,6 +14,7 @@ using platform::ProcessResourceUsage;
 using platform::sim::SimProcess;
 using platform::sim::SimProcessTable;
 using Reading = CPUDetailsSnapshot::ProcessReading;
+using Rates = std::vector<ProcessDetailsSnapshot::StorageReading>;
 
 constexpr int32_t ownPid = 4242;
 
@@ -30,15 +31,9 @@ protected:
         table->set(pid,
                    SimProcess{std::move(name), ProcessResourceUsage{startedAt, footprint, 0, 0}});
     }
-    std::vector<ProcessDetailsSnapshot::StorageReading> storageAfter(double seconds) {
+    Rates storageAfter(double seconds) {
         clock->advance(seconds);
         return reader.read(ProcessDetailsKind::storage).storage;
-    }
-    static std::vector<int64_t> pids(const auto& readings) {
-        std::vector<int64_t> result;
-        for (const auto& reading : readings)
-            result.push_back(reading.pid);
-        return result;
     }
 };
 
@@ -72,7 +67,6 @@ TEST_F(ProcessDetailsReaderTest, ListsStopAt128NamedProcesses) {
 }
 
 TEST_F(ProcessDetailsReaderTest, StorageRatesOverTheWindowWithACacheWhenTooSoon) {
-    using Rates = std::vector<ProcessDetailsSnapshot::StorageReading>;
     add(30, "reader");
     add(31, "trickle");
     add(32, "quiet");
@@ -130,10 +124,15 @@ TEST_F(ProcessDetailsReaderTest, StorageOrderSaturationAndSkippedProcesses) {
     table->addTraffic(42, 10, 0);
     table->addTraffic(ownPid, 10, 0);
     table->addTraffic(60, std::numeric_limits<uint64_t>::max(), 1);
-    const auto rates = storageAfter(0.5);
-    EXPECT_EQ(pids(rates), (std::vector<int64_t>{60, 53, 49, 52, 54, 50, 51, 42}));
-    EXPECT_EQ(rates.front(), (ProcessDetailsSnapshot::StorageReading{
-                                 60, "flood", std::numeric_limits<int64_t>::max(), 2}));
+    const auto most = std::numeric_limits<int64_t>::max();
+    EXPECT_EQ(storageAfter(0.5), (Rates{{60, "flood", most, 2},
+                                        {53, "p", 10, 600},
+                                        {49, "p", 40, 200},
+                                        {52, "p", 200, 40},
+                                        {54, "p", 40, 200},
+                                        {50, "p", 200, 20},
+                                        {51, "p", 20, 200},
+                                        {42, "steady", 20, 0}}));
 }
 
 TEST_F(ProcessDetailsReaderTest, EnergyRunsTheMonitorAndLeavesItselfOut) {
