@@ -27,14 +27,18 @@ std::string num(const std::string& key, const std::string& value) {
 std::string capacity(const std::string& value) {
     return num("Current Capacity", value);
 }
+std::string typed(const std::string& type, const std::string& entries) {
+    return source(str("Type", type) + entries);
+}
 std::string accessory(const std::string& name, const std::string& entries) {
-    return source(str("Type", "Accessory Source") + str("Name", name) + entries);
+    return typed("Accessory Source", str("Name", name) + entries);
 }
 // A source of accessory group G; part "Combined" stands for the whole group.
 std::string member(std::optional<std::string> name, const std::string& part,
                    const std::string& entries) {
-    return source(str("Type", "Accessory Source") + (name ? str("Name", *name) : "") +
-                  str("Group Identifier", "G") + str("Part Identifier", part) + entries);
+    return typed("Accessory Source", (name ? str("Name", *name) : "") +
+                                         str("Group Identifier", "G") +
+                                         str("Part Identifier", part) + entries);
 }
 std::string parts(const std::vector<std::string>& dictionaries) {
     std::string array = "<key>Combined Parts</key><array>\n";
@@ -59,12 +63,8 @@ TEST(AccessoryParseTest, ReadsPresentAccessorySourcesAndTheirParts) {
         std::vector<Accessory> readings;
     };
     const std::vector<Case> cases = {
-        {"other type",
-         source(str("Type", "InternalBattery") + str("Name", "B") + capacity("50")),
-         {}},
-        {"type differing in case",
-         source(str("Type", "accessory source") + str("Name", "M") + capacity("5")),
-         {}},
+        {"other type", typed("InternalBattery", str("Name", "B") + capacity("50")), {}},
+        {"type differing in case", typed("accessory source", str("Name", "M") + capacity("5")), {}},
         {"not present", accessory("M", capacity("45") + "<key>Is Present</key><false/>"), {}},
         {"present", accessory("M", capacity("45") + "<key>Is Present</key><true/>"), {m45}},
         {"presence unknown", good, {m45}},
@@ -84,7 +84,7 @@ TEST(AccessoryParseTest, ReadsPresentAccessorySourcesAndTheirParts) {
          accessory("A", capacity("10")) + "<?xml garbage <dict>" + accessory("B", capacity("20")),
          {{"A", {}, 0.1}, {"B", {}, 0.2}}},
         {"empty name", accessory("", capacity("45")), {}},
-        {"no name", source(str("Type", "Accessory Source") + capacity("45")), {}},
+        {"no name", typed("Accessory Source", capacity("45")), {}},
         {"parts under the group name, later members too",
          combined(parts({str("Part Identifier", "L") + capacity("50"),
                          str("Part Identifier", "R") + capacity("70")})) +

@@ -34,7 +34,6 @@ protected:
         clock->advance(seconds);
         return reader.read().residencies;
     }
-    // A baseline, then one second.
     Residencies measure() {
         reader.read();
         return residenciesAfter(1.0);

@@ -116,9 +116,8 @@ TEST_F(EnergyPowerReaderTest, FailedSetUpIsNeverRetried) {
         source->setFaults(fault);
         EXPECT_TRUE(readAt(1.0).empty());
         source->setFaults({});
-        for (double uptime : {2.0, 3.0, 4.0}) {
+        for (double uptime : {2.0, 3.0, 4.0})
             EXPECT_TRUE(readAt(uptime).empty());
-        }
         EXPECT_EQ(source->groupCopies(), 1);
     }
 }

@@ -145,12 +145,9 @@ TEST_F(ToolRunnerTest, MisbehavingToolsAreBoundedAndFail) {
         EXPECT_LT(seconds, c.maxSeconds);
         EXPECT_FALSE(result.succeeded());
         EXPECT_LE(result.output.size(), LinuxToolRunner::outputCap);
-        if (c.status) {
-            EXPECT_EQ(result.terminationStatus, *c.status);
-        }
-        if (c.output) {
-            EXPECT_EQ(result.output, *c.output);
-        }
+        // Absent expectations accept whatever came.
+        EXPECT_EQ(result.terminationStatus, c.status.value_or(result.terminationStatus));
+        EXPECT_EQ(result.output, c.output.value_or(result.output));
         if (c.grandchildEnded) {
             pid_t grandchild = 0;
             std::ifstream(marker) >> grandchild;
