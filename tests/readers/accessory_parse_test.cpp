@@ -101,9 +101,10 @@ TEST(AccessoryParseTest, ReadsPresentAccessorySourcesAndTheirParts) {
         {"only the usable part counts",
          combined(parts({str("Part Identifier", "L") + capacity("150"), capacity("20")})),
          {{"P", {}, 0.2}}},
-        {"a later combined entry names the members before it",
-         member("Q", "C", capacity("50")) + member("P", "Combined", capacity("50")),
-         {{"P", "C", 0.5}, {"P", {}, 0.5}}},
+        {"the last combined entry names the members before it",
+         member("O", "Combined", capacity("40")) + member("Q", "C", capacity("50")) +
+             member("P", "Combined", capacity("50")),
+         {{"P", {}, 0.4}, {"P", "C", 0.5}, {"P", {}, 0.5}}},
         {"unnamed last combined entry: members keep their own names",
          member("P", "Combined", capacity("50")) + member("Q", "C", capacity("50")) +
              member(std::nullopt, "Combined", capacity("40")),
