@@ -15,10 +15,9 @@ std::vector<std::uint8_t> flt(float value) {
 
 TEST(SMCGetStringValue, ReadsFanDescriptorsOnly) {
     std::vector<std::uint8_t> left(16, ' ');
-    std::copy_n("Left", 4, left.begin() + 4);
-    left[0] = 0x01;
-    std::vector<std::uint8_t> blank(16, ' ');
-    SMCHarness h({simKey("F0ID", "{fds", left), simKey("F1ID", "{fds", blank),
+    std::copy_n("\x01   Left", 8, left.begin());
+    SMCHarness h({simKey("F0ID", "{fds", left),
+                  simKey("F1ID", "{fds", std::vector<std::uint8_t>(16, ' ')),
                   simKey("F2ID", "{fds", std::vector<std::uint8_t>(16, 0)),
                   simKey("FNum", "ui8 ", {2}), simKey("F0Ac", "flt ", flt(1200.0f))});
 
@@ -50,11 +49,13 @@ TEST(SMCGetAllKeys, ListsKeysInIndexOrderSkippingFailedIndexes) {
     EXPECT_TRUE(h.lines.take().empty());
 }
 
-TEST(SMCGetAllKeys, UsesTheTruncatedCountAndRefusesImpossibleCounts) {
+// "#KEY" is a float truncated to a count; what cannot be a count of 32-bit indexes is none.
+TEST(SMCGetAllKeys, UsesTheTruncatedCountAndReportsAMissingOrImpossibleOne) {
     struct Row {
         std::string name;
-        platform::sim::SimSMCKey count;
+        std::optional<platform::sim::SimSMCKey> count;
         std::uint64_t indexRequests;
+        bool reported = false; // "ERROR no keys count found"
     };
     const Row rows[] = {
         {"fraction truncates", simKey("#KEY", "flt ", flt(2.7f)), 2},
@@ -63,25 +64,20 @@ TEST(SMCGetAllKeys, UsesTheTruncatedCountAndRefusesImpossibleCounts) {
         {"not a number", simKey("#KEY", "flt ", flt(std::numeric_limits<float>::quiet_NaN())), 0},
         {"infinite", simKey("#KEY", "flt ", flt(std::numeric_limits<float>::infinity())), 0},
         {"beyond 32-bit indexes", simKey("#KEY", "flt ", flt(5e9f)), 0},
+        {"zero", simKey("#KEY", "ui32", {0, 0, 0, 0}), 0, true},
+        {"missing", std::nullopt, 0, true},
     };
     for (const auto& row : rows) {
-        SMCHarness h({row.count, simKey("TC0P", "sp78", {0x2D, 0x80})});
-        const auto keys = h.smc->getAllKeys();
-        EXPECT_EQ(h.indexRequests(), row.indexRequests) << row.name;
-        EXPECT_EQ(keys.size(), row.indexRequests) << row.name;
-        EXPECT_TRUE(h.lines.take().empty()) << row.name;
-    }
-}
-
-TEST(SMCGetAllKeys, ReportsAMissingOrZeroCount) {
-    for (const bool zeroCount : {false, true}) {
-        SMCHarness h;
-        if (zeroCount) {
-            h.sim->setKey(simKey("#KEY", "ui32", {0, 0, 0, 0}));
+        SCOPED_TRACE(row.name);
+        SMCHarness h({simKey("TC0P", "sp78", {0x2D, 0x80})});
+        if (row.count) {
+            h.sim->setKey(*row.count);
         }
-        EXPECT_TRUE(h.smc->getAllKeys().empty());
-        EXPECT_EQ(h.lines.take(), std::vector<std::string>{"ERROR no keys count found"});
-        EXPECT_EQ(h.indexRequests(), 0u);
+        EXPECT_EQ(h.smc->getAllKeys().size(), row.indexRequests);
+        EXPECT_EQ(h.indexRequests(), row.indexRequests);
+        EXPECT_EQ(h.lines.take(), row.reported
+                                      ? std::vector<std::string>{"ERROR no keys count found"}
+                                      : std::vector<std::string>{});
     }
 }
 

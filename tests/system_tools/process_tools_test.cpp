@@ -60,8 +60,6 @@ TEST(ProcessStatusLines, NamesSurviveTheReadersLineRule) {
         appendProcessStatusLine(out, 4242, 12.5, lineSafeName(c.name));
         const auto readings = parseProcessStatusOutput(out, 128);
         ASSERT_EQ(readings.size(), 1u);
-        EXPECT_EQ(readings[0].pid, 4242);
-        EXPECT_EQ(readings[0].usage, 12.5);
         EXPECT_EQ(readings[0].name, c.shown);
     }
 }
