@@ -44,9 +44,6 @@ TEST(ProcIoParsing, TakesStorageReadsAndStorageWrites) {
 TEST(ProcfsProcessTable, SeesThisProcess) {
     ProcfsProcessTable table("/proc");
     EXPECT_EQ(table.ownPid(), static_cast<int32_t>(getpid()));
-    EXPECT_EQ(table.realUserID(), getuid());
-    EXPECT_EQ(table.effectiveUserID(), geteuid());
-
     auto pids = table.allPids();
     EXPECT_NE(std::find(pids.begin(), pids.end(), table.ownPid()), pids.end());
     EXPECT_GT(pids.size(), 1u);
