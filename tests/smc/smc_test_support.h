@@ -42,9 +42,9 @@ struct SMCHarness {
         : sim(std::make_shared<SimSMC>(std::move(keys))),
           smc(std::make_unique<SMC>(sim, lines.sink())) {}
 
-    std::uint64_t keyInfoRequests() const { return sim->exchanges(SimSMC::kKindReadKeyInfo); }
-    std::uint64_t byteRequests() const { return sim->exchanges(SimSMC::kKindReadBytes); }
-    std::uint64_t indexRequests() const { return sim->exchanges(SimSMC::kKindReadIndex); }
+    std::uint64_t keyInfoRequests() const { return sim->exchanges(platform::kSMCReadKeyInfo); }
+    std::uint64_t byteRequests() const { return sim->exchanges(platform::kSMCReadBytes); }
+    std::uint64_t indexRequests() const { return sim->exchanges(platform::kSMCReadIndex); }
 
     CapturedLines lines;
     std::shared_ptr<SimSMC> sim;

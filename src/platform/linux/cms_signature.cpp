@@ -1,5 +1,7 @@
 #include "platform/linux/cms_signature.h"
 
+#include "platform/hex_digits.h"
+
 #include <array>
 #include <openssl/bio.h>
 #include <openssl/cms.h>
@@ -227,13 +229,7 @@ std::string sha256HexOf(std::span<const unsigned char> bytes) {
     std::array<unsigned char, EVP_MAX_MD_SIZE> digest{};
     unsigned int length = 0;
     EVP_Digest(bytes.data(), bytes.size(), digest.data(), &length, EVP_sha256(), nullptr);
-    static constexpr char digits[] = "0123456789abcdef";
-    std::string hex;
-    for (unsigned int i = 0; i < length; ++i) {
-        hex.push_back(digits[digest[i] >> 4]);
-        hex.push_back(digits[digest[i] & 0x0F]);
-    }
-    return hex;
+    return lowerHex(std::span(digest).first(length));
 }
 
 } // namespace brivane::platform::linux_backend

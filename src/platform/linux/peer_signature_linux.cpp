@@ -1,5 +1,6 @@
 #include "platform/linux/peer_signature_linux.h"
 
+#include "platform/hex_digits.h"
 #include "platform/linux/file_descriptor.h"
 
 #include <array>
@@ -116,13 +117,7 @@ std::optional<std::string> sha256HexOfFile(int fd, std::int64_t limit) {
     if (EVP_DigestFinal_ex(context.get(), digest.data(), &length) != 1) {
         return std::nullopt;
     }
-    static constexpr char digits[] = "0123456789abcdef";
-    std::string hex;
-    for (unsigned int i = 0; i < length; ++i) {
-        hex.push_back(digits[digest[i] >> 4]);
-        hex.push_back(digits[digest[i] & 0x0F]);
-    }
-    return hex;
+    return lowerHex(std::span(digest).first(length));
 }
 
 } // namespace

@@ -2,29 +2,10 @@
 
 #include <algorithm>
 #include <bit>
-#include <cstring>
 
 namespace brivane::platform::linux_backend {
 namespace {
 
-// Offsets of the fields the user client reads and writes in the 80-byte block.
-constexpr std::size_t kKeyOffset = 0;
-constexpr std::size_t kDataSizeOffset = 28;
-constexpr std::size_t kDataTypeOffset = 32;
-constexpr std::size_t kAttributesOffset = 36;
-constexpr std::size_t kResultOffset = 40;
-constexpr std::size_t kKindOffset = 42;
-constexpr std::size_t kIndexOffset = 44;
-constexpr std::size_t kBytesOffset = 48;
-constexpr std::size_t kValueCapacity = 32;
-constexpr std::uint32_t kSelector = 2;
-
-constexpr std::uint8_t kKindReadBytes = 5;
-constexpr std::uint8_t kKindReadIndex = 8;
-constexpr std::uint8_t kKindReadKeyInfo = 9;
-constexpr std::uint8_t kResultKeyNotFound = 0x84;
-// The sensor behind the key gave no value this time (the file read failed or held no number).
-constexpr std::uint8_t kResultSensorError = 0x01;
 constexpr std::uint8_t kReadable = 0x80;
 
 constexpr double kMilli = 1e-3; // m°C → °C
@@ -34,24 +15,6 @@ constexpr unsigned kFanLimit = 10;
 // A fan descriptor: four bytes of type, zone and location, then the name, space-padded.
 constexpr std::size_t kDescriptorSize = 16;
 constexpr std::size_t kDescriptorNameOffset = 4;
-
-constexpr std::uint32_t code(std::string_view name) {
-    std::uint32_t value = 0;
-    for (const char c : name) {
-        value = (value << 8) | static_cast<std::uint8_t>(c);
-    }
-    return value;
-}
-
-std::uint32_t load32(SMCInputBlock block, std::size_t offset) {
-    std::uint32_t value = 0;
-    std::memcpy(&value, block.data() + offset, sizeof value);
-    return value;
-}
-
-void store32(SMCOutputBlock block, std::size_t offset, std::uint32_t value) {
-    std::memcpy(block.data() + offset, &value, sizeof value);
-}
 
 std::string fanKey(unsigned fan, std::string_view suffix) {
     std::string key = "F";
@@ -63,8 +26,8 @@ std::string fanKey(unsigned fan, std::string_view suffix) {
 // A key with a fixed value until a channel is attached.
 LinuxSMCTransport::Key makeKey(std::string_view name, std::string_view type, std::uint32_t size) {
     LinuxSMCTransport::Key key;
-    key.code = code(name);
-    key.type = code(type);
+    key.code = smcCode(name);
+    key.type = smcCode(type);
     key.size = size;
     key.attributes = kReadable;
     return key;
@@ -203,9 +166,20 @@ const LinuxSMCTransport::Key* LinuxSMCTransport::find(std::uint32_t wanted) cons
     return found != keys_.end() && found->code == wanted ? &*found : nullptr;
 }
 
-bool LinuxSMCTransport::valueBytes(const Key& key, std::array<std::uint8_t, 32>& bytes) const {
+std::optional<std::uint32_t> LinuxSMCTransport::keyAt(std::uint32_t index) const {
+    return index < keys_.size() ? std::optional(keys_[index].code) : std::nullopt;
+}
+
+std::optional<SMCKeyInfo> LinuxSMCTransport::keyInfo(std::uint32_t code) const {
+    const Key* key = find(code);
+    return key ? std::optional(SMCKeyInfo{key->size, key->type, key->attributes}) : std::nullopt;
+}
+
+bool LinuxSMCTransport::valueBytes(std::uint32_t code,
+                                   std::span<std::uint8_t, kSMCValueCapacity> bytes) const {
+    const Key& key = *find(code);
     if (!key.channel) {
-        bytes = key.bytes;
+        std::copy(key.bytes.begin(), key.bytes.end(), bytes.begin());
         return true;
     }
     const auto raw = channels_.value(*key.channel);
@@ -214,7 +188,6 @@ bool LinuxSMCTransport::valueBytes(const Key& key, std::array<std::uint8_t, 32>&
     }
     // "flt " is a little-endian single.
     const auto bits = std::bit_cast<std::uint32_t>(static_cast<float>(*raw * key.scale));
-    bytes = {};
     for (int i = 0; i < 4; ++i) {
         bytes[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(bits >> (8 * i));
     }
@@ -226,46 +199,10 @@ KernReturn LinuxSMCTransport::call(std::uint32_t connection, std::uint32_t selec
     if (connection == 0 || connection != connection_.load(std::memory_order_acquire)) {
         return kMachSendInvalidDest;
     }
-    if (selector != kSelector) {
+    if (selector != kSMCSelector) {
         return kIOReturnBadArgument;
     }
-    const std::uint8_t kind = input[kKindOffset];
-    const std::uint32_t wanted = load32(input, kKeyOffset);
-    const std::uint32_t index = load32(input, kIndexOffset);
-    const std::uint32_t requested = load32(input, kDataSizeOffset);
-    std::fill(output.begin(), output.end(), std::uint8_t{0});
-
-    if (kind == kKindReadIndex) {
-        if (index < keys_.size()) {
-            store32(output, kKeyOffset, keys_[index].code);
-        } else {
-            output[kResultOffset] = kResultKeyNotFound;
-        }
-        return kIOReturnSuccess;
-    }
-    if (kind != kKindReadKeyInfo && kind != kKindReadBytes) {
-        return kIOReturnBadArgument;
-    }
-    store32(output, kKeyOffset, wanted);
-    const Key* key = find(wanted);
-    if (key == nullptr) {
-        output[kResultOffset] = kResultKeyNotFound;
-        return kIOReturnSuccess;
-    }
-    if (kind == kKindReadKeyInfo) {
-        store32(output, kDataSizeOffset, key->size);
-        store32(output, kDataTypeOffset, key->type);
-        output[kAttributesOffset] = key->attributes;
-        return kIOReturnSuccess;
-    }
-    std::array<std::uint8_t, 32> bytes;
-    if (!valueBytes(*key, bytes)) {
-        output[kResultOffset] = kResultSensorError;
-        return kIOReturnSuccess;
-    }
-    std::copy_n(bytes.begin(), std::min<std::size_t>(requested, kValueCapacity),
-                output.begin() + kBytesOffset);
-    return kIOReturnSuccess;
+    return answerSMCRequest(*this, readSMCRequest(input), output);
 }
 
 } // namespace brivane::platform::linux_backend

@@ -2,6 +2,7 @@
 
 #include "platform/linux/hwmon_tree.h"
 #include "platform/linux/sensor_channels.h"
+#include "platform/smc_key_table.h"
 #include "platform/smc_transport.h"
 
 #include <array>
@@ -18,7 +19,7 @@ namespace brivane::platform::linux_backend {
 // its temperatures under their key names, the fan keys, the power keys, "#KEY" and the key
 // index. Values go out as "flt " in degrees Celsius, RPM or watts, the sysfs units converted
 // here. Without such a chip there is no service, as on a machine without an SMC.
-class LinuxSMCTransport final : public SMCTransport {
+class LinuxSMCTransport final : public SMCTransport, private SMCKeyTable {
 public:
     explicit LinuxSMCTransport(std::string sysRoot = "/sys", SensorTiming timing = {},
                                KeptValue::Pread pread = ::pread);
@@ -48,7 +49,10 @@ private:
     void addChannelKey(std::string_view name, const std::string& file, double scale);
     void addFan(unsigned fan, const HwmonChannel& channel, std::string_view name);
     const Key* find(std::uint32_t code) const;
-    bool valueBytes(const Key& key, std::array<std::uint8_t, 32>& bytes) const;
+    std::optional<std::uint32_t> keyAt(std::uint32_t index) const override;
+    std::optional<SMCKeyInfo> keyInfo(std::uint32_t code) const override;
+    bool valueBytes(std::uint32_t code,
+                    std::span<std::uint8_t, kSMCValueCapacity> bytes) const override;
 
     SensorChannels channels_;
     std::mutex openLock_;

@@ -1,35 +1,8 @@
 #include "platform/sim/sim_smc.h"
 
 #include <algorithm>
-#include <cstring>
 
 namespace brivane::platform::sim {
-
-namespace {
-
-// Offsets of the fields the user client reads and writes in the 80-byte block.
-constexpr std::size_t kKeyOffset = 0;
-constexpr std::size_t kDataSizeOffset = 28;
-constexpr std::size_t kDataTypeOffset = 32;
-constexpr std::size_t kAttributesOffset = 36;
-constexpr std::size_t kResultOffset = 40;
-constexpr std::size_t kKindOffset = 42;
-constexpr std::size_t kIndexOffset = 44;
-constexpr std::size_t kBytesOffset = 48;
-constexpr std::size_t kValueCapacity = 32;
-constexpr std::uint32_t kSelector = 2;
-
-std::uint32_t load32(SMCInputBlock block, std::size_t offset) {
-    std::uint32_t value = 0;
-    std::memcpy(&value, block.data() + offset, sizeof value);
-    return value;
-}
-
-void store32(SMCOutputBlock block, std::size_t offset, std::uint32_t value) {
-    std::memcpy(block.data() + offset, &value, sizeof value);
-}
-
-} // namespace
 
 SimSMCKey simKey(std::string_view name, std::string_view type, std::vector<std::uint8_t> bytes,
                  std::uint8_t attributes) {
@@ -89,7 +62,8 @@ KernReturn SimSMC::call(std::uint32_t connection, std::uint32_t selector, SMCInp
                         SMCOutputBlock output) {
     const std::lock_guard lock(mutex_);
     const std::uint64_t callNumber = ++calls_;
-    ++exchangesByKind_[input[kKindOffset]];
+    const SMCRequest request = readSMCRequest(input);
+    ++exchangesByKind_[request.kind];
     if (recording_) {
         auto& copy = recorded_.emplace_back();
         std::copy(input.begin(), input.end(), copy.begin());
@@ -97,62 +71,40 @@ KernReturn SimSMC::call(std::uint32_t connection, std::uint32_t selector, SMCInp
     if (!openConnections_.contains(connection)) {
         return kMachSendInvalidDest;
     }
-    if (selector != kSelector) {
+    if (selector != kSMCSelector) {
         return kIOReturnBadArgument;
     }
-    return answer(input, output, callNumber);
-}
-
-KernReturn SimSMC::answer(SMCInputBlock input, SMCOutputBlock output, std::uint64_t callNumber) {
-    const std::uint8_t kind = input[kKindOffset];
-    const std::uint32_t code = load32(input, kKeyOffset);
-    const std::uint32_t index = load32(input, kIndexOffset);
-
-    if (const auto fault = matchFault(kind, code, index, callNumber)) {
+    if (const auto fault = matchFault(request.kind, request.key, request.index, callNumber)) {
         if (fault->kernelCode != kIOReturnSuccess) {
             return fault->kernelCode;
         }
-        std::fill(output.begin(), output.end(), std::uint8_t{0});
-        store32(output, kKeyOffset, code);
-        output[kResultOffset] = fault->result;
+        answerSMCResult(output, request.key, fault->result);
         return kIOReturnSuccess;
     }
+    return answerSMCRequest(*this, request, output);
+}
 
-    std::fill(output.begin(), output.end(), std::uint8_t{0});
-    if (kind == kKindReadIndex) {
-        if (index < keys_.size()) {
-            store32(output, kKeyOffset, keys_[index].key);
-        } else {
-            output[kResultOffset] = kResultKeyNotFound;
-        }
-        return kIOReturnSuccess;
-    }
-    if (kind != kKindReadKeyInfo && kind != kKindReadBytes) {
-        return kIOReturnBadArgument;
-    }
+std::optional<std::uint32_t> SimSMC::keyAt(std::uint32_t index) const {
+    return index < keys_.size() ? std::optional(keys_[index].key) : std::nullopt;
+}
 
-    store32(output, kKeyOffset, code);
-    const auto position = positions_.find(code);
+std::optional<SMCKeyInfo> SimSMC::keyInfo(std::uint32_t key) const {
+    const auto position = positions_.find(key);
     if (position == positions_.end()) {
-        output[kResultOffset] = kResultKeyNotFound;
-        return kIOReturnSuccess;
+        return std::nullopt;
     }
-    const SimSMCKey& key = keys_[position->second];
-    if (kind == kKindReadKeyInfo) {
-        store32(output, kDataSizeOffset, key.dataSize);
-        store32(output, kDataTypeOffset, key.dataType);
-        output[kAttributesOffset] = key.dataAttributes;
-        return kIOReturnSuccess;
-    }
+    const SimSMCKey& found = keys_[position->second];
+    return SMCKeyInfo{found.dataSize, found.dataType, found.dataAttributes};
+}
 
-    std::array<std::uint8_t, kValueCapacity> value{};
-    std::copy_n(key.bytes.begin(), std::min(key.bytes.size(), kValueCapacity), value.begin());
+bool SimSMC::valueBytes(std::uint32_t key, std::span<std::uint8_t, kSMCValueCapacity> bytes) const {
+    const SimSMCKey& found = keys_[positions_.at(key)];
+    std::copy_n(found.bytes.begin(), std::min(found.bytes.size(), kSMCValueCapacity),
+                bytes.begin());
     if (valueHook_) {
-        valueHook_(key.key, value);
+        valueHook_(key, bytes);
     }
-    const std::size_t requested = load32(input, kDataSizeOffset);
-    std::copy_n(value.begin(), std::min(requested, kValueCapacity), output.begin() + kBytesOffset);
-    return kIOReturnSuccess;
+    return true;
 }
 
 std::optional<SimSMCFault> SimSMC::matchFault(std::uint8_t kind, std::uint32_t key,
@@ -162,8 +114,8 @@ std::optional<SimSMCFault> SimSMC::matchFault(std::uint8_t kind, std::uint32_t k
             continue;
         }
         const bool matches = (!fault.kind || *fault.kind == kind) &&
-                             (!fault.key || (*fault.key == key && kind != kKindReadIndex)) &&
-                             (!fault.index || (*fault.index == index && kind == kKindReadIndex)) &&
+                             (!fault.key || (*fault.key == key && kind != kSMCReadIndex)) &&
+                             (!fault.index || (*fault.index == index && kind == kSMCReadIndex)) &&
                              (!fault.callNumber || *fault.callNumber == callNumber);
         if (matches) {
             if (fault.remaining) {

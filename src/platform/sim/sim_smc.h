@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/smc_key_table.h"
 #include "platform/smc_transport.h"
 
 #include <array>
@@ -15,13 +16,9 @@
 
 namespace brivane::platform::sim {
 
-// A four-character name as the simulated SMC stores it (first character most significant).
+// A four-character name as the simulated SMC stores it.
 constexpr std::uint32_t simCode(std::string_view name) {
-    std::uint32_t code = 0;
-    for (const char c : name) {
-        code = (code << 8) | static_cast<std::uint8_t>(c);
-    }
-    return code;
+    return smcCode(name);
 }
 
 // One key of the simulated SMC. `dataSize` is what key information reports; it may differ
@@ -81,13 +78,9 @@ private:
 // reads and index reads against a key table, result 0x84 for a key it does not hold. Each
 // open gives a new connection; a closed or unknown one fails as the kernel does. Counts
 // every exchange by request kind and can record the input blocks. Thread-safe.
-class SimSMC final : public SMCTransport {
+class SimSMC final : public SMCTransport, private SMCKeyTable {
 public:
     static constexpr std::uint32_t kFirstConnection = 0x5103;
-    static constexpr std::uint8_t kResultKeyNotFound = 0x84;
-    static constexpr std::uint8_t kKindReadBytes = 5;
-    static constexpr std::uint8_t kKindReadIndex = 8;
-    static constexpr std::uint8_t kKindReadKeyInfo = 9;
 
     // Rewrites the value bytes of a byte read just before they are returned.
     using ValueHook = std::function<void(std::uint32_t key, std::span<std::uint8_t, 32> bytes)>;
@@ -119,7 +112,11 @@ public:
     std::vector<std::array<std::uint8_t, kSMCParamBlockSize>> recordedRequests() const;
 
 private:
-    KernReturn answer(SMCInputBlock input, SMCOutputBlock output, std::uint64_t callNumber);
+    // The key table, read under the lock.
+    std::optional<std::uint32_t> keyAt(std::uint32_t index) const override;
+    std::optional<SMCKeyInfo> keyInfo(std::uint32_t key) const override;
+    bool valueBytes(std::uint32_t key,
+                    std::span<std::uint8_t, kSMCValueCapacity> bytes) const override;
     std::optional<SimSMCFault> matchFault(std::uint8_t kind, std::uint32_t key, std::uint32_t index,
                                           std::uint64_t callNumber);
 
