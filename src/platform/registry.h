@@ -15,7 +15,8 @@ using RegistryValue = std::variant<std::monostate, double, std::string>;
 using RegistryDictionary = std::map<std::string, RegistryValue, std::less<>>;
 
 // One registry entry, held for the length of a lookup and released when destroyed. Views and
-// pointers it returns stay valid as long as the entry lives.
+// pointers it returns stay valid as long as the entry lives; the entry itself must not outlive
+// the registry that made it.
 class RegistryEntry {
 public:
     virtual ~RegistryEntry() = default;
