@@ -1,14 +1,15 @@
 // Programs of the agent's own user that try to stall or exhaust it, and the client that watches
-// what the others see meanwhile. Prints what it saw; exits 0 when the scenario held.
-//   watch <endpoint> <ms>                     snapshots on one connection; prints the slowest
-//   intrude <endpoint> <ms> [touch]           connects again and again; never answered
-//   pipeline <endpoint> <n> <pauseMs> [pid]   n requests in one write, a pause, every reply;
-//                                             with pid: SIGTERM to it after the first reply,
-//                                             then replies until the connection ends
-//   crowd <endpoint> <conns> <n> <ms>         conns connections holding n unread requests
-//                                             each (n = 0: idle after one answered request)
-//   load <endpoint> <n> <seed>                n requests of every kind in random batches, each
-//                                             reply checked; now and then a batch abandoned
+// what the others see meanwhile. Each prints what it saw and exits 0 when the scenario held:
+//   watch <endpoint> <ms>               snapshots on one connection; prints the slowest
+//   intrude <endpoint> <ms>             connects again and again, touching its executable to
+//                                       defeat the verdict cache; must never be answered
+//   pipeline <endpoint> <n> <ms> [pid]  n requests in one write, a pause, then every reply; with
+//                                       pid: SIGTERM to it after the first reply, then replies
+//                                       until the connection ends
+//   crowd <endpoint> <conns> <n> <ms>   conns connections holding n unread requests each
+//                                       (n = 0: idle after one answered request)
+//   load <endpoint> <n> <seed>          n requests of every kind in random batches, each reply
+//                                       checked; now and then a batch abandoned
 
 #include "ipc/sensor_client.h"
 
@@ -21,20 +22,20 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <thread>
-#include <vector>
 
 namespace {
 
 using namespace brivane::ipc;
 using Clock = std::chrono::steady_clock;
+using Socket = std::unique_ptr<brivane::platform::StreamSocket>;
 constexpr int limitMs = 10000;
 
-std::unique_ptr<brivane::platform::StreamSocket> open(const std::string& endpoint) {
+Socket open(const std::string& endpoint) {
     std::string problem;
     return brivane::platform::makeDefaultEndpoints()->connect(endpoint, problem, limitMs);
 }
 
-// n snapshot requests in one write (as much of it as the socket takes when not waiting).
+// n snapshot requests in one write: all of it, or as much as the socket takes without waiting.
 bool send(brivane::platform::StreamSocket& socket, long n, bool wait) {
     std::string frames;
     for (long id = 1; id <= n; ++id) {
@@ -52,31 +53,27 @@ bool send(brivane::platform::StreamSocket& socket, long n, bool wait) {
 }
 
 bool watch(const std::string& endpoint, long ms) {
-    std::string problem;
-    auto client = SensorClient::connect(endpoint, problem, limitMs);
+    SensorClient client(open(endpoint));
     double slowest = 0;
     std::size_t replies = 0;
-    bool unanswered = !client;
-    for (const auto end = Clock::now() + std::chrono::milliseconds(ms);
-         !unanswered && Clock::now() < end; replies += !unanswered) {
+    for (const auto end = Clock::now() + std::chrono::milliseconds(ms); Clock::now() < end;
+         ++replies) {
         const auto start = Clock::now();
-        unanswered = !client->call(Selector::snapshot, {}, limitMs).reply.document;
+        if (!client.call(Selector::snapshot, {}, limitMs).reply.document) {
+            std::printf("slowest_ms none after %zu replies\n", replies);
+            return false;
+        }
         slowest = std::max(slowest,
                            std::chrono::duration<double, std::milli>(Clock::now() - start).count());
     }
-    std::printf("slowest_ms %.1f replies %zu%s\n", slowest, replies,
-                unanswered ? ", then none" : "");
-    return !unanswered;
+    std::printf("slowest_ms %.1f replies %zu\n", slowest, replies);
+    return true;
 }
 
-bool intrude(const std::string& endpoint, long ms, bool touch) {
+bool intrude(const std::string& endpoint, long ms) {
     for (const auto end = Clock::now() + std::chrono::milliseconds(ms); Clock::now() < end;) {
-        if (touch) {
-            ::utimensat(AT_FDCWD, "/proc/self/exe", nullptr, 0); // defeats the verdict cache
-        }
-        auto socket = open(endpoint);
-        if (socket &&
-            SensorClient(std::move(socket)).call(Selector::snapshot, {}, limitMs).reply.document) {
+        ::utimensat(AT_FDCWD, "/proc/self/exe", nullptr, 0);
+        if (SensorClient(open(endpoint)).call(Selector::snapshot, {}, limitMs).reply.document) {
             std::printf("admitted\n");
             return false;
         }
@@ -157,18 +154,15 @@ bool load(const std::string& endpoint, long n, long seed) {
         });
     long sent = 0, answered = 0, abandoned = 0;
     for (std::unique_ptr<SensorClient> client; sent < n;) {
-        std::map<std::uint32_t, const Kind*> pending;
         if (!client) {
-            std::string problem;
-            if (!(client = SensorClient::connect(endpoint, problem, limitMs))) {
-                std::printf("connect: %s\n", problem.c_str());
-                return false;
-            }
+            client = std::make_unique<SensorClient>(open(endpoint));
         }
+        std::map<std::uint32_t, const Kind*> pending;
         for (long batch = random() % 16 + 1; batch > 0 && sent < n; --batch, ++sent) {
             const Kind& kind = kinds[kindOf(random)];
             const auto id = client->send(kind.selector, kind.argument);
             if (!id) {
+                std::printf("cannot send after %ld\n", sent);
                 return false;
             }
             pending.emplace(*id, &kind);
@@ -181,15 +175,13 @@ bool load(const std::string& endpoint, long n, long seed) {
         for (; !pending.empty(); ++answered) {
             const auto outcome = client->receive(limitMs);
             const auto found = pending.find(outcome.reply.id);
-            if (outcome.status != SensorClient::Status::replied || found == pending.end()) {
-                std::printf("lost, repeated or unknown reply after %ld\n", answered);
-                return false;
-            }
             const auto& document = outcome.reply.document;
-            if (found->second->mark
-                    ? !document || document->find(found->second->mark) == std::string::npos
-                    : document.has_value()) {
-                std::printf("reply %u does not fit its request\n", outcome.reply.id);
+            if (outcome.status != SensorClient::Status::replied || found == pending.end() ||
+                (found->second->mark
+                     ? !document || document->find(found->second->mark) == std::string::npos
+                     : document.has_value())) {
+                std::printf("reply %u lost, repeated or not fitting its request\n",
+                            outcome.reply.id);
                 return false;
             }
             pending.erase(found);
@@ -206,20 +198,17 @@ int main(int argc, char** argv) {
     const auto number = [&](std::size_t i) { return i < args.size() ? std::stol(args[i]) : 0L; };
     const std::string scenario = args.empty() ? "" : args[0];
     const std::string endpoint = args.size() > 1 ? args[1] : "";
-    bool held = false;
     if (scenario == "watch") {
-        held = watch(endpoint, number(2));
+        return watch(endpoint, number(2)) ? 0 : 1;
     } else if (scenario == "intrude") {
-        held = intrude(endpoint, number(2), args.size() > 3);
+        return intrude(endpoint, number(2)) ? 0 : 1;
     } else if (scenario == "pipeline") {
-        held = pipeline(endpoint, number(2), number(3), static_cast<pid_t>(number(4)));
+        return pipeline(endpoint, number(2), number(3), static_cast<pid_t>(number(4))) ? 0 : 1;
     } else if (scenario == "crowd") {
-        held = crowd(endpoint, number(2), number(3), number(4));
+        return crowd(endpoint, number(2), number(3), number(4)) ? 0 : 1;
     } else if (scenario == "load") {
-        held = load(endpoint, number(2), number(3));
-    } else {
-        std::fprintf(stderr, "usage: see the top of attack_client_main.cpp\n");
-        return 2;
+        return load(endpoint, number(2), number(3)) ? 0 : 1;
     }
-    return held ? 0 : 1;
+    std::fprintf(stderr, "usage: see the top of attack_client_main.cpp\n");
+    return 2;
 }

@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <thread>
+#include <unistd.h>
 
 namespace brivane::testing {
 namespace {
@@ -21,14 +22,12 @@ using namespace std::chrono_literals;
 // Sanitizers slow the agent down and add shadow memory to what it allocates.
 #if defined(__SANITIZE_THREAD__)
 constexpr int slowdown = 10;
-constexpr long memoryFactor = 8;
 #elif defined(__SANITIZE_ADDRESS__)
 constexpr int slowdown = 4;
-constexpr long memoryFactor = 8;
 #else
 constexpr int slowdown = 1;
-constexpr long memoryFactor = 1;
 #endif
+constexpr long memoryFactor = slowdown > 1 ? 8 : 1;
 // A snapshot's round trip while the agent is under attack. A stalled event loop (a blocked
 // open, an executable hashed on the loop, a queue full of others' work) takes far longer.
 constexpr double latencyBoundMs = 250.0 * slowdown;
@@ -37,6 +36,7 @@ class Attack : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(agent_ = staged_.startAgent(10s)); }
 
+    // argv of the attack client (or of its copy `program`) against the agent's endpoint.
     std::vector<std::string> client(std::vector<std::string> arguments,
                                     const std::string& program = "brivane-attack-client") {
         arguments.insert(arguments.begin() + 1, staged_.endpoint());
@@ -52,16 +52,15 @@ protected:
     void expectServedPromptly(long watchMs) {
         const auto watched = staged_.run(client({"watch", std::to_string(watchMs)}));
         ASSERT_EQ(watched.status, 0) << watched.output;
-        const auto slowest = std::stod(watched.output.substr(watched.output.find(' ')));
-        EXPECT_LT(slowest, latencyBoundMs) << watched.output;
+        EXPECT_LT(std::stod(watched.output.substr(watched.output.find(' '))), latencyBoundMs)
+            << watched.output;
     }
 
     long residentKiB() {
-        std::ifstream status("/proc/" + std::to_string(agent_->pid()) + "/status");
-        std::string line;
-        while (std::getline(status, line) && line.rfind("VmRSS:", 0) != 0) {
-        }
-        return line.empty() ? -1 : std::stol(line.substr(6));
+        std::ifstream status("/proc/" + std::to_string(agent_->pid()) + "/statm");
+        long size = 0, resident = -1;
+        status >> size >> resident;
+        return resident * (::sysconf(_SC_PAGESIZE) / 1024);
     }
 
     StagedAgent staged_{{.bundle = BRIVANE_ATTACK_BUNDLE,
@@ -72,22 +71,17 @@ protected:
 TEST_F(Attack, ASignatureFileThatBlocksOrAHugeExecutableStallsNobody) {
     const auto program = staged_.path("intruder"); // an unsigned copy of the client
     fs::copy_file(staged_.path("brivane-attack-client"), program);
-    const struct {
-        const char* name;
-        bool fifo; // else: a real signature, but of another executable, on a 200 MiB one
-    } cases[] = {{"FIFO as the signature file", true}, {"huge executable", false}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
+    ASSERT_EQ(::chown(program.c_str(), staged_.uid(), -1), 0); // so it can touch itself
+    for (const bool fifo : {true, false}) {
+        SCOPED_TRACE(fifo ? "FIFO as the signature file" : "huge executable");
         fs::remove(program + ".sig");
-        if (c.fifo) {
+        if (fifo) {
             ASSERT_EQ(::mkfifo((program + ".sig").c_str(), 0644), 0);
-        } else {
+        } else { // a real signature, but of another executable, on a 200 MiB one
             fs::copy_file(staged_.path("brivane-attack-client.sig"), program + ".sig");
             fs::resize_file(program, 200u << 20);
-            ASSERT_EQ(::chown(program.c_str(), staged_.uid(), static_cast<gid_t>(-1)),
-                      0); // so it can touch itself
         }
-        auto attacker = launch(client({"intrude", "2000", "touch"}, "intruder"));
+        auto attacker = launch(client({"intrude", "2000"}, "intruder"));
         std::this_thread::sleep_for(300ms);
         expectServedPromptly(1000);
         EXPECT_EQ(attacker->waitForExit(20s), 0); // and never admitted
@@ -157,6 +151,34 @@ TEST_F(Attack, TerminationAnswersWhatItReadRemovesTheSocketAndExitsZero) {
     EXPECT_FALSE(fs::exists(staged_.endpoint()));
     EXPECT_FALSE(fs::exists(staged_.endpoint() + ".lock"));
     EXPECT_TRUE(staged_.startAgent(10s));
+}
+
+// Clients pipeline every kind of request, abandoning a batch now and then: each is answered
+// once with its document, and every connection closed gives its descriptor back.
+TEST_F(Attack, ManyClientsWithRandomDisconnectsAreEachAnsweredExactlyOnce) {
+    // Every reader sets up what it keeps before the baseline is taken.
+    for (const auto& request : std::vector<std::vector<std::string>>{{"snapshot"},
+                                                                     {"cpu"},
+                                                                     {"processes", "memory"},
+                                                                     {"processes", "storage"},
+                                                                     {"storage", "disk0"}}) {
+        ASSERT_EQ(staged_.cli(request).status, 0) << request.back();
+    }
+    std::this_thread::sleep_for(200ms);
+    const auto baseline = agent_->openDescriptors();
+    ASSERT_TRUE(baseline);
+    std::vector<std::unique_ptr<ChildProcess>> clients;
+    for (int seed = 1000; seed < 1016; ++seed) {
+        clients.push_back(launch(client({"load", "500", std::to_string(seed)})));
+    }
+    for (auto& loader : clients) {
+        EXPECT_EQ(loader->waitForExit(120s), 0) << "client " << loader->pid();
+    }
+    for (int i = 0; i < 250 * slowdown && agent_->openDescriptors() > baseline; ++i) {
+        std::this_thread::sleep_for(20ms);
+    }
+    EXPECT_LE(agent_->openDescriptors(), baseline);
+    EXPECT_EQ(staged_.cli({"snapshot"}).status, 0);
 }
 
 } // namespace

@@ -33,38 +33,27 @@ TEST(Admission, OnlyClientsSatisfyingTheRequirementAreAnswered) {
         {"tampered", "dev.qorva.brivane", "team", false, true},
     };
     StagedAgent staged({.agent = BRIVANE_ADMISSION_AGENT, .team = "ADMTEST001"});
-    std::vector<std::string> clients;
-    for (const auto& c : cases) { // <stage>/clients/<name>/brivane-sensors
-        const auto folder = staged.root() / "clients" / c.name;
-        fs::create_directories(folder);
-        const auto path = clients.emplace_back(folder / "brivane-sensors");
-        fs::copy(BRIVANE_ADMISSION_CLI, path);
-        if (c.identifier) {
-            const auto pem = std::string(BRIVANE_ADMISSION_CERTIFICATES) + "/" + c.certificate;
-            EXPECT_EQ(runCommand({BRIVANE_ADMISSION_CODESIGN, "sign", "--identifier", *c.identifier,
-                                  "--certificate", pem + ".pem", "--key", pem + "-key.pem", path},
-                                 {}, staged.scratch())
-                          .status,
-                      0)
-                << c.name;
-        }
-        if (c.tampered) {
-            std::ofstream(path, std::ios::app | std::ios::binary) << '\0';
-        }
-    }
-    for (const auto& entry : fs::recursive_directory_iterator(staged.root() / "clients")) {
-        fs::permissions(entry, fs::perms::others_read | fs::perms::others_exec,
-                        fs::perm_options::add);
-    }
-    fs::permissions(staged.root() / "clients", fs::perms(0755));
     auto* agent = staged.startAgent();
     ASSERT_TRUE(agent);
-
     for (std::size_t i = 0; i < std::size(cases); ++i) {
-        SCOPED_TRACE(cases[i].name);
-        const auto result = staged.run({clients[i], "--endpoint", staged.endpoint(), "snapshot"});
-        EXPECT_EQ(result.status == 0, cases[i].admitted);
-        EXPECT_EQ(result.output.find("Temperatures") != std::string::npos, cases[i].admitted)
+        const auto& c = cases[i];
+        SCOPED_TRACE(c.name);
+        const auto client = staged.path("client" + std::to_string(i));
+        fs::copy(BRIVANE_ADMISSION_CLI, client);
+        if (c.identifier) {
+            const auto pem = std::string(BRIVANE_ADMISSION_CERTIFICATES) + "/" + c.certificate;
+            ASSERT_EQ(runCommand({BRIVANE_ADMISSION_CODESIGN, "sign", "--identifier", *c.identifier,
+                                  "--certificate", pem + ".pem", "--key", pem + "-key.pem", client},
+                                 {}, staged.scratch())
+                          .status,
+                      0);
+        }
+        if (c.tampered) {
+            std::ofstream(client, std::ios::app | std::ios::binary) << '\0';
+        }
+        const auto result = staged.run({client, "--endpoint", staged.endpoint(), "snapshot"});
+        EXPECT_EQ(result.status == 0, c.admitted);
+        EXPECT_EQ(result.output.find("Temperatures") != std::string::npos, c.admitted)
             << result.output;
     }
     EXPECT_TRUE(agent->running()) << "refusals must not harm the agent";

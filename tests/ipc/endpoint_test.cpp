@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <fcntl.h>
+#include <numeric>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -15,125 +16,106 @@ namespace {
 
 using platform::linux_backend::resolveRuntimeDirectory;
 
-std::string makeDirectory(const std::string& path, mode_t mode) {
-    ::mkdir(path.c_str(), 0700);
-    ::chmod(path.c_str(), mode);
-    return path;
-}
-
-TEST(RuntimeDirectory, PrefersAPrivateXdgDirectoryAndOtherwiseFallsBack) {
-    TempDir root;
-    const auto uid = ::getuid();
-    const auto xdg = makeDirectory(root.path() + "/xdg", 0700);
-    const auto shared = makeDirectory(root.path() + "/shared", 0755);
-    const auto fallback = root.path() + "/brivane-" + std::to_string(uid);
-
-    EXPECT_EQ(resolveRuntimeDirectory(xdg.c_str(), uid, root.path()).path, xdg);
-
-    const struct {
-        const char* name;
-        const char* xdg;
-    } fallingBack[] = {
-        {"unset", nullptr},
-        {"relative", "xdg"},
-        {"shared mode", shared.c_str()},
-        {"missing", "/nonexistent/runtime"},
+TEST(RuntimeDirectory, PrefersAPrivateXdgDirectoryElseAFallbackOfItsOwn) {
+    const struct Case {
+        const char* xdg;      // a folder of the test's, or nullptr for none
+        const char* fallback; // already there: "", "0750" or "symlink"
+        const char* chosen;   // "xdg", "fallback", or "" when refused
+    } cases[] = {
+        {"/xdg", "", "xdg"},         {nullptr, "", "fallback"},    {"xdg", "", "fallback"},
+        {"/shared", "", "fallback"}, {"/missing", "", "fallback"}, {nullptr, "0750", ""},
+        {nullptr, "symlink", ""},
     };
-    for (const auto& c : fallingBack) {
-        const auto resolved = resolveRuntimeDirectory(c.xdg, uid, root.path());
-        EXPECT_EQ(resolved.path, fallback) << c.name;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.xdg ? c.xdg : "unset") + ", fallback " + c.fallback);
+        TempDir root;
+        root.makeDirectory("xdg");
+        root.makeDirectory("shared");
+        ::chmod((root / "xdg").c_str(), 0700);
+        const auto fallback = root / ("brivane-" + std::to_string(::getuid()));
+        if (c.fallback == std::string("0750")) {
+            ::mkdir(fallback.c_str(), 0750);
+        } else if (c.fallback == std::string("symlink")) {
+            ::symlink((root / "xdg").c_str(), fallback.c_str());
+        }
+        const auto xdg = c.xdg && c.xdg[0] == '/' ? root.path() + c.xdg : c.xdg ? c.xdg : "";
+        const auto resolved =
+            resolveRuntimeDirectory(c.xdg ? xdg.c_str() : nullptr, ::getuid(), root.path());
+        const std::map<std::string, std::optional<std::string>> paths = {
+            {"xdg", root / "xdg"}, {"fallback", fallback}, {"", std::nullopt}};
+        EXPECT_EQ(resolved.path, paths.at(c.chosen)) << resolved.problem;
+        if (c.fallback == std::string("0750")) {
+            EXPECT_NE(resolved.problem.find("0700"), std::string::npos) << resolved.problem;
+        }
+        struct stat info {};
+        if (resolved.path && ::lstat(resolved.path->c_str(), &info) == 0) {
+            EXPECT_EQ(info.st_mode & 07777, 0700u);
+        }
     }
-    struct stat info {};
-    ASSERT_EQ(::lstat(fallback.c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 07777, 0700u);
-}
-
-TEST(RuntimeDirectory, RefusesAFallbackWithTheWrongModeOrASymlink) {
-    TempDir root;
-    const auto uid = ::getuid();
-    const auto fallback = root.path() + "/brivane-" + std::to_string(uid);
-
-    makeDirectory(fallback, 0750);
-    auto resolved = resolveRuntimeDirectory(nullptr, uid, root.path());
-    EXPECT_FALSE(resolved.path);
-    EXPECT_NE(resolved.problem.find("0700"), std::string::npos);
-    ::rmdir(fallback.c_str());
-
-    const auto target = makeDirectory(root.path() + "/elsewhere", 0700);
-    ASSERT_EQ(::symlink(target.c_str(), fallback.c_str()), 0);
-    EXPECT_FALSE(resolveRuntimeDirectory(nullptr, uid, root.path()).path);
 }
 
 // A socket file whose listener is gone, as a crashed agent leaves it.
 void leaveStaleSocket(const std::string& path) {
     const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
+    sockaddr_un address{AF_UNIX, {}};
     std::memcpy(address.sun_path, path.c_str(), path.size());
     ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
     ::close(fd);
 }
 
-TEST(Endpoint, AStaleSocketIsReplacedAndALiveOneRefused) {
-    TempDir root;
-    const auto path = root.path() + "/service";
-    leaveStaleSocket(path);
-
-    auto first = Listener::atPath(path);
-    ASSERT_TRUE(first.listener) << first.message;
-
-    auto second = Listener::atPath(path);
-    EXPECT_FALSE(second.listener);
-    EXPECT_EQ(second.failure, ListenerFailure::alreadyServing);
-
-    // The live agent's socket survives the failed start-up; it goes with its own listener.
-    EXPECT_EQ(::access(path.c_str(), F_OK), 0);
-    first.listener.reset();
-    EXPECT_NE(::access(path.c_str(), F_OK), 0);
-}
-
-TEST(Endpoint, WhileAnotherAgentStartsItsStaleSocketIsLeftToIt) {
-    TempDir root;
-    const auto path = root.path() + "/service";
-    leaveStaleSocket(path);
-    const auto other = platform::linux_backend::lockBeside(path);
-    ASSERT_TRUE(other.lock.valid());
-    EXPECT_EQ(Listener::atPath(path).failure, ListenerFailure::alreadyServing);
-    EXPECT_EQ(::access(path.c_str(), F_OK), 0);
-}
-
-TEST(Endpoint, NeverReplacesAFileThatIsNotASocket) {
-    TempDir root;
-    const auto path = root.path() + "/service";
-    ::close(::open(path.c_str(), O_CREAT | O_WRONLY, 0600));
-    auto created = Listener::atPath(path);
-    EXPECT_FALSE(created.listener);
-    EXPECT_EQ(created.failure, ListenerFailure::systemError);
-    EXPECT_EQ(::access(path.c_str(), F_OK), 0);
+// Only a stale socket that no other agent is about to replace is replaced; whatever is refused
+// stays in place.
+TEST(Endpoint, ReplacesAStaleSocketAndNothingElse) {
+    enum Existing { staleSocket, staleWhileAnotherStarts, plainFile, liveAgent };
+    const struct {
+        Existing existing;
+        std::optional<ListenerFailure> failure;
+    } cases[] = {
+        {staleSocket, std::nullopt},
+        {staleWhileAnotherStarts, ListenerFailure::alreadyServing},
+        {plainFile, ListenerFailure::systemError},
+        {liveAgent, ListenerFailure::alreadyServing},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.existing);
+        TempDir root;
+        const auto path = root / "service";
+        leaveStaleSocket(path);
+        std::optional<decltype(platform::linux_backend::lockBeside(path))> otherAgent;
+        ListenerCreation live;
+        if (c.existing == staleWhileAnotherStarts) {
+            otherAgent.emplace(platform::linux_backend::lockBeside(path));
+        } else if (c.existing == plainFile) {
+            ::unlink(path.c_str());
+            ::close(::open(path.c_str(), O_CREAT | O_WRONLY, 0600));
+        } else if (c.existing == liveAgent) {
+            ::unlink(path.c_str());
+            live = Listener::atPath(path);
+        }
+        auto created = Listener::atPath(path);
+        EXPECT_EQ(created.failure, c.failure) << created.message;
+        EXPECT_EQ(::access(path.c_str(), F_OK), 0);
+        created.listener.reset();
+        live.listener.reset(); // a listener takes its own socket with it
+        EXPECT_EQ(::access(path.c_str(), F_OK) == 0,
+                  c.existing == staleWhileAnotherStarts || c.existing == plainFile);
+    }
 }
 
 TEST(Endpoint, ServiceNamesThatAreNotPlainFileNamesAreRefused) {
     for (const char* name : {"", ".", "..", "../escape", "team/.dev.qorva.brivane"}) {
-        auto created = Listener::create(name);
-        EXPECT_FALSE(created.listener) << name;
-        EXPECT_EQ(created.failure, ListenerFailure::systemError) << name;
+        EXPECT_EQ(Listener::create(name).failure, ListenerFailure::systemError) << name;
     }
 }
 
 TEST(SerialQueue, RunsWorkInOrderOnOneNamedThreadAndDrainsOnDestruction) {
     // Linux keeps 15 bytes of a thread's name.
     EXPECT_EQ(platform::SerialQueue::threadName("a.VeryLongQueueLabelTail"), "VeryLongQueueLa");
-    EXPECT_EQ(platform::SerialQueue::threadName("plain"), "plain");
-
     std::vector<int> order;
-    std::string name;
+    char name[16] = {};
     {
         platform::SerialQueue queue("dev.qorva.brivane.SensorCompanion.Storage");
-        queue.sync([&] {
-            char buffer[16] = {};
-            pthread_getname_np(pthread_self(), buffer, sizeof buffer);
-            name = buffer;
-        });
+        queue.sync([&] { pthread_getname_np(pthread_self(), name, sizeof name); });
         for (int i = 0; i < 100; ++i) {
             queue.async([&order, i] {
                 std::this_thread::sleep_for(std::chrono::microseconds(i % 3));
@@ -141,11 +123,10 @@ TEST(SerialQueue, RunsWorkInOrderOnOneNamedThreadAndDrainsOnDestruction) {
             });
         }
     }
-    EXPECT_EQ(name, "Storage");
-    ASSERT_EQ(order.size(), 100u);
-    for (int i = 0; i < 100; ++i) {
-        EXPECT_EQ(order[i], i);
-    }
+    EXPECT_STREQ(name, "Storage");
+    std::vector<int> expected(100);
+    std::iota(expected.begin(), expected.end(), 0);
+    EXPECT_EQ(order, expected);
 }
 
 } // namespace

@@ -4,20 +4,15 @@
 #include "ipc/sensor_client.h"
 #include "support/temp_dir.h"
 
-#include <chrono>
 #include <condition_variable>
-#include <cstdlib>
-#include <filesystem>
 #include <gtest/gtest.h>
 #include <mutex>
-#include <string>
 #include <thread>
-#include <vector>
 
 namespace brivane::testing {
 
-// A service that records each request and keeps its reply until the test answers it, unless
-// set to answer at once with a fixed document.
+// A service that records each request and holds its reply until the test answers it, unless
+// `immediate` is the document to answer at once.
 class FakeService final : public BrivaneSensorSnapshotXPC {
 public:
     struct Call {
@@ -25,7 +20,6 @@ public:
         std::optional<std::string> argument;
         Reply reply;
     };
-
     std::optional<std::optional<std::string>> immediate;
 
     void snapshotWithReply(Reply reply) override { record("snapshot", std::nullopt, reply); }
@@ -36,23 +30,20 @@ public:
     void storageHealth(std::string disk, Reply reply) override { record("storage", disk, reply); }
     void manage(std::string command, Reply reply) override { record("manage", command, reply); }
 
-    bool waitForCalls(std::size_t count,
-                      std::chrono::milliseconds limit = std::chrono::seconds(5)) {
+    bool waitForCalls(std::size_t count) {
         std::unique_lock lock(mutex_);
-        return arrived_.wait_for(lock, limit, [&] { return calls_.size() >= count; });
+        return arrived_.wait_for(lock, std::chrono::seconds(5),
+                                 [&] { return calls_.size() >= count; });
     }
     std::size_t callCount() {
         std::lock_guard lock(mutex_);
         return calls_.size();
     }
-    Call call(std::size_t index) {
+    // The call with its reply taken out: this copy no longer holds it.
+    Call take(std::size_t index) {
         std::lock_guard lock(mutex_);
-        return calls_.at(index);
-    }
-    // Hands out a held reply (the copy kept here is released).
-    Reply takeReply(std::size_t index) {
-        std::lock_guard lock(mutex_);
-        return std::exchange(calls_.at(index).reply, nullptr);
+        auto& call = calls_.at(index);
+        return {call.selector, call.argument, std::exchange(call.reply, nullptr)};
     }
 
 private:
@@ -77,13 +68,9 @@ private:
 class ServedListener {
 public:
     explicit ServedListener(std::shared_ptr<BrivaneSensorSnapshotXPC> service,
-                            Listener::Admission admission = nullptr) {
-        auto created = Listener::atPath(directory_.path() + "/endpoint");
-        listener_ = std::move(created.listener);
-        if (!listener_) {
-            ADD_FAILURE() << created.message;
-            return;
-        }
+                            Listener::Admission admission = nullptr)
+        : listener_(Listener::atPath(directory_ / "endpoint").listener) {
+        EXPECT_TRUE(listener_);
         listener_->setDelegate(std::move(service));
         if (admission) {
             listener_->setAdmission(std::move(admission));
@@ -92,29 +79,22 @@ public:
         loop_ = std::thread([this] { listener_->run(); });
     }
     ~ServedListener() {
-        if (listener_) {
-            listener_->stop();
-            loop_.join();
-        }
+        listener_->stop();
+        loop_.join();
     }
 
     const std::string& path() const { return listener_->endpointPath(); }
-
     std::unique_ptr<ipc::SensorClient> client() {
         std::string problem;
         auto connected = ipc::SensorClient::connect(path(), problem);
         EXPECT_TRUE(connected) << problem;
         return connected;
     }
-
     bool waitForConnections(std::size_t count) {
-        for (int i = 0; i < 500; ++i) {
-            if (listener_->connectionCount() == count) {
-                return true;
-            }
+        for (int i = 0; i < 500 && listener_->connectionCount() != count; ++i) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
-        return false;
+        return listener_->connectionCount() == count;
     }
 
 private:

@@ -9,40 +9,29 @@ namespace brivane::testing {
 namespace {
 
 using ipc::Selector;
-using ipc::SensorClient;
-using Status = SensorClient::Status;
+using Status = ipc::SensorClient::Status;
 
 constexpr int waitMs = 5000;
 
-std::unique_ptr<platform::StreamSocket> rawConnection(const std::string& path) {
+// Sends bytes on a connection of its own; true when the listener then closes it without
+// having sent a byte.
+bool closedWithoutAByteAfter(const std::string& path, std::string_view bytes) {
     std::string problem;
     auto socket = platform::makeDefaultEndpoints()->connect(path, problem, waitMs);
-    EXPECT_TRUE(socket) << problem;
-    return socket;
-}
-
-void writeAll(platform::StreamSocket& socket, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const auto result = socket.write(bytes.data(), bytes.size());
-        if (result.status == platform::IoStatus::wouldBlock) {
-            socket.waitWritable(waitMs);
-            continue;
+    while (socket && !bytes.empty()) {
+        const auto result = socket->write(bytes.data(), bytes.size());
+        if (result.status == platform::IoStatus::ok) {
+            bytes.remove_prefix(result.bytes);
+        } else if (result.status != platform::IoStatus::wouldBlock ||
+                   !socket->waitWritable(waitMs)) {
+            return false;
         }
-        ASSERT_EQ(result.status, platform::IoStatus::ok);
-        bytes.remove_prefix(result.bytes);
     }
-}
-
-// True when the agent closed the connection without sending anything.
-bool closedWithoutAByte(platform::StreamSocket& socket) {
     char byte;
-    if (!socket.waitReadable(waitMs)) {
-        return false;
-    }
-    return socket.read(&byte, 1).status == platform::IoStatus::closed;
+    return socket && socket->waitReadable(waitMs) &&
+           socket->read(&byte, 1).status == platform::IoStatus::closed;
 }
 
-// A listener serving a fake service that holds every reply until the test answers it.
 class ListenerBehaviour : public ::testing::Test {
 protected:
     std::shared_ptr<FakeService> service = std::make_shared<FakeService>();
@@ -58,21 +47,22 @@ TEST_F(ListenerBehaviour, PipelinedRequestsAreEachAnsweredOnceInCompletionOrder)
     const auto third = client->send(Selector::storageHealth, "disk0s1");
     const auto fourth = client->send(Selector::manage, ""); // present, though empty
     ASSERT_TRUE(service->waitForCalls(4));
-    EXPECT_EQ(service->call(1).selector, "processes");
-    EXPECT_EQ(service->call(1).argument, "memory");
-    EXPECT_EQ(service->call(2).argument, "disk0s1");
-    EXPECT_EQ(service->call(3).argument, std::string());
+    std::vector<FakeService::Call> calls;
+    std::vector<std::string> seen;
+    for (std::size_t i = 0; i < 4; ++i) {
+        calls.push_back(service->take(i));
+        seen.push_back(calls[i].selector + ":" + calls[i].argument.value_or("-"));
+    }
+    EXPECT_EQ(seen, (std::vector<std::string>{"snapshot:-", "processes:memory", "storage:disk0s1",
+                                              "manage:"}));
 
-    auto reply = service->takeReply(2);
-    reply(std::string("third"));
-    reply(std::string("again"));
-    service->takeReply(0)(std::string()); // empty data is still data
-    service->takeReply(3) = nullptr;
-    service->takeReply(1)(std::string("second"));
-
-    const std::vector<ipc::Reply> expected = {
-        {*third, "third"}, {*first, std::string()}, {*fourth, std::nullopt}, {*second, "second"}};
-    for (const auto& want : expected) {
+    calls[2].reply(std::string("third"));
+    calls[2].reply(std::string("again"));
+    calls[0].reply(std::string()); // empty data is still data
+    calls[3].reply = nullptr;
+    calls[1].reply(std::string("second"));
+    for (const auto& want : std::vector<ipc::Reply>{
+             {*third, "third"}, {*first, ""}, {*fourth, std::nullopt}, {*second, "second"}}) {
         auto outcome = client->receive(waitMs);
         ASSERT_EQ(outcome.status, Status::replied);
         EXPECT_EQ(outcome.reply, want);
@@ -80,30 +70,21 @@ TEST_F(ListenerBehaviour, PipelinedRequestsAreEachAnsweredOnceInCompletionOrder)
     EXPECT_EQ(client->receive(200).status, Status::timedOut);
 }
 
-std::string frame(std::string body) {
-    const auto size = static_cast<std::uint32_t>(body.size());
-    return std::string{static_cast<char>(size >> 24), static_cast<char>(size >> 16),
-                       static_cast<char>(size >> 8), static_cast<char>(size)} +
-           body;
-}
-
 TEST_F(ListenerBehaviour, AMalformedFrameClosesOnlyItsOwnConnection) {
-    const std::vector<std::pair<const char*, std::string>> malformed = {
+    const std::pair<const char*, std::string> malformed[] = {
         {"oversized", std::string("\0\1\0\1", 4)},
-        {"invalid UTF-8", frame(std::string("\0\0\0\1\x0dmanage:reply:\1\xff", 20))},
-        {"truncated body", frame(std::string("\0\0\0\1\x30", 5))},
+        {"invalid UTF-8", std::string("\0\0\0\x14\0\0\0\1\x0dmanage:reply:\1\xff", 24)},
+        {"truncated body", std::string("\0\0\0\5\0\0\0\1\x30", 9)},
     };
     service->immediate = std::string("{}");
     auto bystander = served.client();
-
     for (const auto& [name, bytes] : malformed) {
-        auto offender = rawConnection(served.path());
-        writeAll(*offender, bytes);
-        EXPECT_TRUE(closedWithoutAByte(*offender)) << name;
-        auto outcome = bystander->call(Selector::snapshot, std::nullopt, waitMs);
-        EXPECT_EQ(outcome.status, Status::replied) << name;
+        SCOPED_TRACE(name);
+        EXPECT_TRUE(closedWithoutAByteAfter(served.path(), bytes));
+        EXPECT_EQ(bystander->call(Selector::snapshot, std::nullopt, waitMs).status,
+                  Status::replied);
     }
-    EXPECT_EQ(service->callCount(), malformed.size());
+    EXPECT_EQ(service->callCount(), std::size(malformed));
 }
 
 TEST_F(ListenerBehaviour, AVanishedClientsReplyIsDroppedAndNothingIsLeftBehind) {
@@ -114,45 +95,39 @@ TEST_F(ListenerBehaviour, AVanishedClientsReplyIsDroppedAndNothingIsLeftBehind) 
         ASSERT_TRUE(served.waitForConnections(1));
     }
     ASSERT_TRUE(served.waitForConnections(0));
-    service->takeReply(0)(std::string("nobody listens")); // must not crash or leak
+    service->take(0).reply(std::string("nobody listens")); // must not crash or leak
 
     service->immediate = std::string("ok");
-    auto next = served.client();
-    auto outcome = next->call(Selector::snapshot, std::nullopt, waitMs);
-    ASSERT_EQ(outcome.status, Status::replied);
+    auto outcome = served.client()->call(Selector::snapshot, std::nullopt, waitMs);
     EXPECT_EQ(outcome.reply.document, "ok");
-}
-
-TEST(Listener, RefusedPeersAreClosedBeforeAnyRequestIsRead) {
-    auto service = std::make_shared<FakeService>();
-    std::optional<PeerInfo> seen;
-    std::mutex seenMutex;
-    ServedListener served(service, [&](const PeerInfo& peer) {
-        std::lock_guard lock(seenMutex);
-        seen = peer;
-        return false;
-    });
-    auto peer = rawConnection(served.path());
-    std::string request;
-    ipc::appendRequestFrame(request, 1, Selector::snapshot, std::nullopt);
-    writeAll(*peer, request);
-    EXPECT_TRUE(closedWithoutAByte(*peer));
-    EXPECT_EQ(service->callCount(), 0u);
-
-    std::lock_guard lock(seenMutex);
-    ASSERT_TRUE(seen);
-    EXPECT_EQ(seen->pid, ::getpid());
-    EXPECT_EQ(seen->uid, ::getuid());
 }
 
 TEST_F(ListenerBehaviour, RunLoopDrainsTheMainQueue) {
     std::promise<std::thread::id> ranOn;
-    std::thread poster(
-        [&] { platform::mainQueue().async([&] { ranOn.set_value(std::this_thread::get_id()); }); });
-    poster.join();
+    std::thread([&] {
+        platform::mainQueue().async([&] { ranOn.set_value(std::this_thread::get_id()); });
+    }).join();
     auto future = ranOn.get_future();
     ASSERT_EQ(future.wait_for(std::chrono::seconds(5)), std::future_status::ready);
     EXPECT_NE(future.get(), std::this_thread::get_id());
+}
+
+TEST(Listener, RefusedPeersAreClosedBeforeAnyRequestIsRead) {
+    auto service = std::make_shared<FakeService>();
+    std::promise<PeerInfo> seen;
+    ServedListener served(service, [&](const PeerInfo& peer) {
+        seen.set_value(peer);
+        return false;
+    });
+    std::string request;
+    ipc::appendRequestFrame(request, 1, Selector::snapshot, std::nullopt);
+    EXPECT_TRUE(closedWithoutAByteAfter(served.path(), request));
+    EXPECT_EQ(service->callCount(), 0u);
+    auto peer = seen.get_future();
+    ASSERT_EQ(peer.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+    const auto info = peer.get();
+    EXPECT_EQ(info.pid, ::getpid());
+    EXPECT_EQ(info.uid, ::getuid());
 }
 
 } // namespace
