@@ -17,41 +17,32 @@ namespace {
 using platform::linux_backend::resolveRuntimeDirectory;
 
 TEST(RuntimeDirectory, PrefersAPrivateXdgDirectoryElseAFallbackOfItsOwn) {
-    const struct Case {
-        const char* xdg;      // a folder of the test's, or nullptr for none
-        const char* fallback; // already there: "", "0750" or "symlink"
-        const char* chosen;   // "xdg", "fallback", or "" when refused
-    } cases[] = {
-        {"/xdg", "", "xdg"},         {nullptr, "", "fallback"},    {"xdg", "", "fallback"},
-        {"/shared", "", "fallback"}, {"/missing", "", "fallback"}, {nullptr, "0750", ""},
-        {nullptr, "symlink", ""},
+    TempDir root;
+    const auto uid = ::getuid();
+    const auto fallback = root / ("brivane-" + std::to_string(uid));
+    const auto resolve = [&](const char* xdg) {
+        return resolveRuntimeDirectory(xdg, uid, root.path());
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.xdg ? c.xdg : "unset") + ", fallback " + c.fallback);
-        TempDir root;
-        root.makeDirectory("xdg");
-        root.makeDirectory("shared");
-        ::chmod((root / "xdg").c_str(), 0700);
-        const auto fallback = root / ("brivane-" + std::to_string(::getuid()));
-        if (c.fallback == std::string("0750")) {
-            ::mkdir(fallback.c_str(), 0750);
-        } else if (c.fallback == std::string("symlink")) {
-            ::symlink((root / "xdg").c_str(), fallback.c_str());
-        }
-        const auto xdg = c.xdg && c.xdg[0] == '/' ? root.path() + c.xdg : c.xdg ? c.xdg : "";
-        const auto resolved =
-            resolveRuntimeDirectory(c.xdg ? xdg.c_str() : nullptr, ::getuid(), root.path());
-        const std::map<std::string, std::optional<std::string>> paths = {
-            {"xdg", root / "xdg"}, {"fallback", fallback}, {"", std::nullopt}};
-        EXPECT_EQ(resolved.path, paths.at(c.chosen)) << resolved.problem;
-        if (c.fallback == std::string("0750")) {
-            EXPECT_NE(resolved.problem.find("0700"), std::string::npos) << resolved.problem;
-        }
-        struct stat info {};
-        if (resolved.path && ::lstat(resolved.path->c_str(), &info) == 0) {
-            EXPECT_EQ(info.st_mode & 07777, 0700u);
-        }
+    ::mkdir((root / "xdg").c_str(), 0700);
+    ::mkdir((root / "shared").c_str(), 0755);
+    EXPECT_EQ(resolve((root / "xdg").c_str()).path, root / "xdg");
+    // Relative, shared, missing or unset: the fallback, made 0700.
+    for (const auto& xdg : {std::string("xdg"), root / "shared", root / "missing"}) {
+        EXPECT_EQ(resolve(xdg.c_str()).path, fallback) << xdg;
     }
+    EXPECT_EQ(resolve(nullptr).path, fallback);
+    struct stat info {};
+    ASSERT_EQ(::lstat(fallback.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0700u);
+
+    // A fallback that others may read, or a symlink, is refused.
+    ::chmod(fallback.c_str(), 0750);
+    const auto refused = resolve(nullptr);
+    EXPECT_FALSE(refused.path);
+    EXPECT_NE(refused.problem.find("0700"), std::string::npos) << refused.problem;
+    ::rmdir(fallback.c_str());
+    ASSERT_EQ(::symlink((root / "xdg").c_str(), fallback.c_str()), 0);
+    EXPECT_FALSE(resolve(nullptr).path);
 }
 
 // A socket file whose listener is gone, as a crashed agent leaves it.
@@ -63,43 +54,27 @@ void leaveStaleSocket(const std::string& path) {
     ::close(fd);
 }
 
-// Only a stale socket that no other agent is about to replace is replaced; whatever is refused
-// stays in place.
+// Only a stale socket no other agent is starting on is replaced; what is refused stays.
 TEST(Endpoint, ReplacesAStaleSocketAndNothingElse) {
-    enum Existing { staleSocket, staleWhileAnotherStarts, plainFile, liveAgent };
-    const struct {
-        Existing existing;
-        std::optional<ListenerFailure> failure;
-    } cases[] = {
-        {staleSocket, std::nullopt},
-        {staleWhileAnotherStarts, ListenerFailure::alreadyServing},
-        {plainFile, ListenerFailure::systemError},
-        {liveAgent, ListenerFailure::alreadyServing},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.existing);
-        TempDir root;
-        const auto path = root / "service";
-        leaveStaleSocket(path);
-        std::optional<decltype(platform::linux_backend::lockBeside(path))> otherAgent;
-        ListenerCreation live;
-        if (c.existing == staleWhileAnotherStarts) {
-            otherAgent.emplace(platform::linux_backend::lockBeside(path));
-        } else if (c.existing == plainFile) {
-            ::unlink(path.c_str());
-            ::close(::open(path.c_str(), O_CREAT | O_WRONLY, 0600));
-        } else if (c.existing == liveAgent) {
-            ::unlink(path.c_str());
-            live = Listener::atPath(path);
-        }
-        auto created = Listener::atPath(path);
-        EXPECT_EQ(created.failure, c.failure) << created.message;
-        EXPECT_EQ(::access(path.c_str(), F_OK), 0);
-        created.listener.reset();
-        live.listener.reset(); // a listener takes its own socket with it
-        EXPECT_EQ(::access(path.c_str(), F_OK) == 0,
-                  c.existing == staleWhileAnotherStarts || c.existing == plainFile);
+    TempDir root;
+    const auto path = root / "service";
+    leaveStaleSocket(path);
+    {
+        const auto starting = platform::linux_backend::lockBeside(path); // another agent
+        ASSERT_TRUE(starting.lock.valid());
+        EXPECT_EQ(Listener::atPath(path).failure, ListenerFailure::alreadyServing);
     }
+    EXPECT_EQ(::access(path.c_str(), F_OK), 0);
+    auto live = Listener::atPath(path);
+    ASSERT_TRUE(live.listener) << live.message;
+    EXPECT_EQ(Listener::atPath(path).failure, ListenerFailure::alreadyServing);
+    EXPECT_EQ(::access(path.c_str(), F_OK), 0);
+    live.listener.reset();
+    EXPECT_NE(::access(path.c_str(), F_OK), 0); // a listener takes its socket with it
+
+    ::close(::open(path.c_str(), O_CREAT | O_WRONLY, 0600));
+    EXPECT_EQ(Listener::atPath(path).failure, ListenerFailure::systemError);
+    EXPECT_EQ(::access(path.c_str(), F_OK), 0);
 }
 
 TEST(Endpoint, ServiceNamesThatAreNotPlainFileNamesAreRefused) {

@@ -16,19 +16,18 @@ namespace brivane::testing {
 class FakeService final : public BrivaneSensorSnapshotXPC {
 public:
     struct Call {
-        std::string selector;
-        std::optional<std::string> argument;
+        std::string request; // "snapshot", "cpu", or e.g. "processes:memory"
         Reply reply;
     };
     std::optional<std::optional<std::string>> immediate;
 
-    void snapshotWithReply(Reply reply) override { record("snapshot", std::nullopt, reply); }
-    void cpuDetailsWithReply(Reply reply) override { record("cpu", std::nullopt, reply); }
+    void snapshotWithReply(Reply reply) override { record("snapshot", reply); }
+    void cpuDetailsWithReply(Reply reply) override { record("cpu", reply); }
     void processDetails(std::string kind, Reply reply) override {
-        record("processes", kind, reply);
+        record("processes:" + kind, reply);
     }
-    void storageHealth(std::string disk, Reply reply) override { record("storage", disk, reply); }
-    void manage(std::string command, Reply reply) override { record("manage", command, reply); }
+    void storageHealth(std::string disk, Reply reply) override { record("storage:" + disk, reply); }
+    void manage(std::string command, Reply reply) override { record("manage:" + command, reply); }
 
     bool waitForCalls(std::size_t count) {
         std::unique_lock lock(mutex_);
@@ -39,19 +38,17 @@ public:
         std::lock_guard lock(mutex_);
         return calls_.size();
     }
-    // The call with its reply taken out: this copy no longer holds it.
+    // The call with its reply taken out: the service no longer holds it.
     Call take(std::size_t index) {
         std::lock_guard lock(mutex_);
-        auto& call = calls_.at(index);
-        return {call.selector, call.argument, std::exchange(call.reply, nullptr)};
+        return {calls_.at(index).request, std::exchange(calls_.at(index).reply, nullptr)};
     }
 
 private:
-    void record(const char* selector, std::optional<std::string> argument, Reply& reply) {
+    void record(std::string request, Reply& reply) {
         {
             std::lock_guard lock(mutex_);
-            calls_.push_back(
-                {selector, std::move(argument), immediate ? nullptr : std::move(reply)});
+            calls_.push_back({std::move(request), immediate ? nullptr : std::move(reply)});
             arrived_.notify_all();
         }
         if (immediate) {

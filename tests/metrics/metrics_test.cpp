@@ -1,5 +1,5 @@
+#include "e2e/http_get.h"
 #include "formats/document_codec.h"
-#include "http_get.h"
 #include "ipc/ipc_test_support.h"
 #include "listen_address.h"
 #include "metrics_commands.h"
