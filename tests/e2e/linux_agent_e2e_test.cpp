@@ -32,13 +32,6 @@ protected:
     std::optional<StagedAgent> staged;
 };
 
-TEST_F(LinuxAgentEndToEnd, AnswersASnapshotOverAnEmptySys) {
-    staged->sysTree().makeDirectory("class/hwmon");
-    staged->sysTree().makeDirectory("class/power_supply");
-    ASSERT_TRUE(staged->startAgent());
-    EXPECT_TRUE(request({"--raw", "snapshot"}).is_object());
-}
-
 // A small laptop with an ARM-like CPU (a small and a big core, one cpufreq policy each): the
 // snapshot carries the SMC chip, the other monitors, the battery and the card in their places;
 // a failure the SMC meets on every poll is printed once; two CPU details requests a second

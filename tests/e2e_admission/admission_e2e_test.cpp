@@ -9,8 +9,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// One agent of the test variant (trusting only the test anchor) in a bundle whose team is
-// ADMTEST001, asked for a snapshot by copies of the CLI signed (or not) as each case says.
+// The test variant of the agent (trusting only the test anchor, team ADMTEST001) and copies of
+// the CLI signed as each case says: what real signatures give the requirement to match.
 TEST(Admission, OnlyClientsSatisfyingTheRequirementAreAnswered) {
     struct Case {
         const char* name;
@@ -21,12 +21,9 @@ TEST(Admission, OnlyClientsSatisfyingTheRequirementAreAnswered) {
     };
     const Case cases[] = {
         {"client", "dev.qorva.brivane", "team", true},
-        {"beta", "dev.qorva.brivane.beta", "team", true},
-        {"verification", "dev.qorva.brivane.Verification", "team", true},
         {"unlisted", "dev.qorva.brivane.alpha", "team", false},
         {"other team", "dev.qorva.brivane", "other", false},
         {"extension", "dev.qorva.brivane", "extension", true},
-        {"extension, beta", "dev.qorva.brivane.beta", "extension", false},
         {"foreign anchor", "dev.qorva.brivane", "foreign", false},
         {"expired", "dev.qorva.brivane", "expired", false},
         {"unsigned", std::nullopt, "team", false},

@@ -1,8 +1,9 @@
-#include "ipc/connection.h"
 #include "ipc_test_support.h"
 #include "platform/main_queue.h"
 
 #include <future>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace brivane::testing {
@@ -14,22 +15,20 @@ using Status = ipc::SensorClient::Status;
 constexpr int waitMs = 5000;
 
 // Sends bytes on a connection of its own; true when the listener then closes it without
-// having sent a byte.
-bool closedWithoutAByteAfter(const std::string& path, std::string_view bytes) {
-    std::string problem;
-    auto socket = platform::makeDefaultEndpoints()->connect(path, problem, waitMs);
-    while (socket && !bytes.empty()) {
-        const auto result = socket->write(bytes.data(), bytes.size());
-        if (result.status == platform::IoStatus::ok) {
-            bytes.remove_prefix(result.bytes);
-        } else if (result.status != platform::IoStatus::wouldBlock ||
-                   !socket->waitWritable(waitMs)) {
-            return false;
-        }
-    }
+// having sent a byte (a reset counts as closing, as unread bytes make it one).
+bool closedWithoutAByteAfter(const std::string& path, const std::string& bytes) {
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{AF_UNIX, {}};
+    path.copy(address.sun_path, sizeof address.sun_path - 1);
+    const timeval limit{waitMs / 1000, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
     char byte;
-    return socket && socket->waitReadable(waitMs) &&
-           socket->read(&byte, 1).status == platform::IoStatus::closed;
+    const bool sent = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+                      ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == ssize_t(bytes.size());
+    const auto got = sent ? ::recv(fd, &byte, 1, 0) : 1;
+    const bool closed = got == 0 || (got < 0 && errno == ECONNRESET);
+    ::close(fd);
+    return closed;
 }
 
 class ListenerBehaviour : public ::testing::Test {
