@@ -12,33 +12,23 @@ namespace {
 
 using nlohmann::json;
 
-// The Linux agent, as an unprivileged user, over a fixture bound over /sys.
-class LinuxAgentEndToEnd : public ::testing::Test {
-protected:
-    void SetUp() override {
-        if (const auto problem = StagedAgent::mountNamespaceProblem(); !problem.empty()) {
-            GTEST_SKIP() << problem;
-        }
-        staged.emplace(StagedAgent::Options{
-            .bundle = BRIVANE_E2E_LINUX_BUNDLE, .executables = {BRIVANE_E2E_CLI}, .bindSys = true});
+// The Linux agent, as an unprivileged user, over a small laptop's /sys with an ARM-like CPU (a
+// small and a big core, one cpufreq policy each): the snapshot carries the SMC chip, the other
+// monitors, the battery and the card in their places; a failure the SMC meets on every poll is
+// printed once; two CPU details requests a second apart, the frequency counters moving in
+// between, give residencies in microseconds under the cluster keys.
+TEST(LinuxAgentEndToEnd, ReportsTheSensorsAndCpuResidenciesOfAFixtureLaptop) {
+    if (const auto problem = StagedAgent::mountNamespaceProblem(); !problem.empty()) {
+        GTEST_SKIP() << problem;
     }
-
-    json request(const std::vector<std::string>& arguments) {
-        const auto answer = staged->cli(arguments);
+    StagedAgent staged(
+        {.bundle = BRIVANE_E2E_LINUX_BUNDLE, .executables = {BRIVANE_E2E_CLI}, .bindSys = true});
+    const auto request = [&](const std::vector<std::string>& arguments) {
+        const auto answer = staged.cli(arguments);
         EXPECT_EQ(answer.status, 0) << answer.output;
         return json::parse(answer.output, nullptr, false);
-    }
-
-    std::optional<StagedAgent> staged;
-};
-
-// A small laptop with an ARM-like CPU (a small and a big core, one cpufreq policy each): the
-// snapshot carries the SMC chip, the other monitors, the battery and the card in their places;
-// a failure the SMC meets on every poll is printed once; two CPU details requests a second
-// apart, the frequency counters moving in between, give residencies in microseconds under the
-// cluster keys.
-TEST_F(LinuxAgentEndToEnd, ReportsTheSensorsAndCpuResidenciesOfAFixtureLaptop) {
-    const TempDir& tree = staged->sysTree();
+    };
+    const TempDir& tree = staged.sysTree();
     addLinuxLaptop(tree);
     const std::string cpus = "devices/system/cpu/";
     tree.write(cpus + "online", "0-1\n");
@@ -49,7 +39,7 @@ TEST_F(LinuxAgentEndToEnd, ReportsTheSensorsAndCpuResidenciesOfAFixtureLaptop) {
                    "600000 10\n2000000 20\n");
         tree.symlink(cpus + "cpu" + cpu + "/cpufreq", "../cpufreq/policy" + cpu);
     }
-    ASSERT_TRUE(staged->startAgent());
+    ASSERT_TRUE(staged.startAgent());
     EXPECT_TRUE(request({"--raw", "cpu"})["residencies"].empty());
     json snapshot;
     for (int poll = 0; poll < 3; ++poll) {
@@ -68,7 +58,7 @@ TEST_F(LinuxAgentEndToEnd, ReportsTheSensorsAndCpuResidenciesOfAFixtureLaptop) {
 
     // The agent is the first thing the stage ran, so its output is the first scratch file.
     std::ostringstream printed;
-    printed << std::ifstream(staged->path("out1")).rdbuf();
+    printed << std::ifstream(staged.path("out1")).rdbuf();
     const std::string line = "Error read(F1Ac): (iokit/common) general error\n";
     const auto first = printed.str().find(line);
     EXPECT_NE(first, std::string::npos) << printed.str();

@@ -1,5 +1,7 @@
 #include "cli_options.h"
 #include "document_view.h"
+#include "ipc_test_support.h"
+#include "support/child_process.h"
 
 #include <gtest/gtest.h>
 #include <iterator>
@@ -75,21 +77,18 @@ TEST(SensorsCli, ViewsShowTheDocumentsAsTablesAndSayWhyASectionIsEmpty) {
                 R"("supportsProcessDetails":true,"companionVersion":"1.0.0"})",
          {"1.0.0", "TC0P", "45.3", "Left", "1200", "5000", "BatteryVoltage", "12.50  V",
           "process details", "(none: no accessory reports a battery level)"}},
-        {"no SMC",
+        {"no SMC, an accessory",
          Selector::snapshot,
-         head + R"("temperatures":[],"fans":[],"power":[]})",
+         head + R"("temperatures":[],"fans":[],"power":[],)"
+                R"("accessories":[{"name":"Mouse","level":0.64}]})",
          {"(none: no SMC on this machine)",
           "(none: no SMC and no other temperature sensor on this machine)",
-          "(none: no graphics accelerator reports its utilisation)"}},
+          "(none: no graphics accelerator reports its utilisation)", "Mouse", " 64\n"}},
         {"SMC without fans",
          Selector::snapshot,
          head + R"("temperatures":[{"key":"TC0P","value":40}],"fans":[],)"
                 R"("power":[{"key":"PSTR","value":5}]})",
          {"(none: the SMC reports no fans)"}},
-        {"accessory level",
-         Selector::snapshot,
-         head + R"("temperatures":[],"fans":[],"accessories":[{"name":"Mouse","level":0.64}]})",
-         {"Mouse", " 64\n"}},
         {"process memory",
          Selector::processDetails,
          head + R"("ranked":[{"pid":7,"name":"kernel","usage":1572864}],"storage":[]})",
@@ -104,6 +103,48 @@ TEST(SensorsCli, ViewsShowTheDocumentsAsTablesAndSayWhyASectionIsEmpty) {
         for (const auto& expected : c.shown) {
             EXPECT_NE(view->find(expected), std::string::npos) << expected << "\n" << *view;
         }
+    }
+}
+
+// The CLI watches on a 40x120 pseudo-terminal and is interrupted two seconds later as Ctrl-C
+// would: it redraws in place (or prints JSON lines) until then, and restores the terminal.
+TEST(SensorsCliWatch, RedrawsUntilInterruptedAndRestoresTheTerminal) {
+    const std::string document =
+        R"({"version":2,"temperatures":[{"key":"TC0P","value":41}],"fans":[],"helperUID":1,)"
+        R"("helperEffectiveUID":1})";
+    auto service = std::make_shared<testing::FakeService>();
+    service->immediate = document;
+    testing::ServedListener served(service);
+    testing::TempDir scratch;
+    const struct Case {
+        const char* name;
+        std::string arguments;
+        std::string frame; // once per frame
+        std::string first; // what the output starts with
+        std::string last;  // what it ends with
+    } cases[] = {
+        {"view", "--endpoint " + served.path() + " watch --interval 0.1", "TC0P",
+         "\x1b[?1049h\x1b[?25l\x1b[?7l\x1b[H", "\x1b[J\x1b[?7h\x1b[?25h\x1b[?1049l"},
+        {"JSON lines", "watch --raw --interval=0.1 --endpoint " + served.path(), document + "\r\n",
+         document + "\r\n", document + "\r\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto watched = testing::runCommand(
+            {"script", "-qec",
+             "stty rows 40 cols 120 && exec timeout -s INT --preserve-status 2 " +
+                 std::string(BRIVANE_SENSORS_CLI) + " " + c.arguments,
+             "/dev/null"},
+            {"PATH=/usr/bin:/bin"}, scratch / "output", std::chrono::seconds(20));
+        EXPECT_EQ(watched.status, 0) << watched.output;
+        EXPECT_TRUE(watched.output.starts_with(c.first) && watched.output.ends_with(c.last))
+            << watched.output;
+        std::size_t frames = 0;
+        for (auto at = watched.output.find(c.frame); at != std::string::npos;
+             at = watched.output.find(c.frame, at + 1)) {
+            ++frames;
+        }
+        EXPECT_GE(frames, 3u) << watched.output;
     }
 }
 
