@@ -12,11 +12,9 @@ namespace {
 
 using nlohmann::json;
 
-// The Linux agent, as an unprivileged user, over a small laptop's /sys with an ARM-like CPU (a
-// small and a big core, one cpufreq policy each): the snapshot carries the SMC chip, the other
-// monitors, the battery and the card in their places; a failure the SMC meets on every poll is
-// printed once; two CPU details requests a second apart, the frequency counters moving in
-// between, give residencies in microseconds under the cluster keys.
+// The Linux agent as an unprivileged user over a small laptop's /sys, with a small and a big
+// core (one cpufreq policy each): each reading lands in its place, a failure the SMC meets on
+// every poll is printed once, and CPU residencies are the counters' moves in microseconds.
 TEST(LinuxAgentEndToEnd, ReportsTheSensorsAndCpuResidenciesOfAFixtureLaptop) {
     if (const auto problem = StagedAgent::mountNamespaceProblem(); !problem.empty()) {
         GTEST_SKIP() << problem;

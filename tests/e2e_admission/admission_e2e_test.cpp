@@ -49,9 +49,7 @@ TEST(Admission, OnlyClientsSatisfyingTheRequirementAreAnswered) {
             std::ofstream(client, std::ios::app | std::ios::binary) << '\0';
         }
         const auto result = staged.run({client, "--endpoint", staged.endpoint(), "snapshot"});
-        EXPECT_EQ(result.status == 0, c.admitted);
-        EXPECT_EQ(result.output.find("Temperatures") != std::string::npos, c.admitted)
-            << result.output;
+        EXPECT_EQ(result.status == 0, c.admitted) << result.output;
     }
     EXPECT_TRUE(agent->running()) << "refusals must not harm the agent";
 }

@@ -1,12 +1,7 @@
 #!/bin/sh
-# Certificates for the admission tests, none of which the real agent trusts:
-#   anchor        the test agent's only trust anchor
-#   team          OU ADMTEST001 (the test bundle's team)
-#   other         OU OTHERTEAM0
-#   extension     OU OTHERTEAM0 with the 1.2.840.113635.100.6.1.9 extension
-#   expired       OU ADMTEST001, expired yesterday
-#   foreign       OU ADMTEST001 under a second, untrusted anchor
-#   make-admission-certificates.sh <output dir>
+# make-admission-certificates.sh <output dir>: the admission tests' certificates, none of which
+# the real agent trusts. "anchor" is the test agent's only trust anchor; "extension" carries the
+# 1.2.840.113635.100.6.1.9 extension; "foreign" is under an anchor the agent does not trust.
 set -eu
 mkdir -p "$1"
 cd "$1"

@@ -20,7 +20,7 @@ std::string requestBody(std::uint32_t id, std::string_view selector, int hasArgu
 
 // Bodies made by hand pin the wire format; that encoding is decoding's inverse is the fuzz
 // target's check, and whole frames cross a real socket in the listener's tests.
-TEST(FrameCodec, RequestsDecodeAsWrittenOrWithTheReasonTheyAreRefused) {
+TEST(FrameCodec, FramesDecodeAsWrittenOrWithTheReasonTheyAreRefused) {
     using Decoded = std::variant<Request, DecodeError>;
     const struct Case {
         const char* name;
@@ -51,9 +51,7 @@ TEST(FrameCodec, RequestsDecodeAsWrittenOrWithTheReasonTheyAreRefused) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(decodeRequest(c.body), c.decoded);
     }
-}
 
-TEST(FrameCodec, RepliesAndFrameLengthsDecodeAsWritten) {
     EXPECT_EQ(decodeReply(u32(5) + '\1' + "{}"), (Reply{5, "{}"}));
     EXPECT_EQ(decodeReply(u32(6) + '\1'), (Reply{6, ""})); // empty data is data
     EXPECT_EQ(decodeReply(u32(7) + '\0'), (Reply{7, std::nullopt}));
