@@ -32,10 +32,9 @@ TEST(Admission, OnlyClientsSatisfyingTheRequirementAreAnswered) {
     StagedAgent staged({.agent = BRIVANE_ADMISSION_AGENT, .team = "ADMTEST001"});
     auto* agent = staged.startAgent();
     ASSERT_TRUE(agent);
-    for (std::size_t i = 0; i < std::size(cases); ++i) {
-        const auto& c = cases[i];
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        const auto client = staged.path("client" + std::to_string(i));
+        const auto client = staged.path(std::string("client ") + c.name);
         fs::copy(BRIVANE_ADMISSION_CLI, client);
         if (c.identifier) {
             const auto pem = std::string(BRIVANE_ADMISSION_CERTIFICATES) + "/" + c.certificate;

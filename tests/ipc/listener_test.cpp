@@ -132,14 +132,12 @@ TEST(Listener, RefusedPeersAreClosedBeforeAnyRequestIsRead) {
     EXPECT_EQ(info.uid, ::getuid());
 }
 
-using platform::linux_backend::resolveRuntimeDirectory;
-
 TEST(RuntimeDirectory, PrefersAPrivateXdgDirectoryElseAFallbackOfItsOwn) {
     TempDir root;
     const auto uid = ::getuid();
     const auto fallback = root / ("brivane-" + std::to_string(uid));
     const auto resolve = [&](const char* xdg) {
-        return resolveRuntimeDirectory(xdg, uid, root.path());
+        return platform::linux_backend::resolveRuntimeDirectory(xdg, uid, root.path());
     };
     ::mkdir((root / "xdg").c_str(), 0700);
     ::mkdir((root / "shared").c_str(), 0755);
@@ -163,20 +161,15 @@ TEST(RuntimeDirectory, PrefersAPrivateXdgDirectoryElseAFallbackOfItsOwn) {
     EXPECT_FALSE(resolve(nullptr).path);
 }
 
-// A socket file whose listener is gone, as a crashed agent leaves it.
-void leaveStaleSocket(const std::string& path) {
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un address{AF_UNIX, {}};
-    path.copy(address.sun_path, sizeof address.sun_path - 1);
-    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ::close(fd);
-}
-
 // Only a stale socket no other agent is starting on is replaced; what is refused stays.
 TEST(Endpoint, ReplacesAStaleSocketAndNothingElse) {
     TempDir root;
     const auto path = root / "service";
-    leaveStaleSocket(path);
+    const int stale = ::socket(AF_UNIX, SOCK_STREAM, 0); // as a crashed agent leaves it
+    sockaddr_un address{AF_UNIX, {}};
+    path.copy(address.sun_path, sizeof address.sun_path - 1);
+    ASSERT_EQ(::bind(stale, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ::close(stale);
     {
         const auto starting = platform::linux_backend::lockBeside(path); // another agent
         ASSERT_TRUE(starting.lock.valid());
