@@ -104,9 +104,7 @@ TEST_F(Attack, CrowdsOfConnectionsNeitherDelayOthersNorSwellTheAgent) {
         const auto descriptors = agent_->openDescriptors().value_or(0) + std::stoul(c.connections);
         const long before = residentKiB();
         auto crowd = launch(client({"crowd", c.connections, c.requests, "4000"}));
-        for (int i = 0; i < 400 && agent_->openDescriptors().value_or(0) < descriptors; ++i) {
-            std::this_thread::sleep_for(50ms);
-        }
+        pollUntil(20s, [&] { return agent_->openDescriptors().value_or(0) >= descriptors; });
         std::this_thread::sleep_for(1s); // replies pile up
         expectServedPromptly(500);
         const long after = residentKiB();
@@ -173,10 +171,7 @@ TEST_F(Attack, ManyClientsWithRandomDisconnectsAreEachAnsweredExactlyOnce) {
     for (auto& loader : clients) {
         EXPECT_EQ(loader->waitForExit(120s), 0) << "client " << loader->pid();
     }
-    for (int i = 0; i < 250 * slowdown && agent_->openDescriptors() > baseline; ++i) {
-        std::this_thread::sleep_for(20ms);
-    }
-    EXPECT_LE(agent_->openDescriptors(), baseline);
+    EXPECT_TRUE(pollUntil(5s * slowdown, [&] { return agent_->openDescriptors() <= baseline; }));
     EXPECT_EQ(staged_.cli({"snapshot"}).status, 0);
 }
 

@@ -86,10 +86,8 @@ TEST_F(SimAgentEndToEnd, NodeExporterReadsTheMetricsTextfile) {
                             "--web.listen-address=" + address}),
         staged.environment(), staged.scratch());
     std::string body;
-    for (int i = 0; i < 150 && body.find("node_textfile_scrape_error") == std::string::npos; ++i) {
-        std::this_thread::sleep_for(200ms);
-        body = httpGet(url);
-    }
+    pollUntil(30s,
+              [&] { return (body = httpGet(url)).find("node_textfile") != std::string::npos; });
     for (const char* line : {
              "node_textfile_scrape_error 0",
              "brivane_up 1",

@@ -2,6 +2,7 @@
 
 #include "ipc/listener.h"
 #include "ipc/sensor_client.h"
+#include "support/child_process.h"
 #include "support/temp_dir.h"
 
 #include <condition_variable>
@@ -88,10 +89,8 @@ public:
         return connected;
     }
     bool waitForConnections(std::size_t count) {
-        for (int i = 0; i < 500 && listener_->connectionCount() != count; ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return listener_->connectionCount() == count;
+        return pollUntil(std::chrono::seconds(5),
+                         [&] { return listener_->connectionCount() == count; });
     }
 
 private:

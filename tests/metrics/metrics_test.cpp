@@ -162,9 +162,8 @@ TEST(MetricsExporter, ScrapesThatArriveDuringARequestShareIt) {
         scrapes.emplace_back([&] { body = served.scrape(); });
     }
     ASSERT_TRUE(service->waitForCalls(1));
-    for (int i = 0; i < 500 && MetricsExporter::requestsBegun() - begun < bodies.size(); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    testing::pollUntil(std::chrono::seconds(5),
+                       [&] { return MetricsExporter::requestsBegun() - begun >= bodies.size(); });
     service->take(0).reply(snapshotNaming("Mouse \"Pro\"\\2\n"));
     for (std::size_t i = 0; i < bodies.size(); ++i) {
         scrapes[i].join();
