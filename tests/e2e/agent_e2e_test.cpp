@@ -68,37 +68,54 @@ TEST_F(SimAgentEndToEnd, StartsOnlyInItsBundleAndAnswersOnlyItsUser) {
     }
 }
 
-TEST_F(SimAgentEndToEnd, NodeExporterReadsTheMetricsTextfile) {
+// 127.0.0.1 with a port that was free a moment ago.
+std::string freeLoopbackAddress() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+    socklen_t size = sizeof address;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&address), size);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
+    ::close(fd);
+    return "127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+}
+
+// node_exporter's textfile collector reads the file of `metrics`, and `export` serves the same
+// series over HTTP.
+TEST_F(SimAgentEndToEnd, MetricsReachTheirConsumers) {
     ASSERT_TRUE(staged.startAgent());
     const auto home = staged.path("home");
     ASSERT_EQ(staged.cli({"metrics", "--output", home + "/brivane.prom"}).status, 0);
-    const int probe = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0); // finds a free port
-    sockaddr_in free{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
-    socklen_t size = sizeof free;
-    ::bind(probe, reinterpret_cast<sockaddr*>(&free), size);
-    ::getsockname(probe, reinterpret_cast<sockaddr*>(&free), &size);
-    ::close(probe);
-    const auto address = "127.0.0.1:" + std::to_string(ntohs(free.sin_port));
-    const auto url = "http://" + address + "/metrics";
-    ChildProcess exporter(
-        staged.asAgentUser({"prometheus-node-exporter", "--collector.disable-defaults",
-                            "--collector.textfile", "--collector.textfile.directory=" + home,
-                            "--web.listen-address=" + address}),
-        staged.environment(), staged.scratch());
-    std::string body;
-    pollUntil(30s,
-              [&] { return (body = httpGet(url)).find("node_textfile") != std::string::npos; });
-    for (const char* line : {
-             "node_textfile_scrape_error 0",
-             "brivane_up 1",
-             R"(brivane_fan_max_speed_rpm{fan="1",name="Right side"} 6241)",
-             R"(brivane_accessory_battery_ratio{name="Studio Buds",part="Case"} 0.45)",
-         }) {
-        EXPECT_NE(body.find(std::string("\n") + line + "\n"), std::string::npos) << line;
+    const auto collector = "http://" + freeLoopbackAddress();
+    const auto exporter = "http://" + freeLoopbackAddress();
+    const std::pair<std::string, std::vector<std::string>> servers[] = {
+        {collector,
+         {"prometheus-node-exporter", "--collector.disable-defaults", "--collector.textfile",
+          "--collector.textfile.directory=" + home, "--web.listen-address=" + collector.substr(7)}},
+        {exporter,
+         {staged.path("brivane-sensors"), "export", "--endpoint", staged.endpoint(), "--listen",
+          exporter.substr(7)}},
+    };
+    std::vector<std::unique_ptr<ChildProcess>> running;
+    for (const auto& [url, argv] : servers) {
+        SCOPED_TRACE(argv.front());
+        running.push_back(std::make_unique<ChildProcess>(staged.asAgentUser(argv),
+                                                         staged.environment(), staged.scratch()));
+        std::string page;
+        pollUntil(30s, [&] {
+            return (page = httpGet(url + "/metrics")).find("brivane_up 1") != std::string::npos;
+        });
+        for (const char* line :
+             {"brivane_up 1", R"(brivane_fan_max_speed_rpm{fan="1",name="Right side"} 6241)",
+              R"(brivane_accessory_battery_ratio{name="Studio Buds",part="Case"} 0.45)"}) {
+            EXPECT_NE(page.find(std::string("\n") + line + "\n"), std::string::npos) << line;
+        }
     }
+    EXPECT_NE(httpGet(collector + "/metrics").find("\nnode_textfile_scrape_error 0\n"),
+              std::string::npos);
     // The collector does check: a malformed file is reported.
     std::ofstream(home + "/broken.prom") << "brivane_broken{sensor=\"open} 1\n";
-    EXPECT_NE(httpGet(url).find("\nnode_textfile_scrape_error 1\n"), std::string::npos);
+    EXPECT_NE(httpGet(collector + "/metrics").find("\nnode_textfile_scrape_error 1\n"),
+              std::string::npos);
 }
 
 } // namespace

@@ -5,7 +5,6 @@
 #include "support/child_process.h"
 #include "support/temp_dir.h"
 
-#include <condition_variable>
 #include <gtest/gtest.h>
 #include <mutex>
 #include <thread>
@@ -31,9 +30,7 @@ public:
     void manage(std::string command, Reply reply) override { record("manage:" + command, reply); }
 
     bool waitForCalls(std::size_t count) {
-        std::unique_lock lock(mutex_);
-        return arrived_.wait_for(lock, std::chrono::seconds(5),
-                                 [&] { return calls_.size() >= count; });
+        return pollUntil(std::chrono::seconds(5), [&] { return callCount() >= count; });
     }
     std::size_t callCount() {
         std::lock_guard lock(mutex_);
@@ -50,7 +47,6 @@ private:
         {
             std::lock_guard lock(mutex_);
             calls_.push_back({std::move(request), immediate ? nullptr : std::move(reply)});
-            arrived_.notify_all();
         }
         if (immediate) {
             reply(*immediate);
@@ -58,7 +54,6 @@ private:
     }
 
     std::mutex mutex_;
-    std::condition_variable arrived_;
     std::vector<Call> calls_;
 };
 

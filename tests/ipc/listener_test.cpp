@@ -106,9 +106,7 @@ TEST_F(ListenerBehaviour, AVanishedClientsReplyIsDroppedAndNothingIsLeftBehind) 
 
 TEST_F(ListenerBehaviour, RunLoopDrainsTheMainQueue) {
     std::promise<std::thread::id> ranOn;
-    std::thread([&] {
-        platform::mainQueue().async([&] { ranOn.set_value(std::this_thread::get_id()); });
-    }).join();
+    platform::mainQueue().async([&] { ranOn.set_value(std::this_thread::get_id()); });
     auto future = ranOn.get_future();
     ASSERT_EQ(future.wait_for(std::chrono::seconds(5)), std::future_status::ready);
     EXPECT_NE(future.get(), std::this_thread::get_id());
