@@ -116,6 +116,23 @@ TEST_F(SimAgentEndToEnd, MetricsReachTheirConsumers) {
     std::ofstream(home + "/broken.prom") << "brivane_broken{sensor=\"open} 1\n";
     EXPECT_NE(httpGet(collector + "/metrics").find("\nnode_textfile_scrape_error 1\n"),
               std::string::npos);
+
+    // A real Prometheus scrapes `export` and answers a query with the reading.
+    const auto prometheus = freeLoopbackAddress();
+    std::ofstream(home + "/prometheus.yml")
+        << "global: {scrape_interval: 1s}\nscrape_configs: [{job_name: brivane, static_configs: "
+        << "[{targets: ['" << exporter.substr(7) << "']}]}]\n";
+    running.push_back(std::make_unique<ChildProcess>(
+        staged.asAgentUser({"prometheus", "--config.file=" + home + "/prometheus.yml",
+                            "--storage.tsdb.path=" + home + "/tsdb",
+                            "--web.listen-address=" + prometheus}),
+        staged.environment(), staged.scratch()));
+    const auto query =
+        "http://" + prometheus + "/api/v1/query?query=brivane_fan_max_speed_rpm%7Bfan%3D%221%22%7D";
+    std::string answer;
+    pollUntil(30s,
+              [&] { return (answer = httpGet(query)).find(R"("6241")") != std::string::npos; });
+    EXPECT_NE(answer.find(R"("name":"Right side"},"value":)"), std::string::npos) << answer;
 }
 
 } // namespace
