@@ -98,7 +98,7 @@ TEST_F(Attack, CrowdsOfConnectionsNeitherDelayOthersNorSwellTheAgent) {
         SCOPED_TRACE(std::string(c.connections) + " connections, " + c.requests + " requests");
         if (&c != cases) { // a fresh agent: freed memory is not always given back
             agent_->kill(SIGTERM);
-            ASSERT_EQ(agent_->waitForExit(5s * slowdown), 0); // queued work still runs
+            ASSERT_EQ(agent_->waitForExit(5s * slowdown), 0);
             ASSERT_TRUE(agent_ = staged_.startAgent(10s));
         }
         const auto descriptors = agent_->openDescriptors().value_or(0) + std::stoul(c.connections);
