@@ -3,10 +3,13 @@
 #include "support/temp_dir.h"
 #include "update/installer_signature.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <memory>
+#include <thread>
+#include <vector>
 
 namespace brivane {
 namespace {
@@ -85,6 +88,26 @@ TEST_F(CmsSignatureTest, RejectsForeignAnchorsTamperingAndGarbage) {
         const auto result = CmsVerifier().verify(bytesOf(garbage));
         EXPECT_FALSE(result.verified);
         EXPECT_FALSE(result.error.empty());
+    }
+}
+
+// Admission workers share one verifier; under ThreadSanitizer this shows any state that the
+// verifications write into the shared anchors.
+TEST_F(CmsSignatureTest, OneVerifierServesThreadsAtOnce) {
+    const auto signature = readText(package(certificates, "team"));
+    for (int round = 0; round < 10; ++round) {
+        const CmsVerifier verifier;
+        std::atomic<int> ready = 0, verified = 0;
+        std::vector<std::jthread> threads;
+        for (int thread = 0; thread < 4; ++thread) {
+            threads.emplace_back([&] {
+                for (++ready; ready < 4;) {
+                }
+                verified += verifier.verify(bytesOf(signature)).verified;
+            });
+        }
+        threads.clear();
+        EXPECT_EQ(verified, 4);
     }
 }
 

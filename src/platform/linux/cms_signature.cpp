@@ -104,7 +104,11 @@ std::shared_ptr<X509_STORE> storeOf(std::string_view anchorsPem) {
     }
     const auto anchors = readCertificates(anchorsPem);
     for (int i = 0; i < sk_X509_num(anchors.get()); ++i) {
-        X509_STORE_add_cert(store.get(), sk_X509_value(anchors.get(), i));
+        X509* anchor = sk_X509_value(anchors.get(), i);
+        // Fills the anchor's lazily cached extensions now: admission workers verify against
+        // the same anchors at once, and the first verifications would otherwise write them.
+        X509_check_purpose(anchor, -1, 0);
+        X509_STORE_add_cert(store.get(), anchor);
     }
     // Our certificates are not e-mail certificates; trust comes from the anchors alone.
     X509_STORE_set_purpose(store.get(), X509_PURPOSE_ANY);
