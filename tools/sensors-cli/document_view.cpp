@@ -154,7 +154,9 @@ std::string renderProcesses(const ProcessDetailsSnapshot& details, const std::st
                           formatBytes(static_cast<double>(process.readBytesPerSecond)),
                           formatBytes(static_cast<double>(process.writeBytesPerSecond))});
         }
-        return out + section("Storage traffic", table);
+        return out + section("Storage traffic", table,
+                             "no process the agent may inspect read or wrote storage since the "
+                             "previous request, or the first request, which only starts the count");
     }
     const bool memory = kind == "memory";
     TextTable table(
