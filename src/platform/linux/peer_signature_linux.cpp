@@ -2,13 +2,14 @@
 
 #include "platform/hex_digits.h"
 #include "platform/linux/file_descriptor.h"
+#include "platform/linux/proc_fields.h"
+#include "platform/linux/process_table_linux.h"
 
 #include <array>
 #include <cerrno>
 #include <climits>
 #include <csignal>
 #include <fcntl.h>
-#include <fstream>
 #include <openssl/evp.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -34,30 +35,13 @@ std::optional<FileIdentity> identityOf(int fd) {
                         status.st_ctim.tv_sec * billion + status.st_ctim.tv_nsec};
 }
 
-// Field 22 of /proc/<pid>/stat, counted after the parenthesised command name, which may itself
-// hold blanks and parentheses.
-std::optional<std::string> startTimeOf(std::int64_t pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string line;
-    if (!std::getline(in, line)) {
+// When the process started (field 22 of /proc/<pid>/stat).
+std::optional<std::uint64_t> startTimeOf(std::int64_t pid) {
+    if (pid < 1 || pid > INT32_MAX) {
         return std::nullopt;
     }
-    const auto close = line.rfind(')');
-    if (close == std::string::npos) {
-        return std::nullopt;
-    }
-    std::size_t position = close + 1;
-    for (int field = 3; field <= 22; ++field) {
-        const auto start = line.find_first_not_of(' ', position);
-        if (start == std::string::npos) {
-            return std::nullopt;
-        }
-        position = line.find(' ', start);
-        if (field == 22) {
-            return line.substr(start, position - start);
-        }
-    }
-    return std::nullopt;
+    return readParsed<1024>(RootedDirectory("/proc"), static_cast<std::int32_t>(pid), "stat",
+                            parseStatStartTime);
 }
 
 bool isAlive(int pidfd) {

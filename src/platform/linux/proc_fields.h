@@ -29,6 +29,21 @@ inline std::string_view nextField(std::string_view& rest) {
     return field;
 }
 
+// /proc/<pid>/stat from field `first` (counting from 1) on; nothing when the line ends before
+// it. Fields count from the last ')', as the name may itself hold blanks and parentheses.
+inline std::optional<std::string_view> statFieldsFrom(std::string_view stat, int first) {
+    const std::size_t close = stat.rfind(')');
+    if (close == std::string_view::npos)
+        return std::nullopt;
+    std::string_view rest = stat.substr(close + 1);
+    // Field 3 (state) is the first after the name.
+    for (int field = 3; field < first; ++field) {
+        if (nextField(rest).empty())
+            return std::nullopt;
+    }
+    return rest;
+}
+
 // The pid a /proc entry name stands for: digits only, above zero.
 inline std::optional<std::int32_t> pidOfEntry(std::string_view name) {
     std::int32_t pid = 0;

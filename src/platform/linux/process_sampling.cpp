@@ -30,17 +30,12 @@ std::optional<std::uint64_t> parseSchedstatRunTime(std::string_view schedstat) {
 }
 
 std::optional<std::uint64_t> parseStatCpuTicks(std::string_view stat) {
-    const std::size_t close = stat.rfind(')');
-    if (close == std::string_view::npos)
+    // utime and stime are fields 14 and 15.
+    auto rest = statFieldsFrom(stat, 14);
+    if (!rest)
         return std::nullopt;
-    std::string_view rest = stat.substr(close + 1);
-    // Field 3 (state) is the first after the name; utime and stime are fields 14 and 15.
-    for (int field = 3; field < 14; ++field) {
-        if (nextField(rest).empty())
-            return std::nullopt;
-    }
-    const auto user = parseUnsigned(nextField(rest));
-    const auto system = parseUnsigned(nextField(rest));
+    const auto user = parseUnsigned(nextField(*rest));
+    const auto system = parseUnsigned(nextField(*rest));
     if (!user || !system || *system > std::numeric_limits<std::uint64_t>::max() - *user)
         return std::nullopt;
     return *user + *system;

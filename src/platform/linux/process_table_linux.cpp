@@ -7,18 +7,8 @@
 namespace brivane::platform::linux_backend {
 
 std::optional<uint64_t> parseStatStartTime(std::string_view stat) {
-    // The name in parentheses may itself hold blanks and ')', so fields count from the last ')'.
-    std::size_t close = stat.rfind(')');
-    if (close == std::string_view::npos)
-        return std::nullopt;
-    std::string_view rest = stat.substr(close + 1);
-    // Field 3 (state) is the first after the name; start time is field 22.
-    constexpr int fieldsBeforeStartTime = 22 - 3;
-    for (int i = 0; i < fieldsBeforeStartTime; ++i) {
-        if (nextField(rest).empty())
-            return std::nullopt;
-    }
-    return parseUnsigned(nextField(rest));
+    auto rest = statFieldsFrom(stat, 22);
+    return rest ? parseUnsigned(nextField(*rest)) : std::nullopt;
 }
 
 std::optional<uint64_t> parseStatmAnonymousPages(std::string_view statm) {
