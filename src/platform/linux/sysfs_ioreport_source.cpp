@@ -3,6 +3,7 @@
 #include "platform/linux/cpu_topology.h"
 #include "platform/linux/cpufreq_parsing.h"
 #include "platform/linux/energy_counters.h"
+#include "platform/linux/hwmon_naming.h"
 
 #include <algorithm>
 #include <array>
@@ -23,12 +24,6 @@ constexpr std::array<std::string_view, 5> graphicsChips = {"amdgpu", "i915", "no
                                                            "xe"};
 
 using ChannelPlan = SysfsIOReportSource::ChannelPlan;
-
-std::string trimmedLine(std::string_view text) {
-    while (!text.empty() && (text.back() == '\n' || text.back() == ' '))
-        text.remove_suffix(1);
-    return std::string(text);
-}
 
 // directory joined with a relative link target, ".." resolved: the root-relative path of a
 // sysfs link such as cpu3/cpufreq -> ../cpufreq/policy2.
@@ -312,7 +307,7 @@ std::vector<ChannelPlan> SysfsIOReportSource::discoverEnergy() const {
             const std::string chip = "class/hwmon/" + entry;
             const auto name = sys_.readText((chip + "/name").c_str(), 64);
             if (!name || std::find(graphicsChips.begin(), graphicsChips.end(),
-                                   trimmedLine(*name)) == graphicsChips.end())
+                                   cleanLabel(*name).value_or("")) == graphicsChips.end())
                 continue;
             if (readable(chip + "/energy1_input"))
                 counters.push_back(chip + "/energy1_input");
