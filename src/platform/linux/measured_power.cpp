@@ -1,5 +1,7 @@
 #include "platform/linux/measured_power.h"
 
+#include "platform/linux/power_supply.h"
+
 #include <cmath>
 #include <ctime>
 
@@ -13,25 +15,15 @@ double monotonicSeconds() {
     return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
 }
 
-std::string firstLine(std::optional<std::string> text) {
-    if (!text)
-        return {};
-    return std::string(text->substr(0, text->find('\n')));
-}
-
 } // namespace
 
 std::optional<double> batteryDischargeWatts(const RootedDirectory& sys) {
     for (const std::string& entry : sys.list("class/power_supply")) {
-        const std::string base = "class/power_supply/" + entry + "/";
-        auto field = [&](const char* leaf) { return sys.readText((base + leaf).c_str(), 256); };
-        const std::string scope = firstLine(field("scope"));
-        if (firstLine(field("type")) != "Battery" || (!scope.empty() && scope != "System") ||
-            firstLine(field("status")) != "Discharging")
+        const std::string base = "class/power_supply/" + entry;
+        if (!isSystemBattery(sys, base) || supplyAttribute(sys, base, "status") != "Discharging")
             continue;
         auto number = [&](const char* leaf) {
-            auto text = field(leaf);
-            return text ? parseInteger(*text) : std::nullopt;
+            return sys.readInteger((base + "/" + leaf).c_str()).value;
         };
         if (auto power = number("power_now"); power && *power != 0)
             return std::abs(static_cast<double>(*power)) / 1e6;
@@ -43,7 +35,7 @@ std::optional<double> batteryDischargeWatts(const RootedDirectory& sys) {
     return std::nullopt;
 }
 
-MeasuredPower::MeasuredPower(const std::string& sysRoot) : sysRoot_(sysRoot), source_(sysRoot) {}
+MeasuredPower::MeasuredPower(const std::string& sysRoot) : sys_(sysRoot), source_(sysRoot) {}
 
 MeasuredPower::~MeasuredPower() = default;
 
@@ -72,7 +64,7 @@ std::optional<double> MeasuredPower::watts() {
             delta->channels->front().count >= 0)
             return static_cast<double>(delta->channels->front().count) / 1e6 / elapsed;
     }
-    return batteryDischargeWatts(RootedDirectory(sysRoot_));
+    return batteryDischargeWatts(sys_);
 }
 
 } // namespace brivane::platform::linux_backend

@@ -22,7 +22,7 @@ public:
     std::optional<double> watts();
 
 private:
-    std::string sysRoot_;
+    RootedDirectory sys_;
     SysfsIOReportSource source_;
     std::unique_ptr<IOReportSubscription> subscription_;
     IOReportChannelList channels_;

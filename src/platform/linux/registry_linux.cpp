@@ -1,6 +1,6 @@
 #include "platform/linux/registry_linux.h"
 
-#include "platform/linux/hwmon_naming.h"
+#include "platform/linux/power_supply.h"
 
 #include <algorithm>
 
@@ -113,12 +113,7 @@ void LinuxRegistry::discover() {
     const RootedDirectory& sys = channels_.root();
     for (const auto& supply : sys.list("class/power_supply")) {
         const std::string base = "class/power_supply/" + supply;
-        const auto field = [&](const char* leaf) {
-            const auto text = sys.readText((base + "/" + leaf).c_str(), 64);
-            return text ? cleanLabel(*text) : std::nullopt;
-        };
-        const auto scope = field("scope");
-        if (field("type") != "Battery" || (scope && *scope != "System")) {
+        if (!isSystemBattery(sys, base)) {
             continue;
         }
         battery_ = Battery{channels_.add(base + "/temp"), channels_.add(base + "/voltage_now")};
