@@ -3,21 +3,14 @@
 #include <set>
 
 namespace brivane::platform::linux_backend {
-namespace {
-
-bool isAppleSMC(const HwmonChip& chip) {
-    return chip.identity.name == "applesmc" || chip.identity.name == "macsmc_hwmon";
-}
-
-} // namespace
 
 LinuxHardwareMonitor::LinuxHardwareMonitor(std::string sysRoot, SensorTiming timing,
                                            KeptValue::Pread pread)
     : channels_(sysRoot, timing, pread) {}
 
 void LinuxHardwareMonitor::discover() {
-    auto chips = listHwmonChips(channels_.root());
-    std::erase_if(chips, isAppleSMC);
+    const auto chips = listHwmonChips(channels_.root(),
+                                      [](std::string_view name) { return !isSMCChipName(name); });
     std::vector<ChipIdentity> identities;
     identities.reserve(chips.size());
     for (const auto& chip : chips) {

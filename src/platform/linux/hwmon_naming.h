@@ -50,6 +50,13 @@ std::vector<std::string> uniqueChipNames(const std::vector<ChipIdentity>& chips)
 // "F<i>" its keys begin with); absent for a label the table does not know.
 std::optional<std::string_view> appleSiliconKeyForLabel(SensorKind kind, std::string_view label);
 
+// The chip names of the Apple SMC's drivers: Intel Macs and Apple silicon.
+inline constexpr std::string_view intelSMCChip = "applesmc";
+inline constexpr std::string_view appleSiliconSMCChip = "macsmc_hwmon";
+inline bool isSMCChipName(std::string_view name) {
+    return name == intelSMCChip || name == appleSiliconSMCChip;
+}
+
 // Whether text can be an SMC key name: four printable ASCII characters.
 bool isSMCKeyName(std::string_view text);
 

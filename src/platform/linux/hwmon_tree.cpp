@@ -41,7 +41,8 @@ std::optional<std::string> text(const RootedDirectory& sys, const std::string& p
 
 } // namespace
 
-std::vector<HwmonChip> listHwmonChips(const RootedDirectory& sys) {
+std::vector<HwmonChip> listHwmonChips(const RootedDirectory& sys,
+                                      bool (*wanted)(std::string_view name)) {
     std::vector<HwmonChip> chips;
     for (const auto& node : sys.list("class/hwmon")) {
         const std::string base = "class/hwmon/" + node;
@@ -53,7 +54,7 @@ std::vector<HwmonChip> listHwmonChips(const RootedDirectory& sys) {
         if (!name) {
             name = text(sys, device + "/name");
         }
-        if (!name) {
+        if (!name || (wanted && !wanted(*name))) {
             continue;
         }
         chip.identity.name = std::move(*name);

@@ -25,10 +25,12 @@ struct HwmonChip {
     std::vector<HwmonChannel> channels; // by kind, then by index
 };
 
-// Every chip under class/hwmon, in node order. A chip's files may sit in its node or, for
+// Every chip under class/hwmon whose name `wanted` accepts (every chip without it), in node
+// order; the others' files are not walked. A chip's files may sit in its node or, for
 // drivers registered the old way, in its device folder; the node's own file wins. Channels
 // without an input, or that the kernel marks faulty or disabled, are left out, and so is a
 // chip without a name.
-std::vector<HwmonChip> listHwmonChips(const RootedDirectory& sys);
+std::vector<HwmonChip> listHwmonChips(const RootedDirectory& sys,
+                                      bool (*wanted)(std::string_view name) = nullptr);
 
 } // namespace brivane::platform::linux_backend

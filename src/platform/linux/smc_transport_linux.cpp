@@ -33,10 +33,6 @@ LinuxSMCTransport::Key makeKey(std::string_view name, std::string_view type, std
     return key;
 }
 
-bool isChip(const HwmonChip& chip, std::string_view name) {
-    return chip.identity.name == name;
-}
-
 } // namespace
 
 LinuxSMCTransport::LinuxSMCTransport(std::string sysRoot, SensorTiming timing,
@@ -69,15 +65,12 @@ const char* LinuxSMCTransport::errorText(KernReturn code) const {
 }
 
 void LinuxSMCTransport::discover() {
-    bool found = false;
-    for (const auto& chip : listHwmonChips(channels_.root())) {
-        if (isChip(chip, "applesmc") || isChip(chip, "macsmc_hwmon")) {
-            addChip(chip, isChip(chip, "macsmc_hwmon"));
-            found = true;
-        }
-    }
-    if (!found) {
+    const auto chips = listHwmonChips(channels_.root(), isSMCChipName);
+    if (chips.empty()) {
         return;
+    }
+    for (const auto& chip : chips) {
+        addChip(chip, chip.identity.name == appleSiliconSMCChip);
     }
     if (fans_ > 0) {
         Key count = makeKey("FNum", "ui8 ", 1);
