@@ -5,7 +5,6 @@
 #include <charconv>
 #include <climits>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <type_traits>
 
 namespace brivane::platform::linux_backend {
@@ -43,7 +42,7 @@ template <class ReadOnce> FileText readOnce(std::span<char> buffer, ReadOnce&& o
     return {Outcome::value, std::string_view(buffer.data(), static_cast<std::size_t>(got))};
 }
 
-template <class T> KeptValue::Reading<T> parsed(const FileText& read) {
+template <class T> Reading<T> parsed(const FileText& read) {
     if (read.outcome != Outcome::value)
         return {read.outcome, std::nullopt};
     auto value = parseWhole<T>(read.text);
@@ -179,11 +178,6 @@ std::optional<std::string> RootedDirectory::linkTarget(const char* relative) con
     if (got < 0 || static_cast<std::size_t>(got) >= buffer.size())
         return std::nullopt;
     return std::string(buffer.data(), static_cast<std::size_t>(got));
-}
-
-bool RootedDirectory::exists(const char* relative) const {
-    struct stat status {};
-    return fd_.valid() && ::fstatat(fd_.get(), relative, &status, 0) == 0;
 }
 
 KeptValue::KeptValue(const RootedDirectory& root, const char* relative, Pread pread)

@@ -58,7 +58,6 @@ public:
     explicit RootedDirectory(FileDescriptor directory) : fd_(std::move(directory)) {}
 
     bool valid() const { return fd_.valid(); }
-    const FileDescriptor& descriptor() const { return fd_; }
 
     // A subdirectory as a root of its own (one hwmon chip, one cpufreq policy).
     RootedDirectory subdirectory(const char* relative) const;
@@ -96,8 +95,6 @@ public:
 
     // The target of a symbolic link, as stored.
     std::optional<std::string> linkTarget(const char* relative) const;
-    // Whether the path exists, following links.
-    bool exists(const char* relative) const;
 
 private:
     struct DirectoryCloser {
@@ -114,15 +111,11 @@ class KeptValue {
 public:
     using Pread = ssize_t (*)(int fd, void* buffer, std::size_t size, off_t offset);
 
-    template <class T> using Reading = linux_backend::Reading<T>;
-
     KeptValue() = default;
     // Opens relative under root; pread is replaceable so tests can inject kernel errors.
     KeptValue(const RootedDirectory& root, const char* relative, Pread pread = ::pread);
 
     bool isOpen() const { return fd_.valid(); }
-    // errno of the failed open, 0 when open.
-    int openError() const { return openError_; }
 
     // The file's bytes; a buffer that comes back full is absent.
     FileText readInto(std::span<char> buffer) const;
