@@ -1,6 +1,7 @@
 #include "platform/linux/tool_runner_linux.h"
 
 #include "platform/linux/file_descriptor.h"
+#include "platform/linux/spawn_setup.h"
 #include "platform/linux/tool_invocations.h"
 
 #include <algorithm>
@@ -12,7 +13,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
-#include <spawn.h>
 #include <string_view>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -30,30 +30,6 @@ using Clock = std::chrono::steady_clock;
 constexpr double longestLimit = 24.0 * 3600.0;
 // Poll step while waiting for an exit without a process descriptor.
 constexpr int exitPollMilliseconds = 10;
-
-class SpawnFileActions {
-public:
-    SpawnFileActions() { posix_spawn_file_actions_init(&actions_); }
-    SpawnFileActions(const SpawnFileActions&) = delete;
-    SpawnFileActions& operator=(const SpawnFileActions&) = delete;
-    ~SpawnFileActions() { posix_spawn_file_actions_destroy(&actions_); }
-    posix_spawn_file_actions_t* get() { return &actions_; }
-
-private:
-    posix_spawn_file_actions_t actions_;
-};
-
-class SpawnAttributes {
-public:
-    SpawnAttributes() { posix_spawnattr_init(&attributes_); }
-    SpawnAttributes(const SpawnAttributes&) = delete;
-    SpawnAttributes& operator=(const SpawnAttributes&) = delete;
-    ~SpawnAttributes() { posix_spawnattr_destroy(&attributes_); }
-    posix_spawnattr_t* get() { return &attributes_; }
-
-private:
-    posix_spawnattr_t attributes_;
-};
 
 // The header of this C library declares pidfd_open without C linkage, so go to the kernel.
 int openExitDescriptor(pid_t pid) {

@@ -1,5 +1,7 @@
 #include "platform/linux/workspace_linux.h"
 
+#include "platform/linux/spawn_setup.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -7,7 +9,6 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <pwd.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -32,42 +33,26 @@ std::optional<std::string> homeDirectory() {
     return std::nullopt;
 }
 
-class SpawnSetup {
-public:
-    SpawnSetup() {
-        posix_spawn_file_actions_init(&actions);
-        posix_spawnattr_init(&attributes);
-    }
-    ~SpawnSetup() {
-        posix_spawnattr_destroy(&attributes);
-        posix_spawn_file_actions_destroy(&actions);
-    }
-    SpawnSetup(const SpawnSetup&) = delete;
-    SpawnSetup& operator=(const SpawnSetup&) = delete;
-
-    posix_spawn_file_actions_t actions;
-    posix_spawnattr_t attributes;
-};
-
 // Starts the opener in a new session (no controlling terminal, outside the agent's process
 // group) with its standard streams on /dev/null and default signal handling.
 std::optional<pid_t> spawnDetached(const std::string& opener, const std::string& file) {
-    SpawnSetup setup;
-    posix_spawn_file_actions_addopen(&setup.actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&setup.actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&setup.actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    SpawnFileActions actions;
+    posix_spawn_file_actions_addopen(actions.get(), STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(actions.get(), STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(actions.get(), STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    SpawnAttributes attributes;
     sigset_t none;
     sigemptyset(&none);
-    posix_spawnattr_setsigmask(&setup.attributes, &none);
+    posix_spawnattr_setsigmask(attributes.get(), &none);
     sigset_t all;
     sigfillset(&all);
-    posix_spawnattr_setsigdefault(&setup.attributes, &all);
-    posix_spawnattr_setflags(&setup.attributes,
+    posix_spawnattr_setsigdefault(attributes.get(), &all);
+    posix_spawnattr_setflags(attributes.get(),
                              POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
     std::vector<char*> argv{const_cast<char*>(opener.c_str()), const_cast<char*>(file.c_str()),
                             nullptr};
     pid_t pid = 0;
-    if (::posix_spawn(&pid, opener.c_str(), &setup.actions, &setup.attributes, argv.data(),
+    if (::posix_spawn(&pid, opener.c_str(), actions.get(), attributes.get(), argv.data(),
                       environ) != 0) {
         return std::nullopt;
     }
