@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // Small helpers for the per-process files of /proc and for blank-separated kernel records.
 namespace brivane::platform::linux_backend {
@@ -51,6 +52,17 @@ inline std::optional<std::int32_t> pidOfEntry(std::string_view name) {
     if (ec != std::errc{} || end != name.data() + name.size() || pid < 1)
         return std::nullopt;
     return pid;
+}
+
+// The pids listed under the /proc root, in directory order.
+inline std::vector<std::int32_t> processIds(const RootedDirectory& proc) {
+    std::vector<std::int32_t> pids;
+    pids.reserve(1024);
+    proc.forEachEntry(".", [&](std::string_view name) {
+        if (const auto pid = pidOfEntry(name))
+            pids.push_back(*pid);
+    });
+    return pids;
 }
 
 // "<pid>/<leaf>" relative to the /proc root, in a fixed buffer; a leaf too long is cut.

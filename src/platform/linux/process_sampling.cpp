@@ -59,12 +59,7 @@ std::optional<std::uint64_t> ProcessCpuSampler::cpuTime(std::int32_t pid) const 
 CpuTimeSample ProcessCpuSampler::sample() const {
     CpuTimeSample sample;
     const std::uint64_t start = monotonicNanoseconds();
-    std::vector<std::int32_t> pids;
-    pids.reserve(1024);
-    proc_.forEachEntry(".", [&](std::string_view name) {
-        if (const auto pid = pidOfEntry(name))
-            pids.push_back(*pid);
-    });
+    std::vector<std::int32_t> pids = processIds(proc_);
     std::sort(pids.begin(), pids.end());
     sample.processes.reserve(pids.size());
     for (std::int32_t pid : pids) {

@@ -50,13 +50,7 @@ ProcfsProcessTable::ProcfsProcessTable(const std::string& procRoot) : proc_(proc
 }
 
 std::vector<int32_t> ProcfsProcessTable::allPids() const {
-    std::vector<int32_t> pids;
-    pids.reserve(512);
-    proc_.forEachEntry(".", [&](std::string_view name) {
-        if (const auto pid = pidOfEntry(name))
-            pids.push_back(*pid);
-    });
-    return pids;
+    return processIds(proc_);
 }
 
 std::optional<ProcessResourceUsage> ProcfsProcessTable::resourceUsage(int32_t pid) const {
