@@ -1,15 +1,12 @@
 #include "reports.h"
 #include "system_tools.h"
 
-#include <iostream>
-
 namespace brivane::system_tools {
 
 int runDiskutil(std::span<const std::string> args) {
     const RootedDirectory sys("/sys");
     if (args.size() == 1 && args[0] == "list") {
-        std::cout << diskListReport(sys) << std::flush;
-        return std::cout ? 0 : 1;
+        return printed(diskListReport(sys));
     }
     if (args.size() != 3 || args[0] != "info" || args[1] != "-plist") {
         return usage("diskutil info -plist DEVICE | diskutil list");
@@ -20,8 +17,7 @@ int runDiskutil(std::span<const std::string> args) {
     if (!report) {
         return 1;
     }
-    std::cout << *report << std::flush;
-    return std::cout ? 0 : 1;
+    return printed(*report);
 }
 
 } // namespace brivane::system_tools

@@ -1,8 +1,6 @@
 #include "reports.h"
 #include "system_tools.h"
 
-#include <iostream>
-
 namespace brivane::system_tools {
 
 int runPmset(std::span<const std::string> args) {
@@ -11,8 +9,7 @@ int runPmset(std::span<const std::string> args) {
     }
     const RootedDirectory sys("/sys");
     const auto bus = SystemBus::connect(busCallLimit, SystemBus::Clock::now() + busBudget);
-    std::cout << powerSourcesReport(sys, bus.get()) << std::flush;
-    return std::cout ? 0 : 1;
+    return printed(powerSourcesReport(sys, bus.get()));
 }
 
 } // namespace brivane::system_tools

@@ -94,6 +94,20 @@ std::optional<bool> chargingFromStatus(std::string_view status) {
     return std::nullopt;
 }
 
+// What a power_supply entry tells of any source: level, presence, charging.
+PowerSourceFacts supplyFacts(const PowerSupplyEntry& entry, std::string name) {
+    PowerSourceFacts facts;
+    facts.name = std::move(name);
+    if (entry.capacity) {
+        facts.percent = static_cast<double>(*entry.capacity);
+    }
+    if (entry.present) {
+        facts.present = *entry.present != 0;
+    }
+    facts.charging = chargingFromStatus(entry.status);
+    return facts;
+}
+
 void writeSource(std::string& out, const PowerSourceFacts& facts, bool internal) {
     PlistText plist;
     plist.text("Type", internal ? "InternalBattery" : "Accessory Source");
@@ -177,15 +191,7 @@ std::optional<PowerSourceFacts> powerSupplyAccessory(const PowerSupplyEntry& ent
     if (entry.scope != "Device") {
         return std::nullopt;
     }
-    PowerSourceFacts facts;
-    facts.name = entry.modelName.empty() ? entry.name : entry.modelName;
-    if (entry.capacity) {
-        facts.percent = static_cast<double>(*entry.capacity);
-    }
-    if (entry.present) {
-        facts.present = *entry.present != 0;
-    }
-    facts.charging = chargingFromStatus(entry.status);
+    auto facts = supplyFacts(entry, entry.modelName.empty() ? entry.name : entry.modelName);
     identify(facts, addressInName(entry.name), entry.serialNumber, entry.name);
     return facts;
 }
@@ -195,13 +201,8 @@ std::optional<PowerSourceFacts> internalBattery(const std::vector<PowerSupplyEnt
         if (entry.type != "Battery" || (entry.scope && *entry.scope != "System")) {
             continue;
         }
-        PowerSourceFacts facts;
-        facts.name = "InternalBattery-0";
-        if (entry.capacity) {
-            facts.percent = static_cast<double>(*entry.capacity);
-        }
-        facts.present = !entry.present || *entry.present != 0;
-        facts.charging = chargingFromStatus(entry.status);
+        auto facts = supplyFacts(entry, "InternalBattery-0");
+        facts.present = facts.present.value_or(true);
         return facts;
     }
     return std::nullopt;

@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <array>
-#include <iostream>
 #include <unistd.h>
 
 namespace brivane::system_tools {
@@ -22,10 +21,8 @@ int runPs(std::span<const std::string> args) {
     if (!std::equal(args.begin(), args.end(), accepted.begin(), accepted.end()))
         return usage("ps -A -c -r -o pid=,pcpu=,comm=");
     const platform::linux_backend::ProcessCpuSampler sampler("/proc");
-    const std::string output =
-        platform::linux_backend::processStatusOutput(sampler, samplingWindow, ::getpid());
-    std::cout << output << std::flush;
-    return std::cout ? 0 : 1;
+    return printed(
+        platform::linux_backend::processStatusOutput(sampler, samplingWindow, ::getpid()));
 }
 
 } // namespace brivane::system_tools

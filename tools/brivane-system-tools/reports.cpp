@@ -3,56 +3,17 @@
 #include "disk_names.h"
 
 namespace brivane::system_tools {
-namespace {
-
-const std::string upowerService = "org.freedesktop.UPower";
-const std::string upowerDevice = "org.freedesktop.UPower.Device";
-const std::string udisksService = "org.freedesktop.UDisks2";
-
-std::vector<PowerSourceFacts> upowerAccessories(SystemBus& bus) {
-    std::vector<PowerSourceFacts> accessories;
-    for (const auto& path : bus.upowerDevicePaths().value_or(std::vector<std::string>{})) {
-        if (const auto device = bus.allProperties(upowerService, path, upowerDevice)) {
-            if (auto facts = upowerAccessory(*device)) {
-                accessories.push_back(std::move(*facts));
-            }
-        }
-    }
-    return accessories;
-}
-
-std::optional<DriveFacts> udisksDrive(SystemBus& bus, std::string_view kernelName) {
-    const auto objects = bus.managedObjects(udisksService, "/org/freedesktop/UDisks2");
-    const auto drive = objects ? udisksDriveOf(*objects, kernelName) : std::nullopt;
-    if (!drive) {
-        return std::nullopt;
-    }
-    const auto& [path, interfaces] = *drive;
-    DriveFacts facts;
-    if (const auto found = interfaces.find("org.freedesktop.UDisks2.Drive");
-        found != interfaces.end()) {
-        facts.drive = found->second;
-    }
-    if (const auto nvme = interfaces.find("org.freedesktop.UDisks2.NVMe.Controller");
-        nvme != interfaces.end()) {
-        facts.nvme = nvme->second;
-        facts.nvmeAttributes = bus.nvmeSmartAttributes(path).value_or(BusProperties{});
-    } else if (const auto ata = interfaces.find("org.freedesktop.UDisks2.Drive.Ata");
-               ata != interfaces.end()) {
-        facts.ata = ata->second;
-        facts.ataAttributes = bus.ataSmartAttributes(path).value_or(std::vector<AtaAttribute>{});
-    }
-    return facts;
-}
-
-} // namespace
 
 std::string powerSourcesReport(const RootedDirectory& sys, SystemBus* bus) {
     const auto supplies = powerSupplies(sys);
     std::vector<std::vector<PowerSourceFacts>> sources(3);
     if (bus != nullptr) {
-        sources[0] = upowerAccessories(*bus);
-        if (const auto objects = bus->managedObjects("org.bluez", "/")) {
+        for (const auto& device : bus->upowerDevices()) {
+            if (auto facts = upowerAccessory(device)) {
+                sources[0].push_back(std::move(*facts));
+            }
+        }
+        if (const auto objects = bus->bluezObjects()) {
             sources[1] = bluezAccessories(*objects);
         }
     }
@@ -74,7 +35,7 @@ std::optional<std::string> diskInfoReport(const RootedDirectory& sys, SystemBus*
     auto facts = sysfsDiskFacts(sys, disks[*number]);
     facts.identifier = std::string(name);
     if (bus != nullptr) {
-        facts.drive = udisksDrive(*bus, facts.kernelName);
+        facts.drive = bus->udisksDrive(facts.kernelName);
     }
     return diskDescription(facts);
 }

@@ -10,14 +10,13 @@ using platform::linux_backend::withoutNewline;
 
 constexpr std::uint64_t bytesPerSector = 512;
 
-std::string textOf(const RootedDirectory& directory, const char* relative) {
-    const auto text = directory.readText(relative);
-    return text ? std::string(withoutNewline(*text)) : std::string();
-}
-
 std::optional<std::string> optionalText(const RootedDirectory& directory, const char* relative) {
     const auto text = directory.readText(relative);
     return text ? std::optional<std::string>(withoutNewline(*text)) : std::nullopt;
+}
+
+std::string textOf(const RootedDirectory& directory, const char* relative) {
+    return optionalText(directory, relative).value_or(std::string());
 }
 
 std::optional<std::int64_t> integerOf(const RootedDirectory& directory, const char* relative) {

@@ -15,7 +15,10 @@ using AtaRow = sdbus::Struct<std::uint8_t, std::string, std::uint16_t, std::int3
 const std::string propertiesInterface = "org.freedesktop.DBus.Properties";
 const std::string objectManagerInterface = "org.freedesktop.DBus.ObjectManager";
 const std::string upowerService = "org.freedesktop.UPower";
+const std::string upowerDevice = "org.freedesktop.UPower.Device";
 const std::string udisksService = "org.freedesktop.UDisks2";
+const std::string udisksNvme = "org.freedesktop.UDisks2.NVMe.Controller";
+const std::string udisksAta = "org.freedesktop.UDisks2.Drive.Ata";
 
 // Byte arrays (UDisks2's device paths) end in a NUL that is not part of the text.
 std::string bytesAsText(const std::vector<std::uint8_t>& bytes) {
@@ -116,6 +119,24 @@ struct SystemBus::Connection {
             return std::nullopt;
         }
     }
+
+    std::optional<ManagedObjects> managedObjects(const std::string& service,
+                                                 const std::string& path) {
+        using Reply = std::map<sdbus::ObjectPath, std::map<std::string, VariantMap>>;
+        const auto reply = call<Reply>(service, path, objectManagerInterface, "GetManagedObjects");
+        if (!reply) {
+            return std::nullopt;
+        }
+        ManagedObjects objects;
+        for (const auto& [objectPath, interfaces] : *reply) {
+            ObjectInterfaces converted;
+            for (const auto& [name, variants] : interfaces) {
+                converted.emplace(name, propertiesOf(variants));
+            }
+            objects.emplace_back(objectPath, std::move(converted));
+        }
+        return objects;
+    }
 };
 
 SystemBus::SystemBus(std::unique_ptr<Connection> connection) : connection_(std::move(connection)) {}
@@ -135,68 +156,51 @@ std::unique_ptr<SystemBus> SystemBus::connect(std::chrono::milliseconds perCall,
     }
 }
 
-std::optional<std::vector<std::string>> SystemBus::upowerDevicePaths() {
+std::vector<BusProperties> SystemBus::upowerDevices() {
     const auto paths = connection_->call<std::vector<sdbus::ObjectPath>>(
         upowerService, "/org/freedesktop/UPower", upowerService, "EnumerateDevices");
-    if (!paths) {
-        return std::nullopt;
-    }
-    return std::vector<std::string>(paths->begin(), paths->end());
-}
-
-std::optional<BusProperties> SystemBus::allProperties(const std::string& service,
-                                                      const std::string& path,
-                                                      const std::string& interface) {
-    const auto variants =
-        connection_->call<VariantMap>(service, path, propertiesInterface, "GetAll", interface);
-    if (!variants) {
-        return std::nullopt;
-    }
-    return propertiesOf(*variants);
-}
-
-std::optional<ManagedObjects> SystemBus::managedObjects(const std::string& service,
-                                                        const std::string& path) {
-    using Reply = std::map<sdbus::ObjectPath, std::map<std::string, VariantMap>>;
-    const auto reply =
-        connection_->call<Reply>(service, path, objectManagerInterface, "GetManagedObjects");
-    if (!reply) {
-        return std::nullopt;
-    }
-    ManagedObjects objects;
-    for (const auto& [objectPath, interfaces] : *reply) {
-        ObjectInterfaces converted;
-        for (const auto& [name, variants] : interfaces) {
-            converted.emplace(name, propertiesOf(variants));
+    std::vector<BusProperties> devices;
+    for (const auto& path : paths.value_or(std::vector<sdbus::ObjectPath>{})) {
+        if (const auto variants = connection_->call<VariantMap>(
+                upowerService, path, propertiesInterface, "GetAll", upowerDevice)) {
+            devices.push_back(propertiesOf(*variants));
         }
-        objects.emplace_back(objectPath, std::move(converted));
     }
-    return objects;
+    return devices;
 }
 
-std::optional<BusProperties> SystemBus::nvmeSmartAttributes(const std::string& drivePath) {
-    const auto variants = connection_->call<VariantMap>(udisksService, drivePath,
-                                                        "org.freedesktop.UDisks2.NVMe.Controller",
-                                                        "SmartGetAttributes", VariantMap{});
-    if (!variants) {
-        return std::nullopt;
-    }
-    return propertiesOf(*variants);
+std::optional<ManagedObjects> SystemBus::bluezObjects() {
+    return connection_->managedObjects("org.bluez", "/");
 }
 
-std::optional<std::vector<AtaAttribute>>
-SystemBus::ataSmartAttributes(const std::string& drivePath) {
-    const auto rows = connection_->call<std::vector<AtaRow>>(udisksService, drivePath,
-                                                             "org.freedesktop.UDisks2.Drive.Ata",
-                                                             "SmartGetAttributes", VariantMap{});
-    if (!rows) {
+std::optional<DriveFacts> SystemBus::udisksDrive(std::string_view kernelName) {
+    const auto objects = connection_->managedObjects(udisksService, "/org/freedesktop/UDisks2");
+    const auto drive = objects ? udisksDriveOf(*objects, kernelName) : std::nullopt;
+    if (!drive) {
         return std::nullopt;
     }
-    std::vector<AtaAttribute> attributes;
-    for (const auto& row : *rows) {
-        attributes.push_back(AtaAttribute{row.get<0>(), row.get<1>(), row.get<6>(), row.get<7>()});
+    const auto& [path, interfaces] = *drive;
+    DriveFacts facts;
+    if (const auto found = interfaces.find("org.freedesktop.UDisks2.Drive");
+        found != interfaces.end()) {
+        facts.drive = found->second;
     }
-    return attributes;
+    if (const auto nvme = interfaces.find(udisksNvme); nvme != interfaces.end()) {
+        facts.nvme = nvme->second;
+        if (const auto variants = connection_->call<VariantMap>(
+                udisksService, path, udisksNvme, "SmartGetAttributes", VariantMap{})) {
+            facts.nvmeAttributes = propertiesOf(*variants);
+        }
+    } else if (const auto ata = interfaces.find(udisksAta); ata != interfaces.end()) {
+        facts.ata = ata->second;
+        const auto rows = connection_->call<std::vector<AtaRow>>(
+            udisksService, path, udisksAta, "SmartGetAttributes", VariantMap{});
+        for (const auto& row : rows.value_or(std::vector<AtaRow>{})) {
+            facts.ataAttributes.push_back(
+                AtaAttribute{row.get<0>(), row.get<1>(), row.get<6>(), row.get<7>()});
+        }
+    }
+    return facts;
 }
 
 } // namespace brivane::system_tools

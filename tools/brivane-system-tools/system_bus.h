@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -25,13 +26,11 @@ public:
                                               Clock::time_point deadline);
     ~SystemBus();
 
-    std::optional<std::vector<std::string>> upowerDevicePaths();
-    std::optional<BusProperties> allProperties(const std::string& service, const std::string& path,
-                                               const std::string& interface);
-    std::optional<ManagedObjects> managedObjects(const std::string& service,
-                                                 const std::string& path);
-    std::optional<BusProperties> nvmeSmartAttributes(const std::string& drivePath);
-    std::optional<std::vector<AtaAttribute>> ataSmartAttributes(const std::string& drivePath);
+    // The properties of every UPower device that answered.
+    std::vector<BusProperties> upowerDevices();
+    std::optional<ManagedObjects> bluezObjects();
+    // What UDisks2 knows of the drive behind /dev/<kernelName>, SMART attributes included.
+    std::optional<DriveFacts> udisksDrive(std::string_view kernelName);
 
 private:
     struct Connection;

@@ -13,6 +13,9 @@ constexpr int usageError = 64;
 // Prints "usage: <synopsis>" on stderr; returns usageError.
 int usage(std::string_view synopsis);
 
+// Writes a tool's output on stdout; 0 when all of it went out, else 1.
+int printed(std::string_view output);
+
 int runPs(std::span<const std::string> args);
 int runTop(std::span<const std::string> args);
 int runPmset(std::span<const std::string> args);

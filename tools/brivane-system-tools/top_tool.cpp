@@ -2,7 +2,6 @@
 #include "system_tools.h"
 
 #include <charconv>
-#include <iostream>
 #include <optional>
 #include <unistd.h>
 
@@ -34,11 +33,9 @@ int runTop(std::span<const std::string> args) {
     if (!samples || !seconds || !processes)
         return usage("top -o power -l SAMPLES -s SECONDS -n PROCESSES -stats pid,command,power");
     const platform::linux_backend::ProcessCpuSampler sampler("/proc");
-    const std::string output = platform::linux_backend::processMonitorOutput(
+    return printed(platform::linux_backend::processMonitorOutput(
         sampler, "/sys", *samples, std::chrono::seconds(*seconds),
-        static_cast<std::size_t>(*processes), ::getpid());
-    std::cout << output << std::flush;
-    return std::cout ? 0 : 1;
+        static_cast<std::size_t>(*processes), ::getpid()));
 }
 
 } // namespace brivane::system_tools

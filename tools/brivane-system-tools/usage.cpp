@@ -9,4 +9,9 @@ int usage(std::string_view synopsis) {
     return usageError;
 }
 
+int printed(std::string_view output) {
+    std::cout << output << std::flush;
+    return std::cout ? 0 : 1;
+}
+
 } // namespace brivane::system_tools

@@ -90,40 +90,44 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments,
             }
             return std::nullopt;
         };
+        // --name VALUE or --name=VALUE
+        const auto is = [&word](std::string_view name) {
+            return word.starts_with(name) &&
+                   (word.size() == name.size() || word[name.size()] == '=');
+        };
         if (word == "--raw") {
             options.raw = true;
         } else if (word == "-h" || word == "--help") {
             options.help = true;
         } else if (word == "--version") {
             options.version = true;
-        } else if (word == "--interval" || word.rfind("--interval=", 0) == 0) {
+        } else if (is("--interval")) {
             auto text = value("--interval");
             options.intervalMs = text ? parseSeconds(*text) : std::nullopt;
             if (!options.intervalMs || *options.intervalMs < minimumWatchIntervalMs) {
                 return {std::nullopt, "--interval needs a number of seconds, at least 0.1"};
             }
-        } else if (word == "--team" || word.rfind("--team=", 0) == 0) {
+        } else if (is("--team")) {
             auto team = value("--team");
             if (!team) {
                 return {std::nullopt, "--team needs a team identifier"};
             }
             options.team = *team;
-        } else if (word == "--endpoint" || word.rfind("--endpoint=", 0) == 0) {
+        } else if (is("--endpoint")) {
             auto path = value("--endpoint");
             if (!path || path->empty()) {
                 return {std::nullopt, "--endpoint needs a socket path"};
             }
             options.endpoint = *path;
-        } else if (word == "--timeout" || word.rfind("--timeout=", 0) == 0) {
+        } else if (is("--timeout")) {
             auto text = value("--timeout");
             auto milliseconds = text ? parseSeconds(*text) : std::nullopt;
             if (!milliseconds) {
                 return {std::nullopt, "--timeout needs a number of seconds"};
             }
             options.timeoutMs = *milliseconds;
-        } else if (word == "--output" || word.rfind("--output=", 0) == 0 || word == "--listen" ||
-                   word.rfind("--listen=", 0) == 0) {
-            const bool output = word.rfind("--output", 0) == 0;
+        } else if (is("--output") || is("--listen")) {
+            const bool output = is("--output");
             auto text = value(output ? "--output" : "--listen");
             if (!text || text->empty()) {
                 return {std::nullopt,

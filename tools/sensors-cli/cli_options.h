@@ -30,6 +30,9 @@ struct CliOptions {
 
 constexpr int defaultWatchIntervalMs = 2000;
 
+// brivane-sensors' exit statuses, as usageText lists them.
+enum ExitStatus { answered = 0, unreachable = 1, usage = 2, noData = 3, notWritten = 4 };
+
 struct ParsedCommandLine {
     std::optional<CliOptions> options;
     std::string error; // set when options is absent

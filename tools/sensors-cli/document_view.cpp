@@ -1,6 +1,7 @@
 #include "document_view.h"
 
 #include "formats/document_codec.h"
+#include "optional_list.h"
 #include "text_table.h"
 
 #include <algorithm>
@@ -30,7 +31,7 @@ bool isSmcTemperatureKey(const std::string& key) {
 // Fans and the SMC power keys come only from the SMC, so a snapshot without any of them nor an
 // SMC temperature was made on a machine without one.
 bool showsAnSmc(const SensorSnapshot& snapshot) {
-    const auto& power = snapshot.power.value_or(std::vector<SensorSnapshot::Reading>{});
+    const auto& power = orEmpty(snapshot.power);
     return !snapshot.fans.empty() ||
            std::any_of(power.begin(), power.end(),
                        [](const auto& reading) { return isSmcPowerKey(reading.key); }) ||
@@ -69,7 +70,7 @@ std::string renderSnapshot(const SensorSnapshot& snapshot) {
     out += section("Fans", fans, smc ? "the SMC reports no fans" : "no SMC on this machine");
 
     TextTable power({{"source"}, {"value", Align::right}, {"unit"}});
-    for (const auto& reading : snapshot.power.value_or(std::vector<SensorSnapshot::Reading>{})) {
+    for (const auto& reading : orEmpty(snapshot.power)) {
         power.addRow({reading.key, formatNumber(reading.value, 2), unitOfPowerKey(reading.key)});
     }
     out += section("Power", power,
@@ -88,8 +89,7 @@ std::string renderSnapshot(const SensorSnapshot& snapshot) {
     out += section("Graphics", graphics, "no graphics accelerator reports its utilisation");
 
     TextTable accessories({{"accessory"}, {"part"}, {"level %", Align::right}});
-    for (const auto& accessory :
-         snapshot.accessories.value_or(std::vector<SensorSnapshot::AccessoryReading>{})) {
+    for (const auto& accessory : orEmpty(snapshot.accessories)) {
         accessories.addRow(
             {accessory.name, accessory.part.value_or(""), formatNumber(accessory.level * 100, 0)});
     }

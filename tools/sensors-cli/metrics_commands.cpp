@@ -1,7 +1,5 @@
 #include "metrics_commands.h"
 
-#include "core/sensor_companion_identity.h"
-#include "ipc/sensor_client.h"
 #include "metrics_exporter.h"
 #include "metrics_text.h"
 
@@ -20,26 +18,10 @@
 namespace brivane::cli {
 namespace {
 
-enum ExitStatus { answered = 0, unreachable = 1, usage = 2, noData = 3, notWritten = 4 };
-
 constexpr const char* defaultListenAddress = "127.0.0.1:9464";
 
-// The agent's socket path; empty when there is no runtime directory (then nothing answers).
-std::string endpointOf(const CliOptions& options) {
-    if (options.endpoint) {
-        return *options.endpoint;
-    }
-    std::string problem;
-    const auto path =
-        ipc::endpointPathForService(SensorCompanionIdentity::service(options.team), problem);
-    if (!path) {
-        std::cerr << "brivane-sensors: no runtime directory: " << problem << "\n";
-    }
-    return path.value_or("");
-}
-
 int runMetrics(const CliOptions& options) {
-    AgentSnapshots agent(endpointOf(options), options.timeoutMs);
+    AgentSnapshots agent{AgentConnection(options)};
     const auto start = std::chrono::steady_clock::now();
     const auto fetched = agent.fetch();
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
@@ -59,11 +41,10 @@ int runMetrics(const CliOptions& options) {
             return notWritten;
         }
     }
-    if (fetched.failure == FetchedSnapshot::Failure::none) {
-        return answered;
+    if (fetched.status != answered) {
+        std::cerr << "brivane-sensors: " << fetched.problem << "\n";
     }
-    std::cerr << "brivane-sensors: " << fetched.problem << "\n";
-    return fetched.failure == FetchedSnapshot::Failure::noData ? noData : unreachable;
+    return fetched.status;
 }
 
 int runExport(const CliOptions& options) {
@@ -81,7 +62,7 @@ int runExport(const CliOptions& options) {
     sigaddset(&stop, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stop, nullptr);
 
-    auto agent = std::make_shared<AgentSnapshots>(endpointOf(options), options.timeoutMs);
+    auto agent = std::make_shared<AgentSnapshots>(AgentConnection(options));
     // Called one at a time; logs changes only, not every failed scrape.
     auto fetch = [agent, lastProblem = std::string()]() mutable {
         auto fetched = agent->fetch();

@@ -1,5 +1,7 @@
 #include "metrics_text.h"
 
+#include "optional_list.h"
+
 #include <algorithm>
 #include <deque>
 #include <prometheus/text_serializer.h>
@@ -64,11 +66,6 @@ private:
 
     std::deque<MetricFamily> families_;
 };
-
-template <typename T> const std::vector<T>& orEmpty(const std::optional<std::vector<T>>& list) {
-    static const std::vector<T> none;
-    return list ? *list : none;
-}
 
 Labels withOptional(Labels labels, const char* name, const std::optional<std::string>& value) {
     if (value && !value->empty()) {

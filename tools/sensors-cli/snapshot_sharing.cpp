@@ -5,43 +5,18 @@
 namespace brivane::cli {
 
 FetchedSnapshot AgentSnapshots::fetch() {
-    using ipc::SensorClient;
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        const bool kept = client_ != nullptr;
-        std::string problem;
-        if (!kept) {
-            client_ = SensorClient::connect(endpoint_, problem);
-            if (!client_) {
-                return {std::nullopt, FetchedSnapshot::Failure::unreachable,
-                        "the sensor agent is not running (" + problem + ")"};
-            }
-        }
-        auto outcome = client_->call(ipc::Selector::snapshot, std::nullopt, timeoutMs_);
-        if (outcome.status == SensorClient::Status::replied) {
-            if (!outcome.reply.document) {
-                return {std::nullopt, FetchedSnapshot::Failure::noData,
-                        "the agent answered with no data"};
-            }
-            auto snapshot = decodeSensorSnapshot(*outcome.reply.document);
-            if (!snapshot) {
-                return {std::nullopt, FetchedSnapshot::Failure::noData,
-                        "the agent's snapshot did not decode"};
-            }
-            return {std::move(snapshot), FetchedSnapshot::Failure::none, {}};
-        }
-        // A late reply would otherwise arrive as the answer to the next request.
-        client_.reset();
-        if (outcome.status == SensorClient::Status::timedOut) {
-            return {std::nullopt, FetchedSnapshot::Failure::unreachable,
-                    "the agent did not answer in time"};
-        }
-        if (!kept) {
-            break;
-        }
+    auto answer = connection_.ask(ipc::Selector::snapshot, std::nullopt);
+    if (answer.status == noData) {
+        return {std::nullopt, noData, "the agent answered with no data"};
     }
-    return {std::nullopt, FetchedSnapshot::Failure::unreachable,
-            "the agent closed the connection without answering (this client may not be "
-            "admitted)"};
+    if (answer.status != answered) {
+        return {std::nullopt, answer.status, std::move(answer.text)};
+    }
+    auto snapshot = decodeSensorSnapshot(answer.text);
+    if (!snapshot) {
+        return {std::nullopt, noData, "the agent's snapshot did not decode"};
+    }
+    return {std::move(snapshot), answered, {}};
 }
 
 std::shared_ptr<const FetchedSnapshot> SharedSnapshot::get(Clock::time_point arrival) {

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "agent_connection.h"
 #include "formats/sensor_snapshot.h"
-#include "ipc/sensor_client.h"
 
 #include <chrono>
 #include <functional>
@@ -14,27 +14,22 @@ namespace brivane::cli {
 
 // What one request for a snapshot gave.
 struct FetchedSnapshot {
-    enum class Failure { none, unreachable, noData };
-
     std::optional<SensorSnapshot> snapshot;
-    Failure failure = Failure::none;
-    std::string problem; // why there is no snapshot, for a person
+    ExitStatus status = answered; // answered, unreachable or noData
+    std::string problem;          // why there is no snapshot, for a person
 };
 
-// Asks the agent at one endpoint for snapshots over a kept connection, so a scrape does not pay
-// for a new connection and its admission each time. A connection that fails is dropped; when a
-// kept one turns out dead (the agent restarted), the request is sent once more on a new one.
+// Asks the agent for snapshots over a kept connection.
 class AgentSnapshots {
 public:
+    explicit AgentSnapshots(AgentConnection connection) : connection_(std::move(connection)) {}
     AgentSnapshots(std::string endpoint, int timeoutMs)
-        : endpoint_(std::move(endpoint)), timeoutMs_(timeoutMs) {}
+        : connection_(std::move(endpoint), timeoutMs) {}
 
     FetchedSnapshot fetch();
 
 private:
-    std::string endpoint_;
-    int timeoutMs_;
-    std::unique_ptr<ipc::SensorClient> client_;
+    AgentConnection connection_;
 };
 
 // Lets concurrent scrapes share one request. Requests are made one at a time, and a scrape that

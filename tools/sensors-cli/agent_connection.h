@@ -1,0 +1,38 @@
+#pragma once
+
+#include "cli_options.h"
+#include "ipc/sensor_client.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace brivane::cli {
+
+// The agent's connection, kept across requests (watch frames, scrapes) so that each does not
+// pay for a new connection and its admission. A connection that fails is dropped; when a kept
+// one turns out dead (the agent restarted), the request is sent once more on a new one.
+class AgentConnection {
+public:
+    struct Answer {
+        ExitStatus status = answered; // answered, unreachable or noData
+        std::string text;             // the document, or why unreachable; empty for noData
+    };
+
+    // The agent at endpoint.
+    AgentConnection(std::string endpoint, int timeoutMs);
+    // The agent at options.endpoint, else the team's, whose path is looked up for each new
+    // connection: the runtime directory may appear later.
+    explicit AgentConnection(const CliOptions& options);
+
+    // One request; connecting and answering share the timeout.
+    Answer ask(ipc::Selector selector, const std::optional<std::string>& argument);
+
+private:
+    std::optional<std::string> endpoint_;
+    std::string team_;
+    int timeoutMs_;
+    std::unique_ptr<ipc::SensorClient> client_;
+};
+
+} // namespace brivane::cli
