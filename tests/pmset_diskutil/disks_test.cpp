@@ -72,5 +72,18 @@ TEST(DiskTree, ListsAndNamesTheWholeDisksOfASysfsTree) {
     }
 }
 
+TEST(DiskTree, AnNVMeSentinelTemperatureIsNoReading) {
+    for (const auto& [input, expected] :
+         std::vector<std::pair<const char*, std::optional<std::int64_t>>>{{"36850", 36850},
+                                                                          {"127000", {}}}) {
+        testing::TempDir sys;
+        sys.writeFiles("block/nvme0n1/device/hwmon1",
+                       std::string("name=nvme;temp1_label=Composite;temp1_input=") + input);
+        EXPECT_EQ(sysfsDiskFacts(RootedDirectory(sys.path()), "nvme0n1").hwmonMillicelsius,
+                  expected)
+            << input;
+    }
+}
+
 } // namespace
 } // namespace brivane::system_tools

@@ -1,5 +1,7 @@
 #include "sysfs_sources.h"
 
+#include "platform/linux/hwmon_naming.h"
+
 #include <cstdint>
 #include <limits>
 
@@ -43,7 +45,11 @@ std::optional<std::int64_t> nvmeComposite(const RootedDirectory& disk) {
             const auto chip = directory.subdirectory(entry.c_str());
             const auto label = optionalText(chip, "temp1_label");
             if (textOf(chip, "name") == "nvme" && (!label || *label == "Composite")) {
-                return integerOf(chip, "temp1_input");
+                const auto millidegrees = integerOf(chip, "temp1_input");
+                if (millidegrees && platform::linux_backend::isTemperatureSentinel(*millidegrees)) {
+                    return std::nullopt; // the driver's "no reading", not a temperature
+                }
+                return millidegrees;
             }
         }
     }
