@@ -234,17 +234,14 @@ private:
             return;
         }
         if (!shuttingDown_) {
-            const auto dispatch = dispatcherFor(connection);
-            // A flush may have brought the connection back under its allowance: requests
-            // read earlier are parsed again, or they would wait for the client's next byte.
-            if (connection->hasBuffered() &&
-                connection->parseBuffered(dispatch) == Connection::ReadOutcome::close) {
-                closeConnection(*connection);
+            // A flush may have brought the connection back under its allowance.
+            if (!parseHeldBack(connection)) {
                 return;
             }
             if ((events & (platform::EventLoop::readable | platform::EventLoop::hangUp)) &&
                 connection->gate() == Connection::Gate::open &&
-                connection->readRequests(dispatch, scratch_) == Connection::ReadOutcome::close) {
+                connection->readRequests(dispatcherFor(connection), scratch_) ==
+                    Connection::ReadOutcome::close) {
                 closeConnection(*connection);
                 return;
             }
@@ -273,15 +270,23 @@ private:
                 closeConnection(*connection);
                 continue;
             }
-            if (!shuttingDown_ && connection->hasBuffered() &&
-                connection->parseBuffered(dispatcherFor(connection)) ==
-                    Connection::ReadOutcome::close) {
-                closeConnection(*connection);
+            if (!shuttingDown_ && !parseHeldBack(connection)) {
                 continue;
             }
             settle(connection);
         }
         afterWork();
+    }
+
+    // Requests read earlier but held back by the gate are parsed again, or they would wait
+    // for the client's next byte. False when the connection was closed.
+    bool parseHeldBack(const std::shared_ptr<Connection>& connection) {
+        if (connection->hasBuffered() && connection->parseBuffered(dispatcherFor(connection)) ==
+                                             Connection::ReadOutcome::close) {
+            closeConnection(*connection);
+            return false;
+        }
+        return true;
     }
 
     // Connections held back by the shared budget get their turn, oldest first, while it has
@@ -292,21 +297,22 @@ private:
         for (std::size_t turns = waiters_.size(); turns > 0 && budget_->hasRoom(); --turns) {
             const auto connection = waiters_.front().lock();
             waiters_.pop_front();
-            if (!connection || !connection->waitingForBudget) {
-                continue;
+            // A closed connection has already left the line.
+            if (connection && leaveWaiters(*connection) && parseHeldBack(connection)) {
+                settle(connection);
             }
-            connection->waitingForBudget = false;
-            --budget_->waiting;
-            if (connection->isClosed()) {
-                continue;
-            }
-            if (connection->hasBuffered() && connection->parseBuffered(dispatcherFor(connection)) ==
-                                                 Connection::ReadOutcome::close) {
-                closeConnection(*connection);
-                continue;
-            }
-            settle(connection);
         }
+    }
+
+    // Takes the connection out of the line for the shared budget; false when it was not in it.
+    // Its entry in waiters_ is skipped when its turn comes.
+    bool leaveWaiters(Connection& connection) {
+        if (!connection.waitingForBudget) {
+            return false;
+        }
+        connection.waitingForBudget = false;
+        --budget_->waiting;
+        return true;
     }
 
     void afterWork() {
@@ -344,10 +350,7 @@ private:
         const int handle = connection.handle();
         core_->loop->unwatch(handle);
         connection.close();
-        if (connection.waitingForBudget) {
-            connection.waitingForBudget = false;
-            --budget_->waiting;
-        }
+        leaveWaiters(connection);
         connections_.erase(handle);
         connectionCount_.store(connections_.size());
     }
