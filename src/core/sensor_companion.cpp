@@ -42,7 +42,9 @@ SensorCompanion::SensorCompanion(Dependencies dependencies)
       registry_(std::move(dependencies.registry)), bundleInfo_(std::move(dependencies.bundleInfo)),
       toolRunner_(std::move(dependencies.toolRunner)), clock_(std::move(dependencies.clock)),
       processTable_(std::move(dependencies.processTable)),
-      hardwareMonitor_(std::move(dependencies.hardwareMonitor)) {}
+      hardwareMonitor_(dependencies.hardwareMonitor
+                           ? std::move(dependencies.hardwareMonitor)
+                           : std::make_shared<platform::NoHardwareMonitor>()) {}
 
 SensorCompanion::~SensorCompanion() {
     releasing_ = true;

@@ -98,7 +98,7 @@ private:
     SensorSnapshot assembleSnapshot();
     const std::vector<std::string>& discoveredTemperatureKeys();
     BatteryReadings batteryReadings();
-    std::vector<SensorSnapshot::FanReading> fans(const platform::MonitorSample* monitors);
+    std::vector<SensorSnapshot::FanReading> fans(const platform::MonitorSample& monitors);
     std::optional<SensorSnapshot::GraphicsReading> graphics();
     const std::vector<SensorSnapshot::AccessoryReading>& accessories();
     std::vector<SensorSnapshot::AccessoryReading> runAccessoryTool();
@@ -125,7 +125,7 @@ private:
     std::shared_ptr<platform::ToolRunner> toolRunner_;
     std::shared_ptr<const platform::UptimeClock> clock_;
     std::shared_ptr<const platform::ProcessTable> processTable_;
-    std::shared_ptr<platform::HardwareMonitor> hardwareMonitor_;
+    std::shared_ptr<platform::HardwareMonitor> hardwareMonitor_; // never null
     std::atomic<bool> releasing_{false};
     // Capacity hint for the next snapshot reply, so its buffer grows once.
     std::size_t lastSnapshotSize_ = 0;

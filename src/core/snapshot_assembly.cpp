@@ -68,9 +68,8 @@ std::optional<double> fraction(const platform::RegistryDictionary& statistics,
 SensorSnapshot SensorCompanion::assembleSnapshot() {
     SensorSnapshot snapshot;
     const auto& keys = discoveredTemperatureKeys();
-    const platform::MonitorSample* monitors =
-        hardwareMonitor_ ? &hardwareMonitor_->sample() : nullptr;
-    snapshot.temperatures.reserve(keys.size() + (monitors ? monitors->temperatures.size() : 0) + 1);
+    const platform::MonitorSample& monitors = hardwareMonitor_->sample();
+    snapshot.temperatures.reserve(keys.size() + monitors.temperatures.size() + 1);
     const auto inRange = [](double value) {
         return value > temperatureFloor && value < temperatureCeiling;
     };
@@ -80,12 +79,9 @@ SensorSnapshot SensorCompanion::assembleSnapshot() {
             snapshot.temperatures.push_back({key, *value});
         }
     }
-    if (monitors) {
-        for (const auto& temperature : monitors->temperatures) {
-            if (inRange(temperature.celsius)) {
-                snapshot.temperatures.push_back(
-                    {std::string(temperature.key), temperature.celsius});
-            }
+    for (const auto& temperature : monitors.temperatures) {
+        if (inRange(temperature.celsius)) {
+            snapshot.temperatures.push_back({std::string(temperature.key), temperature.celsius});
         }
     }
 
@@ -153,11 +149,11 @@ SensorCompanion::BatteryReadings SensorCompanion::batteryReadings() {
 }
 
 std::vector<SensorSnapshot::FanReading>
-SensorCompanion::fans(const platform::MonitorSample* monitors) {
+SensorCompanion::fans(const platform::MonitorSample& monitors) {
     std::vector<SensorSnapshot::FanReading> result;
     const auto count = reader->getValue("FNum", false);
     const int fanCount = count && within(*count, 1, maximumFanCount) ? static_cast<int>(*count) : 0;
-    result.reserve(static_cast<std::size_t>(fanCount) + (monitors ? monitors->fans.size() : 0));
+    result.reserve(static_cast<std::size_t>(fanCount) + monitors.fans.size());
     // JSON cannot carry a non-finite number; one would cost the client the whole snapshot.
     const auto finite = [](std::optional<double> value) {
         return value && std::isfinite(*value) ? value : std::nullopt;
@@ -174,14 +170,12 @@ SensorCompanion::fans(const platform::MonitorSample* monitors) {
         result.push_back(
             {index, std::move(name), *rpm, finite(reader->getValue(FanKey(index, "Mx"), false))});
     }
-    if (monitors) {
-        // Numbered after every SMC fan index, listed or not, so an id names the same fan on
-        // every snapshot.
-        for (const auto& fan : monitors->fans) {
-            if (std::isfinite(fan.rpm) && fan.rpm >= 0) {
-                result.push_back(
-                    {fanCount + fan.index, std::string(fan.name), fan.rpm, finite(fan.maximumRPM)});
-            }
+    // Numbered after every SMC fan index, listed or not, so an id names the same fan on every
+    // snapshot.
+    for (const auto& fan : monitors.fans) {
+        if (std::isfinite(fan.rpm) && fan.rpm >= 0) {
+            result.push_back(
+                {fanCount + fan.index, std::string(fan.name), fan.rpm, finite(fan.maximumRPM)});
         }
     }
     return result;
