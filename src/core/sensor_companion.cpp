@@ -39,7 +39,8 @@ SensorCompanion::SensorCompanion(Dependencies dependencies)
       processReader(std::move(dependencies.processReader)),
       energyPowerReader(std::move(dependencies.energyPowerReader)),
       makeCPUReader_(std::move(dependencies.makeCPUReader)),
-      registry_(std::move(dependencies.registry)), bundleInfo_(std::move(dependencies.bundleInfo)),
+      registry_(std::move(dependencies.registry)),
+      companionVersion_(dependencies.bundleInfo->stringValue("CFBundleShortVersionString")),
       toolRunner_(std::move(dependencies.toolRunner)), clock_(std::move(dependencies.clock)),
       processTable_(std::move(dependencies.processTable)),
       hardwareMonitor_(dependencies.hardwareMonitor

@@ -121,7 +121,8 @@ private:
 
     std::function<std::unique_ptr<CPUDetailsReader>()> makeCPUReader_;
     std::shared_ptr<platform::Registry> registry_;
-    std::shared_ptr<const platform::BundleInfo> bundleInfo_;
+    // The bundle's dictionary is fixed for the life of the process.
+    std::optional<std::string> companionVersion_;
     std::shared_ptr<platform::ToolRunner> toolRunner_;
     std::shared_ptr<const platform::UptimeClock> clock_;
     std::shared_ptr<const platform::ProcessTable> processTable_;

@@ -113,7 +113,7 @@ SensorSnapshot SensorCompanion::assembleSnapshot() {
     snapshot.supportsProcessDetails = true;
     snapshot.supportsStorageHealth = true;
     snapshot.supportsManagement = true;
-    snapshot.companionVersion = bundleInfo_->stringValue("CFBundleShortVersionString");
+    snapshot.companionVersion = companionVersion_;
     return snapshot;
 }
 
