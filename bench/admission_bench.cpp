@@ -1,10 +1,10 @@
 // Admission cost of one client: the first connection hashes a 1 MiB executable and verifies
 // its CMS signature; a repeated one is answered from the per-executable cache. The process
 // lookup through /proc is measured on its own.
-#include "core/sensor_companion_identity.h"
-#include "platform/code_requirement.h"
-#include "platform/linux/cms_signature.h"
-#include "platform/linux/peer_signature_linux.h"
+#include "identity/code_requirement.h"
+#include "identity/sensor_companion_identity.h"
+#include "platform/host/cms_signature.h"
+#include "platform/host/exe_signature_source.h"
 
 #include <benchmark/benchmark.h>
 #include <filesystem>
@@ -18,7 +18,8 @@
 namespace {
 
 using namespace brivane::platform;
-using namespace brivane::platform::linux_backend;
+using brivane::identity::CodeRequirement;
+using namespace brivane::platform::host;
 
 std::string pemOf(X509* certificate) {
     const std::unique_ptr<BIO, decltype(&BIO_free)> bio(BIO_new(BIO_s_mem()), &BIO_free);
@@ -68,12 +69,12 @@ struct Fixture {
         }
         std::ofstream(executable, std::ios::binary) << program;
         std::string error;
-        const auto signature =
-            cmsSign(executableSignatureContent(
-                        "dev.qorva.brivane",
-                        sha256HexOf({reinterpret_cast<const unsigned char*>(program.data()),
-                                     program.size()})),
-                    {pemOf(certificate.get()), pemOf(key.get()), ""}, error);
+        const auto signature = brivane::platform::host::cmsSign(
+            brivane::platform::host::executableSignatureContent(
+                "dev.qorva.brivane",
+                brivane::platform::host::sha256HexOf(
+                    {reinterpret_cast<const unsigned char*>(program.data()), program.size()})),
+            {pemOf(certificate.get()), pemOf(key.get()), ""}, error);
         std::ofstream(executable.string() + ".sig", std::ios::binary) << signature.value_or("");
         verifier = std::make_shared<const CmsVerifier>(pemOf(certificate.get()));
     }
@@ -86,7 +87,7 @@ struct Fixture {
 void FirstConnectionHashesAndVerifies(benchmark::State& state) {
     const Fixture fixture;
     for (auto _ : state) {
-        LinuxPeerSignatureSource source(fixture.verifier);
+        brivane::platform::host::ExeSignatureSource source(fixture.verifier);
         const auto signature = source.signatureOfFile(fixture.executable.string());
         if (!signature || !fixture.requirement.isSatisfiedBy(*signature)) {
             state.SkipWithError("the bench client was not admitted");
@@ -98,7 +99,7 @@ BENCHMARK(FirstConnectionHashesAndVerifies)->Unit(benchmark::kMicrosecond);
 
 void RepeatedConnectionHitsTheCache(benchmark::State& state) {
     const Fixture fixture;
-    LinuxPeerSignatureSource source(fixture.verifier);
+    brivane::platform::host::ExeSignatureSource source(fixture.verifier);
     source.signatureOfFile(fixture.executable.string());
     for (auto _ : state) {
         const auto signature = source.signatureOfFile(fixture.executable.string());
@@ -113,7 +114,7 @@ BENCHMARK(RepeatedConnectionHitsTheCache)->Unit(benchmark::kMicrosecond);
 // The pid pinning, start-time reads and executable lookup of a live peer (this process, which
 // has no signature, so no hashing follows).
 void ProcessLookupOfALivePeer(benchmark::State& state) {
-    LinuxPeerSignatureSource source(std::make_shared<const CmsVerifier>(""));
+    brivane::platform::host::ExeSignatureSource source(std::make_shared<const CmsVerifier>(""));
     const PeerInfo self{::getpid(), ::getuid(), ::getgid(), std::nullopt};
     for (auto _ : state) {
         benchmark::DoNotOptimize(source.signatureOf(self));

@@ -2,8 +2,8 @@
 // with their maxima, a battery): files kept open and re-read with pread, against the same files
 // opened, read and closed for every value.
 
-#include "platform/linux/hardware_monitor_linux.h"
-#include "platform/linux/registry_linux.h"
+#include "platform/linux/hwmon_hardware_monitor.h"
+#include "platform/linux/sysfs_registry.h"
 
 #include <benchmark/benchmark.h>
 #include <filesystem>
@@ -15,6 +15,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace platform::linux_backend;
+using platform::host::RootedDirectory;
 
 class GeneratedTree {
 public:
@@ -64,8 +65,8 @@ private:
 
 void KeptDescriptors(benchmark::State& state) {
     const GeneratedTree tree;
-    LinuxHardwareMonitor monitor(tree.root());
-    LinuxRegistry registry(tree.root());
+    HwmonHardwareMonitor monitor(tree.root());
+    SysfsRegistry registry(tree.root());
     for (auto _ : state) {
         const auto& sample = monitor.sample();
         const auto battery = registry.firstEntry("AppleSmartBattery");

@@ -4,7 +4,7 @@
 //   standInTool     the executable, spawned; wall minus its 200 ms window
 //   procpsTool      "ps -A -o pid=,pcpu=,comm=", spawned
 // Spawned runs report the child's user+system CPU time (wait4) as cpu_ms.
-#include "platform/linux/process_tools.h"
+#include "process_tools.h"
 
 #include <algorithm>
 #include <array>
@@ -21,7 +21,7 @@ extern char** environ;
 
 namespace {
 
-using namespace brivane::platform::linux_backend;
+using namespace brivane::system_tools;
 
 void standInListing(benchmark::State& state) {
     const ProcessCpuSampler sampler("/proc");

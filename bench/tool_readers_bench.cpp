@@ -1,6 +1,6 @@
 #include "formats/sensor_snapshot.h"
 #include "formats/storage_health.h"
-#include "platform/linux/tool_runner_linux.h"
+#include "platform/host/spawn_tool_runner.h"
 #include "platform/sim/canned_outputs.h"
 
 #include <benchmark/benchmark.h>
@@ -30,7 +30,7 @@ BENCHMARK(BM_StorageHealthParse);
 
 // Start, capture and reap one short-lived child: the floor of every tool-backed reading.
 void BM_ToolRunTrue(benchmark::State& state) {
-    brivane::platform::linux_backend::LinuxToolRunner runner;
+    brivane::platform::host::SpawnToolRunner runner;
     brivane::platform::ToolRun run;
     run.path = "/bin/true";
     for (auto _ : state) {

@@ -1,6 +1,6 @@
 // The requirement parser over arbitrary text, and evaluation of whatever parses against a few
 // fixed signatures.
-#include "platform/code_requirement.h"
+#include "identity/code_requirement.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -8,7 +8,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
-    const auto requirement = brivane::platform::CodeRequirement::parse(text);
+    const auto requirement = brivane::identity::CodeRequirement::parse(text);
     if (!requirement) {
         return 0;
     }

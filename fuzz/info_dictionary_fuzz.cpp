@@ -1,7 +1,7 @@
 // Any bytes where an Info.plist should be must give a dictionary (possibly empty) without
 // crashing; the disk-name check must accept only what it can prove is a whole disk name.
 #include "core/disk_name.h"
-#include "platform/linux/bundle_info_linux.h"
+#include "platform/host/running_bundle.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -10,7 +10,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
-    const auto info = brivane::platform::linux_backend::infoDictionaryFromBytes(bytes);
+    const auto info = brivane::platform::host::infoDictionaryFromBytes(bytes);
     if (const auto team = info->stringValue("BrivaneTeamIdentifier")) {
         if (team->size() > size) {
             std::abort();

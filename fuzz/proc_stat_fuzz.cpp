@@ -1,8 +1,8 @@
 // Any bytes as /proc/<pid>/stat or schedstat, and as a process name: the parsers never read
 // out of bounds, and a name of any bytes yields exactly one process-status line that the
 // reader's line rule takes back with the same pid and figure.
-#include "platform/linux/process_listing.h"
-#include "platform/linux/process_sampling.h"
+#include "process_listing.h"
+#include "process_sampling.h"
 #include "readers/process_status_line.h"
 
 #include <algorithm>
@@ -11,14 +11,14 @@
 #include <string_view>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    using namespace brivane::platform::linux_backend;
+    using namespace brivane::system_tools;
     const std::string_view text(reinterpret_cast<const char*>(data), size);
-    (void)parseStatCpuTicks(text);
-    (void)parseSchedstatRunTime(text);
+    (void)brivane::system_tools::parseStatCpuTicks(text);
+    (void)brivane::system_tools::parseSchedstatRunTime(text);
 
-    const std::string name = lineSafeName(text);
+    const std::string name = brivane::system_tools::lineSafeName(text);
     std::string line;
-    appendProcessStatusLine(line, 4242, 1.5, name);
+    brivane::system_tools::appendProcessStatusLine(line, 4242, 1.5, name);
     const auto readings = brivane::parseProcessStatusOutput(line, 128);
     // Never a forged second line; a line only dropped when its name is all blanks (ASCII or
     // Unicode, hence the test on ASCII letters only).

@@ -1,6 +1,6 @@
 // Any bytes as a sysfs value file: a parsed number must print back as the text it came from
 // (less one trailing newline, a '+' and leading zeros), and the two parsers must agree.
-#include "platform/linux/sysfs_reading.h"
+#include "platform/host/sysfs_reading.h"
 
 #include <charconv>
 #include <cstdint>
@@ -11,7 +11,7 @@
 namespace {
 
 template <class T> void checkRoundTrip(std::string_view text, T value) {
-    text = brivane::platform::linux_backend::withoutNewline(text);
+    text = brivane::platform::host::withoutNewline(text);
     const bool negative = !text.empty() && text.front() == '-';
     if (!text.empty() && (text.front() == '-' || text.front() == '+'))
         text.remove_prefix(1);
@@ -28,10 +28,10 @@ template <class T> void checkRoundTrip(std::string_view text, T value) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    using namespace brivane::platform::linux_backend;
+    using namespace brivane::platform::host;
     const std::string_view text(reinterpret_cast<const char*>(data), size);
-    const auto signedValue = parseInteger(text);
-    const auto unsignedValue = parseUnsigned(text);
+    const auto signedValue = brivane::platform::host::parseInteger(text);
+    const auto unsignedValue = brivane::platform::host::parseUnsigned(text);
     if (signedValue)
         checkRoundTrip(text, *signedValue);
     if (unsignedValue)

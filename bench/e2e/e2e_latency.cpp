@@ -6,9 +6,9 @@
 //
 // Without --agent only the echo baseline is measured.
 
-#include "core/sensor_companion_identity.h"
 #include "echo_server.h"
 #include "export_scrapes.h"
+#include "identity/sensor_companion_identity.h"
 #include "ipc/sensor_client.h"
 #include "support/staged_agent.h"
 

@@ -1,7 +1,7 @@
 // One run of the power tool stand-in with five UPower devices, and one of the disk tool for an
 // NVMe drive, each started the way the agent starts them, against mock services on a private
 // bus.
-#include "platform/linux/tool_runner_linux.h"
+#include "platform/host/spawn_tool_runner.h"
 #include "support/mock_system_bus.h"
 #include "support/temp_dir.h"
 
@@ -12,7 +12,7 @@ namespace {
 
 using brivane::platform::ToolEnvironment;
 using brivane::platform::ToolRun;
-using brivane::platform::linux_backend::LinuxToolRunner;
+using brivane::platform::host::SpawnToolRunner;
 using brivane::testing::MockSystemBus;
 
 const std::string tools = BRIVANE_SYSTEM_TOOLS;
@@ -34,7 +34,7 @@ ToolRun standIn(const MockSystemBus& bus, std::vector<std::string> arguments) {
 
 void run(benchmark::State& state, const ToolRun& toolRun) {
     for (auto _ : state) {
-        const auto result = LinuxToolRunner::spawn(toolRun);
+        const auto result = SpawnToolRunner::spawn(toolRun);
         if (!result.succeeded() || result.output.empty()) {
             state.SkipWithError("the stand-in failed");
             break;
@@ -54,7 +54,7 @@ BENCHMARK(BM_PmsetFiveUPowerDevices)->Unit(benchmark::kMillisecond)->UseRealTime
 
 void BM_DiskutilNvmeDrive(benchmark::State& state) {
     const auto list =
-        LinuxToolRunner::spawn(ToolRun{tools, {"diskutil", "list"}, ToolEnvironment::inherited()});
+        SpawnToolRunner::spawn(ToolRun{tools, {"diskutil", "list"}, ToolEnvironment::inherited()});
     const auto tab = list.output.find('\t');
     if (!list.output.starts_with("disk0\t")) {
         state.SkipWithError("no whole disk here");

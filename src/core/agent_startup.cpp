@@ -2,7 +2,7 @@
 
 #include "core/connection_requirement.h"
 #include "core/sensor_companion.h"
-#include "core/sensor_companion_identity.h"
+#include "identity/sensor_companion_identity.h"
 
 namespace brivane {
 

@@ -1,6 +1,6 @@
 #include "core/connection_requirement.h"
 
-#include "platform/code_requirement.h"
+#include "identity/code_requirement.h"
 #include "platform/peer_signature.h"
 
 #include <memory>
@@ -9,13 +9,13 @@ namespace brivane {
 
 // A requirement that does not parse admits nobody rather than everybody.
 void installConnectionRequirement(Listener& listener, const std::string& requirement) {
-    auto parsed = platform::CodeRequirement::parse(requirement);
+    auto parsed = identity::CodeRequirement::parse(requirement);
     if (!parsed) {
         listener.setAdmission([](const PeerInfo&) { return false; });
         return;
     }
     listener.setAdmission(
-        [rule = std::make_shared<const platform::CodeRequirement>(std::move(*parsed)),
+        [rule = std::make_shared<const identity::CodeRequirement>(std::move(*parsed)),
          signatures = platform::makeDefaultPeerSignatureSource()](const PeerInfo& peer) {
             const auto signature = signatures->signatureOf(peer);
             return signature && rule->isSatisfiedBy(*signature);

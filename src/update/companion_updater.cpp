@@ -1,6 +1,6 @@
 #include "update/companion_updater.h"
 
-#include "core/sensor_companion_identity.h"
+#include "identity/sensor_companion_identity.h"
 #include "update/installer_signature.h"
 #include "update/random_uuid.h"
 

@@ -1,6 +1,6 @@
 #include "core/agent_startup.h"
 #include "core/companion_main.h"
-#include "core/sensor_companion_identity.h"
+#include "identity/sensor_companion_identity.h"
 #include "platform/sim/sim_process_table.h"
 
 #include <gtest/gtest.h>

@@ -1,9 +1,9 @@
-#include "platform/linux/bundle_info_linux.h"
+#include "platform/host/running_bundle.h"
 
 #include <gtest/gtest.h>
 #include <string>
 
-namespace brivane::platform::linux_backend {
+namespace brivane::platform::host {
 namespace {
 
 using namespace std::string_literals;
@@ -51,4 +51,4 @@ TEST(InfoDictionary, AnythingButAWholeDictionaryOrAMissingBundleHasNoValues) {
 }
 
 } // namespace
-} // namespace brivane::platform::linux_backend
+} // namespace brivane::platform::host

@@ -1,13 +1,14 @@
-#include "core/sensor_companion_identity.h"
-#include "platform/code_requirement.h"
+#include "identity/code_requirement.h"
+#include "identity/sensor_companion_identity.h"
 
 #include <gtest/gtest.h>
 #include <tuple>
 
-namespace brivane::platform {
+namespace brivane::identity {
 namespace {
 
 namespace id = SensorCompanionIdentity;
+using platform::PeerSignature;
 using namespace std::string_literals;
 
 constexpr const char* appleExtension = "1.2.840.113635.100.6.1.9";
@@ -100,4 +101,4 @@ TEST(CodeRequirementEvaluation, AndBindsTighterThanOrAndAnEmptyTeamMatchesOnlyAn
 }
 
 } // namespace
-} // namespace brivane::platform
+} // namespace brivane::identity

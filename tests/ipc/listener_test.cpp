@@ -1,6 +1,6 @@
 #include "ipc_test_support.h"
-#include "platform/linux/endpoint_linux.h"
-#include "platform/linux/unix_socket_linux.h"
+#include "platform/host/unix_endpoints.h"
+#include "platform/host/unix_socket.h"
 #include "platform/main_queue.h"
 #include "platform/serial_queue.h"
 
@@ -135,7 +135,7 @@ TEST(RuntimeDirectory, PrefersAPrivateXdgDirectoryElseAFallbackOfItsOwn) {
     const auto uid = ::getuid();
     const auto fallback = root / ("brivane-" + std::to_string(uid));
     const auto resolve = [&](const char* xdg) {
-        return platform::linux_backend::resolveRuntimeDirectory(xdg, uid, root.path());
+        return platform::host::resolveRuntimeDirectory(xdg, uid, root.path());
     };
     ::mkdir((root / "xdg").c_str(), 0700);
     ::mkdir((root / "shared").c_str(), 0755);
@@ -169,7 +169,7 @@ TEST(Endpoint, ReplacesAStaleSocketAndNothingElse) {
     ASSERT_EQ(::bind(stale, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
     ::close(stale);
     {
-        const auto starting = platform::linux_backend::lockBeside(path); // another agent
+        const auto starting = platform::host::lockBeside(path); // another agent
         ASSERT_TRUE(starting.lock.valid());
         EXPECT_EQ(Listener::atPath(path).failure, ListenerFailure::alreadyServing);
     }

@@ -1,6 +1,6 @@
-#include "platform/linux/hardware_monitor_linux.h"
-#include "platform/linux/registry_linux.h"
-#include "platform/linux/smc_transport_linux.h"
+#include "platform/linux/hwmon_hardware_monitor.h"
+#include "platform/linux/hwmon_smc_transport.h"
+#include "platform/linux/sysfs_registry.h"
 #include "smc/smc_test_support.h"
 #include "support/sysfs_fixture.h"
 
@@ -20,7 +20,7 @@ TEST(LinuxSMC, AnswersTheIntelMacDriversKeysAsTheSMCWould) {
     testing::TempDir sys;
     testing::addLinuxLaptop(sys);
     CapturedLines printed;
-    SMC smc(std::make_shared<LinuxSMCTransport>(sys.path()), printed.sink());
+    SMC smc(std::make_shared<HwmonSMCTransport>(sys.path()), printed.sink());
 
     EXPECT_EQ(smc.getAllKeys(),
               (std::vector<std::string>{"#KEY", "F0Ac", "F0ID", "F0Mn", "F0Mx", "F1Ac", "F1ID",
@@ -49,7 +49,7 @@ TEST(LinuxSMC, MapsTheAppleSiliconDriversLabelsToKeysInWatts) {
                        "temp1_label=Battery Hotspot;temp1_input=30500;fan1_label=Fan;"
                        "fan1_input=0"});
     CapturedLines printed;
-    SMC smc(std::make_shared<LinuxSMCTransport>(sys.path()), printed.sink());
+    SMC smc(std::make_shared<HwmonSMCTransport>(sys.path()), printed.sink());
 
     EXPECT_EQ(smc.getAllKeys(),
               (std::vector<std::string>{"#KEY", "F0Ac", "F0ID", "FNum", "PSTR", "TB0T"}));
@@ -64,12 +64,12 @@ TEST(LinuxSMC, WithoutAnSMCChipThereIsNoService) {
     testing::TempDir sys;
     addHwmonChip(sys, {"hwmon0", "platform/coretemp.0", "name=coretemp"});
     CapturedLines printed;
-    SMC smc(std::make_shared<LinuxSMCTransport>(sys.path()), printed.sink());
+    SMC smc(std::make_shared<HwmonSMCTransport>(sys.path()), printed.sink());
     EXPECT_TRUE(smc.getAllKeys().empty());
     EXPECT_EQ(printed.take().front(), "Error IOIteratorNext(): (os/kern) successful");
 }
 
-TEST(LinuxHardwareMonitor, KeysEveryOtherChipStablyAndSkipsWhatCannotBeRead) {
+TEST(HwmonHardwareMonitor, KeysEveryOtherChipStablyAndSkipsWhatCannotBeRead) {
     testing::TempDir sys;
     testing::addLinuxLaptop(sys);
     addHwmonChip(sys, {"hwmon3", "platform/coretemp.1",
@@ -85,7 +85,7 @@ TEST(LinuxHardwareMonitor, KeysEveryOtherChipStablyAndSkipsWhatCannotBeRead) {
                        false, true});
 
     // Never slow, so a changed file shows on the next sample.
-    LinuxHardwareMonitor monitor(sys.path(), SensorTiming{1h, 1s}, scriptedPread);
+    HwmonHardwareMonitor monitor(sys.path(), SensorTiming{1h, 1s}, scriptedPread);
     using Found = std::vector<std::pair<std::string, double>>;
     const auto temperatures = [&] {
         Found found;
@@ -132,15 +132,15 @@ TEST(SensorChannels, SlowSensorsAreReadInTheBackgroundAndFilesPastTheLimitPerRea
 }
 
 // A peripheral's battery or an adapter is no system battery; one without a scope is.
-TEST(LinuxRegistry, FindsTheSystemBatteryPassingOverPeripheralsAndAdapters) {
+TEST(SysfsRegistry, FindsTheSystemBatteryPassingOverPeripheralsAndAdapters) {
     testing::TempDir sys;
     addPowerSupply(sys, "hidpp_battery_0", "usb1/hidpp", "type=Battery;scope=Device;temp=250");
     addPowerSupply(sys, "ADP1", "platform/ADP1", "type=Mains");
-    EXPECT_EQ(LinuxRegistry(sys.path()).firstEntry("AppleSmartBattery"), nullptr);
+    EXPECT_EQ(SysfsRegistry(sys.path()).firstEntry("AppleSmartBattery"), nullptr);
 
     addPowerSupply(sys, "macsmc-battery", "platform/macsmc-battery",
                    "type=Battery;scope=System;temp=305;voltage_now=12600500;model_name=\xff\xfe");
-    LinuxRegistry registry(sys.path());
+    SysfsRegistry registry(sys.path());
     const auto battery = registry.firstEntry("AppleSmartBattery");
     ASSERT_NE(battery, nullptr);
     EXPECT_EQ(battery->numberProperty("Temperature"), 3050);
@@ -148,7 +148,7 @@ TEST(LinuxRegistry, FindsTheSystemBatteryPassingOverPeripheralsAndAdapters) {
 
     testing::TempDir bare;
     addPowerSupply(bare, "BAT0", "platform/BAT0", "type=Battery;voltage_now=11000000");
-    LinuxRegistry bareRegistry(bare.path());
+    SysfsRegistry bareRegistry(bare.path());
     const auto unscoped = bareRegistry.firstEntry("AppleSmartBattery");
     ASSERT_NE(unscoped, nullptr);
     EXPECT_EQ(unscoped->numberProperty("Temperature"), std::nullopt);

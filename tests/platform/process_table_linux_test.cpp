@@ -1,4 +1,4 @@
-#include "platform/linux/process_table_linux.h"
+#include "platform/host/procfs_process_table.h"
 #include "support/temp_dir.h"
 
 #include <algorithm>
@@ -7,7 +7,7 @@
 #include <string>
 #include <unistd.h>
 
-namespace brivane::platform::linux_backend {
+namespace brivane::platform::host {
 namespace {
 
 TEST(ProcStatParsing, StartTimeCountsFieldsFromTheLastParenthesis) {
@@ -93,4 +93,4 @@ TEST(ProcfsProcessTable, ReadsAFixtureTree) {
 }
 
 } // namespace
-} // namespace brivane::platform::linux_backend
+} // namespace brivane::platform::host

@@ -1,11 +1,11 @@
-#include "platform/linux/sysfs_reading.h"
+#include "platform/host/sysfs_reading.h"
 #include "support/temp_dir.h"
 
 #include <cerrno>
 #include <gtest/gtest.h>
 #include <limits>
 
-namespace brivane::platform::linux_backend {
+namespace brivane::platform::host {
 namespace {
 
 constexpr auto int64Max = std::numeric_limits<std::int64_t>::max();
@@ -112,4 +112,4 @@ TEST(SysfsReading, RootedDirectoryWalksAFixtureTree) {
 }
 
 } // namespace
-} // namespace brivane::platform::linux_backend
+} // namespace brivane::platform::host

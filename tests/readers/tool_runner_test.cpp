@@ -1,5 +1,5 @@
-#include "platform/linux/tool_invocations.h"
-#include "platform/linux/tool_runner_linux.h"
+#include "platform/host/spawn_tool_runner.h"
+#include "platform/host/tool_invocations.h"
 #include "platform/sim/scripted_tool_runner.h"
 #include "readers/recording_tool_runner.h"
 #include "support/temp_dir.h"
@@ -19,7 +19,7 @@
 #include <thread>
 #include <vector>
 
-namespace brivane::platform::linux_backend {
+namespace brivane::platform::host {
 namespace {
 
 using ::testing::AllOf;
@@ -50,7 +50,7 @@ struct TimedResult {
     double seconds;
 };
 TimedResult timedRun(const ToolRun& run) {
-    LinuxToolRunner runner;
+    SpawnToolRunner runner;
     const auto start = std::chrono::steady_clock::now();
     auto result = runner.run(run);
     return {std::move(result),
@@ -144,7 +144,7 @@ TEST_F(ToolRunnerTest, MisbehavingToolsAreBoundedAndFail) {
         EXPECT_GE(seconds, c.minSeconds);
         EXPECT_LT(seconds, c.maxSeconds);
         EXPECT_FALSE(result.succeeded());
-        EXPECT_LE(result.output.size(), LinuxToolRunner::outputCap);
+        EXPECT_LE(result.output.size(), SpawnToolRunner::outputCap);
         // Absent expectations accept whatever came.
         EXPECT_EQ(result.terminationStatus, c.status.value_or(result.terminationStatus));
         EXPECT_EQ(result.output, c.output.value_or(result.output));
@@ -225,7 +225,7 @@ TEST(ToolInvocationTest, MapsMacToolsToTheStandInsNextToTheExecutable) {
 
 TEST_F(ToolRunnerTest, ScriptedRunnerAnswersKnownRunsAndDelegatesTheRest) {
     const auto real = script("real", "echo from the host");
-    sim::ScriptedToolRunner scripted(std::make_shared<LinuxToolRunner>());
+    sim::ScriptedToolRunner scripted(std::make_shared<SpawnToolRunner>());
     scripted.answer("/usr/bin/pmset", {"-g"}, 0, "canned");
 
     EXPECT_EQ(scripted.run(runOf("/usr/bin/pmset", 2.0, {"-g"})).output, "canned");
@@ -239,4 +239,4 @@ TEST_F(ToolRunnerTest, ScriptedRunnerAnswersKnownRunsAndDelegatesTheRest) {
 }
 
 } // namespace
-} // namespace brivane::platform::linux_backend
+} // namespace brivane::platform::host

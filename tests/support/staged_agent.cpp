@@ -1,8 +1,8 @@
 #include "support/staged_agent.h"
 
-#include "core/sensor_companion_identity.h"
+#include "identity/sensor_companion_identity.h"
 #include "ipc/sensor_client.h"
-#include "platform/linux/bundle_info_linux.h"
+#include "platform/host/running_bundle.h"
 
 #include <fstream>
 #include <pwd.h>
@@ -81,8 +81,7 @@ StagedAgent::StagedAgent(const Options& options)
     if (options.bindSys) {
         sysTree_.emplace("brivane-sys");
     }
-    const auto info =
-        platform::linux_backend::infoDictionaryFromFile(root_ / "app/Contents/Info.plist");
+    const auto info = platform::host::infoDictionaryFromFile(root_ / "app/Contents/Info.plist");
     const auto team = info ? info->stringValue("BrivaneTeamIdentifier") : std::nullopt;
     if (!team) {
         throw std::runtime_error("the bundle names no team");

@@ -1,7 +1,7 @@
-#include "platform/linux/measured_power.h"
-#include "platform/linux/process_listing.h"
-#include "platform/linux/process_tools.h"
-#include "platform/linux/tool_runner_linux.h"
+#include "measured_power.h"
+#include "platform/host/spawn_tool_runner.h"
+#include "process_listing.h"
+#include "process_tools.h"
 #include "readers/process_details_reader.h"
 #include "readers/process_status_line.h"
 #include "support/sysfs_fixture.h"
@@ -12,7 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-namespace brivane::platform::linux_backend {
+namespace brivane::system_tools {
 namespace {
 
 using testing::TempDir;
@@ -86,7 +86,7 @@ TEST(BatteryDischarge, OnlyTheSystemBatteryWhileDischarging) {
         SCOPED_TRACE(c.files);
         TempDir sys;
         testing::addPowerSupply(sys, "BAT0", "platform/BAT0", c.files);
-        EXPECT_EQ(batteryDischargeWatts(RootedDirectory(sys.path())), c.watts);
+        EXPECT_EQ(batteryDischargeWatts(platform::host::RootedDirectory(sys.path())), c.watts);
     }
 }
 
@@ -140,12 +140,12 @@ TEST(ProcessStandIns, LiveProcessStatus) {
             asm volatile("" ::: "memory"); // spins without being optimised away
     }
     usleep(100'000);
-    LinuxToolRunner runner;
-    ToolRun run;
+    platform::host::SpawnToolRunner runner;
+    platform::ToolRun run;
     run.path = BRIVANE_SYSTEM_TOOLS;
     run.arguments = {"ps", "-A", "-c", "-r", "-o", "pid=,pcpu=,comm="};
-    run.environment = ToolEnvironment::exactly({{"LC_ALL", "C"}});
-    const ToolResult result = runner.run(run);
+    run.environment = platform::ToolEnvironment::exactly({{"LC_ALL", "C"}});
+    const platform::ToolResult result = runner.run(run);
     kill(busy, SIGKILL);
     waitpid(busy, nullptr, 0);
     ASSERT_TRUE(result.succeeded());
@@ -161,4 +161,4 @@ TEST(ProcessStandIns, LiveProcessStatus) {
 }
 
 } // namespace
-} // namespace brivane::platform::linux_backend
+} // namespace brivane::system_tools

@@ -1,4 +1,4 @@
-#include "platform/linux/cms_signature.h"
+#include "platform/host/cms_signature.h"
 #include "support/child_process.h"
 #include "support/temp_dir.h"
 #include "update/installer_signature.h"
@@ -15,7 +15,7 @@ namespace brivane {
 namespace {
 
 using namespace brivane::testing;
-using namespace brivane::platform::linux_backend;
+using namespace brivane::platform::host;
 
 const std::string certificates = BRIVANE_TEST_DEVELOPMENT_CERTIFICATES;
 const std::string codesign = BRIVANE_TEST_CODESIGN;

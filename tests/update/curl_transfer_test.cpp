@@ -1,4 +1,4 @@
-#include "platform/linux/curl_transfer.h"
+#include "platform/host/curl_transfer.h"
 #include "support/child_process.h"
 #include "support/temp_dir.h"
 #include "update/companion_updater.h"
@@ -14,8 +14,8 @@ namespace {
 
 using namespace brivane::testing;
 using namespace std::chrono_literals;
-using platform::linux_backend::CurlTestRouting;
-using platform::linux_backend::CurlTransfer;
+using platform::host::CurlTestRouting;
+using platform::host::CurlTransfer;
 
 const std::string host = "https://brivane.qorva.dev";
 

@@ -1,6 +1,6 @@
-#include "platform/linux/file_mapper_linux.h"
-#include "platform/linux/os_version_linux.h"
-#include "platform/linux/workspace_linux.h"
+#include "platform/host/mmap_file_mapper.h"
+#include "platform/host/xdg_workspace.h"
+#include "platform/linux/os_release.h"
 #include "support/temp_dir.h"
 
 #include <chrono>
@@ -16,7 +16,7 @@ namespace brivane {
 namespace {
 
 using namespace brivane::platform;
-using namespace brivane::platform::linux_backend;
+using namespace brivane::platform::host;
 
 TEST(OSReleaseVersion, PadsTheDistributionVersionToThreeNumbers) {
     const std::vector<std::pair<std::string, OperatingSystemVersion>> cases = {
@@ -29,7 +29,7 @@ TEST(OSReleaseVersion, PadsTheDistributionVersionToThreeNumbers) {
         {"VERSION_ID=99999999999999999999\n", {999999999, 0, 0}},
     };
     for (const auto& [content, expected] : cases) {
-        EXPECT_EQ(parseOSReleaseVersion(content), expected) << content;
+        EXPECT_EQ(platform::linux_backend::parseOSReleaseVersion(content), expected) << content;
     }
 }
 

@@ -1,11 +1,11 @@
 # Writes a C++ source that returns the PEM text of ANCHORS as the build's trust anchors.
 file(READ ${ANCHORS} pem)
 file(WRITE ${OUTPUT}.tmp
-"#include \"platform/linux/cms_signature.h\"\n\n"
-"namespace brivane::platform::linux_backend {\n\n"
+"#include \"platform/host/cms_signature.h\"\n\n"
+"namespace brivane::platform::host {\n\n"
 "std::string_view embeddedTrustAnchorsPem() {\n"
 "    static constexpr std::string_view pem = R\"PEM(${pem})PEM\";\n"
 "    return pem;\n"
 "}\n\n"
-"} // namespace brivane::platform::linux_backend\n")
+"} // namespace brivane::platform::host\n")
 file(COPY_FILE ${OUTPUT}.tmp ${OUTPUT} ONLY_IF_DIFFERENT)

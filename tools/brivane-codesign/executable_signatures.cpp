@@ -1,12 +1,12 @@
 #include "commands.h"
-#include "platform/linux/cms_signature.h"
+#include "platform/host/cms_signature.h"
 
 #include <iostream>
 
 namespace brivane::codesign {
 namespace {
 
-using namespace brivane::platform::linux_backend;
+using namespace brivane::platform::host;
 
 std::span<const unsigned char> bytesOf(const std::string& text) {
     return {reinterpret_cast<const unsigned char*>(text.data()), text.size()};

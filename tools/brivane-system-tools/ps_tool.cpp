@@ -1,4 +1,4 @@
-#include "platform/linux/process_tools.h"
+#include "process_tools.h"
 #include "system_tools.h"
 
 #include <algorithm>
@@ -20,9 +20,8 @@ int runPs(std::span<const std::string> args) {
     static const std::array<std::string, 5> accepted = {"-A", "-c", "-r", "-o", "pid=,pcpu=,comm="};
     if (!std::equal(args.begin(), args.end(), accepted.begin(), accepted.end()))
         return usage("ps -A -c -r -o pid=,pcpu=,comm=");
-    const platform::linux_backend::ProcessCpuSampler sampler("/proc");
-    return printed(
-        platform::linux_backend::processStatusOutput(sampler, samplingWindow, ::getpid()));
+    const ProcessCpuSampler sampler("/proc");
+    return printed(processStatusOutput(sampler, samplingWindow, ::getpid()));
 }
 
 } // namespace brivane::system_tools

@@ -8,7 +8,7 @@
 namespace brivane::system_tools {
 namespace {
 
-using platform::linux_backend::withoutNewline;
+using platform::host::withoutNewline;
 
 constexpr std::uint64_t bytesPerSector = 512;
 

@@ -4,7 +4,7 @@
 // size, kind, model and NVMe temperature. Rooted, so tests run them over fixture trees.
 
 #include "disk_description.h"
-#include "platform/linux/sysfs_reading.h"
+#include "platform/host/sysfs_reading.h"
 #include "power_sources.h"
 
 #include <string>
@@ -12,7 +12,7 @@
 
 namespace brivane::system_tools {
 
-using platform::linux_backend::RootedDirectory;
+using platform::host::RootedDirectory;
 
 // Every entry of class/power_supply, by name.
 std::vector<PowerSupplyEntry> powerSupplies(const RootedDirectory& sys);

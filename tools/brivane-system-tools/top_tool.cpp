@@ -1,4 +1,4 @@
-#include "platform/linux/process_tools.h"
+#include "process_tools.h"
 #include "system_tools.h"
 
 #include <charconv>
@@ -32,10 +32,9 @@ int runTop(std::span<const std::string> args) {
     }
     if (!samples || !seconds || !processes)
         return usage("top -o power -l SAMPLES -s SECONDS -n PROCESSES -stats pid,command,power");
-    const platform::linux_backend::ProcessCpuSampler sampler("/proc");
-    return printed(platform::linux_backend::processMonitorOutput(
-        sampler, "/sys", *samples, std::chrono::seconds(*seconds),
-        static_cast<std::size_t>(*processes), ::getpid()));
+    const ProcessCpuSampler sampler("/proc");
+    return printed(processMonitorOutput(sampler, "/sys", *samples, std::chrono::seconds(*seconds),
+                                        static_cast<std::size_t>(*processes), ::getpid()));
 }
 
 } // namespace brivane::system_tools

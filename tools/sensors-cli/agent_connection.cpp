@@ -1,6 +1,6 @@
 #include "agent_connection.h"
 
-#include "core/sensor_companion_identity.h"
+#include "identity/sensor_companion_identity.h"
 
 #include <algorithm>
 #include <chrono>

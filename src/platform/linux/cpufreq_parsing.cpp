@@ -1,6 +1,6 @@
 #include "platform/linux/cpufreq_parsing.h"
 
-#include "platform/linux/proc_fields.h"
+#include "platform/host/proc_fields.h"
 
 #include <algorithm>
 
@@ -12,12 +12,13 @@ std::optional<std::vector<FrequencyTime>> parseTimeInState(std::string_view text
         const std::size_t newline = text.find('\n');
         std::string_view line = text.substr(0, newline);
         text.remove_prefix(newline == std::string_view::npos ? text.size() : newline + 1);
-        const std::string_view first = nextField(line);
+        const std::string_view first = host::nextField(line);
         if (first.empty())
             continue;
-        const auto kiloHertz = parseUnsigned(first);
-        const auto ticks = parseUnsigned(nextField(line));
-        if (!kiloHertz || !ticks || !nextField(line).empty() || states.size() == maximumFrequencies)
+        const auto kiloHertz = host::parseUnsigned(first);
+        const auto ticks = host::parseUnsigned(host::nextField(line));
+        if (!kiloHertz || !ticks || !host::nextField(line).empty() ||
+            states.size() == maximumFrequencies)
             return std::nullopt;
         states.push_back({*kiloHertz, *ticks});
     }

@@ -10,7 +10,7 @@ struct Files {
     std::string input, average, label, minimum, maximum, fault, enable;
 };
 
-void collect(const RootedDirectory& sys, const std::string& folder,
+void collect(const host::RootedDirectory& sys, const std::string& folder,
              std::map<std::pair<SensorKind, unsigned>, Files>& channels) {
     sys.forEachEntry(folder.c_str(), [&](std::string_view file) {
         const auto attribute = parseAttributeName(file);
@@ -31,7 +31,7 @@ void collect(const RootedDirectory& sys, const std::string& folder,
     });
 }
 
-std::optional<std::string> text(const RootedDirectory& sys, const std::string& path) {
+std::optional<std::string> text(const host::RootedDirectory& sys, const std::string& path) {
     if (path.empty()) {
         return std::nullopt;
     }
@@ -41,7 +41,7 @@ std::optional<std::string> text(const RootedDirectory& sys, const std::string& p
 
 } // namespace
 
-std::vector<HwmonChip> listHwmonChips(const RootedDirectory& sys,
+std::vector<HwmonChip> listHwmonChips(const host::RootedDirectory& sys,
                                       bool (*wanted)(std::string_view name)) {
     std::vector<HwmonChip> chips;
     for (const auto& node : sys.list("class/hwmon")) {

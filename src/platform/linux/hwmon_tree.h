@@ -1,7 +1,7 @@
 #pragma once
 
+#include "platform/host/sysfs_reading.h"
 #include "platform/linux/hwmon_naming.h"
-#include "platform/linux/sysfs_reading.h"
 
 #include <optional>
 #include <string>
@@ -30,7 +30,7 @@ struct HwmonChip {
 // drivers registered the old way, in its device folder; the node's own file wins. Channels
 // without an input, or that the kernel marks faulty or disabled, are left out, and so is a
 // chip without a name.
-std::vector<HwmonChip> listHwmonChips(const RootedDirectory& sys,
+std::vector<HwmonChip> listHwmonChips(const host::RootedDirectory& sys,
                                       bool (*wanted)(std::string_view name) = nullptr);
 
 } // namespace brivane::platform::linux_backend

@@ -4,8 +4,8 @@
 
 namespace brivane::platform::linux_backend {
 
-SensorChannels::SensorChannels(const std::string& root, SensorTiming timing, KeptValue::Pread pread,
-                               std::size_t keptLimit)
+SensorChannels::SensorChannels(const std::string& root, SensorTiming timing,
+                               host::KeptValue::Pread pread, std::size_t keptLimit)
     : root_(root), timing_(timing), pread_(pread), keptLimit_(keptLimit) {}
 
 SensorChannels::~SensorChannels() {
@@ -22,13 +22,13 @@ SensorChannels::~SensorChannels() {
 std::optional<std::size_t> SensorChannels::add(const std::string& relative) {
     auto channel = std::make_unique<Channel>();
     if (channels_.size() < keptLimit_) {
-        channel->file = KeptValue(root_, relative.c_str(), pread_);
+        channel->file = host::KeptValue(root_, relative.c_str(), pread_);
         if (!channel->file.isOpen()) {
             return std::nullopt;
         }
     } else {
         // Descriptors are not unlimited: past the limit a sensor costs an open per read.
-        if (!FileDescriptor(root_.openFile(relative.c_str())).valid()) {
+        if (!host::FileDescriptor(root_.openFile(relative.c_str())).valid()) {
             return std::nullopt;
         }
         channel->relative = relative;

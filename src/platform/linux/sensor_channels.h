@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/linux/sysfs_reading.h"
+#include "platform/host/sysfs_reading.h"
 
 #include <atomic>
 #include <chrono>
@@ -31,12 +31,13 @@ public:
     static constexpr std::size_t kKeptLimit = 256;
 
     explicit SensorChannels(const std::string& root, SensorTiming timing = {},
-                            KeptValue::Pread pread = ::pread, std::size_t keptLimit = kKeptLimit);
+                            host::KeptValue::Pread pread = ::pread,
+                            std::size_t keptLimit = kKeptLimit);
     ~SensorChannels();
     SensorChannels(const SensorChannels&) = delete;
     SensorChannels& operator=(const SensorChannels&) = delete;
 
-    const RootedDirectory& root() const { return root_; }
+    const host::RootedDirectory& root() const { return root_; }
     // A file under root(); absent when it cannot be opened. Only before start().
     std::optional<std::size_t> add(const std::string& relative);
     // Reads every channel once, timing the read, and starts refreshing the slow ones.
@@ -50,7 +51,7 @@ public:
 private:
     static constexpr std::int64_t kNoValue = INT64_MIN;
     struct Channel {
-        KeptValue file;
+        host::KeptValue file;
         std::string relative; // when not kept open
         bool slow = false;
         std::atomic<std::int64_t> latest{kNoValue};
@@ -58,9 +59,9 @@ private:
     std::int64_t readNow(const Channel& channel) const;
     void refreshSlowChannels();
 
-    RootedDirectory root_;
+    host::RootedDirectory root_;
     SensorTiming timing_;
-    KeptValue::Pread pread_;
+    host::KeptValue::Pread pread_;
     std::size_t keptLimit_;
     std::vector<std::unique_ptr<Channel>> channels_;
     std::mutex mutex_;

@@ -61,12 +61,12 @@ std::optional<std::string> resolveLink(std::string_view directory, std::string_v
 // One counter file of a subscription: kept open while few, else opened per read.
 struct CounterFile {
     std::string path;
-    KeptValue kept;
+    host::KeptValue kept;
 
-    FileText read(const RootedDirectory& root, std::span<char> buffer) const {
+    host::FileText read(const host::RootedDirectory& root, std::span<char> buffer) const {
         if (kept.isOpen()) {
-            FileText text = kept.readInto(buffer);
-            if (text.outcome != Outcome::gone)
+            host::FileText text = kept.readInto(buffer);
+            if (text.outcome != host::Outcome::gone)
                 return text;
         }
         // Not kept, or its node was replaced (a CPU back online): read it afresh.
@@ -99,16 +99,17 @@ public:
 // One sample's parsed time_in_state files, so that the CPUs of one policy read it once.
 class FrequencyTables {
 public:
-    const std::optional<std::vector<FrequencyTime>>& read(const RootedDirectory& root,
+    const std::optional<std::vector<FrequencyTime>>& read(const host::RootedDirectory& root,
                                                           const CounterFile& file) {
         for (const auto& [path, table] : tables_)
             if (*path == file.path)
                 return table;
         std::array<char, 8192> buffer;
-        const FileText text = file.read(root, buffer);
+        const host::FileText text = file.read(root, buffer);
         return tables_
-            .emplace_back(&file.path, text.outcome == Outcome::value ? parseTimeInState(text.text)
-                                                                     : std::nullopt)
+            .emplace_back(&file.path, text.outcome == host::Outcome::value
+                                          ? parseTimeInState(text.text)
+                                          : std::nullopt)
             .second;
     }
 
@@ -116,17 +117,18 @@ private:
     std::vector<std::pair<const std::string*, std::optional<std::vector<FrequencyTime>>>> tables_;
 };
 
-std::optional<std::uint64_t> readCounter(const RootedDirectory& root, const CounterFile& file) {
+std::optional<std::uint64_t> readCounter(const host::RootedDirectory& root,
+                                         const CounterFile& file) {
     std::array<char, 64> buffer;
-    FileText text = file.read(root, buffer);
-    if (text.outcome != Outcome::value)
+    host::FileText text = file.read(root, buffer);
+    if (text.outcome != host::Outcome::value)
         return std::nullopt;
-    return parseUnsigned(text.text);
+    return host::parseUnsigned(text.text);
 }
 
 // The state channel's cumulative residencies now, in microseconds, or nothing when a file
 // fails or the policy lost one of its frequencies.
-std::optional<IOReportChannel> sampleStates(const RootedDirectory& root,
+std::optional<IOReportChannel> sampleStates(const host::RootedDirectory& root,
                                             const SysfsSubscription::Channel& channel,
                                             FrequencyTables& tables) {
     const auto& frequencies = tables.read(root, channel.files.front());
@@ -159,7 +161,7 @@ std::optional<IOReportChannel> sampleStates(const RootedDirectory& root,
 
 // The simple channel's unwrapped total now; every counter that reads advances its own total,
 // and the channel has a value only when all of them read.
-std::optional<IOReportChannel> sampleCounters(const RootedDirectory& root,
+std::optional<IOReportChannel> sampleCounters(const host::RootedDirectory& root,
                                               const SysfsSubscription::Channel& channel) {
     bool complete = true;
     std::uint64_t sum = 0;
@@ -191,13 +193,14 @@ std::int64_t difference(std::int64_t newer, std::int64_t older) {
 
 } // namespace
 
-SysfsIOReportSource::SysfsIOReportSource(const std::string& sysRoot, KeptValue::Pread pread)
+SysfsIOReportSource::SysfsIOReportSource(const std::string& sysRoot, host::KeptValue::Pread pread)
     : sys_(sysRoot), pread_(pread) {}
 
 bool SysfsIOReportSource::readable(const std::string& relative) const {
     // Permission is settled here, once: a counter the user may not read has no channel. A
     // transient failure keeps it; its channel is then absent from that sample only.
-    return KeptValue(sys_, relative.c_str(), pread_).readCounter().outcome != Outcome::gone;
+    return host::KeptValue(sys_, relative.c_str(), pread_).readCounter().outcome !=
+           host::Outcome::gone;
 }
 
 std::vector<ChannelPlan> SysfsIOReportSource::discoverCpuStates() const {
@@ -208,7 +211,7 @@ std::vector<ChannelPlan> SysfsIOReportSource::discoverCpuStates() const {
     } else {
         for (const std::string& entry : sys_.list("devices/system/cpu")) {
             const auto number =
-                entry.rfind("cpu", 0) == 0 ? parseUnsigned(entry.substr(3)) : std::nullopt;
+                entry.rfind("cpu", 0) == 0 ? host::parseUnsigned(entry.substr(3)) : std::nullopt;
             if (number && *number <= static_cast<std::uint64_t>(maximumCpuNumber))
                 online.push_back(static_cast<int>(*number));
         }
@@ -254,7 +257,7 @@ std::vector<ChannelPlan> SysfsIOReportSource::discoverCpuStates() const {
             description.states.push_back({frequencyStateName(frequency.kiloHertz), 0});
         }
         for (const std::string& entry : sys_.list((base + "/cpuidle").c_str())) {
-            if (entry.rfind("state", 0) == 0 && parseUnsigned(entry.substr(5)))
+            if (entry.rfind("state", 0) == 0 && host::parseUnsigned(entry.substr(5)))
                 plan.idleFiles.push_back(base + "/cpuidle/" + entry + "/time");
         }
         if (!plan.idleFiles.empty())
@@ -373,7 +376,7 @@ SysfsIOReportSource::createSubscription(const IOReportChannelList& channels) {
             for (std::string& path : paths) {
                 CounterFile file{std::move(path), {}};
                 if (kept < maximumKeptFiles) {
-                    file.kept = KeptValue(sys_, file.path.c_str(), pread_);
+                    file.kept = host::KeptValue(sys_, file.path.c_str(), pread_);
                     kept += file.kept.isOpen() ? 1 : 0;
                 }
                 channel.files.push_back(std::move(file));

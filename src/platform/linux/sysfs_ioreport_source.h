@@ -1,7 +1,7 @@
 #pragma once
 
+#include "platform/host/sysfs_reading.h"
 #include "platform/ioreport_source.h"
-#include "platform/linux/sysfs_reading.h"
 
 #include <map>
 #include <mutex>
@@ -27,7 +27,8 @@ class SysfsIOReportSource final : public IOReportSource {
 public:
     // sysRoot: where sysfs is mounted ("/sys"). pread is replaceable so tests can make a
     // counter fail the way the kernel does.
-    explicit SysfsIOReportSource(const std::string& sysRoot, KeptValue::Pread pread = ::pread);
+    explicit SysfsIOReportSource(const std::string& sysRoot,
+                                 host::KeptValue::Pread pread = ::pread);
 
     std::optional<IOReportChannelList>
     copyChannelsInGroup(std::string_view group, std::optional<std::string_view> subgroup) override;
@@ -57,8 +58,8 @@ private:
     std::vector<ChannelPlan> discoverEnergy() const;
     bool readable(const std::string& relative) const;
 
-    RootedDirectory sys_;
-    KeptValue::Pread pread_;
+    host::RootedDirectory sys_;
+    host::KeptValue::Pread pread_;
     mutable std::mutex mutex_;
     std::map<std::uint64_t, ChannelPlan> plans_;
 };

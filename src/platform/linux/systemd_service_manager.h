@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/linux/launch_agent.h"
 #include "platform/service_manager.h"
 #include "platform/tool_runner.h"
 
@@ -9,18 +10,6 @@
 #include <string>
 
 namespace brivane::platform::linux_backend {
-
-// The parts of a launch-agent property list that a systemd unit needs.
-struct LaunchAgentDescription {
-    std::string label;
-    std::vector<std::string> programArguments; // bundle-relative paths resolved
-    std::vector<std::string> machServices;
-};
-
-// Reads a launch-agent property list (XML or binary); absent when it lacks a usable label or
-// program.
-std::optional<LaunchAgentDescription> readLaunchAgent(const std::filesystem::path& plist,
-                                                      const std::filesystem::path& bundle);
 
 // Stands in for the platform's service manager with systemd user units: <Label>.service and
 // <Label>.socket in the user's unit folder, enabled through the socket's wants link. States are

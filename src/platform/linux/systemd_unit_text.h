@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/linux/systemd_service_manager.h"
+#include "platform/linux/launch_agent.h"
 
 #include <optional>
 #include <string>

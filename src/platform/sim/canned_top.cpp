@@ -1,4 +1,4 @@
-#include "platform/linux/process_table_linux.h"
+#include "platform/host/procfs_process_table.h"
 #include "platform/sim/canned_outputs.h"
 
 #include <algorithm>
@@ -59,7 +59,7 @@ void appendSample(std::string& out, const std::vector<SampledProcess>& processes
 } // namespace
 
 std::string cannedTopOutput() {
-    linux_backend::ProcfsProcessTable table("/proc");
+    host::ProcfsProcessTable table("/proc");
     std::vector<SampledProcess> processes;
     for (int32_t pid : table.allPids()) {
         if (auto name = table.name(pid))

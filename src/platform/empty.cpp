@@ -1,1 +1,0 @@
-// Placeholder so that a module without sources yet still forms a library.

@@ -1,0 +1,48 @@
+// The factories both agents share: the simulated laptop talks over real local sockets, checks
+// real clients against the build's own anchors, shows the host's real processes (so listed pids
+// exist), lives in real time and downloads over real HTTPS.
+#include "platform/host/curl_transfer.h"
+#include "platform/host/epoll_event_loop.h"
+#include "platform/host/exe_signature_source.h"
+#include "platform/host/mmap_file_mapper.h"
+#include "platform/host/monotonic_uptime_clock.h"
+#include "platform/host/procfs_process_table.h"
+#include "platform/host/running_bundle.h"
+#include "platform/host/unix_endpoints.h"
+
+namespace brivane::platform {
+
+std::shared_ptr<const BundleInfo> makeDefaultBundleInfo() {
+    return host::runningBundleInfo();
+}
+
+std::shared_ptr<Endpoints> makeDefaultEndpoints() {
+    return std::make_shared<host::UnixEndpoints>();
+}
+
+std::unique_ptr<EventLoop> makeDefaultEventLoop() {
+    return std::make_unique<host::EpollEventLoop>();
+}
+
+std::shared_ptr<const FileMapper> makeDefaultFileMapper() {
+    return std::make_shared<host::MmapFileMapper>();
+}
+
+std::shared_ptr<PeerSignatureSource> makeDefaultPeerSignatureSource() {
+    return std::make_shared<host::ExeSignatureSource>(std::make_shared<const host::CmsVerifier>());
+}
+
+std::shared_ptr<const ProcessTable> makeDefaultProcessTable() {
+    return std::make_shared<host::ProcfsProcessTable>("/proc");
+}
+
+std::shared_ptr<const UptimeClock> makeDefaultUptimeClock() {
+    return std::make_shared<host::MonotonicUptimeClock>();
+}
+
+std::unique_ptr<Transfer> makeDefaultTransfer(std::shared_ptr<SerialQueue> delegateQueue,
+                                              TransferConfiguration configuration) {
+    return std::make_unique<host::CurlTransfer>(std::move(delegateQueue), std::move(configuration));
+}
+
+} // namespace brivane::platform

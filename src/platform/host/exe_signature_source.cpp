@@ -1,0 +1,217 @@
+#include "platform/host/exe_signature_source.h"
+
+#include "platform/hex_digits.h"
+#include "platform/host/file_descriptor.h"
+#include "platform/host/proc_fields.h"
+#include "platform/host/procfs_process_table.h"
+
+#include <array>
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <fcntl.h>
+#include <openssl/evp.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+namespace brivane::platform::host {
+namespace {
+
+// A FIFO or device in place of a file must neither block the open nor become our terminal;
+// identityOf then admits regular files only.
+constexpr int openFlags = O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
+
+std::optional<FileIdentity> identityOf(int fd) {
+    struct stat status {};
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        return std::nullopt;
+    }
+    constexpr std::int64_t billion = 1'000'000'000;
+    return FileIdentity{static_cast<std::uint64_t>(status.st_dev),
+                        static_cast<std::uint64_t>(status.st_ino),
+                        static_cast<std::int64_t>(status.st_size),
+                        status.st_mtim.tv_sec * billion + status.st_mtim.tv_nsec,
+                        status.st_ctim.tv_sec * billion + status.st_ctim.tv_nsec};
+}
+
+// When the process started (field 22 of /proc/<pid>/stat).
+std::optional<std::uint64_t> startTimeOf(std::int64_t pid) {
+    if (pid < 1 || pid > INT32_MAX) {
+        return std::nullopt;
+    }
+    return readParsed<1024>(RootedDirectory("/proc"), static_cast<std::int32_t>(pid), "stat",
+                            parseStatStartTime);
+}
+
+bool isAlive(int pidfd) {
+    return ::syscall(SYS_pidfd_send_signal, pidfd, 0, nullptr, 0) == 0;
+}
+
+std::optional<std::string> readAll(int fd, std::int64_t limit) {
+    std::string bytes;
+    std::array<char, 64 * 1024> buffer{};
+    for (;;) {
+        const auto count = ::read(fd, buffer.data(), buffer.size());
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        if (count < 0) {
+            return std::nullopt;
+        }
+        if (count == 0) {
+            return bytes;
+        }
+        bytes.append(buffer.data(), static_cast<std::size_t>(count));
+        if (static_cast<std::int64_t>(bytes.size()) > limit) {
+            return std::nullopt;
+        }
+    }
+}
+
+std::optional<std::string> sha256HexOfFile(int fd, std::int64_t limit) {
+    const std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(),
+                                                                          &EVP_MD_CTX_free);
+    if (!context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1) {
+        return std::nullopt;
+    }
+    std::array<char, 64 * 1024> buffer{};
+    std::int64_t total = 0;
+    off_t offset = 0;
+    for (;;) {
+        const auto count = ::pread(fd, buffer.data(), buffer.size(), offset);
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        if (count < 0) {
+            return std::nullopt;
+        }
+        if (count == 0) {
+            break;
+        }
+        offset += count;
+        total += count;
+        if (total > limit ||
+            EVP_DigestUpdate(context.get(), buffer.data(), static_cast<std::size_t>(count)) != 1) {
+            return std::nullopt;
+        }
+    }
+    std::array<unsigned char, EVP_MAX_MD_SIZE> digest{};
+    unsigned int length = 0;
+    if (EVP_DigestFinal_ex(context.get(), digest.data(), &length) != 1) {
+        return std::nullopt;
+    }
+    return lowerHex(std::span(digest).first(length));
+}
+
+} // namespace
+
+ExeSignatureSource::ExeSignatureSource(std::shared_ptr<const CmsVerifier> verifier)
+    : verifier_(std::move(verifier)) {}
+
+std::optional<PeerSignature> ExeSignatureSource::signatureOf(const PeerInfo& peer) {
+    if (peer.pid <= 0 || peer.pid > INT_MAX) {
+        return std::nullopt;
+    }
+    FileDescriptor ownPidfd;
+    int pidfd = peer.pidfd.value_or(-1);
+    if (pidfd < 0) {
+        ownPidfd = FileDescriptor(static_cast<int>(::syscall(SYS_pidfd_open, peer.pid, 0)));
+        pidfd = ownPidfd.get();
+    }
+    const auto startedAt = startTimeOf(peer.pid);
+    if (pidfd < 0 || !startedAt) {
+        return std::nullopt;
+    }
+    const auto exeLink = "/proc/" + std::to_string(peer.pid) + "/exe";
+    const FileDescriptor executable(::open(exeLink.c_str(), openFlags));
+    std::array<char, PATH_MAX> target{};
+    const auto targetLength = ::readlink(exeLink.c_str(), target.data(), target.size());
+    if (!executable.valid() || targetLength <= 0 ||
+        static_cast<std::size_t>(targetLength) >= target.size()) {
+        return std::nullopt;
+    }
+    const std::string path(target.data(), static_cast<std::size_t>(targetLength));
+    auto result = signatureOfOpened(executable.get(), path);
+    // The process read must still be the one that connected.
+    if (!isAlive(pidfd) || startTimeOf(peer.pid) != startedAt) {
+        return std::nullopt;
+    }
+    return result;
+}
+
+std::optional<PeerSignature> ExeSignatureSource::signatureOfFile(const std::string& path) {
+    const FileDescriptor executable(::open(path.c_str(), openFlags));
+    if (!executable.valid()) {
+        return std::nullopt;
+    }
+    return signatureOfOpened(executable.get(), path);
+}
+
+std::optional<PeerSignature> ExeSignatureSource::signatureOfOpened(int executableFd,
+                                                                   const std::string& path) {
+    // A replaced or deleted executable has no signature file that speaks for it.
+    if (path.empty() || path.front() != '/' || path.ends_with(" (deleted)")) {
+        return std::nullopt;
+    }
+    const FileDescriptor signature(::open((path + ".sig").c_str(), openFlags));
+    const auto executableIdentity = identityOf(executableFd);
+    const auto signatureIdentity = signature.valid() ? identityOf(signature.get()) : std::nullopt;
+    if (!executableIdentity || !signatureIdentity) {
+        return std::nullopt;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    {
+        std::lock_guard lock(cacheMutex_);
+        for (auto entry = cache_.begin(); entry != cache_.end(); ++entry) {
+            if (entry->executable == *executableIdentity &&
+                entry->signature == *signatureIdentity) {
+                if (now - entry->checkedAt > cacheLifetime) {
+                    cache_.erase(entry);
+                    break;
+                }
+                cache_.splice(cache_.begin(), cache_, entry);
+                return cache_.front().result;
+            }
+        }
+    }
+    auto result = verify(executableFd, signature.get(), *executableIdentity, *signatureIdentity);
+    // Bytes that changed while they were read give no verdict worth keeping.
+    if (identityOf(executableFd) != executableIdentity ||
+        identityOf(signature.get()) != signatureIdentity) {
+        return std::nullopt;
+    }
+    std::lock_guard lock(cacheMutex_);
+    cache_.push_front({*executableIdentity, *signatureIdentity, now, result});
+    if (cache_.size() > cacheCapacity) {
+        cache_.pop_back();
+    }
+    return result;
+}
+
+std::optional<PeerSignature> ExeSignatureSource::verify(int executableFd, int signatureFd,
+                                                        const FileIdentity& executable,
+                                                        const FileIdentity& signature) const {
+    if (!verifier_ || executable.size > maximumExecutableSize ||
+        signature.size > maximumSignatureSize) {
+        return std::nullopt;
+    }
+    const auto der = readAll(signatureFd, maximumSignatureSize);
+    if (!der) {
+        return std::nullopt;
+    }
+    const auto verification =
+        verifier_->verify({reinterpret_cast<const unsigned char*>(der->data()), der->size()});
+    if (!verification.verified || verification.chain.empty()) {
+        return std::nullopt;
+    }
+    const auto content = parseExecutableSignatureContent(verification.content);
+    const auto digest = sha256HexOfFile(executableFd, maximumExecutableSize);
+    if (!content || !digest || content->executableSha256 != *digest) {
+        return std::nullopt;
+    }
+    return PeerSignature{true, content->identifier, verification.chain.front().organizationalUnit,
+                         verification.leafExtensionOids};
+}
+
+} // namespace brivane::platform::host

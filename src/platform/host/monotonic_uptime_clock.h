@@ -1,0 +1,13 @@
+#pragma once
+
+#include "platform/uptime_clock.h"
+
+namespace brivane::platform::host {
+
+// CLOCK_MONOTONIC: seconds since boot, stopped during suspend like the platform's uptime.
+class MonotonicUptimeClock final : public UptimeClock {
+public:
+    double uptime() const override;
+};
+
+} // namespace brivane::platform::host

@@ -1,0 +1,285 @@
+#include "platform/host/spawn_tool_runner.h"
+
+#include "platform/host/file_descriptor.h"
+#include "platform/host/spawn_setup.h"
+#include "platform/host/tool_invocations.h"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <string_view>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <utility>
+
+extern char** environ;
+
+namespace brivane::platform::host {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Longest limit honoured; keeps the deadline arithmetic finite.
+constexpr double longestLimit = 24.0 * 3600.0;
+// Poll step while waiting for an exit without a process descriptor.
+constexpr int exitPollMilliseconds = 10;
+
+// The header of this C library declares pidfd_open without C linkage, so go to the kernel.
+int openExitDescriptor(pid_t pid) {
+    return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0u));
+}
+
+// A started child and its process group. Whatever path leaves the run, the group is killed
+// and the child reaped, so no zombie stays behind.
+class ChildProcess {
+public:
+    explicit ChildProcess(pid_t pid) : pid_(pid), exitDescriptor_(openExitDescriptor(pid)) {}
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+    ~ChildProcess() {
+        if (!reaped_) {
+            signalGroup(SIGKILL);
+            reap();
+        }
+    }
+
+    // The group id equals the child's pid; the unreaped child keeps it from being reused.
+    void signalGroup(int signal) const { ::kill(-pid_, signal); }
+
+    // Readable once the child has exited; absent where process descriptors are unavailable.
+    const FileDescriptor& exitDescriptor() const { return exitDescriptor_; }
+
+    // Whether the child has ended, without reaping it.
+    bool hasExited() const {
+        siginfo_t info{};
+        if (::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) != 0) {
+            return errno != EINTR;
+        }
+        return info.si_pid == pid_;
+    }
+
+    // Waits for the exit; the status as the platform reports it: the exit code, or the number
+    // of the signal that ended the child, or -1 when it cannot be known.
+    int reap() {
+        int status = 0;
+        pid_t result;
+        do {
+            result = ::waitpid(pid_, &status, 0);
+        } while (result < 0 && errno == EINTR);
+        reaped_ = true;
+        if (result != pid_) {
+            return -1;
+        }
+        if (WIFEXITED(status)) {
+            return WEXITSTATUS(status);
+        }
+        if (WIFSIGNALED(status)) {
+            return WTERMSIG(status);
+        }
+        return -1;
+    }
+
+private:
+    pid_t pid_;
+    FileDescriptor exitDescriptor_;
+    bool reaped_ = false;
+};
+
+bool namesVariable(std::string_view entry, const ToolEnvironment& environment) {
+    const auto name = entry.substr(0, entry.find('='));
+    return std::any_of(environment.variables.begin(), environment.variables.end(),
+                       [&](const auto& variable) { return variable.first == name; });
+}
+
+std::vector<std::string> environmentEntries(const ToolEnvironment& environment) {
+    std::vector<std::string> entries;
+    if (environment.policy == ToolEnvironment::Policy::inheritAndSet) {
+        for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
+            if (!namesVariable(*entry, environment)) {
+                entries.emplace_back(*entry);
+            }
+        }
+    }
+    for (const auto& [name, value] : environment.variables) {
+        entries.push_back(name + "=" + value);
+    }
+    return entries;
+}
+
+std::vector<char*> nullTerminated(const std::vector<std::string>& strings) {
+    std::vector<char*> pointers;
+    pointers.reserve(strings.size() + 1);
+    for (const auto& string : strings) {
+        pointers.push_back(const_cast<char*>(string.c_str()));
+    }
+    pointers.push_back(nullptr);
+    return pointers;
+}
+
+int millisecondsUntil(Clock::time_point deadline, Clock::time_point now) {
+    if (deadline <= now) {
+        return 0;
+    }
+    const auto remaining = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
+    return static_cast<int>(remaining.count());
+}
+
+Clock::duration secondsToDuration(double seconds) {
+    const double bounded = std::isnan(seconds) ? 0.0 : std::clamp(seconds, 0.0, longestLimit);
+    return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(bounded));
+}
+
+ToolResult launchFailure(int error) {
+    ToolResult result;
+    result.launchError = std::strerror(error);
+    return result;
+}
+
+} // namespace
+
+ToolResult SpawnToolRunner::run(const ToolRun& requested) {
+    const auto local = localInvocation(requested);
+    if (!local) {
+        return launchFailure(ENOENT);
+    }
+    return spawn(*local);
+}
+
+ToolResult SpawnToolRunner::spawn(const ToolRun& run) {
+    if (run.path.empty() || run.path.front() != '/') {
+        return launchFailure(ENOENT);
+    }
+
+    int pipeEnds[2];
+    if (::pipe2(pipeEnds, O_CLOEXEC) != 0) {
+        return launchFailure(errno);
+    }
+    FileDescriptor readEnd(pipeEnds[0]);
+    FileDescriptor writeEnd(pipeEnds[1]);
+
+    SpawnFileActions actions;
+    posix_spawn_file_actions_adddup2(actions.get(), writeEnd.get(), STDOUT_FILENO);
+    posix_spawn_file_actions_addopen(actions.get(), STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+
+    // The agent's threads may block or ignore signals; the tool starts with the defaults.
+    SpawnAttributes attributes;
+    sigset_t noSignals;
+    sigemptyset(&noSignals);
+    posix_spawnattr_setsigmask(attributes.get(), &noSignals);
+    sigset_t defaultSignals;
+    sigemptyset(&defaultSignals);
+    for (const int signal :
+         {SIGPIPE, SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGCHLD, SIGALRM, SIGUSR1, SIGUSR2}) {
+        sigaddset(&defaultSignals, signal);
+    }
+    posix_spawnattr_setsigdefault(attributes.get(), &defaultSignals);
+    posix_spawnattr_setpgroup(attributes.get(), 0);
+    posix_spawnattr_setflags(attributes.get(), POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK |
+                                                   POSIX_SPAWN_SETSIGDEF);
+
+    std::vector<std::string> argumentStrings;
+    argumentStrings.reserve(run.arguments.size() + 1);
+    argumentStrings.push_back(run.path);
+    argumentStrings.insert(argumentStrings.end(), run.arguments.begin(), run.arguments.end());
+    const auto argv = nullTerminated(argumentStrings);
+
+    std::vector<std::string> environmentStrings;
+    std::vector<char*> ownEnvironment;
+    char* const* envp = environ;
+    if (run.environment.policy != ToolEnvironment::Policy::inherit) {
+        environmentStrings = environmentEntries(run.environment);
+        ownEnvironment = nullTerminated(environmentStrings);
+        envp = ownEnvironment.data();
+    }
+
+    pid_t pid = 0;
+    const int spawnError =
+        ::posix_spawn(&pid, run.path.c_str(), actions.get(), attributes.get(), argv.data(), envp);
+    if (spawnError != 0) {
+        return launchFailure(spawnError);
+    }
+    writeEnd.reset();
+    ChildProcess child(pid);
+
+    ToolResult result;
+    result.processIdentifier = static_cast<int32_t>(pid);
+    const auto limit = Clock::now() + secondsToDuration(run.timeLimit);
+    auto killAt = limit;
+    bool limitReached = false;
+    bool terminating = false;
+    bool overflowed = false;
+    bool exited = false;
+    std::array<char, 64 * 1024> buffer;
+
+    while (readEnd.valid() || !exited) {
+        const auto now = Clock::now();
+        if (!terminating && now >= limit) {
+            child.signalGroup(SIGTERM);
+            limitReached = terminating = true;
+            killAt = now + secondsToDuration(terminationGrace);
+        }
+        if (terminating && now >= killAt) {
+            // Whatever still holds the pipe is not waited for; the reap below is prompt.
+            child.signalGroup(SIGKILL);
+            break;
+        }
+
+        std::array<pollfd, 2> watched{};
+        nfds_t count = 0;
+        int timeout = millisecondsUntil(terminating ? killAt : limit, now);
+        if (readEnd.valid()) {
+            watched[count++] = {readEnd.get(), POLLIN, 0};
+        }
+        const bool watchExit = !exited && child.exitDescriptor().valid();
+        if (watchExit) {
+            watched[count++] = {child.exitDescriptor().get(), POLLIN, 0};
+        } else if (!exited) {
+            timeout = std::min(timeout, exitPollMilliseconds);
+        }
+
+        const int ready = ::poll(watched.data(), count, timeout);
+        if (ready < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            child.signalGroup(SIGKILL);
+            break;
+        }
+        if (readEnd.valid() && watched[0].revents != 0) {
+            const ssize_t got = ::read(readEnd.get(), buffer.data(), buffer.size());
+            if (got > 0) {
+                if (result.output.size() + static_cast<std::size_t>(got) > outputCap) {
+                    overflowed = true;
+                    child.signalGroup(SIGKILL);
+                    break;
+                }
+                result.output.append(buffer.data(), static_cast<std::size_t>(got));
+            } else if (got == 0 || (errno != EINTR && errno != EAGAIN)) {
+                readEnd.reset();
+            }
+        }
+        if (!exited && (!watchExit || watched[count - 1].revents != 0)) {
+            exited = child.hasExited();
+        }
+    }
+
+    readEnd.reset();
+    result.terminationStatus = child.reap();
+    if (overflowed) {
+        result.output = std::string();
+    }
+    if ((limitReached || overflowed) && result.terminationStatus == 0) {
+        // The tool exited cleanly but its output may be incomplete.
+        result.terminationStatus = overflowed ? SIGKILL : SIGTERM;
+    }
+    return result;
+}
+
+} // namespace brivane::platform::host

@@ -1,0 +1,51 @@
+// The factories of the real machine.
+#include "platform/host/running_bundle.h"
+#include "platform/host/spawn_tool_runner.h"
+#include "platform/host/xdg_workspace.h"
+#include "platform/linux/hwmon_hardware_monitor.h"
+#include "platform/linux/hwmon_smc_transport.h"
+#include "platform/linux/os_release.h"
+#include "platform/linux/sysfs_ioreport_source.h"
+#include "platform/linux/sysfs_registry.h"
+#include "platform/linux/systemd_service_manager.h"
+
+namespace brivane::platform {
+
+std::shared_ptr<HardwareMonitor> makeDefaultHardwareMonitor() {
+    return std::make_shared<linux_backend::HwmonHardwareMonitor>();
+}
+
+std::shared_ptr<IOReportSource> makeDefaultIOReportSource() {
+    return std::make_shared<linux_backend::SysfsIOReportSource>("/sys");
+}
+
+std::shared_ptr<const OperatingSystemVersionSource> makeDefaultOperatingSystemVersionSource() {
+    return std::make_shared<linux_backend::OSReleaseVersionSource>();
+}
+
+std::shared_ptr<Registry> makeDefaultRegistry() {
+    return std::make_shared<linux_backend::SysfsRegistry>();
+}
+
+std::shared_ptr<ServiceManager> makeDefaultServiceManager() {
+    const auto contents = host::runningBundleContents();
+    const auto bundle =
+        contents ? std::optional<std::filesystem::path>(contents->parent_path()) : std::nullopt;
+    return std::make_shared<linux_backend::SystemdServiceManager>(
+        bundle, linux_backend::SystemdServiceManager::userUnitFolder().value_or(""),
+        std::make_shared<host::SpawnToolRunner>());
+}
+
+std::shared_ptr<SMCTransport> makeDefaultSMCTransport() {
+    return std::make_shared<linux_backend::HwmonSMCTransport>();
+}
+
+std::shared_ptr<ToolRunner> makeDefaultToolRunner() {
+    return std::make_shared<host::SpawnToolRunner>();
+}
+
+std::shared_ptr<Workspace> makeDefaultWorkspace() {
+    return std::make_shared<host::XdgWorkspace>();
+}
+
+} // namespace brivane::platform

@@ -1,0 +1,65 @@
+#pragma once
+
+#include "platform/linux/hwmon_tree.h"
+#include "platform/linux/sensor_channels.h"
+#include "platform/smc_key_table.h"
+#include "platform/smc_transport.h"
+
+#include <array>
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace brivane::platform::linux_backend {
+
+// The Apple SMC as Linux shows it to a user: the hardware-monitor chip of its driver
+// ("applesmc" on Intel Macs, "macsmc_hwmon" on Apple silicon). Opening finds the chip and
+// answers the parameter blocks as the SMC user client would, for the keys the chip exposes:
+// its temperatures under their key names, the fan keys, the power keys, "#KEY" and the key
+// index. Values go out as "flt " in degrees Celsius, RPM or watts, the sysfs units converted
+// here. Without such a chip there is no service, as on a machine without an SMC.
+class HwmonSMCTransport final : public SMCTransport, private SMCKeyTable {
+public:
+    explicit HwmonSMCTransport(std::string sysRoot = "/sys", SensorTiming timing = {},
+                               host::KeptValue::Pread pread = ::pread);
+
+    SMCOpenResult open() override;
+    KernReturn call(std::uint32_t connection, std::uint32_t selector, SMCInputBlock input,
+                    SMCOutputBlock output) override;
+    KernReturn close(std::uint32_t connection) override;
+    const char* errorText(KernReturn code) const override;
+
+    static constexpr std::uint32_t kConnection = 0x534D43;
+
+    // One key of the table: a fixed value, or a channel read and scaled to a "flt ".
+    struct Key {
+        std::uint32_t code = 0;
+        std::uint32_t type = 0;
+        std::uint32_t size = 0;
+        std::uint8_t attributes = 0;
+        std::array<std::uint8_t, 32> bytes{}; // fixed value when there is no channel
+        std::optional<std::size_t> channel;
+        double scale = 1; // from the file's unit to the key's
+    };
+
+private:
+    void discover();
+    void addChip(const HwmonChip& chip, bool appleSilicon);
+    void addChannelKey(std::string_view name, const std::string& file, double scale);
+    void addFan(unsigned fan, const HwmonChannel& channel, std::string_view name);
+    const Key* find(std::uint32_t code) const;
+    std::optional<std::uint32_t> keyAt(std::uint32_t index) const override;
+    std::optional<SMCKeyInfo> keyInfo(std::uint32_t code) const override;
+    bool valueBytes(std::uint32_t code,
+                    std::span<std::uint8_t, kSMCValueCapacity> bytes) const override;
+
+    SensorChannels channels_;
+    std::mutex openLock_;
+    bool discovered_ = false;
+    unsigned fans_ = 0;
+    std::vector<Key> keys_; // by code, "#KEY" among them; fixed once discovered
+    std::atomic<std::uint32_t> connection_{0};
+};
+
+} // namespace brivane::platform::linux_backend

@@ -1,0 +1,25 @@
+#pragma once
+
+#include "process_sampling.h"
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+namespace brivane::system_tools {
+
+// The process-status stand-in's output for "-A -c -r -o pid=,pcpu=,comm=": every process but
+// `ownPid`, busiest first, with its CPU use over a window of `window` (a recent figure, not a
+// lifetime average), one "pid pcpu name" line each.
+std::string processStatusOutput(const ProcessCpuSampler& sampler, std::chrono::nanoseconds window,
+                                std::int32_t ownPid);
+
+// The process monitor stand-in's output for "-o power -l <samples> -s <seconds> -n <limit>
+// -stats pid,command,power": `samples` samples `interval` apart, each of at most `limit`
+// processes ordered by the power column. The first sample has no interval behind it and
+// shows zeros. The power figure is an estimate (see energyImpact).
+std::string processMonitorOutput(const ProcessCpuSampler& sampler, const std::string& sysRoot,
+                                 int samples, std::chrono::nanoseconds interval, std::size_t limit,
+                                 std::int32_t ownPid);
+
+} // namespace brivane::system_tools
