@@ -5,6 +5,7 @@
 #include "identity/sensor_companion_identity.h"
 #include "platform/host/cms_signature.h"
 #include "platform/host/exe_signature_source.h"
+#include "platform/sha256_hex.h"
 
 #include <benchmark/benchmark.h>
 #include <filesystem>
@@ -72,7 +73,7 @@ struct Fixture {
         const auto signature = brivane::platform::host::cmsSign(
             brivane::platform::host::executableSignatureContent(
                 "dev.qorva.brivane",
-                brivane::platform::host::sha256HexOf(
+                brivane::platform::sha256Hex(
                     {reinterpret_cast<const unsigned char*>(program.data()), program.size()})),
             {pemOf(certificate.get()), pemOf(key.get()), ""}, error);
         std::ofstream(executable.string() + ".sig", std::ios::binary) << signature.value_or("");

@@ -1,6 +1,6 @@
+#include "formats/whole_number.h"
 #include "readers/process_details_reader.h"
 
-#include <charconv>
 #include <cmath>
 #include <limits>
 
@@ -61,11 +61,10 @@ std::optional<int64_t> parsePid(std::string_view field) {
         if (c < '0' || c > '9')
             return std::nullopt;
     }
-    int64_t value = 0;
-    auto [end, ec] = std::from_chars(field.data(), field.data() + field.size(), value);
-    if (ec != std::errc{} || end != field.data() + field.size())
+    const auto value = wholeNumber<int64_t>(field);
+    if (!value)
         return std::nullopt;
-    return negative ? -value : value;
+    return negative ? -*value : *value;
 }
 
 std::optional<double> parseUsage(std::string_view field) {
@@ -73,9 +72,8 @@ std::optional<double> parseUsage(std::string_view field) {
         field.remove_prefix(1);
     if (field.empty() || field.front() == '+')
         return std::nullopt;
-    double value = 0;
-    auto [end, ec] = std::from_chars(field.data(), field.data() + field.size(), value);
-    if (ec != std::errc{} || end != field.data() + field.size() || !std::isfinite(value))
+    const auto value = wholeNumber<double>(field);
+    if (!value || !std::isfinite(*value))
         return std::nullopt;
     return value;
 }

@@ -1,6 +1,7 @@
 #include "readers/process_status_line.h"
 
 #include "formats/utf8.h"
+#include "formats/whole_number.h"
 
 #include <charconv>
 #include <cmath>
@@ -60,9 +61,8 @@ std::optional<std::int64_t> parsePid(std::string_view text) {
     for (char c : text)
         if (!isDigit(c))
             return std::nullopt;
-    std::int64_t value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size() || value < 1)
+    const auto value = wholeNumber<std::int64_t>(text);
+    if (!value || *value < 1)
         return std::nullopt;
     return value;
 }
@@ -84,13 +84,10 @@ std::optional<double> parseUsage(std::string_view text) {
         if (text.empty() || text.front() == '+' || text.front() == '-')
             return std::nullopt;
     }
-    double value = 0;
-    const auto [end, error] =
-        std::from_chars(text.data(), text.data() + text.size(), value, format);
-    if (error != std::errc() || end != text.data() + text.size())
+    const auto parsed = wholeNumber<double>(text, format);
+    if (!parsed)
         return std::nullopt;
-    if (negative)
-        value = -value;
+    const double value = negative ? -*parsed : *parsed;
     if (!std::isfinite(value) || value < 0.0)
         return std::nullopt;
     return value + 0.0; // folds -0 into 0

@@ -1,7 +1,7 @@
 #include "update/companion_release.h"
 
 #include "formats/sensor_snapshot.h"
-#include "update/sha256_hex.h"
+#include "platform/sha256_hex.h"
 #include "update/url_syntax.h"
 
 #include <algorithm>
@@ -191,7 +191,7 @@ void CompanionRelease::verifyDownload(const std::string& file,
     if (static_cast<std::uint64_t>(size) != bytes.size() || size < 0) {
         throw Invalid(Invalid::checksum);
     }
-    if (sha256Hex(bytes) != sha256) {
+    if (platform::sha256Hex(bytes) != sha256) {
         throw Invalid(Invalid::checksum);
     }
 }

@@ -1,6 +1,6 @@
+#include "platform/sha256_hex.h"
 #include "support/temp_dir.h"
 #include "update/companion_release.h"
-#include "update/sha256_hex.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -139,7 +139,7 @@ TEST(CompanionReleaseVerifyDownload, ReportsAnUnreadableFile) {
 
 TEST(Sha256Hex, MatchesKnownDigest) {
     const std::string abc = "abc";
-    EXPECT_EQ(sha256Hex({reinterpret_cast<const unsigned char*>(abc.data()), abc.size()}),
+    EXPECT_EQ(platform::sha256Hex({reinterpret_cast<const unsigned char*>(abc.data()), abc.size()}),
               "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
 }
 

@@ -1,6 +1,6 @@
+#include "platform/sha256_hex.h"
 #include "support/temp_dir.h"
 #include "update/companion_updater.h"
-#include "update/sha256_hex.h"
 
 #include <filesystem>
 #include <fstream>
@@ -39,7 +39,7 @@ std::string manifestWith(const std::string& key = "version", const nlohmann::jso
                                {"architecture", "arm64"},
                                {"minimumOSVersion", "14.0"},
                                {"url", CompanionRelease::packageURL()},
-                               {"sha256", sha256Hex({bytes, payload.size()})},
+                               {"sha256", platform::sha256Hex({bytes, payload.size()})},
                                {"size", payload.size()}};
     manifest[key] = value;
     return manifest.dump();

@@ -1,5 +1,6 @@
 #include "commands.h"
 #include "platform/host/cms_signature.h"
+#include "platform/sha256_hex.h"
 
 #include <iostream>
 
@@ -33,9 +34,10 @@ int signExecutable(const std::vector<std::string>& words) {
         return 1;
     }
     std::string error;
-    const auto signature = cmsSign(executableSignatureContent(*arguments->option("--identifier"),
-                                                              sha256HexOf(bytesOf(*program))),
-                                   {*certificate, *key, *chain}, error);
+    const auto signature =
+        cmsSign(executableSignatureContent(*arguments->option("--identifier"),
+                                           brivane::platform::sha256Hex(bytesOf(*program))),
+                {*certificate, *key, *chain}, error);
     if (!signature || !writeFile(executable + ".sig", *signature)) {
         std::cerr << "sign: " << (error.empty() ? "cannot write the signature" : error) << "\n";
         return 1;
@@ -67,7 +69,8 @@ int verifyExecutable(const std::vector<std::string>& words) {
             std::cout << (i + 1) << ". " << result.chain[i].commonName << "\n";
         }
     }
-    const bool matches = content && content->executableSha256 == sha256HexOf(bytesOf(*program));
+    const bool matches =
+        content && content->executableSha256 == brivane::platform::sha256Hex(bytesOf(*program));
     if (result.verified && matches) {
         std::cout << "verified: yes\n";
         return 0;

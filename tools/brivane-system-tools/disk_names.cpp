@@ -1,7 +1,8 @@
 #include "disk_names.h"
 
+#include "formats/whole_number.h"
+
 #include <algorithm>
-#include <charconv>
 #include <tuple>
 
 namespace brivane::system_tools {
@@ -23,12 +24,7 @@ std::optional<std::size_t> number(std::string_view digits) {
     if (!allOf(digits, isDigit) || (digits.size() > 1 && digits[0] == '0')) {
         return std::nullopt;
     }
-    std::size_t value = 0;
-    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
-    if (error != std::errc() || end != digits.data() + digits.size()) {
-        return std::nullopt;
-    }
-    return value;
+    return wholeNumber<std::size_t>(digits);
 }
 
 // Where a block device sorts, or nothing when it is not a whole disk: group, then the numbers

@@ -1,7 +1,7 @@
+#include "formats/whole_number.h"
 #include "process_tools.h"
 #include "system_tools.h"
 
-#include <charconv>
 #include <optional>
 #include <unistd.h>
 
@@ -10,9 +10,8 @@ namespace brivane::system_tools {
 namespace {
 
 std::optional<int> boundedNumber(const std::string& text, int lowest, int highest) {
-    int value = 0;
-    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (ec != std::errc{} || end != text.data() + text.size() || value < lowest || value > highest)
+    const auto value = wholeNumber<int>(text);
+    if (!value || *value < lowest || *value > highest)
         return std::nullopt;
     return value;
 }

@@ -1,6 +1,6 @@
 #include "cli_options.h"
 
-#include <charconv>
+#include "formats/whole_number.h"
 
 namespace brivane::cli {
 
@@ -57,13 +57,11 @@ constexpr Subcommand subcommands[] = {
 constexpr int minimumWatchIntervalMs = 100;
 
 std::optional<int> parseSeconds(const std::string& text) {
-    double seconds = 0;
-    const auto end = text.data() + text.size();
-    const auto [stop, error] = std::from_chars(text.data(), end, seconds);
-    if (error != std::errc() || stop != end || !(seconds > 0) || seconds > 3600) {
+    const auto seconds = wholeNumber<double>(text);
+    if (!seconds || !(*seconds > 0) || *seconds > 3600) {
         return std::nullopt;
     }
-    return static_cast<int>(seconds * 1000);
+    return static_cast<int>(*seconds * 1000);
 }
 
 } // namespace

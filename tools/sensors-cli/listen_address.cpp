@@ -1,7 +1,8 @@
 #include "listen_address.h"
 
+#include "formats/whole_number.h"
+
 #include <arpa/inet.h>
-#include <charconv>
 
 namespace brivane::cli {
 
@@ -11,10 +12,8 @@ std::optional<ListenAddress> parseListenAddress(std::string_view text) {
         return std::nullopt;
     }
     const auto portText = text.substr(colon + 1);
-    unsigned port = 0;
-    const auto [end, error] =
-        std::from_chars(portText.data(), portText.data() + portText.size(), port);
-    if (error != std::errc() || end != portText.data() + portText.size() || port > 65535) {
+    const auto port = wholeNumber<unsigned>(portText);
+    if (!port || *port > 65535) {
         return std::nullopt;
     }
     const std::string_view host = text.substr(0, colon);
@@ -26,7 +25,8 @@ std::optional<ListenAddress> parseListenAddress(std::string_view text) {
     }
     char dotted[INET_ADDRSTRLEN];
     inet_ntop(AF_INET, &ip, dotted, sizeof dotted);
-    return ListenAddress{dotted, static_cast<std::uint16_t>(port), (ntohl(ip.s_addr) >> 24) == 127};
+    return ListenAddress{dotted, static_cast<std::uint16_t>(*port),
+                         (ntohl(ip.s_addr) >> 24) == 127};
 }
 
 } // namespace brivane::cli

@@ -1,7 +1,5 @@
 #include "platform/host/cms_signature.h"
 
-#include "platform/hex_digits.h"
-
 #include <array>
 #include <openssl/bio.h>
 #include <openssl/cms.h>
@@ -227,13 +225,6 @@ std::optional<ExecutableSignatureContent> parseExecutableSignatureContent(std::s
 
 bool isInstallerCertificate(const CertificateSummary& leaf) {
     return leaf.commonName.starts_with("Developer ID Installer: ") && leaf.organizationalUnit;
-}
-
-std::string sha256HexOf(std::span<const unsigned char> bytes) {
-    std::array<unsigned char, EVP_MAX_MD_SIZE> digest{};
-    unsigned int length = 0;
-    EVP_Digest(bytes.data(), bytes.size(), digest.data(), &length, EVP_sha256(), nullptr);
-    return lowerHex(std::span(digest).first(length));
 }
 
 } // namespace brivane::platform::host

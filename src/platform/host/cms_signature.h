@@ -66,6 +66,4 @@ std::optional<ExecutableSignatureContent> parseExecutableSignatureContent(std::s
 // An installer certificate names itself so in its common name.
 bool isInstallerCertificate(const CertificateSummary& leaf);
 
-std::string sha256HexOf(std::span<const unsigned char> bytes);
-
 } // namespace brivane::platform::host

@@ -1,5 +1,7 @@
 #include "platform/host/mmap_file_mapper.h"
 
+#include "platform/host/file_descriptor.h"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -29,22 +31,13 @@ private:
     std::size_t length_;
 };
 
-struct Descriptor {
-    int fd;
-    ~Descriptor() {
-        if (fd >= 0) {
-            ::close(fd);
-        }
-    }
-};
-
 } // namespace
 
 std::unique_ptr<MappedFile> MmapFileMapper::map(const std::string& path,
                                                 std::error_code& error) const {
-    const Descriptor file{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
+    const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     struct stat status {};
-    if (file.fd < 0 || ::fstat(file.fd, &status) != 0) {
+    if (file.get() < 0 || ::fstat(file.get(), &status) != 0) {
         error = std::error_code(errno, std::generic_category());
         return nullptr;
     }
@@ -56,7 +49,7 @@ std::unique_ptr<MappedFile> MmapFileMapper::map(const std::string& path,
     if (length == 0) {
         return std::make_unique<Mapping>(nullptr, 0);
     }
-    void* address = ::mmap(nullptr, length, PROT_READ, MAP_PRIVATE, file.fd, 0);
+    void* address = ::mmap(nullptr, length, PROT_READ, MAP_PRIVATE, file.get(), 0);
     if (address == MAP_FAILED) {
         error = std::error_code(errno, std::generic_category());
         return nullptr;

@@ -1,9 +1,9 @@
 #pragma once
 
+#include "formats/whole_number.h"
 #include "platform/host/sysfs_reading.h"
 
 #include <array>
-#include <charconv>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -47,9 +47,8 @@ inline std::optional<std::string_view> statFieldsFrom(std::string_view stat, int
 
 // The pid a /proc entry name stands for: digits only, above zero.
 inline std::optional<std::int32_t> pidOfEntry(std::string_view name) {
-    std::int32_t pid = 0;
-    auto [end, ec] = std::from_chars(name.data(), name.data() + name.size(), pid);
-    if (ec != std::errc{} || end != name.data() + name.size() || pid < 1)
+    const auto pid = wholeNumber<std::int32_t>(name);
+    if (!pid || *pid < 1)
         return std::nullopt;
     return pid;
 }

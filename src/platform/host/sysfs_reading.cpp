@@ -1,5 +1,7 @@
 #include "platform/host/sysfs_reading.h"
 
+#include "formats/whole_number.h"
+
 #include <algorithm>
 #include <array>
 #include <charconv>
@@ -20,13 +22,7 @@ template <class T> std::optional<T> parseWhole(std::string_view text) {
         if (!text.empty() && text.front() == '-')
             return std::nullopt;
     }
-    T value{};
-    if (text.empty())
-        return std::nullopt;
-    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc{} || end != text.data() + text.size())
-        return std::nullopt;
-    return value;
+    return wholeNumber<T>(text);
 }
 
 // One read or pread into buffer, repeated only on EINTR; a full buffer is absent.

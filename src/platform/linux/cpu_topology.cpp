@@ -1,19 +1,19 @@
 #include "platform/linux/cpu_topology.h"
 
+#include "formats/whole_number.h"
+
 #include <algorithm>
 #include <array>
-#include <charconv>
 
 namespace brivane::platform::linux_backend {
 
 namespace {
 
 std::optional<int> cpuNumber(std::string_view text) {
-    int value = 0;
     if (text.empty() || text.front() < '0' || text.front() > '9')
         return std::nullopt;
-    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (ec != std::errc{} || end != text.data() + text.size() || value > maximumCpuNumber)
+    const auto value = wholeNumber<int>(text);
+    if (!value || *value > maximumCpuNumber)
         return std::nullopt;
     return value;
 }

@@ -1,19 +1,13 @@
 #include "platform/linux/energy_counters.h"
 
-#include <charconv>
+#include "formats/whole_number.h"
 
 namespace brivane::platform::linux_backend {
 
 namespace {
 
 std::optional<unsigned> hexNumber(std::string_view text) {
-    unsigned value = 0;
-    if (text.empty())
-        return std::nullopt;
-    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, 16);
-    if (ec != std::errc{} || end != text.data() + text.size())
-        return std::nullopt;
-    return value;
+    return wholeNumber<unsigned>(text, 16);
 }
 
 } // namespace

@@ -1,0 +1,11 @@
+#pragma once
+
+#include <span>
+#include <string>
+
+namespace brivane::platform {
+
+// The SHA-256 digest of bytes as 64 lower-case hexadecimal digits; empty if the digest fails.
+std::string sha256Hex(std::span<const unsigned char> bytes);
+
+} // namespace brivane::platform
