@@ -2,6 +2,8 @@
 #include "formats/storage_health.h"
 #include "platform/host/spawn_tool_runner.h"
 #include "platform/sim/canned_outputs.h"
+#include "readers/accessory_reader.h"      // parses the power tool's accessory list
+#include "readers/storage_health_reader.h" // parses the disk tool's description
 
 #include <benchmark/benchmark.h>
 

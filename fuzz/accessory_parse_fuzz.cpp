@@ -1,6 +1,7 @@
 // Power-management output of any shape must parse without crashing, and every reading must
 // keep its promises: a non-empty name and a level between 0 and 1.
 #include "formats/sensor_snapshot.h"
+#include "readers/accessory_reader.h" // parses the power tool's accessory list
 
 #include <cstddef>
 #include <cstdint>

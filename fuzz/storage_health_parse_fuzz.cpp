@@ -1,6 +1,7 @@
 // Disk utility output of any shape must parse without crashing, and a reading must stay within
 // the documented ranges. The first byte picks the disk name asked for.
 #include "formats/storage_health.h"
+#include "readers/storage_health_reader.h" // parses the disk tool's description
 
 #include <cstddef>
 #include <cstdint>

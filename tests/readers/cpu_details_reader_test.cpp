@@ -2,7 +2,7 @@
 #include "readers/cpu_details_reader.h"
 #include "readers/ioreport_reader_test.h"
 #include "readers/process_status_line.h"
-#include "readers/recording_tool_runner.h"
+#include "support/recording_tool_runner.h"
 
 #include <cmath>
 #include <gtest/gtest.h>

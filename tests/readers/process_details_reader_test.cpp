@@ -1,6 +1,6 @@
 #include "platform/sim/sim_process_table.h"
 #include "readers/process_details_reader.h"
-#include "readers/recording_tool_runner.h"
+#include "support/recording_tool_runner.h"
 
 #include <cmath>
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 #include "platform/sim/canned_outputs.h"
 #include "readers/accessory_reader.h"
-#include "readers/recording_tool_runner.h"
 #include "readers/storage_health_reader.h"
+#include "support/recording_tool_runner.h"
 
 #include <gtest/gtest.h>
 #include <string>

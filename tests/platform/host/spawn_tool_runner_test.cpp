@@ -1,7 +1,7 @@
 #include "platform/host/spawn_tool_runner.h"
 #include "platform/host/tool_invocations.h"
 #include "platform/sim/scripted_tool_runner.h"
-#include "readers/recording_tool_runner.h"
+#include "support/recording_tool_runner.h"
 #include "support/temp_dir.h"
 
 #include <array>

@@ -1,6 +1,6 @@
 #include "cli_options.h"
 #include "document_view.h"
-#include "ipc_test_support.h"
+#include "ipc/ipc_test_support.h"
 #include "support/child_process.h"
 
 #include <gtest/gtest.h>
