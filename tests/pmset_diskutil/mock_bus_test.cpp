@@ -1,5 +1,4 @@
-// The power tool stand-in as the reader runs it, against mocked bus services. The machine's own
-// /sys is read too, so the checks look only at the mocks' devices.
+// The power and disk tool stand-ins against mocked bus services.
 #include "formats/sensor_snapshot.h"
 #include "platform/host/file_descriptor.h"
 #include "reports.h"
@@ -9,7 +8,6 @@
 
 #include <cstdlib>
 #include <gtest/gtest.h>
-#include <set>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -21,71 +19,28 @@ using AccessoryReading = SensorSnapshot::AccessoryReading;
 
 const std::string services = BRIVANE_MOCK_SERVICES;
 
-// The keyboard is not present, the pen's level has the wrong type, the laptop battery is the
-// machine's own; the BlueZ mouse is UPower's mouse by its address.
+// Devices of UPower (the keyboard not present, the pad's level of the wrong type, the laptop's
+// battery the machine's own) and BlueZ (its mouse is UPower's by address), and power_supply
+// entries: a pen and a tablet that UPower lists under their NativePath, and a device that gives
+// only a charge band.
 constexpr const char* upowerDevices = R"({"devices": {
-  "mouse": {"Type": ["u", 5], "PowerSupply": ["b", false], "Percentage": ["d", 64.0],
-            "Model": ["s", "MX Mouse"], "Serial": ["s", "aa:bb:cc:dd:ee:01"]},
-  "keyboard": {"Type": ["u", 6], "PowerSupply": ["b", false], "Percentage": ["d", 50.0],
-               "Model": ["s", "K380"], "IsPresent": ["b", false]},
-  "pen": {"Type": ["u", 13], "PowerSupply": ["b", false], "Percentage": ["s", "high"],
-          "Model": ["s", "Stylus"]},
-  "phones": {"Type": ["u", 19], "PowerSupply": ["b", false], "Percentage": ["d", 30.0]},
-  "laptop": {"Type": ["u", 2], "PowerSupply": ["b", true], "Percentage": ["d", 90.0],
-             "Model": ["s", "Laptop"]}}})";
+  "a_mouse": {"Type": ["u", 5], "PowerSupply": ["b", false], "Percentage": ["d", 64.0],
+              "Model": ["s", "MX Mouse"], "Serial": ["s", "aa:bb:cc:dd:ee:01"]},
+  "b_pen": {"Type": ["u", 13], "PowerSupply": ["b", false], "Percentage": ["d", 70.0],
+            "NativePath": ["s", "hid-i2c-ELAN0001-battery"]},
+  "c_pad": {"Type": ["u", 12], "PowerSupply": ["b", false], "Percentage": ["s", "high"]},
+  "d_phones": {"Type": ["u", 19], "PowerSupply": ["b", false], "Percentage": ["d", 30.0]},
+  "e_tablet": {"Type": ["u", 10], "PowerSupply": ["b", false], "Percentage": ["d", 40.0],
+               "Model": ["s", "Intuos Pro"], "NativePath": ["s", "wacom_battery_0"]},
+  "f_keyboard": {"Type": ["u", 6], "PowerSupply": ["b", false], "Percentage": ["d", 50.0],
+                 "IsPresent": ["b", false]},
+  "g_laptop": {"Type": ["u", 2], "PowerSupply": ["b", true], "Percentage": ["d", 90.0]}}})";
 constexpr const char* bluezDevices = R"({"devices": [
   {"address": "11:22:33:44:55:66", "alias": "Buds", "battery": 80},
   {"address": "AA:BB:CC:DD:EE:01", "alias": "MX Mouse BT", "battery": 64},
   {"address": "11:22:33:44:55:77", "alias": "Speaker"}]})";
-const std::set<std::string> mockNames{"MX Mouse", "K380",        "Stylus", "Headphones",
-                                      "Laptop",   "MX Mouse BT", "Buds",   "Speaker"};
 
-TEST(MockBusTest, PowerToolListsEachAccessoryOnceFromUPowerAndBlueZ) {
-    if (const auto reason = MockSystemBus::unavailableReason(); !reason.empty()) {
-        GTEST_SKIP() << reason;
-    }
-    const AccessoryReading buds{"Buds", std::nullopt, 0.80};
-    const AccessoryReading bluezMouse{"MX Mouse BT", std::nullopt, 0.64};
-    struct Case {
-        const char* name;
-        const char* upower; // nullptr: no UPower on the bus
-        std::vector<AccessoryReading> expected;
-        bool bus = true;
-    };
-    const std::vector<Case> cases = {
-        {"both",
-         upowerDevices,
-         {{"MX Mouse", std::nullopt, 0.64}, {"Headphones", std::nullopt, 0.30}, buds}},
-        {"bluez only", nullptr, {buds, bluezMouse}},
-        {"upower never answers", R"({"hang": true})", {buds, bluezMouse}},
-        {"no bus at all", nullptr, {}, false},
-    };
-    TempDir scratch;
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        MockSystemBus bus;
-        ASSERT_TRUE(!c.bus ||
-                    bus.startService(services + "/bluez_devices.py", "org.bluez", bluezDevices));
-        if (c.upower) {
-            ASSERT_TRUE(bus.startService(services + "/upower_devices.py", "org.freedesktop.UPower",
-                                         c.upower));
-        }
-        const auto address = c.bus ? bus.address() : "unix:path=" + (scratch / "none");
-        const auto started = std::chrono::steady_clock::now();
-        const auto result = runCommand({BRIVANE_SYSTEM_TOOLS, "pmset", "-g", "accps", "-xml"},
-                                       {"DBUS_SYSTEM_BUS_ADDRESS=" + address}, scratch / "out",
-                                       std::chrono::seconds(5));
-        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(1900));
-        EXPECT_EQ(result.status, 0);
-        auto readings = AccessoryReading::parse(result.output);
-        std::erase_if(readings, [](const auto& r) { return !mockNames.contains(r.name); });
-        EXPECT_EQ(readings, c.expected);
-    }
-}
-
-// Pens and tablets have neither address nor serial: UPower's NativePath names their power_supply
-// entry. A device that gives only a charge band is listed from sysfs, with or without UPower.
-TEST(MockBusTest, PeripheralsWithAndWithoutUPower) {
+TEST(MockBusTest, PowerToolListsEachAccessoryOnceFromUPowerBlueZAndSysfs) {
     if (const auto reason = MockSystemBus::unavailableReason(); !reason.empty()) {
         GTEST_SKIP() << reason;
     }
@@ -96,28 +51,48 @@ TEST(MockBusTest, PeripheralsWithAndWithoutUPower) {
                    "type=Battery;scope=Device;model_name=MX Keys;capacity_level=High");
     sys.writeFiles("class/power_supply/wacom_battery_0",
                    "type=Battery;scope=Device;model_name=Intuos;capacity=40");
-    MockSystemBus bus;
-    ASSERT_TRUE(bus.startService(services + "/upower_devices.py", "org.freedesktop.UPower",
-                                 R"({"devices": {
-      "pen": {"Type": ["u", 13], "PowerSupply": ["b", false], "Percentage": ["d", 70.0],
-              "NativePath": ["s", "hid-i2c-ELAN0001-battery"]},
-      "tablet": {"Type": ["u", 10], "PowerSupply": ["b", false], "Percentage": ["d", 40.0],
-                 "Model": ["s", "Intuos Pro"], "NativePath": ["s", "wacom_battery_0"]}}})"));
-    ::setenv("DBUS_SYSTEM_BUS_ADDRESS", bus.address().c_str(), 1);
-    const auto upower = system_tools::SystemBus::connect(
-        std::chrono::milliseconds(500), std::chrono::steady_clock::now() + std::chrono::seconds(2));
-    ::unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
-    ASSERT_TRUE(upower);
-    const AccessoryReading keys{"MX Keys", std::nullopt, 0.85};
-    const std::pair<system_tools::SystemBus*, std::vector<AccessoryReading>> cases[] = {
-        {upower.get(), {{"Pen", std::nullopt, 0.7}, {"Intuos Pro", std::nullopt, 0.4}, keys}},
-        {nullptr, {{"hid-i2c-ELAN0001-battery", std::nullopt, 0.7}, keys, {"Intuos", {}, 0.4}}},
+    const AccessoryReading buds{"Buds", {}, 0.8}, keys{"MX Keys", {}, 0.85};
+    const std::vector<AccessoryReading> sysfs = {
+        {"hid-i2c-ELAN0001-battery", {}, 0.7}, keys, {"Intuos", {}, 0.4}};
+    std::vector<AccessoryReading> bluez = {buds, {"MX Mouse BT", {}, 0.64}};
+    bluez.insert(bluez.end(), sysfs.begin(), sysfs.end());
+    struct Case {
+        const char* name;
+        const char* upower; // nullptr: no UPower on the bus
+        std::vector<AccessoryReading> expected;
+        bool bus = true;
     };
-    for (const auto& [source, expected] : cases) {
-        SCOPED_TRACE(source ? "UPower" : "sysfs only");
+    const std::vector<Case> cases = {
+        {"both",
+         upowerDevices,
+         {{"MX Mouse", {}, 0.64},
+          {"Pen", {}, 0.7},
+          {"Headphones", {}, 0.3},
+          {"Intuos Pro", {}, 0.4},
+          buds,
+          keys}},
+        {"bluez only", nullptr, bluez},
+        {"upower never answers", R"({"hang": true})", bluez},
+        {"no bus at all", nullptr, sysfs, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        MockSystemBus bus;
+        ASSERT_TRUE(!c.bus ||
+                    bus.startService(services + "/bluez_devices.py", "org.bluez", bluezDevices));
+        if (c.upower) {
+            ASSERT_TRUE(bus.startService(services + "/upower_devices.py", "org.freedesktop.UPower",
+                                         c.upower));
+        }
+        ::setenv("DBUS_SYSTEM_BUS_ADDRESS", c.bus ? bus.address().c_str() : "unix:path=/none", 1);
+        const auto started = std::chrono::steady_clock::now();
+        const auto connection = system_tools::SystemBus::connect(system_tools::busCallLimit,
+                                                                 started + system_tools::busBudget);
+        ::unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
         EXPECT_EQ(AccessoryReading::parse(system_tools::powerSourcesReport(
-                      platform::host::RootedDirectory(sys.path()), source)),
-                  expected);
+                      platform::host::RootedDirectory(sys.path()), connection.get())),
+                  c.expected);
+        EXPECT_LT(std::chrono::steady_clock::now() - started, system_tools::busBudget);
     }
 }
 

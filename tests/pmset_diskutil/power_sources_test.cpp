@@ -18,6 +18,8 @@ TEST(PowerSourceText, AnyNameBytesGiveOneReadableSource) {
         {"<?xml version=\"1.0\"?>", "<?xml version=\"1.0\"?>"},
         {"Caf\xc3\xa9 \xf0\x9f\x8e\xa7", "Caf\xc3\xa9 \xf0\x9f\x8e\xa7"},
         {"bad\xff\xc3", "bad\xef\xbf\xbd\xef\xbf\xbd"},
+        {"cut\xe2\x82", "cut\xef\xbf\xbd\xef\xbf\xbd"},     // each byte of a cut sequence
+        {"tab\tnl\n\xef\xbf\xbe", "tab\tnl\n\xef\xbf\xbd"}, // U+FFFE: no XML character
         {std::string("nul\0end", 7), std::string("nul\xef\xbf\xbd") + "end"},
     };
     for (const auto& c : cases) {
