@@ -18,8 +18,8 @@ constexpr int unknownState = 9;
 constexpr int agentStatus = 42; // what the agent's entry point returns here
 
 // The command line over a service manager in `state` that moves to `after` on registering and
-// fails a step with the given text; `shipped`: the bundle carries the agent's property list.
-// A failing step exits 1 with its text on standard error.
+// fails each step with `fails`; `shipped`: the bundle carries the agent's property list. A failed
+// step ends the sequence and exits 1 with its text on standard error.
 struct Case {
     std::vector<std::string> argv;
     int state;
@@ -27,67 +27,55 @@ struct Case {
     int registers = 0, unregisters = 0, settingsOpened = 0;
     int after = ServiceManager::enabled;
     bool shipped = false;
-    std::optional<std::string> registerFails = {}, unregisterFails = {};
+    std::optional<std::string> fails = {};
     int status = 0;
 };
 
 TEST(CommandLine, RegistrationFormsAskTheServiceManagerAndReportTheOutcome) {
     const auto version = std::string("brivane-sensor-companion ") + BRIVANE_VERSION + "\n";
+    const std::string approval = "requiresApproval\n", enabled = "enabled\n";
+    const std::vector<std::string> enable = {"p", "--enable"}, install = {"p", "--install"};
     const Case cases[] = {
-        {.argv = {"p", "--status"}, .state = 0, .out = "disabled\n"},
-        {.argv = {"p", "--status"}, .state = 2, .out = "requiresApproval\n"},
-        {.argv = {"p", "--status"}, .state = 3, .out = "disabled\n", .shipped = true},
-        {.argv = {"p", "--status"}, .state = 3, .out = "unavailable\n"},
-        {.argv = {"p", "--status"}, .state = 7, .out = "unavailable\n", .shipped = true},
-        {.argv = {"p", "--status"}, .state = -1, .out = "unavailable\n", .shipped = true},
-        {.argv = {"p", "--version"}, .state = 1, .out = version},
-        {.argv = {"p", "--agent"}, .state = 0, .status = agentStatus},
+        {{"p", "--status"}, 0, "disabled\n"},
+        {{"p", "--status"}, 2, approval},
+        {{"p", "--status"}, 3, "disabled\n", 0, 0, 0, 1, true},
+        {{"p", "--status"}, 3, "unavailable\n"},
+        {{"p", "--status"}, 7, "unavailable\n", 0, 0, 0, 1, true},
+        {{"p", "--status"}, -1, "unavailable\n", 0, 0, 0, 1, true},
+        {{"p", "--version"}, 1, version},
+        {{"p", "--agent"}, 0, "", 0, 0, 0, 1, false, {}, agentStatus},
         // Enabling registers only what is not registered; approval is asked for, not installs.
-        {.argv = {"p"}, .state = 1, .out = "enabled\n"},
-        {.argv = {}, .state = 0, .out = "enabled\n", .registers = 1},
-        {.argv = {"p", "--enable"}, .state = unknownState, .out = "enabled\n", .registers = 1},
-        {.argv = {"p", "--enable"},
-         .state = 0,
-         .out = "requiresApproval\n",
-         .registers = 1,
-         .settingsOpened = 1,
-         .after = 2},
-        {.argv = {"p", "--enable"}, .state = 2, .out = "requiresApproval\n", .settingsOpened = 1},
+        {{"p"}, 1, enabled},
+        {{}, 0, enabled, 1},
+        {enable, unknownState, enabled, 1},
+        {enable, 0, approval, 1, 0, 1, 2},
+        {enable, 2, approval, 0, 0, 1},
         // Installing registers afresh.
-        {.argv = {"p", "--install"}, .state = 0, .out = "enabled\n", .registers = 1},
-        {.argv = {"p", "--install"},
-         .state = 2,
-         .out = "enabled\n",
-         .registers = 1,
-         .unregisters = 1},
-        {.argv = {"p", "--install"},
-         .state = 1,
-         .out = "requiresApproval\n",
-         .registers = 1,
-         .unregisters = 1,
-         .after = 2},
-        {.argv = {"--install"}, .state = 1, .out = "enabled\n", .registers = 1, .unregisters = 1},
-        {.argv = {"p", "--disable"}, .state = 1, .unregisters = 1},
+        {install, 0, enabled, 1},
+        {install, 2, enabled, 1, 1},
+        {install, 1, approval, 1, 1, 0, 2},
+        {{"--install"}, 1, enabled, 1, 1},
+        {{"p", "--disable"}, 1, "", 0, 1},
         // A failed step ends the sequence.
-        {.argv = {"p", "--enable"}, .state = 0, .registers = 1, .registerFails = "denied"},
-        {.argv = {"p"}, .state = 3, .registers = 1, .registerFails = "no such agent"},
-        {.argv = {"p", "--install"}, .state = 1, .unregisters = 1, .unregisterFails = "busy"},
-        {.argv = {"p", "--disable"}, .state = 1, .unregisters = 1, .unregisterFails = "refusé"},
+        {enable, 0, "", 1, 0, 0, 1, false, "denied"},
+        {{"p"}, 3, "", 1, 0, 0, 1, false, "no such agent"},
+        {install, 1, "", 0, 1, 0, 1, false, "busy"},
+        {{"p", "--disable"}, 1, "", 0, 1, 0, 1, false, "refusé"},
         // Anything else: exit 2, silently, touching nothing.
-        {.argv = {"p", "--enable", "--install"}, .state = 1, .status = 2},
-        {.argv = {"p", "--Enable"}, .state = 1, .status = 2},
-        {.argv = {"p", "enable"}, .state = 1, .status = 2},
-        {.argv = {"p", "--status", "--status"}, .state = 1, .status = 2},
-        {.argv = {"p", ""}, .state = 1, .status = 2},
-        {.argv = {"p", "--disable", "x"}, .state = 1, .status = 2},
-        {.argv = {"p", "-h"}, .state = 1, .status = 2},
+        {{"p", "--enable", "--install"}, 1, "", 0, 0, 0, 1, false, {}, 2},
+        {{"p", "--Enable"}, 1, "", 0, 0, 0, 1, false, {}, 2},
+        {{"p", "enable"}, 1, "", 0, 0, 0, 1, false, {}, 2},
+        {{"p", "--status", "--status"}, 1, "", 0, 0, 0, 1, false, {}, 2},
+        {{"p", ""}, 1, "", 0, 0, 0, 1, false, {}, 2},
+        {{"p", "--disable", "x"}, 1, "", 0, 0, 0, 1, false, {}, 2},
+        {{"p", "-h"}, 1, "", 0, 0, 0, 1, false, {}, 2},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(::testing::PrintToString(c.argv) + " in state " + std::to_string(c.state));
         const auto manager = std::make_shared<SimServiceManager>(c.state, bundle);
         manager->setStateAfterRegister(c.after);
-        manager->failRegister(c.registerFails);
-        manager->failUnregister(c.unregisterFails);
+        manager->failRegister(c.fails);
+        manager->failUnregister(c.fails);
         if (c.shipped) {
             manager->addFile(shippedPlist);
         }
@@ -98,10 +86,9 @@ TEST(CommandLine, RegistrationFormsAskTheServiceManagerAndReportTheOutcome) {
                              std::string(CompanionRegistration::defaultPlistName), manager);
                      },
                      [] { return agentStatus; }, out, err});
-        const auto failure = c.registerFails ? c.registerFails : c.unregisterFails;
-        EXPECT_EQ(status, failure ? 1 : c.status);
+        EXPECT_EQ(status, c.fails ? 1 : c.status);
         EXPECT_EQ(out.str(), c.out);
-        EXPECT_EQ(err.str(), failure ? *failure + "\n" : "");
+        EXPECT_EQ(err.str(), c.fails ? *c.fails + "\n" : "");
         EXPECT_EQ(manager->requests().registers, c.registers);
         EXPECT_EQ(manager->requests().unregisters, c.unregisters);
         EXPECT_EQ(manager->requests().settingsOpened, c.settingsOpened);
