@@ -1,5 +1,6 @@
 // The power and disk tool stand-ins against mocked bus services.
 #include "formats/sensor_snapshot.h"
+#include "formats/storage_health.h"
 #include "platform/host/file_descriptor.h"
 #include "reports.h"
 #include "support/child_process.h"
@@ -93,6 +94,65 @@ TEST(MockBusTest, PowerToolListsEachAccessoryOnceFromUPowerBlueZAndSysfs) {
                       platform::host::RootedDirectory(sys.path()), connection.get())),
                   c.expected);
         EXPECT_LT(std::chrono::steady_clock::now() - started, system_tools::busBudget);
+    }
+}
+
+// UDisks2's NVMe and ATA drives, each by its block device.
+constexpr const char* udisksDrives = R"({"drives": [{"name": "nvme", "block": "nvme0n1",
+    "drive": {"Model": ["s", "Fast SSD"]},
+    "nvme": {"SmartTemperature": ["q", 310], "SmartPowerOnHours": ["t", 2871],
+             "SmartCriticalWarning": ["u", 0], "SmartUpdated": ["t", 1700000000]},
+    "attributes": {"avail_spare": ["y", 100], "spare_thresh": ["y", 10],
+                   "percent_used": ["y", 3], "total_data_read": ["t", 512000000],
+                   "total_data_written": ["t", 1024511999], "power_cycles": ["t", 412],
+                   "unsafe_shutdowns": ["t", 17], "media_errors": ["t", 0]}},
+  {"name": "ata", "block": "sda",
+    "ata": {"SmartSupported": ["b", true], "SmartEnabled": ["b", true],
+            "SmartUpdated": ["t", 1700000000], "SmartTemperature": ["d", 308.15],
+            "SmartPowerOnSeconds": ["t", 7300]},
+    "attributes": [[12, "power-cycle-count", 77, 1], [241, "total-lbas-written", 2000000, 3]]},
+  {"name": "plain", "block": "vda", "drive": {"Model": ["s", "Plain Disk"]}}]})";
+
+// Disks are the whole disks of /sys/block in naming order, each with the SMART figures UDisks2
+// has for it, else the NVMe controller's own temperature (not its "no reading" sentinel).
+TEST(MockBusTest, DiskToolNamesTheWholeDisksAndReadsTheirSmartFigures) {
+    if (const auto reason = MockSystemBus::unavailableReason(); !reason.empty()) {
+        GTEST_SKIP() << reason;
+    }
+    TempDir sys;
+    sys.writeFiles("block", "nvme0n1/size=9;sda/size=9;vda/size=9;loop0/size=9;sda/sda1/size=1");
+    for (const auto& [disk, input] : {std::pair{"nvme1n1", "36850"}, {"nvme2n1", "127000"}}) {
+        sys.writeFiles(std::string("block/") + disk + "/device/hwmon3",
+                       std::string("name=nvme;temp1_label=Composite;temp1_input=") + input);
+    }
+    MockSystemBus bus;
+    ASSERT_TRUE(
+        bus.startService(services + "/udisks_drives.py", "org.freedesktop.UDisks2", udisksDrives));
+    ::setenv("DBUS_SYSTEM_BUS_ADDRESS", bus.address().c_str(), 1);
+    const auto connection = system_tools::SystemBus::connect(
+        system_tools::busCallLimit, std::chrono::steady_clock::now() + system_tools::busBudget);
+    ::unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
+    const platform::host::RootedDirectory root(sys.path());
+    EXPECT_EQ(system_tools::diskListReport(root),
+              "disk0\tnvme0n1\ndisk1\tnvme1n1\ndisk2\tnvme2n1\ndisk3\tsda\ndisk4\tvda\n");
+    const std::pair<const char*, std::optional<StorageHealthReading>> disks[] = {
+        {"disk0", StorageHealthReading{37, 97, 512000000, 1024000000, 412, 2871, 100, 10, 17, 0}},
+        {"disk1", StorageHealthReading{.temperature = 37}},
+        {"disk2", std::nullopt},
+        {"disk3",
+         StorageHealthReading{
+             .temperature = 35, .totalWritten = 1024000000, .powerCycles = 77, .powerOnHours = 2}},
+        {"disk4", std::nullopt}, // no SMART
+    };
+    for (const auto& [disk, expected] : disks) {
+        SCOPED_TRACE(disk);
+        const auto report = system_tools::diskInfoReport(root, connection.get(), disk);
+        ASSERT_TRUE(report);
+        EXPECT_EQ(StorageHealthReading::parse(*report, disk), expected);
+    }
+    for (const char* unknown : {"disk5", "disk0s1", "disk00", "sda"}) {
+        EXPECT_EQ(system_tools::diskInfoReport(root, connection.get(), unknown), std::nullopt)
+            << unknown;
     }
 }
 
