@@ -1,5 +1,6 @@
 #include "platform/linux/sysfs_ioreport_source.h"
 
+#include "platform/ioreport_delta.h"
 #include "platform/linux/cpu_topology.h"
 #include "platform/linux/cpufreq_parsing.h"
 #include "platform/linux/energy_counters.h"
@@ -184,11 +185,6 @@ std::optional<IOReportChannel> sampleCounters(const host::RootedDirectory& root,
     IOReportChannel values = channel.plan.description;
     values.count = static_cast<std::int64_t>(sum);
     return values;
-}
-
-std::int64_t difference(std::int64_t newer, std::int64_t older) {
-    return static_cast<std::int64_t>(static_cast<std::uint64_t>(newer) -
-                                     static_cast<std::uint64_t>(older));
 }
 
 } // namespace
@@ -420,26 +416,7 @@ SysfsIOReportSource::createSamples(const IOReportSubscription& subscription,
 
 std::optional<IOReportDelta> SysfsIOReportSource::createSamplesDelta(const IOReportSample& older,
                                                                      const IOReportSample& newer) {
-    IOReportChannelList changes;
-    changes.reserve(newer.channels.size());
-    for (std::size_t i = 0; i < newer.channels.size(); ++i) {
-        const IOReportChannel& current = newer.channels[i];
-        const IOReportChannel* before = nullptr;
-        if (i < older.channels.size() && older.channels[i].channelID == current.channelID)
-            before = &older.channels[i];
-        for (std::size_t j = 0; !before && j < older.channels.size(); ++j)
-            if (older.channels[j].channelID == current.channelID)
-                before = &older.channels[j];
-        if (!before || before->states.size() != current.states.size())
-            continue;
-        IOReportChannel change = current;
-        change.count = difference(current.count, before->count);
-        for (std::size_t s = 0; s < change.states.size(); ++s)
-            change.states[s].residency =
-                difference(current.states[s].residency, before->states[s].residency);
-        changes.push_back(std::move(change));
-    }
-    return IOReportDelta{std::move(changes)};
+    return IOReportDelta{subtractSamples(older, newer)};
 }
 
 } // namespace brivane::platform::linux_backend
