@@ -1,7 +1,7 @@
 // The power and disk tool stand-ins against mocked bus services.
 #include "formats/sensor_snapshot.h"
 #include "formats/storage_health.h"
-#include "platform/host/file_descriptor.h"
+#include "platform/host/unix_endpoints.h"
 #include "reports.h"
 #include "support/child_process.h"
 #include "support/mock_system_bus.h"
@@ -10,8 +10,6 @@
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/socket.h>
-#include <sys/un.h>
 
 namespace brivane::testing {
 namespace {
@@ -163,14 +161,9 @@ TEST(MockBusTest, StandInsEndInTimeOnASilentBus) {
         GTEST_SKIP() << reason;
     }
     TempDir scratch;
-    const platform::host::FileDescriptor silent(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    sockaddr_un socketAddress{};
-    socketAddress.sun_family = AF_UNIX;
     const std::string path = scratch / "silent";
-    path.copy(socketAddress.sun_path, sizeof socketAddress.sun_path - 1);
-    ASSERT_EQ(
-        ::bind(silent.get(), reinterpret_cast<sockaddr*>(&socketAddress), sizeof socketAddress), 0);
-    ASSERT_EQ(::listen(silent.get(), 8), 0);
+    const auto silent = platform::host::listenUnix(path); // never accepts
+    ASSERT_TRUE(silent.socket) << silent.message;
     MockSystemBus bus;
     bus.signalDaemon(SIGSTOP);
     for (const auto& address : {bus.address(), "unix:path=" + path}) {

@@ -16,15 +16,12 @@ platform::ToolRun expectedRun(std::string path, std::vector<std::string> argumen
             platform::WatchdogQoS::utility};
 }
 
-std::string accessorySource(const std::string& name) {
-    return "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict>"
-           "<key>Type</key><string>Accessory Source</string><key>Name</key><string>" +
-           name + "</string><key>Current Capacity</key><integer>40</integer></dict></plist>";
-}
-
 TEST(ToolReadersTest, RunTheirToolsAndRepairTheText) {
     testing::RecordingToolRunner tools;
-    tools.result.output = accessorySource("Mouse \xff");
+    tools.result.output = "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict>"
+                          "<key>Type</key><string>Accessory Source</string>"
+                          "<key>Name</key><string>Mouse \xff</string>"
+                          "<key>Current Capacity</key><integer>40</integer></dict></plist>";
     EXPECT_EQ(readAccessories(tools),
               (std::vector<SensorSnapshot::AccessoryReading>{{"Mouse \xEF\xBF\xBD", {}, 0.4}}));
     tools.result.output = platform::sim::cannedDiskutilOutput("disk3s1");
@@ -49,21 +46,6 @@ TEST(ToolReadersTest, FailedRunsGiveNothing) {
         tools.result.output = platform::sim::cannedDiskutilOutput("disk0");
         EXPECT_FALSE(readStorageHealth(tools, "disk0"));
     }
-}
-
-// However long the names and however many the devices, the list kept for every snapshot stays
-// small: names are cut between characters.
-TEST(ToolReadersTest, AccessoryNamesAndCountAreBounded) {
-    using Reading = SensorSnapshot::AccessoryReading;
-    std::string name = "a";
-    for (int i = 0; i < 100; ++i)
-        name += "\xC3\xA9";
-    testing::RecordingToolRunner tools;
-    for (std::size_t i = 0; i <= Reading::maxCount; ++i)
-        tools.result.output += accessorySource(name);
-    const auto readings = readAccessories(tools);
-    ASSERT_EQ(readings.size(), Reading::maxCount);
-    EXPECT_EQ(readings.back().name, name.substr(0, Reading::maxNameBytes - 1));
 }
 
 } // namespace
