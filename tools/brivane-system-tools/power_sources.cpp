@@ -25,7 +25,7 @@ constexpr std::array<std::string_view, 29> kindNames = {
 constexpr std::uint64_t lineKind = 1;
 constexpr std::string_view fallbackName = "Accessory";
 constexpr std::uint64_t chargingState = 1;
-using Limits = SensorSnapshot::AccessoryReading;
+using AccessoryReading = SensorSnapshot::AccessoryReading;
 
 // Some peripherals (HID++ among them) give only a band: its rough middle stands for the level.
 constexpr std::pair<std::string_view, double> levelBands[] = {
@@ -40,8 +40,8 @@ std::optional<double> bandPercent(std::string_view band) {
     return std::nullopt;
 }
 
-// UPower's NativePath of a sysfs device is the power_supply entry's name (older versions give
-// its path); nothing in an address or serial ties the two together for pens and tablets.
+// UPower's NativePath of a sysfs device names its power_supply entry (the last component, should
+// it come as a path); for pens and tablets no address or serial ties the two together.
 std::string supplyKey(std::string_view nameOrPath) {
     return "power_supply " + std::string(nameOrPath.substr(nameOrPath.rfind('/') + 1));
 }
@@ -134,7 +134,7 @@ PowerSourceFacts supplyFacts(const PowerSupplyEntry& entry, std::string name) {
 
 void writeSource(std::string& out, const PowerSourceFacts& facts, bool internal) {
     const auto capped = [](const std::string& text) {
-        return utf8::truncated(text, Limits::maxNameBytes);
+        return utf8::truncated(text, AccessoryReading::maxNameBytes);
     };
     PlistText plist;
     plist.text("Type", internal ? "InternalBattery" : "Accessory Source");
@@ -264,7 +264,7 @@ std::string powerSourceDocuments(const std::optional<PowerSourceFacts>& battery,
     if (battery) {
         writeSource(out, *battery, true);
     }
-    for (std::size_t i = 0; i < accessories.size() && i < Limits::maxCount; ++i) {
+    for (std::size_t i = 0; i < accessories.size() && i < AccessoryReading::maxCount; ++i) {
         writeSource(out, accessories[i], false);
     }
     return out;
