@@ -91,7 +91,7 @@ TEST(MockBusTest, PowerToolListsEachAccessoryOnceFromUPowerBlueZAndSysfs) {
         EXPECT_EQ(AccessoryReading::parse(system_tools::powerSourcesReport(
                       platform::host::RootedDirectory(sys.path()), connection.get())),
                   c.expected);
-        EXPECT_LT(std::chrono::steady_clock::now() - started, system_tools::busBudget);
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(1900));
     }
 }
 
