@@ -114,6 +114,10 @@ TEST(DocumentCodecTest, WritesExactDocumentsThatReadBack) {
                    R"({"ranked":[],"storage":[{"pid":88,"name":"mds","readBytesPerSecond":1048576,)"
                    R"("writeBytesPerSecond":0}],"helperUID":20,"helperEffectiveUID":20})",
                    decodeProcessDetailsSnapshot);
+    expectDocument(ProcessDetailsSnapshot{{{9, "WindowServer", 734003200.0}}, {}, 1, 2},
+                   R"({"ranked":[{"pid":9,"name":"WindowServer","usage":734003200}],"storage":[],)"
+                   R"("helperUID":1,"helperEffectiveUID":2})",
+                   decodeProcessDetailsSnapshot);
     expectDocument(StorageHealthSnapshot{StorageHealthReading{.temperature = 41}, 501, 501},
                    R"({"reading":{"temperature":41},"helperUID":501,"helperEffectiveUID":501})",
                    decodeStorageHealthSnapshot);
@@ -181,6 +185,7 @@ TEST(DocumentCodecTest, DecodingFollowsPresenceAndTypeRules) {
         {snapshot, required + R"(,"graphics":5})", false},
         {snapshot, required + R"(,"power":{}})", false},
         {snapshot, required + R"(,"supportsManagement":1})", false},
+        {snapshot, required + R"(,"supportsManagement":"true"})", false},
         {snapshot, required + R"(,"unknown":[1,{"x":null}]})", true},
         {snapshot, R"({"version":2,"temperatures":[],"helperUID":1,"helperEffectiveUID":1})",
          false},
@@ -218,6 +223,7 @@ TEST(DocumentCodecTest, DecodingFollowsPresenceAndTypeRules) {
         {update, R"({"state":"available","version":"2.0"})", true},
         {update, R"({"state":"upToDate","version":null,"message":null,"other":0})", true},
         {update, R"({"state":"Busy"})", false},
+        {update, R"({"state":"busy "})", false},
         {update, R"({"state":null})", false},
         {update, R"({"state":1})", false},
         {update, R"({"version":"2.0"})", false},
