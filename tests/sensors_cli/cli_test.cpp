@@ -244,6 +244,17 @@ TEST(SensorsCli, ExitStatusesTellWhatHappened) {
     }
 }
 
+// A request's process loads only what a request uses: none of the agent's back ends' libraries.
+TEST(SensorsCli, TheClientLinksNoneOfTheAgentsLibraries) {
+    testing::TempDir scratch;
+    const auto libraries = testing::runCommand({"ldd", BRIVANE_SENSORS_CLI}, {"PATH=/usr/bin:/bin"},
+                                               scratch / "output");
+    ASSERT_EQ(libraries.status, 0);
+    for (const char* library : {"libcurl", "libplist"}) {
+        EXPECT_EQ(libraries.output.find(library), std::string::npos) << libraries.output;
+    }
+}
+
 // The CLI watches on a 40x120 pseudo-terminal and is interrupted two seconds later as Ctrl-C
 // would: it redraws in place with the terminal's own sequences (or prints JSON lines, or plain
 // frames on a terminal that cannot redraw) until then, and restores the terminal.
