@@ -5,6 +5,7 @@
 #include "cpu_state_names.h"
 #include "disk_list.h"
 #include "document_view.h"
+#include "export_command.h"
 #include "formats/document_codec.h"
 #include "metrics_commands.h"
 #include "terminal.h"
@@ -148,9 +149,10 @@ int main(int argc, char** argv) {
     case CliOptions::Action::disks:
         std::cout << renderDiskList(listDisks(brivane::platform::host::RootedDirectory("/sys")));
         return answered;
-    case CliOptions::Action::metrics:
     case CliOptions::Action::exportMetrics:
+        return handOverToExporter(argv);
+    case CliOptions::Action::metrics:
         break;
     }
-    return runMetricsRequest(*parsed.options);
+    return runMetrics(*parsed.options);
 }
