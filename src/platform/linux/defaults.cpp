@@ -35,7 +35,8 @@ std::shared_ptr<ServiceManager> makeDefaultServiceManager() {
     return std::make_shared<SystemdServiceManager>(
         bundle, SystemdServiceManager::userUnitFolder().value_or(""),
         std::make_shared<host::SpawnToolRunner>(),
-        bundle ? SystemdServiceManager::packagedUnitFolder(*bundle) : std::nullopt);
+        bundle ? SystemdServiceManager::packagedUnitFolder(*bundle) : std::nullopt,
+        SystemdServiceManager::systemctlOnPath());
 }
 
 std::shared_ptr<SMCTransport> makeDefaultSMCTransport() {

@@ -5,7 +5,9 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <string_view>
 #include <system_error>
+#include <unistd.h>
 
 namespace brivane::platform::linux_backend {
 namespace {
@@ -46,9 +48,10 @@ bool existsOrDangles(const fs::path& path) {
 
 SystemdServiceManager::SystemdServiceManager(std::optional<fs::path> bundle, fs::path unitFolder,
                                              std::shared_ptr<ToolRunner> runner,
-                                             std::optional<fs::path> packagedFolder)
+                                             std::optional<fs::path> packagedFolder,
+                                             std::string systemctl)
     : bundle_(std::move(bundle)), unitFolder_(std::move(unitFolder)), runner_(std::move(runner)),
-      packagedFolder_(std::move(packagedFolder)) {}
+      packagedFolder_(std::move(packagedFolder)), systemctl_(std::move(systemctl)) {}
 
 std::optional<fs::path> SystemdServiceManager::userUnitFolder() {
     const char* config = std::getenv("XDG_CONFIG_HOME");
@@ -60,6 +63,20 @@ std::optional<fs::path> SystemdServiceManager::userUnitFolder() {
         return fs::path(home) / ".config" / "systemd" / "user";
     }
     return std::nullopt;
+}
+
+std::string SystemdServiceManager::systemctlOnPath() {
+    const char* path = std::getenv("PATH");
+    for (std::string_view rest = path ? path : ""; !rest.empty();) {
+        const auto end = rest.find(':');
+        const std::string folder(rest.substr(0, end));
+        rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+        const auto candidate = folder + "/systemctl";
+        if (!folder.empty() && folder.front() == '/' && ::access(candidate.c_str(), X_OK) == 0) {
+            return candidate;
+        }
+    }
+    return "/usr/bin/systemctl";
 }
 
 std::optional<fs::path> SystemdServiceManager::packagedUnitFolder(const fs::path& bundle) {
@@ -255,8 +272,8 @@ std::optional<bool> SystemdServiceManager::systemctl(std::vector<std::string> ar
         return std::nullopt;
     }
     arguments.insert(arguments.begin(), "--user");
-    ToolRun run{"/usr/bin/systemctl", std::move(arguments), ToolEnvironment::inherited(),
-                systemctlTimeLimit, WatchdogQoS::standard};
+    ToolRun run{systemctl_, std::move(arguments), ToolEnvironment::inherited(), systemctlTimeLimit,
+                WatchdogQoS::standard};
     const auto result = runner_->run(run);
     if (result.launchError) {
         return std::nullopt;

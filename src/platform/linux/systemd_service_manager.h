@@ -19,10 +19,12 @@ namespace brivane::platform::linux_backend {
 // step fails.
 class SystemdServiceManager final : public ServiceManager {
 public:
-    // packagedFolder: where the package ships the agent's units, if anywhere.
+    // packagedFolder: where the package ships the agent's units, if anywhere; systemctl: the
+    // absolute path of the tool that speaks to the user's manager.
     SystemdServiceManager(std::optional<std::filesystem::path> bundle,
                           std::filesystem::path unitFolder, std::shared_ptr<ToolRunner> runner,
-                          std::optional<std::filesystem::path> packagedFolder = std::nullopt);
+                          std::optional<std::filesystem::path> packagedFolder = std::nullopt,
+                          std::string systemctl = "/usr/bin/systemctl");
 
     // $XDG_CONFIG_HOME/systemd/user when XDG_CONFIG_HOME is absolute, else
     // $HOME/.config/systemd/user; absent when neither is usable.
@@ -31,6 +33,9 @@ public:
     // looks for user units there (prefix /usr or /usr/local).
     static std::optional<std::filesystem::path>
     packagedUnitFolder(const std::filesystem::path& bundle);
+    // The user's own systemctl, found as a shell finds it (registering runs with the user's
+    // rights alone, and a test can stand in for the manager on PATH); else /usr/bin/systemctl.
+    static std::string systemctlOnPath();
 
     int state(const std::string& plistName) override;
     std::optional<ServiceManagerError> registerAgent(const std::string& plistName) override;
@@ -53,6 +58,7 @@ private:
     std::filesystem::path unitFolder_;
     std::shared_ptr<ToolRunner> runner_;
     std::optional<std::filesystem::path> packagedFolder_;
+    std::string systemctl_;
 };
 
 } // namespace brivane::platform::linux_backend

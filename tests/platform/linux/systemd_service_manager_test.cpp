@@ -103,7 +103,6 @@ TEST_F(SystemdServiceManagerTest, RegistrationThatCannotTakeEffectFailsAndLeaves
         const char* bundle;
         const char* says;
     } cases[] = {
-        {"no systemctl", [](auto&, auto&) {}, "Companion App", "systemctl is not installed"},
         {"no user manager",
          [](auto&, auto& runner) {
              runner.answer("/usr/bin/systemctl", {"--user", "show-environment"}, 1, "");
