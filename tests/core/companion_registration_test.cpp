@@ -18,8 +18,9 @@ constexpr int unknownState = 9;
 constexpr int agentStatus = 42; // what the agent's entry point returns here
 
 // The command line over a service manager in `state` that moves to `after` on registering and
-// fails each step with `fails`; `shipped`: the bundle carries the agent's property list. A failed
-// step ends the sequence and exits 1 with its text on standard error.
+// fails a step with the given text; `shipped`: the bundle carries the agent's property list.
+// A failing step exits 1 with its text alone on standard error; otherwise standard error holds
+// `err` (one line saying what was done or what was wrong), or nothing when `err` is empty.
 struct Case {
     std::vector<std::string> argv;
     int state;
@@ -27,55 +28,80 @@ struct Case {
     int registers = 0, unregisters = 0, settingsOpened = 0;
     int after = ServiceManager::enabled;
     bool shipped = false;
-    std::optional<std::string> fails = {};
+    std::optional<std::string> registerFails = {}, unregisterFails = {};
     int status = 0;
+    std::string err = "";
 };
 
 TEST(CommandLine, RegistrationFormsAskTheServiceManagerAndReportTheOutcome) {
     const auto version = std::string("brivane-sensor-companion ") + BRIVANE_VERSION + "\n";
-    const std::string approval = "requiresApproval\n", enabled = "enabled\n";
-    const std::vector<std::string> enable = {"p", "--enable"}, install = {"p", "--install"};
+    const std::string approve = "registered but turned off; approve it in the login-items settings";
+    const std::string registered = "registered the agent with the user's service manager\n";
     const Case cases[] = {
-        {{"p", "--status"}, 0, "disabled\n"},
-        {{"p", "--status"}, 2, approval},
-        {{"p", "--status"}, 3, "disabled\n", 0, 0, 0, 1, true},
-        {{"p", "--status"}, 3, "unavailable\n"},
-        {{"p", "--status"}, 7, "unavailable\n", 0, 0, 0, 1, true},
-        {{"p", "--status"}, -1, "unavailable\n", 0, 0, 0, 1, true},
-        {{"p", "--version"}, 1, version},
-        {{"p", "--agent"}, 0, "", 0, 0, 0, 1, false, {}, agentStatus},
+        {.argv = {"p", "--status"}, .state = 0, .out = "disabled\n"},
+        {.argv = {"p", "--status"}, .state = 2, .out = "requiresApproval\n", .err = approve},
+        {.argv = {"p", "--status"}, .state = 3, .out = "disabled\n", .shipped = true},
+        {.argv = {"p", "--status"}, .state = 3, .out = "unavailable\n"},
+        {.argv = {"p", "--status"}, .state = 7, .out = "unavailable\n", .shipped = true},
+        {.argv = {"p", "--version"}, .state = 1, .out = version},
+        {.argv = {"p", "--agent"}, .state = 0, .status = agentStatus},
         // Enabling registers only what is not registered; approval is asked for, not installs.
-        {{"p"}, 1, enabled},
-        {{}, 0, enabled, 1},
-        {enable, unknownState, enabled, 1},
-        {enable, 0, approval, 1, 0, 1, 2},
-        {enable, 2, approval, 0, 0, 1},
+        {.argv = {"p"},
+         .state = 1,
+         .out = "enabled\n",
+         .err = "registered already; nothing changed"},
+        {.argv = {}, .state = 0, .out = "enabled\n", .registers = 1, .err = registered},
+        {.argv = {"p", "--enable"}, .state = unknownState, .out = "enabled\n", .registers = 1},
+        {.argv = {"p", "--enable"},
+         .state = 0,
+         .out = "requiresApproval\n",
+         .registers = 1,
+         .settingsOpened = 1,
+         .after = 2,
+         .err = registered + "brivane-sensor-companion: the agent is " + approve},
+        {.argv = {"p", "--enable"}, .state = 2, .out = "requiresApproval\n", .settingsOpened = 1},
         // Installing registers afresh.
-        {install, 0, enabled, 1},
-        {install, 2, enabled, 1, 1},
-        {install, 1, approval, 1, 1, 0, 2},
-        {{"--install"}, 1, enabled, 1, 1},
-        {{"p", "--disable"}, 1, "", 0, 1},
+        {.argv = {"p", "--install"}, .state = 0, .out = "enabled\n", .registers = 1},
+        {.argv = {"p", "--install"},
+         .state = 2,
+         .out = "enabled\n",
+         .registers = 1,
+         .unregisters = 1,
+         .err = "registered the agent afresh\n"},
+        {.argv = {"p", "--install"},
+         .state = 1,
+         .out = "requiresApproval\n",
+         .registers = 1,
+         .unregisters = 1,
+         .after = 2},
+        {.argv = {"--install"}, .state = 1, .out = "enabled\n", .registers = 1, .unregisters = 1},
+        {.argv = {"p", "--disable"}, .state = 1, .unregisters = 1},
         // A failed step ends the sequence.
-        {enable, 0, "", 1, 0, 0, 1, false, "denied"},
-        {{"p"}, 3, "", 1, 0, 0, 1, false, "no such agent"},
-        {install, 1, "", 0, 1, 0, 1, false, "busy"},
-        {{"p", "--disable"}, 1, "", 0, 1, 0, 1, false, "refusé"},
-        // Anything else: exit 2, silently, touching nothing.
-        {{"p", "--enable", "--install"}, 1, "", 0, 0, 0, 1, false, {}, 2},
-        {{"p", "--Enable"}, 1, "", 0, 0, 0, 1, false, {}, 2},
-        {{"p", "enable"}, 1, "", 0, 0, 0, 1, false, {}, 2},
-        {{"p", "--status", "--status"}, 1, "", 0, 0, 0, 1, false, {}, 2},
-        {{"p", ""}, 1, "", 0, 0, 0, 1, false, {}, 2},
-        {{"p", "--disable", "x"}, 1, "", 0, 0, 0, 1, false, {}, 2},
-        {{"p", "-h"}, 1, "", 0, 0, 0, 1, false, {}, 2},
+        {.argv = {"p", "--enable"}, .state = 0, .registers = 1, .registerFails = "denied"},
+        {.argv = {"p"}, .state = 3, .registers = 1, .registerFails = "no such agent"},
+        {.argv = {"p", "--install"}, .state = 1, .unregisters = 1, .unregisterFails = "busy"},
+        {.argv = {"p", "--disable"}, .state = 1, .unregisters = 1, .unregisterFails = "refusé"},
+        // Anything else: exit 2 with one line, touching nothing; --help is the usage.
+        {.argv = {"p", "--help"}, .state = 1, .out = "usage: brivane-sensor-companion"},
+        {.argv = {"p", "--enable", "--install"},
+         .state = 1,
+         .status = 2,
+         .err = "give one argument at most, not 2; valid: --status"},
+        {.argv = {"p", "--instal"},
+         .state = 1,
+         .status = 2,
+         .err = "unknown argument \"--instal\" (did you mean --install?); valid:"},
+        {.argv = {"p", "--Enable"}, .state = 1, .status = 2, .err = "(did you mean --enable?)"},
+        {.argv = {"p", "enable"}, .state = 1, .status = 2, .err = "(did you mean --enable?)"},
+        {.argv = {"p", ""}, .state = 1, .status = 2, .err = "unknown argument \"\"; valid:"},
+        {.argv = {"p", "-h"}, .state = 1, .status = 2, .err = "unknown argument \"-h\"; valid:"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(::testing::PrintToString(c.argv) + " in state " + std::to_string(c.state));
         const auto manager = std::make_shared<SimServiceManager>(c.state, bundle);
         manager->setStateAfterRegister(c.after);
-        manager->failRegister(c.fails);
-        manager->failUnregister(c.fails);
+        manager->failRegister(c.registerFails);
+        manager->failUnregister(c.unregisterFails);
         if (c.shipped) {
             manager->addFile(shippedPlist);
         }
@@ -86,9 +112,20 @@ TEST(CommandLine, RegistrationFormsAskTheServiceManagerAndReportTheOutcome) {
                              std::string(CompanionRegistration::defaultPlistName), manager);
                      },
                      [] { return agentStatus; }, out, err});
-        EXPECT_EQ(status, c.fails ? 1 : c.status);
-        EXPECT_EQ(out.str(), c.out);
-        EXPECT_EQ(err.str(), c.fails ? *c.fails + "\n" : "");
+        const auto failure = c.registerFails ? c.registerFails : c.unregisterFails;
+        EXPECT_EQ(status, failure ? 1 : c.status);
+        EXPECT_TRUE(out.str().starts_with(c.out) &&
+                    (c.out.empty() || out.str() == c.out || c.argv.back() == "--help"))
+            << out.str();
+        if (failure) {
+            EXPECT_EQ(err.str(), *failure + "\n");
+        } else if (c.err.empty()) {
+            EXPECT_TRUE(err.str().empty() || c.argv.size() < 2 || c.argv[1] != "--status")
+                << err.str();
+        } else {
+            EXPECT_NE(err.str().find(c.err), std::string::npos) << err.str();
+            EXPECT_TRUE(err.str().starts_with("brivane-sensor-companion: ")) << err.str();
+        }
         EXPECT_EQ(manager->requests().registers, c.registers);
         EXPECT_EQ(manager->requests().unregisters, c.unregisters);
         EXPECT_EQ(manager->requests().settingsOpened, c.settingsOpened);
