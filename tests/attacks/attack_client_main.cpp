@@ -1,6 +1,7 @@
 // Programs of the agent's own user that try to stall or exhaust it, and the client that watches
 // what the others see meanwhile. Each prints what it saw and exits 0 when the scenario held:
-//   watch <endpoint> <ms>               snapshots on one connection; prints the slowest
+//   watch <endpoint> <ms> [kind]        one request at a time (snapshot, cpu or energy) on
+//                                       one connection; prints the slowest
 //   intrude <endpoint> <ms>             connects again and again, touching its executable to
 //                                       defeat the verdict cache; must never be answered
 //   pipeline <endpoint> <n> <ms> [pid]  n requests in one write, a pause, then every reply; with
@@ -9,9 +10,12 @@
 //                                       (n = 0: idle after one answered request)
 //   load <endpoint> <n> <seed>          n requests of every kind in random batches, each reply
 //                                       checked; now and then a batch abandoned
+//   flood <endpoint> <conns> <n> <ms> <kind>  conns connections each keeping n requests of kind
+//                                       in flight for ms (0: sending n and closing at once)
 
 #include "ipc/sensor_client.h"
 
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
@@ -51,14 +55,29 @@ bool send(brivane::platform::StreamSocket& socket, long n, bool wait) {
     return true;
 }
 
-bool watch(const std::string& endpoint, long ms) {
+struct Request {
+    Selector selector;
+    std::optional<std::string> argument;
+};
+
+Request requestNamed(const std::string& kind) {
+    if (kind == "cpu") {
+        return {Selector::cpuDetails, std::nullopt};
+    }
+    if (kind == "energy") {
+        return {Selector::processDetails, "energy"};
+    }
+    return {Selector::snapshot, std::nullopt};
+}
+
+bool watch(const std::string& endpoint, long ms, const Request& request) {
     SensorClient client(open(endpoint));
     double slowest = 0;
     std::size_t replies = 0;
     for (const auto end = Clock::now() + std::chrono::milliseconds(ms); Clock::now() < end;
          ++replies) {
         const auto start = Clock::now();
-        if (!client.call(Selector::snapshot, {}, limitMs).reply.document) {
+        if (!client.call(request.selector, request.argument, limitMs).reply.document) {
             std::printf("slowest_ms none after %zu replies\n", replies);
             return false;
         }
@@ -189,6 +208,37 @@ bool load(const std::string& endpoint, long n, long seed) {
     return true;
 }
 
+bool flood(const std::string& endpoint, long conns, long n, long ms, const Request& request) {
+    const auto end = Clock::now() + std::chrono::milliseconds(ms);
+    std::vector<std::thread> holders;
+    std::atomic<long> opened{0};
+    for (long c = 0; c < conns; ++c) {
+        auto client = std::make_unique<SensorClient>(open(endpoint));
+        for (long i = 0; i < n; ++i) {
+            client->send(request.selector, request.argument);
+        }
+        opened += client->isOpen() ? 1 : 0;
+        if (ms > 0) { // keeps n in flight: one more for each reply
+            holders.emplace_back([client = std::move(client), &request, end] {
+                while (Clock::now() < end) {
+                    const auto status = client->receive(200).status;
+                    if (status == SensorClient::Status::disconnected) {
+                        return;
+                    }
+                    if (status == SensorClient::Status::replied) {
+                        client->send(request.selector, request.argument);
+                    }
+                }
+            });
+        }
+    }
+    for (auto& holder : holders) {
+        holder.join();
+    }
+    std::printf("connections %ld\n", opened.load());
+    return opened == conns;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -197,13 +247,15 @@ int main(int argc, char** argv) {
     const std::string scenario = args.empty() ? "" : args[0];
     const std::string endpoint = args.size() > 1 ? args[1] : "";
     if (scenario == "watch") {
-        return watch(endpoint, number(2)) ? 0 : 1;
+        return watch(endpoint, number(2), requestNamed(args.size() > 3 ? args[3] : "")) ? 0 : 1;
     } else if (scenario == "intrude") {
         return intrude(endpoint, number(2)) ? 0 : 1;
     } else if (scenario == "pipeline") {
         return pipeline(endpoint, number(2), number(3), static_cast<pid_t>(number(4))) ? 0 : 1;
     } else if (scenario == "crowd") {
         return crowd(endpoint, number(2), number(3), number(4)) ? 0 : 1;
+    } else if (scenario == "flood") {
+        return flood(endpoint, number(2), number(3), number(4), requestNamed(args.at(5))) ? 0 : 1;
     } else if (scenario == "load") {
         return load(endpoint, number(2), number(3)) ? 0 : 1;
     }

@@ -49,10 +49,11 @@ protected:
                                               staged_.scratch());
     }
 
-    void expectServedPromptly(long watchMs) {
-        const auto watched = staged_.run(client({"watch", std::to_string(watchMs)}));
+    void expectServedPromptly(long watchMs, const std::string& kind = "snapshot",
+                              double boundMs = latencyBoundMs) {
+        const auto watched = staged_.run(client({"watch", std::to_string(watchMs), kind}));
         ASSERT_EQ(watched.status, 0) << watched.output;
-        EXPECT_LT(std::stod(watched.output.substr(watched.output.find(' '))), latencyBoundMs)
+        EXPECT_LT(std::stod(watched.output.substr(watched.output.find(' '))), boundMs)
             << watched.output;
     }
 
@@ -113,6 +114,16 @@ TEST_F(Attack, CrowdsOfConnectionsNeitherDelayOthersNorSwellTheAgent) {
         EXPECT_LT(after - before, c.growthKiB * memoryFactor);
         EXPECT_EQ(crowd->waitForExit(30s), 0);
     }
+}
+
+// Slow work piled up by others, abandoned on closed connections or kept in flight by clients
+// that read, delays a polite client's request by about one run (tens of milliseconds here).
+TEST_F(Attack, PiledUpOrAbandonedSlowWorkDelaysAPoliteClientByAboutOneRun) {
+    ASSERT_EQ(staged_.run(client({"flood", "50", "32", "0", "cpu"})).status, 0);
+    auto holders = launch(client({"flood", "16", "32", "3000", "cpu"}));
+    std::this_thread::sleep_for(500ms);
+    expectServedPromptly(1500, "cpu", 1000.0 * slowdown);
+    EXPECT_EQ(holders->waitForExit(30s), 0);
 }
 
 TEST_F(Attack, AStoppedAgentWithAFullBacklogTurnsNewcomersAwayInTime) {
