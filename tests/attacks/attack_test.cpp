@@ -160,6 +160,16 @@ TEST_F(Attack, PipelinedRequestsAreAnsweredHoweverLateTheClientReadsAndOnTermina
     EXPECT_TRUE(staged_.startAgent(10s));
 }
 
+// A write to a pipe whose reader has gone must not kill the agent; a hang-up stops it cleanly.
+TEST_F(Attack, SIGPIPEIsIgnoredAndSIGHUPStopsTheAgentLikeSIGTERM) {
+    agent_->kill(SIGPIPE);
+    EXPECT_EQ(staged_.cli({"snapshot"}).status, 0);
+    agent_->kill(SIGHUP);
+    EXPECT_EQ(agent_->waitForExit(5s * slowdown), 0);
+    EXPECT_FALSE(fs::exists(staged_.endpoint()));
+    EXPECT_FALSE(fs::exists(staged_.endpoint() + ".lock"));
+}
+
 // Clients pipeline every kind of request, abandoning a batch now and then: each is answered
 // once with its document, and every connection closed gives its descriptor back.
 TEST_F(Attack, ManyClientsWithRandomDisconnectsAreEachAnsweredExactlyOnce) {
