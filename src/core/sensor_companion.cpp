@@ -114,4 +114,8 @@ void SensorCompanion::manage(std::string command, Reply reply) {
     });
 }
 
+void SensorCompanion::invalidate() {
+    updater->cancel();
+}
+
 } // namespace brivane

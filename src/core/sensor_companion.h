@@ -79,6 +79,8 @@ public:
     void processDetails(std::string kind, Reply reply) override;
     void storageHealth(std::string disk, Reply reply) override;
     void manage(std::string command, Reply reply) override;
+    // Cancels an update in progress: its transfer could otherwise hold the exit for a minute.
+    void invalidate() override;
 
 private:
     struct BatteryReadings {

@@ -2,6 +2,7 @@
 #include "support/temp_dir.h"
 #include "update/companion_updater.h"
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <future>
@@ -60,6 +61,8 @@ public:
         requests.push_back(run);
         return results.at(run.path);
     }
+    void stop() override { stopped = true; }
+    std::atomic<bool> stopped{false};
     std::size_t count() {
         std::lock_guard guard(mutex_);
         return requests.size();
@@ -104,9 +107,10 @@ struct Rig {
             }
             queue->async([completion, answer = rig.manifest] { completion(answer); });
         }
-        void download(const std::string&, platform::DownloadProgress,
+        void download(const std::string&, std::int64_t maximumBytes,
                       std::function<void(platform::DownloadTransferResult)> completion) override {
             ++rig.downloads;
+            rig.maximumBytes = maximumBytes;
             queue->async([&rig = rig, completion] {
                 auto answer = rig.package;
                 const auto file = rig.temp / "download"; // exists until the completion returns
@@ -117,6 +121,14 @@ struct Rig {
                 completion(answer);
                 std::filesystem::remove(file);
             });
+        }
+
+        // A stop ends the held transfer, as a killed helper would.
+        void cancel() override {
+            ++rig.cancels;
+            if (auto held = std::exchange(rig.held, nullptr)) {
+                queue->async([held] { held({"cancelled", {}, {}}); });
+            }
         }
 
         std::shared_ptr<platform::SerialQueue> queue;
@@ -177,7 +189,9 @@ struct Rig {
     std::function<void(platform::DataTransferResult)> held;
     int fetches = 0;
     int downloads = 0;
+    int cancels = 0;
     std::size_t bodyLimit = 0;
+    std::int64_t maximumBytes = 0;
     std::shared_ptr<FakeToolRunner> tools = std::make_shared<FakeToolRunner>();
     std::shared_ptr<FakeWorkspace> workspace = std::make_shared<FakeWorkspace>();
     std::map<std::string, std::string, std::less<>> info{{"CFBundleShortVersionString", "1.0"},
@@ -299,6 +313,7 @@ TEST(CompanionUpdater, InstallOpensAVerifiedCopyInAFolderOfItsOwnOnTheMainQueue)
     EXPECT_EQ(rig.await(std::move(reply)),
               (SensorCompanionUpdate{State::installerOpened, "2.0", {}}));
     EXPECT_EQ(rig.perform(Command::installUpdate).state, State::installerOpened);
+    EXPECT_EQ(rig.maximumBytes, CompanionRelease::maximumSize);
 
     ASSERT_EQ(rig.workspace->opened.size(), 2u);
     EXPECT_NE(rig.workspace->opened[0], rig.workspace->opened[1]);
@@ -345,12 +360,15 @@ TEST(CompanionUpdater, ACommandWhileAnotherRunsIsAnsweredBusyAtOnce) {
     EXPECT_EQ(rig.fetches, 2);
 }
 
-TEST(CompanionUpdater, DownloadsAboveTheMaximumSizeAreCancelled) {
-    const std::int64_t max = CompanionRelease::maximumSize;
-    EXPECT_TRUE(CompanionUpdater::shouldContinueDownload(0, -1));
-    EXPECT_TRUE(CompanionUpdater::shouldContinueDownload(max, max));
-    EXPECT_FALSE(CompanionUpdater::shouldContinueDownload(max + 1, -1));
-    EXPECT_FALSE(CompanionUpdater::shouldContinueDownload(10, max + 1));
+// A stop must not wait for a transfer that could take a minute: it is cancelled and answered.
+TEST(CompanionUpdater, CancellingEndsTheCommandInProgressAtOnce) {
+    Rig rig;
+    rig.holdFetch = true;
+    auto running = rig.start(Command::checkForUpdates);
+    rig.updater->cancel();
+    EXPECT_EQ(rig.await(std::move(running)), failed("cancelled"));
+    EXPECT_EQ(rig.cancels, 1);
+    EXPECT_TRUE(rig.tools->stopped);
 }
 
 } // namespace
