@@ -12,7 +12,10 @@
 //                                       checked; now and then a batch abandoned
 //   flood <endpoint> <conns> <n> <ms> <kind>  conns connections each keeping n requests of kind
 //                                       in flight for ms (0: sending n and closing at once)
+//   impersonate <endpoint> <ms>         serves the endpoint (the agent gone) for ms, answering
+//                                       every request with a made-up hot snapshot
 
+#include "ipc/listener.h"
 #include "ipc/sensor_client.h"
 
 #include <atomic>
@@ -239,6 +242,35 @@ bool flood(const std::string& endpoint, long conns, long n, long ms, const Reque
     return opened == conns;
 }
 
+class Impostor final : public brivane::BrivaneSensorSnapshotXPC {
+public:
+    void snapshotWithReply(Reply reply) override {
+        reply(R"({"version":2,"temperatures":[{"key":"TC0P","value":99.5}],"fans":[],)"
+              R"("helperUID":1,"helperEffectiveUID":1})");
+    }
+    void cpuDetailsWithReply(Reply reply) override { snapshotWithReply(std::move(reply)); }
+    void processDetails(std::string, Reply reply) override { snapshotWithReply(reply); }
+    void storageHealth(std::string, Reply reply) override { snapshotWithReply(reply); }
+    void manage(std::string, Reply reply) override { snapshotWithReply(reply); }
+};
+
+bool impersonate(const std::string& endpoint, long ms) {
+    auto served = brivane::Listener::atPath(endpoint);
+    if (!served.listener) {
+        std::printf("cannot serve: %s\n", served.message.c_str());
+        return false;
+    }
+    served.listener->setDelegate(std::make_shared<Impostor>());
+    served.listener->resume();
+    std::thread stopper([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+        served.listener->stop();
+    });
+    served.listener->run();
+    stopper.join();
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -254,6 +286,8 @@ int main(int argc, char** argv) {
         return pipeline(endpoint, number(2), number(3), static_cast<pid_t>(number(4))) ? 0 : 1;
     } else if (scenario == "crowd") {
         return crowd(endpoint, number(2), number(3), number(4)) ? 0 : 1;
+    } else if (scenario == "impersonate") {
+        return impersonate(endpoint, number(2)) ? 0 : 1;
     } else if (scenario == "flood") {
         return flood(endpoint, number(2), number(3), number(4), requestNamed(args.at(5))) ? 0 : 1;
     } else if (scenario == "load") {

@@ -160,8 +160,26 @@ TEST_F(Attack, PipelinedRequestsAreAnsweredHoweverLateTheClientReadsAndOnTermina
     EXPECT_TRUE(staged_.startAgent(10s));
 }
 
+// With the agent gone, a program of its user that serves the endpoint is not believed.
+TEST_F(Attack, AProcessImpersonatingTheAgentIsNotBelieved) {
+    agent_->kill(SIGTERM);
+    ASSERT_EQ(agent_->waitForExit(5s * slowdown), 0);
+    auto impostor = launch(client({"impersonate", "10000"}));
+    ASSERT_TRUE(waitForEndpoint(staged_.endpoint(), 5s * slowdown));
+    for (const char* request : {"snapshot", "metrics"}) {
+        const auto shown =
+            staged_.run({"sh", "-c", "\"$0\" --endpoint \"$1\" --raw $2 2>&1",
+                         staged_.path("brivane-sensors"), staged_.endpoint(), request});
+        EXPECT_EQ(shown.status, 1) << shown.output;
+        EXPECT_EQ(shown.output.find("99.5"), std::string::npos) << shown.output;
+        EXPECT_NE(shown.output.find("not the signed sensor agent"), std::string::npos)
+            << shown.output;
+    }
+}
+
 // A write to a pipe whose reader has gone must not kill the agent; a hang-up stops it cleanly.
 TEST_F(Attack, SIGPIPEIsIgnoredAndSIGHUPStopsTheAgentLikeSIGTERM) {
+    ASSERT_EQ(staged_.cli({"snapshot"}).status, 0); // past start-up, where signals are set
     agent_->kill(SIGPIPE);
     EXPECT_EQ(staged_.cli({"snapshot"}).status, 0);
     agent_->kill(SIGHUP);

@@ -8,10 +8,12 @@
 namespace brivane::cli {
 
 AgentConnection::AgentConnection(std::string endpoint, int timeoutMs)
-    : endpoint_(std::move(endpoint)), timeoutMs_(timeoutMs) {}
+    : endpoint_(std::move(endpoint)), team_(BRIVANE_TEAM_ID), timeoutMs_(timeoutMs),
+      check_(std::make_shared<const ipc::AgentCheck>(team_)) {}
 
 AgentConnection::AgentConnection(const CliOptions& options)
-    : endpoint_(options.endpoint), team_(options.team), timeoutMs_(options.timeoutMs) {}
+    : endpoint_(options.endpoint), team_(options.team), timeoutMs_(options.timeoutMs),
+      check_(std::make_shared<const ipc::AgentCheck>(team_)) {}
 
 AgentConnection::Answer AgentConnection::ask(ipc::Selector selector,
                                              const std::optional<std::string>& argument) {
@@ -41,8 +43,16 @@ AgentConnection::Answer AgentConnection::ask(ipc::Selector selector,
             if (!client_) {
                 return {unreachable, "the sensor agent is not running (" + problem + ")"};
             }
+            client_->requireSender(check_);
         }
         auto outcome = client_->call(selector, argument, left());
+        if (outcome.status == SensorClient::Status::refused) {
+            const auto why = client_->refusal();
+            client_.reset();
+            return {unreachable, "the process answering on the endpoint is not the signed sensor "
+                                 "agent: " +
+                                     why};
+        }
         if (outcome.status == SensorClient::Status::replied) {
             if (!outcome.reply.document) {
                 return {noData, {}};
