@@ -6,19 +6,17 @@
 //                                       defeat the verdict cache; must never be answered
 //   pipeline <endpoint> <n> <ms> [pid]  n requests in one write, a pause, then every reply; with
 //                                       pid: SIGTERM to it after the first, then the rest
-//   crowd <endpoint> <conns> <n> <ms>   conns connections holding n unread requests each
+//   crowd <endpoint> <conns> <n> <ms> [kind]  conns connections holding n unread requests each
+//                                       of kind (snapshot, cpu, energy) for ms, then closing
 //                                       (n = 0: idle after one answered request)
 //   load <endpoint> <n> <seed>          n requests of every kind in random batches, each reply
 //                                       checked; now and then a batch abandoned
-//   flood <endpoint> <conns> <n> <ms> <kind>  conns connections each keeping n requests of kind
-//                                       in flight for ms (0: sending n and closing at once)
 //   impersonate <endpoint> <ms>         serves the endpoint (the agent gone) for ms, answering
 //                                       every request with a made-up hot snapshot
 
 #include "ipc/listener.h"
 #include "ipc/sensor_client.h"
 
-#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
@@ -41,23 +39,6 @@ Socket open(const std::string& endpoint) {
     return brivane::platform::makeDefaultEndpoints()->connect(endpoint, problem, limitMs);
 }
 
-// n snapshot requests in one write: all of it, or as much as the socket takes without waiting.
-bool send(brivane::platform::StreamSocket& socket, long n, bool wait) {
-    std::string frames;
-    for (long id = 1; id <= n; ++id) {
-        appendRequestFrame(frames, static_cast<std::uint32_t>(id), Selector::snapshot, {});
-    }
-    for (std::string_view rest = frames; !rest.empty();) {
-        const auto result = socket.write(rest.data(), rest.size());
-        if (result.status == brivane::platform::IoStatus::ok) {
-            rest.remove_prefix(result.bytes);
-        } else if (!wait || !socket.waitWritable(limitMs)) {
-            return !wait;
-        }
-    }
-    return true;
-}
-
 struct Request {
     Selector selector;
     std::optional<std::string> argument;
@@ -71,6 +52,25 @@ Request requestNamed(const std::string& kind) {
         return {Selector::processDetails, "energy"};
     }
     return {Selector::snapshot, std::nullopt};
+}
+
+// n requests in one write: all of it, or as much as the socket takes without waiting.
+bool send(brivane::platform::StreamSocket& socket, long n, bool wait,
+          const Request& request = {Selector::snapshot, std::nullopt}) {
+    std::string frames;
+    for (long id = 1; id <= n; ++id) {
+        appendRequestFrame(frames, static_cast<std::uint32_t>(id), request.selector,
+                           request.argument);
+    }
+    for (std::string_view rest = frames; !rest.empty();) {
+        const auto result = socket.write(rest.data(), rest.size());
+        if (result.status == brivane::platform::IoStatus::ok) {
+            rest.remove_prefix(result.bytes);
+        } else if (!wait || !socket.waitWritable(limitMs)) {
+            return !wait;
+        }
+    }
+    return true;
 }
 
 bool watch(const std::string& endpoint, long ms, const Request& request) {
@@ -126,7 +126,7 @@ bool pipeline(const std::string& endpoint, long n, long pauseMs, pid_t terminate
     return terminate > 0 ? closed && !answered.empty() : answered.size() == std::size_t(n);
 }
 
-bool crowd(const std::string& endpoint, long conns, long n, long ms) {
+bool crowd(const std::string& endpoint, long conns, long n, long ms, const Request& request) {
     rlimit limit{};
     ::getrlimit(RLIMIT_NOFILE, &limit);
     limit.rlim_cur = limit.rlim_max;
@@ -134,7 +134,7 @@ bool crowd(const std::string& endpoint, long conns, long n, long ms) {
     std::vector<std::unique_ptr<SensorClient>> held;
     while (static_cast<long>(held.size()) < conns) {
         auto socket = open(endpoint);
-        if (!socket || !send(*socket, std::max(n, 1L), n == 0)) {
+        if (!socket || !send(*socket, std::max(n, 1L), n == 0, request)) {
             break;
         }
         held.push_back(std::make_unique<SensorClient>(std::move(socket)));
@@ -211,37 +211,6 @@ bool load(const std::string& endpoint, long n, long seed) {
     return true;
 }
 
-bool flood(const std::string& endpoint, long conns, long n, long ms, const Request& request) {
-    const auto end = Clock::now() + std::chrono::milliseconds(ms);
-    std::vector<std::thread> holders;
-    std::atomic<long> opened{0};
-    for (long c = 0; c < conns; ++c) {
-        auto client = std::make_unique<SensorClient>(open(endpoint));
-        for (long i = 0; i < n; ++i) {
-            client->send(request.selector, request.argument);
-        }
-        opened += client->isOpen() ? 1 : 0;
-        if (ms > 0) { // keeps n in flight: one more for each reply
-            holders.emplace_back([client = std::move(client), &request, end] {
-                while (Clock::now() < end) {
-                    const auto status = client->receive(200).status;
-                    if (status == SensorClient::Status::disconnected) {
-                        return;
-                    }
-                    if (status == SensorClient::Status::replied) {
-                        client->send(request.selector, request.argument);
-                    }
-                }
-            });
-        }
-    }
-    for (auto& holder : holders) {
-        holder.join();
-    }
-    std::printf("connections %ld\n", opened.load());
-    return opened == conns;
-}
-
 class Impostor final : public brivane::BrivaneSensorSnapshotXPC {
 public:
     void snapshotWithReply(Reply reply) override {
@@ -285,11 +254,12 @@ int main(int argc, char** argv) {
     } else if (scenario == "pipeline") {
         return pipeline(endpoint, number(2), number(3), static_cast<pid_t>(number(4))) ? 0 : 1;
     } else if (scenario == "crowd") {
-        return crowd(endpoint, number(2), number(3), number(4)) ? 0 : 1;
+        return crowd(endpoint, number(2), number(3), number(4),
+                     requestNamed(args.size() > 5 ? args[5] : ""))
+                   ? 0
+                   : 1;
     } else if (scenario == "impersonate") {
         return impersonate(endpoint, number(2)) ? 0 : 1;
-    } else if (scenario == "flood") {
-        return flood(endpoint, number(2), number(3), number(4), requestNamed(args.at(5))) ? 0 : 1;
     } else if (scenario == "load") {
         return load(endpoint, number(2), number(3)) ? 0 : 1;
     }

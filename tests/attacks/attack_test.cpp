@@ -116,11 +116,11 @@ TEST_F(Attack, CrowdsOfConnectionsNeitherDelayOthersNorSwellTheAgent) {
     }
 }
 
-// Slow work piled up by others, abandoned on closed connections or kept in flight by clients
-// that read, delays a polite client's request by about one run (tens of milliseconds here).
+// Slow work piled up by others, abandoned on closed connections or kept in flight, delays a
+// polite client's request by about one run (tens of milliseconds here).
 TEST_F(Attack, PiledUpOrAbandonedSlowWorkDelaysAPoliteClientByAboutOneRun) {
-    ASSERT_EQ(staged_.run(client({"flood", "50", "32", "0", "cpu"})).status, 0);
-    auto holders = launch(client({"flood", "16", "32", "3000", "cpu"}));
+    ASSERT_EQ(staged_.run(client({"crowd", "50", "32", "0", "cpu"})).status, 0);
+    auto holders = launch(client({"crowd", "16", "32", "3000", "cpu"}));
     std::this_thread::sleep_for(500ms);
     expectServedPromptly(1500, "cpu", 1000.0 * slowdown);
     EXPECT_EQ(holders->waitForExit(30s), 0);

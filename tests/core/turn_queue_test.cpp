@@ -10,16 +10,15 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// A reply from a given client that records what it got, wanted while `open` holds.
+// A reply from a given client that records what it got, wanted until `gone`.
 struct Asker final : ServiceReply::Destination {
-    Asker(std::uint64_t from, std::shared_ptr<std::atomic<bool>> stillOpen)
-        : from(from), open(std::move(stillOpen)) {}
+    Asker(std::uint64_t from, const std::atomic<bool>* gone) : from(from), gone(gone) {}
     void send(std::optional<std::string> document) override { got.push_back(document); }
-    bool isWanted() const override { return *open; }
+    bool isWanted() const override { return !gone || !*gone; }
     std::uint64_t client() const override { return from; }
 
     std::uint64_t from;
-    std::shared_ptr<std::atomic<bool>> open;
+    const std::atomic<bool>* gone;
     std::vector<std::optional<std::string>> got;
 };
 
@@ -32,9 +31,8 @@ protected:
     }
     void release() { released.set_value(); }
     std::shared_ptr<Asker> ask(std::uint64_t client, std::string key, std::string name,
-                               std::shared_ptr<std::atomic<bool>> open = nullptr) {
-        auto asker = std::make_shared<Asker>(
-            client, open ? std::move(open) : std::make_shared<std::atomic<bool>>(true));
+                               const std::atomic<bool>* gone = nullptr) {
+        auto asker = std::make_shared<Asker>(client, gone);
         queue.async(ServiceReply(asker), std::move(key), [this, name](const ServiceReply& reply) {
             std::lock_guard lock(mutex);
             runs.push_back(name);
@@ -56,6 +54,7 @@ protected:
     std::promise<void> released;
     std::mutex mutex;
     std::vector<std::string> runs;
+    std::atomic<bool> gone{false};
     TurnQueue queue{"test.turns"};
 };
 
@@ -77,11 +76,10 @@ TEST_F(Turns, ClientsTakeTurnsAndIdenticalWaitingWorkRunsOnce) {
 // Work nobody waits for is not run; a run that started finishes for whoever still waits.
 TEST_F(Turns, AbandonedWorkIsDroppedBeforeItRuns) {
     hold();
-    const auto gone = std::make_shared<std::atomic<bool>>(true);
-    const auto dropped = ask(1, "cpu", "cpu", gone);
-    const auto alone = ask(1, "disk0", "disk0", gone);
+    const auto dropped = ask(1, "cpu", "cpu", &gone);
+    const auto alone = ask(1, "disk0", "disk0", &gone);
     const auto kept = ask(2, "cpu", "cpu");
-    *gone = false;
+    gone = true;
     release();
     EXPECT_EQ(ranRuns(), std::vector<std::string>{"cpu"});
     EXPECT_TRUE(dropped->got.empty() && alone->got.empty());
@@ -91,9 +89,9 @@ TEST_F(Turns, AbandonedWorkIsDroppedBeforeItRuns) {
 // Connections that queue work and vanish cost memory only until the next sweep.
 TEST_F(Turns, AbandonedRequestsDoNotPileUp) {
     hold();
-    const auto gone = std::make_shared<std::atomic<bool>>(false);
+    gone = true;
     for (int i = 0; i < 20000; ++i) {
-        ask(static_cast<std::uint64_t>(i), "disk" + std::to_string(i), "x", gone);
+        ask(static_cast<std::uint64_t>(i), "disk" + std::to_string(i), "x", &gone);
         ASSERT_LE(queue.waitingRequests(), 128u);
     }
     release();

@@ -49,7 +49,6 @@ TEST_F(HelperTransferTest, AFetchIsWhatTheHelperReportsAndNothingElse) {
         {{{}, 0, "response 302 https://host/a b\n{}\n"}, {}, "{}\n"},
         {{{}, 0, "error Could not resolve host: host\n"}, "Could not resolve host: host", {}},
         {{{}, 0, "response 200 https://host/a\n" + std::string(6, 'x')}, answer, {}},
-        {{{}, 0, "response 2000 https://host/a\n"}, answer, {}},
         {{{}, 0, "error cut"}, answer, {}},
         {{{}, 9, "response 200 https://host/a\n"}, answer, {}},
         {{"Operation canceled", -1, ""}, "Operation canceled", {}},
