@@ -164,7 +164,7 @@ int main(int argc, char** argv) {
     const auto since = [&] { return std::chrono::duration<double>(Clock::now() - start).count(); };
     AgentState agent;
     Counts counts;
-    ChildProcess* running = staged.startAgent(10s);
+    ChildProcess* running = staged.startAgent(60s);
     if (!running) {
         std::fprintf(stderr, "the agent did not start\n");
         return 1;
@@ -210,7 +210,7 @@ int main(int argc, char** argv) {
             ++agent.generation;
             running->kill(SIGTERM);
             const auto status = running->waitForExit(10s);
-            running = staged.startAgent(10s);
+            running = staged.startAgent(60s);
             std::printf("%.0f restart: exit %d, %s\n", since(), status.value_or(-1),
                         running ? "serving again" : "did not start");
             if (!running) {
