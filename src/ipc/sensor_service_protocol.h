@@ -40,11 +40,7 @@ public:
     // One reply that answers every one of replies with the same document.
     static ServiceReply all(std::vector<ServiceReply> replies);
 
-    void operator()(std::optional<std::string> document) const {
-        if (destination_) {
-            destination_->send(std::move(document));
-        }
-    }
+    void operator()(std::optional<std::string> document) const;
     explicit operator bool() const { return destination_ != nullptr; }
     bool isWanted() const { return destination_ && destination_->isWanted(); }
     std::uint64_t client() const { return destination_ ? destination_->client() : 0; }
