@@ -59,7 +59,11 @@ struct AgentState {
 };
 
 struct Counts {
-    std::atomic<long> answered{0}, lost{0}, duplicated{0}, wrong{0}, cutByRestart{0};
+    // lost: a reply that never came on a connection the agent kept open (timedOut) or closed
+    // while serving (closed); unanswered: closed before any reply, as an admission not decided
+    // within its deadline is (a starved machine).
+    std::atomic<long> answered{0}, lost{0}, timedOut{0}, unanswered{0}, duplicated{0}, wrong{0},
+        cutByRestart{0};
     std::atomic<long> abandoned{0}, scrapes{0}, scrapesFailed{0}, writes{0}, writesFailed{0};
 };
 
@@ -70,16 +74,25 @@ void client(const std::string& endpoint, unsigned seed, Clock::time_point end,
         std::size(kinds), 0, std::size(kinds),
         [](double i) { return kinds[static_cast<std::size_t>(i)].weight; });
     std::unique_ptr<SensorClient> connection;
+    int connectedIn = -1; // the agent's generation when the connection was made
+    bool answeredBefore = false;
     while (Clock::now() < end) {
         const int generation = agent.generation;
         if (!agent.up) {
             std::this_thread::sleep_for(50ms);
             continue;
         }
+        if (connection && (connectedIn != generation || !connection->isOpen())) {
+            connection.reset(); // made with an agent that has stopped since
+        }
         std::string problem;
-        if (!connection && !(connection = SensorClient::connect(endpoint, problem, 2000))) {
-            std::this_thread::sleep_for(50ms);
-            continue;
+        if (!connection) {
+            if (!(connection = SensorClient::connect(endpoint, problem, 2000))) {
+                std::this_thread::sleep_for(50ms);
+                continue;
+            }
+            connectedIn = generation;
+            answeredBefore = false;
         }
         std::map<std::uint32_t, const Kind*> pending;
         for (auto batch = random() % 16 + 1; batch > 0; --batch) {
@@ -96,11 +109,18 @@ void client(const std::string& endpoint, unsigned seed, Clock::time_point end,
         while (!pending.empty()) {
             const auto outcome = connection->receive(10000);
             if (outcome.status != SensorClient::Status::replied) {
-                (agent.steady(generation) ? counts.lost : counts.cutByRestart) +=
-                    static_cast<long>(pending.size());
+                const auto missing = static_cast<long>(pending.size());
+                if (!agent.steady(generation)) {
+                    counts.cutByRestart += missing;
+                } else if (outcome.status == SensorClient::Status::timedOut) {
+                    counts.timedOut += missing;
+                } else {
+                    (answeredBefore ? counts.lost : counts.unanswered) += missing;
+                }
                 connection.reset();
                 break;
             }
+            answeredBefore = true;
             const auto found = pending.find(outcome.reply.id);
             if (found == pending.end()) {
                 ++counts.duplicated;
@@ -227,14 +247,15 @@ int main(int argc, char** argv) {
     for (auto& thread : threads) {
         thread.join();
     }
-    std::printf("answered %ld lost %ld duplicated %ld wrong %ld abandoned %ld cut-by-restart %ld\n"
+    std::printf("answered %ld lost %ld timed-out %ld unanswered-connections %ld duplicated %ld "
+                "wrong %ld abandoned %ld cut-by-restart %ld\n"
                 "scrapes %ld failed-while-up %ld writes %ld failed-while-up %ld\n",
-                counts.answered.load(), counts.lost.load(), counts.duplicated.load(),
-                counts.wrong.load(), counts.abandoned.load(), counts.cutByRestart.load(),
-                counts.scrapes.load(), counts.scrapesFailed.load(), counts.writes.load(),
-                counts.writesFailed.load());
-    return counts.lost + counts.duplicated + counts.wrong + counts.scrapesFailed +
-                       counts.writesFailed ==
+                counts.answered.load(), counts.lost.load(), counts.timedOut.load(),
+                counts.unanswered.load(), counts.duplicated.load(), counts.wrong.load(),
+                counts.abandoned.load(), counts.cutByRestart.load(), counts.scrapes.load(),
+                counts.scrapesFailed.load(), counts.writes.load(), counts.writesFailed.load());
+    return counts.lost + counts.timedOut + counts.unanswered + counts.duplicated + counts.wrong +
+                       counts.scrapesFailed + counts.writesFailed ==
                    0
                ? 0
                : 1;
