@@ -7,26 +7,20 @@
 #include <thread>
 
 namespace brivane::ipc {
-namespace {
-
-// One source for the whole process, so its verdict cache serves every connection.
-const std::shared_ptr<platform::PeerSignatureSource>& signatures() {
-    static const auto source = platform::makeDefaultPeerSignatureSource();
-    return source;
-}
-
-} // namespace
 
 struct AgentCheck::Parts {
     std::optional<identity::CodeRequirement> requirement;
+    std::shared_ptr<platform::PeerSignatureSource> signatures;
     std::uint32_t user;
 };
 
-AgentCheck::AgentCheck(const std::string& team)
+AgentCheck::AgentCheck(const std::string& team,
+                       std::shared_ptr<platform::PeerSignatureSource> signatures,
+                       std::uint32_t user)
     : parts_(std::make_shared<const Parts>(
           Parts{identity::CodeRequirement::parse(
                     SensorCompanionIdentity::requirement(SensorCompanionIdentity::helper, team)),
-                platform::makeDefaultEndpoints()->currentUserId()})) {}
+                std::move(signatures), user})) {}
 
 std::optional<std::string> AgentCheck::refusal(const platform::PeerInfo& sender) const {
     if (sender.uid != parts_->user) {
@@ -35,7 +29,7 @@ std::optional<std::string> AgentCheck::refusal(const platform::PeerInfo& sender)
     // On a thread of its own: certificate parsing needs more stack than some callers have
     // (an HTTP server's workers).
     std::optional<platform::PeerSignature> signature;
-    std::thread([&] { signature = signatures()->signatureOf(sender); }).join();
+    std::thread([&] { signature = parts_->signatures->signatureOf(sender); }).join();
     if (!signature) {
         return "its executable carries no valid signature";
     }

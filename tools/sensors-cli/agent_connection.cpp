@@ -1,19 +1,30 @@
 #include "agent_connection.h"
 
 #include "identity/sensor_companion_identity.h"
+#include "platform/host/exe_signature_source.h"
 
 #include <algorithm>
 #include <chrono>
 
 namespace brivane::cli {
+namespace {
+
+// One signature source for the process, so its verdict cache serves every connection.
+std::shared_ptr<const ipc::AgentCheck> agentCheck(const std::string& team, std::uint32_t user) {
+    static const auto signatures = std::make_shared<platform::host::ExeSignatureSource>(
+        std::make_shared<const platform::host::CmsVerifier>());
+    return std::make_shared<const ipc::AgentCheck>(team, signatures, user);
+}
+
+} // namespace
 
 AgentConnection::AgentConnection(std::string endpoint, int timeoutMs)
     : endpoint_(std::move(endpoint)), team_(BRIVANE_TEAM_ID), timeoutMs_(timeoutMs),
-      check_(std::make_shared<const ipc::AgentCheck>(team_)) {}
+      check_(agentCheck(team_, endpoints_.currentUserId())) {}
 
 AgentConnection::AgentConnection(const CliOptions& options)
     : endpoint_(options.endpoint), team_(options.team), timeoutMs_(options.timeoutMs),
-      check_(std::make_shared<const ipc::AgentCheck>(team_)) {}
+      check_(agentCheck(team_, endpoints_.currentUserId())) {}
 
 AgentConnection::Answer AgentConnection::ask(ipc::Selector selector,
                                              const std::optional<std::string>& argument) {
