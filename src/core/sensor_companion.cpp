@@ -28,14 +28,14 @@ SensorCompanion::SensorCompanion() : SensorCompanion(Dependencies::platformDefau
 
 SensorCompanion::SensorCompanion(Dependencies dependencies)
     : reader(std::move(dependencies.reader)), updater(std::move(dependencies.updater)),
-      queue(std::make_unique<platform::SerialQueue>(std::string(queueLabel))),
-      cpuQueue(std::make_unique<platform::SerialQueue>(std::string(cpuQueueLabel))),
-      processQueue(std::make_unique<platform::SerialQueue>(std::string(processQueueLabel),
-                                                           platform::ThreadPriority::utility)),
-      energyQueue(std::make_unique<platform::SerialQueue>(std::string(energyQueueLabel),
-                                                          platform::ThreadPriority::utility)),
-      storageQueue(std::make_unique<platform::SerialQueue>(std::string(storageQueueLabel),
-                                                           platform::ThreadPriority::utility)),
+      queue(std::make_unique<TurnQueue>(std::string(queueLabel))),
+      cpuQueue(std::make_unique<TurnQueue>(std::string(cpuQueueLabel))),
+      processQueue(std::make_unique<TurnQueue>(std::string(processQueueLabel),
+                                               platform::ThreadPriority::utility)),
+      energyQueue(std::make_unique<TurnQueue>(std::string(energyQueueLabel),
+                                              platform::ThreadPriority::utility)),
+      storageQueue(std::make_unique<TurnQueue>(std::string(storageQueueLabel),
+                                               platform::ThreadPriority::utility)),
       processReader(std::move(dependencies.processReader)),
       energyPowerReader(std::move(dependencies.energyPowerReader)),
       makeCPUReader_(std::move(dependencies.makeCPUReader)),
@@ -58,7 +58,8 @@ SensorCompanion::~SensorCompanion() {
 }
 
 void SensorCompanion::snapshotWithReply(Reply reply) {
-    enqueue(*queue, std::move(reply), [this](const Reply& reply) {
+    // Each snapshot is read afresh: the energy averages cover the time since the one before.
+    enqueue(*queue, std::move(reply), {}, [this](const Reply& reply) {
         const SensorSnapshot snapshot = assembleSnapshot();
         const std::size_t size = replyWith(reply, snapshot, lastSnapshotSize_);
         if (size > 0) {
@@ -68,7 +69,7 @@ void SensorCompanion::snapshotWithReply(Reply reply) {
 }
 
 void SensorCompanion::cpuDetailsWithReply(Reply reply) {
-    enqueue(*cpuQueue, std::move(reply), [this](const Reply& reply) {
+    enqueue(*cpuQueue, std::move(reply), "cpu", [this](const Reply& reply) {
         if (!cpuReader) {
             cpuReader = makeCPUReader_();
         }
@@ -83,7 +84,7 @@ void SensorCompanion::processDetails(std::string kind, Reply reply) {
         return;
     }
     auto& target = *parsed == ProcessDetailsKind::energy ? energyQueue : processQueue;
-    enqueue(*target, std::move(reply), [this, kind = *parsed](const Reply& reply) {
+    enqueue(*target, std::move(reply), std::move(kind), [this, kind = *parsed](const Reply& reply) {
         replyWith(reply, processReader->read(kind));
     });
 }
@@ -93,7 +94,7 @@ void SensorCompanion::storageHealth(std::string disk, Reply reply) {
         reply(std::nullopt);
         return;
     }
-    enqueue(*storageQueue, std::move(reply), [this, disk = std::move(disk)](const Reply& reply) {
+    enqueue(*storageQueue, std::move(reply), disk, [this, disk](const Reply& reply) {
         StorageHealthSnapshot snapshot;
         snapshot.reading = readStorageHealth(disk);
         snapshot.helperUID = processTable_->realUserID();
@@ -111,6 +112,10 @@ void SensorCompanion::manage(std::string command, Reply reply) {
     updater->perform(*parsed, [reply = std::move(reply)](SensorCompanionUpdate update) {
         replyWith(reply, update);
     });
+}
+
+void SensorCompanion::invalidate() {
+    updater->cancel();
 }
 
 } // namespace brivane

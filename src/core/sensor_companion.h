@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/turn_queue.h"
 #include "formats/sensor_snapshot.h"
 #include "formats/storage_health.h"
 #include "ipc/sensor_service_protocol.h"
@@ -28,7 +29,8 @@ namespace brivane {
 
 // The agent's one service object: it owns the SMC connection, the readers, the updater and
 // five serial work queues, and answers the five requests of the protocol. Every piece of
-// mutable state is confined to one queue, so the object takes no lock of its own.
+// mutable state is confined to one queue, so the object takes no lock of its own. The queues
+// take clients in turn, serve identical waiting rankings with one run and skip abandoned work.
 class SensorCompanion final : public BrivaneSensorSnapshotXPC {
 public:
     // Everything the service reaches the machine through.
@@ -77,6 +79,8 @@ public:
     void processDetails(std::string kind, Reply reply) override;
     void storageHealth(std::string disk, Reply reply) override;
     void manage(std::string command, Reply reply) override;
+    // Cancels an update in progress: its transfer could otherwise hold the exit for a minute.
+    void invalidate() override;
 
 private:
     struct BatteryReadings {
@@ -84,15 +88,18 @@ private:
         std::optional<double> voltage;
     };
 
-    // Queues `work(reply)`, or answers with no data once the service is being released.
-    template <typename Work> void enqueue(platform::SerialQueue& target, Reply reply, Work work) {
-        target.async([this, reply = std::move(reply), work = std::move(work)] {
-            if (releasing_.load(std::memory_order_relaxed)) {
-                reply(std::nullopt);
-                return;
-            }
-            work(reply);
-        });
+    // Queues `work(reply)` (merged with waiting work of the same non-empty key), or answers
+    // with no data once the service is being released.
+    template <typename Work>
+    void enqueue(TurnQueue& target, Reply reply, std::string key, Work work) {
+        target.async(std::move(reply), std::move(key),
+                     [this, work = std::move(work)](const Reply& reply) {
+                         if (releasing_.load(std::memory_order_relaxed)) {
+                             reply(std::nullopt);
+                             return;
+                         }
+                         work(reply);
+                     });
     }
 
     SensorSnapshot assembleSnapshot();
@@ -107,11 +114,11 @@ private:
     // Fields in the order the service is built.
     std::shared_ptr<SMC> reader;
     std::shared_ptr<CompanionUpdater> updater;
-    std::unique_ptr<platform::SerialQueue> queue;
-    std::unique_ptr<platform::SerialQueue> cpuQueue;
-    std::unique_ptr<platform::SerialQueue> processQueue;
-    std::unique_ptr<platform::SerialQueue> energyQueue;
-    std::unique_ptr<platform::SerialQueue> storageQueue;
+    std::unique_ptr<TurnQueue> queue;
+    std::unique_ptr<TurnQueue> cpuQueue;
+    std::unique_ptr<TurnQueue> processQueue;
+    std::unique_ptr<TurnQueue> energyQueue;
+    std::unique_ptr<TurnQueue> storageQueue;
     std::unique_ptr<CPUDetailsReader> cpuReader;
     std::shared_ptr<ProcessDetailsReader> processReader;
     std::shared_ptr<EnergyPowerReader> energyPowerReader;

@@ -13,6 +13,17 @@ constexpr std::size_t readBudget = 256 * 1024;
 constexpr std::size_t keptInboundCapacity = smallInbound;
 constexpr std::size_t keptOutboundCapacity = 0;
 
+// Connections whose peer process is unknown are each a client of their own, numbered apart
+// from process ids.
+std::uint64_t clientOf(const platform::StreamSocket& socket) {
+    static std::atomic<std::uint64_t> nextAnonymous{0};
+    const auto peer = socket.peer();
+    if (peer && peer->pid > 0) {
+        return static_cast<std::uint64_t>(peer->pid);
+    }
+    return (std::uint64_t{1} << 63) | ++nextAnonymous;
+}
+
 void release(std::string& buffer, std::size_t kept) {
     if (buffer.capacity() > kept) {
         std::string().swap(buffer);
@@ -25,8 +36,8 @@ void release(std::string& buffer, std::size_t kept) {
 
 Connection::Connection(std::unique_ptr<platform::StreamSocket> socket,
                        std::shared_ptr<ConnectionBudget> budget, std::function<void()> needsService)
-    : socket_(std::move(socket)), handle_(socket_->handle()), budget_(std::move(budget)),
-      needsService_(std::move(needsService)) {}
+    : socket_(std::move(socket)), handle_(socket_->handle()), client_(clientOf(*socket_)),
+      budget_(std::move(budget)), needsService_(std::move(needsService)) {}
 
 Connection::~Connection() {
     close();
@@ -245,31 +256,39 @@ bool Connection::isClosed() const {
 
 namespace {
 
-struct PendingReply {
-    std::weak_ptr<Connection> connection;
-    std::uint32_t id;
-    std::atomic<bool> answered{false};
+class PendingReply final : public ServiceReply::Destination {
+public:
+    PendingReply(std::weak_ptr<Connection> connection, std::uint32_t id, std::uint64_t client)
+        : connection_(std::move(connection)), id_(id), client_(client) {}
+    ~PendingReply() override { send(std::nullopt); }
 
-    PendingReply(std::weak_ptr<Connection> c, std::uint32_t i) : connection(std::move(c)), id(i) {}
-
-    void answer(std::optional<std::string> document) {
-        if (answered.exchange(true)) {
+    void send(std::optional<std::string> document) override {
+        if (answered_.exchange(true)) {
             return; // a second answer would break the one-reply-per-request rule
         }
-        if (auto live = connection.lock()) {
-            live->deliver(id, std::move(document));
+        if (auto live = connection_.lock()) {
+            live->deliver(id_, std::move(document));
         }
     }
+    bool isWanted() const override {
+        const auto live = connection_.lock();
+        return live && !live->isClosed() && !live->closeRequested();
+    }
+    std::uint64_t client() const override { return client_; }
 
-    ~PendingReply() { answer(std::nullopt); }
+private:
+    std::weak_ptr<Connection> connection_;
+    std::uint32_t id_;
+    std::uint64_t client_;
+    std::atomic<bool> answered_{false};
 };
 
 } // namespace
 
-std::function<void(std::optional<std::string>)> makeReply(std::weak_ptr<Connection> connection,
-                                                          std::uint32_t id) {
-    auto pending = std::make_shared<PendingReply>(std::move(connection), id);
-    return [pending](std::optional<std::string> document) { pending->answer(std::move(document)); };
+ServiceReply makeReply(std::weak_ptr<Connection> connection, std::uint32_t id) {
+    const auto live = connection.lock();
+    const std::uint64_t client = live ? live->client() : 0;
+    return ServiceReply(std::make_shared<PendingReply>(std::move(connection), id, client));
 }
 
 } // namespace brivane::ipc

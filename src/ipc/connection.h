@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ipc/frame_codec.h"
+#include "ipc/sensor_service_protocol.h"
 #include "platform/endpoint.h"
 
 #include <atomic>
@@ -59,6 +60,9 @@ public:
     ~Connection();
 
     int handle() const { return handle_; }
+    // The client behind the connection: its process, so that the connections of one program
+    // take their turns together.
+    std::uint64_t client() const { return client_; }
 
     enum class ReadOutcome { open, close };
     // May a further request be parsed now, and if not, whose limit holds it back?
@@ -108,6 +112,7 @@ private:
 
     std::unique_ptr<platform::StreamSocket> socket_;
     const int handle_;
+    const std::uint64_t client_;
     std::shared_ptr<ConnectionBudget> budget_;
     std::function<void()> needsService_;
     std::atomic<bool> serviceQueued_{false};
@@ -126,8 +131,8 @@ private:
 };
 
 // The reply handed to the service for one request: answers at most once; a reply dropped
-// without being called answers "no data", so the request's slot is always freed.
-std::function<void(std::optional<std::string>)> makeReply(std::weak_ptr<Connection> connection,
-                                                          std::uint32_t id);
+// without being called answers "no data", so the request's slot is always freed. It is wanted
+// while the connection stays open.
+ServiceReply makeReply(std::weak_ptr<Connection> connection, std::uint32_t id);
 
 } // namespace brivane::ipc

@@ -79,6 +79,7 @@ private:
         gate_.close();
         core_->loop->runAt(std::chrono::steady_clock::now() + terminationGrace,
                            [this] { served_.closeAll(); });
+        served_.invalidateDelegate(); // its cancelled work answers within the grace
         served_.beginDraining();
     }
 

@@ -66,10 +66,11 @@ public:
     // Thread-safe; makes run() return after the current iteration.
     void stop();
 
-    // Makes SIGTERM and SIGINT end run() in order: stop accepting and remove the endpoint,
-    // read no further request, deliver the replies that come within terminationGrace, then
-    // close every connection. Call before any other thread is started. False if the
-    // platform cannot watch for them.
+    // Makes SIGTERM, SIGINT and SIGHUP end run() in order: stop accepting and remove the
+    // endpoint, read no further request, tell the delegate to end long work (invalidate),
+    // deliver the replies that come within terminationGrace, then close every connection.
+    // SIGPIPE is ignored. Call before any other thread is started. False if the platform
+    // cannot watch for them.
     bool stopOnTermination();
 
     // The socket path served, empty when the socket came from the service manager.

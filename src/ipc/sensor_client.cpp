@@ -75,6 +75,11 @@ SensorClient::Outcome SensorClient::readOne(Clock::time_point deadline) {
         char chunk[64 * 1024];
         const auto result = socket_->read(chunk, sizeof chunk);
         if (result.status == platform::IoStatus::ok) {
+            if (!senderAdmitted()) {
+                socket_.reset();
+                inbound_.clear();
+                return {Status::refused, {}};
+            }
             inbound_.append(chunk, result.bytes);
             continue;
         }
@@ -86,6 +91,26 @@ SensorClient::Outcome SensorClient::readOne(Clock::time_point deadline) {
             return {Status::timedOut, {}};
         }
     }
+}
+
+bool SensorClient::senderAdmitted() {
+    if (!check_) {
+        return true;
+    }
+    const auto sender = socket_->sender();
+    if (!sender) {
+        refusal_ = "the system did not name the process that answered";
+        return false;
+    }
+    if (sender->pid == admittedSender_) {
+        return true;
+    }
+    if (auto why = check_->refusal(*sender)) {
+        refusal_ = std::move(*why);
+        return false;
+    }
+    admittedSender_ = sender->pid;
+    return true;
 }
 
 SensorClient::Outcome SensorClient::receive(int timeoutMs) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ipc/agent_check.h"
 #include "ipc/frame_codec.h"
 #include "platform/endpoint.h"
 
@@ -17,7 +18,8 @@ namespace brivane::ipc {
 // await each id; replies that arrive for other ids are kept until asked for.
 class SensorClient {
 public:
-    enum class Status { replied, timedOut, disconnected };
+    // refused: the process that answered is not one the check admits (see refusal()).
+    enum class Status { replied, timedOut, disconnected, refused };
 
     struct Outcome {
         Status status = Status::disconnected;
@@ -50,16 +52,26 @@ public:
 
     bool isOpen() const { return socket_ != nullptr; }
 
+    // From now on every byte read must come from a process the check admits; otherwise the
+    // connection is dropped unread and the call reports refused.
+    void requireSender(std::shared_ptr<const AgentCheck> check) { check_ = std::move(check); }
+    // Why the last refusal happened.
+    const std::string& refusal() const { return refusal_; }
+
 private:
     using Clock = std::chrono::steady_clock;
 
     Outcome readOne(Clock::time_point deadline);
+    bool senderAdmitted();
 
     std::unique_ptr<platform::StreamSocket> socket_;
     std::uint32_t nextId_ = 1;
     std::string inbound_;
     std::string outbound_;
     std::unordered_map<std::uint32_t, Reply> kept_;
+    std::shared_ptr<const AgentCheck> check_;
+    std::int64_t admittedSender_ = 0; // a process already checked on this connection
+    std::string refusal_;
 };
 
 // <runtime directory>/<service name>, or nullopt with problem.

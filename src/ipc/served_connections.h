@@ -38,6 +38,11 @@ public:
     // No further request is read; replies still go out. stopped() follows once every
     // connection is settled, or at once from closeAll().
     void beginDraining();
+    void invalidateDelegate() {
+        if (delegate_) {
+            delegate_->invalidate();
+        }
+    }
     void closeAll();
 
 private:

@@ -37,6 +37,9 @@ public:
     virtual std::optional<PeerInfo> peer() const = 0;
     // Lets go of what pins the peer process (its pidfd) once admission is decided.
     virtual void releasePeerHandle() {}
+    // The process that wrote the bytes of the last read, as the kernel vouches for it; only on
+    // sockets made by Endpoints::connect. Its pidfd stays valid until the next read.
+    virtual std::optional<PeerInfo> sender() const { return std::nullopt; }
 };
 
 // A listening stream socket. Closed (and its socket file removed, if it made one) when
@@ -83,7 +86,8 @@ public:
 
     // Connects to path without ever blocking longer than timeoutMs (a listener that does not
     // accept and whose backlog is full makes the connect wait); nullptr with problem filled
-    // when nobody answers in time.
+    // when nobody answers in time. The socket names the sender of what it reads (sender()):
+    // the process that answers, which with socket activation is not the one that listened.
     virtual std::unique_ptr<StreamSocket> connect(const std::string& path, std::string& problem,
                                                   int timeoutMs) = 0;
 

@@ -30,9 +30,10 @@ public:
     // Runs task once on the loop thread at or after when.
     virtual void runAt(std::chrono::steady_clock::time_point when, std::function<void()> task) = 0;
 
-    // From now on the process's termination requests (SIGTERM, SIGINT) call handler on the
-    // loop thread instead of ending the process. Call before any other thread starts: threads
-    // inherit what this turns off.
+    // From now on the process's termination requests (SIGTERM, SIGINT, and SIGHUP from a
+    // closing terminal or session) call handler on the loop thread instead of ending the
+    // process, and a write to a closed pipe fails instead of killing it. Call before any other
+    // thread starts: threads inherit what this turns off.
     virtual bool handleTermination(std::function<void()> handler) = 0;
 };
 

@@ -59,6 +59,9 @@ class ToolRunner {
 public:
     virtual ~ToolRunner() = default;
     virtual ToolResult run(const ToolRun& run) = 0;
+    // The process is stopping: runs in progress end at once (reporting a non-zero status) and
+    // later ones fail to launch.
+    virtual void stop() {}
 };
 
 // The platform's runner; defined by the back end the executable links.

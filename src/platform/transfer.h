@@ -33,18 +33,22 @@ struct DownloadTransferResult {
     std::optional<std::string> file;
 };
 
-// Bytes received so far and the announced total (-1 when unannounced); false cancels.
-using DownloadProgress = std::function<bool(std::int64_t received, std::int64_t expected)>;
-
 // HTTPS transfers with nothing persisted (no cookies, cache or credentials). Each transfer
 // completes exactly once, on the delegate queue the object was made with; calls return at once.
+// The agent's own back end runs each transfer in a helper process, so the long-running agent
+// links no network library.
 class Transfer {
 public:
     virtual ~Transfer() = default;
     virtual void fetch(const std::string& url, std::size_t bodyLimit,
                        std::function<void(DataTransferResult)> completion) = 0;
-    virtual void download(const std::string& url, DownloadProgress progress,
+    // Cancelled as soon as the announced total or the bytes received exceed maximumBytes (an
+    // unannounced total passes).
+    virtual void download(const std::string& url, std::int64_t maximumBytes,
                           std::function<void(DownloadTransferResult)> completion) = 0;
+    // The process is stopping: transfers in progress end at once with an error, later ones
+    // fail at once.
+    virtual void cancel() {}
 };
 
 struct TransferConfiguration {

@@ -66,8 +66,14 @@ CompanionUpdater::~CompanionUpdater() {
     delegateQueue_.reset();
 }
 
-bool CompanionUpdater::shouldContinueDownload(std::int64_t received, std::int64_t expected) {
-    return received <= CompanionRelease::maximumSize && expected <= CompanionRelease::maximumSize;
+void CompanionUpdater::cancel() {
+    {
+        std::lock_guard guard(lock);
+        if (session) {
+            session->cancel();
+        }
+    }
+    dependencies_.toolRunner->stop();
 }
 
 void CompanionUpdater::perform(SensorCompanionCommand command, Reply reply) {
@@ -130,7 +136,7 @@ CompanionUpdater::handleManifest(SensorCompanionCommand command,
 }
 
 void CompanionUpdater::download(const CompanionRelease& release, Reply finish) {
-    session->download(release.url, &CompanionUpdater::shouldContinueDownload,
+    session->download(release.url, CompanionRelease::maximumSize,
                       [this, release, finish](platform::DownloadTransferResult result) {
                           try {
                               handlePackage(release, result, finish);

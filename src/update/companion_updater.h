@@ -57,8 +57,9 @@ public:
     // Returns at once; reply is called exactly once (at once when busy).
     void perform(SensorCompanionCommand command, Reply reply);
 
-    // The download's size guard: an announced or received size above the maximum cancels.
-    static bool shouldContinueDownload(std::int64_t received, std::int64_t expected);
+    // The process is stopping: the transfer and tool runs of a command in progress end at
+    // once, so it is answered as failed within moments, and later ones fail at once.
+    void cancel();
 
 private:
     std::optional<SensorCompanionUpdate> handleManifest(SensorCompanionCommand command,

@@ -1,15 +1,20 @@
 // Programs of the agent's own user that try to stall or exhaust it, and the client that watches
 // what the others see meanwhile. Each prints what it saw and exits 0 when the scenario held:
-//   watch <endpoint> <ms>               snapshots on one connection; prints the slowest
+//   watch <endpoint> <ms> [kind]        one request at a time (snapshot, cpu or energy) on
+//                                       one connection; prints the slowest
 //   intrude <endpoint> <ms>             connects again and again, touching its executable to
 //                                       defeat the verdict cache; must never be answered
 //   pipeline <endpoint> <n> <ms> [pid]  n requests in one write, a pause, then every reply; with
 //                                       pid: SIGTERM to it after the first, then the rest
-//   crowd <endpoint> <conns> <n> <ms>   conns connections holding n unread requests each
+//   crowd <endpoint> <conns> <n> <ms> [kind]  conns connections holding n unread requests each
+//                                       of kind (snapshot, cpu, energy) for ms, then closing
 //                                       (n = 0: idle after one answered request)
 //   load <endpoint> <n> <seed>          n requests of every kind in random batches, each reply
 //                                       checked; now and then a batch abandoned
+//   impersonate <endpoint> <ms>         serves the endpoint (the agent gone) for ms, answering
+//                                       every request with a made-up hot snapshot
 
+#include "ipc/listener.h"
 #include "ipc/sensor_client.h"
 
 #include <csignal>
@@ -34,11 +39,28 @@ Socket open(const std::string& endpoint) {
     return brivane::platform::makeDefaultEndpoints()->connect(endpoint, problem, limitMs);
 }
 
-// n snapshot requests in one write: all of it, or as much as the socket takes without waiting.
-bool send(brivane::platform::StreamSocket& socket, long n, bool wait) {
+struct Request {
+    Selector selector;
+    std::optional<std::string> argument;
+};
+
+Request requestNamed(const std::string& kind) {
+    if (kind == "cpu") {
+        return {Selector::cpuDetails, std::nullopt};
+    }
+    if (kind == "energy") {
+        return {Selector::processDetails, "energy"};
+    }
+    return {Selector::snapshot, std::nullopt};
+}
+
+// n requests in one write: all of it, or as much as the socket takes without waiting.
+bool send(brivane::platform::StreamSocket& socket, long n, bool wait,
+          const Request& request = {Selector::snapshot, std::nullopt}) {
     std::string frames;
     for (long id = 1; id <= n; ++id) {
-        appendRequestFrame(frames, static_cast<std::uint32_t>(id), Selector::snapshot, {});
+        appendRequestFrame(frames, static_cast<std::uint32_t>(id), request.selector,
+                           request.argument);
     }
     for (std::string_view rest = frames; !rest.empty();) {
         const auto result = socket.write(rest.data(), rest.size());
@@ -51,14 +73,14 @@ bool send(brivane::platform::StreamSocket& socket, long n, bool wait) {
     return true;
 }
 
-bool watch(const std::string& endpoint, long ms) {
+bool watch(const std::string& endpoint, long ms, const Request& request) {
     SensorClient client(open(endpoint));
     double slowest = 0;
     std::size_t replies = 0;
     for (const auto end = Clock::now() + std::chrono::milliseconds(ms); Clock::now() < end;
          ++replies) {
         const auto start = Clock::now();
-        if (!client.call(Selector::snapshot, {}, limitMs).reply.document) {
+        if (!client.call(request.selector, request.argument, limitMs).reply.document) {
             std::printf("slowest_ms none after %zu replies\n", replies);
             return false;
         }
@@ -104,7 +126,7 @@ bool pipeline(const std::string& endpoint, long n, long pauseMs, pid_t terminate
     return terminate > 0 ? closed && !answered.empty() : answered.size() == std::size_t(n);
 }
 
-bool crowd(const std::string& endpoint, long conns, long n, long ms) {
+bool crowd(const std::string& endpoint, long conns, long n, long ms, const Request& request) {
     rlimit limit{};
     ::getrlimit(RLIMIT_NOFILE, &limit);
     limit.rlim_cur = limit.rlim_max;
@@ -112,7 +134,7 @@ bool crowd(const std::string& endpoint, long conns, long n, long ms) {
     std::vector<std::unique_ptr<SensorClient>> held;
     while (static_cast<long>(held.size()) < conns) {
         auto socket = open(endpoint);
-        if (!socket || !send(*socket, std::max(n, 1L), n == 0)) {
+        if (!socket || !send(*socket, std::max(n, 1L), n == 0, request)) {
             break;
         }
         held.push_back(std::make_unique<SensorClient>(std::move(socket)));
@@ -189,6 +211,35 @@ bool load(const std::string& endpoint, long n, long seed) {
     return true;
 }
 
+class Impostor final : public brivane::BrivaneSensorSnapshotXPC {
+public:
+    void snapshotWithReply(Reply reply) override {
+        reply(R"({"version":2,"temperatures":[{"key":"TC0P","value":99.5}],"fans":[],)"
+              R"("helperUID":1,"helperEffectiveUID":1})");
+    }
+    void cpuDetailsWithReply(Reply reply) override { snapshotWithReply(std::move(reply)); }
+    void processDetails(std::string, Reply reply) override { snapshotWithReply(reply); }
+    void storageHealth(std::string, Reply reply) override { snapshotWithReply(reply); }
+    void manage(std::string, Reply reply) override { snapshotWithReply(reply); }
+};
+
+bool impersonate(const std::string& endpoint, long ms) {
+    auto served = brivane::Listener::atPath(endpoint);
+    if (!served.listener) {
+        std::printf("cannot serve: %s\n", served.message.c_str());
+        return false;
+    }
+    served.listener->setDelegate(std::make_shared<Impostor>());
+    served.listener->resume();
+    std::thread stopper([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+        served.listener->stop();
+    });
+    served.listener->run();
+    stopper.join();
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -197,13 +248,18 @@ int main(int argc, char** argv) {
     const std::string scenario = args.empty() ? "" : args[0];
     const std::string endpoint = args.size() > 1 ? args[1] : "";
     if (scenario == "watch") {
-        return watch(endpoint, number(2)) ? 0 : 1;
+        return watch(endpoint, number(2), requestNamed(args.size() > 3 ? args[3] : "")) ? 0 : 1;
     } else if (scenario == "intrude") {
         return intrude(endpoint, number(2)) ? 0 : 1;
     } else if (scenario == "pipeline") {
         return pipeline(endpoint, number(2), number(3), static_cast<pid_t>(number(4))) ? 0 : 1;
     } else if (scenario == "crowd") {
-        return crowd(endpoint, number(2), number(3), number(4)) ? 0 : 1;
+        return crowd(endpoint, number(2), number(3), number(4),
+                     requestNamed(args.size() > 5 ? args[5] : ""))
+                   ? 0
+                   : 1;
+    } else if (scenario == "impersonate") {
+        return impersonate(endpoint, number(2)) ? 0 : 1;
     } else if (scenario == "load") {
         return load(endpoint, number(2), number(3)) ? 0 : 1;
     }

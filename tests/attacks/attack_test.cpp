@@ -49,10 +49,11 @@ protected:
                                               staged_.scratch());
     }
 
-    void expectServedPromptly(long watchMs) {
-        const auto watched = staged_.run(client({"watch", std::to_string(watchMs)}));
+    void expectServedPromptly(long watchMs, const std::string& kind = "snapshot",
+                              double boundMs = latencyBoundMs) {
+        const auto watched = staged_.run(client({"watch", std::to_string(watchMs), kind}));
         ASSERT_EQ(watched.status, 0) << watched.output;
-        EXPECT_LT(std::stod(watched.output.substr(watched.output.find(' '))), latencyBoundMs)
+        EXPECT_LT(std::stod(watched.output.substr(watched.output.find(' '))), boundMs)
             << watched.output;
     }
 
@@ -115,6 +116,16 @@ TEST_F(Attack, CrowdsOfConnectionsNeitherDelayOthersNorSwellTheAgent) {
     }
 }
 
+// Slow work piled up by others, abandoned on closed connections or kept in flight, delays a
+// polite client's request by about one run (tens of milliseconds here).
+TEST_F(Attack, PiledUpOrAbandonedSlowWorkDelaysAPoliteClientByAboutOneRun) {
+    ASSERT_EQ(staged_.run(client({"crowd", "50", "32", "0", "cpu"})).status, 0);
+    auto holders = launch(client({"crowd", "16", "32", "3000", "cpu"}));
+    std::this_thread::sleep_for(500ms);
+    expectServedPromptly(1500, "cpu", 1000.0 * slowdown);
+    EXPECT_EQ(holders->waitForExit(30s), 0);
+}
+
 TEST_F(Attack, AStoppedAgentWithAFullBacklogTurnsNewcomersAwayInTime) {
     agent_->kill(SIGSTOP);
     sockaddr_un address{AF_UNIX, {}};
@@ -147,6 +158,34 @@ TEST_F(Attack, PipelinedRequestsAreAnsweredHoweverLateTheClientReadsAndOnTermina
     EXPECT_FALSE(fs::exists(staged_.endpoint()));
     EXPECT_FALSE(fs::exists(staged_.endpoint() + ".lock"));
     EXPECT_TRUE(staged_.startAgent(10s));
+}
+
+// With the agent gone, a program of its user that serves the endpoint is not believed.
+TEST_F(Attack, AProcessImpersonatingTheAgentIsNotBelieved) {
+    agent_->kill(SIGTERM);
+    ASSERT_EQ(agent_->waitForExit(5s * slowdown), 0);
+    auto impostor = launch(client({"impersonate", "10000"}));
+    ASSERT_TRUE(waitForEndpoint(staged_.endpoint(), 5s * slowdown));
+    for (const char* request : {"snapshot", "metrics"}) {
+        const auto shown =
+            staged_.run({"sh", "-c", "\"$0\" --endpoint \"$1\" --raw $2 2>&1",
+                         staged_.path("brivane-sensors"), staged_.endpoint(), request});
+        EXPECT_EQ(shown.status, 1) << shown.output;
+        EXPECT_EQ(shown.output.find("99.5"), std::string::npos) << shown.output;
+        EXPECT_NE(shown.output.find("not the signed sensor agent"), std::string::npos)
+            << shown.output;
+    }
+}
+
+// A write to a pipe whose reader has gone must not kill the agent; a hang-up stops it cleanly.
+TEST_F(Attack, SIGPIPEIsIgnoredAndSIGHUPStopsTheAgentLikeSIGTERM) {
+    ASSERT_EQ(staged_.cli({"snapshot"}).status, 0); // past start-up, where signals are set
+    agent_->kill(SIGPIPE);
+    EXPECT_EQ(staged_.cli({"snapshot"}).status, 0);
+    agent_->kill(SIGHUP);
+    EXPECT_EQ(agent_->waitForExit(5s * slowdown), 0);
+    EXPECT_FALSE(fs::exists(staged_.endpoint()));
+    EXPECT_FALSE(fs::exists(staged_.endpoint() + ".lock"));
 }
 
 // Clients pipeline every kind of request, abandoning a batch now and then: each is answered

@@ -22,7 +22,7 @@ public:
         ++fetches_;
         queue_->async([completion = std::move(completion)] { completion({"offline", {}, {}}); });
     }
-    void download(const std::string&, platform::DownloadProgress,
+    void download(const std::string&, std::int64_t,
                   std::function<void(platform::DownloadTransferResult)> completion) override {
         queue_->async([completion = std::move(completion)] { completion({"offline", {}, {}}); });
     }

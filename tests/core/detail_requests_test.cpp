@@ -163,8 +163,10 @@ TEST(QueueAssignment, ReleasingTheServiceAnswersQueuedWorkWithoutRunningIt) {
     std::vector<std::future<std::optional<std::string>>> replies;
     for (int request = 0; request < 4; ++request) {
         replies.push_back(ask([&](auto reply) { service->processDetails("energy", reply); }));
+        if (request == 0) { // the others wait while it runs
+            ASSERT_TRUE(spy->waitUntilEntered("/usr/bin/top"));
+        }
     }
-    ASSERT_TRUE(spy->waitUntilEntered("/usr/bin/top"));
     auto releasing = std::async(std::launch::async, [&] { service.reset(); });
     ASSERT_EQ(releasing.wait_for(200ms), std::future_status::timeout); // held by the running one
     spy->release();

@@ -6,11 +6,14 @@
 #include "formats/document_codec.h"
 #include "support/staged_agent.h"
 
+#include <atomic>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sstream>
 #include <sys/socket.h>
 #include <thread>
@@ -42,7 +45,14 @@ TEST_F(SimAgentEndToEnd, StartsOnlyInItsBundleAndAnswersOnlyItsUser) {
     }
     EXPECT_FALSE(fs::exists(staged.endpoint()));
 
-    ASSERT_TRUE(staged.startAgent());
+    const auto* agent = staged.startAgent();
+    ASSERT_TRUE(agent);
+    // Transfers run in a helper: the long-running agent maps no network library.
+    std::ifstream maps("/proc/" + std::to_string(agent->pid()) + "/maps");
+    const std::string mapped(std::istreambuf_iterator<char>(maps), {});
+    for (const char* library : {"libcurl", "libssl", "libnghttp", "libgnutls"}) {
+        EXPECT_EQ(mapped.find(library), std::string::npos) << library;
+    }
     const auto snapshot = staged.cli({"--raw", "snapshot"});
     ASSERT_EQ(snapshot.status, 0);
     const auto document = decodeSensorSnapshot(snapshot.output);
@@ -79,6 +89,65 @@ std::string freeLoopbackAddress() {
     ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
     ::close(fd);
     return "127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+}
+
+// A loopback server that takes one connection and never answers, as a stalled download
+// server (or proxy) would; it notes when the other side lets go.
+class StalledServer {
+public:
+    StalledServer() : listener_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+        sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+        socklen_t size = sizeof address;
+        ::bind(listener_, reinterpret_cast<sockaddr*>(&address), size);
+        ::listen(listener_, 4);
+        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size);
+        port = ntohs(address.sin_port);
+        thread_ = std::thread([this] {
+            pollfd waiting{::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC), POLLIN, 0};
+            if (waiting.fd < 0) {
+                return;
+            }
+            connected = true;
+            char byte;
+            while (::poll(&waiting, 1, -1) > 0 && ::recv(waiting.fd, &byte, 1, 0) > 0) {
+            }
+            released = true;
+            ::close(waiting.fd);
+        });
+    }
+    ~StalledServer() {
+        ::shutdown(listener_, SHUT_RDWR); // ends a wait for a connection that never came
+        thread_.join();
+        ::close(listener_);
+    }
+    int port = 0;
+    std::atomic<bool> connected{false}, released{false};
+
+private:
+    int listener_;
+    std::thread thread_;
+};
+
+// A stop cancels an update check stuck on a server that does not answer: the agent exits
+// within its grace, leaving neither its endpoint nor the transfer behind.
+TEST(SimAgentStop, CancelsATransferInProgressAndExitsWithinTheGrace) {
+    StalledServer server;
+    StagedAgent staged(
+        {.bundle = BRIVANE_E2E_BUNDLE,
+         .executables = {BRIVANE_E2E_CLI},
+         .environment = {"https_proxy=http://127.0.0.1:" + std::to_string(server.port)}});
+    auto* agent = staged.startAgent();
+    ASSERT_TRUE(agent);
+    ChildProcess check(staged.asAgentUser({staged.path("brivane-sensors"), "--endpoint",
+                                           staged.endpoint(), "manage", "checkForUpdates"}),
+                       staged.environment(), staged.scratch());
+    ASSERT_TRUE(pollUntil(10s, [&] { return server.connected.load(); }));
+    const auto stopping = std::chrono::steady_clock::now();
+    agent->kill(SIGTERM);
+    EXPECT_EQ(agent->waitForExit(10s), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - stopping, 2500ms);
+    EXPECT_TRUE(pollUntil(2s, [&] { return server.released.load(); }));
+    EXPECT_FALSE(fs::exists(staged.endpoint()));
 }
 
 // node_exporter's textfile collector reads the file of `metrics`, and `export` serves the same

@@ -46,6 +46,9 @@ StagedAgent::StagedAgent(const Options& options)
     if (options.bundle.empty()) {
         fs::create_directories(fs::path(agentExecutable()).parent_path());
         fs::copy(options.agent, agentExecutable());
+        if (fs::exists(options.agent + ".sig")) {
+            fs::copy(options.agent + ".sig", agentExecutable() + ".sig");
+        }
         std::ofstream(root_ / "app/Contents/Info.plist")
             << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
                "<key>BrivaneTeamIdentifier</key><string>"

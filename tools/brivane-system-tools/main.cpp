@@ -1,7 +1,8 @@
 // brivane-system-tools: stands in for the process-status, process-monitor, power-management and
 // disk tools the readers run, printing what they read here from /proc, sysfs and the system
-// bus. The tool is the name it was started under, else its first argument; the agent runs it
-// from next to its own executable.
+// bus, and makes the updater's HTTPS transfers, so the agent links no network library. The
+// tool is the name it was started under, else its first argument; the agent runs it from next
+// to its own executable.
 #include "system_tools.h"
 
 #include <string>
@@ -22,6 +23,7 @@ constexpr Tool tools[] = {
     {"top", runTop},
     {"pmset", runPmset},
     {"diskutil", runDiskutil},
+    {"transfer", runTransfer},
 };
 
 const Tool* find(std::string_view name) {
@@ -44,5 +46,5 @@ int main(int argc, char** argv) {
         if (const Tool* tool = find(words[1]))
             return tool->run(std::span(words).subspan(2));
     }
-    return usage("brivane-system-tools ps|top|pmset|diskutil [ARGUMENTS...]");
+    return usage("brivane-system-tools ps|top|pmset|diskutil|transfer [ARGUMENTS...]");
 }

@@ -20,5 +20,6 @@ int runPs(std::span<const std::string> args);
 int runTop(std::span<const std::string> args);
 int runPmset(std::span<const std::string> args);
 int runDiskutil(std::span<const std::string> args);
+int runTransfer(std::span<const std::string> args);
 
 } // namespace brivane::system_tools

@@ -1,17 +1,30 @@
 #include "agent_connection.h"
 
 #include "identity/sensor_companion_identity.h"
+#include "platform/host/exe_signature_source.h"
 
 #include <algorithm>
 #include <chrono>
 
 namespace brivane::cli {
+namespace {
+
+// One signature source for the process, so its verdict cache serves every connection.
+std::shared_ptr<const ipc::AgentCheck> agentCheck(const std::string& team, std::uint32_t user) {
+    static const auto signatures = std::make_shared<platform::host::ExeSignatureSource>(
+        std::make_shared<const platform::host::CmsVerifier>());
+    return std::make_shared<const ipc::AgentCheck>(team, signatures, user);
+}
+
+} // namespace
 
 AgentConnection::AgentConnection(std::string endpoint, int timeoutMs)
-    : endpoint_(std::move(endpoint)), timeoutMs_(timeoutMs) {}
+    : endpoint_(std::move(endpoint)), team_(BRIVANE_TEAM_ID), timeoutMs_(timeoutMs),
+      check_(agentCheck(team_, endpoints_.currentUserId())) {}
 
 AgentConnection::AgentConnection(const CliOptions& options)
-    : endpoint_(options.endpoint), team_(options.team), timeoutMs_(options.timeoutMs) {}
+    : endpoint_(options.endpoint), team_(options.team), timeoutMs_(options.timeoutMs),
+      check_(agentCheck(team_, endpoints_.currentUserId())) {}
 
 AgentConnection::Answer AgentConnection::ask(ipc::Selector selector,
                                              const std::optional<std::string>& argument) {
@@ -41,8 +54,16 @@ AgentConnection::Answer AgentConnection::ask(ipc::Selector selector,
             if (!client_) {
                 return {unreachable, "the sensor agent is not running (" + problem + ")"};
             }
+            client_->requireSender(check_);
         }
         auto outcome = client_->call(selector, argument, left());
+        if (outcome.status == SensorClient::Status::refused) {
+            const auto why = client_->refusal();
+            client_.reset();
+            return {unreachable, "the process answering on the endpoint is not the signed sensor "
+                                 "agent: " +
+                                     why};
+        }
         if (outcome.status == SensorClient::Status::replied) {
             if (!outcome.reply.document) {
                 return {noData, {}};

@@ -12,7 +12,8 @@ namespace brivane::cli {
 
 // The agent's connection, kept across requests (watch frames, scrapes) so that each does not
 // pay for a new connection and its admission. A connection that fails is dropped; when a kept
-// one turns out dead (the agent restarted), the request is sent once more on a new one.
+// one turns out dead (the agent restarted), the request is sent once more on a new one. Only
+// the team's signed agent is believed: an answer from any other process is refused.
 class AgentConnection {
 public:
     struct Answer {
@@ -20,7 +21,7 @@ public:
         std::string text;             // the document, or why unreachable; empty for noData
     };
 
-    // The agent at endpoint.
+    // The agent at endpoint, signed by the build's team.
     AgentConnection(std::string endpoint, int timeoutMs);
     // The agent at options.endpoint, else the team's, whose path is looked up for each new
     // connection: the runtime directory may appear later.
@@ -35,6 +36,7 @@ private:
     std::optional<std::string> endpoint_;
     std::string team_;
     int timeoutMs_;
+    std::shared_ptr<const ipc::AgentCheck> check_;
     std::unique_ptr<ipc::SensorClient> client_;
 };
 

@@ -1,13 +1,14 @@
 // The factories both agents share: the simulated laptop talks over real local sockets, checks
 // real clients against the build's own anchors, shows the host's real processes (so listed pids
-// exist), lives in real time and downloads over real HTTPS.
-#include "platform/host/curl_transfer.h"
+// exist), lives in real time and downloads over real HTTPS (through the bundle's helper).
 #include "platform/host/epoll_event_loop.h"
 #include "platform/host/exe_signature_source.h"
+#include "platform/host/helper_transfer.h"
 #include "platform/host/mmap_file_mapper.h"
 #include "platform/host/monotonic_uptime_clock.h"
 #include "platform/host/procfs_process_table.h"
 #include "platform/host/running_bundle.h"
+#include "platform/host/spawn_tool_runner.h"
 #include "platform/host/unix_endpoints.h"
 
 namespace brivane::platform {
@@ -42,7 +43,10 @@ std::shared_ptr<const UptimeClock> makeDefaultUptimeClock() {
 
 std::unique_ptr<Transfer> makeDefaultTransfer(std::shared_ptr<SerialQueue> delegateQueue,
                                               TransferConfiguration configuration) {
-    return std::make_unique<host::CurlTransfer>(std::move(delegateQueue), std::move(configuration));
+    return std::make_unique<host::HelperTransfer>(
+        std::move(delegateQueue), std::move(configuration),
+        std::make_shared<host::SpawnToolRunner>(),
+        host::siblingTool("brivane-system-tools", "transfer"));
 }
 
 } // namespace brivane::platform

@@ -118,10 +118,15 @@ void EpollEventLoop::runAt(std::chrono::steady_clock::time_point when, std::func
 }
 
 bool EpollEventLoop::handleTermination(std::function<void()> handler) {
+    // A log line to a pipe whose reader has gone must not end the agent; the write fails.
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    ::sigaction(SIGPIPE, &ignore, nullptr);
     sigset_t set;
     sigemptyset(&set);
-    sigaddset(&set, SIGTERM);
-    sigaddset(&set, SIGINT);
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+        sigaddset(&set, signal);
+    }
     if (::pthread_sigmask(SIG_BLOCK, &set, nullptr) != 0) {
         return false;
     }

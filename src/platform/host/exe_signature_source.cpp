@@ -14,6 +14,7 @@
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
+#include <vector>
 
 namespace brivane::platform::host {
 namespace {
@@ -48,9 +49,13 @@ bool isAlive(int pidfd) {
     return ::syscall(SYS_pidfd_send_signal, pidfd, 0, nullptr, 0) == 0;
 }
 
+// Buffers on the heap: clients check their agent on threads with small stacks (an HTTP
+// server's workers).
+constexpr std::size_t chunkSize = 64 * 1024;
+
 std::optional<std::string> readAll(int fd, std::int64_t limit) {
     std::string bytes;
-    std::array<char, 64 * 1024> buffer{};
+    std::vector<char> buffer(chunkSize);
     for (;;) {
         const auto count = ::read(fd, buffer.data(), buffer.size());
         if (count < 0 && errno == EINTR) {
@@ -75,7 +80,7 @@ std::optional<std::string> sha256HexOfFile(int fd, std::int64_t limit) {
     if (!context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1) {
         return std::nullopt;
     }
-    std::array<char, 64 * 1024> buffer{};
+    std::vector<char> buffer(chunkSize);
     std::int64_t total = 0;
     off_t offset = 0;
     for (;;) {

@@ -144,17 +144,62 @@ ToolResult launchFailure(int error) {
 
 } // namespace
 
+// A child known to its runner while it is unreaped, so that stop() can end its group.
+// Declared after the ChildProcess it watches: it lets go before the child is reaped.
+class RunningChild {
+public:
+    RunningChild(SpawnToolRunner* owner, pid_t group) : owner_(owner), group_(group) {}
+    ~RunningChild() { release(); }
+    RunningChild(const RunningChild&) = delete;
+    RunningChild& operator=(const RunningChild&) = delete;
+    bool admitted() { return !owner_ || owner_->enter(group_); }
+    void release() {
+        if (owner_) {
+            std::exchange(owner_, nullptr)->leave(group_);
+        }
+    }
+
+private:
+    SpawnToolRunner* owner_;
+    pid_t group_;
+};
+
 ToolResult SpawnToolRunner::run(const ToolRun& requested) {
     const auto local = localInvocation(requested);
     if (!local) {
         return launchFailure(ENOENT);
     }
-    return spawn(*local);
+    return spawn(*local, this);
 }
 
-ToolResult SpawnToolRunner::spawn(const ToolRun& run) {
+void SpawnToolRunner::stop() {
+    std::lock_guard lock(mutex_);
+    stopped_ = true;
+    for (const pid_t group : running_) {
+        ::kill(-group, SIGKILL);
+    }
+}
+
+bool SpawnToolRunner::enter(pid_t group) {
+    std::lock_guard lock(mutex_);
+    running_.insert(group);
+    return !stopped_;
+}
+
+void SpawnToolRunner::leave(pid_t group) {
+    std::lock_guard lock(mutex_);
+    running_.erase(group);
+}
+
+ToolResult SpawnToolRunner::spawn(const ToolRun& run, SpawnToolRunner* owner) {
     if (run.path.empty() || run.path.front() != '/') {
         return launchFailure(ENOENT);
+    }
+    if (owner) {
+        std::lock_guard lock(owner->mutex_);
+        if (owner->stopped_) {
+            return launchFailure(ECANCELED);
+        }
     }
 
     int pipeEnds[2];
@@ -207,6 +252,10 @@ ToolResult SpawnToolRunner::spawn(const ToolRun& run) {
     }
     writeEnd.reset();
     ChildProcess child(pid);
+    RunningChild tracked(owner, pid);
+    if (!tracked.admitted()) {
+        child.signalGroup(SIGKILL); // stopped meanwhile
+    }
 
     ToolResult result;
     result.processIdentifier = static_cast<int32_t>(pid);
@@ -271,6 +320,7 @@ ToolResult SpawnToolRunner::spawn(const ToolRun& run) {
     }
 
     readEnd.reset();
+    tracked.release(); // the group id is free for reuse once the child is reaped
     result.terminationStatus = child.reap();
     if (overflowed) {
         result.output = std::string();

@@ -3,6 +3,9 @@
 #include "platform/tool_runner.h"
 
 #include <cstddef>
+#include <mutex>
+#include <set>
+#include <sys/types.h>
 
 namespace brivane::platform::host {
 
@@ -17,9 +20,20 @@ public:
     static constexpr double terminationGrace = 0.5;
 
     ToolResult run(const ToolRun& run) override;
+    void stop() override;
 
-    // Runs exactly the given invocation, without translation.
-    static ToolResult spawn(const ToolRun& run);
+    // Runs exactly the given invocation, without translation; `owner`, when given, can stop it.
+    static ToolResult spawn(const ToolRun& run, SpawnToolRunner* owner = nullptr);
+
+private:
+    friend class RunningChild;
+    // False once stopped: the caller ends the child itself.
+    bool enter(pid_t group);
+    void leave(pid_t group);
+
+    std::mutex mutex_;
+    std::set<pid_t> running_; // process groups of unreaped children
+    bool stopped_ = false;
 };
 
 } // namespace brivane::platform::host

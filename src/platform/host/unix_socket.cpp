@@ -12,8 +12,15 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+// Older C library headers lack the pidfd forms (Linux 6.5).
+#ifndef SO_PASSPIDFD
+#define SO_PASSPIDFD 76
+#endif
 #ifndef SO_PEERPIDFD
 #define SO_PEERPIDFD 77
+#endif
+#ifndef SCM_PIDFD
+#define SCM_PIDFD 0x04
 #endif
 
 namespace brivane::platform::host {
@@ -42,7 +49,8 @@ IoStatus statusOf(int error) {
 
 } // namespace
 
-UnixStreamSocket::UnixStreamSocket(FileDescriptor fd) : fd_(std::move(fd)) {
+UnixStreamSocket::UnixStreamSocket(FileDescriptor fd, bool senders)
+    : fd_(std::move(fd)), senders_(senders) {
     ucred credentials{};
     socklen_t size = sizeof credentials;
     if (::getsockopt(fd_.get(), SOL_SOCKET, SO_PEERCRED, &credentials, &size) == 0 &&
@@ -71,6 +79,9 @@ void UnixStreamSocket::releasePeerHandle() {
 }
 
 IoResult UnixStreamSocket::read(char* into, std::size_t capacity) {
+    if (senders_) {
+        return readNotingSender(into, capacity);
+    }
     for (;;) {
         const ssize_t got = ::recv(fd_.get(), into, capacity, 0);
         if (got > 0) {
@@ -82,6 +93,49 @@ IoResult UnixStreamSocket::read(char* into, std::size_t capacity) {
         if (errno != EINTR) {
             return {statusOf(errno), 0};
         }
+    }
+}
+
+// The kernel attaches the writer's credentials (and, since Linux 6.5, a pidfd of it) to what
+// it delivers, and never joins bytes of two writers in one read.
+IoResult UnixStreamSocket::readNotingSender(char* into, std::size_t capacity) {
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(ucred)) + CMSG_SPACE(sizeof(int))];
+    for (;;) {
+        iovec io{into, capacity};
+        msghdr message{};
+        message.msg_iov = &io;
+        message.msg_iovlen = 1;
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        const ssize_t got = ::recvmsg(fd_.get(), &message, MSG_CMSG_CLOEXEC);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            return {got == 0 ? IoStatus::closed : statusOf(errno), 0};
+        }
+        std::optional<PeerInfo> writer;
+        FileDescriptor writerPidfd;
+        for (cmsghdr* part = CMSG_FIRSTHDR(&message); part; part = CMSG_NXTHDR(&message, part)) {
+            if (part->cmsg_level != SOL_SOCKET) {
+                continue;
+            }
+            if (part->cmsg_type == SCM_CREDENTIALS && part->cmsg_len == CMSG_LEN(sizeof(ucred))) {
+                ucred credentials{};
+                std::memcpy(&credentials, CMSG_DATA(part), sizeof credentials);
+                writer = PeerInfo{credentials.pid, credentials.uid, credentials.gid, {}};
+            } else if (part->cmsg_type == SCM_PIDFD && part->cmsg_len == CMSG_LEN(sizeof(int))) {
+                int pidfd = -1;
+                std::memcpy(&pidfd, CMSG_DATA(part), sizeof pidfd);
+                writerPidfd = FileDescriptor(pidfd);
+            }
+        }
+        if (writer && writerPidfd.valid()) {
+            writer->pidfd = writerPidfd.get();
+        }
+        senderPidfd_ = std::move(writerPidfd);
+        sender_ = writer;
+        return {IoStatus::ok, static_cast<std::size_t>(got)};
     }
 }
 
@@ -191,11 +245,15 @@ std::unique_ptr<StreamSocket> connectUnix(const std::string& path, std::string& 
         problem = std::string("cannot create a socket: ") + std::strerror(errno);
         return nullptr;
     }
+    // Before connecting, so that every byte that arrives names its writer.
+    const int on = 1;
+    ::setsockopt(fd.get(), SOL_SOCKET, SO_PASSCRED, &on, sizeof on);
+    ::setsockopt(fd.get(), SOL_SOCKET, SO_PASSPIDFD, &on, sizeof on); // fails before Linux 6.5
     const auto deadline = Clock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
     for (;;) {
         const int error = connectOnce(fd.get(), address);
         if (error == 0) {
-            return std::make_unique<UnixStreamSocket>(std::move(fd));
+            return std::make_unique<UnixStreamSocket>(std::move(fd), true);
         }
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();

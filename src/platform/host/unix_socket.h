@@ -10,8 +10,9 @@ namespace brivane::platform::host {
 
 class UnixStreamSocket final : public StreamSocket {
 public:
-    // Takes a connected, non-blocking socket; reads the peer's credentials once.
-    explicit UnixStreamSocket(FileDescriptor fd);
+    // Takes a connected, non-blocking socket; reads the peer's credentials once. With
+    // `senders`, reads note who wrote the bytes (the socket asked for credentials, connectUnix).
+    explicit UnixStreamSocket(FileDescriptor fd, bool senders = false);
 
     IoResult read(char* into, std::size_t capacity) override;
     IoResult write(const char* from, std::size_t size) override;
@@ -20,11 +21,17 @@ public:
     int handle() const override { return fd_.get(); }
     std::optional<PeerInfo> peer() const override { return peer_; }
     void releasePeerHandle() override;
+    std::optional<PeerInfo> sender() const override { return sender_; }
 
 private:
+    IoResult readNotingSender(char* into, std::size_t capacity);
+
     FileDescriptor fd_;
     FileDescriptor pidfd_;
     std::optional<PeerInfo> peer_;
+    bool senders_;
+    FileDescriptor senderPidfd_;
+    std::optional<PeerInfo> sender_;
 };
 
 class UnixListeningSocket final : public ListeningSocket {

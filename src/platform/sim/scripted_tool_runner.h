@@ -32,6 +32,11 @@ public:
                     std::string error = "No such file or directory");
 
     ToolResult run(const ToolRun& run) override;
+    void stop() override {
+        if (fallback_) {
+            fallback_->stop();
+        }
+    }
 
     // Runs of this path and argument vector so far, answered or not.
     std::size_t calls(const std::string& path, const std::vector<std::string>& arguments) const;

@@ -1,15 +1,19 @@
-#include "platform/host/curl_transfer.h"
+#include "curl_transfer.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <curl/curl.h>
-#include <filesystem>
+#include <memory>
 #include <mutex>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <system_error>
 
-namespace brivane::platform::host {
+namespace brivane::system_tools {
+
+using platform::DataTransferResult;
+using platform::DownloadTransferResult;
+using platform::TransferConfiguration;
+using platform::TransferResponse;
 namespace {
 
 struct EasyDeleter {
@@ -119,7 +123,7 @@ std::size_t appendBody(char* data, std::size_t size, std::size_t count, void* co
 
 struct FileSink {
     std::FILE* file = nullptr;
-    const DownloadProgress* progress = nullptr;
+    std::int64_t maximum = 0;
     std::int64_t received = 0;
 };
 
@@ -128,7 +132,7 @@ std::size_t writeFile(char* data, std::size_t size, std::size_t count, void* con
     const std::size_t length = size * count;
     sink->received += static_cast<std::int64_t>(length);
     // Checked here as well as in the progress callback, so no byte past the cap is stored.
-    if (*sink->progress && !(*sink->progress)(sink->received, -1)) {
+    if (sink->received > sink->maximum) {
         return CURL_WRITEFUNC_ERROR;
     }
     return std::fwrite(data, 1, length, sink->file);
@@ -136,40 +140,9 @@ std::size_t writeFile(char* data, std::size_t size, std::size_t count, void* con
 
 int reportProgress(void* context, curl_off_t expected, curl_off_t received, curl_off_t,
                    curl_off_t) {
-    auto* sink = static_cast<FileSink*>(context);
-    const std::int64_t announced = expected > 0 ? expected : -1;
-    return (*sink->progress && !(*sink->progress)(received, announced)) ? 1 : 0;
+    const auto* sink = static_cast<const FileSink*>(context);
+    return (received > sink->maximum || expected > sink->maximum) ? 1 : 0;
 }
-
-// A private folder holding one download; removed with everything in it.
-class TemporaryFolder {
-public:
-    explicit TemporaryFolder(const std::optional<std::string>& parent) {
-        std::error_code error;
-        std::filesystem::path base =
-            parent ? std::filesystem::path(*parent) : std::filesystem::temp_directory_path(error);
-        if (error || (parent && (std::filesystem::create_directories(base, error), error))) {
-            return;
-        }
-        std::string pattern = (base / "download-XXXXXX").string();
-        if (::mkdtemp(pattern.data())) { // created with mode 0700
-            path_ = pattern;
-        }
-    }
-    ~TemporaryFolder() {
-        if (!path_.empty()) {
-            std::error_code ignored;
-            std::filesystem::remove_all(path_, ignored);
-        }
-    }
-    TemporaryFolder(const TemporaryFolder&) = delete;
-    TemporaryFolder& operator=(const TemporaryFolder&) = delete;
-
-    const std::string& path() const { return path_; }
-
-private:
-    std::string path_;
-};
 
 struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
@@ -177,28 +150,11 @@ struct FileCloser {
 
 } // namespace
 
-CurlTransfer::CurlTransfer(std::shared_ptr<SerialQueue> delegateQueue,
-                           TransferConfiguration configuration, CurlTestRouting routing)
-    : queue_(std::move(delegateQueue)), configuration_(std::move(configuration)),
-      routing_(std::move(routing)) {}
-
-void CurlTransfer::fetch(const std::string& url, std::size_t bodyLimit,
-                         std::function<void(DataTransferResult)> completion) {
-    queue_->async([this, url, bodyLimit, completion = std::move(completion)] {
-        completion(fetchNow(url, bodyLimit));
-    });
-}
-
-void CurlTransfer::download(const std::string& url, DownloadProgress progress,
-                            std::function<void(DownloadTransferResult)> completion) {
-    queue_->async([this, url, progress = std::move(progress), completion = std::move(completion)] {
-        downloadNow(url, progress, completion);
-    });
-}
-
-DataTransferResult CurlTransfer::fetchNow(const std::string& url, std::size_t bodyLimit) const {
+DataTransferResult curlFetch(const std::string& url, std::size_t bodyLimit,
+                             const TransferConfiguration& configuration,
+                             const CurlTestRouting& routing) {
     DataTransferResult result;
-    const auto request = prepare(url, configuration_, routing_);
+    const auto request = prepare(url, configuration, routing);
     if (!request) {
         result.error = "The transfer could not be prepared.";
         return result;
@@ -218,27 +174,23 @@ DataTransferResult CurlTransfer::fetchNow(const std::string& url, std::size_t bo
     return result;
 }
 
-void CurlTransfer::downloadNow(
-    const std::string& url, const DownloadProgress& progress,
-    const std::function<void(DownloadTransferResult)>& completion) const {
+DownloadTransferResult curlDownload(const std::string& url, const std::string& file,
+                                    std::int64_t maximumBytes,
+                                    const TransferConfiguration& configuration,
+                                    const CurlTestRouting& routing) {
     DownloadTransferResult result;
-    const TemporaryFolder folder(configuration_.downloadDirectory);
-    const auto request = prepare(url, configuration_, routing_);
-    if (folder.path().empty() || !request) {
-        result.error = "The download could not be prepared: " +
-                       std::error_code(errno, std::generic_category()).message();
-        completion(std::move(result));
-        return;
+    const auto request = prepare(url, configuration, routing);
+    if (!request) {
+        result.error = "The download could not be prepared.";
+        return result;
     }
-    const std::string path = folder.path() + "/download";
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "wbxe"));
-    if (!file) {
+    std::unique_ptr<std::FILE, FileCloser> stream(std::fopen(file.c_str(), "wbxe"));
+    if (!stream) {
         result.error = "The download could not be stored: " +
                        std::error_code(errno, std::generic_category()).message();
-        completion(std::move(result));
-        return;
+        return result;
     }
-    FileSink sink{file.get(), &progress, 0};
+    FileSink sink{stream.get(), maximumBytes, 0};
     CURL* handle = request->handle.get();
     curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, writeFile);
     curl_easy_setopt(handle, CURLOPT_WRITEDATA, &sink);
@@ -246,17 +198,17 @@ void CurlTransfer::downloadNow(
     curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, reportProgress);
     curl_easy_setopt(handle, CURLOPT_XFERINFODATA, &sink);
     const CURLcode code = curl_easy_perform(handle);
-    const bool flushed = std::fflush(file.get()) == 0;
-    file.reset();
+    const bool flushed = std::fflush(stream.get()) == 0;
+    stream.reset();
     if (code != CURLE_OK) {
         result.error = describe(code, *request);
     } else if (!flushed) {
         result.error = "The download could not be stored.";
     } else {
         result.response = responseOf(handle);
-        result.file = path;
+        result.file = file;
     }
-    completion(std::move(result));
+    return result;
 }
 
-} // namespace brivane::platform::host
+} // namespace brivane::system_tools

@@ -1,7 +1,7 @@
-#include "platform/host/curl_transfer.h"
+#include "curl_transfer.h"
 #include "support/child_process.h"
 #include "support/temp_dir.h"
-#include "update/companion_updater.h"
+#include "update/companion_release.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -9,13 +9,11 @@
 #include <gtest/gtest.h>
 #include <thread>
 
-namespace brivane {
+namespace brivane::system_tools {
 namespace {
 
 using namespace brivane::testing;
 using namespace std::chrono_literals;
-using platform::host::CurlTestRouting;
-using platform::host::CurlTransfer;
 
 const std::string host = "https://brivane.qorva.dev";
 
@@ -55,44 +53,22 @@ private:
     int port_ = 0;
 };
 
-// Transfers go through the delegate queue, as the updater makes them.
 class CurlTransferTest : public ::testing::Test {
 public:
     static void SetUpTestSuite() { server_ = std::make_unique<LocalHttpsServer>(); }
     static void TearDownTestSuite() { server_.reset(); }
 
-    CurlTransfer transfer(platform::TransferConfiguration configuration = {}) {
-        configuration.downloadDirectory = downloads_.path();
-        return CurlTransfer(queue_, configuration, server_->routing());
+    platform::DataTransferResult fetch(const std::string& path,
+                                       platform::TransferConfiguration configuration = {}) {
+        return curlFetch(host + path, 16384, configuration, server_->routing());
     }
 
-    // Each waits for the queue to pass the transfer, clean-up after its completion included.
-    platform::DataTransferResult fetch(CurlTransfer& curl, const std::string& path) {
-        platform::DataTransferResult result;
-        curl.fetch(host + path, 16384, [&](auto answer) { result = std::move(answer); });
-        queue_->sync([] {});
-        return result;
-    }
-
-    // content: what the file held while the completion ran.
-    platform::DownloadTransferResult download(CurlTransfer& curl, const std::string& path,
-                                              std::optional<std::string>& content) {
-        platform::DownloadTransferResult result;
-        curl.download(host + path, &CompanionUpdater::shouldContinueDownload, [&](auto answer) {
-            if (answer.file) {
-                std::ifstream in(*answer.file, std::ios::binary);
-                content.emplace(std::istreambuf_iterator<char>(in),
-                                std::istreambuf_iterator<char>());
-            }
-            result = std::move(answer);
-        });
-        queue_->sync([] {});
-        return result;
+    platform::DownloadTransferResult download(const std::string& path) {
+        return curlDownload(host + path, downloads_ / "download", CompanionRelease::maximumSize, {},
+                            server_->routing());
     }
 
     static inline std::unique_ptr<LocalHttpsServer> server_;
-    std::shared_ptr<platform::SerialQueue> queue_ =
-        std::make_shared<platform::SerialQueue>("test.curl");
     const TempDir downloads_{"brivane-downloads"};
 };
 
@@ -109,17 +85,16 @@ TEST_F(CurlTransferTest, FetchReportsStatusFinalAddressAndAtMostOneBytePastTheLi
         {"/missing", 404, "/missing", "not found"}, {"/exact", 200, "/exact", limit},
         {"/over", 200, "/over", limit + "a"}, // the server sends 64 KiB
     };
-    auto curl = transfer();
     for (const auto& c : cases) {
         SCOPED_TRACE(c.path);
-        const auto result = fetch(curl, c.path);
+        const auto result = fetch(c.path);
         ASSERT_TRUE(result.response) << result.error.value_or("");
         EXPECT_FALSE(result.error);
         EXPECT_EQ(result.response->statusCode, c.status);
         EXPECT_EQ(result.response->finalURL, host + c.finalPath);
         EXPECT_EQ(result.body, c.body);
     }
-    EXPECT_TRUE(fetch(curl, "/plain-http-redirect").error);
+    EXPECT_TRUE(fetch("/plain-http-redirect").error);
 }
 
 TEST_F(CurlTransferTest, RefusedUntrustedAndStalledConnectionsAreErrors) {
@@ -127,42 +102,41 @@ TEST_F(CurlTransferTest, RefusedUntrustedAndStalledConnectionsAreErrors) {
     const std::vector<std::string> nobody = {"brivane.qorva.dev:443:127.0.0.1:1"};
     for (const auto& routing :
          {CurlTestRouting{{}, nobody}, CurlTestRouting{{}, server_->routing().connectTo}}) {
-        CurlTransfer curl(queue_, {}, routing);
-        const auto result = fetch(curl, "/small");
+        const auto result = curlFetch(host + "/small", 16384, {}, routing);
         EXPECT_TRUE(result.error);
         EXPECT_FALSE(result.response);
     }
 
-    auto curl = transfer({1.0, 60.0, std::nullopt});
     const auto started = std::chrono::steady_clock::now();
-    const auto stalled = fetch(curl, "/stall");
+    const auto stalled = fetch("/stall", {1.0, 60.0, std::nullopt});
     ASSERT_TRUE(stalled.error);
     EXPECT_NE(stalled.error->find("imeout"), std::string::npos) << *stalled.error;
     EXPECT_LT(std::chrono::steady_clock::now() - started, 5s);
 }
 
-TEST_F(CurlTransferTest, DownloadsIntoATemporaryFileAndCancelsOversizedOnes) {
+TEST_F(CurlTransferTest, DownloadsIntoANewFileAndCancelsOversizedOnes) {
     const std::pair<std::string, std::optional<std::string>> cases[] = {
         {"/small", "hello"},
         {"/announced-huge", std::nullopt},
         {"/unannounced-huge", std::nullopt}};
-    auto curl = transfer();
     for (const auto& [path, expected] : cases) {
         SCOPED_TRACE(path);
+        std::filesystem::remove(downloads_ / "download");
         const auto started = std::chrono::steady_clock::now();
-        std::optional<std::string> content;
-        const auto result = download(curl, path, content);
+        const auto result = download(path);
         EXPECT_LT(std::chrono::steady_clock::now() - started, 4s);
-        EXPECT_EQ(content, expected);
         EXPECT_EQ(result.error.has_value(), !expected);
-        if (result.file) {
-            EXPECT_EQ(std::filesystem::path(*result.file).parent_path().parent_path(),
-                      downloads_.path());
-            EXPECT_FALSE(std::filesystem::exists(*result.file));
+        if (expected) {
+            ASSERT_EQ(result.file, downloads_ / "download");
+            std::ifstream in(*result.file, std::ios::binary);
+            EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), *expected);
+        } else { // stopped before a byte past the cap was stored
+            EXPECT_LE(std::filesystem::file_size(downloads_ / "download"),
+                      std::uintmax_t(CompanionRelease::maximumSize));
         }
     }
-    EXPECT_TRUE(std::filesystem::is_empty(downloads_.path()));
+    EXPECT_TRUE(download("/small").error); // an existing file is never written into
 }
 
 } // namespace
-} // namespace brivane
+} // namespace brivane::system_tools

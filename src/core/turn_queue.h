@@ -1,0 +1,70 @@
+#pragma once
+
+#include "ipc/sensor_service_protocol.h"
+#include "platform/serial_queue.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace brivane {
+
+// A serial work queue of the service that shares its time out fairly. Clients take turns: each
+// client with waiting work gets one run before any gets a second, and a client's own requests
+// keep their order. Waiting work with the same non-empty key is done once, for every request
+// that asked for it, at the earliest turn of any of them. Work that nobody waits for any more
+// (its connections have gone) is dropped before it runs; a run already started finishes.
+class TurnQueue {
+public:
+    using Work = std::function<void(const ServiceReply& reply)>;
+
+    explicit TurnQueue(std::string label,
+                       platform::ThreadPriority priority = platform::ThreadPriority::normal);
+    // Answers what still waits with no data, without running it; the running item finishes.
+    ~TurnQueue();
+
+    TurnQueue(const TurnQueue&) = delete;
+    TurnQueue& operator=(const TurnQueue&) = delete;
+
+    const std::string& label() const { return queue_.label(); }
+
+    void async(ServiceReply reply, std::string key, Work work);
+
+    // Requests held by waiting work (answered or dropped ones leave at once or at the next
+    // sweep); for tests.
+    std::size_t waitingRequests();
+
+private:
+    struct Job {
+        std::string key;
+        Work work;
+        std::vector<ServiceReply> replies;
+        bool taken = false;
+    };
+
+    void runNext();
+    std::shared_ptr<Job> takeNextLocked(std::vector<ServiceReply>& dropped);
+    void enlistLocked(std::uint64_t client, const std::shared_ptr<Job>& job);
+    void retireLocked(Job& job, std::vector<ServiceReply>& dropped);
+    bool dropUnwantedLocked(Job& job, std::vector<ServiceReply>& dropped);
+    void sweepLocked(std::vector<ServiceReply>& dropped);
+
+    std::mutex mutex_;
+    std::unordered_map<std::string, std::shared_ptr<Job>> waitingByKey_;
+    // Each client's waiting work in its order; a merged job stands in every asker's line.
+    std::unordered_map<std::uint64_t, std::deque<std::shared_ptr<Job>>> lines_;
+    std::deque<std::uint64_t> rotation_; // the clients of lines_, next turn first
+    std::size_t held_ = 0;               // replies in waiting jobs
+    std::size_t sweepAbove_;
+    bool scheduled_ = false;
+    bool closing_ = false;
+    platform::SerialQueue queue_; // last: its worker stops before the rest goes
+};
+
+} // namespace brivane

@@ -1,0 +1,31 @@
+#pragma once
+
+#include "platform/endpoint.h"
+#include "platform/peer_signature.h"
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace brivane::ipc {
+
+// What a client asks of the process that answers on the endpoint before it believes a byte:
+// the same user, and an executable whose code signature satisfies the agent's requirement
+// (the companion's identifier under the team). Share one signature source across checks: its
+// verdicts are cached per executable and signature file, as the agent caches its clients'.
+// Thread-safe.
+class AgentCheck {
+public:
+    AgentCheck(const std::string& team, std::shared_ptr<platform::PeerSignatureSource> signatures,
+               std::uint32_t user);
+
+    // Nothing when the sender is the signed agent, else why it is not.
+    std::optional<std::string> refusal(const platform::PeerInfo& sender) const;
+
+private:
+    struct Parts;
+    std::shared_ptr<const Parts> parts_;
+};
+
+} // namespace brivane::ipc

@@ -1,0 +1,59 @@
+#include "curl_transfer.h"
+#include "formats/whole_number.h"
+#include "platform/host/transfer_report.h"
+#include "system_tools.h"
+
+#include <cstdio>
+
+namespace brivane::system_tools {
+namespace {
+
+constexpr std::string_view synopsis =
+    "brivane-system-tools transfer fetch URL BODY-LIMIT REQUEST-TIMEOUT RESOURCE-TIMEOUT\n"
+    "       brivane-system-tools transfer download URL FILE MAXIMUM-BYTES REQUEST-TIMEOUT "
+    "RESOURCE-TIMEOUT";
+
+std::optional<platform::TransferConfiguration> timeouts(const std::string& request,
+                                                        const std::string& resource) {
+    const auto idle = wholeNumber<double>(request);
+    const auto whole = wholeNumber<double>(resource);
+    if (!idle || !whole || !(*idle > 0) || !(*whole > 0)) {
+        return std::nullopt;
+    }
+    return platform::TransferConfiguration{*idle, *whole, std::nullopt};
+}
+
+int report(const platform::host::TransferReport& report) {
+    return printed(platform::host::transferReportHead(report) + report.body);
+}
+
+} // namespace
+
+// The agent's transfers: one HTTPS exchange, reported on standard output (transfer_report.h).
+int runTransfer(std::span<const std::string> args) {
+    if (args.size() == 5 && args[0] == "fetch") {
+        const auto limit = wholeNumber<std::size_t>(args[2]);
+        const auto configuration = timeouts(args[3], args[4]);
+        if (!limit || !configuration) {
+            return usage(synopsis);
+        }
+        auto fetched = curlFetch(args[1], *limit, *configuration);
+        return report({std::move(fetched.error), std::move(fetched.response),
+                       std::move(fetched.body).value_or("")});
+    }
+    if (args.size() == 6 && args[0] == "download") {
+        const auto maximum = wholeNumber<std::int64_t>(args[3]);
+        const auto configuration = timeouts(args[4], args[5]);
+        if (!maximum || !configuration) {
+            return usage(synopsis);
+        }
+        auto downloaded = curlDownload(args[1], args[2], *maximum, *configuration);
+        if (downloaded.error) {
+            std::remove(args[2].c_str()); // nothing half-written stays behind
+        }
+        return report({std::move(downloaded.error), std::move(downloaded.response), {}});
+    }
+    return usage(synopsis);
+}
+
+} // namespace brivane::system_tools
