@@ -82,6 +82,9 @@ private:
     struct BatteryReadings {
         std::optional<double> temperature;
         std::optional<double> voltage;
+        // Watts the battery gives while it discharges: then the whole machine's draw.
+        std::optional<double> dischargePower;
+        std::optional<SensorSnapshot::BatteryReading> essentials;
     };
 
     // Queues `work(reply)`, or answers with no data once the service is being released.

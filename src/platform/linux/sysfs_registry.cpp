@@ -1,6 +1,6 @@
 #include "platform/linux/sysfs_registry.h"
 
-#include "platform/linux/power_supply.h"
+#include "platform/battery_properties.h"
 
 #include <algorithm>
 
@@ -9,19 +9,34 @@ namespace {
 
 class BatteryEntry final : public RegistryEntry {
 public:
-    BatteryEntry(const SensorChannels& channels, const SysfsRegistry::Battery& battery)
-        : channels_(channels), battery_(battery) {}
+    explicit BatteryEntry(const BatteryStatus& status) : status_(status) {}
 
     std::optional<double> numberProperty(std::string_view name) const override {
-        if (name == "Temperature") {
-            return scaled(battery_.temperature, 10); // tenths → hundredths of a degree
-        }
-        if (name == "Voltage") {
-            return scaled(battery_.voltage, 1e-3); // µV → mV
-        }
+        namespace property = battery_property;
+        const auto scaled = [](std::optional<double> value, double factor) {
+            return value ? std::optional<double>(*value * factor) : std::nullopt;
+        };
+        if (name == "Temperature")
+            return scaled(status_.celsius, 100);
+        if (name == "Voltage")
+            return scaled(status_.volts, 1000);
+        if (name == property::level)
+            return status_.level;
+        if (name == property::power)
+            return status_.watts;
+        if (name == property::secondsToEmpty)
+            return status_.secondsToEmpty;
+        if (name == property::secondsToFull)
+            return status_.secondsToFull;
+        if (name == property::health)
+            return status_.health;
+        if (name == property::cycleCount && status_.cycleCount)
+            return static_cast<double>(*status_.cycleCount);
         return std::nullopt;
     }
-    std::optional<std::string_view> stringProperty(std::string_view) const override {
+    std::optional<std::string_view> stringProperty(std::string_view name) const override {
+        if (name == battery_property::state && status_.state)
+            return batteryStateName(*status_.state);
         return std::nullopt;
     }
     const RegistryDictionary* dictionaryProperty(std::string_view) const override {
@@ -29,16 +44,7 @@ public:
     }
 
 private:
-    std::optional<double> scaled(std::optional<std::size_t> channel, double factor) const {
-        if (!channel) {
-            return std::nullopt;
-        }
-        const auto value = channels_.value(*channel);
-        return value ? std::optional<double>(static_cast<double>(*value) * factor) : std::nullopt;
-    }
-
-    const SensorChannels& channels_;
-    const SysfsRegistry::Battery& battery_;
+    BatteryStatus status_;
 };
 
 class CardEntry final : public RegistryEntry {
@@ -111,14 +117,7 @@ SysfsRegistry::SysfsRegistry(std::string sysRoot, SensorTiming timing, host::Kep
 
 void SysfsRegistry::discover() {
     const host::RootedDirectory& sys = channels_.root();
-    for (const auto& supply : sys.list("class/power_supply")) {
-        const std::string base = "class/power_supply/" + supply;
-        if (!isSystemBattery(sys, base)) {
-            continue;
-        }
-        battery_ = Battery{channels_.add(base + "/temp"), channels_.add(base + "/voltage_now")};
-        break;
-    }
+    batteries_.discover(channels_);
     for (const auto& card : sys.list("class/drm")) {
         if (!isCard(card)) {
             continue;
@@ -133,10 +132,10 @@ void SysfsRegistry::discover() {
 
 std::unique_ptr<RegistryEntry> SysfsRegistry::firstEntry(std::string_view className) {
     std::call_once(discovered_, [this] { discover(); });
-    if (className != "AppleSmartBattery" || !battery_) {
+    if (className != "AppleSmartBattery" || batteries_.empty()) {
         return nullptr;
     }
-    return std::make_unique<BatteryEntry>(channels_, *battery_);
+    return std::make_unique<BatteryEntry>(batteries_.read(channels_));
 }
 
 std::unique_ptr<RegistryIterator> SysfsRegistry::matchingEntries(std::string_view className) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/linux/sensor_channels.h"
+#include "platform/linux/system_batteries.h"
 #include "platform/registry.h"
 
 #include <mutex>
@@ -11,9 +12,10 @@
 namespace brivane::platform::linux_backend {
 
 // The two registry classes the companion reads, from sysfs:
-// - "AppleSmartBattery": the first power supply of type Battery whose scope is System (no
-//   scope file means System), with "Temperature" in hundredths of a degree (from `temp`,
-//   tenths) and "Voltage" in millivolts (from `voltage_now`, microvolts);
+// - "AppleSmartBattery": the power supplies of type Battery whose scope is System (no scope
+//   file means System) taken together, with "Temperature" in hundredths of a degree (from
+//   `temp`, tenths), "Voltage" in millivolts (from `voltage_now`, microvolts) of the one that
+//   powers the machine, and the battery properties of platform/battery_properties.h;
 // - "IOAccelerator": one entry per DRM card with a `gpu_busy_percent`, "IOClass" its driver
 //   and "PerformanceStatistics" holding "Device Utilization %".
 // Both are found on the first lookup and kept; every other class has no entries. Every card
@@ -27,10 +29,6 @@ public:
     std::unique_ptr<RegistryIterator> matchingEntries(std::string_view className) override;
     bool isGraphicsAcceleratorClass(std::string_view ioClass) const override;
 
-    struct Battery {
-        std::optional<std::size_t> temperature;
-        std::optional<std::size_t> voltage;
-    };
     struct Card {
         std::string driver;
         std::size_t busy = 0;
@@ -41,7 +39,7 @@ private:
 
     SensorChannels channels_;
     std::once_flag discovered_;
-    std::optional<Battery> battery_;
+    SystemBatteries batteries_;
     std::vector<Card> cards_;
 };
 
