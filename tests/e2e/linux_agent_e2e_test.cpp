@@ -37,6 +37,9 @@ TEST(LinuxAgentEndToEnd, ReportsTheSensorsAndCpuResidenciesOfAFixtureLaptop) {
                    "600000 10\n2000000 20\n");
         tree.symlink(cpus + "cpu" + cpu + "/cpufreq", "../cpufreq/policy" + cpu);
     }
+    // /proc/stat's USER_HZ ticks (10 ms): user nice system idle iowait irq softirq.
+    tree.write(".proc-stat", "cpu  300 0 50 1500 0 0 0\ncpu0 100 0 50 1000 0 0 0\n"
+                             "cpu1 200 0 0 500 0 0 0\nintr 0\n");
     ASSERT_TRUE(staged.startAgent());
     EXPECT_TRUE(request({"--raw", "cpu"})["residencies"].empty());
     json snapshot;
@@ -62,11 +65,15 @@ TEST(LinuxAgentEndToEnd, ReportsTheSensorsAndCpuResidenciesOfAFixtureLaptop) {
     EXPECT_NE(first, std::string::npos) << printed.str();
     EXPECT_EQ(printed.str().find(line, first + 1), std::string::npos) << printed.str();
 
+    // time_in_state counts idle time too: the CPU's idle time leaves the lowest frequencies
+    // first. cpu0: 50 ms at 600 MHz, 20 ms of it idle; cpu1: 1 s at 2 GHz, 300 ms idle.
     tree.write(cpus + "cpufreq/policy0/stats/time_in_state", "600000 15\n2000000 20\n");
     tree.write(cpus + "cpufreq/policy1/stats/time_in_state", "600000 10\n2000000 120\n");
+    tree.write(".proc-stat", "cpu  300 0 50 1532 0 0 0\ncpu0 100 0 50 1002 0 0 0\n"
+                             "cpu1 200 0 0 530 0 0 0\nintr 0\n");
     std::this_thread::sleep_for(std::chrono::seconds(1));
     EXPECT_EQ(request({"--raw", "cpu"})["residencies"],
-              json::parse(R"({"ECPU":[50000,0],"PCPU":[0,1000000]})"));
+              json::parse(R"({"ECPU":[30000,0],"PCPU":[0,700000]})"));
 }
 
 } // namespace

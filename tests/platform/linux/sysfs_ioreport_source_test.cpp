@@ -114,7 +114,7 @@ TEST(SysfsIOReportSource, CpuChannelsByClusterKind) {
          std::make_pair("\n", "0-1\n"),
          {"PCPU0", "PCPU1"}},
         {"offline CPUs", {{0, {}}, {1, {}}, {2, {}}}, true, "0,2\n", {}, {"PCPU0", "PCPU2"}},
-        {"without stats", {{0, {}}, {1, {}}}, true, "0-1\n", {}, {}, false},
+        {"without stats nor frequency limits", {{0, {}}, {1, {}}}, true, "0-1\n", {}, {}, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -125,7 +125,9 @@ TEST(SysfsIOReportSource, CpuChannelsByClusterKind) {
             sys.write("bus/event_source/devices/cpu_atom/cpus", c.hybrid->first);
             sys.write("bus/event_source/devices/cpu_core/cpus", c.hybrid->second);
         }
-        SysfsIOReportSource source(sys.path());
+        TempDir proc;
+        proc.write("stat", "cpu0 1 1 1 1\n");
+        SysfsIOReportSource source(sys.path(), ::pread, proc.path());
         auto channels = source.copyChannelsInGroup("CPU Stats", "CPU Core Performance States");
         EXPECT_EQ(channelNames(channels), c.names);
         EXPECT_FALSE(source.copyChannelsInGroup("Energy Model", std::nullopt));
