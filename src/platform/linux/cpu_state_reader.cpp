@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <unistd.h>
 
 namespace brivane::platform::linux_backend {
@@ -110,14 +111,23 @@ void CpuStateReader::run() {
 }
 
 bool CpuStateReader::readStatLocked() {
-    const auto text = proc_.readHead("stat", statText_);
-    if (!text)
+    // Kept open and read from offset 0, where procfs makes the text anew: one system call. Only
+    // the CPU lines, which come first, matter, so the buffer may cut the rest off.
+    if (!statFile_.valid())
+        statFile_ = host::FileDescriptor(proc_.openFile("stat"));
+    ssize_t got = -1;
+    do {
+        got = statFile_.valid() ? ::pread(statFile_.get(), statText_.data(), statText_.size(), 0)
+                                : -1;
+    } while (got < 0 && errno == EINTR);
+    if (got <= 0)
         return false;
     std::fill(stat_.begin(), stat_.end(), std::nullopt);
-    forEachProcStatCpu(*text, [&](const CpuTimes& times) {
-        if (static_cast<std::size_t>(times.cpu) < stat_.size())
-            stat_[static_cast<std::size_t>(times.cpu)] = times;
-    });
+    forEachProcStatCpu(std::string_view(statText_.data(), static_cast<std::size_t>(got)),
+                       [&](const CpuTimes& times) {
+                           if (static_cast<std::size_t>(times.cpu) < stat_.size())
+                               stat_[static_cast<std::size_t>(times.cpu)] = times;
+                       });
     return true;
 }
 
@@ -144,11 +154,14 @@ void CpuStateReader::tickLocked(bool request) {
             continue;
         }
         if (channel.last) {
-            if (const auto kiloHertz = frequencyLocked(files_[channel.file]))
-                channel.lastKiloHertz = *kiloHertz;
+            const std::uint64_t active = since(channel.last->active, now->active);
+            // An idle CPU's frequency does not matter: no read for it.
+            if (active != 0)
+                if (const auto kiloHertz = frequencyLocked(files_[channel.file]))
+                    channel.lastKiloHertz = *kiloHertz;
             if (channel.lastKiloHertz != 0)
                 channel.active[nearestBin(channel.plan.kiloHertz, channel.lastKiloHertz)] +=
-                    since(channel.last->active, now->active) * microsecondsPerStatTick_;
+                    active * microsecondsPerStatTick_;
             channel.idle += since(channel.last->idle, now->idle) * microsecondsPerStatTick_;
         }
         channel.last = *now;

@@ -84,6 +84,7 @@ private:
     std::uint64_t microsecondsPerStatTick_ = 10'000;
 
     mutable std::mutex mutex_;
+    host::FileDescriptor statFile_;
     std::vector<char> statText_;
     std::vector<std::optional<CpuTimes>> stat_; // by CPU number
     std::condition_variable wake_;
