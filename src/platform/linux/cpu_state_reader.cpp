@@ -159,9 +159,10 @@ void CpuStateReader::tickLocked(bool request) {
             if (active != 0)
                 if (const auto kiloHertz = frequencyLocked(files_[channel.file]))
                     channel.lastKiloHertz = *kiloHertz;
-            if (channel.lastKiloHertz != 0)
-                channel.active[nearestBin(channel.plan.kiloHertz, channel.lastKiloHertz)] +=
-                    active * microsecondsPerStatTick_;
+            if (active != 0 && channel.lastKiloHertz == 0)
+                continue; // no frequency known yet: the time waits for the next look
+            channel.active[nearestBin(channel.plan.kiloHertz, channel.lastKiloHertz)] +=
+                active * microsecondsPerStatTick_;
             channel.idle += since(channel.last->idle, now->idle) * microsecondsPerStatTick_;
         }
         channel.last = *now;
