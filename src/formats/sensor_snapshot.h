@@ -4,6 +4,7 @@
 // fields are declared in the order a writer emits them. Encoding and decoding live in
 // formats/document_codec.h.
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -46,6 +47,11 @@ struct SensorSnapshot {
 
         // The accessory sources in the power-management tool's output, in its order.
         static std::vector<AccessoryReading> parse(std::string_view output);
+
+        // What a snapshot carries at most: a device may report a name of any length, and a
+        // bus any number of devices.
+        static constexpr std::size_t maxNameBytes = 128;
+        static constexpr std::size_t maxCount = 64;
 
         bool operator==(const AccessoryReading&) const = default;
     };

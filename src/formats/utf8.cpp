@@ -67,4 +67,15 @@ std::string replacingInvalid(std::string_view bytes) {
     return text;
 }
 
+std::string_view truncated(std::string_view bytes, std::size_t maxBytes) {
+    if (bytes.size() <= maxBytes)
+        return bytes;
+    // A sequence is at most four bytes: step back over at most three continuation bytes.
+    std::size_t cut = maxBytes;
+    for (int step = 0;
+         step < 3 && cut > 0 && (static_cast<unsigned char>(bytes[cut]) & 0xC0) == 0x80; ++step)
+        --cut;
+    return bytes.substr(0, cut);
+}
+
 } // namespace brivane::utf8

@@ -26,4 +26,7 @@ bool isValid(std::string_view bytes);
 // The bytes with each maximal ill-formed subsequence replaced by U+FFFD.
 std::string replacingInvalid(std::string_view bytes);
 
+// The longest prefix of at most maxBytes bytes that does not cut a sequence in two.
+std::string_view truncated(std::string_view bytes, std::size_t maxBytes);
+
 } // namespace brivane::utf8

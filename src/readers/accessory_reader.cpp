@@ -20,11 +20,26 @@ platform::ToolRun accessoryToolRun() {
 } // namespace
 
 std::vector<SensorSnapshot::AccessoryReading> readAccessories(platform::ToolRunner& runner) {
+    using Reading = SensorSnapshot::AccessoryReading;
     const auto result = runner.run(accessoryToolRun());
     if (!result.succeeded()) {
         return {};
     }
-    return SensorSnapshot::AccessoryReading::parse(utf8::replacingInvalid(result.output));
+    auto readings = Reading::parse(utf8::replacingInvalid(result.output));
+    // The list is kept and sent with every snapshot: bound what one tool run can make of it.
+    if (readings.size() > Reading::maxCount) {
+        readings.resize(Reading::maxCount);
+    }
+    const auto cap = [](std::string& text) {
+        text.resize(utf8::truncated(text, Reading::maxNameBytes).size());
+    };
+    for (auto& reading : readings) {
+        cap(reading.name);
+        if (reading.part) {
+            cap(*reading.part);
+        }
+    }
+    return readings;
 }
 
 } // namespace brivane

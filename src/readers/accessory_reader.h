@@ -7,7 +7,8 @@
 
 namespace brivane {
 
-// One run of the power-management tool turned into readings; empty when the run fails.
+// One run of the power-management tool turned into readings; empty when the run fails. At most
+// AccessoryReading::maxCount of them, names and parts cut to maxNameBytes.
 std::vector<SensorSnapshot::AccessoryReading> readAccessories(platform::ToolRunner& runner);
 
 } // namespace brivane

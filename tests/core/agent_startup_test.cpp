@@ -1,6 +1,5 @@
 #include "core/agent_startup.h"
 #include "core/companion_main.h"
-#include "identity/sensor_companion_identity.h"
 #include "platform/sim/sim_process_table.h"
 
 #include <gtest/gtest.h>
@@ -48,17 +47,6 @@ TEST(AgentStartup, EndsWithStatusTwoBeforeListeningOrWhenTheEndpointIsServed) {
         EXPECT_EQ(listenedOn, c.listenedOn);
         EXPECT_EQ(servicesMade, 0);
     }
-}
-
-// The requirement a started agent admits its clients with (tests/identity: which signers pass).
-TEST(AgentStartup, ClientRequirementForTheMakersClientListsEveryLocalBuild) {
-    EXPECT_EQ(SensorCompanionIdentity::clientRequirement(SensorCompanionIdentity::client, "T1"),
-              "anchor apple generic and\n"
-              "((identifier \"dev.qorva.brivane\" and certificate "
-              "leaf[field.1.2.840.113635.100.6.1.9] exists) or\n"
-              "((identifier \"dev.qorva.brivane\" or identifier \"dev.qorva.brivane.beta\" or "
-              "identifier \"dev.qorva.brivane.Verification\") and certificate "
-              "leaf[subject.OU] = \"T1\"))");
 }
 
 } // namespace

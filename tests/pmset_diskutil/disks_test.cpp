@@ -60,30 +60,5 @@ TEST(DiskDescription, SmartFiguresReachTheReaderInItsUnits) {
     }
 }
 
-// Disks are named in listing order; only "diskN" of a listed whole disk names one.
-TEST(DiskTree, ListsAndNamesTheWholeDisksOfASysfsTree) {
-    testing::TempDir sys;
-    sys.write("block/sda/size", "8\n");
-    const RootedDirectory root(sys.path());
-    EXPECT_EQ(diskListReport(root), "disk0\tsda\n");
-    EXPECT_TRUE(diskInfoReport(root, nullptr, "disk0"));
-    for (const char* unknown : {"disk1", "disk0s1", "disk00", "sda"}) {
-        EXPECT_EQ(diskInfoReport(root, nullptr, unknown), std::nullopt) << unknown;
-    }
-}
-
-TEST(DiskTree, AnNVMeSentinelTemperatureIsNoReading) {
-    for (const auto& [input, expected] :
-         std::vector<std::pair<const char*, std::optional<std::int64_t>>>{{"36850", 36850},
-                                                                          {"127000", {}}}) {
-        testing::TempDir sys;
-        sys.writeFiles("block/nvme0n1/device/hwmon1",
-                       std::string("name=nvme;temp1_label=Composite;temp1_input=") + input);
-        EXPECT_EQ(sysfsDiskFacts(RootedDirectory(sys.path()), "nvme0n1").hwmonMillicelsius,
-                  expected)
-            << input;
-    }
-}
-
 } // namespace
 } // namespace brivane::system_tools

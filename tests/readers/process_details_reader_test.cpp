@@ -1,7 +1,9 @@
+#include "platform/sim/canned_outputs.h"
 #include "platform/sim/sim_process_table.h"
 #include "readers/process_details_reader.h"
 #include "support/recording_tool_runner.h"
 
+#include <algorithm>
 #include <cmath>
 #include <gtest/gtest.h>
 #include <limits>
@@ -210,6 +212,20 @@ TEST(ParseEnergy, LeavesOutExcludedPidsAndKeepsOrderUpTo128) {
     EXPECT_EQ(std::vector(readings.begin(), readings.begin() + 4),
               (std::vector<Reading>{{1, "p", 1}, {3, "p", 0}, {4, "p", 1}, {6, "p", 0}}));
     EXPECT_EQ(readings.back().pid, 130);
+}
+
+// The simulated monitor prints a name holding a line break on its own row, never as a second one.
+TEST(ParseEnergy, SimulatedMonitorKeepsEachProcessOnOneRow) {
+    SimProcessTable table;
+    table.set(7, {"a\n99999 b", {}});
+    table.set(8, {"c\xE2\x80\xA8"
+                  "88888 d",
+                  {}});
+    auto readings = ProcessDetailsReader::parseEnergy(platform::sim::cannedTopOutput(table), {});
+    std::sort(readings.begin(), readings.end(), [](auto& a, auto& b) { return a.pid < b.pid; });
+    ASSERT_EQ(readings.size(), 2u);
+    EXPECT_EQ(readings[0].name, "a?99999 b");
+    EXPECT_EQ(readings[1].name, "c?88888 d");
 }
 
 } // namespace

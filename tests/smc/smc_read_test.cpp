@@ -116,32 +116,29 @@ TEST(SMCRead, FailedByteReadEvictsTheCachedKey) {
     EXPECT_EQ(h.byteRequests(), 5u);
 }
 
-TEST(SMCClose, EmptiesTheCacheEvenWhenClosingFails) {
+// Closing empties the cache even when it fails; destruction closes once and reports only a
+// failure.
+TEST(SMCClose, EmptiesTheCacheAndReportsOnlyAFailure) {
     SMCHarness h({simKey("FNum", "ui8 ", {2})});
     ASSERT_EQ(h.smc->getValue("FNum"), 2.0);
     h.sim->failClose(kIOReturnError);
-
     EXPECT_EQ(h.smc->close(), kIOReturnError);
     h.sim->resetCounters();
     EXPECT_FALSE(h.smc->getValue("FNum"));
-    // Without its cache entry the read starts over with key information.
-    EXPECT_EQ(h.keyInfoRequests(), 1u);
+    EXPECT_EQ(h.keyInfoRequests(), 1u); // the read starts over with key information
     EXPECT_EQ(h.byteRequests(), 0u);
     EXPECT_EQ(h.lines.take(),
               std::vector<std::string>{"Error read(FNum): (ipc/send) invalid destination port"});
-}
 
-TEST(SMCClose, DestructionClosesOnceAndReportsOnlyAFailure) {
     for (const bool failing : {false, true}) {
-        SMCHarness h;
+        SMCHarness fresh;
         if (failing) {
-            h.sim->failClose(kIOReturnError);
+            fresh.sim->failClose(kIOReturnError);
         }
-        h.smc.reset();
-        EXPECT_EQ(h.sim->closeCount(), 1u);
-        EXPECT_EQ(h.lines.take(), failing ? std::vector<std::string>{"error close smc connection: "
-                                                                     "(iokit/common) general error"}
-                                          : std::vector<std::string>{});
+        fresh.smc.reset();
+        EXPECT_EQ(fresh.sim->closeCount(), 1u);
+        const std::string line = "error close smc connection: (iokit/common) general error";
+        EXPECT_EQ(fresh.lines.take(), failing ? std::vector{line} : std::vector<std::string>{});
     }
 }
 

@@ -1,11 +1,12 @@
 #include "support/child_process.h"
 
+#include "platform/host/spawn_setup.h"
+
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -27,18 +28,16 @@ std::vector<char*> pointers(const std::vector<std::string>& strings) {
 ChildProcess::ChildProcess(const std::vector<std::string>& argv,
                            const std::vector<std::string>& environment,
                            const std::string& outputFile) {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outputFile.c_str(),
+    platform::host::SpawnFileActions actions;
+    posix_spawn_file_actions_addopen(actions.get(), STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(actions.get(), STDOUT_FILENO, outputFile.c_str(),
                                      O_WRONLY | O_CREAT | O_TRUNC, 0644);
     auto args = pointers(argv);
     auto envp = pointers(environment);
     if (argv.empty() ||
-        posix_spawnp(&pid_, args[0], &actions, nullptr, args.data(), envp.data()) != 0) {
+        posix_spawnp(&pid_, args[0], actions.get(), nullptr, args.data(), envp.data()) != 0) {
         pid_ = -1;
     }
-    posix_spawn_file_actions_destroy(&actions);
 }
 
 ChildProcess::~ChildProcess() {

@@ -23,6 +23,8 @@ public:
     static std::string unavailableReason();
 
     const std::string& address() const { return address_; }
+    // SIGSTOP freezes the bus daemon mid-life, SIGCONT wakes it.
+    void signalDaemon(int signal) { daemon_->kill(signal); }
     std::string environmentEntry() const { return "DBUS_SYSTEM_BUS_ADDRESS=" + address_; }
 
     // Runs a dbusmock template (name or .py file) with JSON parameters until it answers as busName.

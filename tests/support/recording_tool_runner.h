@@ -3,19 +3,33 @@
 #include "platform/tool_runner.h"
 
 #include <gtest/gtest.h>
+#include <map>
+#include <mutex>
+#include <string>
 #include <vector>
 
 namespace brivane::testing {
 
-// Answers every run with `result` and records the runs it was asked for.
+// Answers a run with the result given for its path in `results`, else with `result`, and records
+// the runs it was asked for; runs may come from any thread.
 class RecordingToolRunner final : public platform::ToolRunner {
 public:
     platform::ToolResult result{std::nullopt, 0, ""};
+    std::map<std::string, platform::ToolResult> results;
     std::vector<platform::ToolRun> runs;
     platform::ToolResult run(const platform::ToolRun& run) override {
+        const std::lock_guard lock(mutex_);
         runs.push_back(run);
-        return result;
+        const auto found = results.find(run.path);
+        return found == results.end() ? result : found->second;
     }
+    std::size_t count() {
+        const std::lock_guard lock(mutex_);
+        return runs.size();
+    }
+
+private:
+    std::mutex mutex_;
 };
 
 inline void expectRun(const platform::ToolRun& run, const platform::ToolRun& expected) {

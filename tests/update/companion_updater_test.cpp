@@ -1,4 +1,5 @@
 #include "platform/sha256_hex.h"
+#include "support/recording_tool_runner.h"
 #include "support/temp_dir.h"
 #include "update/companion_updater.h"
 
@@ -49,25 +50,6 @@ std::string certificateLines(const std::string& team) {
     return "   Certificate Chain:\n    1. Developer ID Installer: Brivane Sensors (" + team +
            ")\n    2. Brivane Development Root\n";
 }
-
-class FakeToolRunner final : public platform::ToolRunner {
-public:
-    std::map<std::string, platform::ToolResult> results;
-    std::vector<platform::ToolRun> requests;
-
-    platform::ToolResult run(const platform::ToolRun& run) override {
-        std::lock_guard guard(mutex_);
-        requests.push_back(run);
-        return results.at(run.path);
-    }
-    std::size_t count() {
-        std::lock_guard guard(mutex_);
-        return requests.size();
-    }
-
-private:
-    std::mutex mutex_;
-};
 
 class FakeWorkspace final : public platform::Workspace {
 public:
@@ -178,7 +160,8 @@ struct Rig {
     int fetches = 0;
     int downloads = 0;
     std::size_t bodyLimit = 0;
-    std::shared_ptr<FakeToolRunner> tools = std::make_shared<FakeToolRunner>();
+    std::shared_ptr<testing::RecordingToolRunner> tools =
+        std::make_shared<testing::RecordingToolRunner>();
     std::shared_ptr<FakeWorkspace> workspace = std::make_shared<FakeWorkspace>();
     std::map<std::string, std::string, std::less<>> info{{"CFBundleShortVersionString", "1.0"},
                                                          {"BrivaneTeamIdentifier", team}};
@@ -228,7 +211,7 @@ TEST(CompanionUpdater, RepliesFromTheManifestAloneWithoutDownloading) {
         EXPECT_EQ(rig.perform(c.command), c.expected);
         EXPECT_EQ(rig.bodyLimit, 16384u);
         EXPECT_EQ(rig.downloads, 0);
-        EXPECT_TRUE(rig.tools->requests.empty());
+        EXPECT_TRUE(rig.tools->runs.empty());
     }
 
     Rig unversioned; // a bundle without a version runs 0.0
@@ -314,19 +297,17 @@ TEST(CompanionUpdater, InstallOpensAVerifiedCopyInAFolderOfItsOwnOnTheMainQueue)
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), payload);
 
     // Both checks run on the download, with the tool limit and a locale whose output we parse.
-    ASSERT_EQ(rig.tools->requests.size(), 4u);
-    const auto& file = rig.tools->requests[0].arguments.at(1);
-    const std::vector<std::pair<std::string, std::vector<std::string>>> expected = {
-        {"/usr/sbin/pkgutil", {"--check-signature", file}},
-        {"/usr/sbin/spctl", {"--assess", "--type", "install", file}}};
-    for (std::size_t i = 0; i < expected.size(); ++i) {
-        const auto& run = rig.tools->requests[i];
-        EXPECT_EQ(std::pair(run.path, run.arguments), expected[i]);
-        EXPECT_EQ(run.timeLimit, 15.0);
-        EXPECT_EQ(run.environment.policy, platform::ToolEnvironment::Policy::inheritAndSet);
-        EXPECT_EQ(run.environment.variables, (std::vector<std::pair<std::string, std::string>>{
-                                                 {"LC_ALL", "C"}, {"LANG", "C"}}));
-    }
+    ASSERT_EQ(rig.tools->runs.size(), 4u);
+    const auto& file = rig.tools->runs[0].arguments.at(1);
+    const auto expectCheck = [&](std::size_t i, std::string path, std::vector<std::string> args) {
+        const platform::ToolRun run{
+            std::move(path), std::move(args),
+            platform::ToolEnvironment::inheritedWith({{"LC_ALL", "C"}, {"LANG", "C"}}), 15.0,
+            platform::WatchdogQoS::standard};
+        testing::expectRun(rig.tools->runs[i], run);
+    };
+    expectCheck(0, "/usr/sbin/pkgutil", {"--check-signature", file});
+    expectCheck(1, "/usr/sbin/spctl", {"--assess", "--type", "install", file});
 }
 
 TEST(CompanionUpdater, ACommandWhileAnotherRunsIsAnsweredBusyAtOnce) {

@@ -1,5 +1,7 @@
 #include "power_sources.h"
 
+#include "formats/sensor_snapshot.h"
+#include "formats/utf8.h"
 #include "plist_text.h"
 
 #include <algorithm>
@@ -23,6 +25,26 @@ constexpr std::array<std::string_view, 29> kindNames = {
 constexpr std::uint64_t lineKind = 1;
 constexpr std::string_view fallbackName = "Accessory";
 constexpr std::uint64_t chargingState = 1;
+using AccessoryReading = SensorSnapshot::AccessoryReading;
+
+// Some peripherals (HID++ among them) give only a band: its rough middle stands for the level.
+constexpr std::pair<std::string_view, double> levelBands[] = {
+    {"Critical", 5}, {"Low", 15}, {"Normal", 50}, {"High", 85}, {"Full", 100}};
+
+std::optional<double> bandPercent(std::string_view band) {
+    for (const auto& [name, percent] : levelBands) {
+        if (name == band) {
+            return percent;
+        }
+    }
+    return std::nullopt;
+}
+
+// UPower's NativePath of a sysfs device names its power_supply entry (the last component, should
+// it come as a path); for pens and tablets no address or serial ties the two together.
+std::string supplyKey(std::string_view nameOrPath) {
+    return "power_supply " + std::string(nameOrPath.substr(nameOrPath.rfind('/') + 1));
+}
 
 std::string upper(std::string_view text) {
     std::string out(text);
@@ -100,6 +122,8 @@ PowerSourceFacts supplyFacts(const PowerSupplyEntry& entry, std::string name) {
     facts.name = std::move(name);
     if (entry.capacity) {
         facts.percent = static_cast<double>(*entry.capacity);
+    } else {
+        facts.percent = bandPercent(entry.capacityLevel);
     }
     if (entry.present) {
         facts.present = *entry.present != 0;
@@ -109,11 +133,14 @@ PowerSourceFacts supplyFacts(const PowerSupplyEntry& entry, std::string name) {
 }
 
 void writeSource(std::string& out, const PowerSourceFacts& facts, bool internal) {
+    const auto capped = [](const std::string& text) {
+        return utf8::truncated(text, AccessoryReading::maxNameBytes);
+    };
     PlistText plist;
     plist.text("Type", internal ? "InternalBattery" : "Accessory Source");
-    plist.text("Name", facts.name);
+    plist.text("Name", capped(facts.name));
     if (!internal && !facts.identifier.empty()) {
-        plist.text("Accessory Identifier", facts.identifier);
+        plist.text("Accessory Identifier", capped(facts.identifier));
     }
     if (facts.percent && *facts.percent >= 0 && *facts.percent <= 100) {
         plist.integer("Current Capacity", std::llround(*facts.percent));
@@ -151,6 +178,9 @@ std::optional<PowerSourceFacts> upowerAccessory(const BusProperties& device) {
     const auto nativePath = textField(device, "NativePath").value_or("");
     identify(facts, addressInName(nativePath), textField(device, "Serial").value_or(""),
              nativePath);
+    if (!nativePath.empty()) {
+        facts.matchKeys.push_back(supplyKey(nativePath));
+    }
     return facts;
 }
 
@@ -193,6 +223,7 @@ std::optional<PowerSourceFacts> powerSupplyAccessory(const PowerSupplyEntry& ent
     }
     auto facts = supplyFacts(entry, entry.modelName.empty() ? entry.name : entry.modelName);
     identify(facts, addressInName(entry.name), entry.serialNumber, entry.name);
+    facts.matchKeys.push_back(supplyKey(entry.name));
     return facts;
 }
 
@@ -233,8 +264,8 @@ std::string powerSourceDocuments(const std::optional<PowerSourceFacts>& battery,
     if (battery) {
         writeSource(out, *battery, true);
     }
-    for (const auto& facts : accessories) {
-        writeSource(out, facts, false);
+    for (std::size_t i = 0; i < accessories.size() && i < AccessoryReading::maxCount; ++i) {
+        writeSource(out, accessories[i], false);
     }
     return out;
 }

@@ -19,7 +19,8 @@ struct PowerSourceFacts {
     std::optional<bool> charging;
     // Bluetooth address, serial number or device path, as the source gives it; may be empty.
     std::string identifier;
-    // Normalised addresses and serials under which another source may report the same device.
+    // Normalised addresses, serials and power_supply names under which another source may
+    // report the same device.
     std::vector<std::string> matchKeys;
 };
 
@@ -32,6 +33,7 @@ struct PowerSupplyEntry {
     std::string modelName;
     std::string serialNumber;
     std::optional<std::int64_t> capacity;
+    std::string capacityLevel; // "Critical", "Low", "Normal", "High", "Full", …
     std::optional<std::int64_t> present;
 };
 
@@ -56,7 +58,8 @@ std::optional<PowerSourceFacts> internalBattery(const std::vector<PowerSupplyEnt
 std::vector<PowerSourceFacts>
 mergeAccessories(const std::vector<std::vector<PowerSourceFacts>>& lists);
 
-// "-g accps -xml" output: one XML property list per source, the battery first.
+// "-g accps -xml" output: one XML property list per source, the battery first; at most
+// AccessoryReading::maxCount accessories, names and identifiers cut to maxNameBytes.
 std::string powerSourceDocuments(const std::optional<PowerSourceFacts>& battery,
                                  const std::vector<PowerSourceFacts>& accessories);
 

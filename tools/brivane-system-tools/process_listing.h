@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/host/line_safe_name.h"
 #include "process_sampling.h"
 
 #include <cstdint>
@@ -23,10 +24,7 @@ struct ProcessCpuUse {
 std::vector<ProcessCpuUse> recentCpuUse(const CpuTimeSample& older, const CpuTimeSample& newer,
                                         std::int32_t excludedPid, unsigned cpuCount);
 
-// A name fit for one output line: the kernel's bytes unchanged (UTF-8 stays UTF-8, whatever
-// the locale), except ASCII control characters and the Unicode line and paragraph breaks
-// (U+0085, U+2028, U+2029), which would end the line early or forge another, and become '?'.
-std::string lineSafeName(std::string_view name);
+using platform::host::lineSafeName;
 
 // "  312  12.5 name\n": the line the process-status tool prints for "pid=,pcpu=,comm=".
 void appendProcessStatusLine(std::string& out, std::int32_t pid, double percent,

@@ -73,6 +73,7 @@ std::vector<PowerSupplyEntry> powerSupplies(const RootedDirectory& sys) {
         entry.modelName = textOf(supply, "model_name");
         entry.serialNumber = textOf(supply, "serial_number");
         entry.capacity = integerOf(supply, "capacity");
+        entry.capacityLevel = textOf(supply, "capacity_level");
         entry.present = integerOf(supply, "present");
         entry.name = std::move(name);
         entries.push_back(std::move(entry));

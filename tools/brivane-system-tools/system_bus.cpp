@@ -1,9 +1,12 @@
 #include "system_bus.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstdint>
 #include <exception>
+#include <mutex>
 #include <sdbus-c++/sdbus-c++.h>
+#include <thread>
 
 namespace brivane::system_tools {
 namespace {
@@ -143,14 +146,55 @@ SystemBus::SystemBus(std::unique_ptr<Connection> connection) : connection_(std::
 
 SystemBus::~SystemBus() = default;
 
+namespace {
+
+// sdbus-c++ 1.2 finishes the handshake inside the constructor and waits for it without a limit:
+// a stopped bus daemon, or a socket that accepts and never speaks, would hold it for ever. So
+// the handshake runs on a thread of its own; one that misses the deadline is left behind, and
+// the tool goes on without the bus and exits.
+std::unique_ptr<sdbus::IConnection> handshake(SystemBus::Clock::time_point deadline) {
+    struct Pending {
+        std::mutex mutex;
+        std::condition_variable done;
+        bool finished = false;
+        std::unique_ptr<sdbus::IConnection> bus;
+    };
+    const auto pending = std::make_shared<Pending>();
+    try {
+        std::thread([pending] {
+            std::unique_ptr<sdbus::IConnection> bus;
+            try {
+                bus = sdbus::createSystemBusConnection();
+            } catch (const std::exception&) {
+            }
+            const std::lock_guard lock(pending->mutex);
+            pending->bus = std::move(bus);
+            pending->finished = true;
+            pending->done.notify_one();
+        }).detach();
+    } catch (const std::exception&) {
+        return nullptr;
+    }
+    std::unique_lock lock(pending->mutex);
+    if (!pending->done.wait_until(lock, deadline, [&] { return pending->finished; })) {
+        return nullptr;
+    }
+    return std::move(pending->bus);
+}
+
+} // namespace
+
 std::unique_ptr<SystemBus> SystemBus::connect(std::chrono::milliseconds perCall,
                                               Clock::time_point deadline) {
+    auto bus = handshake(std::min(deadline, Clock::now() + perCall));
+    if (!bus) {
+        return nullptr;
+    }
     try {
-        auto connection = std::make_unique<Connection>(
-            Connection{sdbus::createSystemBusConnection(), perCall, deadline});
         // Calls that carry no timeout of their own still end within the per-call bound.
-        connection->bus->setMethodCallTimeout(perCall);
-        return std::unique_ptr<SystemBus>(new SystemBus(std::move(connection)));
+        bus->setMethodCallTimeout(perCall);
+        return std::unique_ptr<SystemBus>(new SystemBus(
+            std::make_unique<Connection>(Connection{std::move(bus), perCall, deadline})));
     } catch (const std::exception&) {
         return nullptr;
     }

@@ -1,11 +1,11 @@
 #include "platform/linux/cpu_state_reader.h"
 
 #include "platform/linux/cpufreq_parsing.h"
-#include "platform/thread_name.h"
 
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <pthread.h>
 #include <unistd.h>
 
 namespace brivane::platform::linux_backend {
@@ -95,7 +95,8 @@ bool CpuStateReader::samplerRunning() const {
 }
 
 void CpuStateReader::run() {
-    setCurrentThreadName("cpu-residency");
+    // Named directly: clients that only list the channels link no thread-naming back end.
+    ::pthread_setname_np(::pthread_self(), "cpu-residency");
     std::unique_lock lock(mutex_);
     auto next = std::chrono::steady_clock::now() + sampling_.period;
     while (!wake_.wait_until(lock, next, [this] { return stopping_; })) {

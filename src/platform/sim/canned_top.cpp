@@ -1,4 +1,5 @@
-#include "platform/host/procfs_process_table.h"
+#include "platform/host/line_safe_name.h"
+#include "platform/process_table.h"
 #include "platform/sim/canned_outputs.h"
 
 #include <algorithm>
@@ -9,7 +10,7 @@
 namespace brivane::platform::sim {
 namespace {
 
-// Built from the host's real processes so that the pids it reports exist.
+// Built from a process table (the host's, so that the pids it reports exist).
 struct SampledProcess {
     int32_t pid;
     std::string name;
@@ -58,12 +59,11 @@ void appendSample(std::string& out, const std::vector<SampledProcess>& processes
 
 } // namespace
 
-std::string cannedTopOutput() {
-    host::ProcfsProcessTable table("/proc");
+std::string cannedTopOutput(const ProcessTable& table) {
     std::vector<SampledProcess> processes;
     for (int32_t pid : table.allPids()) {
         if (auto name = table.name(pid))
-            processes.push_back({pid, std::move(*name), simulatedPower(pid)});
+            processes.push_back({pid, host::lineSafeName(*name), simulatedPower(pid)});
     }
     std::sort(processes.begin(), processes.end(), [](const auto& a, const auto& b) {
         return a.power != b.power ? a.power > b.power : a.pid < b.pid;

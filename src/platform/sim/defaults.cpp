@@ -83,10 +83,11 @@ std::shared_ptr<ToolRunner> makeDefaultToolRunner() {
                    sim::cannedDiskutilOutput("disk0"));
     runner->respond(
         "/usr/bin/top",
-        {"-o", "power", "-l", "2", "-s", "1", "-n", "130", "-stats", "pid,command,power"}, [] {
+        {"-o", "power", "-l", "2", "-s", "1", "-n", "130", "-stats", "pid,command,power"},
+        [table = makeDefaultProcessTable()] {
             ToolResult sample;
             sample.terminationStatus = 0;
-            sample.output = sim::cannedTopOutput();
+            sample.output = sim::cannedTopOutput(*table);
             return sample;
         });
     return runner;

@@ -196,12 +196,13 @@ TEST_F(ToolRunnerTest, ConcurrentRunsKeepTheirOwnPipes) {
     EXPECT_TRUE(noChildLeft());
 }
 
-// The power and disk tools are proven through the agent with a mock bus.
 TEST(ToolInvocationTest, MapsMacToolsToTheStandInsNextToTheExecutable) {
     const auto here = std::filesystem::read_symlink("/proc/self/exe").parent_path();
-    const std::array<std::array<std::string, 3>, 4> cases = {{
+    const std::array<std::array<std::string, 3>, 6> cases = {{
         {"/bin/ps", "brivane-system-tools", "ps"},
         {"/usr/bin/top", "brivane-system-tools", "top"},
+        {"/usr/bin/pmset", "brivane-system-tools", "pmset"},
+        {"/usr/sbin/diskutil", "brivane-system-tools", "diskutil"},
         {"/usr/sbin/pkgutil", "brivane-codesign", "pkgutil"},
         {"/usr/sbin/spctl", "brivane-codesign", "spctl"},
     }};
