@@ -86,6 +86,9 @@ private:
     struct BatteryReadings {
         std::optional<double> temperature;
         std::optional<double> voltage;
+        // Watts the battery gives while it discharges: then the whole machine's draw.
+        std::optional<double> dischargePower;
+        std::optional<SensorSnapshot::BatteryReading> essentials;
     };
 
     // Queues `work(reply)` (merged with waiting work of the same non-empty key), or answers

@@ -1,3 +1,4 @@
+#include "core/battery_essentials.h"
 #include "core/sensor_companion.h"
 
 #include <algorithm>
@@ -96,7 +97,7 @@ SensorSnapshot SensorCompanion::assembleSnapshot() {
 
     auto& power = snapshot.power.emplace();
     auto energy = energyPowerReader->read();
-    power.reserve(powerKeys.size() + energy.size() + 1);
+    power.reserve(powerKeys.size() + energy.size() + 2);
     for (const auto key : powerKeys) {
         const auto value = reader->getValue(key, true);
         if (value && within(*value, 0, maximumPowerKeyValue)) {
@@ -104,6 +105,9 @@ SensorSnapshot SensorCompanion::assembleSnapshot() {
         }
     }
     std::move(energy.begin(), energy.end(), std::back_inserter(power));
+    if (battery.dischargePower) {
+        power.push_back({"BatteryPower", *battery.dischargePower});
+    }
     if (battery.voltage) {
         power.push_back({"BatteryVoltage", *battery.voltage});
     }
@@ -114,6 +118,7 @@ SensorSnapshot SensorCompanion::assembleSnapshot() {
     snapshot.supportsStorageHealth = true;
     snapshot.supportsManagement = true;
     snapshot.companionVersion = companionVersion_;
+    snapshot.battery = std::move(battery.essentials);
     return snapshot;
 }
 
@@ -144,6 +149,10 @@ SensorCompanion::BatteryReadings SensorCompanion::batteryReadings() {
     if (const auto millivolts = property("Voltage");
         millivolts && within(*millivolts, 1000, 30000)) {
         readings.voltage = *millivolts / 1000;
+    }
+    readings.essentials = batteryEssentials(*battery);
+    if (readings.essentials && readings.essentials->state == "discharging") {
+        readings.dischargePower = readings.essentials->power;
     }
     return readings;
 }

@@ -56,6 +56,20 @@ struct SensorSnapshot {
         bool operator==(const AccessoryReading&) const = default;
     };
 
+    // The machine's batteries taken together. Decoders of documents without it (and of those
+    // written before it existed) ignore the unknown member, so it travels as an optional one.
+    struct BatteryReading {
+        double level = 0;                    // charge, a fraction from 0 to 1
+        std::optional<std::string> state{};  // "charging", "discharging", "full", "notCharging"
+        std::optional<double> power{};       // watts into or out of the batteries, ≥ 0
+        std::optional<double> timeToEmpty{}; // seconds, while discharging
+        std::optional<double> timeToFull{};  // seconds, while charging
+        std::optional<double> health{};      // full charge capacity over design capacity
+        std::optional<std::int64_t> cycleCount{};
+
+        bool operator==(const BatteryReading&) const = default;
+    };
+
     // The version the companion writes, and the protocol version a release must declare.
     static constexpr std::int64_t schemaVersion = 2;
 
@@ -74,6 +88,7 @@ struct SensorSnapshot {
     std::optional<bool> supportsStorageHealth{};
     std::optional<bool> supportsManagement{};
     std::optional<std::string> companionVersion{};
+    std::optional<BatteryReading> battery{};
 
     bool operator==(const SensorSnapshot&) const = default;
 };

@@ -58,6 +58,31 @@ static void writeJson(JsonWriter& writer, const SensorSnapshot::AccessoryReading
     writer.endObject();
 }
 
+static void writeJson(JsonWriter& writer, const SensorSnapshot::BatteryReading& battery) {
+    const auto number = [&](const char* key, const std::optional<double>& value) {
+        if (value) {
+            writer.key(key);
+            writer.number(*value);
+        }
+    };
+    writer.beginObject();
+    writer.key("level");
+    writer.number(battery.level);
+    if (battery.state) {
+        writer.key("state");
+        writer.string(*battery.state);
+    }
+    number("power", battery.power);
+    number("timeToEmpty", battery.timeToEmpty);
+    number("timeToFull", battery.timeToFull);
+    number("health", battery.health);
+    if (battery.cycleCount) {
+        writer.key("cycleCount");
+        writer.integer(*battery.cycleCount);
+    }
+    writer.endObject();
+}
+
 static void writeFlag(JsonWriter& writer, const char* key, const std::optional<bool>& flag) {
     if (flag) {
         writer.key(key);
@@ -96,6 +121,10 @@ static void writeJson(JsonWriter& writer, const SensorSnapshot& snapshot) {
         writer.key("companionVersion");
         writer.string(*snapshot.companionVersion);
     }
+    if (snapshot.battery) {
+        writer.key("battery");
+        writeJson(writer, *snapshot.battery);
+    }
     writer.endObject();
 }
 
@@ -131,6 +160,18 @@ static bool readJson(const Json& value, SensorSnapshot::AccessoryReading& access
         .ok();
 }
 
+static bool readJson(const Json& value, SensorSnapshot::BatteryReading& battery) {
+    return JsonObjectReader(value)
+        .required("level", battery.level)
+        .optional("state", battery.state)
+        .optional("power", battery.power)
+        .optional("timeToEmpty", battery.timeToEmpty)
+        .optional("timeToFull", battery.timeToFull)
+        .optional("health", battery.health)
+        .optional("cycleCount", battery.cycleCount)
+        .ok();
+}
+
 static bool readJson(const Json& value, SensorSnapshot& snapshot) {
     return JsonObjectReader(value)
         .required("version", snapshot.version)
@@ -145,6 +186,7 @@ static bool readJson(const Json& value, SensorSnapshot& snapshot) {
         .optional("supportsStorageHealth", snapshot.supportsStorageHealth)
         .optional("supportsManagement", snapshot.supportsManagement)
         .optional("companionVersion", snapshot.companionVersion)
+        .optional("battery", snapshot.battery)
         .ok();
 }
 

@@ -38,6 +38,13 @@ std::optional<std::size_t> fieldIndex(std::string_view channelName) {
     return std::nullopt;
 }
 
+// A platform's own energy source, "<chip>/<label>", reported under that name: the fixed
+// channel names of the energy group hold no slash.
+bool isSourceName(std::string_view name) {
+    const std::size_t slash = name.find('/');
+    return slash != std::string_view::npos && slash > 0 && slash + 1 < name.size();
+}
+
 std::optional<double> joulesPerCount(std::string_view label) {
     for (const auto& scale : unitScales)
         if (scale.label == label)
@@ -111,7 +118,8 @@ void EnergyPowerReader::appendReadings(const platform::IOReportChannelList& chan
         if (!name)
             continue;
         const auto field = fieldIndex(*name);
-        if (!field)
+        const bool ownName = !field && isSourceName(*name);
+        if (!field && !ownName)
             continue;
         const auto label = channel.unitLabel();
         if (!label)
@@ -123,6 +131,10 @@ void EnergyPowerReader::appendReadings(const platform::IOReportChannelList& chan
         const double watts = *scale * static_cast<double>(count) / elapsed;
         if (!(watts >= 0.0 && watts <= maximumPower))
             continue;
+        if (ownName) {
+            readings.push_back({std::string(*name), watts});
+            continue;
+        }
         if (count > 0)
             activeChannels_[*field] = true;
         if (activeChannels_[*field])

@@ -21,7 +21,9 @@ public:
                       std::shared_ptr<const platform::UptimeClock> clock);
 
     // Readings keyed "CPUModelPower" and "GPUModelPower" in the order of the channels in the
-    // sample delta; empty when no interval could be measured. Never throws.
+    // sample delta, then any channel the platform names "<source>/<label>" (another energy
+    // counter of the machine) under that name, every interval; empty when no interval could
+    // be measured. Never throws.
     std::vector<SensorSnapshot::Reading> read();
 
     static constexpr double minimumInterval = 0.1;

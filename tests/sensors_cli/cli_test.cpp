@@ -138,9 +138,10 @@ TEST(SensorsCli, ViewsShowTheDocumentsAsTablesAndSayWhyASectionIsEmpty) {
          Selector::snapshot,
          "",
          head + R"("temperatures":[],"fans":[],"power":[],)"
-                R"("accessories":[{"name":"Mouse","level":0.64}]})",
+                R"("accessories":[{"name":"Mouse","level":0.64}],)"
+                R"("battery":{"level":0.8,"state":"charging","timeToFull":4530}})",
          {},
-         {"(none: no SMC on this machine)",
+         {"Battery", "level", "80 %", "charging", "1 h 16 min", "(none: no SMC on this machine)",
           "(none: no SMC and no other temperature sensor on this machine)",
           "(none: no graphics accelerator reports its utilisation)", "Mouse", " 64\n"}},
         {"SMC without fans",

@@ -42,6 +42,7 @@ TEST(MetricsText, EveryReadingIsOneSeriesWithItsUnitAndEscapedLabels) {
     snapshot.accessories = {
         {{"Mouse", std::nullopt, 0.5}, {"Mouse", std::nullopt, 0.25}, {"Buds", "Left", 0.75}}};
     snapshot.companionVersion = "1.2.3";
+    snapshot.battery = {{0.5, "discharging", 4.83, 7200, std::nullopt, std::nullopt, 312}};
     const std::vector<std::string> expected = {
         "brivane_up 1",
         "brivane_scrape_duration_seconds 0.25",
@@ -59,6 +60,11 @@ TEST(MetricsText, EveryReadingIsOneSeriesWithItsUnitAndEscapedLabels) {
         R"(brivane_accessory_battery_ratio{name="Mouse"} 0.5)",
         R"(brivane_accessory_battery_ratio{name="Mouse #2"} 0.25)",
         R"(brivane_accessory_battery_ratio{name="Buds",part="Left"} 0.75)",
+        "brivane_battery_level_ratio 0.5",
+        R"(brivane_battery_state{state="discharging"} 1)",
+        "brivane_battery_power_watts 4.83",
+        "brivane_battery_time_to_empty_seconds 7200",
+        "brivane_battery_cycle_count 312",
     };
     EXPECT_EQ(samples(&snapshot), expected);
 

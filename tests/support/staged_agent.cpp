@@ -14,8 +14,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Binds $1 over /sys, then runs the rest of the arguments.
-constexpr const char* bindScript = "mount --bind \"$1\" /sys && shift && exec \"$@\"";
+// Binds $1 over /sys and, when the fixture has one, its .proc-stat over /proc/stat, then runs
+// the rest of the arguments.
+constexpr const char* bindScript =
+    "mount --bind \"$1\" /sys && { [ ! -e \"$1/.proc-stat\" ] || "
+    "mount --bind \"$1/.proc-stat\" /proc/stat; } && shift && exec \"$@\"";
 
 std::vector<std::string> withSysFrom(const fs::path& fixture, std::vector<std::string> argv) {
     argv.insert(argv.begin(), {"unshare", "--mount", "--propagation", "private", "sh", "-c",

@@ -23,7 +23,8 @@ public:
         std::string team{};
         std::vector<std::string> executables{};
         std::vector<std::string> environment{}; // extra "NAME=value"
-        // Agents see sysTree() as /sys (root only); fill it before launching, which opens it up.
+        // Agents see sysTree() as /sys (root only), and its file ".proc-stat", when it has one,
+        // as /proc/stat (rewrite it in place); fill it before launching, which opens it up.
         bool bindSys = false;
     };
 

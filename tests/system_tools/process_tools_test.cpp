@@ -1,4 +1,3 @@
-#include "measured_power.h"
 #include "platform/host/spawn_tool_runner.h"
 #include "process_listing.h"
 #include "process_tools.h"
@@ -64,32 +63,6 @@ TEST(ProcessStatusLines, NamesSurviveTheReadersLineRule) {
     }
 }
 
-TEST(EnergyImpact, SharesOfMeasuredPowerElsePercentages) {
-    const std::vector<ProcessCpuUse> uses{{1, 75.0}, {2, 25.0}, {3, 0.0}};
-    EXPECT_EQ(energyImpact(uses, 8.0), (std::vector<double>{6.0, 2.0, 0.0}));
-    EXPECT_EQ(energyImpact(uses, std::nullopt), (std::vector<double>{75.0, 25.0, 0.0}));
-    EXPECT_EQ(energyImpact({{1, 0.0}}, 8.0), (std::vector<double>{0.0}));
-}
-
-TEST(BatteryDischarge, OnlyTheSystemBatteryWhileDischarging) {
-    struct Case {
-        const char* files;
-        std::optional<double> watts;
-    };
-    const Case cases[] = {
-        {"type=Battery;status=Discharging;power_now=7500000", 7.5},
-        {"type=Battery;status=Discharging;current_now=-1000000;voltage_now=12000000", 12.0},
-        {"type=Battery;status=Charging;power_now=7500000", std::nullopt},
-        {"type=Battery;scope=Device;status=Discharging;power_now=1", std::nullopt}, // a mouse
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.files);
-        TempDir sys;
-        testing::addPowerSupply(sys, "BAT0", "platform/BAT0", c.files);
-        EXPECT_EQ(batteryDischargeWatts(platform::host::RootedDirectory(sys.path())), c.watts);
-    }
-}
-
 void writeProcess(const TempDir& proc, int pid, const std::string& name, const char* schedstat) {
     const std::string base = std::to_string(pid) + "/";
     proc.write(base + "comm", name + "\n");
@@ -121,9 +94,8 @@ TEST(ProcessStandIns, OverAFixtureProc) {
     EXPECT_EQ(status[0].pid, 10);
     EXPECT_EQ(status[1].name, "no schedstat");
 
-    TempDir sys;
     const std::string monitor =
-        processMonitorOutput(sampler, sys.path(), 2, std::chrono::milliseconds(1), 1, 12);
+        processMonitorOutput(sampler, 2, std::chrono::milliseconds(1), 1, 12);
     EXPECT_EQ(std::count(monitor.begin(), monitor.end(), '\n'), 10);
     const auto energy = ProcessDetailsReader::parseEnergy(monitor, {});
     ASSERT_EQ(energy.size(), 1u);

@@ -39,22 +39,6 @@ void appendProcessStatusLine(std::string& out, std::int32_t pid, double percent,
     out.push_back('\n');
 }
 
-std::vector<double> energyImpact(const std::vector<ProcessCpuUse>& uses,
-                                 std::optional<double> measuredWatts) {
-    std::vector<double> figures;
-    figures.reserve(uses.size());
-    double total = 0;
-    for (const auto& use : uses)
-        total += use.percent;
-    for (const auto& use : uses) {
-        if (!measuredWatts)
-            figures.push_back(use.percent);
-        else
-            figures.push_back(total > 0 ? *measuredWatts * use.percent / total : 0.0);
-    }
-    return figures;
-}
-
 void appendMonitorSample(std::string& out, const std::vector<MonitorRow>& rows,
                          std::size_t processCount, std::string_view wallClock) {
     char line[64];

@@ -30,12 +30,6 @@ using platform::host::lineSafeName;
 void appendProcessStatusLine(std::string& out, std::int32_t pid, double percent,
                              std::string_view name);
 
-// The monitor's power column on this platform: each process's share of the CPU time used over
-// the interval, times the measured power in watts; without a measurement, its CPU percentage.
-// One figure per entry of `uses`.
-std::vector<double> energyImpact(const std::vector<ProcessCpuUse>& uses,
-                                 std::optional<double> measuredWatts);
-
 struct MonitorRow {
     std::int32_t pid = 0;
     std::string name; // already line-safe

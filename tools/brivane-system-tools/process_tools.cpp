@@ -1,6 +1,5 @@
 #include "process_tools.h"
 
-#include "measured_power.h"
 #include "process_listing.h"
 
 #include <algorithm>
@@ -43,13 +42,11 @@ std::string processStatusOutput(const ProcessCpuSampler& sampler, std::chrono::n
     return out;
 }
 
-std::string processMonitorOutput(const ProcessCpuSampler& sampler, const std::string& sysRoot,
-                                 int samples, std::chrono::nanoseconds interval, std::size_t limit,
+std::string processMonitorOutput(const ProcessCpuSampler& sampler, int samples,
+                                 std::chrono::nanoseconds interval, std::size_t limit,
                                  std::int32_t ownPid) {
     std::string out;
-    MeasuredPower power(sysRoot);
     CpuTimeSample previous = sampler.sample();
-    power.start();
     std::vector<MonitorRow> rows;
     for (int index = 0; index < samples; ++index) {
         rows.clear();
@@ -65,14 +62,13 @@ std::string processMonitorOutput(const ProcessCpuSampler& sampler, const std::st
         } else {
             std::this_thread::sleep_for(interval);
             CpuTimeSample current = sampler.sample();
-            const std::optional<double> watts = power.watts();
-            power.start();
-            const auto uses = recentCpuUse(previous, current, ownPid, onlineCpus());
-            const auto figures = energyImpact(uses, watts);
-            // Busiest first, so the figures are in descending order too.
-            for (std::size_t i = 0; i < uses.size() && rows.size() < limit; ++i) {
-                if (auto name = sampler.name(uses[i].pid))
-                    rows.push_back({uses[i].pid, lineSafeName(*name), figures[i]});
+            // Measured power (a battery's draw, RAPL) exists only on some machines and some of
+            // the time; scaling by it would change the column's unit with the charger.
+            for (const ProcessCpuUse& use : recentCpuUse(previous, current, ownPid, onlineCpus())) {
+                if (rows.size() == limit)
+                    break;
+                if (auto name = sampler.name(use.pid))
+                    rows.push_back({use.pid, lineSafeName(*name), use.percent});
             }
             processCount = current.processes.size();
             previous = std::move(current);

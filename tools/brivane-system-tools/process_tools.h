@@ -17,9 +17,10 @@ std::string processStatusOutput(const ProcessCpuSampler& sampler, std::chrono::n
 // The process monitor stand-in's output for "-o power -l <samples> -s <seconds> -n <limit>
 // -stats pid,command,power": `samples` samples `interval` apart, each of at most `limit`
 // processes ordered by the power column. The first sample has no interval behind it and
-// shows zeros. The power figure is an estimate (see energyImpact).
-std::string processMonitorOutput(const ProcessCpuSampler& sampler, const std::string& sysRoot,
-                                 int samples, std::chrono::nanoseconds interval, std::size_t limit,
+// shows zeros. The power column is the energy impact: the process's CPU use over the interval
+// in percent of one CPU, the same unit whatever powers the machine.
+std::string processMonitorOutput(const ProcessCpuSampler& sampler, int samples,
+                                 std::chrono::nanoseconds interval, std::size_t limit,
                                  std::int32_t ownPid);
 
 } // namespace brivane::system_tools

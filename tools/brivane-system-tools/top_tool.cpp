@@ -19,7 +19,7 @@ std::optional<int> boundedNumber(const std::string& text, int lowest, int highes
 } // namespace
 
 // "-o power -l <samples> -s <seconds> -n <processes> -stats pid,command,power": samples in the
-// log form, the power column an estimate from CPU time and measured power.
+// log form, the power column the energy impact (CPU share).
 int runTop(std::span<const std::string> args) {
     std::optional<int> samples, seconds, processes;
     if (args.size() == 10 && args[0] == "-o" && args[1] == "power" && args[2] == "-l" &&
@@ -32,7 +32,7 @@ int runTop(std::span<const std::string> args) {
     if (!samples || !seconds || !processes)
         return usage("top -o power -l SAMPLES -s SECONDS -n PROCESSES -stats pid,command,power");
     const ProcessCpuSampler sampler("/proc");
-    return printed(processMonitorOutput(sampler, "/sys", *samples, std::chrono::seconds(*seconds),
+    return printed(processMonitorOutput(sampler, *samples, std::chrono::seconds(*seconds),
                                         static_cast<std::size_t>(*processes), ::getpid()));
 }
 

@@ -52,6 +52,37 @@ std::string unitOfPowerKey(const std::string& key) {
     return key == "BatteryVoltage" ? "V" : "W";
 }
 
+// "7 h 05 min" from seconds.
+std::string duration(double seconds) {
+    const auto minutes = static_cast<long long>(seconds / 60 + 0.5);
+    const std::string rest = std::to_string(minutes % 60);
+    return std::to_string(minutes / 60) + " h " + (rest.size() < 2 ? "0" : "") + rest + " min";
+}
+
+std::string renderBattery(const SensorSnapshot::BatteryReading& battery) {
+    TextTable table({{"battery"}, {"value", Align::right}});
+    table.addRow({"level", formatNumber(battery.level * 100, 0) + " %"});
+    if (battery.state) {
+        table.addRow({"state", *battery.state});
+    }
+    if (battery.power) {
+        table.addRow({"power", formatNumber(*battery.power, 2) + " W"});
+    }
+    if (battery.timeToEmpty) {
+        table.addRow({"time to empty", duration(*battery.timeToEmpty)});
+    }
+    if (battery.timeToFull) {
+        table.addRow({"time to full", duration(*battery.timeToFull)});
+    }
+    if (battery.health) {
+        table.addRow({"health", formatNumber(*battery.health * 100, 0) + " %"});
+    }
+    if (battery.cycleCount) {
+        table.addRow({"cycles", std::to_string(*battery.cycleCount)});
+    }
+    return section("Battery", table);
+}
+
 std::string celsius(const ViewOptions& view) {
     return view.utf8 ? "°C" : "C";
 }
@@ -120,6 +151,10 @@ std::string renderSnapshot(const SensorSnapshot& snapshot, const ViewOptions& vi
     }
     out += section("Power", power,
                    "no SMC power keys, energy counters or battery voltage on this machine");
+
+    if (snapshot.battery) {
+        out += renderBattery(*snapshot.battery);
+    }
 
     TextTable graphics({{"unit"}, {"busy %", Align::right}});
     if (snapshot.graphics) {

@@ -69,6 +69,36 @@ Labels withOptional(Labels labels, const char* name, const std::optional<std::st
     return labels;
 }
 
+void batteryFamilies(Families& families, const SensorSnapshot::BatteryReading& battery) {
+    Families::sample(families.add("brivane_battery_level_ratio",
+                                  "Charge of the machine's batteries together, 0 to 1."),
+                     {}, battery.level);
+    if (battery.state) {
+        Families::sample(families.add("brivane_battery_state",
+                                      "1 for the batteries' state: charging, discharging, full "
+                                      "or notCharging."),
+                         {{"state", *battery.state}}, 1);
+    }
+    const auto optional = [&](const char* name, const char* help, std::optional<double> value) {
+        if (value) {
+            Families::sample(families.add(name, help), {}, *value);
+        }
+    };
+    optional("brivane_battery_power_watts",
+             "Power into (charging) or out of (discharging) the batteries in watts.",
+             battery.power);
+    optional("brivane_battery_time_to_empty_seconds", "Seconds until the batteries are empty.",
+             battery.timeToEmpty);
+    optional("brivane_battery_time_to_full_seconds", "Seconds until the batteries are full.",
+             battery.timeToFull);
+    optional("brivane_battery_health_ratio", "Full charge capacity over design capacity.",
+             battery.health);
+    if (battery.cycleCount) {
+        optional("brivane_battery_cycle_count", "Charge cycles of the battery.",
+                 static_cast<double>(*battery.cycleCount));
+    }
+}
+
 void addReadings(Families& families, const SensorSnapshot& snapshot) {
     auto& info = families.add("brivane_companion_info",
                               "The answering companion's version, as a label; the value is 1.");
@@ -123,6 +153,10 @@ void addReadings(Families& families, const SensorSnapshot& snapshot) {
         Families::sample(accessories,
                          withOptional({{"name", accessory.name}}, "part", accessory.part),
                          accessory.level);
+    }
+
+    if (const auto& battery = snapshot.battery) {
+        batteryFamilies(families, *battery);
     }
 }
 

@@ -1,5 +1,6 @@
 #include "platform/linux/cpu_state_channels.h"
 
+#include "platform/host/proc_fields.h"
 #include "platform/linux/counter_file.h"
 #include "platform/linux/cpu_topology.h"
 #include "platform/linux/cpufreq_parsing.h"
@@ -16,117 +17,81 @@ constexpr std::string_view cpuSubgroup = "CPU Core Performance States";
 constexpr std::uint64_t firstCpuID = 0x1000;
 constexpr std::string_view cpuRoot = "devices/system/cpu/";
 
-using Plan = CpuStateChannels::Plan;
-
-// One sample's parsed time_in_state files, so that the CPUs of one policy read it once.
-class FrequencyTables {
-public:
-    const std::optional<std::vector<FrequencyTime>>& read(const host::RootedDirectory& root,
-                                                          const CounterFile& file) {
-        for (const auto& [path, table] : tables_)
-            if (*path == file.path())
-                return table;
-        std::array<char, 8192> buffer;
-        const host::FileText text = file.read(root, buffer);
-        return tables_
-            .emplace_back(&file.path(), text.outcome == host::Outcome::value
-                                            ? parseTimeInState(text.text)
-                                            : std::nullopt)
-            .second;
-    }
-
-private:
-    std::vector<std::pair<const std::string*, std::optional<std::vector<FrequencyTime>>>> tables_;
+// What discovery learns of one CPU before the bins of its kind are known.
+struct Candidate {
+    CpuStatePlan plan;
+    ClusterKind kind = ClusterKind::performance;
+    std::uint64_t minimum = 0, maximum = 0;
+    std::vector<std::uint64_t> available;
 };
 
-class CpuStateReader final : public GroupReader {
-public:
-    struct Channel {
-        Plan plan;
-        std::vector<CounterFile> files; // the frequency file, then the idle files
-    };
+std::vector<std::uint64_t> frequencyList(std::string_view text) {
+    std::vector<std::uint64_t> list;
+    for (std::string_view field = host::nextField(text); !field.empty();
+         field = host::nextField(text))
+        if (auto kiloHertz = host::parseUnsigned(field))
+            list.push_back(*kiloHertz);
+    return list;
+}
 
-    CpuStateReader(const host::RootedDirectory& sys, std::vector<Channel> channels)
-        : sys_(sys), channels_(std::move(channels)) {
-        for (const Channel& channel : channels_)
-            descriptions_.push_back(channel.plan.description);
-    }
-
-    const IOReportChannelList& channels() const override { return descriptions_; }
-
-    void sample(const IOReportChannelList& wanted, IOReportChannelList& out) override {
-        FrequencyTables tables;
-        for (const IOReportChannel& want : wanted)
-            for (const Channel& channel : channels_)
-                if (channel.plan.description.channelID == want.channelID) {
-                    if (auto values = sampleStates(channel, tables))
-                        out.push_back(std::move(*values));
-                    break;
-                }
-    }
-
-private:
-    // The channel's cumulative residencies now, in microseconds, or nothing when a file fails
-    // or the policy lost one of its frequencies.
-    std::optional<IOReportChannel> sampleStates(const Channel& channel,
-                                                FrequencyTables& tables) const {
-        const auto& frequencies = tables.read(sys_, channel.files.front());
-        if (!frequencies)
-            return std::nullopt;
-        IOReportChannel values = channel.plan.description;
-        std::size_t state = 0;
-        for (std::uint64_t kiloHertz : channel.plan.kiloHertz) {
-            auto found = std::lower_bound(frequencies->begin(), frequencies->end(), kiloHertz,
-                                          [](const FrequencyTime& entry, std::uint64_t wanted) {
-                                              return entry.kiloHertz < wanted;
-                                          });
-            if (found == frequencies->end() || found->kiloHertz != kiloHertz)
-                return std::nullopt;
-            values.states[state++].residency =
-                static_cast<std::int64_t>(found->ticks * microsecondsPerTick);
+// The CPUs of one kind share their bins, so that the reader can sum them: from the lowest
+// minimum to the highest maximum of the kind (the cores a hybrid or favoured-core machine boosts
+// higher), or the available frequencies when all of them list the same.
+void binByKind(std::vector<Candidate>& candidates) {
+    for (ClusterKind kind :
+         {ClusterKind::efficiency, ClusterKind::middle, ClusterKind::performance}) {
+        std::uint64_t minimum = UINT64_MAX, maximum = 0;
+        const std::vector<std::uint64_t>* available = nullptr;
+        bool sameList = true;
+        for (const Candidate& candidate : candidates) {
+            if (candidate.plan.timeInState || candidate.kind != kind)
+                continue;
+            minimum = std::min(minimum, candidate.minimum);
+            maximum = std::max(maximum, candidate.maximum);
+            if (available && *available != candidate.available)
+                sameList = false;
+            available = &candidate.available;
         }
-        if (channel.files.size() > 1) {
-            std::uint64_t idle = 0;
-            for (std::size_t i = 1; i < channel.files.size(); ++i) {
-                const auto time = channel.files[i].readCounter(sys_);
-                if (!time)
-                    return std::nullopt;
-                idle += *time;
-            }
-            values.states[state].residency = static_cast<std::int64_t>(idle);
-        }
-        return values;
+        if (!available)
+            continue;
+        const auto bins =
+            frequencyBins(minimum, maximum, sameList ? *available : std::vector<std::uint64_t>{});
+        for (Candidate& candidate : candidates)
+            if (!candidate.plan.timeInState && candidate.kind == kind)
+                candidate.plan.kiloHertz = bins;
     }
-
-    const host::RootedDirectory& sys_;
-    std::vector<Channel> channels_;
-    IOReportChannelList descriptions_;
-};
+}
 
 } // namespace
 
-CpuStateChannels::CpuStateChannels(const host::RootedDirectory& sys, host::KeptValue::Pread pread)
-    : sys_(sys), pread_(pread) {}
+CpuStateChannels::CpuStateChannels(const host::RootedDirectory& sys,
+                                   const host::RootedDirectory& proc, host::KeptValue::Pread pread,
+                                   CpuSampling sampling)
+    : sys_(sys), proc_(proc), pread_(pread), sampling_(sampling) {}
 
 bool CpuStateChannels::names(std::string_view group,
                              std::optional<std::string_view> subgroup) const {
     return group == cpuGroup && (!subgroup || *subgroup == cpuSubgroup);
 }
 
-std::optional<IOReportChannelList> CpuStateChannels::discover() {
+std::vector<int> CpuStateChannels::onlineCpus() const {
     std::vector<int> online;
     if (auto text = sys_.readText("devices/system/cpu/online"); text) {
         if (auto cpus = parseCpuList(*text))
             online = std::move(*cpus);
-    } else {
-        for (const std::string& entry : sys_.list("devices/system/cpu")) {
-            const auto number =
-                entry.rfind("cpu", 0) == 0 ? host::parseUnsigned(entry.substr(3)) : std::nullopt;
-            if (number && *number <= static_cast<std::uint64_t>(maximumCpuNumber))
-                online.push_back(static_cast<int>(*number));
-        }
-        std::sort(online.begin(), online.end());
+        return online;
     }
+    for (const std::string& entry : sys_.list("devices/system/cpu")) {
+        const auto number =
+            entry.rfind("cpu", 0) == 0 ? host::parseUnsigned(entry.substr(3)) : std::nullopt;
+        if (number && *number <= static_cast<std::uint64_t>(maximumCpuNumber))
+            online.push_back(static_cast<int>(*number));
+    }
+    std::sort(online.begin(), online.end());
+    return online;
+}
+
+std::vector<ClusterKind> CpuStateChannels::kindsOf(const std::vector<int>& online) const {
     std::vector<CpuKindFacts> facts;
     for (int cpu : online) {
         const std::string base = std::string(cpuRoot) + "cpu" + std::to_string(cpu);
@@ -142,9 +107,23 @@ std::optional<IOReportChannelList> CpuStateChannels::discover() {
         if (auto list = big ? parseCpuList(*big) : std::nullopt)
             hybrid->big = std::move(*list);
     }
-    const std::vector<ClusterKind> kinds = clusterKinds(facts, hybrid);
+    return clusterKinds(facts, hybrid);
+}
 
-    std::vector<Plan> plans;
+std::optional<IOReportChannelList> CpuStateChannels::discover() {
+    // Active and idle time come from /proc/stat; without it there is nothing to report.
+    std::array<char, 512> head;
+    const auto stat = proc_.readHead("stat", head);
+    if (!stat || !stat->starts_with("cpu"))
+        return std::nullopt;
+    const std::vector<int> online = onlineCpus();
+    const std::vector<ClusterKind> kinds = kindsOf(online);
+    const auto readable = [&](const std::string& path) {
+        return host::KeptValue(sys_, path.c_str(), pread_).readCounter().outcome !=
+               host::Outcome::gone;
+    };
+
+    std::vector<Candidate> candidates;
     for (std::size_t i = 0; i < online.size(); ++i) {
         const std::string base = std::string(cpuRoot) + "cpu" + std::to_string(online[i]);
         // Per-policy kernels link cpuN/cpufreq to the shared policy directory; older ones give
@@ -153,59 +132,72 @@ std::optional<IOReportChannelList> CpuStateChannels::discover() {
         std::string policy = base + "/cpufreq";
         if (auto target = sys_.linkTarget(policy.c_str()))
             policy = resolveLink(base, *target).value_or(policy);
-        Plan plan;
+        Candidate candidate;
+        candidate.kind = kinds[i];
+        CpuStatePlan& plan = candidate.plan;
+        plan.cpu = online[i];
         plan.frequencyFile = policy + "/stats/time_in_state";
-        auto table = sys_.readText(plan.frequencyFile.c_str(), 64 * 1024);
-        auto frequencies = table ? parseTimeInState(*table) : std::nullopt;
-        if (!frequencies)
-            continue; // no stats: the hardware picks its states and reports no residency
-        IOReportChannel& description = plan.description;
-        description.channelID = firstCpuID + static_cast<std::uint64_t>(online[i]);
-        description.name = std::string(clusterPrefix(kinds[i])) + std::to_string(online[i]);
-        for (const FrequencyTime& frequency : *frequencies) {
-            plan.kiloHertz.push_back(frequency.kiloHertz);
-            description.states.push_back({frequencyStateName(frequency.kiloHertz), 0});
+        const auto table = sys_.readText(plan.frequencyFile.c_str(), 64 * 1024);
+        if (auto frequencies = table ? parseTimeInState(*table) : std::nullopt) {
+            plan.timeInState = true;
+            for (const FrequencyTime& frequency : *frequencies)
+                plan.kiloHertz.push_back(frequency.kiloHertz);
+        } else {
+            // No stats table (intel_pstate, amd-pstate, most VMs): sample the frequency.
+            plan.frequencyFile = policy + "/cpuinfo_avg_freq";
+            if (!readable(plan.frequencyFile))
+                plan.frequencyFile = policy + "/scaling_cur_freq";
+            if (!readable(plan.frequencyFile))
+                continue;
+            const auto limit = [&](const char* leaf) {
+                return sys_.readCounter((policy + "/" + leaf).c_str()).value.value_or(0);
+            };
+            candidate.minimum = limit("cpuinfo_min_freq");
+            candidate.maximum = limit("cpuinfo_max_freq");
+            if (auto list = sys_.readText((policy + "/scaling_available_frequencies").c_str()))
+                candidate.available = frequencyList(*list);
         }
-        for (const std::string& entry : sys_.list((base + "/cpuidle").c_str())) {
-            if (entry.rfind("state", 0) == 0 && host::parseUnsigned(entry.substr(5)))
-                plan.idleFiles.push_back(base + "/cpuidle/" + entry + "/time");
-        }
-        if (!plan.idleFiles.empty())
-            description.states.push_back({std::string("IDLE"), 0});
-        description.declaredStateCount = static_cast<std::int32_t>(description.states.size());
-        plans.push_back(std::move(plan));
+        candidates.push_back(std::move(candidate));
     }
-    if (plans.empty())
-        return std::nullopt;
+    binByKind(candidates);
+
     IOReportChannelList channels;
     std::lock_guard lock(mutex_);
-    for (Plan& plan : plans) {
-        channels.push_back(plan.description);
-        plans_.insert_or_assign(plan.description.channelID, std::move(plan));
+    for (Candidate& candidate : candidates) {
+        CpuStatePlan& plan = candidate.plan;
+        if (plan.kiloHertz.empty())
+            continue; // a sampled CPU without sensible limits
+        IOReportChannel& description = plan.description;
+        description.channelID = firstCpuID + static_cast<std::uint64_t>(plan.cpu);
+        description.name = std::string(clusterPrefix(candidate.kind)) + std::to_string(plan.cpu);
+        for (std::uint64_t kiloHertz : plan.kiloHertz)
+            description.states.push_back({frequencyStateName(kiloHertz), 0});
+        description.states.push_back({std::string("IDLE"), 0});
+        description.declaredStateCount = static_cast<std::int32_t>(description.states.size());
+        channels.push_back(description);
+        plans_.insert_or_assign(description.channelID, std::move(plan));
     }
+    if (channels.empty())
+        return std::nullopt;
     return channels;
 }
 
 std::unique_ptr<GroupReader> CpuStateChannels::subscribe(const IOReportChannelList& wanted,
                                                          std::size_t& kept) {
-    std::vector<CpuStateReader::Channel> channels;
+    std::vector<CpuStatePlan> plans;
     std::lock_guard lock(mutex_);
     for (const IOReportChannel& want : wanted) {
         const auto found = plans_.find(want.channelID);
         if (found == plans_.end() ||
-            std::any_of(channels.begin(), channels.end(), [&](const auto& channel) {
-                return channel.plan.description.channelID == want.channelID;
+            std::any_of(plans.begin(), plans.end(), [&](const CpuStatePlan& plan) {
+                return plan.description.channelID == want.channelID;
             }))
             continue;
-        CpuStateReader::Channel channel{found->second, {}};
-        channel.files.emplace_back(sys_, channel.plan.frequencyFile, pread_, kept);
-        for (const std::string& path : channel.plan.idleFiles)
-            channel.files.emplace_back(sys_, path, pread_, kept);
-        channels.push_back(std::move(channel));
+        plans.push_back(found->second);
     }
-    if (channels.empty())
+    if (plans.empty())
         return nullptr;
-    return std::make_unique<CpuStateReader>(sys_, std::move(channels));
+    return std::make_unique<CpuStateReader>(sys_, proc_, std::move(plans), pread_, kept, sampling_);
 }
 
 } // namespace brivane::platform::linux_backend

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/linux/cpu_state_reader.h"
+#include "platform/linux/cpu_topology.h"
 #include "platform/linux/sysfs_channel_group.h"
 
 #include <map>
@@ -9,33 +11,32 @@
 
 namespace brivane::platform::linux_backend {
 
-// "CPU Stats" / "CPU Core Performance States": one state channel per online CPU with a cpufreq
-// stats table, named by cluster kind and CPU number ("ECPU3", "PCPU0"). Its states are the
-// policy's frequencies in ascending order ("1800 MHz"), then "IDLE" with the CPU's cpuidle
-// time when it has idle states. Residencies are microseconds.
+// "CPU Stats" / "CPU Core Performance States": one state channel per online CPU whose
+// frequency can be known, named by cluster kind and CPU number ("ECPU3", "PCPU0"). Its states
+// are frequencies in ascending order ("1800 MHz"), then "IDLE"; each frequency state holds the
+// CPU's active time there, IDLE its idle time, in microseconds (cpu_state_reader.h). The
+// frequencies are the policy's time_in_state table where it has one, else bins over the
+// kind's frequency range. Nothing without /proc/stat.
 class CpuStateChannels final : public SysfsChannelGroup {
 public:
-    CpuStateChannels(const host::RootedDirectory& sys, host::KeptValue::Pread pread);
+    CpuStateChannels(const host::RootedDirectory& sys, const host::RootedDirectory& proc,
+                     host::KeptValue::Pread pread, CpuSampling sampling);
 
     bool names(std::string_view group, std::optional<std::string_view> subgroup) const override;
     std::optional<IOReportChannelList> discover() override;
     std::unique_ptr<GroupReader> subscribe(const IOReportChannelList& wanted,
                                            std::size_t& kept) override;
 
-    // How a channel is read: the policy's time_in_state, its frequencies (kHz, ascending) and
-    // the CPU's cpuidle stateN/time files.
-    struct Plan {
-        IOReportChannel description;
-        std::string frequencyFile;
-        std::vector<std::uint64_t> kiloHertz;
-        std::vector<std::string> idleFiles;
-    };
-
 private:
+    std::vector<int> onlineCpus() const;
+    std::vector<ClusterKind> kindsOf(const std::vector<int>& online) const;
+
     const host::RootedDirectory& sys_;
+    const host::RootedDirectory& proc_;
     host::KeptValue::Pread pread_;
+    CpuSampling sampling_;
     std::mutex mutex_;
-    std::map<std::uint64_t, Plan> plans_;
+    std::map<std::uint64_t, CpuStatePlan> plans_;
 };
 
 } // namespace brivane::platform::linux_backend

@@ -1,5 +1,6 @@
 #include "platform/linux/energy_channels.h"
 
+#include "formats/whole_number.h"
 #include "platform/linux/counter_file.h"
 #include "platform/linux/energy_counters.h"
 #include "platform/linux/hwmon_naming.h"
@@ -12,7 +13,7 @@ namespace brivane::platform::linux_backend {
 namespace {
 
 constexpr std::string_view energyGroup = "Energy Model";
-constexpr std::uint64_t cpuEnergyID = 1, gpuEnergyID = 2;
+constexpr std::uint64_t cpuEnergyID = 1, gpuEnergyID = 2, firstCounterID = 0x100;
 // Graphics drivers whose hwmon chip may carry an energy counter.
 constexpr std::array<std::string_view, 5> graphicsChips = {"amdgpu", "i915", "nouveau", "radeon",
                                                            "xe"};
@@ -127,32 +128,64 @@ std::optional<IOReportChannelList> EnergyChannels::discover() {
         return plan;
     };
 
-    std::vector<Plan> plans;
+    std::vector<Plan> plans, counters;
     if (auto cpu = zonesPlan(cpuEnergyID, "CPU Energy", packages))
         plans.push_back(std::move(*cpu));
     auto gpu = zonesPlan(gpuEnergyID, "GPU Energy", uncores);
-    if (!gpu) {
-        std::vector<std::string> counters;
-        for (const std::string& entry : sys_.list("class/hwmon")) {
-            const std::string chip = "class/hwmon/" + entry;
-            const auto name = sys_.readText((chip + "/name").c_str(), 64);
-            if (!name || std::find(graphicsChips.begin(), graphicsChips.end(),
-                                   cleanLabel(*name).value_or("")) == graphicsChips.end())
+    // Every readable hwmon energy counter: a graphics chip's first one is the GPU's energy where
+    // the uncore zone is unreadable; every other one is a channel of its own, "<chip>/<label>".
+    std::vector<std::string> graphicsCounters;
+    std::vector<ChipIdentity> chips;
+    for (const std::string& entry : sys_.list("class/hwmon")) {
+        const std::string chip = "class/hwmon/" + entry;
+        const auto name = sys_.readText((chip + "/name").c_str(), 64);
+        chips.push_back({cleanLabel(name.value_or("")).value_or(entry),
+                         sys_.linkTarget(chip.c_str()).value_or(""), entry});
+    }
+    const std::vector<std::string> chipNames = uniqueChipNames(chips);
+    std::uint64_t nextID = firstCounterID;
+    for (std::size_t c = 0; c < chips.size(); ++c) {
+        const std::string chip = "class/hwmon/" + chips[c].node;
+        const bool graphics = std::find(graphicsChips.begin(), graphicsChips.end(),
+                                        chips[c].name) != graphicsChips.end();
+        std::vector<unsigned> indices;
+        for (const std::string& file : sys_.list(chip.c_str())) {
+            if (!file.starts_with("energy") || !file.ends_with("_input"))
                 continue;
-            if (readable(chip + "/energy1_input"))
-                counters.push_back(chip + "/energy1_input");
+            const auto index =
+                wholeNumber<unsigned>(std::string_view(file).substr(6, file.size() - 6 - 6));
+            if (index && readable(chip + "/" + file))
+                indices.push_back(*index);
         }
-        if (!counters.empty()) {
-            gpu.emplace();
-            gpu->description.channelID = gpuEnergyID;
-            gpu->description.name = "GPU Energy";
-            gpu->description.unit = "uJ";
-            gpu->counterFiles = std::move(counters);
-            gpu->ranges.assign(gpu->counterFiles.size(), 0); // 64-bit counters, no wrap range
+        std::sort(indices.begin(), indices.end());
+        for (unsigned index : indices) {
+            const std::string stem = "energy" + std::to_string(index);
+            const std::string counter = chip + "/" + stem + "_input";
+            if (graphics && index == indices.front() && !gpu) {
+                graphicsCounters.push_back(counter);
+                continue;
+            }
+            Plan& plan = counters.emplace_back();
+            plan.description.channelID = nextID++;
+            const auto label = sys_.readText((chip + "/" + stem + "_label").c_str(), 256);
+            plan.description.name =
+                chipNames[c] + "/" + cleanLabel(label.value_or("")).value_or(stem);
+            plan.description.unit = "uJ";
+            plan.counterFiles = {counter};
+            plan.ranges = {0}; // 64-bit counters, no wrap range
         }
+    }
+    if (!gpu && !graphicsCounters.empty()) {
+        gpu.emplace();
+        gpu->description.channelID = gpuEnergyID;
+        gpu->description.name = "GPU Energy";
+        gpu->description.unit = "uJ";
+        gpu->counterFiles = std::move(graphicsCounters);
+        gpu->ranges.assign(gpu->counterFiles.size(), 0);
     }
     if (gpu)
         plans.push_back(std::move(*gpu));
+    std::move(counters.begin(), counters.end(), std::back_inserter(plans));
     if (plans.empty())
         return std::nullopt;
     IOReportChannelList channels;

@@ -9,10 +9,11 @@
 
 namespace brivane::platform::linux_backend {
 
-// "Energy Model", unit "uJ": "CPU Energy", the sum of the RAPL package zones, and "GPU Energy",
-// the uncore zones or else the energy counters of graphics hwmon chips. A counter the user
-// cannot read leaves its channel out. Samples hold counters unwrapped by the subscription (each
-// at its own wrap range), so a delta is a plain difference.
+// "Energy Model", unit "uJ": "CPU Energy", the sum of the RAPL package zones; "GPU Energy", the
+// uncore zones or else the first energy counter of graphics hwmon chips; and every other
+// readable hwmon energy counter as a channel "<chip>/<label>" ("energyN" without a label). A
+// counter the user cannot read leaves its channel out. Samples hold counters unwrapped by the
+// subscription (each at its own wrap range), so a delta is a plain difference.
 class EnergyChannels final : public SysfsChannelGroup {
 public:
     EnergyChannels(const host::RootedDirectory& sys, host::KeptValue::Pread pread);

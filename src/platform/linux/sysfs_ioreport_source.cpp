@@ -19,9 +19,11 @@ public:
 
 } // namespace
 
-SysfsIOReportSource::SysfsIOReportSource(const std::string& sysRoot, host::KeptValue::Pread pread)
-    : sys_(sysRoot), groups_{std::make_unique<CpuStateChannels>(sys_, pread),
-                             std::make_unique<EnergyChannels>(sys_, pread)} {}
+SysfsIOReportSource::SysfsIOReportSource(const std::string& sysRoot, host::KeptValue::Pread pread,
+                                         const std::string& procRoot, CpuSampling sampling)
+    : sys_(sysRoot),
+      proc_(procRoot), groups_{std::make_unique<CpuStateChannels>(sys_, proc_, pread, sampling),
+                               std::make_unique<EnergyChannels>(sys_, pread)} {}
 
 SysfsIOReportSource::~SysfsIOReportSource() = default;
 

@@ -2,6 +2,7 @@
 
 #include "platform/host/sysfs_reading.h"
 #include "platform/ioreport_source.h"
+#include "platform/linux/cpu_state_reader.h"
 #include "platform/linux/sysfs_channel_group.h"
 
 #include <array>
@@ -15,10 +16,10 @@ namespace brivane::platform::linux_backend {
 // Model" (energy_channels.h). A group with no channel is absent. Safe to share between threads.
 class SysfsIOReportSource final : public IOReportSource {
 public:
-    // sysRoot: where sysfs is mounted ("/sys"). pread is replaceable so tests can make a
-    // counter fail the way the kernel does.
-    explicit SysfsIOReportSource(const std::string& sysRoot,
-                                 host::KeptValue::Pread pread = ::pread);
+    // sysRoot and procRoot: where sysfs and procfs are mounted. pread is replaceable so tests
+    // can make a counter fail the way the kernel does.
+    explicit SysfsIOReportSource(const std::string& sysRoot, host::KeptValue::Pread pread = ::pread,
+                                 const std::string& procRoot = "/proc", CpuSampling sampling = {});
     ~SysfsIOReportSource() override;
 
     std::optional<IOReportChannelList>
@@ -33,6 +34,7 @@ public:
 
 private:
     host::RootedDirectory sys_;
+    host::RootedDirectory proc_;
     std::array<std::unique_ptr<SysfsChannelGroup>, 2> groups_;
 };
 

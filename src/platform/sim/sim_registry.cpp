@@ -1,5 +1,7 @@
 #include "platform/sim/sim_registry.h"
 
+#include "platform/battery_properties.h"
+
 namespace brivane::platform::sim {
 namespace {
 
@@ -95,7 +97,13 @@ std::shared_ptr<SimRegistry> makeSimLaptopRegistry() {
     registry->add("AppleSmartBattery", {{"Temperature", 3050.0},
                                         {"Voltage", 12600.0},
                                         {"CurrentCapacity", 87.0},
-                                        {"IsCharging", std::monostate{}}});
+                                        {"IsCharging", std::monostate{}},
+                                        {std::string(battery_property::level), 0.87},
+                                        {std::string(battery_property::state), "discharging"},
+                                        {std::string(battery_property::power), 7.25},
+                                        {std::string(battery_property::secondsToEmpty), 25200.0},
+                                        {std::string(battery_property::health), 0.94},
+                                        {std::string(battery_property::cycleCount), 212.0}});
     registry->add("IOAccelerator",
                   {{"IOClass", std::string("IOFramebufferAccelerator")},
                    {"PerformanceStatistics", RegistryDictionary{{"Device Utilization %", 90.0}}}});

@@ -114,7 +114,7 @@ TEST(SysfsIOReportSource, CpuChannelsByClusterKind) {
          std::make_pair("\n", "0-1\n"),
          {"PCPU0", "PCPU1"}},
         {"offline CPUs", {{0, {}}, {1, {}}, {2, {}}}, true, "0,2\n", {}, {"PCPU0", "PCPU2"}},
-        {"without stats", {{0, {}}, {1, {}}}, true, "0-1\n", {}, {}, false},
+        {"without stats nor frequency limits", {{0, {}}, {1, {}}}, true, "0-1\n", {}, {}, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -125,7 +125,9 @@ TEST(SysfsIOReportSource, CpuChannelsByClusterKind) {
             sys.write("bus/event_source/devices/cpu_atom/cpus", c.hybrid->first);
             sys.write("bus/event_source/devices/cpu_core/cpus", c.hybrid->second);
         }
-        SysfsIOReportSource source(sys.path());
+        TempDir proc;
+        proc.write("stat", "cpu0 1 1 1 1\n");
+        SysfsIOReportSource source(sys.path(), ::pread, proc.path());
         auto channels = source.copyChannelsInGroup("CPU Stats", "CPU Core Performance States");
         EXPECT_EQ(channelNames(channels), c.names);
         EXPECT_FALSE(source.copyChannelsInGroup("Energy Model", std::nullopt));
@@ -149,6 +151,8 @@ void writeZone(const TempDir& sys, const std::string& zone, const std::string& n
     sys.symlink("class/powercap/" + zone, "../../" + directory);
 }
 
+// hwmon energy counters (Documentation/hwmon/sysfs-interface.rst: energy[1-*]_input, µJ): an
+// xe card's "card" and "pkg" counters, an ina238 monitor's unlabelled one.
 TEST(SysfsIOReportSource, EnergyChannelsFromReadableCounters) {
     struct Case {
         const char* what;
@@ -158,10 +162,14 @@ TEST(SysfsIOReportSource, EnergyChannelsFromReadableCounters) {
         std::vector<std::string> names;
     };
     const Case cases[] = {
-        {"packages and uncore", "10", false, true, {"CPU Energy", "GPU Energy"}},
-        {"a package unreadable", "!13", false, true, {"GPU Energy"}},
-        {"graphics hwmon only", "10", true, false, {"GPU Energy"}},
-        {"nothing", "10", false, false, {}},
+        {"packages and uncore", "10", false, true, {"CPU Energy", "GPU Energy", "ina238/energy1"}},
+        {"a package unreadable", "!13", false, true, {"GPU Energy", "ina238/energy1"}},
+        {"graphics hwmon beside the uncore",
+         "10",
+         true,
+         true,
+         {"CPU Energy", "GPU Energy", "ina238/energy1", "xe/card", "xe/pkg"}},
+        {"graphics hwmon only", "10", true, false, {"GPU Energy", "ina238/energy1", "xe/pkg"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -175,17 +183,16 @@ TEST(SysfsIOReportSource, EnergyChannelsFromReadableCounters) {
             writeZone(sys, "intel-rapl:a", "psys", "10");
             writeZone(sys, "intel-rapl-mmio:0", "package-0", "10");
         }
-        sys.write("class/hwmon/hwmon0/name", "coretemp\n");
-        sys.write("class/hwmon/hwmon0/energy1_input", "5\n");
-        if (c.graphicsHwmon) {
-            sys.write("class/hwmon/hwmon1/name", "i915\n");
-            sys.write("class/hwmon/hwmon1/energy1_input", "5\n");
-        }
+        sys.writeFiles("class/hwmon/hwmon0", "name=ina238;energy1_input=5;energy2_input=!13");
+        sys.write("class/hwmon/hwmon1/name", "coretemp\n");
+        if (c.graphicsHwmon)
+            sys.writeFiles("class/hwmon/hwmon2", "name=xe;energy1_input=5;energy1_label=card;"
+                                                 "energy2_input=7;energy2_label=pkg");
         SysfsIOReportSource source(sys.path(), testing::scriptedPread);
-        auto channels = source.copyChannelsInGroup("Energy Model", std::nullopt);
-        EXPECT_EQ(channelNames(channels), c.names);
-        EXPECT_EQ(channels.has_value(), !c.names.empty());
+        EXPECT_EQ(channelNames(source.copyChannelsInGroup("Energy Model", std::nullopt)), c.names);
     }
+    TempDir none;
+    EXPECT_FALSE(SysfsIOReportSource(none.path()).copyChannelsInGroup("Energy Model", {}));
 }
 
 TEST(SysfsIOReportSource, EnergyPowerAcrossAWrap) {
@@ -193,6 +200,7 @@ TEST(SysfsIOReportSource, EnergyPowerAcrossAWrap) {
     writeZone(sys, "intel-rapl:0", "package-0", "900000");
     writeZone(sys, "intel-rapl:1", "package-1", "0");
     writeZone(sys, "intel-rapl:0:1", "uncore", "0");
+    sys.writeFiles("class/hwmon/hwmon0", "name=ina238;energy1_input=1000000");
     auto clock = std::make_shared<ManualUptimeClock>();
     EnergyPowerReader reader(std::make_shared<SysfsIOReportSource>(sys.path()), clock);
     EXPECT_TRUE(reader.read().empty());
@@ -201,9 +209,11 @@ TEST(SysfsIOReportSource, EnergyPowerAcrossAWrap) {
     sys.write("devices/virtual/powercap/intel-rapl/intel-rapl:0/energy_uj", "400000\n");
     sys.write("devices/virtual/powercap/intel-rapl/intel-rapl:1/energy_uj", "500000\n");
     sys.write("devices/virtual/powercap/intel-rapl/intel-rapl:0:1/energy_uj", "250000\n");
+    sys.write("class/hwmon/hwmon0/energy1_input", "1500000\n");
     clock->advance(0.5);
     auto readings = reader.read();
-    ASSERT_EQ(readings.size(), 2u);
+    ASSERT_EQ(readings.size(), 3u);
+    EXPECT_EQ(readings[2], (SensorSnapshot::Reading{"ina238/energy1", 1.0}));
     EXPECT_EQ(readings[0].key, "CPUModelPower");
     EXPECT_DOUBLE_EQ(readings[0].value, 2.0);
     EXPECT_EQ(readings[1].key, "GPUModelPower");
