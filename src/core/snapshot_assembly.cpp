@@ -104,6 +104,9 @@ SensorSnapshot SensorCompanion::assembleSnapshot() {
         }
     }
     std::move(energy.begin(), energy.end(), std::back_inserter(power));
+    if (auto totals = energyPowerReader->totals(); !totals.empty()) {
+        snapshot.energy = std::move(totals);
+    }
     if (battery.voltage) {
         power.push_back({"BatteryVoltage", *battery.voltage});
     }

@@ -96,6 +96,10 @@ static void writeJson(JsonWriter& writer, const SensorSnapshot& snapshot) {
         writer.key("companionVersion");
         writer.string(*snapshot.companionVersion);
     }
+    if (snapshot.energy) {
+        writer.key("energy");
+        writeJson(writer, *snapshot.energy);
+    }
     writer.endObject();
 }
 
@@ -145,6 +149,7 @@ static bool readJson(const Json& value, SensorSnapshot& snapshot) {
         .optional("supportsStorageHealth", snapshot.supportsStorageHealth)
         .optional("supportsManagement", snapshot.supportsManagement)
         .optional("companionVersion", snapshot.companionVersion)
+        .optional("energy", snapshot.energy)
         .ok();
 }
 
