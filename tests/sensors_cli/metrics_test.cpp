@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -30,26 +31,48 @@ std::vector<std::string> samples(const SensorSnapshot* snapshot) {
     return lines;
 }
 
-TEST(MetricsText, EveryReadingIsOneSeriesWithItsUnitAndEscapedLabels) {
+// One reading of every kind, with labels that need escaping.
+SensorSnapshot fullSnapshot() {
     SensorSnapshot snapshot;
-    snapshot.temperatures = {{"TC0P", 45.5}, {"say \"hi\" C:\\ two\nlines", 30}};
-    snapshot.fans = {{0, "Lüfter ✓", 1200, 5000}, {1, std::nullopt, 900, std::nullopt}};
-    snapshot.power = {{{"PSTR", 9.5}, {"BatteryVoltage", 12.5}, {"BatteryVoltage", 12}}};
+    snapshot.temperatures = {{"TC0P", 45.5},
+                             {"coretemp@0000:00:18.3/Core 0", 50},
+                             {"nvme/say \"hi\" C:\\ two\nlines/x", 30},
+                             {"BatteryTemperature", 31}};
+    snapshot.fans = {{0, "Lüfter ✓", 1200, 5000},
+                     {1, std::nullopt, 900, std::nullopt},
+                     {4, "thinkpad/fan1", 2900, std::nullopt}};
+    snapshot.power = {{{"PSTR", 9.5},
+                       {"CPUModelPower", 2},
+                       {"amdgpu/PPT", 19},
+                       {"BatteryVoltage", 12.5},
+                       {"BatteryVoltage", 12}}};
+    snapshot.energy = {{{"CPUEnergy", 1234.5}}};
     snapshot.graphics = {{0.5, 0.25, std::nullopt}};
     snapshot.accessories = {
         {{"Mouse", std::nullopt, 0.5}, {"Mouse", std::nullopt, 0.25}, {"Buds", "Left", 0.75}}};
     snapshot.companionVersion = "1.2.3";
+    return snapshot;
+}
+
+TEST(MetricsText, EveryReadingIsOneSeriesWithItsUnitAndEscapedLabels) {
+    const auto snapshot = fullSnapshot();
     const std::vector<std::string> expected = {
         "brivane_up 1",
         "brivane_scrape_duration_seconds 0.25",
         R"(brivane_companion_info{version="1.2.3"} 1)",
-        R"(brivane_temperature_celsius{sensor="TC0P"} 45.5)",
-        R"(brivane_temperature_celsius{sensor="say \"hi\" C:\\ two\nlines"} 30)",
-        R"(brivane_fan_speed_rpm{fan="0",name="Lüfter ✓"} 1200)",
-        R"(brivane_fan_speed_rpm{fan="1"} 900)",
-        R"(brivane_fan_max_speed_rpm{fan="0",name="Lüfter ✓"} 5000)",
-        R"(brivane_power_watts{source="PSTR"} 9.5)",
+        R"(brivane_temperature_celsius{chip="smc",sensor="TC0P",label="CPU proximity"} 45.5)",
+        R"(brivane_temperature_celsius{chip="coretemp@0000:00:18.3",sensor="Core 0"} 50)",
+        R"(brivane_temperature_celsius{chip="nvme",sensor="say \"hi\" C:\\ two\nlines/x"} 30)",
+        R"(brivane_temperature_celsius{chip="battery",sensor="BatteryTemperature"} 31)",
+        R"(brivane_fan_speed_rpm{chip="smc",sensor="Lüfter ✓"} 1200)",
+        R"(brivane_fan_speed_rpm{chip="smc",sensor="F1"} 900)",
+        R"(brivane_fan_speed_rpm{chip="thinkpad",sensor="fan1"} 2900)",
+        R"(brivane_fan_max_speed_rpm{chip="smc",sensor="Lüfter ✓"} 5000)",
+        // The model power averages over another client's window; its counter stands in.
+        R"(brivane_power_watts{chip="smc",sensor="PSTR"} 9.5)",
+        R"(brivane_power_watts{chip="amdgpu",sensor="PPT"} 19)",
         "brivane_battery_voltage_volts 12.5",
+        R"(brivane_energy_joules_total{chip="energy_model",sensor="CPUEnergy"} 1234.5)",
         R"(brivane_gpu_utilization_ratio{unit="device"} 0.5)",
         R"(brivane_gpu_utilization_ratio{unit="renderer"} 0.25)",
         // A series twice in one scrape would make consumers reject the whole scrape.
@@ -61,6 +84,37 @@ TEST(MetricsText, EveryReadingIsOneSeriesWithItsUnitAndEscapedLabels) {
 
     EXPECT_EQ(samples(nullptr),
               (std::vector<std::string>{"brivane_up 0", "brivane_scrape_duration_seconds 0.25"}));
+}
+
+// Prometheus' own linter finds nothing, and every family is in the documentation's table.
+TEST(MetricsText, EveryFamilyIsDocumentedAndLintClean) {
+    const auto snapshot = fullSnapshot();
+    const auto families = metricFamilies(&snapshot, 0.25);
+    testing::TempDir directory;
+    directory.write("scrape.prom", exposition(families));
+    const auto command = "promtool check metrics < " + directory / "scrape.prom" + " > " +
+                         directory / "lint" + " 2>&1";
+    EXPECT_EQ(std::system(command.c_str()), 0);
+    std::stringstream lint, documentation;
+    lint << std::ifstream(directory / "lint").rdbuf();
+    EXPECT_EQ(lint.str(), "") << lint.str();
+    documentation << std::ifstream(BRIVANE_SOURCE_DIR "/docs/metrics.md").rdbuf();
+    for (const auto& family : families) {
+        EXPECT_NE(documentation.str().find("| `" + family.name + "` |"), std::string::npos)
+            << family.name;
+    }
+}
+
+// 3,000 accessories of one name took 18 s per scrape when each suffix rescanned the samples.
+TEST(MetricsText, ManySeriesOfOneNameStayCheap) {
+    SensorSnapshot snapshot;
+    snapshot.accessories.emplace(30'000, SensorSnapshot::AccessoryReading{"Pen", std::nullopt, 1});
+    snapshot.accessories->push_back({"Pen #3", std::nullopt, 1});
+    const auto start = std::chrono::steady_clock::now();
+    const auto lines = samples(&snapshot);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+    EXPECT_EQ(std::set<std::string>(lines.begin(), lines.end()).size(), lines.size());
+    EXPECT_EQ(lines.back(), R"(brivane_accessory_battery_ratio{name="Pen #3 #2"} 1)");
 }
 
 // A textfile left with old readings would keep reporting them after the agent stopped.
