@@ -6,12 +6,19 @@
 #include "metrics_exporter.h"
 #include "metrics_text.h"
 
+#include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <set>
 #include <sstream>
+#include <sys/resource.h>
+#include <sys/socket.h>
 #include <thread>
+#include <unistd.h>
 
 namespace brivane::cli {
 namespace {
@@ -163,8 +170,8 @@ std::string snapshotNaming(const std::string& accessory) {
 
 // An exporter on a free loopback port in front of the agent at endpoint.
 struct ServedExporter {
-    explicit ServedExporter(const std::string& endpoint) {
-        auto agent = std::make_shared<AgentSnapshots>(endpoint, 5000);
+    explicit ServedExporter(const std::string& endpoint, int timeoutMs = 5000) {
+        auto agent = std::make_shared<AgentSnapshots>(endpoint, timeoutMs);
         std::string problem;
         exporter = MetricsExporter::start(
             *parseListenAddress("127.0.0.1:0"), [agent] { return agent->fetch(); }, problem);
@@ -174,8 +181,100 @@ struct ServedExporter {
         return testing::httpGet("http://127.0.0.1:" + std::to_string(exporter->port()) +
                                 "/metrics");
     }
+    // The time a scrape took, after checking its answer.
+    std::chrono::milliseconds timedScrape(std::string_view expected) const {
+        const auto start = std::chrono::steady_clock::now();
+        const auto body = scrape();
+        const auto took = std::chrono::steady_clock::now() - start;
+        EXPECT_NE(body.find(expected), std::string::npos) << body;
+        return std::chrono::duration_cast<std::chrono::milliseconds>(took);
+    }
     std::unique_ptr<MetricsExporter> exporter;
 };
+
+// Connections to the exporter that send `opening`, if anything, and then nothing; closed with
+// the object.
+class HostileConnections {
+public:
+    HostileConnections(int port, int count, std::string_view opening) {
+        const sockaddr_in address{
+            AF_INET, htons(static_cast<std::uint16_t>(port)), {htonl(INADDR_LOOPBACK)}, {}};
+        for (int i = 0; i < count; ++i) {
+            const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+            if (fd < 0) {
+                ADD_FAILURE() << std::strerror(errno);
+                return;
+            }
+            fds_.push_back(fd);
+            ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+            pollfd writable{fd, POLLOUT, 0};
+            if (!opening.empty() && ::poll(&writable, 1, 1000) == 1) {
+                ::send(fd, opening.data(), opening.size(), MSG_NOSIGNAL);
+            }
+        }
+    }
+    ~HostileConnections() {
+        for (const int fd : fds_) {
+            ::close(fd);
+        }
+    }
+
+private:
+    std::vector<int> fds_;
+};
+
+// Under a sanitizer every step takes longer.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr auto slack = 400ms;
+#else
+constexpr auto slack = 100ms;
+#endif
+
+// Idle and trickling connections each held one of 32 workers for 30 s, and a crowd of
+// connections, even closed, stopped the exporter from answering.
+TEST(MetricsExporter, IdleTricklingAndAbandonedConnectionsLeaveRoomForScrapes) {
+    rlimit files{};
+    ::getrlimit(RLIMIT_NOFILE, &files);
+    files.rlim_cur = std::min<rlim_t>(files.rlim_max, 8192);
+    if (::setrlimit(RLIMIT_NOFILE, &files) != 0 || files.rlim_cur < 6000) {
+        GTEST_SKIP() << "needs 6000 descriptors";
+    }
+    auto service = std::make_shared<testing::FakeService>();
+    service->immediate = snapshotNaming("Mouse");
+    testing::ServedListener agent(service);
+    ServedExporter served(agent.path());
+    const int port = served.exporter->port();
+    {
+        HostileConnections idle(port, 100, "");
+        HostileConnections trickling(port, 100, "GET /metrics HTTP/1.1\r\nHo");
+        EXPECT_LT(served.timedScrape("\nbrivane_up 1\n"), 1s);
+    }
+    { HostileConnections crowd(port, 5000, ""); }
+    EXPECT_LT(served.timedScrape("\nbrivane_up 1\n"), 100ms + slack);
+}
+
+// Forty scrape loops against an agent that never answers: each scrape that arrives while a
+// request is in flight waits for it, so none waits for more than one timeout.
+TEST(MetricsExporter, AFrozenAgentCostsEveryScrapeAtMostOneTimeout) {
+    auto service = std::make_shared<testing::FakeService>(); // holds every reply
+    testing::ServedListener agent(service);
+    const auto timeout = 1000ms;
+    ServedExporter served(agent.path(), static_cast<int>(timeout.count()));
+    const auto end = std::chrono::steady_clock::now() + 2500ms;
+    std::vector<std::chrono::milliseconds> worst(40);
+    std::vector<std::thread> loops;
+    for (auto& longest : worst) {
+        loops.emplace_back([&] {
+            while (std::chrono::steady_clock::now() < end) {
+                longest = std::max(longest, served.timedScrape("\nbrivane_up 0\n"));
+            }
+        });
+    }
+    for (auto& loop : loops) {
+        loop.join();
+    }
+    EXPECT_LE(*std::max_element(worst.begin(), worst.end()), timeout + slack);
+}
 
 // A restart between two scrapes leaves the exporter's kept connection dead; the next scrape
 // must reach the new agent all the same.

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <civetweb.h>
 #include <string_view>
+#include <vector>
 
 namespace brivane::cli {
 namespace {
@@ -44,7 +45,7 @@ int MetricsExporter::serve(mg_connection* connection, void* exporter) {
                 false);
     } else if (path == "/metrics") {
         const auto start = SharedSnapshot::Clock::now();
-        const auto fetched = static_cast<MetricsExporter*>(exporter)->snapshots_->get(start);
+        const auto fetched = static_cast<MetricsExporter*>(exporter)->snapshots_->get();
         const std::chrono::duration<double> took = SharedSnapshot::Clock::now() - start;
         respond(connection, 200, "text/plain; version=0.0.4; charset=utf-8",
                 exposition(metricFamilies(fetched->snapshot ? &*fetched->snapshot : nullptr,
@@ -64,21 +65,22 @@ std::unique_ptr<MetricsExporter> MetricsExporter::start(const ListenAddress& add
     std::unique_ptr<MetricsExporter> exporter(new MetricsExporter());
     exporter->snapshots_ = std::make_shared<SharedSnapshot>(std::move(fetch));
     const std::string ports = address.text();
-    const std::string threads = std::to_string(workers);
-    // Without keep-alive the server closes each connection but does not say so, and a client
-    // that reuses it fails its next request. The answer goes out in several writes; without
-    // TCP_NODELAY each kept connection waits for a delayed ACK.
-    const char* options[] = {"listening_ports",
-                             ports.c_str(),
-                             "num_threads",
-                             threads.c_str(),
-                             "enable_keep_alive",
-                             "yes",
-                             "tcp_nodelay",
-                             "1",
-                             nullptr};
+    const auto number = [](int value) { return std::to_string(value); };
+    const std::string settings[] = {
+        "listening_ports", ports, "num_threads", number(workers), "request_timeout_ms",
+        number(requestTimeoutMs), "keep_alive_timeout_ms", number(idleTimeoutMs),
+        "connection_queue", number(queued), "listen_backlog", number(backlog),
+        // Without keep-alive the server closes each connection but does not say so, and a
+        // client that reuses it fails its next request. The answer goes out in several writes;
+        // without TCP_NODELAY each kept connection waits for a delayed ACK.
+        "enable_keep_alive", "yes", "tcp_nodelay", "1"};
+    std::vector<const char*> options;
+    for (const auto& setting : settings) {
+        options.push_back(setting.c_str());
+    }
+    options.push_back(nullptr);
     mg_callbacks callbacks{};
-    mg_init_data init{&callbacks, nullptr, options};
+    mg_init_data init{&callbacks, nullptr, options.data()};
     unsigned code = 0;
     char text[256] = "";
     mg_error_data error{&code, text, sizeof text};

@@ -19,13 +19,27 @@ FetchedSnapshot AgentSnapshots::fetch() {
     return {std::move(snapshot), answered, {}};
 }
 
-std::shared_ptr<const FetchedSnapshot> SharedSnapshot::get(Clock::time_point arrival) {
-    std::lock_guard lock(mutex_);
-    if (latest_ && arrival <= latestFinished_) {
+std::shared_ptr<const FetchedSnapshot> SharedSnapshot::get() {
+    std::unique_lock lock(mutex_);
+    if (inFlight_) {
+        const auto awaited = attempts_ + 1;
+        finished_.wait(lock, [&] { return attempts_ >= awaited; });
         return latest_;
     }
-    latest_ = std::make_shared<const FetchedSnapshot>(fetch_());
-    latestFinished_ = Clock::now();
+    inFlight_ = true;
+    lock.unlock();
+    std::shared_ptr<const FetchedSnapshot> fetched;
+    try {
+        fetched = std::make_shared<const FetchedSnapshot>(fetch_());
+    } catch (const std::exception& error) { // the waiters must hear of it all the same
+        fetched = std::make_shared<const FetchedSnapshot>(
+            FetchedSnapshot{std::nullopt, unreachable, error.what()});
+    }
+    lock.lock();
+    latest_ = std::move(fetched);
+    ++attempts_;
+    inFlight_ = false;
+    finished_.notify_all();
     return latest_;
 }
 

@@ -4,6 +4,8 @@
 #include "formats/sensor_snapshot.h"
 
 #include <chrono>
+#include <condition_variable>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -32,11 +34,10 @@ private:
     AgentConnection connection_;
 };
 
-// Lets concurrent scrapes share one request. Requests are made one at a time, and a scrape that
-// arrived before the latest request finished takes that request's result instead of sending
-// another: the snapshot was taken while it waited. So the agent sees at most one request in
-// flight and one per group of overlapping scrapes, and no scrape gets a snapshot that was
-// complete before the scrape arrived.
+// Lets concurrent scrapes share one request: a scrape that arrives while a request is in
+// flight waits for that request's result instead of sending another. So the agent sees at most
+// one request at a time, a frozen agent costs each scrape at most one request's timeout, and no
+// scrape gets a snapshot that was complete before the scrape arrived.
 class SharedSnapshot {
 public:
     using Clock = std::chrono::steady_clock;
@@ -44,13 +45,15 @@ public:
 
     explicit SharedSnapshot(Fetch fetch) : fetch_(std::move(fetch)) {}
 
-    std::shared_ptr<const FetchedSnapshot> get(Clock::time_point arrival);
+    std::shared_ptr<const FetchedSnapshot> get();
 
 private:
     Fetch fetch_;
-    std::mutex mutex_; // held across a request
+    std::mutex mutex_;
+    std::condition_variable finished_;
+    bool inFlight_ = false;
+    std::uint64_t attempts_ = 0; // finished requests
     std::shared_ptr<const FetchedSnapshot> latest_;
-    Clock::time_point latestFinished_;
 };
 
 } // namespace brivane::cli
