@@ -71,6 +71,10 @@ bool CompanionUpdater::shouldContinueDownload(std::int64_t received, std::int64_
 }
 
 void CompanionUpdater::perform(SensorCompanionCommand command, Reply reply) {
+    if constexpr (!selfUpdateEnabled) {
+        reply(failure(std::string(selfUpdateOffMessage)));
+        return;
+    }
     {
         std::unique_lock guard(lock);
         if (running) {

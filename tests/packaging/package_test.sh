@@ -1,14 +1,92 @@
 #!/usr/bin/env bash
-# Packs the built tree as a Debian package, checks its contents and dependencies, and runs the
-# commands unpacked into a scratch root: versions, registration, and a snapshot from the agent
-# the written units socket-activate.
-# usage: package_test.sh <source dir> <build dir> <version>
+# The Debian package: lintian finds no error or warning; contents, dependencies and signatures
+# (stripped before signing); then the installed commands, from a path with blanks and
+# shell-special characters. As root, under a private user manager: the agent runs sandboxed by
+# its units and answers every request, the exporter and the textfile timer run sandboxed too,
+# and the prerm leaves nothing running, no socket and no dangling link. Where no manager can
+# run, systemd's socket activator stands in for it.
+# usage: package_test.sh <source dir> <build dir> <package>
 set -euo pipefail
 source=$1
-build=$2
-version=$3
+build=$(realpath "$2")
+deb=$(realpath "$3")
 app="Brivane Sensor Companion.app"
-agent_in_root="usr/lib/brivane/$app/Contents/MacOS/brivane-sensor-companion"
+label=dev.qorva.brivane.SensorCompanion
+fail() {
+    echo "package test: $*" >&2
+    exit 1
+}
+# A path systemd can run and a shell must quote (no quote or backslash: systemd refuses those).
+weird='brivane root $x;(&)*% é'
+
+# In a private mount namespace: the package in /mnt, the user's runtime folder in /run/user,
+# a user manager for nobody, and the checks that need it.
+if [[ ${4:-} == --inside ]]; then
+    exec 3>&1
+    # shellcheck source=tests/packaging/user_manager.sh
+    . "$source/tests/packaging/user_manager.sh"
+    mount -t tmpfs -o mode=755 tmpfs /mnt
+    root="/mnt/$weird"
+    mkdir -p "$root"
+    dpkg-deb -x "$deb" "$root"
+    dpkg-deb -e "$deb" /mnt/control
+    start_user_manager nobody /mnt/home || exit 77
+    companion() { as_user "$root/usr/bin/brivane-sensor-companion" "$@"; }
+    sensors() { as_user "$root/usr/bin/brivane-sensors" --timeout 20 "$@"; }
+
+    [[ $(companion --install) == enabled ]] || fail "--install"
+    grep -qF "ExecStart=\"${root//%/%%}/usr/lib/brivane/$app/Contents/MacOS/brivane-sensor-companion\"" \
+        "$units/$label.service" || fail "the unit does not run the installed agent"
+    # Every request, answered by the agent the socket started inside its sandbox.
+    sensors snapshot | grep -q "^Brivane Sensor Companion " || fail "no snapshot"
+    for request in cpu "processes memory" "processes storage" "processes energy"; do
+        # shellcheck disable=SC2086 # a request is words
+        sensors --raw $request >/dev/null || fail "$request"
+    done
+    status=0
+    sensors storage disk0 >/dev/null || status=$?
+    [[ $status == 0 || $status == 3 ]] || fail "storage disk0: exit $status"
+    sensors manage checkForUpdates | grep -q "package manager" || fail "the updater is built in"
+    pid=$(as_user systemctl --user show -p MainPID --value "$label.service")
+    grep -q "^NoNewPrivs:[[:space:]]*1" "/proc/$pid/status" &&
+        grep -q "^Seccomp:[[:space:]]*2" "/proc/$pid/status" || fail "the agent runs unconfined"
+
+    # The exporter and the textfile timer, as shipped but for the command's path.
+    port=$(/usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+    textfiles="$root/textfiles"
+    install -d -o nobody "$textfiles"
+    as_user mkdir -p /mnt/home/.config/brivane-sensors
+    echo "TEXTFILE_DIRECTORY=$textfiles" | as_user tee /mnt/home/.config/brivane-sensors/metrics.env >/dev/null
+    for unit in brivane-sensors-export.service brivane-sensors-metrics.service brivane-sensors-metrics.timer; do
+        as_user systemctl --user link "$root/usr/lib/systemd/user/$unit" >/dev/null
+    done
+    for override in "brivane-sensors-export.service export --listen 127.0.0.1:$port" \
+        "brivane-sensors-metrics.service metrics --output \"\${TEXTFILE_DIRECTORY}/brivane.prom\""; do
+        as_user mkdir -p "$units/${override%% *}.d"
+        printf '[Service]\nExecStart=\nExecStart="%s" %s\n' "${root//%/%%}/usr/bin/brivane-sensors" \
+            "${override#* }" | as_user tee "$units/${override%% *}.d/path.conf" >/dev/null
+    done
+    as_user systemctl --user enable --now brivane-sensors-export.service brivane-sensors-metrics.timer 2>/dev/null
+    scrape() { /usr/bin/python3 -c 'import sys, urllib.request; print(urllib.request.urlopen(sys.argv[1], timeout=5).read().decode())' "http://127.0.0.1:$port/metrics" 2>/dev/null; }
+    for _ in $(seq 100); do
+        scrape | grep -q "^brivane_up 1" && [[ -s $textfiles/brivane.prom ]] && break
+        sleep 0.1
+    done
+    scrape | grep -q "^brivane_up 1" || fail "the exporter unit does not serve"
+    grep -q "^brivane_up 1" "$textfiles/brivane.prom" || fail "the metrics timer wrote nothing"
+
+    # Removal: every shipped unit stopped and disabled, nothing left behind.
+    DPKG_ROOT=$root sh /mnt/control/prerm remove 2>/dev/null
+    left=$(as_user systemctl --user list-units --no-legend --state=active,failed \
+        "$label.*" 'brivane-sensors-*')
+    [[ -z $left ]] || fail "still running after prerm: $left"
+    dangling=$(find /mnt/home/.config/systemd/user -xtype l)
+    [[ -z $dangling ]] || fail "dangling links after prerm: $dangling"
+    [[ -z $(find "$runtime" -maxdepth 1 -name "*.snapshot*") ]] || fail "the socket stays after prerm"
+    ! scrape >/dev/null || fail "the exporter still answers after prerm"
+    echo "package test: the installed package passed under a user manager"
+    exit 0
+fi
 
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/brivane-package.XXXXXX")
 activator=""
@@ -20,19 +98,17 @@ cleanup() {
     rm -rf "$scratch"
 }
 trap cleanup EXIT
-fail() {
-    echo "package test: $*" >&2
-    exit 1
-}
 
-cpack -G DEB --config "$build/CPackConfig.cmake" -B "$scratch/out" >"$scratch/cpack.log" 2>&1 ||
-    { cat "$scratch/cpack.log" >&2; fail "cpack failed"; }
-deb=("$scratch"/out/brivane-sensor-companion_"$version"_*.deb)
-[[ -f ${deb[0]} ]] || fail "no package in $scratch/out"
-dpkg-deb -c "${deb[0]}" >"$scratch/contents"
-# The commands, the signature and the bundle are run or compared below; these are not.
-packaged=(share/man/man1/brivane-sensors.1 share/man/man1/brivane-sensor-companion.1
-    share/bash-completion/completions/brivane-sensors)
+# lintian: no error and no warning; the remaining informational tags are listed.
+lintian --pedantic --display-info --tag-display-limit 0 "$deb" >"$scratch/lintian" 2>&1 || true
+sed 's/^/lintian: /' "$scratch/lintian"
+! grep -q '^[EW]:' "$scratch/lintian" || fail "lintian reports errors or warnings"
+
+dpkg-deb -c "$deb" >"$scratch/contents"
+packaged=(share/man/man1/brivane-sensors.1.gz share/man/man1/brivane-sensor-companion.1.gz
+    share/bash-completion/completions/brivane-sensors share/doc/brivane-sensor-companion/copyright
+    share/doc/brivane-sensor-companion/changelog.Debian.gz "lib/systemd/user/$label.socket"
+    "lib/systemd/user/$label.service")
 for unit in "$source"/packaging/systemd/user/*; do
     packaged+=("lib/systemd/user/${unit##*/}")
 done
@@ -40,35 +116,46 @@ for path in "${packaged[@]}"; do
     grep -qF -- " ./usr/$path" "$scratch/contents" || fail "missing from the package: $path"
 done
 ! grep -q '\.wants/' "$scratch/contents" || fail "the package enables a unit"
-depends=$(dpkg-deb -f "${deb[0]}" Depends)
-for library in libc6 libcurl4 libplist3 libssl3; do
+depends=$(dpkg-deb -f "$deb" Depends)
+for library in libc6 libcivetweb1 libplist3; do
     [[ $depends == *"$library "* ]] || fail "Depends lacks $library: $depends"
 done
 if [[ $(id -u) -eq 0 ]] && command -v apt-get >/dev/null; then
-    apt-get install -s "${deb[0]}" >"$scratch/apt.log" 2>&1 ||
+    apt-get install -s "$deb" >"$scratch/apt.log" 2>&1 ||
         { cat "$scratch/apt.log" >&2; fail "apt cannot install the package"; }
 fi
 
 root=$scratch/root
-dpkg-deb -x "${deb[0]}" "$root"
+dpkg-deb -x "$deb" "$root"
 # Every bundle file arrives byte for byte, so the signatures stay valid.
 (cd "$build/bundle/$app" && find . -type f -exec sha256sum {} +) | sort -k2 >"$scratch/built"
 (cd "$root/usr/lib/brivane/$app" && find . -type f -exec sha256sum {} +) | sort -k2 >"$scratch/got"
 diff "$scratch/built" "$scratch/got" || fail "the installed bundle differs from the built one"
-"$root/usr/lib/brivane/$app/Contents/MacOS/brivane-codesign" verify \
-    "$root/usr/lib/brivane/brivane-sensors" >/dev/null || fail "the installed client's signature"
-
+for client in brivane-sensors brivane-sensors-export; do
+    "$root/usr/lib/brivane/$app/Contents/MacOS/brivane-codesign" verify \
+        "$root/usr/lib/brivane/$client" >/dev/null || fail "the installed $client's signature"
+done
 # Only the exporter, which `brivane-sensors export` hands over to, loads an HTTP server.
 needed() { readelf -d "$1" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p'; }
 needed "$root/usr/lib/brivane/brivane-sensors-export" | grep -q civetweb || fail "exporter links"
 ! needed "$root/usr/lib/brivane/brivane-sensors" | grep -qE 'civetweb|prometheus' ||
     fail "the client links an HTTP server"
-
+version=$(dpkg-deb -f "$deb" Version)
 for command in brivane-sensors brivane-sensor-companion; do
     [[ $("$root/usr/bin/$command" --version) == "$command $version" ]] || fail "$command --version"
 done
 
-# The agent refuses root: as root, everything below runs as nobody.
+if [[ $(id -u) -eq 0 ]] && unshare --mount true 2>/dev/null; then
+    status=0
+    unshare --mount --propagation private bash "$0" "$source" "$build" "$deb" --inside || status=$?
+    [[ $status == 77 ]] || exit $status
+    echo "package test: no user manager could start here; its socket activator stands in"
+fi
+
+# The agent refuses root: as root, everything below runs as nobody, from a path with blanks
+# and shell-special characters.
+root="$scratch/$weird"
+mv "$scratch/root" "$root"
 chmod 755 "$scratch"
 mkdir -m 700 "$scratch/home" "$scratch/run"
 as_user=(env HOME="$scratch/home" XDG_CONFIG_HOME="$scratch/home/.config"
@@ -82,18 +169,12 @@ companion() { "${as_user[@]}" "$root/usr/bin/brivane-sensor-companion" "$@"; }
 [[ $(companion --status) == disabled ]] || fail "--status before --install"
 [[ $(companion --install) == enabled ]] || fail "--install"
 units=$scratch/home/.config/systemd/user
-label=dev.qorva.brivane.SensorCompanion
-[[ -L $units/sockets.target.wants/$label.socket ]] || fail "the socket unit is not enabled"
-grep -qF "ExecStart=\"$root/$agent_in_root\" \"--agent\"" "$units/$label.service" ||
-    fail "the service does not run the installed agent: $(cat "$units/$label.service")"
 "${as_user[@]}" systemd-analyze verify --user "$units/$label.socket" "$units/$label.service" ||
     fail "systemd-analyze rejects the units"
-
-# No user manager runs here: systemd's own activator stands in for it, with the socket and
-# command of the units, and starts the agent on the first connection.
 socket=$(sed -n 's/^ListenStream=%t\//\//p' "$units/$label.socket")
 "${as_user[@]}" setsid systemd-socket-activate -l "$scratch/run$socket" \
-    "$root/$agent_in_root" --agent >"$scratch/activator.log" 2>&1 &
+    "$root/usr/lib/brivane/$app/Contents/MacOS/brivane-sensor-companion" --agent \
+    >"$scratch/activator.log" 2>&1 &
 activator=$!
 for _ in $(seq 100); do
     [[ -S $scratch/run$socket ]] && break
@@ -101,9 +182,7 @@ for _ in $(seq 100); do
 done
 "${as_user[@]}" "$root/usr/bin/brivane-sensors" --timeout 20 snapshot >"$scratch/snapshot" ||
     { cat "$scratch/activator.log" >&2; fail "no snapshot through the activated agent"; }
-grep -q "^Brivane Sensor Companion $version " "$scratch/snapshot" ||
-    fail "$(cat "$scratch/snapshot")"
-
+grep -q "^Brivane Sensor Companion $version " "$scratch/snapshot" || fail "$(cat "$scratch/snapshot")"
 companion --disable || fail "--disable"
 [[ ! -e $units/$label.service && $(companion --status) == disabled ]] || fail "units left behind"
 echo "package test: passed"
