@@ -1,10 +1,9 @@
 #!/usr/bin/env bash
 # The Debian package: lintian finds no error or warning; contents, dependencies and signatures
-# (stripped before signing); then the installed commands, from a path with blanks and
-# shell-special characters. As root, under a private user manager: the agent runs sandboxed by
-# its units and answers every request, the exporter and the textfile timer run sandboxed too,
-# and the prerm leaves nothing running, no socket and no dangling link. Where no manager can
-# run, systemd's socket activator stands in for it.
+# (stripped before signing); then, as root, the installed commands from a path with blanks and
+# shell-special characters under a private user manager: the agent's units (written by
+# --install) run it sandboxed and it answers every request, the exporter and the textfile timer
+# run sandboxed too, and the prerm leaves nothing running, no socket and no dangling link.
 # usage: package_test.sh <source dir> <build dir> <package>
 set -euo pipefail
 source=$1
@@ -30,11 +29,11 @@ if [[ ${4:-} == --inside ]]; then
     mkdir -p "$root"
     dpkg-deb -x "$deb" "$root"
     dpkg-deb -e "$deb" /mnt/control
-    start_user_manager nobody /mnt/home || exit 77
+    start_user_manager nobody /mnt/home || fail "no user manager started: $(cat /mnt/home.manager.log)"
     companion() { as_user "$root/usr/bin/brivane-sensor-companion" "$@"; }
     sensors() { as_user "$root/usr/bin/brivane-sensors" --timeout 20 "$@"; }
 
-    [[ $(companion --install) == enabled ]] || fail "--install"
+    [[ $(companion --status) == disabled && $(companion --install) == enabled ]] || fail "--install"
     grep -qF "ExecStart=\"${root//%/%%}/usr/lib/brivane/$app/Contents/MacOS/brivane-sensor-companion\"" \
         "$units/$label.service" || fail "the unit does not run the installed agent"
     # Every request, answered by the agent the socket started inside its sandbox.
@@ -89,15 +88,7 @@ if [[ ${4:-} == --inside ]]; then
 fi
 
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/brivane-package.XXXXXX")
-activator=""
-cleanup() {
-    if [[ -n $activator ]]; then
-        kill -TERM -- "-$activator" 2>/dev/null || true
-        wait "$activator" 2>/dev/null || true
-    fi
-    rm -rf "$scratch"
-}
-trap cleanup EXIT
+trap 'rm -rf "$scratch"' EXIT
 
 # lintian: no error and no warning; the remaining informational tags are listed.
 lintian --pedantic --display-info --tag-display-limit 0 "$deb" >"$scratch/lintian" 2>&1 || true
@@ -145,44 +136,9 @@ for command in brivane-sensors brivane-sensor-companion; do
     [[ $("$root/usr/bin/$command" --version) == "$command $version" ]] || fail "$command --version"
 done
 
-if [[ $(id -u) -eq 0 ]] && unshare --mount true 2>/dev/null; then
-    status=0
-    unshare --mount --propagation private bash "$0" "$source" "$build" "$deb" --inside || status=$?
-    [[ $status == 77 ]] || exit $status
-    echo "package test: no user manager could start here; its socket activator stands in"
+# The installed commands, under a private user manager in a mount namespace of their own.
+if [[ $(id -u) -ne 0 ]] || ! unshare --mount true 2>/dev/null; then
+    echo "package test: passed, but for the installed commands, which need root"
+    exit 0
 fi
-
-# The agent refuses root: as root, everything below runs as nobody, from a path with blanks
-# and shell-special characters.
-root="$scratch/$weird"
-mv "$scratch/root" "$root"
-chmod 755 "$scratch"
-mkdir -m 700 "$scratch/home" "$scratch/run"
-as_user=(env HOME="$scratch/home" XDG_CONFIG_HOME="$scratch/home/.config"
-    XDG_RUNTIME_DIR="$scratch/run" PATH=/usr/sbin:/usr/bin:/sbin:/bin)
-if [[ $(id -u) -eq 0 ]]; then
-    chown nobody:"$(id -gn nobody)" "$scratch/home" "$scratch/run"
-    as_user=(setpriv --reuid=nobody --regid="$(id -gn nobody)" --clear-groups "${as_user[@]}")
-fi
-companion() { "${as_user[@]}" "$root/usr/bin/brivane-sensor-companion" "$@"; }
-
-[[ $(companion --status) == disabled ]] || fail "--status before --install"
-[[ $(companion --install) == enabled ]] || fail "--install"
-units=$scratch/home/.config/systemd/user
-"${as_user[@]}" systemd-analyze verify --user "$units/$label.socket" "$units/$label.service" ||
-    fail "systemd-analyze rejects the units"
-socket=$(sed -n 's/^ListenStream=%t\//\//p' "$units/$label.socket")
-"${as_user[@]}" setsid systemd-socket-activate -l "$scratch/run$socket" \
-    "$root/usr/lib/brivane/$app/Contents/MacOS/brivane-sensor-companion" --agent \
-    >"$scratch/activator.log" 2>&1 &
-activator=$!
-for _ in $(seq 100); do
-    [[ -S $scratch/run$socket ]] && break
-    sleep 0.05
-done
-"${as_user[@]}" "$root/usr/bin/brivane-sensors" --timeout 20 snapshot >"$scratch/snapshot" ||
-    { cat "$scratch/activator.log" >&2; fail "no snapshot through the activated agent"; }
-grep -q "^Brivane Sensor Companion $version " "$scratch/snapshot" || fail "$(cat "$scratch/snapshot")"
-companion --disable || fail "--disable"
-[[ ! -e $units/$label.service && $(companion --status) == disabled ]] || fail "units left behind"
-echo "package test: passed"
+unshare --mount --propagation private bash "$0" "$source" "$build" "$deb" --inside

@@ -2,7 +2,6 @@
 
 #include "metrics_text.h"
 
-#include <atomic>
 #include <chrono>
 #include <civetweb.h>
 #include <string_view>
@@ -10,8 +9,6 @@
 
 namespace brivane::cli {
 namespace {
-
-std::atomic<std::size_t> begun{0};
 
 constexpr std::string_view landingPage =
     "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>Brivane sensor readings</title>"
@@ -35,7 +32,6 @@ void respond(mg_connection* connection, int status, const char* type, std::strin
 } // namespace
 
 int MetricsExporter::serve(mg_connection* connection, void* exporter) {
-    begun.fetch_add(1, std::memory_order_relaxed);
     const auto* request = mg_get_request_info(connection);
     const std::string_view method = request->request_method;
     const std::string_view path = request->local_uri ? request->local_uri : "";
@@ -97,10 +93,6 @@ MetricsExporter::~MetricsExporter() {
     if (server_) {
         mg_stop(server_);
     }
-}
-
-std::size_t MetricsExporter::requestsBegun() {
-    return begun.load(std::memory_order_relaxed);
 }
 
 int MetricsExporter::port() const {

@@ -27,9 +27,6 @@ public:
     // The port served (the chosen one when asked for port 0).
     int port() const;
 
-    // HTTP requests that reached any exporter of this process so far.
-    static std::size_t requestsBegun();
-
     // Connections served at once: 200 idle or trickling ones still leave workers for scrapes.
     static constexpr int workers = 256;
     // What a connection may take to send its request, and to send the next one when kept.
