@@ -6,6 +6,7 @@
 #   bin/brivane-sensor-companion                link to the bundle's executable
 #   share/man/man1/                             both manual pages, compressed
 #   share/doc/brivane-sensor-companion/         copyright, changelog.Debian.gz
+#   share/lintian/overrides/                    why one tag does not apply
 #   share/bash-completion/completions/          completion for both commands
 #   lib/systemd/user/                           the agent's socket and service as the binary
 #                                               writes them, and every unit of
@@ -55,6 +56,7 @@ install(CODE "
 
 # The package's copyright (machine-readable) and changelog, where Debian keeps them.
 set(brivane_doc_dir share/doc/brivane-sensor-companion)
+set(BRIVANE_PACKAGE_VERSION ${PROJECT_VERSION}-1) # the release of debian.cmake
 configure_file(${PROJECT_SOURCE_DIR}/packaging/debian/changelog.in
                ${PROJECT_BINARY_DIR}/packaging/changelog.Debian @ONLY)
 add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/packaging/changelog.Debian.gz
@@ -64,6 +66,8 @@ add_custom_target(brivane-changelog ALL DEPENDS ${PROJECT_BINARY_DIR}/packaging/
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/debian/copyright
               ${PROJECT_BINARY_DIR}/packaging/changelog.Debian.gz
         DESTINATION ${brivane_doc_dir})
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/debian/lintian-overrides
+        DESTINATION share/lintian/overrides RENAME brivane-sensor-companion)
 
 # Manual pages: scdoc sources in docs/man, turned into compressed roff at build time.
 find_program(BRIVANE_SCDOC scdoc)

@@ -133,7 +133,8 @@ needed "$root/usr/lib/brivane/brivane-sensors-export" | grep -q civetweb || fail
     fail "the client links an HTTP server"
 version=$(dpkg-deb -f "$deb" Version)
 for command in brivane-sensors brivane-sensor-companion; do
-    [[ $("$root/usr/bin/$command" --version) == "$command $version" ]] || fail "$command --version"
+    [[ $("$root/usr/bin/$command" --version) == "$command ${version%-*}" ]] ||
+        fail "$command --version"
 done
 
 # The installed commands, under a private user manager in a mount namespace of their own.

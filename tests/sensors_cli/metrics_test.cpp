@@ -27,9 +27,10 @@ namespace fs = std::filesystem;
 using namespace std::literals;
 
 // The sample lines of one scrape's text, without # HELP and # TYPE.
-std::vector<std::string> samples(const SensorSnapshot* snapshot) {
+std::vector<std::string> samples(const SensorSnapshot* snapshot,
+                                 const std::vector<ProcessEnergy>& busiest = {}) {
     std::vector<std::string> lines;
-    std::istringstream in(exposition(metricFamilies(snapshot, 0.25)));
+    std::istringstream in(exposition(metricFamilies(snapshot, 0.25, busiest)));
     for (std::string line; std::getline(in, line);) {
         if (!line.starts_with("#")) {
             lines.push_back(line);
@@ -86,8 +87,9 @@ TEST(MetricsText, EveryReadingIsOneSeriesWithItsUnitAndEscapedLabels) {
         R"(brivane_accessory_battery_ratio{name="Mouse"} 0.5)",
         R"(brivane_accessory_battery_ratio{name="Mouse #2"} 0.25)",
         R"(brivane_accessory_battery_ratio{name="Buds",part="Left"} 0.75)",
+        R"(brivane_process_energy_impact{name="make"} 3)",
     };
-    EXPECT_EQ(samples(&snapshot), expected);
+    EXPECT_EQ(samples(&snapshot, {{"make", 3}}), expected);
 
     EXPECT_EQ(samples(nullptr),
               (std::vector<std::string>{"brivane_up 0", "brivane_scrape_duration_seconds 0.25"}));
@@ -96,7 +98,7 @@ TEST(MetricsText, EveryReadingIsOneSeriesWithItsUnitAndEscapedLabels) {
 // Prometheus' own linter finds nothing, and every family is in the documentation's table.
 TEST(MetricsText, EveryFamilyIsDocumentedAndLintClean) {
     const auto snapshot = fullSnapshot();
-    const auto families = metricFamilies(&snapshot, 0.25);
+    const auto families = metricFamilies(&snapshot, 0.25, {{"make", 3}});
     testing::TempDir directory;
     directory.write("scrape.prom", exposition(families));
     const auto command = "promtool check metrics < " + directory / "scrape.prom" + " > " +
@@ -276,6 +278,25 @@ TEST(MetricsExporter, AFrozenAgentCostsEveryScrapeAtMostOneTimeout) {
     }
     EXPECT_LE(*std::max_element(worst.begin(), worst.end()), timeout + slack);
     EXPECT_LE(service->callCount(), 4u); // one request per timeout, not one per scrape
+}
+
+// The exporter's energy ranking: summed by name, the busiest first, asked once a minute.
+TEST(MetricsExporter, KeepsTheBusiestProcessesByNameFromOneRankingAMinute) {
+    auto service = std::make_shared<testing::FakeService>();
+    testing::ServedListener agent(service);
+    AgentSnapshots snapshots(agent.path(), 5000, true);
+    ProcessDetailsSnapshot ranking;
+    ranking.ranked = {{1, "tab", 2}, {2, "make", 3}, {3, "tab", 2.5}};
+    std::thread answers([&] {
+        for (std::size_t call = 0; call < 3 && service->waitForCalls(call + 1); ++call) {
+            service->take(call).reply(call == 1 ? encode(ranking) : snapshotNaming("Mouse"));
+        }
+    });
+    const std::vector<ProcessEnergy> busiest{{"tab", 4.5}, {"make", 3}};
+    EXPECT_EQ(snapshots.fetch().busiest, busiest);
+    EXPECT_EQ(snapshots.fetch().busiest, busiest); // kept, not asked again
+    answers.join();
+    EXPECT_EQ(service->callCount(), 3u);
 }
 
 // A restart between two scrapes leaves the exporter's kept connection dead; the next scrape

@@ -45,7 +45,7 @@ int MetricsExporter::serve(mg_connection* connection, void* exporter) {
         const std::chrono::duration<double> took = SharedSnapshot::Clock::now() - start;
         respond(connection, 200, "text/plain; version=0.0.4; charset=utf-8",
                 exposition(metricFamilies(fetched->snapshot ? &*fetched->snapshot : nullptr,
-                                          took.count())),
+                                          took.count(), fetched->busiest)),
                 head);
     } else if (path == "/") {
         respond(connection, 200, "text/html; charset=utf-8", landingPage, head);

@@ -188,7 +188,8 @@ void addReadings(Families& families, const SensorSnapshot& snapshot) {
 
 } // namespace
 
-std::vector<MetricFamily> metricFamilies(const SensorSnapshot* snapshot, double scrapeSeconds) {
+std::vector<MetricFamily> metricFamilies(const SensorSnapshot* snapshot, double scrapeSeconds,
+                                         const std::vector<ProcessEnergy>& busiest) {
     Families families;
     Families::sample(families.add("brivane_up", "1 when the agent answered this scrape with a "
                                                 "snapshot, 0 when it could not be reached or "
@@ -199,6 +200,13 @@ std::vector<MetricFamily> metricFamilies(const SensorSnapshot* snapshot, double 
                      {}, scrapeSeconds);
     if (snapshot) {
         addReadings(families, *snapshot);
+        auto& processes = families.add(
+            "brivane_process_energy_impact",
+            "Energy impact of the busiest processes by name, from the agent's energy ranking "
+            "(refreshed at most once a minute).");
+        for (const auto& process : busiest) {
+            Families::sample(processes, {{"name", process.name}}, process.impact);
+        }
     }
     return std::move(families).take();
 }

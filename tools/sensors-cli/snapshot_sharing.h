@@ -2,6 +2,7 @@
 
 #include "agent_connection.h"
 #include "formats/sensor_snapshot.h"
+#include "metrics_text.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -17,21 +18,33 @@ namespace brivane::cli {
 // What one request for a snapshot gave.
 struct FetchedSnapshot {
     std::optional<SensorSnapshot> snapshot;
-    ExitStatus status = answered; // answered, unreachable or noData
-    std::string problem;          // why there is no snapshot, for a person
+    ExitStatus status = answered;       // answered, unreachable or noData
+    std::string problem;                // why there is no snapshot, for a person
+    std::vector<ProcessEnergy> busiest{}; // the latest energy ranking, when one is kept
 };
 
-// Asks the agent for snapshots over a kept connection.
+// Asks the agent for snapshots over a kept connection, and with rankEnergy also for its
+// energy ranking of processes, at most once a minute (a ranking samples the processes for a
+// while) and within what the snapshot left of the timeout.
 class AgentSnapshots {
 public:
-    explicit AgentSnapshots(AgentConnection connection) : connection_(std::move(connection)) {}
-    AgentSnapshots(std::string endpoint, int timeoutMs)
-        : connection_(std::move(endpoint), timeoutMs) {}
+    explicit AgentSnapshots(AgentConnection connection, bool rankEnergy = false)
+        : connection_(std::move(connection)), rankEnergy_(rankEnergy) {}
+    AgentSnapshots(std::string endpoint, int timeoutMs, bool rankEnergy = false)
+        : connection_(std::move(endpoint), timeoutMs), rankEnergy_(rankEnergy) {}
 
     FetchedSnapshot fetch();
 
+    static constexpr auto rankingInterval = std::chrono::seconds(60);
+    static constexpr std::size_t rankedNames = 10;
+
 private:
+    void rank(std::chrono::steady_clock::time_point deadline);
+
     AgentConnection connection_;
+    bool rankEnergy_;
+    std::optional<std::chrono::steady_clock::time_point> rankedAt_;
+    std::vector<ProcessEnergy> busiest_;
 };
 
 // Lets concurrent scrapes share one request: a scrape that arrives while a request is in
