@@ -17,7 +17,7 @@ string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
     "user's own, started by the user's service manager on the first connection."
     "brivane-sensors shows the readings once or live, and serves them to"
     "Prometheus (brivane-sensors export) or node_exporter's textfile collector."
-    "The package ships sandboxed user units for all of these, disabled.")
+    "The package ships confined user units for all of these, disabled.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

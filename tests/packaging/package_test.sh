@@ -2,8 +2,8 @@
 # The Debian package: lintian finds no error or warning; contents, dependencies and signatures
 # (stripped before signing); then, as root, the installed commands from a path with blanks and
 # shell-special characters under a private user manager: the agent's units (written by
-# --install) run it sandboxed and it answers every request, the exporter and the textfile timer
-# run sandboxed too, and the prerm leaves nothing running, no socket and no dangling link.
+# --install) run it confined and it answers every request, the exporter and the textfile timer
+# run confined too, and the prerm leaves nothing running, no socket and no dangling link.
 # usage: package_test.sh <source dir> <build dir> <package>
 set -euo pipefail
 source=$1
@@ -46,9 +46,13 @@ if [[ ${4:-} == --inside ]]; then
     sensors storage disk0 >/dev/null || status=$?
     [[ $status == 0 || $status == 3 ]] || fail "storage disk0: exit $status"
     sensors manage checkForUpdates | grep -q "package manager" || fail "the updater is built in"
-    pid=$(as_user systemctl --user show -p MainPID --value "$label.service")
-    grep -q "^NoNewPrivs:[[:space:]]*1" "/proc/$pid/status" &&
-        grep -q "^Seccomp:[[:space:]]*2" "/proc/$pid/status" || fail "the agent runs unconfined"
+    confined() {
+        local pid
+        pid=$(as_user systemctl --user show -p MainPID --value "$1")
+        grep -q "^NoNewPrivs:[[:space:]]*1" "/proc/$pid/status" &&
+            grep -q "^Seccomp:[[:space:]]*2" "/proc/$pid/status"
+    }
+    confined "$label.service" || fail "the agent runs unconfined"
 
     # The exporter and the textfile timer, as shipped but for the command's path.
     port=$(/usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
@@ -57,7 +61,7 @@ if [[ ${4:-} == --inside ]]; then
     as_user mkdir -p /mnt/home/.config/brivane-sensors
     echo "TEXTFILE_DIRECTORY=$textfiles" | as_user tee /mnt/home/.config/brivane-sensors/metrics.env >/dev/null
     for unit in brivane-sensors-export.service brivane-sensors-metrics.service brivane-sensors-metrics.timer; do
-        as_user systemctl --user link "$root/usr/lib/systemd/user/$unit" >/dev/null
+        as_user systemctl --user link "$root/usr/lib/systemd/user/$unit" >/dev/null 2>&1
     done
     for override in "brivane-sensors-export.service export --listen 127.0.0.1:$port" \
         "brivane-sensors-metrics.service metrics --output \"\${TEXTFILE_DIRECTORY}/brivane.prom\""; do
@@ -72,6 +76,7 @@ if [[ ${4:-} == --inside ]]; then
         sleep 0.1
     done
     scrape | grep -q "^brivane_up 1" || fail "the exporter unit does not serve"
+    confined brivane-sensors-export.service || fail "the exporter runs unconfined"
     grep -q "^brivane_up 1" "$textfiles/brivane.prom" || fail "the metrics timer wrote nothing"
 
     # Removal: every shipped unit stopped and disabled, nothing left behind.

@@ -3,10 +3,12 @@
 # of the caller's: /run/systemd/system tells systemd it runs as init, the runtime folder is a
 # tmpfs at /run/user/<uid> as logind makes it, and a cgroup of its own is given to the user.
 
-# start_user_manager <user> <home>: sets runtime, units and as_user (runs a command as the user
-# against the manager); stops the manager at exit. Fails when no manager comes up.
+# start_user_manager <user> <home>: sets user, home, runtime, units and as_user (runs a command
+# as the user against the manager); stops the manager at exit. Fails when no manager comes up.
 start_user_manager() {
-    local user=$1 home=$2 group hierarchy
+    local hierarchy
+    user=$1
+    home=$2
     group=$(id -gn "$user")
     runtime=/run/user/$(id -u "$user")
     # shellcheck disable=SC2034 # for the caller

@@ -39,28 +39,20 @@ bool isRunnablePath(const std::string& path) {
 }
 
 // What the agent needs: reading /sys and /proc, starting the helper tools of its bundle, the
-// system bus and netlink (and, with the self-updater, the network and its cache folder). It
-// writes nothing else: the socket unit hands it its socket. Systemd 252 sets up the file-system
-// restrictions of a user unit only with PrivateUsers=yes; later versions imply it.
+// system bus and netlink (and, with the self-updater, the network and its cache folder). The
+// socket unit hands it its socket, so it writes nothing else.
+//
+// A user manager can only confine it with seccomp and no-new-privileges: it cannot drop
+// capabilities (it has none to give up), and it sets up mount, device and network restrictions
+// only in a user namespace of the service's own (PrivateUsers=), from which the kernel lets no
+// process read /proc/<pid>/exe of a process outside, which admitting a client needs.
 constexpr std::string_view agentSandbox =
     "NoNewPrivileges=yes\n"
-    "PrivateUsers=yes\n"
-    "ProtectSystem=strict\n"
-    "ProtectHome=read-only\n"
 #if BRIVANE_SELF_UPDATE
-    "CacheDirectory=dev.qorva.brivane.SensorCompanion\n"
     "RestrictAddressFamilies=AF_UNIX AF_NETLINK AF_INET AF_INET6\n"
 #else
     "RestrictAddressFamilies=AF_UNIX AF_NETLINK\n"
 #endif
-    "PrivateTmp=yes\n"
-    "PrivateDevices=yes\n"
-    "ProtectKernelTunables=yes\n"
-    "ProtectKernelModules=yes\n"
-    "ProtectKernelLogs=yes\n"
-    "ProtectControlGroups=yes\n"
-    "ProtectClock=yes\n"
-    "ProtectHostname=yes\n"
     "RestrictNamespaces=yes\n"
     "RestrictRealtime=yes\n"
     "RestrictSUIDSGID=yes\n"
@@ -70,7 +62,6 @@ constexpr std::string_view agentSandbox =
     "SystemCallFilter=@system-service\n"
     "SystemCallFilter=~@privileged\n"
     "SystemCallErrorNumber=EPERM\n"
-    "CapabilityBoundingSet=\n"
     "KeyringMode=private\n"
     "UMask=0077\n";
 
