@@ -12,6 +12,7 @@ app="Brivane Sensor Companion.app"
 label=dev.qorva.brivane.SensorCompanion
 fail() {
     echo "package test: $*" >&2
+    tail -n 20 /mnt/home.manager.log /mnt/home/*.log 2>/dev/null >&2
     exit 1
 }
 # A path systemd can run and a shell must quote (no quote or backslash: systemd refuses those).
@@ -65,12 +66,13 @@ if [[ ${3:-} == --inside ]]; then
     for override in "brivane-sensors-export.service export --listen 127.0.0.1:$port" \
         "brivane-sensors-metrics.service metrics --output \"\${TEXTFILE_DIRECTORY}/brivane.prom\""; do
         as_user mkdir -p "$units/${override%% *}.d"
-        printf '[Service]\nExecStart=\nExecStart="%s" %s\n' "${root//%/%%}/usr/bin/brivane-sensors" \
+        printf '[Service]\nExecStart=\nExecStart="%s" %s\nStandardError=append:%%h/%%N.log\n' \
+            "${root//%/%%}/usr/bin/brivane-sensors" \
             "${override#* }" | as_user tee "$units/${override%% *}.d/path.conf" >/dev/null
     done
     as_user systemctl --user enable --now brivane-sensors-export.service brivane-sensors-metrics.timer 2>/dev/null
-    scrape() { /usr/bin/python3 -c 'import sys, urllib.request; print(urllib.request.urlopen(sys.argv[1], timeout=5).read().decode())' "http://127.0.0.1:$port/metrics" 2>/dev/null; }
-    for _ in $(seq 100); do
+    scrape() { /usr/bin/python3 -c 'import sys, urllib.request; print(urllib.request.urlopen(sys.argv[1], timeout=20).read().decode())' "http://127.0.0.1:$port/metrics" 2>/dev/null; }
+    for _ in $(seq 300); do
         scrape | grep -q "^brivane_up 1" && [[ -s $textfiles/brivane.prom ]] && break
         sleep 0.1
     done
