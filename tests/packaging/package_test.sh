@@ -30,6 +30,12 @@ if [[ ${3:-} == --inside ]]; then
     dpkg-deb -x "$deb" "$root"
     dpkg-deb -e "$deb" /mnt/control
     start_user_manager nobody /mnt/home || fail "no user manager started: $(cat /mnt/home.manager.log)"
+    # Where the user's manager cannot be reached, --install changes nothing and says so.
+    install -d -o nobody -m 700 /mnt/no-manager
+    ! setpriv --reuid=nobody --regid="$(id -gn nobody)" --clear-groups env HOME=/mnt/home \
+        XDG_RUNTIME_DIR=/mnt/no-manager "$root/usr/bin/brivane-sensor-companion" --install \
+        2>/mnt/refused && grep -q "not reachable" /mnt/refused &&
+        [[ ! -e $units/$label.service ]] || fail "--install without a user manager"
     companion() { as_user "$root/usr/bin/brivane-sensor-companion" "$@"; }
     sensors() { as_user "$root/usr/bin/brivane-sensors" --timeout 20 "$@"; }
 
