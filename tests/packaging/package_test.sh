@@ -15,8 +15,8 @@ fail() {
     tail -n 20 /mnt/home.manager.log /mnt/home/*.log 2>/dev/null >&2
     exit 1
 }
-# A path systemd can run and a shell must quote (no quote or backslash: systemd refuses those).
-weird='brivane root $x;(&)*% é'
+# A path systemd can run and a shell must quote (registration refuses quotes, backslashes and $).
+weird='brivane root ;(&)*% é'
 
 # In a private mount namespace: the package in /mnt, the user's runtime folder in /run/user,
 # a user manager for nobody, and the checks that need it.
@@ -35,7 +35,7 @@ if [[ ${3:-} == --inside ]]; then
     ! setpriv --reuid=nobody --regid="$(id -gn nobody)" --clear-groups env HOME=/mnt/home \
         XDG_RUNTIME_DIR=/mnt/no-manager "$root/usr/bin/brivane-sensor-companion" --install \
         2>/mnt/refused && grep -q "not reachable" /mnt/refused &&
-        [[ ! -e $units/$label.service ]] || fail "--install without a user manager"
+        [[ ! -e $units/$label.service ]] || fail "--install without a user manager: $(cat /mnt/refused)"
     companion() { as_user "$root/usr/bin/brivane-sensor-companion" "$@"; }
     sensors() { as_user "$root/usr/bin/brivane-sensors" --timeout 20 "$@"; }
 
@@ -51,7 +51,8 @@ if [[ ${3:-} == --inside ]]; then
     status=0
     sensors storage disk0 >/dev/null || status=$?
     [[ $status == 0 || $status == 3 ]] || fail "storage disk0: exit $status"
-    sensors manage checkForUpdates | grep -q "package manager" || fail "the updater is built in"
+    update=$(sensors manage checkForUpdates 2>&1) || true
+    grep -q "package manager" <<<"$update" || fail "the updater is built in: $update"
     confined() {
         local pid
         pid=$(as_user systemctl --user show -p MainPID --value "$1")
