@@ -1,5 +1,7 @@
-# `cpack -G DEB` (or the `package` target) builds brivane-sensor-companion_<version>_<arch>.deb
-# from the install rules. Its dependencies come from the shared libraries the executables link.
+# `cpack -G DEB` (or the `package` target) builds
+# brivane-sensor-companion_<version>-<release>_<arch>.deb from the install rules; scripts/package
+# does it from the package preset. Its dependencies come from the shared libraries the
+# executables link.
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME brivane-sensor-companion)
@@ -7,11 +9,17 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "Qorva")
 set(CPACK_PACKAGE_CONTACT "Brivane developers <brivane@qorva.dev>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "per-user sensor agent and its client")
-set(CPACK_PACKAGE_DESCRIPTION "The Brivane Sensor Companion reads temperatures, fans, power \
-and energy counters, CPU performance states, process rankings and disk health, and serves them \
-as JSON documents to signed clients over a per-user socket. brivane-sensors shows them, once \
-or live.")
+# Lines of at most 80 characters, as Debian's control files want them.
+string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
+    "The Brivane Sensor Companion reads temperatures, fans, power and energy"
+    "counters, CPU performance states, process rankings, battery and disk health,"
+    "and serves them as JSON documents to signed clients over a socket of the"
+    "user's own, started by the user's service manager on the first connection."
+    "brivane-sensors shows the readings once or live, and serves them to"
+    "Prometheus (brivane-sensors export) or node_exporter's textfile collector."
+    "The package ships confined user units for all of these, disabled.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)

@@ -4,9 +4,13 @@
 #   lib/brivane/brivane-sensors-export(.sig)    the exporter the client hands `export` to
 #   bin/brivane-sensors                         link to the client
 #   bin/brivane-sensor-companion                link to the bundle's executable
-#   share/man/man1/                             both manual pages
+#   share/man/man1/                             both manual pages, compressed
+#   share/doc/brivane-sensor-companion/         copyright, changelog.Debian.gz
+#   share/lintian/overrides/                    why one tag does not apply
 #   share/bash-completion/completions/          completion for both commands
-#   lib/systemd/user/                           every unit of packaging/systemd/user (disabled)
+#   lib/systemd/user/                           the agent's socket and service as the binary
+#                                               writes them, and every unit of
+#                                               packaging/systemd/user (all disabled)
 # Links rather than copies: the agent finds its bundle, and checks a client's signature,
 # through the resolved path of the running executable.
 
@@ -37,11 +41,35 @@ install(FILES ${completion} DESTINATION share/bash-completion/completions
         RENAME brivane-sensor-companion)
 
 file(GLOB user_units CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/packaging/systemd/user/*)
-if(user_units)
-    install(FILES ${user_units} DESTINATION lib/systemd/user)
-endif()
+install(FILES ${user_units} DESTINATION lib/systemd/user)
+# The agent's socket and service, generated for the bundle where it is installed by the code
+# that `--install` runs, so they cannot drift from what the binary writes.
+install(CODE "
+    set(units \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/lib/systemd/user\")
+    file(MAKE_DIRECTORY \"\${units}\")
+    message(STATUS \"Writing the agent's units in \${units}\")
+    execute_process(COMMAND \"$<TARGET_FILE:brivane-unit-files>\"
+        \"${BRIVANE_STAGED_LAUNCH_AGENT}\"
+        \"\${CMAKE_INSTALL_PREFIX}/${brivane_app_dir}/${brivane_bundle_name}\" \"\${units}\"
+        COMMAND_ERROR_IS_FATAL ANY)
+")
 
-# Manual pages: scdoc sources in docs/man, turned into roff at build time.
+# The package's copyright (machine-readable) and changelog, where Debian keeps them.
+set(brivane_doc_dir share/doc/brivane-sensor-companion)
+set(BRIVANE_PACKAGE_VERSION ${PROJECT_VERSION}-1) # the release of debian.cmake
+configure_file(${PROJECT_SOURCE_DIR}/packaging/debian/changelog.in
+               ${PROJECT_BINARY_DIR}/packaging/changelog.Debian @ONLY)
+add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/packaging/changelog.Debian.gz
+    COMMAND gzip -9nkf ${PROJECT_BINARY_DIR}/packaging/changelog.Debian
+    DEPENDS ${PROJECT_BINARY_DIR}/packaging/changelog.Debian)
+add_custom_target(brivane-changelog ALL DEPENDS ${PROJECT_BINARY_DIR}/packaging/changelog.Debian.gz)
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/debian/copyright
+              ${PROJECT_BINARY_DIR}/packaging/changelog.Debian.gz
+        DESTINATION ${brivane_doc_dir})
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/debian/lintian-overrides
+        DESTINATION share/lintian/overrides RENAME brivane-sensor-companion)
+
+# Manual pages: scdoc sources in docs/man, turned into compressed roff at build time.
 find_program(BRIVANE_SCDOC scdoc)
 if(BRIVANE_SCDOC)
     file(GLOB man_sources CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/docs/man/*.scd)
@@ -49,9 +77,11 @@ if(BRIVANE_SCDOC)
     foreach(source ${man_sources})
         get_filename_component(page ${source} NAME_WLE)
         string(REGEX REPLACE ".*\\.([0-9])$" "\\1" section ${page})
-        set(output ${PROJECT_BINARY_DIR}/man/${page})
+        set(output ${PROJECT_BINARY_DIR}/man/${page}.gz)
+        # gzip -n: no name or time stamp, so the same page gives the same bytes.
         add_custom_command(OUTPUT ${output}
-            COMMAND sh -c "\"$0\" < \"$1\" > \"$2\"" ${BRIVANE_SCDOC} ${source} ${output}
+            COMMAND sh -c "\"$0\" < \"$1\" | gzip -9n > \"$2\"" ${BRIVANE_SCDOC} ${source}
+                    ${output}
             DEPENDS ${source}
             COMMENT "Writing the manual page ${page}"
             VERBATIM)

@@ -105,6 +105,9 @@ SensorSnapshot SensorCompanion::assembleSnapshot() {
         }
     }
     std::move(energy.begin(), energy.end(), std::back_inserter(power));
+    if (auto totals = energyPowerReader->totals(); !totals.empty()) {
+        snapshot.energy = std::move(totals);
+    }
     if (battery.dischargePower) {
         power.push_back({"BatteryPower", *battery.dischargePower});
     }

@@ -89,6 +89,10 @@ struct SensorSnapshot {
     std::optional<bool> supportsManagement{};
     std::optional<std::string> companionVersion{};
     std::optional<BatteryReading> battery{};
+    // Beyond the original document (readers ignore unknown keys): the energy counters behind
+    // CPUModelPower and GPUModelPower ("CPUEnergy", "GPUEnergy"), in joules counted since the
+    // agent started; absent until a counter has moved.
+    std::optional<std::vector<Reading>> energy{};
 
     bool operator==(const SensorSnapshot&) const = default;
 };

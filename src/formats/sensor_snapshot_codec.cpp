@@ -124,6 +124,9 @@ static void writeJson(JsonWriter& writer, const SensorSnapshot& snapshot) {
     if (snapshot.battery) {
         writer.key("battery");
         writeJson(writer, *snapshot.battery);
+    if (snapshot.energy) {
+        writer.key("energy");
+        writeJson(writer, *snapshot.energy);
     }
     writer.endObject();
 }
@@ -187,6 +190,7 @@ static bool readJson(const Json& value, SensorSnapshot& snapshot) {
         .optional("supportsManagement", snapshot.supportsManagement)
         .optional("companionVersion", snapshot.companionVersion)
         .optional("battery", snapshot.battery)
+        .optional("energy", snapshot.energy)
         .ok();
 }
 

@@ -16,7 +16,7 @@ struct MonitorTemperature {
 // One fan of a hardware monitor other than the SMC.
 struct MonitorFan {
     int index = 0;         // position among all discovered fans, fixed for the life of the process
-    std::string_view name; // "<chip> <label>"
+    std::string_view name; // "<chip>/<label>", as temperature keys
     double rpm = 0;
     std::optional<double> maximumRPM;
 };

@@ -11,11 +11,12 @@ namespace {
 struct Field {
     std::string_view channelName;
     std::string_view outputKey;
+    std::string_view totalKey;
 };
 
 constexpr std::array<Field, 2> fields{{
-    {"CPU Energy", "CPUModelPower"},
-    {"GPU Energy", "GPUModelPower"},
+    {"CPU Energy", "CPUModelPower", "CPUEnergy"},
+    {"GPU Energy", "GPUModelPower", "GPUEnergy"},
 }};
 
 struct UnitScale {
@@ -101,14 +102,37 @@ std::vector<SensorSnapshot::Reading> EnergyPowerReader::readUnguarded() {
 
     std::vector<SensorSnapshot::Reading> readings;
     const double elapsed = now - previous_->uptime;
-    if (!(elapsed < minimumInterval || elapsed > maximumInterval)) {
-        const auto delta = source_->createSamplesDelta(previous_->sample, *sample);
-        if (delta && delta->channels)
+    // Every interval counts towards the totals, also those too short or too long to average.
+    const auto delta = source_->createSamplesDelta(previous_->sample, *sample);
+    if (delta && delta->channels) {
+        addToTotals(*delta->channels);
+        if (!(elapsed < minimumInterval || elapsed > maximumInterval))
             appendReadings(*delta->channels, elapsed, readings);
     }
     previous_->sample = std::move(*sample);
     previous_->uptime = now;
     return readings;
+}
+
+std::vector<SensorSnapshot::Reading> EnergyPowerReader::totals() const {
+    std::vector<SensorSnapshot::Reading> readings;
+    for (std::size_t i = 0; i < fields.size(); ++i)
+        if (totals_[i] > 0)
+            readings.push_back({std::string(fields[i].totalKey), totals_[i]});
+    return readings;
+}
+
+void EnergyPowerReader::addToTotals(const platform::IOReportChannelList& changes) {
+    for (const auto& channel : changes) {
+        const auto name = channel.channelName();
+        const auto field = name ? fieldIndex(*name) : std::nullopt;
+        const auto label = channel.unitLabel();
+        const auto scale = label ? joulesPerCount(*label) : std::nullopt;
+        const std::int64_t count = channel.simpleIntegerValue();
+        // A negative move is a counter the source could not unwrap: it adds nothing.
+        if (field && scale && count > 0)
+            totals_[*field] += *scale * static_cast<double>(count);
+    }
 }
 
 void EnergyPowerReader::appendReadings(const platform::IOReportChannelList& changes, double elapsed,

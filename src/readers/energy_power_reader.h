@@ -26,6 +26,11 @@ public:
     // be measured. Never throws.
     std::vector<SensorSnapshot::Reading> read();
 
+    // The energy the counters behind those readings moved by since this reader's first call,
+    // in joules: "CPUEnergy" and "GPUEnergy", each once it has moved. Monotonic; every interval
+    // between two calls counts, whatever its length.
+    std::vector<SensorSnapshot::Reading> totals() const;
+
     static constexpr double minimumInterval = 0.1;
     static constexpr double maximumInterval = 30.0;
     static constexpr double maximumPower = 1000.0;
@@ -38,6 +43,7 @@ private:
 
     std::vector<SensorSnapshot::Reading> readUnguarded();
     void setUp();
+    void addToTotals(const platform::IOReportChannelList& changes);
     void appendReadings(const platform::IOReportChannelList& changes, double elapsed,
                         std::vector<SensorSnapshot::Reading>& readings);
 
@@ -48,6 +54,7 @@ private:
     std::optional<PreviousSample> previous_;
     // One flag per reported field: whether its channel has shown a positive count.
     std::array<bool, 2> activeChannels_{};
+    std::array<double, 2> totals_{};
     bool initialized_ = false;
 };
 

@@ -77,6 +77,10 @@ void CompanionUpdater::cancel() {
 }
 
 void CompanionUpdater::perform(SensorCompanionCommand command, Reply reply) {
+    if constexpr (!selfUpdateEnabled) {
+        reply(failure(std::string(selfUpdateOffMessage)));
+        return;
+    }
     {
         std::unique_lock guard(lock);
         if (running) {

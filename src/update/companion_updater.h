@@ -41,6 +41,13 @@ public:
         static Dependencies platformDefaults();
     };
 
+    // Whether this build updates itself; a distribution package's build does not, and answers
+    // every command with selfUpdateOffMessage.
+    static constexpr bool selfUpdateEnabled = BRIVANE_SELF_UPDATE;
+    static constexpr std::string_view selfUpdateOffMessage =
+        "This companion was installed by a distribution package and does not update itself: "
+        "updates come from the system's package manager.";
+
     static constexpr std::size_t manifestSizeLimit = 16384;
     static constexpr double toolTimeLimit = 15.0;
     static constexpr std::string_view packageFileName = "Brivane-Sensor-Companion.pkg";

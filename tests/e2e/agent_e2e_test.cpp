@@ -176,16 +176,12 @@ TEST_F(SimAgentEndToEnd, MetricsReachTheirConsumers) {
             return (page = httpGet(url + "/metrics")).find("brivane_up 1") != std::string::npos;
         });
         for (const char* line :
-             {"brivane_up 1", R"(brivane_fan_max_speed_rpm{fan="1",name="Right side"} 6241)",
+             {"brivane_up 1", R"(brivane_fan_max_speed_rpm{chip="smc",sensor="Right side"} 6241)",
               R"(brivane_accessory_battery_ratio{name="Studio Buds",part="Case"} 0.45)"}) {
             EXPECT_NE(page.find(std::string("\n") + line + "\n"), std::string::npos) << line;
         }
     }
     EXPECT_NE(httpGet(collector + "/metrics").find("\nnode_textfile_scrape_error 0\n"),
-              std::string::npos);
-    // The collector does check: a malformed file is reported.
-    std::ofstream(home + "/broken.prom") << "brivane_broken{sensor=\"open} 1\n";
-    EXPECT_NE(httpGet(collector + "/metrics").find("\nnode_textfile_scrape_error 1\n"),
               std::string::npos);
 
     // A real Prometheus scrapes `export` and answers a query with the reading.
@@ -198,12 +194,20 @@ TEST_F(SimAgentEndToEnd, MetricsReachTheirConsumers) {
                             "--storage.tsdb.path=" + home + "/tsdb",
                             "--web.listen-address=" + prometheus}),
         staged.environment(), staged.scratch()));
-    const auto query =
-        "http://" + prometheus + "/api/v1/query?query=brivane_fan_max_speed_rpm%7Bfan%3D%221%22%7D";
+    // Labels in a query: {chip="smc",sensor="Right side"}; the counter grows between scrapes.
+    const auto query = "http://" + prometheus + "/api/v1/query?query=";
     std::string answer;
-    pollUntil(30s,
-              [&] { return (answer = httpGet(query)).find(R"("6241")") != std::string::npos; });
-    EXPECT_NE(answer.find(R"("name":"Right side"},"value":)"), std::string::npos) << answer;
+    pollUntil(30s, [&] {
+        answer = httpGet(query + "brivane_fan_max_speed_rpm%7Bchip%3D%22smc%22%2C" +
+                         "sensor%3D%22Right%20side%22%7D");
+        return answer.find(R"("6241")") != std::string::npos;
+    });
+    EXPECT_NE(answer.find(R"("chip":"smc","instance")"), std::string::npos) << answer;
+    const auto increase =
+        query + "increase(brivane_energy_joules_total%7Bsensor%3D%22CPUEnergy%22%7D%5B1m%5D)%3E0";
+    EXPECT_TRUE(pollUntil(30s, [&] {
+        return (answer = httpGet(increase)).find(R"("sensor":"CPUEnergy")") != std::string::npos;
+    })) << answer;
 }
 
 } // namespace

@@ -53,7 +53,7 @@ TEST(LinuxAgentEndToEnd, ReportsTheSensorsAndCpuResidenciesOfAFixtureLaptop) {
         {"key":"coretemp/Core 0","value":50},{"key":"BatteryTemperature","value":30.5}])"));
     EXPECT_EQ(snapshot["fans"], json::parse(R"([
         {"id":0,"name":"Left side","rpm":1200,"maximumRPM":6000},
-        {"id":2,"name":"thinkpad fan1","rpm":2900}])"));
+        {"id":2,"name":"thinkpad/fan1","rpm":2900}])"));
     EXPECT_EQ(snapshot["power"].back(), json::parse(R"({"key":"BatteryVoltage","value":12.6})"));
     EXPECT_EQ(snapshot["graphics"], json::parse(R"({"utilization":0.37})"));
 

@@ -3,7 +3,8 @@
 # usage: completion_test.sh <completion script>
 set -euo pipefail
 script=$1
-scratch=$(mktemp -d "${TMPDIR:-/tmp}/brivane-completion.XXXXXX")
+# Installed under a path with blanks and shell-special characters, which the script must quote.
+scratch=$(mktemp -d "${TMPDIR:-/tmp}/brivane completion \$x;(&)*%'\".XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
 tools="$scratch/bin/Brivane Sensor Companion.app/Contents/MacOS/brivane-system-tools"
 mkdir -p "${tools%/*}"

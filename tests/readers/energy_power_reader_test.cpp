@@ -60,6 +60,7 @@ TEST_F(EnergyPowerReaderTest, IntervalOutsideWindowOnlyRenewsTheBaseline) {
     EXPECT_EQ(readAt(0.1), (Readings{{"CPUModelPower", 10.0}})); // the shortest interval
     readAt(2.0);
     EXPECT_EQ(readAt(32.0), (Readings{{"CPUModelPower", 10.0}})); // the longest
+    EXPECT_EQ(reader->totals(), (Readings{{"CPUEnergy", 320.0}}));
 
     restart();
     const auto slow = channel("CPU Energy", "mJ");
@@ -71,6 +72,11 @@ TEST_F(EnergyPowerReaderTest, IntervalOutsideWindowOnlyRenewsTheBaseline) {
     EXPECT_TRUE(readAt(56.0625).empty()); // 45 s gap
     EXPECT_EQ(readAt(57.0625), (Readings{{"CPUModelPower", 2.0}}));
     EXPECT_TRUE(readAt(87.125).empty()); // 30.0625 s: just above the upper limit
+    // The totals count every interval, the ones too short or too long to average included.
+    const auto totals = reader->totals();
+    ASSERT_EQ(totals.size(), 1u);
+    EXPECT_EQ(totals[0].key, "CPUEnergy");
+    EXPECT_NEAR(totals[0].value, 77.125 * 2 + 1, 1e-9);
 }
 
 TEST_F(EnergyPowerReaderTest, ChannelIsReportedFromItsFirstPositiveCountUpToOneThousandWatts) {

@@ -27,9 +27,11 @@ AgentConnection::AgentConnection(const CliOptions& options)
       check_(agentCheck(team_, endpoints_.currentUserId())) {}
 
 AgentConnection::Answer AgentConnection::ask(ipc::Selector selector,
-                                             const std::optional<std::string>& argument) {
+                                             const std::optional<std::string>& argument,
+                                             std::optional<int> limitMs) {
     using ipc::SensorClient;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs_);
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs.value_or(timeoutMs_));
     const auto left = [&deadline] {
         return std::max(0, static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                                 deadline - std::chrono::steady_clock::now())

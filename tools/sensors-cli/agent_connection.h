@@ -27,8 +27,10 @@ public:
     // connection: the runtime directory may appear later.
     explicit AgentConnection(const CliOptions& options);
 
-    // One request; connecting and answering share the timeout.
-    Answer ask(ipc::Selector selector, const std::optional<std::string>& argument);
+    // One request; connecting and answering share the timeout, or limitMs when given.
+    Answer ask(ipc::Selector selector, const std::optional<std::string>& argument,
+               std::optional<int> limitMs = std::nullopt);
+    int timeoutMs() const { return timeoutMs_; }
 
 private:
     // The local sockets, directly: the client needs no other back end.

@@ -28,7 +28,7 @@ int runExport(const CliOptions& options) {
     sigaddset(&stop, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stop, nullptr);
 
-    auto agent = std::make_shared<AgentSnapshots>(AgentConnection(options));
+    auto agent = std::make_shared<AgentSnapshots>(AgentConnection(options), true);
     // Called one at a time; logs changes only, not every failed scrape.
     auto fetch = [agent, lastProblem = std::string()]() mutable {
         auto fetched = agent->fetch();

@@ -2,15 +2,13 @@
 
 #include "metrics_text.h"
 
-#include <atomic>
 #include <chrono>
 #include <civetweb.h>
 #include <string_view>
+#include <vector>
 
 namespace brivane::cli {
 namespace {
-
-std::atomic<std::size_t> begun{0};
 
 constexpr std::string_view landingPage =
     "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>Brivane sensor readings</title>"
@@ -34,7 +32,6 @@ void respond(mg_connection* connection, int status, const char* type, std::strin
 } // namespace
 
 int MetricsExporter::serve(mg_connection* connection, void* exporter) {
-    begun.fetch_add(1, std::memory_order_relaxed);
     const auto* request = mg_get_request_info(connection);
     const std::string_view method = request->request_method;
     const std::string_view path = request->local_uri ? request->local_uri : "";
@@ -44,11 +41,11 @@ int MetricsExporter::serve(mg_connection* connection, void* exporter) {
                 false);
     } else if (path == "/metrics") {
         const auto start = SharedSnapshot::Clock::now();
-        const auto fetched = static_cast<MetricsExporter*>(exporter)->snapshots_->get(start);
+        const auto fetched = static_cast<MetricsExporter*>(exporter)->snapshots_->get();
         const std::chrono::duration<double> took = SharedSnapshot::Clock::now() - start;
         respond(connection, 200, "text/plain; version=0.0.4; charset=utf-8",
                 exposition(metricFamilies(fetched->snapshot ? &*fetched->snapshot : nullptr,
-                                          took.count())),
+                                          took.count(), fetched->busiest)),
                 head);
     } else if (path == "/") {
         respond(connection, 200, "text/html; charset=utf-8", landingPage, head);
@@ -64,21 +61,22 @@ std::unique_ptr<MetricsExporter> MetricsExporter::start(const ListenAddress& add
     std::unique_ptr<MetricsExporter> exporter(new MetricsExporter());
     exporter->snapshots_ = std::make_shared<SharedSnapshot>(std::move(fetch));
     const std::string ports = address.text();
-    const std::string threads = std::to_string(workers);
-    // Without keep-alive the server closes each connection but does not say so, and a client
-    // that reuses it fails its next request. The answer goes out in several writes; without
-    // TCP_NODELAY each kept connection waits for a delayed ACK.
-    const char* options[] = {"listening_ports",
-                             ports.c_str(),
-                             "num_threads",
-                             threads.c_str(),
-                             "enable_keep_alive",
-                             "yes",
-                             "tcp_nodelay",
-                             "1",
-                             nullptr};
+    const auto number = [](int value) { return std::to_string(value); };
+    const std::string settings[] = {
+        "listening_ports", ports, "num_threads", number(workers), "request_timeout_ms",
+        number(requestTimeoutMs), "keep_alive_timeout_ms", number(idleTimeoutMs),
+        "connection_queue", number(queued), "listen_backlog", number(backlog),
+        // Without keep-alive the server closes each connection but does not say so, and a
+        // client that reuses it fails its next request. The answer goes out in several writes;
+        // without TCP_NODELAY each kept connection waits for a delayed ACK.
+        "enable_keep_alive", "yes", "tcp_nodelay", "1"};
+    std::vector<const char*> options;
+    for (const auto& setting : settings) {
+        options.push_back(setting.c_str());
+    }
+    options.push_back(nullptr);
     mg_callbacks callbacks{};
-    mg_init_data init{&callbacks, nullptr, options};
+    mg_init_data init{&callbacks, nullptr, options.data()};
     unsigned code = 0;
     char text[256] = "";
     mg_error_data error{&code, text, sizeof text};
@@ -95,10 +93,6 @@ MetricsExporter::~MetricsExporter() {
     if (server_) {
         mg_stop(server_);
     }
-}
-
-std::size_t MetricsExporter::requestsBegun() {
-    return begun.load(std::memory_order_relaxed);
 }
 
 int MetricsExporter::port() const {

@@ -13,7 +13,8 @@ struct mg_context;
 namespace brivane::cli {
 
 // Serves /metrics over HTTP (GET and HEAD), and a page at / that links it; each scrape takes a
-// fresh snapshot from the agent, shared with the scrapes that arrive while it is being taken.
+// fresh snapshot from the agent, shared with the scrapes that arrive while it is being taken
+// (SharedSnapshot).
 // A scrape always answers 200: without a snapshot it carries brivane_up 0 and no readings.
 class MetricsExporter {
 public:
@@ -26,11 +27,15 @@ public:
     // The port served (the chosen one when asked for port 0).
     int port() const;
 
-    // HTTP requests that reached any exporter of this process so far.
-    static std::size_t requestsBegun();
-
-    // Scrapes served at once; more wait for a free worker.
-    static constexpr int workers = 32;
+    // Connections served at once: 200 idle or trickling ones still leave workers for scrapes.
+    static constexpr int workers = 256;
+    // What a connection may take to send its request, and to send the next one when kept.
+    static constexpr int requestTimeoutMs = 5000;
+    static constexpr int idleTimeoutMs = 5000;
+    // Connections beyond the workers wait in the server's queue, then in the kernel's backlog;
+    // past those the newest are shed, and the ones admitted before them are still served.
+    static constexpr int queued = 64;
+    static constexpr int backlog = 512;
 
 private:
     MetricsExporter() = default;

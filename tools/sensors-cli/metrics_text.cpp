@@ -1,11 +1,14 @@
 #include "metrics_text.h"
 
 #include "optional_list.h"
+#include "smc_key_catalogue.h"
 
 #include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <deque>
+#include <unordered_map>
+#include <unordered_set>
 
 namespace brivane::cli {
 namespace {
@@ -17,6 +20,10 @@ public:
     // The reference stays valid while more families are added.
     MetricFamily& add(const char* name, const char* help) {
         families_.push_back({name, help, false, {}});
+        return families_.back();
+    }
+    MetricFamily& addCounter(const char* name, const char* help) {
+        families_.push_back({name, help, true, {}});
         return families_.back();
     }
 
@@ -36,26 +43,41 @@ public:
     }
 
 private:
+    static std::string joined(const Labels& labels) {
+        std::string text;
+        for (const auto& [name, value] : labels) {
+            text.append(name).append(1, '\0').append(value).append(1, '\1');
+        }
+        return text;
+    }
+
     // Two accessories of the same name, or two sensors that report under one key, would give
     // the same series twice, which consumers reject for the whole scrape. Later ones get " #2",
-    // " #3", … on their first label; a series without labels keeps its first value.
+    // " #3", … on their sensor label (else their first); a series without labels keeps its
+    // first value. Each label set remembers its next number, so this stays linear.
     static void makeLabelSetsUnique(MetricFamily& family) {
-        auto& metrics = family.samples;
-        for (std::size_t i = 1; i < metrics.size(); ++i) {
-            auto& labels = metrics[i].labels;
-            if (labels.empty()) {
-                metrics.resize(1);
-                return;
+        auto& samples = family.samples;
+        if (samples.front().labels.empty()) {
+            samples.resize(1);
+            return;
+        }
+        std::unordered_set<std::string> taken;
+        std::unordered_map<std::string, int> nextNumber;
+        for (auto& sample : samples) {
+            auto& labels = sample.labels;
+            auto original = joined(labels);
+            if (taken.insert(original).second) {
+                continue;
             }
-            const std::string original = labels.front().second;
-            auto taken = [&] {
-                return std::any_of(
-                    metrics.begin(), metrics.begin() + static_cast<long>(i),
-                    [&](const MetricFamily::Sample& other) { return other.labels == labels; });
-            };
-            for (int n = 2; taken(); ++n) {
-                labels.front().second = original + " #" + std::to_string(n);
-            }
+            const auto sensor = std::find_if(labels.begin(), labels.end(), [](const auto& label) {
+                return label.first == "sensor";
+            });
+            auto& value = (sensor == labels.end() ? labels.front() : *sensor).second;
+            const std::string base = value;
+            int& number = nextNumber.try_emplace(std::move(original), 2).first->second;
+            do {
+                value = base + " #" + std::to_string(number++);
+            } while (!taken.insert(joined(labels)).second);
         }
     }
 
@@ -94,9 +116,37 @@ void batteryFamilies(Families& families, const SensorSnapshot::BatteryReading& b
     optional("brivane_battery_health_ratio", "Full charge capacity over design capacity.",
              battery.health);
     if (battery.cycleCount) {
-        optional("brivane_battery_cycle_count", "Charge cycles of the battery.",
+        optional("brivane_battery_charge_cycles", "Charge cycles of the battery.",
                  static_cast<double>(*battery.cycleCount));
     }
+// The chip and the sensor a reading's key names: "<chip>/<sensor>" from the hardware monitors
+// (the chip part never holds a slash), else the battery, the energy counters or an SMC key.
+// SMC keys the catalogue knows carry its name as `label`.
+Labels origin(const std::string& key) {
+    if (const auto slash = key.find('/'); slash != std::string::npos) {
+        return {{"chip", key.substr(0, slash)}, {"sensor", key.substr(slash + 1)}};
+    }
+    if (key.starts_with("Battery")) {
+        return {{"chip", "battery"}, {"sensor", key}};
+    }
+    if (key == "CPUEnergy" || key == "GPUEnergy") {
+        return {{"chip", "energy_model"}, {"sensor", key}};
+    }
+    Labels labels{{"chip", "smc"}, {"sensor", key}};
+    if (const auto described = describeSmcKey(key)) {
+        labels.push_back({"label", described->name});
+    }
+    return labels;
+}
+
+// A fan by its name, never by its position in the list: "<chip>/<label>" from the hardware
+// monitors, else an SMC fan by its descriptor's name or, without one, its key ("F0").
+Labels fanOrigin(const SensorSnapshot::FanReading& fan) {
+    if (fan.name && fan.name->find('/') != std::string::npos) {
+        return origin(*fan.name);
+    }
+    return {{"chip", "smc"},
+            {"sensor", fan.name && !fan.name->empty() ? *fan.name : "F" + std::to_string(fan.id)}};
 }
 
 void addReadings(Families& families, const SensorSnapshot& snapshot) {
@@ -109,7 +159,7 @@ void addReadings(Families& families, const SensorSnapshot& snapshot) {
     auto& temperatures =
         families.add("brivane_temperature_celsius", "Temperature of a sensor in degrees Celsius.");
     for (const auto& reading : snapshot.temperatures) {
-        Families::sample(temperatures, {{"sensor", reading.key}}, reading.value);
+        Families::sample(temperatures, origin(reading.key), reading.value);
     }
 
     auto& speeds =
@@ -117,21 +167,29 @@ void addReadings(Families& families, const SensorSnapshot& snapshot) {
     auto& maxima = families.add("brivane_fan_max_speed_rpm",
                                 "Maximum speed of a fan in revolutions per minute.");
     for (const auto& fan : snapshot.fans) {
-        auto labels = withOptional({{"fan", std::to_string(fan.id)}}, "name", fan.name);
+        auto labels = fanOrigin(fan);
         if (fan.maximumRPM) {
             Families::sample(maxima, labels, *fan.maximumRPM);
         }
         Families::sample(speeds, std::move(labels), fan.rpm);
     }
 
+    // The CPU and GPU model power averages over whatever window the last client left; their
+    // counters below give Prometheus the rate over its own.
     auto& power = families.add("brivane_power_watts", "Power drawn by a source in watts.");
     auto& voltage = families.add("brivane_battery_voltage_volts", "Battery voltage in volts.");
     for (const auto& reading : orEmpty(snapshot.power)) {
         if (reading.key == "BatteryVoltage") {
             Families::sample(voltage, {}, reading.value);
-        } else {
-            Families::sample(power, {{"source", reading.key}}, reading.value);
+        } else if (reading.key != "CPUModelPower" && reading.key != "GPUModelPower") {
+            Families::sample(power, origin(reading.key), reading.value);
         }
+    }
+    auto& energy = families.addCounter(
+        "brivane_energy_joules_total",
+        "Energy an energy counter moved by since the agent started, in joules.");
+    for (const auto& reading : orEmpty(snapshot.energy)) {
+        Families::sample(energy, origin(reading.key), reading.value);
     }
 
     auto& graphics =
@@ -162,7 +220,8 @@ void addReadings(Families& families, const SensorSnapshot& snapshot) {
 
 } // namespace
 
-std::vector<MetricFamily> metricFamilies(const SensorSnapshot* snapshot, double scrapeSeconds) {
+std::vector<MetricFamily> metricFamilies(const SensorSnapshot* snapshot, double scrapeSeconds,
+                                         const std::vector<ProcessEnergy>& busiest) {
     Families families;
     Families::sample(families.add("brivane_up", "1 when the agent answered this scrape with a "
                                                 "snapshot, 0 when it could not be reached or "
@@ -173,6 +232,13 @@ std::vector<MetricFamily> metricFamilies(const SensorSnapshot* snapshot, double 
                      {}, scrapeSeconds);
     if (snapshot) {
         addReadings(families, *snapshot);
+        auto& processes = families.add(
+            "brivane_process_energy_impact",
+            "Energy impact of the busiest processes by name, from the agent's energy ranking "
+            "(refreshed at most once a minute).");
+        for (const auto& process : busiest) {
+            Families::sample(processes, {{"name", process.name}}, process.impact);
+        }
     }
     return std::move(families).take();
 }

@@ -22,11 +22,21 @@ struct MetricFamily {
     std::vector<Sample> samples;
 };
 
+// A process name and its summed energy impact, from the agent's energy ranking.
+struct ProcessEnergy {
+    std::string name;
+    double impact = 0;
+
+    bool operator==(const ProcessEnergy&) const = default;
+};
+
 // The metric families of one scrape: every reading of the snapshot with its unit, brivane_up and
 // the time the scrape took to get the snapshot. Without a snapshot (the agent could not be
 // reached or sent none) only brivane_up 0 and the duration remain. Families without samples are
-// left out; two samples of one family never share a label set.
-std::vector<MetricFamily> metricFamilies(const SensorSnapshot* snapshot, double scrapeSeconds);
+// left out; two samples of one family never share a label set. `busiest` are the processes
+// of the latest energy ranking, if any.
+std::vector<MetricFamily> metricFamilies(const SensorSnapshot* snapshot, double scrapeSeconds,
+                                         const std::vector<ProcessEnergy>& busiest = {});
 
 // The families in the text exposition format (version 0.0.4), as served on /metrics.
 std::string exposition(const std::vector<MetricFamily>& families);

@@ -2,9 +2,14 @@
 
 #include "formats/document_codec.h"
 
+#include <algorithm>
+#include <map>
+
 namespace brivane::cli {
 
 FetchedSnapshot AgentSnapshots::fetch() {
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(connection_.timeoutMs());
     auto answer = connection_.ask(ipc::Selector::snapshot, std::nullopt);
     if (answer.status == noData) {
         return {std::nullopt, noData, "the agent answered with no data"};
@@ -16,16 +21,59 @@ FetchedSnapshot AgentSnapshots::fetch() {
     if (!snapshot) {
         return {std::nullopt, noData, "the agent's snapshot did not decode"};
     }
-    return {std::move(snapshot), answered, {}};
+    rank(deadline);
+    return {std::move(snapshot), answered, {}, busiest_};
 }
 
-std::shared_ptr<const FetchedSnapshot> SharedSnapshot::get(Clock::time_point arrival) {
-    std::lock_guard lock(mutex_);
-    if (latest_ && arrival <= latestFinished_) {
+void AgentSnapshots::rank(std::chrono::steady_clock::time_point deadline) {
+    const auto now = std::chrono::steady_clock::now();
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now);
+    if (!rankEnergy_ || (rankedAt_ && now - *rankedAt_ < rankingInterval) || left.count() <= 0) {
+        return;
+    }
+    rankedAt_ = now; // a failed ranking waits for the next interval too
+    const auto answer = connection_.ask(ipc::Selector::processDetails, std::string("energy"),
+                                        static_cast<int>(left.count()));
+    const auto details =
+        answer.status == answered ? decodeProcessDetailsSnapshot(answer.text) : std::nullopt;
+    if (!details) {
+        return;
+    }
+    // Summed by name: a browser's dozen processes are one line, and pids would churn series.
+    std::map<std::string, double> byName;
+    for (const auto& process : details->ranked) {
+        byName[process.name] += process.usage;
+    }
+    busiest_.clear();
+    for (auto& [name, impact] : byName) {
+        busiest_.push_back({name, impact});
+    }
+    std::sort(busiest_.begin(), busiest_.end(),
+              [](const auto& a, const auto& b) { return a.impact > b.impact; });
+    busiest_.resize(std::min(busiest_.size(), rankedNames));
+}
+
+std::shared_ptr<const FetchedSnapshot> SharedSnapshot::get() {
+    std::unique_lock lock(mutex_);
+    if (inFlight_) {
+        const auto awaited = attempts_ + 1;
+        finished_.wait(lock, [&] { return attempts_ >= awaited; });
         return latest_;
     }
-    latest_ = std::make_shared<const FetchedSnapshot>(fetch_());
-    latestFinished_ = Clock::now();
+    inFlight_ = true;
+    lock.unlock();
+    std::shared_ptr<const FetchedSnapshot> fetched;
+    try {
+        fetched = std::make_shared<const FetchedSnapshot>(fetch_());
+    } catch (const std::exception& error) { // the waiters must hear of it all the same
+        fetched = std::make_shared<const FetchedSnapshot>(
+            FetchedSnapshot{std::nullopt, unreachable, error.what()});
+    }
+    lock.lock();
+    latest_ = std::move(fetched);
+    ++attempts_;
+    inFlight_ = false;
+    finished_.notify_all();
     return latest_;
 }
 

@@ -2,8 +2,11 @@
 
 #include "agent_connection.h"
 #include "formats/sensor_snapshot.h"
+#include "metrics_text.h"
 
 #include <chrono>
+#include <condition_variable>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -15,28 +18,39 @@ namespace brivane::cli {
 // What one request for a snapshot gave.
 struct FetchedSnapshot {
     std::optional<SensorSnapshot> snapshot;
-    ExitStatus status = answered; // answered, unreachable or noData
-    std::string problem;          // why there is no snapshot, for a person
+    ExitStatus status = answered;       // answered, unreachable or noData
+    std::string problem;                // why there is no snapshot, for a person
+    std::vector<ProcessEnergy> busiest{}; // the latest energy ranking, when one is kept
 };
 
-// Asks the agent for snapshots over a kept connection.
+// Asks the agent for snapshots over a kept connection, and with rankEnergy also for its
+// energy ranking of processes, at most once a minute (a ranking samples the processes for a
+// while) and within what the snapshot left of the timeout.
 class AgentSnapshots {
 public:
-    explicit AgentSnapshots(AgentConnection connection) : connection_(std::move(connection)) {}
-    AgentSnapshots(std::string endpoint, int timeoutMs)
-        : connection_(std::move(endpoint), timeoutMs) {}
+    explicit AgentSnapshots(AgentConnection connection, bool rankEnergy = false)
+        : connection_(std::move(connection)), rankEnergy_(rankEnergy) {}
+    AgentSnapshots(std::string endpoint, int timeoutMs, bool rankEnergy = false)
+        : connection_(std::move(endpoint), timeoutMs), rankEnergy_(rankEnergy) {}
 
     FetchedSnapshot fetch();
 
+    static constexpr auto rankingInterval = std::chrono::seconds(60);
+    static constexpr std::size_t rankedNames = 10;
+
 private:
+    void rank(std::chrono::steady_clock::time_point deadline);
+
     AgentConnection connection_;
+    bool rankEnergy_;
+    std::optional<std::chrono::steady_clock::time_point> rankedAt_;
+    std::vector<ProcessEnergy> busiest_;
 };
 
-// Lets concurrent scrapes share one request. Requests are made one at a time, and a scrape that
-// arrived before the latest request finished takes that request's result instead of sending
-// another: the snapshot was taken while it waited. So the agent sees at most one request in
-// flight and one per group of overlapping scrapes, and no scrape gets a snapshot that was
-// complete before the scrape arrived.
+// Lets concurrent scrapes share one request: a scrape that arrives while a request is in
+// flight waits for that request's result instead of sending another. So the agent sees at most
+// one request at a time, a frozen agent costs each scrape at most one request's timeout, and no
+// scrape gets a snapshot that was complete before the scrape arrived.
 class SharedSnapshot {
 public:
     using Clock = std::chrono::steady_clock;
@@ -44,13 +58,15 @@ public:
 
     explicit SharedSnapshot(Fetch fetch) : fetch_(std::move(fetch)) {}
 
-    std::shared_ptr<const FetchedSnapshot> get(Clock::time_point arrival);
+    std::shared_ptr<const FetchedSnapshot> get();
 
 private:
     Fetch fetch_;
-    std::mutex mutex_; // held across a request
+    std::mutex mutex_;
+    std::condition_variable finished_;
+    bool inFlight_ = false;
+    std::uint64_t attempts_ = 0; // finished requests
     std::shared_ptr<const FetchedSnapshot> latest_;
-    Clock::time_point latestFinished_;
 };
 
 } // namespace brivane::cli

@@ -40,7 +40,7 @@ void HwmonHardwareMonitor::discover() {
                 const auto maximum =
                     channel.maximum.empty() ? std::nullopt : channels_.add(channel.maximum);
                 fans_.push_back(
-                    {static_cast<int>(fans_.size()), chipNames[i] + " " + label, *value, maximum});
+                    {static_cast<int>(fans_.size()), chipNames[i] + "/" + label, *value, maximum});
             }
         }
     }

@@ -11,7 +11,7 @@
 namespace brivane::platform::linux_backend {
 
 // Every hwmon chip but the Apple SMC's (which the SMC transport serves), read from sysfs
-// directly. Temperatures are keyed "<chip>/<label>" and fans named "<chip> <label>", the chip
+// directly. Temperatures are keyed "<chip>/<label>" and fans named "<chip>/<label>" alike, the chip
 // made unique by uniqueChipNames() and a channel without a label going by its stem ("temp1").
 // Sensors are found on the first sample and kept; their files stay open.
 class HwmonHardwareMonitor final : public HardwareMonitor {

@@ -8,7 +8,9 @@
 namespace brivane::platform::linux_backend {
 
 // Unit file texts for a launch agent; absent when a value cannot be written safely into a unit
-// (control characters, a socket name that would leave the runtime folder).
+// (control characters, a socket name that would leave the runtime folder) or systemd would not
+// run it (an executable path with a quote or a backslash). The service runs the agent
+// sandboxed, with only what it needs.
 std::optional<std::string> serviceUnitText(const LaunchAgentDescription& agent);
 std::optional<std::string> socketUnitText(const LaunchAgentDescription& agent);
 
