@@ -7,10 +7,12 @@
 namespace brivane::platform::linux_backend {
 namespace {
 
+using Catalog = SysfsRegistry::Catalog;
+
 class BatteryEntry final : public RegistryEntry {
 public:
-    BatteryEntry(const SensorChannels& channels, const SysfsRegistry::Battery& battery)
-        : channels_(channels), battery_(battery) {}
+    explicit BatteryEntry(std::shared_ptr<const Catalog> catalog)
+        : catalog_(std::move(catalog)), battery_(*catalog_->battery) {}
 
     std::optional<double> numberProperty(std::string_view name) const override {
         if (name == "Temperature") {
@@ -33,17 +35,17 @@ private:
         if (!channel) {
             return std::nullopt;
         }
-        const auto value = channels_.value(*channel);
+        const auto value = catalog_->channels->value(*channel);
         return value ? std::optional<double>(static_cast<double>(*value) * factor) : std::nullopt;
     }
 
-    const SensorChannels& channels_;
+    std::shared_ptr<const Catalog> catalog_;
     const SysfsRegistry::Battery& battery_;
 };
 
 class CardEntry final : public RegistryEntry {
 public:
-    CardEntry(const SensorChannels& channels, const SysfsRegistry::Card& card) : card_(card) {
+    CardEntry(const ChannelSet& channels, const SysfsRegistry::Card& card) : card_(card) {
         if (const auto busy = channels.value(card.busy)) {
             statistics_.emplace("Device Utilization %", static_cast<double>(*busy));
         }
@@ -64,19 +66,17 @@ private:
 
 class CardIterator final : public RegistryIterator {
 public:
-    CardIterator(const SensorChannels& channels, const std::vector<SysfsRegistry::Card>& cards)
-        : channels_(channels), cards_(cards) {}
+    explicit CardIterator(std::shared_ptr<const Catalog> catalog) : catalog_(std::move(catalog)) {}
 
     std::unique_ptr<RegistryEntry> next() override {
-        if (position_ >= cards_.size()) {
+        if (!catalog_ || position_ >= catalog_->cards.size()) {
             return nullptr;
         }
-        return std::make_unique<CardEntry>(channels_, cards_[position_++]);
+        return std::make_unique<CardEntry>(*catalog_->channels, catalog_->cards[position_++]);
     }
 
 private:
-    const SensorChannels& channels_;
-    const std::vector<SysfsRegistry::Card>& cards_;
+    std::shared_ptr<const Catalog> catalog_; // null: no entries
     std::size_t position_ = 0;
 };
 
@@ -104,19 +104,17 @@ std::string driverOf(const host::RootedDirectory& sys, const std::string& device
     return "drm";
 }
 
-} // namespace
-
-SysfsRegistry::SysfsRegistry(std::string sysRoot, SensorTiming timing, host::KeptValue::Pread pread)
-    : channels_(sysRoot, timing, pread) {}
-
-void SysfsRegistry::discover() {
-    const host::RootedDirectory& sys = channels_.root();
+std::shared_ptr<const Catalog> discoverRegistry(const std::shared_ptr<ChannelSet>& channels) {
+    auto catalog = std::make_shared<Catalog>();
+    catalog->channels = channels;
+    const host::RootedDirectory& sys = channels->root();
     for (const auto& supply : sys.list("class/power_supply")) {
         const std::string base = "class/power_supply/" + supply;
         if (!isSystemBattery(sys, base)) {
             continue;
         }
-        battery_ = Battery{channels_.add(base + "/temp"), channels_.add(base + "/voltage_now")};
+        catalog->battery = SysfsRegistry::Battery{channels->add(base + "/temp"),
+                                                  channels->add(base + "/voltage_now")};
         break;
     }
     for (const auto& card : sys.list("class/drm")) {
@@ -124,25 +122,39 @@ void SysfsRegistry::discover() {
             continue;
         }
         const std::string device = "class/drm/" + card + "/device";
-        if (const auto busy = channels_.add(device + "/gpu_busy_percent")) {
-            cards_.push_back({driverOf(sys, device), *busy});
+        if (const auto busy = channels->add(device + "/gpu_busy_percent")) {
+            catalog->cards.push_back({driverOf(sys, device), *busy});
         }
     }
-    channels_.start();
+    return catalog;
 }
 
+constexpr std::string_view registrySubsystems[] = {"power_supply", "drm"};
+
+} // namespace
+
+SysfsRegistry::SysfsRegistry(std::string sysRoot, SensorPoller::Setup setup)
+    : poller_(sysRoot, discoverRegistry, [&setup] {
+          setup.name = "registry";
+          setup.ueventSubsystems.assign(std::begin(registrySubsystems),
+                                        std::end(registrySubsystems));
+          return std::move(setup);
+      }()) {}
+
 std::unique_ptr<RegistryEntry> SysfsRegistry::firstEntry(std::string_view className) {
-    std::call_once(discovered_, [this] { discover(); });
-    if (className != "AppleSmartBattery" || !battery_) {
+    if (className != "AppleSmartBattery") {
         return nullptr;
     }
-    return std::make_unique<BatteryEntry>(channels_, *battery_);
+    auto catalog = poller_.current<Catalog>();
+    if (!catalog || !catalog->battery) {
+        return nullptr;
+    }
+    return std::make_unique<BatteryEntry>(std::move(catalog));
 }
 
 std::unique_ptr<RegistryIterator> SysfsRegistry::matchingEntries(std::string_view className) {
-    std::call_once(discovered_, [this] { discover(); });
-    static const std::vector<Card> none;
-    return std::make_unique<CardIterator>(channels_, className == "IOAccelerator" ? cards_ : none);
+    return std::make_unique<CardIterator>(className == "IOAccelerator" ? poller_.current<Catalog>()
+                                                                       : nullptr);
 }
 
 bool SysfsRegistry::isGraphicsAcceleratorClass(std::string_view) const {

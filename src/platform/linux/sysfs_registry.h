@@ -1,9 +1,8 @@
 #pragma once
 
-#include "platform/linux/sensor_channels.h"
+#include "platform/linux/sensor_poller.h"
 #include "platform/registry.h"
 
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -16,12 +15,12 @@ namespace brivane::platform::linux_backend {
 //   tenths) and "Voltage" in millivolts (from `voltage_now`, microvolts);
 // - "IOAccelerator": one entry per DRM card with a `gpu_busy_percent`, "IOClass" its driver
 //   and "PerformanceStatistics" holding "Device Utilization %".
-// Both are found on the first lookup and kept; every other class has no entries. Every card
-// listed reports graphics, whatever its driver.
+// Every other class has no entries. Every card listed reports graphics, whatever its driver.
+// The files are read by a SensorPoller, so a lookup never waits on a battery gauge; batteries
+// and cards are looked for again as they come and go.
 class SysfsRegistry final : public Registry {
 public:
-    explicit SysfsRegistry(std::string sysRoot = "/sys", SensorTiming timing = {},
-                           host::KeptValue::Pread pread = ::pread);
+    explicit SysfsRegistry(std::string sysRoot = "/sys", SensorPoller::Setup setup = {});
 
     std::unique_ptr<RegistryEntry> firstEntry(std::string_view className) override;
     std::unique_ptr<RegistryIterator> matchingEntries(std::string_view className) override;
@@ -35,14 +34,17 @@ public:
         std::string driver;
         std::size_t busy = 0;
     };
+    struct Catalog {
+        std::shared_ptr<ChannelSet> channels;
+        std::optional<Battery> battery;
+        std::vector<Card> cards;
+    };
+
+    // Without background lanes (tests): runs what is due now.
+    void step() { poller_.step(); }
 
 private:
-    void discover();
-
-    SensorChannels channels_;
-    std::once_flag discovered_;
-    std::optional<Battery> battery_;
-    std::vector<Card> cards_;
+    SensorPoller poller_;
 };
 
 } // namespace brivane::platform::linux_backend
