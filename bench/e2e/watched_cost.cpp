@@ -1,16 +1,20 @@
 // The cost of being watched: the Linux agent over a fixture /sys with 40 temperatures, 8 fans,
 // 2 channels of a firmware chip and a battery (bench/watched_machine.h), asked by the client CLI.
-// Prints, from the agent's own /proc entries (CPU time per thread from schedstat, context
-// switches from status):
-// - the first snapshot's round trip, against the median of the next five;
+// Prints round trips timed by a client on one admitted connection (this program's own staged,
+// signed copy, run as the agent's user), and from the agent's own /proc entries (CPU time per
+// thread from schedstat, context switches from status):
+// - the first snapshot's round trip on a fresh agent and after a rest, against the median of
+//   the next five;
 // - CPU per snapshot at ten snapshots a second over one connection, without the sensor
 //   lanes' threads ("*-read", "*-slow"), and the lanes' CPU per second meanwhile;
 // - CPU per second while one client asks once a second for 30 s, in percent of a core;
 // - wake-ups per second and read calls over 20 s, starting 11 s after the last request.
 //
 //   watched_cost_e2e      (as root: the fixture is bound over /sys, the agent runs as nobody)
+//   watched_cost_e2e --client ENDPOINT N   (the client: N snapshot round trips in µs)
 
 #include "../watched_machine.h"
+#include "ipc/sensor_client.h"
 #include "support/staged_agent.h"
 
 #include <algorithm>
@@ -19,7 +23,9 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -33,7 +39,8 @@ using Clock = std::chrono::steady_clock;
 struct Usage {
     double lanesSeconds = 0; // CPU of the sensor lanes
     double otherSeconds = 0; // CPU of every other thread
-    long switches = 0;       // voluntary and involuntary, all threads
+    std::map<std::string, double> byThread;
+    long switches = 0; // voluntary and involuntary, all threads
     long readCalls = 0;
 };
 
@@ -53,6 +60,7 @@ Usage usageOf(pid_t pid) {
         const double seconds = std::atof(firstLine(task.path() / "schedstat").c_str()) / 1e9;
         const bool lane = name.ends_with("-read") || name.ends_with("-slow");
         (lane ? usage.lanesSeconds : usage.otherSeconds) += seconds;
+        usage.byThread[name] += seconds;
         std::ifstream status(task.path() / "status");
         for (std::string line; std::getline(status, line);) {
             if (line.find("ctxt_switches:") != std::string::npos) {
@@ -82,6 +90,43 @@ pid_t agentPid(const std::string& executable) {
     return -1;
 }
 
+// The client: connects, waits for its admission, then times `count` snapshots.
+int timeSnapshots(const std::string& endpoint, int count) {
+    std::string problem;
+    auto client = brivane::ipc::SensorClient::connect(endpoint, problem);
+    if (!client) {
+        std::fprintf(stderr, "%s\n", problem.c_str());
+        return 1;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    for (int i = 0; i < count; ++i) {
+        const auto began = Clock::now();
+        const auto outcome = client->call(brivane::ipc::Selector::snapshot, std::nullopt, 10000);
+        if (outcome.status != brivane::ipc::SensorClient::Status::replied) {
+            return 1;
+        }
+        std::printf("%.0f\n",
+                    std::chrono::duration<double, std::micro>(Clock::now() - began).count());
+    }
+    return 0;
+}
+
+// The first of six round trips, and the median of the other five, in milliseconds.
+std::pair<double, double> firstAndLater(StagedAgent& staged) {
+    const auto run =
+        staged.run({staged.path("watched_cost_e2e"), "--client", staged.endpoint(), "6"});
+    std::istringstream lines(run.output);
+    std::vector<double> times;
+    for (double us; lines >> us;) {
+        times.push_back(us / 1000);
+    }
+    if (times.size() != 6) {
+        return {-1, -1};
+    }
+    std::sort(times.begin() + 1, times.end());
+    return {times[0], times[3]};
+}
+
 double seconds(Clock::time_point since) {
     return std::chrono::duration<double>(Clock::now() - since).count();
 }
@@ -105,13 +150,17 @@ std::size_t watch(StagedAgent& staged, const char* interval, std::chrono::second
 
 } // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    if (argc == 4 && std::string_view(argv[1]) == "--client") {
+        return timeSnapshots(argv[2], std::atoi(argv[3]));
+    }
     if (const auto problem = StagedAgent::mountNamespaceProblem(); !problem.empty()) {
         std::fprintf(stderr, "%s\n", problem.c_str());
         return 1;
     }
-    StagedAgent staged(
-        {.bundle = BRIVANE_LINUX_BUNDLE, .executables = {BRIVANE_CLI}, .bindSys = true});
+    StagedAgent staged({.bundle = BRIVANE_LINUX_BUNDLE,
+                        .executables = {BRIVANE_CLI, BRIVANE_SELF},
+                        .bindSys = true});
     brivane::bench::addWatchedMachine(staged.sysTree());
     if (!staged.startAgent()) {
         std::fprintf(stderr, "the agent did not start\n");
@@ -119,20 +168,12 @@ int main() {
     }
     const pid_t pid = agentPid(staged.agentExecutable());
 
-    auto began = Clock::now();
-    const auto first = staged.cli({"--raw", "snapshot"});
-    const double firstSeconds = seconds(began);
-    std::vector<double> later;
-    for (int i = 0; i < 5; ++i) {
-        began = Clock::now();
-        staged.cli({"--raw", "snapshot"});
-        later.push_back(seconds(began));
-    }
-    std::sort(later.begin(), later.end());
-    const auto shown = std::count(first.output.begin(), first.output.end(), '{');
-    std::printf("first snapshot: %.1f ms round trip (later ones: median %.1f ms), %ld readings\n",
-                firstSeconds * 1e3, later[2] * 1e3, static_cast<long>(shown));
+    auto [fresh, freshLater] = firstAndLater(staged);
+    std::printf("first snapshot of a fresh agent: %.2f ms round trip (the next five: median "
+                "%.2f ms)\n",
+                fresh, freshLater);
 
+    Clock::time_point began;
     Usage before = usageOf(pid);
     began = Clock::now();
     const std::size_t fast = watch(staged, "0.1", std::chrono::seconds(20));
@@ -140,6 +181,10 @@ int main() {
     std::printf("snapshots at 10 Hz: %zu; CPU per snapshot %.1f us; sensor lanes %.1f us/s\n", fast,
                 (after.otherSeconds - before.otherSeconds) / static_cast<double>(fast) * 1e6,
                 (after.lanesSeconds - before.lanesSeconds) / seconds(began) * 1e6);
+    for (const auto& [name, total] : after.byThread) {
+        std::printf("  %-16s %8.1f us per snapshot\n", name.c_str(),
+                    (total - before.byThread[name]) / static_cast<double>(fast) * 1e6);
+    }
 
     before = usageOf(pid);
     began = Clock::now();
@@ -161,5 +206,10 @@ int main() {
                 "calls\n",
                 static_cast<double>(after.switches - before.switches) / seconds(began),
                 after.readCalls - before.readCalls);
+
+    auto [rested, restedLater] = firstAndLater(staged);
+    std::printf("first snapshot after the rest: %.2f ms round trip (the next five: median "
+                "%.2f ms)\n",
+                rested, restedLater);
     return 0;
 }

@@ -152,6 +152,9 @@ bool SMC::readReported(SMCVal_t& value) {
 }
 
 std::optional<double> SMC::getValue(std::string_view key, bool allowZero) {
+    if (absent_) {
+        return std::nullopt;
+    }
     SMCVal_t value(key);
     if (!readReported(value)) {
         return std::nullopt;

@@ -12,6 +12,7 @@ constexpr std::string_view hwmonSubsystems[] = {"hwmon"};
 
 SensorPoller::Setup withDefaults(SensorPoller::Setup setup) {
     setup.name = "hwmon";
+    setup.classFolders = {"class/hwmon"};
     setup.ueventSubsystems.assign(std::begin(hwmonSubsystems), std::end(hwmonSubsystems));
     return setup;
 }

@@ -1,6 +1,7 @@
 #include "platform/linux/sensor_channels.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace brivane::platform::linux_backend {
 
@@ -17,7 +18,7 @@ SensorChannel::SensorChannel(const ChannelContext& context, std::string relative
     slow_.store(pace.slow, std::memory_order_relaxed);
 }
 
-host::Outcome SensorChannel::refresh(const ChannelContext& context) {
+host::Outcome SensorChannel::refresh(const ChannelContext& context, double pass) {
     const SensorTiming& timing = context.timing;
     const double began = context.clock->uptime();
     const auto reading =
@@ -31,11 +32,14 @@ host::Outcome SensorChannel::refresh(const ChannelContext& context) {
     if (took > timing.slowRead) {
         slow_.store(true, std::memory_order_release);
     }
+    // A driver's cache interval is rounded up to whole refreshes, so its passes coincide with
+    // the others' instead of waking the lane in between.
+    const double cached = std::ceil(pace_.minimumInterval / timing.refresh) * timing.refresh;
     const double interval =
-        slow() ? std::max({timing.slowInterval, pace_.minimumInterval, took / timing.slowShare})
-               : std::max(timing.refresh, pace_.minimumInterval);
+        slow() ? std::max({timing.slowInterval, cached, took / timing.slowShare})
+               : std::max(timing.refresh, cached);
     interval_.store(interval, std::memory_order_relaxed);
-    due_.store(began + interval, std::memory_order_relaxed);
+    due_.store(pass + interval, std::memory_order_relaxed);
     read_.store(true, std::memory_order_release);
     if (reading.outcome == host::Outcome::gone) {
         gone_.store(true, std::memory_order_release);

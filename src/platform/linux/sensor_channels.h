@@ -52,8 +52,9 @@ public:
     bool usable() const { return usable_; }
 
     // Reads the file now and times the read: the value is kept, a slow read moves the channel
-    // to the slow lane, and the next read is due one interval later.
-    host::Outcome refresh(const ChannelContext& context);
+    // to the slow lane, and the next read is due one interval after `pass` (when the lane's
+    // pass began, so that the channels of one pass fall due together again).
+    host::Outcome refresh(const ChannelContext& context, double pass);
     // Forgets a value older than twice its interval and a refresh: after a rest.
     void expire(const ChannelContext& context, double now);
 

@@ -4,11 +4,14 @@
 
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace brivane::platform::linux_backend {
+
+class SharedDemand;
 
 // Reads a back end's sensor files where a slow or stuck file cannot hold a request: requests
 // only take the latest values, and two lanes (threads) read the files while clients ask.
@@ -20,8 +23,9 @@ namespace brivane::platform::linux_backend {
 //   nobody watches costs no wake-up. The first request after a rest waits up to `firstWait`
 //   for the fast lane's pass and then shows what is ready.
 // - Discovery runs again when a file reports its device gone, on the kernel's add and remove
-//   events of the back end's subsystems, and every `rediscoverEvery` seconds, all only while
-//   clients ask; never for a request itself.
+//   events of the back end's subsystems, and when the listing of its class folders changed
+//   (looked at every `rediscoverEvery` seconds), all only while clients ask; never for a
+//   request itself.
 // - A read still running after `stuckAfter` seconds, seen by a request, leaves its lane behind:
 //   the channel is skipped from then on, reported once, and a fresh lane reads the others.
 class SensorPoller {
@@ -39,8 +43,12 @@ public:
         std::size_t keptLimit = 256;
         std::string name = "sensors"; // the lanes' thread names
         std::vector<std::string_view> ueventSubsystems{};
+        // Class folders whose listing (names and link targets) the timer compares with the last
+        // discovery's, so that an unchanged machine costs a listing, not a walk.
+        std::vector<std::string> classFolders{};
         std::function<host::FileDescriptor()> openUevents{}; // the kernel's when null
         Report report{};                                     // standard error when null
+        std::shared_ptr<SharedDemand> demand{}; // pollers that wake together
         bool background = true; // false: nothing runs but what step() runs (tests)
     };
 
@@ -65,9 +73,25 @@ public:
     struct State;
 
 private:
+    friend class SharedDemand;
     Catalog currentCatalog(double patience);
+    void wakeWithOthers(double now);
 
     std::shared_ptr<State> state_;
+};
+
+// The pollers of one snapshot's back ends: a request after a rest reaches one of them first,
+// and the others start their passes at once instead of when the snapshot gets to them, so a
+// snapshot waits for one deadline, not one each.
+class SharedDemand {
+public:
+    void join(SensorPoller& poller);
+    void leave(SensorPoller& poller);
+    void wakeOthers(SensorPoller& woken, double now);
+
+private:
+    std::mutex mutex_;
+    std::vector<SensorPoller*> pollers_;
 };
 
 } // namespace brivane::platform::linux_backend

@@ -136,6 +136,7 @@ constexpr std::string_view registrySubsystems[] = {"power_supply", "drm"};
 SysfsRegistry::SysfsRegistry(std::string sysRoot, SensorPoller::Setup setup)
     : poller_(sysRoot, discoverRegistry, [&setup] {
           setup.name = "registry";
+          setup.classFolders = {"class/power_supply", "class/drm"};
           setup.ueventSubsystems.assign(std::begin(registrySubsystems),
                                         std::end(registrySubsystems));
           return std::move(setup);

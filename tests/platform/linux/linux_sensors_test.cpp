@@ -179,7 +179,7 @@ TEST(HwmonHardwareMonitor, DesktopBoardsGetStableNamesAndNoGhosts) {
                                   std::string(reversed ? "4" : "0") + "/fan3_input";
         for (const std::string rpm : {"900", "0"}) {
             sys.write(board, rpm + "\n");
-            clock->advance(1.5); // the board chip's cache interval
+            clock->advance(2); // the board chip's cache, in whole refreshes
             monitor.sample();
             monitor.step();
             const auto& fans = monitor.sample().fans;
