@@ -169,13 +169,15 @@ TEST_F(SnapshotAssembly, PowerListsSMCKeysThenEnergyThenBatteryVoltage) {
 TEST_F(SnapshotAssembly, MonitorPowerFollowsTheEnergyReadingsAndFillsTheirKeyOnlyWhenFree) {
     struct Monitor final : platform::HardwareMonitor {
         const platform::MonitorSample& sample() override { return figures; }
-        platform::MonitorSample figures{{}, {}, {{"a/PPT", 19, "GPUModelPower"},
-                                                 {"b/PPT", 5, "GPUModelPower"},
-                                                 {"c/PPT", 1000.5, "CPUModelPower"}}};
+        platform::MonitorSample figures{{},
+                                        {},
+                                        {{"a/PPT", 19, "GPUModelPower"},
+                                         {"b/PPT", 5, "GPUModelPower"},
+                                         {"c/PPT", 1000.5, "CPUModelPower"}}};
     };
     harness.monitor = std::make_shared<Monitor>();
-    EXPECT_EQ(snapshot().power, (std::vector<Reading>{{"a/PPT", 19}, {"GPUModelPower", 19},
-                                                      {"b/PPT", 5}}));
+    EXPECT_EQ(snapshot().power,
+              (std::vector<Reading>{{"a/PPT", 19}, {"GPUModelPower", 19}, {"b/PPT", 5}}));
     harness.clock->advance(1.0);
     const auto power = snapshot().power.value();
     ASSERT_EQ(power.size(), 4u) << "CPU and GPU energy, then the two figures";

@@ -5,32 +5,6 @@
 namespace brivane::platform::linux_backend {
 namespace {
 
-// Malformed names are in the fuzz seeds, which check that a parsed name has its own stem.
-TEST(HwmonNaming, ReadsOnlyIndexedAttributesOfTheSensorFamilies) {
-    struct Case {
-        std::string_view file;
-        std::optional<SensorKind> kind;
-        unsigned index;
-        std::string_view item;
-    };
-    const Case cases[] = {
-        {"temp12_input", SensorKind::temperature, 12, "input"},
-        {"fan1_max", SensorKind::fan, 1, "max"},
-        {"power2_average", SensorKind::power, 2, "average"},
-        {"temp1_", std::nullopt, 0, ""},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.file);
-        const auto parsed = parseAttributeName(c.file);
-        ASSERT_EQ(parsed.has_value(), c.kind.has_value());
-        if (parsed) {
-            EXPECT_EQ(parsed->kind, *c.kind);
-            EXPECT_EQ(parsed->index, c.index);
-            EXPECT_EQ(parsed->item, c.item);
-        }
-    }
-}
-
 // Keys survive another boot's probe order: a chip is named by where it sits, never by hwmonN or
 // by a class device's probe number, and a chip on a pluggable bus carries its address even
 // alone, so adding a second drive does not rename the first.
