@@ -1,6 +1,7 @@
 # What `cmake --install` and the Debian package put where (paths under the install prefix):
 #   lib/brivane/Brivane Sensor Companion.app/   the Linux bundle, copied byte for byte
 #   lib/brivane/brivane-sensors(.sig)           the client and its detached signature
+#   lib/brivane/brivane-sensors-export(.sig)    the exporter the client hands `export` to
 #   bin/brivane-sensors                         link to the client
 #   bin/brivane-sensor-companion                link to the bundle's executable
 #   share/man/man1/                             both manual pages
@@ -16,8 +17,10 @@ set(brivane_app_dir lib/brivane)
 # editing or stripping would void their signatures).
 install(DIRECTORY "${PROJECT_BINARY_DIR}/bundle/${brivane_bundle_name}"
         DESTINATION ${brivane_app_dir} USE_SOURCE_PERMISSIONS)
-install(PROGRAMS $<TARGET_FILE:brivane-sensors> DESTINATION ${brivane_app_dir})
-install(FILES $<TARGET_FILE:brivane-sensors>.sig DESTINATION ${brivane_app_dir})
+foreach(client brivane-sensors brivane-sensors-export)
+    install(PROGRAMS $<TARGET_FILE:${client}> DESTINATION ${brivane_app_dir})
+    install(FILES $<TARGET_FILE:${client}>.sig DESTINATION ${brivane_app_dir})
+endforeach()
 
 set(brivane_links ${PROJECT_BINARY_DIR}/install-links)
 file(MAKE_DIRECTORY ${brivane_links})

@@ -25,7 +25,8 @@ using namespace std::chrono_literals;
 class SimAgentEndToEnd : public ::testing::Test {
 protected:
     StagedAgent staged{
-        {.bundle = BRIVANE_E2E_BUNDLE, .executables = {BRIVANE_E2E_CLI, BRIVANE_E2E_BARE_AGENT}}};
+        {.bundle = BRIVANE_E2E_BUNDLE,
+         .executables = {BRIVANE_E2E_CLI, BRIVANE_E2E_EXPORTER, BRIVANE_E2E_BARE_AGENT}}};
 };
 
 // Outside its bundle (no team identifier) or as root the agent does not start; started in

@@ -58,6 +58,12 @@ diff "$scratch/built" "$scratch/got" || fail "the installed bundle differs from 
 "$root/usr/lib/brivane/$app/Contents/MacOS/brivane-codesign" verify \
     "$root/usr/lib/brivane/brivane-sensors" >/dev/null || fail "the installed client's signature"
 
+# Only the exporter, which `brivane-sensors export` hands over to, loads an HTTP server.
+needed() { readelf -d "$1" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p'; }
+needed "$root/usr/lib/brivane/brivane-sensors-export" | grep -q civetweb || fail "exporter links"
+! needed "$root/usr/lib/brivane/brivane-sensors" | grep -qE 'civetweb|prometheus' ||
+    fail "the client links an HTTP server"
+
 for command in brivane-sensors brivane-sensor-companion; do
     [[ $("$root/usr/bin/$command" --version) == "$command $version" ]] || fail "$command --version"
 done

@@ -71,7 +71,7 @@ TEST(MetricsCommands, AnUnreachableAgentStillReplacesTheFileWhole) {
     options.action = CliOptions::Action::metrics;
     options.endpoint = directory / "no-agent";
     options.output = directory / "brivane.prom";
-    EXPECT_EQ(runMetricsRequest(options), 1);
+    EXPECT_EQ(runMetrics(options), 1);
 
     std::stringstream text;
     text << std::ifstream(*options.output).rdbuf();
@@ -81,7 +81,7 @@ TEST(MetricsCommands, AnUnreachableAgentStillReplacesTheFileWhole) {
     EXPECT_EQ(std::distance(fs::directory_iterator(directory.path()), fs::directory_iterator()), 1);
 
     options.output = directory / "missing/brivane.prom";
-    EXPECT_EQ(runMetricsRequest(options), 4);
+    EXPECT_EQ(runMetrics(options), 4);
 }
 
 TEST(ListenAddress, TakesAnIpAddressAndAPort) {

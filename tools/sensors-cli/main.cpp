@@ -3,6 +3,7 @@
 #include "agent_connection.h"
 #include "cli_options.h"
 #include "document_view.h"
+#include "export_command.h"
 #include "metrics_commands.h"
 #include "watch.h"
 
@@ -75,8 +76,11 @@ int main(int argc, char** argv) {
         std::cout << "brivane-sensors " << BRIVANE_VERSION << "\n";
         return answered;
     }
-    if (parsed.options->action != CliOptions::Action::request) {
-        return runMetricsRequest(*parsed.options);
+    if (parsed.options->action == CliOptions::Action::exportMetrics) {
+        return handOverToExporter(argv);
+    }
+    if (parsed.options->action == CliOptions::Action::metrics) {
+        return runMetrics(*parsed.options);
     }
     return parsed.options->watch ? runWatch(*parsed.options) : runOnce(*parsed.options);
 }

@@ -7,16 +7,12 @@
 
 namespace brivane::cli {
 
-// Runs the metrics or the export request of options and returns the exit status.
-//
-// metrics: one snapshot in the text exposition format, on standard output or written atomically
-// to options.output. The text is written even when the agent cannot be reached (brivane_up 0),
-// so a stale file never outlives the agent; the exit status tells (1 unreachable, 3 no data,
-// 4 the output could not be written).
-//
-// export: serves /metrics on options.listen until SIGINT or SIGTERM (exit 0); 1 when it cannot
-// listen, 2 for an address that does not parse.
-int runMetricsRequest(const CliOptions& options);
+// Runs the metrics request of options and returns the exit status: one snapshot in the text
+// exposition format, on standard output or written atomically to options.output. The text is
+// written even when the agent cannot be reached (brivane_up 0), so a stale file never outlives
+// the agent; the exit status tells (1 unreachable, 3 no data, 4 the output could not be
+// written).
+int runMetrics(const CliOptions& options);
 
 // Writes text to a temporary file beside path and renames it over path, so a reader sees the
 // old content or the new, never a part. The file is readable by everyone (0644), as a

@@ -2,83 +2,109 @@
 
 #include "metrics_text.h"
 
-#include <CivetServer.h>
 #include <atomic>
 #include <chrono>
-#include <exception>
-#include <prometheus/collectable.h>
-#include <prometheus/exposer.h>
+#include <civetweb.h>
+#include <string_view>
 
 namespace brivane::cli {
 namespace {
 
-using Clock = SharedSnapshot::Clock;
-
-// The server collects one scrape at a time, so a scrape cannot tell in the collector whether it
-// overlapped another. Its worker thread notes when the request arrived, just before the
-// request is handed to the collector on the same thread.
-thread_local std::optional<Clock::time_point> requestArrival;
 std::atomic<std::size_t> begun{0};
 
-int noteArrival(mg_connection*) {
-    requestArrival = Clock::now();
-    begun.fetch_add(1, std::memory_order_relaxed);
-    return 0; // the server goes on to handle the request
+constexpr std::string_view landingPage =
+    "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>Brivane sensor readings</title>"
+    "</head>\n<body><h1>Brivane sensor readings</h1>\n<p>This user's sensor readings in the "
+    "Prometheus text format: <a href=\"/metrics\">/metrics</a>.</p></body></html>\n";
+
+void respond(mg_connection* connection, int status, const char* type, std::string_view body,
+             bool head) {
+    mg_response_header_start(connection, status);
+    mg_response_header_add(connection, "Content-Type", type, -1);
+    mg_response_header_add(connection, "Content-Length", std::to_string(body.size()).c_str(), -1);
+    if (status == 405) {
+        mg_response_header_add(connection, "Allow", "GET, HEAD", -1);
+    }
+    mg_response_header_send(connection);
+    if (!head) {
+        mg_write(connection, body.data(), body.size());
+    }
 }
 
-class SnapshotCollectable final : public prometheus::Collectable {
-public:
-    explicit SnapshotCollectable(std::shared_ptr<SharedSnapshot> snapshots)
-        : snapshots_(std::move(snapshots)) {}
-
-    std::vector<prometheus::MetricFamily> Collect() const override {
-        const auto start = Clock::now();
-        const auto fetched = snapshots_->get(requestArrival.value_or(start));
-        requestArrival.reset();
-        const std::chrono::duration<double> took = Clock::now() - start;
-        return metricFamilies(fetched->snapshot ? &*fetched->snapshot : nullptr, took.count());
-    }
-
-private:
-    std::shared_ptr<SharedSnapshot> snapshots_;
-};
-
 } // namespace
+
+int MetricsExporter::serve(mg_connection* connection, void* exporter) {
+    begun.fetch_add(1, std::memory_order_relaxed);
+    const auto* request = mg_get_request_info(connection);
+    const std::string_view method = request->request_method;
+    const std::string_view path = request->local_uri ? request->local_uri : "";
+    const bool head = method == "HEAD";
+    if (!head && method != "GET") {
+        respond(connection, 405, "text/plain; charset=utf-8", "Only GET and HEAD are served.\n",
+                false);
+    } else if (path == "/metrics") {
+        const auto start = SharedSnapshot::Clock::now();
+        const auto fetched = static_cast<MetricsExporter*>(exporter)->snapshots_->get(start);
+        const std::chrono::duration<double> took = SharedSnapshot::Clock::now() - start;
+        respond(connection, 200, "text/plain; version=0.0.4; charset=utf-8",
+                exposition(metricFamilies(fetched->snapshot ? &*fetched->snapshot : nullptr,
+                                          took.count())),
+                head);
+    } else if (path == "/") {
+        respond(connection, 200, "text/html; charset=utf-8", landingPage, head);
+    } else {
+        respond(connection, 404, "text/plain; charset=utf-8", "Not found; see /metrics.\n", head);
+    }
+    return 1; // answered
+}
 
 std::unique_ptr<MetricsExporter> MetricsExporter::start(const ListenAddress& address,
                                                         SharedSnapshot::Fetch fetch,
                                                         std::string& problem) {
     std::unique_ptr<MetricsExporter> exporter(new MetricsExporter());
     exporter->snapshots_ = std::make_shared<SharedSnapshot>(std::move(fetch));
-    exporter->collectable_ = std::make_shared<SnapshotCollectable>(exporter->snapshots_);
-    exporter->callbacks_ = std::make_unique<CivetCallbacks>();
-    exporter->callbacks_->begin_request = noteArrival;
-    try {
-        exporter->exposer_ = std::make_unique<prometheus::Exposer>(
-            // Without keep-alive the server closes each connection but does not say so, and a
-            // client that reuses it fails its next request. The answer goes out in several
-            // writes; without TCP_NODELAY each kept connection waits for a delayed ACK.
-            std::vector<std::string>{"listening_ports", address.text(), "num_threads",
-                                     std::to_string(workers), "enable_keep_alive", "yes",
-                                     "tcp_nodelay", "1"},
-            exporter->callbacks_.get());
-        exporter->exposer_->RegisterCollectable(exporter->collectable_);
-    } catch (const std::exception& error) {
-        problem = error.what();
+    const std::string ports = address.text();
+    const std::string threads = std::to_string(workers);
+    // Without keep-alive the server closes each connection but does not say so, and a client
+    // that reuses it fails its next request. The answer goes out in several writes; without
+    // TCP_NODELAY each kept connection waits for a delayed ACK.
+    const char* options[] = {"listening_ports",
+                             ports.c_str(),
+                             "num_threads",
+                             threads.c_str(),
+                             "enable_keep_alive",
+                             "yes",
+                             "tcp_nodelay",
+                             "1",
+                             nullptr};
+    mg_callbacks callbacks{};
+    mg_init_data init{&callbacks, nullptr, options};
+    unsigned code = 0;
+    char text[256] = "";
+    mg_error_data error{&code, text, sizeof text};
+    exporter->server_ = mg_start2(&init, &error);
+    if (!exporter->server_) {
+        problem = text[0] ? text : "the server did not start";
         return nullptr;
     }
+    mg_set_request_handler(exporter->server_, "/", &MetricsExporter::serve, exporter.get());
     return exporter;
 }
 
-MetricsExporter::~MetricsExporter() = default;
+MetricsExporter::~MetricsExporter() {
+    if (server_) {
+        mg_stop(server_);
+    }
+}
 
 std::size_t MetricsExporter::requestsBegun() {
     return begun.load(std::memory_order_relaxed);
 }
 
 int MetricsExporter::port() const {
-    const auto ports = exposer_->GetListeningPorts();
-    return ports.empty() ? 0 : ports.front();
+    mg_server_port ports[4];
+    const int count = mg_get_server_ports(server_, 4, ports);
+    return count > 0 ? ports[0].port : 0;
 }
 
 } // namespace brivane::cli

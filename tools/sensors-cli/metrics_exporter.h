@@ -7,23 +7,21 @@
 #include <memory>
 #include <string>
 
-struct CivetCallbacks;
-
-namespace prometheus {
-class Collectable;
-class Exposer;
-} // namespace prometheus
+struct mg_connection;
+struct mg_context;
 
 namespace brivane::cli {
 
-// Serves /metrics over HTTP; each scrape takes a fresh snapshot from the agent, shared with the
-// scrapes that arrive while it is being taken. A scrape always answers 200: without a snapshot
-// it carries brivane_up 0 and no readings.
+// Serves /metrics over HTTP (GET and HEAD), and a page at / that links it; each scrape takes a
+// fresh snapshot from the agent, shared with the scrapes that arrive while it is being taken.
+// A scrape always answers 200: without a snapshot it carries brivane_up 0 and no readings.
 class MetricsExporter {
 public:
     static std::unique_ptr<MetricsExporter>
     start(const ListenAddress& address, SharedSnapshot::Fetch fetch, std::string& problem);
     ~MetricsExporter();
+    MetricsExporter(const MetricsExporter&) = delete;
+    MetricsExporter& operator=(const MetricsExporter&) = delete;
 
     // The port served (the chosen one when asked for port 0).
     int port() const;
@@ -36,11 +34,10 @@ public:
 
 private:
     MetricsExporter() = default;
+    static int serve(mg_connection* connection, void* exporter);
 
     std::shared_ptr<SharedSnapshot> snapshots_;
-    std::shared_ptr<prometheus::Collectable> collectable_;
-    std::unique_ptr<CivetCallbacks> callbacks_;
-    std::unique_ptr<prometheus::Exposer> exposer_;
+    mg_context* server_ = nullptr;
 };
 
 } // namespace brivane::cli

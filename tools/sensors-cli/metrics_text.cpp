@@ -3,36 +3,31 @@
 #include "optional_list.h"
 
 #include <algorithm>
+#include <charconv>
+#include <cmath>
 #include <deque>
-#include <prometheus/text_serializer.h>
-#include <sstream>
 
 namespace brivane::cli {
 namespace {
 
-using prometheus::ClientMetric;
-using prometheus::MetricFamily;
-using Labels = std::vector<ClientMetric::Label>;
+using Labels = MetricFamily::Labels;
 
 class Families {
 public:
     // The reference stays valid while more families are added.
     MetricFamily& add(const char* name, const char* help) {
-        families_.push_back({name, help, prometheus::MetricType::Gauge, {}});
+        families_.push_back({name, help, false, {}});
         return families_.back();
     }
 
     static void sample(MetricFamily& family, Labels labels, double value) {
-        ClientMetric metric;
-        metric.label = std::move(labels);
-        metric.gauge.value = value;
-        family.metric.push_back(std::move(metric));
+        family.samples.push_back({std::move(labels), value});
     }
 
     std::vector<MetricFamily> take() && {
         std::vector<MetricFamily> kept;
         for (auto& family : families_) {
-            if (!family.metric.empty()) {
+            if (!family.samples.empty()) {
                 makeLabelSetsUnique(family);
                 kept.push_back(std::move(family));
             }
@@ -45,21 +40,21 @@ private:
     // the same series twice, which consumers reject for the whole scrape. Later ones get " #2",
     // " #3", … on their first label; a series without labels keeps its first value.
     static void makeLabelSetsUnique(MetricFamily& family) {
-        auto& metrics = family.metric;
+        auto& metrics = family.samples;
         for (std::size_t i = 1; i < metrics.size(); ++i) {
-            auto& labels = metrics[i].label;
+            auto& labels = metrics[i].labels;
             if (labels.empty()) {
                 metrics.resize(1);
                 return;
             }
-            const std::string original = labels.front().value;
+            const std::string original = labels.front().second;
             auto taken = [&] {
                 return std::any_of(
                     metrics.begin(), metrics.begin() + static_cast<long>(i),
-                    [&](const ClientMetric& other) { return other.label == labels; });
+                    [&](const MetricFamily::Sample& other) { return other.labels == labels; });
             };
             for (int n = 2; taken(); ++n) {
-                labels.front().value = original + " #" + std::to_string(n);
+                labels.front().second = original + " #" + std::to_string(n);
             }
         }
     }
@@ -148,10 +143,57 @@ std::vector<MetricFamily> metricFamilies(const SensorSnapshot* snapshot, double 
     return std::move(families).take();
 }
 
+namespace {
+
+// Backslash and line feed always; the double quote only inside label values.
+void appendEscaped(std::string& out, std::string_view text, bool quote) {
+    for (const char c : text) {
+        if (c == '\\') {
+            out += "\\\\";
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (quote && c == '"') {
+            out += "\\\"";
+        } else {
+            out += c;
+        }
+    }
+}
+
+void appendValue(std::string& out, double value) {
+    if (std::isnan(value)) {
+        out += "NaN";
+    } else if (std::isinf(value)) {
+        out += value > 0 ? "+Inf" : "-Inf";
+    } else {
+        char digits[32];
+        const auto written = std::to_chars(digits, digits + sizeof digits, value);
+        out.append(digits, written.ptr);
+    }
+}
+
+} // namespace
+
 std::string exposition(const std::vector<MetricFamily>& families) {
-    std::ostringstream out;
-    prometheus::TextSerializer().Serialize(out, families);
-    return std::move(out).str();
+    std::string out;
+    for (const auto& family : families) {
+        out += "# HELP " + family.name + " ";
+        appendEscaped(out, family.help, false);
+        out += "\n# TYPE " + family.name + (family.counter ? " counter\n" : " gauge\n");
+        for (const auto& sample : family.samples) {
+            out += family.name;
+            for (std::size_t i = 0; i < sample.labels.size(); ++i) {
+                out += i == 0 ? "{" : ",";
+                out += sample.labels[i].first + "=\"";
+                appendEscaped(out, sample.labels[i].second, true);
+                out += '"';
+            }
+            out += sample.labels.empty() ? " " : "} ";
+            appendValue(out, sample.value);
+            out += '\n';
+        }
+    }
+    return out;
 }
 
 } // namespace brivane::cli

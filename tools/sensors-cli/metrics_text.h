@@ -2,20 +2,33 @@
 
 #include "formats/sensor_snapshot.h"
 
-#include <prometheus/metric_family.h>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace brivane::cli {
+
+// One family of the text exposition format: its samples share a name, a help text and a type.
+struct MetricFamily {
+    using Labels = std::vector<std::pair<std::string, std::string>>;
+    struct Sample {
+        Labels labels;
+        double value = 0;
+    };
+
+    std::string name;
+    std::string help;
+    bool counter = false; // else a gauge
+    std::vector<Sample> samples;
+};
 
 // The metric families of one scrape: every reading of the snapshot with its unit, brivane_up and
 // the time the scrape took to get the snapshot. Without a snapshot (the agent could not be
 // reached or sent none) only brivane_up 0 and the duration remain. Families without samples are
 // left out; two samples of one family never share a label set.
-std::vector<prometheus::MetricFamily> metricFamilies(const SensorSnapshot* snapshot,
-                                                     double scrapeSeconds);
+std::vector<MetricFamily> metricFamilies(const SensorSnapshot* snapshot, double scrapeSeconds);
 
-// The families in the text exposition format, as served on /metrics.
-std::string exposition(const std::vector<prometheus::MetricFamily>& families);
+// The families in the text exposition format (version 0.0.4), as served on /metrics.
+std::string exposition(const std::vector<MetricFamily>& families);
 
 } // namespace brivane::cli

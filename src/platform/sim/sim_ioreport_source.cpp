@@ -1,5 +1,7 @@
 #include "platform/sim/sim_ioreport_source.h"
 
+#include "platform/ioreport_delta.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -18,24 +20,8 @@ private:
     std::vector<std::uint64_t> ids_;
 };
 
-// Counters wrap like the platform's unsigned hardware counters instead of overflowing.
-std::int64_t difference(std::int64_t newer, std::int64_t older) {
-    return static_cast<std::int64_t>(static_cast<std::uint64_t>(newer) -
-                                     static_cast<std::uint64_t>(older));
-}
-
 std::int64_t sum(std::int64_t a, std::int64_t b) {
     return static_cast<std::int64_t>(static_cast<std::uint64_t>(a) + static_cast<std::uint64_t>(b));
-}
-
-const IOReportChannel* matchingChannel(const IOReportChannelList& list, std::size_t position,
-                                       std::uint64_t id) {
-    if (position < list.size() && list[position].channelID == id)
-        return &list[position];
-    for (const auto& channel : list)
-        if (channel.channelID == id)
-            return &channel;
-    return nullptr;
 }
 
 } // namespace
@@ -205,21 +191,7 @@ std::optional<IOReportDelta> SimIOReportSource::createSamplesDelta(const IORepor
         if (faults_.deltaLacksChannels)
             return IOReportDelta{};
     }
-    IOReportChannelList changes;
-    changes.reserve(newer.channels.size());
-    for (std::size_t i = 0; i < newer.channels.size(); ++i) {
-        const auto& current = newer.channels[i];
-        const auto* before = matchingChannel(older.channels, i, current.channelID);
-        if (!before)
-            continue;
-        IOReportChannel change = current;
-        change.count = difference(current.count, before->count);
-        for (std::size_t s = 0; s < change.states.size() && s < before->states.size(); ++s)
-            change.states[s].residency =
-                difference(current.states[s].residency, before->states[s].residency);
-        changes.push_back(std::move(change));
-    }
-    return IOReportDelta{std::move(changes)};
+    return IOReportDelta{subtractSamples(older, newer)};
 }
 
 } // namespace brivane::platform::sim
