@@ -1,7 +1,7 @@
 // Any bytes as a hwmon listing, one chip per line: "name<TAB>link target<TAB>node". Each field
 // also goes through the attribute-name, label, key and device-address rules. Chip names must
-// come out unique, one per chip, without '/'; a parsed attribute must name its own stem; a label
-// mapped to an SMC key must give a key name; an address is one path component.
+// come out unique, one per chip, without '/' or ' '; a parsed attribute must name its own stem; a
+// label mapped to an SMC key must give a key name; an address is one path component.
 #include "platform/linux/hwmon_naming.h"
 
 #include <cstdlib>
@@ -61,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (names.size() != chips.size() || std::set(names.begin(), names.end()).size() != names.size())
         std::abort();
     for (const auto& name : names)
-        if (name.find('/') != std::string::npos)
+        if (name.find_first_of("/ ") != std::string::npos)
             std::abort();
     return 0;
 }

@@ -233,6 +233,8 @@ std::string escapedChipName(std::string_view name) {
             escaped += "%25";
         } else if (c == '/') {
             escaped += "%2F";
+        } else if (c == ' ') {
+            escaped += "%20";
         } else {
             escaped += c;
         }
@@ -253,7 +255,7 @@ std::vector<std::string> uniqueChipNames(const std::vector<ChipIdentity>& chips)
         // A chip on a pluggable bus carries its address even alone, so adding a second drive
         // or card does not rename the first.
         if (address.pluggable || byName[chip.name] > 1) {
-            names[i] += "@" + (address.text.empty() ? chip.node : address.text);
+            names[i] += "@" + escapedChipName(address.text.empty() ? chip.node : address.text);
         }
     }
     // Whatever still repeats is told apart by device path, which does not change across boots

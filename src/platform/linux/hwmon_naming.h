@@ -44,8 +44,9 @@ DeviceAddress deviceAddressOf(std::string_view linkTarget);
 // core registers one for every supply with a temperature, which the battery already reports.
 bool belongsToPowerSupply(std::string_view linkTarget);
 
-// A chip name that can stand before the '/' of a key: '%' and '/' escaped as "%25" and "%2F",
-// so two different chips never share a key and a key splits at its first '/'.
+// A chip name that can stand before the '/' of a key and the ' ' of a fan name: '%', '/' and
+// ' ' escaped as "%25", "%2F" and "%20", so two different chips never share a key, a key splits
+// at its first '/' and a fan name at its first ' '.
 std::string escapedChipName(std::string_view name);
 
 // One chip as the walker found it.
