@@ -40,6 +40,7 @@ struct Usage {
     double lanesSeconds = 0; // CPU of the sensor lanes
     double otherSeconds = 0; // CPU of every other thread
     std::map<std::string, double> byThread;
+    std::map<std::string, long> switchesByThread;
     long switches = 0; // voluntary and involuntary, all threads
     long readCalls = 0;
 };
@@ -64,7 +65,9 @@ Usage usageOf(pid_t pid) {
         std::ifstream status(task.path() / "status");
         for (std::string line; std::getline(status, line);) {
             if (line.find("ctxt_switches:") != std::string::npos) {
-                usage.switches += std::atol(line.substr(line.find(':') + 1).c_str());
+                const long count = std::atol(line.substr(line.find(':') + 1).c_str());
+                usage.switches += count;
+                usage.switchesByThread[name] += count;
             }
         }
     }
@@ -196,6 +199,16 @@ int main(int argc, char** argv) {
                 "(%.1f us/s, of which sensor lanes %.1f us/s)\n",
                 slow, seconds(began), cpu / seconds(began) * 100, cpu / seconds(began) * 1e6,
                 (after.lanesSeconds - before.lanesSeconds) / seconds(began) * 1e6);
+
+    for (const auto& [name, total] : after.byThread) {
+        if (total > before.byThread[name]) {
+            std::printf(
+                "  %-16s %8.1f us/s, %5.1f wake-ups/s\n", name.c_str(),
+                (total - before.byThread[name]) / seconds(began) * 1e6,
+                static_cast<double>(after.switchesByThread[name] - before.switchesByThread[name]) /
+                    seconds(began));
+        }
+    }
 
     std::this_thread::sleep_for(std::chrono::seconds(11));
     before = usageOf(pid);
