@@ -95,9 +95,9 @@ bool discoverWhenDue(State& s, LaneRun& run, Lock& lock, double now) {
     return true;
 }
 
-// Discovery when due, then a pass over the fast channels. Holds the lock on entry and exit.
 } // namespace
 
+// Discovery when due, then a pass over the fast channels.
 double fastTurn(State& s, LaneRun& run, Lock& lock) {
     const double now = s.now();
     const SensorTiming& timing = s.timing();
@@ -163,7 +163,8 @@ void runLane(std::shared_ptr<State> state, int lane, std::shared_ptr<LaneRun> ru
             continue;
         }
         if (lane == kFast && s.now() - s.lastDemand >= s.timing().idleAfter) {
-            s.active = false; // nobody asks: no reads, no timers, no wake-ups
+            s.active = false;    // nobody asks: no reads, no timers, no wake-ups
+            s.wake.notify_all(); // the slow lane parks now, not at its next read
             continue;
         }
         double next = lane == kFast ? fastTurn(s, *run, lock) : slowTurn(s, *run, lock);

@@ -1,3 +1,5 @@
+#include "platform/linux/sensor_poller.h"
+
 #include "platform/host/monotonic_uptime_clock.h"
 #include "platform/linux/sensor_lanes.h"
 
