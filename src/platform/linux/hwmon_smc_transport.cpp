@@ -207,7 +207,7 @@ HwmonSMCTransport::HwmonSMCTransport(std::string sysRoot, SensorPoller::Setup se
 
 SMCOpenResult HwmonSMCTransport::open() {
     // Opening happens once, when the agent starts: it may wait for the walk, not for values.
-    const auto catalog = poller_.current<SMCCatalog>(poller_.timing().stuckAfter);
+    const auto catalog = poller_.found<SMCCatalog>(poller_.timing().stuckAfter);
     if (!catalog || catalog->keys.empty()) {
         return {0, SMCOpenFailure{SMCOpenStep::absent, kIOReturnNotFound}};
     }

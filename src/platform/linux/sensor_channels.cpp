@@ -35,9 +35,9 @@ host::Outcome SensorChannel::refresh(const ChannelContext& context, double pass)
     // A driver's cache interval is rounded up to whole refreshes, so its passes coincide with
     // the others' instead of waking the lane in between.
     const double cached = std::ceil(pace_.minimumInterval / timing.refresh) * timing.refresh;
-    const double interval =
-        slow() ? std::max({timing.slowInterval, cached, took / timing.slowShare})
-               : std::max(timing.refresh, cached);
+    const double interval = slow()
+                                ? std::max({timing.slowInterval, cached, took / timing.slowShare})
+                                : std::max(timing.refresh, cached);
     interval_.store(interval, std::memory_order_relaxed);
     due_.store(pass + interval, std::memory_order_relaxed);
     read_.store(true, std::memory_order_release);

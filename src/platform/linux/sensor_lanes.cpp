@@ -91,7 +91,8 @@ bool discoverWhenDue(State& s, LaneRun& run, Lock& lock, double now) {
     s.channels = std::move(set);
     s.catalog = std::move(catalog);
     s.discovered = true;
-    s.wake.notify_all(); // the slow lane has a new set
+    s.wake.notify_all();      // the slow lane has a new set
+    s.refreshed.notify_all(); // a back end opening waits for it
     return true;
 }
 

@@ -18,8 +18,8 @@ void writeToStandardError(std::string_view line) {
 }
 
 // Starts reading after a rest: values older than their pace allows are forgotten, the lanes
-// run, and requests until the first pass wait no longer than `patience` from now.
-void activate(const std::shared_ptr<State>& state, double now, double patience) {
+// run, and requests until the first pass wait no longer than firstWait from now.
+void activate(const std::shared_ptr<State>& state, double now) {
     State& s = *state;
     s.active = true;
     if (s.channels) {
@@ -30,7 +30,7 @@ void activate(const std::shared_ptr<State>& state, double now, double patience) 
     s.awaitAfter = s.passes;
     s.awaitUntil = std::chrono::steady_clock::now() +
                    std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                       std::chrono::duration<double>(patience));
+                       std::chrono::duration<double>(s.timing().firstWait));
     if (s.setup.background) {
         startLanes(state);
         s.wake.notify_all();
@@ -116,15 +116,14 @@ const SensorTiming& SensorPoller::timing() const {
     return state_->context->timing;
 }
 
-SensorPoller::Catalog SensorPoller::currentCatalog(double patience) {
+SensorPoller::Catalog SensorPoller::currentCatalog(std::optional<double> discoveryPatience) {
     State& s = *state_;
     const double now = s.now();
     Lock lock(s.mutex);
     s.lastDemand = now;
     leaveStuckReads(s, now);
-    const bool waking = !s.active;
-    if (waking) {
-        activate(state_, now, patience < 0 ? s.timing().firstWait : patience);
+    if (!s.active) {
+        activate(state_, now);
         if (s.setup.demand) {
             lock.unlock(); // the others' locks are never taken under this one
             s.setup.demand->wakeOthers(*this, now);
@@ -133,8 +132,14 @@ SensorPoller::Catalog SensorPoller::currentCatalog(double patience) {
     } else if (s.setup.background) {
         startLanes(state_); // after a stuck lane was left behind
     }
-    // Until a pass since waking ended or its deadline passed, the values may be a rest old.
-    if (s.setup.background && s.passes == s.awaitAfter) {
+    if (!s.setup.background) {
+        return s.catalog;
+    }
+    if (discoveryPatience) {
+        s.refreshed.wait_for(lock, std::chrono::duration<double>(*discoveryPatience),
+                             [&] { return s.catalog || s.stop; });
+    } else if (s.passes == s.awaitAfter) {
+        // Until a pass since waking ended or its deadline passed, values may be a rest old.
         s.refreshed.wait_until(lock, s.awaitUntil,
                                [&] { return s.passes != s.awaitAfter || s.stop; });
     }
@@ -146,7 +151,7 @@ void SensorPoller::wakeWithOthers(double now) {
     const Lock lock(s.mutex);
     if (!s.active) {
         s.lastDemand = now;
-        activate(state_, now, s.timing().firstWait);
+        activate(state_, now);
     }
 }
 

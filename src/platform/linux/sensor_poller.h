@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -48,7 +49,7 @@ public:
         std::vector<std::string> classFolders{};
         std::function<host::FileDescriptor()> openUevents{}; // the kernel's when null
         Report report{};                                     // standard error when null
-        std::shared_ptr<SharedDemand> demand{}; // pollers that wake together
+        std::shared_ptr<SharedDemand> demand{};              // pollers that wake together
         bool background = true; // false: nothing runs but what step() runs (tests)
     };
 
@@ -61,9 +62,13 @@ public:
     const SensorTiming& timing() const;
 
     // What the latest discovery found (null before the first one), noting that a client asks.
-    // After a rest it waits up to `patience` seconds (firstWait when negative) for the fast
-    // lane's pass.
-    template <class T> std::shared_ptr<const T> current(double patience = -1) {
+    // After a rest it waits up to firstWait for the fast lane's pass.
+    template <class T> std::shared_ptr<const T> current() {
+        return std::static_pointer_cast<const T>(currentCatalog(std::nullopt));
+    }
+    // The same, but waiting up to `patience` seconds for the first discovery only (when a
+    // back end opens, and must know what there is, not yet what it reads).
+    template <class T> std::shared_ptr<const T> found(double patience) {
         return std::static_pointer_cast<const T>(currentCatalog(patience));
     }
 
@@ -74,7 +79,7 @@ public:
 
 private:
     friend class SharedDemand;
-    Catalog currentCatalog(double patience);
+    Catalog currentCatalog(std::optional<double> discoveryPatience);
     void wakeWithOthers(double now);
 
     std::shared_ptr<State> state_;

@@ -73,7 +73,7 @@ TEST(LinuxSMC, AnswersTheIntelMacDriversKeysAsTheSMCWould) {
     testing::TempDir sys;
     testing::addLinuxLaptop(sys);
     CapturedLines printed;
-    SMC smc(std::make_shared<HwmonSMCTransport>(sys.path()), printed.sink());
+    SMC smc(std::make_shared<HwmonSMCTransport>(sys.path(), patient()), printed.sink());
 
     EXPECT_EQ(smc.getAllKeys(),
               (std::vector<std::string>{"#KEY", "F0Ac", "F0ID", "F0Mn", "F0Mx", "F1Ac", "F1ID",
@@ -100,7 +100,7 @@ TEST(LinuxSMC, DualFanAppleSiliconMacsShowBothFansAndLoseNoChannel) {
     testing::TempDir sys;
     testing::addAsahiMacBookPro(sys);
     CapturedLines printed;
-    SMC smc(std::make_shared<HwmonSMCTransport>(sys.path()), printed.sink());
+    SMC smc(std::make_shared<HwmonSMCTransport>(sys.path(), patient()), printed.sink());
     EXPECT_EQ(smc.getAllKeys(),
               (std::vector<std::string>{"#KEY", "F0Ac", "F0ID", "F0Mn", "F0Mx", "F1Ac", "F1ID",
                                         "F1Mn", "F1Mx", "FNum", "PSTR", "TB0T", "TH0x"}));
