@@ -90,4 +90,8 @@ void CompanionRegistration::openApprovalSettings() const {
     service_->openLoginItemsSettings();
 }
 
+std::string CompanionRegistration::approvalCommand() const {
+    return service_->approvalCommand(plistName_);
+}
+
 } // namespace brivane

@@ -38,6 +38,8 @@ public:
     [[nodiscard]] std::optional<RegistrationError> enableAtInstall(bool refresh) const;
 
     void openApprovalSettings() const;
+    // The command that approves the agent where there are no settings to open, else empty.
+    std::string approvalCommand() const;
 
 private:
     bool isRegistered() const;

@@ -14,9 +14,10 @@ int remainingMs(std::chrono::steady_clock::time_point deadline) {
 
 } // namespace
 
-std::unique_ptr<SensorClient> SensorClient::connect(const std::string& path, std::string& problem,
+std::unique_ptr<SensorClient> SensorClient::connect(platform::Endpoints& endpoints,
+                                                    const std::string& path, std::string& problem,
                                                     int timeoutMs) {
-    auto socket = platform::makeDefaultEndpoints()->connect(path, problem, timeoutMs);
+    auto socket = endpoints.connect(path, problem, timeoutMs);
     if (!socket) {
         return nullptr;
     }
@@ -119,9 +120,10 @@ SensorClient::Outcome SensorClient::call(Selector selector,
     return await(*id, timeoutMs);
 }
 
-std::optional<std::string> endpointPathForService(std::string_view serviceName,
+std::optional<std::string> endpointPathForService(platform::Endpoints& endpoints,
+                                                  std::string_view serviceName,
                                                   std::string& problem) {
-    const auto directory = platform::makeDefaultEndpoints()->runtimeDirectory();
+    const auto directory = endpoints.runtimeDirectory();
     if (!directory.path) {
         problem = directory.problem;
         return std::nullopt;

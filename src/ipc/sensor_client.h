@@ -25,9 +25,13 @@ public:
     };
 
     // Gives up after timeoutMs when the agent does not take the connection (a stopped agent
-    // with a full backlog).
+    // with a full backlog). Through the platform's default endpoints, or the given ones (which
+    // spares a client linking every default back end).
     static std::unique_ptr<SensorClient> connect(const std::string& path, std::string& problem,
                                                  int timeoutMs = 5000);
+    static std::unique_ptr<SensorClient> connect(platform::Endpoints& endpoints,
+                                                 const std::string& path, std::string& problem,
+                                                 int timeoutMs);
     explicit SensorClient(std::unique_ptr<platform::StreamSocket> socket);
 
     // Sends one request and returns its id; nullopt when the connection is gone or the send
@@ -60,6 +64,9 @@ private:
 
 // <runtime directory>/<service name>, or nullopt with problem.
 std::optional<std::string> endpointPathForService(std::string_view serviceName,
+                                                  std::string& problem);
+std::optional<std::string> endpointPathForService(platform::Endpoints& endpoints,
+                                                  std::string_view serviceName,
                                                   std::string& problem);
 
 } // namespace brivane::ipc

@@ -30,6 +30,12 @@ public:
     virtual std::optional<ServiceManagerError> unregisterAgent(const std::string& plistName) = 0;
     // Shows where the user approves background items; reports nothing.
     virtual void openLoginItemsSettings() = 0;
+    // The command that approves the agent where the platform has no settings to show; empty
+    // where openLoginItemsSettings() shows them.
+    virtual std::string approvalCommand(const std::string& plistName) {
+        (void)plistName;
+        return {};
+    }
 
     // The running bundle's folder, absent outside a bundle, and a file-existence test.
     virtual std::optional<std::string> bundleLocation() const = 0;

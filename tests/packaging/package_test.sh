@@ -68,11 +68,17 @@ for command in brivane-sensors brivane-sensor-companion; do
     [[ $("$root/usr/bin/$command" --version) == "$command $version" ]] || fail "$command --version"
 done
 
-# The agent refuses root: as root, everything below runs as nobody.
+# The agent refuses root: as root, everything below runs as nobody. No user manager runs here:
+# a systemctl on PATH stands in for it, noting each call, and fails while no-manager exists.
 chmod 755 "$scratch"
 mkdir -m 700 "$scratch/home" "$scratch/run"
+mkdir -m 755 "$scratch/bin"
+printf '#!/bin/sh\necho "$*" >>"%s/systemctl.log"\n[ ! -e "%s/no-manager" ]\n' \
+    "$scratch" "$scratch" >"$scratch/bin/systemctl"
+chmod 755 "$scratch/bin/systemctl"
+install -m 666 /dev/null "$scratch/systemctl.log"
 as_user=(env HOME="$scratch/home" XDG_CONFIG_HOME="$scratch/home/.config"
-    XDG_RUNTIME_DIR="$scratch/run" PATH=/usr/sbin:/usr/bin:/sbin:/bin)
+    XDG_RUNTIME_DIR="$scratch/run" PATH="$scratch/bin":/usr/sbin:/usr/bin:/sbin:/bin)
 if [[ $(id -u) -eq 0 ]]; then
     chown nobody:"$(id -gn nobody)" "$scratch/home" "$scratch/run"
     as_user=(setpriv --reuid=nobody --regid="$(id -gn nobody)" --clear-groups "${as_user[@]}")
@@ -80,9 +86,14 @@ fi
 companion() { "${as_user[@]}" "$root/usr/bin/brivane-sensor-companion" "$@"; }
 
 [[ $(companion --status) == disabled ]] || fail "--status before --install"
-[[ $(companion --install) == enabled ]] || fail "--install"
 units=$scratch/home/.config/systemd/user
 label=dev.qorva.brivane.SensorCompanion
+touch "$scratch/no-manager"
+! companion --install 2>"$scratch/refused" && grep -q "not reachable" "$scratch/refused" &&
+    [[ ! -e $units/$label.service ]] || fail "--install without a user manager"
+rm "$scratch/no-manager"
+[[ $(companion --install) == enabled ]] || fail "--install"
+grep -qx -- "--user start $label.socket" "$scratch/systemctl.log" || fail "the socket was not started"
 [[ -L $units/sockets.target.wants/$label.socket ]] || fail "the socket unit is not enabled"
 grep -qF "ExecStart=\"$root/$agent_in_root\" \"--agent\"" "$units/$label.service" ||
     fail "the service does not run the installed agent: $(cat "$units/$label.service")"

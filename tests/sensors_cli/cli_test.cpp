@@ -1,10 +1,12 @@
 #include "cli_options.h"
+#include "disk_list.h"
 #include "document_view.h"
 #include "ipc/ipc_test_support.h"
 #include "support/child_process.h"
 
 #include <gtest/gtest.h>
 #include <iterator>
+#include <limits>
 #include <sstream>
 
 namespace brivane::cli {
@@ -36,10 +38,10 @@ TEST(SensorsCli, OptionsMayStandBeforeOrAfterTheRequest) {
         {"--endpoint=/run/x storage --raw disk0s2", Selector::storageHealth,
          "disk0s2|D|/run/x|raw"},
         {"manage --team=T2 checkForUpdates", Selector::manage, "checkForUpdates|T2|-|-"},
-        // An argument is passed as typed, even one the agent will answer with no data.
-        {"processes -- -memory", Selector::processDetails, "-memory|D|-|-"},
+        // A disk's argument may look like an option.
+        {"storage -- -sda", Selector::storageHealth, "-sda|D|-|-"},
         {"watch", Selector::snapshot, "-|D|-|-"},
-        {"watch processes -memory --raw", Selector::processDetails, "-memory|D|-|raw"},
+        {"watch processes memory --raw", Selector::processDetails, "memory|D|-|raw"},
         {"--interval=0.5 watch cpu", Selector::cpuDetails, "-|D|-|-"},
     };
     for (const auto& c : cases) {
@@ -49,56 +51,132 @@ TEST(SensorsCli, OptionsMayStandBeforeOrAfterTheRequest) {
         EXPECT_EQ(parsed.options->selector, c.selector);
         EXPECT_EQ(summary(*parsed.options), c.parsed);
     }
-    for (const char* line :
-         {"", "--raw", "temperatures", "snapshot extra", "processes", "storage disk0 disk1",
-          "--team", "--endpoint= snapshot", "--timeout 0 snapshot", "--timeout soon snapshot",
-          "--verbose snapshot", "--interval 1 snapshot", "watch --interval 0.01",
-          "watch snapshot extra", "watch manage installUpdate", "watch export"}) {
+    const std::pair<const char*, std::optional<std::size_t>> rows[] = {
+        {"cpu", std::nullopt},
+        {"-n 5 cpu", 5},
+        {"processes energy -n=3", 3},
+        {"--all cpu", std::numeric_limits<std::size_t>::max()}};
+    for (const auto& [line, wanted] : rows) {
+        EXPECT_EQ(parseCommandLine(words(line), "D").options.value_or(CliOptions{}).rows, wanted)
+            << line;
+    }
+    for (const char* line : {"storage", "storage list", "--raw storage"}) {
         const auto parsed = parseCommandLine(words(line), "D");
-        EXPECT_FALSE(parsed.options || parsed.error.empty()) << "usage error expected: " << line;
+        EXPECT_TRUE(parsed.options && parsed.options->action == CliOptions::Action::disks) << line;
+    }
+}
+
+// A mistake is one line saying what was wrong, with the nearest valid word when one is close.
+TEST(SensorsCli, MistakesNameWhatWasWrongAndTheNearestValidWord) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"", "no request given"},
+        {"snapshto", "unknown request \"snapshto\" (did you mean snapshot?)"},
+        {"temperatures", "unknown request \"temperatures\""},
+        {"snapshot --rwa", "unknown option \"--rwa\" (did you mean --raw?)"},
+        {"--verbose snapshot", "unknown option \"--verbose\""},
+        {"snapshot extra", "snapshot takes no argument, not \"extra\""},
+        {"processes", "processes needs a kind: memory, storage or energy"},
+        {"processes Memory",
+         "unknown kind \"Memory\" (did you mean memory?); processes takes memory, storage or "
+         "energy"},
+        {"manage checkForUpdate", "unknown command \"checkForUpdate\" (did you mean "
+                                  "checkForUpdates?)"},
+        {"storage disk0 disk1", "storage takes one argument, not 2"},
+        {"-n 0 cpu", "-n needs a number of rows, at least 1"},
+        {"--team", "--team needs a team identifier"},
+        {"--endpoint= snapshot", "--endpoint needs a socket path"},
+        {"--timeout soon snapshot", "--timeout needs a number of seconds"},
+        {"--interval 1 snapshot", "--interval is for watch only"},
+        {"watch --interval 0.01", "--interval needs a number of seconds, at least 0.1"},
+        {"watch manage installUpdate", "watch repeats snapshot, cpu, processes and storage"},
+        {"watch export", "watch repeats"},
+    };
+    for (const auto& [line, error] : cases) {
+        SCOPED_TRACE(line);
+        const auto parsed = parseCommandLine(words(line), "D");
+        EXPECT_FALSE(parsed.options);
+        EXPECT_TRUE(parsed.error.starts_with(error)) << parsed.error;
+        EXPECT_EQ(parsed.error.find('\n'), std::string::npos);
     }
 }
 
 // An empty section tells why when the document shows it: fans and SMC power keys come only from
-// an SMC; a level of 0.64 is 64 %.
+// an SMC; a level of 0.64 is 64 %. Rankings stop at the view's rows; residencies are shares.
 TEST(SensorsCli, ViewsShowTheDocumentsAsTablesAndSayWhyASectionIsEmpty) {
     const std::string head = R"({"version":2,"helperUID":1,"helperEffectiveUID":1,)";
+    const ViewOptions plain{.rows = 2,
+                            .utf8 = false,
+                            .hotOn = "<",
+                            .hotOff = ">",
+                            .stateNames = {{"ECPU", {"600 MHz", "1200 MHz"}}}};
     const struct Case {
         const char* name;
         Selector selector;
+        std::string argument;
         std::string document;
+        ViewOptions view;
         std::vector<std::string> shown; // empty: the document is refused
     } cases[] = {
         {"snapshot",
          Selector::snapshot,
-         head + R"("temperatures":[{"key":"TC0P","value":45.26}],"accessories":[],)"
-                R"("fans":[{"id":0,"name":"Left","rpm":1200,"maximumRPM":5000}],)"
+         "",
+         head + R"("temperatures":[{"key":"Tx9Q","value":40},{"key":"TC0P","value":45.26}],)"
+                R"("accessories":[],"fans":[{"id":0,"name":"Left","rpm":1200,"maximumRPM":5000}],)"
                 R"("power":[{"key":"BatteryVoltage","value":12.5}],)"
                 R"("supportsProcessDetails":true,"companionVersion":"1.0.0"})",
-         {"1.0.0", "TC0P", "45.3", "Left", "1200", "5000", "BatteryVoltage", "12.50  V",
-          "process details", "(none: no accessory reports a battery level)"}},
+         {},
+         {"1.0.0", "  TC0P    CPU proximity  CPU    45.3\n  Tx9Q                   other  40.0\n",
+          "°C", "Left", "1200", "5000", "BatteryVoltage", "12.50  V", "process details",
+          "(none: no accessory reports a battery level)"}},
+        {"hot, without UTF-8",
+         Selector::snapshot,
+         "",
+         head + R"("temperatures":[{"key":"TC0D","value":95}],"fans":[]})",
+         plain,
+         {"  sensor  name     group     C\n<  TC0D    CPU die  CPU    95.0>\n"}},
         {"no SMC, an accessory",
          Selector::snapshot,
+         "",
          head + R"("temperatures":[],"fans":[],"power":[],)"
                 R"("accessories":[{"name":"Mouse","level":0.64}]})",
+         {},
          {"(none: no SMC on this machine)",
           "(none: no SMC and no other temperature sensor on this machine)",
           "(none: no graphics accelerator reports its utilisation)", "Mouse", " 64\n"}},
         {"SMC without fans",
          Selector::snapshot,
+         "",
          head + R"("temperatures":[{"key":"TC0P","value":40}],"fans":[],)"
                 R"("power":[{"key":"PSTR","value":5}]})",
+         {},
          {"(none: the SMC reports no fans)"}},
+        {"cpu",
+         Selector::cpuDetails,
+         "",
+         head + R"("processes":[{"pid":1,"name":"a","usage":9},{"pid":2,"name":"b","usage":5},)"
+                R"({"pid":3,"name":"c","usage":1}],"residencies":{"ECPU":[10,30],"PCPU":[1,1,2]}})",
+         plain,
+         {"  b          5.0\n  ... and 1 more (-n N or --all shows them)\n",
+          "  ECPU     600 MHz      25.0\n           1200 MHz     75.0\n  PCPU     P1",
+          "P3           50.0\n"}},
         {"process memory",
          Selector::processDetails,
+         "memory",
          head + R"("ranked":[{"pid":7,"name":"kernel","usage":1572864}],"storage":[]})",
+         {},
          {"1.5 MiB"}},
-        {"incomplete snapshot", Selector::snapshot, "{\"version\":2}", {}},
-        {"not JSON", Selector::cpuDetails, "not json", {}},
+        {"process energy",
+         Selector::processDetails,
+         "energy",
+         head + R"("ranked":[{"pid":7,"name":"kernel","usage":12.5}],"storage":[]})",
+         {},
+         {"energy impact\n", "12.5"}},
+        {"incomplete snapshot", Selector::snapshot, "", "{\"version\":2}", {}, {}},
+        {"not JSON", Selector::cpuDetails, "", "not json", {}, {}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        const auto view = renderDocument(c.selector, "memory", c.document);
+        const auto view = renderDocument(c.selector, c.argument, c.document, c.view);
         ASSERT_EQ(view.has_value(), !c.shown.empty());
         for (const auto& expected : c.shown) {
             EXPECT_NE(view->find(expected), std::string::npos) << expected << "\n" << *view;
@@ -106,8 +184,70 @@ TEST(SensorsCli, ViewsShowTheDocumentsAsTablesAndSayWhyASectionIsEmpty) {
     }
 }
 
+// Disks are named as the agent's disk tool names them, and found by kernel name or device path.
+TEST(SensorsCli, DisksAreListedAndFoundByTheirKernelNames) {
+    testing::TempDir sys;
+    sys.writeFiles("block/sda/device", "model=QEMU HARDDISK   ");
+    sys.writeFiles("block/nvme0n1/device", "model=Fast SSD");
+    sys.makeDirectory("block/loop0");
+    const auto disks = listDisks(platform::host::RootedDirectory(sys.path()));
+    EXPECT_EQ(renderDiskList(disks), "  disk   device        model\n"
+                                     "  disk0  /dev/nvme0n1  Fast SSD\n"
+                                     "  disk1  /dev/sda      QEMU HARDDISK\n");
+    const std::pair<const char*, std::optional<std::string>> names[] = {
+        {"disk1", "disk1"},      {"sda", "disk1"},        {"/dev/nvme0n1", "disk0"},
+        {"disk2", std::nullopt}, {"loop0", std::nullopt}, {"/dev/disk0", "disk0"}};
+    for (const auto& [typed, name] : names) {
+        EXPECT_EQ(agentDiskName(typed, disks), name) << typed;
+    }
+}
+
+// Exit statuses a script can rely on, and --raw output that ends with a line feed.
+TEST(SensorsCli, ExitStatusesTellWhatHappened) {
+    auto service = std::make_shared<testing::FakeService>();
+    testing::ServedListener served(service);
+    testing::TempDir scratch;
+    const struct Case {
+        std::string arguments;
+        std::optional<std::string> document;
+        int status;
+        std::string output;
+    } cases[] = {
+        {"--raw snapshot", R"({"version":2})", 0, "{\"version\":2}\n"},
+        {"manage checkForUpdates", R"({"state":"failed","message":"offline"})", 6,
+         "Update: failed\n  message: offline\n"},
+        {"storage disk9", R"({"helperUID":1,"helperEffectiveUID":1})", 5,
+         "brivane-sensors: no disk \"disk9\" on this machine; brivane-sensors storage list "
+         "shows the disks\n"},
+        {"storage nosuchdisk", std::nullopt, 5, "brivane-sensors: no disk \"nosuchdisk\""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arguments);
+        service->immediate = c.document;
+        const auto shown = testing::runCommand({"sh", "-c",
+                                                std::string(BRIVANE_SENSORS_CLI) + " --endpoint " +
+                                                    served.path() + " " + c.arguments + " 2>&1"},
+                                               {"PATH=/usr/bin:/bin"}, scratch / "output");
+        EXPECT_EQ(shown.status, c.status) << shown.output;
+        EXPECT_TRUE(shown.output.starts_with(c.output)) << shown.output;
+    }
+}
+
+// A request's process loads only what a request uses: none of the agent's back ends' libraries.
+TEST(SensorsCli, TheClientLinksNoneOfTheAgentsLibraries) {
+    testing::TempDir scratch;
+    const auto libraries = testing::runCommand({"ldd", BRIVANE_SENSORS_CLI}, {"PATH=/usr/bin:/bin"},
+                                               scratch / "output");
+    ASSERT_EQ(libraries.status, 0);
+    for (const char* library : {"libcurl", "libplist"}) {
+        EXPECT_EQ(libraries.output.find(library), std::string::npos) << libraries.output;
+    }
+}
+
 // The CLI watches on a 40x120 pseudo-terminal and is interrupted two seconds later as Ctrl-C
-// would: it redraws in place (or prints JSON lines) until then, and restores the terminal.
+// would: it redraws in place with the terminal's own sequences (or prints JSON lines, or plain
+// frames on a terminal that cannot redraw) until then, and restores the terminal. timeout runs in
+// the foreground so that the CLI alone gets one SIGINT (a second one ends a watch at once).
 TEST(SensorsCliWatch, RedrawsUntilInterruptedAndRestoresTheTerminal) {
     const std::string document =
         R"({"version":2,"temperatures":[{"key":"TC0P","value":41}],"fans":[],"helperUID":1,)"
@@ -118,26 +258,33 @@ TEST(SensorsCliWatch, RedrawsUntilInterruptedAndRestoresTheTerminal) {
     testing::TempDir scratch;
     const struct Case {
         const char* name;
+        const char* term;
         std::string arguments;
         std::string frame; // once per frame
         std::string first; // what the output starts with
         std::string last;  // what it ends with
     } cases[] = {
-        {"view", "--endpoint " + served.path() + " watch --interval 0.1", "TC0P",
-         "\x1b[?1049h\x1b[?25l\x1b[?7l\x1b[H", "\x1b[J\x1b[?7h\x1b[?25h\x1b[?1049l"},
-        {"JSON lines", "watch --raw --interval=0.1 --endpoint " + served.path(), document + "\r\n",
-         document + "\r\n", document + "\r\n"},
+        {"view", "xterm", "--endpoint " + served.path() + " watch --interval 0.1", "TC0P",
+         "\x1b[?1049h\x1b[22;0;0t\x1b[?25l\x1b[?7l\x1b[H",
+         "\x1b[J\x1b[?7h\x1b[?12l\x1b[?25h\x1b[?1049l\x1b[23;0;0t"},
+        {"dumb terminal", "dumb", "--endpoint " + served.path() + " watch --interval 0.1", "TC0P",
+         "Every 0.1 s: brivane-sensors snapshot", "\r\n"},
+        {"JSON lines", "xterm", "watch --raw --interval=0.1 --endpoint " + served.path(),
+         document + "\r\n", document + "\r\n", document + "\r\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const auto watched = testing::runCommand(
             {"script", "-qec",
-             "stty rows 40 cols 120 && exec timeout -s INT --preserve-status 2 " +
+             "stty rows 40 cols 120 && exec timeout --foreground -s INT --preserve-status 2 " +
                  std::string(BRIVANE_SENSORS_CLI) + " " + c.arguments,
              "/dev/null"},
-            {"PATH=/usr/bin:/bin"}, scratch / "output", std::chrono::seconds(20));
+            {"PATH=/usr/bin:/bin", std::string("TERM=") + c.term}, scratch / "output",
+            std::chrono::seconds(20));
         EXPECT_EQ(watched.status, 0) << watched.output;
         EXPECT_TRUE(watched.output.starts_with(c.first) && watched.output.ends_with(c.last))
+            << watched.output;
+        EXPECT_EQ(watched.output.find('\x1b') != std::string::npos, std::string(c.name) == "view")
             << watched.output;
         std::size_t frames = 0;
         for (auto at = watched.output.find(c.frame); at != std::string::npos;

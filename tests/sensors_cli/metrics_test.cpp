@@ -6,10 +6,13 @@
 #include "metrics_exporter.h"
 #include "metrics_text.h"
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <random>
 #include <sstream>
+#include <sys/wait.h>
 #include <thread>
 
 namespace brivane::cli {
@@ -82,6 +85,30 @@ TEST(MetricsCommands, AnUnreachableAgentStillReplacesTheFileWhole) {
 
     options.output = directory / "missing/brivane.prom";
     EXPECT_EQ(runMetrics(options), 4);
+}
+
+// A writer stopped while it replaces the file leaves the old file or the new one and nothing
+// beside it; a target name of 255 bytes, the most a folder takes, can be written.
+TEST(MetricsCommands, ReplacingTheOutputLeavesNothingBesideItAndTakesTheLongestNames) {
+    testing::TempDir directory;
+    const std::string target = directory / std::string(255, 'n');
+    std::string problem;
+    ASSERT_TRUE(writeFileAtomically(target, "first\n", problem)) << problem;
+    const std::string text(4 << 20, 'x');
+    std::minstd_rand random(21);
+    for (int run = 0; run < 20; ++run) {
+        const pid_t writer = ::fork();
+        if (writer == 0) {
+            for (std::string ignored;;) {
+                writeFileAtomically(target, text, ignored);
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(2000 + random() % 20000));
+        ::kill(writer, SIGTERM);
+        int status = 0;
+        ::waitpid(writer, &status, 0);
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(directory.path()), fs::directory_iterator()), 1);
 }
 
 TEST(ListenAddress, TakesAnIpAddressAndAPort) {

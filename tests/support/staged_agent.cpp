@@ -142,7 +142,12 @@ CommandResult StagedAgent::run(const std::vector<std::string>& argv,
 
 CommandResult StagedAgent::cli(std::vector<std::string> arguments) {
     arguments.insert(arguments.begin(), {path("brivane-sensors"), "--endpoint", endpoint_});
-    return run(arguments);
+    // The client looks at the machine the agent sees (its disks, for one).
+    auto argv = asAgentUser(std::move(arguments));
+    if (sysTree_) {
+        argv = withSysFrom(sysTree().path(), std::move(argv));
+    }
+    return runCommand(argv, environment(), scratch());
 }
 
 bool waitForEndpoint(const std::string& path, std::chrono::milliseconds limit,

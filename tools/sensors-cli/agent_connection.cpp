@@ -31,13 +31,13 @@ AgentConnection::Answer AgentConnection::ask(ipc::Selector selector,
             std::string problem;
             auto path = endpoint_;
             if (!path) {
-                path =
-                    ipc::endpointPathForService(SensorCompanionIdentity::service(team_), problem);
+                path = ipc::endpointPathForService(
+                    endpoints_, SensorCompanionIdentity::service(team_), problem);
                 if (!path) {
                     return {unreachable, "no runtime directory: " + problem};
                 }
             }
-            client_ = SensorClient::connect(*path, problem, left());
+            client_ = SensorClient::connect(endpoints_, *path, problem, left());
             if (!client_) {
                 return {unreachable, "the sensor agent is not running (" + problem + ")"};
             }

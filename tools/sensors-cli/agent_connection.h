@@ -2,6 +2,7 @@
 
 #include "cli_options.h"
 #include "ipc/sensor_client.h"
+#include "platform/host/unix_endpoints.h"
 
 #include <memory>
 #include <optional>
@@ -29,6 +30,8 @@ public:
     Answer ask(ipc::Selector selector, const std::optional<std::string>& argument);
 
 private:
+    // The local sockets, directly: the client needs no other back end.
+    platform::host::UnixEndpoints endpoints_;
     std::optional<std::string> endpoint_;
     std::string team_;
     int timeoutMs_;

@@ -1,6 +1,11 @@
 #include "cli_options.h"
 
+#include "formats/nearest_word.h"
 #include "formats/whole_number.h"
+
+#include <algorithm>
+#include <limits>
+#include <span>
 
 namespace brivane::cli {
 
@@ -12,7 +17,9 @@ const char* const usageText =
     "  snapshot             temperatures, fans, power, graphics, accessories\n"
     "  cpu                  busiest processes and CPU performance-state residencies\n"
     "  processes <kind>     processes ranked by memory, storage or energy\n"
-    "  storage <disk>       SMART health of a disk, e.g. disk0\n"
+    "  storage [list]       this machine's disks: agent name, kernel name, model\n"
+    "  storage <disk>       SMART health of a disk: disk0, or its kernel name (nvme0n1,\n"
+    "                       /dev/sda)\n"
     "  manage <command>     checkForUpdates or installUpdate\n"
     "  metrics              the snapshot as Prometheus metrics text\n"
     "  export               serve the snapshot as Prometheus metrics over HTTP until stopped\n"
@@ -24,6 +31,8 @@ const char* const usageText =
     "  --team ID            team identifier that names the agent's endpoint\n"
     "  --endpoint PATH      connect to this socket instead\n"
     "  --raw                print the document bytes exactly as received\n"
+    "  -n N, --all          rankings: show the first N rows, or every row (default: 20 on a\n"
+    "                       terminal, every row otherwise)\n"
     "  --interval SECONDS   time between watch frames (default 2)\n"
     "  --timeout SECONDS    how long to wait for the answer (default 10)\n"
     "  --output FILE        metrics: replace FILE atomically instead of printing\n"
@@ -33,7 +42,7 @@ const char* const usageText =
     "  --version            show the version\n"
     "\n"
     "exit status: 0 answered, 1 agent not reachable, 2 usage error, 3 no data,\n"
-    "4 metrics output not written\n";
+    "4 metrics output not written, 5 no such disk, 6 the update check or install failed\n";
 
 namespace {
 
@@ -52,6 +61,33 @@ constexpr Subcommand subcommands[] = {
     {"metrics", ipc::Selector::snapshot, CliOptions::Action::metrics},
     {"export", ipc::Selector::snapshot, CliOptions::Action::exportMetrics},
 };
+
+constexpr std::string_view requestNames[] = {"snapshot", "cpu",     "processes", "storage",
+                                             "manage",   "metrics", "export",    "watch"};
+constexpr std::string_view optionNames[] = {"--team",    "--endpoint", "--raw",    "--interval",
+                                            "--timeout", "--output",   "--listen", "--help",
+                                            "--version", "--all",      "-n"};
+constexpr std::string_view processKinds[] = {"memory", "storage", "energy"};
+constexpr std::string_view commands[] = {"checkForUpdates", "installUpdate"};
+
+// `what "word"`, then the nearest valid word if one is close.
+std::string unknown(std::string_view what, const std::string& word,
+                    std::span<const std::string_view> valid) {
+    std::string text = std::string(what) + " \"" + word + "\"";
+    if (const auto nearest = nearestWord(word, valid)) {
+        text += " (did you mean " + std::string(*nearest) + "?)";
+    }
+    return text;
+}
+
+// The valid words of a list, for an error line: "memory, storage or energy".
+std::string oneOf(std::span<const std::string_view> valid) {
+    std::string text;
+    for (std::size_t i = 0; i < valid.size(); ++i) {
+        text += (i == 0 ? "" : i + 1 == valid.size() ? " or " : ", ") + std::string(valid[i]);
+    }
+    return text;
+}
 
 // Faster redraws only load the agent; its samplers average over longer windows anyway.
 constexpr int minimumWatchIntervalMs = 100;
@@ -74,6 +110,16 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments,
     // Where a request's argument stands among the positional words.
     const auto argumentIndex = [&positional] {
         return !positional.empty() && positional[0] == "watch" ? 2u : 1u;
+    };
+    // A word starting with '-' is the argument of processes, storage or manage when it stands
+    // where that argument goes (the agent answers it); elsewhere it is an option.
+    const auto argumentMayStandHere = [&] {
+        const auto at = argumentIndex();
+        if (positional.size() != at) {
+            return false;
+        }
+        const auto& request = positional[at - 1];
+        return request == "processes" || request == "storage" || request == "manage";
     };
 
     for (std::size_t i = 0; i < arguments.size(); ++i) {
@@ -135,8 +181,17 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments,
         } else if (word == "--") {
             positional.insert(positional.end(), arguments.begin() + i + 1, arguments.end());
             break;
-        } else if (word.size() > 1 && word[0] == '-' && positional.size() != argumentIndex()) {
-            return {std::nullopt, "unknown option " + word};
+        } else if (word == "--all") {
+            options.rows = std::numeric_limits<std::size_t>::max();
+        } else if (word == "-n" || word.starts_with("-n=")) {
+            auto text = value("-n");
+            const auto rows = text ? wholeNumber<std::size_t>(*text) : std::nullopt;
+            if (!rows || *rows == 0) {
+                return {std::nullopt, "-n needs a number of rows, at least 1"};
+            }
+            options.rows = *rows;
+        } else if (word.size() > 1 && word[0] == '-' && !argumentMayStandHere()) {
+            return {std::nullopt, unknown("unknown option", word, optionNames)};
         } else {
             positional.push_back(word); // a request's argument may itself start with '-'
         }
@@ -163,7 +218,7 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments,
         }
     }
     if (!chosen) {
-        return {std::nullopt, "unknown request " + positional[0]};
+        return {std::nullopt, unknown("unknown request", positional[0], requestNames)};
     }
     options.selector = chosen->selector;
     options.action = chosen->action;
@@ -179,13 +234,44 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments,
                           options.action != CliOptions::Action::request)) {
         return {std::nullopt, "watch repeats snapshot, cpu, processes and storage only"};
     }
+    // storage alone, or storage list, lists the disks.
+    if (options.selector == ipc::Selector::storageHealth && !options.watch &&
+        (positional.size() == 1 || (positional.size() == 2 && positional[1] == "list"))) {
+        options.action = CliOptions::Action::disks;
+        return {options, {}};
+    }
     const std::size_t wanted = ipc::takesArgument(chosen->selector) ? 2 : 1;
     if (positional.size() != wanted) {
-        return {std::nullopt, wanted == 2 ? positional[0] + " needs exactly one argument"
-                                          : positional[0] + " takes no argument"};
+        return {std::nullopt,
+                wanted == 1 ? positional[0] + " takes no argument, not \"" + positional[1] + "\""
+                : positional.size() < 2 ? positional[0] + " needs " +
+                                              (options.selector == ipc::Selector::processDetails
+                                                   ? "a kind: " + oneOf(processKinds)
+                                               : options.selector == ipc::Selector::manage
+                                                   ? "a command: " + oneOf(commands)
+                                                   : std::string("a disk"))
+                                        : positional[0] + " takes one argument, not " +
+                                              std::to_string(positional.size() - 1)};
     }
     if (wanted == 2) {
         options.argument = positional[1];
+    }
+    // Kinds and commands are fixed words: a near miss is a typo, not a question for the agent.
+    const auto fixed = [&](std::span<const std::string_view> valid, std::string_view what) {
+        if (std::find(valid.begin(), valid.end(), *options.argument) != valid.end()) {
+            return std::string();
+        }
+        return unknown(what, *options.argument, valid) + "; " + positional[0] + " takes " +
+               oneOf(valid);
+    };
+    std::string wrong;
+    if (options.selector == ipc::Selector::processDetails) {
+        wrong = fixed(processKinds, "unknown kind");
+    } else if (options.selector == ipc::Selector::manage) {
+        wrong = fixed(commands, "unknown command");
+    }
+    if (!wrong.empty()) {
+        return {std::nullopt, wrong};
     }
     return {options, {}};
 }

@@ -10,8 +10,8 @@ namespace brivane::cli {
 
 struct CliOptions {
     // A request shows one document; metrics prints the snapshot as metrics text and export
-    // serves it over HTTP (metrics_commands.h).
-    enum class Action { request, metrics, exportMetrics };
+    // serves it over HTTP (metrics_commands.h); disks lists this machine's disks.
+    enum class Action { request, metrics, exportMetrics, disks };
 
     Action action = Action::request;
     ipc::Selector selector = ipc::Selector::snapshot;
@@ -26,12 +26,22 @@ struct CliOptions {
     bool version = false;
     bool watch = false;            // redraw the request's view until interrupted
     std::optional<int> intervalMs; // between watch frames; only with watch
+    // Rows of a ranking to show: -n N, --all (every one); absent: the view's default.
+    std::optional<std::size_t> rows;
 };
 
 constexpr int defaultWatchIntervalMs = 2000;
 
 // brivane-sensors' exit statuses, as usageText lists them.
-enum ExitStatus { answered = 0, unreachable = 1, usage = 2, noData = 3, notWritten = 4 };
+enum ExitStatus {
+    answered = 0,
+    unreachable = 1,
+    usage = 2,
+    noData = 3,
+    notWritten = 4,
+    noSuchDisk = 5,
+    updateFailed = 6,
+};
 
 struct ParsedCommandLine {
     std::optional<CliOptions> options;
@@ -39,8 +49,9 @@ struct ParsedCommandLine {
 };
 
 // Options may stand before or after the subcommand: snapshot, cpu, processes <kind>,
-// storage <disk>, manage <command>, metrics, export; the reading requests optionally behind
-// "watch" (snapshot when alone).
+// storage [list | <disk>], manage <command>, metrics, export; the reading requests optionally
+// behind "watch" (snapshot when alone). A mistake is one line naming it, with the nearest valid
+// word where one is close.
 ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments,
                                    std::string defaultTeam);
 

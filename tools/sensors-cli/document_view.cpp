@@ -2,9 +2,11 @@
 
 #include "formats/document_codec.h"
 #include "optional_list.h"
+#include "smc_key_catalogue.h"
 #include "text_table.h"
 
 #include <algorithm>
+#include <numeric>
 
 namespace brivane::cli {
 namespace {
@@ -13,10 +15,12 @@ using Align = TextTable::Align;
 
 // An empty section says why when the document lets us tell.
 std::string section(const std::string& title, const TextTable& table,
-                    std::string_view whyEmpty = {}) {
+                    std::string_view whyEmpty = {}, const ViewOptions& view = {},
+                    const std::string& more = {}) {
     const std::string none =
         whyEmpty.empty() ? "  (none)\n" : "  (none: " + std::string(whyEmpty) + ")\n";
-    return title + "\n" + (table.empty() ? none : table.render()) + "\n";
+    return title + "\n" + (table.empty() ? none : table.render(view.hotOn, view.hotOff) + more) +
+           "\n";
 }
 
 bool isSmcPowerKey(const std::string& key) {
@@ -48,19 +52,60 @@ std::string unitOfPowerKey(const std::string& key) {
     return key == "BatteryVoltage" ? "V" : "W";
 }
 
-std::string renderSnapshot(const SensorSnapshot& snapshot) {
+std::string celsius(const ViewOptions& view) {
+    return view.utf8 ? "°C" : "C";
+}
+
+// The first rows of a ranking that the view shows, and a line for the rest.
+std::size_t shownRows(std::size_t total, const ViewOptions& view) {
+    return std::min(total, view.rows.value_or(total));
+}
+std::string moreRows(std::size_t total, const ViewOptions& view) {
+    const auto shown = shownRows(total, view);
+    if (shown == total) {
+        return {};
+    }
+    return std::string("  ") + (view.utf8 ? "…" : "...") + " and " + std::to_string(total - shown) +
+           " more (-n N or --all shows them)\n";
+}
+
+// SMC keys by group, the catalogue's name beside each, document order within a group; keys the
+// catalogue does not know come last.
+TextTable temperatureTable(const std::vector<SensorSnapshot::Reading>& readings,
+                           const ViewOptions& view) {
+    struct Row {
+        const SensorSnapshot::Reading* reading;
+        std::optional<SmcKeyDescription> description;
+    };
+    std::vector<Row> rows;
+    for (const auto& reading : readings) {
+        rows.push_back({&reading, describeSmcKey(reading.key)});
+    }
+    const auto group = [](const Row& row) {
+        return row.description ? row.description->group : SensorGroup::other;
+    };
+    std::stable_sort(rows.begin(), rows.end(),
+                     [&](const Row& a, const Row& b) { return group(a) < group(b); });
+    TextTable table({{"sensor"}, {"name"}, {"group"}, {celsius(view), Align::right}});
+    for (const auto& row : rows) {
+        table.addRow({row.reading->key, row.description ? row.description->name : "",
+                      std::string(groupName(group(row))), formatNumber(row.reading->value, 1)},
+                     row.reading->value >= hotCelsius);
+    }
+    return table;
+}
+
+std::string renderSnapshot(const SensorSnapshot& snapshot, const ViewOptions& view) {
     std::string out = "Brivane Sensor Companion " + snapshot.companionVersion.value_or("?") +
                       " (document version " + std::to_string(snapshot.version) + "), " +
                       identity(snapshot.helperUID, snapshot.helperEffectiveUID) + "\n";
 
-    TextTable temperatures({{"sensor"}, {"°C", Align::right}});
-    for (const auto& reading : snapshot.temperatures) {
-        temperatures.addRow({reading.key, formatNumber(reading.value, 1)});
-    }
+    const auto temperatures = temperatureTable(snapshot.temperatures, view);
     const bool smc = showsAnSmc(snapshot);
     out += section("Temperatures", temperatures,
                    smc ? "no sensor gave a plausible temperature"
-                       : "no SMC and no other temperature sensor on this machine");
+                       : "no SMC and no other temperature sensor on this machine",
+                   view);
 
     TextTable fans({{"fan", Align::right}, {"name"}, {"rpm", Align::right}, {"max", Align::right}});
     for (const auto& fan : snapshot.fans) {
@@ -109,39 +154,47 @@ std::string renderSnapshot(const SensorSnapshot& snapshot) {
     return out;
 }
 
-std::string renderCpu(const CPUDetailsSnapshot& details) {
+// Each cluster kind's active states with their share of its active time, named as this machine
+// names them when it has as many states, else numbered.
+TextTable residencyTable(const decltype(CPUDetailsSnapshot::residencies)& residencies,
+                         const ViewOptions& view) {
+    TextTable table({{"cluster"}, {"state"}, {"share %", Align::right}});
+    for (const auto& [kind, values] : residencies) {
+        const double total = std::accumulate(values.begin(), values.end(), 0.0);
+        const auto named = view.stateNames.find(kind);
+        for (std::size_t i = 0; i < values.size(); ++i) {
+            const bool hasName =
+                named != view.stateNames.end() && named->second.size() == values.size();
+            table.addRow({i == 0 ? kind : "",
+                          hasName ? named->second[i] : "P" + std::to_string(i + 1),
+                          formatNumber(total > 0 ? values[i] / total * 100 : 0, 1)});
+        }
+    }
+    return table;
+}
+
+std::string renderCpu(const CPUDetailsSnapshot& details, const ViewOptions& view) {
     std::string out =
         "CPU details, " + identity(details.helperUID, details.helperEffectiveUID) + "\n";
     TextTable processes({{"pid", Align::right}, {"process"}, {"cpu %", Align::right}});
-    for (const auto& process : details.processes) {
+    const auto shown = shownRows(details.processes.size(), view);
+    for (std::size_t i = 0; i < shown; ++i) {
+        const auto& process = details.processes[i];
         processes.addRow(
             {std::to_string(process.pid), process.name, formatNumber(process.usage, 1)});
     }
-    out += section("Busiest processes", processes, "the process list could not be read");
-
-    std::size_t states = 0;
-    for (const auto& [kind, residencies] : details.residencies) {
-        states = std::max(states, residencies.size());
-    }
-    std::vector<TextTable::Column> columns = {{"cluster"}};
-    for (std::size_t i = 0; i < states; ++i) {
-        columns.push_back({"P" + std::to_string(i + 1), Align::right});
-    }
-    TextTable residencies(columns);
-    for (const auto& [kind, values] : details.residencies) {
-        std::vector<std::string> row = {kind};
-        for (double value : values) {
-            row.push_back(formatNumber(value, 3));
-        }
-        residencies.addRow(std::move(row));
-    }
-    out +=
-        section("Performance-state residency since the previous request", residencies,
-                "no counters on this machine, or the first request, which only starts the count");
+    out += section("Busiest processes", processes, "the process list could not be read", view,
+                   moreRows(details.processes.size(), view));
+    out += section("Performance-state residency since the previous request, as shares of each "
+                   "cluster's active time",
+                   residencyTable(details.residencies, view),
+                   "no counters on this machine, or the first request, which only starts the count",
+                   view);
     return out;
 }
 
-std::string renderProcesses(const ProcessDetailsSnapshot& details, const std::string& kind) {
+std::string renderProcesses(const ProcessDetailsSnapshot& details, const std::string& kind,
+                            const ViewOptions& view) {
     std::string out = "Processes by " + kind + ", " +
                       identity(details.helperUID, details.helperEffectiveUID) + "\n";
     if (kind == "storage") {
@@ -149,26 +202,34 @@ std::string renderProcesses(const ProcessDetailsSnapshot& details, const std::st
                          {"process"},
                          {"read/s", Align::right},
                          {"written/s", Align::right}});
-        for (const auto& process : details.storage) {
+        for (std::size_t i = 0; i < shownRows(details.storage.size(), view); ++i) {
+            const auto& process = details.storage[i];
             table.addRow({std::to_string(process.pid), process.name,
                           formatBytes(static_cast<double>(process.readBytesPerSecond)),
                           formatBytes(static_cast<double>(process.writeBytesPerSecond))});
         }
         return out + section("Storage traffic", table,
                              "no process the agent may inspect read or wrote storage since the "
-                             "previous request, or the first request, which only starts the count");
+                             "previous request, or the first request, which only starts the count",
+                             view, moreRows(details.storage.size(), view));
     }
     const bool memory = kind == "memory";
-    TextTable table(
-        {{"pid", Align::right}, {"process"}, {memory ? "footprint" : "power", Align::right}});
-    for (const auto& process : details.ranked) {
+    TextTable table({{"pid", Align::right},
+                     {"process"},
+                     {memory ? "footprint" : "energy impact", Align::right}});
+    for (std::size_t i = 0; i < shownRows(details.ranked.size(), view); ++i) {
+        const auto& process = details.ranked[i];
         table.addRow({std::to_string(process.pid), process.name,
                       memory ? formatBytes(process.usage) : formatNumber(process.usage, 1)});
     }
-    return out + section(memory ? "Memory footprint" : "Energy impact", table);
+    return out + section(memory ? "Memory footprint"
+                                : "Energy impact (a score from each process's share of the CPU; "
+                                  "higher drains more)",
+                         table, {}, view, moreRows(details.ranked.size(), view));
 }
 
-std::string renderStorage(const StorageHealthSnapshot& health, const std::string& disk) {
+std::string renderStorage(const StorageHealthSnapshot& health, const std::string& disk,
+                          const ViewOptions& view) {
     std::string out = "Storage health of " + disk + ", " +
                       identity(health.helperUID, health.helperEffectiveUID) + "\n";
     if (!health.reading) {
@@ -182,7 +243,7 @@ std::string renderStorage(const StorageHealthSnapshot& health, const std::string
             table.addRow({name, std::to_string(*value) + unit});
         }
     };
-    add("temperature", r.temperature, " °C");
+    add("temperature", r.temperature, " " + celsius(view));
     add("remaining life", r.life, " %");
     if (r.totalRead) {
         table.addRow({"data read", formatBytes(static_cast<double>(*r.totalRead))});
@@ -214,26 +275,26 @@ std::string renderUpdate(const SensorCompanionUpdate& update) {
 
 std::optional<std::string> renderDocument(ipc::Selector selector,
                                           const std::optional<std::string>& argument,
-                                          std::string_view json) {
+                                          std::string_view json, const ViewOptions& view) {
     switch (selector) {
     case ipc::Selector::snapshot:
         if (auto snapshot = decodeSensorSnapshot(json)) {
-            return renderSnapshot(*snapshot);
+            return renderSnapshot(*snapshot, view);
         }
         break;
     case ipc::Selector::cpuDetails:
         if (auto details = decodeCPUDetailsSnapshot(json)) {
-            return renderCpu(*details);
+            return renderCpu(*details, view);
         }
         break;
     case ipc::Selector::processDetails:
         if (auto details = decodeProcessDetailsSnapshot(json)) {
-            return renderProcesses(*details, argument.value_or(""));
+            return renderProcesses(*details, argument.value_or(""), view);
         }
         break;
     case ipc::Selector::storageHealth:
         if (auto health = decodeStorageHealthSnapshot(json)) {
-            return renderStorage(*health, argument.value_or(""));
+            return renderStorage(*health, argument.value_or(""), view);
         }
         break;
     case ipc::Selector::manage:

@@ -2,19 +2,32 @@
 
 #include "agent_connection.h"
 #include "cli_options.h"
+#include "cpu_state_names.h"
+#include "disk_list.h"
 #include "document_view.h"
 #include "export_command.h"
+#include "formats/document_codec.h"
 #include "metrics_commands.h"
+#include "terminal.h"
 #include "watch.h"
 
 #include <cstdio>
 #include <iostream>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace {
 
 using namespace brivane::cli;
+
+// Rankings show this many rows on a terminal unless -n or --all says otherwise.
+constexpr std::size_t terminalRows = 20;
+
+int fail(int status, const std::string& line) {
+    std::cerr << "brivane-sensors: " << line << "\n";
+    return status;
+}
 
 // The agent's answer to the request of options.
 AgentConnection::Answer ask(AgentConnection& agent, const CliOptions& options) {
@@ -26,37 +39,92 @@ AgentConnection::Answer ask(AgentConnection& agent, const CliOptions& options) {
     return answer;
 }
 
-std::string view(const CliOptions& options, const std::string& document) {
-    if (auto shown = renderDocument(options.selector, options.argument, document)) {
+ViewOptions viewOptions(const CliOptions& options, const Terminal& terminal) {
+    ViewOptions view;
+    view.rows = options.rows          ? options.rows
+                : terminal.isTerminal ? std::optional(terminalRows)
+                                      : std::nullopt;
+    view.utf8 = terminal.utf8;
+    view.hotOn = terminal.hotOn;
+    view.hotOff = terminal.hotOff;
+    if (options.selector == brivane::ipc::Selector::cpuDetails) {
+        view.stateNames = localStateNames();
+    }
+    return view;
+}
+
+std::string render(const CliOptions& options, const ViewOptions& view,
+                   const std::string& document) {
+    if (auto shown = renderDocument(options.selector, options.argument, document, view)) {
         return std::move(*shown);
     }
     return "(the document did not decode; its bytes follow)\n" + document + "\n";
 }
 
-int runOnce(const CliOptions& options) {
+// A management command that did not do what it was asked is a failure of the command.
+bool commandFailed(const CliOptions& options, const std::string& document) {
+    if (options.selector != brivane::ipc::Selector::manage) {
+        return false;
+    }
+    const auto update = brivane::decodeSensorCompanionUpdate(document);
+    return !update || update->state == brivane::SensorCompanionUpdate::State::failed ||
+           update->state == brivane::SensorCompanionUpdate::State::busy;
+}
+
+int runOnce(CliOptions options) {
+    const bool storage = options.selector == brivane::ipc::Selector::storageHealth;
+    std::vector<DiskEntry> disks;
+    if (storage) {
+        // Kernel names and device paths become the agent's names; a diskN it does not list
+        // may still be the agent's (a simulated machine), so it is asked.
+        disks = listDisks(brivane::platform::host::RootedDirectory("/sys"));
+        const auto named = agentDiskName(*options.argument, disks);
+        const std::string typed = options.argument->starts_with("/dev/")
+                                      ? options.argument->substr(5)
+                                      : *options.argument;
+        if (!named && !typed.starts_with("disk")) {
+            return fail(noSuchDisk, "no disk \"" + *options.argument +
+                                        "\" on this machine; brivane-sensors storage list "
+                                        "shows the disks");
+        }
+        options.argument = named.value_or(typed);
+    }
     AgentConnection agent(options);
     const auto answer = ask(agent, options);
     if (answer.status != answered) {
-        std::cerr << "brivane-sensors: " << answer.text << "\n";
-        return answer.status;
+        return fail(answer.status, answer.text);
+    }
+    if (storage && !agentDiskName(*options.argument, disks)) {
+        const auto health = brivane::decodeStorageHealthSnapshot(answer.text);
+        if (health && !health->reading) {
+            return fail(noSuchDisk, "no disk \"" + *options.argument +
+                                        "\" on this machine; brivane-sensors storage list "
+                                        "shows the disks");
+        }
     }
     if (options.raw) {
         std::fwrite(answer.text.data(), 1, answer.text.size(), stdout);
+        if (answer.text.empty() || answer.text.back() != '\n') {
+            std::fputc('\n', stdout);
+        }
     } else {
-        std::cout << view(options, answer.text);
+        const auto terminal = describeTerminal(STDOUT_FILENO);
+        std::cout << render(options, viewOptions(options, terminal), answer.text);
     }
-    return answered;
+    return commandFailed(options, answer.text) ? updateFailed : answered;
 }
 
 int runWatch(const CliOptions& options) {
     AgentConnection agent(options);
+    const auto terminal = describeTerminal(STDOUT_FILENO);
+    const auto view = viewOptions(options, terminal);
     return brivane::cli::runWatch(
-        options,
+        options, terminal,
         [&] {
             auto answer = ask(agent, options);
             return WatchAnswer{answer.status == answered, std::move(answer.text)};
         },
-        [&options](const std::string& document) { return view(options, document); });
+        [&](const std::string& document) { return render(options, view, document); });
 }
 
 } // namespace
@@ -65,8 +133,7 @@ int main(int argc, char** argv) {
     const std::vector<std::string> arguments(argv + 1, argv + argc);
     const auto parsed = parseCommandLine(arguments, BRIVANE_TEAM_ID);
     if (!parsed.options) {
-        std::cerr << "brivane-sensors: " << parsed.error << "\n\n" << usageText;
-        return usage;
+        return fail(usage, parsed.error + "; see brivane-sensors --help");
     }
     if (parsed.options->help) {
         std::cout << usageText;
@@ -76,11 +143,16 @@ int main(int argc, char** argv) {
         std::cout << "brivane-sensors " << BRIVANE_VERSION << "\n";
         return answered;
     }
-    if (parsed.options->action == CliOptions::Action::exportMetrics) {
+    switch (parsed.options->action) {
+    case CliOptions::Action::request:
+        return parsed.options->watch ? runWatch(*parsed.options) : runOnce(*parsed.options);
+    case CliOptions::Action::disks:
+        std::cout << renderDiskList(listDisks(brivane::platform::host::RootedDirectory("/sys")));
+        return answered;
+    case CliOptions::Action::exportMetrics:
         return handOverToExporter(argv);
+    case CliOptions::Action::metrics:
+        break;
     }
-    if (parsed.options->action == CliOptions::Action::metrics) {
-        return runMetrics(*parsed.options);
-    }
-    return parsed.options->watch ? runWatch(*parsed.options) : runOnce(*parsed.options);
+    return runMetrics(*parsed.options);
 }

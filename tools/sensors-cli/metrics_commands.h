@@ -14,9 +14,9 @@ namespace brivane::cli {
 // written).
 int runMetrics(const CliOptions& options);
 
-// Writes text to a temporary file beside path and renames it over path, so a reader sees the
-// old content or the new, never a part. The file is readable by everyone (0644), as a
-// collector running under another user must read it.
+// Replaces path whole (platform/host/replaced_file.h): a reader sees the old content or the new,
+// and nothing is left beside it. The file is readable by everyone (0644), as a collector
+// running under another user must read it.
 bool writeFileAtomically(const std::string& path, std::string_view text, std::string& problem);
 
 } // namespace brivane::cli

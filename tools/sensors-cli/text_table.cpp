@@ -16,7 +16,7 @@ std::size_t displayWidth(const std::string& text) {
 
 } // namespace
 
-std::string TextTable::render() const {
+std::string TextTable::render(std::string_view markOn, std::string_view markOff) const {
     std::vector<std::size_t> widths;
     for (const auto& column : columns_) {
         widths.push_back(displayWidth(column.title));
@@ -27,7 +27,7 @@ std::string TextTable::render() const {
         }
     }
     std::string out;
-    auto emit = [&](const std::vector<std::string>& cells) {
+    auto emit = [&](const std::vector<std::string>& cells, bool marked) {
         std::string line = "  ";
         for (std::size_t i = 0; i < columns_.size(); ++i) {
             const std::string cell = i < cells.size() ? cells[i] : std::string();
@@ -40,15 +40,16 @@ std::string TextTable::render() const {
         while (!line.empty() && line.back() == ' ') {
             line.pop_back();
         }
-        out += line + "\n";
+        out += marked && !markOn.empty() ? std::string(markOn) + line + std::string(markOff) + "\n"
+                                         : line + "\n";
     };
     std::vector<std::string> titles;
     for (const auto& column : columns_) {
         titles.push_back(column.title);
     }
-    emit(titles);
-    for (const auto& row : rows_) {
-        emit(row);
+    emit(titles, false);
+    for (std::size_t i = 0; i < rows_.size(); ++i) {
+        emit(rows_[i], marked_[i]);
     }
     return out;
 }

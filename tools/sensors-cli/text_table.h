@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace brivane::cli {
@@ -17,15 +18,20 @@ public:
 
     explicit TextTable(std::vector<Column> columns) : columns_(std::move(columns)) {}
 
-    void addRow(std::vector<std::string> cells) { rows_.push_back(std::move(cells)); }
+    // A marked row is wrapped in the sequences render() is given (colour for hot sensors).
+    void addRow(std::vector<std::string> cells, bool marked = false) {
+        rows_.push_back(std::move(cells));
+        marked_.push_back(marked);
+    }
     bool empty() const { return rows_.empty(); }
 
     // Each line indented by two blanks and ended by a line feed.
-    std::string render() const;
+    std::string render(std::string_view markOn = {}, std::string_view markOff = {}) const;
 
 private:
     std::vector<Column> columns_;
     std::vector<std::vector<std::string>> rows_;
+    std::vector<bool> marked_;
 };
 
 // Fixed-point text with the given number of decimals.

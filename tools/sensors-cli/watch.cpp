@@ -11,11 +11,9 @@
 namespace brivane::cli {
 namespace {
 
-// Alternate screen, cursor hidden, no line wrapping (a wrapped line would push the frame down).
-constexpr std::string_view enterScreen = "\x1b[?1049h\x1b[?25l\x1b[?7l";
-constexpr std::string_view leaveScreen = "\x1b[?7h\x1b[?25h\x1b[?1049l";
-
 volatile std::sig_atomic_t stopRequested = 0;
+// What restores the terminal, written by the signal handler too; set before it is installed.
+std::string leaveScreen;
 volatile std::sig_atomic_t onTerminal = 0;
 
 // The first signal ends the loop after the current frame; a second one (the agent may take up
@@ -74,12 +72,13 @@ void waitUntil(std::chrono::steady_clock::time_point deadline) {
 
 } // namespace
 
-std::string redrawSequence(std::string_view header, std::string_view body, int rows) {
-    std::string out = "\x1b[H";
+std::string redrawSequence(std::string_view header, std::string_view body, int rows,
+                           const Terminal& terminal) {
+    std::string out = terminal.home;
     int written = 0;
     auto line = [&](std::string_view text) {
         if (written < rows) {
-            out.append(written == 0 ? "" : "\n").append(text).append("\x1b[K");
+            out.append(written == 0 ? "" : "\n").append(text).append(terminal.clearLine);
             ++written;
         }
     };
@@ -90,15 +89,19 @@ std::string redrawSequence(std::string_view header, std::string_view body, int r
         line(body.substr(0, end));
         body = end == std::string_view::npos ? std::string_view() : body.substr(end + 1);
     }
-    return out + "\x1b[J";
+    return out + terminal.clearBelow;
 }
 
-int runWatch(const CliOptions& options, const AskAgain& ask, const RenderView& render) {
-    const bool terminal = !options.raw && ::isatty(STDOUT_FILENO) == 1;
+int runWatch(const CliOptions& options, const Terminal& screen, const AskAgain& ask,
+             const RenderView& render) {
+    const bool terminal = !options.raw && screen.canRedraw();
+    // Alternate screen, cursor hidden, no line wrapping (a wrapped line would push the frame
+    // down), as far as the terminal has them.
+    leaveScreen = screen.wrap + screen.showCursor + screen.leaveScreen;
     onTerminal = terminal;
     installStopHandlers();
     if (terminal) {
-        writeOut(enterScreen);
+        writeOut(screen.enterScreen + screen.hideCursor + screen.noWrap);
     }
     const auto interval =
         std::chrono::milliseconds(options.intervalMs.value_or(defaultWatchIntervalMs));
@@ -118,7 +121,7 @@ int runWatch(const CliOptions& options, const AskAgain& ask, const RenderView& r
         } else {
             const std::string body = answer.answered ? render(answer.text) : answer.text + "\n";
             const std::string title = header(options, requestText(options));
-            writeOut(terminal ? redrawSequence(title, body, terminalRows())
+            writeOut(terminal ? redrawSequence(title, body, terminalRows(), screen)
                               : title + "\n\n" + body + "\n");
         }
         // A steady rhythm; after a slow answer the next request follows at once, never a burst.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "cli_options.h"
+#include "terminal.h"
 
 #include <functional>
 #include <string>
@@ -19,14 +20,16 @@ using AskAgain = std::function<WatchAnswer()>;
 using RenderView = std::function<std::string(const std::string& document)>;
 
 // Repeats the request every interval until SIGINT, SIGTERM or SIGHUP, then returns 0. On a
-// terminal each frame replaces the previous one in an alternate screen, line by line with no
-// clearing in between (no flicker), and the terminal is restored on the way out. With raw, or
-// when standard output is no terminal, frames are appended: raw documents one per line.
-int runWatch(const CliOptions& options, const AskAgain& ask, const RenderView& render);
+// terminal that can redraw, each frame replaces the previous one in an alternate screen, line
+// by line with no clearing in between (no flicker), and the terminal is restored on the way
+// out. With raw, or on any other output, frames are appended: raw documents one per line.
+int runWatch(const CliOptions& options, const Terminal& terminal, const AskAgain& ask,
+             const RenderView& render);
 
 // The bytes that redraw a terminal of the given height with header and body: home, every line
 // followed by erase-to-end-of-line, then erase-below. Lines beyond the height are dropped so
 // the screen never scrolls.
-std::string redrawSequence(std::string_view header, std::string_view body, int rows);
+std::string redrawSequence(std::string_view header, std::string_view body, int rows,
+                           const Terminal& terminal);
 
 } // namespace brivane::cli

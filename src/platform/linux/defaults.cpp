@@ -40,9 +40,12 @@ std::shared_ptr<ServiceManager> makeDefaultServiceManager() {
     const auto contents = host::runningBundleContents();
     const auto bundle =
         contents ? std::optional<std::filesystem::path>(contents->parent_path()) : std::nullopt;
-    return std::make_shared<linux_backend::SystemdServiceManager>(
-        bundle, linux_backend::SystemdServiceManager::userUnitFolder().value_or(""),
-        std::make_shared<host::SpawnToolRunner>());
+    using linux_backend::SystemdServiceManager;
+    return std::make_shared<SystemdServiceManager>(
+        bundle, SystemdServiceManager::userUnitFolder().value_or(""),
+        std::make_shared<host::SpawnToolRunner>(),
+        bundle ? SystemdServiceManager::packagedUnitFolder(*bundle) : std::nullopt,
+        SystemdServiceManager::systemctlOnPath());
 }
 
 std::shared_ptr<SMCTransport> makeDefaultSMCTransport() {

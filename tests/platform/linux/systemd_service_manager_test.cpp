@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <iterator>
@@ -34,11 +35,23 @@ std::string contentsOf(const std::string& path) {
 
 class SystemdServiceManagerTest : public ::testing::Test {
 protected:
-    SystemdServiceManager manager() {
-        return SystemdServiceManager(root_ / "Companion App", root_ / "units", runner_);
+    SystemdServiceManager manager(const std::string& bundle = "Companion App",
+                                  std::optional<fs::path> packaged = std::nullopt) {
+        return SystemdServiceManager(root_ / bundle, root_ / "units", runner_, packaged);
     }
     std::string unit(const std::string& name) {
         return root_ / ("units/dev.qorva.brivane.SensorCompanion" + name);
+    }
+    // A user manager that answers every call the registration makes with `status`.
+    void managerAnswers(int status, int startStatus = 0) {
+        for (const std::vector<std::string>& call :
+             {std::vector<std::string>{"--user", "show-environment"},
+              {"--user", "daemon-reload"}}) {
+            runner_->answer("/usr/bin/systemctl", call, status, "");
+        }
+        runner_->answer("/usr/bin/systemctl",
+                        {"--user", "start", "dev.qorva.brivane.SensorCompanion.socket"},
+                        startStatus, "");
     }
 
     const testing::TempDir root_{"brivane-units"};
@@ -47,22 +60,31 @@ protected:
 
 TEST_F(SystemdServiceManagerTest, RegisterWritesUnitsAndStatesFollowTheFiles) {
     root_.write(plistPath, agentPlist);
+    managerAnswers(0);
+    // A link planted where a temporary might go is never written through.
+    root_.write("victim", "mine");
+    root_.symlink("units/dev.qorva.brivane.SensorCompanion.service.tmp", root_ / "victim");
     auto services = manager();
     EXPECT_EQ(services.state(plistName), ServiceManager::notRegistered);
     EXPECT_EQ(services.state("other.plist"), ServiceManager::notFound);
 
     ASSERT_FALSE(services.registerAgent(plistName));
     EXPECT_EQ(services.state(plistName), ServiceManager::enabled);
+    EXPECT_EQ(contentsOf(root_ / "victim"), "mine");
     EXPECT_THAT(contentsOf(unit(".service")),
                 HasSubstr("ExecStart=\"" + root_ / "Companion App" +
                           "/Contents/MacOS/brivane-sensor-companion\" \"--agent\"\n"));
     EXPECT_THAT(contentsOf(unit(".socket")),
                 HasSubstr("ListenStream=%t/T%%1.dev.qorva.brivane.sensors.snapshot\n"));
-    EXPECT_EQ(runner_->calls("/usr/bin/systemctl", {"--user", "daemon-reload"}), 1u);
+    EXPECT_EQ(runner_->calls("/usr/bin/systemctl",
+                             {"--user", "start", "dev.qorva.brivane.SensorCompanion.socket"}),
+              1u);
 
     // The user turning the unit off leaves it registered, awaiting approval.
     fs::remove(root_ / "units/sockets.target.wants/dev.qorva.brivane.SensorCompanion.socket");
     EXPECT_EQ(services.state(plistName), ServiceManager::requiresApproval);
+    EXPECT_EQ(services.approvalCommand(plistName),
+              "systemctl --user enable --now dev.qorva.brivane.SensorCompanion.socket");
 
     ASSERT_FALSE(services.unregisterAgent(plistName));
     EXPECT_EQ(services.state(plistName), ServiceManager::notRegistered);
@@ -70,6 +92,73 @@ TEST_F(SystemdServiceManagerTest, RegisterWritesUnitsAndStatesFollowTheFiles) {
     const auto again = services.unregisterAgent(plistName);
     EXPECT_EQ(again.value_or(ServiceManagerError{}).description,
               "The launch agent dev.qorva.brivane.SensorCompanion is not registered.");
+}
+
+// Registering tells the truth: when the manager cannot take the agent, it fails with what to do
+// and leaves no units behind.
+TEST_F(SystemdServiceManagerTest, RegistrationThatCannotTakeEffectFailsAndLeavesNothing) {
+    const struct Case {
+        const char* name;
+        std::function<void(const testing::TempDir&, sim::ScriptedToolRunner&)> setUp;
+        const char* bundle;
+        const char* says;
+    } cases[] = {
+        {"no user manager",
+         [](auto&, auto& runner) {
+             runner.answer("/usr/bin/systemctl", {"--user", "show-environment"}, 1, "");
+         },
+         "Companion App", "loginctl enable-linger"},
+        {"socket does not start",
+         [](auto&, auto& runner) {
+             runner.answer("/usr/bin/systemctl", {"--user", "show-environment"}, 0, "");
+             runner.answer("/usr/bin/systemctl", {"--user", "daemon-reload"}, 0, "");
+         },
+         "Companion App", "could not start dev.qorva.brivane.SensorCompanion.socket"},
+        {"a folder at the link",
+         [](const auto& root, auto&) {
+             root.write("units/sockets.target.wants/dev.qorva.brivane.SensorCompanion.socket/x",
+                        "");
+         },
+         "Companion App", "is in the way of enabling the agent"},
+        {"quote in the bundle path", [](auto&, auto&) {}, "Compan\"ion App",
+         "move the application bundle to a path without quotes"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const testing::TempDir root("brivane-units");
+        auto runner = std::make_shared<sim::ScriptedToolRunner>();
+        root.write(std::string(c.bundle) + "/Contents/Library/LaunchAgents/" + plistName,
+                   agentPlist);
+        c.setUp(root, *runner);
+        SystemdServiceManager services(root / c.bundle, root / "units", runner);
+        const auto refused = services.registerAgent(plistName);
+        ASSERT_TRUE(refused);
+        EXPECT_THAT(refused->description, HasSubstr(c.says));
+        EXPECT_FALSE(fs::exists(root / "units/dev.qorva.brivane.SensorCompanion.service"));
+        EXPECT_FALSE(fs::exists(root / "units/dev.qorva.brivane.SensorCompanion.socket"));
+        EXPECT_NE(services.state(plistName), ServiceManager::enabled);
+    }
+}
+
+// Units the package ships serve every user: registering enables them and writes none.
+TEST_F(SystemdServiceManagerTest, ThePackagesUnitsAreEnabledWhenShipped) {
+    root_.write(plistPath, agentPlist);
+    root_.writeFiles("packaged", "dev.qorva.brivane.SensorCompanion.service=[Service];"
+                                 "dev.qorva.brivane.SensorCompanion.socket=[Socket]");
+    managerAnswers(0);
+    auto services = manager("Companion App", root_ / "packaged");
+    ASSERT_FALSE(services.registerAgent(plistName));
+    EXPECT_EQ(services.state(plistName), ServiceManager::enabled);
+    EXPECT_FALSE(fs::exists(unit(".service")));
+    EXPECT_EQ(fs::read_symlink(root_ / "units/sockets.target.wants/"
+                                       "dev.qorva.brivane.SensorCompanion.socket"),
+              root_ / "packaged/dev.qorva.brivane.SensorCompanion.socket");
+    ASSERT_FALSE(services.unregisterAgent(plistName));
+    EXPECT_EQ(services.state(plistName), ServiceManager::notRegistered);
+    EXPECT_TRUE(fs::exists(root_ / "packaged/dev.qorva.brivane.SensorCompanion.socket"));
+    EXPECT_EQ(SystemdServiceManager::packagedUnitFolder("/usr/lib/brivane/B.app"),
+              fs::path("/usr/lib/systemd/user"));
+    EXPECT_FALSE(SystemdServiceManager::packagedUnitFolder("/opt/x/lib/brivane/B.app"));
 }
 
 TEST_F(SystemdServiceManagerTest, UnusablePropertyListsRefuseRegistration) {

@@ -1,0 +1,43 @@
+#include "cpu_state_names.h"
+
+#include "platform/linux/sysfs_ioreport_source.h"
+
+namespace brivane::cli {
+
+std::map<std::string, std::vector<std::string>>
+activeStateNames(const platform::IOReportChannelList& channels) {
+    std::map<std::string, std::vector<std::string>> names;
+    for (const auto& channel : channels) {
+        const auto name = channel.channelName();
+        std::string kind;
+        for (const char* prefix : {"ECPU", "MCPU", "PCPU"}) {
+            if (name && name->starts_with(prefix)) {
+                kind = prefix;
+                break;
+            }
+        }
+        if (kind.empty() || names.contains(kind)) {
+            continue;
+        }
+        std::vector<std::string> active;
+        for (std::int32_t i = 0; i < channel.stateCount(); ++i) {
+            const auto state = channel.stateName(i);
+            if (state && *state != "IDLE" && *state != "DOWN" && *state != "OFF") {
+                active.emplace_back(*state);
+            }
+        }
+        if (!active.empty()) {
+            names.emplace(kind, std::move(active));
+        }
+    }
+    return names;
+}
+
+std::map<std::string, std::vector<std::string>> localStateNames() {
+    platform::linux_backend::SysfsIOReportSource source("/sys");
+    const auto channels =
+        source.copyChannelsInGroup("CPU Stats", std::string_view("CPU Core Performance States"));
+    return channels ? activeStateNames(*channels) : decltype(activeStateNames({})){};
+}
+
+} // namespace brivane::cli
