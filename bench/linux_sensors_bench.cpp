@@ -1,72 +1,51 @@
-// The Linux sensor reads of one snapshot over a generated sysfs tree (40 temperatures, 4 fans
-// with their maxima, a battery): files kept open and re-read with pread, against the same files
-// opened, read and closed for every value.
+// What the Linux sensor back ends cost on the watched machine (40 temperatures, 8 fans, 2 slow
+// channels, a battery):
+// - RequestSide: one snapshot's hardware-monitor sample and battery lookup, which only take the
+//   latest values (CPU of the requesting thread);
+// - RefreshPass: one pass of the lanes over every due file, what being watched costs each
+//   second;
+// - FirstSnapshotWithSlowChips: a fresh monitor's first sample while four channels take 30 ms a
+//   read (the two of the firmware chip, and two of a chip nobody knows to be slow).
 
 #include "platform/linux/hwmon_hardware_monitor.h"
 #include "platform/linux/sysfs_registry.h"
+#include "watched_machine.h"
 
 #include <benchmark/benchmark.h>
-#include <filesystem>
-#include <fstream>
-#include <stdlib.h>
+#include <chrono>
+#include <cstring>
+#include <thread>
 
 namespace brivane {
 namespace {
 
-namespace fs = std::filesystem;
 using namespace platform::linux_backend;
-using platform::host::RootedDirectory;
 
-class GeneratedTree {
+class ManualClock final : public platform::UptimeClock {
 public:
-    GeneratedTree() {
-        std::string pattern = (fs::temp_directory_path() / "brivane-bench-XXXXXX").string();
-        root_ = ::mkdtemp(pattern.data()) ? pattern : "";
-        chip("hwmon0", "platform/coretemp.0", "coretemp", 20, 0);
-        chip("hwmon1", "platform/nct6775.656", "nct6775", 20, 4);
-        const std::string battery = "devices/LNXSYSTM:00/PNP0C0A:00/power_supply/BAT0";
-        write(battery + "/type", "Battery\n");
-        write(battery + "/temp", "305\n");
-        write(battery + "/voltage_now", "12600000\n");
-        link("class/power_supply/BAT0", "../../" + battery);
-    }
-    ~GeneratedTree() {
-        std::error_code ignored;
-        fs::remove_all(root_, ignored);
-    }
-    const std::string& root() const { return root_; }
+    double uptime() const override { return now_.load(); }
+    void advance(double seconds) { now_.store(now_.load() + seconds); }
 
 private:
-    void write(const std::string& relative, const std::string& text) {
-        fs::create_directories(fs::path(root_ + "/" + relative).parent_path());
-        std::ofstream(root_ + "/" + relative) << text;
-    }
-    void link(const std::string& relative, const std::string& target) {
-        fs::create_directories(fs::path(root_ + "/" + relative).parent_path());
-        fs::create_symlink(target, root_ + "/" + relative);
-    }
-    void chip(const std::string& node, const std::string& device, const std::string& name,
-              int temperatures, int fans) {
-        const std::string folder = "devices/" + device + "/hwmon/" + node;
-        write(folder + "/name", name + "\n");
-        for (int i = 1; i <= temperatures; ++i) {
-            write(folder + "/temp" + std::to_string(i) + "_label", "Core " + std::to_string(i));
-            write(folder + "/temp" + std::to_string(i) + "_input", std::to_string(40000 + i));
-        }
-        for (int i = 1; i <= fans; ++i) {
-            write(folder + "/fan" + std::to_string(i) + "_input", std::to_string(1000 + i));
-            write(folder + "/fan" + std::to_string(i) + "_max", "6000\n");
-        }
-        link("class/hwmon/" + node, "../../" + folder);
-    }
-
-    std::string root_;
+    std::atomic<double> now_{1000};
 };
 
-void KeptDescriptors(benchmark::State& state) {
-    const GeneratedTree tree;
-    HwmonHardwareMonitor monitor(tree.root());
-    SysfsRegistry registry(tree.root());
+// Files reading "slow <n>" take 30 ms.
+ssize_t slowPread(int fd, void* buffer, std::size_t size, off_t offset) {
+    const ssize_t got = ::pread(fd, buffer, size, offset);
+    if (got > 5 && std::memcmp(buffer, "slow ", 5) == 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        std::memmove(buffer, static_cast<char*>(buffer) + 5, static_cast<std::size_t>(got) - 5);
+        return got - 5;
+    }
+    return got;
+}
+
+void RequestSide(benchmark::State& state) {
+    testing::TempDir sys("brivane-bench");
+    bench::addWatchedMachine(sys);
+    HwmonHardwareMonitor monitor(sys.path());
+    SysfsRegistry registry(sys.path());
     for (auto _ : state) {
         const auto& sample = monitor.sample();
         const auto battery = registry.firstEntry("AppleSmartBattery");
@@ -77,47 +56,47 @@ void KeptDescriptors(benchmark::State& state) {
     state.counters["temperatures"] = static_cast<double>(monitor.sample().temperatures.size());
     state.counters["fans"] = static_cast<double>(monitor.sample().fans.size());
 }
-BENCHMARK(KeptDescriptors)->Unit(benchmark::kMicrosecond);
+BENCHMARK(RequestSide)->Unit(benchmark::kMicrosecond);
 
-// The same values read as simple readers do: open, read, close, per value.
-void OpenReadClosePerValue(benchmark::State& state) {
-    const GeneratedTree tree;
-    const RootedDirectory sys(tree.root());
-    std::vector<std::string> temperatures, fans;
-    for (const auto& chip : listHwmonChips(sys)) {
-        for (const auto& channel : chip.channels) {
-            (channel.kind == SensorKind::temperature ? temperatures : fans)
-                .push_back(channel.input);
-            if (!channel.maximum.empty()) {
-                fans.push_back(channel.maximum);
-            }
-        }
-    }
-    const std::string battery = "class/power_supply/BAT0/";
-    const std::string batteryFiles[] = {battery + "temp", battery + "voltage_now"};
-    platform::MonitorSample sample;
+void RefreshPass(benchmark::State& state) {
+    testing::TempDir sys("brivane-bench");
+    bench::addWatchedMachine(sys);
+    const auto clock = std::make_shared<ManualClock>();
+    SensorPoller::Setup setup{.clock = clock, .background = false};
+    setup.timing.rediscoverEvery = 0;
+    HwmonHardwareMonitor monitor(sys.path(), setup);
+    SysfsRegistry registry(sys.path(), setup);
     for (auto _ : state) {
-        sample.temperatures.clear();
-        sample.fans.clear();
-        for (const auto& file : temperatures) {
-            if (const auto value = sys.readInteger(file.c_str()).value) {
-                sample.temperatures.push_back({file, static_cast<double>(*value) / 1000});
-            }
-        }
-        for (const auto& file : fans) {
-            if (const auto value = sys.readInteger(file.c_str()).value) {
-                sample.fans.push_back({0, file, static_cast<double>(*value), std::nullopt});
-            }
-        }
-        for (const auto& file : batteryFiles) {
-            benchmark::DoNotOptimize(sys.readInteger(file.c_str()).value);
-        }
-        benchmark::DoNotOptimize(sample.temperatures.data());
+        clock->advance(2); // every channel is due, the slow ones too
+        monitor.sample();
+        registry.firstEntry("AppleSmartBattery");
+        monitor.step();
+        registry.step();
     }
-    state.counters["temperatures"] = static_cast<double>(sample.temperatures.size());
-    state.counters["fans"] = static_cast<double>(sample.fans.size() / 2);
 }
-BENCHMARK(OpenReadClosePerValue)->Unit(benchmark::kMicrosecond);
+BENCHMARK(RefreshPass)->Unit(benchmark::kMicrosecond);
+
+void FirstSnapshotWithSlowChips(benchmark::State& state) {
+    testing::TempDir sys("brivane-bench");
+    bench::addWatchedMachine(sys);
+    sys.write("devices/platform/dell_smm_hwmon/hwmon/hwmon7/temp1_input", "slow 41000\n");
+    sys.write("devices/platform/dell_smm_hwmon/hwmon/hwmon7/temp2_input", "slow 43000\n");
+    testing::addHwmonChip(sys, {"hwmon8", "platform/unknown.0",
+                                "name=unknown;temp1_input=slow 40000;temp2_input=slow 40000"});
+    std::size_t shown = 0;
+    for (auto _ : state) {
+        HwmonHardwareMonitor monitor(sys.path(), {.pread = slowPread});
+        const auto began = std::chrono::steady_clock::now();
+        shown = monitor.sample().temperatures.size();
+        state.SetIterationTime(
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count());
+    }
+    state.counters["shown"] = static_cast<double>(shown);
+}
+BENCHMARK(FirstSnapshotWithSlowChips)
+    ->UseManualTime()
+    ->Iterations(5)
+    ->Unit(benchmark::kMillisecond);
 
 } // namespace
 } // namespace brivane

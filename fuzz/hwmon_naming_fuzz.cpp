@@ -1,7 +1,7 @@
 // Any bytes as a hwmon listing, one chip per line: "name<TAB>link target<TAB>node". Each field
-// also goes through the attribute-name, label and key rules. Chip names must come out unique,
-// one per chip; a parsed attribute must name its own stem; a label mapped to an SMC key must
-// give a key name.
+// also goes through the attribute-name, label, key and device-address rules. Chip names must
+// come out unique, one per chip, without '/' or ' '; a parsed attribute must name its own stem; a
+// label mapped to an SMC key must give a key name; an address is one path component.
 #include "platform/linux/hwmon_naming.h"
 
 #include <cstdlib>
@@ -29,7 +29,9 @@ void checkField(std::string_view field) {
         if (key && !(kind == SensorKind::fan ? key->size() == 2 : isSMCKeyName(*key)))
             std::abort();
     }
-    (void)deviceNameOf(field);
+    if (deviceAddressOf(field).text.find('/') != std::string::npos)
+        std::abort();
+    (void)belongsToPowerSupply(field);
 }
 
 std::vector<std::string_view> split(std::string_view text, char separator) {
@@ -58,5 +60,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const auto names = uniqueChipNames(chips);
     if (names.size() != chips.size() || std::set(names.begin(), names.end()).size() != names.size())
         std::abort();
+    for (const auto& name : names)
+        if (name.find_first_of("/ ") != std::string::npos)
+            std::abort();
     return 0;
 }

@@ -97,7 +97,7 @@ SensorSnapshot SensorCompanion::assembleSnapshot() {
 
     auto& power = snapshot.power.emplace();
     auto energy = energyPowerReader->read();
-    power.reserve(powerKeys.size() + energy.size() + 2);
+    power.reserve(powerKeys.size() + energy.size() + 2 * monitors.power.size() + 2);
     for (const auto key : powerKeys) {
         const auto value = reader->getValue(key, true);
         if (value && within(*value, 0, maximumPowerKeyValue)) {
@@ -105,6 +105,18 @@ SensorSnapshot SensorCompanion::assembleSnapshot() {
         }
     }
     std::move(energy.begin(), energy.end(), std::back_inserter(power));
+    // A monitor's figure also fills the snapshot's own key for it when no source above did.
+    for (const auto& figure : monitors.power) {
+        if (!within(figure.watts, 0, maximumPowerKeyValue)) {
+            continue;
+        }
+        power.push_back({std::string(figure.key), figure.watts});
+        if (!figure.alias.empty() &&
+            std::none_of(power.begin(), power.end(),
+                         [&figure](const auto& reading) { return reading.key == figure.alias; })) {
+            power.push_back({std::string(figure.alias), figure.watts});
+        }
+    }
     if (auto totals = energyPowerReader->totals(); !totals.empty()) {
         snapshot.energy = std::move(totals);
     }

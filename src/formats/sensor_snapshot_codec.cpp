@@ -124,6 +124,7 @@ static void writeJson(JsonWriter& writer, const SensorSnapshot& snapshot) {
     if (snapshot.battery) {
         writer.key("battery");
         writeJson(writer, *snapshot.battery);
+    }
     if (snapshot.energy) {
         writer.key("energy");
         writeJson(writer, *snapshot.energy);

@@ -21,17 +21,25 @@ struct MonitorFan {
     std::optional<double> maximumRPM;
 };
 
-// What the monitors read for one snapshot, in discovery order. Only sensors that gave a value
-// this time are listed. Keys and names view the monitor's own text, which stays the same for
-// the life of the monitor.
+// One power figure of a hardware monitor, in watts.
+struct MonitorPower {
+    std::string_view key; // "<chip>/<label>"
+    double watts = 0;
+    std::string_view
+        alias; // the snapshot's own key for the same figure ("GPUModelPower"), or empty
+};
+
+// What the monitors read for one snapshot, in a stable order. Only sensors that have a value
+// are listed. Keys and names view the monitor's own text, valid until its next sample.
 struct MonitorSample {
     std::vector<MonitorTemperature> temperatures;
     std::vector<MonitorFan> fans;
+    std::vector<MonitorPower> power;
 };
 
 // The machine's hardware monitors besides the SMC (CPU packages, disks, graphics cards, board
-// chips). Discovers its sensors on the first sample and keeps them. Calls never throw; a
-// sensor that cannot be read is left out of that sample. Called from one thread at a time.
+// chips), which may come and go. Calls never throw and never wait on a sensor; a sensor without
+// a value is left out of that sample. Called from one thread at a time.
 class HardwareMonitor {
 public:
     virtual ~HardwareMonitor() = default;

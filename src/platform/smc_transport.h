@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <span>
+#include <string_view>
 
 namespace brivane::platform {
 
@@ -21,6 +22,7 @@ enum class SMCOpenStep {
     matchingServices, // asking for the services of class "AppleSMC"
     iteratorNext,     // no such service
     serviceOpen,      // opening the user client on the first service
+    absent,           // the machine has no SMC at all: said once, in the transport's words
 };
 
 struct SMCOpenFailure {
@@ -48,6 +50,8 @@ public:
     virtual KernReturn close(std::uint32_t connection) = 0;
     // A NUL-terminated description of a code, or null.
     virtual const char* errorText(KernReturn code) const = 0;
+    // Why opening found no SMC (step `absent`), for the one line that says so.
+    virtual std::string_view absenceNote() const { return {}; }
 };
 
 // The platform's SMC; defined by the back end the executable links.

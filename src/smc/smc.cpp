@@ -41,7 +41,7 @@ SMC::SMC(std::shared_ptr<platform::SMCTransport> transport, SMCLineSink sink)
 
 SMC::~SMC() {
     const KernReturn code = close();
-    if (code != kIOReturnSuccess) {
+    if (code != kIOReturnSuccess && !absent_) {
         print({"error close smc connection: ", errorText(code)});
     }
 }
@@ -66,6 +66,13 @@ void SMC::open() {
         break;
     case platform::SMCOpenStep::serviceOpen:
         print({"Error IOServiceOpen(): ", errorText(opened.failure->code)});
+        break;
+    case platform::SMCOpenStep::absent:
+        // A machine that has no SMC is no failure: one line, then silence on every read.
+        absent_ = true;
+        if (const auto note = transport_->absenceNote(); !note.empty()) {
+            print({note});
+        }
         break;
     }
 }
@@ -130,6 +137,9 @@ KernReturn SMC::read(SMCVal_t& value) {
 }
 
 bool SMC::readReported(SMCVal_t& value) {
+    if (absent_) {
+        return false;
+    }
     const KernReturn code = read(value);
     if (code == kIOReturnNotFound) {
         return false;
@@ -142,6 +152,9 @@ bool SMC::readReported(SMCVal_t& value) {
 }
 
 std::optional<double> SMC::getValue(std::string_view key, bool allowZero) {
+    if (absent_) {
+        return std::nullopt;
+    }
     SMCVal_t value(key);
     if (!readReported(value)) {
         return std::nullopt;
@@ -167,7 +180,9 @@ std::optional<std::string> SMC::getStringValue(std::string_view key) {
 std::vector<std::string> SMC::getAllKeys() {
     const std::optional<double> count = getValue("#KEY");
     if (!count) {
-        print({"ERROR no keys count found"});
+        if (!absent_) {
+            print({"ERROR no keys count found"});
+        }
         return {};
     }
     // Only a "ui32" count is meaningful; anything else would index outside the 32-bit range.

@@ -18,7 +18,8 @@
 namespace brivane {
 
 // A connection to the system management controller. Construction opens it (a failure is
-// printed and leaves the object unopened, so every read fails); destruction closes it.
+// printed and leaves the object unopened, so every read fails); destruction closes it. On a
+// machine the platform knows to have no SMC, one line says so and reads fail silently.
 // Reads are safe from any thread.
 class SMC {
 public:
@@ -56,6 +57,7 @@ private:
     void print(std::initializer_list<std::string_view> pieces) const noexcept;
 
     std::uint32_t conn = 0;
+    bool absent_ = false; // the platform says there is no SMC: nothing to report per read
     std::mutex keyInfoLock;
     std::unordered_map<std::uint32_t, keyInfo_t> keyInfoCache;
     std::shared_ptr<platform::SMCTransport> transport_;

@@ -67,6 +67,7 @@ std::unique_ptr<SensorCompanion> CompanionHarness::make() {
     dependencies.toolRunner = tools;
     dependencies.clock = clock;
     dependencies.processTable = processes;
+    dependencies.hardwareMonitor = monitor;
     return std::make_unique<SensorCompanion>(std::move(dependencies));
 }
 

@@ -65,6 +65,7 @@ struct CompanionHarness {
     std::shared_ptr<platform::sim::SimProcessTable> processes =
         std::make_shared<platform::sim::SimProcessTable>(4242, 501, 501);
     std::map<std::string, std::string, std::less<>> bundleStrings;
+    std::shared_ptr<platform::HardwareMonitor> monitor; // none when null
     std::atomic<int> cpuReadersMade{0};
     std::atomic<int> manifestFetches{0};
 };

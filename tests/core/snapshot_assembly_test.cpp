@@ -165,6 +165,26 @@ TEST_F(SnapshotAssembly, PowerListsSMCKeysThenEnergyThenBatteryVoltage) {
     }
 }
 
+// A monitor's power figure fills the snapshot's own key only where nothing before it did.
+TEST_F(SnapshotAssembly, MonitorPowerFollowsTheEnergyReadingsAndFillsTheirKeyOnlyWhenFree) {
+    struct Monitor final : platform::HardwareMonitor {
+        const platform::MonitorSample& sample() override { return figures; }
+        platform::MonitorSample figures{{},
+                                        {},
+                                        {{"a/PPT", 19, "GPUModelPower"},
+                                         {"b/PPT", 5, "GPUModelPower"},
+                                         {"c/PPT", 1000.5, "CPUModelPower"}}};
+    };
+    harness.monitor = std::make_shared<Monitor>();
+    EXPECT_EQ(snapshot().power,
+              (std::vector<Reading>{{"a/PPT", 19}, {"GPUModelPower", 19}, {"b/PPT", 5}}));
+    harness.clock->advance(1.0);
+    const auto power = snapshot().power.value();
+    ASSERT_EQ(power.size(), 4u) << "CPU and GPU energy, then the two figures";
+    EXPECT_EQ(power[1].key, "GPUModelPower");
+    EXPECT_EQ(power[2], (Reading{"a/PPT", 19}));
+}
+
 TEST_F(SnapshotAssembly, GraphicsComesFromTheFirstUsableAGXAccelerator) {
     using Graphics = SensorSnapshot::GraphicsReading;
     const auto accelerator = [](std::string ioClass, RegistryDictionary statistics) {

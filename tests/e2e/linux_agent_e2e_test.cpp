@@ -2,15 +2,56 @@
 #include "support/sysfs_fixture.h"
 
 #include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 #include <sstream>
+#include <sys/stat.h>
 #include <thread>
 
 namespace brivane::testing {
 namespace {
 
 using nlohmann::json;
+
+// The agent is the first thing a stage runs, so its output is the first scratch file.
+std::string agentOutput(StagedAgent& staged) {
+    std::ostringstream printed;
+    printed << std::ifstream(staged.path("out1")).rdbuf();
+    return printed.str();
+}
+
+// A Linux agent over the fixture `fill` lays out, and a way to ask it through the CLI.
+struct FixtureAgent {
+    explicit FixtureAgent(const std::function<void(const TempDir&)>& fill)
+        : staged({.bundle = BRIVANE_E2E_LINUX_BUNDLE,
+                  .executables = {BRIVANE_E2E_CLI},
+                  .bindSys = true}) {
+        fill(staged.sysTree());
+        started = staged.startAgent() != nullptr;
+    }
+    json snapshot() {
+        const auto answer = staged.cli({"--raw", "snapshot"});
+        EXPECT_EQ(answer.status, 0) << answer.output;
+        return json::parse(answer.output, nullptr, false);
+    }
+    // Polls snapshots, as a client watching would, until `done` holds of one (true) or `limit`
+    // passes (false).
+    bool pollSnapshots(std::chrono::seconds limit, const std::function<bool(const json&)>& done,
+                       json& last) {
+        return pollUntil(limit, [&] {
+            last = snapshot();
+            if (done(last)) {
+                return true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(250));
+            return false;
+        });
+    }
+
+    StagedAgent staged;
+    bool started = false;
+};
 
 // The Linux agent as an unprivileged user over a small laptop's /sys, with a small and a big
 // core (one cpufreq policy each): each reading lands in its place, a failure the SMC meets on
@@ -42,10 +83,13 @@ TEST(LinuxAgentEndToEnd, ReportsTheSensorsAndCpuResidenciesOfAFixtureLaptop) {
                              "cpu1 200 0 0 500 0 0 0\nintr 0\n");
     ASSERT_TRUE(staged.startAgent());
     EXPECT_TRUE(request({"--raw", "cpu"})["residencies"].empty());
+    // The first snapshot shows what was read within its short wait; a slow machine (a sanitizer
+    // build) may need a second.
     json snapshot;
-    for (int poll = 0; poll < 3; ++poll) {
+    pollUntil(std::chrono::seconds(10), [&] {
         snapshot = request({"--raw", "snapshot"});
-    }
+        return snapshot["temperatures"].size() == 3;
+    });
     // Absent SMC sensors (−127 °C, 0 °C) and a chip's 150 °C are dropped; the other chips
     // come after the SMC and before the battery; the fan after an unreadable SMC fan keeps
     // its number.
@@ -57,13 +101,11 @@ TEST(LinuxAgentEndToEnd, ReportsTheSensorsAndCpuResidenciesOfAFixtureLaptop) {
     EXPECT_EQ(snapshot["power"].back(), json::parse(R"({"key":"BatteryVoltage","value":12.6})"));
     EXPECT_EQ(snapshot["graphics"], json::parse(R"({"utilization":0.37})"));
 
-    // The agent is the first thing the stage ran, so its output is the first scratch file.
-    std::ostringstream printed;
-    printed << std::ifstream(staged.path("out1")).rdbuf();
     const std::string line = "Error read(F1Ac): (iokit/common) general error\n";
-    const auto first = printed.str().find(line);
-    EXPECT_NE(first, std::string::npos) << printed.str();
-    EXPECT_EQ(printed.str().find(line, first + 1), std::string::npos) << printed.str();
+    const std::string printed = agentOutput(staged);
+    const auto first = printed.find(line);
+    EXPECT_NE(first, std::string::npos) << printed;
+    EXPECT_EQ(printed.find(line, first + 1), std::string::npos) << printed;
 
     // time_in_state counts idle time too: the CPU's idle time leaves the lowest frequencies
     // first. cpu0: 50 ms at 600 MHz, 20 ms of it idle; cpu1: 1 s at 2 GHz, 300 ms idle.
@@ -129,6 +171,84 @@ TEST(LinuxAgentEndToEnd, AnIntelLaptopWithoutCpufreqStats) {
     const json residencies = request({"--raw", "cpu"})["residencies"];
     ASSERT_EQ(residencies["PCPU"].size(), 23u) << residencies;
     EXPECT_EQ(residencies["PCPU"][11], 600000);
+}
+
+} // namespace
+} // namespace brivane::testing
+
+namespace brivane::testing {
+namespace {
+
+// A desktop as the agent sees it: stable names, no ghost fans or inputs, the card's power in
+// watts, one plain line instead of SMC errors, a FIFO planted in the tree held against nobody,
+// a fan that starts turning, and a USB cooler plugged in while a client polls.
+TEST(LinuxAgentEndToEnd, ReadsADesktopBoardAsItIsAndFindsWhatIsPluggedIn) {
+    if (const auto problem = StagedAgent::mountNamespaceProblem(); !problem.empty()) {
+        GTEST_SKIP() << problem;
+    }
+    FixtureAgent agent([](const TempDir& sys) {
+        addDesktop(sys);
+        addHwmonChip(sys, {"hwmon9", "platform/pipe.0", "temp1_input=35000"});
+        ::mkfifo((sys / "devices/platform/pipe.0/hwmon/hwmon9/name").c_str(), 0644);
+        ::mkfifo((sys / "devices/platform/nct6775.656/hwmon/hwmon0/temp3_input").c_str(), 0644);
+    });
+    ASSERT_TRUE(agent.started);
+    json snapshot;
+    EXPECT_TRUE(agent.pollSnapshots(
+        std::chrono::seconds(10),
+        [](const json& s) { return s["temperatures"].size() == 5 && s["power"].size() == 2; },
+        snapshot))
+        << snapshot;
+    EXPECT_EQ(snapshot["temperatures"], json::parse(R"([
+        {"key":"amdgpu@0000:0b:00.0/edge","value":45},{"key":"k10temp@0000:00:18.3/Tctl","value":33},
+        {"key":"nct6798/SYSTIN","value":31},{"key":"nvme@0000:01:00.0/Composite","value":38.85},
+        {"key":"nvme@0000:04:00.0/Composite","value":41.85}])"));
+    EXPECT_EQ(snapshot["fans"], json::parse(R"([{"id":0,"name":"nct6798/fan1","rpm":1200}])"));
+    EXPECT_EQ(snapshot["power"], json::parse(R"([{"key":"amdgpu@0000:0b:00.0/PPT","value":19},
+        {"key":"GPUModelPower","value":19}])"));
+
+    const TempDir& sys = agent.staged.sysTree();
+    sys.write("devices/platform/nct6775.656/hwmon/hwmon0/fan3_input", "900\n");
+    addHwmonChip(sys, {"hwmon7", "pci0000:00/0000:00:14.0/usb1/1-4/1-4:1.0/0003:1E71:2007.0003",
+                       "name=kraken3;temp1_label=Coolant temp;temp1_input=31000"});
+    EXPECT_TRUE(agent.pollSnapshots(
+        std::chrono::seconds(60),
+        [](const json& s) { return s["temperatures"].size() == 6 && s["fans"].size() == 2; },
+        snapshot))
+        << snapshot;
+    EXPECT_EQ(snapshot["temperatures"][2],
+              json::parse(R"({"key":"kraken3@1-4:1.0/Coolant temp","value":31})"));
+    EXPECT_EQ(snapshot["fans"][1], json::parse(R"({"id":2,"name":"nct6798/fan3","rpm":900})"));
+
+    const std::string printed = agentOutput(agent.staged);
+    const std::string noSMC = "No Apple SMC on this machine (no applesmc or macsmc_hwmon "
+                              "hardware monitor): the other hardware monitors are read instead.\n";
+    const auto once = printed.find(noSMC);
+    EXPECT_TRUE(once != std::string::npos && printed.find(noSMC, once + 1) == std::string::npos)
+        << printed;
+    EXPECT_EQ(printed.find("Error"), std::string::npos) << printed;
+}
+
+// A dual-fan Apple-silicon laptop: both fans under their SMC keys, the channel the SMC table
+// does not know under its chip, and the battery's temperature once.
+TEST(LinuxAgentEndToEnd, ShowsBothFansOfADualFanAppleSiliconMac) {
+    if (const auto problem = StagedAgent::mountNamespaceProblem(); !problem.empty()) {
+        GTEST_SKIP() << problem;
+    }
+    FixtureAgent agent(addAsahiMacBookPro);
+    ASSERT_TRUE(agent.started);
+    json snapshot;
+    EXPECT_TRUE(agent.pollSnapshots(
+        std::chrono::seconds(10),
+        [](const json& s) { return s["fans"].size() == 2 && s["power"].size() == 3; }, snapshot))
+        << snapshot;
+    EXPECT_EQ(snapshot["temperatures"], json::parse(R"([{"key":"TB0T","value":30.5},
+        {"key":"TH0x","value":38.25},{"key":"BatteryTemperature","value":30.5}])"));
+    EXPECT_EQ(snapshot["fans"], json::parse(R"([
+        {"id":0,"name":"Fan 1","rpm":1200,"maximumRPM":5700},
+        {"id":1,"name":"Fan 2","rpm":1250,"maximumRPM":5700}])"));
+    EXPECT_EQ(snapshot["power"], json::parse(R"([{"key":"PSTR","value":12.5},
+        {"key":"macsmc_hwmon/Mystery Rail","value":1},{"key":"BatteryVoltage","value":12.6}])"));
 }
 
 } // namespace

@@ -12,14 +12,18 @@
 namespace brivane::testing {
 
 // A service that records each request and holds its reply until the test answers it, unless
-// `immediate` is the document to answer at once.
+// answerAtOnce() gave the document to answer with.
 class FakeService final : public BrivaneSensorSnapshotXPC {
 public:
     struct Call {
         std::string request; // "snapshot", "cpu", or e.g. "processes:memory"
         Reply reply;
     };
-    std::optional<std::optional<std::string>> immediate;
+    // The listener's thread reads it while the test changes it between requests.
+    void answerAtOnce(std::optional<std::string> document) {
+        std::lock_guard lock(mutex_);
+        immediate_ = std::move(document);
+    }
 
     void snapshotWithReply(Reply reply) override { record("snapshot", reply); }
     void cpuDetailsWithReply(Reply reply) override { record("cpu", reply); }
@@ -44,8 +48,10 @@ public:
 
 private:
     void record(std::string request, Reply& reply) {
+        std::optional<std::optional<std::string>> immediate;
         {
             std::lock_guard lock(mutex_);
+            immediate = immediate_;
             calls_.push_back({std::move(request), immediate ? nullptr : std::move(reply)});
         }
         if (immediate) {
@@ -54,6 +60,7 @@ private:
     }
 
     std::mutex mutex_;
+    std::optional<std::optional<std::string>> immediate_;
     std::vector<Call> calls_;
 };
 

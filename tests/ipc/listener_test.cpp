@@ -78,7 +78,7 @@ TEST_F(ListenerBehaviour, AMalformedFrameClosesOnlyItsOwnConnection) {
         {"invalid UTF-8", std::string("\0\0\0\x14\0\0\0\1\x0dmanage:reply:\1\xff", 24)},
         {"truncated body", std::string("\0\0\0\5\0\0\0\1\x30", 9)},
     };
-    service->immediate = std::string("{}");
+    service->answerAtOnce(std::string("{}"));
     auto bystander = served.client();
     for (const auto& [name, bytes] : malformed) {
         SCOPED_TRACE(name);

@@ -224,7 +224,7 @@ TEST(SensorsCli, ExitStatusesTellWhatHappened) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.arguments);
-        service->immediate = c.document;
+        service->answerAtOnce(c.document);
         const auto shown = testing::runCommand({"sh", "-c",
                                                 std::string(BRIVANE_SENSORS_CLI) + " --endpoint " +
                                                     served.path() + " " + c.arguments + " 2>&1"},
@@ -254,7 +254,7 @@ TEST(SensorsCliWatch, RedrawsUntilInterruptedAndRestoresTheTerminal) {
         R"({"version":2,"temperatures":[{"key":"TC0P","value":41}],"fans":[],"helperUID":1,)"
         R"("helperEffectiveUID":1})";
     auto service = std::make_shared<testing::FakeService>();
-    service->immediate = document;
+    service->answerAtOnce(document);
     testing::ServedListener served(service);
     testing::TempDir scratch;
     const struct Case {

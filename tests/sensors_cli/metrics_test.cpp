@@ -275,7 +275,7 @@ TEST(MetricsExporter, IdleTricklingAndAbandonedConnectionsLeaveRoomForScrapes) {
         GTEST_SKIP() << "needs 6000 descriptors";
     }
     auto service = std::make_shared<testing::FakeService>();
-    service->immediate = snapshotNaming("Mouse");
+    service->answerAtOnce(snapshotNaming("Mouse"));
     testing::ServedListener agent(service);
     ServedExporter served(agent.path());
     const int port = served.exporter->port();
@@ -339,7 +339,7 @@ TEST(MetricsExporter, FollowsTheAgentAcrossRestartsAndAnswersUpZeroWhileItIsDown
     const auto endpoint = directory / "endpoint";
     ServedExporter served(endpoint);
     auto service = std::make_shared<testing::FakeService>();
-    service->immediate = snapshotNaming("Mouse");
+    service->answerAtOnce(snapshotNaming("Mouse"));
     std::unique_ptr<testing::ServedListener> agent;
     for (const bool runs : {false, true, true, false, true}) {
         agent.reset();

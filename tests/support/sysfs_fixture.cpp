@@ -62,3 +62,48 @@ void addLinuxLaptop(const TempDir& sys) {
 }
 
 } // namespace brivane::testing
+
+namespace brivane::testing {
+
+void addAsahiMacBookPro(const TempDir& sys) {
+    addHwmonChip(sys, {"hwmon0", "platform/soc/23e400000.smc/macsmc-hwmon",
+                       "name=macsmc_hwmon;fan1_label=Fan 1;fan1_input=1200;fan1_min=1200;"
+                       "fan1_max=5700;fan2_label=Fan 2;fan2_input=1250;fan2_min=1200;"
+                       "fan2_max=5700;temp1_label=NAND Flash Temperature;temp1_input=38250;"
+                       "temp2_label=Battery Hotspot;temp2_input=30500;"
+                       "power1_label=Total System Power;power1_input=12500000;"
+                       "power2_label=Mystery Rail;power2_input=1000000"});
+    const std::string battery = "platform/soc/23e400000.smc/macsmc-battery";
+    addPowerSupply(sys, "macsmc-battery", battery,
+                   "type=Battery;scope=System;temp=305;voltage_now=12600000");
+    addHwmonChip(sys, {"hwmon1", battery + "/power_supply/macsmc-battery",
+                       "name=macsmc_battery;temp1_input=30500", false, true});
+}
+
+void addDesktop(const TempDir& sys, bool probedInReverse) {
+    const auto node = [probedInReverse](int n) {
+        return "hwmon" + std::to_string(probedInReverse ? 4 - n : n);
+    };
+    addHwmonChip(sys, {node(0), "platform/nct6775.656",
+                       "name=nct6798;temp1_label=SYSTIN;temp1_input=31000;temp2_label=CPUTIN;"
+                       "temp2_input=123500;fan1_input=1200;fan2_input=0;fan3_input=0;"
+                       "fan4_input=1000000000000000000"});
+    addHwmonChip(sys, {node(1), "pci0000:00/0000:00:18.3",
+                       "name=k10temp;temp1_label=Tctl;"
+                       "temp1_input=33000"});
+    addHwmonChip(sys, {node(2), "pci0000:00/0000:00:03.1/0000:0b:00.0",
+                       "name=amdgpu;temp1_label=edge;temp1_input=45000;power1_label=PPT;"
+                       "power1_average=19000000"});
+    const auto nvme = [&](int n, const std::string& address, int millidegrees) {
+        const int controller = probedInReverse ? 1 - n : n;
+        addHwmonChip(
+            sys, {node(3 + n),
+                  "pci0000:00/0000:00:01.2/" + address + "/nvme/nvme" + std::to_string(controller),
+                  "name=nvme;temp1_label=Composite;temp1_input=" + std::to_string(millidegrees),
+                  false, true});
+    };
+    nvme(0, "0000:01:00.0", 38850);
+    nvme(1, "0000:04:00.0", 41850);
+}
+
+} // namespace brivane::testing

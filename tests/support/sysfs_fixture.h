@@ -29,6 +29,20 @@ void addPowerSupply(const TempDir& sys, const std::string& name, const std::stri
 // amdgpu card 37 % busy.
 void addLinuxLaptop(const TempDir& sys);
 
+// An Apple-silicon MacBook Pro with two fans, laid out as the kernel's device tree for it has
+// the SMC's channels: "Fan 1" 1200 RPM (1200-5700), "Fan 2" 1250 RPM, "NAND Flash Temperature"
+// 38.25 °C, "Battery Hotspot" 30.5 °C, "Total System Power" 12.5 W, and a "Mystery Rail" of 1 W
+// that the SMC table does not know. Its battery macsmc-battery (30.5 °C, 12.6 V) has the hwmon
+// twin the supply core registers for a supply with a temperature.
+void addAsahiMacBookPro(const TempDir& sys);
+
+// A desktop: an nct6798 board chip (SYSTIN 31 °C, CPUTIN an unconnected input at +123.5 °C;
+// fan1 1200 RPM, fan2 an empty header, fan3 a stopped fan, fan4 reading 10^18 RPM), a k10temp
+// (Tctl 33 °C), an amdgpu card (edge 45 °C, PPT 19 W) and two NVMe drives (Composite 38.85 °C at
+// 0000:01:00.0, 41.85 °C at 0000:04:00.0). `probedInReverse` numbers hwmon nodes and NVMe
+// controllers the other way round, as another boot's probe order would.
+void addDesktop(const TempDir& sys, bool probedInReverse = false);
+
 // A pread that fails like sysfs: a file reading "!<errno>" fails with that error, and one
 // reading "slow <text>" takes 30 ms to give <text>.
 ssize_t scriptedPread(int fd, void* buffer, std::size_t size, off_t offset);

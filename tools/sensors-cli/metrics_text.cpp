@@ -119,6 +119,8 @@ void batteryFamilies(Families& families, const SensorSnapshot::BatteryReading& b
         optional("brivane_battery_charge_cycles", "Charge cycles of the battery.",
                  static_cast<double>(*battery.cycleCount));
     }
+}
+
 // The chip and the sensor a reading's key names: "<chip>/<sensor>" from the hardware monitors
 // (the chip part never holds a slash), else the battery, the energy counters or an SMC key.
 // SMC keys the catalogue knows carry its name as `label`.

@@ -7,12 +7,13 @@
 #include <charconv>
 #include <climits>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <type_traits>
 
 namespace brivane::platform::host {
 namespace {
 
-constexpr int readFlags = O_RDONLY | O_CLOEXEC | O_NOCTTY;
+constexpr int readFlags = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
 
 template <class T> std::optional<T> parseWhole(std::string_view text) {
     text = withoutNewline(text);
@@ -92,6 +93,18 @@ int RootedDirectory::openFile(const char* relative) const {
     return ::openat(fd_.get(), relative, readFlags);
 }
 
+int RootedDirectory::openRegular(const char* relative) const {
+    FileDescriptor file(openFile(relative));
+    struct stat status {};
+    if (!file.valid() || ::fstat(file.get(), &status) != 0)
+        return -1;
+    if (!S_ISREG(status.st_mode)) {
+        errno = EINVAL;
+        return -1;
+    }
+    return file.release();
+}
+
 FileText RootedDirectory::readWhole(const char* relative, std::span<char> buffer) const {
     FileDescriptor file(openFile(relative));
     if (!file.valid())
@@ -127,7 +140,7 @@ Reading<std::uint64_t> RootedDirectory::readCounter(const char* relative) const 
 
 std::optional<std::string> RootedDirectory::readText(const char* relative,
                                                      std::size_t limit) const {
-    FileDescriptor file(openFile(relative));
+    FileDescriptor file(openRegular(relative));
     if (!file.valid())
         return std::nullopt;
     std::string text;
@@ -177,7 +190,7 @@ std::optional<std::string> RootedDirectory::linkTarget(const char* relative) con
 }
 
 KeptValue::KeptValue(const RootedDirectory& root, const char* relative, Pread pread)
-    : fd_(root.openFile(relative)), openError_(fd_.valid() ? 0 : errno), pread_(pread) {}
+    : fd_(root.openRegular(relative)), openError_(fd_.valid() ? 0 : errno), pread_(pread) {}
 
 FileText KeptValue::readInto(std::span<char> buffer) const {
     if (!fd_.valid())

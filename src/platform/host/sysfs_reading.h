@@ -62,8 +62,11 @@ public:
     // A subdirectory as a root of its own (one hwmon chip, one cpufreq policy).
     RootedDirectory subdirectory(const char* relative) const;
 
-    // Opens a file for reading (O_RDONLY | O_CLOEXEC | O_NOCTTY); -1 with errno set on failure.
+    // Opens a file for reading (O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, so a FIFO planted
+    // in the tree cannot hold the caller at open); -1 with errno set on failure.
     int openFile(const char* relative) const;
+    // The same, for a regular file only: a FIFO, socket or device node fails with EINVAL.
+    int openRegular(const char* relative) const;
 
     // The whole file in one read. A buffer that comes back full is absent: the file may be
     // longer, and a cut number is another number.
@@ -74,7 +77,7 @@ public:
     // the number a back end keeps open.
     Reading<std::int64_t> readInteger(const char* relative) const;
     Reading<std::uint64_t> readCounter(const char* relative) const;
-    // The whole file as a string, for discovery (names, labels); absent past limit bytes.
+    // The whole regular file as a string, for discovery (names, labels); absent past limit bytes.
     std::optional<std::string> readText(const char* relative, std::size_t limit = 4096) const;
 
     // Entry names of a directory ("." is the root itself), without "." and "..", sorted.
@@ -112,7 +115,8 @@ public:
     using Pread = ssize_t (*)(int fd, void* buffer, std::size_t size, off_t offset);
 
     KeptValue() = default;
-    // Opens relative under root; pread is replaceable so tests can inject kernel errors.
+    // Opens the regular file relative under root; pread is replaceable so tests can inject
+    // kernel errors.
     KeptValue(const RootedDirectory& root, const char* relative, Pread pread = ::pread);
 
     bool isOpen() const { return fd_.valid(); }

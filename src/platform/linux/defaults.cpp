@@ -10,9 +10,18 @@
 #include "platform/linux/systemd_service_manager.h"
 
 namespace brivane::platform {
+namespace {
+
+// The sensor back ends of one agent wake together after a rest.
+linux_backend::SensorPoller::Setup sensorSetup() {
+    static const auto demand = std::make_shared<linux_backend::SharedDemand>();
+    return {.demand = demand};
+}
+
+} // namespace
 
 std::shared_ptr<HardwareMonitor> makeDefaultHardwareMonitor() {
-    return std::make_shared<linux_backend::HwmonHardwareMonitor>();
+    return std::make_shared<linux_backend::HwmonHardwareMonitor>("/sys", sensorSetup());
 }
 
 std::shared_ptr<IOReportSource> makeDefaultIOReportSource() {
@@ -24,7 +33,7 @@ std::shared_ptr<const OperatingSystemVersionSource> makeDefaultOperatingSystemVe
 }
 
 std::shared_ptr<Registry> makeDefaultRegistry() {
-    return std::make_shared<linux_backend::SysfsRegistry>();
+    return std::make_shared<linux_backend::SysfsRegistry>("/sys", sensorSetup());
 }
 
 std::shared_ptr<ServiceManager> makeDefaultServiceManager() {
@@ -40,7 +49,7 @@ std::shared_ptr<ServiceManager> makeDefaultServiceManager() {
 }
 
 std::shared_ptr<SMCTransport> makeDefaultSMCTransport() {
-    return std::make_shared<linux_backend::HwmonSMCTransport>();
+    return std::make_shared<linux_backend::HwmonSMCTransport>("/sys", sensorSetup());
 }
 
 std::shared_ptr<ToolRunner> makeDefaultToolRunner() {

@@ -1,81 +1,115 @@
 #include "platform/linux/hwmon_hardware_monitor.h"
 
-#include <set>
+#include "platform/linux/hwmon_chip_traits.h"
+#include "platform/linux/hwmon_naming.h"
+
+#include <algorithm>
 
 namespace brivane::platform::linux_backend {
+namespace {
 
-HwmonHardwareMonitor::HwmonHardwareMonitor(std::string sysRoot, SensorTiming timing,
-                                           host::KeptValue::Pread pread)
-    : channels_(sysRoot, timing, pread) {}
+constexpr std::string_view hwmonSubsystems[] = {"hwmon"};
 
-void HwmonHardwareMonitor::discover() {
-    const auto chips = listHwmonChips(channels_.root(),
-                                      [](std::string_view name) { return !isSMCChipName(name); });
-    std::vector<ChipIdentity> identities;
-    identities.reserve(chips.size());
-    for (const auto& chip : chips) {
-        identities.push_back(chip.identity);
+SensorPoller::Setup withDefaults(SensorPoller::Setup setup) {
+    setup.name = "hwmon";
+    setup.classFolders = {"class/hwmon"};
+    setup.ueventSubsystems.assign(std::begin(hwmonSubsystems), std::end(hwmonSubsystems));
+    return setup;
+}
+
+std::optional<double> celsiusOf(std::optional<std::int64_t> millidegrees) {
+    if (!millidegrees || isTemperatureSentinel(*millidegrees)) {
+        return std::nullopt;
     }
-    const auto chipNames = uniqueChipNames(identities);
+    return static_cast<double>(*millidegrees) / 1000;
+}
 
-    for (std::size_t i = 0; i < chips.size(); ++i) {
-        std::set<std::string, std::less<>> labels;
-        for (const auto& channel : chips[i].channels) {
-            if (channel.kind == SensorKind::power) {
-                continue;
-            }
-            // A label twice on one chip would give two sensors one key; the second goes by
-            // its stem, which the chip cannot repeat.
-            std::string label = attributeStem(channel.kind, channel.index);
-            if (channel.label && labels.insert(*channel.label).second) {
-                label = *channel.label;
-            }
-            const auto value = channels_.add(channel.input);
-            if (!value) {
-                continue;
-            }
-            if (channel.kind == SensorKind::temperature) {
-                temperatures_.push_back({chipNames[i] + "/" + label, *value});
-            } else {
-                const auto maximum =
-                    channel.maximum.empty() ? std::nullopt : channels_.add(channel.maximum);
-                fans_.push_back(
-                    {static_cast<int>(fans_.size()), chipNames[i] + "/" + label, *value, maximum});
-            }
-        }
+} // namespace
+
+HwmonHardwareMonitor::HwmonHardwareMonitor(std::string sysRoot, SensorPoller::Setup setup)
+    : poller_(sysRoot, discoverMonitors, withDefaults(std::move(setup))) {}
+
+void HwmonHardwareMonitor::adopt(const MonitorCatalog& catalog) {
+    fanIds_.clear();
+    turned_.clear();
+    ghosts_.clear();
+    for (const auto& fan : catalog.fans) {
+        const auto next = static_cast<int>(fanIdByName_.size());
+        fanIds_.push_back(fanIdByName_.try_emplace(fan.name, next).first->second);
+        turned_.push_back(turnedFans_.contains(fan.name));
     }
-    channels_.start();
-    sample_.temperatures.reserve(temperatures_.size());
-    sample_.fans.reserve(fans_.size());
+    for (const auto& temperature : catalog.temperatures) {
+        ghosts_.push_back(ghostKeys_.contains(temperature.key));
+    }
+    sample_.temperatures.reserve(catalog.temperatures.size());
+    sample_.fans.reserve(catalog.fans.size());
+    sample_.power.reserve(catalog.powers.size());
 }
 
 const MonitorSample& HwmonHardwareMonitor::sample() {
-    if (!discovered_) {
-        discover();
-        discovered_ = true;
-    }
     sample_.temperatures.clear();
     sample_.fans.clear();
-    for (const auto& temperature : temperatures_) {
-        const auto millidegrees = channels_.value(temperature.channel);
-        if (millidegrees && !isTemperatureSentinel(*millidegrees)) {
-            sample_.temperatures.push_back(
-                {temperature.key, static_cast<double>(*millidegrees) / 1000});
+    sample_.power.clear();
+    auto catalog = poller_.current<MonitorCatalog>();
+    if (!catalog) {
+        return sample_;
+    }
+    if (catalog != held_) {
+        adopt(*catalog);
+        held_ = std::move(catalog);
+    }
+    const ChannelSet& channels = *held_->channels;
+
+    std::optional<double> hottest;
+    for (const auto& temperature : held_->temperatures) {
+        const auto celsius = celsiusOf(channels.value(temperature.channel));
+        if (temperature.processor && celsius && *celsius > 0 && *celsius < 150) {
+            hottest = std::max(hottest.value_or(*celsius), *celsius);
         }
     }
-    for (const auto& fan : fans_) {
-        const auto rpm = channels_.value(fan.channel);
-        if (!rpm) {
+    for (std::size_t i = 0; i < held_->temperatures.size(); ++i) {
+        const auto& temperature = held_->temperatures[i];
+        const auto celsius = celsiusOf(channels.value(temperature.channel));
+        if (!celsius || ghosts_[i]) {
             continue;
+        }
+        if (temperature.board && isGhostTemperature(*celsius, hottest)) {
+            ghosts_[i] = true;
+            ghostKeys_.insert(temperature.key);
+            continue;
+        }
+        sample_.temperatures.push_back({temperature.key, *celsius});
+    }
+
+    for (std::size_t i = 0; i < held_->fans.size(); ++i) {
+        const auto& fan = held_->fans[i];
+        const auto rpm = channels.value(fan.channel);
+        if (!rpm || !isPlausibleFanSpeed(static_cast<double>(*rpm))) {
+            continue;
+        }
+        if (fan.board && !turned_[i]) {
+            if (*rpm <= 0) {
+                continue; // an empty header, until a fan on it turns
+            }
+            turned_[i] = true;
+            turnedFans_.insert(fan.name);
         }
         std::optional<double> maximum;
         if (fan.maximum) {
             // A maximum of 0 is a driver that does not know it.
-            if (const auto value = channels_.value(*fan.maximum); value && *value > 0) {
+            const auto value = channels.value(*fan.maximum);
+            if (value && *value > 0 && isPlausibleFanSpeed(static_cast<double>(*value))) {
                 maximum = static_cast<double>(*value);
             }
         }
-        sample_.fans.push_back({fan.index, fan.name, static_cast<double>(*rpm), maximum});
+        sample_.fans.push_back({fanIds_[i], fan.name, static_cast<double>(*rpm), maximum});
+    }
+
+    for (const auto& power : held_->powers) {
+        if (const auto microwatts = channels.value(power.channel)) {
+            sample_.power.push_back(
+                {power.key, static_cast<double>(*microwatts) * 1e-6, power.alias});
+        }
     }
     return sample_;
 }

@@ -47,16 +47,6 @@ bool isBlank(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r';
 }
 
-std::string_view lastComponent(std::string_view& path) {
-    while (!path.empty() && path.back() == '/') {
-        path.remove_suffix(1);
-    }
-    const auto slash = path.rfind('/');
-    const std::string_view last = slash == std::string_view::npos ? path : path.substr(slash + 1);
-    path.remove_suffix(last.size());
-    return last;
-}
-
 } // namespace
 
 std::optional<AttributeName> parseAttributeName(std::string_view file) {
@@ -103,17 +93,153 @@ std::optional<std::string> cleanLabel(std::string_view text) {
     return std::string(text);
 }
 
-std::string deviceNameOf(std::string_view linkTarget) {
-    std::string_view path = linkTarget;
-    lastComponent(path); // hwmonN
-    std::string_view device = lastComponent(path);
-    if (device == "hwmon") { // the class folder a device without a class of its own gets
-        device = lastComponent(path);
+namespace {
+
+std::vector<std::string_view> components(std::string_view path) {
+    std::vector<std::string_view> parts;
+    while (!path.empty()) {
+        const auto slash = path.find('/');
+        const auto part = path.substr(0, slash);
+        if (!part.empty() && part != "." && part != "..") {
+            parts.push_back(part);
+        }
+        path.remove_prefix(slash == std::string_view::npos ? path.size() : slash + 1);
     }
-    if (device == "virtual" || device == "devices" || device == "." || device == "..") {
+    return parts;
+}
+
+// The device folders of a node's path: after "devices", without "hwmonN" and its "hwmon" folder.
+std::vector<std::string_view> devicePath(std::string_view linkTarget) {
+    auto parts = components(linkTarget);
+    if (!parts.empty()) {
+        parts.pop_back(); // hwmonN
+    }
+    if (!parts.empty() && parts.back() == "hwmon") {
+        parts.pop_back();
+    }
+    const auto devices = std::find(parts.begin(), parts.end(), "devices");
+    if (devices != parts.end()) {
+        parts.erase(parts.begin(), devices + 1);
+    }
+    return parts;
+}
+
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+bool isHex(char c) {
+    return isDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+// text matches pattern, where 'h' is a hex digit, 'd' one or more decimal digits, 'u' an
+// upper-case letter or digit, '+' repeats the previous class, anything else itself.
+bool matches(std::string_view text, std::string_view pattern) {
+    std::size_t at = 0;
+    for (std::size_t p = 0; p < pattern.size(); ++p) {
+        const char want = pattern[p];
+        const bool many = p + 1 < pattern.size() && pattern[p + 1] == '+';
+        const auto fits = [want](char c) {
+            switch (want) {
+            case 'h':
+                return isHex(c);
+            case 'd':
+                return isDigit(c);
+            case 'u':
+                return isDigit(c) || (c >= 'A' && c <= 'Z');
+            default:
+                return c == want;
+            }
+        };
+        if (at >= text.size() || !fits(text[at])) {
+            return false;
+        }
+        ++at;
+        if (many || want == 'd') {
+            while (at < text.size() && fits(text[at])) {
+                ++at;
+            }
+        }
+        p += many ? 1 : 0;
+    }
+    return at == text.size();
+}
+
+bool isUSBPort(std::string_view part) {
+    // "1-4", "3-1.2", "1-4:1.0": bus, dash, a dotted port path, an optional interface.
+    const auto colon = part.find(':');
+    const auto ports = part.substr(0, colon);
+    if (colon != std::string_view::npos && !matches(part.substr(colon + 1), "d.d")) {
+        return false;
+    }
+    const auto dash = ports.find('-');
+    if (dash == std::string_view::npos || !matches(ports.substr(0, dash), "d")) {
+        return false;
+    }
+    std::string_view rest = ports.substr(dash + 1);
+    while (true) {
+        const auto dot = rest.find('.');
+        if (!matches(rest.substr(0, dot), "d")) {
+            return false;
+        }
+        if (dot == std::string_view::npos) {
+            return true;
+        }
+        rest.remove_prefix(dot + 1);
+    }
+}
+
+} // namespace
+
+DeviceAddress deviceAddressOf(std::string_view linkTarget) {
+    const auto parts = devicePath(linkTarget);
+    if (parts.size() < 2 && (parts.empty() || parts.front() == "virtual")) {
         return {};
     }
-    return std::string(device);
+    // Platform devices are named by the firmware or the driver ("coretemp.0", "nct6775.656"),
+    // virtual ones by their class ("thermal_zone0"): the device folder itself.
+    if (parts.front() == "virtual" || parts.front() == "platform") {
+        return {std::string(parts.back()), false};
+    }
+    // Elsewhere the device folder may be a class device numbered in probe order ("nvme1"), or
+    // an instance counter ("0003:1E71:170E.0003"): the deepest bus address above it is stable.
+    for (auto part = parts.rbegin(); part != parts.rend(); ++part) {
+        if (matches(*part, "d-hhhh") || matches(*part, "uuu+:hh")) {
+            return {std::string(*part), false}; // I2C client, ACPI device
+        }
+        if (matches(*part, "hhhh:hh:hh.h") || matches(*part, "d:d:d:d") || isUSBPort(*part)) {
+            return {std::string(*part), true}; // PCI function, SCSI device, USB port
+        }
+    }
+    return {std::string(parts.back()), false};
+}
+
+bool belongsToPowerSupply(std::string_view linkTarget) {
+    auto parts = components(linkTarget);
+    if (parts.size() < 3) {
+        return false;
+    }
+    parts.pop_back(); // hwmonN
+    if (parts.back() == "hwmon") {
+        parts.pop_back();
+    }
+    return parts.size() >= 2 && parts[parts.size() - 2] == "power_supply";
+}
+
+std::string escapedChipName(std::string_view name) {
+    std::string escaped;
+    escaped.reserve(name.size());
+    for (const char c : name) {
+        if (c == '%') {
+            escaped += "%25";
+        } else if (c == '/') {
+            escaped += "%2F";
+        } else if (c == ' ') {
+            escaped += "%20";
+        } else {
+            escaped += c;
+        }
+    }
+    return escaped;
 }
 
 std::vector<std::string> uniqueChipNames(const std::vector<ChipIdentity>& chips) {
@@ -124,12 +250,13 @@ std::vector<std::string> uniqueChipNames(const std::vector<ChipIdentity>& chips)
     }
     for (std::size_t i = 0; i < chips.size(); ++i) {
         const auto& chip = chips[i];
-        if (byName[chip.name] == 1) {
-            names[i] = chip.name;
-            continue;
+        const DeviceAddress address = deviceAddressOf(chip.linkTarget);
+        names[i] = escapedChipName(chip.name);
+        // A chip on a pluggable bus carries its address even alone, so adding a second drive
+        // or card does not rename the first.
+        if (address.pluggable || byName[chip.name] > 1) {
+            names[i] += "@" + escapedChipName(address.text.empty() ? chip.node : address.text);
         }
-        const std::string device = deviceNameOf(chip.linkTarget);
-        names[i] = chip.name + "@" + (device.empty() ? chip.node : device);
     }
     // Whatever still repeats is told apart by device path, which does not change across boots
     // (unlike hwmonN, which follows the order the drivers loaded in).
@@ -152,10 +279,23 @@ std::vector<std::string> uniqueChipNames(const std::vector<ChipIdentity>& chips)
     return names;
 }
 
-std::optional<std::string_view> appleSiliconKeyForLabel(SensorKind kind, std::string_view label) {
+std::optional<std::string> appleSiliconKeyForLabel(SensorKind kind, std::string_view label) {
     for (const auto& entry : appleSiliconLabels) {
         if (entry.kind == kind && entry.label == label) {
-            return entry.key;
+            return std::string(entry.key);
+        }
+    }
+    // Dual-fan machines label their fans "Fan 1" (F0) and "Fan 2" (F1).
+    constexpr std::string_view numbered = "Fan ";
+    unsigned number = 0;
+    if (kind == SensorKind::fan && label.starts_with(numbered) && label.size() > numbered.size() &&
+        label[numbered.size()] != '0') {
+        const auto digits = label.substr(numbered.size());
+        const auto [end, error] =
+            std::from_chars(digits.data(), digits.data() + digits.size(), number);
+        if (error == std::errc{} && end == digits.data() + digits.size() && number >= 1 &&
+            number <= 10) {
+            return "F" + std::to_string(number - 1);
         }
     }
     return std::nullopt;

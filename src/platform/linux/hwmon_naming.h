@@ -29,10 +29,25 @@ std::string attributeStem(SensorKind kind, unsigned index);
 // nothing is left.
 std::optional<std::string> cleanLabel(std::string_view text);
 
-// The device a hwmon node belongs to, from its class link target
-// ("../../devices/platform/coretemp.0/hwmon/hwmon3" → "coretemp.0"); empty for a node
-// without a device ("…/devices/virtual/hwmon/hwmon0").
-std::string deviceNameOf(std::string_view linkTarget);
+// Where a hwmon node's device sits, from its class link target, in words that hold across
+// boots and probe orders: the deepest bus address on the path (PCI "0000:03:00.0", USB port
+// "1-4:1.0", SCSI "0:0:0:0", I2C "0-0048", ACPI "ACPI000D:00"), or a platform device's name
+// ("coretemp.0"). `pluggable` marks the buses a second device of the same kind can be added to
+// (PCI, USB, SCSI). Empty text for a node with no such address.
+struct DeviceAddress {
+    std::string text;
+    bool pluggable = false;
+};
+DeviceAddress deviceAddressOf(std::string_view linkTarget);
+
+// Whether a hwmon node belongs to a power supply (".../power_supply/BAT0/hwmon4"): the supply
+// core registers one for every supply with a temperature, which the battery already reports.
+bool belongsToPowerSupply(std::string_view linkTarget);
+
+// A chip name that can stand before the '/' of a key and the ' ' of a fan name: '%', '/' and
+// ' ' escaped as "%25", "%2F" and "%20", so two different chips never share a key, a key splits
+// at its first '/' and a fan name at its first ' '.
+std::string escapedChipName(std::string_view name);
 
 // One chip as the walker found it.
 struct ChipIdentity {
@@ -41,14 +56,17 @@ struct ChipIdentity {
     std::string node;       // "hwmon3", the last resort
 };
 
-// A name per chip, in the order given, that no other chip shares and that holds across
-// reboots: the chip's name alone when it is unique; else "<name>@<device>"; when even that
-// repeats (two nodes on one device), those in device-path order get "#2", "#3" after the first.
+// A name per chip, in the order given, that no other chip shares and that holds across reboots
+// and probe orders (never the hwmonN number where anything else exists): the escaped name,
+// followed by "@<address>" when the chip sits on a pluggable bus or its name repeats (the node
+// when there is no address); when even that repeats, those in device-path order get "#2",
+// "#3" after the first.
 std::vector<std::string> uniqueChipNames(const std::vector<ChipIdentity>& chips);
 
 // The Apple SMC key of a channel of the Apple-silicon SMC driver, by its label (for a fan, the
-// "F<i>" its keys begin with); absent for a label the table does not know.
-std::optional<std::string_view> appleSiliconKeyForLabel(SensorKind kind, std::string_view label);
+// "F<i>" its keys begin with: "Fan" and "Fan 1" are F0, "Fan 2" F1, up to "Fan 10"); absent for
+// a label the table does not know.
+std::optional<std::string> appleSiliconKeyForLabel(SensorKind kind, std::string_view label);
 
 // The chip names of the Apple SMC's drivers: Intel Macs and Apple silicon.
 inline constexpr std::string_view intelSMCChip = "applesmc";

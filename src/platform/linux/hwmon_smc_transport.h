@@ -1,13 +1,11 @@
 #pragma once
 
-#include "platform/linux/hwmon_tree.h"
-#include "platform/linux/sensor_channels.h"
+#include "platform/linux/sensor_poller.h"
 #include "platform/smc_key_table.h"
 #include "platform/smc_transport.h"
 
 #include <array>
 #include <atomic>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -18,17 +16,21 @@ namespace brivane::platform::linux_backend {
 // answers the parameter blocks as the SMC user client would, for the keys the chip exposes:
 // its temperatures under their key names, the fan keys, the power keys, "#KEY" and the key
 // index. Values go out as "flt " in degrees Celsius, RPM or watts, the sysfs units converted
-// here. Without such a chip there is no service, as on a machine without an SMC.
-class HwmonSMCTransport final : public SMCTransport, private SMCKeyTable {
+// here, from the latest values a SensorPoller read. Without such a chip there is no SMC, which
+// opening reports in plain words (absenceNote()).
+class HwmonSMCTransport final : public SMCTransport {
 public:
-    explicit HwmonSMCTransport(std::string sysRoot = "/sys", SensorTiming timing = {},
-                               host::KeptValue::Pread pread = ::pread);
+    explicit HwmonSMCTransport(std::string sysRoot = "/sys", SensorPoller::Setup setup = {});
 
     SMCOpenResult open() override;
     KernReturn call(std::uint32_t connection, std::uint32_t selector, SMCInputBlock input,
                     SMCOutputBlock output) override;
     KernReturn close(std::uint32_t connection) override;
     const char* errorText(KernReturn code) const override;
+    std::string_view absenceNote() const override;
+
+    // Without background lanes (tests): runs what is due now.
+    void step() { poller_.step(); }
 
     static constexpr std::uint32_t kConnection = 0x534D43;
 
@@ -44,21 +46,7 @@ public:
     };
 
 private:
-    void discover();
-    void addChip(const HwmonChip& chip, bool appleSilicon);
-    void addChannelKey(std::string_view name, const std::string& file, double scale);
-    void addFan(unsigned fan, const HwmonChannel& channel, std::string_view name);
-    const Key* find(std::uint32_t code) const;
-    std::optional<std::uint32_t> keyAt(std::uint32_t index) const override;
-    std::optional<SMCKeyInfo> keyInfo(std::uint32_t code) const override;
-    bool valueBytes(std::uint32_t code,
-                    std::span<std::uint8_t, kSMCValueCapacity> bytes) const override;
-
-    SensorChannels channels_;
-    std::mutex openLock_;
-    bool discovered_ = false;
-    unsigned fans_ = 0;
-    std::vector<Key> keys_; // by code, "#KEY" among them; fixed once discovered
+    SensorPoller poller_;
     std::atomic<std::uint32_t> connection_{0};
 };
 

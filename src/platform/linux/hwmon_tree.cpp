@@ -50,6 +50,9 @@ std::vector<HwmonChip> listHwmonChips(const host::RootedDirectory& sys,
         HwmonChip chip;
         chip.identity.node = node;
         chip.identity.linkTarget = sys.linkTarget(base.c_str()).value_or("");
+        if (belongsToPowerSupply(chip.identity.linkTarget)) {
+            continue; // the supply's own twin: its battery reports the same temperature
+        }
         auto name = text(sys, base + "/name");
         if (!name) {
             name = text(sys, device + "/name");

@@ -28,8 +28,8 @@ struct HwmonChip {
 // Every chip under class/hwmon whose name `wanted` accepts (every chip without it), in node
 // order; the others' files are not walked. A chip's files may sit in its node or, for
 // drivers registered the old way, in its device folder; the node's own file wins. Channels
-// without an input, or that the kernel marks faulty or disabled, are left out, and so is a
-// chip without a name.
+// without an input, or that the kernel marks faulty or disabled, are left out, and so are a
+// chip without a name and a power supply's twin chip.
 std::vector<HwmonChip> listHwmonChips(const host::RootedDirectory& sys,
                                       bool (*wanted)(std::string_view name) = nullptr);
 

@@ -1,82 +1,95 @@
 #include "platform/linux/sensor_channels.h"
 
-#include "platform/thread_name.h"
+#include <algorithm>
+#include <cmath>
 
 namespace brivane::platform::linux_backend {
 
-SensorChannels::SensorChannels(const std::string& root, SensorTiming timing,
-                               host::KeptValue::Pread pread, std::size_t keptLimit)
-    : root_(root), timing_(timing), pread_(pread), keptLimit_(keptLimit) {}
-
-SensorChannels::~SensorChannels() {
-    {
-        const std::lock_guard lock(mutex_);
-        stop_ = true;
-    }
-    stopping_.notify_all();
-    if (refresher_.joinable()) {
-        refresher_.join();
-    }
-}
-
-std::optional<std::size_t> SensorChannels::add(const std::string& relative) {
-    auto channel = std::make_unique<Channel>();
-    if (channels_.size() < keptLimit_) {
-        channel->file = host::KeptValue(root_, relative.c_str(), pread_);
-        if (!channel->file.isOpen()) {
-            return std::nullopt;
-        }
+SensorChannel::SensorChannel(const ChannelContext& context, std::string relative, ChannelPace pace,
+                             bool keepOpen)
+    : relative_(std::move(relative)), pace_(pace) {
+    if (keepOpen) {
+        file_ = host::KeptValue(context.root, relative_.c_str(), context.pread);
+        usable_ = file_.isOpen();
     } else {
         // Descriptors are not unlimited: past the limit a sensor costs an open per read.
-        if (!host::FileDescriptor(root_.openFile(relative.c_str())).valid()) {
+        usable_ = host::FileDescriptor(context.root.openRegular(relative_.c_str())).valid();
+    }
+    slow_.store(pace.slow, std::memory_order_relaxed);
+}
+
+host::Outcome SensorChannel::refresh(const ChannelContext& context, double pass) {
+    const SensorTiming& timing = context.timing;
+    const double began = context.clock->uptime();
+    const auto reading =
+        file_.isOpen() ? file_.read() : context.root.readInteger(relative_.c_str());
+    const double ended = context.clock->uptime();
+    const double took = ended - began;
+
+    latest_.store(reading.value && *reading.value != kNoValue ? *reading.value : kNoValue,
+                  std::memory_order_relaxed);
+    readAt_.store(ended, std::memory_order_relaxed);
+    if (took > timing.slowRead) {
+        slow_.store(true, std::memory_order_release);
+    }
+    // A driver's cache interval is rounded up to whole refreshes, so its passes coincide with
+    // the others' instead of waking the lane in between.
+    const double cached = std::ceil(pace_.minimumInterval / timing.refresh) * timing.refresh;
+    const double interval = slow()
+                                ? std::max({timing.slowInterval, cached, took / timing.slowShare})
+                                : std::max(timing.refresh, cached);
+    interval_.store(interval, std::memory_order_relaxed);
+    due_.store(pass + interval, std::memory_order_relaxed);
+    read_.store(true, std::memory_order_release);
+    if (reading.outcome == host::Outcome::gone) {
+        gone_.store(true, std::memory_order_release);
+    }
+    return reading.outcome;
+}
+
+void SensorChannel::expire(const ChannelContext& context, double now) {
+    const double limit = 2 * interval_.load(std::memory_order_relaxed) + context.timing.refresh;
+    if (now - readAt_.load(std::memory_order_relaxed) > limit) {
+        latest_.store(kNoValue, std::memory_order_relaxed);
+    }
+}
+
+std::optional<std::int64_t> SensorChannel::value() const {
+    const std::int64_t value = latest_.load(std::memory_order_relaxed);
+    if (value == kNoValue || stuck()) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+ChannelSet::ChannelSet(std::shared_ptr<const ChannelContext> context,
+                       std::shared_ptr<const ChannelSet> previous)
+    : context_(std::move(context)), previous_(std::move(previous)) {}
+
+std::optional<std::size_t> ChannelSet::add(const std::string& relative, ChannelPace pace) {
+    if (const auto known = byPath_.find(relative); known != byPath_.end()) {
+        return known->second;
+    }
+    std::shared_ptr<SensorChannel> channel;
+    if (previous_) {
+        const auto found = previous_->byPath_.find(relative);
+        if (found != previous_->byPath_.end() && !previous_->channels_[found->second]->gone()) {
+            channel = previous_->channels_[found->second];
+        }
+    }
+    if (!channel) {
+        channel =
+            std::make_shared<SensorChannel>(*context_, relative, pace, kept_ < context_->keptLimit);
+        if (!channel->usable()) {
             return std::nullopt;
         }
-        channel->relative = relative;
+        kept_ += kept_ < context_->keptLimit ? 1 : 0;
+    } else {
+        ++kept_;
     }
     channels_.push_back(std::move(channel));
+    byPath_.emplace(relative, channels_.size() - 1);
     return channels_.size() - 1;
-}
-
-void SensorChannels::start() {
-    bool anySlow = false;
-    for (auto& channel : channels_) {
-        const auto began = std::chrono::steady_clock::now();
-        channel->latest.store(readNow(*channel), std::memory_order_relaxed);
-        channel->slow = std::chrono::steady_clock::now() - began > timing_.slowRead;
-        anySlow = anySlow || channel->slow;
-    }
-    if (anySlow) {
-        refresher_ = std::thread([this] {
-            setCurrentThreadName("sensor-refresh");
-            refreshSlowChannels();
-        });
-    }
-}
-
-std::optional<std::int64_t> SensorChannels::value(std::size_t channel) const {
-    const Channel& kept = *channels_[channel];
-    const std::int64_t value =
-        kept.slow ? kept.latest.load(std::memory_order_relaxed) : readNow(kept);
-    return value == kNoValue ? std::nullopt : std::optional<std::int64_t>(value);
-}
-
-std::int64_t SensorChannels::readNow(const Channel& channel) const {
-    const auto reading =
-        channel.file.isOpen() ? channel.file.read() : root_.readInteger(channel.relative.c_str());
-    return reading.value && *reading.value != kNoValue ? *reading.value : kNoValue;
-}
-
-void SensorChannels::refreshSlowChannels() {
-    std::unique_lock lock(mutex_);
-    while (!stopping_.wait_for(lock, timing_.refresh, [this] { return stop_; })) {
-        lock.unlock();
-        for (auto& channel : channels_) {
-            if (channel->slow) {
-                channel->latest.store(readNow(*channel), std::memory_order_relaxed);
-            }
-        }
-        lock.lock();
-    }
 }
 
 } // namespace brivane::platform::linux_backend

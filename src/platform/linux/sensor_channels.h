@@ -1,73 +1,116 @@
 #pragma once
 
 #include "platform/host/sysfs_reading.h"
+#include "platform/uptime_clock.h"
 
 #include <atomic>
-#include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <optional>
+#include <span>
 #include <string>
-#include <thread>
+#include <unordered_map>
 #include <vector>
 
 namespace brivane::platform::linux_backend {
 
-// When a sensor counts as slow, and how often a slow one is read in the background.
+// How the back ends pace their reads, in seconds of uptime.
 struct SensorTiming {
-    std::chrono::nanoseconds slowRead = std::chrono::milliseconds(2);
-    std::chrono::nanoseconds refresh = std::chrono::seconds(1);
+    double refresh = 1;          // between two reads of a channel while clients ask
+    double slowRead = 0.002;     // a read that takes longer makes its channel slow, for good
+    double slowInterval = 2;     // between two reads of a slow channel, at least,
+    double slowShare = 0.02;     // and long enough that reading it takes at most this share
+    double idleAfter = 10;       // after the last request, reading stops
+    double firstWait = 0.04;     // the first request after a rest waits for fresh values
+    double stuckAfter = 2;       // a read that has not returned by then is stuck
+    double rediscoverEvery = 30; // while clients ask; 0: only when a file is gone
 };
 
-// The sensor value files under one root that a back end reads on every snapshot, each kept
-// open and re-read with one pread (beyond `keptLimit` files, opened for each read instead). Some
-// drivers take milliseconds (SMBus) to half a second (firmware calls) per read: a channel whose
-// first read takes longer than `slowRead` is refreshed by a background thread every `refresh`, and
-// a snapshot takes its latest value instead of waiting.
-class SensorChannels {
+// How a channel's driver wants to be read.
+struct ChannelPace {
+    bool slow = false;          // every read is a firmware call
+    double minimumInterval = 0; // the driver's own cache interval
+};
+
+// What every channel under one root shares.
+struct ChannelContext {
+    host::RootedDirectory root;
+    SensorTiming timing;
+    std::shared_ptr<const UptimeClock> clock;
+    host::KeptValue::Pread pread = ::pread;
+    std::size_t keptLimit = 256;
+};
+
+// One value file: kept open and re-read with one pread (or opened per read past the limit of
+// kept files), read only by the poller's lanes; requests take its latest value.
+class SensorChannel {
 public:
-    static constexpr std::size_t kKeptLimit = 256;
+    SensorChannel(const ChannelContext& context, std::string relative, ChannelPace pace,
+                  bool keepOpen);
 
-    explicit SensorChannels(const std::string& root, SensorTiming timing = {},
-                            host::KeptValue::Pread pread = ::pread,
-                            std::size_t keptLimit = kKeptLimit);
-    ~SensorChannels();
-    SensorChannels(const SensorChannels&) = delete;
-    SensorChannels& operator=(const SensorChannels&) = delete;
+    const std::string& relative() const { return relative_; }
+    bool usable() const { return usable_; }
 
-    const host::RootedDirectory& root() const { return root_; }
-    // A file under root(); absent when it cannot be opened. Only before start().
-    std::optional<std::size_t> add(const std::string& relative);
-    // Reads every channel once, timing the read, and starts refreshing the slow ones.
-    void start();
+    // Reads the file now and times the read: the value is kept, a slow read moves the channel
+    // to the slow lane, and the next read is due one interval after `pass` (when the lane's
+    // pass began, so that the channels of one pass fall due together again).
+    host::Outcome refresh(const ChannelContext& context, double pass);
+    // Forgets a value older than twice its interval and a refresh: after a rest.
+    void expire(const ChannelContext& context, double now);
 
-    // The channel's value: read now, or the latest background reading of a slow channel.
-    // Absent when this read failed or the file holds no number. Safe from any thread.
-    std::optional<std::int64_t> value(std::size_t channel) const;
-    bool isSlow(std::size_t channel) const { return channels_[channel]->slow; }
+    std::optional<std::int64_t> value() const;
+    bool pending() const { return !read_.load(std::memory_order_acquire); }
+    bool slow() const { return slow_.load(std::memory_order_acquire); }
+    bool stuck() const { return stuck_.load(std::memory_order_acquire); }
+    bool gone() const { return gone_.load(std::memory_order_acquire); }
+    void markStuck() { stuck_.store(true, std::memory_order_release); }
+    double due() const { return due_.load(std::memory_order_relaxed); }
 
 private:
     static constexpr std::int64_t kNoValue = INT64_MIN;
-    struct Channel {
-        host::KeptValue file;
-        std::string relative; // when not kept open
-        bool slow = false;
-        std::atomic<std::int64_t> latest{kNoValue};
-    };
-    std::int64_t readNow(const Channel& channel) const;
-    void refreshSlowChannels();
 
-    host::RootedDirectory root_;
-    SensorTiming timing_;
-    host::KeptValue::Pread pread_;
-    std::size_t keptLimit_;
-    std::vector<std::unique_ptr<Channel>> channels_;
-    std::mutex mutex_;
-    std::condition_variable stopping_;
-    bool stop_ = false;
-    std::thread refresher_;
+    std::string relative_;
+    host::KeptValue file_;
+    bool usable_ = false;
+    ChannelPace pace_;
+    std::atomic<std::int64_t> latest_{kNoValue};
+    std::atomic<double> readAt_{0};
+    std::atomic<double> interval_{0};
+    std::atomic<double> due_{0};
+    std::atomic<bool> read_{false};
+    std::atomic<bool> slow_{false};
+    std::atomic<bool> stuck_{false};
+    std::atomic<bool> gone_{false};
+};
+
+// The channels one discovery found. A discovery that finds a file the previous one had takes
+// over its channel, value, pace and descriptor included; only a file that went away is opened
+// anew.
+class ChannelSet {
+public:
+    ChannelSet(std::shared_ptr<const ChannelContext> context,
+               std::shared_ptr<const ChannelSet> previous);
+
+    const host::RootedDirectory& root() const { return context_->root; }
+    // A value file under root(); absent when it is not a regular file that can be opened.
+    std::optional<std::size_t> add(const std::string& relative, ChannelPace pace = {});
+
+    // The latest value read; absent before the first read, after a failed one, and for a
+    // channel that is stuck.
+    std::optional<std::int64_t> value(std::size_t channel) const {
+        return channels_[channel]->value();
+    }
+    bool pending(std::size_t channel) const { return channels_[channel]->pending(); }
+    std::span<const std::shared_ptr<SensorChannel>> all() const { return channels_; }
+    // Once discovery is over: the set no longer keeps the one before it alive.
+    void forgetPrevious() { previous_.reset(); }
+
+private:
+    std::shared_ptr<const ChannelContext> context_;
+    std::shared_ptr<const ChannelSet> previous_; // dropped once discovery is over
+    std::vector<std::shared_ptr<SensorChannel>> channels_;
+    std::unordered_map<std::string, std::size_t> byPath_;
+    std::size_t kept_ = 0;
 };
 
 } // namespace brivane::platform::linux_backend

@@ -1,6 +1,8 @@
 #include "platform/linux/sysfs_registry.h"
 
 #include "platform/battery_properties.h"
+#include "platform/linux/drm_cards.h"
+#include "platform/linux/system_batteries.h"
 
 #include <algorithm>
 
@@ -84,30 +86,55 @@ private:
     std::size_t position_ = 0;
 };
 
+constexpr std::string_view registrySubsystems[] = {"power_supply", "drm"};
+
 } // namespace
 
-SysfsRegistry::SysfsRegistry(std::string sysRoot, SensorTiming timing, host::KeptValue::Pread pread,
-                             std::string nvmlLibrary)
-    : channels_(sysRoot, timing, pread), cards_(channels_.root(), std::move(nvmlLibrary)) {}
+struct SysfsRegistry::Catalog {
+    std::shared_ptr<ChannelSet> channels;
+    SystemBatteries batteries;
+    std::unique_ptr<DrmCards> cards;
+};
 
-void SysfsRegistry::discover() {
-    batteries_.discover(channels_);
-    cards_.discover();
-    channels_.start();
-}
+SysfsRegistry::SysfsRegistry(std::string sysRoot, SensorPoller::Setup setup,
+                             std::string nvmlLibrary)
+    : poller_(
+          sysRoot,
+          [nvmlLibrary = std::move(nvmlLibrary)](const std::shared_ptr<ChannelSet>& channels) {
+              auto catalog = std::make_shared<Catalog>();
+              catalog->channels = channels;
+              catalog->batteries.discover(*channels);
+              catalog->cards = std::make_unique<DrmCards>(channels->root(), nvmlLibrary);
+              catalog->cards->discover();
+              return std::shared_ptr<const void>(std::move(catalog));
+          },
+          [&setup] {
+              setup.name = "registry";
+              setup.classFolders = {"class/power_supply", "class/drm"};
+              setup.ueventSubsystems.assign(std::begin(registrySubsystems),
+                                            std::end(registrySubsystems));
+              return std::move(setup);
+          }()) {}
 
 std::unique_ptr<RegistryEntry> SysfsRegistry::firstEntry(std::string_view className) {
-    std::call_once(discovered_, [this] { discover(); });
-    if (className != "AppleSmartBattery" || batteries_.empty()) {
+    if (className != "AppleSmartBattery") {
         return nullptr;
     }
-    return std::make_unique<BatteryEntry>(batteries_.read(channels_));
+    const auto catalog = poller_.current<Catalog>();
+    if (!catalog || catalog->batteries.empty()) {
+        return nullptr;
+    }
+    return std::make_unique<BatteryEntry>(catalog->batteries.read(*catalog->channels));
 }
 
 std::unique_ptr<RegistryIterator> SysfsRegistry::matchingEntries(std::string_view className) {
-    std::call_once(discovered_, [this] { discover(); });
-    return std::make_unique<CardIterator>(
-        className == "IOAccelerator" ? cards_.read() : std::vector<CardUtilization>{});
+    std::vector<CardUtilization> cards;
+    if (className == "IOAccelerator") {
+        if (const auto catalog = poller_.current<Catalog>()) {
+            cards = catalog->cards->read();
+        }
+    }
+    return std::make_unique<CardIterator>(std::move(cards));
 }
 
 bool SysfsRegistry::isGraphicsAcceleratorClass(std::string_view) const {

@@ -1,14 +1,9 @@
 #pragma once
 
-#include "platform/linux/drm_cards.h"
-#include "platform/linux/sensor_channels.h"
-#include "platform/linux/system_batteries.h"
+#include "platform/linux/sensor_poller.h"
 #include "platform/registry.h"
 
-#include <mutex>
-#include <optional>
 #include <string>
-#include <vector>
 
 namespace brivane::platform::linux_backend {
 
@@ -20,25 +15,24 @@ namespace brivane::platform::linux_backend {
 // - "IOAccelerator": one entry per graphics card that tells how busy it is (drm_cards.h),
 //   busiest first, "IOClass" its driver and "PerformanceStatistics" holding "Device
 //   Utilization %" once the card has given a figure.
-// Both are found on the first lookup and kept; every other class has no entries. Every card
-// listed reports graphics, whatever its driver.
+// Every other class has no entries. Every card listed reports graphics, whatever its driver.
+// The batteries' files are read by a SensorPoller, so a lookup never waits on a battery gauge;
+// batteries and cards are looked for again as they come and go.
 class SysfsRegistry final : public Registry {
 public:
-    explicit SysfsRegistry(std::string sysRoot = "/sys", SensorTiming timing = {},
-                           host::KeptValue::Pread pread = ::pread,
+    explicit SysfsRegistry(std::string sysRoot = "/sys", SensorPoller::Setup setup = {},
                            std::string nvmlLibrary = "libnvidia-ml.so.1");
 
     std::unique_ptr<RegistryEntry> firstEntry(std::string_view className) override;
     std::unique_ptr<RegistryIterator> matchingEntries(std::string_view className) override;
     bool isGraphicsAcceleratorClass(std::string_view ioClass) const override;
 
-private:
-    void discover();
+    // Without background lanes (tests): runs what is due now.
+    void step() { poller_.step(); }
 
-    SensorChannels channels_;
-    std::once_flag discovered_;
-    SystemBatteries batteries_;
-    DrmCards cards_;
+private:
+    struct Catalog;
+    SensorPoller poller_;
 };
 
 } // namespace brivane::platform::linux_backend

@@ -33,7 +33,7 @@ constexpr std::array<File, 15> files{{
 
 } // namespace
 
-void SystemBatteries::discover(SensorChannels& channels) {
+void SystemBatteries::discover(ChannelSet& channels) {
     const host::RootedDirectory& sys = channels.root();
     for (const auto& supply : sys.list("class/power_supply")) {
         const std::string base = "class/power_supply/" + supply;
@@ -47,7 +47,7 @@ void SystemBatteries::discover(SensorChannels& channels) {
     }
 }
 
-BatteryStatus SystemBatteries::read(const SensorChannels& channels) const {
+BatteryStatus SystemBatteries::read(const ChannelSet& channels) const {
     std::array<SupplyReading, 4> readings{}; // more batteries than that: the first four
     const std::size_t count = std::min(batteries_.size(), readings.size());
     for (std::size_t i = 0; i < count; ++i) {

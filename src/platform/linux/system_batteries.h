@@ -9,14 +9,15 @@
 namespace brivane::platform::linux_backend {
 
 // The machine's own batteries (power supplies of type Battery and scope System, in name order;
-// a ThinkPad may have two), their value files kept open through the registry's channels.
+// a ThinkPad may have two), their value files read by the registry's poller; the status is read
+// when asked.
 class SystemBatteries {
 public:
-    // Finds them; before channels.start().
-    void discover(SensorChannels& channels);
+    // Finds them, adding their value files to `channels`.
+    void discover(ChannelSet& channels);
     bool empty() const { return batteries_.empty(); }
     // Every battery's files now, taken together.
-    BatteryStatus read(const SensorChannels& channels) const;
+    BatteryStatus read(const ChannelSet& channels) const;
 
 private:
     using Field = std::optional<std::int64_t> SupplyReading::*;

@@ -2,25 +2,78 @@
 #include "platform/linux/hwmon_smc_transport.h"
 #include "platform/linux/sysfs_registry.h"
 #include "smc/smc_test_support.h"
+#include "support/child_process.h"
 #include "support/sysfs_fixture.h"
 
+#include <cstring>
+#include <filesystem>
+#include <future>
 #include <gtest/gtest.h>
-#include <thread>
+#include <sys/socket.h>
+#include <sys/stat.h>
 
 namespace brivane::platform::linux_backend {
 namespace {
 
-using namespace std::chrono_literals;
 using testing::addHwmonChip;
-using testing::addPowerSupply;
 using testing::CapturedLines;
-using testing::scriptedPread;
+using Found = std::vector<std::pair<std::string, double>>;
+
+Found temperaturesOf(const MonitorSample& sample) {
+    Found found;
+    for (const auto& t : sample.temperatures) {
+        found.emplace_back(t.key, t.celsius);
+    }
+    return found;
+}
+
+// Reads of the board chip's files are counted; a file reading "smm <n>" takes half a second of
+// the test's clock (a firmware call), one reading "gate <n>" waits until the gate opens.
+ManualUptimeClock* clockOfReads = nullptr;
+std::atomic<int> boardReads{0};
+std::atomic<int> smmReads{0};
+std::promise<void> gate;
+const std::shared_future<void> gateOpened = gate.get_future().share();
+
+ssize_t timedPread(int fd, void* buffer, std::size_t size, off_t offset) {
+    char path[256] = {};
+    const std::string link = "/proc/self/fd/" + std::to_string(fd);
+    if (::readlink(link.c_str(), path, sizeof path - 1) > 0 && std::strstr(path, "nct6775")) {
+        ++boardReads;
+    }
+    char text[64];
+    const ssize_t got = ::pread(fd, text, sizeof text, 0);
+    const std::string_view content(text, got > 0 ? static_cast<std::size_t>(got) : 0);
+    const auto rest = content.substr(std::min(content.find(' ') + 1, content.size()));
+    if (content.starts_with("smm ")) {
+        ++smmReads;
+        clockOfReads->advance(0.5);
+    } else if (content.starts_with("gate ")) {
+        gateOpened.wait();
+    } else {
+        return ::pread(fd, buffer, size, offset);
+    }
+    std::memcpy(buffer, rest.data(), std::min(rest.size(), size));
+    return static_cast<ssize_t>(std::min(rest.size(), size));
+}
+
+SensorPoller::Setup manual(const std::shared_ptr<ManualUptimeClock>& clock,
+                           host::KeptValue::Pread pread = timedPread) {
+    return {.clock = clock, .pread = pread, .background = false};
+}
+
+// Background lanes; the first request waits for the first pass, however slow the machine.
+SensorPoller::Setup patient() {
+    SensorPoller::Setup setup;
+    setup.timing.firstWait = 10;
+    return setup;
+}
 
 TEST(LinuxSMC, AnswersTheIntelMacDriversKeysAsTheSMCWould) {
     testing::TempDir sys;
     testing::addLinuxLaptop(sys);
     CapturedLines printed;
-    SMC smc(std::make_shared<HwmonSMCTransport>(sys.path()), printed.sink());
+    SMC smc(std::make_shared<HwmonSMCTransport>(sys.path(), patient()), printed.sink());
 
     EXPECT_EQ(smc.getAllKeys(),
               (std::vector<std::string>{"#KEY", "F0Ac", "F0ID", "F0Mn", "F0Mx", "F1Ac", "F1ID",
@@ -41,114 +94,184 @@ TEST(LinuxSMC, AnswersTheIntelMacDriversKeysAsTheSMCWould) {
               std::vector<std::string>{"Error read(F1Ac): (iokit/common) general error"});
 }
 
-TEST(LinuxSMC, MapsTheAppleSiliconDriversLabelsToKeysInWatts) {
+// Dual-fan machines label their fans "Fan 1" and "Fan 2"; a channel the SMC table does not know
+// goes to the hardware monitor (checked end to end).
+TEST(LinuxSMC, DualFanAppleSiliconMacsShowBothFansAndLoseNoChannel) {
     testing::TempDir sys;
-    addHwmonChip(sys, {"hwmon0", "platform/soc/23e400000.smc/macsmc-hwmon",
-                       "name=macsmc_hwmon;power1_label=Total System Power;power1_input=12500000;"
-                       "power2_label=Mystery Rail;power2_input=1000000;"
-                       "temp1_label=Battery Hotspot;temp1_input=30500;fan1_label=Fan;"
-                       "fan1_input=0"});
+    testing::addAsahiMacBookPro(sys);
     CapturedLines printed;
-    SMC smc(std::make_shared<HwmonSMCTransport>(sys.path()), printed.sink());
-
+    SMC smc(std::make_shared<HwmonSMCTransport>(sys.path(), patient()), printed.sink());
     EXPECT_EQ(smc.getAllKeys(),
-              (std::vector<std::string>{"#KEY", "F0Ac", "F0ID", "FNum", "PSTR", "TB0T"}));
-    EXPECT_EQ(smc.getValue("PSTR", true), 12.5);
-    EXPECT_EQ(smc.getValue("TB0T"), 30.5);
-    EXPECT_EQ(smc.getValue("F0Ac", true), 0);
-    EXPECT_EQ(smc.getStringValue("F0ID"), "Fan");
+              (std::vector<std::string>{"#KEY", "F0Ac", "F0ID", "F0Mn", "F0Mx", "F1Ac", "F1ID",
+                                        "F1Mn", "F1Mx", "FNum", "PSTR", "TB0T", "TH0x"}));
+    EXPECT_EQ(smc.getStringValue("F1ID"), "Fan 2");
     EXPECT_TRUE(printed.take().empty());
 }
 
-TEST(LinuxSMC, WithoutAnSMCChipThereIsNoService) {
-    testing::TempDir sys;
-    addHwmonChip(sys, {"hwmon0", "platform/coretemp.0", "name=coretemp"});
-    CapturedLines printed;
-    SMC smc(std::make_shared<HwmonSMCTransport>(sys.path()), printed.sink());
-    EXPECT_TRUE(smc.getAllKeys().empty());
-    EXPECT_EQ(printed.take().front(), "Error IOIteratorNext(): (os/kern) successful");
+// Names hold whatever order the drivers probed in; an empty header, a fan reading 10^18 RPM and
+// an unconnected input on the board chip are not sensors.
+TEST(HwmonHardwareMonitor, DesktopBoardsGetStableNamesAndNoGhosts) {
+    for (const bool reversed : {false, true}) {
+        SCOPED_TRACE(reversed ? "probed in reverse" : "probed in order");
+        testing::TempDir sys;
+        testing::addDesktop(sys, reversed);
+        HwmonHardwareMonitor monitor(sys.path(), manual(std::make_shared<ManualUptimeClock>()));
+        monitor.sample();
+        monitor.step();
+        const auto& sample = monitor.sample();
+        EXPECT_EQ(temperaturesOf(sample), (Found{{"amdgpu@0000:0b:00.0/edge", 45},
+                                                 {"k10temp@0000:00:18.3/Tctl", 33},
+                                                 {"nct6798/SYSTIN", 31},
+                                                 {"nvme@0000:01:00.0/Composite", 38.85},
+                                                 {"nvme@0000:04:00.0/Composite", 41.85}}));
+        ASSERT_EQ(sample.fans.size(), 1u);
+        EXPECT_EQ(sample.fans[0].name, "nct6798/fan1");
+    }
 }
 
-TEST(HwmonHardwareMonitor, KeysEveryOtherChipStablyAndSkipsWhatCannotBeRead) {
+// Firmware-backed chips go to the slow lane by name, a channel once slow stays there and is read
+// no more than 2 % of the time, a cached chip is never read faster than its cache, and nothing
+// is read once nobody has asked for 10 s.
+TEST(SensorPoller, ReadsAtEachDriversPaceAndOnlyWhileClientsAsk) {
     testing::TempDir sys;
-    testing::addLinuxLaptop(sys);
-    addHwmonChip(sys, {"hwmon3", "platform/coretemp.1",
-                       "name=coretemp;temp2_label=Core 0;temp2_input=52000"});
-    addHwmonChip(sys, {"hwmon4", "virtual/thermal/thermal_zone0",
-                       "name=acpitz;temp1_input=27800;temp2_input=127000;temp3_input=30000;"
-                       "temp3_fault=1",
-                       false, true});
-    const std::string nvme = "pci0000:00/0000:00:1d.0/0000:3d:00.0/nvme/nvme0";
-    addHwmonChip(sys, {"hwmon5", nvme,
-                       "name=nvme;temp1_label=Composite;temp1_input=38850;temp2_label=Composite;"
-                       "temp2_input=!61",
-                       false, true});
+    addHwmonChip(sys, {"hwmon0", "platform/dell_smm_hwmon", "name=dell_smm;temp1_input=smm 45000"});
+    addHwmonChip(sys, {"hwmon1", "platform/nct6775.656", "name=nct6798;temp1_input=30000"});
+    addHwmonChip(sys, {"hwmon2", "platform/coretemp.0", "name=coretemp;temp1_input=smm 50000"});
+    const auto clock = std::make_shared<ManualUptimeClock>();
+    clockOfReads = clock.get();
+    boardReads = 0;
+    smmReads = 0;
+    HwmonHardwareMonitor monitor(sys.path(), manual(clock));
+    std::vector<int> boardReadsAt;
+    for (int tick = 0; tick < 40; ++tick) { // half seconds; a client asks for the first 5 s
+        if (tick < 10) {
+            monitor.sample();
+        }
+        monitor.step();
+        boardReadsAt.push_back(boardReads.load());
+        clock->advance(0.5);
+    }
+    for (std::size_t tick = 3; tick < boardReadsAt.size(); ++tick) {
+        EXPECT_LE(boardReadsAt[tick] - boardReadsAt[tick - 3], 1) << "at tick " << tick;
+    }
+    EXPECT_GE(boardReadsAt[28], 6);
+    EXPECT_EQ(boardReadsAt[29], boardReadsAt.back());
+    EXPECT_EQ(smmReads, 2); // each once: their half-second reads are due again after 25 s
+    monitor.sample();
+    monitor.step();
+    EXPECT_EQ(temperaturesOf(monitor.sample()),
+              (Found{{"coretemp/temp1", 50}, {"dell_smm/temp1", 45}, {"nct6798/temp1", 30}}));
+}
 
-    // Never slow, so a changed file shows on the next sample.
-    HwmonHardwareMonitor monitor(sys.path(), SensorTiming{1h, 1s}, scriptedPread);
-    using Found = std::vector<std::pair<std::string, double>>;
-    const auto temperatures = [&] {
-        Found found;
+TEST(SensorPoller, ChipsThatComeAndGoAreFoundWhileClientsAsk) {
+    testing::TempDir sys;
+    addHwmonChip(sys, {"hwmon0", "platform/coretemp.0", "name=coretemp;temp1_input=40000"});
+    int events[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_DGRAM, 0, events), 0);
+    host::FileDescriptor sender(events[0]);
+    const auto clock = std::make_shared<ManualUptimeClock>();
+    auto setup = manual(clock, testing::scriptedPread);
+    setup.openUevents = [receiver = events[1]] { return host::FileDescriptor(receiver); };
+    HwmonHardwareMonitor monitor(sys.path(), setup);
+    const auto keys = [&] {
+        monitor.sample();
+        monitor.step();
+        std::vector<std::string> found;
         for (const auto& t : monitor.sample().temperatures) {
-            found.emplace_back(t.key, t.celsius);
+            found.emplace_back(t.key);
         }
         return found;
     };
-    // The SMC chip is left to the SMC; the range test is the snapshot's, not the monitor's.
-    EXPECT_EQ(temperatures(), (Found{{"coretemp@coretemp.0/Core 0", 50},
-                                     {"coretemp@coretemp.0/Core 1", 150},
-                                     {"coretemp@coretemp.1/Core 0", 52},
-                                     {"acpitz/temp1", 27.8},
-                                     {"nvme/Composite", 38.85}}));
+    EXPECT_EQ(keys(), std::vector<std::string>{"coretemp/temp1"});
 
-    // A failed read costs the sensor one snapshot, not its place; a repeated label its stem.
-    sys.write("devices/" + nvme + "/hwmon5/temp2_input", "40000\n");
-    EXPECT_EQ(temperatures().back(), (std::pair<std::string, double>{"nvme/temp2", 40}));
+    // A USB cooler: found on the kernel's event, not on every snapshot.
+    addHwmonChip(sys, {"hwmon1", "pci0000:00/0000:00:14.0/usb1/1-4/1-4:1.0/0003:1E71:2007.0003",
+                       "name=kraken3;temp1_label=Coolant temp;temp1_input=31000"});
+    EXPECT_EQ(keys().size(), 1u);
+    const char event[] = "add@/devices/x/hwmon/hwmon1\0ACTION=add\0SUBSYSTEM=hwmon";
+    ASSERT_EQ(::send(sender.get(), event, sizeof event, 0), static_cast<ssize_t>(sizeof event));
+    EXPECT_EQ(keys(), (std::vector<std::string>{"coretemp/temp1", "kraken3@1-4:1.0/Coolant temp"}));
+
+    // A driver probed again: its old node's kept file reads ENODEV (one refresh later), and the
+    // pass after that finds the new node.
+    sys.write("devices/platform/coretemp.0/hwmon/hwmon0/temp1_input", "!19\n");
+    std::filesystem::remove(sys / "class/hwmon/hwmon0");
+    addHwmonChip(sys, {"hwmon5", "platform/coretemp.0", "name=coretemp;temp1_input=41000"});
+    for (int refresh = 0; refresh < 2; ++refresh) {
+        clock->advance(1);
+        keys();
+    }
+    EXPECT_EQ(temperaturesOf(monitor.sample()).front(), (Found::value_type{"coretemp/temp1", 41}));
 }
 
-TEST(SensorChannels, SlowSensorsAreReadInTheBackgroundAndFilesPastTheLimitPerRead) {
+// A FIFO planted in the tree cannot hold discovery; a read that blocks holds neither a request
+// nor the other sensors, and is reported once; a slow chip never holds the first snapshot.
+TEST(SensorPoller, ABlockingFileHoldsNeitherRequestsNorOtherSensors) {
     testing::TempDir sys;
-    sys.write("fast", "42000\n");
-    sys.write("slow", "slow 41000\n");
-    sys.write("unkept", "44000\n");
-    SensorChannels channels(sys.path(), SensorTiming{15ms, 10ms}, scriptedPread, 2);
-    const auto fast = channels.add("fast");
-    const auto slow = channels.add("slow");
-    EXPECT_FALSE(channels.add("missing"));
-    const auto unkept = channels.add("unkept"); // past the limit of files kept open
-    channels.start();
-    EXPECT_FALSE(channels.isSlow(*fast));
-    EXPECT_TRUE(channels.isSlow(*slow));
-    EXPECT_EQ(channels.value(*slow), 41000);
+    addHwmonChip(sys, {"hwmon0", "platform/coretemp.0", "name=coretemp;temp1_input=40000"});
+    addHwmonChip(sys, {"hwmon1", "platform/it87.2656", "name=it8688;temp1_input=gate 41000"});
+    addHwmonChip(sys, {"hwmon2", "platform/nct6775.656", "name=nct6798;temp1_input=32000"});
+    addHwmonChip(sys, {"hwmon3", "platform/dell_smm_hwmon", "name=dell_smm;temp1_input=gate 1"});
+    addHwmonChip(sys, {"hwmon4", "platform/pipe.0", "temp1_input=35000"});
+    ASSERT_EQ(::mkfifo((sys / "devices/platform/pipe.0/hwmon/hwmon4/name").c_str(), 0644), 0);
+    ASSERT_EQ(
+        ::mkfifo((sys / "devices/platform/coretemp.0/hwmon/hwmon0/temp2_input").c_str(), 0644), 0);
+    testing::addPowerSupply(sys, "BAT0", "platform/BAT0", "type=Battery;voltage_now=gate 1");
+    CapturedLines reported;
+    SensorPoller::Setup setup{.pread = timedPread};
+    setup.timing.firstWait = 0.25; // the pass cannot end: a file on it blocks
+    setup.timing.stuckAfter = 1;
+    setup.report = reported.sink();
+    HwmonHardwareMonitor monitor(sys.path(), setup);
+    SysfsRegistry registry(sys.path(), setup);
 
-    sys.write("slow", "slow 43000\n");
-    sys.write("unkept", "45000\n");
-    const auto deadline = std::chrono::steady_clock::now() + 5s;
-    while (channels.value(*slow) != 43000 && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(5ms);
-    }
-    EXPECT_EQ(channels.value(*slow), 43000);
-    EXPECT_EQ(channels.value(*unkept), 45000);
+    const auto shown = [&](std::size_t count) {
+        return testing::pollUntil(std::chrono::seconds(10),
+                                  [&] { return temperaturesOf(monitor.sample()).size() == count; });
+    };
+    EXPECT_TRUE(shown(1));
+    EXPECT_EQ(temperaturesOf(monitor.sample()), (Found{{"coretemp/temp1", 40}}));
+    const auto battery = registry.firstEntry("AppleSmartBattery");
+    ASSERT_NE(battery, nullptr);
+    EXPECT_EQ(battery->numberProperty("Voltage"), std::nullopt);
+    EXPECT_TRUE(shown(2));
+    EXPECT_EQ(temperaturesOf(monitor.sample()).back(), (Found::value_type{"nct6798/temp1", 32}));
+    std::vector<std::string> lines; // the registry's stuck read is seen by its next lookup
+    EXPECT_TRUE(testing::pollUntil(std::chrono::seconds(10), [&] {
+        registry.firstEntry("AppleSmartBattery");
+        for (auto& line : reported.take()) {
+            lines.push_back(std::move(line));
+        }
+        return lines.size() >= 3;
+    }));
+    const std::string late = " did not answer within 1 s; it is no longer read.";
+    EXPECT_EQ(lines,
+              (std::vector<std::string>{"Sensor file class/hwmon/hwmon1/temp1_input" + late,
+                                        "Sensor file class/hwmon/hwmon3/temp1_input" + late,
+                                        "Sensor file class/power_supply/BAT0/voltage_now" + late}));
+    gate.set_value();
 }
 
 // A peripheral's battery or an adapter is no system battery; one without a scope is.
 TEST(SysfsRegistry, FindsTheSystemBatteryPassingOverPeripheralsAndAdapters) {
     testing::TempDir sys;
-    addPowerSupply(sys, "hidpp_battery_0", "usb1/hidpp", "type=Battery;scope=Device;temp=250");
-    addPowerSupply(sys, "ADP1", "platform/ADP1", "type=Mains");
-    EXPECT_EQ(SysfsRegistry(sys.path()).firstEntry("AppleSmartBattery"), nullptr);
+    testing::addPowerSupply(sys, "hidpp_battery_0", "usb1/hidpp",
+                            "type=Battery;scope=Device;temp=250");
+    testing::addPowerSupply(sys, "ADP1", "platform/ADP1", "type=Mains");
+    EXPECT_EQ(SysfsRegistry(sys.path(), patient()).firstEntry("AppleSmartBattery"), nullptr);
 
-    addPowerSupply(sys, "macsmc-battery", "platform/macsmc-battery",
-                   "type=Battery;scope=System;temp=305;voltage_now=12600500;model_name=\xff\xfe");
-    SysfsRegistry registry(sys.path());
+    testing::addPowerSupply(sys, "macsmc-battery", "platform/macsmc-battery",
+                            "type=Battery;scope=System;temp=305;voltage_now=12600500;"
+                            "model_name=\xff\xfe");
+    SysfsRegistry registry(sys.path(), patient());
     const auto battery = registry.firstEntry("AppleSmartBattery");
     ASSERT_NE(battery, nullptr);
     EXPECT_EQ(battery->numberProperty("Temperature"), 3050);
     EXPECT_EQ(battery->numberProperty("Voltage"), 12600.5);
 
     testing::TempDir bare;
-    addPowerSupply(bare, "BAT0", "platform/BAT0", "type=Battery;voltage_now=11000000");
-    SysfsRegistry bareRegistry(bare.path());
+    testing::addPowerSupply(bare, "BAT0", "platform/BAT0", "type=Battery;voltage_now=11000000");
+    SysfsRegistry bareRegistry(bare.path(), patient());
     const auto unscoped = bareRegistry.firstEntry("AppleSmartBattery");
     ASSERT_NE(unscoped, nullptr);
     EXPECT_EQ(unscoped->numberProperty("Temperature"), std::nullopt);

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "platform/linux/sensor_channels.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace brivane::platform::linux_backend {
+
+// What the hardware monitor found: every hwmon chip but the Apple SMC's (the Apple-silicon
+// driver's channels that the SMC transport does not serve stay here), chips in the order of
+// their stable names, channels by kind and index.
+struct MonitorCatalog {
+    struct Temperature {
+        std::string key; // "<chip>/<label>"
+        std::size_t channel = 0;
+        bool board = false;     // on a chip that lists unconnected inputs too
+        bool processor = false; // measures the processor
+    };
+    struct Fan {
+        std::string name; // "<chip>/<label>"
+        std::size_t channel = 0;
+        std::optional<std::size_t> maximum;
+        bool board = false;
+    };
+    struct Power {
+        std::string key;        // "<chip>/<label>", watts
+        std::string_view alias; // the snapshot's own key for the same figure, if any
+        std::size_t channel = 0;
+    };
+
+    std::shared_ptr<ChannelSet> channels;
+    std::vector<Temperature> temperatures;
+    std::vector<Fan> fans;
+    std::vector<Power> powers;
+};
+
+// Walks class/hwmon under the set's root, adding the channels it finds to `channels`.
+std::shared_ptr<const MonitorCatalog> discoverMonitors(const std::shared_ptr<ChannelSet>& channels);
+
+} // namespace brivane::platform::linux_backend

@@ -1,0 +1,203 @@
+#include "platform/linux/sensor_lanes.h"
+
+#include "platform/linux/uevent.h"
+#include "platform/thread_name.h"
+
+#include <algorithm>
+
+namespace brivane::platform::linux_backend {
+namespace {
+
+using State = SensorPoller::State;
+using Catalog = SensorPoller::Catalog;
+
+// What the class folders hold: entry names and where they link to.
+std::string listingOf(const host::RootedDirectory& root, const std::vector<std::string>& folders) {
+    std::string listing;
+    for (const auto& folder : folders) {
+        for (const auto& entry : root.list(folder.c_str())) {
+            listing += entry;
+            listing += root.linkTarget((folder + "/" + entry).c_str()).value_or("");
+            listing += '\n';
+        }
+    }
+    return listing;
+}
+
+// Reads the lane's due channels; the time the next one falls due. Called without the lock.
+double readDue(State& s, LaneRun& run, const ChannelSet& set, int lane, bool& gone, bool& slowed) {
+    double next = kNever;
+    // Channels falling due within a tenth of a refresh are read in this pass: one wake-up.
+    const double pass = s.now();
+    const double horizon = pass + s.timing().refresh / 10;
+    for (const auto& channel : set.all()) {
+        if (channel->stuck() || channel->slow() != (lane == kSlow)) {
+            continue;
+        }
+        if (channel->due() <= horizon) {
+            {
+                const std::lock_guard lock(s.mutex);
+                if (run.abandoned || s.stop) {
+                    return next;
+                }
+                run.reading = true;
+                run.since = s.now();
+                run.channel = channel;
+            }
+            gone = channel->refresh(*s.context, pass) == host::Outcome::gone || gone;
+            slowed = slowed || (lane == kFast && channel->slow());
+            const std::lock_guard lock(s.mutex);
+            run.reading = false;
+            run.channel.reset();
+        }
+        if (!channel->stuck() && channel->slow() == (lane == kSlow)) {
+            next = std::min(next, channel->due());
+        }
+    }
+    return next;
+}
+
+// Discovery, when it has never run, something came or went, or the timer finds the class
+// folders' listing changed. Holds the lock on entry and exit; false when the lane was left
+// behind meanwhile.
+bool discoverWhenDue(State& s, LaneRun& run, Lock& lock, double now) {
+    const double every = s.timing().rediscoverEvery;
+    const bool timer = every > 0 && now - s.lastDiscovery >= every;
+    if ((s.discovered && !s.rediscover && !timer) || s.discoveryStuck) {
+        return true;
+    }
+    const bool known = s.discovered && !s.rediscover;
+    s.rediscover = false; // a file gone from here on asks for another discovery
+    auto set = std::make_shared<ChannelSet>(s.context, s.channels);
+    run.reading = true;
+    run.since = now;
+    lock.unlock();
+    std::string listing = listingOf(s.context->root, s.setup.classFolders);
+    Catalog catalog;
+    if (!known || listing != s.listing) {
+        catalog = s.discover(set);
+        set->forgetPrevious();
+    }
+    lock.lock();
+    run.reading = false;
+    if (run.abandoned) {
+        return false;
+    }
+    s.lastDiscovery = now;
+    if (!catalog) {
+        return true; // nothing came or went
+    }
+    s.listing = std::move(listing);
+    s.channels = std::move(set);
+    s.catalog = std::move(catalog);
+    s.discovered = true;
+    s.wake.notify_all();      // the slow lane has a new set
+    s.refreshed.notify_all(); // a back end opening waits for it
+    return true;
+}
+
+} // namespace
+
+// Discovery when due, then a pass over the fast channels.
+double fastTurn(State& s, LaneRun& run, Lock& lock) {
+    const double now = s.now();
+    const SensorTiming& timing = s.timing();
+    const bool watching = !s.setup.ueventSubsystems.empty();
+    if (watching && !s.ueventsOpened) {
+        s.ueventsOpened = true;
+        s.uevents = s.setup.openUevents ? s.setup.openUevents() : openUeventSocket();
+    }
+    if (s.uevents.valid()) {
+        const int socket = s.uevents.get();
+        lock.unlock();
+        const bool changed = drainUevents(socket, s.setup.ueventSubsystems);
+        lock.lock();
+        s.rediscover = s.rediscover || changed;
+    }
+    if (!discoverWhenDue(s, run, lock, now)) {
+        return kNever;
+    }
+    const auto set = s.channels;
+    lock.unlock();
+    bool gone = false;
+    bool slowed = false;
+    double next = set ? readDue(s, run, *set, kFast, gone, slowed) : kNever;
+    lock.lock();
+    if (run.abandoned) {
+        return kNever;
+    }
+    ++s.passes;
+    s.refreshed.notify_all();
+    if (slowed) {
+        s.wake.notify_all(); // the slow lane has new work
+    }
+    s.rediscover = s.rediscover || gone;
+    if (gone || watching) {
+        next = std::min(next, now + timing.refresh);
+    }
+    if (timing.rediscoverEvery > 0 && !s.discoveryStuck) {
+        next = std::min(next, s.lastDiscovery + timing.rediscoverEvery);
+    }
+    return next;
+}
+
+double slowTurn(State& s, LaneRun& run, Lock& lock) {
+    const auto set = s.channels;
+    lock.unlock();
+    bool gone = false;
+    bool slowed = false;
+    const double next = set ? readDue(s, run, *set, kSlow, gone, slowed) : kNever;
+    lock.lock();
+    s.rediscover = s.rediscover || gone;
+    return next;
+}
+
+namespace {
+
+void runLane(std::shared_ptr<State> state, int lane, std::shared_ptr<LaneRun> run) {
+    State& s = *state;
+    setCurrentThreadName(s.setup.name + (lane == kFast ? "-read" : "-slow"));
+    Lock lock(s.mutex);
+    while (!s.stop && !run->abandoned) {
+        if (!s.active) {
+            s.wake.wait(lock);
+            continue;
+        }
+        if (lane == kFast && s.now() - s.lastDemand >= s.timing().idleAfter) {
+            s.active = false;    // nobody asks: no reads, no timers, no wake-ups
+            s.wake.notify_all(); // the slow lane parks now, not at its next read
+            continue;
+        }
+        double next = lane == kFast ? fastTurn(s, *run, lock) : slowTurn(s, *run, lock);
+        if (s.stop || run->abandoned) {
+            break;
+        }
+        const double now = s.now();
+        if (lane == kFast) {
+            next = std::min(next, s.lastDemand + s.timing().idleAfter);
+        }
+        if (next == kNever) {
+            s.wake.wait(lock);
+        } else if (next > now) {
+            s.wake.wait_for(lock, std::chrono::duration<double>(next - now));
+        }
+    }
+    if (!run->abandoned) {
+        s.lanes[static_cast<std::size_t>(lane)].running = false;
+        s.exited.notify_all();
+    }
+}
+
+} // namespace
+
+void startLanes(const std::shared_ptr<State>& state) {
+    for (int lane : {kFast, kSlow}) {
+        auto& entry = state->lanes[static_cast<std::size_t>(lane)];
+        if (!entry.running) {
+            entry.running = true;
+            entry.thread = std::thread(runLane, state, lane, entry.run);
+        }
+    }
+}
+
+} // namespace brivane::platform::linux_backend

@@ -1,0 +1,188 @@
+#include "platform/linux/sensor_poller.h"
+
+#include "platform/host/monotonic_uptime_clock.h"
+#include "platform/linux/sensor_lanes.h"
+
+#include <unistd.h>
+
+namespace brivane::platform::linux_backend {
+namespace {
+
+using State = SensorPoller::State;
+using Report = SensorPoller::Report;
+
+void writeToStandardError(std::string_view line) {
+    std::string text(line);
+    text += '\n';
+    [[maybe_unused]] const auto written = ::write(STDERR_FILENO, text.data(), text.size());
+}
+
+// Starts reading after a rest: values older than their pace allows are forgotten, the lanes
+// run, and requests until the first pass wait no longer than firstWait from now.
+void activate(const std::shared_ptr<State>& state, double now) {
+    State& s = *state;
+    s.active = true;
+    if (s.channels) {
+        for (const auto& channel : s.channels->all()) {
+            channel->expire(*s.context, now);
+        }
+    }
+    s.awaitAfter = s.passes;
+    s.awaitUntil = std::chrono::steady_clock::now() +
+                   std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                       std::chrono::duration<double>(s.timing().firstWait));
+    if (s.setup.background) {
+        startLanes(state);
+        s.wake.notify_all();
+    }
+}
+
+// A read that has run past stuckAfter keeps its thread; the lane goes on without both.
+void leaveStuckReads(State& s, double now) {
+    for (auto& lane : s.lanes) {
+        LaneRun& run = *lane.run;
+        if (!run.reading || now - run.since <= s.timing().stuckAfter) {
+            continue;
+        }
+        const auto seconds = std::to_string(static_cast<int>(s.timing().stuckAfter));
+        const Report& report = s.setup.report;
+        std::string line;
+        if (run.channel) {
+            run.channel->markStuck();
+            line = "Sensor file " + run.channel->relative() + " did not answer within " + seconds +
+                   " s; it is no longer read.";
+        } else {
+            s.discoveryStuck = true;
+            line = "Looking for " + s.setup.name + " sensors did not finish within " + seconds +
+                   " s; those found before are still read.";
+        }
+        (report ? report : Report(writeToStandardError))(line);
+        run.abandoned = true;
+        if (lane.thread.joinable()) {
+            lane.thread.detach(); // blocked in the kernel; it ends when the read returns
+        }
+        lane.running = false;
+        lane.run = std::make_shared<LaneRun>();
+    }
+}
+
+} // namespace
+
+SensorPoller::SensorPoller(const std::string& root, Discover discover, Setup setup)
+    : state_(std::make_shared<State>()) {
+    auto context = std::make_shared<ChannelContext>();
+    context->root = host::RootedDirectory(root);
+    context->timing = setup.timing;
+    context->clock = setup.clock ? setup.clock : std::make_shared<host::MonotonicUptimeClock>();
+    context->pread = setup.pread;
+    context->keptLimit = setup.keptLimit;
+    state_->context = std::move(context);
+    state_->discover = std::move(discover);
+    state_->setup = std::move(setup);
+    if (state_->setup.demand) {
+        state_->setup.demand->join(*this);
+    }
+}
+
+SensorPoller::~SensorPoller() {
+    if (state_->setup.demand) {
+        state_->setup.demand->leave(*this);
+    }
+    State& s = *state_;
+    Lock lock(s.mutex);
+    s.stop = true;
+    s.wake.notify_all();
+    s.refreshed.notify_all();
+    const auto limit = std::chrono::duration<double>(s.timing().stuckAfter);
+    for (auto& lane : s.lanes) {
+        if (!lane.thread.joinable()) {
+            continue;
+        }
+        if (s.exited.wait_for(lock, limit, [&lane] { return !lane.running; })) {
+            lock.unlock();
+            lane.thread.join();
+            lock.lock();
+        } else {
+            lane.thread.detach();
+        }
+    }
+}
+
+const host::RootedDirectory& SensorPoller::root() const {
+    return state_->context->root;
+}
+
+const SensorTiming& SensorPoller::timing() const {
+    return state_->context->timing;
+}
+
+SensorPoller::Catalog SensorPoller::currentCatalog(std::optional<double> discoveryPatience) {
+    State& s = *state_;
+    const double now = s.now();
+    Lock lock(s.mutex);
+    s.lastDemand = now;
+    leaveStuckReads(s, now);
+    if (!s.active) {
+        activate(state_, now);
+        if (s.setup.demand) {
+            lock.unlock(); // the others' locks are never taken under this one
+            s.setup.demand->wakeOthers(*this, now);
+            lock.lock();
+        }
+    } else if (s.setup.background) {
+        startLanes(state_); // after a stuck lane was left behind
+    }
+    if (!s.setup.background) {
+        return s.catalog;
+    }
+    if (discoveryPatience) {
+        s.refreshed.wait_for(lock, std::chrono::duration<double>(*discoveryPatience),
+                             [&] { return s.catalog || s.stop; });
+    } else if (s.passes == s.awaitAfter) {
+        // Until a pass since waking ended or its deadline passed, values may be a rest old.
+        s.refreshed.wait_until(lock, s.awaitUntil,
+                               [&] { return s.passes != s.awaitAfter || s.stop; });
+    }
+    return s.catalog;
+}
+
+void SensorPoller::wakeWithOthers(double now) {
+    State& s = *state_;
+    const Lock lock(s.mutex);
+    if (!s.active) {
+        s.lastDemand = now;
+        activate(state_, now);
+    }
+}
+
+void SharedDemand::join(SensorPoller& poller) {
+    const std::lock_guard lock(mutex_);
+    pollers_.push_back(&poller);
+}
+
+void SharedDemand::leave(SensorPoller& poller) {
+    const std::lock_guard lock(mutex_);
+    std::erase(pollers_, &poller);
+}
+
+void SharedDemand::wakeOthers(SensorPoller& woken, double now) {
+    const std::lock_guard lock(mutex_);
+    for (SensorPoller* poller : pollers_) {
+        if (poller != &woken) {
+            poller->wakeWithOthers(now);
+        }
+    }
+}
+
+void SensorPoller::step() {
+    State& s = *state_;
+    Lock lock(s.mutex);
+    if (!s.active || s.now() - s.lastDemand >= s.timing().idleAfter) {
+        s.active = false;
+        return;
+    }
+    fastTurn(s, *s.lanes[kFast].run, lock);
+    slowTurn(s, *s.lanes[kSlow].run, lock);
+}
+
+} // namespace brivane::platform::linux_backend

@@ -1,0 +1,102 @@
+#pragma once
+
+#include "platform/linux/sensor_channels.h"
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace brivane::platform::linux_backend {
+
+class SharedDemand;
+
+// Reads a back end's sensor files where a slow or stuck file cannot hold a request: requests
+// only take the latest values, and two lanes (threads) read the files while clients ask.
+// - The fast lane discovers (the back end's walk), then reads every channel that is due, once a
+//   refresh interval or the driver's cache interval. A channel whose read is slow moves to the
+//   slow lane, which reads it no more often than its own pace allows; a driver known to be slow
+//   starts there.
+// - Reading starts with a request and stops `idleAfter` seconds after the last one: a machine
+//   nobody watches costs no wake-up. The first request after a rest waits up to `firstWait`
+//   for the fast lane's pass and then shows what is ready.
+// - Discovery runs again when a file reports its device gone, on the kernel's add and remove
+//   events of the back end's subsystems, and when the listing of its class folders changed
+//   (looked at every `rediscoverEvery` seconds), all only while clients ask; never for a
+//   request itself.
+// - A read still running after `stuckAfter` seconds, seen by a request, leaves its lane behind:
+//   the channel is skipped from then on, reported once, and a fresh lane reads the others.
+class SensorPoller {
+public:
+    using Catalog = std::shared_ptr<const void>;
+    // The back end's walk: what it found, holding on to the channel set it filled. Runs on the
+    // fast lane, must not touch the back end object (a stuck lane may outlive it).
+    using Discover = std::function<Catalog(const std::shared_ptr<ChannelSet>&)>;
+    using Report = std::function<void(std::string_view line)>;
+
+    struct Setup {
+        SensorTiming timing{};
+        std::shared_ptr<const UptimeClock> clock{}; // the machine's when null
+        host::KeptValue::Pread pread = ::pread;
+        std::size_t keptLimit = 256;
+        std::string name = "sensors"; // the lanes' thread names
+        std::vector<std::string_view> ueventSubsystems{};
+        // Class folders whose listing (names and link targets) the timer compares with the last
+        // discovery's, so that an unchanged machine costs a listing, not a walk.
+        std::vector<std::string> classFolders{};
+        std::function<host::FileDescriptor()> openUevents{}; // the kernel's when null
+        Report report{};                                     // standard error when null
+        std::shared_ptr<SharedDemand> demand{};              // pollers that wake together
+        bool background = true; // false: nothing runs but what step() runs (tests)
+    };
+
+    SensorPoller(const std::string& root, Discover discover, Setup setup);
+    ~SensorPoller();
+    SensorPoller(const SensorPoller&) = delete;
+    SensorPoller& operator=(const SensorPoller&) = delete;
+
+    const host::RootedDirectory& root() const;
+    const SensorTiming& timing() const;
+
+    // What the latest discovery found (null before the first one), noting that a client asks.
+    // After a rest it waits up to firstWait for the fast lane's pass.
+    template <class T> std::shared_ptr<const T> current() {
+        return std::static_pointer_cast<const T>(currentCatalog(std::nullopt));
+    }
+    // The same, but waiting up to `patience` seconds for the first discovery only (when a
+    // back end opens, and must know what there is, not yet what it reads).
+    template <class T> std::shared_ptr<const T> found(double patience) {
+        return std::static_pointer_cast<const T>(currentCatalog(patience));
+    }
+
+    // Without background lanes: runs what is due now on both lanes, on the calling thread.
+    void step();
+
+    struct State;
+
+private:
+    friend class SharedDemand;
+    Catalog currentCatalog(std::optional<double> discoveryPatience);
+    void wakeWithOthers(double now);
+
+    std::shared_ptr<State> state_;
+};
+
+// The pollers of one snapshot's back ends: a request after a rest reaches one of them first,
+// and the others start their passes at once instead of when the snapshot gets to them, so a
+// snapshot waits for one deadline, not one each.
+class SharedDemand {
+public:
+    void join(SensorPoller& poller);
+    void leave(SensorPoller& poller);
+    void wakeOthers(SensorPoller& woken, double now);
+
+private:
+    std::mutex mutex_;
+    std::vector<SensorPoller*> pollers_;
+};
+
+} // namespace brivane::platform::linux_backend
