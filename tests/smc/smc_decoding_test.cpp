@@ -5,6 +5,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <limits>
+#include <span>
 
 namespace brivane::testing {
 namespace {
@@ -40,7 +41,7 @@ struct DecodingRow {
     std::optional<double> expected;
 };
 
-TEST(SMCGetValue, DecodesIntegersAndFixedPoint) {
+TEST(SMCGetValue, DecodesIntegersFixedPointAndFloatsButNoOtherTypes) {
     const DecodingRow rows[] = {{"ui8 ", "05", 5},         {"ui16", "1234", 4660},
                                 {"ui32", "0000012c", 300}, {"ui32", "ffffffff", 4294967295},
                                 {"sp1e", "4000", 1},       {"sp3c", "1000", 1},
@@ -49,20 +50,17 @@ TEST(SMCGetValue, DecodesIntegersAndFixedPoint) {
                                 {"sp78", "2d80", 45.5},    {"sp78", "ff00", 255},
                                 {"sp87", "0100", 2},       {"sp96", "0080", 2},
                                 {"spb4", "0100", 16},      {"spf0", "0100", 256}};
-    for (const auto& row : rows) {
-        expectValue("TEST", row.type, row.hex, false, row.expected);
-    }
-}
-
-TEST(SMCGetValue, DecodesFloatsAndNoOtherTypes) {
     const double nan = std::nan(""), infinity = std::numeric_limits<double>::infinity();
-    const DecodingRow rows[] = {
+    const DecodingRow floats[] = {
         {"flt ", "0000c842", 100}, {"flt ", "000020c2", -40}, {"flt ", "0000807f", infinity},
         {"flt ", "0000c07f", nan}, {"fpe2", "1f40", 2000},    {"fpe2", "1f43", 2000},
         {"fpe2", "ffff", 16383},   {"fp2e", "1234", none},    {"{fds", "00000000466e", none},
         {"si16", "0005", none},    {"ch8*", "6162", none}};
-    for (const auto& row : rows) {
-        expectValue("TEST", row.type, row.hex, false, row.expected);
+    for (const auto& table :
+         {std::span<const DecodingRow>(rows), std::span<const DecodingRow>(floats)}) {
+        for (const auto& row : table) {
+            expectValue("TEST", row.type, row.hex, false, row.expected);
+        }
     }
 }
 
