@@ -11,11 +11,6 @@ namespace {
 
 using Accessory = SensorSnapshot::AccessoryReading;
 
-// One power source as the power-management tool prints it: a whole XML property list.
-std::string source(const std::string& entries) {
-    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<dict>\n" +
-           entries + "</dict>\n</plist>\n";
-}
 std::string str(const std::string& key, const std::string& value) {
     return "<key>" + key + "</key><string>" + value + "</string>\n";
 }
@@ -27,8 +22,10 @@ std::string num(const std::string& key, const std::string& value) {
 std::string capacity(const std::string& value) {
     return num("Current Capacity", value);
 }
+// One power source as the power-management tool prints it: a whole XML property list.
 std::string typed(const std::string& type, const std::string& entries) {
-    return source(str("Type", type) + entries);
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<dict>\n" +
+           str("Type", type) + entries + "</dict>\n</plist>\n";
 }
 std::string accessory(const std::string& name, const std::string& entries) {
     return typed("Accessory Source", str("Name", name) + entries);

@@ -137,7 +137,7 @@ TEST_F(ProcessDetailsReaderTest, StorageOrderSaturationAndSkippedProcesses) {
                                         {42, "steady", 20, 0}}));
 }
 
-TEST_F(ProcessDetailsReaderTest, EnergyRunsTheMonitorAndLeavesItselfOut) {
+TEST_F(ProcessDetailsReaderTest, EnergyRunsTheMonitorLeavesItselfOutAndAFailedRunGivesNothing) {
     tools->result.terminationStatus = 0;
     tools->result.processIdentifier = 77;
     tools->result.output = "PID COMMAND POWER\n1 a 1.0\nPID COMMAND POWER\n77 top 9.0\n"
@@ -151,13 +151,11 @@ TEST_F(ProcessDetailsReaderTest, EnergyRunsTheMonitorAndLeavesItselfOut) {
                                         platform::ToolEnvironment::exactly({{"LC_ALL", "C"}}),
                                         3.0,
                                         platform::WatchdogQoS::utility});
-}
 
-TEST_F(ProcessDetailsReaderTest, EnergyIsEmptyWhenTheMonitorFails) {
     const std::string output = "PID\nPID\n88 x 1.0\n";
-    const platform::ToolResult failures[] = {
-        {"no such file", 0, output}, {std::nullopt, 1, output}, {std::nullopt, 15, output}};
-    for (const auto& failure : failures) {
+    for (const platform::ToolResult& failure :
+         {platform::ToolResult{"no such file", 0, output}, platform::ToolResult{{}, 1, output},
+          platform::ToolResult{{}, 15, output}}) {
         tools->result = failure;
         EXPECT_TRUE(reader.read(ProcessDetailsKind::energy).ranked.empty())
             << failure.terminationStatus;

@@ -16,7 +16,7 @@ platform::ToolRun expectedRun(std::string path, std::vector<std::string> argumen
             platform::WatchdogQoS::utility};
 }
 
-TEST(ToolReadersTest, RunTheirToolsAndRepairTheText) {
+TEST(ToolReadersTest, RunTheirToolsRepairTheTextAndGiveNothingForAFailedRun) {
     testing::RecordingToolRunner tools;
     tools.result.output = "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict>"
                           "<key>Type</key><string>Accessory Source</string>"
@@ -33,14 +33,11 @@ TEST(ToolReadersTest, RunTheirToolsAndRepairTheText) {
     testing::expectRun(tools.runs[0], expectedRun("/usr/bin/pmset", {"-g", "accps", "-xml"}));
     testing::expectRun(tools.runs[1],
                        expectedRun("/usr/sbin/diskutil", {"info", "-plist", "disk3s1"}));
-}
 
-TEST(ToolReadersTest, FailedRunsGiveNothing) {
     const std::pair<std::optional<std::string>, int> failures[] = {
         {"no such file", -1}, {std::nullopt, 1}, {std::nullopt, 15}};
     for (const auto& [launchError, status] : failures) {
         SCOPED_TRACE(status);
-        testing::RecordingToolRunner tools;
         tools.result = {launchError, status, platform::sim::cannedPmsetOutput()};
         EXPECT_TRUE(readAccessories(tools).empty());
         tools.result.output = platform::sim::cannedDiskutilOutput("disk0");
