@@ -195,7 +195,6 @@ TEST(DocumentCodecTest, DecodingFollowsPresenceAndTypeRules) {
         {snapshot, required + R"(,"graphics":5})", false},
         {snapshot, required + R"(,"power":{}})", false},
         {snapshot, required + R"(,"supportsManagement":1})", false},
-        {snapshot, required + R"(,"supportsManagement":"true"})", false},
         {snapshot, required + R"(,"unknown":[1,{"x":null}]})", true},
         {snapshot, R"({"version":2,"temperatures":[],"helperUID":1,"helperEffectiveUID":1})",
          false},
