@@ -165,7 +165,6 @@ TEST_F(SnapshotAssembly, PowerListsSMCKeysThenEnergyThenBatteryVoltage) {
     }
 }
 
-// A monitor's power figure fills the snapshot's own key only where nothing before it did.
 TEST_F(SnapshotAssembly, MonitorPowerFollowsTheEnergyReadingsAndFillsTheirKeyOnlyWhenFree) {
     struct Monitor final : platform::HardwareMonitor {
         const platform::MonitorSample& sample() override { return figures; }
@@ -222,7 +221,6 @@ TEST_F(SnapshotAssembly, GraphicsComesFromTheFirstUsableAGXAccelerator) {
         }
         EXPECT_EQ(snapshot().graphics, c.expected);
     }
-    // A failed lookup gives nothing.
     harness.registry->failLookups("IOAccelerator");
     service.reset();
     EXPECT_EQ(snapshot().graphics, std::nullopt);

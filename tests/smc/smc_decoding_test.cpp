@@ -64,7 +64,6 @@ TEST(SMCGetValue, DecodesIntegersFixedPointAndFloatsButNoOtherTypes) {
     }
 }
 
-// All-zero bytes are no reading unless zero is allowed or the key is one of five modes.
 TEST(SMCGetValue, TreatsAllZeroAsNoReadingExceptForTheFiveModeKeys) {
     struct Row {
         std::string_view key;
