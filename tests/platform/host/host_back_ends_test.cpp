@@ -3,7 +3,6 @@
 #include "support/temp_dir.h"
 
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <future>
@@ -16,25 +15,6 @@ namespace {
 
 using namespace brivane::platform;
 using namespace brivane::platform::host;
-
-TEST(XdgWorkspace, CachesFollowXdgCacheHomeOnlyWhenAbsolute) {
-    const char* savedCache = std::getenv("XDG_CACHE_HOME");
-    const char* savedHome = std::getenv("HOME");
-    const std::string keptCache = savedCache ? savedCache : "";
-    const std::string keptHome = savedHome ? savedHome : "";
-    XdgWorkspace workspace;
-
-    ::setenv("HOME", "/home/someone", 1);
-    ::setenv("XDG_CACHE_HOME", "/var/cache/someone", 1);
-    EXPECT_EQ(workspace.userCachesDirectory(), "/var/cache/someone");
-    ::setenv("XDG_CACHE_HOME", "relative/cache", 1);
-    EXPECT_EQ(workspace.userCachesDirectory(), "/home/someone/.cache");
-    ::unsetenv("XDG_CACHE_HOME");
-    EXPECT_EQ(workspace.userCachesDirectory(), "/home/someone/.cache");
-
-    savedCache ? ::setenv("XDG_CACHE_HOME", keptCache.c_str(), 1) : ::unsetenv("XDG_CACHE_HOME");
-    savedHome ? ::setenv("HOME", keptHome.c_str(), 1) : ::unsetenv("HOME");
-}
 
 // Opens through a stand-in opener; returns the verdict and how long open() itself took.
 std::pair<std::optional<bool>, double> openWith(std::vector<std::string> openers,

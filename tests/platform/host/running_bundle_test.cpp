@@ -6,8 +6,6 @@
 namespace brivane::platform::host {
 namespace {
 
-using namespace std::string_literals;
-
 std::string plistWith(const std::string& entries) {
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<dict>\n" +
            entries + "</dict>\n</plist>\n";
@@ -22,7 +20,8 @@ TEST(BundleLocation, FindsContentsOnlyForExecutablesInsideMacOS) {
     }
 }
 
-TEST(InfoDictionary, ReadsStringsAndHidesValuesOfOtherTypes) {
+// Values of other types read as absent, and so does everything in a truncated or foreign file.
+TEST(InfoDictionary, ReadsOnlyStringsOfAWholeDictionary) {
     const auto info = infoDictionaryFromBytes(
         plistWith("<key>BrivaneTeamIdentifier</key><string>TEAM123</string>\n"
                   "<key>Empty</key><string></string>\n"
@@ -33,20 +32,13 @@ TEST(InfoDictionary, ReadsStringsAndHidesValuesOfOtherTypes) {
     for (const char* absent : {"Number", "Flag", "Missing"}) {
         EXPECT_EQ(info->stringValue(absent), std::nullopt) << absent;
     }
-}
-
-TEST(InfoDictionary, AnythingButAWholeDictionaryOrAMissingBundleHasNoValues) {
-    std::vector<std::shared_ptr<const BundleInfo>> infos = {
-        infoDictionaryFromFile("/nonexistent/Contents/Info.plist"), runningBundleInfo()};
-    for (
-        const std::string& bytes :
-        {""s, "not a plist"s, "\0\0\0\0"s, "bplist00"s,
-         "<?xml version=\"1.0\"?><plist version=\"1.0\"><array><string>x</string></array></plist>"s,
-         plistWith("<key>BrivaneTeamIdentifier</key><string>TEAM")}) {
-        infos.push_back(infoDictionaryFromBytes(bytes));
-    }
-    for (std::size_t index = 0; index < infos.size(); ++index) {
-        EXPECT_EQ(infos[index]->stringValue("BrivaneTeamIdentifier"), std::nullopt) << index;
+    std::vector<std::shared_ptr<const BundleInfo>> empty = {
+        infoDictionaryFromFile("/nonexistent/Contents/Info.plist"), runningBundleInfo(),
+        infoDictionaryFromBytes("<?xml version=\"1.0\"?><plist version=\"1.0\"><array>"
+                                "<string>x</string></array></plist>"),
+        infoDictionaryFromBytes(plistWith("<key>BrivaneTeamIdentifier</key><string>TEAM"))};
+    for (std::size_t index = 0; index < empty.size(); ++index) {
+        EXPECT_EQ(empty[index]->stringValue("BrivaneTeamIdentifier"), std::nullopt) << index;
     }
 }
 

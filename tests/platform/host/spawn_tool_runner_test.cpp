@@ -1,6 +1,5 @@
 #include "platform/host/spawn_tool_runner.h"
 #include "platform/host/tool_invocations.h"
-#include "platform/sim/scripted_tool_runner.h"
 #include "support/recording_tool_runner.h"
 #include "support/temp_dir.h"
 
@@ -222,21 +221,6 @@ TEST(ToolInvocationTest, MapsMacToolsToTheStandInsNextToTheExecutable) {
     const auto passed = localInvocation(unknown);
     ASSERT_TRUE(passed);
     brivane::testing::expectRun(*passed, unknown);
-}
-
-TEST_F(ToolRunnerTest, ScriptedRunnerAnswersKnownRunsAndDelegatesTheRest) {
-    const auto real = script("real", "echo from the host");
-    sim::ScriptedToolRunner scripted(std::make_shared<SpawnToolRunner>());
-    scripted.answer("/usr/bin/pmset", {"-g"}, 0, "canned");
-
-    EXPECT_EQ(scripted.run(runOf("/usr/bin/pmset", 2.0, {"-g"})).output, "canned");
-    EXPECT_EQ(scripted.run(runOf(real)).output, "from the host\n");
-    EXPECT_TRUE(scripted.run(runOf("/usr/bin/pmset", 2.0, {"-h"})).launchError);
-    EXPECT_EQ(scripted.calls("/usr/bin/pmset", {"-g"}), 1u);
-    EXPECT_EQ(scripted.totalCalls(), 3u);
-
-    sim::ScriptedToolRunner alone;
-    EXPECT_TRUE(alone.run(runOf(real)).launchError);
 }
 
 } // namespace

@@ -36,7 +36,6 @@ TEST(SysfsReading, ParsesOnlyWholeNumbers) {
     }
 }
 
-// pread stand-ins: each fails with one errno, whatever the file holds.
 template <int Error> ssize_t failingPread(int, void*, std::size_t, off_t) {
     errno = Error;
     return -1;

@@ -17,7 +17,6 @@ TEST(DrmCards, BusyFromIdleCounters) {
     EXPECT_FALSE(busyFromIdle(0, 10, 0, 1));
 }
 
-// A card under devices/pci0000:00/<address>, its driver named in uevent.
 void addCard(const TempDir& sys, int number, const std::string& address, const std::string& driver,
              const std::string& deviceFiles, const std::string& cardFiles = "") {
     const std::string device = "devices/pci0000:00/" + address;
@@ -30,14 +29,7 @@ void addCard(const TempDir& sys, int number, const std::string& address, const s
     sys.symlink("class/drm/card" + std::to_string(number), "../../" + card);
 }
 
-struct Shown {
-    std::string driver;
-    std::optional<double> percent;
-    bool operator==(const Shown&) const = default;
-    friend void PrintTo(const Shown& shown, std::ostream* out) {
-        *out << shown.driver << " " << (shown.percent ? std::to_string(*shown.percent) : "-");
-    }
-};
+using Shown = std::pair<std::string, std::optional<double>>; // driver, percent
 
 std::vector<Shown> shown(DrmCards& cards) {
     std::vector<Shown> out;

@@ -1,11 +1,12 @@
+#include "platform/host/xdg_workspace.h"
 #include "platform/linux/systemd_service_manager.h"
+#include "platform/linux/systemd_unit_text.h"
 #include "platform/sim/scripted_tool_runner.h"
 #include "support/temp_dir.h"
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <iterator>
@@ -42,16 +43,14 @@ protected:
     std::string unit(const std::string& name) {
         return root_ / ("units/dev.qorva.brivane.SensorCompanion" + name);
     }
-    // A user manager that answers every call the registration makes with `status`.
-    void managerAnswers(int status, int startStatus = 0) {
+    // A user manager that takes every call the registration makes.
+    void managerAnswers() {
         for (const std::vector<std::string>& call :
              {std::vector<std::string>{"--user", "show-environment"},
-              {"--user", "daemon-reload"}}) {
-            runner_->answer("/usr/bin/systemctl", call, status, "");
+              {"--user", "daemon-reload"},
+              {"--user", "start", "dev.qorva.brivane.SensorCompanion.socket"}}) {
+            runner_->answer("/usr/bin/systemctl", call, 0, "");
         }
-        runner_->answer("/usr/bin/systemctl",
-                        {"--user", "start", "dev.qorva.brivane.SensorCompanion.socket"},
-                        startStatus, "");
     }
 
     const testing::TempDir root_{"brivane-units"};
@@ -60,7 +59,7 @@ protected:
 
 TEST_F(SystemdServiceManagerTest, RegisterWritesUnitsAndStatesFollowTheFiles) {
     root_.write(plistPath, agentPlist);
-    managerAnswers(0);
+    managerAnswers();
     // A link planted where a temporary might go is never written through.
     root_.write("victim", "mine");
     root_.symlink("units/dev.qorva.brivane.SensorCompanion.service.tmp", root_ / "victim");
@@ -99,37 +98,30 @@ TEST_F(SystemdServiceManagerTest, RegisterWritesUnitsAndStatesFollowTheFiles) {
 TEST_F(SystemdServiceManagerTest, RegistrationThatCannotTakeEffectFailsAndLeavesNothing) {
     const struct Case {
         const char* name;
-        std::function<void(const testing::TempDir&, sim::ScriptedToolRunner&)> setUp;
-        const char* bundle;
+        std::vector<int> answers; // show-environment's status, then daemon-reload's
         const char* says;
+        bool folderAtLink = false;
+        const char* bundle = "Companion App";
     } cases[] = {
-        {"no user manager",
-         [](auto&, auto& runner) {
-             runner.answer("/usr/bin/systemctl", {"--user", "show-environment"}, 1, "");
-         },
-         "Companion App", "loginctl enable-linger"},
-        {"socket does not start",
-         [](auto&, auto& runner) {
-             runner.answer("/usr/bin/systemctl", {"--user", "show-environment"}, 0, "");
-             runner.answer("/usr/bin/systemctl", {"--user", "daemon-reload"}, 0, "");
-         },
-         "Companion App", "could not start dev.qorva.brivane.SensorCompanion.socket"},
-        {"a folder at the link",
-         [](const auto& root, auto&) {
-             root.write("units/sockets.target.wants/dev.qorva.brivane.SensorCompanion.socket/x",
-                        "");
-         },
-         "Companion App", "is in the way of enabling the agent"},
-        {"quote in the bundle path", [](auto&, auto&) {}, "Compan\"ion App",
-         "move the application bundle to a path without quotes"},
+        {"no user manager", {1}, "loginctl enable-linger"},
+        {"socket does not start", {0, 0}, "could not start dev.qorva.brivane.SensorCompanion"},
+        {"a folder at the link", {}, "is in the way of enabling the agent", true},
+        {"quote in the bundle path", {}, "to a path without quotes", false, "Compan\"ion App"},
     };
+    const std::vector<std::string> calls[] = {{"--user", "show-environment"},
+                                              {"--user", "daemon-reload"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const testing::TempDir root("brivane-units");
         auto runner = std::make_shared<sim::ScriptedToolRunner>();
+        for (std::size_t call = 0; call < c.answers.size(); ++call) {
+            runner->answer("/usr/bin/systemctl", calls[call], c.answers[call], "");
+        }
         root.write(std::string(c.bundle) + "/Contents/Library/LaunchAgents/" + plistName,
                    agentPlist);
-        c.setUp(root, *runner);
+        if (c.folderAtLink) {
+            root.write("units/sockets.target.wants/dev.qorva.brivane.SensorCompanion.socket/x", "");
+        }
         SystemdServiceManager services(root / c.bundle, root / "units", runner);
         const auto refused = services.registerAgent(plistName);
         ASSERT_TRUE(refused);
@@ -145,7 +137,7 @@ TEST_F(SystemdServiceManagerTest, ThePackagesUnitsAreEnabledWhenShipped) {
     root_.write(plistPath, agentPlist);
     root_.writeFiles("packaged", "dev.qorva.brivane.SensorCompanion.service=[Service];"
                                  "dev.qorva.brivane.SensorCompanion.socket=[Socket]");
-    managerAnswers(0);
+    managerAnswers();
     auto services = manager("Companion App", root_ / "packaged");
     ASSERT_FALSE(services.registerAgent(plistName));
     EXPECT_EQ(services.state(plistName), ServiceManager::enabled);
@@ -184,22 +176,50 @@ TEST_F(SystemdServiceManagerTest, UnusablePropertyListsRefuseRegistration) {
     EXPECT_TRUE(manager().registerAgent(plistName));
 }
 
-TEST(SystemdUnitFolder, FollowsAnAbsoluteXdgConfigHomeThenHome) {
-    const char* savedConfig = std::getenv("XDG_CONFIG_HOME");
-    const std::string saved = savedConfig ? savedConfig : "";
+// Relative XDG values are invalid and ignored; HOME is the fallback.
+TEST(UserFolders, FollowAnAbsoluteXdgVariableElseHome) {
+    std::vector<std::pair<std::string, std::optional<std::string>>> kept;
+    for (const char* name : {"HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME"}) {
+        const char* value = std::getenv(name);
+        kept.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
+    }
+    const host::XdgWorkspace workspace;
+    ::setenv("HOME", "/home/someone", 1);
     ::setenv("XDG_CONFIG_HOME", "/x/config", 1);
+    ::setenv("XDG_CACHE_HOME", "/x/cache", 1);
     EXPECT_EQ(SystemdServiceManager::userUnitFolder(), fs::path("/x/config/systemd/user"));
+    EXPECT_EQ(workspace.userCachesDirectory(), "/x/cache");
     ::setenv("XDG_CONFIG_HOME", "relative", 1);
-    const char* home = std::getenv("HOME");
-    if (home && home[0] == '/') {
-        EXPECT_EQ(SystemdServiceManager::userUnitFolder(),
-                  fs::path(home) / ".config" / "systemd" / "user");
+    ::setenv("XDG_CACHE_HOME", "relative/cache", 1);
+    EXPECT_EQ(SystemdServiceManager::userUnitFolder(),
+              fs::path("/home/someone/.config/systemd/user"));
+    EXPECT_EQ(workspace.userCachesDirectory(), "/home/someone/.cache");
+    ::unsetenv("XDG_CACHE_HOME");
+    EXPECT_EQ(workspace.userCachesDirectory(), "/home/someone/.cache");
+    for (const auto& [name, value] : kept) {
+        value ? ::setenv(name.c_str(), value->c_str(), 1) : ::unsetenv(name.c_str());
     }
-    if (savedConfig) {
-        ::setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
-    } else {
-        ::unsetenv("XDG_CONFIG_HOME");
+}
+
+// What systemd would run, quoted so that blanks, '$' and '%' reach the agent unchanged; a path
+// systemd refuses to run (a quote or a backslash in it) gives no unit at all.
+TEST(SystemdUnitText, QuotesWhatSystemdCanRunAndRefusesTheRest) {
+    const std::pair<std::vector<std::string>, const char*> cases[] = {
+        {{"/opt/a b$x;(&)*%/agent", "--agent"}, R"("/opt/a b$x;(&)*%%/agent" "--agent")"},
+        {{"/opt/agent", "$HOME 100%"}, R"("/opt/agent" "$$HOME 100%%")"},
+        {{"/opt/it's/agent", "--agent"}, nullptr},
+        {{"/opt/a\\b/agent", "--agent"}, nullptr},
+    };
+    for (const auto& [arguments, execStart] : cases) {
+        SCOPED_TRACE(arguments.front());
+        const auto text = serviceUnitText({"dev.qorva.brivane.SensorCompanion", arguments, {"s"}});
+        ASSERT_EQ(text.has_value(), execStart != nullptr);
+        if (text) {
+            EXPECT_THAT(*text, HasSubstr("\nExecStart=" + std::string(execStart) + "\n"));
+        }
     }
+    // A stopped socket leaves no file in the runtime folder.
+    EXPECT_THAT(*socketUnitText({"L", {"/a"}, {"s"}}), HasSubstr("\nRemoveOnStop=yes\n"));
 }
 
 } // namespace
