@@ -1,13 +1,13 @@
 // Programs of the agent's own user that try to stall or exhaust it, and the client that watches
 // what the others see meanwhile. Each prints what it saw and exits 0 when the scenario held:
-//   watch <endpoint> <ms> [kind]        one request at a time (snapshot, cpu or energy) on
+//   watch <endpoint> <ms> [kind]        one request at a time (snapshot or cpu) on
 //                                       one connection; prints the slowest
 //   intrude <endpoint> <ms>             connects again and again, touching its executable to
 //                                       defeat the verdict cache; must never be answered
 //   pipeline <endpoint> <n> <ms> [pid]  n requests in one write, a pause, then every reply; with
 //                                       pid: SIGTERM to it after the first, then the rest
 //   crowd <endpoint> <conns> <n> <ms> [kind]  conns connections holding n unread requests each
-//                                       of kind (snapshot, cpu, energy) for ms, then closing
+//                                       of kind (snapshot or cpu) for ms, then closing
 //                                       (n = 0: idle after one answered request)
 //   load <endpoint> <n> <seed>          n requests of every kind in random batches, each reply
 //                                       checked; now and then a batch abandoned
@@ -45,13 +45,7 @@ struct Request {
 };
 
 Request requestNamed(const std::string& kind) {
-    if (kind == "cpu") {
-        return {Selector::cpuDetails, std::nullopt};
-    }
-    if (kind == "energy") {
-        return {Selector::processDetails, "energy"};
-    }
-    return {Selector::snapshot, std::nullopt};
+    return {kind == "cpu" ? Selector::cpuDetails : Selector::snapshot, std::nullopt};
 }
 
 // n requests in one write: all of it, or as much as the socket takes without waiting.
@@ -247,22 +241,23 @@ int main(int argc, char** argv) {
     const auto number = [&](std::size_t i) { return i < args.size() ? std::stol(args[i]) : 0L; };
     const std::string scenario = args.empty() ? "" : args[0];
     const std::string endpoint = args.size() > 1 ? args[1] : "";
+    const auto kind = [&](std::size_t i) { return requestNamed(i < args.size() ? args[i] : ""); };
+    bool held = false;
     if (scenario == "watch") {
-        return watch(endpoint, number(2), requestNamed(args.size() > 3 ? args[3] : "")) ? 0 : 1;
+        held = watch(endpoint, number(2), kind(3));
     } else if (scenario == "intrude") {
-        return intrude(endpoint, number(2)) ? 0 : 1;
+        held = intrude(endpoint, number(2));
     } else if (scenario == "pipeline") {
-        return pipeline(endpoint, number(2), number(3), static_cast<pid_t>(number(4))) ? 0 : 1;
+        held = pipeline(endpoint, number(2), number(3), static_cast<pid_t>(number(4)));
     } else if (scenario == "crowd") {
-        return crowd(endpoint, number(2), number(3), number(4),
-                     requestNamed(args.size() > 5 ? args[5] : ""))
-                   ? 0
-                   : 1;
+        held = crowd(endpoint, number(2), number(3), number(4), kind(5));
     } else if (scenario == "impersonate") {
-        return impersonate(endpoint, number(2)) ? 0 : 1;
+        held = impersonate(endpoint, number(2));
     } else if (scenario == "load") {
-        return load(endpoint, number(2), number(3)) ? 0 : 1;
+        held = load(endpoint, number(2), number(3));
+    } else {
+        std::fprintf(stderr, "usage: see the top of attack_client_main.cpp\n");
+        return 2;
     }
-    std::fprintf(stderr, "usage: see the top of attack_client_main.cpp\n");
-    return 2;
+    return held ? 0 : 1;
 }

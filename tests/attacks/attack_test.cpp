@@ -147,8 +147,8 @@ TEST_F(Attack, AStoppedAgentWithAFullBacklogTurnsNewcomersAwayInTime) {
     EXPECT_EQ(staged_.cli({"snapshot"}).status, 0);
 }
 
-// Pipelined requests are all answered however late the client reads. Terminated with requests
-// in flight, the agent answers what it read, removes its socket and lock and exits 0.
+// Terminated with requests in flight, the agent answers what it read, removes its socket and
+// lock and exits 0.
 TEST_F(Attack, PipelinedRequestsAreAnsweredHoweverLateTheClientReadsAndOnTermination) {
     auto result = staged_.run(client({"pipeline", "2000", "1500"}));
     EXPECT_EQ(result.status, 0) << result.output;
@@ -160,7 +160,6 @@ TEST_F(Attack, PipelinedRequestsAreAnsweredHoweverLateTheClientReadsAndOnTermina
     EXPECT_TRUE(staged_.startAgent(10s));
 }
 
-// With the agent gone, a program of its user that serves the endpoint is not believed.
 TEST_F(Attack, AProcessImpersonatingTheAgentIsNotBelieved) {
     agent_->kill(SIGTERM);
     ASSERT_EQ(agent_->waitForExit(5s * slowdown), 0);
@@ -188,8 +187,8 @@ TEST_F(Attack, SIGPIPEIsIgnoredAndSIGHUPStopsTheAgentLikeSIGTERM) {
     EXPECT_FALSE(fs::exists(staged_.endpoint() + ".lock"));
 }
 
-// Clients pipeline every kind of request, abandoning a batch now and then: each is answered
-// once with its document, and every connection closed gives its descriptor back.
+// Each request of every kind is answered once with its document, batches are abandoned now and
+// then, and every connection closed gives its descriptor back.
 TEST_F(Attack, ManyClientsWithRandomDisconnectsAreEachAnsweredExactlyOnce) {
     // Every reader sets up what it keeps before the baseline is taken.
     for (const auto& request : std::vector<std::vector<std::string>>{{"snapshot"},

@@ -1,6 +1,6 @@
-// The simulated agent's bundle and the CLI as real processes over the real socket, and a real
-// consumer of the CLI's metrics. Framing, pipelining and malformed input are covered
-// in-process (tests/ipc) and under attack (tests/attacks); the exporter's HTTP in tests/metrics.
+// The simulated agent's bundle and the CLI as real processes over the real socket, and real
+// consumers of the CLI's metrics. Framing and malformed input are covered in tests/ipc and
+// tests/attacks, the exporter's HTTP in tests/sensors_cli.
 
 #include "e2e/http_get.h"
 #include "formats/document_codec.h"

@@ -90,10 +90,6 @@ public:
         EXPECT_TRUE(connected) << problem;
         return connected;
     }
-    bool waitForConnections(std::size_t count) {
-        return pollUntil(std::chrono::seconds(5),
-                         [&] { return listener_->connectionCount() == count; });
-    }
 
 private:
     TempDir directory_;

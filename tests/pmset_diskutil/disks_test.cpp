@@ -19,7 +19,6 @@ TEST(DiskNames, WholeDisksInNamingOrder) {
                                         "sda", "sdb", "sdz", "sdaa", "vda", "xvda", "mmcblk0"}));
 }
 
-// Edge cases of the SMART conversion as the storage reader sees them.
 TEST(DiskDescription, SmartFiguresReachTheReaderInItsUnits) {
     struct Case {
         const char* name;

@@ -18,6 +18,14 @@ using AccessoryReading = SensorSnapshot::AccessoryReading;
 
 const std::string services = BRIVANE_MOCK_SERVICES;
 
+struct MockBusTest : ::testing::Test {
+    void SetUp() override {
+        if (const auto reason = MockSystemBus::unavailableReason(); !reason.empty()) {
+            GTEST_SKIP() << reason;
+        }
+    }
+};
+
 // Devices of UPower (the keyboard not present, the pad's level of the wrong type, the laptop's
 // battery the machine's own) and BlueZ (its mouse is UPower's by address), and power_supply
 // entries: a pen and a tablet that UPower lists under their NativePath, and a device that gives
@@ -39,10 +47,7 @@ constexpr const char* bluezDevices = R"({"devices": [
   {"address": "AA:BB:CC:DD:EE:01", "alias": "MX Mouse BT", "battery": 64},
   {"address": "11:22:33:44:55:77", "alias": "Speaker"}]})";
 
-TEST(MockBusTest, PowerToolListsEachAccessoryOnceFromUPowerBlueZAndSysfs) {
-    if (const auto reason = MockSystemBus::unavailableReason(); !reason.empty()) {
-        GTEST_SKIP() << reason;
-    }
+TEST_F(MockBusTest, PowerToolListsEachAccessoryOnceFromUPowerBlueZAndSysfs) {
     TempDir sys;
     sys.writeFiles("class/power_supply/hid-i2c-ELAN0001-battery",
                    "type=Battery;scope=Device;capacity=70");
@@ -113,10 +118,7 @@ constexpr const char* udisksDrives = R"({"drives": [{"name": "nvme", "block": "n
 
 // Disks are the whole disks of /sys/block in naming order, each with the SMART figures UDisks2
 // has for it, else the NVMe controller's own temperature (not its "no reading" sentinel).
-TEST(MockBusTest, DiskToolNamesTheWholeDisksAndReadsTheirSmartFigures) {
-    if (const auto reason = MockSystemBus::unavailableReason(); !reason.empty()) {
-        GTEST_SKIP() << reason;
-    }
+TEST_F(MockBusTest, DiskToolNamesTheWholeDisksAndReadsTheirSmartFigures) {
     TempDir sys;
     sys.writeFiles("block", "nvme0n1/size=9;sda/size=9;vda/size=9;loop0/size=9;sda/sda1/size=1");
     for (const auto& [disk, input] : {std::pair{"nvme1n1", "36850"}, {"nvme2n1", "127000"}}) {
@@ -156,10 +158,7 @@ TEST(MockBusTest, DiskToolNamesTheWholeDisksAndReadsTheirSmartFigures) {
 
 // A bus that never finishes the handshake (its daemon stopped, or a socket that nobody serves)
 // costs each stand-in no more than its budget.
-TEST(MockBusTest, StandInsEndInTimeOnASilentBus) {
-    if (const auto reason = MockSystemBus::unavailableReason(); !reason.empty()) {
-        GTEST_SKIP() << reason;
-    }
+TEST_F(MockBusTest, StandInsEndInTimeOnASilentBus) {
     TempDir scratch;
     const std::string path = scratch / "silent";
     const auto silent = platform::host::listenUnix(path); // never accepts

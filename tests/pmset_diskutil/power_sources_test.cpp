@@ -8,7 +8,6 @@ namespace {
 
 using AccessoryReading = SensorSnapshot::AccessoryReading;
 
-// Whatever bytes a device reports as its name, the reader gets one well-formed source.
 TEST(PowerSourceText, AnyNameBytesGiveOneReadableSource) {
     const struct {
         std::string name;

@@ -2,6 +2,7 @@
 #include "disk_list.h"
 #include "document_view.h"
 #include "ipc/ipc_test_support.h"
+#include "smc_key_catalogue.h"
 #include "support/child_process.h"
 
 #include <gtest/gtest.h>
@@ -66,7 +67,6 @@ TEST(SensorsCli, OptionsMayStandBeforeOrAfterTheRequest) {
     }
 }
 
-// A mistake is one line saying what was wrong, with the nearest valid word when one is close.
 TEST(SensorsCli, MistakesNameWhatWasWrongAndTheNearestValidWord) {
     const std::pair<const char*, const char*> cases[] = {
         {"", "no request given"},
@@ -185,6 +185,35 @@ TEST(SensorsCli, ViewsShowTheDocumentsAsTablesAndSayWhyASectionIsEmpty) {
     }
 }
 
+TEST(SmcKeyCatalogue, NamesWellKnownKeysAndLeavesTheRestUnnamed) {
+    const struct {
+        const char* key;
+        const char* described; // "name|group", empty for no description
+    } cases[] = {
+        {"TC3C", "CPU core 3|CPU"},
+        {"Tp0D", "CPU performance core|CPU"},
+        {"Tg05", "GPU core|GPU"},
+        {"TB0T", "Battery|battery"},
+        {"TB2T", "Battery 2|battery"},
+        {"Tm0P", "Mainboard proximity|mainboard"},
+        {"Tm02", "Memory|memory"},
+        {"TH0x", "SSD (NAND flash)|storage"},
+        {"TaRF", "Airflow right|ambient"},
+        {"TCxC", ""}, // '#' wants a digit
+        {"TR0Z", ""},
+        {"TC0", ""},
+        {"TC0PX", ""},
+        {"cpu/Package id 0", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.key);
+        const auto description = describeSmcKey(c.key);
+        EXPECT_EQ(description ? description->name + "|" + std::string(groupName(description->group))
+                              : "",
+                  c.described);
+    }
+}
+
 // Disks are named as the agent's disk tool names them, and found by kernel name or device path.
 TEST(SensorsCli, DisksAreListedAndFoundByTheirKernelNames) {
     testing::TempDir sys;
@@ -245,10 +274,8 @@ TEST(SensorsCli, TheClientLinksNoneOfTheAgentsLibraries) {
     }
 }
 
-// The CLI watches on a 40x120 pseudo-terminal and is interrupted two seconds later as Ctrl-C
-// would: it redraws in place with the terminal's own sequences (or prints JSON lines, or plain
-// frames on a terminal that cannot redraw) until then, and restores the terminal. timeout runs in
-// the foreground so that the CLI alone gets one SIGINT (a second one ends a watch at once).
+// On a 40x120 pseudo-terminal, interrupted as Ctrl-C would. timeout runs in the foreground so
+// that the CLI alone gets one SIGINT (a second one ends a watch at once).
 TEST(SensorsCliWatch, RedrawsUntilInterruptedAndRestoresTheTerminal) {
     const std::string document =
         R"({"version":2,"temperatures":[{"key":"TC0P","value":41}],"fans":[],"helperUID":1,)"

@@ -5,6 +5,7 @@
 #include "metrics_commands.h"
 #include "metrics_exporter.h"
 #include "metrics_text.h"
+#include "platform/host/file_descriptor.h"
 
 #include <algorithm>
 #include <csignal>
@@ -104,7 +105,6 @@ TEST(MetricsText, EveryReadingIsOneSeriesWithItsUnitAndEscapedLabels) {
               (std::vector<std::string>{"brivane_up 0", "brivane_scrape_duration_seconds 0.25"}));
 }
 
-// Prometheus' own linter finds nothing, and every family is in the documentation's table.
 TEST(MetricsText, EveryFamilyIsDocumentedAndLintClean) {
     const auto snapshot = fullSnapshot();
     const auto families = metricFamilies(&snapshot, 0.25, {{"make", 3}});
@@ -227,36 +227,28 @@ struct ServedExporter {
     std::unique_ptr<MetricsExporter> exporter;
 };
 
-// Connections to the exporter that send `opening`, if anything, and then nothing; closed with
-// the object.
-class HostileConnections {
-public:
-    HostileConnections(int port, int count, std::string_view opening) {
-        const sockaddr_in address{
-            AF_INET, htons(static_cast<std::uint16_t>(port)), {htonl(INADDR_LOOPBACK)}, {}};
-        for (int i = 0; i < count; ++i) {
-            const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-            if (fd < 0) {
-                ADD_FAILURE() << std::strerror(errno);
-                return;
-            }
-            fds_.push_back(fd);
-            ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
-            pollfd writable{fd, POLLOUT, 0};
-            if (!opening.empty() && ::poll(&writable, 1, 1000) == 1) {
-                ::send(fd, opening.data(), opening.size(), MSG_NOSIGNAL);
-            }
+// Connections to the exporter that send `opening`, if anything, and then nothing.
+std::vector<platform::host::FileDescriptor> hostileConnections(int port, int count,
+                                                               std::string_view opening) {
+    const sockaddr_in address{
+        AF_INET, htons(static_cast<std::uint16_t>(port)), {htonl(INADDR_LOOPBACK)}, {}};
+    std::vector<platform::host::FileDescriptor> fds;
+    for (int i = 0; i < count; ++i) {
+        const int fd =
+            fds.emplace_back(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0))
+                .get();
+        if (fd < 0) {
+            ADD_FAILURE() << std::strerror(errno);
+            break;
+        }
+        ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+        pollfd writable{fd, POLLOUT, 0};
+        if (!opening.empty() && ::poll(&writable, 1, 1000) == 1) {
+            ::send(fd, opening.data(), opening.size(), MSG_NOSIGNAL);
         }
     }
-    ~HostileConnections() {
-        for (const int fd : fds_) {
-            ::close(fd);
-        }
-    }
-
-private:
-    std::vector<int> fds_;
-};
+    return fds;
+}
 
 // Under a sanitizer every step takes longer.
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
@@ -280,17 +272,16 @@ TEST(MetricsExporter, IdleTricklingAndAbandonedConnectionsLeaveRoomForScrapes) {
     ServedExporter served(agent.path());
     const int port = served.exporter->port();
     {
-        HostileConnections idle(port, 100, "");
-        HostileConnections trickling(port, 100, "GET /metrics HTTP/1.1\r\nHo");
+        const auto idle = hostileConnections(port, 100, "");
+        const auto trickling = hostileConnections(port, 100, "GET /metrics HTTP/1.1\r\nHo");
         EXPECT_LT(served.timedScrape("\nbrivane_up 1\n"), 1s);
     }
-    { HostileConnections crowd(port, 5000, ""); }
+    hostileConnections(port, 5000, ""); // closed at once
     EXPECT_LT(served.timedScrape("\nbrivane_up 1\n"), 100ms + slack);
 }
 
-// Forty scrape loops against an agent that never answers: each scrape that arrives while a
-// request is in flight waits for it and shares its answer, so none waits for more than one
-// timeout and the agent sees one request at a time.
+// A scrape arriving while a request is in flight shares its answer: none of forty loops waits
+// more than one timeout, and the agent sees one request at a time.
 TEST(MetricsExporter, AFrozenAgentCostsEveryScrapeAtMostOneTimeout) {
     auto service = std::make_shared<testing::FakeService>(); // holds every reply
     testing::ServedListener agent(service);
@@ -313,7 +304,6 @@ TEST(MetricsExporter, AFrozenAgentCostsEveryScrapeAtMostOneTimeout) {
     EXPECT_LE(service->callCount(), 4u); // one request per timeout, not one per scrape
 }
 
-// The exporter's energy ranking: summed by name, the busiest first, asked once a minute.
 TEST(MetricsExporter, KeepsTheBusiestProcessesByNameFromOneRankingAMinute) {
     auto service = std::make_shared<testing::FakeService>();
     testing::ServedListener agent(service);

@@ -34,7 +34,6 @@ public:
     // Empty when a fixture can be bound over /sys here, else why not.
     static std::string mountNamespaceProblem();
 
-    const std::filesystem::path& root() const { return root_; }
     std::string path(const std::string& name) const { return (root_ / name).string(); }
     // What the agent sees as /sys, to fill with TempDir's file-tree helpers; only with `bindSys`.
     const TempDir& sysTree() const { return *sysTree_; }
@@ -45,7 +44,7 @@ public:
     uid_t uid() const { return uid_; }
     std::vector<std::string> environment() const;
     std::vector<std::string> asAgentUser(std::vector<std::string> argv) const;
-    std::string scratch(); // a fresh output file under root()
+    std::string scratch(); // a fresh output file in the stage
 
     // Starts "<agent> --agent"; it lives until this object dies at the latest.
     ChildProcess& launchAgent();

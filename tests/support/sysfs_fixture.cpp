@@ -61,10 +61,6 @@ void addLinuxLaptop(const TempDir& sys) {
     sys.symlink("class/drm/card0", "../../" + gpu + "/drm/card0");
 }
 
-} // namespace brivane::testing
-
-namespace brivane::testing {
-
 void addAsahiMacBookPro(const TempDir& sys) {
     addHwmonChip(sys, {"hwmon0", "platform/soc/23e400000.smc/macsmc-hwmon",
                        "name=macsmc_hwmon;fan1_label=Fan 1;fan1_input=1200;fan1_min=1200;"

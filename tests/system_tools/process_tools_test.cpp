@@ -24,16 +24,12 @@ TEST(RecentCpuUse, DeltasOverTheWindowBusiestFirst) {
         {{1, 50'000'100}, {2, 30'000'000}, {3, 0}, {4, 50'000'000}, {5, 900'000'000}, {9, 1}},
         1'100'000'000};
     const auto uses = recentCpuUse(older, newer, 9, 2);
-    struct Expected {
-        std::int32_t pid;
-        double percent;
-    };
-    const Expected expected[] = {{5, 200.0}, {1, 50.0}, {4, 50.0}, {2, 30.0}, {3, 0.0}};
+    const std::pair<std::int32_t, double> expected[] = {
+        {5, 200.0}, {1, 50.0}, {4, 50.0}, {2, 30.0}, {3, 0.0}};
     ASSERT_EQ(uses.size(), std::size(expected));
     for (std::size_t i = 0; i < uses.size(); ++i) {
-        SCOPED_TRACE(i);
-        EXPECT_EQ(uses[i].pid, expected[i].pid);
-        EXPECT_DOUBLE_EQ(uses[i].percent, expected[i].percent);
+        EXPECT_EQ(uses[i].pid, expected[i].first) << i;
+        EXPECT_DOUBLE_EQ(uses[i].percent, expected[i].second) << i;
     }
     EXPECT_TRUE(recentCpuUse(newer, newer, 0, 2).empty());
 }

@@ -1,4 +1,5 @@
 #include "platform/sha256_hex.h"
+#include "support/child_process.h"
 #include "support/recording_tool_runner.h"
 #include "support/temp_dir.h"
 #include "update/companion_updater.h"
@@ -8,7 +9,6 @@
 #include <future>
 #include <gtest/gtest.h>
 #include <map>
-#include <mutex>
 #include <nlohmann/json.hpp>
 #include <thread>
 
@@ -274,9 +274,7 @@ TEST(CompanionUpdater, InstallFailuresAreReportedWithTheirTexts) {
 TEST(CompanionUpdater, InstallOpensAVerifiedCopyInAFolderOfItsOwnOnTheMainQueue) {
     Rig rig;
     auto reply = rig.start(Command::installUpdate);
-    for (int i = 0; i < 2000 && rig.tools->count() < 2; ++i) {
-        std::this_thread::sleep_for(5ms);
-    }
+    testing::pollUntil(10s, [&] { return rig.tools->count() >= 2; });
     std::this_thread::sleep_for(50ms);
     EXPECT_NE(reply.wait_for(0s), std::future_status::ready);
     EXPECT_TRUE(rig.workspace->opened.empty());
