@@ -35,6 +35,7 @@ std::atomic<int> boardReads{0};
 std::atomic<int> smmReads{0};
 std::promise<void> gate;
 const std::shared_future<void> gateOpened = gate.get_future().share();
+std::atomic<int> readsAtTheGate{0}; // a stuck lane outlives its test: let it leave first
 
 ssize_t timedPread(int fd, void* buffer, std::size_t size, off_t offset) {
     char path[256] = {};
@@ -50,7 +51,9 @@ ssize_t timedPread(int fd, void* buffer, std::size_t size, off_t offset) {
         ++smmReads;
         clockOfReads->advance(0.5);
     } else if (content.starts_with("gate ")) {
+        ++readsAtTheGate;
         gateOpened.wait();
+        --readsAtTheGate;
     } else {
         return ::pread(fd, buffer, size, offset);
     }
@@ -311,6 +314,7 @@ TEST(SensorPoller, ABlockingFileHoldsNeitherRequestsNorOtherSensors) {
                                         "Sensor file class/hwmon/hwmon3/temp1_input" + late,
                                         "Sensor file class/power_supply/BAT0/voltage_now" + late}));
     gate.set_value();
+    EXPECT_TRUE(testing::pollUntil(std::chrono::seconds(10), [] { return readsAtTheGate == 0; }));
 }
 
 // A peripheral's battery or an adapter is no system battery; one without a scope is.
