@@ -72,15 +72,18 @@ SensorClient::Outcome SensorClient::readOne(Clock::time_point deadline) {
         if (!socket_) {
             return {};
         }
-        char chunk[64 * 1024];
-        const auto result = socket_->read(chunk, sizeof chunk);
+        constexpr std::size_t chunkSize = 64 * 1024;
+        if (!chunk_) {
+            chunk_ = std::make_unique_for_overwrite<char[]>(chunkSize);
+        }
+        const auto result = socket_->read(chunk_.get(), chunkSize);
         if (result.status == platform::IoStatus::ok) {
             if (!senderAdmitted()) {
                 socket_.reset();
                 inbound_.clear();
                 return {Status::refused, {}};
             }
-            inbound_.append(chunk, result.bytes);
+            inbound_.append(chunk_.get(), result.bytes);
             continue;
         }
         if (result.status != platform::IoStatus::wouldBlock) {

@@ -65,6 +65,8 @@ private:
     bool senderAdmitted();
 
     std::unique_ptr<platform::StreamSocket> socket_;
+    // On the heap: clients run on threads with small stacks (the exporter's HTTP workers).
+    std::unique_ptr<char[]> chunk_;
     std::uint32_t nextId_ = 1;
     std::string inbound_;
     std::string outbound_;
