@@ -19,9 +19,7 @@
 #include <fstream>
 #include <map>
 #include <mutex>
-#include <netinet/in.h>
 #include <random>
-#include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
 
@@ -135,16 +133,6 @@ void client(const std::string& endpoint, unsigned seed, Clock::time_point end,
             pending.erase(found);
         }
     }
-}
-
-std::string freeLoopbackAddress() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
-    socklen_t size = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), size);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-    ::close(fd);
-    return "127.0.0.1:" + std::to_string(ntohs(address.sin_port));
 }
 
 long residentKiB(pid_t pid) {

@@ -80,17 +80,6 @@ TEST_F(SimAgentEndToEnd, StartsOnlyInItsBundleAndAnswersOnlyItsUser) {
     }
 }
 
-// 127.0.0.1 with a port that was free a moment ago.
-std::string freeLoopbackAddress() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
-    socklen_t size = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), size);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-    ::close(fd);
-    return "127.0.0.1:" + std::to_string(ntohs(address.sin_port));
-}
-
 // A loopback server that takes one connection and never answers, as a stalled download
 // server (or proxy) would; it notes when the other side lets go.
 class StalledServer {

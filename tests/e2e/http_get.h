@@ -2,7 +2,10 @@
 
 #include <curl/curl.h>
 #include <memory>
+#include <netinet/in.h>
 #include <string>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace brivane::testing {
 
@@ -24,6 +27,17 @@ inline std::string httpGet(const std::string& url) {
     curl_easy_perform(curl.get());
     curl_easy_getinfo(curl.get(), CURLINFO_RESPONSE_CODE, &status);
     return status == 200 ? body : "HTTP " + std::to_string(status);
+}
+
+// 127.0.0.1 with a port that was free a moment ago.
+inline std::string freeLoopbackAddress() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+    socklen_t size = sizeof address;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&address), size);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
+    ::close(fd);
+    return "127.0.0.1:" + std::to_string(ntohs(address.sin_port));
 }
 
 } // namespace brivane::testing
