@@ -77,13 +77,17 @@ if [[ ${3:-} == --inside ]]; then
             "${root//%/%%}/usr/bin/brivane-sensors" \
             "${override#* }" | as_user tee "$units/${override%% *}.d/path.conf" >/dev/null
     done
-    as_user systemctl --user enable --now brivane-sensors-export.service brivane-sensors-metrics.timer 2>/dev/null
+    as_user systemctl --user daemon-reload
+    as_user systemctl --user enable --now brivane-sensors-export.service \
+        brivane-sensors-metrics.timer >/mnt/home/enable.log 2>&1 || fail "enable: $(cat /mnt/home/enable.log)"
     scrape() { /usr/bin/python3 -c 'import sys, urllib.request; print(urllib.request.urlopen(sys.argv[1], timeout=20).read().decode())' "http://127.0.0.1:$port/metrics" 2>/dev/null; }
-    for _ in $(seq 300); do
+    # A loaded machine may take a while for the first start and scrape.
+    for _ in $(seq 600); do
         scrape | grep -q "^brivane_up 1" && [[ -s $textfiles/brivane.prom ]] && break
         sleep 0.1
     done
-    scrape | grep -q "^brivane_up 1" || fail "the exporter unit does not serve"
+    scrape | grep -q "^brivane_up 1" ||
+        fail "the exporter unit does not serve: $(as_user systemctl --user status brivane-sensors-export.service 2>&1)"
     confined brivane-sensors-export.service || fail "the exporter runs unconfined"
     grep -q "^brivane_up 1" "$textfiles/brivane.prom" || fail "the metrics timer wrote nothing"
 
