@@ -17,10 +17,20 @@
 set(brivane_bundle_name "Brivane Sensor Companion.app")
 set(brivane_app_dir lib/brivane)
 
+# Modes are set here rather than taken from the build tree, whose files carry the umask of
+# whoever built them: 0755 for folders and executables, 0644 for everything else.
+set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
+    OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+set(brivane_data_mode OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+set(brivane_program_mode ${brivane_data_mode} OWNER_EXECUTE GROUP_EXECUTE WORLD_EXECUTE)
+
 # Signed files are installed as plain files so that no install step rewrites them (RPATH
 # editing or stripping would void their signatures).
 install(DIRECTORY "${PROJECT_BINARY_DIR}/bundle/${brivane_bundle_name}"
-        DESTINATION ${brivane_app_dir} USE_SOURCE_PERMISSIONS)
+        DESTINATION ${brivane_app_dir}
+        FILE_PERMISSIONS ${brivane_data_mode}
+        DIRECTORY_PERMISSIONS ${brivane_program_mode}
+        REGEX "/MacOS/[^/.]+$" PERMISSIONS ${brivane_program_mode})
 foreach(client brivane-sensors brivane-sensors-export)
     install(PROGRAMS $<TARGET_FILE:${client}> DESTINATION ${brivane_app_dir})
     install(FILES $<TARGET_FILE:${client}>.sig DESTINATION ${brivane_app_dir})
@@ -52,6 +62,8 @@ install(CODE "
         \"${BRIVANE_STAGED_LAUNCH_AGENT}\"
         \"\${CMAKE_INSTALL_PREFIX}/${brivane_app_dir}/${brivane_bundle_name}\" \"\${units}\"
         COMMAND_ERROR_IS_FATAL ANY)
+    file(GLOB written \"\${units}/dev.qorva.brivane.SensorCompanion.*\")
+    file(CHMOD \${written} PERMISSIONS ${brivane_data_mode})
 ")
 
 # The package's copyright (machine-readable) and changelog, where Debian keeps them.
