@@ -104,6 +104,11 @@ if [[ ${3:-} == --inside ]]; then
     exit 0
 fi
 
+# A missing tool is named here, not found later as an exit 127 inside a command substitution.
+for tool in lintian dpkg-deb systemd-analyze readelf python3; do
+    command -v "$tool" >/dev/null || fail "$tool is missing (scripts/install-deps package installs it)"
+done
+
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/brivane-package.XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
 
