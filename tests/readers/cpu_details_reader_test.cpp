@@ -43,8 +43,8 @@ protected:
 TEST_F(CPUDetailsReaderTest, RunsProcessStatusInTheCLocaleAndKeepsItsFirst128Readings) {
     std::string output = "not a line\n";
     for (int i = 1; i <= 300; ++i)
-        output += std::to_string(1000 - i) + " " + std::to_string(i % 7) + ".5 proc " +
-                  std::to_string(i) + "\n";
+        output += "0 1.0 zero pid\n" + std::to_string(1000 - i) + " " + std::to_string(i % 7) +
+                  ".5 proc " + std::to_string(i) + "\n";
     tools->result.output = output;
     const CPUDetailsSnapshot snapshot = reader.read();
     ASSERT_EQ(snapshot.processes.size(), 128u);
@@ -62,10 +62,7 @@ TEST_F(CPUDetailsReaderTest, RunsProcessStatusInTheCLocaleAndKeepsItsFirst128Rea
 
 TEST_F(CPUDetailsReaderTest, FailedToolRunGivesNoProcessesButResidenciesStillCount) {
     core("PCPU0", {{"V0P0", 40}});
-    const std::string busy = "1 50.0 busy\n";
-    const platform::ToolResult failures[] = {
-        {"no such file", -1, busy}, {std::nullopt, 1, busy}, {std::nullopt, 15, busy}};
-    for (const auto& failure : failures) {
+    for (const auto& failure : testing::failedRuns("1 50.0 busy\n")) {
         tools->result = failure;
         reader.read();
         clock->advance(1.0);
@@ -233,16 +230,6 @@ TEST(ProcessStatusOutputTest, SplitsAtEveryLineBreakAndDropsEmptyLines) {
         {10, "last", 10.0},
     };
     EXPECT_EQ(readings, expected);
-}
-
-TEST(ProcessStatusOutputTest, CountsOnlyGoodLinesTowardsTheLimit) {
-    std::string output;
-    for (int i = 1; i <= 10; ++i)
-        output += "0 1.0 zero pid\n" + std::to_string(i) + " 1.0 p\n";
-    const auto readings = parseProcessStatusOutput(output, 4);
-    ASSERT_EQ(readings.size(), 4u);
-    EXPECT_EQ(readings.back().pid, 4);
-    EXPECT_TRUE(parseProcessStatusOutput(output, 0).empty());
 }
 
 } // namespace

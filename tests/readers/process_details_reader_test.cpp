@@ -152,10 +152,7 @@ TEST_F(ProcessDetailsReaderTest, EnergyRunsTheMonitorLeavesItselfOutAndAFailedRu
                                         3.0,
                                         platform::WatchdogQoS::utility});
 
-    const std::string output = "PID\nPID\n88 x 1.0\n";
-    for (const platform::ToolResult& failure :
-         {platform::ToolResult{"no such file", 0, output}, platform::ToolResult{{}, 1, output},
-          platform::ToolResult{{}, 15, output}}) {
+    for (const auto& failure : testing::failedRuns("PID\nPID\n88 x 1.0\n")) {
         tools->result = failure;
         EXPECT_TRUE(reader.read(ProcessDetailsKind::energy).ranked.empty())
             << failure.terminationStatus;

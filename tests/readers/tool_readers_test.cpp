@@ -34,11 +34,9 @@ TEST(ToolReadersTest, RunTheirToolsRepairTheTextAndGiveNothingForAFailedRun) {
     testing::expectRun(tools.runs[1],
                        expectedRun("/usr/sbin/diskutil", {"info", "-plist", "disk3s1"}));
 
-    const std::pair<std::optional<std::string>, int> failures[] = {
-        {"no such file", -1}, {std::nullopt, 1}, {std::nullopt, 15}};
-    for (const auto& [launchError, status] : failures) {
-        SCOPED_TRACE(status);
-        tools.result = {launchError, status, platform::sim::cannedPmsetOutput()};
+    for (const auto& failure : testing::failedRuns(platform::sim::cannedPmsetOutput())) {
+        SCOPED_TRACE(failure.terminationStatus);
+        tools.result = failure;
         EXPECT_TRUE(readAccessories(tools).empty());
         tools.result.output = platform::sim::cannedDiskutilOutput("disk0");
         EXPECT_FALSE(readStorageHealth(tools, "disk0"));

@@ -32,6 +32,12 @@ private:
     std::mutex mutex_;
 };
 
+// A tool that could not start, one that failed and one that was killed, each having printed
+// `output`: none may be read.
+inline std::vector<platform::ToolResult> failedRuns(const std::string& output) {
+    return {{"no such file", 0, output}, {std::nullopt, 1, output}, {std::nullopt, 15, output}};
+}
+
 inline void expectRun(const platform::ToolRun& run, const platform::ToolRun& expected) {
     EXPECT_EQ(run.path, expected.path);
     EXPECT_EQ(run.arguments, expected.arguments);
