@@ -1,8 +1,8 @@
 #include "platform/linux/sysfs_registry.h"
 
 #include "platform/battery_properties.h"
-#include "platform/linux/drm_cards.h"
-#include "platform/linux/system_batteries.h"
+#include "platform/linux/gpu/drm_cards.h"
+#include "platform/linux/power/system_batteries.h"
 
 #include <algorithm>
 

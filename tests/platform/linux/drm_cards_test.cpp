@@ -1,4 +1,4 @@
-#include "platform/linux/drm_cards.h"
+#include "platform/linux/gpu/drm_cards.h"
 #include "support/sysfs_fixture.h"
 
 #include <gtest/gtest.h>

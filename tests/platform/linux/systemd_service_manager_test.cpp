@@ -1,6 +1,6 @@
 #include "platform/host/xdg_workspace.h"
-#include "platform/linux/systemd_service_manager.h"
-#include "platform/linux/systemd_unit_text.h"
+#include "platform/linux/service/systemd_service_manager.h"
+#include "platform/linux/service/systemd_unit_text.h"
 #include "platform/sim/scripted_tool_runner.h"
 #include "support/temp_dir.h"
 

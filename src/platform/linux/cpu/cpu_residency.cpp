@@ -1,4 +1,4 @@
-#include "platform/linux/cpu_residency.h"
+#include "platform/linux/cpu/cpu_residency.h"
 
 #include "formats/whole_number.h"
 #include "platform/host/proc_fields.h"

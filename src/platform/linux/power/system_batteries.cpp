@@ -1,6 +1,6 @@
-#include "platform/linux/system_batteries.h"
+#include "platform/linux/power/system_batteries.h"
 
-#include "platform/linux/power_supply.h"
+#include "platform/linux/power/power_supply.h"
 
 #include <array>
 

@@ -1,7 +1,7 @@
-#include "platform/linux/hwmon_monitor_catalog.h"
+#include "platform/linux/hwmon/hwmon_monitor_catalog.h"
 
-#include "platform/linux/hwmon_chip_traits.h"
-#include "platform/linux/hwmon_tree.h"
+#include "platform/linux/hwmon/hwmon_chip_traits.h"
+#include "platform/linux/hwmon/hwmon_tree.h"
 
 #include <algorithm>
 #include <numeric>

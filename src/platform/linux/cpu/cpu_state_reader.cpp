@@ -1,6 +1,6 @@
-#include "platform/linux/cpu_state_reader.h"
+#include "platform/linux/cpu/cpu_state_reader.h"
 
-#include "platform/linux/cpufreq_parsing.h"
+#include "platform/linux/cpu/cpufreq_parsing.h"
 
 #include <algorithm>
 #include <array>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/hardware_monitor.h"
-#include "platform/linux/hwmon_monitor_catalog.h"
+#include "platform/linux/hwmon/hwmon_monitor_catalog.h"
 #include "platform/linux/sensor_poller.h"
 
 #include <memory>

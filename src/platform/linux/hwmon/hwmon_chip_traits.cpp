@@ -1,4 +1,4 @@
-#include "platform/linux/hwmon_chip_traits.h"
+#include "platform/linux/hwmon/hwmon_chip_traits.h"
 
 #include <algorithm>
 #include <array>

@@ -1,4 +1,4 @@
-#include "platform/linux/energy_counters.h"
+#include "platform/linux/power/energy_counters.h"
 
 #include "formats/whole_number.h"
 

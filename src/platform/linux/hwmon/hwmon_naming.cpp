@@ -1,4 +1,4 @@
-#include "platform/linux/hwmon_naming.h"
+#include "platform/linux/hwmon/hwmon_naming.h"
 
 #include <algorithm>
 #include <array>

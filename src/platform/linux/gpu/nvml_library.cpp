@@ -1,4 +1,4 @@
-#include "platform/linux/nvml_library.h"
+#include "platform/linux/gpu/nvml_library.h"
 
 #include <dlfcn.h>
 

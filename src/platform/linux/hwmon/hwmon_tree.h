@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/host/sysfs_reading.h"
-#include "platform/linux/hwmon_naming.h"
+#include "platform/linux/hwmon/hwmon_naming.h"
 
 #include <optional>
 #include <string>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/linux/counter_file.h"
-#include "platform/linux/cpu_residency.h"
+#include "platform/linux/cpu/cpu_residency.h"
 #include "platform/linux/sysfs_channel_group.h"
 
 #include <chrono>

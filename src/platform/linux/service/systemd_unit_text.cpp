@@ -1,4 +1,4 @@
-#include "platform/linux/systemd_unit_text.h"
+#include "platform/linux/service/systemd_unit_text.h"
 
 #include <algorithm>
 

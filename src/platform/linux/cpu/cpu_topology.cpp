@@ -1,4 +1,4 @@
-#include "platform/linux/cpu_topology.h"
+#include "platform/linux/cpu/cpu_topology.h"
 
 #include "formats/whole_number.h"
 

@@ -1,9 +1,9 @@
-#include "platform/linux/energy_channels.h"
+#include "platform/linux/power/energy_channels.h"
 
 #include "formats/whole_number.h"
 #include "platform/linux/counter_file.h"
-#include "platform/linux/energy_counters.h"
-#include "platform/linux/hwmon_naming.h"
+#include "platform/linux/hwmon/hwmon_naming.h"
+#include "platform/linux/power/energy_counters.h"
 
 #include <algorithm>
 #include <array>

@@ -1,4 +1,4 @@
-#include "platform/linux/launch_agent.h"
+#include "platform/linux/service/launch_agent.h"
 
 #include <cstdlib>
 #include <fstream>

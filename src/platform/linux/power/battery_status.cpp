@@ -1,4 +1,4 @@
-#include "platform/linux/battery_status.h"
+#include "platform/linux/power/battery_status.h"
 
 #include <algorithm>
 #include <cmath>

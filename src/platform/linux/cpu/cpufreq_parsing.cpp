@@ -1,4 +1,4 @@
-#include "platform/linux/cpufreq_parsing.h"
+#include "platform/linux/cpu/cpufreq_parsing.h"
 
 #include "platform/host/proc_fields.h"
 

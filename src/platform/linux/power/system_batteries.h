@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/linux/battery_status.h"
+#include "platform/linux/power/battery_status.h"
 #include "platform/linux/sensor_channels.h"
 
 #include <utility>

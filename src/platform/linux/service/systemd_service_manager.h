@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/linux/launch_agent.h"
+#include "platform/linux/service/launch_agent.h"
 #include "platform/service_manager.h"
 #include "platform/tool_runner.h"
 

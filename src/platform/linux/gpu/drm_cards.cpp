@@ -1,4 +1,4 @@
-#include "platform/linux/drm_cards.h"
+#include "platform/linux/gpu/drm_cards.h"
 
 #include "platform/linux/counter_file.h"
 

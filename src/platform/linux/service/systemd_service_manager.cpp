@@ -1,7 +1,7 @@
-#include "platform/linux/systemd_service_manager.h"
+#include "platform/linux/service/systemd_service_manager.h"
 
 #include "platform/host/replaced_file.h"
-#include "platform/linux/systemd_unit_text.h"
+#include "platform/linux/service/systemd_unit_text.h"
 
 #include <algorithm>
 #include <cstdlib>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/linux/cpu_state_reader.h"
-#include "platform/linux/cpu_topology.h"
+#include "platform/linux/cpu/cpu_state_reader.h"
+#include "platform/linux/cpu/cpu_topology.h"
 #include "platform/linux/sysfs_channel_group.h"
 
 #include <map>

@@ -1,4 +1,4 @@
-#include "platform/linux/hwmon_tree.h"
+#include "platform/linux/hwmon/hwmon_tree.h"
 
 #include <map>
 #include <tuple>

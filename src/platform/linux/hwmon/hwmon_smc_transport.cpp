@@ -1,6 +1,6 @@
-#include "platform/linux/hwmon_smc_transport.h"
+#include "platform/linux/hwmon/hwmon_smc_transport.h"
 
-#include "platform/linux/hwmon_tree.h"
+#include "platform/linux/hwmon/hwmon_tree.h"
 
 #include <algorithm>
 #include <bit>

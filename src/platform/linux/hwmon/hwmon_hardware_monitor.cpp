@@ -1,7 +1,7 @@
-#include "platform/linux/hwmon_hardware_monitor.h"
+#include "platform/linux/hwmon/hwmon_hardware_monitor.h"
 
-#include "platform/linux/hwmon_chip_traits.h"
-#include "platform/linux/hwmon_naming.h"
+#include "platform/linux/hwmon/hwmon_chip_traits.h"
+#include "platform/linux/hwmon/hwmon_naming.h"
 
 #include <algorithm>
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/host/sysfs_reading.h"
-#include "platform/linux/nvml_library.h"
+#include "platform/linux/gpu/nvml_library.h"
 
 #include <chrono>
 #include <memory>

@@ -1,6 +1,6 @@
-#include "platform/linux/power_supply.h"
+#include "platform/linux/power/power_supply.h"
 
-#include "platform/linux/hwmon_naming.h"
+#include "platform/linux/hwmon/hwmon_naming.h"
 
 namespace brivane::platform::linux_backend {
 

@@ -1,9 +1,9 @@
-#include "platform/linux/cpu_state_channels.h"
+#include "platform/linux/cpu/cpu_state_channels.h"
 
 #include "platform/host/proc_fields.h"
 #include "platform/linux/counter_file.h"
-#include "platform/linux/cpu_topology.h"
-#include "platform/linux/cpufreq_parsing.h"
+#include "platform/linux/cpu/cpu_topology.h"
+#include "platform/linux/cpu/cpufreq_parsing.h"
 
 #include <algorithm>
 #include <array>
