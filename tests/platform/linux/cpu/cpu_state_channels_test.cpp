@@ -1,8 +1,6 @@
 #include "platform/linux/cpu/cpu_topology.h"
 #include "platform/linux/cpu/cpufreq_parsing.h"
-#include "platform/linux/power/energy_counters.h"
 #include "platform/linux/sysfs_ioreport_source.h"
-#include "readers/energy_power_reader.h"
 #include "support/sysfs_fixture.h"
 
 #include <gtest/gtest.h>
@@ -31,18 +29,6 @@ TEST(TimeInStateParsing, AscendingMergedStrict) {
         EXPECT_FALSE(parseTimeInState(bad));
     }
     EXPECT_EQ(frequencyStateName(1799600), "1800 MHz");
-}
-
-TEST(EnergyCounters, ZoneNamesAndWraps) {
-    EXPECT_EQ(parsePowercapZoneDirectory("intel-rapl:a")->package, 10u);
-    EXPECT_EQ(parsePowercapZoneDirectory("intel-rapl:1:1f")->subzone, 31u);
-    for (const char* foreign : {"intel-rapl-mmio:0", "intel-rapl:", "intel-rapl:0:", "dtpm"})
-        EXPECT_FALSE(parsePowercapZoneDirectory(foreign)) << foreign;
-    EXPECT_EQ(powercapDomain("package-1\n"), PowercapDomain::package);
-    EXPECT_EQ(powercapDomain("package-\n"), PowercapDomain::other);
-    EXPECT_EQ(counterAdvance(900, 100, 1000), 200u);
-    EXPECT_EQ(counterAdvance(900, 100, 0), 0u);     // reset without a known range
-    EXPECT_EQ(counterAdvance(2000, 100, 1000), 0u); // beyond its own range: nonsense
 }
 
 // A machine's /sys/devices/system/cpu in miniature.
@@ -139,84 +125,6 @@ TEST(SysfsIOReportSource, CpuChannelsByClusterKind) {
         EXPECT_EQ(first.stateName(1), "1800 MHz");
         EXPECT_EQ(first.stateName(2), "IDLE");
     }
-}
-
-void writeZone(const TempDir& sys, const std::string& zone, const std::string& name,
-               const std::string& energy, const std::string& range = "1000000") {
-    const std::string directory = "devices/virtual/powercap/intel-rapl/" + zone;
-    sys.write(directory + "/name", name + "\n");
-    sys.write(directory + "/energy_uj", energy + "\n");
-    sys.write(directory + "/max_energy_range_uj", range + "\n");
-    sys.symlink("class/powercap/" + zone, "../../" + directory);
-}
-
-// hwmon energy counters (Documentation/hwmon/sysfs-interface.rst: energy[1-*]_input, µJ): an
-// xe card's "card" and "pkg" counters, an ina238 monitor's unlabelled one.
-TEST(SysfsIOReportSource, EnergyChannelsFromReadableCounters) {
-    struct Case {
-        const char* what;
-        const char* secondPackage; // its energy_uj; "!13": root-only, as on current kernels
-        bool graphicsHwmon;
-        bool powercap;
-        std::vector<std::string> names;
-    };
-    const Case cases[] = {
-        {"packages and uncore", "10", false, true, {"CPU Energy", "GPU Energy", "ina238/energy1"}},
-        {"a package unreadable", "!13", false, true, {"GPU Energy", "ina238/energy1"}},
-        {"graphics hwmon beside the uncore",
-         "10",
-         true,
-         true,
-         {"CPU Energy", "GPU Energy", "ina238/energy1", "xe/card", "xe/pkg"}},
-        {"graphics hwmon only", "10", true, false, {"GPU Energy", "ina238/energy1", "xe/pkg"}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        TempDir sys;
-        sys.makeDirectory("class/powercap");
-        if (c.powercap) {
-            writeZone(sys, "intel-rapl:0", "package-0", "10");
-            writeZone(sys, "intel-rapl:1", "package-1", c.secondPackage);
-            writeZone(sys, "intel-rapl:0:0", "core", "10");
-            writeZone(sys, "intel-rapl:0:1", "uncore", "10");
-            writeZone(sys, "intel-rapl:a", "psys", "10");
-            writeZone(sys, "intel-rapl-mmio:0", "package-0", "10");
-        }
-        sys.writeFiles("class/hwmon/hwmon0", "name=ina238;energy1_input=5;energy2_input=!13");
-        sys.write("class/hwmon/hwmon1/name", "coretemp\n");
-        if (c.graphicsHwmon)
-            sys.writeFiles("class/hwmon/hwmon2", "name=xe;energy1_input=5;energy1_label=card;"
-                                                 "energy2_input=7;energy2_label=pkg");
-        SysfsIOReportSource source(sys.path(), testing::scriptedPread);
-        EXPECT_EQ(channelNames(source.copyChannelsInGroup("Energy Model", std::nullopt)), c.names);
-    }
-    TempDir none;
-    EXPECT_FALSE(SysfsIOReportSource(none.path()).copyChannelsInGroup("Energy Model", {}));
-}
-
-TEST(SysfsIOReportSource, EnergyPowerAcrossAWrap) {
-    TempDir sys;
-    writeZone(sys, "intel-rapl:0", "package-0", "900000");
-    writeZone(sys, "intel-rapl:1", "package-1", "0");
-    writeZone(sys, "intel-rapl:0:1", "uncore", "0");
-    sys.writeFiles("class/hwmon/hwmon0", "name=ina238;energy1_input=1000000");
-    auto clock = std::make_shared<ManualUptimeClock>();
-    EnergyPowerReader reader(std::make_shared<SysfsIOReportSource>(sys.path()), clock);
-    EXPECT_TRUE(reader.read().empty());
-
-    // Package 0 wrapped: 100000 to its range and 400000 after; package 1 spent 500000.
-    sys.write("devices/virtual/powercap/intel-rapl/intel-rapl:0/energy_uj", "400000\n");
-    sys.write("devices/virtual/powercap/intel-rapl/intel-rapl:1/energy_uj", "500000\n");
-    sys.write("devices/virtual/powercap/intel-rapl/intel-rapl:0:1/energy_uj", "250000\n");
-    sys.write("class/hwmon/hwmon0/energy1_input", "1500000\n");
-    clock->advance(0.5);
-    auto readings = reader.read();
-    ASSERT_EQ(readings.size(), 3u);
-    EXPECT_EQ(readings[2], (SensorSnapshot::Reading{"ina238/energy1", 1.0}));
-    EXPECT_EQ(readings[0].key, "CPUModelPower");
-    EXPECT_DOUBLE_EQ(readings[0].value, 2.0);
-    EXPECT_EQ(readings[1].key, "GPUModelPower");
-    EXPECT_DOUBLE_EQ(readings[1].value, 0.5);
 }
 
 } // namespace

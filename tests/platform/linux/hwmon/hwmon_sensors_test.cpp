@@ -317,30 +317,5 @@ TEST(SensorPoller, ABlockingFileHoldsNeitherRequestsNorOtherSensors) {
     EXPECT_TRUE(testing::pollUntil(std::chrono::seconds(10), [] { return readsAtTheGate == 0; }));
 }
 
-// A peripheral's battery or an adapter is no system battery; one without a scope is.
-TEST(SysfsRegistry, FindsTheSystemBatteryPassingOverPeripheralsAndAdapters) {
-    testing::TempDir sys;
-    testing::addPowerSupply(sys, "hidpp_battery_0", "usb1/hidpp",
-                            "type=Battery;scope=Device;temp=250");
-    testing::addPowerSupply(sys, "ADP1", "platform/ADP1", "type=Mains");
-    EXPECT_EQ(SysfsRegistry(sys.path(), patient()).firstEntry("AppleSmartBattery"), nullptr);
-
-    testing::addPowerSupply(sys, "macsmc-battery", "platform/macsmc-battery",
-                            "type=Battery;scope=System;temp=305;voltage_now=12600500;"
-                            "model_name=\xff\xfe");
-    SysfsRegistry registry(sys.path(), patient());
-    const auto battery = registry.firstEntry("AppleSmartBattery");
-    ASSERT_NE(battery, nullptr);
-    EXPECT_EQ(battery->numberProperty("Temperature"), 3050);
-    EXPECT_EQ(battery->numberProperty("Voltage"), 12600.5);
-
-    testing::TempDir bare;
-    testing::addPowerSupply(bare, "BAT0", "platform/BAT0", "type=Battery;voltage_now=11000000");
-    SysfsRegistry bareRegistry(bare.path(), patient());
-    const auto unscoped = bareRegistry.firstEntry("AppleSmartBattery");
-    ASSERT_NE(unscoped, nullptr);
-    EXPECT_EQ(unscoped->numberProperty("Temperature"), std::nullopt);
-}
-
 } // namespace
 } // namespace brivane::platform::linux_backend
