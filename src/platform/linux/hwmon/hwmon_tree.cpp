@@ -41,26 +41,36 @@ std::optional<std::string> text(const host::RootedDirectory& sys, const std::str
 
 } // namespace
 
+std::vector<HwmonNode> listHwmonNodes(const host::RootedDirectory& sys) {
+    std::vector<HwmonNode> nodes;
+    for (const auto& node : sys.list("class/hwmon")) {
+        HwmonNode& found = nodes.emplace_back();
+        found.folder = "class/hwmon/" + node;
+        found.identity.name = text(sys, found.folder + "/name").value_or("");
+        found.identity.linkTarget = sys.linkTarget(found.folder.c_str()).value_or("");
+        found.identity.node = node;
+    }
+    return nodes;
+}
+
 std::vector<HwmonChip> listHwmonChips(const host::RootedDirectory& sys,
                                       bool (*wanted)(std::string_view name)) {
     std::vector<HwmonChip> chips;
-    for (const auto& node : sys.list("class/hwmon")) {
-        const std::string base = "class/hwmon/" + node;
+    for (auto& node : listHwmonNodes(sys)) {
+        const std::string& base = node.folder;
         const std::string device = base + "/device";
-        HwmonChip chip;
-        chip.identity.node = node;
-        chip.identity.linkTarget = sys.linkTarget(base.c_str()).value_or("");
-        if (belongsToPowerSupply(chip.identity.linkTarget)) {
+        if (belongsToPowerSupply(node.identity.linkTarget)) {
             continue; // the supply's own twin: its battery reports the same temperature
         }
-        auto name = text(sys, base + "/name");
-        if (!name) {
-            name = text(sys, device + "/name");
+        if (node.identity.name.empty()) {
+            // Drivers registered the old way name the chip in its device folder.
+            node.identity.name = text(sys, device + "/name").value_or("");
         }
-        if (!name || (wanted && !wanted(*name))) {
+        if (node.identity.name.empty() || (wanted && !wanted(node.identity.name))) {
             continue;
         }
-        chip.identity.name = std::move(*name);
+        HwmonChip chip;
+        chip.identity = std::move(node.identity);
 
         std::map<std::pair<SensorKind, unsigned>, Files> found;
         collect(sys, base, found);

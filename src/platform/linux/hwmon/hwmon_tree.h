@@ -25,6 +25,16 @@ struct HwmonChip {
     std::vector<HwmonChannel> channels; // by kind, then by index
 };
 
+// A node under class/hwmon, power supplies' twins included: its folder ("class/hwmon/hwmon3")
+// and who it is, named by its own name attribute (an empty name when it has none).
+struct HwmonNode {
+    std::string folder;
+    ChipIdentity identity;
+};
+
+// Every node under class/hwmon, in node order: the one walk of the chips every list starts from.
+std::vector<HwmonNode> listHwmonNodes(const host::RootedDirectory& sys);
+
 // Every chip under class/hwmon whose name `wanted` accepts (every chip without it), in node
 // order; the others' files are not walked. A chip's files may sit in its node or, for
 // drivers registered the old way, in its device folder; the node's own file wins. Channels

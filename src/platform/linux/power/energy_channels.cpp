@@ -3,6 +3,7 @@
 #include "formats/whole_number.h"
 #include "platform/linux/counter_file.h"
 #include "platform/linux/hwmon/hwmon_naming.h"
+#include "platform/linux/hwmon/hwmon_tree.h"
 #include "platform/linux/power/energy_counters.h"
 
 #include <algorithm>
@@ -96,8 +97,8 @@ bool EnergyChannels::readable(const std::string& relative) const {
            host::Outcome::gone;
 }
 
-std::optional<IOReportChannelList> EnergyChannels::discover() {
-    std::vector<std::string> packages, uncores;
+EnergyChannels::Zones EnergyChannels::raplZones() const {
+    Zones zones;
     for (const std::string& entry : sys_.list("class/powercap")) {
         const auto zone = parsePowercapZoneDirectory(entry);
         if (!zone)
@@ -106,62 +107,69 @@ std::optional<IOReportChannelList> EnergyChannels::discover() {
         const auto name = sys_.readText((directory + "/name").c_str(), 64);
         const PowercapDomain domain = name ? powercapDomain(*name) : PowercapDomain::other;
         if (!zone->subzone && domain == PowercapDomain::package)
-            packages.push_back(directory);
+            zones.packages.push_back(directory);
         else if (zone->subzone && domain == PowercapDomain::uncore)
-            uncores.push_back(directory);
+            zones.uncores.push_back(directory);
     }
-    auto zonesPlan = [&](std::uint64_t id, const char* channelName,
-                         const std::vector<std::string>& zones) -> std::optional<Plan> {
-        if (zones.empty())
-            return std::nullopt;
-        Plan plan;
-        plan.description.channelID = id;
-        plan.description.name = channelName;
-        plan.description.unit = "uJ";
-        for (const std::string& zone : zones) {
-            plan.counterFiles.push_back(zone + "/energy_uj");
-            if (!readable(plan.counterFiles.back()))
-                return std::nullopt; // a sum without one of its parts would be wrong
-            plan.ranges.push_back(
-                sys_.readCounter((zone + "/max_energy_range_uj").c_str()).value.value_or(0));
-        }
-        return plan;
-    };
+    return zones;
+}
 
-    std::vector<Plan> plans, counters;
-    if (auto cpu = zonesPlan(cpuEnergyID, "CPU Energy", packages))
-        plans.push_back(std::move(*cpu));
-    auto gpu = zonesPlan(gpuEnergyID, "GPU Energy", uncores);
-    // Every readable hwmon energy counter: a graphics chip's first one is the GPU's energy where
-    // the uncore zone is unreadable; every other one is a channel of its own, "<chip>/<label>".
-    std::vector<std::string> graphicsCounters;
+std::optional<Plan> EnergyChannels::zonesPlan(std::uint64_t id, const char* name,
+                                              const std::vector<std::string>& zones) const {
+    if (zones.empty())
+        return std::nullopt;
+    Plan plan;
+    plan.description.channelID = id;
+    plan.description.name = name;
+    plan.description.unit = "uJ";
+    for (const std::string& zone : zones) {
+        plan.counterFiles.push_back(zone + "/energy_uj");
+        if (!readable(plan.counterFiles.back()))
+            return std::nullopt; // a sum without one of its parts would be wrong
+        plan.ranges.push_back(
+            sys_.readCounter((zone + "/max_energy_range_uj").c_str()).value.value_or(0));
+    }
+    return plan;
+}
+
+// The N of every readable "energyN_input" in a chip's folder, ascending.
+std::vector<unsigned> EnergyChannels::readableEnergyIndices(const std::string& chip) const {
+    std::vector<unsigned> indices;
+    for (const std::string& file : sys_.list(chip.c_str())) {
+        if (!file.starts_with("energy") || !file.ends_with("_input"))
+            continue;
+        const auto index =
+            wholeNumber<unsigned>(std::string_view(file).substr(6, file.size() - 6 - 6));
+        if (index && readable(chip + "/" + file))
+            indices.push_back(*index);
+    }
+    std::sort(indices.begin(), indices.end());
+    return indices;
+}
+
+// Every readable hwmon energy counter: a graphics chip's first one is the GPU's energy where
+// the uncore zone is unreadable; every other one is a channel of its own, "<chip>/<label>".
+// Chip names are told apart among every node, a chip without a name going by its node.
+void EnergyChannels::hwmonCounters(bool gpuFound, std::vector<Plan>& counters,
+                                   std::vector<std::string>& graphicsCounters) const {
+    std::vector<HwmonNode> nodes = listHwmonNodes(sys_);
     std::vector<ChipIdentity> chips;
-    for (const std::string& entry : sys_.list("class/hwmon")) {
-        const std::string chip = "class/hwmon/" + entry;
-        const auto name = sys_.readText((chip + "/name").c_str(), 64);
-        chips.push_back({cleanLabel(name.value_or("")).value_or(entry),
-                         sys_.linkTarget(chip.c_str()).value_or(""), entry});
+    for (HwmonNode& node : nodes) {
+        if (node.identity.name.empty())
+            node.identity.name = node.identity.node;
+        chips.push_back(node.identity);
     }
     const std::vector<std::string> chipNames = uniqueChipNames(chips);
     std::uint64_t nextID = firstCounterID;
-    for (std::size_t c = 0; c < chips.size(); ++c) {
-        const std::string chip = "class/hwmon/" + chips[c].node;
+    for (std::size_t c = 0; c < nodes.size(); ++c) {
+        const std::string& chip = nodes[c].folder;
         const bool graphics = std::find(graphicsChips.begin(), graphicsChips.end(),
                                         chips[c].name) != graphicsChips.end();
-        std::vector<unsigned> indices;
-        for (const std::string& file : sys_.list(chip.c_str())) {
-            if (!file.starts_with("energy") || !file.ends_with("_input"))
-                continue;
-            const auto index =
-                wholeNumber<unsigned>(std::string_view(file).substr(6, file.size() - 6 - 6));
-            if (index && readable(chip + "/" + file))
-                indices.push_back(*index);
-        }
-        std::sort(indices.begin(), indices.end());
+        const std::vector<unsigned> indices = readableEnergyIndices(chip);
         for (unsigned index : indices) {
             const std::string stem = "energy" + std::to_string(index);
             const std::string counter = chip + "/" + stem + "_input";
-            if (graphics && index == indices.front() && !gpu) {
+            if (graphics && index == indices.front() && !gpuFound) {
                 graphicsCounters.push_back(counter);
                 continue;
             }
@@ -175,6 +183,16 @@ std::optional<IOReportChannelList> EnergyChannels::discover() {
             plan.ranges = {0}; // 64-bit counters, no wrap range
         }
     }
+}
+
+std::optional<IOReportChannelList> EnergyChannels::discover() {
+    const Zones zones = raplZones();
+    std::vector<Plan> plans, counters;
+    if (auto cpu = zonesPlan(cpuEnergyID, "CPU Energy", zones.packages))
+        plans.push_back(std::move(*cpu));
+    auto gpu = zonesPlan(gpuEnergyID, "GPU Energy", zones.uncores);
+    std::vector<std::string> graphicsCounters;
+    hwmonCounters(gpu.has_value(), counters, graphicsCounters);
     if (!gpu && !graphicsCounters.empty()) {
         gpu.emplace();
         gpu->description.channelID = gpuEnergyID;

@@ -32,6 +32,16 @@ public:
 
 private:
     bool readable(const std::string& relative) const;
+    // The steps of discover(): the RAPL zones, a plan summing some, the hwmon counters.
+    struct Zones {
+        std::vector<std::string> packages, uncores;
+    };
+    Zones raplZones() const;
+    std::optional<Plan> zonesPlan(std::uint64_t id, const char* name,
+                                  const std::vector<std::string>& zones) const;
+    std::vector<unsigned> readableEnergyIndices(const std::string& chip) const;
+    void hwmonCounters(bool gpuFound, std::vector<Plan>& counters,
+                       std::vector<std::string>& graphicsCounters) const;
 
     const host::RootedDirectory& sys_;
     host::KeptValue::Pread pread_;

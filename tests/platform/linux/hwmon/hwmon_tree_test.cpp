@@ -75,6 +75,14 @@ TEST(HwmonTree, TheNodesFileWinsAndUnwantedChipsAreNotWalked) {
     EXPECT_EQ(
         described(listHwmonChips(root, [](std::string_view name) { return name != "applesmc"; })),
         (std::vector<std::string>{"nct6798: temp1 class/hwmon/hwmon0/temp1_input [CPU]"}));
+    // The nodes themselves: every one, twins and the unnamed included.
+    std::vector<std::string> nodes;
+    for (const auto& found : listHwmonNodes(root)) {
+        nodes.push_back(found.folder + "=" + found.identity.name);
+    }
+    EXPECT_EQ(nodes,
+              (std::vector<std::string>{"class/hwmon/hwmon0=nct6798", "class/hwmon/hwmon1=applesmc",
+                                        "class/hwmon/hwmon2=BAT0", "class/hwmon/hwmon3="}));
 }
 
 } // namespace
