@@ -50,7 +50,7 @@ const MonitorSample& HwmonHardwareMonitor::sample() {
     sample_.temperatures.clear();
     sample_.fans.clear();
     sample_.power.clear();
-    auto catalog = poller_.current<MonitorCatalog>();
+    auto catalog = poller_.current();
     if (!catalog) {
         return sample_;
     }

@@ -35,11 +35,15 @@ HwmonSMCTransport::Key makeKey(std::string_view name, std::string_view type, std
     return key;
 }
 
+} // namespace
+
 // What discovery found: the keys, by code, "#KEY" among them.
 struct SMCCatalog {
     std::shared_ptr<ChannelSet> channels;
     std::vector<HwmonSMCTransport::Key> keys;
 };
+
+namespace {
 
 class CatalogBuilder {
 public:
@@ -207,7 +211,7 @@ HwmonSMCTransport::HwmonSMCTransport(std::string sysRoot, SensorPoller::Setup se
 
 SMCOpenResult HwmonSMCTransport::open() {
     // Opening happens once, when the agent starts: it may wait for the walk, not for values.
-    const auto catalog = poller_.found<SMCCatalog>(poller_.timing().stuckAfter);
+    const auto catalog = poller_.found(poller_.timing().stuckAfter);
     if (!catalog || catalog->keys.empty()) {
         return {0, SMCOpenFailure{SMCOpenStep::absent, kIOReturnNotFound}};
     }
@@ -240,7 +244,7 @@ KernReturn HwmonSMCTransport::call(std::uint32_t connection, std::uint32_t selec
     if (selector != kSMCSelector) {
         return kIOReturnBadArgument;
     }
-    const auto catalog = poller_.current<SMCCatalog>();
+    const auto catalog = poller_.current();
     if (!catalog) {
         return kIOReturnNotFound;
     }

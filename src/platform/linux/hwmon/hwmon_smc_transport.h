@@ -11,6 +11,8 @@
 
 namespace brivane::platform::linux_backend {
 
+struct SMCCatalog; // what discovery found
+
 // The Apple SMC as Linux shows it to a user: the hardware-monitor chip of its driver
 // ("applesmc" on Intel Macs, "macsmc_hwmon" on Apple silicon). Opening finds the chip and
 // answers the parameter blocks as the SMC user client would, for the keys the chip exposes:
@@ -46,7 +48,7 @@ public:
     };
 
 private:
-    SensorPoller poller_;
+    CatalogPoller<SMCCatalog> poller_;
     std::atomic<std::uint32_t> connection_{0};
 };
 
