@@ -1,3 +1,4 @@
+#include "platform/linux/counter_file.h"
 #include "platform/linux/cpu/cpu_topology.h"
 #include "platform/linux/cpu/cpufreq_parsing.h"
 #include "platform/linux/sysfs_ioreport_source.h"
@@ -15,6 +16,20 @@ TEST(CpuListParsing, RangesAndSingles) {
     EXPECT_EQ(parseCpuList("5,1-2,2,0-127,64"), parseCpuList("0-127"));
     for (const char* bad : {"3-1", "0-", "1,,2", "-1", "0-8192", "0x1"})
         EXPECT_FALSE(parseCpuList(bad)) << bad;
+}
+
+// cpuN/cpufreq links into the policies; a link that leaves the root or is absolute is nothing.
+TEST(SysfsLinks, ResolvedAgainstTheirDirectory) {
+    const std::pair<const char*, std::optional<std::string>> cases[] = {
+        {"../cpufreq/policy2", "devices/system/cpu/cpufreq/policy2"},
+        {"./../cpufreq//policy0/", "devices/system/cpu/cpufreq/policy0"},
+        {"../../../../..", std::nullopt},
+        {"../../../../../x", std::nullopt},
+        {"/sys/devices", std::nullopt},
+        {"", std::nullopt},
+    };
+    for (const auto& [target, resolved] : cases)
+        EXPECT_EQ(resolveLink("devices/system/cpu/cpu3", target), resolved) << target;
 }
 
 TEST(TimeInStateParsing, AscendingMergedStrict) {
