@@ -7,7 +7,7 @@
 // - FirstSnapshotWithSlowChips: a fresh monitor's first sample while four channels take 30 ms a
 //   read (the two of the firmware chip, and two of a chip nobody knows to be slow).
 
-#include "platform/linux/hwmon_hardware_monitor.h"
+#include "platform/linux/hwmon/hwmon_hardware_monitor.h"
 #include "platform/linux/sysfs_registry.h"
 #include "watched_machine.h"
 

@@ -1,6 +1,6 @@
 #include "sysfs_sources.h"
 
-#include "platform/linux/hwmon_naming.h"
+#include "platform/linux/hwmon/hwmon_naming.h"
 
 #include <cstdint>
 #include <limits>

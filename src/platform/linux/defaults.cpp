@@ -2,12 +2,12 @@
 #include "platform/host/running_bundle.h"
 #include "platform/host/spawn_tool_runner.h"
 #include "platform/host/xdg_workspace.h"
-#include "platform/linux/hwmon_hardware_monitor.h"
-#include "platform/linux/hwmon_smc_transport.h"
+#include "platform/linux/hwmon/hwmon_hardware_monitor.h"
+#include "platform/linux/hwmon/hwmon_smc_transport.h"
 #include "platform/linux/os_release.h"
+#include "platform/linux/service/systemd_service_manager.h"
 #include "platform/linux/sysfs_ioreport_source.h"
 #include "platform/linux/sysfs_registry.h"
-#include "platform/linux/systemd_service_manager.h"
 
 namespace brivane::platform {
 namespace {

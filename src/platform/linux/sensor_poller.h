@@ -31,6 +31,7 @@ class SharedDemand;
 //   the channel is skipped from then on, reported once, and a fresh lane reads the others.
 class SensorPoller {
 public:
+    // What a discovery found; CatalogPoller below gives it back as the type it is.
     using Catalog = std::shared_ptr<const void>;
     // The back end's walk: what it found, holding on to the channel set it filled. Runs on the
     // fast lane, must not touch the back end object (a stuck lane may outlive it).
@@ -53,7 +54,6 @@ public:
         bool background = true; // false: nothing runs but what step() runs (tests)
     };
 
-    SensorPoller(const std::string& root, Discover discover, Setup setup);
     ~SensorPoller();
     SensorPoller(const SensorPoller&) = delete;
     SensorPoller& operator=(const SensorPoller&) = delete;
@@ -61,28 +61,50 @@ public:
     const host::RootedDirectory& root() const;
     const SensorTiming& timing() const;
 
-    // What the latest discovery found (null before the first one), noting that a client asks.
-    // After a rest it waits up to firstWait for the fast lane's pass.
-    template <class T> std::shared_ptr<const T> current() {
-        return std::static_pointer_cast<const T>(currentCatalog(std::nullopt));
-    }
-    // The same, but waiting up to `patience` seconds for the first discovery only (when a
-    // back end opens, and must know what there is, not yet what it reads).
-    template <class T> std::shared_ptr<const T> found(double patience) {
-        return std::static_pointer_cast<const T>(currentCatalog(patience));
-    }
-
     // Without background lanes: runs what is due now on both lanes, on the calling thread.
     void step();
 
     struct State;
 
+protected:
+    SensorPoller(const std::string& root, Discover discover, Setup setup);
+
+    // What the latest discovery found (null before the first one), noting that a client asks.
+    // After a rest it waits up to firstWait for the fast lane's pass; with `discoveryPatience`,
+    // up to that many seconds for the first discovery only (when a back end opens, and must know
+    // what there is, not yet what it reads).
+    Catalog currentCatalog(std::optional<double> discoveryPatience);
+
 private:
     friend class SharedDemand;
-    Catalog currentCatalog(std::optional<double> discoveryPatience);
     void wakeWithOthers(double now);
 
     std::shared_ptr<State> state_;
+};
+
+// A SensorPoller whose walk finds a `Found`, handed back as one: asking for another type does
+// not compile.
+template <class Found> class CatalogPoller final : public SensorPoller {
+public:
+    using Discover =
+        std::function<std::shared_ptr<const Found>(const std::shared_ptr<ChannelSet>&)>;
+
+    CatalogPoller(const std::string& root, Discover discover, Setup setup)
+        : SensorPoller(root, erase(std::move(discover)), std::move(setup)) {}
+
+    std::shared_ptr<const Found> current() {
+        return std::static_pointer_cast<const Found>(currentCatalog(std::nullopt));
+    }
+    std::shared_ptr<const Found> found(double patience) {
+        return std::static_pointer_cast<const Found>(currentCatalog(patience));
+    }
+
+private:
+    static SensorPoller::Discover erase(Discover discover) {
+        return [discover = std::move(discover)](const std::shared_ptr<ChannelSet>& channels) {
+            return Catalog(discover(channels));
+        };
+    }
 };
 
 // The pollers of one snapshot's back ends: a request after a rest reaches one of them first,

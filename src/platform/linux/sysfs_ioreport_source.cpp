@@ -1,8 +1,8 @@
 #include "platform/linux/sysfs_ioreport_source.h"
 
 #include "platform/ioreport_delta.h"
-#include "platform/linux/cpu_state_channels.h"
-#include "platform/linux/energy_channels.h"
+#include "platform/linux/cpu/cpu_state_channels.h"
+#include "platform/linux/power/energy_channels.h"
 
 #include <mutex>
 #include <vector>

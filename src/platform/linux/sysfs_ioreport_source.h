@@ -2,7 +2,7 @@
 
 #include "platform/host/sysfs_reading.h"
 #include "platform/ioreport_source.h"
-#include "platform/linux/cpu_state_reader.h"
+#include "platform/linux/cpu/cpu_state_reader.h"
 #include "platform/linux/sysfs_channel_group.h"
 
 #include <array>

@@ -1,8 +1,8 @@
 #include "platform/linux/sysfs_registry.h"
 
 #include "platform/battery_properties.h"
-#include "platform/linux/drm_cards.h"
-#include "platform/linux/system_batteries.h"
+#include "platform/linux/gpu/drm_cards.h"
+#include "platform/linux/power/system_batteries.h"
 
 #include <algorithm>
 
@@ -106,7 +106,7 @@ SysfsRegistry::SysfsRegistry(std::string sysRoot, SensorPoller::Setup setup,
               catalog->batteries.discover(*channels);
               catalog->cards = std::make_unique<DrmCards>(channels->root(), nvmlLibrary);
               catalog->cards->discover();
-              return std::shared_ptr<const void>(std::move(catalog));
+              return std::shared_ptr<const Catalog>(std::move(catalog));
           },
           [&setup] {
               setup.name = "registry";
@@ -120,7 +120,7 @@ std::unique_ptr<RegistryEntry> SysfsRegistry::firstEntry(std::string_view classN
     if (className != "AppleSmartBattery") {
         return nullptr;
     }
-    const auto catalog = poller_.current<Catalog>();
+    const auto catalog = poller_.current();
     if (!catalog || catalog->batteries.empty()) {
         return nullptr;
     }
@@ -130,7 +130,7 @@ std::unique_ptr<RegistryEntry> SysfsRegistry::firstEntry(std::string_view classN
 std::unique_ptr<RegistryIterator> SysfsRegistry::matchingEntries(std::string_view className) {
     std::vector<CardUtilization> cards;
     if (className == "IOAccelerator") {
-        if (const auto catalog = poller_.current<Catalog>()) {
+        if (const auto catalog = poller_.current()) {
             cards = catalog->cards->read();
         }
     }

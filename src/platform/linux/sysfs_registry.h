@@ -32,7 +32,7 @@ public:
 
 private:
     struct Catalog;
-    SensorPoller poller_;
+    CatalogPoller<Catalog> poller_;
 };
 
 } // namespace brivane::platform::linux_backend

@@ -1,0 +1,171 @@
+#include "platform/linux/gpu/drm_cards.h"
+
+#include "platform/linux/counter_file.h"
+
+#include <algorithm>
+#include <array>
+
+namespace brivane::platform::linux_backend {
+
+namespace {
+
+// Below this, a look reuses the last figure: a share of a few milliseconds says little.
+constexpr double shortestInterval = 100; // ms
+
+bool isCard(std::string_view name) {
+    // "card0", not its connectors ("card0-DP-1") nor render nodes.
+    return name.size() > 4 && name.starts_with("card") &&
+           std::all_of(name.begin() + 4, name.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// The DRIVER= line of a device's uevent file.
+std::string driverOf(const host::RootedDirectory& sys, const std::string& device) {
+    const auto uevent = sys.readText((device + "/uevent").c_str());
+    if (uevent) {
+        constexpr std::string_view prefix = "DRIVER=";
+        std::string_view rest = *uevent;
+        while (!rest.empty()) {
+            const auto end = rest.find('\n');
+            const std::string_view line = rest.substr(0, end);
+            if (line.starts_with(prefix) && line.size() > prefix.size())
+                return std::string(line.substr(prefix.size()));
+            rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
+        }
+    }
+    return "drm";
+}
+
+std::vector<std::string> entriesStartingWith(const host::RootedDirectory& sys,
+                                             const std::string& folder, std::string_view prefix) {
+    std::vector<std::string> entries = sys.list(folder.c_str());
+    std::erase_if(entries, [&](const std::string& entry) { return !entry.starts_with(prefix); });
+    return entries;
+}
+
+} // namespace
+
+std::optional<double> busyFromIdle(std::uint64_t idleBefore, std::uint64_t idleAfter,
+                                   double elapsedMilliseconds, std::size_t counters) {
+    if (!(elapsedMilliseconds > 0) || counters == 0)
+        return std::nullopt;
+    // A counter that went back (a driver reload) says nothing of the interval.
+    if (idleAfter < idleBefore)
+        return std::nullopt;
+    const double idle = static_cast<double>(idleAfter - idleBefore) /
+                        (elapsedMilliseconds * static_cast<double>(counters));
+    return std::clamp(1.0 - idle, 0.0, 1.0);
+}
+
+DrmCards::DrmCards(const host::RootedDirectory& sys, std::string nvmlLibrary)
+    : sys_(sys), nvmlLibrary_(std::move(nvmlLibrary)) {}
+
+DrmCards::~DrmCards() = default;
+
+void DrmCards::discover() {
+    std::lock_guard lock(mutex_);
+    for (const auto& name : sys_.list("class/drm")) {
+        if (!isCard(name))
+            continue;
+        const std::string card = "class/drm/" + name;
+        const std::string device = card + "/device";
+        Card found;
+        found.driver = driverOf(sys_, device);
+        // class/drm/cardN -> ../../devices/pci…/0000:01:00.0/drm/cardN, device -> ../..
+        const auto cardPath = sys_.linkTarget(card.c_str());
+        const auto resolved = cardPath ? resolveLink("class/drm", *cardPath) : std::nullopt;
+        const auto target = sys_.linkTarget(device.c_str());
+        if (const auto path = resolved && target ? resolveLink(*resolved, *target) : std::nullopt)
+            found.pciAddress = path->substr(path->rfind('/') + 1);
+        // Opening a file wakes no card; reading some does, so nothing is read here.
+        const auto keep = [&](const std::string& path) {
+            host::KeptValue file(sys_, path.c_str());
+            if (file.isOpen())
+                found.files.push_back(std::move(file));
+        };
+        keep(device + "/gpu_busy_percent");
+        if (!found.files.empty()) {
+            found.source = Source::busyPercent;
+        } else if (found.driver == "i915") {
+            for (const auto& gt : entriesStartingWith(sys_, card + "/gt", "gt"))
+                keep(card + "/gt/" + gt + "/rc6_residency_ms");
+            if (found.files.empty())
+                keep(card + "/power/rc6_residency_ms");
+            found.source = Source::idleResidency;
+        } else if (found.driver == "xe") {
+            for (const auto& tile : entriesStartingWith(sys_, device, "tile"))
+                for (const auto& gt : entriesStartingWith(sys_, device + "/" + tile, "gt"))
+                    keep(device + "/" + tile + "/" + gt + "/gtidle/idle_residency_ms");
+            found.source = Source::idleResidency;
+        } else if (found.driver == "nvidia" && !found.pciAddress.empty()) {
+            found.source = Source::nvml;
+        }
+        if (found.source == Source::none ||
+            (found.source == Source::idleResidency && found.files.empty()))
+            continue;
+        found.runtimeStatus = host::KeptValue(sys_, (device + "/power/runtime_status").c_str());
+        cards_.push_back(std::move(found));
+    }
+}
+
+std::vector<CardUtilization> DrmCards::read() {
+    std::lock_guard lock(mutex_);
+    std::vector<CardUtilization> cards;
+    cards.reserve(cards_.size());
+    for (Card& card : cards_)
+        cards.push_back({card.driver, readCard(card)});
+    std::stable_sort(cards.begin(), cards.end(), [](const auto& a, const auto& b) {
+        return a.percent.value_or(-1) > b.percent.value_or(-1);
+    });
+    return cards;
+}
+
+std::optional<double> DrmCards::readCard(Card& card) {
+    std::array<char, 64> buffer;
+    const host::FileText status = card.runtimeStatus.readInto(buffer);
+    if (status.outcome == host::Outcome::value &&
+        host::withoutNewline(status.text) == "suspended") {
+        card.lastIdle.reset(); // its counters may stand still while it sleeps
+        card.lastPercent.reset();
+        return 0.0;
+    }
+    switch (card.source) {
+    case Source::busyPercent: {
+        const auto percent = card.files.front().read().value;
+        if (!percent || *percent < 0 || *percent > 100)
+            return std::nullopt;
+        return static_cast<double>(*percent);
+    }
+    case Source::idleResidency: {
+        std::uint64_t idle = 0;
+        for (const host::KeptValue& file : card.files) {
+            const auto value = file.readCounter().value;
+            if (!value)
+                return card.lastPercent;
+            idle += *value;
+        }
+        const auto now = std::chrono::steady_clock::now();
+        const double elapsed =
+            std::chrono::duration<double, std::milli>(now - card.lastLook).count();
+        if (card.lastIdle && elapsed < shortestInterval)
+            return card.lastPercent;
+        if (card.lastIdle) {
+            const auto busy = busyFromIdle(*card.lastIdle, idle, elapsed, card.files.size());
+            card.lastPercent = busy ? std::optional<double>(*busy * 100) : std::nullopt;
+        }
+        card.lastIdle = idle;
+        card.lastLook = now;
+        return card.lastPercent;
+    }
+    case Source::nvml:
+        if (!nvmlTried_) {
+            nvmlTried_ = true; // loaded once, and only when a card is awake
+            nvml_ = NvmlLibrary::load(nvmlLibrary_);
+        }
+        return nvml_ ? nvml_->utilizationPercent(card.pciAddress) : std::nullopt;
+    case Source::none:
+        break;
+    }
+    return std::nullopt;
+}
+
+} // namespace brivane::platform::linux_backend

@@ -1,0 +1,117 @@
+#include "platform/linux/hwmon/hwmon_hardware_monitor.h"
+
+#include "platform/linux/hwmon/hwmon_chip_traits.h"
+#include "platform/linux/hwmon/hwmon_naming.h"
+
+#include <algorithm>
+
+namespace brivane::platform::linux_backend {
+namespace {
+
+constexpr std::string_view hwmonSubsystems[] = {"hwmon"};
+
+SensorPoller::Setup withDefaults(SensorPoller::Setup setup) {
+    setup.name = "hwmon";
+    setup.classFolders = {"class/hwmon"};
+    setup.ueventSubsystems.assign(std::begin(hwmonSubsystems), std::end(hwmonSubsystems));
+    return setup;
+}
+
+std::optional<double> celsiusOf(std::optional<std::int64_t> millidegrees) {
+    if (!millidegrees || isTemperatureSentinel(*millidegrees)) {
+        return std::nullopt;
+    }
+    return static_cast<double>(*millidegrees) / 1000;
+}
+
+} // namespace
+
+HwmonHardwareMonitor::HwmonHardwareMonitor(std::string sysRoot, SensorPoller::Setup setup)
+    : poller_(sysRoot, discoverMonitors, withDefaults(std::move(setup))) {}
+
+void HwmonHardwareMonitor::adopt(const MonitorCatalog& catalog) {
+    fanIds_.clear();
+    turned_.clear();
+    ghosts_.clear();
+    for (const auto& fan : catalog.fans) {
+        const auto next = static_cast<int>(fanIdByName_.size());
+        fanIds_.push_back(fanIdByName_.try_emplace(fan.name, next).first->second);
+        turned_.push_back(turnedFans_.contains(fan.name));
+    }
+    for (const auto& temperature : catalog.temperatures) {
+        ghosts_.push_back(ghostKeys_.contains(temperature.key));
+    }
+    sample_.temperatures.reserve(catalog.temperatures.size());
+    sample_.fans.reserve(catalog.fans.size());
+    sample_.power.reserve(catalog.powers.size());
+}
+
+const MonitorSample& HwmonHardwareMonitor::sample() {
+    sample_.temperatures.clear();
+    sample_.fans.clear();
+    sample_.power.clear();
+    auto catalog = poller_.current();
+    if (!catalog) {
+        return sample_;
+    }
+    if (catalog != held_) {
+        adopt(*catalog);
+        held_ = std::move(catalog);
+    }
+    const ChannelSet& channels = *held_->channels;
+
+    std::optional<double> hottest;
+    for (const auto& temperature : held_->temperatures) {
+        const auto celsius = celsiusOf(channels.value(temperature.channel));
+        if (temperature.processor && celsius && *celsius > 0 && *celsius < 150) {
+            hottest = std::max(hottest.value_or(*celsius), *celsius);
+        }
+    }
+    for (std::size_t i = 0; i < held_->temperatures.size(); ++i) {
+        const auto& temperature = held_->temperatures[i];
+        const auto celsius = celsiusOf(channels.value(temperature.channel));
+        if (!celsius || ghosts_[i]) {
+            continue;
+        }
+        if (temperature.board && isGhostTemperature(*celsius, hottest)) {
+            ghosts_[i] = true;
+            ghostKeys_.insert(temperature.key);
+            continue;
+        }
+        sample_.temperatures.push_back({temperature.key, *celsius});
+    }
+
+    for (std::size_t i = 0; i < held_->fans.size(); ++i) {
+        const auto& fan = held_->fans[i];
+        const auto rpm = channels.value(fan.channel);
+        if (!rpm || !isPlausibleFanSpeed(static_cast<double>(*rpm))) {
+            continue;
+        }
+        if (fan.board && !turned_[i]) {
+            if (*rpm <= 0) {
+                continue; // an empty header, until a fan on it turns
+            }
+            turned_[i] = true;
+            turnedFans_.insert(fan.name);
+        }
+        std::optional<double> maximum;
+        if (fan.maximum) {
+            // A maximum of 0 is a driver that does not know it.
+            const auto value = channels.value(*fan.maximum);
+            if (value && *value > 0 && isPlausibleFanSpeed(static_cast<double>(*value))) {
+                maximum = static_cast<double>(*value);
+            }
+        }
+        sample_.fans.push_back({fanIds_[i], fan.name, static_cast<double>(*rpm), maximum});
+    }
+
+    for (const auto& power : held_->powers) {
+        if (const auto microwatts = channels.value(power.channel)) {
+            sample_.power.push_back(
+                {power.key, static_cast<double>(*microwatts) * 1e-6, power.alias});
+        }
+    }
+    return sample_;
+}
+
+} // namespace brivane::platform::linux_backend

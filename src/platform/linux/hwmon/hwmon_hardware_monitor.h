@@ -1,0 +1,46 @@
+#pragma once
+
+#include "platform/hardware_monitor.h"
+#include "platform/linux/hwmon/hwmon_monitor_catalog.h"
+#include "platform/linux/sensor_poller.h"
+
+#include <memory>
+#include <set>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace brivane::platform::linux_backend {
+
+// Every hwmon chip but the Apple SMC's (which the SMC transport serves), read from sysfs
+// directly by a SensorPoller: temperatures keyed "<chip>/<label>", fans named "<chip>/<label>",
+// power channels in watts keyed "<chip>/<label>". Chips come and go with the hardware; a fan
+// keeps its id for the life of the monitor.
+// Board chips (Super-I/O, WMI) list every header: a fan of theirs is shown once it has been
+// seen turning, and an input that reads far above every processor sensor (isGhostTemperature)
+// is taken for an unconnected one and left out from then on. Fans outside 0 to kFanCeiling
+// RPM are read errors.
+class HwmonHardwareMonitor final : public HardwareMonitor {
+public:
+    explicit HwmonHardwareMonitor(std::string sysRoot = "/sys", SensorPoller::Setup setup = {});
+
+    const MonitorSample& sample() override;
+
+    // Without background lanes (tests): runs what is due now.
+    void step() { poller_.step(); }
+
+private:
+    void adopt(const MonitorCatalog& catalog);
+
+    CatalogPoller<MonitorCatalog> poller_;
+    std::shared_ptr<const MonitorCatalog> held_; // the catalog sample_ views
+    std::vector<int> fanIds_;                    // per fan of held_
+    std::vector<bool> turned_;                   // per fan of held_: seen turning
+    std::vector<bool> ghosts_;                   // per temperature of held_
+    std::unordered_map<std::string, int> fanIdByName_;
+    std::set<std::string, std::less<>> turnedFans_;
+    std::set<std::string, std::less<>> ghostKeys_;
+    MonitorSample sample_;
+};
+
+} // namespace brivane::platform::linux_backend

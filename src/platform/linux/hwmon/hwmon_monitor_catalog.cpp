@@ -1,0 +1,105 @@
+#include "platform/linux/hwmon/hwmon_monitor_catalog.h"
+
+#include "platform/linux/hwmon/hwmon_chip_traits.h"
+#include "platform/linux/hwmon/hwmon_tree.h"
+
+#include <algorithm>
+#include <numeric>
+#include <set>
+
+namespace brivane::platform::linux_backend {
+namespace {
+
+std::string_view aliasOf(PowerRole role) {
+    switch (role) {
+    case PowerRole::none:
+        return {};
+    case PowerRole::system:
+        return "PSTR";
+    case PowerRole::cpu:
+        return "CPUModelPower";
+    case PowerRole::graphics:
+        return "GPUModelPower";
+    }
+    return {};
+}
+
+// An AMD APU's graphics driver reports the whole chip's power, processor included; its
+// northbridge voltage (in1) exists on APUs only.
+bool isAPU(const host::RootedDirectory& sys, const HwmonChip& chip) {
+    return chip.identity.name == "amdgpu" &&
+           host::FileDescriptor(
+               sys.openRegular(("class/hwmon/" + chip.identity.node + "/in1_input").c_str()))
+               .valid();
+}
+
+} // namespace
+
+std::shared_ptr<const MonitorCatalog>
+discoverMonitors(const std::shared_ptr<ChannelSet>& channels) {
+    auto catalog = std::make_shared<MonitorCatalog>();
+    catalog->channels = channels;
+    const host::RootedDirectory& sys = channels->root();
+    const auto chips =
+        listHwmonChips(sys, [](std::string_view name) { return name != intelSMCChip; });
+    std::vector<ChipIdentity> identities;
+    identities.reserve(chips.size());
+    for (const auto& chip : chips) {
+        identities.push_back(chip.identity);
+    }
+    const auto names = uniqueChipNames(identities);
+    // Stable names give a stable order, whatever order the drivers loaded in.
+    std::vector<std::size_t> order(chips.size());
+    std::iota(order.begin(), order.end(), std::size_t{0});
+    std::sort(order.begin(), order.end(),
+              [&names](std::size_t a, std::size_t b) { return names[a] < names[b]; });
+
+    for (const std::size_t i : order) {
+        const HwmonChip& chip = chips[i];
+        const ChipTraits traits = chipTraits(chip.identity.name);
+        const ChannelPace pace{traits.slow, traits.cacheSeconds};
+        const bool appleSilicon = chip.identity.name == appleSiliconSMCChip;
+        const bool apu = isAPU(sys, chip);
+        std::set<std::string, std::less<>> labels;
+        for (const auto& channel : chip.channels) {
+            const std::string_view given = channel.label ? std::string_view(*channel.label) : "";
+            if (appleSilicon && appleSiliconKeyForLabel(channel.kind, given)) {
+                continue; // the SMC transport serves it under its key
+            }
+            // A label twice on one chip would give two sensors one key; the second goes by
+            // its stem, which the chip cannot repeat.
+            std::string label = attributeStem(channel.kind, channel.index);
+            if (channel.label && labels.insert(*channel.label).second) {
+                label = *channel.label;
+            }
+            const auto value = channels->add(channel.input, pace);
+            if (!value) {
+                continue;
+            }
+            switch (channel.kind) {
+            case SensorKind::temperature:
+                catalog->temperatures.push_back(
+                    {names[i] + "/" + label, *value, traits.listsEveryHeader, traits.cpu});
+                break;
+            case SensorKind::fan: {
+                const auto maximum =
+                    channel.maximum.empty() ? std::nullopt : channels->add(channel.maximum, pace);
+                catalog->fans.push_back(
+                    {names[i] + "/" + label, *value, maximum, traits.listsEveryHeader});
+                break;
+            }
+            case SensorKind::power:
+                catalog->powers.push_back(
+                    apu ? MonitorCatalog::Power{names[i] + "/" + label + " (CPU and GPU)",
+                                                {},
+                                                *value}
+                        : MonitorCatalog::Power{names[i] + "/" + label, aliasOf(traits.power),
+                                                *value});
+                break;
+            }
+        }
+    }
+    return catalog;
+}
+
+} // namespace brivane::platform::linux_backend

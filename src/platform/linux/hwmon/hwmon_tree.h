@@ -1,0 +1,46 @@
+#pragma once
+
+#include "platform/host/sysfs_reading.h"
+#include "platform/linux/hwmon/hwmon_naming.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace brivane::platform::linux_backend {
+
+// One temperature, fan or power channel of a chip, with the files to read it from (paths
+// relative to the sysfs root; empty when the chip has no such file).
+struct HwmonChannel {
+    SensorKind kind = SensorKind::temperature;
+    unsigned index = 0;
+    std::optional<std::string> label;
+    std::string input; // power: "_input", else "_average"
+    std::string minimum;
+    std::string maximum;
+};
+
+struct HwmonChip {
+    ChipIdentity identity;
+    std::vector<HwmonChannel> channels; // by kind, then by index
+};
+
+// A node under class/hwmon, power supplies' twins included: its folder ("class/hwmon/hwmon3")
+// and who it is, named by its own name attribute (an empty name when it has none).
+struct HwmonNode {
+    std::string folder;
+    ChipIdentity identity;
+};
+
+// Every node under class/hwmon, in node order: the one walk of the chips every list starts from.
+std::vector<HwmonNode> listHwmonNodes(const host::RootedDirectory& sys);
+
+// Every chip under class/hwmon whose name `wanted` accepts (every chip without it), in node
+// order; the others' files are not walked. A chip's files may sit in its node or, for
+// drivers registered the old way, in its device folder; the node's own file wins. Channels
+// without an input, or that the kernel marks faulty or disabled, are left out, and so are a
+// chip without a name and a power supply's twin chip.
+std::vector<HwmonChip> listHwmonChips(const host::RootedDirectory& sys,
+                                      bool (*wanted)(std::string_view name) = nullptr);
+
+} // namespace brivane::platform::linux_backend

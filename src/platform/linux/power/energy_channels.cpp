@@ -1,0 +1,242 @@
+#include "platform/linux/power/energy_channels.h"
+
+#include "formats/whole_number.h"
+#include "platform/linux/counter_file.h"
+#include "platform/linux/hwmon/hwmon_naming.h"
+#include "platform/linux/hwmon/hwmon_tree.h"
+#include "platform/linux/power/energy_counters.h"
+
+#include <algorithm>
+#include <array>
+
+namespace brivane::platform::linux_backend {
+
+namespace {
+
+constexpr std::string_view energyGroup = "Energy Model";
+constexpr std::uint64_t cpuEnergyID = 1, gpuEnergyID = 2, firstCounterID = 0x100;
+// Graphics drivers whose hwmon chip may carry an energy counter.
+constexpr std::array<std::string_view, 5> graphicsChips = {"amdgpu", "i915", "nouveau", "radeon",
+                                                           "xe"};
+
+using Plan = EnergyChannels::Plan;
+
+class EnergyReader final : public GroupReader {
+public:
+    struct Channel {
+        Plan plan;
+        std::vector<CounterFile> files;
+        // Last raw value and unwrapped total of each counter, advanced by every sample.
+        std::vector<std::uint64_t> raw, total;
+        std::vector<bool> primed;
+    };
+
+    EnergyReader(const host::RootedDirectory& sys, std::vector<Channel> channels)
+        : sys_(sys), channels_(std::move(channels)) {
+        for (const Channel& channel : channels_)
+            descriptions_.push_back(channel.plan.description);
+    }
+
+    const IOReportChannelList& channels() const override { return descriptions_; }
+
+    void sample(const IOReportChannelList& wanted, IOReportChannelList& out) override {
+        for (const IOReportChannel& want : wanted)
+            for (Channel& channel : channels_)
+                if (channel.plan.description.channelID == want.channelID) {
+                    if (auto values = sampleCounters(channel))
+                        out.push_back(std::move(*values));
+                    break;
+                }
+    }
+
+private:
+    // The channel's unwrapped total now; every counter that reads advances its own total, and
+    // the channel has a value only when all of them read.
+    std::optional<IOReportChannel> sampleCounters(Channel& channel) const {
+        bool complete = true;
+        std::uint64_t sum = 0;
+        for (std::size_t i = 0; i < channel.files.size(); ++i) {
+            const auto raw = channel.files[i].readCounter(sys_);
+            if (!raw) {
+                complete = false;
+                continue;
+            }
+            if (!channel.primed[i])
+                channel.total[i] = *raw;
+            else
+                channel.total[i] += counterAdvance(channel.raw[i], *raw, channel.plan.ranges[i]);
+            channel.raw[i] = *raw;
+            channel.primed[i] = true;
+            sum += channel.total[i];
+        }
+        if (!complete)
+            return std::nullopt;
+        IOReportChannel values = channel.plan.description;
+        values.count = static_cast<std::int64_t>(sum);
+        return values;
+    }
+
+    const host::RootedDirectory& sys_;
+    std::vector<Channel> channels_;
+    IOReportChannelList descriptions_;
+};
+
+} // namespace
+
+EnergyChannels::EnergyChannels(const host::RootedDirectory& sys, host::KeptValue::Pread pread)
+    : sys_(sys), pread_(pread) {}
+
+bool EnergyChannels::names(std::string_view group, std::optional<std::string_view> subgroup) const {
+    return group == energyGroup && !subgroup;
+}
+
+bool EnergyChannels::readable(const std::string& relative) const {
+    // Permission is settled here, once: a counter the user may not read has no channel. A
+    // transient failure keeps it; its channel is then absent from that sample only.
+    return host::KeptValue(sys_, relative.c_str(), pread_).readCounter().outcome !=
+           host::Outcome::gone;
+}
+
+EnergyChannels::Zones EnergyChannels::raplZones() const {
+    Zones zones;
+    for (const std::string& entry : sys_.list("class/powercap")) {
+        const auto zone = parsePowercapZoneDirectory(entry);
+        if (!zone)
+            continue;
+        const std::string directory = "class/powercap/" + entry;
+        const auto name = sys_.readText((directory + "/name").c_str(), 64);
+        const PowercapDomain domain = name ? powercapDomain(*name) : PowercapDomain::other;
+        if (!zone->subzone && domain == PowercapDomain::package)
+            zones.packages.push_back(directory);
+        else if (zone->subzone && domain == PowercapDomain::uncore)
+            zones.uncores.push_back(directory);
+    }
+    return zones;
+}
+
+std::optional<Plan> EnergyChannels::zonesPlan(std::uint64_t id, const char* name,
+                                              const std::vector<std::string>& zones) const {
+    if (zones.empty())
+        return std::nullopt;
+    Plan plan;
+    plan.description.channelID = id;
+    plan.description.name = name;
+    plan.description.unit = "uJ";
+    for (const std::string& zone : zones) {
+        plan.counterFiles.push_back(zone + "/energy_uj");
+        if (!readable(plan.counterFiles.back()))
+            return std::nullopt; // a sum without one of its parts would be wrong
+        plan.ranges.push_back(
+            sys_.readCounter((zone + "/max_energy_range_uj").c_str()).value.value_or(0));
+    }
+    return plan;
+}
+
+// The N of every readable "energyN_input" in a chip's folder, ascending.
+std::vector<unsigned> EnergyChannels::readableEnergyIndices(const std::string& chip) const {
+    std::vector<unsigned> indices;
+    for (const std::string& file : sys_.list(chip.c_str())) {
+        if (!file.starts_with("energy") || !file.ends_with("_input"))
+            continue;
+        const auto index =
+            wholeNumber<unsigned>(std::string_view(file).substr(6, file.size() - 6 - 6));
+        if (index && readable(chip + "/" + file))
+            indices.push_back(*index);
+    }
+    std::sort(indices.begin(), indices.end());
+    return indices;
+}
+
+// Every readable hwmon energy counter: a graphics chip's first one is the GPU's energy where
+// the uncore zone is unreadable; every other one is a channel of its own, "<chip>/<label>".
+// Chip names are told apart among every node, a chip without a name going by its node.
+void EnergyChannels::hwmonCounters(bool gpuFound, std::vector<Plan>& counters,
+                                   std::vector<std::string>& graphicsCounters) const {
+    std::vector<HwmonNode> nodes = listHwmonNodes(sys_);
+    std::vector<ChipIdentity> chips;
+    for (HwmonNode& node : nodes) {
+        if (node.identity.name.empty())
+            node.identity.name = node.identity.node;
+        chips.push_back(node.identity);
+    }
+    const std::vector<std::string> chipNames = uniqueChipNames(chips);
+    std::uint64_t nextID = firstCounterID;
+    for (std::size_t c = 0; c < nodes.size(); ++c) {
+        const std::string& chip = nodes[c].folder;
+        const bool graphics = std::find(graphicsChips.begin(), graphicsChips.end(),
+                                        chips[c].name) != graphicsChips.end();
+        const std::vector<unsigned> indices = readableEnergyIndices(chip);
+        for (unsigned index : indices) {
+            const std::string stem = "energy" + std::to_string(index);
+            const std::string counter = chip + "/" + stem + "_input";
+            if (graphics && index == indices.front() && !gpuFound) {
+                graphicsCounters.push_back(counter);
+                continue;
+            }
+            Plan& plan = counters.emplace_back();
+            plan.description.channelID = nextID++;
+            const auto label = sys_.readText((chip + "/" + stem + "_label").c_str(), 256);
+            plan.description.name =
+                chipNames[c] + "/" + cleanLabel(label.value_or("")).value_or(stem);
+            plan.description.unit = "uJ";
+            plan.counterFiles = {counter};
+            plan.ranges = {0}; // 64-bit counters, no wrap range
+        }
+    }
+}
+
+std::optional<IOReportChannelList> EnergyChannels::discover() {
+    const Zones zones = raplZones();
+    std::vector<Plan> plans, counters;
+    if (auto cpu = zonesPlan(cpuEnergyID, "CPU Energy", zones.packages))
+        plans.push_back(std::move(*cpu));
+    auto gpu = zonesPlan(gpuEnergyID, "GPU Energy", zones.uncores);
+    std::vector<std::string> graphicsCounters;
+    hwmonCounters(gpu.has_value(), counters, graphicsCounters);
+    if (!gpu && !graphicsCounters.empty()) {
+        gpu.emplace();
+        gpu->description.channelID = gpuEnergyID;
+        gpu->description.name = "GPU Energy";
+        gpu->description.unit = "uJ";
+        gpu->counterFiles = std::move(graphicsCounters);
+        gpu->ranges.assign(gpu->counterFiles.size(), 0);
+    }
+    if (gpu)
+        plans.push_back(std::move(*gpu));
+    std::move(counters.begin(), counters.end(), std::back_inserter(plans));
+    if (plans.empty())
+        return std::nullopt;
+    IOReportChannelList channels;
+    std::lock_guard lock(mutex_);
+    for (Plan& plan : plans) {
+        channels.push_back(plan.description);
+        plans_.insert_or_assign(plan.description.channelID, std::move(plan));
+    }
+    return channels;
+}
+
+std::unique_ptr<GroupReader> EnergyChannels::subscribe(const IOReportChannelList& wanted,
+                                                       std::size_t& kept) {
+    std::vector<EnergyReader::Channel> channels;
+    std::lock_guard lock(mutex_);
+    for (const IOReportChannel& want : wanted) {
+        const auto found = plans_.find(want.channelID);
+        if (found == plans_.end() ||
+            std::any_of(channels.begin(), channels.end(), [&](const auto& channel) {
+                return channel.plan.description.channelID == want.channelID;
+            }))
+            continue;
+        EnergyReader::Channel channel{found->second, {}, {}, {}, {}};
+        for (const std::string& path : channel.plan.counterFiles)
+            channel.files.emplace_back(sys_, path, pread_, kept);
+        channel.raw.assign(channel.files.size(), 0);
+        channel.total.assign(channel.files.size(), 0);
+        channel.primed.assign(channel.files.size(), false);
+        channels.push_back(std::move(channel));
+    }
+    if (channels.empty())
+        return nullptr;
+    return std::make_unique<EnergyReader>(sys_, std::move(channels));
+}
+
+} // namespace brivane::platform::linux_backend

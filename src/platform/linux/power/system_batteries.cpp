@@ -1,0 +1,65 @@
+#include "platform/linux/power/system_batteries.h"
+
+#include "platform/linux/power/power_supply.h"
+
+#include <array>
+
+namespace brivane::platform::linux_backend {
+
+namespace {
+
+struct File {
+    const char* leaf;
+    std::optional<std::int64_t> SupplyReading::*field;
+};
+
+constexpr std::array<File, 15> files{{
+    {"capacity", &SupplyReading::capacity},
+    {"power_now", &SupplyReading::powerNow},
+    {"current_now", &SupplyReading::currentNow},
+    {"voltage_now", &SupplyReading::voltageNow},
+    {"voltage_min_design", &SupplyReading::voltageMinDesign},
+    {"energy_now", &SupplyReading::energyNow},
+    {"energy_full", &SupplyReading::energyFull},
+    {"energy_full_design", &SupplyReading::energyFullDesign},
+    {"charge_now", &SupplyReading::chargeNow},
+    {"charge_full", &SupplyReading::chargeFull},
+    {"charge_full_design", &SupplyReading::chargeFullDesign},
+    {"cycle_count", &SupplyReading::cycleCount},
+    {"time_to_empty_now", &SupplyReading::timeToEmptyNow},
+    {"time_to_full_now", &SupplyReading::timeToFullNow},
+    {"temp", &SupplyReading::temperature},
+}};
+
+} // namespace
+
+void SystemBatteries::discover(ChannelSet& channels) {
+    const host::RootedDirectory& sys = channels.root();
+    for (const auto& supply : sys.list("class/power_supply")) {
+        const std::string base = "class/power_supply/" + supply;
+        if (!isSystemBattery(sys, base))
+            continue;
+        Battery& battery = batteries_.emplace_back();
+        battery.status = host::KeptValue(sys, (base + "/status").c_str());
+        for (const File& file : files)
+            if (const auto channel = channels.add(base + "/" + file.leaf))
+                battery.files.emplace_back(file.field, *channel);
+    }
+}
+
+BatteryStatus SystemBatteries::read(const ChannelSet& channels) const {
+    std::array<SupplyReading, 4> readings{}; // more batteries than that: the first four
+    const std::size_t count = std::min(batteries_.size(), readings.size());
+    for (std::size_t i = 0; i < count; ++i) {
+        const Battery& battery = batteries_[i];
+        std::array<char, 32> buffer;
+        const host::FileText status = battery.status.readInto(buffer);
+        if (status.outcome == host::Outcome::value)
+            readings[i].state = parseBatteryState(host::withoutNewline(status.text));
+        for (const auto& [field, channel] : battery.files)
+            readings[i].*field = channels.value(channel);
+    }
+    return combineBatteries(std::span<const SupplyReading>(readings.data(), count));
+}
+
+} // namespace brivane::platform::linux_backend

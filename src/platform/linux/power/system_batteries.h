@@ -1,0 +1,31 @@
+#pragma once
+
+#include "platform/linux/power/battery_status.h"
+#include "platform/linux/sensor_channels.h"
+
+#include <utility>
+#include <vector>
+
+namespace brivane::platform::linux_backend {
+
+// The machine's own batteries (power supplies of type Battery and scope System, in name order;
+// a ThinkPad may have two), their value files read by the registry's poller; the status is read
+// when asked.
+class SystemBatteries {
+public:
+    // Finds them, adding their value files to `channels`.
+    void discover(ChannelSet& channels);
+    bool empty() const { return batteries_.empty(); }
+    // Every battery's files now, taken together.
+    BatteryStatus read(const ChannelSet& channels) const;
+
+private:
+    using Field = std::optional<std::int64_t> SupplyReading::*;
+    struct Battery {
+        host::KeptValue status;
+        std::vector<std::pair<Field, std::size_t>> files;
+    };
+    std::vector<Battery> batteries_;
+};
+
+} // namespace brivane::platform::linux_backend

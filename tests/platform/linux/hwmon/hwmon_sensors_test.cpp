@@ -1,0 +1,321 @@
+#include "platform/linux/hwmon/hwmon_hardware_monitor.h"
+#include "platform/linux/hwmon/hwmon_naming.h"
+#include "platform/linux/hwmon/hwmon_smc_transport.h"
+#include "platform/linux/sysfs_registry.h"
+#include "smc/smc_test_support.h"
+#include "support/child_process.h"
+#include "support/sysfs_fixture.h"
+
+#include <cstring>
+#include <filesystem>
+#include <future>
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+
+namespace brivane::platform::linux_backend {
+namespace {
+
+using testing::addHwmonChip;
+using testing::CapturedLines;
+using Found = std::vector<std::pair<std::string, double>>;
+
+Found temperaturesOf(const MonitorSample& sample) {
+    Found found;
+    for (const auto& t : sample.temperatures) {
+        found.emplace_back(t.key, t.celsius);
+    }
+    return found;
+}
+
+// Reads of the board chip's files are counted; a file reading "smm <n>" takes half a second of
+// the test's clock (a firmware call), one reading "gate <n>" waits until the gate opens.
+ManualUptimeClock* clockOfReads = nullptr;
+std::atomic<int> boardReads{0};
+std::atomic<int> smmReads{0};
+std::promise<void> gate;
+const std::shared_future<void> gateOpened = gate.get_future().share();
+std::atomic<int> readsAtTheGate{0}; // a stuck lane outlives its test: let it leave first
+
+ssize_t timedPread(int fd, void* buffer, std::size_t size, off_t offset) {
+    char path[256] = {};
+    const std::string link = "/proc/self/fd/" + std::to_string(fd);
+    if (::readlink(link.c_str(), path, sizeof path - 1) > 0 && std::strstr(path, "nct6775")) {
+        ++boardReads;
+    }
+    char text[64];
+    const ssize_t got = ::pread(fd, text, sizeof text, 0);
+    const std::string_view content(text, got > 0 ? static_cast<std::size_t>(got) : 0);
+    const auto rest = content.substr(std::min(content.find(' ') + 1, content.size()));
+    if (content.starts_with("smm ")) {
+        ++smmReads;
+        clockOfReads->advance(0.5);
+    } else if (content.starts_with("gate ")) {
+        ++readsAtTheGate;
+        gateOpened.wait();
+        --readsAtTheGate;
+    } else {
+        return ::pread(fd, buffer, size, offset);
+    }
+    std::memcpy(buffer, rest.data(), std::min(rest.size(), size));
+    return static_cast<ssize_t>(std::min(rest.size(), size));
+}
+
+SensorPoller::Setup manual(const std::shared_ptr<ManualUptimeClock>& clock,
+                           host::KeptValue::Pread pread = timedPread) {
+    return {.clock = clock, .pread = pread, .background = false};
+}
+
+// Background lanes; the first request waits for the first pass, however slow the machine.
+SensorPoller::Setup patient() {
+    SensorPoller::Setup setup;
+    setup.timing.firstWait = 10;
+    return setup;
+}
+
+TEST(LinuxSMC, AnswersTheIntelMacDriversKeysAsTheSMCWould) {
+    testing::TempDir sys;
+    testing::addLinuxLaptop(sys);
+    CapturedLines printed;
+    SMC smc(std::make_shared<HwmonSMCTransport>(sys.path(), patient()), printed.sink());
+
+    EXPECT_EQ(smc.getAllKeys(),
+              (std::vector<std::string>{"#KEY", "F0Ac", "F0ID", "F0Mn", "F0Mx", "F1Ac", "F1ID",
+                                        "FNum", "TA0P", "TB0T", "TC0P"}));
+    struct Case {
+        std::string_view key;
+        std::optional<double> value;
+    };
+    const Case cases[] = {{"TC0P", 45.25},       {"TB0T", -127}, {"FNum", 2},
+                          {"F0Mn", 1000},        {"TA0P", 0},    {"F1Ac", std::nullopt},
+                          {"F2Ac", std::nullopt}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.key);
+        EXPECT_EQ(smc.getValue(c.key, true), c.value);
+    }
+    // An empty file is a sensor error, not an unknown key.
+    EXPECT_EQ(printed.take(),
+              std::vector<std::string>{"Error read(F1Ac): (iokit/common) general error"});
+}
+
+// Dual-fan machines label their fans "Fan 1" and "Fan 2"; a channel the SMC table does not know
+// goes to the hardware monitor (checked end to end).
+TEST(LinuxSMC, DualFanAppleSiliconMacsShowBothFansAndLoseNoChannel) {
+    testing::TempDir sys;
+    testing::addAsahiMacBookPro(sys);
+    CapturedLines printed;
+    SMC smc(std::make_shared<HwmonSMCTransport>(sys.path(), patient()), printed.sink());
+    EXPECT_EQ(smc.getAllKeys(),
+              (std::vector<std::string>{"#KEY", "F0Ac", "F0ID", "F0Mn", "F0Mx", "F1Ac", "F1ID",
+                                        "F1Mn", "F1Mx", "FNum", "PSTR", "TB0T", "TH0x"}));
+    EXPECT_EQ(smc.getStringValue("F1ID"), "Fan 2");
+    EXPECT_TRUE(printed.take().empty());
+}
+
+// Keys survive another boot's probe order: a chip is named by where it sits, never by hwmonN or
+// by a class device's probe number, and a chip on a pluggable bus carries its address even
+// alone, so adding a second drive does not rename the first.
+TEST(HwmonNaming, ChipNamesAreUniqueAndHoldAcrossProbeOrders) {
+    struct Case {
+        std::string_view what;
+        std::vector<ChipIdentity> chips;
+        std::vector<std::string> names;
+    };
+    const std::string platform = "../../devices/platform/";
+    const std::string pci = "../../devices/pci0000:00/0000:00:1d.0/";
+    const Case cases[] = {
+        {"board chips stay bare, a drive carries its PCI address",
+         {{"coretemp", platform + "coretemp.0/hwmon/hwmon2", "hwmon2"},
+          {"nvme", pci + "0000:3d:00.0/nvme/nvme0/hwmon1", "hwmon1"}},
+         {"coretemp", "nvme@0000:3d:00.0"}},
+        {"two drives are named by address whichever probed first",
+         {{"nvme", pci + "0000:3e:00.0/nvme/nvme0/hwmon1", "hwmon1"},
+          {"nvme", pci + "0000:3d:00.0/nvme/nvme1/hwmon2", "hwmon2"}},
+         {"nvme@0000:3e:00.0", "nvme@0000:3d:00.0"}},
+        {"one name twice on the board takes the devices",
+         {{"coretemp", platform + "coretemp.1/hwmon/hwmon7", "hwmon7"},
+          {"coretemp", platform + "coretemp.0/hwmon/hwmon3", "hwmon3"}},
+         {"coretemp@coretemp.1", "coretemp@coretemp.0"}},
+        {"two nodes on one device are told apart by path, not node number",
+         {{"dell_smm", platform + "dell_smm_hwmon/hwmon/hwmon9", "hwmon9"},
+          {"dell_smm", platform + "dell_smm_hwmon/hwmon/hwmon4", "hwmon4"}},
+         {"dell_smm@dell_smm_hwmon#2", "dell_smm@dell_smm_hwmon"}},
+        {"a chip without a device falls back to its node",
+         {{"acpitz", "../../devices/virtual/hwmon/hwmon0", "hwmon0"},
+          {"acpitz", "../../devices/virtual/thermal/thermal_zone1/hwmon5", "hwmon5"}},
+         {"acpitz@hwmon0", "acpitz@thermal_zone1"}},
+        {"a USB device is named by its port, not its HID instance; I2C and ACPI by address",
+         {{"kraken3", pci + "usb1/1-4/1-4:1.0/0003:1E71:2007.0003/hwmon/hwmon6", "hwmon6"},
+          {"jc42", pci + "i2c-0/0-0050/hwmon/hwmon3", "hwmon3"},
+          {"jc42", pci + "i2c-0/0-0051/hwmon/hwmon4", "hwmon4"},
+          {"power_meter", "../../devices/LNXSYSTM:00/ACPI000D:00/hwmon/hwmon8", "hwmon8"}},
+         {"kraken3@1-4:1.0", "jc42@0-0050", "jc42@0-0051", "power_meter"}},
+        {"a name with '/' cannot pose as another chip's key",
+         {{"a/b", platform + "a.0/hwmon/hwmon0", "hwmon0"},
+          {"a%2Fb", platform + "b.0/hwmon/hwmon1", "hwmon1"}},
+         {"a%2Fb", "a%252Fb"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(uniqueChipNames(c.chips), c.names);
+    }
+}
+
+TEST(HwmonNaming, AppleSiliconFansAndPowerSupplyTwins) {
+    EXPECT_EQ(appleSiliconKeyForLabel(SensorKind::fan, "Fan"), "F0");
+    EXPECT_EQ(appleSiliconKeyForLabel(SensorKind::fan, "Fan 1"), "F0");
+    EXPECT_EQ(appleSiliconKeyForLabel(SensorKind::fan, "Fan 2"), "F1");
+    EXPECT_EQ(appleSiliconKeyForLabel(SensorKind::fan, "Fan 11"), std::nullopt);
+    EXPECT_EQ(appleSiliconKeyForLabel(SensorKind::temperature, "Fan 2"), std::nullopt);
+    EXPECT_TRUE(belongsToPowerSupply(
+        "../../devices/platform/macsmc-battery/power_supply/macsmc-battery/hwmon1"));
+    EXPECT_FALSE(belongsToPowerSupply("../../devices/platform/power_supply/hwmon/hwmon1"));
+}
+
+// Names hold whatever order the drivers probed in; an empty header, a fan reading 10^18 RPM and
+// an unconnected input on the board chip are not sensors.
+TEST(HwmonHardwareMonitor, DesktopBoardsGetStableNamesAndNoGhosts) {
+    for (const bool reversed : {false, true}) {
+        SCOPED_TRACE(reversed ? "probed in reverse" : "probed in order");
+        testing::TempDir sys;
+        testing::addDesktop(sys, reversed);
+        HwmonHardwareMonitor monitor(sys.path(), manual(std::make_shared<ManualUptimeClock>()));
+        monitor.sample();
+        monitor.step();
+        const auto& sample = monitor.sample();
+        EXPECT_EQ(temperaturesOf(sample), (Found{{"amdgpu@0000:0b:00.0/edge", 45},
+                                                 {"k10temp@0000:00:18.3/Tctl", 33},
+                                                 {"nct6798/SYSTIN", 31},
+                                                 {"nvme@0000:01:00.0/Composite", 38.85},
+                                                 {"nvme@0000:04:00.0/Composite", 41.85}}));
+        ASSERT_EQ(sample.fans.size(), 1u);
+        EXPECT_EQ(sample.fans[0].name, "nct6798/fan1");
+    }
+}
+
+// Firmware-backed chips go to the slow lane by name, a channel once slow stays there and is read
+// no more than 2 % of the time, a cached chip is never read faster than its cache, and nothing
+// is read once nobody has asked for 10 s.
+TEST(SensorPoller, ReadsAtEachDriversPaceAndOnlyWhileClientsAsk) {
+    testing::TempDir sys;
+    addHwmonChip(sys, {"hwmon0", "platform/dell_smm_hwmon", "name=dell_smm;temp1_input=smm 45000"});
+    addHwmonChip(sys, {"hwmon1", "platform/nct6775.656", "name=nct6798;temp1_input=30000"});
+    addHwmonChip(sys, {"hwmon2", "platform/coretemp.0", "name=coretemp;temp1_input=smm 50000"});
+    const auto clock = std::make_shared<ManualUptimeClock>();
+    clockOfReads = clock.get();
+    boardReads = 0;
+    smmReads = 0;
+    HwmonHardwareMonitor monitor(sys.path(), manual(clock));
+    std::vector<int> boardReadsAt;
+    for (int tick = 0; tick < 40; ++tick) { // half seconds; a client asks for the first 5 s
+        if (tick < 10) {
+            monitor.sample();
+        }
+        monitor.step();
+        boardReadsAt.push_back(boardReads.load());
+        clock->advance(0.5);
+    }
+    for (std::size_t tick = 3; tick < boardReadsAt.size(); ++tick) {
+        EXPECT_LE(boardReadsAt[tick] - boardReadsAt[tick - 3], 1) << "at tick " << tick;
+    }
+    EXPECT_GE(boardReadsAt[28], 6);
+    EXPECT_EQ(boardReadsAt[29], boardReadsAt.back());
+    EXPECT_EQ(smmReads, 2); // each once: their half-second reads are due again after 25 s
+    monitor.sample();
+    monitor.step();
+    EXPECT_EQ(temperaturesOf(monitor.sample()),
+              (Found{{"coretemp/temp1", 50}, {"dell_smm/temp1", 45}, {"nct6798/temp1", 30}}));
+}
+
+TEST(SensorPoller, ChipsThatComeAndGoAreFoundWhileClientsAsk) {
+    testing::TempDir sys;
+    addHwmonChip(sys, {"hwmon0", "platform/coretemp.0", "name=coretemp;temp1_input=40000"});
+    int events[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_DGRAM, 0, events), 0);
+    host::FileDescriptor sender(events[0]);
+    const auto clock = std::make_shared<ManualUptimeClock>();
+    auto setup = manual(clock, testing::scriptedPread);
+    setup.openUevents = [receiver = events[1]] { return host::FileDescriptor(receiver); };
+    HwmonHardwareMonitor monitor(sys.path(), setup);
+    const auto keys = [&] {
+        monitor.sample();
+        monitor.step();
+        std::vector<std::string> found;
+        for (const auto& t : monitor.sample().temperatures) {
+            found.emplace_back(t.key);
+        }
+        return found;
+    };
+    EXPECT_EQ(keys(), std::vector<std::string>{"coretemp/temp1"});
+
+    // A USB cooler: found on the kernel's event, not on every snapshot.
+    addHwmonChip(sys, {"hwmon1", "pci0000:00/0000:00:14.0/usb1/1-4/1-4:1.0/0003:1E71:2007.0003",
+                       "name=kraken3;temp1_label=Coolant temp;temp1_input=31000"});
+    EXPECT_EQ(keys().size(), 1u);
+    const char event[] = "add@/devices/x/hwmon/hwmon1\0ACTION=add\0SUBSYSTEM=hwmon";
+    ASSERT_EQ(::send(sender.get(), event, sizeof event, 0), static_cast<ssize_t>(sizeof event));
+    EXPECT_EQ(keys(), (std::vector<std::string>{"coretemp/temp1", "kraken3@1-4:1.0/Coolant temp"}));
+
+    // A driver probed again: its old node's kept file reads ENODEV (one refresh later), and the
+    // pass after that finds the new node.
+    sys.write("devices/platform/coretemp.0/hwmon/hwmon0/temp1_input", "!19\n");
+    std::filesystem::remove(sys / "class/hwmon/hwmon0");
+    addHwmonChip(sys, {"hwmon5", "platform/coretemp.0", "name=coretemp;temp1_input=41000"});
+    for (int refresh = 0; refresh < 2; ++refresh) {
+        clock->advance(1);
+        keys();
+    }
+    EXPECT_EQ(temperaturesOf(monitor.sample()).front(), (Found::value_type{"coretemp/temp1", 41}));
+}
+
+// A FIFO planted in the tree cannot hold discovery; a read that blocks holds neither a request
+// nor the other sensors, and is reported once; a slow chip never holds the first snapshot.
+TEST(SensorPoller, ABlockingFileHoldsNeitherRequestsNorOtherSensors) {
+    testing::TempDir sys;
+    addHwmonChip(sys, {"hwmon0", "platform/coretemp.0", "name=coretemp;temp1_input=40000"});
+    addHwmonChip(sys, {"hwmon1", "platform/it87.2656", "name=it8688;temp1_input=gate 41000"});
+    addHwmonChip(sys, {"hwmon2", "platform/nct6775.656", "name=nct6798;temp1_input=32000"});
+    addHwmonChip(sys, {"hwmon3", "platform/dell_smm_hwmon", "name=dell_smm;temp1_input=gate 1"});
+    addHwmonChip(sys, {"hwmon4", "platform/pipe.0", "temp1_input=35000"});
+    ASSERT_EQ(::mkfifo((sys / "devices/platform/pipe.0/hwmon/hwmon4/name").c_str(), 0644), 0);
+    ASSERT_EQ(
+        ::mkfifo((sys / "devices/platform/coretemp.0/hwmon/hwmon0/temp2_input").c_str(), 0644), 0);
+    testing::addPowerSupply(sys, "BAT0", "platform/BAT0", "type=Battery;voltage_now=gate 1");
+    CapturedLines reported;
+    SensorPoller::Setup setup{.pread = timedPread};
+    setup.timing.firstWait = 0.25; // the pass cannot end: a file on it blocks
+    setup.timing.stuckAfter = 1;
+    setup.report = reported.sink();
+    HwmonHardwareMonitor monitor(sys.path(), setup);
+    SysfsRegistry registry(sys.path(), setup);
+
+    const auto shown = [&](std::size_t count) {
+        return testing::pollUntil(std::chrono::seconds(10),
+                                  [&] { return temperaturesOf(monitor.sample()).size() == count; });
+    };
+    EXPECT_TRUE(shown(1));
+    EXPECT_EQ(temperaturesOf(monitor.sample()), (Found{{"coretemp/temp1", 40}}));
+    const auto battery = registry.firstEntry("AppleSmartBattery");
+    ASSERT_NE(battery, nullptr);
+    EXPECT_EQ(battery->numberProperty("Voltage"), std::nullopt);
+    EXPECT_TRUE(shown(2));
+    EXPECT_EQ(temperaturesOf(monitor.sample()).back(), (Found::value_type{"nct6798/temp1", 32}));
+    std::vector<std::string> lines; // the registry's stuck read is seen by its next lookup
+    EXPECT_TRUE(testing::pollUntil(std::chrono::seconds(10), [&] {
+        registry.firstEntry("AppleSmartBattery");
+        for (auto& line : reported.take()) {
+            lines.push_back(std::move(line));
+        }
+        return lines.size() >= 3;
+    }));
+    const std::string late = " did not answer within 1 s; it is no longer read.";
+    EXPECT_EQ(lines,
+              (std::vector<std::string>{"Sensor file class/hwmon/hwmon1/temp1_input" + late,
+                                        "Sensor file class/hwmon/hwmon3/temp1_input" + late,
+                                        "Sensor file class/power_supply/BAT0/voltage_now" + late}));
+    gate.set_value();
+    EXPECT_TRUE(testing::pollUntil(std::chrono::seconds(10), [] { return readsAtTheGate == 0; }));
+}
+
+} // namespace
+} // namespace brivane::platform::linux_backend

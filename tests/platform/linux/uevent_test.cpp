@@ -1,0 +1,48 @@
+#include "platform/linux/uevent.h"
+
+#include <gtest/gtest.h>
+#include <string>
+#include <sys/socket.h>
+
+namespace brivane::platform::linux_backend {
+namespace {
+
+using namespace std::string_literals;
+
+constexpr std::string_view watched[] = {"hwmon", "power_supply"};
+
+// Which kernel messages ask for another discovery: a device of a watched subsystem added,
+// removed or moved; never a change, a foreign subsystem, udev's own messages or noise.
+TEST(Uevents, OnlyDevicesComingAndGoingAskForADiscovery) {
+    const std::pair<std::string, bool> cases[] = {
+        {"add@/devices/x/hwmon/hwmon1\0ACTION=add\0SUBSYSTEM=hwmon"s, true},
+        {"remove@/devices/BAT1\0SUBSYSTEM=power_supply\0"s, true},
+        {"move@/devices/y\0SUBSYSTEM=hwmon"s, true},
+        {"change@/devices/BAT0\0SUBSYSTEM=power_supply"s, false},
+        {"add@/devices/card1\0SUBSYSTEM=drm"s, false},
+        {"add@/devices/x\0SUBSYSTEM=hwmonx"s, false},
+        {"libudev\0\xfe\xed\xca\xfeSUBSYSTEM=hwmon"s, false},
+        {"@/devices/x\0SUBSYSTEM=hwmon"s, false},
+        {"add@/devices/x"s, false}, // no field list at all
+    };
+    for (const auto& [message, asks] : cases) {
+        SCOPED_TRACE(message);
+        const auto event = parseUevent(message);
+        EXPECT_EQ(event && addsOrRemoves(*event, watched), asks);
+    }
+
+    // Draining: only the relevant message among several counts, and an empty socket is none.
+    int pair[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK, 0, pair), 0);
+    const host::FileDescriptor sender(pair[0]), receiver(pair[1]);
+    EXPECT_FALSE(drainUevents(receiver.get(), watched));
+    for (const auto& index : {3, 0, 4}) {
+        const std::string& message = cases[index].first;
+        ASSERT_GT(::send(sender.get(), message.data(), message.size(), 0), 0);
+    }
+    EXPECT_TRUE(drainUevents(receiver.get(), watched));
+    EXPECT_FALSE(drainUevents(receiver.get(), watched));
+}
+
+} // namespace
+} // namespace brivane::platform::linux_backend
