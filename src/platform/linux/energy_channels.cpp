@@ -1,6 +1,6 @@
 #include "platform/linux/energy_channels.h"
 
-#include "formats/whole_number.h"
+#include "base/whole_number.h"
 #include "platform/linux/counter_file.h"
 #include "platform/linux/energy_counters.h"
 #include "platform/linux/hwmon_naming.h"
