@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/smc_key_table.h"
+#include "platform/host/smc_key_table.h"
 #include "platform/smc_transport.h"
 
 #include <array>

@@ -1,4 +1,4 @@
-#include "platform/smc_key_table.h"
+#include "platform/host/smc_key_table.h"
 
 #include <algorithm>
 #include <array>
