@@ -19,7 +19,7 @@ TEST(SMCRead, AsksForKeyInformationOnceThenOnlyForBytes) {
     EXPECT_EQ(h.smc->getValue("FNum"), 2.0);
 
     std::array<std::uint8_t, 80> keyInfo{};
-    const std::uint32_t key = simCode("FNum"), size = 1;
+    const std::uint32_t key = fourCharCode("FNum"), size = 1;
     std::memcpy(keyInfo.data(), &key, sizeof key);
     keyInfo[42] = 9;
     auto bytes = keyInfo;
@@ -69,7 +69,7 @@ TEST(SMCRead, FailedReadsMapResultsAndKernelCodesAndEvictTheKey) {
         SimSMCFault fault;
         std::string text; // of the line getValue prints; none when empty
     };
-    const std::uint32_t key = simCode("TC0P");
+    const std::uint32_t key = fourCharCode("TC0P");
     const auto info = SimSMCFault::onRequest(9), bytes = SimSMCFault::onRequest(5);
     const std::string general = "(iokit/common) general error";
     const Row rows[] = {

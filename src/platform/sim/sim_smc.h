@@ -16,11 +16,6 @@
 
 namespace brivane::platform::sim {
 
-// A four-character name as the simulated SMC stores it.
-constexpr std::uint32_t simCode(std::string_view name) {
-    return smcCode(name);
-}
-
 // One key of the simulated SMC. `dataSize` is what key information reports; it may differ
 // from the number of stored bytes (a byte read returns the stored bytes, zero-filled).
 struct SimSMCKey {
