@@ -5,7 +5,7 @@
 // to move between bins to match the truth ("distribution_error_pct"), and the error of the total
 // active time.
 
-#include "platform/ioreport_delta.h"
+#include "platform/host/ioreport_delta.h"
 #include "platform/linux/sysfs_ioreport_source.h"
 #include "support/temp_dir.h"
 

@@ -1,9 +1,9 @@
 // Round trips through the listener against the bare socket, and the frame codec on its own.
 
+#include "base/serial_queue.h"
 #include "echo_server.h"
 #include "ipc/listener.h"
 #include "ipc/sensor_client.h"
-#include "platform/serial_queue.h"
 
 #include <benchmark/benchmark.h>
 #include <filesystem>

@@ -1,9 +1,9 @@
 // The snapshot path as the service runs it on every poll: assembly against the simulated
 // laptop (SMC, registry, energy counters, kept accessory list), encoding and the reply.
 
+#include "base/main_queue.h"
 #include "core/sensor_companion.h"
 #include "platform/file_mapper.h"
-#include "platform/main_queue.h"
 #include "platform/os_version.h"
 #include "platform/sim/canned_outputs.h"
 #include "platform/sim/scripted_tool_runner.h"

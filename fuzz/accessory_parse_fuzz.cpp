@@ -2,8 +2,8 @@
 // keep its promises: a non-empty name and a level between 0 and 1. The reader's list of the same
 // output stays within its bounds: at most maxCount readings, names and parts valid UTF-8 of at
 // most maxNameBytes.
+#include "base/utf8.h"
 #include "formats/sensor_snapshot.h"
-#include "formats/utf8.h"
 #include "platform/tool_runner.h"
 #include "readers/accessory_reader.h"
 

@@ -1,6 +1,6 @@
 // Feeds arbitrary bytes, repaired to UTF-8 as the reader does, to the process monitor log
 // parser and checks every reading it yields against the rules a client relies on.
-#include "formats/utf8.h"
+#include "base/utf8.h"
 #include "readers/process_details_reader.h"
 
 #include <cmath>

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/serial_queue.h"
 #include "core/turn_queue.h"
 #include "formats/sensor_snapshot.h"
 #include "formats/storage_health.h"
@@ -8,7 +9,6 @@
 #include "platform/hardware_monitor.h"
 #include "platform/process_table.h"
 #include "platform/registry.h"
-#include "platform/serial_queue.h"
 #include "platform/tool_runner.h"
 #include "platform/uptime_clock.h"
 #include "readers/cpu_details_reader.h"

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "base/serial_queue.h"
 #include "ipc/sensor_service_protocol.h"
-#include "platform/serial_queue.h"
 
 #include <cstddef>
 #include <cstdint>

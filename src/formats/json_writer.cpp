@@ -1,6 +1,6 @@
 #include "formats/json_writer.h"
 
-#include "formats/utf8.h"
+#include "base/utf8.h"
 
 #include <array>
 #include <charconv>

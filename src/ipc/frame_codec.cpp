@@ -1,6 +1,6 @@
 #include "ipc/frame_codec.h"
 
-#include "formats/utf8.h"
+#include "base/utf8.h"
 
 #include <array>
 

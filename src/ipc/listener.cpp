@@ -1,9 +1,9 @@
 #include "ipc/listener.h"
 
+#include "base/main_queue.h"
 #include "ipc/admission_gate.h"
 #include "ipc/loop_core.h"
 #include "ipc/served_connections.h"
-#include "platform/main_queue.h"
 
 #include <utility>
 

@@ -16,6 +16,21 @@ inline constexpr KernReturn kMachSendInvalidDest = static_cast<KernReturn>(0x100
 
 // The platform's description of a code, for the codes the companion meets; "unknown error"
 // for any other. Never null.
-const char* machErrorString(KernReturn code);
+constexpr const char* machErrorString(KernReturn code) {
+    switch (code) {
+    case kIOReturnSuccess:
+        return "(os/kern) successful";
+    case kIOReturnError:
+        return "(iokit/common) general error";
+    case kIOReturnBadArgument:
+        return "(iokit/common) invalid argument";
+    case kIOReturnNotFound:
+        return "(iokit/common) data was not found";
+    case kMachSendInvalidDest:
+        return "(ipc/send) invalid destination port";
+    default:
+        return "unknown error";
+    }
+}
 
 } // namespace brivane::platform

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <optional>
@@ -46,7 +47,14 @@ public:
     virtual std::unique_ptr<RegistryIterator> matchingEntries(std::string_view className) = 0;
     // Whether an accelerator entry of this "IOClass" reports the machine's graphics. On the
     // Apple platform only the "agx" family (any letter case) does.
-    virtual bool isGraphicsAcceleratorClass(std::string_view ioClass) const;
+    virtual bool isGraphicsAcceleratorClass(std::string_view ioClass) const {
+        constexpr std::string_view family = "agx";
+        const auto lower = [](char c) {
+            return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+        };
+        return std::search(ioClass.begin(), ioClass.end(), family.begin(), family.end(),
+                           [&](char a, char b) { return lower(a) == b; }) != ioClass.end();
+    }
 };
 
 // The platform's registry; defined by the back end the executable links.

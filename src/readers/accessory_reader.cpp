@@ -1,6 +1,6 @@
 #include "readers/accessory_reader.h"
 
-#include "formats/utf8.h"
+#include "base/utf8.h"
 
 namespace brivane {
 

@@ -1,6 +1,6 @@
 #include "readers/process_details_reader.h"
 
-#include "formats/utf8.h"
+#include "base/utf8.h"
 
 #include <algorithm>
 #include <limits>

@@ -1,4 +1,4 @@
-#include "formats/whole_number.h"
+#include "base/whole_number.h"
 #include "readers/process_details_reader.h"
 
 #include <cmath>

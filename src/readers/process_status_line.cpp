@@ -1,7 +1,7 @@
 #include "readers/process_status_line.h"
 
-#include "formats/utf8.h"
-#include "formats/whole_number.h"
+#include "base/utf8.h"
+#include "base/whole_number.h"
 
 #include <charconv>
 #include <cmath>

@@ -16,11 +16,10 @@ using platform::kIOReturnSuccess;
 
 namespace {
 
-constexpr std::uint8_t kResultKeyNotFound = 0x84;
 constexpr std::uint32_t kSelector = rawValue(SMCKeys::kernelIndex);
 
 KernReturn mapResult(std::uint8_t result) {
-    return result == kResultKeyNotFound ? kIOReturnNotFound : kIOReturnError;
+    return result == kSMCResultKeyNotFound ? kIOReturnNotFound : kIOReturnError;
 }
 
 bool isCacheable(const keyInfo_t& info, std::size_t capacity) {

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "platform/smc_key_data.h"
 #include "platform/smc_transport.h"
-#include "smc/smc_key_data.h"
 #include "smc/smc_output.h"
 #include "smc/smc_val.h"
 

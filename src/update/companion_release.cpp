@@ -1,7 +1,7 @@
 #include "update/companion_release.h"
 
+#include "base/sha256_hex.h"
 #include "formats/sensor_snapshot.h"
-#include "platform/sha256_hex.h"
 #include "update/url_syntax.h"
 
 #include <algorithm>

@@ -1,11 +1,11 @@
 #pragma once
 
+#include "base/main_queue.h"
+#include "base/serial_queue.h"
 #include "formats/companion_update.h"
 #include "platform/bundle_info.h"
 #include "platform/file_mapper.h"
-#include "platform/main_queue.h"
 #include "platform/os_version.h"
-#include "platform/serial_queue.h"
 #include "platform/tool_runner.h"
 #include "platform/transfer.h"
 #include "platform/workspace.h"

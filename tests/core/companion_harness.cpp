@@ -1,7 +1,7 @@
 #include "core/companion_harness.h"
 
+#include "base/main_queue.h"
 #include "platform/file_mapper.h"
-#include "platform/main_queue.h"
 #include "platform/os_version.h"
 #include "platform/sim/sim_ioreport_machine.h"
 #include "platform/workspace.h"

@@ -1,8 +1,8 @@
+#include "base/main_queue.h"
+#include "base/serial_queue.h"
 #include "ipc_test_support.h"
 #include "platform/host/unix_endpoints.h"
 #include "platform/host/unix_socket.h"
-#include "platform/main_queue.h"
-#include "platform/serial_queue.h"
 
 #include <fcntl.h>
 #include <future>

@@ -11,21 +11,25 @@ using platform::kIOReturnError;
 using platform::kIOReturnNotFound;
 
 // Key information once, then byte reads only; a request holds nothing but the key, the
-// kind (offset 42) and the size (offset 28), in host byte order.
+// kind and the size, in host byte order.
 TEST(SMCRead, AsksForKeyInformationOnceThenOnlyForBytes) {
     SMCHarness h({simKey("FNum", "ui8 ", {2})});
     h.sim->recordRequests(true);
     EXPECT_EQ(h.smc->getValue("FNum"), 2.0);
     EXPECT_EQ(h.smc->getValue("FNum"), 2.0);
 
-    std::array<std::uint8_t, 80> keyInfo{};
-    const std::uint32_t key = simCode("FNum"), size = 1;
-    std::memcpy(keyInfo.data(), &key, sizeof key);
-    keyInfo[42] = 9;
+    SMCKeyData_t keyInfo;
+    keyInfo.key = fourCharCode("FNum");
+    keyInfo.data8 = rawValue(SMCKeys::readKeyInfo);
     auto bytes = keyInfo;
-    bytes[42] = 5;
-    std::memcpy(bytes.data() + 28, &size, sizeof size);
-    EXPECT_EQ(h.sim->recordedRequests(), (std::vector{keyInfo, bytes, bytes}));
+    bytes.data8 = rawValue(SMCKeys::readBytes);
+    bytes.keyInfo.dataSize = 1;
+    const auto sent = [](const SMCKeyData_t& block) {
+        std::array<std::uint8_t, platform::kSMCParamBlockSize> raw{};
+        std::memcpy(raw.data(), &block, raw.size());
+        return raw;
+    };
+    EXPECT_EQ(h.sim->recordedRequests(), (std::vector{sent(keyInfo), sent(bytes), sent(bytes)}));
 }
 
 TEST(SMCRead, NeverCachesEmptyOversizedOrUntypedKeys) {
@@ -69,7 +73,7 @@ TEST(SMCRead, FailedReadsMapResultsAndKernelCodesAndEvictTheKey) {
         SimSMCFault fault;
         std::string text; // of the line getValue prints; none when empty
     };
-    const std::uint32_t key = simCode("TC0P");
+    const std::uint32_t key = fourCharCode("TC0P");
     const auto info = SimSMCFault::onRequest(9), bytes = SimSMCFault::onRequest(5);
     const std::string general = "(iokit/common) general error";
     const Row rows[] = {

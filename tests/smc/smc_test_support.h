@@ -12,7 +12,6 @@
 
 namespace brivane::testing {
 
-using platform::sim::simCode;
 using platform::sim::simKey;
 using platform::sim::SimSMC;
 using platform::sim::SimSMCFault;
@@ -42,9 +41,9 @@ struct SMCHarness {
         : sim(std::make_shared<SimSMC>(std::move(keys))),
           smc(std::make_unique<SMC>(sim, lines.sink())) {}
 
-    std::uint64_t keyInfoRequests() const { return sim->exchanges(platform::kSMCReadKeyInfo); }
-    std::uint64_t byteRequests() const { return sim->exchanges(platform::kSMCReadBytes); }
-    std::uint64_t indexRequests() const { return sim->exchanges(platform::kSMCReadIndex); }
+    std::uint64_t keyInfoRequests() const { return sim->exchanges(rawValue(SMCKeys::readKeyInfo)); }
+    std::uint64_t byteRequests() const { return sim->exchanges(rawValue(SMCKeys::readBytes)); }
+    std::uint64_t indexRequests() const { return sim->exchanges(rawValue(SMCKeys::readIndex)); }
 
     CapturedLines lines;
     std::shared_ptr<SimSMC> sim;

@@ -1,4 +1,4 @@
-#include "platform/sha256_hex.h"
+#include "base/sha256_hex.h"
 #include "support/temp_dir.h"
 #include "update/companion_release.h"
 

@@ -1,4 +1,4 @@
-#include "platform/sha256_hex.h"
+#include "base/sha256_hex.h"
 #include "support/child_process.h"
 #include "support/recording_tool_runner.h"
 #include "support/temp_dir.h"

@@ -1,6 +1,6 @@
+#include "base/sha256_hex.h"
 #include "commands.h"
 #include "platform/host/cms_signature.h"
-#include "platform/sha256_hex.h"
 
 #include <iostream>
 

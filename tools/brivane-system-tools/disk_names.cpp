@@ -1,6 +1,6 @@
 #include "disk_names.h"
 
-#include "formats/whole_number.h"
+#include "base/whole_number.h"
 
 #include <algorithm>
 #include <tuple>

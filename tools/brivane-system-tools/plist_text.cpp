@@ -1,6 +1,6 @@
 #include "plist_text.h"
 
-#include "formats/utf8.h"
+#include "base/utf8.h"
 
 #include <utility>
 

@@ -1,7 +1,7 @@
 #include "power_sources.h"
 
+#include "base/utf8.h"
 #include "formats/sensor_snapshot.h"
-#include "formats/utf8.h"
 #include "plist_text.h"
 
 #include <algorithm>

@@ -1,4 +1,4 @@
-#include "formats/whole_number.h"
+#include "base/whole_number.h"
 #include "process_tools.h"
 #include "system_tools.h"
 

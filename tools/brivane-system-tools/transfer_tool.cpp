@@ -1,5 +1,5 @@
+#include "base/whole_number.h"
 #include "curl_transfer.h"
-#include "formats/whole_number.h"
 #include "platform/host/transfer_report.h"
 #include "system_tools.h"
 

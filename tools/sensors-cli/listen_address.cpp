@@ -1,6 +1,6 @@
 #include "listen_address.h"
 
-#include "formats/whole_number.h"
+#include "base/whole_number.h"
 
 #include <arpa/inet.h>
 

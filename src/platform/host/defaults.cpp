@@ -9,9 +9,14 @@
 #include "platform/host/procfs_process_table.h"
 #include "platform/host/running_bundle.h"
 #include "platform/host/spawn_tool_runner.h"
+#include "platform/host/thread_name.h"
 #include "platform/host/unix_endpoints.h"
 
 namespace brivane::platform {
+
+// Every executable that links a set of factories names its queues' threads the host's way,
+// from before main() on, when no queue has started yet.
+[[maybe_unused]] const bool threadNamingInstalled = (host::installThreadNaming(), true);
 
 std::shared_ptr<const BundleInfo> makeDefaultBundleInfo() {
     return host::runningBundleInfo();

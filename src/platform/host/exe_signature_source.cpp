@@ -1,6 +1,6 @@
 #include "platform/host/exe_signature_source.h"
 
-#include "platform/hex_digits.h"
+#include "base/hex_digits.h"
 #include "platform/host/file_descriptor.h"
 #include "platform/host/proc_fields.h"
 #include "platform/host/procfs_process_table.h"

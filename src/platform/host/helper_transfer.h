@@ -1,7 +1,7 @@
 #pragma once
 
+#include "base/serial_queue.h"
 #include "platform/host/tool_invocations.h"
-#include "platform/serial_queue.h"
 #include "platform/tool_runner.h"
 #include "platform/transfer.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "formats/whole_number.h"
+#include "base/whole_number.h"
 #include "platform/host/sysfs_reading.h"
 
 #include <array>

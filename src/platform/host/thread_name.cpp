@@ -1,4 +1,6 @@
-#include "platform/thread_name.h"
+#include "platform/host/thread_name.h"
+
+#include "base/thread_name.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -7,8 +9,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
-namespace brivane::platform {
-
+namespace brivane::platform::host {
 namespace {
 
 // Linux nice values are per thread: utility work runs this much nicer than its creator.
@@ -24,15 +25,13 @@ void lowerThreadPriority() {
     ::setpriority(PRIO_PROCESS, thread, std::min(current + utilityNiceIncrement, 19));
 }
 
-} // namespace
-
-void setCurrentThreadName(std::string_view name) {
+void nameThread(std::string_view name) {
     // pthread names hold 15 characters; longer names are cut rather than rejected.
     const std::string cut(name.substr(0, 15));
     pthread_setname_np(pthread_self(), cut.c_str());
 }
 
-void setCurrentThreadPriority(ThreadPriority priority) {
+void prioritiseThread(ThreadPriority priority) {
     switch (priority) {
     case ThreadPriority::normal:
         return;
@@ -42,4 +41,10 @@ void setCurrentThreadPriority(ThreadPriority priority) {
     }
 }
 
-} // namespace brivane::platform
+} // namespace
+
+void installThreadNaming() {
+    platform::installThreadNaming({nameThread, prioritiseThread});
+}
+
+} // namespace brivane::platform::host

@@ -1,6 +1,6 @@
 #include "platform/host/transfer_report.h"
 
-#include "formats/whole_number.h"
+#include "base/whole_number.h"
 
 #include <algorithm>
 

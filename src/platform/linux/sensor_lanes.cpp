@@ -1,7 +1,7 @@
 #include "platform/linux/sensor_lanes.h"
 
+#include "base/thread_name.h"
 #include "platform/linux/uevent.h"
-#include "platform/thread_name.h"
 
 #include <algorithm>
 

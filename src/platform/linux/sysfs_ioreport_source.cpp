@@ -1,6 +1,6 @@
 #include "platform/linux/sysfs_ioreport_source.h"
 
-#include "platform/ioreport_delta.h"
+#include "platform/host/ioreport_delta.h"
 #include "platform/linux/cpu/cpu_state_channels.h"
 #include "platform/linux/power/energy_channels.h"
 

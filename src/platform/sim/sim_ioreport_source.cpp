@@ -1,6 +1,6 @@
 #include "platform/sim/sim_ioreport_source.h"
 
-#include "platform/ioreport_delta.h"
+#include "platform/host/ioreport_delta.h"
 
 #include <algorithm>
 #include <cmath>

@@ -7,8 +7,8 @@ namespace brivane::platform::sim {
 SimSMCKey simKey(std::string_view name, std::string_view type, std::vector<std::uint8_t> bytes,
                  std::uint8_t attributes) {
     SimSMCKey key;
-    key.key = simCode(name);
-    key.dataType = simCode(type);
+    key.key = fourCharCode(name);
+    key.dataType = fourCharCode(type);
     key.dataSize = static_cast<std::uint32_t>(bytes.size());
     key.bytes = std::move(bytes);
     key.dataAttributes = attributes;
@@ -71,7 +71,7 @@ KernReturn SimSMC::call(std::uint32_t connection, std::uint32_t selector, SMCInp
     if (!openConnections_.contains(connection)) {
         return kMachSendInvalidDest;
     }
-    if (selector != kSMCSelector) {
+    if (selector != rawValue(SMCKeys::kernelIndex)) {
         return kIOReturnBadArgument;
     }
     if (const auto fault = matchFault(request.kind, request.key, request.index, callNumber)) {
@@ -113,10 +113,11 @@ std::optional<SimSMCFault> SimSMC::matchFault(std::uint8_t kind, std::uint32_t k
         if (fault.remaining && *fault.remaining <= 0) {
             continue;
         }
-        const bool matches = (!fault.kind || *fault.kind == kind) &&
-                             (!fault.key || (*fault.key == key && kind != kSMCReadIndex)) &&
-                             (!fault.index || (*fault.index == index && kind == kSMCReadIndex)) &&
-                             (!fault.callNumber || *fault.callNumber == callNumber);
+        const bool matches =
+            (!fault.kind || *fault.kind == kind) &&
+            (!fault.key || (*fault.key == key && kind != rawValue(SMCKeys::readIndex))) &&
+            (!fault.index || (*fault.index == index && kind == rawValue(SMCKeys::readIndex))) &&
+            (!fault.callNumber || *fault.callNumber == callNumber);
         if (matches) {
             if (fault.remaining) {
                 --*fault.remaining;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/smc_key_table.h"
+#include "platform/host/smc_key_table.h"
 #include "platform/smc_transport.h"
 
 #include <array>
@@ -15,11 +15,6 @@
 #include <vector>
 
 namespace brivane::platform::sim {
-
-// A four-character name as the simulated SMC stores it.
-constexpr std::uint32_t simCode(std::string_view name) {
-    return smcCode(name);
-}
 
 // One key of the simulated SMC. `dataSize` is what key information reports; it may differ
 // from the number of stored bytes (a byte read returns the stored bytes, zero-filled).

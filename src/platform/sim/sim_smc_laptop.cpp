@@ -52,7 +52,7 @@ struct LaptopTable {
         const double phase = static_cast<double>(keys.size()) * 0.7;
         const double period = 20.0 + static_cast<double>(keys.size() % 7) * 5.0;
         add(name, flt ? "flt " : "sp78", flt ? fltBytes(base) : sp78Bytes(base));
-        wander.emplace(simCode(name), Wander{flt, base, amplitude, period, phase});
+        wander.emplace(fourCharCode(name), Wander{flt, base, amplitude, period, phase});
     }
 };
 

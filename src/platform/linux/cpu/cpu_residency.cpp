@@ -1,6 +1,6 @@
 #include "platform/linux/cpu/cpu_residency.h"
 
-#include "formats/whole_number.h"
+#include "base/whole_number.h"
 #include "platform/host/proc_fields.h"
 
 #include <algorithm>

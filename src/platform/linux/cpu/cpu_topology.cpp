@@ -1,6 +1,6 @@
 #include "platform/linux/cpu/cpu_topology.h"
 
-#include "formats/whole_number.h"
+#include "base/whole_number.h"
 
 #include <algorithm>
 #include <array>

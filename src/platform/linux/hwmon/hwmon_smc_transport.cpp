@@ -28,8 +28,8 @@ std::string fanKey(unsigned fan, std::string_view suffix) {
 // A key with a fixed value until a channel is attached.
 HwmonSMCTransport::Key makeKey(std::string_view name, std::string_view type, std::uint32_t size) {
     HwmonSMCTransport::Key key;
-    key.code = smcCode(name);
-    key.type = smcCode(type);
+    key.code = fourCharCode(name);
+    key.type = fourCharCode(type);
     key.size = size;
     key.attributes = kReadable;
     return key;
@@ -241,7 +241,7 @@ KernReturn HwmonSMCTransport::call(std::uint32_t connection, std::uint32_t selec
     if (connection == 0 || connection != connection_.load(std::memory_order_acquire)) {
         return kMachSendInvalidDest;
     }
-    if (selector != kSMCSelector) {
+    if (selector != rawValue(SMCKeys::kernelIndex)) {
         return kIOReturnBadArgument;
     }
     const auto catalog = poller_.current();
@@ -251,7 +251,7 @@ KernReturn HwmonSMCTransport::call(std::uint32_t connection, std::uint32_t selec
     const CatalogTable table(*catalog);
     const SMCRequest request = readSMCRequest(input);
     // A sensor the poller has not read yet is no reading, not a failing one.
-    const auto* key = request.kind == kSMCReadBytes ? table.find(request.key) : nullptr;
+    const auto* key = isRequest(request, SMCKeys::readBytes) ? table.find(request.key) : nullptr;
     if (key && key->channel && catalog->channels->pending(*key->channel)) {
         answerSMCResult(output, request.key, kSMCResultKeyNotFound);
         return kIOReturnSuccess;

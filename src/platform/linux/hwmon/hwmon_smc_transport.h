@@ -1,7 +1,7 @@
 #pragma once
 
+#include "platform/host/smc_key_table.h"
 #include "platform/linux/sensor_poller.h"
-#include "platform/smc_key_table.h"
 #include "platform/smc_transport.h"
 
 #include <array>

@@ -1,6 +1,6 @@
 #include "platform/linux/power/energy_channels.h"
 
-#include "formats/whole_number.h"
+#include "base/whole_number.h"
 #include "platform/linux/counter_file.h"
 #include "platform/linux/hwmon/hwmon_naming.h"
 #include "platform/linux/hwmon/hwmon_tree.h"

@@ -1,6 +1,6 @@
 #include "platform/linux/power/energy_counters.h"
 
-#include "formats/whole_number.h"
+#include "base/whole_number.h"
 
 namespace brivane::platform::linux_backend {
 

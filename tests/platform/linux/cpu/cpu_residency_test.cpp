@@ -1,4 +1,4 @@
-#include "platform/ioreport_delta.h"
+#include "platform/host/ioreport_delta.h"
 #include "platform/linux/cpu/cpu_residency.h"
 #include "platform/linux/sysfs_ioreport_source.h"
 #include "support/sysfs_fixture.h"

@@ -1,4 +1,4 @@
-#include "formats/utf8.h"
+#include "base/utf8.h"
 
 namespace brivane::utf8 {
 

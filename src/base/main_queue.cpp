@@ -1,4 +1,4 @@
-#include "platform/main_queue.h"
+#include "base/main_queue.h"
 
 #include <utility>
 

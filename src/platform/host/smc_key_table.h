@@ -1,42 +1,28 @@
 #pragma once
 
+#include "platform/smc_key_data.h"
 #include "platform/smc_transport.h"
 
 #include <cstdint>
 #include <optional>
 #include <span>
-#include <string_view>
 
 namespace brivane::platform {
 
-// The method selector of every exchange and the requests a key table answers (`data8`).
-inline constexpr std::uint32_t kSMCSelector = 2;
-inline constexpr std::uint8_t kSMCReadBytes = 5;
-inline constexpr std::uint8_t kSMCReadIndex = 8;
-inline constexpr std::uint8_t kSMCReadKeyInfo = 9;
-// Results in the output block: no such key; the key's sensor gave no value this time.
-inline constexpr std::uint8_t kSMCResultKeyNotFound = 0x84;
-inline constexpr std::uint8_t kSMCResultSensorError = 0x01;
-inline constexpr std::size_t kSMCValueCapacity = 32;
-
-// A four-character key or type name as a code (first character most significant).
-constexpr std::uint32_t smcCode(std::string_view name) {
-    std::uint32_t code = 0;
-    for (const char c : name) {
-        code = (code << 8) | static_cast<std::uint8_t>(c);
-    }
-    return code;
-}
-
 // What a request block asks.
 struct SMCRequest {
-    std::uint8_t kind = 0;
+    std::uint8_t kind = 0; // an SMCKeys raw value, or anything a client sent
     std::uint32_t key = 0;
     std::uint32_t index = 0;    // key index requests
     std::uint32_t dataSize = 0; // byte reads: how many bytes
 };
 
 SMCRequest readSMCRequest(SMCInputBlock input);
+
+// Whether a request is of this kind.
+constexpr bool isRequest(const SMCRequest& request, SMCKeys kind) {
+    return request.kind == rawValue(kind);
+}
 
 // What key information reports of a key.
 struct SMCKeyInfo {

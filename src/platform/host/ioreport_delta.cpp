@@ -1,4 +1,4 @@
-#include "platform/ioreport_delta.h"
+#include "platform/host/ioreport_delta.h"
 
 namespace brivane::platform {
 

@@ -1,6 +1,6 @@
-#include "platform/sha256_hex.h"
+#include "base/sha256_hex.h"
 
-#include "platform/hex_digits.h"
+#include "base/hex_digits.h"
 
 #include <array>
 #include <openssl/evp.h>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/thread_name.h"
+#include "base/thread_name.h"
 
 #include <condition_variable>
 #include <deque>

@@ -1,6 +1,6 @@
-#include "platform/serial_queue.h"
+#include "base/serial_queue.h"
 
-#include "platform/thread_name.h"
+#include "base/thread_name.h"
 
 #include <future>
 #include <utility>

@@ -5,14 +5,31 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <span>
+#include <string_view>
 #include <type_traits>
 
 namespace brivane {
 
-// The parameter block of the SMC user client and its nested blocks. Alignment gaps are named
-// members so that a block has no indeterminate bytes: a request starts all zero.
+// The parameter block of the SMC user client and its nested blocks, the one layout both the
+// client and every server of it (the back ends, the simulator) read and write. Alignment gaps
+// are named members so that a block has no indeterminate bytes: a request starts all zero.
+
+// Key and type names of the SMC: four characters, the first in the most significant byte.
+// Callers check for exactly four ASCII characters first; longer input keeps its last four
+// bytes, shorter input fills from the low end.
+constexpr std::uint32_t fourCharCode(std::string_view name) {
+    std::uint32_t code = 0;
+    for (const char c : name) {
+        code = (code << 8) | static_cast<std::uint8_t>(c);
+    }
+    return code;
+}
+
+// The most value bytes one exchange carries.
+inline constexpr std::size_t kSMCValueCapacity = 32;
 
 struct vers_t {
     std::uint8_t major = 0;
@@ -52,7 +69,7 @@ struct SMCKeyData_t {
     std::uint8_t data8 = 0;
     std::uint8_t data8Alignment = 0;
     std::uint32_t data32 = 0;
-    std::array<std::uint8_t, 32> bytes{};
+    std::array<std::uint8_t, kSMCValueCapacity> bytes{};
 };
 
 static_assert(sizeof(vers_t) == 6 && offsetof(vers_t, major) == 0 && offsetof(vers_t, minor) == 1 &&
@@ -80,6 +97,16 @@ inline platform::SMCInputBlock blockBytes(const SMCKeyData_t& block) {
 inline platform::SMCOutputBlock blockBytes(SMCKeyData_t& block) {
     return platform::SMCOutputBlock(reinterpret_cast<std::uint8_t*>(&block), sizeof(SMCKeyData_t));
 }
+// A received block as the struct (the bytes may sit at any alignment).
+inline SMCKeyData_t keyData(platform::SMCInputBlock bytes) {
+    SMCKeyData_t block;
+    std::memcpy(&block, bytes.data(), sizeof block);
+    return block;
+}
+
+// Results in an answered block: no such key; the key's sensor gave no value this time.
+inline constexpr std::uint8_t kSMCResultKeyNotFound = 0x84;
+inline constexpr std::uint8_t kSMCResultSensorError = 0x01;
 
 // Request kinds, written into `data8`; `kernelIndex` is the method selector of every exchange.
 enum class SMCKeys : std::uint8_t {

@@ -1,4 +1,4 @@
-#include "platform/ioreport_delta.h"
+#include "platform/host/ioreport_delta.h"
 
 #include <gtest/gtest.h>
 #include <limits>

@@ -1,4 +1,4 @@
-#include "platform/hex_digits.h"
+#include "base/hex_digits.h"
 
 namespace brivane::platform {
 
