@@ -1,7 +1,8 @@
 #pragma once
 
 // Typed reading of parsed JSON for the document decoders: strict type checks, range-checked
-// integers, and an object reader that stops at the first failure.
+// integers, an object reader that stops at the first failure, and records through their field
+// lists (formats/document_fields.h).
 
 #include "formats/document_fields.h"
 
