@@ -1,7 +1,6 @@
 #include "core/command_line.h"
 
 #include "core/agent_startup.h"
-#include "core/companion_main.h"
 #include "formats/nearest_word.h"
 
 #include <algorithm>
@@ -144,7 +143,8 @@ int runCommandLine(const std::vector<std::string>& argumentVector,
 int runCommandLine(const std::vector<std::string>& argumentVector) {
     return runCommandLine(argumentVector,
                           {[] { return CompanionRegistration(); },
-                           [] { return companionMain({"--agent"}); }, std::cout, std::cerr});
+                           [] { return runAgent(AgentStartupDependencies::platformDefaults()); },
+                           std::cout, std::cerr});
 }
 
 } // namespace brivane

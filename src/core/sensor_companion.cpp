@@ -5,6 +5,7 @@
 #include "formats/companion_update.h"
 #include "formats/process_details_snapshot.h"
 #include "formats/storage_health.h"
+#include "readers/storage_health_reader.h"
 
 namespace brivane {
 
@@ -96,7 +97,7 @@ void SensorCompanion::storageHealth(std::string disk, Reply reply) {
     }
     enqueue(*storageQueue, std::move(reply), disk, [this, disk](const Reply& reply) {
         StorageHealthSnapshot snapshot;
-        snapshot.reading = readStorageHealth(disk);
+        snapshot.reading = readStorageHealth(*toolRunner_, disk);
         snapshot.helperUID = processTable_->realUserID();
         snapshot.helperEffectiveUID = processTable_->effectiveUserID();
         replyWith(reply, snapshot);

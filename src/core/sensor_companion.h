@@ -111,8 +111,6 @@ private:
     std::vector<SensorSnapshot::FanReading> fans(const platform::MonitorSample& monitors);
     std::optional<SensorSnapshot::GraphicsReading> graphics();
     const std::vector<SensorSnapshot::AccessoryReading>& accessories();
-    std::vector<SensorSnapshot::AccessoryReading> runAccessoryTool();
-    std::optional<StorageHealthReading> readStorageHealth(const std::string& name);
 
     // Fields in the order the service is built.
     std::shared_ptr<SMC> reader;

@@ -1,5 +1,6 @@
 #include "core/battery_essentials.h"
 #include "core/sensor_companion.h"
+#include "readers/accessory_reader.h"
 
 #include <algorithm>
 #include <array>
@@ -240,7 +241,7 @@ const std::vector<SensorSnapshot::AccessoryReading>& SensorCompanion::accessorie
     }
     // Set before running, so a failed run also waits for the next interval.
     nextAccessoryRead = now + accessoryInterval;
-    accessoryReadings = runAccessoryTool();
+    accessoryReadings = readAccessories(*toolRunner_);
     return accessoryReadings;
 }
 

@@ -4,104 +4,32 @@
 
 namespace brivane {
 
-using ProcessReading = CPUDetailsSnapshot::ProcessReading;
-using StorageReading = ProcessDetailsSnapshot::StorageReading;
-using Residencies = decltype(CPUDetailsSnapshot::residencies);
+template <> struct Fields<CPUDetailsSnapshot::ProcessReading> {
+    using R = CPUDetailsSnapshot::ProcessReading;
+    static constexpr auto list =
+        std::tuple{field("pid", &R::pid), field("name", &R::name), field("usage", &R::usage)};
+};
 
-static void writeIdentity(JsonWriter& writer, std::uint32_t uid, std::uint32_t effectiveUID) {
-    writer.key("helperUID");
-    writer.unsignedInteger(uid);
-    writer.key("helperEffectiveUID");
-    writer.unsignedInteger(effectiveUID);
-}
+template <> struct Fields<ProcessDetailsSnapshot::StorageReading> {
+    using R = ProcessDetailsSnapshot::StorageReading;
+    static constexpr auto list = std::tuple{field("pid", &R::pid), field("name", &R::name),
+                                            field("readBytesPerSecond", &R::readBytesPerSecond),
+                                            field("writeBytesPerSecond", &R::writeBytesPerSecond)};
+};
 
-static void writeJson(JsonWriter& writer, const ProcessReading& process) {
-    writer.beginObject();
-    writer.key("pid");
-    writer.integer(process.pid);
-    writer.key("name");
-    writer.string(process.name);
-    writer.key("usage");
-    writer.number(process.usage);
-    writer.endObject();
-}
+template <> struct Fields<CPUDetailsSnapshot> {
+    using R = CPUDetailsSnapshot;
+    static constexpr auto list = std::tuple{
+        field("processes", &R::processes), field("residencies", &R::residencies),
+        field("helperUID", &R::helperUID), field("helperEffectiveUID", &R::helperEffectiveUID)};
+};
 
-static void writeJson(JsonWriter& writer, const StorageReading& storage) {
-    writer.beginObject();
-    writer.key("pid");
-    writer.integer(storage.pid);
-    writer.key("name");
-    writer.string(storage.name);
-    writer.key("readBytesPerSecond");
-    writer.integer(storage.readBytesPerSecond);
-    writer.key("writeBytesPerSecond");
-    writer.integer(storage.writeBytesPerSecond);
-    writer.endObject();
-}
-
-static void writeJson(JsonWriter& writer, const Residencies& residencies) {
-    writer.beginObject();
-    for (const auto& [cluster, states] : residencies) {
-        writer.key(cluster);
-        writeJson(writer, states);
-    }
-    writer.endObject();
-}
-
-static void writeJson(JsonWriter& writer, const CPUDetailsSnapshot& snapshot) {
-    writer.beginObject();
-    writer.key("processes");
-    writeJson(writer, snapshot.processes);
-    writer.key("residencies");
-    writeJson(writer, snapshot.residencies);
-    writeIdentity(writer, snapshot.helperUID, snapshot.helperEffectiveUID);
-    writer.endObject();
-}
-
-static void writeJson(JsonWriter& writer, const ProcessDetailsSnapshot& snapshot) {
-    writer.beginObject();
-    writer.key("ranked");
-    writeJson(writer, snapshot.ranked);
-    writer.key("storage");
-    writeJson(writer, snapshot.storage);
-    writeIdentity(writer, snapshot.helperUID, snapshot.helperEffectiveUID);
-    writer.endObject();
-}
-
-static bool readJson(const Json& value, ProcessReading& process) {
-    return JsonObjectReader(value)
-        .required("pid", process.pid)
-        .required("name", process.name)
-        .required("usage", process.usage)
-        .ok();
-}
-
-static bool readJson(const Json& value, StorageReading& storage) {
-    return JsonObjectReader(value)
-        .required("pid", storage.pid)
-        .required("name", storage.name)
-        .required("readBytesPerSecond", storage.readBytesPerSecond)
-        .required("writeBytesPerSecond", storage.writeBytesPerSecond)
-        .ok();
-}
-
-static bool readJson(const Json& value, CPUDetailsSnapshot& snapshot) {
-    return JsonObjectReader(value)
-        .required("processes", snapshot.processes)
-        .required("residencies", snapshot.residencies)
-        .required("helperUID", snapshot.helperUID)
-        .required("helperEffectiveUID", snapshot.helperEffectiveUID)
-        .ok();
-}
-
-static bool readJson(const Json& value, ProcessDetailsSnapshot& snapshot) {
-    return JsonObjectReader(value)
-        .required("ranked", snapshot.ranked)
-        .required("storage", snapshot.storage)
-        .required("helperUID", snapshot.helperUID)
-        .required("helperEffectiveUID", snapshot.helperEffectiveUID)
-        .ok();
-}
+template <> struct Fields<ProcessDetailsSnapshot> {
+    using R = ProcessDetailsSnapshot;
+    static constexpr auto list = std::tuple{
+        field("ranked", &R::ranked), field("storage", &R::storage),
+        field("helperUID", &R::helperUID), field("helperEffectiveUID", &R::helperEffectiveUID)};
+};
 
 bool encode(const CPUDetailsSnapshot& snapshot, std::string& out) {
     return encodeDocument(snapshot, out);

@@ -1,7 +1,10 @@
 #pragma once
 
 // Typed reading of parsed JSON for the document decoders: strict type checks, range-checked
-// integers, and an object reader that stops at the first failure.
+// integers, an object reader that stops at the first failure, and records through their field
+// lists (formats/document_fields.h).
+
+#include "formats/document_fields.h"
 
 #include <cstdint>
 #include <exception>
@@ -64,7 +67,7 @@ class JsonObjectReader {
 public:
     explicit JsonObjectReader(const Json& object) : object_(object), ok_(object.is_object()) {}
 
-    template <typename Field> JsonObjectReader& required(const char* key, Field& out) {
+    template <typename Value> JsonObjectReader& required(std::string_view key, Value& out) {
         if (ok_) {
             const auto member = object_.find(key);
             ok_ = member != object_.end() && readJson(*member, out);
@@ -72,8 +75,8 @@ public:
         return *this;
     }
 
-    template <typename Field>
-    JsonObjectReader& optional(const char* key, std::optional<Field>& out) {
+    template <typename Value>
+    JsonObjectReader& optional(std::string_view key, std::optional<Value>& out) {
         out.reset();
         if (!ok_) {
             return *this;
@@ -82,7 +85,7 @@ public:
         if (member == object_.end() || member->is_null()) {
             return *this;
         }
-        Field value{};
+        Value value{};
         ok_ = readJson(*member, value);
         if (ok_) {
             out = std::move(value);
@@ -96,6 +99,20 @@ private:
     const Json& object_;
     bool ok_;
 };
+
+// A record through its field list: optional members may be missing or null, others must be
+// present with the right type.
+template <DocumentRecord Record> bool readJson(const Json& value, Record& record) {
+    JsonObjectReader reader(value);
+    forEachField(record, [&](std::string_view key, auto& member) {
+        if constexpr (isOptional<std::remove_cvref_t<decltype(member)>>) {
+            reader.optional(key, member);
+        } else {
+            reader.required(key, member);
+        }
+    });
+    return reader.ok();
+}
 
 } // namespace brivane
 

@@ -1,8 +1,8 @@
 #pragma once
 
 // The sensor snapshot document. Records are plain values; JSON keys equal the field names and
-// fields are declared in the order a writer emits them. Encoding and decoding live in
-// formats/document_codec.h.
+// fields are declared in the order a writer emits them. Each record's one list of keys, read by
+// both the encoder and the decoder, is in formats/sensor_snapshot_codec.cpp.
 
 #include <cstddef>
 #include <cstdint>

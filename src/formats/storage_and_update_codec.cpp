@@ -4,83 +4,35 @@
 
 namespace brivane {
 
-using State = SensorCompanionUpdate::State;
+template <> struct Fields<StorageHealthReading> {
+    using R = StorageHealthReading;
+    static constexpr auto list = std::tuple{field("temperature", &R::temperature),
+                                            field("life", &R::life),
+                                            field("totalRead", &R::totalRead),
+                                            field("totalWritten", &R::totalWritten),
+                                            field("powerCycles", &R::powerCycles),
+                                            field("powerOnHours", &R::powerOnHours),
+                                            field("availableSpare", &R::availableSpare),
+                                            field("spareThreshold", &R::spareThreshold),
+                                            field("unsafeShutdowns", &R::unsafeShutdowns),
+                                            field("mediaErrors", &R::mediaErrors)};
+};
 
-static void writeCount(JsonWriter& writer, const char* key,
-                       const std::optional<std::int64_t>& count) {
-    if (count) {
-        writer.key(key);
-        writer.integer(*count);
-    }
-}
+template <> struct Fields<StorageHealthSnapshot> {
+    using R = StorageHealthSnapshot;
+    static constexpr auto list =
+        std::tuple{field("reading", &R::reading), field("helperUID", &R::helperUID),
+                   field("helperEffectiveUID", &R::helperEffectiveUID)};
+};
 
-static void writeJson(JsonWriter& writer, const StorageHealthReading& reading) {
-    writer.beginObject();
-    writeCount(writer, "temperature", reading.temperature);
-    writeCount(writer, "life", reading.life);
-    writeCount(writer, "totalRead", reading.totalRead);
-    writeCount(writer, "totalWritten", reading.totalWritten);
-    writeCount(writer, "powerCycles", reading.powerCycles);
-    writeCount(writer, "powerOnHours", reading.powerOnHours);
-    writeCount(writer, "availableSpare", reading.availableSpare);
-    writeCount(writer, "spareThreshold", reading.spareThreshold);
-    writeCount(writer, "unsafeShutdowns", reading.unsafeShutdowns);
-    writeCount(writer, "mediaErrors", reading.mediaErrors);
-    writer.endObject();
-}
+template <> struct Fields<SensorCompanionUpdate> {
+    using R = SensorCompanionUpdate;
+    static constexpr auto list = std::tuple{
+        field("state", &R::state), field("version", &R::version), field("message", &R::message)};
+};
 
-static void writeJson(JsonWriter& writer, const StorageHealthSnapshot& snapshot) {
-    writer.beginObject();
-    if (snapshot.reading) {
-        writer.key("reading");
-        writeJson(writer, *snapshot.reading);
-    }
-    writer.key("helperUID");
-    writer.unsignedInteger(snapshot.helperUID);
-    writer.key("helperEffectiveUID");
-    writer.unsignedInteger(snapshot.helperEffectiveUID);
-    writer.endObject();
-}
-
-static void writeJson(JsonWriter& writer, const SensorCompanionUpdate& update) {
-    writer.beginObject();
-    writer.key("state");
-    writer.string(rawValue(update.state));
-    if (update.version) {
-        writer.key("version");
-        writer.string(*update.version);
-    }
-    if (update.message) {
-        writer.key("message");
-        writer.string(*update.message);
-    }
-    writer.endObject();
-}
-
-static bool readJson(const Json& value, StorageHealthReading& reading) {
-    return JsonObjectReader(value)
-        .optional("temperature", reading.temperature)
-        .optional("life", reading.life)
-        .optional("totalRead", reading.totalRead)
-        .optional("totalWritten", reading.totalWritten)
-        .optional("powerCycles", reading.powerCycles)
-        .optional("powerOnHours", reading.powerOnHours)
-        .optional("availableSpare", reading.availableSpare)
-        .optional("spareThreshold", reading.spareThreshold)
-        .optional("unsafeShutdowns", reading.unsafeShutdowns)
-        .optional("mediaErrors", reading.mediaErrors)
-        .ok();
-}
-
-static bool readJson(const Json& value, StorageHealthSnapshot& snapshot) {
-    return JsonObjectReader(value)
-        .optional("reading", snapshot.reading)
-        .required("helperUID", snapshot.helperUID)
-        .required("helperEffectiveUID", snapshot.helperEffectiveUID)
-        .ok();
-}
-
-static bool readJson(const Json& value, State& state) {
+// The state travels as its raw value; an unknown one rejects the document.
+static bool readJson(const Json& value, SensorCompanionUpdate::State& state) {
     if (!value.is_string()) {
         return false;
     }
@@ -90,14 +42,6 @@ static bool readJson(const Json& value, State& state) {
     }
     state = *decoded;
     return true;
-}
-
-static bool readJson(const Json& value, SensorCompanionUpdate& update) {
-    return JsonObjectReader(value)
-        .required("state", update.state)
-        .optional("version", update.version)
-        .optional("message", update.message)
-        .ok();
 }
 
 bool encode(const StorageHealthSnapshot& snapshot, std::string& out) {

@@ -1,5 +1,4 @@
 #include "core/agent_startup.h"
-#include "core/companion_main.h"
 #include "platform/sim/sim_process_table.h"
 
 #include <gtest/gtest.h>

@@ -142,6 +142,163 @@ ToolResult launchFailure(int error) {
     return result;
 }
 
+// posix_spawn's argument and environment vectors, with the strings they point into.
+class SpawnVectors {
+public:
+    explicit SpawnVectors(const ToolRun& run) {
+        arguments_.reserve(run.arguments.size() + 1);
+        arguments_.push_back(run.path);
+        arguments_.insert(arguments_.end(), run.arguments.begin(), run.arguments.end());
+        argv_ = nullTerminated(arguments_);
+        if (run.environment.policy != ToolEnvironment::Policy::inherit) {
+            environment_ = environmentEntries(run.environment);
+            envp_ = nullTerminated(environment_);
+        }
+    }
+    SpawnVectors(const SpawnVectors&) = delete;
+    SpawnVectors& operator=(const SpawnVectors&) = delete;
+
+    char* const* argv() const { return argv_.data(); }
+    // The agent's own environment unless the run brings one.
+    char* const* envp() const { return envp_.empty() ? environ : envp_.data(); }
+
+private:
+    std::vector<std::string> arguments_;
+    std::vector<std::string> environment_;
+    std::vector<char*> argv_;
+    std::vector<char*> envp_;
+};
+
+// Standard output into the pipe, standard error discarded.
+void redirectOutput(SpawnFileActions& actions, int outputEnd) {
+    posix_spawn_file_actions_adddup2(actions.get(), outputEnd, STDOUT_FILENO);
+    posix_spawn_file_actions_addopen(actions.get(), STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+}
+
+// The agent's threads may block or ignore signals; the tool starts with the defaults, in a
+// process group of its own.
+void startWithDefaultSignals(SpawnAttributes& attributes) {
+    sigset_t noSignals;
+    sigemptyset(&noSignals);
+    posix_spawnattr_setsigmask(attributes.get(), &noSignals);
+    sigset_t defaultSignals;
+    sigemptyset(&defaultSignals);
+    for (const int signal :
+         {SIGPIPE, SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGCHLD, SIGALRM, SIGUSR1, SIGUSR2}) {
+        sigaddset(&defaultSignals, signal);
+    }
+    posix_spawnattr_setsigdefault(attributes.get(), &defaultSignals);
+    posix_spawnattr_setpgroup(attributes.get(), 0);
+    posix_spawnattr_setflags(attributes.get(), POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK |
+                                                   POSIX_SPAWN_SETSIGDEF);
+}
+
+// Starts the tool writing into `outputEnd`; posix_spawn's error, 0 once started.
+int startChild(const ToolRun& run, int outputEnd, pid_t& pid) {
+    SpawnFileActions actions;
+    redirectOutput(actions, outputEnd);
+    SpawnAttributes attributes;
+    startWithDefaultSignals(attributes);
+    const SpawnVectors vectors(run);
+    return ::posix_spawn(&pid, run.path.c_str(), actions.get(), attributes.get(), vectors.argv(),
+                         vectors.envp());
+}
+
+// Reads a child's output until the pipe closes and the child has exited. Past the time limit
+// the group gets SIGTERM, and SIGKILL once the grace is over; output beyond the cap kills it
+// at once.
+class OutputCollector {
+public:
+    OutputCollector(ChildProcess& child, FileDescriptor& readEnd, double timeLimit)
+        : child_(child), readEnd_(readEnd), limit_(Clock::now() + secondsToDuration(timeLimit)),
+          killAt_(limit_) {}
+
+    void collect(std::string& output) {
+        while (readEnd_.valid() || !exited_) {
+            const auto now = Clock::now();
+            if (!enforceLimit(now) || !awaitAndRead(now, output)) {
+                break;
+            }
+        }
+    }
+
+    bool limitReached() const { return limitReached_; }
+    bool overflowed() const { return overflowed_; }
+
+private:
+    // False once the grace is over and the run ends now.
+    bool enforceLimit(Clock::time_point now) {
+        if (!terminating_ && now >= limit_) {
+            child_.signalGroup(SIGTERM);
+            limitReached_ = terminating_ = true;
+            killAt_ = now + secondsToDuration(SpawnToolRunner::terminationGrace);
+        }
+        if (terminating_ && now >= killAt_) {
+            // Whatever still holds the pipe is not waited for; the reap after is prompt.
+            child_.signalGroup(SIGKILL);
+            return false;
+        }
+        return true;
+    }
+
+    // One wait on the pipe and the exit; false when the run ends now.
+    bool awaitAndRead(Clock::time_point now, std::string& output) {
+        std::array<pollfd, 2> watched{};
+        nfds_t count = 0;
+        int timeout = millisecondsUntil(terminating_ ? killAt_ : limit_, now);
+        if (readEnd_.valid()) {
+            watched[count++] = {readEnd_.get(), POLLIN, 0};
+        }
+        const bool watchExit = !exited_ && child_.exitDescriptor().valid();
+        if (watchExit) {
+            watched[count++] = {child_.exitDescriptor().get(), POLLIN, 0};
+        } else if (!exited_) {
+            timeout = std::min(timeout, exitPollMilliseconds);
+        }
+
+        if (::poll(watched.data(), count, timeout) < 0) {
+            if (errno == EINTR) {
+                return true;
+            }
+            child_.signalGroup(SIGKILL);
+            return false;
+        }
+        if (readEnd_.valid() && watched[0].revents != 0 && !readAvailable(output)) {
+            return false;
+        }
+        if (!exited_ && (!watchExit || watched[count - 1].revents != 0)) {
+            exited_ = child_.hasExited();
+        }
+        return true;
+    }
+
+    // Appends what the pipe holds; false when that passes the cap.
+    bool readAvailable(std::string& output) {
+        const ssize_t got = ::read(readEnd_.get(), buffer_.data(), buffer_.size());
+        if (got > 0) {
+            if (output.size() + static_cast<std::size_t>(got) > SpawnToolRunner::outputCap) {
+                overflowed_ = true;
+                child_.signalGroup(SIGKILL);
+                return false;
+            }
+            output.append(buffer_.data(), static_cast<std::size_t>(got));
+        } else if (got == 0 || (errno != EINTR && errno != EAGAIN)) {
+            readEnd_.reset();
+        }
+        return true;
+    }
+
+    ChildProcess& child_;
+    FileDescriptor& readEnd_;
+    const Clock::time_point limit_;
+    Clock::time_point killAt_;
+    bool limitReached_ = false;
+    bool terminating_ = false;
+    bool overflowed_ = false;
+    bool exited_ = false;
+    std::array<char, 64 * 1024> buffer_;
+};
+
 } // namespace
 
 // A child known to its runner while it is unreaped, so that stop() can end its group.
@@ -209,45 +366,8 @@ ToolResult SpawnToolRunner::spawn(const ToolRun& run, SpawnToolRunner* owner) {
     FileDescriptor readEnd(pipeEnds[0]);
     FileDescriptor writeEnd(pipeEnds[1]);
 
-    SpawnFileActions actions;
-    posix_spawn_file_actions_adddup2(actions.get(), writeEnd.get(), STDOUT_FILENO);
-    posix_spawn_file_actions_addopen(actions.get(), STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-
-    // The agent's threads may block or ignore signals; the tool starts with the defaults.
-    SpawnAttributes attributes;
-    sigset_t noSignals;
-    sigemptyset(&noSignals);
-    posix_spawnattr_setsigmask(attributes.get(), &noSignals);
-    sigset_t defaultSignals;
-    sigemptyset(&defaultSignals);
-    for (const int signal :
-         {SIGPIPE, SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGCHLD, SIGALRM, SIGUSR1, SIGUSR2}) {
-        sigaddset(&defaultSignals, signal);
-    }
-    posix_spawnattr_setsigdefault(attributes.get(), &defaultSignals);
-    posix_spawnattr_setpgroup(attributes.get(), 0);
-    posix_spawnattr_setflags(attributes.get(), POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK |
-                                                   POSIX_SPAWN_SETSIGDEF);
-
-    std::vector<std::string> argumentStrings;
-    argumentStrings.reserve(run.arguments.size() + 1);
-    argumentStrings.push_back(run.path);
-    argumentStrings.insert(argumentStrings.end(), run.arguments.begin(), run.arguments.end());
-    const auto argv = nullTerminated(argumentStrings);
-
-    std::vector<std::string> environmentStrings;
-    std::vector<char*> ownEnvironment;
-    char* const* envp = environ;
-    if (run.environment.policy != ToolEnvironment::Policy::inherit) {
-        environmentStrings = environmentEntries(run.environment);
-        ownEnvironment = nullTerminated(environmentStrings);
-        envp = ownEnvironment.data();
-    }
-
     pid_t pid = 0;
-    const int spawnError =
-        ::posix_spawn(&pid, run.path.c_str(), actions.get(), attributes.get(), argv.data(), envp);
-    if (spawnError != 0) {
+    if (const int spawnError = startChild(run, writeEnd.get(), pid); spawnError != 0) {
         return launchFailure(spawnError);
     }
     writeEnd.reset();
@@ -259,75 +379,18 @@ ToolResult SpawnToolRunner::spawn(const ToolRun& run, SpawnToolRunner* owner) {
 
     ToolResult result;
     result.processIdentifier = static_cast<int32_t>(pid);
-    const auto limit = Clock::now() + secondsToDuration(run.timeLimit);
-    auto killAt = limit;
-    bool limitReached = false;
-    bool terminating = false;
-    bool overflowed = false;
-    bool exited = false;
-    std::array<char, 64 * 1024> buffer;
-
-    while (readEnd.valid() || !exited) {
-        const auto now = Clock::now();
-        if (!terminating && now >= limit) {
-            child.signalGroup(SIGTERM);
-            limitReached = terminating = true;
-            killAt = now + secondsToDuration(terminationGrace);
-        }
-        if (terminating && now >= killAt) {
-            // Whatever still holds the pipe is not waited for; the reap below is prompt.
-            child.signalGroup(SIGKILL);
-            break;
-        }
-
-        std::array<pollfd, 2> watched{};
-        nfds_t count = 0;
-        int timeout = millisecondsUntil(terminating ? killAt : limit, now);
-        if (readEnd.valid()) {
-            watched[count++] = {readEnd.get(), POLLIN, 0};
-        }
-        const bool watchExit = !exited && child.exitDescriptor().valid();
-        if (watchExit) {
-            watched[count++] = {child.exitDescriptor().get(), POLLIN, 0};
-        } else if (!exited) {
-            timeout = std::min(timeout, exitPollMilliseconds);
-        }
-
-        const int ready = ::poll(watched.data(), count, timeout);
-        if (ready < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            child.signalGroup(SIGKILL);
-            break;
-        }
-        if (readEnd.valid() && watched[0].revents != 0) {
-            const ssize_t got = ::read(readEnd.get(), buffer.data(), buffer.size());
-            if (got > 0) {
-                if (result.output.size() + static_cast<std::size_t>(got) > outputCap) {
-                    overflowed = true;
-                    child.signalGroup(SIGKILL);
-                    break;
-                }
-                result.output.append(buffer.data(), static_cast<std::size_t>(got));
-            } else if (got == 0 || (errno != EINTR && errno != EAGAIN)) {
-                readEnd.reset();
-            }
-        }
-        if (!exited && (!watchExit || watched[count - 1].revents != 0)) {
-            exited = child.hasExited();
-        }
-    }
+    OutputCollector collector(child, readEnd, run.timeLimit);
+    collector.collect(result.output);
 
     readEnd.reset();
     tracked.release(); // the group id is free for reuse once the child is reaped
     result.terminationStatus = child.reap();
-    if (overflowed) {
+    if (collector.overflowed()) {
         result.output = std::string();
     }
-    if ((limitReached || overflowed) && result.terminationStatus == 0) {
+    if ((collector.limitReached() || collector.overflowed()) && result.terminationStatus == 0) {
         // The tool exited cleanly but its output may be incomplete.
-        result.terminationStatus = overflowed ? SIGKILL : SIGTERM;
+        result.terminationStatus = collector.overflowed() ? SIGKILL : SIGTERM;
     }
     return result;
 }
