@@ -30,7 +30,9 @@ std::pair<std::optional<bool>, double> openWith(std::vector<std::string> openers
     return {future.get(), took.count()};
 }
 
-TEST(XdgWorkspace, ReportsWhetherTheOpenerStartedAndExitedZero) {
+// The verdict is whether the opener started and exited zero; it runs detached, in a session of
+// its own, and outlives its limit.
+TEST(XdgWorkspace, ReportsTheOpenersVerdictAndLeavesItRunningDetached) {
     const testing::TempDir temp("brivane-opener");
     temp.write("ok", "#!/bin/sh\nexit 0\n", 0755);
     temp.write("fails", "#!/bin/sh\nexit 3\n", 0755);
@@ -50,10 +52,6 @@ TEST(XdgWorkspace, ReportsWhetherTheOpenerStartedAndExitedZero) {
         SCOPED_TRACE(c.openers.empty() ? "none" : c.openers.back());
         EXPECT_EQ(openWith(c.openers, temp / "package.pkg", 5).first, c.opened);
     }
-}
-
-TEST(XdgWorkspace, TheOpenerRunsDetachedAndOutlivesItsLimit) {
-    const testing::TempDir temp("brivane-opener");
     // Records its pid and session, then keeps "showing" the file well past the limit.
     temp.write("slow",
                "#!/bin/sh\nf=$1\nset -- $(cat /proc/$$/stat)\necho \"$1 $6\" > \"$f.ids\"\n"
