@@ -100,105 +100,154 @@ std::optional<int> parseSeconds(const std::string& text) {
     return static_cast<int>(*seconds * 1000);
 }
 
-} // namespace
+// --name VALUE or --name=VALUE: the value, or nothing when none follows. Moves i past a value
+// that is the next word.
+std::optional<std::string> valueOf(const std::vector<std::string>& words, std::size_t& i,
+                                   std::string_view name) {
+    const std::string prefix = std::string(name) + "=";
+    if (words[i].starts_with(prefix)) {
+        return words[i].substr(prefix.size());
+    }
+    if (words[i] == name && i + 1 < words.size()) {
+        return words[++i];
+    }
+    return std::nullopt;
+}
 
-ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments,
-                                   std::string defaultTeam) {
-    CliOptions options;
-    options.team = std::move(defaultTeam);
-    std::vector<std::string> positional;
-    // Where a request's argument stands among the positional words.
-    const auto argumentIndex = [&positional] {
-        return !positional.empty() && positional[0] == "watch" ? 2u : 1u;
-    };
-    // A word starting with '-' is the argument of processes, storage or manage when it stands
-    // where that argument goes (the agent answers it); elsewhere it is an option.
-    const auto argumentMayStandHere = [&] {
-        const auto at = argumentIndex();
-        if (positional.size() != at) {
-            return false;
+// An option that takes a value: stores it (absent when none followed) and returns the error,
+// empty when there is none.
+struct ValueOption {
+    std::string_view name;
+    std::string (*store)(const std::optional<std::string>& text, CliOptions& options);
+};
+
+constexpr ValueOption valueOptions[] = {
+    {"--interval",
+     [](const std::optional<std::string>& text, CliOptions& options) -> std::string {
+         options.intervalMs = text ? parseSeconds(*text) : std::nullopt;
+         if (!options.intervalMs || *options.intervalMs < minimumWatchIntervalMs) {
+             return "--interval needs a number of seconds, at least 0.1";
+         }
+         return {};
+     }},
+    {"--team",
+     [](const std::optional<std::string>& text, CliOptions& options) -> std::string {
+         if (!text) {
+             return "--team needs a team identifier";
+         }
+         options.team = *text;
+         return {};
+     }},
+    {"--endpoint",
+     [](const std::optional<std::string>& text, CliOptions& options) -> std::string {
+         if (!text || text->empty()) {
+             return "--endpoint needs a socket path";
+         }
+         options.endpoint = *text;
+         return {};
+     }},
+    {"--timeout",
+     [](const std::optional<std::string>& text, CliOptions& options) -> std::string {
+         const auto milliseconds = text ? parseSeconds(*text) : std::nullopt;
+         if (!milliseconds) {
+             return "--timeout needs a number of seconds";
+         }
+         options.timeoutMs = *milliseconds;
+         return {};
+     }},
+    {"--output",
+     [](const std::optional<std::string>& text, CliOptions& options) -> std::string {
+         if (!text || text->empty()) {
+             return "--output needs a file";
+         }
+         options.output = *text;
+         return {};
+     }},
+    {"--listen",
+     [](const std::optional<std::string>& text, CliOptions& options) -> std::string {
+         if (!text || text->empty()) {
+             return "--listen needs IPV4:PORT";
+         }
+         options.listen = *text;
+         return {};
+     }},
+    {"-n",
+     [](const std::optional<std::string>& text, CliOptions& options) -> std::string {
+         const auto rows = text ? wholeNumber<std::size_t>(*text) : std::nullopt;
+         if (!rows || *rows == 0) {
+             return "-n needs a number of rows, at least 1";
+         }
+         options.rows = *rows;
+         return {};
+     }},
+};
+
+// The value option a word names, as --name or --name=VALUE.
+const ValueOption* valueOptionOf(const std::string& word) {
+    for (const auto& option : valueOptions) {
+        if (word.starts_with(option.name) &&
+            (word.size() == option.name.size() || word[option.name.size()] == '=')) {
+            return &option;
         }
-        const auto& request = positional[at - 1];
-        return request == "processes" || request == "storage" || request == "manage";
-    };
+    }
+    return nullptr;
+}
 
+// Sets the flag a word names; false when it names none.
+bool takeFlag(const std::string& word, CliOptions& options) {
+    if (word == "--raw") {
+        options.raw = true;
+    } else if (word == "-h" || word == "--help") {
+        options.help = true;
+    } else if (word == "--version") {
+        options.version = true;
+    } else if (word == "--all") {
+        options.rows = std::numeric_limits<std::size_t>::max();
+    } else {
+        return false;
+    }
+    return true;
+}
+
+// A word starting with '-' is the argument of processes, storage or manage when it stands
+// where that argument goes (the agent answers it); elsewhere it is an option.
+bool argumentMayStandHere(const std::vector<std::string>& positional) {
+    const std::size_t at = !positional.empty() && positional[0] == "watch" ? 2 : 1;
+    if (positional.size() != at) {
+        return false;
+    }
+    const auto& request = positional[at - 1];
+    return request == "processes" || request == "storage" || request == "manage";
+}
+
+// Stores the options and collects the other words in positional; the first wrong option's
+// error.
+std::optional<std::string> readWords(const std::vector<std::string>& arguments, CliOptions& options,
+                                     std::vector<std::string>& positional) {
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         const std::string& word = arguments[i];
-        auto value = [&](std::string_view name) -> std::optional<std::string> {
-            const std::string prefix = std::string(name) + "=";
-            if (word.rfind(prefix, 0) == 0) {
-                return word.substr(prefix.size());
+        if (takeFlag(word, options)) {
+            continue;
+        }
+        if (const ValueOption* option = valueOptionOf(word)) {
+            if (auto error = option->store(valueOf(arguments, i, option->name), options);
+                !error.empty()) {
+                return error;
             }
-            if (word == name && i + 1 < arguments.size()) {
-                return arguments[++i];
-            }
-            return std::nullopt;
-        };
-        // --name VALUE or --name=VALUE
-        const auto is = [&word](std::string_view name) {
-            return word.starts_with(name) &&
-                   (word.size() == name.size() || word[name.size()] == '=');
-        };
-        if (word == "--raw") {
-            options.raw = true;
-        } else if (word == "-h" || word == "--help") {
-            options.help = true;
-        } else if (word == "--version") {
-            options.version = true;
-        } else if (is("--interval")) {
-            auto text = value("--interval");
-            options.intervalMs = text ? parseSeconds(*text) : std::nullopt;
-            if (!options.intervalMs || *options.intervalMs < minimumWatchIntervalMs) {
-                return {std::nullopt, "--interval needs a number of seconds, at least 0.1"};
-            }
-        } else if (is("--team")) {
-            auto team = value("--team");
-            if (!team) {
-                return {std::nullopt, "--team needs a team identifier"};
-            }
-            options.team = *team;
-        } else if (is("--endpoint")) {
-            auto path = value("--endpoint");
-            if (!path || path->empty()) {
-                return {std::nullopt, "--endpoint needs a socket path"};
-            }
-            options.endpoint = *path;
-        } else if (is("--timeout")) {
-            auto text = value("--timeout");
-            auto milliseconds = text ? parseSeconds(*text) : std::nullopt;
-            if (!milliseconds) {
-                return {std::nullopt, "--timeout needs a number of seconds"};
-            }
-            options.timeoutMs = *milliseconds;
-        } else if (is("--output") || is("--listen")) {
-            const bool output = is("--output");
-            auto text = value(output ? "--output" : "--listen");
-            if (!text || text->empty()) {
-                return {std::nullopt,
-                        output ? "--output needs a file" : "--listen needs IPV4:PORT"};
-            }
-            (output ? options.output : options.listen) = *text;
         } else if (word == "--") {
             positional.insert(positional.end(), arguments.begin() + i + 1, arguments.end());
             break;
-        } else if (word == "--all") {
-            options.rows = std::numeric_limits<std::size_t>::max();
-        } else if (word == "-n" || word.starts_with("-n=")) {
-            auto text = value("-n");
-            const auto rows = text ? wholeNumber<std::size_t>(*text) : std::nullopt;
-            if (!rows || *rows == 0) {
-                return {std::nullopt, "-n needs a number of rows, at least 1"};
-            }
-            options.rows = *rows;
-        } else if (word.size() > 1 && word[0] == '-' && !argumentMayStandHere()) {
-            return {std::nullopt, unknown("unknown option", word, optionNames)};
+        } else if (word.size() > 1 && word[0] == '-' && !argumentMayStandHere(positional)) {
+            return unknown("unknown option", word, optionNames);
         } else {
             positional.push_back(word); // a request's argument may itself start with '-'
         }
     }
-    if (options.help || options.version) {
-        return {options, {}};
-    }
+    return std::nullopt;
+}
+
+// Takes a leading "watch" (snapshot when nothing follows it); --interval needs one.
+std::optional<std::string> takeWatch(CliOptions& options, std::vector<std::string>& positional) {
     if (!positional.empty() && positional[0] == "watch") {
         options.watch = true;
         positional.erase(positional.begin());
@@ -206,72 +255,130 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments,
             positional.emplace_back("snapshot");
         }
     } else if (options.intervalMs) {
-        return {std::nullopt, "--interval is for watch only"};
+        return "--interval is for watch only";
     }
-    if (positional.empty()) {
-        return {std::nullopt, "no request given"};
-    }
-    const Subcommand* chosen = nullptr;
+    return std::nullopt;
+}
+
+const Subcommand* subcommandNamed(const std::string& name) {
     for (const auto& subcommand : subcommands) {
-        if (positional[0] == subcommand.name) {
-            chosen = &subcommand;
+        if (name == subcommand.name) {
+            return &subcommand;
         }
     }
-    if (!chosen) {
-        return {std::nullopt, unknown("unknown request", positional[0], requestNames)};
-    }
-    options.selector = chosen->selector;
-    options.action = chosen->action;
+    return nullptr;
+}
+
+// Options given to a request that has no use for them.
+std::optional<std::string> misplacedOption(const CliOptions& options) {
     if (options.output && options.action != CliOptions::Action::metrics) {
-        return {std::nullopt, "--output belongs to metrics"};
+        return "--output belongs to metrics";
     }
     if (options.listen && options.action != CliOptions::Action::exportMetrics) {
-        return {std::nullopt, "--listen belongs to export"};
+        return "--listen belongs to export";
     }
     // Repeating a command would download and open the same installer again and again; metrics
     // and export have their own rhythm.
     if (options.watch && (options.selector == ipc::Selector::manage ||
                           options.action != CliOptions::Action::request)) {
-        return {std::nullopt, "watch repeats snapshot, cpu, processes and storage only"};
+        return "watch repeats snapshot, cpu, processes and storage only";
     }
-    // storage alone, or storage list, lists the disks.
-    if (options.selector == ipc::Selector::storageHealth && !options.watch &&
-        (positional.size() == 1 || (positional.size() == 2 && positional[1] == "list"))) {
-        options.action = CliOptions::Action::disks;
-        return {options, {}};
+    return std::nullopt;
+}
+
+// storage alone, or storage list, lists the disks.
+bool listsDisks(const CliOptions& options, const std::vector<std::string>& positional) {
+    return options.selector == ipc::Selector::storageHealth && !options.watch &&
+           (positional.size() == 1 || (positional.size() == 2 && positional[1] == "list"));
+}
+
+std::string argumentCountError(const CliOptions& options,
+                               const std::vector<std::string>& positional, std::size_t wanted) {
+    const auto& request = positional[0];
+    if (wanted == 1) {
+        return request + " takes no argument, not \"" + positional[1] + "\"";
     }
-    const std::size_t wanted = ipc::takesArgument(chosen->selector) ? 2 : 1;
+    if (positional.size() >= 2) {
+        return request + " takes one argument, not " + std::to_string(positional.size() - 1);
+    }
+    if (options.selector == ipc::Selector::processDetails) {
+        return request + " needs a kind: " + oneOf(processKinds);
+    }
+    if (options.selector == ipc::Selector::manage) {
+        return request + " needs a command: " + oneOf(commands);
+    }
+    return request + " needs a disk";
+}
+
+// Kinds and commands are fixed words: a near miss is a typo, not a question for the agent.
+std::optional<std::string> fixedWordError(const CliOptions& options, const std::string& request) {
+    const auto fixed = [&](std::span<const std::string_view> valid,
+                           std::string_view what) -> std::optional<std::string> {
+        if (std::find(valid.begin(), valid.end(), *options.argument) != valid.end()) {
+            return std::nullopt;
+        }
+        return unknown(what, *options.argument, valid) + "; " + request + " takes " + oneOf(valid);
+    };
+    if (options.selector == ipc::Selector::processDetails) {
+        return fixed(processKinds, "unknown kind");
+    }
+    if (options.selector == ipc::Selector::manage) {
+        return fixed(commands, "unknown command");
+    }
+    return std::nullopt;
+}
+
+// The request's argument, when it takes one; the error when it has the wrong number of them.
+std::optional<std::string> takeArgument(CliOptions& options,
+                                        const std::vector<std::string>& positional) {
+    const std::size_t wanted = ipc::takesArgument(options.selector) ? 2 : 1;
     if (positional.size() != wanted) {
-        return {std::nullopt,
-                wanted == 1 ? positional[0] + " takes no argument, not \"" + positional[1] + "\""
-                : positional.size() < 2 ? positional[0] + " needs " +
-                                              (options.selector == ipc::Selector::processDetails
-                                                   ? "a kind: " + oneOf(processKinds)
-                                               : options.selector == ipc::Selector::manage
-                                                   ? "a command: " + oneOf(commands)
-                                                   : std::string("a disk"))
-                                        : positional[0] + " takes one argument, not " +
-                                              std::to_string(positional.size() - 1)};
+        return argumentCountError(options, positional, wanted);
     }
     if (wanted == 2) {
         options.argument = positional[1];
     }
-    // Kinds and commands are fixed words: a near miss is a typo, not a question for the agent.
-    const auto fixed = [&](std::span<const std::string_view> valid, std::string_view what) {
-        if (std::find(valid.begin(), valid.end(), *options.argument) != valid.end()) {
-            return std::string();
-        }
-        return unknown(what, *options.argument, valid) + "; " + positional[0] + " takes " +
-               oneOf(valid);
-    };
-    std::string wrong;
-    if (options.selector == ipc::Selector::processDetails) {
-        wrong = fixed(processKinds, "unknown kind");
-    } else if (options.selector == ipc::Selector::manage) {
-        wrong = fixed(commands, "unknown command");
+    return fixedWordError(options, positional[0]);
+}
+
+ParsedCommandLine failed(std::string error) {
+    return {std::nullopt, std::move(error)};
+}
+
+} // namespace
+
+ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments,
+                                   std::string defaultTeam) {
+    CliOptions options;
+    options.team = std::move(defaultTeam);
+    std::vector<std::string> positional;
+    if (auto error = readWords(arguments, options, positional)) {
+        return failed(std::move(*error));
     }
-    if (!wrong.empty()) {
-        return {std::nullopt, wrong};
+    if (options.help || options.version) {
+        return {options, {}};
+    }
+    if (auto error = takeWatch(options, positional)) {
+        return failed(std::move(*error));
+    }
+    if (positional.empty()) {
+        return failed("no request given");
+    }
+    const Subcommand* chosen = subcommandNamed(positional[0]);
+    if (!chosen) {
+        return failed(unknown("unknown request", positional[0], requestNames));
+    }
+    options.selector = chosen->selector;
+    options.action = chosen->action;
+    if (auto error = misplacedOption(options)) {
+        return failed(std::move(*error));
+    }
+    if (listsDisks(options, positional)) {
+        options.action = CliOptions::Action::disks;
+        return {options, {}};
+    }
+    if (auto error = takeArgument(options, positional)) {
+        return failed(std::move(*error));
     }
     return {options, {}};
 }
