@@ -1,25 +1,14 @@
-#include "e2e/http_get.h"
-#include "formats/document_codec.h"
-#include "ipc/ipc_test_support.h"
-#include "listen_address.h"
 #include "metrics_commands.h"
-#include "metrics_exporter.h"
 #include "metrics_text.h"
-#include "platform/host/file_descriptor.h"
+#include "support/temp_dir.h"
 
-#include <algorithm>
+#include <chrono>
 #include <csignal>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <poll.h>
 #include <random>
-#include <set>
 #include <sstream>
-#include <sys/resource.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -178,172 +167,6 @@ TEST(MetricsCommands, ReplacingTheOutputLeavesNothingBesideItAndTakesTheLongestN
         ::waitpid(writer, &status, 0);
     }
     EXPECT_EQ(std::distance(fs::directory_iterator(directory.path()), fs::directory_iterator()), 1);
-}
-
-TEST(ListenAddress, TakesAnIpAddressAndAPort) {
-    const std::pair<std::string_view, const char*> cases[] = {
-        {"127.1.2.3:9464", "127.1.2.3:9464 loopback"},
-        {"localhost:9464", "127.0.0.1:9464 loopback"},
-        {"0.0.0.0:9464", "0.0.0.0:9464"},
-    };
-    for (const auto& [text, parsed] : cases) {
-        const auto address = parseListenAddress(text);
-        ASSERT_TRUE(address) << text;
-        EXPECT_EQ(address->text() + (address->loopback ? " loopback" : ""), parsed);
-    }
-    for (const auto text : {"[::1]:9464"sv, "127.0.0.1\0x:9464"sv, "9464"sv, "127.0.0.1:65536"sv,
-                            "127.0.0.1:+1"sv, "::1:9464"sv, "example.org:9464"sv}) {
-        EXPECT_FALSE(parseListenAddress(text)) << text;
-    }
-}
-
-std::string snapshotNaming(const std::string& accessory) {
-    SensorSnapshot snapshot;
-    snapshot.accessories = {{{accessory, std::nullopt, 0.5}}};
-    return encode(snapshot);
-}
-
-// An exporter on a free loopback port in front of the agent at endpoint.
-struct ServedExporter {
-    explicit ServedExporter(const std::string& endpoint, int timeoutMs = 5000) {
-        auto agent = std::make_shared<AgentSnapshots>(endpoint, timeoutMs);
-        std::string problem;
-        exporter = MetricsExporter::start(
-            *parseListenAddress("127.0.0.1:0"), [agent] { return agent->fetch(); }, problem);
-        EXPECT_TRUE(exporter) << problem;
-    }
-    std::string scrape() const {
-        return testing::httpGet("http://127.0.0.1:" + std::to_string(exporter->port()) +
-                                "/metrics");
-    }
-    // The time a scrape took, after checking its answer.
-    std::chrono::milliseconds timedScrape(std::string_view expected) const {
-        const auto start = std::chrono::steady_clock::now();
-        const auto body = scrape();
-        const auto took = std::chrono::steady_clock::now() - start;
-        EXPECT_NE(body.find(expected), std::string::npos) << body;
-        return std::chrono::duration_cast<std::chrono::milliseconds>(took);
-    }
-    std::unique_ptr<MetricsExporter> exporter;
-};
-
-// Connections to the exporter that send `opening`, if anything, and then nothing.
-std::vector<platform::host::FileDescriptor> hostileConnections(int port, int count,
-                                                               std::string_view opening) {
-    const sockaddr_in address{
-        AF_INET, htons(static_cast<std::uint16_t>(port)), {htonl(INADDR_LOOPBACK)}, {}};
-    std::vector<platform::host::FileDescriptor> fds;
-    for (int i = 0; i < count; ++i) {
-        const int fd =
-            fds.emplace_back(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0))
-                .get();
-        if (fd < 0) {
-            ADD_FAILURE() << std::strerror(errno);
-            break;
-        }
-        ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
-        pollfd writable{fd, POLLOUT, 0};
-        if (!opening.empty() && ::poll(&writable, 1, 1000) == 1) {
-            ::send(fd, opening.data(), opening.size(), MSG_NOSIGNAL);
-        }
-    }
-    return fds;
-}
-
-// Under a sanitizer every step takes longer.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr auto slack = 400ms;
-#else
-constexpr auto slack = 100ms;
-#endif
-
-// Idle and trickling connections each held one of 32 workers for 30 s, and a crowd of
-// connections, even closed, stopped the exporter from answering.
-TEST(MetricsExporter, IdleTricklingAndAbandonedConnectionsLeaveRoomForScrapes) {
-    rlimit files{};
-    ::getrlimit(RLIMIT_NOFILE, &files);
-    files.rlim_cur = std::min<rlim_t>(files.rlim_max, 8192);
-    if (::setrlimit(RLIMIT_NOFILE, &files) != 0 || files.rlim_cur < 6000) {
-        GTEST_SKIP() << "needs 6000 descriptors";
-    }
-    auto service = std::make_shared<testing::FakeService>();
-    service->answerAtOnce(snapshotNaming("Mouse"));
-    testing::ServedListener agent(service);
-    ServedExporter served(agent.path());
-    const int port = served.exporter->port();
-    {
-        const auto idle = hostileConnections(port, 100, "");
-        const auto trickling = hostileConnections(port, 100, "GET /metrics HTTP/1.1\r\nHo");
-        EXPECT_LT(served.timedScrape("\nbrivane_up 1\n"), 1s);
-    }
-    hostileConnections(port, 5000, ""); // closed at once
-    EXPECT_LT(served.timedScrape("\nbrivane_up 1\n"), 100ms + slack);
-}
-
-// A scrape arriving while a request is in flight shares its answer: none of forty loops waits
-// more than one timeout, and the agent sees one request at a time.
-TEST(MetricsExporter, AFrozenAgentCostsEveryScrapeAtMostOneTimeout) {
-    auto service = std::make_shared<testing::FakeService>(); // holds every reply
-    testing::ServedListener agent(service);
-    const auto timeout = 1000ms;
-    ServedExporter served(agent.path(), static_cast<int>(timeout.count()));
-    const auto end = std::chrono::steady_clock::now() + 2500ms;
-    std::vector<std::chrono::milliseconds> worst(40);
-    std::vector<std::thread> loops;
-    for (auto& longest : worst) {
-        loops.emplace_back([&] {
-            while (std::chrono::steady_clock::now() < end) {
-                longest = std::max(longest, served.timedScrape("\nbrivane_up 0\n"));
-            }
-        });
-    }
-    for (auto& loop : loops) {
-        loop.join();
-    }
-    EXPECT_LE(*std::max_element(worst.begin(), worst.end()), timeout + slack);
-    EXPECT_LE(service->callCount(), 4u); // one request per timeout, not one per scrape
-}
-
-TEST(MetricsExporter, KeepsTheBusiestProcessesByNameFromOneRankingAMinute) {
-    auto service = std::make_shared<testing::FakeService>();
-    testing::ServedListener agent(service);
-    AgentSnapshots snapshots(agent.path(), 5000, true);
-    ProcessDetailsSnapshot ranking;
-    ranking.ranked = {{1, "tab", 2}, {2, "make", 3}, {3, "tab", 2.5}};
-    std::thread answers([&] {
-        for (std::size_t call = 0; call < 3 && service->waitForCalls(call + 1); ++call) {
-            service->take(call).reply(call == 1 ? encode(ranking) : snapshotNaming("Mouse"));
-        }
-    });
-    const std::vector<ProcessEnergy> busiest{{"tab", 4.5}, {"make", 3}};
-    EXPECT_EQ(snapshots.fetch().busiest, busiest);
-    EXPECT_EQ(snapshots.fetch().busiest, busiest); // kept, not asked again
-    answers.join();
-    EXPECT_EQ(service->callCount(), 3u);
-}
-
-// A restart between two scrapes leaves the exporter's kept connection dead; the next scrape
-// must reach the new agent all the same.
-TEST(MetricsExporter, FollowsTheAgentAcrossRestartsAndAnswersUpZeroWhileItIsDown) {
-    testing::TempDir directory;
-    const auto endpoint = directory / "endpoint";
-    ServedExporter served(endpoint);
-    auto service = std::make_shared<testing::FakeService>();
-    service->answerAtOnce(snapshotNaming("Mouse"));
-    std::unique_ptr<testing::ServedListener> agent;
-    for (const bool runs : {false, true, true, false, true}) {
-        agent.reset();
-        fs::remove(endpoint);
-        if (runs) {
-            agent = std::make_unique<testing::ServedListener>(service);
-            directory.symlink("endpoint", agent->path());
-        }
-        const auto body = served.scrape();
-        EXPECT_NE(body.find(runs ? "\nbrivane_up 1\n" : "\nbrivane_up 0\n"), std::string::npos)
-            << body;
-        EXPECT_EQ(body.find("Mouse") != std::string::npos, runs) << body;
-    }
-    EXPECT_EQ(service->callCount(), 3u);
 }
 
 } // namespace

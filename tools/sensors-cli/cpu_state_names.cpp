@@ -1,7 +1,5 @@
 #include "cpu_state_names.h"
 
-#include "platform/linux/sysfs_ioreport_source.h"
-
 namespace brivane::cli {
 
 std::map<std::string, std::vector<std::string>>
@@ -34,9 +32,9 @@ activeStateNames(const platform::IOReportChannelList& channels) {
 }
 
 std::map<std::string, std::vector<std::string>> localStateNames() {
-    platform::linux_backend::SysfsIOReportSource source("/sys");
+    const auto source = platform::makeDefaultIOReportSource();
     const auto channels =
-        source.copyChannelsInGroup("CPU Stats", std::string_view("CPU Core Performance States"));
+        source->copyChannelsInGroup("CPU Stats", std::string_view("CPU Core Performance States"));
     return channels ? activeStateNames(*channels) : decltype(activeStateNames({})){};
 }
 

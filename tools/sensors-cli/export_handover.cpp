@@ -1,4 +1,6 @@
-#include "export_command.h"
+#include "export_handover.h"
+
+#include "cli_options.h"
 
 #include <cerrno>
 #include <cstring>

@@ -5,7 +5,7 @@
 #include "cpu_state_names.h"
 #include "disk_list.h"
 #include "document_view.h"
-#include "export_command.h"
+#include "export_handover.h"
 #include "formats/document_codec.h"
 #include "metrics_commands.h"
 #include "terminal.h"

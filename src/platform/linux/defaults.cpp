@@ -6,7 +6,6 @@
 #include "platform/linux/hwmon/hwmon_smc_transport.h"
 #include "platform/linux/os_release.h"
 #include "platform/linux/service/systemd_service_manager.h"
-#include "platform/linux/sysfs_ioreport_source.h"
 #include "platform/linux/sysfs_registry.h"
 
 namespace brivane::platform {
@@ -22,10 +21,6 @@ linux_backend::SensorPoller::Setup sensorSetup() {
 
 std::shared_ptr<HardwareMonitor> makeDefaultHardwareMonitor() {
     return std::make_shared<linux_backend::HwmonHardwareMonitor>("/sys", sensorSetup());
-}
-
-std::shared_ptr<IOReportSource> makeDefaultIOReportSource() {
-    return std::make_shared<linux_backend::SysfsIOReportSource>("/sys");
 }
 
 std::shared_ptr<const OperatingSystemVersionSource> makeDefaultOperatingSystemVersionSource() {

@@ -39,10 +39,6 @@ constexpr std::array<LabelKey, 9> appleSiliconLabels = {{
     {SensorKind::fan, "Fan", "F0"},
 }};
 
-// Values drivers report for a missing or faulty input: ±127 °C (Apple SMC, Dell SMM, many
-// board chips), −128 °C (it87 faulty input) and −273.15 °C (an unset limit).
-constexpr std::array<std::int64_t, 4> temperatureSentinels = {127000, -127000, -128000, -273150};
-
 bool isBlank(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r';
 }
@@ -304,11 +300,6 @@ std::optional<std::string> appleSiliconKeyForLabel(SensorKind kind, std::string_
 bool isSMCKeyName(std::string_view text) {
     return text.size() == 4 &&
            std::all_of(text.begin(), text.end(), [](char c) { return c >= 0x20 && c < 0x7F; });
-}
-
-bool isTemperatureSentinel(std::int64_t millidegrees) {
-    return std::find(temperatureSentinels.begin(), temperatureSentinels.end(), millidegrees) !=
-           temperatureSentinels.end();
 }
 
 } // namespace brivane::platform::linux_backend

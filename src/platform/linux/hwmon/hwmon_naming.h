@@ -4,6 +4,8 @@
 // are named, which Apple SMC key a labelled channel stands for, and which values are the
 // drivers' "no reading" markers. The tree walker feeds them plain strings.
 
+#include "platform/host/temperature_sentinel.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -78,8 +80,6 @@ inline bool isSMCChipName(std::string_view name) {
 // Whether text can be an SMC key name: four printable ASCII characters.
 bool isSMCKeyName(std::string_view text);
 
-// Whether a temperature in millidegrees is a driver's marker for "no reading" rather than a
-// measurement.
-bool isTemperatureSentinel(std::int64_t millidegrees);
+using host::isTemperatureSentinel;
 
 } // namespace brivane::platform::linux_backend

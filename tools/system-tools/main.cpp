@@ -4,6 +4,7 @@
 // tool is the name it was started under, else its first argument; the agent runs it from next
 // to its own executable.
 #include "system_tools.h"
+#include "transfer_tool.h"
 
 #include <string>
 #include <string_view>

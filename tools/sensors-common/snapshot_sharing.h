@@ -18,8 +18,8 @@ namespace brivane::cli {
 // What one request for a snapshot gave.
 struct FetchedSnapshot {
     std::optional<SensorSnapshot> snapshot;
-    ExitStatus status = answered;       // answered, unreachable or noData
-    std::string problem;                // why there is no snapshot, for a person
+    ExitStatus status = answered;         // answered, unreachable or noData
+    std::string problem;                  // why there is no snapshot, for a person
     std::vector<ProcessEnergy> busiest{}; // the latest energy ranking, when one is kept
 };
 

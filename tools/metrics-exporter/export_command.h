@@ -9,8 +9,4 @@ namespace brivane::cli {
 // `brivane-sensors export` hands over, so that the client links no HTTP server.
 int runExport(const CliOptions& options);
 
-// Replaces this process with brivane-sensors-export beside the running executable, with the
-// same arguments; returns only when that fails (after saying why), with status 1.
-int handOverToExporter(char** argv);
-
 } // namespace brivane::cli

@@ -1,3 +1,5 @@
+#include "transfer_tool.h"
+
 #include "base/whole_number.h"
 #include "curl_transfer.h"
 #include "platform/host/transfer_report.h"
@@ -29,7 +31,6 @@ int report(const platform::host::TransferReport& report) {
 
 } // namespace
 
-// The agent's transfers: one HTTPS exchange, reported on standard output (transfer_report.h).
 int runTransfer(std::span<const std::string> args) {
     if (args.size() == 5 && args[0] == "fetch") {
         const auto limit = wholeNumber<std::size_t>(args[2]);

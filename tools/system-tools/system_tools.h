@@ -20,6 +20,5 @@ int runPs(std::span<const std::string> args);
 int runTop(std::span<const std::string> args);
 int runPmset(std::span<const std::string> args);
 int runDiskutil(std::span<const std::string> args);
-int runTransfer(std::span<const std::string> args);
 
 } // namespace brivane::system_tools

@@ -1,6 +1,6 @@
 #include "sysfs_sources.h"
 
-#include "platform/linux/hwmon/hwmon_naming.h"
+#include "platform/host/temperature_sentinel.h"
 
 #include <cstdint>
 #include <limits>
@@ -46,7 +46,7 @@ std::optional<std::int64_t> nvmeComposite(const RootedDirectory& disk) {
             const auto label = optionalText(chip, "temp1_label");
             if (textOf(chip, "name") == "nvme" && (!label || *label == "Composite")) {
                 const auto millidegrees = integerOf(chip, "temp1_input");
-                if (millidegrees && platform::linux_backend::isTemperatureSentinel(*millidegrees)) {
+                if (millidegrees && platform::host::isTemperatureSentinel(*millidegrees)) {
                     return std::nullopt; // the driver's "no reading", not a temperature
                 }
                 return millidegrees;

@@ -1,0 +1,11 @@
+// The real machine's counters, a factory of its own: the client CLI links it to name the CPU
+// states without the other back ends, whose factories bring the agent's libraries.
+#include "platform/linux/sysfs_ioreport_source.h"
+
+namespace brivane::platform {
+
+std::shared_ptr<IOReportSource> makeDefaultIOReportSource() {
+    return std::make_shared<linux_backend::SysfsIOReportSource>("/sys");
+}
+
+} // namespace brivane::platform

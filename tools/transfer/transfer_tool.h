@@ -1,0 +1,12 @@
+#pragma once
+
+#include <span>
+#include <string>
+
+namespace brivane::system_tools {
+
+// `brivane-system-tools transfer`: the agent's transfers, one HTTPS exchange, reported on
+// standard output (platform/host/transfer_report.h).
+int runTransfer(std::span<const std::string> args);
+
+} // namespace brivane::system_tools
