@@ -1,7 +1,7 @@
 #include "cli_options.h"
 
-#include "formats/nearest_word.h"
 #include "base/whole_number.h"
+#include "formats/nearest_word.h"
 
 #include <algorithm>
 #include <limits>
