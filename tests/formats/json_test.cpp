@@ -35,7 +35,6 @@ TEST(JsonWriterTest, WritesEscapedStringsAndShortestNumbers) {
         std::string written;
         std::string expected;
     } cases[] = {
-        {writtenString("plain"), R"("plain")"},
         {writtenString(""), R"("")"},
         {writtenString("say \"hi\""), R"("say \"hi\"")"},
         {writtenString("/usr/bin/top"), R"("\/usr\/bin\/top")"},
@@ -53,7 +52,6 @@ TEST(JsonWriterTest, WritesEscapedStringsAndShortestNumbers) {
         {writtenNumber(5e-324), "5e-324"},
         {writtenNumber(1.0 / 3.0), "0.3333333333333333"},
         {writtenNumber(nan), "<failed>"},
-        {writtenNumber(inf), "<failed>"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(c.written, c.expected);
@@ -120,10 +118,6 @@ TEST(DocumentCodecTest, WritesExactDocumentsThatReadBack) {
     expectDocument(ProcessDetailsSnapshot{{}, {{88, "mds", 1048576, 0}}, 20, 20},
                    R"({"ranked":[],"storage":[{"pid":88,"name":"mds","readBytesPerSecond":1048576,)"
                    R"("writeBytesPerSecond":0}],"helperUID":20,"helperEffectiveUID":20})",
-                   decodeProcessDetailsSnapshot);
-    expectDocument(ProcessDetailsSnapshot{{{9, "WindowServer", 734003200.0}}, {}, 1, 2},
-                   R"({"ranked":[{"pid":9,"name":"WindowServer","usage":734003200}],"storage":[],)"
-                   R"("helperUID":1,"helperEffectiveUID":2})",
                    decodeProcessDetailsSnapshot);
     expectDocument(StorageHealthSnapshot{StorageHealthReading{.temperature = 41}, 501, 501},
                    R"({"reading":{"temperature":41},"helperUID":501,"helperEffectiveUID":501})",

@@ -174,10 +174,7 @@ TEST(SmcKeyCatalogue, NamesWellKnownKeysAndLeavesTheRestUnnamed) {
         {"Tp0D", "CPU performance core|CPU"},
         {"TB0T", "Battery|battery"},
         {"TB2T", "Battery 2|battery"},
-        {"Tm02", "Memory|memory"},
-        {"TH0x", "SSD (NAND flash)|storage"},
         {"TCxC", ""}, // '#' wants a digit
-        {"TC0", ""},
         {"TC0PX", ""},
         {"cpu/Package id 0", ""},
     };
