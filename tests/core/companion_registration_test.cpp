@@ -74,10 +74,8 @@ TEST(CommandLine, RegistrationFormsAskTheServiceManagerAndReportTheOutcome) {
          .registers = 1,
          .unregisters = 1,
          .after = 2},
-        {.argv = {"--install"}, .state = 1, .out = "enabled\n", .registers = 1, .unregisters = 1},
         {.argv = {"p", "--disable"}, .state = 1, .unregisters = 1},
         // A failed step ends the sequence.
-        {.argv = {"p", "--enable"}, .state = 0, .registers = 1, .registerFails = "denied"},
         {.argv = {"p"}, .state = 3, .registers = 1, .registerFails = "no such agent"},
         {.argv = {"p", "--install"}, .state = 1, .unregisters = 1, .unregisterFails = "busy"},
         {.argv = {"p", "--disable"}, .state = 1, .unregisters = 1, .unregisterFails = "refusé"},
@@ -91,10 +89,8 @@ TEST(CommandLine, RegistrationFormsAskTheServiceManagerAndReportTheOutcome) {
          .state = 1,
          .status = 2,
          .err = "unknown argument \"--instal\" (did you mean --install?); valid:"},
-        {.argv = {"p", "--Enable"}, .state = 1, .status = 2, .err = "(did you mean --enable?)"},
         {.argv = {"p", "enable"}, .state = 1, .status = 2, .err = "(did you mean --enable?)"},
         {.argv = {"p", ""}, .state = 1, .status = 2, .err = "unknown argument \"\"; valid:"},
-        {.argv = {"p", "-h"}, .state = 1, .status = 2, .err = "unknown argument \"-h\"; valid:"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(::testing::PrintToString(c.argv) + " in state " + std::to_string(c.state));

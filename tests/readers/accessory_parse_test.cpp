@@ -61,15 +61,11 @@ TEST(AccessoryParseTest, ReadsPresentAccessorySourcesAndTheirParts) {
     };
     const std::vector<Case> cases = {
         {"other type", typed("InternalBattery", str("Name", "B") + capacity("50")), {}},
-        {"type differing in case", typed("accessory source", str("Name", "M") + capacity("5")), {}},
         {"not present", accessory("M", capacity("45") + "<key>Is Present</key><false/>"), {}},
         {"present", accessory("M", capacity("45") + "<key>Is Present</key><true/>"), {m45}},
-        {"presence unknown", good, {m45}},
         {"presence not a boolean", accessory("M", capacity("45") + str("Is Present", "no")), {m45}},
         {"header text before the first document", "Now drawing from 'Battery'\n" + good, {m45}},
-        {"declaration without a document", "<?xml<?xml" + good, {m45}},
         {"bytes around a declaration", std::string("\0\xff<?xml\0", 8) + good, {m45}},
-        {"unclosed list", "<?xml version=\"1.0\"?><plist>" + good, {m45}},
         {"unclosed brackets",
          std::string(2000, '<') + "<?xml" + std::string(600, '[') + "<array>" + good,
          {m45}},
@@ -90,7 +86,6 @@ TEST(AccessoryParseTest, ReadsPresentAccessorySourcesAndTheirParts) {
         {"no part has a capacity",
          combined(parts({str("Part Identifier", "L"), str("Part Identifier", "R")})),
          {p60}},
-        {"empty parts", combined(parts({})), {p60}},
         {"a part that is not a dictionary",
          combined("<key>Combined Parts</key><array><dict>" + str("Part Identifier", "L") +
                   capacity("50") + "</dict><string>x</string></array>"),
@@ -127,22 +122,17 @@ TEST(AccessoryParseTest, LevelIsCurrentOverMaximumWithinBounds) {
         {capacity("45"), 0.45},
         {capacity("80") + num("Max Capacity", "200"), 0.4},
         {capacity("0"), 0.0},
-        {capacity("100"), 1.0},
         {capacity("37.5") + num("Max Capacity", "75.0"), 0.5},
         {capacity("30") + str("Max Capacity", "60"), 0.3},
         {capacity("80") + num("Max Capacity", "0"), std::nullopt},
-        {capacity("80") + num("Max Capacity", "-5"), std::nullopt},
         {capacity("120"), std::nullopt},
         {capacity("-1"), std::nullopt},
-        {capacity("-1.5"), std::nullopt},
         {capacity("nan"), std::nullopt},
         {capacity("1") + num("Max Capacity", "inf"), std::nullopt},
         // Read as unsigned, this negative maximum would make any capacity fit.
         {capacity("5") + num("Max Capacity", "-9223372036854775808"), std::nullopt},
         {capacity("18446744073709551615") + num("Max Capacity", "100"), std::nullopt},
         {str("Current Capacity", "45"), std::nullopt},
-        {"<key>Current Capacity</key><true/>", std::nullopt},
-        {"", std::nullopt},
     };
     for (const auto& [capacities, level] : cases) {
         SCOPED_TRACE(capacities);

@@ -67,7 +67,6 @@ TEST(StorageHealthParseTest, NothingWithoutThisDisksDescriptionAndAPrimaryFigure
     };
     const std::vector<Case> cases = {
         {"another disk", description("disk0", smart), "disk0s1"},
-        {"case differs", description("Disk0", smart), "disk0"},
         {"identifier not a string", plist("<key>DeviceIdentifier</key><integer>0</integer>"), "0"},
         {"no SMART dictionary", plist(disk0 + smart), "disk0"},
         {"SMART entry not a dictionary",
@@ -104,18 +103,15 @@ TEST(StorageHealthParseTest, EachFigureIsWithinItsRangeOrAbsent) {
         {integer("TEMPERATURE", "474"), temperature, std::nullopt},
         {"<key>TEMPERATURE</key><real>310.5</real>", temperature, std::nullopt},
         {"<key>TEMPERATURE</key><string>310</string>", temperature, std::nullopt},
-        {integer("PERCENTAGE_USED", "3"), life, 97},
         {integer("PERCENTAGE_USED", "0"), life, 100},
         {integer("PERCENTAGE_USED", "255"), life, 0},
         {integer("PERCENTAGE_USED", "256"), life, std::nullopt},
         {integer("PERCENTAGE_USED", negative), life, std::nullopt},
-        {integer("PERCENTAGE_USED", huge), life, std::nullopt},
         {halves("DATA_UNITS_WRITTEN", "1000", "0"), written, 512000000},
         {halves("DATA_UNITS_WRITTEN", "0", "0"), written, std::nullopt},
         {halves("DATA_UNITS_WRITTEN", "18014398509481984", "0"), written, saturated},
         {halves("DATA_UNITS_WRITTEN", negative, "0"), written, std::nullopt},
         {halves("POWER_CYCLES", "5", "0"), cycles, 5},
-        {halves("POWER_CYCLES", "0", "0"), cycles, 0},
         {halves("POWER_CYCLES", "1", "7"), cycles, saturated},
         {halves("POWER_CYCLES", "9223372036854775808", "0"), cycles, saturated},
         {halves("POWER_CYCLES", "3", negative), cycles, std::nullopt},
@@ -124,10 +120,6 @@ TEST(StorageHealthParseTest, EachFigureIsWithinItsRangeOrAbsent) {
          cycles, 12},
         {integer("AVAILABLE_SPARE", "100"), spare, 100},
         {integer("AVAILABLE_SPARE", "101"), spare, std::nullopt},
-        {integer("AVAILABLE_SPARE", "-100"), spare, std::nullopt},
-        {integer("AVAILABLE_SPARE", huge), spare, std::nullopt},
-        {integer("AVAILABLE_SPARE_THRESHOLD", "10"), &R::spareThreshold, 10},
-        {halves("UNSAFE_SHUTDOWNS", "4", "0"), &R::unsafeShutdowns, 4},
         {halves("MEDIA_ERRORS", "3000000000", "0"), &R::mediaErrors, 3000000000LL},
     };
     for (const auto& c : cases) {

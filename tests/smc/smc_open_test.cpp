@@ -16,8 +16,6 @@ TEST(SMCOpen, ReportsEachFailedStepAndStaysUsableButUnopened) {
     const Row rows[] = {
         {{SMCOpenStep::matchingServices, platform::kIOReturnError},
          "Error IOServiceGetMatchingServices(): (iokit/common) general error"},
-        {{SMCOpenStep::iteratorNext, platform::kIOReturnSuccess},
-         "Error IOIteratorNext(): (os/kern) successful"},
         {{SMCOpenStep::serviceOpen, platform::kIOReturnBadArgument},
          "Error IOServiceOpen(): (iokit/common) invalid argument"},
     };

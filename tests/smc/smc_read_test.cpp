@@ -78,9 +78,7 @@ TEST(SMCRead, FailedReadsMapResultsAndKernelCodesAndEvictTheKey) {
     const std::string general = "(iokit/common) general error";
     const Row rows[] = {
         {"unknown key on key information", info.forKey(key).answering(0x84), ""},
-        {"unknown key on byte read", bytes.forKey(key).answering(0x84), ""},
         {"other result", info.forKey(key).answering(1), general},
-        {"other result on byte read", bytes.forKey(key).answering(0x85), general},
         {"kernel code passes unchanged", info.failingWith(kIOReturnBadArgument),
          "(iokit/common) invalid argument"},
         {"kernel not-found is silent", bytes.failingWith(kIOReturnNotFound), ""},
