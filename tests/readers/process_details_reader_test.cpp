@@ -1,9 +1,7 @@
-#include "platform/sim/canned_outputs.h"
 #include "platform/sim/sim_process_table.h"
 #include "readers/process_details_reader.h"
 #include "support/recording_tool_runner.h"
 
-#include <algorithm>
 #include <cmath>
 #include <gtest/gtest.h>
 #include <limits>
