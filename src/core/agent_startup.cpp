@@ -3,6 +3,7 @@
 #include "core/connection_requirement.h"
 #include "core/sensor_companion.h"
 #include "identity/sensor_companion_identity.h"
+#include "platform/event_loop.h"
 
 namespace brivane {
 
@@ -26,6 +27,8 @@ int runAgent(const AgentStartupDependencies& dependencies) {
         return exitUsage;
     }
 
+    // Held from before the endpoint appears until the listener takes them over.
+    platform::holdTerminationRequests();
     auto creation = dependencies.createListener(serviceName);
     if (!creation.listener) {
         return exitUsage;

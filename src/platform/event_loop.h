@@ -40,4 +40,9 @@ public:
 // The platform's loop; defined by the back end the executable links.
 std::unique_ptr<EventLoop> makeDefaultEventLoop();
 
+// Keeps the process's termination requests pending, in the calling thread and every thread it
+// starts, until a loop's handleTermination takes them. An agent calls it before its endpoint
+// appears, so a request that comes as soon as a client can see it still ends in an orderly stop.
+void holdTerminationRequests();
+
 } // namespace brivane::platform

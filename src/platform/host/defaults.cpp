@@ -30,6 +30,10 @@ std::unique_ptr<EventLoop> makeDefaultEventLoop() {
     return std::make_unique<host::EpollEventLoop>();
 }
 
+void holdTerminationRequests() {
+    host::blockTerminationSignals();
+}
+
 std::shared_ptr<const FileMapper> makeDefaultFileMapper() {
     return std::make_shared<host::MmapFileMapper>();
 }

@@ -27,7 +27,21 @@ std::uint32_t epollMask(unsigned interest) {
     return mask;
 }
 
+sigset_t terminationSignals() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+        sigaddset(&set, signal);
+    }
+    return set;
+}
+
 } // namespace
+
+bool blockTerminationSignals() {
+    const sigset_t set = terminationSignals();
+    return ::pthread_sigmask(SIG_BLOCK, &set, nullptr) == 0;
+}
 
 EpollEventLoop::EpollEventLoop()
     : epoll_(::epoll_create1(EPOLL_CLOEXEC)), wakeEvent_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
@@ -122,12 +136,9 @@ bool EpollEventLoop::handleTermination(std::function<void()> handler) {
     struct sigaction ignore {};
     ignore.sa_handler = SIG_IGN;
     ::sigaction(SIGPIPE, &ignore, nullptr);
-    sigset_t set;
-    sigemptyset(&set);
-    for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
-        sigaddset(&set, signal);
-    }
-    if (::pthread_sigmask(SIG_BLOCK, &set, nullptr) != 0) {
+    // Signals that came while they were held are pending and arrive through the signalfd.
+    const sigset_t set = terminationSignals();
+    if (!blockTerminationSignals()) {
         return false;
     }
     signals_ = FileDescriptor(::signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC));

@@ -11,6 +11,9 @@
 
 namespace brivane::platform::host {
 
+// Blocks SIGTERM, SIGINT and SIGHUP in the calling thread; false when that failed.
+bool blockTerminationSignals();
+
 // Level-triggered epoll with an eventfd for wake-ups from other threads, a signalfd for
 // termination requests and one-shot timers.
 class EpollEventLoop final : public EventLoop {
