@@ -27,9 +27,8 @@ public:
     std::optional<double> getValue(std::string_view key, bool allowZero) override {
         readKeys.emplace(key);
         const auto found = values.find(key);
-        if (found == values.end() || (found->second == 0 && !allowZero)) {
+        if (found == values.end() || (found->second == 0 && !allowZero))
             return std::nullopt;
-        }
         return found->second;
     }
     std::optional<std::string> getStringValue(std::string_view key) override {

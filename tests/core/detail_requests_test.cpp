@@ -134,17 +134,15 @@ TEST(QueueAssignment, ASlowToolHoldsUpOnlyItsOwnQueueAndRankingsRunNicer) {
     auto memory = ask([&](auto reply) { service->processDetails("memory", reply); });
     auto cpu = ask([&](auto reply) { service->cpuDetailsWithReply(reply); });
     auto storage = ask([&](auto reply) { service->storageHealth("disk0", reply); });
-    for (auto* other : {&memory, &cpu, &storage}) {
+    for (auto* other : {&memory, &cpu, &storage})
         EXPECT_EQ(other->wait_for(5s), std::future_status::ready);
-    }
     // Snapshots are served one after the other.
     EXPECT_NE(second.wait_for(0s), std::future_status::ready);
     EXPECT_NE(energy.wait_for(0s), std::future_status::ready);
 
     spy->release();
-    for (auto* held : {&energy, &first, &second}) {
+    for (auto* held : {&energy, &first, &second})
         EXPECT_EQ(held->wait_for(5s), std::future_status::ready);
-    }
     const int own = ::getpriority(PRIO_PROCESS, 0);
     const int nicer = std::min(own + 10, 19);
     EXPECT_EQ(spy->nice, (std::map<std::string, int>{{"/usr/bin/pmset", own},

@@ -18,9 +18,8 @@ constexpr double infinity = std::numeric_limits<double>::infinity();
 class SnapshotAssembly : public ::testing::Test {
 public:
     std::optional<std::string> snapshotBytes() {
-        if (!service) {
+        if (!service)
             service = harness.make();
-        }
         return answer([this](auto reply) { service->snapshotWithReply(std::move(reply)); });
     }
 
@@ -39,12 +38,10 @@ public:
 
     void addBattery(std::optional<double> temperature, std::optional<double> voltage) {
         SimProperties properties;
-        if (temperature) {
+        if (temperature)
             properties["Temperature"] = *temperature;
-        }
-        if (voltage) {
+        if (voltage)
             properties["Voltage"] = *voltage;
-        }
         harness.registry->add("AppleSmartBattery", std::move(properties));
     }
 
@@ -97,13 +94,11 @@ TEST_F(SnapshotAssembly, BatteryFiguresPassTheirRangesAndTakeTheirPlaces) {
         restart();
         addBattery(c.temperature, c.voltage);
         std::vector<Reading> temperatures = {{"TC0P", 45}};
-        if (c.celsius) {
+        if (c.celsius)
             temperatures.push_back({"BatteryTemperature", *c.celsius});
-        }
         std::vector<Reading> power = {{"PSTR", 12}};
-        if (c.volts) {
+        if (c.volts)
             power.push_back({"BatteryVoltage", *c.volts});
-        }
         const auto result = snapshot();
         EXPECT_EQ(result.temperatures, temperatures);
         EXPECT_EQ(result.power, power);
@@ -113,21 +108,18 @@ TEST_F(SnapshotAssembly, BatteryFiguresPassTheirRangesAndTakeTheirPlaces) {
 TEST_F(SnapshotAssembly, FanCountIsTruncatedAndBoundedToTen) {
     const std::vector<std::pair<std::optional<double>, std::size_t>> cases = {
         {2.7, 2}, {10, 10}, {10.5, 0}, {0.5, 0}, {nan, 0}, {std::nullopt, 0}};
-    for (int fan = 0; fan < 12; ++fan) {
+    for (int fan = 0; fan < 12; ++fan)
         harness.smc->values["F" + std::to_string(fan) + "Ac"] = 1000 + fan;
-    }
     for (const auto& [count, expected] : cases) {
         SCOPED_TRACE(count.value_or(-1));
         service.reset();
         harness.smc->values.erase("FNum");
-        if (count) {
+        if (count)
             harness.smc->values["FNum"] = *count;
-        }
         const auto fans = snapshot().fans;
         ASSERT_EQ(fans.size(), expected);
-        for (std::size_t index = 0; index < fans.size(); ++index) {
+        for (std::size_t index = 0; index < fans.size(); ++index)
             EXPECT_EQ(fans[index].id, static_cast<std::int64_t>(index));
-        }
     }
 }
 
@@ -213,9 +205,8 @@ TEST_F(SnapshotAssembly, GraphicsComesFromTheFirstUsableAGXAccelerator) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         restart();
-        for (const auto& properties : c.accelerators) {
+        for (const auto& properties : c.accelerators)
             harness.registry->add("IOAccelerator", properties);
-        }
         EXPECT_EQ(snapshot().graphics, c.expected);
     }
     harness.registry->failLookups("IOAccelerator");

@@ -62,9 +62,8 @@ protected:
 // runs once, at the earliest turn of those who asked, and answers all of them.
 TEST_F(Turns, ClientsTakeTurnsAndIdenticalWaitingWorkRunsOnce) {
     hold();
-    for (const char* disk : {"a1", "a2", "a3", "a4"}) {
+    for (const char* disk : {"a1", "a2", "a3", "a4"})
         ask(1, disk, disk);
-    }
     const auto shared = ask(2, "a4", "a4 for 2"); // joins client 1's fourth
     ask(3, "", "c1");
     ask(3, "", "c2");

@@ -53,9 +53,8 @@ TEST(JsonWriterTest, WritesEscapedStringsAndShortestNumbers) {
         {writtenNumber(1.0 / 3.0), "0.3333333333333333"},
         {writtenNumber(nan), "<failed>"},
     };
-    for (const auto& c : cases) {
+    for (const auto& c : cases)
         EXPECT_EQ(c.written, c.expected);
-    }
 }
 
 const Snapshot example{2, {{"TC0P", 30.5}}, {{0, std::nullopt, 1200.0, std::nullopt}}, 501, 501};
@@ -154,9 +153,8 @@ TEST(DocumentCodecTest, NonFiniteDoubleFailsTheWholeDocument) {
     broken[0].fans[0].maximumRPM = nan;
     broken[1].graphics = Snapshot::GraphicsReading{0.1, std::nullopt, -inf};
     broken[2].accessories = {{"Pen", std::nullopt, nan}};
-    for (const Snapshot& snapshot : broken) {
+    for (const Snapshot& snapshot : broken)
         expectFailure(snapshot);
-    }
     expectFailure(CPUDetailsSnapshot{{}, {{"ECPU", {nan}}}, 0, 0});
 }
 
@@ -210,9 +208,8 @@ TEST(DocumentCodecTest, DecodingFollowsPresenceAndTypeRules) {
         {update, R"({"version":"2.0"})", false},
         {update, R"({"state":"busy","state":"Busy"})", false},
     };
-    for (const auto& c : cases) {
+    for (const auto& c : cases)
         EXPECT_EQ(c.decodes(c.json), c.accepted) << c.json;
-    }
 }
 
 // Integral numbers within the field's range, however written; a number with a fraction or

@@ -77,9 +77,8 @@ TEST(CodeRequirementEvaluation, ClientRequirementAdmitsExactlyTheListedSigners) 
         {"no unit", PeerSignature{true, "dev.qorva.brivane", std::nullopt, {}}, false},
         {"nothing", PeerSignature{}, false},
     };
-    for (const auto& c : cases) {
+    for (const auto& c : cases)
         EXPECT_EQ(requirement->isSatisfiedBy(c.signature), c.admitted) << c.name;
-    }
 }
 
 TEST(CodeRequirementEvaluation, AndBindsTighterThanOrAndAnEmptyTeamMatchesOnlyAnEmptyUnit) {

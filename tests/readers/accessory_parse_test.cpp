@@ -39,9 +39,8 @@ std::string member(std::optional<std::string> name, const std::string& part,
 }
 std::string parts(const std::vector<std::string>& dictionaries) {
     std::string array = "<key>Combined Parts</key><array>\n";
-    for (const auto& entries : dictionaries) {
+    for (const auto& entries : dictionaries)
         array += "<dict>" + entries + "</dict>\n";
-    }
     return array + "</array>\n";
 }
 std::string combined(const std::string& partEntries) {

@@ -188,12 +188,10 @@ TEST(ProcessStatusLineTest, PidIsAnIntegerOfAtLeastOneAndUsageAFiniteNonNegative
         EXPECT_FALSE(reading && std::signbit(reading->usage)) << usage;
     }
     // The last pid is a fullwidth digit one.
-    for (const char* pid : {"0", "+-3", "12a", "0x10", "9223372036854775808", "\xEF\xBC\x91"}) {
+    for (const char* pid : {"0", "+-3", "12a", "0x10", "9223372036854775808", "\xEF\xBC\x91"})
         EXPECT_FALSE(parseProcessStatusLine(std::string(pid) + " 1.0 name")) << pid;
-    }
-    for (const char* usage : {"-0.1", "nan", "inf", "1e400", "+-1", "1,5", "1e", "12.5%"}) {
+    for (const char* usage : {"-0.1", "nan", "inf", "1e400", "+-1", "1,5", "1e", "12.5%"})
         EXPECT_FALSE(parseProcessStatusLine(std::string("5 ") + usage + " name")) << usage;
-    }
 }
 
 TEST(ProcessStatusOutputTest, SplitsAtEveryLineBreakAndDropsEmptyLines) {

@@ -159,9 +159,8 @@ TEST(SensorsCli, ViewsShowTheDocumentsAsTablesAndSayWhyASectionIsEmpty) {
         SCOPED_TRACE(c.name);
         const auto view = renderDocument(c.selector, c.argument, c.document, c.view);
         ASSERT_EQ(view.has_value(), !c.shown.empty());
-        for (const auto& expected : c.shown) {
+        for (const auto& expected : c.shown)
             EXPECT_NE(view->find(expected), std::string::npos) << expected << "\n" << *view;
-        }
     }
 }
 
@@ -200,9 +199,8 @@ TEST(SensorsCli, DisksAreListedAndFoundByTheirKernelNames) {
     const std::pair<const char*, std::optional<std::string>> names[] = {
         {"disk1", "disk1"},      {"sda", "disk1"},        {"/dev/nvme0n1", "disk0"},
         {"disk2", std::nullopt}, {"loop0", std::nullopt}, {"/dev/disk0", "disk0"}};
-    for (const auto& [typed, name] : names) {
+    for (const auto& [typed, name] : names)
         EXPECT_EQ(agentDiskName(typed, disks), name) << typed;
-    }
 }
 
 // Exit statuses a script can rely on, and --raw output that ends with a line feed.
@@ -239,9 +237,8 @@ TEST(SensorsCli, TheClientLinksNoneOfTheAgentsLibraries) {
     const auto libraries = testing::runCommand({"ldd", BRIVANE_SENSORS_CLI}, {"PATH=/usr/bin:/bin"},
                                                scratch / "output");
     ASSERT_EQ(libraries.status, 0);
-    for (const char* library : {"libcurl", "libplist"}) {
+    for (const char* library : {"libcurl", "libplist"})
         EXPECT_EQ(libraries.output.find(library), std::string::npos) << libraries.output;
-    }
 }
 
 // On a 40x120 pseudo-terminal, interrupted as Ctrl-C would. timeout runs in the foreground so

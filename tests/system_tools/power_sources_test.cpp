@@ -34,9 +34,8 @@ TEST(PowerSourceText, AnyNameBytesGiveOneReadableSource) {
 // names cut between characters.
 TEST(PowerSourceText, NamesAndCountAreBounded) {
     std::string name = "a";
-    for (int i = 0; i < 100; ++i) {
+    for (int i = 0; i < 100; ++i)
         name += "\xC3\xA9";
-    }
     const std::vector<PowerSourceFacts> many(AccessoryReading::maxCount + 1,
                                              {name, 50.0, true, false, name, {}});
     const auto readings = AccessoryReading::parse(powerSourceDocuments(std::nullopt, many));
@@ -68,9 +67,8 @@ TEST(MergeAccessories, ListsADeviceOnceUnderItsAddressOrSerial) {
          sysfs("wacom_battery_0", "Tablet", "")},
     });
     std::vector<std::string> names;
-    for (const auto& facts : merged) {
+    for (const auto& facts : merged)
         names.push_back(facts.name + " " + facts.identifier);
-    }
     EXPECT_EQ(names, (std::vector<std::string>{
                          "UPower mouse AA:BB:CC:DD:EE:01", "UPower keyboard 4082-abcd",
                          "UPower tablet wacom_battery_0", "11:22:33:44:55:66 11:22:33:44:55:66"}));

@@ -121,9 +121,8 @@ TEST(ProcessStandIns, LiveProcessStatus) {
     const auto readings = parseProcessStatusOutput(result.output, 1 << 20);
     EXPECT_EQ(std::ssize(readings), std::count(result.output.begin(), result.output.end(), '\n'));
     std::vector<std::int64_t> pids;
-    for (const auto& reading : readings) {
+    for (const auto& reading : readings)
         pids.push_back(reading.pid);
-    }
     EXPECT_EQ(std::find(pids.begin(), pids.end(), result.processIdentifier), pids.end());
     EXPECT_LT(std::find(pids.begin(), pids.end(), busy) - pids.begin(), 10) << result.output;
 }

@@ -66,9 +66,8 @@ TEST(CompanionReleaseDecoding, ReadsTheEightKeysIgnoresOthersAndRejectsMissingOr
         EXPECT_THROW(CompanionRelease::decode(manifest.dump()), CompanionRelease::DecodingError)
             << key;
     }
-    for (const std::string text : {"", "[]", "null", "{", "\"text\"", "{\"size\":1}"}) {
+    for (const std::string text : {"", "[]", "null", "{", "\"text\"", "{\"size\":1}"})
         EXPECT_THROW(CompanionRelease::decode(text), CompanionRelease::DecodingError) << text;
-    }
 }
 
 TEST(CompanionReleaseRules, RejectsReleasesUnusableHere) {

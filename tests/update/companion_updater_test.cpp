@@ -136,9 +136,8 @@ struct Rig {
 
     // Runs the main queue (where the installer is opened) until the reply comes.
     SensorCompanionUpdate await(std::future<SensorCompanionUpdate> reply) {
-        for (int i = 0; i < 6000 && reply.wait_for(5ms) != std::future_status::ready; ++i) {
+        for (int i = 0; i < 6000 && reply.wait_for(5ms) != std::future_status::ready; ++i)
             main.drain();
-        }
         if (reply.wait_for(0s) != std::future_status::ready) {
             ADD_FAILURE() << "no reply";
             return {};
