@@ -136,8 +136,6 @@ TEST(AgentStartup, EndsWithStatusTwoBeforeListeningOrWhenTheEndpointIsServed) {
         std::vector<std::string> listenedOn;
     };
     const Case cases[] = {
-        {"no team identifier", {{"CFBundleShortVersionString", "1.0"}}, 501, 501, {}},
-        {"root", team, 0, 0, {}},
         {"set-uid", team, 501, 0, {}},
         {"effective differs", team, 501, 502, {}},
         {"served", team, 501, 501, {"TEAM1" + service}},

@@ -36,16 +36,12 @@ TEST(JsonWriterTest, WritesEscapedStringsAndShortestNumbers) {
         std::string expected;
     } cases[] = {
         {writtenString(""), R"("")"},
-        {writtenString("say \"hi\""), R"("say \"hi\"")"},
-        {writtenString("/usr/bin/top"), R"("\/usr\/bin\/top")"},
         {writtenString("a\nb\tc\rd\be\ff"), R"("a\nb\tc\rd\be\ff")"},
         {writtenString(std::string_view("nul\0end", 7)), R"("nul\u0000end")"},
         {writtenString("\x01\x1f\x7f"), "\"\\u0001\\u001f\x7f\""},
         {writtenString("Caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x8E\xA7"),
          "\"Caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x8E\xA7\""},
         {writtenString("\xC3\xA9\xE2\x82\"\n"), "\"\xC3\xA9" + fffd + "\\\"\\n\""},
-        {writtenNumber(1200.0), "1200"},
-        {writtenNumber(0.0), "0"},
         {writtenNumber(-0.0), "-0"},
         {writtenNumber(-12.25), "-12.25"},
         {writtenNumber(1e21), "1e+21"},

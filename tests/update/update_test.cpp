@@ -19,19 +19,25 @@ namespace {
 using Components = CompanionRelease::Components;
 using Invalid = CompanionRelease::Invalid;
 
-const std::string validDigest(64, 'a');
+const std::string payload = "signed installer package bytes";
 
-nlohmann::json validManifest() {
-    return {{"schemaVersion", 1},      {"version", "1.4.2"},
-            {"protocolVersion", 2},    {"minimumOSVersion", "14.2"},
-            {"architecture", "arm64"}, {"url", CompanionRelease::packageURL()},
-            {"sha256", validDigest},   {"size", 1024}};
+// An offer of version 2.0 of payload for systems from 14.0, with key set to value.
+nlohmann::json offer(const std::string& key = "version", const nlohmann::json& value = "2.0") {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(payload.data());
+    nlohmann::json manifest = {{"schemaVersion", 1},
+                               {"version", "2.0"},
+                               {"protocolVersion", 2},
+                               {"minimumOSVersion", "14.0"},
+                               {"architecture", "arm64"},
+                               {"url", CompanionRelease::packageURL()},
+                               {"sha256", platform::sha256Hex({bytes, payload.size()})},
+                               {"size", payload.size()}};
+    manifest[key] = value;
+    return manifest;
 }
 
 CompanionRelease releaseWith(const std::string& key, const nlohmann::json& value) {
-    auto manifest = validManifest();
-    manifest[key] = value;
-    return CompanionRelease::decode(manifest.dump());
+    return CompanionRelease::decode(offer(key, value).dump());
 }
 
 using Values = std::vector<nlohmann::json>;
@@ -50,7 +56,7 @@ TEST(CompanionReleaseComponents, AcceptsTwoOrThreeDigitPieces) {
 }
 
 TEST(CompanionReleaseDecoding, ReadsTheEightKeysIgnoresOthersAndRejectsMissingOrMistypedOnes) {
-    EXPECT_EQ(nlohmann::json::parse(releaseWith("notes", "ignored").encode()), validManifest());
+    EXPECT_EQ(nlohmann::json::parse(releaseWith("notes", "ignored").encode()), offer());
     const std::vector<std::pair<std::string, Values>> mistyped = {
         {"schemaVersion", {"1", 1.5}},
         {"version", {1.4}},
@@ -67,11 +73,11 @@ TEST(CompanionReleaseDecoding, ReadsTheEightKeysIgnoresOthersAndRejectsMissingOr
                 << key << " = " << value.dump();
         }
     }
-    const auto complete = validManifest();
+    const auto complete = offer();
     for (const auto& [key, value] : complete.items()) {
-        auto manifest = validManifest();
-        manifest.erase(key);
-        EXPECT_THROW(CompanionRelease::decode(manifest.dump()), CompanionRelease::DecodingError)
+        auto partial = offer();
+        partial.erase(key);
+        EXPECT_THROW(CompanionRelease::decode(partial.dump()), CompanionRelease::DecodingError)
             << key;
     }
     for (const std::string text : {"", "[]", "null", "{", "\"text\"", "{\"size\":1}"})
@@ -122,19 +128,19 @@ TEST(CompanionReleaseRules, ComparesVersionsNumericallyAndRequiresTheMinimumSyst
         EXPECT_EQ(releaseWith("version", c.released).isNewer(c.running, sonoma), c.newer)
             << c.running << " vs " << c.released;
     }
-    const auto release = CompanionRelease::decode(validManifest().dump()); // minimum 14.2
+    const auto release = releaseWith("minimumOSVersion", "14.2");
     EXPECT_THROW(release.isNewer("2.0b1", sonoma), Invalid);
     EXPECT_THROW(release.isNewer("1.0", {14, 1, 9}), Invalid);
     EXPECT_THROW(release.isNewer("1.0", {13, 9, 0}), Invalid);
     EXPECT_TRUE(release.isNewer("1.0", {14, 2, 0}));
     EXPECT_TRUE(release.isNewer("1.0", {15, 0, 0}));
-    EXPECT_FALSE(release.isNewer("1.4.2", {14, 2, 0}));
+    EXPECT_FALSE(release.isNewer("2.0", {14, 2, 0}));
 }
 
 TEST(CompanionReleaseVerifyDownload, ReportsAnUnreadableFileAndDigestsLikeSha256) {
     const testing::TempDir temp("brivane-verify");
-    const auto release = CompanionRelease::decode(validManifest().dump());
-    EXPECT_THROW(release.verifyDownload(temp / "missing.pkg"), std::system_error);
+    EXPECT_THROW(releaseWith("version", "2.0").verifyDownload(temp / "missing.pkg"),
+                 std::system_error);
     // The digest it compares with the manifest's.
     const std::string abc = "abc";
     EXPECT_EQ(platform::sha256Hex({reinterpret_cast<const unsigned char*>(abc.data()), abc.size()}),
@@ -146,7 +152,6 @@ using Command = SensorCompanionCommand;
 using State = SensorCompanionUpdate::State;
 
 const std::string team = "QRV1234567";
-const std::string payload = "signed installer package bytes";
 const std::string manifestText = "The companion update information is invalid or incompatible.";
 const std::string checksumText = "The companion download did not match its published checksum.";
 const std::string signatureText =
@@ -155,21 +160,6 @@ const std::string signatureText =
 SensorCompanionUpdate failed(const std::string& message,
                              std::optional<std::string> version = std::nullopt) {
     return {State::failed, std::move(version), message};
-}
-
-// An offer of version 2.0 of payload, with key set to value.
-std::string manifestWith(const std::string& key = "version", const nlohmann::json& value = "2.0") {
-    const auto* bytes = reinterpret_cast<const unsigned char*>(payload.data());
-    nlohmann::json manifest = {{"schemaVersion", 1},
-                               {"version", "2.0"},
-                               {"protocolVersion", 2},
-                               {"architecture", "arm64"},
-                               {"minimumOSVersion", "14.0"},
-                               {"url", CompanionRelease::packageURL()},
-                               {"sha256", platform::sha256Hex({bytes, payload.size()})},
-                               {"size", payload.size()}};
-    manifest[key] = value;
-    return manifest.dump();
 }
 
 std::string certificateLines(const std::string& team) {
@@ -277,7 +267,7 @@ struct Rig {
     const std::string caches = temp / "caches";
     // What the fake transfer answers and what it was asked.
     platform::DataTransferResult manifest{
-        {}, platform::TransferResponse{200, CompanionRelease::manifestURL()}, manifestWith()};
+        {}, platform::TransferResponse{200, CompanionRelease::manifestURL()}, offer().dump()};
     platform::DownloadTransferResult package{
         {}, platform::TransferResponse{200, CompanionRelease::packageURL()}, "replaced"};
     std::string packageContent = payload;
@@ -307,13 +297,13 @@ TEST(CompanionUpdater, RepliesFromTheManifestAloneWithoutDownloading) {
     const auto served = [&](std::string body) {
         return platform::DataTransferResult{{}, ok, std::move(body)};
     };
-    const std::string valid = manifestWith();
+    const std::string valid = offer().dump();
     const std::string padded = valid + std::string(16384 - valid.size(), ' ');
     const SensorCompanionUpdate available{State::available, "2.0", {}};
     const std::vector<Case> cases = {
         {"offer", served(valid), available, Command::checkForUpdates},
         {"exactly the limit", served(padded), available, Command::checkForUpdates},
-        {"same version", served(manifestWith("version", "1.0.0")), {State::upToDate, "1.0", {}}},
+        {"same version", served(offer("version", "1.0.0").dump()), {State::upToDate, "1.0", {}}},
         {"not found",
          {{}, platform::TransferResponse{404, ok.finalURL}, valid},
          failed(manifestText)},
@@ -327,7 +317,7 @@ TEST(CompanionUpdater, RepliesFromTheManifestAloneWithoutDownloading) {
          failed("The data couldn\u2019t be read because it isn\u2019t valid JSON.")},
         {"missing key", served("{\"schemaVersion\":1}"),
          failed("No value associated with key \u201cversion\u201d.")},
-        {"rejected by the release rules", served(manifestWith("architecture", "x86_64")),
+        {"rejected by the release rules", served(offer("architecture", "x86_64").dump()),
          failed(manifestText)},
     };
     for (const auto& c : cases) {
@@ -342,7 +332,7 @@ TEST(CompanionUpdater, RepliesFromTheManifestAloneWithoutDownloading) {
 
     Rig unversioned; // a bundle without a version runs 0.0
     unversioned.info.erase("CFBundleShortVersionString");
-    unversioned.manifest = served(manifestWith("version", "0.0"));
+    unversioned.manifest = served(offer("version", "0.0").dump());
     EXPECT_EQ(unversioned.perform(Command::installUpdate),
               (SensorCompanionUpdate{State::upToDate, "0.0", {}}));
 }
@@ -368,7 +358,7 @@ TEST(CompanionUpdater, InstallFailuresAreReportedWithTheirTexts) {
         {"digest mismatch", [](Rig& r) { r.packageContent.back() = 'Z'; }, failed(checksumText)},
         {"short file", [](Rig& r) { r.packageContent.pop_back(); }, failed(checksumText)},
         {"size differs, digest matches",
-         [](Rig& r) { r.manifest.body = manifestWith("size", payload.size() + 1); },
+         [](Rig& r) { r.manifest.body = offer("size", payload.size() + 1).dump(); },
          failed(checksumText)},
         {"no team", [](Rig& r) { r.info.erase("BrivaneTeamIdentifier"); }, failed(signatureText)},
         {"pkgutil rejects", pkgutil({{}, 1, certificateLines(team)}), failed(signatureText)},
