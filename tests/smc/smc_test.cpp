@@ -248,12 +248,10 @@ TEST(SMCGetStringValue, ReadsFanDescriptorsOnly) {
     std::vector<std::uint8_t> left(16, ' ');
     std::copy_n("\x01   Left", 8, left.begin());
     SMCHarness h({simKey("F0ID", "{fds", left),
-                  simKey("F1ID", "{fds", std::vector<std::uint8_t>(16, ' ')),
                   simKey("F2ID", "{fds", std::vector<std::uint8_t>(16, 0)),
                   simKey("FNum", "ui8 ", {2}), simKey("F0Ac", "flt ", flt(1200.0f))});
 
     EXPECT_EQ(h.smc->getStringValue("F0ID"), "Left");
-    EXPECT_EQ(h.smc->getStringValue("F1ID"), "");
     EXPECT_FALSE(h.smc->getStringValue("F2ID"));
     EXPECT_FALSE(h.smc->getStringValue("F9ID"));
     EXPECT_TRUE(h.lines.take().empty());
