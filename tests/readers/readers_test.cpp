@@ -162,11 +162,8 @@ std::string description(const std::string& device, const std::string& smartEntri
                  "<key>SMARTDeviceSpecificKeysMayVaryNotGuaranteed</key><dict>" + smartEntries +
                  "</dict>");
 }
-std::string integer(const std::string& key, const std::string& value) {
-    return "<key>" + key + "</key><integer>" + value + "</integer>";
-}
 std::string halves(const std::string& name, const std::string& low, const std::string& high) {
-    return integer(name + "_0", low) + integer(name + "_1", high);
+    return num(name + "_0", low) + num(name + "_1", high);
 }
 
 TEST(StorageHealthParseTest, SimulatedDriveGivesEveryFigureFromXmlAndBinaryLists) {
@@ -197,7 +194,7 @@ TEST(StorageHealthParseTest, SimulatedDriveGivesEveryFigureFromXmlAndBinaryLists
 }
 
 TEST(StorageHealthParseTest, NothingWithoutThisDisksDescriptionAndAPrimaryFigure) {
-    const std::string smart = integer("TEMPERATURE", "310");
+    const std::string smart = num("TEMPERATURE", "310");
     const std::string disk0 = "<key>DeviceIdentifier</key><string>disk0</string>";
     struct Case {
         const char* name;
@@ -206,14 +203,14 @@ TEST(StorageHealthParseTest, NothingWithoutThisDisksDescriptionAndAPrimaryFigure
     };
     const std::vector<Case> cases = {
         {"another disk", description("disk0", smart), "disk0s1"},
-        {"identifier not a string", plist("<key>DeviceIdentifier</key><integer>0</integer>"), "0"},
+        {"identifier not a string", plist(num("DeviceIdentifier", "0")), "0"},
         {"no SMART dictionary", plist(disk0 + smart), "disk0"},
         {"SMART entry not a dictionary",
          plist(disk0 + "<key>SMARTDeviceSpecificKeysMayVaryNotGuaranteed</key><array/>"), "disk0"},
-        {"no usable primary figure", description("disk0", integer("TEMPERATURE", "172")), "disk0"},
+        {"no usable primary figure", description("disk0", num("TEMPERATURE", "172")), "disk0"},
         {"zero data units", description("disk0", halves("DATA_UNITS_WRITTEN", "0", "0")), "disk0"},
         {"secondary figures only",
-         description("disk0", integer("AVAILABLE_SPARE", "100") + halves("MEDIA_ERRORS", "2", "0")),
+         description("disk0", num("AVAILABLE_SPARE", "100") + halves("MEDIA_ERRORS", "2", "0")),
          "disk0"},
     };
     for (const auto& c : cases) {
@@ -234,18 +231,18 @@ TEST(StorageHealthParseTest, EachFigureIsWithinItsRangeOrAbsent) {
         std::optional<std::int64_t> value;
     };
     const std::vector<Case> cases = {
-        {integer("TEMPERATURE", "310"), temperature, 37},
-        {integer("TEMPERATURE", "173"), temperature, -100},
-        {integer("TEMPERATURE", "473"), temperature, 200},
-        {"<key>TEMPERATURE</key><real>310.0</real>", temperature, 37},
-        {integer("TEMPERATURE", "172"), temperature, std::nullopt},
-        {integer("TEMPERATURE", "474"), temperature, std::nullopt},
-        {"<key>TEMPERATURE</key><real>310.5</real>", temperature, std::nullopt},
-        {"<key>TEMPERATURE</key><string>310</string>", temperature, std::nullopt},
-        {integer("PERCENTAGE_USED", "0"), life, 100},
-        {integer("PERCENTAGE_USED", "255"), life, 0},
-        {integer("PERCENTAGE_USED", "256"), life, std::nullopt},
-        {integer("PERCENTAGE_USED", negative), life, std::nullopt},
+        {num("TEMPERATURE", "310"), temperature, 37},
+        {num("TEMPERATURE", "173"), temperature, -100},
+        {num("TEMPERATURE", "473"), temperature, 200},
+        {num("TEMPERATURE", "310.0"), temperature, 37},
+        {num("TEMPERATURE", "172"), temperature, std::nullopt},
+        {num("TEMPERATURE", "474"), temperature, std::nullopt},
+        {num("TEMPERATURE", "310.5"), temperature, std::nullopt},
+        {str("TEMPERATURE", "310"), temperature, std::nullopt},
+        {num("PERCENTAGE_USED", "0"), life, 100},
+        {num("PERCENTAGE_USED", "255"), life, 0},
+        {num("PERCENTAGE_USED", "256"), life, std::nullopt},
+        {num("PERCENTAGE_USED", negative), life, std::nullopt},
         {halves("DATA_UNITS_WRITTEN", "1000", "0"), written, 512000000},
         {halves("DATA_UNITS_WRITTEN", "0", "0"), written, std::nullopt},
         {halves("DATA_UNITS_WRITTEN", "18014398509481984", "0"), written, saturated},
@@ -254,11 +251,10 @@ TEST(StorageHealthParseTest, EachFigureIsWithinItsRangeOrAbsent) {
         {halves("POWER_CYCLES", "1", "7"), cycles, saturated},
         {halves("POWER_CYCLES", "9223372036854775808", "0"), cycles, saturated},
         {halves("POWER_CYCLES", "3", negative), cycles, std::nullopt},
-        {integer("POWER_CYCLES_0", "9"), cycles, std::nullopt},
-        {"<key>POWER_CYCLES_0</key><real>12.0</real><key>POWER_CYCLES_1</key><real>0</real>",
-         cycles, 12},
-        {integer("AVAILABLE_SPARE", "100"), spare, 100},
-        {integer("AVAILABLE_SPARE", "101"), spare, std::nullopt},
+        {num("POWER_CYCLES_0", "9"), cycles, std::nullopt},
+        {halves("POWER_CYCLES", "12.0", "0.0"), cycles, 12},
+        {num("AVAILABLE_SPARE", "100"), spare, 100},
+        {num("AVAILABLE_SPARE", "101"), spare, std::nullopt},
         {halves("MEDIA_ERRORS", "3000000000", "0"), &R::mediaErrors, 3000000000LL},
     };
     for (const auto& c : cases) {
