@@ -15,10 +15,14 @@ namespace {
 
 using ipc::Selector;
 
-// The parsed options as "argument|team|endpoint|raw", a dash for what is absent.
-std::string summary(const CliOptions& options) {
-    return options.argument.value_or("-") + "|" + options.team + "|" +
-           options.endpoint.value_or("-") + "|" + (options.raw ? "raw" : "-");
+// The parsed options as "argument|team|endpoint|raw|rows|action", a dash for what is absent or
+// a single request.
+std::string summary(const CliOptions& o) {
+    const bool all = o.rows == std::numeric_limits<std::size_t>::max();
+    const auto rows = all ? "all" : o.rows ? std::to_string(*o.rows) : "-";
+    const auto action = o.action == CliOptions::Action::disks ? "disks" : o.watch ? "watch" : "-";
+    return o.argument.value_or("-") + "|" + o.team + "|" + o.endpoint.value_or("-") + "|" +
+           (o.raw ? "raw" : "-") + "|" + rows + "|" + action;
 }
 
 // A command line split at its spaces.
@@ -33,17 +37,21 @@ TEST(SensorsCli, OptionsMayStandBeforeOrAfterTheRequest) {
         Selector selector;
         const char* parsed;
     } cases[] = {
-        {"snapshot", Selector::snapshot, "-|D|-|-"},
-        {"--raw cpu", Selector::cpuDetails, "-|D|-|raw"},
-        {"processes energy --team T1", Selector::processDetails, "energy|T1|-|-"},
+        {"snapshot", Selector::snapshot, "-|D|-|-|-|-"},
+        {"--raw cpu", Selector::cpuDetails, "-|D|-|raw|-|-"},
+        {"processes energy --team T1", Selector::processDetails, "energy|T1|-|-|-|-"},
         {"--endpoint=/run/x storage --raw disk0s2", Selector::storageHealth,
-         "disk0s2|D|/run/x|raw"},
-        {"manage --team=T2 checkForUpdates", Selector::manage, "checkForUpdates|T2|-|-"},
+         "disk0s2|D|/run/x|raw|-|-"},
+        {"manage --team=T2 checkForUpdates", Selector::manage, "checkForUpdates|T2|-|-|-|-"},
         // A disk's argument may look like an option.
-        {"storage -- -sda", Selector::storageHealth, "-sda|D|-|-"},
-        {"watch", Selector::snapshot, "-|D|-|-"},
-        {"watch processes memory --raw", Selector::processDetails, "memory|D|-|raw"},
-        {"--interval=0.5 watch cpu", Selector::cpuDetails, "-|D|-|-"},
+        {"storage -- -sda", Selector::storageHealth, "-sda|D|-|-|-|-"},
+        {"watch", Selector::snapshot, "-|D|-|-|-|watch"},
+        {"watch processes memory --raw", Selector::processDetails, "memory|D|-|raw|-|watch"},
+        {"--interval=0.5 watch cpu", Selector::cpuDetails, "-|D|-|-|-|watch"},
+        {"-n 5 cpu", Selector::cpuDetails, "-|D|-|-|5|-"},
+        {"--all cpu", Selector::cpuDetails, "-|D|-|-|all|-"},
+        {"storage list", Selector::storageHealth, "-|D|-|-|-|disks"},
+        {"--raw storage", Selector::storageHealth, "-|D|-|raw|-|disks"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.line);
@@ -51,18 +59,6 @@ TEST(SensorsCli, OptionsMayStandBeforeOrAfterTheRequest) {
         ASSERT_TRUE(parsed.options) << parsed.error;
         EXPECT_EQ(parsed.options->selector, c.selector);
         EXPECT_EQ(summary(*parsed.options), c.parsed);
-    }
-    const std::pair<const char*, std::optional<std::size_t>> rows[] = {
-        {"cpu", std::nullopt},
-        {"-n 5 cpu", 5},
-        {"--all cpu", std::numeric_limits<std::size_t>::max()}};
-    for (const auto& [line, wanted] : rows) {
-        EXPECT_EQ(parseCommandLine(words(line), "D").options.value_or(CliOptions{}).rows, wanted)
-            << line;
-    }
-    for (const char* line : {"storage list", "--raw storage"}) {
-        const auto parsed = parseCommandLine(words(line), "D");
-        EXPECT_TRUE(parsed.options && parsed.options->action == CliOptions::Action::disks) << line;
     }
 }
 
