@@ -1,58 +1,18 @@
-#include "platform/sim/sim_smc.h"
-#include "smc/smc.h"
 #include "smc/smc_byte_conversions.h"
 #include "smc/smc_output.h"
 #include "smc/smc_value_decoding.h"
+#include "smc_test_support.h"
 
 #include <cmath>
 #include <cstring>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <limits>
-#include <mutex>
 #include <span>
 #include <thread>
 
 namespace brivane::testing {
 namespace {
-
-using platform::sim::simKey;
-using platform::sim::SimSMC;
-using platform::sim::SimSMCFault;
-
-// Lines the SMC printed, collected from any thread.
-class CapturedLines {
-public:
-    SMCLineSink sink() {
-        return [this](std::string_view line) {
-            const std::lock_guard lock(mutex_);
-            lines_.emplace_back(line);
-        };
-    }
-    std::vector<std::string> take() {
-        const std::lock_guard lock(mutex_);
-        return std::exchange(lines_, {});
-    }
-
-private:
-    std::mutex mutex_;
-    std::vector<std::string> lines_;
-};
-
-// A simulated SMC with the given keys and an SMC connected to it.
-struct SMCHarness {
-    explicit SMCHarness(std::vector<platform::sim::SimSMCKey> keys = {})
-        : sim(std::make_shared<SimSMC>(std::move(keys))),
-          smc(std::make_unique<SMC>(sim, lines.sink())) {}
-
-    std::uint64_t keyInfoRequests() const { return sim->exchanges(rawValue(SMCKeys::readKeyInfo)); }
-    std::uint64_t byteRequests() const { return sim->exchanges(rawValue(SMCKeys::readBytes)); }
-    std::uint64_t indexRequests() const { return sim->exchanges(rawValue(SMCKeys::readIndex)); }
-
-    CapturedLines lines;
-    std::shared_ptr<SimSMC> sim;
-    std::unique_ptr<SMC> smc;
-};
 
 using platform::SMCOpenFailure;
 using platform::SMCOpenStep;
