@@ -129,13 +129,12 @@ TEST(AgentStartup, EndsWithStatusTwoBeforeListeningOrWhenTheEndpointIsServed) {
     const Info team = {{"BrivaneTeamIdentifier", "TEAM1"}},
                noTeam = {{"BrivaneTeamIdentifier", ""}};
     const std::string service = ".dev.qorva.brivane.sensors.snapshot";
-    struct Case {
+    const struct Case {
         const char* name;
         Info info;
         uint32_t uid, euid;
         std::vector<std::string> listenedOn;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {"set-uid", team, 501, 0, {}},
         {"effective differs", team, 501, 502, {}},
         {"served", team, 501, 501, {"TEAM1" + service}},

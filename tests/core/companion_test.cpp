@@ -166,11 +166,10 @@ public:
 
 TEST_F(DetailRequests, ArgumentsNotMatchingExactlyAreRefusedAtOnceAndRunNothing) {
     using Send = void (SensorCompanion::*)(std::string, BrivaneSensorSnapshotXPC::Reply);
-    struct Case {
+    const struct Case {
         Send send;
         std::vector<std::string> refused;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {&SensorCompanion::processDetails,
          {"Memory", "ENERGY", " storage", "memory ", "", "energy\n", "cpu",
           std::string("memory\0", 7)}},
@@ -586,12 +585,11 @@ TEST_F(SnapshotAssembly, GraphicsComesFromTheFirstUsableAGXAccelerator) {
     const auto accelerator = [](std::string ioClass, RegistryDictionary statistics) {
         return SimProperties{{"IOClass", ioClass}, {"PerformanceStatistics", statistics}};
     };
-    struct Case {
+    const struct Case {
         const char* name;
         std::vector<SimProperties> accelerators;
         std::optional<Graphics> expected;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {"other classes are ignored",
          {accelerator("IOFramebuffer", {{"Device Utilization %", 90.0}}),
           accelerator("AGXAcceleratorG13X", {{"Device Utilization %", 25.0},
@@ -634,14 +632,12 @@ TEST_F(SnapshotAssembly, AccessoryToolRunsAtMostEveryThirtySecondsAndAFailedRunE
     EXPECT_FALSE(first.empty());
 
     // The tool's exit status from now on and the seconds to advance; then the list and the runs.
-    struct Step {
+    const struct Step {
         int status;
         double advance;
         const std::vector<SensorSnapshot::AccessoryReading>& accessories;
         std::size_t runs;
-    };
-    const Step steps[] = {
-        {1, 29.9, first, 1}, {1, 0.1, none, 2}, {0, 29.9, none, 2}, {0, 0.1, first, 3}};
+    } steps[] = {{1, 29.9, first, 1}, {1, 0.1, none, 2}, {0, 29.9, none, 2}, {0, 0.1, first, 3}};
     for (const auto& step : steps) {
         SCOPED_TRACE(step.runs);
         answerWith(step.status);

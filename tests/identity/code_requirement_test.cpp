@@ -51,12 +51,11 @@ PeerSignature signedBy(std::string identifier, std::string unit, bool anchored =
 TEST(CodeRequirementEvaluation, ClientRequirementAdmitsExactlyTheListedSigners) {
     const auto requirement = CodeRequirement::parse(id::clientRequirement(id::client, "TEAM1"));
     ASSERT_TRUE(requirement);
-    struct Case {
+    const struct Case {
         const char* name;
         PeerSignature signature;
         bool admitted;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {"beta", signedBy("dev.qorva.brivane.beta", "TEAM1"), true},
         {"verification", signedBy("dev.qorva.brivane.Verification", "TEAM1"), true},
         {"case variant", signedBy("dev.qorva.brivane.verification", "TEAM1"), false},

@@ -65,12 +65,11 @@ TEST(AccessoryParseTest, ReadsPresentAccessorySourcesAndTheirParts) {
     std::string deep;
     for (int i = 0; i < 200000; ++i)
         deep += "<array>";
-    struct Case {
+    const struct Case {
         const char* name;
         std::string output;
         std::vector<Accessory> readings;
-    };
-    const std::vector<Case> cases = {
+    } cases[] = {
         {"other type", typed("InternalBattery", str("Name", "B") + capacity("50")), {}},
         {"not present", accessory("M", capacity("45") + "<key>Is Present</key><false/>"), {}},
         {"present", accessory("M", capacity("45") + "<key>Is Present</key><true/>"), {m45}},
@@ -196,12 +195,11 @@ TEST(StorageHealthParseTest, SimulatedDriveGivesEveryFigureFromXmlAndBinaryLists
 TEST(StorageHealthParseTest, NothingWithoutThisDisksDescriptionAndAPrimaryFigure) {
     const std::string smart = num("TEMPERATURE", "310");
     const std::string disk0 = "<key>DeviceIdentifier</key><string>disk0</string>";
-    struct Case {
+    const struct Case {
         const char* name;
         std::string output;
         std::string device;
-    };
-    const std::vector<Case> cases = {
+    } cases[] = {
         {"another disk", description("disk0", smart), "disk0s1"},
         {"identifier not a string", plist(num("DeviceIdentifier", "0")), "0"},
         {"no SMART dictionary", plist(disk0 + smart), "disk0"},
@@ -225,12 +223,11 @@ TEST(StorageHealthParseTest, EachFigureIsWithinItsRangeOrAbsent) {
     const auto temperature = &R::temperature, life = &R::life, written = &R::totalWritten;
     const auto cycles = &R::powerCycles, spare = &R::availableSpare;
     const std::string negative = "-1", huge = "18446744073709551615";
-    struct Case {
+    const struct Case {
         std::string entries;
         std::optional<std::int64_t> R::*figure;
         std::optional<std::int64_t> value;
-    };
-    const std::vector<Case> cases = {
+    } cases[] = {
         {num("TEMPERATURE", "310"), temperature, 37},
         {num("TEMPERATURE", "173"), temperature, -100},
         {num("TEMPERATURE", "473"), temperature, 200},
@@ -454,12 +451,11 @@ TEST_F(CPUDetailsReaderTest, FailedSetUpIsRetriedAndAFailedSampleClearsTheBaseli
 }
 
 TEST(ProcessStatusLineTest, SplitsIntoPidUsageAndTheRestAsName) {
-    struct Case {
+    const struct Case {
         const char* what;
         std::string line;
         std::optional<Reading> expected;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {"padded columns, name with single inner blanks", "   312   12.5 Kite Render Helper",
          Reading{312, "Kite Render Helper", 12.5}},
         {"only one blank ends the usage", "7 0.0   spaced  name  ",
@@ -546,12 +542,11 @@ protected:
 };
 
 TEST_F(EnergyPowerReaderTest, ConvertsEachUnitOfTheScaleTableToWatts) {
-    struct Case {
+    const struct Case {
         const char* unit;
         std::int64_t count;
         std::optional<double> watts;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {"mJ", 10'000, 5.0},     {"nJ", 10'000'000'000, 5.0},    {"J", 3, 1.5},
         {"uJ", 4'000'000, 2.0},  {"\xC2\xB5J", 4'000'000, 2.0},  {"kJ", 5, std::nullopt},
         {"MJ", 5, std::nullopt}, {"\xCE\xBCJ", 5, std::nullopt}, // Greek mu
@@ -756,11 +751,10 @@ TEST_F(ProcessDetailsReaderTest, StorageOrderSaturationAndSkippedProcesses) {
     add(ownPid, "companion");
     table->set(41, SimProcess{"shrunk", ProcessResourceUsage{7, 1, 500, 500}});
     table->set(60, SimProcess{"flood", ProcessResourceUsage{7, 1, 0, 0}});
-    struct Traffic {
+    const struct Traffic {
         int32_t pid;
         uint64_t read, write;
-    };
-    const std::vector<Traffic> traffic = {
+    } traffic[] = {
         {50, 100, 10}, {51, 10, 100}, {52, 100, 20}, {53, 5, 300}, {54, 20, 100}, {49, 20, 100},
     };
     for (const auto& t : traffic)

@@ -18,11 +18,10 @@ using platform::SMCOpenFailure;
 using platform::SMCOpenStep;
 
 TEST(SMCOpen, ReportsEachFailedStepAndStaysUsableButUnopened) {
-    struct Row {
+    const struct Row {
         SMCOpenFailure failure;
         std::string line;
-    };
-    const Row rows[] = {
+    } rows[] = {
         {{SMCOpenStep::matchingServices, platform::kIOReturnError},
          "Error IOServiceGetMatchingServices(): (iokit/common) general error"},
         {{SMCOpenStep::serviceOpen, platform::kIOReturnBadArgument},
@@ -244,13 +243,12 @@ TEST(SMCGetAllKeys, ListsKeysInIndexOrderSkippingFailedIndexes) {
 
 // "#KEY" is a float truncated to a count; what cannot be a count of 32-bit indexes is none.
 TEST(SMCGetAllKeys, UsesTheTruncatedCountAndReportsAMissingOrImpossibleOne) {
-    struct Row {
+    const struct Row {
         std::string name;
         std::optional<platform::sim::SimSMCKey> count;
         std::uint64_t indexRequests;
         bool reported = false; // "ERROR no keys count found"
-    };
-    const Row rows[] = {
+    } rows[] = {
         {"fraction truncates", simKey("#KEY", "flt ", flt(2.7f)), 2},
         {"below one", simKey("#KEY", "flt ", flt(0.5f)), 0},
         {"not a number", simKey("#KEY", "flt ", flt(std::numeric_limits<float>::quiet_NaN())), 0},
@@ -368,14 +366,13 @@ TEST(SMCGetValue, DecodesIntegersFixedPointAndFloatsButNoOtherTypes) {
 }
 
 TEST(SMCGetValue, TreatsAllZeroAsNoReadingExceptForTheFiveModeKeys) {
-    struct Row {
+    const struct Row {
         std::string_view key;
         bool allowZero;
         std::optional<double> expected;
-    };
-    const Row rows[] = {{"FNum", false, none}, {"FNum", true, 0.0},  {"F1Md", false, 0.0},
-                        {"F0md", false, 0.0},  {"FS! ", false, 0.0}, {"f0md", false, none},
-                        {"F2Md", false, none}};
+    } rows[] = {{"FNum", false, none}, {"FNum", true, 0.0},  {"F1Md", false, 0.0},
+                {"F0md", false, 0.0},  {"FS! ", false, 0.0}, {"f0md", false, none},
+                {"F2Md", false, none}};
     for (const auto& row : rows)
         expectValue(row.key, "ui8 ", "00", row.allowZero, row.expected);
     expectValue("PSTR", "flt ", "00000000", true, 0.0);
@@ -383,11 +380,10 @@ TEST(SMCGetValue, TreatsAllZeroAsNoReadingExceptForTheFiveModeKeys) {
 }
 
 TEST(FanDescriptorName, TrimsBlanksButKeepsNulAndLatin1) {
-    struct Row {
+    const struct Row {
         std::string_view name; // bytes 4 to 15
         std::string expected;
-    };
-    const Row rows[] = {
+    } rows[] = {
         {"  Center\t   ", "Center"},
         {{"Right\0\0\0\0\0\0\0", 12}, {"Right\0\0\0\0\0\0\0", 12}},
         {"\xA0Main\xA0      ", "Main"},

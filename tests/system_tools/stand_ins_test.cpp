@@ -197,11 +197,10 @@ TEST(RecentCpuUse, DeltasOverTheWindowBusiestFirst) {
 // Names reach the reader as the kernel's bytes, whatever the locale; only what would break the
 // line apart is replaced.
 TEST(ProcessStatusLines, NamesSurviveTheReadersLineRule) {
-    struct Case {
+    const struct Case {
         const char* name;
         const char* shown;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {"Web Content", "Web Content"},
         {"na\xC3\xAFve \xE6\x97\xA5\xE6\x9C\xAC", "na\xC3\xAFve \xE6\x97\xA5\xE6\x9C\xAC"},
         {"evil\n1 99.0 forged", "evil?1 99.0 forged"},
@@ -335,13 +334,12 @@ TEST_F(MockBusTest, PowerToolListsEachAccessoryOnceFromUPowerBlueZAndSysfs) {
         {"hid-i2c-ELAN0001-battery", {}, 0.7}, keys, {"Intuos", {}, 0.4}};
     std::vector<AccessoryReading> bluez = {buds, {"MX Mouse BT", {}, 0.64}};
     bluez.insert(bluez.end(), sysfs.begin(), sysfs.end());
-    struct Case {
+    const struct Case {
         const char* name;
         const char* upower; // nullptr: no UPower on the bus
         std::vector<AccessoryReading> expected;
         bool bus = true;
-    };
-    const std::vector<Case> cases = {
+    } cases[] = {
         {"both",
          upowerDevices,
          {{"MX Mouse", {}, 0.64},

@@ -114,12 +114,11 @@ TEST(CompanionReleaseRules, RejectsReleasesUnusableHere) {
 }
 
 TEST(CompanionReleaseRules, ComparesVersionsNumericallyAndRequiresTheMinimumSystem) {
-    struct Case {
+    const struct Case {
         std::string running;
         std::string released;
         bool newer;
-    };
-    const std::vector<Case> cases = {
+    } cases[] = {
         {"1.4", "1.4.0", false}, {"1.4", "1.4.1", true},  {"1.10", "1.9", false},
         {"2.0", "10.0", true},   {"1.5", "1.4.9", false}, {"0.0", "0.0", false},
         {"0.0", "0.0.1", true},
