@@ -11,11 +11,10 @@ const std::string boundaries =
     "\xF0\x90\x80\x80\xF4\x8F\xBF\xBF";
 
 TEST(Utf8Test, ReplacesEachMaximalIllFormedSubsequence) {
-    struct Case {
+    const struct Case {
         std::string bytes;
         std::string replaced;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {"plain", "plain"},
         {"Caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x8E\xA7", "Caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x8E\xA7"},
         {boundaries, boundaries},     // the first and last code points of each length and range

@@ -124,9 +124,8 @@ TEST_F(Codesign, MalformedCommandsExitTwoAndUnreadableInputsOne) {
         {{"pkgutil", "--check-signature", *temp_ / "none"}, 1},
         {{"spctl", "--assess", "--type", "install", *temp_ / "none"}, 1},
     };
-    for (const auto& [words, status] : cases) {
+    for (const auto& [words, status] : cases)
         EXPECT_EQ(codesign(words).status, status) << ::testing::PrintToString(words);
-    }
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 #include "support/child_process.h"
 #include "support/recording_tool_runner.h"
 #include "support/temp_dir.h"
+#include "update/companion_release.h"
 #include "update/companion_updater.h"
 
 #include <filesystem>
@@ -15,12 +16,141 @@
 namespace brivane {
 namespace {
 
+using Components = CompanionRelease::Components;
+using Invalid = CompanionRelease::Invalid;
+
+const std::string payload = "signed installer package bytes";
+
+// An offer of version 2.0 of payload for systems from 14.0, with key set to value.
+nlohmann::json offer(const std::string& key = "version", const nlohmann::json& value = "2.0") {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(payload.data());
+    nlohmann::json manifest = {{"schemaVersion", 1},
+                               {"version", "2.0"},
+                               {"protocolVersion", 2},
+                               {"minimumOSVersion", "14.0"},
+                               {"architecture", "arm64"},
+                               {"url", CompanionRelease::packageURL()},
+                               {"sha256", platform::sha256Hex({bytes, payload.size()})},
+                               {"size", payload.size()}};
+    manifest[key] = value;
+    return manifest;
+}
+
+CompanionRelease releaseWith(const std::string& key, const nlohmann::json& value) {
+    return CompanionRelease::decode(offer(key, value).dump());
+}
+
+using Values = std::vector<nlohmann::json>;
+constexpr platform::OperatingSystemVersion sonoma{14, 5, 0};
+
+TEST(CompanionReleaseComponents, AcceptsTwoOrThreeDigitPieces) {
+    EXPECT_EQ(CompanionRelease::components("1.2"), (Components{1, 2, 0}));
+    EXPECT_EQ(CompanionRelease::components("01.002.3"), (Components{1, 2, 3}));
+    EXPECT_EQ(CompanionRelease::components("999999999.0.999999999"),
+              (Components{999999999, 0, 999999999}));
+    // The last one ends in an Arabic-Indic digit three.
+    for (const std::string text : {"1", "1.2.3.4", "1.2.", "1..2", ".1.2", "1.2-beta", "v1.2", "",
+                                   "1.+2", "1. 2", "1.-2", "1000000000.0", "2.0b1", "1.\xD9\xA3"}) {
+        EXPECT_EQ(CompanionRelease::components(text), std::nullopt) << text;
+    }
+}
+
+TEST(CompanionReleaseDecoding, ReadsTheEightKeysIgnoresOthersAndRejectsMissingOrMistypedOnes) {
+    EXPECT_EQ(nlohmann::json::parse(releaseWith("notes", "ignored").encode()), offer());
+    const std::vector<std::pair<std::string, Values>> mistyped = {
+        {"schemaVersion", {"1", 1.5}},
+        {"version", {1.4}},
+        {"protocolVersion", {true}},
+        {"minimumOSVersion", {14}},
+        {"architecture", {nullptr}},
+        {"url", {5, "https://host/a b", "", "https://x/%zz"}},
+        {"sha256", {nlohmann::json::array()}},
+        {"size", {"1024", 18446744073709551615ULL}},
+    };
+    for (const auto& [key, values] : mistyped) {
+        for (const auto& value : values) {
+            EXPECT_THROW(releaseWith(key, value), CompanionRelease::DecodingError)
+                << key << " = " << value.dump();
+        }
+    }
+    const auto complete = offer();
+    for (const auto& [key, value] : complete.items()) {
+        auto partial = offer();
+        partial.erase(key);
+        EXPECT_THROW(CompanionRelease::decode(partial.dump()), CompanionRelease::DecodingError)
+            << key;
+    }
+    for (const std::string text : {"", "[]", "null", "{", "\"text\"", "{\"size\":1}"})
+        EXPECT_THROW(CompanionRelease::decode(text), CompanionRelease::DecodingError) << text;
+}
+
+TEST(CompanionReleaseRules, RejectsReleasesUnusableHere) {
+    const std::string package = "/downloads/Brivane-Sensor-Companion.pkg";
+    const std::vector<std::pair<std::string, Values>> rejected = {
+        {"schemaVersion", {2}},
+        {"protocolVersion", {1}},
+        {"architecture", {"x86_64", "ARM64"}},
+        {"url",
+         {"https://brivane.qorva.dev/downloads/Other.pkg", "https://elsewhere.example" + package,
+          "http://brivane.qorva.dev" + package}},
+        {"size", {0, -1, 67108865}},
+        {"sha256",
+         {std::string(64, 'A'), std::string(63, 'a'), std::string(64, 'a') + "\n",
+          std::string(64, 'g')}},
+        {"version", {"1.4-beta"}},
+        {"minimumOSVersion", {"14"}},
+    };
+    for (const auto& [key, values] : rejected) {
+        for (const auto& value : values) {
+            try {
+                releaseWith(key, value).isNewer("1.0", sonoma);
+                ADD_FAILURE() << key << " = " << value.dump() << " was accepted";
+            } catch (const Invalid& error) {
+                EXPECT_EQ(error, Invalid(Invalid::manifest)) << key;
+            }
+        }
+    }
+    EXPECT_TRUE(releaseWith("size", 67108864).isNewer("1.0", sonoma));
+}
+
+TEST(CompanionReleaseRules, ComparesVersionsNumericallyAndRequiresTheMinimumSystem) {
+    const struct Case {
+        std::string running;
+        std::string released;
+        bool newer;
+    } cases[] = {
+        {"1.4", "1.4.0", false}, {"1.4", "1.4.1", true},  {"1.10", "1.9", false},
+        {"2.0", "10.0", true},   {"1.5", "1.4.9", false}, {"0.0", "0.0", false},
+        {"0.0", "0.0.1", true},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(releaseWith("version", c.released).isNewer(c.running, sonoma), c.newer)
+            << c.running << " vs " << c.released;
+    }
+    const auto release = releaseWith("minimumOSVersion", "14.2");
+    EXPECT_THROW(release.isNewer("2.0b1", sonoma), Invalid);
+    EXPECT_THROW(release.isNewer("1.0", {14, 1, 9}), Invalid);
+    EXPECT_THROW(release.isNewer("1.0", {13, 9, 0}), Invalid);
+    EXPECT_TRUE(release.isNewer("1.0", {14, 2, 0}));
+    EXPECT_TRUE(release.isNewer("1.0", {15, 0, 0}));
+    EXPECT_FALSE(release.isNewer("2.0", {14, 2, 0}));
+}
+
+TEST(CompanionReleaseVerifyDownload, ReportsAnUnreadableFileAndDigestsLikeSha256) {
+    const testing::TempDir temp("brivane-verify");
+    EXPECT_THROW(releaseWith("version", "2.0").verifyDownload(temp / "missing.pkg"),
+                 std::system_error);
+    // The digest it compares with the manifest's.
+    const std::string abc = "abc";
+    EXPECT_EQ(platform::sha256Hex({reinterpret_cast<const unsigned char*>(abc.data()), abc.size()}),
+              "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+}
+
 using namespace std::chrono_literals;
 using Command = SensorCompanionCommand;
 using State = SensorCompanionUpdate::State;
 
 const std::string team = "QRV1234567";
-const std::string payload = "signed installer package bytes";
 const std::string manifestText = "The companion update information is invalid or incompatible.";
 const std::string checksumText = "The companion download did not match its published checksum.";
 const std::string signatureText =
@@ -29,21 +159,6 @@ const std::string signatureText =
 SensorCompanionUpdate failed(const std::string& message,
                              std::optional<std::string> version = std::nullopt) {
     return {State::failed, std::move(version), message};
-}
-
-// An offer of version 2.0 of payload, with key set to value.
-std::string manifestWith(const std::string& key = "version", const nlohmann::json& value = "2.0") {
-    const auto* bytes = reinterpret_cast<const unsigned char*>(payload.data());
-    nlohmann::json manifest = {{"schemaVersion", 1},
-                               {"version", "2.0"},
-                               {"protocolVersion", 2},
-                               {"architecture", "arm64"},
-                               {"minimumOSVersion", "14.0"},
-                               {"url", CompanionRelease::packageURL()},
-                               {"sha256", platform::sha256Hex({bytes, payload.size()})},
-                               {"size", payload.size()}};
-    manifest[key] = value;
-    return manifest.dump();
 }
 
 std::string certificateLines(const std::string& team) {
@@ -136,9 +251,8 @@ struct Rig {
 
     // Runs the main queue (where the installer is opened) until the reply comes.
     SensorCompanionUpdate await(std::future<SensorCompanionUpdate> reply) {
-        for (int i = 0; i < 6000 && reply.wait_for(5ms) != std::future_status::ready; ++i) {
+        for (int i = 0; i < 6000 && reply.wait_for(5ms) != std::future_status::ready; ++i)
             main.drain();
-        }
         if (reply.wait_for(0s) != std::future_status::ready) {
             ADD_FAILURE() << "no reply";
             return {};
@@ -152,7 +266,7 @@ struct Rig {
     const std::string caches = temp / "caches";
     // What the fake transfer answers and what it was asked.
     platform::DataTransferResult manifest{
-        {}, platform::TransferResponse{200, CompanionRelease::manifestURL()}, manifestWith()};
+        {}, platform::TransferResponse{200, CompanionRelease::manifestURL()}, offer().dump()};
     platform::DownloadTransferResult package{
         {}, platform::TransferResponse{200, CompanionRelease::packageURL()}, "replaced"};
     std::string packageContent = payload;
@@ -182,13 +296,13 @@ TEST(CompanionUpdater, RepliesFromTheManifestAloneWithoutDownloading) {
     const auto served = [&](std::string body) {
         return platform::DataTransferResult{{}, ok, std::move(body)};
     };
-    const std::string valid = manifestWith();
+    const std::string valid = offer().dump();
     const std::string padded = valid + std::string(16384 - valid.size(), ' ');
     const SensorCompanionUpdate available{State::available, "2.0", {}};
     const std::vector<Case> cases = {
         {"offer", served(valid), available, Command::checkForUpdates},
         {"exactly the limit", served(padded), available, Command::checkForUpdates},
-        {"same version", served(manifestWith("version", "1.0.0")), {State::upToDate, "1.0", {}}},
+        {"same version", served(offer("version", "1.0.0").dump()), {State::upToDate, "1.0", {}}},
         {"not found",
          {{}, platform::TransferResponse{404, ok.finalURL}, valid},
          failed(manifestText)},
@@ -202,7 +316,7 @@ TEST(CompanionUpdater, RepliesFromTheManifestAloneWithoutDownloading) {
          failed("The data couldn\u2019t be read because it isn\u2019t valid JSON.")},
         {"missing key", served("{\"schemaVersion\":1}"),
          failed("No value associated with key \u201cversion\u201d.")},
-        {"rejected by the release rules", served(manifestWith("architecture", "x86_64")),
+        {"rejected by the release rules", served(offer("architecture", "x86_64").dump()),
          failed(manifestText)},
     };
     for (const auto& c : cases) {
@@ -217,7 +331,7 @@ TEST(CompanionUpdater, RepliesFromTheManifestAloneWithoutDownloading) {
 
     Rig unversioned; // a bundle without a version runs 0.0
     unversioned.info.erase("CFBundleShortVersionString");
-    unversioned.manifest = served(manifestWith("version", "0.0"));
+    unversioned.manifest = served(offer("version", "0.0").dump());
     EXPECT_EQ(unversioned.perform(Command::installUpdate),
               (SensorCompanionUpdate{State::upToDate, "0.0", {}}));
 }
@@ -243,7 +357,7 @@ TEST(CompanionUpdater, InstallFailuresAreReportedWithTheirTexts) {
         {"digest mismatch", [](Rig& r) { r.packageContent.back() = 'Z'; }, failed(checksumText)},
         {"short file", [](Rig& r) { r.packageContent.pop_back(); }, failed(checksumText)},
         {"size differs, digest matches",
-         [](Rig& r) { r.manifest.body = manifestWith("size", payload.size() + 1); },
+         [](Rig& r) { r.manifest.body = offer("size", payload.size() + 1).dump(); },
          failed(checksumText)},
         {"no team", [](Rig& r) { r.info.erase("BrivaneTeamIdentifier"); }, failed(signatureText)},
         {"pkgutil rejects", pkgutil({{}, 1, certificateLines(team)}), failed(signatureText)},

@@ -1,5 +1,7 @@
+#include "core/agent_startup.h"
 #include "core/command_line.h"
 #include "core/companion_registration.h"
+#include "platform/sim/sim_process_table.h"
 #include "platform/sim/sim_service_manager.h"
 
 #include <gtest/gtest.h>
@@ -21,14 +23,15 @@ constexpr int agentStatus = 42; // what the agent's entry point returns here
 // fails a step with the given text; `shipped`: the bundle carries the agent's property list.
 // A failing step exits 1 with its text alone on standard error; otherwise standard error holds
 // `err` (one line saying what was done or what was wrong), or nothing when `err` is empty.
+// `reg`, `unreg`, `opened`: the registrations, unregistrations and settings opened.
 struct Case {
     std::vector<std::string> argv;
     int state;
     std::string out = "";
-    int registers = 0, unregisters = 0, settingsOpened = 0;
+    int reg = 0, unreg = 0, opened = 0;
     int after = ServiceManager::enabled;
     bool shipped = false;
-    std::optional<std::string> registerFails = {}, unregisterFails = {};
+    std::optional<std::string> regFails = {}, unregFails = {};
     int status = 0;
     std::string err = "";
 };
@@ -37,48 +40,41 @@ TEST(CommandLine, RegistrationFormsAskTheServiceManagerAndReportTheOutcome) {
     const auto version = std::string("brivane-sensor-companion ") + BRIVANE_VERSION + "\n";
     const std::string approve = "registered but turned off; approve it in the login-items settings";
     const std::string registered = "registered the agent with the user's service manager\n";
+    const std::string enabled = "enabled\n", approval = "requiresApproval\n";
     const Case cases[] = {
         {.argv = {"p", "--status"}, .state = 0, .out = "disabled\n"},
-        {.argv = {"p", "--status"}, .state = 2, .out = "requiresApproval\n", .err = approve},
+        {.argv = {"p", "--status"}, .state = 2, .out = approval, .err = approve},
         {.argv = {"p", "--status"}, .state = 3, .out = "disabled\n", .shipped = true},
         {.argv = {"p", "--status"}, .state = 3, .out = "unavailable\n"},
         {.argv = {"p", "--status"}, .state = 7, .out = "unavailable\n", .shipped = true},
         {.argv = {"p", "--version"}, .state = 1, .out = version},
         {.argv = {"p", "--agent"}, .state = 0, .status = agentStatus},
         // Enabling registers only what is not registered; approval is asked for, not installs.
-        {.argv = {"p"},
-         .state = 1,
-         .out = "enabled\n",
-         .err = "registered already; nothing changed"},
-        {.argv = {}, .state = 0, .out = "enabled\n", .registers = 1, .err = registered},
-        {.argv = {"p", "--enable"}, .state = unknownState, .out = "enabled\n", .registers = 1},
+        {.argv = {"p"}, .state = 1, .out = enabled, .err = "registered already; nothing changed"},
+        {.argv = {}, .state = 0, .out = enabled, .reg = 1, .err = registered},
+        {.argv = {"p", "--enable"}, .state = unknownState, .out = enabled, .reg = 1},
         {.argv = {"p", "--enable"},
          .state = 0,
-         .out = "requiresApproval\n",
-         .registers = 1,
-         .settingsOpened = 1,
+         .out = approval,
+         .reg = 1,
+         .opened = 1,
          .after = 2,
          .err = registered + "brivane-sensor-companion: the agent is " + approve},
-        {.argv = {"p", "--enable"}, .state = 2, .out = "requiresApproval\n", .settingsOpened = 1},
+        {.argv = {"p", "--enable"}, .state = 2, .out = approval, .opened = 1},
         // Installing registers afresh.
-        {.argv = {"p", "--install"}, .state = 0, .out = "enabled\n", .registers = 1},
+        {.argv = {"p", "--install"}, .state = 0, .out = enabled, .reg = 1},
         {.argv = {"p", "--install"},
          .state = 2,
-         .out = "enabled\n",
-         .registers = 1,
-         .unregisters = 1,
+         .out = enabled,
+         .reg = 1,
+         .unreg = 1,
          .err = "registered the agent afresh\n"},
-        {.argv = {"p", "--install"},
-         .state = 1,
-         .out = "requiresApproval\n",
-         .registers = 1,
-         .unregisters = 1,
-         .after = 2},
-        {.argv = {"p", "--disable"}, .state = 1, .unregisters = 1},
+        {.argv = {"p", "--install"}, .state = 1, .out = approval, .reg = 1, .unreg = 1, .after = 2},
+        {.argv = {"p", "--disable"}, .state = 1, .unreg = 1},
         // A failed step ends the sequence.
-        {.argv = {"p"}, .state = 3, .registers = 1, .registerFails = "no such agent"},
-        {.argv = {"p", "--install"}, .state = 1, .unregisters = 1, .unregisterFails = "busy"},
-        {.argv = {"p", "--disable"}, .state = 1, .unregisters = 1, .unregisterFails = "refusé"},
+        {.argv = {"p"}, .state = 3, .reg = 1, .regFails = "no such agent"},
+        {.argv = {"p", "--install"}, .state = 1, .unreg = 1, .unregFails = "busy"},
+        {.argv = {"p", "--disable"}, .state = 1, .unreg = 1, .unregFails = "refusé"},
         // Anything else: exit 2 with one line, touching nothing; --help is the usage.
         {.argv = {"p", "--help"}, .state = 1, .out = "usage: brivane-sensor-companion"},
         {.argv = {"p", "--enable", "--install"},
@@ -96,11 +92,10 @@ TEST(CommandLine, RegistrationFormsAskTheServiceManagerAndReportTheOutcome) {
         SCOPED_TRACE(::testing::PrintToString(c.argv) + " in state " + std::to_string(c.state));
         const auto manager = std::make_shared<SimServiceManager>(c.state, bundle);
         manager->setStateAfterRegister(c.after);
-        manager->failRegister(c.registerFails);
-        manager->failUnregister(c.unregisterFails);
-        if (c.shipped) {
+        manager->failRegister(c.regFails);
+        manager->failUnregister(c.unregFails);
+        if (c.shipped)
             manager->addFile(shippedPlist);
-        }
         std::ostringstream out, err;
         const int status = runCommandLine(
             c.argv, {[&] {
@@ -108,7 +103,7 @@ TEST(CommandLine, RegistrationFormsAskTheServiceManagerAndReportTheOutcome) {
                              std::string(CompanionRegistration::defaultPlistName), manager);
                      },
                      [] { return agentStatus; }, out, err});
-        const auto failure = c.registerFails ? c.registerFails : c.unregisterFails;
+        const auto failure = c.regFails ? c.regFails : c.unregFails;
         EXPECT_EQ(status, failure ? 1 : c.status);
         EXPECT_TRUE(out.str().starts_with(c.out) &&
                     (c.out.empty() || out.str() == c.out || c.argv.back() == "--help"))
@@ -122,9 +117,48 @@ TEST(CommandLine, RegistrationFormsAskTheServiceManagerAndReportTheOutcome) {
             EXPECT_NE(err.str().find(c.err), std::string::npos) << err.str();
             EXPECT_TRUE(err.str().starts_with("brivane-sensor-companion: ")) << err.str();
         }
-        EXPECT_EQ(manager->requests().registers, c.registers);
-        EXPECT_EQ(manager->requests().unregisters, c.unregisters);
-        EXPECT_EQ(manager->requests().settingsOpened, c.settingsOpened);
+        const auto& requests = manager->requests();
+        EXPECT_EQ(std::tuple(requests.registers, requests.unregisters, requests.settingsOpened),
+                  std::tuple(c.reg, c.unreg, c.opened));
+    }
+}
+
+// Every listener is refused as "already serving": no agent in these cases may get further.
+TEST(AgentStartup, EndsWithStatusTwoBeforeListeningOrWhenTheEndpointIsServed) {
+    using Info = std::map<std::string, std::string, std::less<>>;
+    const Info team = {{"BrivaneTeamIdentifier", "TEAM1"}},
+               noTeam = {{"BrivaneTeamIdentifier", ""}};
+    const std::string service = ".dev.qorva.brivane.sensors.snapshot";
+    const struct Case {
+        const char* name;
+        Info info;
+        uint32_t uid, euid;
+        std::vector<std::string> listenedOn;
+    } cases[] = {
+        {"set-uid", team, 501, 0, {}},
+        {"effective differs", team, 501, 502, {}},
+        {"served", team, 501, 501, {"TEAM1" + service}},
+        {"served, empty team", noTeam, 501, 501, {service}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> listenedOn;
+        int servicesMade = 0;
+        AgentStartupDependencies dependencies;
+        dependencies.bundleInfo = std::make_shared<platform::StaticBundleInfo>(c.info);
+        dependencies.processTable =
+            std::make_shared<platform::sim::SimProcessTable>(10, c.uid, c.euid);
+        dependencies.createListener = [&](std::string_view name) {
+            listenedOn.emplace_back(name);
+            return ListenerCreation{nullptr, ListenerFailure::alreadyServing, "busy"};
+        };
+        dependencies.makeService = [&]() -> std::shared_ptr<BrivaneSensorSnapshotXPC> {
+            ++servicesMade;
+            return nullptr;
+        };
+        EXPECT_EQ(runAgent(dependencies), exitUsage);
+        EXPECT_EQ(listenedOn, c.listenedOn);
+        EXPECT_EQ(servicesMade, 0);
     }
 }
 
