@@ -4,10 +4,12 @@
 #include "listen_address.h"
 #include "metrics_exporter.h"
 #include "platform/host/file_descriptor.h"
+#include "support/child_process.h"
 
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -100,8 +102,8 @@ constexpr auto slack = 400ms;
 constexpr auto slack = 100ms;
 #endif
 
-// Idle and trickling connections each held one of 32 workers for 30 s, and a crowd of
-// connections, even closed, stopped the exporter from answering.
+// Idle and trickling connections each held one of 32 workers for 30 s, later 600 of them held
+// 256 workers for 5 s each; a crowd of connections, even closed, stopped the exporter answering.
 TEST(MetricsExporter, IdleTricklingAndAbandonedConnectionsLeaveRoomForScrapes) {
     rlimit files{};
     ::getrlimit(RLIMIT_NOFILE, &files);
@@ -115,12 +117,89 @@ TEST(MetricsExporter, IdleTricklingAndAbandonedConnectionsLeaveRoomForScrapes) {
     ServedExporter served(agent.path());
     const int port = served.exporter->port();
     {
-        const auto idle = hostileConnections(port, 100, "");
-        const auto trickling = hostileConnections(port, 100, "GET /metrics HTTP/1.1\r\nHo");
+        const auto idle = hostileConnections(port, 400, "");
+        const auto trickling = hostileConnections(port, 200, "GET /metrics HTTP/1.1\r\nHo");
         EXPECT_LT(served.timedScrape("\nbrivane_up 1\n"), 1s);
     }
     hostileConnections(port, 5000, ""); // closed at once
     EXPECT_LT(served.timedScrape("\nbrivane_up 1\n"), 100ms + slack);
+}
+
+// Everything the exporter sends back on one connection until it closes it (3 s at most).
+std::string conversation(int port, std::string_view request) {
+    const auto fd = std::move(hostileConnections(port, 1, request).front());
+    std::string reply;
+    char buffer[4096];
+    for (pollfd readable{fd.get(), POLLIN, 0}; ::poll(&readable, 1, 3000) == 1;) {
+        const auto got = ::recv(fd.get(), buffer, sizeof buffer, 0);
+        if (got <= 0) {
+            return reply + "<closed>";
+        }
+        reply.append(buffer, static_cast<std::size_t>(got));
+    }
+    return reply;
+}
+
+// A length told twice or both ways let bytes of one request be served as another, and a NUL in
+// the path was cut off, serving /metrics%00x as /metrics. Each is refused, and the connection
+// closed with it.
+TEST(MetricsExporter, RefusesAmbiguousRequestsAndDropsSilentOnesAfterTwoSeconds) {
+    testing::TempDir directory;
+    ServedExporter served(directory / "no-agent");
+    const int port = served.exporter->port();
+    const std::string next = "GET / HTTP/1.1\r\nConnection: close\r\n\r\n";
+    const std::pair<std::string_view, int> cases[] = {
+        {"GET / HTTP/1.1\r\nContent-Length: 0\r\nContent-Length: 35\r\n\r\n", 400},
+        {"GET / HTTP/1.1\r\nContent-Length: 5\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n\r\n", 400},
+        {"GET /metrics%00x HTTP/1.1\r\n\r\n", 400},
+        {"GET /%6Detrics HTTP/1.1\r\n\r\n", 200},
+    };
+    for (const auto& [request, status] : cases) {
+        const auto reply = conversation(port, std::string(request) + next);
+        EXPECT_TRUE(reply.starts_with("HTTP/1.1 " + std::to_string(status))) << reply;
+        EXPECT_EQ(reply.find("HTTP/1.1 200", 1) != std::string::npos, status == 200) << reply;
+        EXPECT_TRUE(reply.ends_with("<closed>")) << reply;
+    }
+    for (const auto opening : {""sv, "GET /metrics HTTP/1.1\r\nHo"sv}) {
+        EXPECT_TRUE(conversation(port, opening).ends_with("<closed>")) << opening;
+    }
+}
+
+// Past its descriptors the server library retried accept at once, spinning a core: at a limit
+// of 64 it took 256 workers and a queue of 64 anyway. Sized to the limit, and with the limit
+// then lowered below what it holds, 100 silent connections cost it almost nothing.
+TEST(MetricsExporter, ShortOfDescriptorsItWaitsInsteadOfSpinning) {
+    testing::TempDir directory;
+    const auto listen = testing::freeLoopbackAddress();
+    testing::ChildProcess exporter({"/bin/sh", "-c", "ulimit -n 64 && exec \"$0\" \"$@\" 2>&1",
+                                    BRIVANE_EXPORTER, "export", "--endpoint", directory / "none",
+                                    "--listen", listen},
+                                   {}, directory / "output");
+    const int port = std::stoi(listen.substr(listen.find(':') + 1));
+    const auto url = "http://" + listen + "/metrics";
+    ASSERT_TRUE(testing::pollUntil(5s, [&] { return !testing::httpGet(url).starts_with("HTTP"); }));
+    const auto cpuTicks = [&] { // utime + stime, the 14th and 15th fields
+        std::ifstream stat("/proc/" + std::to_string(exporter.pid()) + "/stat");
+        std::string skipped;
+        long user = 0, system = 0;
+        for (int field = 1; field < 14; ++field) {
+            stat >> skipped;
+        }
+        return stat >> user >> system ? user + system : -1;
+    };
+    for (const rlim_t lowered : {64, 4}) {
+        const rlimit limit{lowered, 64};
+        ASSERT_EQ(::prlimit(exporter.pid(), RLIMIT_NOFILE, &limit, nullptr), 0);
+        {
+            const auto silent = hostileConnections(port, 100, "");
+            const long before = cpuTicks();
+            std::this_thread::sleep_for(2s);
+            EXPECT_LT(cpuTicks() - before, ::sysconf(_SC_CLK_TCK) / 5) << "limit " << lowered;
+        }
+        const rlimit restored{64, 64};
+        ::prlimit(exporter.pid(), RLIMIT_NOFILE, &restored, nullptr);
+        EXPECT_NE(testing::httpGet(url).find("\nbrivane_up 0\n"), std::string::npos);
+    }
 }
 
 // A scrape arriving while a request is in flight shares its answer: none of forty loops waits

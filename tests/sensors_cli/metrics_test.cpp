@@ -2,6 +2,7 @@
 #include "metrics_text.h"
 #include "support/temp_dir.h"
 
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
@@ -159,6 +160,34 @@ TEST(MetricsCommands, ReplacingTheOutputLeavesNothingBesideItAndTakesTheLongestN
         ::waitpid(writer, &status, 0);
     }
     EXPECT_EQ(std::distance(fs::directory_iterator(directory.path()), fs::directory_iterator()), 1);
+}
+
+// Another user who can rename entries beside the output folder swaps it for a link to a folder
+// of ours: the file and its temporaries once landed there, and stayed.
+TEST(MetricsCommands, AnOutputFolderSwappedForALinkGetsNothingWritten) {
+    testing::TempDir directory;
+    directory.makeDirectory("private");
+    directory.symlink("out", "private");
+    std::string problem;
+    EXPECT_FALSE(writeFileAtomically(directory / "out/brivane.prom", "x\n", problem));
+    const auto out = directory / "out", held = directory / "held";
+    fs::remove(out);
+    fs::create_directory(out);
+    std::atomic<bool> writing = true;
+    std::thread swapper([&] {
+        while (writing) {
+            fs::rename(out, held);
+            fs::create_directory_symlink("private", out);
+            fs::remove(out);
+            fs::rename(held, out);
+        }
+    });
+    for (int write = 0; write < 300; ++write) {
+        writeFileAtomically(out + "/brivane.prom", "x\n", problem);
+    }
+    writing = false;
+    swapper.join();
+    EXPECT_TRUE(fs::is_empty(directory / "private"));
 }
 
 } // namespace

@@ -5,11 +5,22 @@
 #include <csignal>
 #include <iostream>
 #include <pthread.h>
+#include <sys/resource.h>
 
 namespace brivane::cli {
 namespace {
 
 constexpr const char* defaultListenAddress = "127.0.0.1:9464";
+
+// The server takes as many connections at once as it has descriptors for, and the usual soft
+// limit (1024) is far below the hard one. Where raising is not allowed it sizes to what there is.
+void raiseDescriptorLimit() {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+    }
+}
 
 } // namespace
 
@@ -28,6 +39,7 @@ int runExport(const CliOptions& options) {
     sigaddset(&stop, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stop, nullptr);
 
+    raiseDescriptorLimit();
     auto agent = std::make_shared<AgentSnapshots>(AgentConnection(options), true);
     // Called one at a time; logs changes only, not every failed scrape.
     auto fetch = [agent, lastProblem = std::string()]() mutable {

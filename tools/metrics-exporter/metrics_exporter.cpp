@@ -2,10 +2,32 @@
 
 #include "metrics_text.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <civetweb.h>
+#include <filesystem>
+#include <optional>
+#include <poll.h>
 #include <string_view>
+#include <sys/resource.h>
+#include <sys/socket.h>
 #include <vector>
+
+// The server library polls its listening socket and calls accept again at once after a failure,
+// so once descriptors run out (EMFILE) it would spin a core until one is freed. This definition
+// takes the C library's place for the library's calls, and waits a little after such a failure;
+// the clients meanwhile wait in the kernel's backlog.
+extern "C" int accept(int fd, sockaddr* __restrict address, socklen_t* __restrict length) {
+    const int accepted = ::accept4(fd, address, length, 0);
+    if (accepted < 0 &&
+        (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM)) {
+        const int error = errno;
+        ::poll(nullptr, 0, 100);
+        errno = error;
+    }
+    return accepted;
+}
 
 namespace brivane::cli {
 namespace {
@@ -29,12 +51,68 @@ void respond(mg_connection* connection, int status, const char* type, std::strin
     }
 }
 
+// The path with its %XX escapes decoded, or nothing when it holds a NUL: the server's own
+// decoding would end the path there, serving "/metrics%00x" as "/metrics".
+std::optional<std::string> decodedPath(const char* raw) {
+    const std::string_view text = raw ? raw : "";
+    std::string path(text.size() + 1, '\0');
+    const int length = mg_url_decode(text.data(), static_cast<int>(text.size()), path.data(),
+                                     static_cast<int>(path.size()), 0);
+    if (length < 0 || path.find('\0') < static_cast<std::size_t>(length)) {
+        return std::nullopt;
+    }
+    path.resize(static_cast<std::size_t>(length));
+    return path;
+}
+
+// Whether the body's length is told once, one way. Told twice, or both by Content-Length and
+// by Transfer-Encoding, a proxy in front may read it otherwise than the server does and take
+// what follows for a request of its own.
+bool lengthUnambiguous(const mg_request_info& request) {
+    int lengths = 0;
+    bool encoded = false;
+    for (int i = 0; i < request.num_headers; ++i) {
+        const char* name = request.http_headers[i].name;
+        lengths += mg_strcasecmp(name, "Content-Length") == 0;
+        encoded = encoded || mg_strcasecmp(name, "Transfer-Encoding") == 0;
+    }
+    return lengths <= 1 && !(lengths == 1 && encoded);
+}
+
+// Descriptors this process may still open.
+long freeDescriptors() {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) {
+        return 0;
+    }
+    std::error_code error;
+    const std::filesystem::directory_iterator open("/proc/self/fd", error);
+    const long used = error ? 0 : std::distance(open, std::filesystem::directory_iterator());
+    const rlim_t most = std::min<rlim_t>(limit.rlim_cur, 1 << 20);
+    return static_cast<long>(most) - used;
+}
+
 } // namespace
+
+MetricsExporter::Capacity MetricsExporter::capacityFor(long freeDescriptors) {
+    // One more than the workers and the queue: the connection the server holds while the queue
+    // is full.
+    const long room = freeDescriptors - reservedDescriptors - 1;
+    const long queued = std::clamp<long>(room / 8, 1, mostQueued);
+    return {static_cast<int>(std::clamp<long>(room - queued, 1, mostWorkers)),
+            static_cast<int>(queued)};
+}
 
 int MetricsExporter::serve(mg_connection* connection, void* exporter) {
     const auto* request = mg_get_request_info(connection);
+    const auto decoded = decodedPath(request->local_uri);
+    if (!decoded || !lengthUnambiguous(*request)) {
+        // Also closes the connection, so nothing after a doubtful request is read as another.
+        mg_send_http_error(connection, 400, "%s", "Malformed request.\n");
+        return 400;
+    }
     const std::string_view method = request->request_method;
-    const std::string_view path = request->local_uri ? request->local_uri : "";
+    const std::string_view path = *decoded;
     const bool head = method == "HEAD";
     if (!head && method != "GET") {
         respond(connection, 405, "text/plain; charset=utf-8", "Only GET and HEAD are served.\n",
@@ -62,10 +140,13 @@ std::unique_ptr<MetricsExporter> MetricsExporter::start(const ListenAddress& add
     exporter->snapshots_ = std::make_shared<SharedSnapshot>(std::move(fetch));
     const std::string ports = address.text();
     const auto number = [](int value) { return std::to_string(value); };
+    const auto capacity = capacityFor(freeDescriptors());
     const std::string settings[] = {
-        "listening_ports", ports, "num_threads", number(workers), "request_timeout_ms",
-        number(requestTimeoutMs), "keep_alive_timeout_ms", number(idleTimeoutMs),
-        "connection_queue", number(queued), "listen_backlog", number(backlog),
+        "listening_ports", ports, "num_threads", number(capacity.workers), "request_timeout_ms",
+        number(headerDeadlineMs), "keep_alive_timeout_ms", number(headerDeadlineMs),
+        "connection_queue", number(capacity.queued), "listen_backlog", number(backlog),
+        // Paths are decoded by serve, which refuses a NUL in them.
+        "decode_url", "no",
         // Without keep-alive the server closes each connection but does not say so, and a
         // client that reuses it fails its next request. The answer goes out in several writes;
         // without TCP_NODELAY each kept connection waits for a delayed ACK.

@@ -27,14 +27,23 @@ public:
     // The port served (the chosen one when asked for port 0).
     int port() const;
 
-    // Connections served at once: 200 idle or trickling ones still leave workers for scrapes.
-    static constexpr int workers = 256;
-    // What a connection may take to send its request, and to send the next one when kept.
-    static constexpr int requestTimeoutMs = 5000;
-    static constexpr int idleTimeoutMs = 5000;
-    // Connections beyond the workers wait in the server's queue, then in the kernel's backlog;
-    // past those the newest are shed, and the ones admitted before them are still served.
-    static constexpr int queued = 64;
+    // What the server takes on at once: connections served by a worker each, and connections
+    // accepted and waiting for one.
+    struct Capacity {
+        int workers = 0;
+        int queued = 0;
+    };
+    // Sized so that every connection the server holds has a descriptor: past the limit its
+    // accepts fail, and the clients behind them wait in the kernel's backlog instead.
+    static Capacity capacityFor(long freeDescriptors);
+    // Enough workers that 600 idle connections of another user leave some for real scrapes.
+    static constexpr int mostWorkers = 1024;
+    static constexpr int mostQueued = 64;
+    // Kept back for the agent connection and its check, logging and the listening socket.
+    static constexpr int reservedDescriptors = 32;
+    // What a connection may take to send its request header, the first or a kept one's next;
+    // an idle or trickling connection holds its worker no longer than this.
+    static constexpr int headerDeadlineMs = 2000;
     static constexpr int backlog = 512;
 
 private:

@@ -38,8 +38,11 @@ int runMetrics(const CliOptions& options) {
 }
 
 bool writeFileAtomically(const std::string& path, std::string_view text, std::string& problem) {
-    // Readable by everyone: a collector running under another user must read it.
-    if (auto failure = platform::host::replaceFile(path, text, 0644)) {
+    // Readable by everyone: a collector running under another user must read it. The folder is
+    // often shared with other users, and one of them could put a link to a folder of ours at its
+    // path.
+    if (auto failure =
+            platform::host::replaceFile(path, text, 0644, platform::host::FolderLink::refused)) {
         problem = std::move(*failure);
         return false;
     }

@@ -58,17 +58,40 @@ std::string randomized(std::string name) {
     return name;
 }
 
-// Gives the unnamed file fd a fresh name from the template; errno on failure.
-int nameUnnamedFile(int fd, std::string& temporary) {
+// Links the unnamed file fd into folder as name; errno on failure.
+int linkUnnamedFile(int fd, int folder, const std::string& name) {
+    if (::linkat(fd, "", folder, name.c_str(), AT_EMPTY_PATH) == 0) {
+        return 0;
+    }
+    if (errno != ENOENT && errno != EPERM) {
+        return errno;
+    }
+    // An empty path needs CAP_DAC_READ_SEARCH on older kernels; the descriptor's entry in /proc
+    // names the same file, whatever has become of its folder's path.
     const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    return ::linkat(AT_FDCWD, self.c_str(), folder, name.c_str(), AT_SYMLINK_FOLLOW) == 0 ? 0
+                                                                                          : errno;
+}
+
+// A fresh name from the template in folder for the file fd, or, with fd invalid, a new file
+// created there under one; errno on failure.
+int takeTemporaryName(FileDescriptor& fd, int folder, std::string& temporary, mode_t mode) {
     for (int attempt = 0; attempt < 100; ++attempt) {
         const std::string name = randomized(temporary);
-        if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+        int error = 0;
+        if (fd.valid()) {
+            error = linkUnnamedFile(fd.get(), folder, name);
+        } else {
+            fd.reset(::openat(folder, name.c_str(),
+                              O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
+            error = fd.valid() ? 0 : errno;
+        }
+        if (error == 0) {
             temporary = name;
             return 0;
         }
-        if (errno != EEXIST) {
-            return errno;
+        if (error != EEXIST) {
+            return error;
         }
     }
     return EEXIST;
@@ -81,28 +104,35 @@ std::string temporaryName(std::string_view name) {
     return "." + std::string(name.substr(0, room)) + std::string(suffix);
 }
 
-std::optional<std::string> replaceFile(const std::string& path, std::string_view text,
-                                       mode_t mode) {
+std::optional<std::string> replaceFile(const std::string& path, std::string_view text, mode_t mode,
+                                       FolderLink folderLink) {
     const std::filesystem::path target(path);
     const std::string name = target.filename().string();
     if (name.empty() || name == "." || name == "..") {
         return std::string("not a file name");
     }
-    const auto folder =
+    const auto folderPath =
         target.parent_path().empty() ? std::filesystem::path(".") : target.parent_path();
-    std::string temporary = (folder / temporaryName(name)).string();
+    // Every step below goes through this descriptor, so a folder renamed or replaced meanwhile
+    // gets nothing of it, and neither does what now stands at its path.
+    const FileDescriptor folder(
+        ::open(folderPath.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC |
+                                       (folderLink == FolderLink::refused ? O_NOFOLLOW : 0)));
+    if (!folder.valid()) {
+        return std::string(errno == ELOOP ? "the folder is a symbolic link" : std::strerror(errno));
+    }
+    std::string temporary = temporaryName(name);
 
     const StopSignalsHeld held;
     bool named = false;
-    FileDescriptor fd(::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode));
+    FileDescriptor fd(::openat(folder.get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode));
     if (!fd.valid()) {
         // Older kernels and some file systems make no unnamed files.
         if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
             return std::string(std::strerror(errno));
         }
-        fd.reset(::mkostemp(temporary.data(), O_CLOEXEC));
-        if (!fd.valid()) {
-            return std::string(std::strerror(errno));
+        if (const int error = takeTemporaryName(fd, folder.get(), temporary, mode)) {
+            return std::string(std::strerror(error));
         }
         named = true;
     }
@@ -114,17 +144,18 @@ std::optional<std::string> replaceFile(const std::string& path, std::string_view
         error = errno;
     }
     if (error == 0 && !named) {
-        error = nameUnnamedFile(fd.get(), temporary);
+        error = takeTemporaryName(fd, folder.get(), temporary, mode);
         named = error == 0;
     }
-    if (error == 0 && ::rename(temporary.c_str(), path.c_str()) != 0) {
+    if (error == 0 &&
+        ::renameat(folder.get(), temporary.c_str(), folder.get(), name.c_str()) != 0) {
         error = errno;
     }
     if (error == 0) {
         return std::nullopt;
     }
     if (named) {
-        ::unlink(temporary.c_str());
+        ::unlinkat(folder.get(), temporary.c_str(), 0);
     }
     return std::string(std::strerror(error));
 }
