@@ -13,18 +13,30 @@
 //                                       checked; now and then a batch abandoned
 //   impersonate <endpoint> <ms>         serves the endpoint (the agent gone) for ms, answering
 //                                       every request with a made-up hot snapshot
+//   forge <endpoint> <agent> <ms>       the same from a user and pid namespace of its own, with
+//                                       the genuine agent started there on the endpoint's
+//                                       socket (then stopped) and named as the writer; exits 77
+//                                       without user namespaces
 
 #include "ipc/listener.h"
 #include "ipc/sensor_client.h"
 
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
+#include <fstream>
 #include <map>
+#include <poll.h>
 #include <random>
+#include <sched.h>
 #include <set>
+#include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
 #include <thread>
 
 namespace {
@@ -205,12 +217,12 @@ bool load(const std::string& endpoint, long n, long seed) {
     return true;
 }
 
+constexpr const char* madeUp = R"({"version":2,"temperatures":[{"key":"TC0P","value":99.5}],)"
+                               R"("fans":[],"helperUID":1,"helperEffectiveUID":1})";
+
 class Impostor final : public brivane::BrivaneSensorSnapshotXPC {
 public:
-    void snapshotWithReply(Reply reply) override {
-        reply(R"({"version":2,"temperatures":[{"key":"TC0P","value":99.5}],"fans":[],)"
-              R"("helperUID":1,"helperEffectiveUID":1})");
-    }
+    void snapshotWithReply(Reply reply) override { reply(madeUp); }
     void cpuDetailsWithReply(Reply reply) override { snapshotWithReply(std::move(reply)); }
     void processDetails(std::string, Reply reply) override { snapshotWithReply(reply); }
     void storageHealth(std::string, Reply reply) override { snapshotWithReply(reply); }
@@ -234,6 +246,94 @@ bool impersonate(const std::string& endpoint, long ms) {
     return true;
 }
 
+// Reads one request and answers it with madeUp, naming `writer` as the process that wrote it.
+void answerAs(int connection, pid_t writer) {
+    std::string inbound(4096, '\0');
+    pollfd entry{connection, POLLIN, 0};
+    const auto got = ::poll(&entry, 1, 1000) == 1 ? ::recv(connection, inbound.data(), 4096, 0) : 0;
+    const auto scan = scanFrame(inbound.substr(0, std::max<ssize_t>(got, 0)), 4096);
+    if (scan.status != FrameScan::Status::complete) {
+        return;
+    }
+    const auto request =
+        decodeRequest(std::string_view(inbound).substr(frameHeaderSize, scan.bodySize));
+    std::string frame;
+    appendReplyFrame(frame,
+                     std::holds_alternative<brivane::ipc::Request>(request)
+                         ? std::get<brivane::ipc::Request>(request).id
+                         : 1,
+                     std::string(madeUp));
+    ucred forged{writer, ::getuid(), ::getgid()};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof forged)] = {};
+    iovec io{frame.data(), frame.size()};
+    msghdr message{};
+    message.msg_iov = &io;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    cmsghdr* part = CMSG_FIRSTHDR(&message);
+    *part = {CMSG_LEN(sizeof forged), SOL_SOCKET, SCM_CREDENTIALS};
+    std::memcpy(CMSG_DATA(part), &forged, sizeof forged);
+    ::sendmsg(connection, &message, MSG_NOSIGNAL);
+}
+
+bool forge(const std::string& endpoint, const std::string& agent, long ms) {
+    const auto uid = std::to_string(::getuid()), gid = std::to_string(::getgid());
+    if (::unshare(CLONE_NEWUSER | CLONE_NEWPID) != 0) {
+        std::printf("no user namespaces\n");
+        std::exit(77);
+    }
+    std::ofstream("/proc/self/setgroups") << "deny";
+    std::ofstream("/proc/self/uid_map") << uid << ' ' << uid << " 1";
+    std::ofstream("/proc/self/gid_map") << gid << ' ' << gid << " 1";
+    const int listening = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    sockaddr_un address{AF_UNIX, {}};
+    endpoint.copy(address.sun_path, sizeof address.sun_path - 1);
+    if (::bind(listening, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(listening, 64) != 0) {
+        return false;
+    }
+    const pid_t first = ::fork(); // pid 1 of the new namespace, holding its capabilities
+    if (first != 0) {
+        return first > 0 && ::waitpid(first, nullptr, 0) == first;
+    }
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL); // and the namespace's processes with it
+    const pid_t genuine = ::fork();
+    if (genuine == 0) {
+        ::dup2(listening, 3);
+        ::setenv("LISTEN_FDS", "1", 1);
+        ::setenv("LISTEN_PID", std::to_string(::getpid()).c_str(), 1);
+        ::execl(agent.c_str(), agent.c_str(), "--agent", nullptr);
+        ::_exit(127);
+    }
+    // Once the agent has listened, connections name it as their peer; it is then stopped, so
+    // that only the forger answers them.
+    for (int tries = 0; tries < 250; ++tries) {
+        const int probe = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        ucred peer{};
+        socklen_t size = sizeof peer;
+        const bool named =
+            ::connect(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+            ::getsockopt(probe, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 && peer.pid == genuine;
+        ::close(probe);
+        if (named) {
+            ::kill(genuine, SIGSTOP);
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    for (const auto end = Clock::now() + std::chrono::milliseconds(ms); Clock::now() < end;) {
+        pollfd entry{listening, POLLIN, 0};
+        ::poll(&entry, 1, 100);
+        if (const int connection = ::accept4(listening, nullptr, nullptr, 0); connection >= 0) {
+            answerAs(connection, genuine);
+            ::close(connection);
+        }
+    }
+    ::kill(genuine, SIGKILL);
+    ::_exit(0);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -253,6 +353,8 @@ int main(int argc, char** argv) {
         held = crowd(endpoint, number(2), number(3), number(4), kind(5));
     } else if (scenario == "impersonate") {
         held = impersonate(endpoint, number(2));
+    } else if (scenario == "forge") {
+        held = forge(endpoint, args.size() > 2 ? args[2] : "", number(3));
     } else if (scenario == "load") {
         held = load(endpoint, number(2), number(3));
     } else {
