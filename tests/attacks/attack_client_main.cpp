@@ -287,8 +287,9 @@ bool forge(const std::string& endpoint, const std::string& agent, long ms) {
     std::ofstream("/proc/self/uid_map") << uid << ' ' << uid << " 1";
     std::ofstream("/proc/self/gid_map") << gid << ' ' << gid << " 1";
     const int listening = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    const std::string preparing = endpoint + ".new"; // renamed into place once all is set
     sockaddr_un address{AF_UNIX, {}};
-    endpoint.copy(address.sun_path, sizeof address.sun_path - 1);
+    preparing.copy(address.sun_path, sizeof address.sun_path - 1);
     if (::bind(listening, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
         ::listen(listening, 64) != 0) {
         return false;
@@ -306,9 +307,9 @@ bool forge(const std::string& endpoint, const std::string& agent, long ms) {
         ::execl(agent.c_str(), agent.c_str(), "--agent", nullptr);
         ::_exit(127);
     }
-    // Once the agent has listened, connections name it as their peer; it is then stopped, so
-    // that only the forger answers them.
-    for (int tries = 0; tries < 250; ++tries) {
+    // Once the agent has listened, connections name it as their peer; it is then stopped (in
+    // any case after 2 s), so that only the forger answers them.
+    for (int tries = 0; tries < 100; ++tries) {
         const int probe = ::socket(AF_UNIX, SOCK_STREAM, 0);
         ucred peer{};
         socklen_t size = sizeof peer;
@@ -317,11 +318,12 @@ bool forge(const std::string& endpoint, const std::string& agent, long ms) {
             ::getsockopt(probe, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 && peer.pid == genuine;
         ::close(probe);
         if (named) {
-            ::kill(genuine, SIGSTOP);
             break;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
+    ::kill(genuine, SIGSTOP);
+    ::rename(preparing.c_str(), endpoint.c_str());
     for (const auto end = Clock::now() + std::chrono::milliseconds(ms); Clock::now() < end;) {
         pollfd entry{listening, POLLIN, 0};
         ::poll(&entry, 1, 100);
