@@ -137,6 +137,32 @@ TEST(SimAgentStop, CancelsATransferInProgressAndExitsWithinTheGrace) {
     EXPECT_FALSE(fs::exists(staged.endpoint()));
 }
 
+// A killed agent takes its transfer helper with it, and the next one sweeps the download
+// folders it left.
+TEST(SimAgentStop, AKilledAgentLeavesNeitherItsHelperNorItsDownloadsForLong) {
+    StalledServer server;
+    StagedAgent staged(
+        {.bundle = BRIVANE_E2E_BUNDLE,
+         .executables = {BRIVANE_E2E_CLI},
+         .environment = {"https_proxy=http://127.0.0.1:" + std::to_string(server.port)}});
+    const auto downloads = staged.path("home/.cache/dev.qorva.brivane.SensorCompanion/Downloads");
+    fs::create_directories(downloads + "/download-Ab12Cd/download");
+    fs::create_directories(downloads + "/kept");
+    for (const auto& made : fs::recursive_directory_iterator(staged.path("home"))) {
+        ASSERT_EQ(::chown(made.path().c_str(), staged.uid(), -1), 0);
+    }
+    auto* agent = staged.startAgent();
+    ASSERT_TRUE(agent);
+    EXPECT_FALSE(fs::exists(downloads + "/download-Ab12Cd"));
+    EXPECT_TRUE(fs::exists(downloads + "/kept"));
+    ChildProcess check(staged.asAgentUser({staged.path("brivane-sensors"), "--endpoint",
+                                           staged.endpoint(), "manage", "checkForUpdates"}),
+                       staged.environment(), staged.scratch());
+    ASSERT_TRUE(pollUntil(10s, [&] { return server.connected.load(); }));
+    agent->kill(SIGKILL);
+    EXPECT_TRUE(pollUntil(2s, [&] { return server.released.load(); }));
+}
+
 // node_exporter's textfile collector reads the file of `metrics`, and `export` serves the same
 // series over HTTP.
 TEST_F(SimAgentEndToEnd, MetricsReachTheirConsumers) {
