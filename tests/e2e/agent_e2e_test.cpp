@@ -153,7 +153,7 @@ TEST(SimAgentStop, AKilledAgentLeavesNeitherItsHelperNorItsDownloadsForLong) {
     }
     auto* agent = staged.startAgent();
     ASSERT_TRUE(agent);
-    EXPECT_FALSE(fs::exists(downloads + "/download-Ab12Cd"));
+    EXPECT_TRUE(pollUntil(5s, [&] { return !fs::exists(downloads + "/download-Ab12Cd"); }));
     EXPECT_TRUE(fs::exists(downloads + "/kept"));
     ChildProcess check(staged.asAgentUser({staged.path("brivane-sensors"), "--endpoint",
                                            staged.endpoint(), "manage", "checkForUpdates"}),
