@@ -246,41 +246,9 @@ bool impersonate(const std::string& endpoint, long ms) {
     return true;
 }
 
-// Reads one request and answers it with madeUp, naming `writer` as the process that wrote it.
-void answerAs(int connection, pid_t writer) {
-    std::string inbound(4096, '\0');
-    pollfd entry{connection, POLLIN, 0};
-    const auto got = ::poll(&entry, 1, 1000) == 1 ? ::recv(connection, inbound.data(), 4096, 0) : 0;
-    const auto scan = scanFrame(inbound.substr(0, std::max<ssize_t>(got, 0)), 4096);
-    if (scan.status != FrameScan::Status::complete) {
-        return;
-    }
-    const auto request =
-        decodeRequest(std::string_view(inbound).substr(frameHeaderSize, scan.bodySize));
-    std::string frame;
-    appendReplyFrame(frame,
-                     std::holds_alternative<brivane::ipc::Request>(request)
-                         ? std::get<brivane::ipc::Request>(request).id
-                         : 1,
-                     std::string(madeUp));
-    ucred forged{writer, ::getuid(), ::getgid()};
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof forged)] = {};
-    iovec io{frame.data(), frame.size()};
-    msghdr message{};
-    message.msg_iov = &io;
-    message.msg_iovlen = 1;
-    message.msg_control = control;
-    message.msg_controllen = sizeof control;
-    cmsghdr* part = CMSG_FIRSTHDR(&message);
-    *part = {CMSG_LEN(sizeof forged), SOL_SOCKET, SCM_CREDENTIALS};
-    std::memcpy(CMSG_DATA(part), &forged, sizeof forged);
-    ::sendmsg(connection, &message, MSG_NOSIGNAL);
-}
-
 bool forge(const std::string& endpoint, const std::string& agent, long ms) {
     const auto uid = std::to_string(::getuid()), gid = std::to_string(::getgid());
     if (::unshare(CLONE_NEWUSER | CLONE_NEWPID) != 0) {
-        std::printf("no user namespaces\n");
         std::exit(77);
     }
     std::ofstream("/proc/self/setgroups") << "deny";
@@ -290,12 +258,11 @@ bool forge(const std::string& endpoint, const std::string& agent, long ms) {
     const std::string preparing = endpoint + ".new"; // renamed into place once all is set
     sockaddr_un address{AF_UNIX, {}};
     preparing.copy(address.sun_path, sizeof address.sun_path - 1);
-    if (::bind(listening, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(listening, 64) != 0) {
+    const auto* to = reinterpret_cast<sockaddr*>(&address);
+    if (::bind(listening, to, sizeof address) != 0 || ::listen(listening, 64) != 0) {
         return false;
     }
-    const pid_t first = ::fork(); // pid 1 of the new namespace, holding its capabilities
-    if (first != 0) {
+    if (const pid_t first = ::fork(); first != 0) { // pid 1 there, with its capabilities
         return first > 0 && ::waitpid(first, nullptr, 0) == first;
     }
     ::prctl(PR_SET_PDEATHSIG, SIGKILL); // and the namespace's processes with it
@@ -307,32 +274,39 @@ bool forge(const std::string& endpoint, const std::string& agent, long ms) {
         ::execl(agent.c_str(), agent.c_str(), "--agent", nullptr);
         ::_exit(127);
     }
-    // Once the agent has listened, connections name it as their peer; it is then stopped (in
-    // any case after 2 s), so that only the forger answers them.
-    for (int tries = 0; tries < 100; ++tries) {
-        const int probe = ::socket(AF_UNIX, SOCK_STREAM, 0);
-        ucred peer{};
-        socklen_t size = sizeof peer;
-        const bool named =
-            ::connect(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-            ::getsockopt(probe, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 && peer.pid == genuine;
-        ::close(probe);
-        if (named) {
-            break;
-        }
+    // Once the agent has listened, connections name it as their peer; then (at the latest
+    // after 2 s) it is stopped, and only the forger answers.
+    ucred peer{};
+    for (int tries = 0; tries < 100 && peer.pid != genuine; ++tries) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        const int probe = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        socklen_t size = sizeof peer;
+        if (::connect(probe, to, sizeof address) == 0) {
+            ::getsockopt(probe, SOL_SOCKET, SO_PEERCRED, &peer, &size);
+        }
+        ::close(probe);
     }
     ::kill(genuine, SIGSTOP);
     ::rename(preparing.c_str(), endpoint.c_str());
+    // Reply 1 (a client's first request) to all, the agent named as its writer.
+    std::string frame;
+    appendReplyFrame(frame, 1, std::string(madeUp));
+    ucred forged{genuine, ::getuid(), ::getgid()};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof forged)] = {};
+    iovec io{frame.data(), frame.size()};
+    const msghdr message{nullptr, 0, &io, 1, control, sizeof control, 0};
+    *CMSG_FIRSTHDR(&message) = {CMSG_LEN(sizeof forged), SOL_SOCKET, SCM_CREDENTIALS};
+    std::memcpy(CMSG_DATA(CMSG_FIRSTHDR(&message)), &forged, sizeof forged);
     for (const auto end = Clock::now() + std::chrono::milliseconds(ms); Clock::now() < end;) {
         pollfd entry{listening, POLLIN, 0};
         ::poll(&entry, 1, 100);
         if (const int connection = ::accept4(listening, nullptr, nullptr, 0); connection >= 0) {
-            answerAs(connection, genuine);
+            char request[512];
+            ::recv(connection, request, sizeof request, 0);
+            ::sendmsg(connection, &message, MSG_NOSIGNAL);
             ::close(connection);
         }
     }
-    ::kill(genuine, SIGKILL);
     ::_exit(0);
 }
 
