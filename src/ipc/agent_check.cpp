@@ -22,14 +22,17 @@ AgentCheck::AgentCheck(const std::string& team,
                     SensorCompanionIdentity::requirement(SensorCompanionIdentity::helper, team)),
                 std::move(signatures), user})) {}
 
-std::optional<std::string> AgentCheck::refusal(const platform::PeerInfo& sender) const {
-    if (sender.uid != parts_->user) {
-        return "it runs as user " + std::to_string(sender.uid) + ", not as this user";
+std::optional<std::string> AgentCheck::refusal(const platform::PeerInfo& peer) const {
+    if (peer.uid != parts_->user) {
+        return "it runs as user " + std::to_string(peer.uid) + ", not as this user";
+    }
+    if (peer.pid <= 0) {
+        return "it runs in a pid namespace this client cannot see";
     }
     // On a thread of its own: certificate parsing needs more stack than some callers have
     // (an HTTP server's workers).
     std::optional<platform::PeerSignature> signature;
-    std::thread([&] { signature = parts_->signatures->signatureOf(sender); }).join();
+    std::thread([&] { signature = parts_->signatures->signatureOf(peer); }).join();
     if (!signature) {
         return "its executable carries no valid signature";
     }
@@ -37,6 +40,9 @@ std::optional<std::string> AgentCheck::refusal(const platform::PeerInfo& sender)
         return "it is signed as " + signature->identifier.value_or("nothing") + " of team " +
                signature->leafOrganizationalUnit.value_or("none") +
                ", not as the sensor agent of this team";
+    }
+    if (!signature->sharesNamespaces) {
+        return "it runs in another pid or user namespace than this client";
     }
     return std::nullopt;
 }

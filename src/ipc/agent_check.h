@@ -11,8 +11,9 @@
 namespace brivane::ipc {
 
 // What a client asks of the process that answers on the endpoint before it believes a byte:
-// the same user, and an executable whose code signature satisfies the agent's requirement
-// (the companion's identifier under the team). Share one signature source across checks: its
+// the same user, the client's own pid and user namespaces, and an executable whose code
+// signature satisfies the agent's requirement (the companion's identifier under the team).
+// Share one signature source across checks: its
 // verdicts are cached per executable and signature file, as the agent caches its clients'.
 // Thread-safe.
 class AgentCheck {
@@ -20,8 +21,8 @@ public:
     AgentCheck(const std::string& team, std::shared_ptr<platform::PeerSignatureSource> signatures,
                std::uint32_t user);
 
-    // Nothing when the sender is the signed agent, else why it is not.
-    std::optional<std::string> refusal(const platform::PeerInfo& sender) const;
+    // Nothing when the peer is the signed agent, else why it is not.
+    std::optional<std::string> refusal(const platform::PeerInfo& peer) const;
 
 private:
     struct Parts;

@@ -96,23 +96,30 @@ SensorClient::Outcome SensorClient::readOne(Clock::time_point deadline) {
     }
 }
 
+// Who the agent is comes from the connection: the process that listened, as the kernel
+// recorded it when this client connected. Each read must then have been written by that very
+// process, not by another holder of the listening socket.
 bool SensorClient::senderAdmitted() {
     if (!check_) {
         return true;
     }
-    const auto sender = socket_->sender();
-    if (!sender) {
-        refusal_ = "the system did not name the process that answered";
+    if (admittedPeer_ == 0) {
+        const auto peer = socket_->peer();
+        if (!peer) {
+            refusal_ = "the system did not name the process that answered";
+            return false;
+        }
+        if (auto why = check_->refusal(*peer)) {
+            refusal_ = std::move(*why);
+            return false;
+        }
+        admittedPeer_ = peer->pid;
+    }
+    const auto writer = socket_->sender();
+    if (!writer || writer->pid != admittedPeer_) {
+        refusal_ = "its answer was written by another process than the one that listens";
         return false;
     }
-    if (sender->pid == admittedSender_) {
-        return true;
-    }
-    if (auto why = check_->refusal(*sender)) {
-        refusal_ = std::move(*why);
-        return false;
-    }
-    admittedSender_ = sender->pid;
     return true;
 }
 

@@ -52,8 +52,9 @@ public:
 
     bool isOpen() const { return socket_ != nullptr; }
 
-    // From now on every byte read must come from a process the check admits; otherwise the
-    // connection is dropped unread and the call reports refused.
+    // From now on every byte read must come from the connection's peer, and the peer must be a
+    // process the check admits; otherwise the connection is dropped unread and the call
+    // reports refused.
     void requireSender(std::shared_ptr<const AgentCheck> check) { check_ = std::move(check); }
     // Why the last refusal happened.
     const std::string& refusal() const { return refusal_; }
@@ -72,7 +73,7 @@ private:
     std::string outbound_;
     std::unordered_map<std::uint32_t, Reply> kept_;
     std::shared_ptr<const AgentCheck> check_;
-    std::int64_t admittedSender_ = 0; // a process already checked on this connection
+    std::int64_t admittedPeer_ = 0; // the connection's peer, once checked
     std::string refusal_;
 };
 

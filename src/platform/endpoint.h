@@ -37,8 +37,9 @@ public:
     virtual std::optional<PeerInfo> peer() const = 0;
     // Lets go of what pins the peer process (its pidfd) once admission is decided.
     virtual void releasePeerHandle() {}
-    // The process that wrote the bytes of the last read, as the kernel vouches for it; only on
-    // sockets made by Endpoints::connect. Its pidfd stays valid until the next read.
+    // The pid that wrote the bytes of the last read (no pidfd); only on sockets made by
+    // Endpoints::connect. A writer may name another process of a pid namespace it owns, so
+    // this tells whether the bytes came from the peer, never who the peer is.
     virtual std::optional<PeerInfo> sender() const { return std::nullopt; }
 };
 
@@ -81,13 +82,14 @@ public:
     // Binds and listens at path. A stale socket file is replaced; a live one is alreadyServing.
     virtual EndpointOpening listenAt(const std::string& path) = 0;
 
-    // The socket handed over by the service manager (LISTEN_FDS/LISTEN_PID), if any.
+    // The socket handed over by the service manager (LISTEN_FDS/LISTEN_PID), if any. It is
+    // listened on again, so that clients connecting from then on see this process as its peer.
     virtual EndpointOpening inherited() = 0;
 
     // Connects to path without ever blocking longer than timeoutMs (a listener that does not
     // accept and whose backlog is full makes the connect wait); nullptr with problem filled
-    // when nobody answers in time. The socket names the sender of what it reads (sender()):
-    // the process that answers, which with socket activation is not the one that listened.
+    // when nobody answers in time. Its peer() is the process that last called listen() on the
+    // socket, as the kernel recorded it at connect time; sender() names the writer of each read.
     virtual std::unique_ptr<StreamSocket> connect(const std::string& path, std::string& problem,
                                                   int timeoutMs) = 0;
 

@@ -16,6 +16,10 @@ struct PeerSignature {
     std::optional<std::string> identifier;
     std::optional<std::string> leafOrganizationalUnit;
     std::vector<std::string> leafExtensionOids; // dotted form, e.g. "2.5.29.19"
+    // The process runs in the reader's own pid and user namespaces. One in a namespace of its
+    // own may see files and processes its maker arranged, and may be named by forged
+    // credentials; only a process checked through signatureOf can say.
+    bool sharesNamespaces = false;
 };
 
 // Finds and checks the code signature of the process behind a connection.

@@ -62,4 +62,8 @@ struct TransferConfiguration {
 std::unique_ptr<Transfer> makeDefaultTransfer(std::shared_ptr<SerialQueue> delegateQueue,
                                               TransferConfiguration configuration);
 
+// Removes the download folders an earlier process left in configuration.downloadDirectory
+// (killed before it could). Only for the folder's sole user, before its first transfer.
+void removeLeftoverDownloads(const TransferConfiguration& configuration);
+
 } // namespace brivane::platform

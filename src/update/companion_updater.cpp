@@ -37,16 +37,18 @@ CompanionUpdater::Dependencies CompanionUpdater::Dependencies::platformDefaults(
     Dependencies defaults;
     defaults.toolRunner = platform::makeDefaultToolRunner();
     defaults.workspace = platform::makeDefaultWorkspace();
-    defaults.makeTransfer = [workspace =
-                                 defaults.workspace](std::shared_ptr<platform::SerialQueue> queue) {
-        // Packages in flight stay inside the companion's own cache folder too.
-        platform::TransferConfiguration configuration;
-        if (const auto caches = workspace->userCachesDirectory()) {
-            configuration.downloadDirectory =
-                (std::filesystem::path(*caches) / SensorCompanionIdentity::helper / "Downloads")
-                    .string();
-        }
-        return platform::makeDefaultTransfer(std::move(queue), std::move(configuration));
+    // Packages in flight stay inside the companion's own cache folder too.
+    platform::TransferConfiguration configuration;
+    if (const auto caches = defaults.workspace->userCachesDirectory()) {
+        configuration.downloadDirectory =
+            (std::filesystem::path(*caches) / SensorCompanionIdentity::helper / "Downloads")
+                .string();
+    }
+    // These are the agent's, the folder's only user, made before it serves anyone: what a
+    // killed agent left there goes now.
+    platform::removeLeftoverDownloads(configuration);
+    defaults.makeTransfer = [configuration](std::shared_ptr<platform::SerialQueue> queue) {
+        return platform::makeDefaultTransfer(std::move(queue), configuration);
     };
     defaults.osVersion = platform::makeDefaultOperatingSystemVersionSource();
     defaults.bundleInfo = platform::makeDefaultBundleInfo();

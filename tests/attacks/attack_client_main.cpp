@@ -13,18 +13,32 @@
 //                                       checked; now and then a batch abandoned
 //   impersonate <endpoint> <ms>         serves the endpoint (the agent gone) for ms, answering
 //                                       every request with a made-up hot snapshot
+//   activate <endpoint> <agent> <ms>    listens on the endpoint and 500 ms later starts the
+//                                       agent on that socket for ms, as a service manager does
+//   forge <endpoint> <agent> <ms>       the same from a user and pid namespace of its own, with
+//                                       the genuine agent started there on the endpoint's
+//                                       socket (then stopped) and named as the writer; exits 77
+//                                       without user namespaces
 
 #include "ipc/listener.h"
 #include "ipc/sensor_client.h"
 
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
+#include <fstream>
 #include <map>
+#include <poll.h>
 #include <random>
+#include <sched.h>
 #include <set>
+#include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
 #include <thread>
 
 namespace {
@@ -205,12 +219,12 @@ bool load(const std::string& endpoint, long n, long seed) {
     return true;
 }
 
+constexpr const char* madeUp = R"({"version":2,"temperatures":[{"key":"TC0P","value":99.5}],)"
+                               R"("fans":[],"helperUID":1,"helperEffectiveUID":1})";
+
 class Impostor final : public brivane::BrivaneSensorSnapshotXPC {
 public:
-    void snapshotWithReply(Reply reply) override {
-        reply(R"({"version":2,"temperatures":[{"key":"TC0P","value":99.5}],"fans":[],)"
-              R"("helperUID":1,"helperEffectiveUID":1})");
-    }
+    void snapshotWithReply(Reply reply) override { reply(madeUp); }
     void cpuDetailsWithReply(Reply reply) override { snapshotWithReply(std::move(reply)); }
     void processDetails(std::string, Reply reply) override { snapshotWithReply(reply); }
     void storageHealth(std::string, Reply reply) override { snapshotWithReply(reply); }
@@ -234,6 +248,92 @@ bool impersonate(const std::string& endpoint, long ms) {
     return true;
 }
 
+// Starts the agent on the listening socket as a service manager does, in a child.
+pid_t startOn(int listening, const std::string& agent) {
+    const pid_t started = ::fork();
+    if (started == 0) {
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        ::dup2(listening, 3);
+        ::setenv("LISTEN_FDS", "1", 1);
+        ::setenv("LISTEN_PID", std::to_string(::getpid()).c_str(), 1);
+        ::execl(agent.c_str(), agent.c_str(), "--agent", nullptr);
+        ::_exit(127);
+    }
+    return started;
+}
+
+bool activate(const std::string& endpoint, const std::string& agent, long ms) {
+    const int listening = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{AF_UNIX, {}};
+    endpoint.copy(address.sun_path, sizeof address.sun_path - 1);
+    if (::bind(listening, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(listening, 64) != 0) {
+        return false;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(500)); // clients come first
+    const pid_t started = startOn(listening, agent);
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    ::kill(started, SIGTERM);
+    return ::waitpid(started, nullptr, 0) == started;
+}
+
+bool forge(const std::string& endpoint, const std::string& agent, long ms) {
+    const auto uid = std::to_string(::getuid()), gid = std::to_string(::getgid());
+    if (::unshare(CLONE_NEWUSER | CLONE_NEWPID) != 0) {
+        std::exit(77);
+    }
+    std::ofstream("/proc/self/setgroups") << "deny";
+    std::ofstream("/proc/self/uid_map") << uid << ' ' << uid << " 1";
+    std::ofstream("/proc/self/gid_map") << gid << ' ' << gid << " 1";
+    const int listening = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    const std::string preparing = endpoint + ".new"; // renamed into place once all is set
+    sockaddr_un address{AF_UNIX, {}};
+    preparing.copy(address.sun_path, sizeof address.sun_path - 1);
+    const auto* to = reinterpret_cast<sockaddr*>(&address);
+    if (::bind(listening, to, sizeof address) != 0 || ::listen(listening, 64) != 0) {
+        return false;
+    }
+    if (const pid_t first = ::fork(); first != 0) { // pid 1 there, with its capabilities
+        return first > 0 && ::waitpid(first, nullptr, 0) == first;
+    }
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL); // and the namespace's processes with it
+    const pid_t genuine = startOn(listening, agent);
+    // Once the agent has listened, connections name it as their peer; then (at the latest
+    // after 2 s) it is stopped, and only the forger answers.
+    ucred peer{};
+    for (int tries = 0; tries < 100 && peer.pid != genuine; ++tries) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        const int probe = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        socklen_t size = sizeof peer;
+        if (::connect(probe, to, sizeof address) == 0) {
+            ::getsockopt(probe, SOL_SOCKET, SO_PEERCRED, &peer, &size);
+        }
+        ::close(probe);
+    }
+    ::kill(genuine, SIGSTOP);
+    ::rename(preparing.c_str(), endpoint.c_str());
+    // Reply 1 (a client's first request) to all, the agent named as its writer.
+    std::string frame;
+    appendReplyFrame(frame, 1, std::string(madeUp));
+    ucred forged{genuine, ::getuid(), ::getgid()};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof forged)] = {};
+    iovec io{frame.data(), frame.size()};
+    const msghdr message{nullptr, 0, &io, 1, control, sizeof control, 0};
+    *CMSG_FIRSTHDR(&message) = {CMSG_LEN(sizeof forged), SOL_SOCKET, SCM_CREDENTIALS};
+    std::memcpy(CMSG_DATA(CMSG_FIRSTHDR(&message)), &forged, sizeof forged);
+    for (const auto end = Clock::now() + std::chrono::milliseconds(ms); Clock::now() < end;) {
+        pollfd entry{listening, POLLIN, 0};
+        ::poll(&entry, 1, 100);
+        if (const int connection = ::accept4(listening, nullptr, nullptr, 0); connection >= 0) {
+            char request[512];
+            ::recv(connection, request, sizeof request, 0);
+            ::sendmsg(connection, &message, MSG_NOSIGNAL);
+            ::close(connection);
+        }
+    }
+    ::_exit(0);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -253,6 +353,10 @@ int main(int argc, char** argv) {
         held = crowd(endpoint, number(2), number(3), number(4), kind(5));
     } else if (scenario == "impersonate") {
         held = impersonate(endpoint, number(2));
+    } else if (scenario == "activate") {
+        held = activate(endpoint, args.size() > 2 ? args[2] : "", number(3));
+    } else if (scenario == "forge") {
+        held = forge(endpoint, args.size() > 2 ? args[2] : "", number(3));
     } else if (scenario == "load") {
         held = load(endpoint, number(2), number(3));
     } else {

@@ -160,19 +160,46 @@ TEST_F(Attack, PipelinedRequestsAreAnsweredHoweverLateTheClientReadsAndOnTermina
     EXPECT_TRUE(staged_.startAgent(10s));
 }
 
+// An agent handed a socket that another process listens on (socket activation) is believed,
+// also by a client that connected before it started.
+TEST_F(Attack, AnAgentStartedOnAnotherProcesssSocketIsBelieved) {
+    agent_->kill(SIGTERM);
+    ASSERT_EQ(agent_->waitForExit(5s * slowdown), 0);
+    auto manager = launch(client({"activate", staged_.agentExecutable(), "5000"}));
+    ASSERT_TRUE(pollUntil(5s, [&] { return fs::exists(staged_.endpoint()); }));
+    for (int request = 0; request < 2; ++request) {
+        const auto shown = staged_.cli({"snapshot"});
+        EXPECT_EQ(shown.status, 0) << shown.output;
+    }
+}
+
+// Whoever serves the endpoint in the agent's place, the CLI shows none of it.
 TEST_F(Attack, AProcessImpersonatingTheAgentIsNotBelieved) {
     agent_->kill(SIGTERM);
     ASSERT_EQ(agent_->waitForExit(5s * slowdown), 0);
-    auto impostor = launch(client({"impersonate", "10000"}));
-    ASSERT_TRUE(waitForEndpoint(staged_.endpoint(), 5s * slowdown));
-    for (const char* request : {"snapshot", "metrics"}) {
-        const auto shown =
-            staged_.run({"sh", "-c", "\"$0\" --endpoint \"$1\" --raw $2 2>&1",
-                         staged_.path("brivane-sensors"), staged_.endpoint(), request});
-        EXPECT_EQ(shown.status, 1) << shown.output;
-        EXPECT_EQ(shown.output.find("99.5"), std::string::npos) << shown.output;
-        EXPECT_NE(shown.output.find("not the signed sensor agent"), std::string::npos)
-            << shown.output;
+    // The second owns a user and pid namespace, which lets it name as the writer of its bytes
+    // the genuine agent it ran there on the endpoint's socket: the connection's peer.
+    for (const auto& scenario : {client({"impersonate", "10000"}),
+                                 client({"forge", staged_.agentExecutable(), "10000"})}) {
+        SCOPED_TRACE(scenario[1]);
+        auto impostor = launch(scenario);
+        ASSERT_TRUE(pollUntil(
+            5s * slowdown, [&] { return fs::exists(staged_.endpoint()) || !impostor->running(); }));
+        if (impostor->waitForExit(100ms) == 77) {
+            std::cout << "skipped: no user namespaces here\n";
+            continue;
+        }
+        for (const char* request : {"snapshot", "metrics"}) {
+            const auto shown =
+                staged_.run({"sh", "-c", "\"$0\" --endpoint \"$1\" --raw $2 2>&1",
+                             staged_.path("brivane-sensors"), staged_.endpoint(), request});
+            EXPECT_EQ(shown.status, 1) << shown.output;
+            EXPECT_EQ(shown.output.find("99.5"), std::string::npos) << shown.output;
+            EXPECT_NE(shown.output.find("not the signed sensor agent"), std::string::npos)
+                << shown.output;
+        }
+        impostor.reset();
+        fs::remove(staged_.endpoint());
     }
 }
 

@@ -116,25 +116,38 @@ private:
 };
 
 // A stop cancels an update check stuck on a server that does not answer: the agent exits
-// within its grace, leaving neither its endpoint nor the transfer behind.
-TEST(SimAgentStop, CancelsATransferInProgressAndExitsWithinTheGrace) {
-    StalledServer server;
-    StagedAgent staged(
-        {.bundle = BRIVANE_E2E_BUNDLE,
-         .executables = {BRIVANE_E2E_CLI},
-         .environment = {"https_proxy=http://127.0.0.1:" + std::to_string(server.port)}});
-    auto* agent = staged.startAgent();
-    ASSERT_TRUE(agent);
-    ChildProcess check(staged.asAgentUser({staged.path("brivane-sensors"), "--endpoint",
-                                           staged.endpoint(), "manage", "checkForUpdates"}),
-                       staged.environment(), staged.scratch());
-    ASSERT_TRUE(pollUntil(10s, [&] { return server.connected.load(); }));
-    const auto stopping = std::chrono::steady_clock::now();
-    agent->kill(SIGTERM);
-    EXPECT_EQ(agent->waitForExit(10s), 0);
-    EXPECT_LT(std::chrono::steady_clock::now() - stopping, 2500ms);
-    EXPECT_TRUE(pollUntil(2s, [&] { return server.released.load(); }));
-    EXPECT_FALSE(fs::exists(staged.endpoint()));
+// within its grace, leaving neither its endpoint nor the transfer behind. A killed agent's
+// helper ends with it, and the download folders a killed one left are swept at start.
+TEST(SimAgentStop, EndsATransferInProgressAndExitsWithinTheGrace) {
+    for (const int signal : {SIGTERM, SIGKILL}) {
+        SCOPED_TRACE(signal);
+        StalledServer server;
+        StagedAgent staged(
+            {.bundle = BRIVANE_E2E_BUNDLE,
+             .executables = {BRIVANE_E2E_CLI},
+             .environment = {"https_proxy=http://127.0.0.1:" + std::to_string(server.port)}});
+        const fs::path left =
+            staged.path("home/.cache/dev.qorva.brivane.SensorCompanion/Downloads/download-Ab12Cd");
+        fs::create_directories(left);
+        for (auto made = left; made != staged.path("home"); made = made.parent_path()) {
+            ASSERT_EQ(::chown(made.c_str(), staged.uid(), -1), 0);
+        }
+        auto* agent = staged.startAgent();
+        ASSERT_TRUE(agent);
+        ChildProcess check(staged.asAgentUser({staged.path("brivane-sensors"), "--endpoint",
+                                               staged.endpoint(), "manage", "checkForUpdates"}),
+                           staged.environment(), staged.scratch());
+        ASSERT_TRUE(pollUntil(10s, [&] { return server.connected.load(); }));
+        EXPECT_FALSE(fs::exists(left));
+        const auto stopping = std::chrono::steady_clock::now();
+        agent->kill(signal);
+        if (signal == SIGTERM) {
+            EXPECT_EQ(agent->waitForExit(10s), 0);
+            EXPECT_LT(std::chrono::steady_clock::now() - stopping, 2500ms);
+            EXPECT_FALSE(fs::exists(staged.endpoint()));
+        }
+        EXPECT_TRUE(pollUntil(2s, [&] { return server.released.load(); }));
+    }
 }
 
 // node_exporter's textfile collector reads the file of `metrics`, and `export` serves the same

@@ -373,7 +373,7 @@ TEST_F(MockBusTest, PowerToolListsEachAccessoryOnceFromUPowerBlueZAndSysfs) {
 }
 
 // UDisks2's NVMe and ATA drives, each by its block device.
-constexpr const char* udisksDrives = R"({"drives": [{"name": "nvme", "block": "nvme0n1",
+const std::string udisksDrives = R"({"drives": [{"name": "nvme", "block": "nvme0n1",
     "drive": {"Model": ["s", "Fast SSD"]},
     "nvme": {"SmartTemperature": ["q", 310], "SmartPowerOnHours": ["t", 2871],
              "SmartCriticalWarning": ["u", 0], "SmartUpdated": ["t", 1700000000]},
@@ -386,7 +386,8 @@ constexpr const char* udisksDrives = R"({"drives": [{"name": "nvme", "block": "n
             "SmartUpdated": ["t", 1700000000], "SmartTemperature": ["d", 308.15],
             "SmartPowerOnSeconds": ["t", 7300]},
     "attributes": [[12, "power-cycle-count", 77, 1], [241, "total-lbas-written", 2000000, 3]]},
-  {"name": "plain", "block": "vda", "drive": {"Model": ["s", "Plain Disk"]}}]})";
+  {"name": "plain", "block": "vda", "drive": {"Model": ["s", "Plain Disk )" +
+                                 std::string(300, 'x') + R"("]}}]})";
 
 // Disks are the whole disks of /sys/block in naming order, each with the SMART figures UDisks2
 // has for it, else the NVMe controller's own temperature (not its "no reading" sentinel).
@@ -422,6 +423,10 @@ TEST_F(MockBusTest, DiskToolNamesTheWholeDisksAndReadsTheirSmartFigures) {
         ASSERT_TRUE(report);
         EXPECT_EQ(StorageHealthReading::parse(*report, disk), expected);
     }
+    // A model as long as the drive likes is kept to 256 bytes.
+    EXPECT_NE(diskInfoReport(root, connection.get(), "disk4")
+                  ->find("Plain Disk " + std::string(245, 'x') + "<"),
+              std::string::npos);
     for (const char* unknown : {"disk5", "disk0s1", "disk00", "sda"}) {
         EXPECT_EQ(diskInfoReport(root, connection.get(), unknown), std::nullopt) << unknown;
     }

@@ -62,6 +62,11 @@ AgentConnection::Answer AgentConnection::ask(ipc::Selector selector,
         if (outcome.status == SensorClient::Status::refused) {
             const auto why = client_->refusal();
             client_.reset();
+            // A connection made while the service manager still held the socket alone names
+            // the manager as its peer; the agent that answered it has listened since.
+            if (!kept && attempt == 0) {
+                continue;
+            }
             return {unreachable, "the process answering on the endpoint is not the signed sensor "
                                  "agent: " +
                                      why};

@@ -1,5 +1,7 @@
 #include "system_bus.h"
 
+#include "base/utf8.h"
+
 #include <algorithm>
 #include <condition_variable>
 #include <cstdint>
@@ -23,13 +25,22 @@ const std::string udisksService = "org.freedesktop.UDisks2";
 const std::string udisksNvme = "org.freedesktop.UDisks2.NVMe.Controller";
 const std::string udisksAta = "org.freedesktop.UDisks2.Drive.Ata";
 
+// Text on the bus is whatever a service holds (a disk's model is the drive's own word, and may
+// run to megabytes): kept to a sane length, cut between characters.
+constexpr std::size_t textLimit = 256;
+
+std::string capped(std::string text) {
+    text.resize(utf8::truncated(text, textLimit).size());
+    return text;
+}
+
 // Byte arrays (UDisks2's device paths) end in a NUL that is not part of the text.
 std::string bytesAsText(const std::vector<std::uint8_t>& bytes) {
     std::string text(bytes.begin(), bytes.end());
     while (!text.empty() && text.back() == '\0') {
         text.pop_back();
     }
-    return text;
+    return capped(std::move(text));
 }
 
 BusValue valueOf(const sdbus::Variant& variant) try {
@@ -62,10 +73,10 @@ BusValue valueOf(const sdbus::Variant& variant) try {
         return variant.get<double>();
     }
     if (type == "s") {
-        return variant.get<std::string>();
+        return capped(variant.get<std::string>());
     }
     if (type == "o") {
-        return std::string(variant.get<sdbus::ObjectPath>());
+        return capped(variant.get<sdbus::ObjectPath>());
     }
     if (type == "ay") {
         return bytesAsText(variant.get<std::vector<std::uint8_t>>());
@@ -241,7 +252,7 @@ std::optional<DriveFacts> SystemBus::udisksDrive(std::string_view kernelName) {
             udisksService, path, udisksAta, "SmartGetAttributes", VariantMap{});
         for (const auto& row : rows.value_or(std::vector<AtaRow>{})) {
             facts.ataAttributes.push_back(
-                AtaAttribute{row.get<0>(), row.get<1>(), row.get<6>(), row.get<7>()});
+                AtaAttribute{row.get<0>(), capped(row.get<1>()), row.get<6>(), row.get<7>()});
         }
     }
     return facts;

@@ -2,10 +2,15 @@
 
 #include "base/whole_number.h"
 #include "curl_transfer.h"
+#include "platform/host/helper_transfer.h"
 #include "platform/host/transfer_report.h"
 #include "system_tools.h"
 
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <sys/prctl.h>
+#include <unistd.h>
 
 namespace brivane::system_tools {
 namespace {
@@ -29,9 +34,21 @@ int report(const platform::host::TransferReport& report) {
     return printed(platform::host::transferReportHead(report) + report.body);
 }
 
+// A helper whose agent was killed would go on transferring into a folder nobody removes. The
+// kernel ends it with its parent from here on; a parent that died before that has been
+// replaced already, which the check after shows.
+bool bindToParent() {
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    const char* parent = std::getenv(std::string(platform::host::transferParentVariable).c_str());
+    return parent == nullptr || std::to_string(::getppid()) == parent;
+}
+
 } // namespace
 
 int runTransfer(std::span<const std::string> args) {
+    if (!bindToParent()) {
+        return 1;
+    }
     if (args.size() == 5 && args[0] == "fetch") {
         const auto limit = wholeNumber<std::size_t>(args[2]);
         const auto configuration = timeouts(args[3], args[4]);

@@ -45,6 +45,21 @@ std::optional<std::uint64_t> startTimeOf(std::int64_t pid) {
                             parseStatStartTime);
 }
 
+// Whether /proc/<pid> runs in this process's own pid and user namespaces.
+bool sharesNamespaces(std::int64_t pid) {
+    for (const char* kind : {"pid", "user"}) {
+        struct stat own {};
+        struct stat peer {};
+        const std::string link = std::string("/ns/") + kind;
+        if (::stat(("/proc/self" + link).c_str(), &own) != 0 ||
+            ::stat(("/proc/" + std::to_string(pid) + link).c_str(), &peer) != 0 ||
+            own.st_dev != peer.st_dev || own.st_ino != peer.st_ino) {
+            return false;
+        }
+    }
+    return true;
+}
+
 bool isAlive(int pidfd) {
     return ::syscall(SYS_pidfd_send_signal, pidfd, 0, nullptr, 0) == 0;
 }
@@ -138,6 +153,9 @@ std::optional<PeerSignature> ExeSignatureSource::signatureOf(const PeerInfo& pee
     }
     const std::string path(target.data(), static_cast<std::size_t>(targetLength));
     auto result = signatureOfOpened(executable.get(), path);
+    if (result) {
+        result->sharesNamespaces = sharesNamespaces(peer.pid);
+    }
     // The process read must still be the one that connected.
     if (!isAlive(pidfd) || startTimeOf(peer.pid) != startedAt) {
         return std::nullopt;

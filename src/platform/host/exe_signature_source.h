@@ -29,7 +29,8 @@ struct FileIdentity {
 // it, verified with CMS to the build's anchors and bound to the executable's SHA-256. The pid
 // is pinned with a pidfd and the process start time is compared again after reading, so a
 // process that exits and whose pid is reused meanwhile is refused. Verdicts are cached per
-// executable and signature identity so reconnecting clients are not hashed again.
+// executable and signature identity so reconnecting clients are not hashed again; whether the
+// process shares this one's namespaces is looked up each time.
 class ExeSignatureSource final : public PeerSignatureSource {
 public:
     static constexpr std::size_t cacheCapacity = 64;

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <system_error>
+#include <unistd.h>
 
 namespace brivane::platform::host {
 namespace {
@@ -15,6 +16,8 @@ constexpr const char* noAnswer = "The transfer ended without an answer.";
 std::string seconds(double value) {
     return std::to_string(value);
 }
+
+constexpr std::string_view folderPrefix = "download-";
 
 // A private folder holding one download; removed with everything in it.
 class TemporaryFolder {
@@ -26,7 +29,7 @@ public:
         if (error || (parent && (std::filesystem::create_directories(base, error), error))) {
             return;
         }
-        std::string pattern = (base / "download-XXXXXX").string();
+        std::string pattern = (base / (std::string(folderPrefix) + "XXXXXX")).string();
         if (::mkdtemp(pattern.data())) { // created with mode 0700
             path_ = pattern;
         }
@@ -79,7 +82,9 @@ std::optional<std::string> HelperTransfer::runHelper(std::vector<std::string> ar
     arguments.push_back(seconds(configuration_.resourceTimeout));
     ToolRun requested;
     requested.arguments = std::move(arguments);
-    requested.environment = ToolEnvironment::inherited(); // proxies as the agent's own
+    // Proxies as the agent's own; the spawner named so that the helper can die with it.
+    requested.environment = ToolEnvironment::inheritedWith(
+        {{std::string(transferParentVariable), std::to_string(::getpid())}});
     requested.timeLimit = configuration_.resourceTimeout + helperMargin;
     requested.qos = WatchdogQoS::standard;
     const auto local = helper_(requested);
@@ -143,3 +148,23 @@ void HelperTransfer::downloadNow(
 }
 
 } // namespace brivane::platform::host
+
+namespace brivane::platform {
+
+void removeLeftoverDownloads(const TransferConfiguration& configuration) {
+    if (!configuration.downloadDirectory) {
+        return;
+    }
+    std::error_code error;
+    for (std::filesystem::directory_iterator entry(*configuration.downloadDirectory, error), end;
+         !error && entry != end; entry.increment(error)) {
+        // Folders only, never what a link points to.
+        if (entry->path().filename().string().starts_with(host::folderPrefix) &&
+            entry->symlink_status(error).type() == std::filesystem::file_type::directory) {
+            std::error_code ignored;
+            std::filesystem::remove_all(entry->path(), ignored);
+        }
+    }
+}
+
+} // namespace brivane::platform

@@ -7,8 +7,12 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 
 namespace brivane::platform::host {
+
+// Names the process that started a transfer helper, so that the helper ends with it.
+inline constexpr std::string_view transferParentVariable = "BRIVANE_TRANSFER_PARENT";
 
 // Transfers run one at a time on the delegate queue, each by a helper process ("transfer"
 // of the bundle's system-tools executable), which does the HTTPS exchange and reports it

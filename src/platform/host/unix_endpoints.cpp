@@ -145,6 +145,11 @@ EndpointOpening inheritedUnix() {
     }
     ::fcntl(fd, F_SETFD, FD_CLOEXEC);
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+    // The kernel gives a connecting client the credentials of whoever called listen() last;
+    // until now that is the service manager, which clients do not believe.
+    if (::listen(fd, SOMAXCONN) != 0) {
+        return failure(EndpointError::systemError, errorText("cannot listen on the passed socket"));
+    }
     raiseDescriptorLimit();
     return {std::make_unique<UnixListeningSocket>(FileDescriptor(fd)), std::nullopt, {}};
 }

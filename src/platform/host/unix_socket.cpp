@@ -12,15 +12,9 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-// Older C library headers lack the pidfd forms (Linux 6.5).
-#ifndef SO_PASSPIDFD
-#define SO_PASSPIDFD 76
-#endif
+// Older C library headers lack it (Linux 6.5).
 #ifndef SO_PEERPIDFD
 #define SO_PEERPIDFD 77
-#endif
-#ifndef SCM_PIDFD
-#define SCM_PIDFD 0x04
 #endif
 
 namespace brivane::platform::host {
@@ -96,10 +90,11 @@ IoResult UnixStreamSocket::read(char* into, std::size_t capacity) {
     }
 }
 
-// The kernel attaches the writer's credentials (and, since Linux 6.5, a pidfd of it) to what
-// it delivers, and never joins bytes of two writers in one read.
+// The kernel attaches the writer's credentials to what it delivers, and never joins bytes of two
+// writers in one read. Only the pid is kept: a writer that owns its pid namespace may name any
+// process of it, so this says who wrote, never who the writer is.
 IoResult UnixStreamSocket::readNotingSender(char* into, std::size_t capacity) {
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(ucred)) + CMSG_SPACE(sizeof(int))];
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(ucred)) + CMSG_SPACE(4 * sizeof(int))];
     for (;;) {
         iovec io{into, capacity};
         msghdr message{};
@@ -115,7 +110,6 @@ IoResult UnixStreamSocket::readNotingSender(char* into, std::size_t capacity) {
             return {got == 0 ? IoStatus::closed : statusOf(errno), 0};
         }
         std::optional<PeerInfo> writer;
-        FileDescriptor writerPidfd;
         for (cmsghdr* part = CMSG_FIRSTHDR(&message); part; part = CMSG_NXTHDR(&message, part)) {
             if (part->cmsg_level != SOL_SOCKET) {
                 continue;
@@ -124,16 +118,16 @@ IoResult UnixStreamSocket::readNotingSender(char* into, std::size_t capacity) {
                 ucred credentials{};
                 std::memcpy(&credentials, CMSG_DATA(part), sizeof credentials);
                 writer = PeerInfo{credentials.pid, credentials.uid, credentials.gid, {}};
-            } else if (part->cmsg_type == SCM_PIDFD && part->cmsg_len == CMSG_LEN(sizeof(int))) {
-                int pidfd = -1;
-                std::memcpy(&pidfd, CMSG_DATA(part), sizeof pidfd);
-                writerPidfd = FileDescriptor(pidfd);
+            } else if (part->cmsg_type == SCM_RIGHTS) {
+                // Descriptors nobody asked for are closed, not kept.
+                const std::size_t count = (part->cmsg_len - CMSG_LEN(0)) / sizeof(int);
+                for (std::size_t i = 0; i < count; ++i) {
+                    int passed = -1;
+                    std::memcpy(&passed, CMSG_DATA(part) + i * sizeof(int), sizeof passed);
+                    const FileDescriptor unwanted(passed);
+                }
             }
         }
-        if (writer && writerPidfd.valid()) {
-            writer->pidfd = writerPidfd.get();
-        }
-        senderPidfd_ = std::move(writerPidfd);
         sender_ = writer;
         return {IoStatus::ok, static_cast<std::size_t>(got)};
     }
@@ -248,7 +242,6 @@ std::unique_ptr<StreamSocket> connectUnix(const std::string& path, std::string& 
     // Before connecting, so that every byte that arrives names its writer.
     const int on = 1;
     ::setsockopt(fd.get(), SOL_SOCKET, SO_PASSCRED, &on, sizeof on);
-    ::setsockopt(fd.get(), SOL_SOCKET, SO_PASSPIDFD, &on, sizeof on); // fails before Linux 6.5
     const auto deadline = Clock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
     for (;;) {
         const int error = connectOnce(fd.get(), address);

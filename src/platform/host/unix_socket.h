@@ -11,7 +11,8 @@ namespace brivane::platform::host {
 class UnixStreamSocket final : public StreamSocket {
 public:
     // Takes a connected, non-blocking socket; reads the peer's credentials once. With
-    // `senders`, reads note who wrote the bytes (the socket asked for credentials, connectUnix).
+    // `senders`, reads note the pid that wrote the bytes (the socket asked for credentials,
+    // connectUnix).
     explicit UnixStreamSocket(FileDescriptor fd, bool senders = false);
 
     IoResult read(char* into, std::size_t capacity) override;
@@ -30,7 +31,6 @@ private:
     FileDescriptor pidfd_;
     std::optional<PeerInfo> peer_;
     bool senders_;
-    FileDescriptor senderPidfd_;
     std::optional<PeerInfo> sender_;
 };
 

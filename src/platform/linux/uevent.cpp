@@ -59,7 +59,10 @@ bool drainUevents(int socket, std::span<const std::string_view> subsystems) {
     std::array<char, 8192> buffer;
     // Bounded: a flood of events costs one pass, never the loop.
     for (int message = 0; message < 1024; ++message) {
-        const ssize_t got = ::recv(socket, buffer.data(), buffer.size(), MSG_DONTWAIT);
+        sockaddr_nl from{};
+        socklen_t fromSize = sizeof from;
+        const ssize_t got = ::recvfrom(socket, buffer.data(), buffer.size(), MSG_DONTWAIT,
+                                       reinterpret_cast<sockaddr*>(&from), &fromSize);
         if (got < 0) {
             if (errno == EINTR) {
                 continue;
@@ -68,6 +71,11 @@ bool drainUevents(int socket, std::span<const std::string_view> subsystems) {
         }
         if (got == 0) {
             return relevant; // a closed test socket, never the kernel
+        }
+        // Port 0 is the kernel; any other sender (root, or root of a network namespace) may
+        // write whatever it likes.
+        if (from.nl_family == AF_NETLINK && from.nl_pid != 0) {
+            continue;
         }
         const auto event = parseUevent(std::span(buffer.data(), static_cast<std::size_t>(got)));
         relevant = relevant || (event && addsOrRemoves(*event, subsystems));

@@ -27,8 +27,9 @@ bool addsOrRemoves(const Uevent& event, std::span<const std::string_view> subsys
 // network namespace without them, a seccomp profile).
 host::FileDescriptor openUeventSocket();
 
-// Reads every message waiting on `socket` without blocking; true when one adds or removes a
-// device of `subsystems`, or when messages were lost (the buffer overflowed while nobody read).
+// Reads every message waiting on `socket` without blocking; true when one the kernel sent adds
+// or removes a device of `subsystems`, or when messages were lost (the buffer overflowed while
+// nobody read). Messages of other netlink senders are passed over.
 bool drainUevents(int socket, std::span<const std::string_view> subsystems);
 
 } // namespace brivane::platform::linux_backend

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 namespace brivane::platform::host {
 namespace {
@@ -66,7 +67,10 @@ TEST_F(HelperTransferTest, AFetchIsWhatTheHelperReportsAndNothingElse) {
     EXPECT_EQ(run.arguments,
               (std::vector<std::string>{"fetch", "https://host/a", "4", "30.000000", "60.000000"}));
     EXPECT_EQ(run.timeLimit, 65.0);
-    EXPECT_EQ(run.environment.policy, ToolEnvironment::Policy::inherit);
+    EXPECT_EQ(run.environment.policy, ToolEnvironment::Policy::inheritAndSet);
+    EXPECT_EQ(run.environment.variables,
+              (decltype(run.environment.variables){
+                  {std::string(transferParentVariable), std::to_string(::getpid())}}));
 }
 
 // The file lives in a folder of its own until the completion returns; a stop ends the helper.

@@ -1,6 +1,7 @@
 #include "platform/linux/uevent.h"
 
 #include <gtest/gtest.h>
+#include <linux/netlink.h>
 #include <string>
 #include <sys/socket.h>
 
@@ -42,6 +43,20 @@ TEST(Uevents, OnlyDevicesComingAndGoingAskForADiscovery) {
     }
     EXPECT_TRUE(drainUevents(receiver.get(), watched));
     EXPECT_FALSE(drainUevents(receiver.get(), watched));
+
+    // The same message from a process (port id not 0): root may send one, never the kernel.
+    const auto kernels = openUeventSocket();
+    const host::FileDescriptor forger(::socket(AF_NETLINK, SOCK_DGRAM, NETLINK_KOBJECT_UEVENT));
+    sockaddr_nl to{AF_NETLINK, 0, 0, 0};
+    socklen_t size = sizeof to;
+    ASSERT_TRUE(kernels.valid() && forger.valid());
+    ASSERT_EQ(::getsockname(kernels.get(), reinterpret_cast<sockaddr*>(&to), &size), 0);
+    const std::string& forged = cases[0].first;
+    if (::sendto(forger.get(), forged.data(), forged.size(), 0, reinterpret_cast<sockaddr*>(&to),
+                 sizeof to) < 0) {
+        GTEST_SKIP() << "sending needs CAP_NET_ADMIN";
+    }
+    EXPECT_FALSE(drainUevents(kernels.get(), watched));
 }
 
 } // namespace
