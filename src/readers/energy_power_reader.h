@@ -55,7 +55,10 @@ private:
     // One flag per reported field: whether its channel has shown a positive count.
     std::array<bool, 2> activeChannels_{};
     std::array<double, 2> totals_{};
-    bool initialized_ = false;
+    // When the source was last asked for its channels; a source that had none (its back end
+    // still looking) is asked again after subscribeRetry seconds.
+    std::optional<double> setUpAt_;
+    static constexpr double subscribeRetry = 30.0;
 };
 
 } // namespace brivane

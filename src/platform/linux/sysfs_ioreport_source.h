@@ -3,6 +3,7 @@
 #include "platform/host/sysfs_reading.h"
 #include "platform/ioreport_source.h"
 #include "platform/linux/cpu/cpu_state_reader.h"
+#include "platform/linux/sensor_poller.h"
 #include "platform/linux/sysfs_channel_group.h"
 
 #include <array>
@@ -18,8 +19,10 @@ class SysfsIOReportSource final : public IOReportSource {
 public:
     // sysRoot and procRoot: where sysfs and procfs are mounted. pread is replaceable so tests
     // can make a counter fail the way the kernel does.
+    // The energy counters are read by lanes set up by `energy`; its pread is replaced by `pread`.
     explicit SysfsIOReportSource(const std::string& sysRoot, host::KeptValue::Pread pread = ::pread,
-                                 const std::string& procRoot = "/proc", CpuSampling sampling = {});
+                                 const std::string& procRoot = "/proc", CpuSampling sampling = {},
+                                 SensorPoller::Setup energy = {});
     ~SysfsIOReportSource() override;
 
     std::optional<IOReportChannelList>
@@ -36,6 +39,10 @@ private:
     host::RootedDirectory sys_;
     host::RootedDirectory proc_;
     std::array<std::unique_ptr<SysfsChannelGroup>, 2> groups_;
+
+public:
+    // Without background lanes (tests): runs what is due now for the energy counters.
+    void step();
 };
 
 } // namespace brivane::platform::linux_backend

@@ -1,4 +1,5 @@
 #include "platform/linux/gpu/drm_cards.h"
+#include "platform/linux/sysfs_registry.h"
 #include "support/sysfs_fixture.h"
 
 #include <gtest/gtest.h>
@@ -31,10 +32,21 @@ void addCard(const TempDir& sys, int number, const std::string& address, const s
 
 using Shown = std::pair<std::string, std::optional<double>>; // driver, percent
 
-std::vector<Shown> shown(DrmCards& cards) {
+// The registry's accelerators after its lanes' next pass.
+std::vector<Shown> shown(SysfsRegistry& registry, ManualUptimeClock& clock) {
+    registry.matchingEntries("IOAccelerator");
+    registry.step();
+    clock.advance(2); // the slow lane's pace
     std::vector<Shown> out;
-    for (const auto& card : cards.read())
-        out.push_back({card.driver, card.percent});
+    const auto entries = registry.matchingEntries("IOAccelerator");
+    while (const auto entry = entries->next()) {
+        const auto* statistics = entry->dictionaryProperty("PerformanceStatistics");
+        const auto found = statistics->find("Device Utilization %");
+        out.push_back({std::string(*entry->stringProperty("IOClass")),
+                       found == statistics->end()
+                           ? std::nullopt
+                           : std::optional(std::get<double>(found->second))});
+    }
     return out;
 }
 
@@ -53,18 +65,18 @@ TEST(DrmCards, EveryCommonCardBusiestFirstSleepingOnesUnread) {
     addCard(sys, 4, "0000:01:00.0", "nvidia", "");
     addCard(sys, 5, "0000:05:00.0", "vkms", ""); // tells nothing: no entry
     sys.write("class/drm/card0-DP-1/status", "connected\n");
-    const host::RootedDirectory root(sys.path());
-    DrmCards cards(root, BRIVANE_TEST_FAKE_NVML);
-    cards.discover();
+    const auto clock = std::make_shared<ManualUptimeClock>();
+    SysfsRegistry registry(sys.path(), {.clock = clock, .background = false},
+                           BRIVANE_TEST_FAKE_NVML);
     // The idle counters give a figure from the second look on.
-    EXPECT_EQ(shown(cards),
+    EXPECT_EQ(shown(registry, *clock),
               (std::vector<Shown>{
                   {"nvidia", 42}, {"amdgpu", 3}, {"amdgpu", 0}, {"i915", {}}, {"xe", {}}}));
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     sys.write("devices/pci0000:00/0000:00:02.0/drm/card0/gt/gt0/rc6_residency_ms", "1000\n");
     sys.write("devices/pci0000:00/0000:00:02.0/drm/card0/gt/gt1/rc6_residency_ms", "1000\n");
     sys.write("devices/pci0000:00/0000:04:00.0/tile0/gt0/gtidle/idle_residency_ms", "100500\n");
-    const auto second = shown(cards);
+    const auto second = shown(registry, *clock);
     ASSERT_EQ(second.size(), 5u);
     EXPECT_EQ(second[0], (Shown{"i915", 100})); // never idle
     EXPECT_EQ(second[1], (Shown{"nvidia", 42}));
