@@ -55,7 +55,7 @@ host::Outcome SensorChannel::refresh(const ChannelContext& context, double pass)
     interval_.store(interval, std::memory_order_relaxed);
     due_.store(pass + interval, std::memory_order_relaxed);
     read_.store(true, std::memory_order_release);
-    if (reading.outcome == host::Outcome::gone || reading.outcome == host::Outcome::denied) {
+    if (reading.outcome == host::Outcome::gone) {
         gone_.store(true, std::memory_order_release);
     }
     return reading.outcome;

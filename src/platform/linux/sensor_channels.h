@@ -79,6 +79,7 @@ public:
     bool skipped() const { return stuck() || retired(); }
     bool retired() const { return retired_.load(std::memory_order_acquire); }
     void markStuck() { stuck_.store(true, std::memory_order_release); }
+    void reinstate() { retired_.store(false, std::memory_order_release); }
     void retire() {
         retired_.store(true, std::memory_order_release);
         latest_.store(kNoValue, std::memory_order_relaxed);
@@ -113,6 +114,7 @@ public:
                std::shared_ptr<const ChannelSet> previous);
 
     const host::RootedDirectory& root() const { return context_->root; }
+    host::KeptValue::Pread pread() const { return context_->pread; }
     // A value file under root(); absent when it is not a regular file that can be opened.
     std::optional<std::size_t> add(const std::string& relative, ChannelPace pace = {});
     // A probe named `relative` (a path under the device it reads); a previous set's probe of

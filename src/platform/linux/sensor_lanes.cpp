@@ -144,7 +144,10 @@ bool discoverWhenDue(State& s, LaneRun& run, Lock& lock, double now) {
         return true; // nothing came or went
     }
     if (listing != s.listing) {
-        s.failedOnce.clear();
+        s.failedOnce.clear(); // the machine changed: every file deserves another look
+        for (const auto& channel : set->all()) {
+            channel->reinstate();
+        }
     }
     s.listing = std::move(listing);
     s.channels = std::move(set);

@@ -171,9 +171,14 @@ const std::string& SensorPoller::name() const {
     return state_->setup.name;
 }
 
-bool SensorPoller::up() const {
-    const Lock lock(state_->mutex);
-    return state_->stuckDevices.empty() && !state_->walkHung;
+bool SensorPoller::up() {
+    State& s = *state_;
+    const Lock lock(s.mutex);
+    leaveStuckReads(s, s.now()); // a back end nobody else asks still tells of a hung read
+    if (s.active && s.setup.background) {
+        startLanes(state_);
+    }
+    return s.stuckDevices.empty() && !s.walkHung;
 }
 
 void SensorPoller::wakeWithOthers(double now) {

@@ -67,7 +67,7 @@ public:
     const SensorTiming& timing() const;
     const std::string& name() const;
     // False while a read of the back end hangs: some of its sensors are missing for it.
-    bool up() const;
+    bool up();
 
     // Without background lanes: runs what is due now on both lanes, on the calling thread.
     void step();

@@ -150,7 +150,7 @@ DrmCards DrmCards::discover(ChannelSet& channels, const std::shared_ptr<NvmlLoad
             found->pciAddress = path->substr(path->rfind('/') + 1);
         // Opening a file wakes no card; reading some does, so nothing is read here.
         const auto keep = [&](const std::string& path) {
-            host::KeptValue file(sys, path.c_str());
+            host::KeptValue file(sys, path.c_str(), channels.pread());
             if (file.isOpen())
                 found->files.push_back(std::move(file));
         };
@@ -175,7 +175,8 @@ DrmCards DrmCards::discover(ChannelSet& channels, const std::shared_ptr<NvmlLoad
         if (found->source == Source::none ||
             (found->source == Source::idleResidency && found->files.empty()))
             continue;
-        found->runtimeStatus = host::KeptValue(sys, (device + "/power/runtime_status").c_str());
+        found->runtimeStatus =
+            host::KeptValue(sys, (device + "/power/runtime_status").c_str(), channels.pread());
         const bool library = found->source == Source::nvml;
         const std::size_t channel = channels.addProbe(
             card + (library ? "/nvml" : "/utilization"), ChannelPace{.slow = library},
