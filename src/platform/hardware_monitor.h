@@ -42,7 +42,7 @@ struct MonitorSample {
     std::vector<MonitorTemperature> temperatures;
     std::vector<MonitorFan> fans;
     std::vector<MonitorPower> power;
-    std::vector<MonitorSource> sources; // empty where no back end can hang
+    std::vector<MonitorSource> sources{}; // empty where no back end can hang
 };
 
 // The machine's hardware monitors besides the SMC (CPU packages, disks, graphics cards, board

@@ -73,7 +73,7 @@ std::vector<SensorSnapshot::Reading> EnergyPowerReader::read() {
 }
 
 void EnergyPowerReader::setUp() {
-    setUpAt_ = clock_->uptime();
+    initialized_ = true;
     if (!source_)
         return;
     if (auto subscribed = subscribeToGroup(*source_, "Energy Model", std::nullopt)) {
@@ -83,7 +83,7 @@ void EnergyPowerReader::setUp() {
 }
 
 std::vector<SensorSnapshot::Reading> EnergyPowerReader::readUnguarded() {
-    if (!setUpAt_ || (!subscription_ && clock_->uptime() - *setUpAt_ >= subscribeRetry))
+    if (!initialized_)
         setUp();
     if (!subscription_ || !channels_) {
         previous_.reset();

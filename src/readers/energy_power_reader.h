@@ -55,10 +55,7 @@ private:
     // One flag per reported field: whether its channel has shown a positive count.
     std::array<bool, 2> activeChannels_{};
     std::array<double, 2> totals_{};
-    // When the source was last asked for its channels; a source that had none (its back end
-    // still looking) is asked again after subscribeRetry seconds.
-    std::optional<double> setUpAt_;
-    static constexpr double subscribeRetry = 30.0;
+    bool initialized_ = false;
 };
 
 } // namespace brivane
