@@ -35,14 +35,13 @@ public:
     std::optional<IOReportDelta> createSamplesDelta(const IOReportSample& older,
                                                     const IOReportSample& newer) override;
 
+    // Without background lanes (tests): runs what is due now for the energy counters.
+    void step();
+
 private:
     host::RootedDirectory sys_;
     host::RootedDirectory proc_;
     std::array<std::unique_ptr<SysfsChannelGroup>, 2> groups_;
-
-public:
-    // Without background lanes (tests): runs what is due now for the energy counters.
-    void step();
 };
 
 } // namespace brivane::platform::linux_backend
