@@ -131,12 +131,12 @@ bool discoverWhenDue(State& s, LaneRun& run, Lock& lock, double now) {
     lock.lock();
     run.reading = false;
     if (run.abandoned) {
-        // The read that hung returned: its device is looked at again by a fresh walk.
+        // The read that hung returned: the timer's next walk looks at its device again (not at
+        // once, so that a file that is merely very slow costs a thread a round, not a loop).
         if (s.walkHung == run.hung) {
             s.walkHung.reset();
         }
-        s.rediscover = true;
-        s.wake.notify_all();
+        s.listing.clear();
         return false;
     }
     s.lastDiscovery = now;
