@@ -135,6 +135,12 @@ SensorSnapshot SensorCompanion::assembleSnapshot() {
     snapshot.supportsManagement = true;
     snapshot.companionVersion = companionVersion_;
     snapshot.battery = std::move(battery.essentials);
+    if (!monitors.sources.empty()) {
+        auto& sources = snapshot.sources.emplace();
+        for (const auto& source : monitors.sources) {
+            sources.push_back({source.name, source.up});
+        }
+    }
     return snapshot;
 }
 

@@ -93,6 +93,15 @@ struct SensorSnapshot {
     // CPUModelPower and GPUModelPower ("CPUEnergy", "GPUEnergy"), in joules counted since the
     // agent started; absent until a counter has moved.
     std::optional<std::vector<Reading>> energy{};
+    // Beyond the original document too: the sensor back ends whose reads can hang, each up
+    // unless a hung read keeps some of its sensors out of reach; absent where none can.
+    struct SourceState {
+        std::string name;
+        bool up = true;
+
+        bool operator==(const SourceState&) const = default;
+    };
+    std::optional<std::vector<SourceState>> sources{};
 
     bool operator==(const SensorSnapshot&) const = default;
 };

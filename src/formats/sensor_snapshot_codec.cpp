@@ -38,6 +38,11 @@ template <> struct Fields<SensorSnapshot::BatteryReading> {
                    field("cycleCount", &R::cycleCount)};
 };
 
+template <> struct Fields<SensorSnapshot::SourceState> {
+    using R = SensorSnapshot::SourceState;
+    static constexpr auto list = std::tuple{field("name", &R::name), field("up", &R::up)};
+};
+
 template <> struct Fields<SensorSnapshot> {
     using R = SensorSnapshot;
     static constexpr auto list =
@@ -54,7 +59,8 @@ template <> struct Fields<SensorSnapshot> {
                    field("supportsManagement", &R::supportsManagement),
                    field("companionVersion", &R::companionVersion),
                    field("battery", &R::battery),
-                   field("energy", &R::energy)};
+                   field("energy", &R::energy),
+                   field("sources", &R::sources)};
 };
 
 bool encode(const SensorSnapshot& snapshot, std::string& out) {

@@ -31,10 +31,18 @@ struct MonitorPower {
 
 // What the monitors read for one snapshot, in a stable order. Only sensors that have a value
 // are listed. Keys and names view the monitor's own text, valid until its next sample.
+// A back end whose reads can hang, and whether it is up: false while a hung read keeps some of
+// its sensors out of reach.
+struct MonitorSource {
+    std::string name;
+    bool up = true;
+};
+
 struct MonitorSample {
     std::vector<MonitorTemperature> temperatures;
     std::vector<MonitorFan> fans;
     std::vector<MonitorPower> power;
+    std::vector<MonitorSource> sources{}; // empty where no back end can hang
 };
 
 // The machine's hardware monitors besides the SMC (CPU packages, disks, graphics cards, board

@@ -91,15 +91,17 @@ TEST(DocumentCodecTest, WritesExactDocumentsThatReadBack) {
         R"("supportsStorageHealth":true,"supportsManagement":true,)"
         R"x("companionVersion":"1.4.2 (beta\/2)"})x",
         decodeSensorSnapshot);
-    // The battery member comes last, after every member a decoder of the old document knows.
+    // The battery and sources members come last, after every member a decoder of the old
+    // document knows.
     Snapshot withBattery{2, {}, {}, 7, 8};
     withBattery.battery =
         Snapshot::BatteryReading{0.5, "charging", 18.0, std::nullopt, 4560.0, 0.875, 312};
+    withBattery.sources = {{{"hwmon", false}}};
     expectDocument(
         withBattery,
         R"({"version":2,"temperatures":[],"fans":[],"helperUID":7,"helperEffectiveUID":8,)"
         R"("battery":{"level":0.5,"state":"charging","power":18,"timeToFull":4560,)"
-        R"("health":0.875,"cycleCount":312}})",
+        R"("health":0.875,"cycleCount":312},"sources":[{"name":"hwmon","up":false}]})",
         decodeSensorSnapshot);
     expectDocument(CPUDetailsSnapshot{{{1, "launchd", 0.0}, {4242, "kernel_task", 12.5}},
                                       {{"ECPU", {0.25, 0.5}}, {"PCPU", {}}, {"MCPU", {1e-9}}},

@@ -49,6 +49,7 @@ SensorSnapshot fullSnapshot() {
         {{"Mouse", std::nullopt, 0.5}, {"Mouse", std::nullopt, 0.25}, {"Buds", "Left", 0.75}}};
     snapshot.companionVersion = "1.2.3";
     snapshot.battery = {{0.5, "discharging", 4.83, 7200, std::nullopt, std::nullopt, 312}};
+    snapshot.sources = {{{"hwmon", false}, {"energy", true}}};
     return snapshot;
 }
 
@@ -79,6 +80,8 @@ TEST(MetricsText, EveryReadingIsOneSeriesWithItsUnitAndEscapedLabels) {
         "brivane_battery_power_watts 4.83",
         "brivane_battery_time_to_empty_seconds 7200",
         "brivane_battery_charge_cycles 312",
+        R"(brivane_source_up{source="hwmon"} 0)",
+        R"(brivane_source_up{source="energy"} 1)",
         R"(brivane_process_energy_impact{name="make"} 3)",
     };
     EXPECT_EQ(samples(&snapshot, {{"make", 3}}), expected);

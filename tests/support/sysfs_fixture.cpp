@@ -25,6 +25,19 @@ void addPowerSupply(const TempDir& sys, const std::string& name, const std::stri
     sys.symlink("class/power_supply/" + name, "../../" + folder);
 }
 
+void addGraphicsCard(const TempDir& sys, int number, const std::string& address,
+                     const std::string& driver, const std::string& deviceFiles,
+                     const std::string& cardFiles) {
+    const std::string device = "devices/pci0000:00/" + address;
+    const std::string card = device + "/drm/card" + std::to_string(number);
+    sys.writeFiles(device,
+                   "uevent=DRIVER=" + driver + (deviceFiles.empty() ? "" : ";") + deviceFiles);
+    if (!cardFiles.empty())
+        sys.writeFiles(card, cardFiles);
+    sys.symlink(card + "/device", "../..");
+    sys.symlink("class/drm/card" + std::to_string(number), "../../" + card);
+}
+
 ssize_t scriptedPread(int fd, void* buffer, std::size_t size, off_t offset) {
     char text[64];
     const ssize_t got = ::pread(fd, text, sizeof text, 0);
@@ -32,8 +45,10 @@ ssize_t scriptedPread(int fd, void* buffer, std::size_t size, off_t offset) {
         errno = std::atoi(std::string(text + 1, static_cast<std::size_t>(got) - 1).c_str());
         return -1;
     }
-    if (got >= 5 && std::memcmp(text, "slow ", 5) == 0) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    const bool hang = got >= 5 && std::memcmp(text, "hang ", 5) == 0;
+    if (hang || (got >= 5 && std::memcmp(text, "slow ", 5) == 0)) {
+        std::this_thread::sleep_for(hang ? std::chrono::milliseconds(5000)
+                                         : std::chrono::milliseconds(30));
         const auto length = std::min(static_cast<std::size_t>(got) - 5, size);
         std::memcpy(buffer, text + 5, length);
         return static_cast<ssize_t>(length);
@@ -55,10 +70,7 @@ void addLinuxLaptop(const TempDir& sys) {
                  {"hwmon1", "platform/thinkpad_hwmon", "name=thinkpad;fan1_input=2900;fan1_max=0"});
     addPowerSupply(sys, "BAT0", "LNXSYSTM:00/PNP0C0A:00",
                    "type=Battery;temp=305;voltage_now=12600000");
-    const std::string gpu = "devices/pci0000:00/0000:00:08.1/0000:c1:00.0";
-    sys.writeFiles(gpu, "uevent=DRIVER=amdgpu;gpu_busy_percent=37");
-    sys.symlink(gpu + "/drm/card0/device", "../..");
-    sys.symlink("class/drm/card0", "../../" + gpu + "/drm/card0");
+    addGraphicsCard(sys, 0, "0000:00:08.1/0000:c1:00.0", "amdgpu", "gpu_busy_percent=37");
 }
 
 void addAsahiMacBookPro(const TempDir& sys) {

@@ -22,6 +22,12 @@ void addHwmonChip(const TempDir& sys, const FixtureChip& chip);
 void addPowerSupply(const TempDir& sys, const std::string& name, const std::string& device,
                     const Files& files);
 
+// class/drm/card<number> of a PCI device at `address` bound to `driver`, with files in the device
+// folder and in the card's own.
+void addGraphicsCard(const TempDir& sys, int number, const std::string& address,
+                     const std::string& driver, const std::string& deviceFiles,
+                     const std::string& cardFiles = "");
+
 // A small Linux laptop: hwmon2, an Intel-Mac SMC (TC0P 45.25 °C, TB0T and TA0P reading as
 // absent sensors do, fans "Left side" at 1200 RPM from 1000 to 6000 and "Right side" with an
 // empty speed file); hwmon0, coretemp ("Core 0" 50 °C, "Core 1" 150 °C); hwmon1, a thinkpad fan
@@ -43,8 +49,8 @@ void addAsahiMacBookPro(const TempDir& sys);
 // controllers the other way round, as another boot's probe order would.
 void addDesktop(const TempDir& sys, bool probedInReverse = false);
 
-// A pread that fails like sysfs: a file reading "!<errno>" fails with that error, and one
-// reading "slow <text>" takes 30 ms to give <text>.
+// A pread that fails like sysfs: a file reading "!<errno>" fails with that error, one reading
+// "slow <text>" takes 30 ms to give <text>, and one reading "hang <text>" 5 s (a hung driver).
 ssize_t scriptedPread(int fd, void* buffer, std::size_t size, off_t offset);
 
 } // namespace brivane::testing

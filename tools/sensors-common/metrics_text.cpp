@@ -218,6 +218,15 @@ void addReadings(Families& families, const SensorSnapshot& snapshot) {
     if (const auto& battery = snapshot.battery) {
         batteryFamilies(families, *battery);
     }
+
+    if (const auto& sources = snapshot.sources) {
+        auto& up = families.add("brivane_source_up",
+                                "1 when a sensor back end reads all it found, 0 while a hung read "
+                                "keeps some of its sensors out of reach.");
+        for (const auto& source : *sources) {
+            Families::sample(up, {{"source", source.name}}, source.up ? 1 : 0);
+        }
+    }
 }
 
 } // namespace

@@ -15,6 +15,17 @@ namespace {
 
 constexpr int readFlags = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
 
+thread_local ScopedOpenWatch::Watch openWatch = nullptr;
+thread_local void* openWatchContext = nullptr;
+
+bool openAllowed(const char* relative) {
+    if (openWatch && !openWatch(openWatchContext, relative)) {
+        errno = EIO;
+        return false;
+    }
+    return true;
+}
+
 template <class T> std::optional<T> parseWhole(std::string_view text) {
     text = withoutNewline(text);
     // from_chars takes no '+'; a sign must be followed by a digit either way.
@@ -53,14 +64,26 @@ Outcome classify(int error) {
     case ENOENT:
     case ENODEV:
     case ENOTDIR:
+        return Outcome::gone;
     case EACCES:
     case EPERM:
-        return Outcome::gone;
+        return Outcome::denied;
     default:
         // ENODATA, EAGAIN, EIO, ETIMEDOUT, ENXIO and anything unforeseen: one bad read does
         // not cost the sensor.
         return Outcome::absentNow;
     }
+}
+
+ScopedOpenWatch::ScopedOpenWatch(Watch watch, void* context)
+    : previous_(openWatch), previousContext_(openWatchContext) {
+    openWatch = watch;
+    openWatchContext = context;
+}
+
+ScopedOpenWatch::~ScopedOpenWatch() {
+    openWatch = previous_;
+    openWatchContext = previousContext_;
 }
 
 std::optional<std::int64_t> parseInteger(std::string_view text) {
@@ -90,6 +113,8 @@ int RootedDirectory::openFile(const char* relative) const {
         errno = EBADF;
         return -1;
     }
+    if (!openAllowed(relative))
+        return -1;
     return ::openat(fd_.get(), relative, readFlags);
 }
 
@@ -161,7 +186,7 @@ std::optional<std::string> RootedDirectory::readText(const char* relative,
 
 std::unique_ptr<DIR, RootedDirectory::DirectoryCloser>
 RootedDirectory::openDirectory(const char* relative) const {
-    if (!fd_.valid())
+    if (!fd_.valid() || !openAllowed(relative))
         return nullptr;
     FileDescriptor directory(::openat(fd_.get(), relative, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!directory.valid())

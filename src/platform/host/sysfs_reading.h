@@ -22,11 +22,27 @@ enum class Outcome {
     value,     // read and parsed
     absentNow, // no value this time; try again next snapshot
     gone,      // the file went away; rediscover
+    denied,    // the user may not read it: looking again does not help
 };
 
-// The outcome of a failed open or read, by errno. Permission errors count as gone: discovery,
-// which runs again then, drops a file it may not read.
+// The outcome of a failed open or read, by errno.
 Outcome classify(int error);
+
+// Watches the opens the calling thread makes under any root while it lives: `watch` hears of
+// each before it happens and may refuse it (the open then fails with EIO). A walk over sysfs is
+// timed by its single reads this way, and can pass over a device that hung before.
+class ScopedOpenWatch {
+public:
+    using Watch = bool (*)(void* context, const char* relative);
+    ScopedOpenWatch(Watch watch, void* context);
+    ~ScopedOpenWatch();
+    ScopedOpenWatch(const ScopedOpenWatch&) = delete;
+    ScopedOpenWatch& operator=(const ScopedOpenWatch&) = delete;
+
+private:
+    Watch previous_;
+    void* previousContext_;
+};
 
 // A whole decimal number: an optional sign, digits, at most one trailing newline, nothing else.
 std::optional<std::int64_t> parseInteger(std::string_view text);

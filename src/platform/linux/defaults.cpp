@@ -13,8 +13,7 @@ namespace {
 
 // The sensor back ends of one agent wake together after a rest.
 linux_backend::SensorPoller::Setup sensorSetup() {
-    static const auto demand = std::make_shared<linux_backend::SharedDemand>();
-    return {.demand = demand};
+    return {.demand = linux_backend::SharedDemand::agents()};
 }
 
 } // namespace

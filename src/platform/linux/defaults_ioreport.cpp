@@ -5,7 +5,9 @@
 namespace brivane::platform {
 
 std::shared_ptr<IOReportSource> makeDefaultIOReportSource() {
-    return std::make_shared<linux_backend::SysfsIOReportSource>("/sys");
+    return std::make_shared<linux_backend::SysfsIOReportSource>(
+        "/sys", ::pread, "/proc", linux_backend::CpuSampling{},
+        linux_backend::SensorPoller::Setup{.demand = linux_backend::SharedDemand::agents()});
 }
 
 } // namespace brivane::platform

@@ -5,6 +5,14 @@
 
 namespace brivane::platform::linux_backend {
 
+std::string_view deviceOf(std::string_view relative) {
+    std::size_t end = 0;
+    for (int part = 0; part < 3 && end != std::string_view::npos; ++part) {
+        end = relative.find('/', end == 0 ? 0 : end + 1);
+    }
+    return relative.substr(0, end);
+}
+
 SensorChannel::SensorChannel(const ChannelContext& context, std::string relative, ChannelPace pace,
                              bool keepOpen)
     : relative_(std::move(relative)), pace_(pace) {
@@ -18,11 +26,17 @@ SensorChannel::SensorChannel(const ChannelContext& context, std::string relative
     slow_.store(pace.slow, std::memory_order_relaxed);
 }
 
+SensorChannel::SensorChannel(std::string relative, ChannelPace pace, Probe probe)
+    : relative_(std::move(relative)), probe_(std::move(probe)), usable_(true), pace_(pace) {
+    slow_.store(pace.slow, std::memory_order_relaxed);
+}
+
 host::Outcome SensorChannel::refresh(const ChannelContext& context, double pass) {
     const SensorTiming& timing = context.timing;
     const double began = context.clock->uptime();
-    const auto reading =
-        file_.isOpen() ? file_.read() : context.root.readInteger(relative_.c_str());
+    const auto reading = probe_           ? probe_()
+                         : file_.isOpen() ? file_.read()
+                                          : context.root.readInteger(relative_.c_str());
     const double ended = context.clock->uptime();
     const double took = ended - began;
 
@@ -56,7 +70,7 @@ void SensorChannel::expire(const ChannelContext& context, double now) {
 
 std::optional<std::int64_t> SensorChannel::value() const {
     const std::int64_t value = latest_.load(std::memory_order_relaxed);
-    if (value == kNoValue || stuck()) {
+    if (value == kNoValue || skipped()) {
         return std::nullopt;
     }
     return value;
@@ -66,17 +80,40 @@ ChannelSet::ChannelSet(std::shared_ptr<const ChannelContext> context,
                        std::shared_ptr<const ChannelSet> previous)
     : context_(std::move(context)), previous_(std::move(previous)) {}
 
-std::optional<std::size_t> ChannelSet::add(const std::string& relative, ChannelPace pace) {
-    if (const auto known = byPath_.find(relative); known != byPath_.end()) {
-        return known->second;
-    }
-    std::shared_ptr<SensorChannel> channel;
+std::shared_ptr<SensorChannel> ChannelSet::previousChannel(const std::string& relative) const {
     if (previous_) {
         const auto found = previous_->byPath_.find(relative);
         if (found != previous_->byPath_.end() && !previous_->channels_[found->second]->gone()) {
-            channel = previous_->channels_[found->second];
+            return previous_->channels_[found->second];
         }
     }
+    return nullptr;
+}
+
+std::optional<std::size_t> ChannelSet::find(const std::string& relative) const {
+    const auto found = byPath_.find(relative);
+    return found == byPath_.end() ? std::nullopt : std::optional(found->second);
+}
+
+std::size_t ChannelSet::addProbe(const std::string& relative, ChannelPace pace,
+                                 SensorChannel::Probe probe) {
+    if (const auto known = find(relative)) {
+        return *known;
+    }
+    auto channel = previousChannel(relative);
+    if (!channel) {
+        channel = std::make_shared<SensorChannel>(relative, pace, std::move(probe));
+    }
+    channels_.push_back(std::move(channel));
+    byPath_.emplace(relative, channels_.size() - 1);
+    return channels_.size() - 1;
+}
+
+std::optional<std::size_t> ChannelSet::add(const std::string& relative, ChannelPace pace) {
+    if (const auto known = find(relative)) {
+        return known;
+    }
+    std::shared_ptr<SensorChannel> channel = previousChannel(relative);
     if (!channel) {
         channel =
             std::make_shared<SensorChannel>(*context_, relative, pace, kept_ < context_->keptLimit);

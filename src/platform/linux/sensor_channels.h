@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -41,21 +42,32 @@ struct ChannelContext {
     std::size_t keptLimit = 256;
 };
 
+// The device a sysfs path belongs to: its first three components ("class/hwmon/hwmon3"), which a
+// hung read puts out of reach as a whole.
+std::string_view deviceOf(std::string_view relative);
+
 // One value file: kept open and re-read with one pread (or opened per read past the limit of
-// kept files), read only by the poller's lanes; requests take its latest value.
+// kept files), read only by the poller's lanes; requests take its latest value. A channel may
+// instead be a probe, a function that reads what it needs (a card's files, a library) and gives
+// one number, run by the lanes as a file would be read.
 class SensorChannel {
 public:
+    using Probe = std::function<host::Reading<std::int64_t>()>;
+
     SensorChannel(const ChannelContext& context, std::string relative, ChannelPace pace,
                   bool keepOpen);
+    SensorChannel(std::string relative, ChannelPace pace, Probe probe);
 
     const std::string& relative() const { return relative_; }
+    std::string_view device() const { return deviceOf(relative_); }
     bool usable() const { return usable_; }
 
     // Reads the file now and times the read: the value is kept, a slow read moves the channel
     // to the slow lane, and the next read is due one interval after `pass` (when the lane's
     // pass began, so that the channels of one pass fall due together again).
     host::Outcome refresh(const ChannelContext& context, double pass);
-    // Forgets a value older than twice its interval and a refresh: after a rest.
+    // Forgets a value older than twice its interval and a refresh: after a rest, and at every
+    // request, so that a value shown is fresh or absent.
     void expire(const ChannelContext& context, double now);
 
     std::optional<std::int64_t> value() const;
@@ -63,7 +75,15 @@ public:
     bool slow() const { return slow_.load(std::memory_order_acquire); }
     bool stuck() const { return stuck_.load(std::memory_order_acquire); }
     bool gone() const { return gone_.load(std::memory_order_acquire); }
+    // Not read again: its read hung, or it keeps failing.
+    bool skipped() const { return stuck() || retired(); }
+    bool retired() const { return retired_.load(std::memory_order_acquire); }
     void markStuck() { stuck_.store(true, std::memory_order_release); }
+    void reinstate() { retired_.store(false, std::memory_order_release); }
+    void retire() {
+        retired_.store(true, std::memory_order_release);
+        latest_.store(kNoValue, std::memory_order_relaxed);
+    }
     double due() const { return due_.load(std::memory_order_relaxed); }
 
 private:
@@ -71,6 +91,7 @@ private:
 
     std::string relative_;
     host::KeptValue file_;
+    Probe probe_;
     bool usable_ = false;
     ChannelPace pace_;
     std::atomic<std::int64_t> latest_{kNoValue};
@@ -81,6 +102,7 @@ private:
     std::atomic<bool> slow_{false};
     std::atomic<bool> stuck_{false};
     std::atomic<bool> gone_{false};
+    std::atomic<bool> retired_{false};
 };
 
 // The channels one discovery found. A discovery that finds a file the previous one had takes
@@ -92,8 +114,14 @@ public:
                std::shared_ptr<const ChannelSet> previous);
 
     const host::RootedDirectory& root() const { return context_->root; }
+    host::KeptValue::Pread pread() const { return context_->pread; }
     // A value file under root(); absent when it is not a regular file that can be opened.
     std::optional<std::size_t> add(const std::string& relative, ChannelPace pace = {});
+    // A probe named `relative` (a path under the device it reads); a previous set's probe of
+    // that name is taken over, state included.
+    std::size_t addProbe(const std::string& relative, ChannelPace pace, SensorChannel::Probe probe);
+    // The channel of a file, when this set has it.
+    std::optional<std::size_t> find(const std::string& relative) const;
 
     // The latest value read; absent before the first read, after a failed one, and for a
     // channel that is stuck.
@@ -102,6 +130,7 @@ public:
     }
     bool pending(std::size_t channel) const { return channels_[channel]->pending(); }
     std::span<const std::shared_ptr<SensorChannel>> all() const { return channels_; }
+    const SensorChannel& channel(std::size_t channel) const { return *channels_[channel]; }
     // Once discovery is over: the set no longer keeps the one before it alive.
     void forgetPrevious() { previous_.reset(); }
 
@@ -111,6 +140,8 @@ private:
     std::vector<std::shared_ptr<SensorChannel>> channels_;
     std::unordered_map<std::string, std::size_t> byPath_;
     std::size_t kept_ = 0;
+
+    std::shared_ptr<SensorChannel> previousChannel(const std::string& relative) const;
 };
 
 } // namespace brivane::platform::linux_backend

@@ -24,6 +24,24 @@ std::string listingOf(const host::RootedDirectory& root, const std::vector<std::
     return listing;
 }
 
+// A read failed for good: the first time the file is looked for again, the next time (a file
+// that keeps failing) it is retired, so that it costs no walk per pass. Holds the lock; true
+// when a discovery is due.
+bool failed(State& s, SensorChannel& channel, host::Outcome outcome) {
+    if (outcome == host::Outcome::denied) {
+        channel.retire(); // looking again would not make it readable
+        return false;
+    }
+    if (outcome != host::Outcome::gone) {
+        return false;
+    }
+    if (!s.failedOnce.insert(channel.relative()).second) {
+        channel.retire();
+        return false;
+    }
+    return true;
+}
+
 // Reads the lane's due channels; the time the next one falls due. Called without the lock.
 double readDue(State& s, LaneRun& run, const ChannelSet& set, int lane, bool& gone, bool& slowed) {
     double next = kNever;
@@ -31,7 +49,7 @@ double readDue(State& s, LaneRun& run, const ChannelSet& set, int lane, bool& go
     const double pass = s.now();
     const double horizon = pass + s.timing().refresh / 10;
     for (const auto& channel : set.all()) {
-        if (channel->stuck() || channel->slow() != (lane == kSlow)) {
+        if (channel->skipped() || channel->slow() != (lane == kSlow)) {
             continue;
         }
         if (channel->due() <= horizon) {
@@ -40,30 +58,56 @@ double readDue(State& s, LaneRun& run, const ChannelSet& set, int lane, bool& go
                 if (run.abandoned || s.stop) {
                     return next;
                 }
+                if (s.passedOver(channel->device())) {
+                    channel->markStuck(); // a file of a device whose read hung
+                    continue;
+                }
                 run.reading = true;
                 run.since = s.now();
                 run.channel = channel;
             }
-            gone = channel->refresh(*s.context, pass) == host::Outcome::gone || gone;
+            const host::Outcome outcome = channel->refresh(*s.context, pass);
             slowed = slowed || (lane == kFast && channel->slow());
             const std::lock_guard lock(s.mutex);
             run.reading = false;
             run.channel.reset();
+            if (run.abandoned) {
+                return next;
+            }
+            gone = failed(s, *channel, outcome) || gone;
         }
-        if (!channel->stuck() && channel->slow() == (lane == kSlow)) {
+        if (!channel->skipped() && channel->slow() == (lane == kSlow)) {
             next = std::min(next, channel->due());
         }
     }
     return next;
 }
 
+// Told of each file a walk opens: notes it for the stuck check, and passes over devices whose
+// read hung.
+struct WatchedWalk {
+    State& s;
+    LaneRun& run;
+};
+
+bool watchWalk(void* context, const char* relative) {
+    auto& walk = *static_cast<WatchedWalk*>(context);
+    const std::lock_guard lock(walk.s.mutex);
+    if (walk.s.passedOver(deviceOf(relative))) {
+        return false;
+    }
+    walk.run.since = walk.s.now();
+    walk.run.path = relative;
+    return true;
+}
+
 // Discovery, when it has never run, something came or went, or the timer finds the class
 // folders' listing changed. Holds the lock on entry and exit; false when the lane was left
-// behind meanwhile.
+// behind meanwhile (its walk then only clears the way for the next one).
 bool discoverWhenDue(State& s, LaneRun& run, Lock& lock, double now) {
     const double every = s.timing().rediscoverEvery;
     const bool timer = every > 0 && now - s.lastDiscovery >= every;
-    if ((s.discovered && !s.rediscover && !timer) || s.discoveryStuck) {
+    if (s.discovered && !s.rediscover && !timer) {
         return true;
     }
     const bool known = s.discovered && !s.rediscover;
@@ -71,21 +115,39 @@ bool discoverWhenDue(State& s, LaneRun& run, Lock& lock, double now) {
     auto set = std::make_shared<ChannelSet>(s.context, s.channels);
     run.reading = true;
     run.since = now;
+    run.path.clear();
     lock.unlock();
-    std::string listing = listingOf(s.context->root, s.setup.classFolders);
+    std::string listing;
     Catalog catalog;
-    if (!known || listing != s.listing) {
-        catalog = s.discover(set);
-        set->forgetPrevious();
+    {
+        WatchedWalk walk{s, run};
+        const host::ScopedOpenWatch watch(watchWalk, &walk);
+        listing = listingOf(s.context->root, s.setup.classFolders);
+        if (!known || listing != s.listing) {
+            catalog = s.discover(set);
+            set->forgetPrevious();
+        }
     }
     lock.lock();
     run.reading = false;
     if (run.abandoned) {
+        // The read that hung returned: the timer's next walk looks at its device again (not at
+        // once, so that a file that is merely very slow costs a thread a round, not a loop).
+        if (s.walkHung == run.hung) {
+            s.walkHung.reset();
+        }
+        s.listing.clear();
         return false;
     }
     s.lastDiscovery = now;
     if (!catalog) {
         return true; // nothing came or went
+    }
+    if (listing != s.listing) {
+        s.failedOnce.clear(); // the machine changed: every file deserves another look
+        for (const auto& channel : set->all()) {
+            channel->reinstate();
+        }
     }
     s.listing = std::move(listing);
     s.channels = std::move(set);
@@ -135,7 +197,7 @@ double fastTurn(State& s, LaneRun& run, Lock& lock) {
     if (gone || watching) {
         next = std::min(next, now + timing.refresh);
     }
-    if (timing.rediscoverEvery > 0 && !s.discoveryStuck) {
+    if (timing.rediscoverEvery > 0) {
         next = std::min(next, s.lastDiscovery + timing.rediscoverEvery);
     }
     return next;

@@ -10,6 +10,7 @@
 #include <condition_variable>
 #include <limits>
 #include <mutex>
+#include <set>
 #include <thread>
 
 namespace brivane::platform::linux_backend {
@@ -23,6 +24,8 @@ struct LaneRun {
     bool reading = false;
     double since = 0;
     std::shared_ptr<SensorChannel> channel; // null while discovering
+    std::string path;                       // while discovering: the file last opened
+    std::string hung;                       // the device of the read it was left behind in
     bool abandoned = false;                 // a fresh lane took over
 };
 
@@ -43,7 +46,13 @@ struct SensorPoller::State {
     std::chrono::steady_clock::time_point awaitUntil; // but not beyond this
     bool discovered = false;
     bool rediscover = false;
-    bool discoveryStuck = false;
+    // Devices whose read hung: never read again, and passed over by discovery.
+    std::set<std::string, std::less<>> stuckDevices;
+    // The device a walk left behind was reading, passed over until that walk returns.
+    std::optional<std::string> walkHung;
+    // Files that failed, were looked for again and were found: a second failure retires them
+    // until the class folders' listing changes.
+    std::set<std::string, std::less<>> failedOnce;
     double lastDiscovery = 0;
     std::string listing; // of the class folders, at the last discovery
     std::shared_ptr<ChannelSet> channels;
@@ -59,6 +68,9 @@ struct SensorPoller::State {
     std::array<Lane, 2> lanes;
 
     double now() const { return context->clock->uptime(); }
+    bool passedOver(std::string_view device) const {
+        return stuckDevices.contains(device) || (walkHung && *walkHung == device);
+    }
     const SensorTiming& timing() const { return context->timing; }
 };
 

@@ -37,7 +37,8 @@ void activate(const std::shared_ptr<State>& state, double now) {
     }
 }
 
-// A read that has run past stuckAfter keeps its thread; the lane goes on without both.
+// A read that has run past stuckAfter keeps its thread; the lane goes on without it, and
+// without its device: one thread is left per hung device, not one per file.
 void leaveStuckReads(State& s, double now) {
     for (auto& lane : s.lanes) {
         LaneRun& run = *lane.run;
@@ -48,13 +49,27 @@ void leaveStuckReads(State& s, double now) {
         const Report& report = s.setup.report;
         std::string line;
         if (run.channel) {
+            const std::string device(run.channel->device());
+            s.stuckDevices.insert(device);
             run.channel->markStuck();
+            if (s.channels) {
+                for (const auto& channel : s.channels->all()) {
+                    if (channel->device() == device) {
+                        channel->markStuck();
+                    }
+                }
+            }
             line = "Sensor file " + run.channel->relative() + " did not answer within " + seconds +
                    " s; it is no longer read.";
         } else {
-            s.discoveryStuck = true;
-            line = "Looking for " + s.setup.name + " sensors did not finish within " + seconds +
-                   " s; those found before are still read.";
+            run.hung = std::string(deviceOf(run.path));
+            s.walkHung = run.hung;
+            s.rediscover = true; // at once, passing over that device
+            line = "Looking for " + s.setup.name + " sensors, " +
+                   (run.path.empty() ? std::string("a folder") : run.path) +
+                   " did not answer within " + seconds + " s; " +
+                   (run.hung.empty() ? std::string("the others") : "the devices but " + run.hung) +
+                   " are looked for again.";
         }
         (report ? report : Report(writeToStandardError))(line);
         run.abandoned = true;
@@ -132,18 +147,38 @@ SensorPoller::Catalog SensorPoller::currentCatalog(std::optional<double> discove
     } else if (s.setup.background) {
         startLanes(state_); // after a stuck lane was left behind
     }
-    if (!s.setup.background) {
-        return s.catalog;
+    if (s.setup.background) {
+        if (discoveryPatience) {
+            s.refreshed.wait_for(lock, std::chrono::duration<double>(*discoveryPatience),
+                                 [&] { return s.catalog || s.stop; });
+        } else if (s.passes == s.awaitAfter) {
+            // Until a pass since waking ended or its deadline passed, values may be a rest old.
+            s.refreshed.wait_until(lock, s.awaitUntil,
+                                   [&] { return s.passes != s.awaitAfter || s.stop; });
+        }
     }
-    if (discoveryPatience) {
-        s.refreshed.wait_for(lock, std::chrono::duration<double>(*discoveryPatience),
-                             [&] { return s.catalog || s.stop; });
-    } else if (s.passes == s.awaitAfter) {
-        // Until a pass since waking ended or its deadline passed, values may be a rest old.
-        s.refreshed.wait_until(lock, s.awaitUntil,
-                               [&] { return s.passes != s.awaitAfter || s.stop; });
+    // A lane held up by a hung device must not pass old values off as current ones.
+    if (s.channels) {
+        const double at = s.now();
+        for (const auto& channel : s.channels->all()) {
+            channel->expire(*s.context, at);
+        }
     }
     return s.catalog;
+}
+
+const std::string& SensorPoller::name() const {
+    return state_->setup.name;
+}
+
+bool SensorPoller::up() {
+    State& s = *state_;
+    const Lock lock(s.mutex);
+    leaveStuckReads(s, s.now()); // a back end nobody else asks still tells of a hung read
+    if (s.active && s.setup.background) {
+        startLanes(state_);
+    }
+    return s.stuckDevices.empty() && !s.walkHung;
 }
 
 void SensorPoller::wakeWithOthers(double now) {
@@ -163,6 +198,20 @@ void SharedDemand::join(SensorPoller& poller) {
 void SharedDemand::leave(SensorPoller& poller) {
     const std::lock_guard lock(mutex_);
     std::erase(pollers_, &poller);
+}
+
+std::vector<std::pair<std::string, bool>> SharedDemand::sources() {
+    const std::lock_guard lock(mutex_);
+    std::vector<std::pair<std::string, bool>> sources;
+    for (SensorPoller* poller : pollers_) {
+        sources.emplace_back(poller->name(), poller->up());
+    }
+    return sources;
+}
+
+std::shared_ptr<SharedDemand> SharedDemand::agents() {
+    static const auto demand = std::make_shared<SharedDemand>();
+    return demand;
 }
 
 void SharedDemand::wakeOthers(SensorPoller& woken, double now) {

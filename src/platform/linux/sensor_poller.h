@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace brivane::platform::linux_backend {
@@ -28,7 +29,11 @@ class SharedDemand;
 //   (looked at every `rediscoverEvery` seconds), all only while clients ask; never for a
 //   request itself.
 // - A read still running after `stuckAfter` seconds, seen by a request, leaves its lane behind:
-//   the channel is skipped from then on, reported once, and a fresh lane reads the others.
+//   the channel's whole device is skipped from then on, reported once, and a fresh lane reads
+//   the others. Discovery is timed by its single reads: a walk left behind makes a fresh one
+//   that passes over the hung device, until the read returns.
+// - A file that fails (its device gone) is looked for again once; failing again, or refused to
+//   the user, it is retired until the class folders' listing changes.
 class SensorPoller {
 public:
     // What a discovery found; CatalogPoller below gives it back as the type it is.
@@ -60,6 +65,9 @@ public:
 
     const host::RootedDirectory& root() const;
     const SensorTiming& timing() const;
+    const std::string& name() const;
+    // False while a read of the back end hangs: some of its sensors are missing for it.
+    bool up();
 
     // Without background lanes: runs what is due now on both lanes, on the calling thread.
     void step();
@@ -72,7 +80,7 @@ protected:
     // What the latest discovery found (null before the first one), noting that a client asks.
     // After a rest it waits up to firstWait for the fast lane's pass; with `discoveryPatience`,
     // up to that many seconds for the first discovery only (when a back end opens, and must know
-    // what there is, not yet what it reads).
+    // what there is, not yet what it reads). Values older than their pace allows are forgotten.
     Catalog currentCatalog(std::optional<double> discoveryPatience);
 
 private:
@@ -115,6 +123,11 @@ public:
     void join(SensorPoller& poller);
     void leave(SensorPoller& poller);
     void wakeOthers(SensorPoller& woken, double now);
+    // Each poller's name and whether it is up.
+    std::vector<std::pair<std::string, bool>> sources();
+
+    // The agent's back ends, which wake together.
+    static std::shared_ptr<SharedDemand> agents();
 
 private:
     std::mutex mutex_;

@@ -20,10 +20,18 @@ public:
 } // namespace
 
 SysfsIOReportSource::SysfsIOReportSource(const std::string& sysRoot, host::KeptValue::Pread pread,
-                                         const std::string& procRoot, CpuSampling sampling)
+                                         const std::string& procRoot, CpuSampling sampling,
+                                         SensorPoller::Setup energy)
     : sys_(sysRoot),
       proc_(procRoot), groups_{std::make_unique<CpuStateChannels>(sys_, proc_, pread, sampling),
-                               std::make_unique<EnergyChannels>(sys_, pread)} {}
+                               std::make_unique<EnergyChannels>(sysRoot, [&energy, pread] {
+                                   energy.pread = pread;
+                                   return std::move(energy);
+                               }())} {}
+
+void SysfsIOReportSource::step() {
+    static_cast<EnergyChannels&>(*groups_[1]).step();
+}
 
 SysfsIOReportSource::~SysfsIOReportSource() = default;
 

@@ -3,6 +3,7 @@
 #include "platform/host/sysfs_reading.h"
 #include "platform/ioreport_source.h"
 #include "platform/linux/cpu/cpu_state_reader.h"
+#include "platform/linux/sensor_poller.h"
 #include "platform/linux/sysfs_channel_group.h"
 
 #include <array>
@@ -18,8 +19,10 @@ class SysfsIOReportSource final : public IOReportSource {
 public:
     // sysRoot and procRoot: where sysfs and procfs are mounted. pread is replaceable so tests
     // can make a counter fail the way the kernel does.
+    // The energy counters are read by lanes set up by `energy`; its pread is replaced by `pread`.
     explicit SysfsIOReportSource(const std::string& sysRoot, host::KeptValue::Pread pread = ::pread,
-                                 const std::string& procRoot = "/proc", CpuSampling sampling = {});
+                                 const std::string& procRoot = "/proc", CpuSampling sampling = {},
+                                 SensorPoller::Setup energy = {});
     ~SysfsIOReportSource() override;
 
     std::optional<IOReportChannelList>
@@ -31,6 +34,9 @@ public:
                                                 const IOReportChannelList& channels) override;
     std::optional<IOReportDelta> createSamplesDelta(const IOReportSample& older,
                                                     const IOReportSample& newer) override;
+
+    // Without background lanes (tests): runs what is due now for the energy counters.
+    void step();
 
 private:
     host::RootedDirectory sys_;

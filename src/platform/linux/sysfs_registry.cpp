@@ -93,19 +93,19 @@ constexpr std::string_view registrySubsystems[] = {"power_supply", "drm"};
 struct SysfsRegistry::Catalog {
     std::shared_ptr<ChannelSet> channels;
     SystemBatteries batteries;
-    std::unique_ptr<DrmCards> cards;
+    DrmCards cards;
 };
 
 SysfsRegistry::SysfsRegistry(std::string sysRoot, SensorPoller::Setup setup,
                              std::string nvmlLibrary)
     : poller_(
           sysRoot,
-          [nvmlLibrary = std::move(nvmlLibrary)](const std::shared_ptr<ChannelSet>& channels) {
+          [nvml = std::make_shared<NvmlLoader>(std::move(nvmlLibrary))](
+              const std::shared_ptr<ChannelSet>& channels) {
               auto catalog = std::make_shared<Catalog>();
               catalog->channels = channels;
               catalog->batteries.discover(*channels);
-              catalog->cards = std::make_unique<DrmCards>(channels->root(), nvmlLibrary);
-              catalog->cards->discover();
+              catalog->cards = DrmCards::discover(*channels, nvml);
               return std::shared_ptr<const Catalog>(std::move(catalog));
           },
           [&setup] {
@@ -131,7 +131,7 @@ std::unique_ptr<RegistryIterator> SysfsRegistry::matchingEntries(std::string_vie
     std::vector<CardUtilization> cards;
     if (className == "IOAccelerator") {
         if (const auto catalog = poller_.current()) {
-            cards = catalog->cards->read();
+            cards = catalog->cards.read(*catalog->channels);
         }
     }
     return std::make_unique<CardIterator>(std::move(cards));

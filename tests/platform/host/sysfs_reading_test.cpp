@@ -66,7 +66,7 @@ TEST(SysfsReading, KeptValueRereadsAndReportsErrors) {
         {"busy", "hwmon0/temp1_input", failingPread<EAGAIN>, Outcome::absentNow},
         {"driver error", "hwmon0/temp1_input", failingPread<EIO>, Outcome::absentNow},
         {"unplugged", "hwmon0/temp1_input", failingPread<ENODEV>, Outcome::gone},
-        {"root only", "hwmon0/temp1_input", failingPread<EACCES>, Outcome::gone},
+        {"root only", "hwmon0/temp1_input", failingPread<EACCES>, Outcome::denied},
         {"fills the buffer", "hwmon0/long", ::pread, Outcome::absentNow},
         {"not a number", "hwmon0/garbage", ::pread, Outcome::absentNow},
         {"missing", "hwmon0/temp2_input", ::pread, Outcome::gone},

@@ -119,8 +119,8 @@ std::optional<IOReportChannelList> CpuStateChannels::discover() {
     const std::vector<int> online = onlineCpus();
     const std::vector<ClusterKind> kinds = kindsOf(online);
     const auto readable = [&](const std::string& path) {
-        return host::KeptValue(sys_, path.c_str(), pread_).readCounter().outcome !=
-               host::Outcome::gone;
+        const auto outcome = host::KeptValue(sys_, path.c_str(), pread_).readCounter().outcome;
+        return outcome != host::Outcome::gone && outcome != host::Outcome::denied;
     };
 
     std::vector<Candidate> candidates;

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
+#include <cmath>
 
 namespace brivane::platform::linux_backend {
 
@@ -56,70 +58,32 @@ std::optional<double> busyFromIdle(std::uint64_t idleBefore, std::uint64_t idleA
     return std::clamp(1.0 - idle, 0.0, 1.0);
 }
 
-DrmCards::DrmCards(const host::RootedDirectory& sys, std::string nvmlLibrary)
-    : sys_(sys), nvmlLibrary_(std::move(nvmlLibrary)) {}
-
-DrmCards::~DrmCards() = default;
-
-void DrmCards::discover() {
-    std::lock_guard lock(mutex_);
-    for (const auto& name : sys_.list("class/drm")) {
-        if (!isCard(name))
-            continue;
-        const std::string card = "class/drm/" + name;
-        const std::string device = card + "/device";
-        Card found;
-        found.driver = driverOf(sys_, device);
-        // class/drm/cardN -> ../../devices/pci…/0000:01:00.0/drm/cardN, device -> ../..
-        const auto cardPath = sys_.linkTarget(card.c_str());
-        const auto resolved = cardPath ? resolveLink("class/drm", *cardPath) : std::nullopt;
-        const auto target = sys_.linkTarget(device.c_str());
-        if (const auto path = resolved && target ? resolveLink(*resolved, *target) : std::nullopt)
-            found.pciAddress = path->substr(path->rfind('/') + 1);
-        // Opening a file wakes no card; reading some does, so nothing is read here.
-        const auto keep = [&](const std::string& path) {
-            host::KeptValue file(sys_, path.c_str());
-            if (file.isOpen())
-                found.files.push_back(std::move(file));
-        };
-        keep(device + "/gpu_busy_percent");
-        if (!found.files.empty()) {
-            found.source = Source::busyPercent;
-        } else if (found.driver == "i915") {
-            for (const auto& gt : entriesStartingWith(sys_, card + "/gt", "gt"))
-                keep(card + "/gt/" + gt + "/rc6_residency_ms");
-            if (found.files.empty())
-                keep(card + "/power/rc6_residency_ms");
-            found.source = Source::idleResidency;
-        } else if (found.driver == "xe") {
-            for (const auto& tile : entriesStartingWith(sys_, device, "tile"))
-                for (const auto& gt : entriesStartingWith(sys_, device + "/" + tile, "gt"))
-                    keep(device + "/" + tile + "/" + gt + "/gtidle/idle_residency_ms");
-            found.source = Source::idleResidency;
-        } else if (found.driver == "nvidia" && !found.pciAddress.empty()) {
-            found.source = Source::nvml;
-        }
-        if (found.source == Source::none ||
-            (found.source == Source::idleResidency && found.files.empty()))
-            continue;
-        found.runtimeStatus = host::KeptValue(sys_, (device + "/power/runtime_status").c_str());
-        cards_.push_back(std::move(found));
+std::optional<double> NvmlLoader::utilizationPercent(const std::string& pciAddress) {
+    const std::lock_guard lock(mutex_);
+    if (!tried_) {
+        tried_ = true; // loaded once, and only when a card is awake
+        library_ = NvmlLibrary::load(name_);
     }
+    return library_ ? library_->utilizationPercent(pciAddress) : std::nullopt;
 }
 
-std::vector<CardUtilization> DrmCards::read() {
-    std::lock_guard lock(mutex_);
-    std::vector<CardUtilization> cards;
-    cards.reserve(cards_.size());
-    for (Card& card : cards_)
-        cards.push_back({card.driver, readCard(card)});
-    std::stable_sort(cards.begin(), cards.end(), [](const auto& a, const auto& b) {
-        return a.percent.value_or(-1) > b.percent.value_or(-1);
-    });
-    return cards;
-}
+namespace {
 
-std::optional<double> DrmCards::readCard(Card& card) {
+enum class Source { busyPercent, idleResidency, nvml, none };
+
+// One card's files and what its probe remembers between reads; only its lane touches it.
+struct CardFiles {
+    Source source = Source::none;
+    std::string pciAddress;
+    host::KeptValue runtimeStatus;
+    std::vector<host::KeptValue> files;
+    std::shared_ptr<NvmlLoader> nvml;
+    std::optional<std::uint64_t> lastIdle;
+    std::chrono::steady_clock::time_point lastLook;
+    std::optional<double> lastPercent;
+};
+
+std::optional<double> readCard(CardFiles& card) {
     std::array<char, 64> buffer;
     const host::FileText status = card.runtimeStatus.readInto(buffer);
     if (status.outcome == host::Outcome::value &&
@@ -157,15 +121,88 @@ std::optional<double> DrmCards::readCard(Card& card) {
         return card.lastPercent;
     }
     case Source::nvml:
-        if (!nvmlTried_) {
-            nvmlTried_ = true; // loaded once, and only when a card is awake
-            nvml_ = NvmlLibrary::load(nvmlLibrary_);
-        }
-        return nvml_ ? nvml_->utilizationPercent(card.pciAddress) : std::nullopt;
+        return card.nvml->utilizationPercent(card.pciAddress);
     case Source::none:
         break;
     }
     return std::nullopt;
+}
+
+constexpr double kMilli = 1000; // the probes' unit: thousandths of a percent
+
+} // namespace
+
+DrmCards DrmCards::discover(ChannelSet& channels, const std::shared_ptr<NvmlLoader>& nvml) {
+    const host::RootedDirectory& sys = channels.root();
+    DrmCards cards;
+    for (const auto& name : sys.list("class/drm")) {
+        if (!isCard(name))
+            continue;
+        const std::string card = "class/drm/" + name;
+        const std::string device = card + "/device";
+        std::string driver = driverOf(sys, device);
+        auto found = std::make_shared<CardFiles>();
+        // class/drm/cardN -> ../../devices/pci…/0000:01:00.0/drm/cardN, device -> ../..
+        const auto cardPath = sys.linkTarget(card.c_str());
+        const auto resolved = cardPath ? resolveLink("class/drm", *cardPath) : std::nullopt;
+        const auto target = sys.linkTarget(device.c_str());
+        if (const auto path = resolved && target ? resolveLink(*resolved, *target) : std::nullopt)
+            found->pciAddress = path->substr(path->rfind('/') + 1);
+        // Opening a file wakes no card; reading some does, so nothing is read here.
+        const auto keep = [&](const std::string& path) {
+            host::KeptValue file(sys, path.c_str(), channels.pread());
+            if (file.isOpen())
+                found->files.push_back(std::move(file));
+        };
+        keep(device + "/gpu_busy_percent");
+        if (!found->files.empty()) {
+            found->source = Source::busyPercent;
+        } else if (driver == "i915") {
+            for (const auto& gt : entriesStartingWith(sys, card + "/gt", "gt"))
+                keep(card + "/gt/" + gt + "/rc6_residency_ms");
+            if (found->files.empty())
+                keep(card + "/power/rc6_residency_ms");
+            found->source = Source::idleResidency;
+        } else if (driver == "xe") {
+            for (const auto& tile : entriesStartingWith(sys, device, "tile"))
+                for (const auto& gt : entriesStartingWith(sys, device + "/" + tile, "gt"))
+                    keep(device + "/" + tile + "/" + gt + "/gtidle/idle_residency_ms");
+            found->source = Source::idleResidency;
+        } else if (driver == "nvidia" && !found->pciAddress.empty()) {
+            found->source = Source::nvml;
+            found->nvml = nvml;
+        }
+        if (found->source == Source::none ||
+            (found->source == Source::idleResidency && found->files.empty()))
+            continue;
+        found->runtimeStatus =
+            host::KeptValue(sys, (device + "/power/runtime_status").c_str(), channels.pread());
+        const bool library = found->source == Source::nvml;
+        const std::size_t channel = channels.addProbe(
+            card + (library ? "/nvml" : "/utilization"), ChannelPace{.slow = library},
+            [found]() -> host::Reading<std::int64_t> {
+                const auto percent = readCard(*found);
+                if (!percent)
+                    return {};
+                return {host::Outcome::value, std::llround(*percent * kMilli)};
+            });
+        cards.cards_.push_back({std::move(driver), channel});
+    }
+    return cards;
+}
+
+std::vector<CardUtilization> DrmCards::read(const ChannelSet& channels) const {
+    std::vector<CardUtilization> cards;
+    cards.reserve(cards_.size());
+    for (const Card& card : cards_) {
+        const auto value = channels.value(card.channel);
+        cards.push_back({card.driver, value ? std::optional(static_cast<double>(*value) / kMilli)
+                                            : std::nullopt});
+    }
+    std::stable_sort(cards.begin(), cards.end(), [](const auto& a, const auto& b) {
+        return a.percent.value_or(-1) > b.percent.value_or(-1);
+    });
+    return cards;
 }
 
 } // namespace brivane::platform::linux_backend

@@ -2,8 +2,8 @@
 
 #include "platform/host/sysfs_reading.h"
 #include "platform/linux/gpu/nvml_library.h"
+#include "platform/linux/sensor_channels.h"
 
-#include <chrono>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -23,6 +23,19 @@ struct CardUtilization {
     std::optional<double> percent; // absent until the card has given one
 };
 
+// The NVIDIA management library, loaded once, when a card is first read awake.
+class NvmlLoader {
+public:
+    explicit NvmlLoader(std::string name = "libnvidia-ml.so.1") : name_(std::move(name)) {}
+    std::optional<double> utilizationPercent(const std::string& pciAddress);
+
+private:
+    std::mutex mutex_;
+    std::string name_;
+    bool tried_ = false;
+    std::unique_ptr<NvmlLibrary> library_;
+};
+
 // The machine's graphics cards (class/drm/cardN) and how busy each is:
 // - amdgpu (and any driver with it): device/gpu_busy_percent;
 // - i915: the idle residency of its GTs (gt/gt*/rc6_residency_ms, older kernels
@@ -30,37 +43,23 @@ struct CardUtilization {
 //   since the previous look, so the first look gives nothing;
 // - nvidia: the NVML library, when it can be loaded, asked by the card's PCI address.
 // A card whose device/power/runtime_status is "suspended" sleeps: it is idle (0 %) and none of
-// its files is read, since reading wakes some drivers' cards. Safe from any thread.
+// its files is read, since reading wakes some drivers' cards.
+// Each card is one probe of a channel set, read by a poller's lanes (NVIDIA's on the slow one,
+// as a library call may hang), so a look at the cards reads nothing.
 class DrmCards {
 public:
-    DrmCards(const host::RootedDirectory& sys, std::string nvmlLibrary = "libnvidia-ml.so.1");
-    ~DrmCards();
-
-    // Finds the cards; once.
-    void discover();
-    // Each card now, busiest first (cards without a figure last, in card order).
-    std::vector<CardUtilization> read();
+    // Finds the cards under the set's root and adds their probes, which give the busy share in
+    // thousandths of a percent.
+    static DrmCards discover(ChannelSet& channels, const std::shared_ptr<NvmlLoader>& nvml);
+    // Each card as last read, busiest first (cards without a figure last, in card order).
+    std::vector<CardUtilization> read(const ChannelSet& channels) const;
 
 private:
-    enum class Source { busyPercent, idleResidency, nvml, none };
     struct Card {
         std::string driver;
-        std::string pciAddress;
-        Source source = Source::none;
-        host::KeptValue runtimeStatus;
-        std::vector<host::KeptValue> files;
-        std::optional<std::uint64_t> lastIdle;
-        std::chrono::steady_clock::time_point lastLook;
-        std::optional<double> lastPercent;
+        std::size_t channel = 0;
     };
-    std::optional<double> readCard(Card& card);
-
-    const host::RootedDirectory& sys_;
-    std::string nvmlLibrary_;
-    std::mutex mutex_;
     std::vector<Card> cards_;
-    std::unique_ptr<NvmlLibrary> nvml_;
-    bool nvmlTried_ = false;
 };
 
 } // namespace brivane::platform::linux_backend

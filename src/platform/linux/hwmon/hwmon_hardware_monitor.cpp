@@ -27,7 +27,7 @@ std::optional<double> celsiusOf(std::optional<std::int64_t> millidegrees) {
 } // namespace
 
 HwmonHardwareMonitor::HwmonHardwareMonitor(std::string sysRoot, SensorPoller::Setup setup)
-    : poller_(sysRoot, discoverMonitors, withDefaults(std::move(setup))) {}
+    : poller_(sysRoot, discoverMonitors, withDefaults(setup)), demand_(setup.demand) {}
 
 void HwmonHardwareMonitor::adopt(const MonitorCatalog& catalog) {
     fanIds_.clear();
@@ -50,6 +50,14 @@ const MonitorSample& HwmonHardwareMonitor::sample() {
     sample_.temperatures.clear();
     sample_.fans.clear();
     sample_.power.clear();
+    sample_.sources.clear();
+    // The back ends that wake with this one report with it; alone, it reports itself.
+    const auto sources =
+        demand_ ? demand_->sources()
+                : std::vector<std::pair<std::string, bool>>{{poller_.name(), poller_.up()}};
+    for (const auto& [name, up] : sources) {
+        sample_.sources.push_back({name, up});
+    }
     auto catalog = poller_.current();
     if (!catalog) {
         return sample_;

@@ -33,6 +33,7 @@ private:
     void adopt(const MonitorCatalog& catalog);
 
     CatalogPoller<MonitorCatalog> poller_;
+    std::shared_ptr<SharedDemand> demand_;
     std::shared_ptr<const MonitorCatalog> held_; // the catalog sample_ views
     std::vector<int> fanIds_;                    // per fan of held_
     std::vector<bool> turned_;                   // per fan of held_: seen turning

@@ -210,8 +210,8 @@ HwmonSMCTransport::HwmonSMCTransport(std::string sysRoot, SensorPoller::Setup se
       }()) {}
 
 SMCOpenResult HwmonSMCTransport::open() {
-    // Opening happens once, when the agent starts: it may wait for the walk, not for values.
-    const auto catalog = poller_.found(poller_.timing().stuckAfter);
+    // Opening may wait for the walk, not for values, and no longer than a first request would.
+    const auto catalog = poller_.found(poller_.timing().firstWait);
     if (!catalog || catalog->keys.empty()) {
         return {0, SMCOpenFailure{SMCOpenStep::absent, kIOReturnNotFound}};
     }

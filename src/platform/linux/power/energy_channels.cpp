@@ -21,18 +21,19 @@ constexpr std::array<std::string_view, 5> graphicsChips = {"amdgpu", "i915", "no
 
 using Plan = EnergyChannels::Plan;
 
+using Catalog = EnergyChannels::Catalog;
+
 class EnergyReader final : public GroupReader {
 public:
     struct Channel {
         Plan plan;
-        std::vector<CounterFile> files;
         // Last raw value and unwrapped total of each counter, advanced by every sample.
         std::vector<std::uint64_t> raw, total;
         std::vector<bool> primed;
     };
 
-    EnergyReader(const host::RootedDirectory& sys, std::vector<Channel> channels)
-        : sys_(sys), channels_(std::move(channels)) {
+    EnergyReader(CatalogPoller<Catalog>& poller, std::vector<Channel> channels)
+        : poller_(poller), channels_(std::move(channels)) {
         for (const Channel& channel : channels_)
             descriptions_.push_back(channel.plan.description);
     }
@@ -40,32 +41,37 @@ public:
     const IOReportChannelList& channels() const override { return descriptions_; }
 
     void sample(const IOReportChannelList& wanted, IOReportChannelList& out) override {
+        const auto catalog = poller_.current();
+        if (!catalog)
+            return;
         for (const IOReportChannel& want : wanted)
             for (Channel& channel : channels_)
                 if (channel.plan.description.channelID == want.channelID) {
-                    if (auto values = sampleCounters(channel))
+                    if (auto values = sampleCounters(*catalog->channels, channel))
                         out.push_back(std::move(*values));
                     break;
                 }
     }
 
 private:
-    // The channel's unwrapped total now; every counter that reads advances its own total, and
-    // the channel has a value only when all of them read.
-    std::optional<IOReportChannel> sampleCounters(Channel& channel) const {
+    // The channel's unwrapped total from the counters' latest values; every counter that has
+    // one advances its own total, and the channel has a value only when all of them do.
+    static std::optional<IOReportChannel> sampleCounters(const ChannelSet& set, Channel& channel) {
         bool complete = true;
         std::uint64_t sum = 0;
-        for (std::size_t i = 0; i < channel.files.size(); ++i) {
-            const auto raw = channel.files[i].readCounter(sys_);
-            if (!raw) {
+        for (std::size_t i = 0; i < channel.plan.counterFiles.size(); ++i) {
+            const auto index = set.find(channel.plan.counterFiles[i]);
+            const auto value = index ? set.value(*index) : std::nullopt;
+            if (!value || *value < 0) {
                 complete = false;
                 continue;
             }
+            const auto raw = static_cast<std::uint64_t>(*value);
             if (!channel.primed[i])
-                channel.total[i] = *raw;
+                channel.total[i] = raw;
             else
-                channel.total[i] += counterAdvance(channel.raw[i], *raw, channel.plan.ranges[i]);
-            channel.raw[i] = *raw;
+                channel.total[i] += counterAdvance(channel.raw[i], raw, channel.plan.ranges[i]);
+            channel.raw[i] = raw;
             channel.primed[i] = true;
             sum += channel.total[i];
         }
@@ -76,28 +82,44 @@ private:
         return values;
     }
 
-    const host::RootedDirectory& sys_;
+    CatalogPoller<Catalog>& poller_;
     std::vector<Channel> channels_;
     IOReportChannelList descriptions_;
 };
 
-} // namespace
+// One walk of the powercap zones and hwmon chips, on the poller's lane.
+class Discovery {
+public:
+    Discovery(ChannelSet& set, host::KeptValue::Pread pread)
+        : set_(set), sys_(set.root()), pread_(pread) {}
 
-EnergyChannels::EnergyChannels(const host::RootedDirectory& sys, host::KeptValue::Pread pread)
-    : sys_(sys), pread_(pread) {}
+    std::shared_ptr<const Catalog> run();
 
-bool EnergyChannels::names(std::string_view group, std::optional<std::string_view> subgroup) const {
-    return group == energyGroup && !subgroup;
-}
+private:
+    struct Zones {
+        std::vector<std::string> packages, uncores;
+    };
+    bool readable(const std::string& relative) const;
+    Zones raplZones() const;
+    std::optional<Plan> zonesPlan(std::uint64_t id, const char* name,
+                                  const std::vector<std::string>& zones) const;
+    std::vector<unsigned> readableEnergyIndices(const std::string& chip) const;
+    void hwmonCounters(bool gpuFound, std::vector<Plan>& counters,
+                       std::vector<std::string>& graphicsCounters) const;
 
-bool EnergyChannels::readable(const std::string& relative) const {
+    ChannelSet& set_;
+    const host::RootedDirectory& sys_;
+    host::KeptValue::Pread pread_;
+};
+
+bool Discovery::readable(const std::string& relative) const {
     // Permission is settled here, once: a counter the user may not read has no channel. A
     // transient failure keeps it; its channel is then absent from that sample only.
-    return host::KeptValue(sys_, relative.c_str(), pread_).readCounter().outcome !=
-           host::Outcome::gone;
+    const auto outcome = host::KeptValue(sys_, relative.c_str(), pread_).readCounter().outcome;
+    return outcome != host::Outcome::gone && outcome != host::Outcome::denied && set_.add(relative);
 }
 
-EnergyChannels::Zones EnergyChannels::raplZones() const {
+Discovery::Zones Discovery::raplZones() const {
     Zones zones;
     for (const std::string& entry : sys_.list("class/powercap")) {
         const auto zone = parsePowercapZoneDirectory(entry);
@@ -114,8 +136,8 @@ EnergyChannels::Zones EnergyChannels::raplZones() const {
     return zones;
 }
 
-std::optional<Plan> EnergyChannels::zonesPlan(std::uint64_t id, const char* name,
-                                              const std::vector<std::string>& zones) const {
+std::optional<Plan> Discovery::zonesPlan(std::uint64_t id, const char* name,
+                                         const std::vector<std::string>& zones) const {
     if (zones.empty())
         return std::nullopt;
     Plan plan;
@@ -133,7 +155,7 @@ std::optional<Plan> EnergyChannels::zonesPlan(std::uint64_t id, const char* name
 }
 
 // The N of every readable "energyN_input" in a chip's folder, ascending.
-std::vector<unsigned> EnergyChannels::readableEnergyIndices(const std::string& chip) const {
+std::vector<unsigned> Discovery::readableEnergyIndices(const std::string& chip) const {
     std::vector<unsigned> indices;
     for (const std::string& file : sys_.list(chip.c_str())) {
         if (!file.starts_with("energy") || !file.ends_with("_input"))
@@ -150,8 +172,8 @@ std::vector<unsigned> EnergyChannels::readableEnergyIndices(const std::string& c
 // Every readable hwmon energy counter: a graphics chip's first one is the GPU's energy where
 // the uncore zone is unreadable; every other one is a channel of its own, "<chip>/<label>".
 // Chip names are told apart among every node, a chip without a name going by its node.
-void EnergyChannels::hwmonCounters(bool gpuFound, std::vector<Plan>& counters,
-                                   std::vector<std::string>& graphicsCounters) const {
+void Discovery::hwmonCounters(bool gpuFound, std::vector<Plan>& counters,
+                              std::vector<std::string>& graphicsCounters) const {
     std::vector<HwmonNode> nodes = listHwmonNodes(sys_);
     std::vector<ChipIdentity> chips;
     for (HwmonNode& node : nodes) {
@@ -185,7 +207,7 @@ void EnergyChannels::hwmonCounters(bool gpuFound, std::vector<Plan>& counters,
     }
 }
 
-std::optional<IOReportChannelList> EnergyChannels::discover() {
+std::shared_ptr<const Catalog> Discovery::run() {
     const Zones zones = raplZones();
     std::vector<Plan> plans, counters;
     if (auto cpu = zonesPlan(cpuEnergyID, "CPU Energy", zones.packages))
@@ -204,39 +226,68 @@ std::optional<IOReportChannelList> EnergyChannels::discover() {
     if (gpu)
         plans.push_back(std::move(*gpu));
     std::move(counters.begin(), counters.end(), std::back_inserter(plans));
-    if (plans.empty())
+    auto catalog = std::make_shared<Catalog>();
+    catalog->plans = std::move(plans);
+    return catalog;
+}
+
+constexpr std::string_view energySubsystems[] = {"hwmon", "powercap"};
+
+} // namespace
+
+EnergyChannels::EnergyChannels(const std::string& sysRoot, SensorPoller::Setup setup)
+    : poller_(
+          sysRoot,
+          [pread = setup.pread](const std::shared_ptr<ChannelSet>& channels) {
+              auto catalog = std::const_pointer_cast<Catalog>(Discovery(*channels, pread).run());
+              catalog->channels = channels;
+              return std::shared_ptr<const Catalog>(std::move(catalog));
+          },
+          [&setup] {
+              setup.name = "energy";
+              setup.classFolders = {"class/powercap", "class/hwmon"};
+              setup.ueventSubsystems.assign(std::begin(energySubsystems),
+                                            std::end(energySubsystems));
+              return std::move(setup);
+          }()) {}
+
+bool EnergyChannels::names(std::string_view group, std::optional<std::string_view> subgroup) const {
+    return group == energyGroup && !subgroup;
+}
+
+std::optional<IOReportChannelList> EnergyChannels::discover() {
+    const auto catalog = poller_.current();
+    if (!catalog || catalog->plans.empty())
         return std::nullopt;
     IOReportChannelList channels;
-    std::lock_guard lock(mutex_);
-    for (Plan& plan : plans) {
+    for (const Plan& plan : catalog->plans)
         channels.push_back(plan.description);
-        plans_.insert_or_assign(plan.description.channelID, std::move(plan));
-    }
     return channels;
 }
 
 std::unique_ptr<GroupReader> EnergyChannels::subscribe(const IOReportChannelList& wanted,
-                                                       std::size_t& kept) {
+                                                       std::size_t&) {
+    const auto catalog = poller_.current();
+    if (!catalog)
+        return nullptr;
     std::vector<EnergyReader::Channel> channels;
-    std::lock_guard lock(mutex_);
     for (const IOReportChannel& want : wanted) {
-        const auto found = plans_.find(want.channelID);
-        if (found == plans_.end() ||
+        const auto found =
+            std::find_if(catalog->plans.begin(), catalog->plans.end(), [&](const Plan& plan) {
+                return plan.description.channelID == want.channelID;
+            });
+        if (found == catalog->plans.end() ||
             std::any_of(channels.begin(), channels.end(), [&](const auto& channel) {
                 return channel.plan.description.channelID == want.channelID;
             }))
             continue;
-        EnergyReader::Channel channel{found->second, {}, {}, {}, {}};
-        for (const std::string& path : channel.plan.counterFiles)
-            channel.files.emplace_back(sys_, path, pread_, kept);
-        channel.raw.assign(channel.files.size(), 0);
-        channel.total.assign(channel.files.size(), 0);
-        channel.primed.assign(channel.files.size(), false);
-        channels.push_back(std::move(channel));
+        const std::size_t counters = found->counterFiles.size();
+        channels.push_back({*found, std::vector<std::uint64_t>(counters),
+                            std::vector<std::uint64_t>(counters), std::vector<bool>(counters)});
     }
     if (channels.empty())
         return nullptr;
-    return std::make_unique<EnergyReader>(sys_, std::move(channels));
+    return std::make_unique<EnergyReader>(poller_, std::move(channels));
 }
 
 } // namespace brivane::platform::linux_backend

@@ -40,7 +40,21 @@ void SystemBatteries::discover(ChannelSet& channels) {
         if (!isSystemBattery(sys, base))
             continue;
         Battery& battery = batteries_.emplace_back();
-        battery.status = host::KeptValue(sys, (base + "/status").c_str());
+        const std::string path = base + "/status";
+        auto status = std::make_shared<host::KeptValue>(sys, path.c_str(), channels.pread());
+        // The state as a number, so that the lanes read it as they read the values.
+        battery.status = channels.addProbe(path, {}, [status]() -> host::Reading<std::int64_t> {
+            std::array<char, 32> buffer;
+            const host::FileText text = status->readInto(buffer);
+            const auto state = text.outcome == host::Outcome::value
+                                   ? parseBatteryState(host::withoutNewline(text.text))
+                                   : std::nullopt;
+            if (!state)
+                return {text.outcome == host::Outcome::value ? host::Outcome::absentNow
+                                                             : text.outcome,
+                        std::nullopt};
+            return {host::Outcome::value, static_cast<std::int64_t>(*state)};
+        });
         for (const File& file : files)
             if (const auto channel = channels.add(base + "/" + file.leaf))
                 battery.files.emplace_back(file.field, *channel);
@@ -52,10 +66,8 @@ BatteryStatus SystemBatteries::read(const ChannelSet& channels) const {
     const std::size_t count = std::min(batteries_.size(), readings.size());
     for (std::size_t i = 0; i < count; ++i) {
         const Battery& battery = batteries_[i];
-        std::array<char, 32> buffer;
-        const host::FileText status = battery.status.readInto(buffer);
-        if (status.outcome == host::Outcome::value)
-            readings[i].state = parseBatteryState(host::withoutNewline(status.text));
+        if (const auto state = channels.value(battery.status))
+            readings[i].state = static_cast<BatteryState>(*state);
         for (const auto& [field, channel] : battery.files)
             readings[i].*field = channels.value(channel);
     }

@@ -9,8 +9,7 @@
 namespace brivane::platform::linux_backend {
 
 // The machine's own batteries (power supplies of type Battery and scope System, in name order;
-// a ThinkPad may have two), their value files read by the registry's poller; the status is read
-// when asked.
+// a ThinkPad may have two), their value files and status read by the registry's poller.
 class SystemBatteries {
 public:
     // Finds them, adding their value files to `channels`.
@@ -22,7 +21,7 @@ public:
 private:
     using Field = std::optional<std::int64_t> SupplyReading::*;
     struct Battery {
-        host::KeptValue status;
+        std::size_t status = 0; // a probe giving the BatteryState
         std::vector<std::pair<Field, std::size_t>> files;
     };
     std::vector<Battery> batteries_;

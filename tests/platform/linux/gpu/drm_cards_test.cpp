@@ -1,4 +1,5 @@
 #include "platform/linux/gpu/drm_cards.h"
+#include "platform/linux/sysfs_registry.h"
 #include "support/sysfs_fixture.h"
 
 #include <gtest/gtest.h>
@@ -17,24 +18,23 @@ TEST(DrmCards, BusyFromIdleCounters) {
     EXPECT_FALSE(busyFromIdle(0, 10, 0, 1));
 }
 
-void addCard(const TempDir& sys, int number, const std::string& address, const std::string& driver,
-             const std::string& deviceFiles, const std::string& cardFiles = "") {
-    const std::string device = "devices/pci0000:00/" + address;
-    const std::string card = device + "/drm/card" + std::to_string(number);
-    sys.writeFiles(device,
-                   "uevent=DRIVER=" + driver + (deviceFiles.empty() ? "" : ";") + deviceFiles);
-    if (!cardFiles.empty())
-        sys.writeFiles(card, cardFiles);
-    sys.symlink(card + "/device", "../..");
-    sys.symlink("class/drm/card" + std::to_string(number), "../../" + card);
-}
-
 using Shown = std::pair<std::string, std::optional<double>>; // driver, percent
 
-std::vector<Shown> shown(DrmCards& cards) {
+// The registry's accelerators after its lanes' next pass.
+std::vector<Shown> shown(SysfsRegistry& registry, ManualUptimeClock& clock) {
+    registry.matchingEntries("IOAccelerator");
+    registry.step();
+    clock.advance(2); // the slow lane's pace
     std::vector<Shown> out;
-    for (const auto& card : cards.read())
-        out.push_back({card.driver, card.percent});
+    const auto entries = registry.matchingEntries("IOAccelerator");
+    while (const auto entry = entries->next()) {
+        const auto* statistics = entry->dictionaryProperty("PerformanceStatistics");
+        const auto found = statistics->find("Device Utilization %");
+        out.push_back({std::string(*entry->stringProperty("IOClass")),
+                       found == statistics->end()
+                           ? std::nullopt
+                           : std::optional(std::get<double>(found->second))});
+    }
     return out;
 }
 
@@ -44,27 +44,29 @@ TEST(DrmCards, EveryCommonCardBusiestFirstSleepingOnesUnread) {
     TempDir sys;
     // Intel iGPU (two GTs, newer kernels' layout) beside a suspended AMD dGPU whose busy file
     // would read 97 if it were read.
-    addCard(sys, 0, "0000:00:02.0", "i915", "power/runtime_status=active",
-            "gt/gt0/rc6_residency_ms=1000;gt/gt1/rc6_residency_ms=1000");
-    addCard(sys, 1, "0000:03:00.0", "amdgpu", "gpu_busy_percent=97;power/runtime_status=suspended");
+    testing::addGraphicsCard(sys, 0, "0000:00:02.0", "i915", "power/runtime_status=active",
+                             "gt/gt0/rc6_residency_ms=1000;gt/gt1/rc6_residency_ms=1000");
+    testing::addGraphicsCard(sys, 1, "0000:03:00.0", "amdgpu",
+                             "gpu_busy_percent=97;power/runtime_status=suspended");
     // An APU at 3 % and an xe discrete card; NVIDIA through its library.
-    addCard(sys, 2, "0000:c1:00.0", "amdgpu", "gpu_busy_percent=3");
-    addCard(sys, 3, "0000:04:00.0", "xe", "tile0/gt0/gtidle/idle_residency_ms=500");
-    addCard(sys, 4, "0000:01:00.0", "nvidia", "");
-    addCard(sys, 5, "0000:05:00.0", "vkms", ""); // tells nothing: no entry
+    testing::addGraphicsCard(sys, 2, "0000:c1:00.0", "amdgpu", "gpu_busy_percent=3");
+    testing::addGraphicsCard(sys, 3, "0000:04:00.0", "xe",
+                             "tile0/gt0/gtidle/idle_residency_ms=500");
+    testing::addGraphicsCard(sys, 4, "0000:01:00.0", "nvidia", "");
+    testing::addGraphicsCard(sys, 5, "0000:05:00.0", "vkms", ""); // tells nothing: no entry
     sys.write("class/drm/card0-DP-1/status", "connected\n");
-    const host::RootedDirectory root(sys.path());
-    DrmCards cards(root, BRIVANE_TEST_FAKE_NVML);
-    cards.discover();
+    const auto clock = std::make_shared<ManualUptimeClock>();
+    SysfsRegistry registry(sys.path(), {.clock = clock, .background = false},
+                           BRIVANE_TEST_FAKE_NVML);
     // The idle counters give a figure from the second look on.
-    EXPECT_EQ(shown(cards),
+    EXPECT_EQ(shown(registry, *clock),
               (std::vector<Shown>{
                   {"nvidia", 42}, {"amdgpu", 3}, {"amdgpu", 0}, {"i915", {}}, {"xe", {}}}));
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     sys.write("devices/pci0000:00/0000:00:02.0/drm/card0/gt/gt0/rc6_residency_ms", "1000\n");
     sys.write("devices/pci0000:00/0000:00:02.0/drm/card0/gt/gt1/rc6_residency_ms", "1000\n");
     sys.write("devices/pci0000:00/0000:04:00.0/tile0/gt0/gtidle/idle_residency_ms", "100500\n");
-    const auto second = shown(cards);
+    const auto second = shown(registry, *clock);
     ASSERT_EQ(second.size(), 5u);
     EXPECT_EQ(second[0], (Shown{"i915", 100})); // never idle
     EXPECT_EQ(second[1], (Shown{"nvidia", 42}));

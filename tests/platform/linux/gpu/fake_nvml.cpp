@@ -1,6 +1,8 @@
 // A stand-in for the NVIDIA management library with the few symbols the agent calls: one GPU
-// at PCI address 0000:01:00.0, 42 % busy.
+// at PCI address 0000:01:00.0, 42 % busy; asked for 0000:02:00.0, it hangs for 5 s.
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 namespace {
 struct Device {};
@@ -15,6 +17,8 @@ int nvmlShutdown() {
     return 0;
 }
 int nvmlDeviceGetHandleByPciBusId_v2(const char* busId, Device** device) {
+    if (std::strcmp(busId, "0000:02:00.0") == 0)
+        std::this_thread::sleep_for(std::chrono::seconds(5));
     if (std::strcmp(busId, "0000:01:00.0") != 0)
         return 6; // not found
     *device = &gpu;

@@ -17,6 +17,18 @@ std::vector<std::string> channelNames(const std::optional<IOReportChannelList>& 
     return names;
 }
 
+// Lanes that a test steps; the first look at the channels wakes them.
+std::shared_ptr<SysfsIOReportSource> steppedSource(const TempDir& sys,
+                                                   const std::shared_ptr<ManualUptimeClock>& clock,
+                                                   host::KeptValue::Pread pread = ::pread) {
+    auto source = std::make_shared<SysfsIOReportSource>(
+        sys.path(), pread, "/proc", CpuSampling{},
+        SensorPoller::Setup{.clock = clock, .background = false});
+    source->copyChannelsInGroup("Energy Model", std::nullopt);
+    source->step();
+    return source;
+}
+
 TEST(EnergyCounters, ZoneNamesAndWraps) {
     EXPECT_EQ(parsePowercapZoneDirectory("intel-rapl:a")->package, 10u);
     EXPECT_EQ(parsePowercapZoneDirectory("intel-rapl:1:1f")->subzone, 31u);
@@ -75,11 +87,13 @@ TEST(SysfsIOReportSource, EnergyChannelsFromReadableCounters) {
         if (c.graphicsHwmon)
             sys.writeFiles("class/hwmon/hwmon2", "name=xe;energy1_input=5;energy1_label=card;"
                                                  "energy2_input=7;energy2_label=pkg");
-        SysfsIOReportSource source(sys.path(), testing::scriptedPread);
-        EXPECT_EQ(channelNames(source.copyChannelsInGroup("Energy Model", std::nullopt)), c.names);
+        const auto source =
+            steppedSource(sys, std::make_shared<ManualUptimeClock>(), testing::scriptedPread);
+        EXPECT_EQ(channelNames(source->copyChannelsInGroup("Energy Model", std::nullopt)), c.names);
     }
     TempDir none;
-    EXPECT_FALSE(SysfsIOReportSource(none.path()).copyChannelsInGroup("Energy Model", {}));
+    EXPECT_FALSE(steppedSource(none, std::make_shared<ManualUptimeClock>())
+                     ->copyChannelsInGroup("Energy Model", {}));
 }
 
 TEST(SysfsIOReportSource, EnergyPowerAcrossAWrap) {
@@ -89,7 +103,8 @@ TEST(SysfsIOReportSource, EnergyPowerAcrossAWrap) {
     writeZone(sys, "intel-rapl:0:1", "uncore", "0");
     sys.writeFiles("class/hwmon/hwmon0", "name=ina238;energy1_input=1000000");
     auto clock = std::make_shared<ManualUptimeClock>();
-    EnergyPowerReader reader(std::make_shared<SysfsIOReportSource>(sys.path()), clock);
+    const auto source = steppedSource(sys, clock);
+    EnergyPowerReader reader(source, clock);
     EXPECT_TRUE(reader.read().empty());
 
     // Package 0 wrapped: 100000 to its range and 400000 after; package 1 spent 500000.
@@ -97,14 +112,15 @@ TEST(SysfsIOReportSource, EnergyPowerAcrossAWrap) {
     sys.write("devices/virtual/powercap/intel-rapl/intel-rapl:1/energy_uj", "500000\n");
     sys.write("devices/virtual/powercap/intel-rapl/intel-rapl:0:1/energy_uj", "250000\n");
     sys.write("class/hwmon/hwmon0/energy1_input", "1500000\n");
-    clock->advance(0.5);
+    clock->advance(1);
+    source->step();
     auto readings = reader.read();
     ASSERT_EQ(readings.size(), 3u);
-    EXPECT_EQ(readings[2], (SensorSnapshot::Reading{"ina238/energy1", 1.0}));
+    EXPECT_EQ(readings[2], (SensorSnapshot::Reading{"ina238/energy1", 0.5}));
     EXPECT_EQ(readings[0].key, "CPUModelPower");
-    EXPECT_DOUBLE_EQ(readings[0].value, 2.0);
+    EXPECT_DOUBLE_EQ(readings[0].value, 1.0);
     EXPECT_EQ(readings[1].key, "GPUModelPower");
-    EXPECT_DOUBLE_EQ(readings[1].value, 0.5);
+    EXPECT_DOUBLE_EQ(readings[1].value, 0.25);
 }
 
 // The energy counters of every hwmon node, named as the other sensors of their chips are: an
@@ -121,8 +137,9 @@ TEST(SysfsIOReportSource, EnergyCountersOfEveryHwmonNode) {
     testing::addHwmonChip(sys, {"hwmon4", "pci0000:00/0000:00:02.0",
                                 "name=i915;energy2_input=1;energy5_input=1;energy5_label=pkg"});
     testing::addHwmonChip(sys, {"hwmon5", "platform/coretemp.0", "name=coretemp;temp1_input=1"});
-    SysfsIOReportSource source(sys.path(), testing::scriptedPread);
-    EXPECT_EQ(channelNames(source.copyChannelsInGroup("Energy Model", std::nullopt)),
+    const auto source =
+        steppedSource(sys, std::make_shared<ManualUptimeClock>(), testing::scriptedPread);
+    EXPECT_EQ(channelNames(source->copyChannelsInGroup("Energy Model", std::nullopt)),
               (std::vector<std::string>{"GPU Energy", "ina238@1-0040/energy1", "ina238@1-0041/rail",
                                         "BAT0/energy3", "BAT0/energy10", "hwmon3/energy1",
                                         "i915@0000:00:02.0/pkg"}));
