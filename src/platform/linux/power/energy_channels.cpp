@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <array>
+#include <map>
 
 namespace brivane::platform::linux_backend {
 
@@ -15,6 +16,9 @@ namespace {
 
 constexpr std::string_view energyGroup = "Energy Model";
 constexpr std::uint64_t cpuEnergyID = 1, gpuEnergyID = 2, firstCounterID = 0x100;
+// Stands for every channel of the group while its first discovery has not finished: the reader
+// sets up once, and a late discovery must not leave it without energy for good.
+constexpr std::uint64_t wholeGroupID = 0xff;
 // Graphics drivers whose hwmon chip may carry an energy counter.
 constexpr std::array<std::string_view, 5> graphicsChips = {"amdgpu", "i915", "nouveau", "radeon",
                                                            "xe"};
@@ -31,11 +35,26 @@ public:
         std::vector<std::uint64_t> raw, total;
         std::vector<bool> primed;
     };
+    static Channel fresh(const Plan& plan) {
+        const std::size_t counters = plan.counterFiles.size();
+        return {plan, std::vector<std::uint64_t>(counters), std::vector<std::uint64_t>(counters),
+                std::vector<bool>(counters)};
+    }
 
     EnergyReader(CatalogPoller<Catalog>& poller, std::vector<Channel> channels)
         : poller_(poller), channels_(std::move(channels)) {
         for (const Channel& channel : channels_)
             descriptions_.push_back(channel.plan.description);
+    }
+    // Subscribed to the whole group: each sample has what the latest catalogue has.
+    explicit EnergyReader(CatalogPoller<Catalog>& poller)
+        : poller_(poller), descriptions_{wholeGroup()}, wholeGroup_(true) {}
+
+    static IOReportChannel wholeGroup() {
+        IOReportChannel group;
+        group.channelID = wholeGroupID;
+        group.unit = "uJ";
+        return group;
     }
 
     const IOReportChannelList& channels() const override { return descriptions_; }
@@ -44,6 +63,10 @@ public:
         const auto catalog = poller_.current();
         if (!catalog)
             return;
+        if (wholeGroup_) {
+            sampleWholeGroup(*catalog, wanted, out);
+            return;
+        }
         for (const IOReportChannel& want : wanted)
             for (Channel& channel : channels_)
                 if (channel.plan.description.channelID == want.channelID) {
@@ -54,6 +77,32 @@ public:
     }
 
 private:
+    // Channels are kept by name, as a discovery may number them otherwise than the one before,
+    // and a channel takes an id of its own when its counters change, so that no delta
+    // subtracts one counter from another.
+    void sampleWholeGroup(const Catalog& catalog, const IOReportChannelList& wanted,
+                          IOReportChannelList& out) {
+        if (std::none_of(wanted.begin(), wanted.end(), [](const IOReportChannel& want) {
+                return want.channelID == wholeGroupID;
+            }))
+            return;
+        std::map<std::string, Channel> kept;
+        for (const Plan& plan : catalog.plans) {
+            const std::string name = plan.description.name.value_or("");
+            auto before = byName_.find(name);
+            Channel& channel = kept[name];
+            if (before != byName_.end() && before->second.plan.counterFiles == plan.counterFiles) {
+                channel = std::move(before->second);
+            } else {
+                channel = fresh(plan);
+                channel.plan.description.channelID = nextID_++;
+            }
+            if (auto values = sampleCounters(*catalog.channels, channel))
+                out.push_back(std::move(*values));
+        }
+        byName_ = std::move(kept);
+    }
+
     // The channel's unwrapped total from the counters' latest values; every counter that has
     // one advances its own total, and the channel has a value only when all of them do.
     static std::optional<IOReportChannel> sampleCounters(const ChannelSet& set, Channel& channel) {
@@ -85,6 +134,9 @@ private:
     CatalogPoller<Catalog>& poller_;
     std::vector<Channel> channels_;
     IOReportChannelList descriptions_;
+    bool wholeGroup_ = false;
+    std::map<std::string, Channel> byName_;
+    std::uint64_t nextID_ = std::uint64_t{1} << 32; // beyond every group's own ids
 };
 
 // One walk of the powercap zones and hwmon chips, on the poller's lane.
@@ -257,7 +309,9 @@ bool EnergyChannels::names(std::string_view group, std::optional<std::string_vie
 
 std::optional<IOReportChannelList> EnergyChannels::discover() {
     const auto catalog = poller_.current();
-    if (!catalog || catalog->plans.empty())
+    if (!catalog)
+        return IOReportChannelList{EnergyReader::wholeGroup()};
+    if (catalog->plans.empty())
         return std::nullopt;
     IOReportChannelList channels;
     for (const Plan& plan : catalog->plans)
@@ -267,6 +321,9 @@ std::optional<IOReportChannelList> EnergyChannels::discover() {
 
 std::unique_ptr<GroupReader> EnergyChannels::subscribe(const IOReportChannelList& wanted,
                                                        std::size_t&) {
+    if (std::any_of(wanted.begin(), wanted.end(),
+                    [](const IOReportChannel& want) { return want.channelID == wholeGroupID; }))
+        return std::make_unique<EnergyReader>(poller_);
     const auto catalog = poller_.current();
     if (!catalog)
         return nullptr;
@@ -281,9 +338,7 @@ std::unique_ptr<GroupReader> EnergyChannels::subscribe(const IOReportChannelList
                 return channel.plan.description.channelID == want.channelID;
             }))
             continue;
-        const std::size_t counters = found->counterFiles.size();
-        channels.push_back({*found, std::vector<std::uint64_t>(counters),
-                            std::vector<std::uint64_t>(counters), std::vector<bool>(counters)});
+        channels.push_back(EnergyReader::fresh(*found));
     }
     if (channels.empty())
         return nullptr;

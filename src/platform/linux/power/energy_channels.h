@@ -13,7 +13,9 @@ namespace brivane::platform::linux_backend {
 // readable hwmon energy counter as a channel "<chip>/<label>" ("energyN" without a label). A
 // counter the user cannot read leaves its channel out. The counters are found and read by a
 // SensorPoller's lanes; a sample takes their latest values, unwrapped by the subscription (each
-// at its own wrap range), so a delta is a plain difference.
+// at its own wrap range), so a delta is a plain difference. Asked before the lanes' first
+// discovery has finished, the group is one channel standing for all: a reader set up then
+// reads, from the next sample on, whatever that discovery finds.
 class EnergyChannels final : public SysfsChannelGroup {
 public:
     EnergyChannels(const std::string& sysRoot, SensorPoller::Setup setup);

@@ -123,6 +123,26 @@ TEST(SysfsIOReportSource, EnergyPowerAcrossAWrap) {
     EXPECT_DOUBLE_EQ(readings[1].value, 0.25);
 }
 
+// The reader sets up once: set up before the lanes' first discovery finished, it still reads
+// what that discovery finds.
+TEST(SysfsIOReportSource, EnergyFoundAfterTheReaderSetUpIsRead) {
+    TempDir sys;
+    writeZone(sys, "intel-rapl:0", "package-0", "1000000");
+    auto clock = std::make_shared<ManualUptimeClock>();
+    const auto source = std::make_shared<SysfsIOReportSource>(
+        sys.path(), ::pread, "/proc", CpuSampling{},
+        SensorPoller::Setup{.clock = clock, .background = false});
+    EnergyPowerReader reader(source, clock);
+    std::vector<SensorSnapshot::Reading> readings;
+    for (const char* counter : {"1000000", "2000000", "4000000"}) {
+        sys.write("devices/virtual/powercap/intel-rapl/intel-rapl:0/energy_uj", counter);
+        readings = reader.read();
+        clock->advance(1);
+        source->step();
+    }
+    EXPECT_EQ(readings, (std::vector<SensorSnapshot::Reading>{{"CPUModelPower", 1.0}}));
+}
+
 // The energy counters of every hwmon node, named as the other sensors of their chips are: an
 // unnamed node by its node, a repeated name by its address, a power supply's twin included.
 TEST(SysfsIOReportSource, EnergyCountersOfEveryHwmonNode) {
