@@ -79,6 +79,7 @@ public:
     bool skipped() const { return stuck() || retired(); }
     bool retired() const { return retired_.load(std::memory_order_acquire); }
     void markStuck() { stuck_.store(true, std::memory_order_release); }
+    void unstick() { stuck_.store(false, std::memory_order_release); }
     void reinstate() { retired_.store(false, std::memory_order_release); }
     void retire() {
         retired_.store(true, std::memory_order_release);

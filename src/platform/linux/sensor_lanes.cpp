@@ -72,6 +72,7 @@ double readDue(State& s, LaneRun& run, const ChannelSet& set, int lane, bool& go
             run.reading = false;
             run.channel.reset();
             if (run.abandoned) {
+                s.answered.emplace(channel->device()); // the read that hung has returned
                 return next;
             }
             gone = failed(s, *channel, outcome) || gone;
@@ -81,6 +82,27 @@ double readDue(State& s, LaneRun& run, const ChannelSet& set, int lane, bool& go
         }
     }
     return next;
+}
+
+// Devices whose hung read has returned are read again from the next walk on (not at once, so
+// that a file that is merely very slow costs a thread a round, not a loop). Holds the lock; true
+// when there were any.
+bool readmitAnswered(State& s) {
+    if (s.answered.empty()) {
+        return false;
+    }
+    for (const std::string& device : s.answered) {
+        s.stuckDevices.erase(device);
+    }
+    if (s.channels) {
+        for (const auto& channel : s.channels->all()) {
+            if (s.answered.contains(channel->device())) {
+                channel->unstick();
+            }
+        }
+    }
+    s.answered.clear();
+    return true;
 }
 
 // Told of each file a walk opens: notes it for the stuck check, and passes over devices whose
@@ -110,7 +132,7 @@ bool discoverWhenDue(State& s, LaneRun& run, Lock& lock, double now) {
     if (s.discovered && !s.rediscover && !timer) {
         return true;
     }
-    const bool known = s.discovered && !s.rediscover;
+    const bool known = !readmitAnswered(s) && s.discovered && !s.rediscover;
     s.rediscover = false; // a file gone from here on asks for another discovery
     auto set = std::make_shared<ChannelSet>(s.context, s.channels);
     run.reading = true;

@@ -46,8 +46,10 @@ struct SensorPoller::State {
     std::chrono::steady_clock::time_point awaitUntil; // but not beyond this
     bool discovered = false;
     bool rediscover = false;
-    // Devices whose read hung: never read again, and passed over by discovery.
+    // Devices whose read hung: not read, and passed over by discovery, until that read returns
+    // (`answered`) and a timed walk follows.
     std::set<std::string, std::less<>> stuckDevices;
+    std::set<std::string, std::less<>> answered;
     // The device a walk left behind was reading, passed over until that walk returns.
     std::optional<std::string> walkHung;
     // Files that failed, were looked for again and were found: a second failure retires them

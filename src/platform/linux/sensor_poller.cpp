@@ -60,7 +60,7 @@ void leaveStuckReads(State& s, double now) {
                 }
             }
             line = "Sensor file " + run.channel->relative() + " did not answer within " + seconds +
-                   " s; it is no longer read.";
+                   " s; its device is not read until it answers.";
         } else {
             run.hung = std::string(deviceOf(run.path));
             s.walkHung = run.hung;
