@@ -3,31 +3,13 @@
 #include "metrics_text.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <civetweb.h>
 #include <filesystem>
 #include <optional>
-#include <poll.h>
 #include <string_view>
 #include <sys/resource.h>
-#include <sys/socket.h>
 #include <vector>
-
-// The server library polls its listening socket and calls accept again at once after a failure,
-// so once descriptors run out (EMFILE) it would spin a core until one is freed. This definition
-// takes the C library's place for the library's calls, and waits a little after such a failure;
-// the clients meanwhile wait in the kernel's backlog.
-extern "C" int accept(int fd, sockaddr* __restrict address, socklen_t* __restrict length) {
-    const int accepted = ::accept4(fd, address, length, 0);
-    if (accepted < 0 &&
-        (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM)) {
-        const int error = errno;
-        ::poll(nullptr, 0, 100);
-        errno = error;
-    }
-    return accepted;
-}
 
 namespace brivane::cli {
 namespace {

@@ -33,8 +33,10 @@ public:
         int workers = 0;
         int queued = 0;
     };
-    // Sized so that every connection the server holds has a descriptor: past the limit its
-    // accepts fail, and the clients behind them wait in the kernel's backlog instead.
+    // Sized so that every connection the server holds has a descriptor: it stops accepting
+    // while its workers and queue are full, so an accept never fails for want of one (the
+    // server library would retry it at once, spinning a core), and the clients beyond wait
+    // in the kernel's backlog.
     static Capacity capacityFor(long freeDescriptors);
     // Enough workers that 600 idle connections of another user leave some for real scrapes.
     static constexpr int mostWorkers = 1024;
