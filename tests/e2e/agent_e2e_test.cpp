@@ -131,44 +131,37 @@ TEST_F(SimAgentEndToEnd, MetricsReachTheirConsumers) {
     ASSERT_TRUE(staged.startAgent());
     const auto home = staged.path("home");
     ASSERT_EQ(staged.cli({"metrics", "--output", home + "/brivane.prom"}).status, 0);
-    const auto collector = "http://" + freeLoopbackAddress();
-    const auto exporter = "http://" + freeLoopbackAddress();
-    const std::pair<std::string, std::vector<std::string>> servers[] = {
-        {collector,
-         {"prometheus-node-exporter", "--collector.disable-defaults", "--collector.textfile",
-          "--collector.textfile.directory=" + home, "--web.listen-address=" + collector.substr(7)}},
-        {exporter,
-         {staged.path("brivane-sensors"), "export", "--endpoint", staged.endpoint(), "--listen",
-          exporter.substr(7)}},
-    };
-    std::vector<std::unique_ptr<ChildProcess>> running;
-    for (const auto& [url, argv] : servers) {
-        SCOPED_TRACE(argv.front());
-        running.push_back(std::make_unique<ChildProcess>(staged.asAgentUser(argv),
-                                                         staged.environment(), staged.scratch()));
-        std::string page;
-        pollUntil(30s, [&] {
-            return (page = httpGet(url + "/metrics")).find("brivane_up 1") != std::string::npos;
-        });
-        for (const char* line :
-             {"brivane_up 1", R"(brivane_fan_max_speed_rpm{chip="smc",sensor="Right side"} 6241)",
-              R"(brivane_accessory_battery_ratio{name="Studio Buds",part="Case"} 0.45)"}) {
-            EXPECT_NE(page.find(std::string("\n") + line + "\n"), std::string::npos) << line;
-        }
-    }
-    EXPECT_NE(httpGet(collector + "/metrics").find("\nnode_textfile_scrape_error 0\n"),
-              std::string::npos);
-
-    // A real Prometheus scrapes `export` and answers a query with the reading.
+    const auto collector = freeLoopbackAddress(), exporter = freeLoopbackAddress();
     const auto prometheus = freeLoopbackAddress();
     std::ofstream(home + "/prometheus.yml")
         << "global: {scrape_interval: 1s}\nscrape_configs: [{job_name: brivane, static_configs: "
-        << "[{targets: ['" << exporter.substr(7) << "']}]}]\n";
-    running.push_back(std::make_unique<ChildProcess>(
-        staged.asAgentUser({"prometheus", "--config.file=" + home + "/prometheus.yml",
-                            "--storage.tsdb.path=" + home + "/tsdb",
-                            "--web.listen-address=" + prometheus}),
-        staged.environment(), staged.scratch()));
+        << "[{targets: ['" << exporter << "']}]}]\n";
+    // A real Prometheus scrapes `export`, which serves what `metrics` writes (its HTTP answers
+    // are checked in-process).
+    const std::vector<std::string> servers[] = {
+        {"prometheus-node-exporter", "--collector.disable-defaults", "--collector.textfile",
+         "--collector.textfile.directory=" + home, "--web.listen-address=" + collector},
+        {staged.path("brivane-sensors"), "export", "--endpoint", staged.endpoint(), "--listen",
+         exporter},
+        {"prometheus", "--config.file=" + home + "/prometheus.yml",
+         "--storage.tsdb.path=" + home + "/tsdb", "--web.listen-address=" + prometheus},
+    };
+    std::vector<std::unique_ptr<ChildProcess>> running;
+    for (const auto& argv : servers) {
+        running.push_back(std::make_unique<ChildProcess>(staged.asAgentUser(argv),
+                                                         staged.environment(), staged.scratch()));
+    }
+    std::string page;
+    pollUntil(30s, [&] {
+        return (page = httpGet("http://" + collector + "/metrics")).find("brivane_up 1") !=
+               std::string::npos;
+    });
+    for (const char* line :
+         {"brivane_up 1", R"(brivane_fan_max_speed_rpm{chip="smc",sensor="Right side"} 6241)",
+          R"(brivane_accessory_battery_ratio{name="Studio Buds",part="Case"} 0.45)",
+          "node_textfile_scrape_error 0"}) {
+        EXPECT_NE(page.find(std::string("\n") + line + "\n"), std::string::npos) << line;
+    }
     // Labels in a query: {chip="smc",sensor="Right side"}; the counter grows between scrapes.
     const auto query = "http://" + prometheus + "/api/v1/query?query=";
     std::string answer;
