@@ -20,7 +20,6 @@
 #include <csignal>
 #include <cstdlib>
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <tuple>
 #include <unistd.h>
 
