@@ -1,18 +1,28 @@
+#include "platform/host/cms_signature.h"
 #include "support/child_process.h"
 #include "support/temp_dir.h"
+#include "update/installer_signature.h"
 
-#include <cstdlib>
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
 #include <memory>
+#include <thread>
+#include <vector>
 
 namespace brivane::testing {
 namespace {
 
+using namespace brivane::platform::host;
+
 const std::string certificates = BRIVANE_TEST_DEVELOPMENT_CERTIFICATES;
 const std::string team = BRIVANE_TEAM_ID;
+
+std::span<const unsigned char> bytesOf(const std::string& text) {
+    return {reinterpret_cast<const unsigned char*>(text.data()), text.size()};
+}
 
 // The build's certificates, and a foreign anchor with a team and an installer certificate.
 class Codesign : public ::testing::Test {
@@ -21,20 +31,16 @@ protected:
         temp_ = std::make_unique<TempDir>("brivane-codesign");
         temp_->write("payload", "payload");
         ASSERT_EQ(runCommand({"sh", BRIVANE_TEST_CERTIFICATE_SCRIPT, foreign(), "FOREIGN000"},
-                             environment(), *temp_ / "output")
+                             pathEnvironment(), *temp_ / "output")
                       .status,
                   0);
     }
     static void TearDownTestSuite() { temp_.reset(); }
 
-    static std::vector<std::string> environment() {
-        const char* path = std::getenv("PATH");
-        return {std::string("PATH=") + (path ? path : "")};
-    }
     static std::string foreign() { return *temp_ / "foreign"; }
     static CommandResult codesign(std::vector<std::string> argv) {
         argv.insert(argv.begin(), BRIVANE_TEST_CODESIGN);
-        return runCommand(argv, environment(), *temp_ / "output");
+        return runCommand(argv, pathEnvironment(), *temp_ / "output");
     }
     // A new executable `name` signed as `identifier` with folder's team certificate.
     static std::string signedProgram(const std::string& name, const std::string& identifier,
@@ -46,18 +52,106 @@ protected:
                   0);
         return *temp_ / name;
     }
-    // The payload as a package signed with the build's team certificate.
-    static std::string package() {
-        const auto path = *temp_ / "team.pkg";
-        EXPECT_EQ(codesign({"package", "--certificate", certificates + "/team.pem", "--key",
-                            certificates + "/team-key.pem", *temp_ / "payload", path})
+    // The payload as a new package signed with folder's installer or team certificate.
+    static std::string package(const std::string& folder = certificates,
+                               const std::string& kind = "team") {
+        const auto out = *temp_ / (kind + std::to_string(++packages_) + ".pkg");
+        EXPECT_EQ(codesign({"package", "--certificate", folder + "/" + kind + ".pem", "--key",
+                            folder + "/" + kind + "-key.pem", *temp_ / "payload", out})
                       .status,
                   0);
-        return path;
+        return out;
     }
 
     static inline std::unique_ptr<TempDir> temp_;
+    static inline int packages_ = 0;
 };
+
+TEST_F(Codesign, VerifiesToItsAnchorOnlyAndRejectsTamperingAndGarbage) {
+    const auto result = CmsVerifier().verify(bytesOf(readFile(package(certificates, "installer"))));
+    ASSERT_TRUE(result.verified) << result.error;
+    EXPECT_EQ(result.content, "payload");
+    ASSERT_EQ(result.chain.size(), 2u);
+    EXPECT_EQ(result.chain[0].organizationalUnit, BRIVANE_TEAM_ID);
+    EXPECT_TRUE(isInstallerCertificate(result.chain[0]));
+    EXPECT_EQ(result.chain[1].commonName, "Brivane Development Root");
+
+    const auto foreignPackage = readFile(package(foreign(), "installer"));
+    EXPECT_FALSE(CmsVerifier().verify(bytesOf(foreignPackage)).verified);
+    const CmsVerifier foreignAnchor(readFile(foreign() + "/anchor.pem"));
+    EXPECT_TRUE(foreignAnchor.verify(bytesOf(foreignPackage)).verified);
+    EXPECT_FALSE(CmsVerifier("").verify(bytesOf(foreignPackage)).verified);
+
+    auto tampered = readFile(package(certificates, "installer"));
+    const auto at = tampered.find("payload");
+    ASSERT_NE(at, std::string::npos);
+    tampered[at] = 'P';
+    EXPECT_FALSE(CmsVerifier().verify(bytesOf(tampered)).verified);
+
+    for (const std::string& garbage :
+         {std::string(), std::string("\x30\x82\xff\xff", 4), std::string(100, '\0')}) {
+        const auto result = CmsVerifier().verify(bytesOf(garbage));
+        EXPECT_FALSE(result.verified);
+        EXPECT_FALSE(result.error.empty());
+    }
+}
+
+// Admission workers share one verifier; under ThreadSanitizer this shows any state that the
+// verifications write into the shared anchors.
+TEST_F(Codesign, OneVerifierServesThreadsAtOnce) {
+    const auto signature = readFile(package(certificates, "team"));
+    for (int round = 0; round < 10; ++round) {
+        const CmsVerifier verifier;
+        std::atomic<int> ready = 0, verified = 0;
+        std::vector<std::jthread> threads;
+        for (int thread = 0; thread < 4; ++thread) {
+            threads.emplace_back([&] {
+                for (++ready; ready < 4;) {
+                }
+                verified += verifier.verify(bytesOf(signature)).verified;
+            });
+        }
+        threads.clear();
+        EXPECT_EQ(verified, 4);
+    }
+}
+
+TEST(ExecutableSignatureContent, RoundTripsAndRejectsMalformedText) {
+    const std::string digest(64, 'c');
+    const auto parsed =
+        parseExecutableSignatureContent(executableSignatureContent("dev.qorva.brivane", digest));
+    ASSERT_TRUE(parsed);
+    EXPECT_EQ(std::pair(parsed->identifier, parsed->executableSha256),
+              std::pair(std::string("dev.qorva.brivane"), digest));
+    for (const std::string& bad : std::vector<std::string>{
+             "", "identifier=\nexecutable-sha256=" + digest + "\n",
+             "identifier=a\nexecutable-sha256=abc\n", "identifier=a\nexecutable-sha256=" + digest,
+             "name=a\nexecutable-sha256=" + digest + "\n"}) {
+        EXPECT_FALSE(parseExecutableSignatureContent(bad)) << bad;
+    }
+}
+
+// The updater runs these with exactly these arguments on the downloaded package.
+TEST_F(Codesign, StandInToolsAnswerLikeThePackageAndPolicyTools) {
+    const auto installer = package(certificates, "installer");
+    const auto foreignPackage = package(foreign(), "installer");
+    const auto tool = [](std::vector<std::string> argv, const std::string& file) {
+        argv.push_back(file);
+        return codesign(argv);
+    };
+    const std::vector<std::string> check = {"pkgutil", "--check-signature"};
+    const std::vector<std::string> assess = {"spctl", "--assess", "--type", "install"};
+
+    const auto checked = tool(check, installer);
+    ASSERT_EQ(checked.status, 0);
+    EXPECT_TRUE(hasInstallerCertificateLine(checked.output, BRIVANE_TEAM_ID)) << checked.output;
+    EXPECT_FALSE(hasInstallerCertificateLine(checked.output, "OTHER"));
+    EXPECT_EQ(tool(assess, installer).status, 0);
+    EXPECT_NE(tool(check, foreignPackage).status, 0);
+    EXPECT_NE(tool(assess, foreignPackage).status, 0);
+    // Verifies, but the leaf is not an installer certificate.
+    EXPECT_NE(tool(assess, package(certificates, "team")).status, 0);
+}
 
 TEST_F(Codesign, VerifyNamesTheSignerOrWhyItRefuses) {
     namespace fs = std::filesystem;

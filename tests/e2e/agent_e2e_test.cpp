@@ -1,22 +1,17 @@
 // The simulated agent's bundle and the CLI as real processes over the real socket, and real
 // consumers of the CLI's metrics. Framing and malformed input are covered in tests/ipc and
-// tests/attacks, the exporter's HTTP in tests/sensors_cli.
+// tests/attacks, the exporter's HTTP in tests/metrics_exporter.
 
 #include "e2e/http_get.h"
 #include "formats/document_codec.h"
 #include "support/staged_agent.h"
 
-#include <atomic>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
-#include <netinet/in.h>
-#include <poll.h>
 #include <sstream>
-#include <sys/socket.h>
-#include <thread>
 #include <unistd.h>
 
 namespace brivane::testing {
@@ -48,8 +43,7 @@ TEST_F(SimAgentEndToEnd, StartsOnlyInItsBundleAndAnswersOnlyItsUser) {
     const auto* agent = staged.startAgent();
     ASSERT_TRUE(agent);
     // Transfers run in a helper: the long-running agent maps no network library.
-    std::ifstream maps("/proc/" + std::to_string(agent->pid()) + "/maps");
-    const std::string mapped(std::istreambuf_iterator<char>(maps), {});
+    const auto mapped = readFile("/proc/" + std::to_string(agent->pid()) + "/maps");
     for (const char* library : {"libcurl", "libssl", "libnghttp", "libgnutls"}) {
         EXPECT_EQ(mapped.find(library), std::string::npos) << library;
     }
@@ -79,41 +73,17 @@ TEST_F(SimAgentEndToEnd, StartsOnlyInItsBundleAndAnswersOnlyItsUser) {
 }
 
 // A loopback server that takes one connection and never answers, as a stalled download
-// server (or proxy) would; it notes when the other side lets go.
-class StalledServer {
-public:
-    StalledServer() : listener_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-        sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
-        socklen_t size = sizeof address;
-        ::bind(listener_, reinterpret_cast<sockaddr*>(&address), size);
-        ::listen(listener_, 4);
-        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size);
-        port = ntohs(address.sin_port);
-        thread_ = std::thread([this] {
-            pollfd waiting{::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC), POLLIN, 0};
-            if (waiting.fd < 0) {
-                return;
-            }
-            connected = true;
-            char byte;
-            while (::poll(&waiting, 1, -1) > 0 && ::recv(waiting.fd, &byte, 1, 0) > 0) {
-            }
-            released = true;
-            ::close(waiting.fd);
-        });
-    }
-    ~StalledServer() {
-        ::shutdown(listener_, SHUT_RDWR); // ends a wait for a connection that never came
-        thread_.join();
-        ::close(listener_);
-    }
-    int port = 0;
-    std::atomic<bool> connected{false}, released{false};
-
-private:
-    int listener_;
-    std::thread thread_;
-};
+// server (or proxy) would. It prints its port, "connected", and "released" once the other side
+// lets go.
+constexpr const char* stalledServer = R"(import socket
+server = socket.create_server(("127.0.0.1", 0))
+print(server.getsockname()[1], flush=True)
+connection, _ = server.accept()
+print("connected", flush=True)
+while connection.recv(4096):
+    pass
+print("released", flush=True)
+)";
 
 // A stop cancels an update check stuck on a server that does not answer: the agent exits
 // within its grace, leaving neither its endpoint nor the transfer behind. A killed agent's
@@ -121,11 +91,16 @@ private:
 TEST(SimAgentStop, EndsATransferInProgressAndExitsWithinTheGrace) {
     for (const int signal : {SIGTERM, SIGKILL}) {
         SCOPED_TRACE(signal);
-        StalledServer server;
-        StagedAgent staged(
-            {.bundle = BRIVANE_E2E_BUNDLE,
-             .executables = {BRIVANE_E2E_CLI},
-             .environment = {"https_proxy=http://127.0.0.1:" + std::to_string(server.port)}});
+        TempDir scratch;
+        ChildProcess server({"python3", "-c", stalledServer}, pathEnvironment(), scratch / "out");
+        const auto printed = [&](const char* word) {
+            return readFile(scratch / "out").find(word) != std::string::npos;
+        };
+        ASSERT_TRUE(pollUntil(10s, [&] { return printed("\n"); })); // the port
+        const auto port = std::to_string(std::stoi(readFile(scratch / "out")));
+        StagedAgent staged({.bundle = BRIVANE_E2E_BUNDLE,
+                            .executables = {BRIVANE_E2E_CLI},
+                            .environment = {"https_proxy=http://127.0.0.1:" + port}});
         const fs::path left =
             staged.path("home/.cache/dev.qorva.brivane.SensorCompanion/Downloads/download-Ab12Cd");
         fs::create_directories(left);
@@ -137,7 +112,7 @@ TEST(SimAgentStop, EndsATransferInProgressAndExitsWithinTheGrace) {
         ChildProcess check(staged.asAgentUser({staged.path("brivane-sensors"), "--endpoint",
                                                staged.endpoint(), "manage", "checkForUpdates"}),
                            staged.environment(), staged.scratch());
-        ASSERT_TRUE(pollUntil(10s, [&] { return server.connected.load(); }));
+        ASSERT_TRUE(pollUntil(10s, [&] { return printed("connected"); }));
         EXPECT_FALSE(fs::exists(left));
         const auto stopping = std::chrono::steady_clock::now();
         agent->kill(signal);
@@ -146,7 +121,7 @@ TEST(SimAgentStop, EndsATransferInProgressAndExitsWithinTheGrace) {
             EXPECT_LT(std::chrono::steady_clock::now() - stopping, 2500ms);
             EXPECT_FALSE(fs::exists(staged.endpoint()));
         }
-        EXPECT_TRUE(pollUntil(2s, [&] { return server.released.load(); }));
+        EXPECT_TRUE(pollUntil(2s, [&] { return printed("released"); }));
     }
 }
 
@@ -156,44 +131,37 @@ TEST_F(SimAgentEndToEnd, MetricsReachTheirConsumers) {
     ASSERT_TRUE(staged.startAgent());
     const auto home = staged.path("home");
     ASSERT_EQ(staged.cli({"metrics", "--output", home + "/brivane.prom"}).status, 0);
-    const auto collector = "http://" + freeLoopbackAddress();
-    const auto exporter = "http://" + freeLoopbackAddress();
-    const std::pair<std::string, std::vector<std::string>> servers[] = {
-        {collector,
-         {"prometheus-node-exporter", "--collector.disable-defaults", "--collector.textfile",
-          "--collector.textfile.directory=" + home, "--web.listen-address=" + collector.substr(7)}},
-        {exporter,
-         {staged.path("brivane-sensors"), "export", "--endpoint", staged.endpoint(), "--listen",
-          exporter.substr(7)}},
-    };
-    std::vector<std::unique_ptr<ChildProcess>> running;
-    for (const auto& [url, argv] : servers) {
-        SCOPED_TRACE(argv.front());
-        running.push_back(std::make_unique<ChildProcess>(staged.asAgentUser(argv),
-                                                         staged.environment(), staged.scratch()));
-        std::string page;
-        pollUntil(30s, [&] {
-            return (page = httpGet(url + "/metrics")).find("brivane_up 1") != std::string::npos;
-        });
-        for (const char* line :
-             {"brivane_up 1", R"(brivane_fan_max_speed_rpm{chip="smc",sensor="Right side"} 6241)",
-              R"(brivane_accessory_battery_ratio{name="Studio Buds",part="Case"} 0.45)"}) {
-            EXPECT_NE(page.find(std::string("\n") + line + "\n"), std::string::npos) << line;
-        }
-    }
-    EXPECT_NE(httpGet(collector + "/metrics").find("\nnode_textfile_scrape_error 0\n"),
-              std::string::npos);
-
-    // A real Prometheus scrapes `export` and answers a query with the reading.
+    const auto collector = freeLoopbackAddress(), exporter = freeLoopbackAddress();
     const auto prometheus = freeLoopbackAddress();
     std::ofstream(home + "/prometheus.yml")
         << "global: {scrape_interval: 1s}\nscrape_configs: [{job_name: brivane, static_configs: "
-        << "[{targets: ['" << exporter.substr(7) << "']}]}]\n";
-    running.push_back(std::make_unique<ChildProcess>(
-        staged.asAgentUser({"prometheus", "--config.file=" + home + "/prometheus.yml",
-                            "--storage.tsdb.path=" + home + "/tsdb",
-                            "--web.listen-address=" + prometheus}),
-        staged.environment(), staged.scratch()));
+        << "[{targets: ['" << exporter << "']}]}]\n";
+    // A real Prometheus scrapes `export`, which serves what `metrics` writes (its HTTP answers
+    // are checked in-process).
+    const std::vector<std::string> servers[] = {
+        {"prometheus-node-exporter", "--collector.disable-defaults", "--collector.textfile",
+         "--collector.textfile.directory=" + home, "--web.listen-address=" + collector},
+        {staged.path("brivane-sensors"), "export", "--endpoint", staged.endpoint(), "--listen",
+         exporter},
+        {"prometheus", "--config.file=" + home + "/prometheus.yml",
+         "--storage.tsdb.path=" + home + "/tsdb", "--web.listen-address=" + prometheus},
+    };
+    std::vector<std::unique_ptr<ChildProcess>> running;
+    for (const auto& argv : servers) {
+        running.push_back(std::make_unique<ChildProcess>(staged.asAgentUser(argv),
+                                                         staged.environment(), staged.scratch()));
+    }
+    std::string page;
+    pollUntil(30s, [&] {
+        return (page = httpGet("http://" + collector + "/metrics")).find("brivane_up 1") !=
+               std::string::npos;
+    });
+    for (const char* line :
+         {"brivane_up 1", R"(brivane_fan_max_speed_rpm{chip="smc",sensor="Right side"} 6241)",
+          R"(brivane_accessory_battery_ratio{name="Studio Buds",part="Case"} 0.45)",
+          "node_textfile_scrape_error 0"}) {
+        EXPECT_NE(page.find(std::string("\n") + line + "\n"), std::string::npos) << line;
+    }
     // Labels in a query: {chip="smc",sensor="Right side"}; the counter grows between scrapes.
     const auto query = "http://" + prometheus + "/api/v1/query?query=";
     std::string answer;

@@ -1,11 +1,9 @@
 #include "support/staged_agent.h"
 #include "support/sysfs_fixture.h"
 
-#include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
-#include <sstream>
 #include <sys/stat.h>
 #include <thread>
 
@@ -45,11 +43,7 @@ protected:
         });
     }
     // The agent is the first thing a stage runs, so its output is the first scratch file.
-    std::string agentOutput() const {
-        std::ostringstream printed;
-        printed << std::ifstream(staged.path("out1")).rdbuf();
-        return printed.str();
-    }
+    std::string agentOutput() const { return readFile(staged.path("out1")); }
     std::size_t timesPrinted(const std::string& text) const {
         const auto printed = agentOutput();
         std::size_t times = 0;

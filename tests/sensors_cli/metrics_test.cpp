@@ -1,12 +1,12 @@
 #include "metrics_commands.h"
 #include "metrics_text.h"
+#include "support/child_process.h"
 #include "support/temp_dir.h"
 
 #include <atomic>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
-#include <fstream>
 #include <gtest/gtest.h>
 #include <random>
 #include <sstream>
@@ -98,12 +98,10 @@ TEST(MetricsText, EveryFamilyIsDocumentedAndLintClean) {
     const auto command = "promtool check metrics < " + directory / "scrape.prom" + " > " +
                          directory / "lint" + " 2>&1";
     EXPECT_EQ(std::system(command.c_str()), 0);
-    std::stringstream lint, documentation;
-    lint << std::ifstream(directory / "lint").rdbuf();
-    EXPECT_EQ(lint.str(), "") << lint.str();
-    documentation << std::ifstream(BRIVANE_SOURCE_DIR "/docs/metrics.md").rdbuf();
+    EXPECT_EQ(testing::readFile(directory / "lint"), "");
+    const auto documentation = testing::readFile(BRIVANE_SOURCE_DIR "/docs/metrics.md");
     for (const auto& family : families) {
-        EXPECT_NE(documentation.str().find("| `" + family.name + "` |"), std::string::npos)
+        EXPECT_NE(documentation.find("| `" + family.name + "` |"), std::string::npos)
             << family.name;
     }
 }
@@ -130,10 +128,9 @@ TEST(MetricsCommands, AnUnreachableAgentStillReplacesTheFileWhole) {
     options.output = directory / "brivane.prom";
     EXPECT_EQ(runMetrics(options), 1);
 
-    std::stringstream text;
-    text << std::ifstream(*options.output).rdbuf();
-    EXPECT_NE(text.str().find("\nbrivane_up 0\n"), std::string::npos) << text.str();
-    EXPECT_EQ(text.str().find("celsius"), std::string::npos) << text.str();
+    const auto text = testing::readFile(*options.output);
+    EXPECT_NE(text.find("\nbrivane_up 0\n"), std::string::npos) << text;
+    EXPECT_EQ(text.find("celsius"), std::string::npos) << text;
     EXPECT_EQ(fs::status(*options.output).permissions(), fs::perms(0644));
     EXPECT_EQ(std::distance(fs::directory_iterator(directory.path()), fs::directory_iterator()), 1);
 

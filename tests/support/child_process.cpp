@@ -2,6 +2,7 @@
 
 #include "platform/host/spawn_setup.h"
 
+#include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -81,9 +82,18 @@ CommandResult runCommand(const std::vector<std::string>& argv,
                          const std::string& scratchFile, std::chrono::milliseconds limit) {
     CommandResult result;
     result.status = ChildProcess(argv, environment, scratchFile).waitForExit(limit).value_or(-1);
-    std::ifstream file(scratchFile, std::ios::binary);
-    result.output.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    result.output = readFile(scratchFile);
     return result;
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+std::vector<std::string> pathEnvironment() {
+    const char* path = std::getenv("PATH");
+    return {std::string("PATH=") + (path ? path : "")};
 }
 
 bool pollUntil(std::chrono::milliseconds limit, const std::function<bool()>& done) {

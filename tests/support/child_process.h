@@ -43,6 +43,12 @@ CommandResult runCommand(const std::vector<std::string>& argv,
                          const std::string& scratchFile,
                          std::chrono::milliseconds limit = std::chrono::seconds(30));
 
+// The whole file; empty when it cannot be read.
+std::string readFile(const std::string& path);
+
+// PATH=<this process's PATH>, for children that look their tools up there.
+std::vector<std::string> pathEnvironment();
+
 // Asks `done` every 20 ms until it holds (true) or the limit passes (false).
 bool pollUntil(std::chrono::milliseconds limit, const std::function<bool()>& done);
 

@@ -20,8 +20,6 @@
 #include <csignal>
 #include <cstdlib>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
 #include <tuple>
 #include <unistd.h>
 
@@ -260,12 +258,9 @@ TEST(ProcessStandIns, OverAFixtureProc) {
 // The real thing: a busy child shows up near the top, the tool leaves itself out, and every
 // line passes the reader's line rule.
 TEST(ProcessStandIns, LiveProcessStatus) {
-    const pid_t busy = fork();
-    ASSERT_GE(busy, 0);
-    if (busy == 0) {
-        for (;;)
-            asm volatile("" ::: "memory"); // spins without being optimised away
-    }
+    testing::TempDir scratch;
+    testing::ChildProcess spinning({"/bin/sh", "-c", "while :; do :; done"}, {}, scratch / "out");
+    const pid_t busy = spinning.pid();
     usleep(100'000);
     platform::host::SpawnToolRunner runner;
     platform::ToolRun run;
@@ -273,8 +268,6 @@ TEST(ProcessStandIns, LiveProcessStatus) {
     run.arguments = {"ps", "-A", "-c", "-r", "-o", "pid=,pcpu=,comm="};
     run.environment = platform::ToolEnvironment::exactly({{"LC_ALL", "C"}});
     const platform::ToolResult result = runner.run(run);
-    kill(busy, SIGKILL);
-    waitpid(busy, nullptr, 0);
     ASSERT_TRUE(result.succeeded());
 
     const auto readings = parseProcessStatusOutput(result.output, 1 << 20);

@@ -3,11 +3,9 @@
 #include "support/temp_dir.h"
 #include "update/companion_release.h"
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
-#include <thread>
 
 namespace brivane::system_tools {
 namespace {
@@ -16,11 +14,6 @@ using namespace brivane::testing;
 using namespace std::chrono_literals;
 
 const std::string host = "https://brivane.qorva.dev";
-
-std::vector<std::string> pathEnvironment() {
-    const char* path = std::getenv("PATH");
-    return {std::string("PATH=") + (path ? path : "")};
-}
 
 // A self-signed certificate for the download host, and a server using it.
 class LocalHttpsServer {
@@ -37,10 +30,8 @@ public:
                                                  BRIVANE_TEST_SOURCE_DIR "/https_test_server.py",
                                                  temp_ / "cert.pem", temp_ / "key.pem"},
                         pathEnvironment(), temp_ / "port");
-        for (int i = 0; i < 1000 && !(std::ifstream(temp_ / "port") >> port_); ++i) {
-            std::this_thread::sleep_for(10ms);
-        }
-        EXPECT_NE(port_, 0) << "server did not start";
+        EXPECT_TRUE(pollUntil(10s, [&] { return !!(std::ifstream(temp_ / "port") >> port_); }))
+            << "server did not start";
     }
 
     CurlTestRouting routing() const {
@@ -128,8 +119,7 @@ TEST_F(CurlTransferTest, DownloadsIntoANewFileAndCancelsOversizedOnes) {
         EXPECT_EQ(result.error.has_value(), !expected);
         if (expected) {
             ASSERT_EQ(result.file, downloads_ / "download");
-            std::ifstream in(*result.file, std::ios::binary);
-            EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), *expected);
+            EXPECT_EQ(readFile(*result.file), *expected);
         } else { // stopped before a byte past the cap was stored
             EXPECT_LE(std::filesystem::file_size(downloads_ / "download"),
                       std::uintmax_t(CompanionRelease::maximumSize));

@@ -407,8 +407,7 @@ TEST(CompanionUpdater, InstallOpensAVerifiedCopyInAFolderOfItsOwnOnTheMainQueue)
     EXPECT_TRUE(uuid.size() == 36 && uuid[14] == '4' &&
                 uuid.find_first_not_of("0123456789ABCDEF-") == std::string::npos)
         << uuid;
-    std::ifstream in(package, std::ios::binary);
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), payload);
+    EXPECT_EQ(testing::readFile(package), payload);
 
     // Both checks run on the download, with the tool limit and a locale whose output we parse.
     ASSERT_EQ(rig.tools->runs.size(), 4u);

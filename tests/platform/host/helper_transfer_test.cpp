@@ -1,4 +1,5 @@
 #include "platform/host/helper_transfer.h"
+#include "support/child_process.h"
 #include "support/temp_dir.h"
 
 #include <filesystem>
@@ -82,8 +83,7 @@ TEST_F(HelperTransferTest, ADownloadIsHandedOverInAFolderOfItsOwnThenRemoved) {
         ASSERT_TRUE(result.response && result.file) << result.error.value_or("");
         EXPECT_EQ(std::filesystem::path(*result.file).parent_path().parent_path(),
                   downloads.path());
-        std::ifstream in(*result.file);
-        content.emplace(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        content = testing::readFile(*result.file);
     });
     EXPECT_EQ(content, "package");
     EXPECT_EQ(helper->runs.at(0).arguments.at(3), "100");

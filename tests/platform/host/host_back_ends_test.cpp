@@ -1,5 +1,6 @@
 #include "platform/host/mmap_file_mapper.h"
 #include "platform/host/xdg_workspace.h"
+#include "support/child_process.h"
 #include "support/temp_dir.h"
 
 #include <chrono>
@@ -7,7 +8,6 @@
 #include <fstream>
 #include <future>
 #include <gtest/gtest.h>
-#include <thread>
 #include <unistd.h>
 
 namespace brivane {
@@ -66,10 +66,9 @@ TEST(XdgWorkspace, ReportsTheOpenersVerdictAndLeavesItRunningDetached) {
     ASSERT_TRUE(ids >> pid >> session);
     EXPECT_EQ(session, pid);
     EXPECT_NE(session, ::getsid(0));
-    for (int tries = 0; tries < 50 && !std::filesystem::exists(temp / "package.pkg.survived");
-         ++tries)
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    EXPECT_TRUE(std::filesystem::exists(temp / "package.pkg.survived"));
+    EXPECT_TRUE(testing::pollUntil(std::chrono::seconds(5), [&] {
+        return std::filesystem::exists(temp / "package.pkg.survived");
+    }));
 }
 
 TEST(MmapFileMapper, MapsEmptyFilesAndRefusesOthers) {

@@ -1,5 +1,6 @@
 #include "platform/host/spawn_tool_runner.h"
 #include "platform/host/tool_invocations.h"
+#include "support/child_process.h"
 #include "support/recording_tool_runner.h"
 #include "support/temp_dir.h"
 
@@ -62,14 +63,10 @@ bool noChildLeft() {
 
 // Gone, or a zombie waiting for a reaper that is not us.
 bool processGone(pid_t pid) {
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-        std::string line;
-        if (!std::getline(stat, line) || line.find(") Z ") != std::string::npos)
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
+    return brivane::testing::pollUntil(std::chrono::seconds(1), [pid] {
+        const auto stat = brivane::testing::readFile("/proc/" + std::to_string(pid) + "/stat");
+        return stat.empty() || stat.find(") Z ") != std::string::npos;
+    });
 }
 
 TEST_F(ToolRunnerTest, CapturesStatusAndEveryByteOfStandardOutputOnly) {
