@@ -13,8 +13,6 @@
 //                                       checked; now and then a batch abandoned
 //   impersonate <endpoint> <ms>         serves the endpoint (the agent gone) for ms, answering
 //                                       every request with a made-up hot snapshot
-//   activate <endpoint> <agent> <ms>    listens on the endpoint and 500 ms later starts the
-//                                       agent on that socket for ms, as a service manager does
 //   forge <endpoint> <agent> <ms>       the same from a user and pid namespace of its own, with
 //                                       the genuine agent started there on the endpoint's
 //                                       socket (then stopped) and named as the writer; exits 77
@@ -262,21 +260,6 @@ pid_t startOn(int listening, const std::string& agent) {
     return started;
 }
 
-bool activate(const std::string& endpoint, const std::string& agent, long ms) {
-    const int listening = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un address{AF_UNIX, {}};
-    endpoint.copy(address.sun_path, sizeof address.sun_path - 1);
-    if (::bind(listening, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(listening, 64) != 0) {
-        return false;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(500)); // clients come first
-    const pid_t started = startOn(listening, agent);
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-    ::kill(started, SIGTERM);
-    return ::waitpid(started, nullptr, 0) == started;
-}
-
 bool forge(const std::string& endpoint, const std::string& agent, long ms) {
     const auto uid = std::to_string(::getuid()), gid = std::to_string(::getgid());
     if (::unshare(CLONE_NEWUSER | CLONE_NEWPID) != 0) {
@@ -353,8 +336,6 @@ int main(int argc, char** argv) {
         held = crowd(endpoint, number(2), number(3), number(4), kind(5));
     } else if (scenario == "impersonate") {
         held = impersonate(endpoint, number(2));
-    } else if (scenario == "activate") {
-        held = activate(endpoint, args.size() > 2 ? args[2] : "", number(3));
     } else if (scenario == "forge") {
         held = forge(endpoint, args.size() > 2 ? args[2] : "", number(3));
     } else if (scenario == "load") {

@@ -160,19 +160,6 @@ TEST_F(Attack, PipelinedRequestsAreAnsweredHoweverLateTheClientReadsAndOnTermina
     EXPECT_TRUE(staged_.startAgent(10s));
 }
 
-// An agent handed a socket that another process listens on (socket activation) is believed,
-// also by a client that connected before it started.
-TEST_F(Attack, AnAgentStartedOnAnotherProcesssSocketIsBelieved) {
-    agent_->kill(SIGTERM);
-    ASSERT_EQ(agent_->waitForExit(5s * slowdown), 0);
-    auto manager = launch(client({"activate", staged_.agentExecutable(), "5000"}));
-    ASSERT_TRUE(pollUntil(5s, [&] { return fs::exists(staged_.endpoint()); }));
-    for (int request = 0; request < 2; ++request) {
-        const auto shown = staged_.cli({"snapshot"});
-        EXPECT_EQ(shown.status, 0) << shown.output;
-    }
-}
-
 // Whoever serves the endpoint in the agent's place, the CLI shows none of it.
 TEST_F(Attack, AProcessImpersonatingTheAgentIsNotBelieved) {
     agent_->kill(SIGTERM);
