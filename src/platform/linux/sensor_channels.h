@@ -131,7 +131,6 @@ public:
     }
     bool pending(std::size_t channel) const { return channels_[channel]->pending(); }
     std::span<const std::shared_ptr<SensorChannel>> all() const { return channels_; }
-    const SensorChannel& channel(std::size_t channel) const { return *channels_[channel]; }
     // Once discovery is over: the set no longer keeps the one before it alive.
     void forgetPrevious() { previous_.reset(); }
 

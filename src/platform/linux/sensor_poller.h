@@ -57,6 +57,16 @@ public:
         Report report{};                                     // standard error when null
         std::shared_ptr<SharedDemand> demand{};              // pollers that wake together
         bool background = true; // false: nothing runs but what step() runs (tests)
+
+        // This setup for one back end: its name, class folders and the kernel subsystems whose
+        // events ask for a discovery.
+        Setup forBackEnd(std::string backEnd, std::vector<std::string> folders,
+                         std::vector<std::string_view> subsystems) && {
+            name = std::move(backEnd);
+            classFolders = std::move(folders);
+            ueventSubsystems = std::move(subsystems);
+            return std::move(*this);
+        }
     };
 
     ~SensorPoller();

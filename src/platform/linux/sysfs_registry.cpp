@@ -86,8 +86,6 @@ private:
     std::size_t position_ = 0;
 };
 
-constexpr std::string_view registrySubsystems[] = {"power_supply", "drm"};
-
 } // namespace
 
 struct SysfsRegistry::Catalog {
@@ -108,13 +106,8 @@ SysfsRegistry::SysfsRegistry(std::string sysRoot, SensorPoller::Setup setup,
               catalog->cards = DrmCards::discover(*channels, nvml);
               return std::shared_ptr<const Catalog>(std::move(catalog));
           },
-          [&setup] {
-              setup.name = "registry";
-              setup.classFolders = {"class/power_supply", "class/drm"};
-              setup.ueventSubsystems.assign(std::begin(registrySubsystems),
-                                            std::end(registrySubsystems));
-              return std::move(setup);
-          }()) {}
+          std::move(setup).forBackEnd("registry", {"class/power_supply", "class/drm"},
+                                      {"power_supply", "drm"})) {}
 
 std::unique_ptr<RegistryEntry> SysfsRegistry::firstEntry(std::string_view className) {
     if (className != "AppleSmartBattery") {

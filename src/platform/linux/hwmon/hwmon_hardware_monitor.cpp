@@ -8,15 +8,6 @@
 namespace brivane::platform::linux_backend {
 namespace {
 
-constexpr std::string_view hwmonSubsystems[] = {"hwmon"};
-
-SensorPoller::Setup withDefaults(SensorPoller::Setup setup) {
-    setup.name = "hwmon";
-    setup.classFolders = {"class/hwmon"};
-    setup.ueventSubsystems.assign(std::begin(hwmonSubsystems), std::end(hwmonSubsystems));
-    return setup;
-}
-
 std::optional<double> celsiusOf(std::optional<std::int64_t> millidegrees) {
     if (!millidegrees || isTemperatureSentinel(*millidegrees)) {
         return std::nullopt;
@@ -27,7 +18,9 @@ std::optional<double> celsiusOf(std::optional<std::int64_t> millidegrees) {
 } // namespace
 
 HwmonHardwareMonitor::HwmonHardwareMonitor(std::string sysRoot, SensorPoller::Setup setup)
-    : poller_(sysRoot, discoverMonitors, withDefaults(setup)), demand_(setup.demand) {}
+    : poller_(sysRoot, discoverMonitors,
+              SensorPoller::Setup(setup).forBackEnd("hwmon", {"class/hwmon"}, {"hwmon"})),
+      demand_(setup.demand) {}
 
 void HwmonHardwareMonitor::adopt(const MonitorCatalog& catalog) {
     fanIds_.clear();

@@ -19,6 +19,12 @@ constexpr std::uint64_t cpuEnergyID = 1, gpuEnergyID = 2, firstCounterID = 0x100
 // Stands for every channel of the group while its first discovery has not finished: the reader
 // sets up once, and a late discovery must not leave it without energy for good.
 constexpr std::uint64_t wholeGroupID = 0xff;
+
+bool namesWholeGroup(const IOReportChannelList& channels) {
+    return std::any_of(channels.begin(), channels.end(), [](const IOReportChannel& channel) {
+        return channel.channelID == wholeGroupID;
+    });
+}
 // Graphics drivers whose hwmon chip may carry an energy counter.
 constexpr std::array<std::string_view, 5> graphicsChips = {"amdgpu", "i915", "nouveau", "radeon",
                                                            "xe"};
@@ -82,9 +88,7 @@ private:
     // subtracts one counter from another.
     void sampleWholeGroup(const Catalog& catalog, const IOReportChannelList& wanted,
                           IOReportChannelList& out) {
-        if (std::none_of(wanted.begin(), wanted.end(), [](const IOReportChannel& want) {
-                return want.channelID == wholeGroupID;
-            }))
+        if (!namesWholeGroup(wanted))
             return;
         std::map<std::string, Channel> kept;
         for (const Plan& plan : catalog.plans) {
@@ -142,8 +146,8 @@ private:
 // One walk of the powercap zones and hwmon chips, on the poller's lane.
 class Discovery {
 public:
-    Discovery(ChannelSet& set, host::KeptValue::Pread pread)
-        : set_(set), sys_(set.root()), pread_(pread) {}
+    Discovery(std::shared_ptr<ChannelSet> set, host::KeptValue::Pread pread)
+        : owned_(std::move(set)), set_(*owned_), sys_(set_.root()), pread_(pread) {}
 
     std::shared_ptr<const Catalog> run();
 
@@ -159,6 +163,7 @@ private:
     void hwmonCounters(bool gpuFound, std::vector<Plan>& counters,
                        std::vector<std::string>& graphicsCounters) const;
 
+    std::shared_ptr<ChannelSet> owned_; // the catalogue holds on to it
     ChannelSet& set_;
     const host::RootedDirectory& sys_;
     host::KeptValue::Pread pread_;
@@ -279,11 +284,10 @@ std::shared_ptr<const Catalog> Discovery::run() {
         plans.push_back(std::move(*gpu));
     std::move(counters.begin(), counters.end(), std::back_inserter(plans));
     auto catalog = std::make_shared<Catalog>();
+    catalog->channels = owned_;
     catalog->plans = std::move(plans);
     return catalog;
 }
-
-constexpr std::string_view energySubsystems[] = {"hwmon", "powercap"};
 
 } // namespace
 
@@ -291,17 +295,10 @@ EnergyChannels::EnergyChannels(const std::string& sysRoot, SensorPoller::Setup s
     : poller_(
           sysRoot,
           [pread = setup.pread](const std::shared_ptr<ChannelSet>& channels) {
-              auto catalog = std::const_pointer_cast<Catalog>(Discovery(*channels, pread).run());
-              catalog->channels = channels;
-              return std::shared_ptr<const Catalog>(std::move(catalog));
+              return Discovery(channels, pread).run();
           },
-          [&setup] {
-              setup.name = "energy";
-              setup.classFolders = {"class/powercap", "class/hwmon"};
-              setup.ueventSubsystems.assign(std::begin(energySubsystems),
-                                            std::end(energySubsystems));
-              return std::move(setup);
-          }()) {}
+          std::move(setup).forBackEnd("energy", {"class/powercap", "class/hwmon"},
+                                      {"hwmon", "powercap"})) {}
 
 bool EnergyChannels::names(std::string_view group, std::optional<std::string_view> subgroup) const {
     return group == energyGroup && !subgroup;
@@ -321,8 +318,7 @@ std::optional<IOReportChannelList> EnergyChannels::discover() {
 
 std::unique_ptr<GroupReader> EnergyChannels::subscribe(const IOReportChannelList& wanted,
                                                        std::size_t&) {
-    if (std::any_of(wanted.begin(), wanted.end(),
-                    [](const IOReportChannel& want) { return want.channelID == wholeGroupID; }))
+    if (namesWholeGroup(wanted))
         return std::make_unique<EnergyReader>(poller_);
     const auto catalog = poller_.current();
     if (!catalog)
