@@ -29,8 +29,6 @@ struct MonitorPower {
         alias; // the snapshot's own key for the same figure ("GPUModelPower"), or empty
 };
 
-// What the monitors read for one snapshot, in a stable order. Only sensors that have a value
-// are listed. Keys and names view the monitor's own text, valid until its next sample.
 // A back end whose reads can hang, and whether it is up: false while a hung read keeps some of
 // its sensors out of reach.
 struct MonitorSource {
@@ -38,6 +36,8 @@ struct MonitorSource {
     bool up = true;
 };
 
+// What the monitors read for one snapshot, in a stable order. Only sensors that have a value
+// are listed. Keys and names view the monitor's own text, valid until its next sample.
 struct MonitorSample {
     std::vector<MonitorTemperature> temperatures;
     std::vector<MonitorFan> fans;
