@@ -54,7 +54,8 @@ AgentConnection::Answer AgentConnection::ask(ipc::Selector selector,
             }
             client_ = SensorClient::connect(endpoints_, *path, problem, left());
             if (!client_) {
-                return {unreachable, "the sensor agent is not running (" + problem + ")"};
+                return {unreachable, "the sensor agent is not running (" + problem +
+                                         "); start it with brivane-sensor-companion --install"};
             }
             client_->requireSender(check_);
         }
