@@ -4,13 +4,15 @@
 #include "core/sensor_companion.h"
 #include "identity/sensor_companion_identity.h"
 #include "platform/event_loop.h"
+#include "platform/own_executable.h"
 
 namespace brivane {
 
 AgentStartupDependencies AgentStartupDependencies::platformDefaults() {
     return {platform::makeDefaultBundleInfo(), platform::makeDefaultProcessTable(),
             [](std::string_view serviceName) { return Listener::create(serviceName); },
-            [] { return std::make_shared<SensorCompanion>(); }};
+            [] { return std::make_shared<SensorCompanion>(); },
+            platform::makeDefaultReplacementCheck()};
 }
 
 namespace {
@@ -55,6 +57,12 @@ int runAgent(const AgentStartupDependencies& dependencies, std::ostream& err) {
     installConnectionRequirement(listener,
                                  SensorCompanionIdentity::clientRequirement(client, *team));
     listener.setDelegate(service);
+    // An upgrade replaces the executable under the running agent, whose clients then refuse it
+    // (the file it runs carries no signature any more). It makes way: the socket unit starts
+    // the new one on the next request.
+    if (dependencies.executableReplaced) {
+        listener.retireWhen(dependencies.executableReplaced);
+    }
     listener.resume();
     listener.run();
     return exitSuccess;

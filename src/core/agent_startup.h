@@ -23,6 +23,8 @@ struct AgentStartupDependencies {
     std::shared_ptr<const platform::ProcessTable> processTable;
     std::function<ListenerCreation(std::string_view serviceName)> createListener;
     std::function<std::shared_ptr<BrivaneSensorSnapshotXPC>()> makeService;
+    // Whether the agent's executable was replaced on disk since it started; may be empty.
+    std::function<bool()> executableReplaced;
 
     static AgentStartupDependencies platformDefaults();
 };

@@ -65,6 +65,15 @@ public:
         return core_->loop->handleTermination([this] { beginShutdown(); });
     }
 
+    void retireWhen(std::function<bool()> retire) {
+        served_.setRequestObserver([this, retire = std::move(retire)] {
+            if (!shuttingDown_ && retire()) {
+                // On the loop's next turn, not inside the read that took the request.
+                core_->loop->runAt(std::chrono::steady_clock::now(), [this] { beginShutdown(); });
+            }
+        });
+    }
+
     const std::string& path() const { return path_; }
     std::size_t connectionCount() const { return served_.connectionCount(); }
 
@@ -162,6 +171,9 @@ void Listener::stop() {
 }
 bool Listener::stopOnTermination() {
     return impl_->stopOnTermination();
+}
+void Listener::retireWhen(std::function<bool()> retire) {
+    impl_->retireWhen(std::move(retire));
 }
 const std::string& Listener::endpointPath() const {
     return impl_->path();

@@ -209,6 +209,9 @@ ServedConnections::dispatcherFor(const std::shared_ptr<Connection>& connection) 
 }
 
 void ServedConnections::dispatch(const std::weak_ptr<Connection>& connection, Request request) {
+    if (requestObserver_) {
+        requestObserver_();
+    }
     auto reply = makeReply(connection, request.id);
     if (!delegate_) {
         reply(std::nullopt);

@@ -28,6 +28,10 @@ public:
     void setDelegate(std::shared_ptr<BrivaneSensorSnapshotXPC> delegate) {
         delegate_ = std::move(delegate);
     }
+    // Called on the loop thread as each request is handed to the delegate.
+    void setRequestObserver(std::function<void()> observer) {
+        requestObserver_ = std::move(observer);
+    }
 
     void adopt(std::unique_ptr<platform::StreamSocket> stream);
     // The connections whose replies asked the loop for service.
@@ -60,6 +64,7 @@ private:
     std::shared_ptr<LoopCore> core_;
     std::function<void()> stopped_;
     std::shared_ptr<BrivaneSensorSnapshotXPC> delegate_;
+    std::function<void()> requestObserver_;
     std::shared_ptr<ConnectionBudget> budget_ = std::make_shared<ConnectionBudget>();
     std::unordered_map<int, std::shared_ptr<Connection>> connections_;
     std::deque<std::weak_ptr<Connection>> waiters_;
