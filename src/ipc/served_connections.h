@@ -40,8 +40,9 @@ public:
     std::size_t connectionCount() const { return connectionCount_.load(); }
 
     // No further request is read; replies still go out. stopped() follows once every
-    // connection is settled, or at once from closeAll().
-    void beginDraining();
+    // connection is settled (with untilPeersLeave, once every peer has hung up), or at once
+    // from closeAll().
+    void beginDraining(bool untilPeersLeave = false);
     void invalidateDelegate() {
         if (delegate_) {
             delegate_->invalidate();
@@ -71,6 +72,7 @@ private:
     std::vector<char> scratch_;
     std::atomic<std::size_t> connectionCount_{0};
     bool draining_ = false;
+    bool untilPeersLeave_ = false;
 };
 
 } // namespace brivane::ipc
