@@ -4,19 +4,32 @@
 #include "core/sensor_companion.h"
 #include "identity/sensor_companion_identity.h"
 #include "platform/event_loop.h"
+#include "platform/own_executable.h"
 
 namespace brivane {
 
 AgentStartupDependencies AgentStartupDependencies::platformDefaults() {
     return {platform::makeDefaultBundleInfo(), platform::makeDefaultProcessTable(),
             [](std::string_view serviceName) { return Listener::create(serviceName); },
-            [] { return std::make_shared<SensorCompanion>(); }};
+            [] { return std::make_shared<SensorCompanion>(); },
+            platform::makeDefaultReplacementCheck()};
 }
 
-int runAgent(const AgentStartupDependencies& dependencies) {
+namespace {
+
+int refuse(std::ostream& err, const std::string& why) {
+    err << "brivane-sensor-companion: " << why << "\n";
+    err.flush();
+    return exitUsage;
+}
+
+} // namespace
+
+int runAgent(const AgentStartupDependencies& dependencies, std::ostream& err) {
     const auto team = dependencies.bundleInfo->stringValue("BrivaneTeamIdentifier");
     if (!team) {
-        return exitUsage;
+        return refuse(err, "the agent runs only from its application bundle, whose information "
+                           "names its team; this executable has none");
     }
     const std::string serviceName = SensorCompanionIdentity::service(*team);
     const std::string_view client = SensorCompanionIdentity::client;
@@ -24,14 +37,17 @@ int runAgent(const AgentStartupDependencies& dependencies) {
     // An agent serves its own user only: never as root, never set-uid.
     const auto realUser = dependencies.processTable->realUserID();
     if (realUser == 0 || dependencies.processTable->effectiveUserID() != realUser) {
-        return exitUsage;
+        return refuse(err, "the agent serves one ordinary user and never runs as root or set-uid; "
+                           "as that user, run brivane-sensor-companion --install");
     }
 
     // Held from before the endpoint appears until the listener takes them over.
     platform::holdTerminationRequests();
     auto creation = dependencies.createListener(serviceName);
     if (!creation.listener) {
-        return exitUsage;
+        return refuse(err, creation.failure == ListenerFailure::alreadyServing
+                               ? creation.message + "; nothing to do"
+                               : "cannot serve: " + creation.message);
     }
     Listener& listener = *creation.listener;
     // Before the service starts its queues' threads, which inherit the blocked signals.
@@ -41,6 +57,12 @@ int runAgent(const AgentStartupDependencies& dependencies) {
     installConnectionRequirement(listener,
                                  SensorCompanionIdentity::clientRequirement(client, *team));
     listener.setDelegate(service);
+    // An upgrade replaces the executable under the running agent, whose clients then refuse it
+    // (the file it runs carries no signature any more). It makes way: the socket unit starts
+    // the new one on the next request.
+    if (dependencies.executableReplaced) {
+        listener.retireWhen(dependencies.executableReplaced);
+    }
     listener.resume();
     listener.run();
     return exitSuccess;

@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <memory>
+#include <ostream>
 #include <string_view>
 
 namespace brivane {
@@ -22,12 +23,15 @@ struct AgentStartupDependencies {
     std::shared_ptr<const platform::ProcessTable> processTable;
     std::function<ListenerCreation(std::string_view serviceName)> createListener;
     std::function<std::shared_ptr<BrivaneSensorSnapshotXPC>()> makeService;
+    // Whether the agent's executable was replaced on disk since it started; may be empty.
+    std::function<bool()> executableReplaced;
 
     static AgentStartupDependencies platformDefaults();
 };
 
 // The "--agent" role: checks its preconditions, publishes the service and runs the listener's
-// loop. Returns the exit status: 2 when it cannot start, 0 should the loop ever return.
-int runAgent(const AgentStartupDependencies& dependencies);
+// loop. Returns the exit status: 2 when it cannot start, having written one line to err that
+// says why; 0 when the loop returns.
+int runAgent(const AgentStartupDependencies& dependencies, std::ostream& err);
 
 } // namespace brivane

@@ -28,7 +28,8 @@ constexpr std::string_view usageText =
     "  --install         register the agent afresh (after installing a new version), then\n"
     "                    print its state\n"
     "  --disable         stop the agent and remove its registration\n"
-    "  --status          print the state: enabled, disabled, requiresApproval or unavailable\n"
+    "  --status          print the state: enabled, disabled, requiresApproval (also when the\n"
+    "                    service manager gave up starting it) or unavailable\n"
     "  --agent           serve; what the service unit runs\n"
     "  --version         print the version\n"
     "  --help            print this text\n"
@@ -60,9 +61,17 @@ bool isRegistered(Status status) {
     return status == Status::enabled || status == Status::requiresApproval;
 }
 
-// A registration the user turned off waits for approval: say how to give it.
+// A registration the user turned off waits for approval: say how to give it. One the service
+// manager gave up on needs registering afresh.
 void explainApproval(const CompanionRegistration& registration, Status status, std::ostream& err) {
     if (status != Status::requiresApproval) {
+        return;
+    }
+    if (registration.failed()) {
+        err << program
+            << "the agent is registered, but the service manager gave up starting it, so every "
+               "request fails; recover it with: brivane-sensor-companion --install\n";
+        err.flush();
         return;
     }
     const auto command = registration.approvalCommand();
@@ -115,18 +124,22 @@ int runCommandLine(const std::vector<std::string>& argumentVector,
         const bool install = std::find(argumentVector.begin(), argumentVector.end(), "--install") !=
                              argumentVector.end();
         const bool wasRegistered = isRegistered(registration.status());
+        const bool wasFailed = install && registration.failed();
         if (const auto failure = registration.enableAtInstall(install)) {
             return reportFailure(*failure, environment.err);
         }
         printStatus(registration, environment.out);
         environment.err << program
                         << (!wasRegistered ? "registered the agent with the user's service manager"
-                            : install      ? "registered the agent afresh"
-                                           : "the agent was registered already; nothing changed")
+                            : wasFailed
+                                ? "registered the agent afresh; the service manager had given up "
+                                  "starting it and starts it again"
+                            : install ? "registered the agent afresh"
+                                      : "the agent was registered already; nothing changed")
                         << "\n";
         const auto now = registration.status();
         explainApproval(registration, now, environment.err);
-        if (now == Status::requiresApproval && !install) {
+        if (now == Status::requiresApproval && !install && !registration.failed()) {
             registration.openApprovalSettings();
         }
         return exitSuccess;
@@ -141,10 +154,11 @@ int runCommandLine(const std::vector<std::string>& argumentVector,
 }
 
 int runCommandLine(const std::vector<std::string>& argumentVector) {
-    return runCommandLine(argumentVector,
-                          {[] { return CompanionRegistration(); },
-                           [] { return runAgent(AgentStartupDependencies::platformDefaults()); },
-                           std::cout, std::cerr});
+    return runCommandLine(
+        argumentVector,
+        {[] { return CompanionRegistration(); },
+         [] { return runAgent(AgentStartupDependencies::platformDefaults(), std::cerr); },
+         std::cout, std::cerr});
 }
 
 } // namespace brivane

@@ -46,6 +46,7 @@ Status CompanionRegistration::status() const {
     case platform::ServiceManager::enabled:
         return Status::enabled;
     case platform::ServiceManager::requiresApproval:
+    case platform::ServiceManager::failed:
         return Status::requiresApproval;
     case platform::ServiceManager::notFound: {
         // Not found but shipped in the bundle: it can still be registered.
@@ -59,6 +60,10 @@ Status CompanionRegistration::status() const {
     default:
         return Status::unavailable;
     }
+}
+
+bool CompanionRegistration::failed() const {
+    return service_->state(plistName_) == platform::ServiceManager::failed;
 }
 
 bool CompanionRegistration::isRegistered() const {

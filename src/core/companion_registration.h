@@ -29,6 +29,9 @@ public:
     const std::string& plistName() const { return plistName_; }
 
     Status status() const;
+    // Registered, but the service manager gave up starting it: the status says requiresApproval,
+    // since like an unapproved agent it runs only once the user acts (--install recovers it).
+    bool failed() const;
 
     // Each returns the service manager's error, absent on success.
     [[nodiscard]] std::optional<RegistrationError> enable() const;

@@ -22,27 +22,43 @@ AgentCheck::AgentCheck(const std::string& team,
                     SensorCompanionIdentity::requirement(SensorCompanionIdentity::helper, team)),
                 std::move(signatures), user})) {}
 
-std::optional<std::string> AgentCheck::refusal(const platform::PeerInfo& peer) const {
+std::optional<AgentCheck::Refusal> AgentCheck::refusal(const platform::PeerInfo& peer) const {
     if (peer.uid != parts_->user) {
-        return "it runs as user " + std::to_string(peer.uid) + ", not as this user";
+        return Refusal{"it runs as user " + std::to_string(peer.uid) + ", not as this user"};
     }
     if (peer.pid <= 0) {
-        return "it runs in a pid namespace this client cannot see";
+        return Refusal{"it runs in a pid namespace this client cannot see"};
     }
+    const auto satisfies = [this](const std::optional<platform::PeerSignature>& signature) {
+        return signature && parts_->requirement && parts_->requirement->isSatisfiedBy(*signature);
+    };
     // On a thread of its own: certificate parsing needs more stack than some callers have
     // (an HTTP server's workers).
     std::optional<platform::PeerSignature> signature;
-    std::thread([&] { signature = parts_->signatures->signatureOf(peer); }).join();
+    bool upgraded = false;
+    std::thread([&] {
+        signature = parts_->signatures->signatureOf(peer);
+        // An upgrade replaces the agent's executable under the running agent, which then has
+        // no signature to show and stays refused like any unsigned process. Only the wording
+        // changes, and only when the path it was started from now holds the team's signed agent
+        // and lies beyond this user's reach: a program of the user's cannot arrange that, and
+        // one that could would still get no answer believed.
+        if (!signature) {
+            const auto path = parts_->signatures->replacedExecutableOf(peer);
+            upgraded = path && satisfies(parts_->signatures->signatureOfFile(*path));
+        }
+    }).join();
     if (!signature) {
-        return "its executable carries no valid signature";
+        return upgraded ? Refusal{"its executable was replaced since it started", true}
+                        : Refusal{"its executable carries no valid signature"};
     }
-    if (!parts_->requirement || !parts_->requirement->isSatisfiedBy(*signature)) {
-        return "it is signed as " + signature->identifier.value_or("nothing") + " of team " +
-               signature->leafOrganizationalUnit.value_or("none") +
-               ", not as the sensor agent of this team";
+    if (!satisfies(signature)) {
+        return Refusal{"it is signed as " + signature->identifier.value_or("nothing") +
+                       " of team " + signature->leafOrganizationalUnit.value_or("none") +
+                       ", not as the sensor agent of this team"};
     }
     if (!signature->sharesNamespaces) {
-        return "it runs in another pid or user namespace than this client";
+        return Refusal{"it runs in another pid or user namespace than this client"};
     }
     return std::nullopt;
 }

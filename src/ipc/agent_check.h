@@ -21,8 +21,15 @@ public:
     AgentCheck(const std::string& team, std::shared_ptr<platform::PeerSignatureSource> signatures,
                std::uint32_t user);
 
+    struct Refusal {
+        std::string reason;
+        // The peer is the team's agent from before an upgrade: refused all the same, but the
+        // user is told so rather than warned of a stranger.
+        bool upgraded = false;
+    };
+
     // Nothing when the peer is the signed agent, else why it is not.
-    std::optional<std::string> refusal(const platform::PeerInfo& peer) const;
+    std::optional<Refusal> refusal(const platform::PeerInfo& peer) const;
 
 private:
     struct Parts;

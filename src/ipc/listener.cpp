@@ -65,13 +65,25 @@ public:
         return core_->loop->handleTermination([this] { beginShutdown(); });
     }
 
+    void retireWhen(std::function<bool()> retire) {
+        served_.setRequestObserver([this, retire = std::move(retire)] {
+            if (!shuttingDown_ && retire()) {
+                // On the loop's next turn, not inside the read that took the request.
+                core_->loop->runAt(std::chrono::steady_clock::now(),
+                                   [this] { beginShutdown(true); });
+            }
+        });
+    }
+
     const std::string& path() const { return path_; }
     std::size_t connectionCount() const { return served_.connectionCount(); }
 
 private:
     // Termination: no new connection and no new request; replies still come and are written
-    // until every connection is settled or the grace period ends.
-    void beginShutdown() {
+    // until every connection is settled or the grace period ends. Retiring, it waits for the
+    // clients to hang up instead: a client looks at the process that answered it after reading
+    // the reply, and must still find it.
+    void beginShutdown(bool retiring = false) {
         if (shuttingDown_) {
             return;
         }
@@ -80,7 +92,7 @@ private:
         core_->loop->runAt(std::chrono::steady_clock::now() + terminationGrace,
                            [this] { served_.closeAll(); });
         served_.invalidateDelegate(); // its cancelled work answers within the grace
-        served_.beginDraining();
+        served_.beginDraining(retiring);
     }
 
     std::shared_ptr<platform::Endpoints> endpoints_;
@@ -162,6 +174,9 @@ void Listener::stop() {
 }
 bool Listener::stopOnTermination() {
     return impl_->stopOnTermination();
+}
+void Listener::retireWhen(std::function<bool()> retire) {
+    impl_->retireWhen(std::move(retire));
 }
 const std::string& Listener::endpointPath() const {
     return impl_->path();

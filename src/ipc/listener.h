@@ -73,6 +73,12 @@ public:
     // cannot watch for them.
     bool stopOnTermination();
 
+    // Asks `retire` as each request is taken; once it holds, the listener ends as on a
+    // termination request: that request and those in flight are answered, nothing further is
+    // accepted or read, and run() returns when every client has hung up (at the latest after
+    // terminationGrace).
+    void retireWhen(std::function<bool()> retire);
+
     // The socket path served, empty when the socket came from the service manager.
     const std::string& endpointPath() const;
 

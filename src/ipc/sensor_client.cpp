@@ -106,7 +106,7 @@ bool SensorClient::senderAdmitted() {
     if (admittedPeer_ == 0) {
         const auto peer = socket_->peer();
         if (!peer) {
-            refusal_ = "the system did not name the process that answered";
+            refusal_ = {"the system did not name the process that answered"};
             return false;
         }
         if (auto why = check_->refusal(*peer)) {
@@ -117,7 +117,7 @@ bool SensorClient::senderAdmitted() {
     }
     const auto writer = socket_->sender();
     if (!writer || writer->pid != admittedPeer_) {
-        refusal_ = "its answer was written by another process than the one that listens";
+        refusal_ = {"its answer was written by another process than the one that listens"};
         return false;
     }
     return true;

@@ -57,7 +57,7 @@ public:
     // reports refused.
     void requireSender(std::shared_ptr<const AgentCheck> check) { check_ = std::move(check); }
     // Why the last refusal happened.
-    const std::string& refusal() const { return refusal_; }
+    const AgentCheck::Refusal& refusal() const { return refusal_; }
 
 private:
     using Clock = std::chrono::steady_clock;
@@ -74,7 +74,7 @@ private:
     std::unordered_map<std::uint32_t, Reply> kept_;
     std::shared_ptr<const AgentCheck> check_;
     std::int64_t admittedPeer_ = 0; // the connection's peer, once checked
-    std::string refusal_;
+    AgentCheck::Refusal refusal_;
 };
 
 // <runtime directory>/<service name>, or nullopt with problem.

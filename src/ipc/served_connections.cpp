@@ -65,6 +65,9 @@ void ServedConnections::onEvents(const std::weak_ptr<Connection>& weak, unsigned
     if ((events & platform::EventLoop::hangUp) &&
         (draining_ || connection->gate() != Connection::Gate::open)) {
         closeConnection(*connection);
+        if (draining_) {
+            closeAllIfSettled();
+        }
         return;
     }
     settle(connection);
@@ -170,11 +173,12 @@ void ServedConnections::closeConnection(Connection& connection) {
     connectionCount_.store(connections_.size());
 }
 
-void ServedConnections::beginDraining() {
+void ServedConnections::beginDraining(bool untilPeersLeave) {
     if (draining_) {
         return;
     }
     draining_ = true;
+    untilPeersLeave_ = untilPeersLeave;
     budget_->draining = true;
     std::vector<std::shared_ptr<Connection>> open;
     for (const auto& entry : connections_) {
@@ -187,6 +191,9 @@ void ServedConnections::beginDraining() {
 }
 
 void ServedConnections::closeAllIfSettled() {
+    if (untilPeersLeave_ && !connections_.empty()) {
+        return;
+    }
     for (const auto& entry : connections_) {
         if (!entry.second->isSettled()) {
             return;
@@ -209,6 +216,9 @@ ServedConnections::dispatcherFor(const std::shared_ptr<Connection>& connection) 
 }
 
 void ServedConnections::dispatch(const std::weak_ptr<Connection>& connection, Request request) {
+    if (requestObserver_) {
+        requestObserver_();
+    }
     auto reply = makeReply(connection, request.id);
     if (!delegate_) {
         reply(std::nullopt);

@@ -28,6 +28,10 @@ public:
     void setDelegate(std::shared_ptr<BrivaneSensorSnapshotXPC> delegate) {
         delegate_ = std::move(delegate);
     }
+    // Called on the loop thread as each request is handed to the delegate.
+    void setRequestObserver(std::function<void()> observer) {
+        requestObserver_ = std::move(observer);
+    }
 
     void adopt(std::unique_ptr<platform::StreamSocket> stream);
     // The connections whose replies asked the loop for service.
@@ -36,8 +40,9 @@ public:
     std::size_t connectionCount() const { return connectionCount_.load(); }
 
     // No further request is read; replies still go out. stopped() follows once every
-    // connection is settled, or at once from closeAll().
-    void beginDraining();
+    // connection is settled (with untilPeersLeave, once every peer has hung up), or at once
+    // from closeAll().
+    void beginDraining(bool untilPeersLeave = false);
     void invalidateDelegate() {
         if (delegate_) {
             delegate_->invalidate();
@@ -60,12 +65,14 @@ private:
     std::shared_ptr<LoopCore> core_;
     std::function<void()> stopped_;
     std::shared_ptr<BrivaneSensorSnapshotXPC> delegate_;
+    std::function<void()> requestObserver_;
     std::shared_ptr<ConnectionBudget> budget_ = std::make_shared<ConnectionBudget>();
     std::unordered_map<int, std::shared_ptr<Connection>> connections_;
     std::deque<std::weak_ptr<Connection>> waiters_;
     std::vector<char> scratch_;
     std::atomic<std::size_t> connectionCount_{0};
     bool draining_ = false;
+    bool untilPeersLeave_ = false;
 };
 
 } // namespace brivane::ipc

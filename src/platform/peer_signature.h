@@ -28,6 +28,19 @@ public:
     virtual ~PeerSignatureSource() = default;
     // Absent when the peer is gone, unsigned, altered after signing or not verifiable.
     virtual std::optional<PeerSignature> signatureOf(const PeerInfo& peer) = 0;
+    // The path the peer's executable was started from, when the file there is no longer the one
+    // it runs (replaced or removed since it started, as by an upgrade) and this process's user
+    // cannot change what stands at that path; absent otherwise.
+    virtual std::optional<std::string> replacedExecutableOf(const PeerInfo& peer) {
+        (void)peer;
+        return std::nullopt;
+    }
+    // The signature of the executable at a path, as signatureOf would find it for a process
+    // started from there.
+    virtual std::optional<PeerSignature> signatureOfFile(const std::string& path) {
+        (void)path;
+        return std::nullopt;
+    }
 };
 
 // The platform's source; defined by the back end the executable links.

@@ -20,10 +20,13 @@ public:
     static constexpr int enabled = 1;
     static constexpr int requiresApproval = 2;
     static constexpr int notFound = 3;
+    // Registered, but the manager gave up starting it (too many starts in a row, or a start
+    // that failed) and starts it no more on its own; registering afresh recovers it.
+    static constexpr int failed = 4;
 
     virtual ~ServiceManager() = default;
 
-    // One of the four states above; other values may occur.
+    // One of the states above; other values may occur.
     virtual int state(const std::string& plistName) = 0;
     // Absent on success.
     virtual std::optional<ServiceManagerError> registerAgent(const std::string& plistName) = 0;

@@ -41,12 +41,22 @@ TEST(CommandLine, RegistrationFormsAskTheServiceManagerAndReportTheOutcome) {
     const std::string approve = "registered but turned off; approve it in the login-items settings";
     const std::string registered = "registered the agent with the user's service manager\n";
     const std::string enabled = "enabled\n", approval = "requiresApproval\n";
+    const std::string recover = "brivane-sensor-companion --install\n";
     const Case cases[] = {
         {.argv = {"p", "--status"}, .state = 0, .out = "disabled\n"},
         {.argv = {"p", "--status"}, .state = 2, .out = approval, .err = approve},
         {.argv = {"p", "--status"}, .state = 3, .out = "disabled\n", .shipped = true},
         {.argv = {"p", "--status"}, .state = 3, .out = "unavailable\n"},
         {.argv = {"p", "--status"}, .state = 7, .out = "unavailable\n", .shipped = true},
+        // A registration the service manager gave up on waits for the user, who reinstalls.
+        {.argv = {"p", "--status"}, .state = 4, .out = approval, .err = "every request fails"},
+        {.argv = {"p"}, .state = 4, .out = approval, .err = "recover it with: " + recover},
+        {.argv = {"p", "--install"},
+         .state = 4,
+         .out = enabled,
+         .reg = 1,
+         .unreg = 1,
+         .err = "had given up starting it and starts it again\n"},
         {.argv = {"p", "--version"}, .state = 1, .out = version},
         {.argv = {"p", "--agent"}, .state = 0, .status = agentStatus},
         // Enabling registers only what is not registered; approval is asked for, not installs.
@@ -123,7 +133,8 @@ TEST(CommandLine, RegistrationFormsAskTheServiceManagerAndReportTheOutcome) {
     }
 }
 
-// Every listener is refused as "already serving": no agent in these cases may get further.
+// Every listener is refused as "already serving": no agent in these cases may get further, and
+// each says why in one line.
 TEST(AgentStartup, EndsWithStatusTwoBeforeListeningOrWhenTheEndpointIsServed) {
     using Info = std::map<std::string, std::string, std::less<>>;
     const Info team = {{"BrivaneTeamIdentifier", "TEAM1"}},
@@ -134,11 +145,14 @@ TEST(AgentStartup, EndsWithStatusTwoBeforeListeningOrWhenTheEndpointIsServed) {
         Info info;
         uint32_t uid, euid;
         std::vector<std::string> listenedOn;
+        const char* says;
     } cases[] = {
-        {"set-uid", team, 501, 0, {}},
-        {"effective differs", team, 501, 502, {}},
-        {"served", team, 501, 501, {"TEAM1" + service}},
-        {"served, empty team", noTeam, 501, 501, {service}},
+        {"no team", {}, 501, 501, {}, "from its application bundle"},
+        {"set-uid", team, 501, 0, {}, "never runs as root or set-uid"},
+        {"root", team, 0, 0, {}, "never runs as root or set-uid"},
+        {"effective differs", team, 501, 502, {}, "never runs as root or set-uid"},
+        {"served", team, 501, 501, {"TEAM1" + service}, "busy; nothing to do"},
+        {"served, empty team", noTeam, 501, 501, {service}, "busy; nothing to do"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -156,7 +170,12 @@ TEST(AgentStartup, EndsWithStatusTwoBeforeListeningOrWhenTheEndpointIsServed) {
             ++servicesMade;
             return nullptr;
         };
-        EXPECT_EQ(runAgent(dependencies), exitUsage);
+        std::ostringstream err;
+        EXPECT_EQ(runAgent(dependencies, err), exitUsage);
+        EXPECT_TRUE(err.str().starts_with("brivane-sensor-companion: ") &&
+                    err.str().find(c.says) != std::string::npos &&
+                    err.str().find('\n') + 1 == err.str().size())
+            << err.str();
         EXPECT_EQ(listenedOn, c.listenedOn);
         EXPECT_EQ(servicesMade, 0);
     }

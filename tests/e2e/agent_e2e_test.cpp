@@ -72,6 +72,26 @@ TEST_F(SimAgentEndToEnd, StartsOnlyInItsBundleAndAnswersOnlyItsUser) {
     }
 }
 
+// A package upgrade replaces the executable under a running agent. The client says so instead of
+// warning of a stranger, the old agent answers and ends by itself, and the new file serves.
+TEST_F(SimAgentEndToEnd, AnAgentWhoseExecutableIsReplacedMakesWayForTheNewOne) {
+    auto* agent = staged.startAgent();
+    ASSERT_TRUE(agent);
+    const auto executable = staged.agentExecutable();
+    fs::copy_file(executable, executable + ".new"); // renamed over the old, as packages are
+    fs::rename(executable + ".new", executable);
+    const auto shown = staged.run({"sh", "-c", "\"$0\" --endpoint \"$1\" snapshot 2>&1",
+                                   staged.path("brivane-sensors"), staged.endpoint()});
+    EXPECT_EQ(shown.status, 1);
+    if (StagedAgent::isRoot()) { // otherwise the stage is the agent user's own, and suspect
+        EXPECT_EQ(shown.output, "brivane-sensors: the sensor agent was upgraded; it restarts on "
+                                "the next request\n");
+    }
+    EXPECT_EQ(agent->waitForExit(5s), 0);
+    ASSERT_TRUE(staged.startAgent());
+    EXPECT_EQ(staged.cli({"cpu"}).status, 0);
+}
+
 // A loopback server that takes one connection and never answers, as a stalled download
 // server (or proxy) would. It prints its port, "connected", and "released" once the other side
 // lets go.

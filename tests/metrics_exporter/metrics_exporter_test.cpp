@@ -194,6 +194,14 @@ TEST(MetricsExporter, ShortOfDescriptorsItWaitsInsteadOfSpinning) {
         EXPECT_LT(cpuTicks() - before, ::sysconf(_SC_CLK_TCK) / 5);
     }
     EXPECT_NE(testing::httpGet(url).find("\nbrivane_up 0\n"), std::string::npos);
+    // A second exporter on the port says so once and ends with a status of its own.
+    const auto second =
+        testing::runCommand({"/bin/sh", "-c", "exec \"$0\" \"$@\" 2>&1", BRIVANE_EXPORTER, "export",
+                             "--endpoint", directory / "none", "--listen", listen},
+                            {}, directory / "second");
+    EXPECT_EQ(second.status, 7);
+    EXPECT_EQ(second.output, "brivane-sensors: port " + std::to_string(port) +
+                                 " is in use (by another user's exporter?); pass --listen\n");
 }
 
 // A scrape arriving while a request is in flight shares its answer: none of forty loops waits

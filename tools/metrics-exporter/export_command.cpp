@@ -2,7 +2,9 @@
 
 #include "metrics_exporter.h"
 
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <iostream>
 #include <pthread.h>
 #include <sys/resource.h>
@@ -55,8 +57,16 @@ int runExport(const CliOptions& options) {
     std::string problem;
     auto exporter = MetricsExporter::start(*address, fetch, problem);
     if (!exporter) {
-        std::cerr << "brivane-sensors: cannot listen on " << address->text() << ": " << problem
-                  << "\n";
+        // The server library says only that it could not set up its ports; binding once more
+        // tells why. Another user's exporter on the port will not go away by restarting.
+        const int error = bindError(*address);
+        if (error == EADDRINUSE) {
+            std::cerr << "brivane-sensors: port " << address->port
+                      << " is in use (by another user's exporter?); pass --listen\n";
+            return addressInUse;
+        }
+        std::cerr << "brivane-sensors: cannot listen on " << address->text() << ": "
+                  << (error != 0 ? std::strerror(error) : problem) << "\n";
         return unreachable;
     }
     const std::string served = address->host + ":" + std::to_string(exporter->port());

@@ -3,6 +3,9 @@
 #include "base/whole_number.h"
 
 #include <arpa/inet.h>
+#include <cerrno>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace brivane::cli {
 
@@ -27,6 +30,24 @@ std::optional<ListenAddress> parseListenAddress(std::string_view text) {
     inet_ntop(AF_INET, &ip, dotted, sizeof dotted);
     return ListenAddress{dotted, static_cast<std::uint16_t>(*port),
                          (ntohl(ip.s_addr) >> 24) == 127};
+}
+
+int bindError(const ListenAddress& address) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        return errno;
+    }
+    // A connection closed a moment ago (TIME_WAIT) is no listener.
+    const int on = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in where{};
+    where.sin_family = AF_INET;
+    where.sin_port = htons(address.port);
+    inet_pton(AF_INET, address.host.c_str(), &where.sin_addr);
+    const int error =
+        ::bind(fd, reinterpret_cast<const sockaddr*>(&where), sizeof where) == 0 ? 0 : errno;
+    ::close(fd);
+    return error;
 }
 
 } // namespace brivane::cli

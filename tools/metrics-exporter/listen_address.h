@@ -19,4 +19,8 @@ struct ListenAddress {
 
 std::optional<ListenAddress> parseListenAddress(std::string_view text);
 
+// Binds a TCP socket to address and lets it go: 0 when that works, else the error number
+// (EADDRINUSE when another process listens there).
+int bindError(const ListenAddress& address);
+
 } // namespace brivane::cli

@@ -40,6 +40,14 @@ AgentConnection::Answer AgentConnection::ask(ipc::Selector selector,
     if (client_ && !client_->isOpen()) {
         client_.reset();
     }
+    // Once an agent from before an upgrade answered, that is what the user needs to hear,
+    // whatever the second attempt meets (the old agent gone, or not yet).
+    bool upgraded = false;
+    const auto failure = [&upgraded](std::string text) -> Answer {
+        return {unreachable, upgraded ? "the sensor agent was upgraded; it restarts on the next "
+                                        "request"
+                                      : std::move(text)};
+    };
     for (int attempt = 0; attempt < 2; ++attempt) {
         const bool kept = client_ != nullptr;
         if (!kept) {
@@ -49,12 +57,13 @@ AgentConnection::Answer AgentConnection::ask(ipc::Selector selector,
                 path = ipc::endpointPathForService(
                     endpoints_, SensorCompanionIdentity::service(team_), problem);
                 if (!path) {
-                    return {unreachable, "no runtime directory: " + problem};
+                    return failure("no runtime directory: " + problem);
                 }
             }
             client_ = SensorClient::connect(endpoints_, *path, problem, left());
             if (!client_) {
-                return {unreachable, "the sensor agent is not running (" + problem + ")"};
+                return failure("the sensor agent is not running (" + problem +
+                               "); start it with brivane-sensor-companion --install");
             }
             client_->requireSender(check_);
         }
@@ -62,14 +71,16 @@ AgentConnection::Answer AgentConnection::ask(ipc::Selector selector,
         if (outcome.status == SensorClient::Status::refused) {
             const auto why = client_->refusal();
             client_.reset();
+            upgraded = upgraded || why.upgraded;
             // A connection made while the service manager still held the socket alone names
-            // the manager as its peer; the agent that answered it has listened since.
-            if (!kept && attempt == 0) {
+            // the manager as its peer; the agent that answered it has listened since. An agent
+            // from before an upgrade ends after answering, and the socket starts the new one.
+            if (attempt == 0 && (!kept || why.upgraded)) {
                 continue;
             }
-            return {unreachable, "the process answering on the endpoint is not the signed sensor "
-                                 "agent: " +
-                                     why};
+            return failure("the process answering on the endpoint is not the signed sensor "
+                           "agent: " +
+                           why.reason);
         }
         if (outcome.status == SensorClient::Status::replied) {
             if (!outcome.reply.document) {
@@ -80,14 +91,14 @@ AgentConnection::Answer AgentConnection::ask(ipc::Selector selector,
         // A late reply would otherwise arrive as the answer to the next request.
         client_.reset();
         if (outcome.status == SensorClient::Status::timedOut) {
-            return {unreachable, "the agent did not answer in time"};
+            return failure("the agent did not answer in time");
         }
         if (!kept) {
             break;
         }
     }
-    return {unreachable, "the agent closed the connection without answering (this client may "
-                         "not be admitted)"};
+    return failure("the agent closed the connection without answering (this client may not be "
+                   "admitted)");
 }
 
 } // namespace brivane::cli

@@ -10,10 +10,10 @@
 namespace brivane::cli {
 
 const char* const usageText =
-    "usage: brivane-sensors [options] <request>\n"
+    "usage: brivane-sensors [options] [<request>]\n"
     "       brivane-sensors watch [<request>] [--interval SECONDS] [options]\n"
     "\n"
-    "requests:\n"
+    "requests (snapshot when none is given):\n"
     "  snapshot             temperatures, fans, power, graphics, accessories\n"
     "  cpu                  busiest processes and CPU performance-state residencies\n"
     "  processes <kind>     processes ranked by memory, storage or energy\n"
@@ -42,7 +42,8 @@ const char* const usageText =
     "  --version            show the version\n"
     "\n"
     "exit status: 0 answered, 1 agent not reachable, 2 usage error, 3 no data,\n"
-    "4 metrics output not written, 5 no such disk, 6 the update check or install failed\n";
+    "4 metrics output not written, 5 no such disk, 6 the update check or install failed,\n"
+    "7 export: the listen address is in use\n";
 
 namespace {
 
@@ -361,8 +362,9 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments,
     if (auto error = takeWatch(options, positional)) {
         return failed(std::move(*error));
     }
+    // As a plain `sensors` shows everything: the snapshot.
     if (positional.empty()) {
-        return failed("no request given");
+        positional.emplace_back("snapshot");
     }
     const Subcommand* chosen = subcommandNamed(positional[0]);
     if (!chosen) {

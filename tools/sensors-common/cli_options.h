@@ -41,6 +41,7 @@ enum ExitStatus {
     notWritten = 4,
     noSuchDisk = 5,
     updateFailed = 6,
+    addressInUse = 7, // export: another process listens there; restarting will not help
 };
 
 struct ParsedCommandLine {

@@ -6,11 +6,13 @@
 #include "platform/host/helper_transfer.h"
 #include "platform/host/mmap_file_mapper.h"
 #include "platform/host/monotonic_uptime_clock.h"
+#include "platform/host/own_executable.h"
 #include "platform/host/procfs_process_table.h"
 #include "platform/host/running_bundle.h"
 #include "platform/host/spawn_tool_runner.h"
 #include "platform/host/thread_name.h"
 #include "platform/host/unix_endpoints.h"
+#include "platform/own_executable.h"
 
 namespace brivane::platform {
 
@@ -36,6 +38,10 @@ void holdTerminationRequests() {
 
 std::shared_ptr<const FileMapper> makeDefaultFileMapper() {
     return std::make_shared<host::MmapFileMapper>();
+}
+
+std::function<bool()> makeDefaultReplacementCheck() {
+    return [own = std::make_shared<const host::OwnExecutable>()] { return own->replaced(); };
 }
 
 std::shared_ptr<PeerSignatureSource> makeDefaultPeerSignatureSource() {

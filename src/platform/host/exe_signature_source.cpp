@@ -10,6 +10,7 @@
 #include <climits>
 #include <csignal>
 #include <fcntl.h>
+#include <filesystem>
 #include <openssl/evp.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -54,6 +55,26 @@ bool sharesNamespaces(std::int64_t pid) {
         if (::stat(("/proc/self" + link).c_str(), &own) != 0 ||
             ::stat(("/proc/" + std::to_string(pid) + link).c_str(), &peer) != 0 ||
             own.st_dev != peer.st_dev || own.st_ino != peer.st_ino) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Whether this process's user can neither write the file at path nor put another in its place:
+// it owns nothing on the way, and the only folders on the way it may write are sticky (/tmp).
+bool beyondOwnUser(const std::filesystem::path& path) {
+    const uid_t user = ::geteuid();
+    if (::access(path.c_str(), W_OK) == 0) {
+        return false;
+    }
+    for (auto entry = path; entry.has_relative_path(); entry = entry.parent_path()) {
+        struct stat own {};
+        struct stat folder {};
+        const auto parent = entry.parent_path();
+        if (::lstat(entry.c_str(), &own) != 0 || own.st_uid == user ||
+            ::stat(parent.c_str(), &folder) != 0 ||
+            (::access(parent.c_str(), W_OK) == 0 && (folder.st_mode & S_ISVTX) == 0)) {
             return false;
         }
     }
@@ -161,6 +182,33 @@ std::optional<PeerSignature> ExeSignatureSource::signatureOf(const PeerInfo& pee
         return std::nullopt;
     }
     return result;
+}
+
+std::optional<std::string> ExeSignatureSource::replacedExecutableOf(const PeerInfo& peer) {
+    if (peer.pid <= 0 || peer.pid > INT_MAX || !sharesNamespaces(peer.pid)) {
+        return std::nullopt;
+    }
+    const auto exeLink = "/proc/" + std::to_string(peer.pid) + "/exe";
+    std::array<char, PATH_MAX> target{};
+    const auto targetLength = ::readlink(exeLink.c_str(), target.data(), target.size());
+    struct stat running {};
+    if (targetLength <= 0 || static_cast<std::size_t>(targetLength) >= target.size() ||
+        ::stat(exeLink.c_str(), &running) != 0) {
+        return std::nullopt;
+    }
+    std::string path(target.data(), static_cast<std::size_t>(targetLength));
+    constexpr std::string_view removed = " (deleted)";
+    const bool unlinked = path.ends_with(removed);
+    if (unlinked) {
+        path.resize(path.size() - removed.size());
+    }
+    struct stat present {};
+    const bool same = !unlinked && ::stat(path.c_str(), &present) == 0 &&
+                      present.st_dev == running.st_dev && present.st_ino == running.st_ino;
+    if (same || path.empty() || path.front() != '/' || !beyondOwnUser(path)) {
+        return std::nullopt;
+    }
+    return path;
 }
 
 std::optional<PeerSignature> ExeSignatureSource::signatureOfFile(const std::string& path) {

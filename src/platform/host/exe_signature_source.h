@@ -44,8 +44,9 @@ public:
 
     std::optional<PeerSignature> signatureOf(const PeerInfo& peer) override;
 
-    // The signature of an executable at a path, through the same cache.
-    std::optional<PeerSignature> signatureOfFile(const std::string& path);
+    std::optional<std::string> replacedExecutableOf(const PeerInfo& peer) override;
+    // Through the same cache.
+    std::optional<PeerSignature> signatureOfFile(const std::string& path) override;
 
 private:
     struct Verdict {

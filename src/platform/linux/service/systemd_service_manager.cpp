@@ -121,12 +121,17 @@ int SystemdServiceManager::state(const std::string& plistName) {
     }
     const bool linked = isSymlink(enablingLink(unitFolder_, *described));
     std::error_code error;
-    if (fs::exists(unitFolder_ / (described->label + ".service"), error)) {
-        // A unit the user disabled stays registered but waits for approval.
-        return linked ? enabled : requiresApproval;
-    }
+    const bool written = fs::exists(unitFolder_ / (described->label + ".service"), error);
     // The package's units serve every user; enabling them is this user's registration.
-    return linked && shipsUnits(*described) ? enabled : notRegistered;
+    if (!written && !(linked && shipsUnits(*described))) {
+        return notRegistered;
+    }
+    // A unit the user disabled stays registered but waits for approval.
+    if (!linked) {
+        return requiresApproval;
+    }
+    // After too many starts in a row systemd leaves the socket failed and no request starts it.
+    return systemctl({"is-failed", "--quiet", enablingUnit(*described)}) == true ? failed : enabled;
 }
 
 std::optional<ServiceManagerError>
@@ -215,6 +220,8 @@ SystemdServiceManager::writeAndEnable(const LaunchAgentDescription& agent) {
         return undo("The user's service manager did not reload its units: see systemctl --user "
                     "status, then register again.");
     }
+    // A unit that hit its start limit refuses to start until its failure is forgotten.
+    systemctl({"reset-failed", enablingUnit(agent), agent.label + ".service"});
     if (systemctl({"start", enablingUnit(agent)}) != true) {
         return undo("The user's service manager could not start " + enablingUnit(agent) +
                     " (is another agent serving already?): see systemctl --user status " +

@@ -78,6 +78,18 @@ TEST_F(SystemdServiceManagerTest, RegisterWritesUnitsAndStatesFollowTheFiles) {
     EXPECT_EQ(runner_->calls("/usr/bin/systemctl",
                              {"--user", "start", "dev.qorva.brivane.SensorCompanion.socket"}),
               1u);
+    // A socket that hit its start limit is failed until registering afresh resets it.
+    const std::vector<std::string> isFailed = {"--user", "is-failed", "--quiet",
+                                               "dev.qorva.brivane.SensorCompanion.socket"};
+    runner_->answer("/usr/bin/systemctl", isFailed, 0, "");
+    EXPECT_EQ(services.state(plistName), ServiceManager::failed);
+    ASSERT_FALSE(services.registerAgent(plistName));
+    EXPECT_EQ(runner_->calls("/usr/bin/systemctl",
+                             {"--user", "reset-failed", "dev.qorva.brivane.SensorCompanion.socket",
+                              "dev.qorva.brivane.SensorCompanion.service"}),
+              2u);
+    runner_->answer("/usr/bin/systemctl", isFailed, 1, "");
+    EXPECT_EQ(services.state(plistName), ServiceManager::enabled);
 
     // The user turning the unit off leaves it registered, awaiting approval.
     fs::remove(root_ / "units/sockets.target.wants/dev.qorva.brivane.SensorCompanion.socket");
