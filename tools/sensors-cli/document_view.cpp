@@ -376,20 +376,19 @@ DocumentView storageView(const StorageHealthSnapshot& health, const std::string&
     return out;
 }
 
+// A package's agent answers as failed; that is how it says the package manager updates it.
 DocumentView updateView(const SensorCompanionUpdate& update) {
+    const bool packaged = updatesComeFromThePackageManager(update);
     DocumentView out;
-    if (updatesComeFromThePackageManager(update)) {
-        out.heading = "Updates come from the system's package manager: this companion was "
-                      "installed by a distribution package and does not update itself.";
-        return out;
-    }
-    out.heading = "Update: " + std::string(rawValue(update.state));
+    out.heading = packaged ? "Updates come from the system's package manager: this companion was "
+                             "installed by a distribution package and does not update itself."
+                           : "Update: " + std::string(rawValue(update.state));
     out.fields.push_back({"state", "state", text(std::string(rawValue(update.state))), false});
     if (update.version) {
-        out.fields.push_back({"version", "version", text(*update.version)});
+        out.fields.push_back({"version", "version", text(*update.version), !packaged});
     }
     if (update.message) {
-        out.fields.push_back({"message", "message", text(*update.message)});
+        out.fields.push_back({"message", "message", text(*update.message), !packaged});
     }
     return out;
 }
