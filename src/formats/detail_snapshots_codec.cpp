@@ -28,7 +28,8 @@ template <> struct Fields<ProcessDetailsSnapshot> {
     using R = ProcessDetailsSnapshot;
     static constexpr auto list = std::tuple{
         field("ranked", &R::ranked), field("storage", &R::storage),
-        field("helperUID", &R::helperUID), field("helperEffectiveUID", &R::helperEffectiveUID)};
+        field("helperUID", &R::helperUID), field("helperEffectiveUID", &R::helperEffectiveUID),
+        field("storageInterval", &R::storageInterval)};
 };
 
 bool encode(const CPUDetailsSnapshot& snapshot, std::string& out) {

@@ -38,6 +38,8 @@ struct ProcessDetailsSnapshot {
     std::vector<StorageReading> storage{};
     std::uint32_t helperUID = 0;
     std::uint32_t helperEffectiveUID = 0;
+    // "storage": the seconds the rates were measured over; absent when nothing was measured.
+    std::optional<double> storageInterval{};
 
     bool operator==(const ProcessDetailsSnapshot&) const = default;
 };

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <memory>
+#include <thread>
 
 namespace brivane::platform {
 
@@ -10,6 +13,10 @@ class UptimeClock {
 public:
     virtual ~UptimeClock() = default;
     virtual double uptime() const = 0;
+    // Returns once the clock has moved on by at least `seconds`.
+    virtual void wait(double seconds) const {
+        std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+    }
 };
 
 // The platform's clock; defined by the back end the executable links.
@@ -20,11 +27,14 @@ class ManualUptimeClock final : public UptimeClock {
 public:
     explicit ManualUptimeClock(double start = 1000.0) : now_(start) {}
     double uptime() const override { return now_; }
+    // Waiting on a hand-set clock moves it at once.
+    void wait(double seconds) const override { now_ += seconds; }
     void set(double seconds) { now_ = seconds; }
     void advance(double seconds) { now_ += seconds; }
 
 private:
-    double now_;
+    // Read by the workers of the queues under test while the test moves it.
+    mutable std::atomic<double> now_;
 };
 
 } // namespace brivane::platform

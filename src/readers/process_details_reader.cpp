@@ -3,7 +3,9 @@
 #include "base/utf8.h"
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
+#include <tuple>
 
 namespace brivane {
 
@@ -61,7 +63,7 @@ ProcessDetailsSnapshot ProcessDetailsReader::read(ProcessDetailsKind kind) {
             snapshot.ranked = memory();
             break;
         case ProcessDetailsKind::storage:
-            snapshot.storage = storage();
+            std::tie(snapshot.storage, snapshot.storageInterval) = storage();
             break;
         case ProcessDetailsKind::energy:
             snapshot.ranked = energy();
@@ -70,6 +72,7 @@ ProcessDetailsSnapshot ProcessDetailsReader::read(ProcessDetailsKind kind) {
     } catch (...) {
         snapshot.ranked.clear();
         snapshot.storage.clear();
+        snapshot.storageInterval.reset();
     }
     return snapshot;
 }
@@ -126,11 +129,17 @@ std::vector<ProcessReading> ProcessDetailsReader::memory() const {
     return readings;
 }
 
-std::vector<StorageReading> ProcessDetailsReader::storage() {
-    const double now = clock_ ? clock_->uptime() : 0.0;
+std::pair<std::vector<StorageReading>, std::optional<double>> ProcessDetailsReader::storage() {
+    double now = clock_ ? clock_->uptime() : 0.0;
     if (previousStorage && now - previousStorage->uptime < minimumStorageWindow)
-        return storageRates;
+        return {storageRates, storageInterval};
 
+    // A rate needs two looks: without an earlier one, take it now and wait for the second.
+    if (!previousStorage && clock_) {
+        previousStorage = StorageBaseline{now, counters()};
+        clock_->wait(firstStorageWindow);
+        now = clock_->uptime();
+    }
     CounterTable previous;
     double elapsed = 0;
     if (previousStorage) {
@@ -141,8 +150,11 @@ std::vector<StorageReading> ProcessDetailsReader::storage() {
     const CounterTable& current = previousStorage->counters;
 
     storageRates.clear();
-    if (elapsed < minimumStorageWindow || elapsed > maximumStorageWindow)
-        return storageRates;
+    storageInterval.reset();
+    if (elapsed < minimumStorageWindow)
+        return {storageRates, storageInterval};
+    // Milliseconds are as precise as a person or a script needs the window.
+    storageInterval = std::round(elapsed * 1000) / 1000;
 
     // Both tables are sorted by pid: walk them together.
     std::vector<StorageDelta> deltas;
@@ -175,7 +187,7 @@ std::vector<StorageReading> ProcessDetailsReader::storage() {
                                 bytesPerSecond(delta.read, elapsed),
                                 bytesPerSecond(delta.write, elapsed)});
     }
-    return storageRates;
+    return {storageRates, storageInterval};
 }
 
 std::vector<ProcessReading> ProcessDetailsReader::energy() const {

@@ -17,7 +17,8 @@
 namespace brivane {
 
 // Answers process detail requests: the largest memory footprints, the busiest storage users
-// since the previous storage request, and the process monitor's power figures.
+// since the previous storage request (over a first window on the first one), and the process
+// monitor's power figures.
 //
 // Memory and energy use no state and may run concurrently with anything; storage requests keep
 // the previous measurement and must come from one serial queue.
@@ -25,7 +26,9 @@ class ProcessDetailsReader {
 public:
     static constexpr std::size_t maximumReadings = 128;
     static constexpr double minimumStorageWindow = 0.5; // seconds
-    static constexpr double maximumStorageWindow = 5.0; // seconds
+    // Without a previous request a storage request measures over this long, as the process
+    // monitor's two samples do for energy.
+    static constexpr double firstStorageWindow = 1.0; // seconds
 
     ProcessDetailsReader();
     ProcessDetailsReader(std::shared_ptr<const platform::ProcessTable> table,
@@ -56,7 +59,8 @@ private:
 
     CounterTable counters() const;
     std::vector<CPUDetailsSnapshot::ProcessReading> memory() const;
-    std::vector<ProcessDetailsSnapshot::StorageReading> storage();
+    // The rates and the seconds they were measured over.
+    std::pair<std::vector<ProcessDetailsSnapshot::StorageReading>, std::optional<double>> storage();
     std::vector<CPUDetailsSnapshot::ProcessReading> energy() const;
     std::optional<std::string> name(int32_t pid) const;
 
@@ -66,6 +70,7 @@ private:
 
     std::optional<StorageBaseline> previousStorage;
     std::vector<ProcessDetailsSnapshot::StorageReading> storageRates;
+    std::optional<double> storageInterval;
 };
 
 } // namespace brivane

@@ -51,7 +51,7 @@ if [[ ${3:-} == --inside ]]; then
     status=0
     sensors storage disk0 >/dev/null || status=$?
     [[ $status == 0 || $status == 3 ]] || fail "storage disk0: exit $status"
-    update=$(sensors manage checkForUpdates 2>&1) || true
+    update=$(sensors manage checkForUpdates 2>&1) || fail "checkForUpdates exits $?: $update"
     grep -q "package manager" <<<"$update" || fail "the updater is built in: $update"
     confined() {
         local pid

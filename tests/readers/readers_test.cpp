@@ -14,6 +14,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <functional>
 #include <gtest/gtest.h>
 #include <limits>
 #include <plist/plist.h>
@@ -667,13 +668,25 @@ using Rates = std::vector<ProcessDetailsSnapshot::StorageReading>;
 
 constexpr int32_t ownPid = 4242;
 
+// A hand-set clock on which a wait lets the test act in between.
+struct SteppedClock final : platform::UptimeClock {
+    double uptime() const override { return now; }
+    void wait(double seconds) const override {
+        now += seconds;
+        whileWaiting();
+    }
+    mutable double now = 1000;
+    std::function<void()> whileWaiting = [] {};
+};
+
 class ProcessDetailsReaderTest : public ::testing::Test {
 protected:
     std::shared_ptr<SimProcessTable> table = std::make_shared<SimProcessTable>(ownPid, 501, 0);
     std::shared_ptr<testing::RecordingToolRunner> tools =
         std::make_shared<testing::RecordingToolRunner>();
-    std::shared_ptr<ManualUptimeClock> clock = std::make_shared<ManualUptimeClock>(1000.0);
+    std::shared_ptr<SteppedClock> clock = std::make_shared<SteppedClock>();
     ProcessDetailsReader reader{table, tools, clock};
+    std::optional<double> interval; // of the last storage list
 
     void add(int32_t pid, std::optional<std::string> name, uint64_t footprint = 4096,
              uint64_t startedAt = 7) {
@@ -681,8 +694,10 @@ protected:
                    SimProcess{std::move(name), ProcessResourceUsage{startedAt, footprint, 0, 0}});
     }
     Rates storageAfter(double seconds) {
-        clock->advance(seconds);
-        return reader.read(ProcessDetailsKind::storage).storage;
+        clock->now += seconds;
+        auto snapshot = reader.read(ProcessDetailsKind::storage);
+        interval = snapshot.storageInterval;
+        return snapshot.storage;
     }
 };
 
@@ -711,30 +726,30 @@ TEST_F(ProcessDetailsReaderTest, ListsStopAt128NamedProcesses) {
     EXPECT_EQ(ranked.front().pid, 399);
 }
 
-TEST_F(ProcessDetailsReaderTest, StorageRatesOverTheWindowWithACacheWhenTooSoon) {
+TEST_F(ProcessDetailsReaderTest, StorageRatesOverAnyGapOrAFirstWindowWithACacheWhenTooSoon) {
     add(30, "reader");
     add(31, "trickle");
     add(32, "quiet");
-    EXPECT_TRUE(storageAfter(0).empty()); // first request only sets the baseline
+    // The first request measures over a second of its own.
+    clock->whileWaiting = [&] { table->addTraffic(30, 2000, 0); };
+    EXPECT_EQ(storageAfter(0), (Rates{{30, "reader", 2000, 0}}));
+    EXPECT_EQ(interval, 1.0);
     table->addTraffic(30, 3000, 0);
     table->addTraffic(31, 1, 0);
     const Rates first{{30, "reader", 1500, 0}, {31, "trickle", 0, 0}};
     EXPECT_EQ(storageAfter(2.0), first);
     table->addTraffic(30, 2000, 0);
     EXPECT_EQ(storageAfter(0.2), first);
+    EXPECT_EQ(interval, 2.0);
     // Measured from the baseline 1.0 s back, not from the cached answer 0.8 s back.
     EXPECT_EQ(storageAfter(0.8), (Rates{{30, "reader", 2000, 0}}));
 
-    // The window's limits count; a longer gap starts over.
-    for (double seconds : {0.5, 5.0}) {
-        table->addTraffic(30, 100, 0);
-        EXPECT_EQ(storageAfter(seconds).size(), 1u) << seconds;
+    // However long the gap, its writer is seen.
+    for (double seconds : {0.5, 6.0, 3600.0}) {
+        table->addTraffic(30, 7200, 0);
+        EXPECT_EQ(storageAfter(seconds).at(0).readBytesPerSecond, 7200 / seconds) << seconds;
+        EXPECT_EQ(interval, seconds);
     }
-    table->addTraffic(30, 100, 0);
-    EXPECT_TRUE(storageAfter(10.0).empty());
-    EXPECT_TRUE(storageAfter(0.1).empty()); // the emptied cache is served
-    table->addTraffic(30, 100, 0);
-    EXPECT_EQ(storageAfter(0.9).size(), 1u);
 
     table->setListingFails(true);
     EXPECT_TRUE(storageAfter(1.0).empty());

@@ -15,14 +15,17 @@ namespace {
 
 using ipc::Selector;
 
-// The parsed options as "argument|team|endpoint|raw|rows|action", a dash for what is absent or
-// a single request.
+// The parsed options as "argument|team|endpoint|raw or json|rows|action", a dash for what is
+// absent or a single request.
 std::string summary(const CliOptions& o) {
     const bool all = o.rows == std::numeric_limits<std::size_t>::max();
     const auto rows = all ? "all" : o.rows ? std::to_string(*o.rows) : "-";
     const auto action = o.action == CliOptions::Action::disks ? "disks" : o.watch ? "watch" : "-";
     return o.argument.value_or("-") + "|" + o.team + "|" + o.endpoint.value_or("-") + "|" +
-           (o.raw ? "raw" : "-") + "|" + rows + "|" + action;
+           (o.raw    ? "raw"
+            : o.json ? "json"
+                     : "-") +
+           "|" + rows + "|" + action;
 }
 
 // A command line split at its spaces.
@@ -50,9 +53,11 @@ TEST(SensorsCli, OptionsMayStandBeforeOrAfterTheRequest) {
         {"watch processes memory --raw", Selector::processDetails, "memory|D|-|raw|-|watch"},
         {"--interval=0.5 watch cpu", Selector::cpuDetails, "-|D|-|-|-|watch"},
         {"-n 5 cpu", Selector::cpuDetails, "-|D|-|-|5|-"},
+        {"-n5 --json processes storage", Selector::processDetails, "storage|D|-|json|5|-"},
         {"--all cpu", Selector::cpuDetails, "-|D|-|-|all|-"},
         {"storage list", Selector::storageHealth, "-|D|-|-|-|disks"},
         {"--raw storage", Selector::storageHealth, "-|D|-|raw|-|disks"},
+        {"storage list --json", Selector::storageHealth, "-|D|-|json|-|disks"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.line);
@@ -75,6 +80,9 @@ TEST(SensorsCli, MistakesNameWhatWasWrongAndTheNearestValidWord) {
          "energy"},
         {"storage disk0 disk1", "storage takes one argument, not 2"},
         {"-n 0 cpu", "-n needs a number of rows, at least 1"},
+        {"-nx cpu", "-n needs a number of rows, at least 1"},
+        {"--json --raw cpu", "--json and --raw exclude each other"},
+        {"metrics --json", "--json shows the requests' views, not metrics text"},
         {"--endpoint= snapshot", "--endpoint needs a socket path"},
         {"--interval 1 snapshot", "--interval is for watch only"},
         {"watch --interval 0.01", "--interval needs a number of seconds, at least 0.1"},
@@ -122,7 +130,8 @@ TEST(SensorsCli, ViewsShowTheDocumentsAsTablesAndSayWhyASectionIsEmpty) {
          "",
          head + R"("temperatures":[{"key":"TC0D","value":95}],"fans":[]})",
          plain,
-         {"  sensor  name     group     C\n<  TC0D    CPU die  CPU    95.0>\n"}},
+         {"  sensor  name     group     C\n<  TC0D    CPU die  CPU    95.0  HOT>\n",
+          "Battery\n  (none: no battery on this machine)\n"}},
         {"no SMC, an accessory",
          Selector::snapshot,
          "",
@@ -147,7 +156,14 @@ TEST(SensorsCli, ViewsShowTheDocumentsAsTablesAndSayWhyASectionIsEmpty) {
          "memory",
          head + R"("ranked":[{"pid":7,"name":"kernel","usage":1572864}],"storage":[]})",
          {},
-         {"1.5 MiB"}},
+         {"footprint (anon. RSS)", "1.5 MiB"}},
+        {"process storage",
+         Selector::processDetails,
+         "storage",
+         head + R"("ranked":[],"storage":[{"pid":7,"name":"dd","readBytesPerSecond":0,)"
+                R"("writeBytesPerSecond":20971520}],"storageInterval":6.02})",
+         {},
+         {"Storage traffic per second over the last 6.0 s\n", "dd          0 B   20.0 MiB\n"}},
         {"incomplete snapshot", Selector::snapshot, "", "{\"version\":2}", {}, {}},
     };
     for (const auto& c : cases) {
@@ -181,6 +197,26 @@ TEST(SmcKeyCatalogue, NamesWellKnownKeysAndLeavesTheRestUnnamed) {
     }
 }
 
+// Scripts get what the tables show, with names, groups and units, in a layout of a stated
+// version.
+TEST(SensorsCli, TheJsonViewCarriesWhatTheTablesShow) {
+    const auto view = viewDocument(
+        Selector::snapshot, std::nullopt,
+        R"({"version":2,"temperatures":[{"key":"TC0D","value":95.25}],"fans":[],"helperUID":1,)"
+        R"("helperEffectiveUID":1,"supportsManagement":true})");
+    ASSERT_TRUE(view);
+    const auto json = renderJson(*view, "snapshot");
+    for (
+        const std::string expected :
+        {R"j({"format":1,"request":"snapshot","heading":"Brivane Sensor Companion ? (document )j"
+         R"j(version 2)","helperUID":1,"helperEffectiveUID":1,"sections":[{"name":"temperatures",)j"
+         R"("title":"Temperatures","rows":[{"sensor":"TC0D","name":"CPU die","group":"CPU",)"
+         R"("celsius":95.25,"hot":true}]},)",
+         R"({"name":"battery","title":"Battery","rows":[],"none":"no battery on this machine"})",
+         R"(],"answersAlso":["management"]})"})
+        EXPECT_NE(json.find(expected), std::string::npos) << expected << "\n" << json;
+}
+
 // Disks are named as the agent's disk tool names them, and found by kernel name or device path.
 TEST(SensorsCli, DisksAreListedAndFoundByTheirKernelNames) {
     testing::TempDir sys;
@@ -191,6 +227,10 @@ TEST(SensorsCli, DisksAreListedAndFoundByTheirKernelNames) {
     EXPECT_EQ(renderDiskList(disks), "  disk   device        model\n"
                                      "  disk0  /dev/nvme0n1  Fast SSD\n"
                                      "  disk1  /dev/sda      QEMU HARDDISK\n");
+    EXPECT_EQ(renderJsonRows(diskListView(disks).sections.at(0)),
+              R"([{"disk":"disk0","device":"\/dev\/nvme0n1","model":"Fast SSD"},)"
+              R"({"disk":"disk1","device":"\/dev\/sda","model":"QEMU HARDDISK"}])"
+              "\n");
     const std::pair<const char*, std::optional<std::string>> names[] = {
         {"disk1", "disk1"},      {"sda", "disk1"},        {"/dev/nvme0n1", "disk0"},
         {"disk2", std::nullopt}, {"loop0", std::nullopt}, {"/dev/disk0", "disk0"}};
@@ -198,7 +238,8 @@ TEST(SensorsCli, DisksAreListedAndFoundByTheirKernelNames) {
         EXPECT_EQ(agentDiskName(typed, disks), name) << typed;
 }
 
-// Exit statuses a script can rely on, and --raw output that ends with a line feed.
+// Exit statuses a script can rely on, --raw output that ends with a line feed, and no Ctrl-C
+// hint where no one types it.
 TEST(SensorsCli, ExitStatusesTellWhatHappened) {
     auto service = std::make_shared<testing::FakeService>();
     testing::ServedListener served(service);
@@ -208,6 +249,7 @@ TEST(SensorsCli, ExitStatusesTellWhatHappened) {
         std::optional<std::string> document;
         int status;
         std::string output;
+        std::string before = "";
     } cases[] = {
         {"--raw snapshot", R"({"version":2})", 0, "{\"version\":2}\n"},
         {"manage checkForUpdates", R"({"state":"failed","message":"offline"})", 6,
@@ -216,16 +258,22 @@ TEST(SensorsCli, ExitStatusesTellWhatHappened) {
          {},
          1,
          "); start it with brivane-sensor-companion --install\n"},
+        {"manage installUpdate",
+         R"({"state":"failed","message":"updates come from the system's package manager."})", 0,
+         "Updates come from the system's package manager"},
+        {"watch --interval 0.2", R"({"version":2})", 0, "Every 0.2 s: brivane-sensors snapshot",
+         "timeout -s INT --preserve-status 1 "},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.arguments);
         service->answerAtOnce(c.document);
         const auto shown = testing::runCommand({"sh", "-c",
-                                                std::string(BRIVANE_SENSORS_CLI) + " --endpoint " +
+                                                c.before + BRIVANE_SENSORS_CLI + " --endpoint " +
                                                     served.path() + " " + c.arguments + " 2>&1"},
                                                {"PATH=/usr/bin:/bin"}, scratch / "output");
         EXPECT_EQ(shown.status, c.status) << shown.output;
         EXPECT_NE(shown.output.find(c.output), std::string::npos) << shown.output;
+        EXPECT_EQ(shown.output.find("Ctrl-C"), std::string::npos) << shown.output;
     }
 }
 

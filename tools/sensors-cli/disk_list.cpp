@@ -1,7 +1,6 @@
 #include "disk_list.h"
 
 #include "disk_names.h"
-#include "text_table.h"
 
 namespace brivane::cli {
 
@@ -33,15 +32,24 @@ std::optional<std::string> agentDiskName(std::string_view typed,
     return std::nullopt;
 }
 
-std::string renderDiskList(const std::vector<DiskEntry>& disks) {
-    if (disks.empty()) {
-        return "No disks on this machine.\n";
-    }
-    TextTable table({{"disk"}, {"device"}, {"model"}});
+DocumentView diskListView(const std::vector<DiskEntry>& disks) {
+    ViewSection section{"disks",
+                        {},
+                        {{"disk", "disk"}, {"device", "device"}, {"model", "model"}},
+                        {},
+                        "no disks on this machine"};
     for (const auto& disk : disks) {
-        table.addRow({disk.name, "/dev/" + disk.kernelName, disk.model});
+        const auto device = "/dev/" + disk.kernelName;
+        section.rows.push_back(
+            {{{disk.name, disk.name}, {device, device}, {disk.model, disk.model}}});
     }
-    return table.render();
+    DocumentView view;
+    view.sections.push_back(std::move(section));
+    return view;
+}
+
+std::string renderDiskList(const std::vector<DiskEntry>& disks) {
+    return renderText(diskListView(disks));
 }
 
 } // namespace brivane::cli

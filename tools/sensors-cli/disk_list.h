@@ -4,6 +4,7 @@
 // disk_names.h), so that a user can name a disk by its kernel name or device path.
 
 #include "platform/host/sysfs_reading.h"
+#include "view_model.h"
 
 #include <optional>
 #include <string>
@@ -26,7 +27,9 @@ std::vector<DiskEntry> listDisks(const platform::host::RootedDirectory& sys);
 std::optional<std::string> agentDiskName(std::string_view typed,
                                          const std::vector<DiskEntry>& disks);
 
-// The list as a table, or a line saying there is none.
+// The list as a view of one untitled table: disk, device, model.
+DocumentView diskListView(const std::vector<DiskEntry>& disks);
+// Its text: the table, or a line saying there is none.
 std::string renderDiskList(const std::vector<DiskEntry>& disks);
 
 } // namespace brivane::cli

@@ -3,7 +3,6 @@
 #include "formats/document_codec.h"
 #include "optional_list.h"
 #include "smc_key_catalogue.h"
-#include "text_table.h"
 
 #include <algorithm>
 #include <numeric>
@@ -12,16 +11,6 @@ namespace brivane::cli {
 namespace {
 
 using Align = TextTable::Align;
-
-// An empty section says why when the document lets us tell.
-std::string section(const std::string& title, const TextTable& table,
-                    std::string_view whyEmpty = {}, const ViewOptions& view = {},
-                    const std::string& more = {}) {
-    const std::string none =
-        whyEmpty.empty() ? "  (none)\n" : "  (none: " + std::string(whyEmpty) + ")\n";
-    return title + "\n" + (table.empty() ? none : table.render(view.hotOn, view.hotOff) + more) +
-           "\n";
-}
 
 bool isSmcPowerKey(const std::string& key) {
     return key == "PSTR" || key == "PCPC" || key == "PG0R" || key == "PMTR" || key == "PPBR";
@@ -43,13 +32,28 @@ bool showsAnSmc(const SensorSnapshot& snapshot) {
                        [](const auto& reading) { return isSmcTemperatureKey(reading.key); });
 }
 
-std::string identity(std::uint32_t uid, std::uint32_t euid) {
-    return "answered by uid " + std::to_string(uid) +
-           (uid == euid ? std::string() : " (effective " + std::to_string(euid) + ")") + "\n";
-}
-
 std::string unitOfPowerKey(const std::string& key) {
     return key == "BatteryVoltage" ? "V" : "W";
+}
+
+// Cells: text as shown, value as given.
+ViewCell text(std::string value) {
+    return {value, std::move(value)};
+}
+ViewCell text(const char* value) {
+    return text(std::string(value));
+}
+ViewCell text(const std::optional<std::string>& value) {
+    return value ? text(*value) : ViewCell{};
+}
+ViewCell number(double value, int decimals) {
+    return {formatNumber(value, decimals), value};
+}
+ViewCell integer(std::int64_t value) {
+    return {std::to_string(value), value};
+}
+ViewCell bytes(double value) {
+    return {formatBytes(value), value};
 }
 
 // "7 h 05 min" from seconds.
@@ -59,51 +63,71 @@ std::string duration(double seconds) {
     return std::to_string(minutes / 60) + " h " + (rest.size() < 2 ? "0" : "") + rest + " min";
 }
 
-std::string renderBattery(const SensorSnapshot::BatteryReading& battery) {
-    TextTable table({{"battery"}, {"value", Align::right}});
-    table.addRow({"level", formatNumber(battery.level * 100, 0) + " %"});
-    if (battery.state) {
-        table.addRow({"state", *battery.state});
+// A table of figures: name, value with its unit, and the unit alone for scripts.
+ViewSection figures(std::string key, std::string title, std::string whyEmpty) {
+    return {std::move(key),
+            std::move(title),
+            {{"figure", "figure"}, {"value", "value", Align::right}, {"unit", "unit", {}, false}},
+            {},
+            std::move(whyEmpty)};
+}
+void addFigure(ViewSection& section, std::string name, ViewValue value, std::string shown,
+               std::string unit) {
+    section.rows.push_back({{text(std::move(name)),
+                             {std::move(shown), std::move(value)},
+                             unit.empty() ? ViewCell{} : text(std::move(unit))}});
+}
+void addNumber(ViewSection& section, std::string name, double value, int decimals,
+               std::string unit) {
+    auto shown = formatNumber(value, decimals) + (unit.empty() ? "" : " " + unit);
+    addFigure(section, std::move(name), value, std::move(shown), std::move(unit));
+}
+
+ViewSection battery(const std::optional<SensorSnapshot::BatteryReading>& battery) {
+    auto section = figures("battery", "Battery", "no battery on this machine");
+    if (!battery) {
+        return section;
     }
-    if (battery.power) {
-        table.addRow({"power", formatNumber(*battery.power, 2) + " W"});
+    addNumber(section, "level", battery->level * 100, 0, "%");
+    if (battery->state) {
+        addFigure(section, "state", *battery->state, *battery->state, "");
     }
-    if (battery.timeToEmpty) {
-        table.addRow({"time to empty", duration(*battery.timeToEmpty)});
+    if (battery->power) {
+        addNumber(section, "power", *battery->power, 2, "W");
     }
-    if (battery.timeToFull) {
-        table.addRow({"time to full", duration(*battery.timeToFull)});
+    if (battery->timeToEmpty) {
+        addFigure(section, "time to empty", *battery->timeToEmpty, duration(*battery->timeToEmpty),
+                  "s");
     }
-    if (battery.health) {
-        table.addRow({"health", formatNumber(*battery.health * 100, 0) + " %"});
+    if (battery->timeToFull) {
+        addFigure(section, "time to full", *battery->timeToFull, duration(*battery->timeToFull),
+                  "s");
     }
-    if (battery.cycleCount) {
-        table.addRow({"cycles", std::to_string(*battery.cycleCount)});
+    if (battery->health) {
+        addNumber(section, "health", *battery->health * 100, 0, "%");
     }
-    return section("Battery", table);
+    if (battery->cycleCount) {
+        addFigure(section, "cycles", *battery->cycleCount, std::to_string(*battery->cycleCount),
+                  "");
+    }
+    return section;
 }
 
 std::string celsius(const ViewOptions& view) {
     return view.utf8 ? "°C" : "C";
 }
 
-// The first rows of a ranking that the view shows, and a line for the rest.
-std::size_t shownRows(std::size_t total, const ViewOptions& view) {
-    return std::min(total, view.rows.value_or(total));
-}
-std::string moreRows(std::size_t total, const ViewOptions& view) {
-    const auto shown = shownRows(total, view);
-    if (shown == total) {
-        return {};
-    }
-    return std::string("  ") + (view.utf8 ? "…" : "...") + " and " + std::to_string(total - shown) +
-           " more (-n N or --all shows them)\n";
+// How many rows of a ranking the view shows; the rest is counted as omitted.
+std::size_t shownRows(std::size_t total, const ViewOptions& view, ViewSection& section) {
+    const auto shown = std::min(total, view.rows.value_or(total));
+    section.omitted = total - shown;
+    return shown;
 }
 
 // SMC keys by group, the catalogue's name beside each, document order within a group; keys the
-// catalogue does not know come last.
-TextTable temperatureTable(const std::vector<SensorSnapshot::Reading>& readings,
-                           const ViewOptions& view) {
+// catalogue does not know come last. Hot ones are marked in words too, as colour may be off.
+ViewSection temperatures(const std::vector<SensorSnapshot::Reading>& readings, bool smc,
+                         const ViewOptions& view) {
     struct Row {
         const SensorSnapshot::Reading* reading;
         std::optional<SmcKeyDescription> description;
@@ -117,226 +141,303 @@ TextTable temperatureTable(const std::vector<SensorSnapshot::Reading>& readings,
     };
     std::stable_sort(rows.begin(), rows.end(),
                      [&](const Row& a, const Row& b) { return group(a) < group(b); });
-    TextTable table({{"sensor"}, {"name"}, {"group"}, {celsius(view), Align::right}});
+    ViewSection section{"temperatures",
+                        "Temperatures",
+                        {{"sensor", "sensor"},
+                         {"name", "name"},
+                         {"group", "group"},
+                         {"celsius", celsius(view), Align::right},
+                         {"hot", ""}},
+                        {},
+                        smc ? "no sensor gave a plausible temperature"
+                            : "no SMC and no other temperature sensor on this machine"};
     for (const auto& row : rows) {
-        table.addRow({row.reading->key, row.description ? row.description->name : "",
-                      std::string(groupName(group(row))), formatNumber(row.reading->value, 1)},
-                     row.reading->value >= hotCelsius);
+        const bool hot = row.reading->value >= hotCelsius;
+        section.rows.push_back({{text(row.reading->key),
+                                 row.description ? text(row.description->name) : ViewCell{},
+                                 text(std::string(groupName(group(row)))),
+                                 number(row.reading->value, 1),
+                                 {hot ? "HOT" : "", hot}},
+                                hot});
     }
-    return table;
+    return section;
 }
 
-std::string renderSnapshot(const SensorSnapshot& snapshot, const ViewOptions& view) {
-    std::string out = "Brivane Sensor Companion " + snapshot.companionVersion.value_or("?") +
-                      " (document version " + std::to_string(snapshot.version) + "), " +
-                      identity(snapshot.helperUID, snapshot.helperEffectiveUID) + "\n";
-
-    const auto temperatures = temperatureTable(snapshot.temperatures, view);
+DocumentView snapshotView(const SensorSnapshot& snapshot, const ViewOptions& view) {
+    DocumentView out{"Brivane Sensor Companion " + snapshot.companionVersion.value_or("?") +
+                         " (document version " + std::to_string(snapshot.version) + ")",
+                     snapshot.helperUID, snapshot.helperEffectiveUID};
     const bool smc = showsAnSmc(snapshot);
-    out += section("Temperatures", temperatures,
-                   smc ? "no sensor gave a plausible temperature"
-                       : "no SMC and no other temperature sensor on this machine",
-                   view);
+    out.sections.push_back(temperatures(snapshot.temperatures, smc, view));
 
-    TextTable fans({{"fan", Align::right}, {"name"}, {"rpm", Align::right}, {"max", Align::right}});
+    ViewSection fans{"fans",
+                     "Fans",
+                     {{"id", "fan", Align::right},
+                      {"name", "name"},
+                      {"rpm", "rpm", Align::right},
+                      {"maximumRpm", "max", Align::right}},
+                     {},
+                     smc ? "the SMC reports no fans" : "no SMC on this machine"};
     for (const auto& fan : snapshot.fans) {
-        fans.addRow({std::to_string(fan.id), fan.name.value_or(""), formatNumber(fan.rpm, 0),
-                     fan.maximumRPM ? formatNumber(*fan.maximumRPM, 0) : ""});
+        fans.rows.push_back({{integer(fan.id), text(fan.name), number(fan.rpm, 0),
+                              fan.maximumRPM ? number(*fan.maximumRPM, 0) : ViewCell{}}});
     }
-    out += section("Fans", fans, smc ? "the SMC reports no fans" : "no SMC on this machine");
+    out.sections.push_back(std::move(fans));
 
-    TextTable power({{"source"}, {"value", Align::right}, {"unit"}});
+    ViewSection power{"power",
+                      "Power",
+                      {{"source", "source"}, {"value", "value", Align::right}, {"unit", "unit"}},
+                      {},
+                      "no SMC power keys, energy counters or battery voltage on this machine"};
     for (const auto& reading : orEmpty(snapshot.power)) {
-        power.addRow({reading.key, formatNumber(reading.value, 2), unitOfPowerKey(reading.key)});
+        power.rows.push_back(
+            {{text(reading.key), number(reading.value, 2), text(unitOfPowerKey(reading.key))}});
     }
-    out += section("Power", power,
-                   "no SMC power keys, energy counters or battery voltage on this machine");
+    out.sections.push_back(std::move(power));
+    out.sections.push_back(battery(snapshot.battery));
 
-    if (snapshot.battery) {
-        out += renderBattery(*snapshot.battery);
-    }
-
-    TextTable graphics({{"unit"}, {"busy %", Align::right}});
-    if (snapshot.graphics) {
-        graphics.addRow({"device", formatNumber(snapshot.graphics->utilization * 100, 1)});
-        if (snapshot.graphics->renderer) {
-            graphics.addRow({"renderer", formatNumber(*snapshot.graphics->renderer * 100, 1)});
+    ViewSection graphics{"graphics",
+                         "Graphics",
+                         {{"unit", "unit"}, {"busyPercent", "busy %", Align::right}},
+                         {},
+                         "no graphics accelerator reports its utilisation"};
+    if (const auto& g = snapshot.graphics) {
+        graphics.rows.push_back({{text("device"), number(g->utilization * 100, 1)}});
+        if (g->renderer) {
+            graphics.rows.push_back({{text("renderer"), number(*g->renderer * 100, 1)}});
         }
-        if (snapshot.graphics->tiler) {
-            graphics.addRow({"tiler", formatNumber(*snapshot.graphics->tiler * 100, 1)});
+        if (g->tiler) {
+            graphics.rows.push_back({{text("tiler"), number(*g->tiler * 100, 1)}});
         }
     }
-    out += section("Graphics", graphics, "no graphics accelerator reports its utilisation");
+    out.sections.push_back(std::move(graphics));
 
-    TextTable accessories({{"accessory"}, {"part"}, {"level %", Align::right}});
+    ViewSection accessories{
+        "accessories",
+        "Accessories",
+        {{"accessory", "accessory"}, {"part", "part"}, {"levelPercent", "level %", Align::right}},
+        {},
+        "no accessory reports a battery level"};
     for (const auto& accessory : orEmpty(snapshot.accessories)) {
-        accessories.addRow(
-            {accessory.name, accessory.part.value_or(""), formatNumber(accessory.level * 100, 0)});
+        accessories.rows.push_back(
+            {{text(accessory.name), text(accessory.part), number(accessory.level * 100, 0)}});
     }
-    out += section("Accessories", accessories, "no accessory reports a battery level");
+    out.sections.push_back(std::move(accessories));
 
-    std::string capabilities;
+    std::vector<std::string> capabilities;
     auto add = [&](const std::optional<bool>& flag, const char* name) {
         if (flag.value_or(false)) {
-            capabilities += capabilities.empty() ? name : std::string(", ") + name;
+            capabilities.emplace_back(name);
         }
     };
     add(snapshot.supportsProcessDetails, "process details");
     add(snapshot.supportsStorageHealth, "storage health");
     add(snapshot.supportsManagement, "management");
-    out += "Answers also: " + (capabilities.empty() ? std::string("nothing else") : capabilities) +
-           "\n";
+    std::string shown;
+    for (const auto& name : capabilities) {
+        shown += (shown.empty() ? "" : ", ") + name;
+    }
+    out.fields.push_back({"answersAlso",
+                          "Answers also",
+                          {shown.empty() ? "nothing else" : shown, std::move(capabilities)}});
     return out;
 }
 
 // Each cluster kind's active states with their share of its active time, named as this machine
 // names them when it has as many states, else numbered.
-TextTable residencyTable(const decltype(CPUDetailsSnapshot::residencies)& residencies,
-                         const ViewOptions& view) {
-    TextTable table({{"cluster"}, {"state"}, {"share %", Align::right}});
+ViewSection residencies(const decltype(CPUDetailsSnapshot::residencies)& residencies,
+                        const ViewOptions& view) {
+    ViewSection section{
+        "residencies",
+        "Performance-state residency since the previous request, as shares of each cluster's "
+        "active time",
+        {{"cluster", "cluster"}, {"state", "state"}, {"sharePercent", "share %", Align::right}},
+        {},
+        "no counters on this machine, or the first request, which only starts the count"};
     for (const auto& [kind, values] : residencies) {
         const double total = std::accumulate(values.begin(), values.end(), 0.0);
         const auto named = view.stateNames.find(kind);
         for (std::size_t i = 0; i < values.size(); ++i) {
             const bool hasName =
                 named != view.stateNames.end() && named->second.size() == values.size();
-            table.addRow({i == 0 ? kind : "",
-                          hasName ? named->second[i] : "P" + std::to_string(i + 1),
-                          formatNumber(total > 0 ? values[i] / total * 100 : 0, 1)});
+            section.rows.push_back({{{i == 0 ? kind : "", kind},
+                                     text(hasName ? named->second[i] : "P" + std::to_string(i + 1)),
+                                     number(total > 0 ? values[i] / total * 100 : 0, 1)}});
         }
     }
-    return table;
+    return section;
 }
 
-std::string renderCpu(const CPUDetailsSnapshot& details, const ViewOptions& view) {
-    std::string out =
-        "CPU details, " + identity(details.helperUID, details.helperEffectiveUID) + "\n";
-    TextTable processes({{"pid", Align::right}, {"process"}, {"cpu %", Align::right}});
-    const auto shown = shownRows(details.processes.size(), view);
+DocumentView cpuView(const CPUDetailsSnapshot& details, const ViewOptions& view) {
+    DocumentView out{"CPU details", details.helperUID, details.helperEffectiveUID};
+    ViewSection processes{"processes",
+                          "Busiest processes",
+                          {{"pid", "pid", Align::right},
+                           {"process", "process"},
+                           {"cpuPercent", "cpu %", Align::right}},
+                          {},
+                          "the process list could not be read"};
+    const auto shown = shownRows(details.processes.size(), view, processes);
     for (std::size_t i = 0; i < shown; ++i) {
         const auto& process = details.processes[i];
-        processes.addRow(
-            {std::to_string(process.pid), process.name, formatNumber(process.usage, 1)});
+        processes.rows.push_back(
+            {{integer(process.pid), text(process.name), number(process.usage, 1)}});
     }
-    out += section("Busiest processes", processes, "the process list could not be read", view,
-                   moreRows(details.processes.size(), view));
-    out += section("Performance-state residency since the previous request, as shares of each "
-                   "cluster's active time",
-                   residencyTable(details.residencies, view),
-                   "no counters on this machine, or the first request, which only starts the count",
-                   view);
+    out.sections.push_back(std::move(processes));
+    out.sections.push_back(residencies(details.residencies, view));
     return out;
 }
 
-std::string renderProcesses(const ProcessDetailsSnapshot& details, const std::string& kind,
-                            const ViewOptions& view) {
-    std::string out = "Processes by " + kind + ", " +
-                      identity(details.helperUID, details.helperEffectiveUID) + "\n";
+// "over the last 6.0 s", from the interval the agent measured over when it says.
+std::string storageWindow(const std::optional<double>& seconds) {
+    return seconds ? "over the last " + formatNumber(*seconds, 1) + " s"
+                   : "since the previous request";
+}
+
+DocumentView processesView(const ProcessDetailsSnapshot& details, const std::string& kind,
+                           const ViewOptions& view) {
+    DocumentView out{"Processes by " + kind, details.helperUID, details.helperEffectiveUID};
     if (kind == "storage") {
-        TextTable table({{"pid", Align::right},
-                         {"process"},
-                         {"read/s", Align::right},
-                         {"written/s", Align::right}});
-        for (std::size_t i = 0; i < shownRows(details.storage.size(), view); ++i) {
+        const auto window = storageWindow(details.storageInterval);
+        ViewSection table{"storage",
+                          "Storage traffic per second " + window,
+                          {{"pid", "pid", Align::right},
+                           {"process", "process"},
+                           {"readBytesPerSecond", "read/s", Align::right},
+                           {"writtenBytesPerSecond", "written/s", Align::right}},
+                          {},
+                          "no process the agent may inspect read or wrote storage " + window};
+        for (std::size_t i = 0; i < shownRows(details.storage.size(), view, table); ++i) {
             const auto& process = details.storage[i];
-            table.addRow({std::to_string(process.pid), process.name,
-                          formatBytes(static_cast<double>(process.readBytesPerSecond)),
-                          formatBytes(static_cast<double>(process.writeBytesPerSecond))});
+            table.rows.push_back({{integer(process.pid),
+                                   text(process.name),
+                                   {formatBytes(static_cast<double>(process.readBytesPerSecond)),
+                                    process.readBytesPerSecond},
+                                   {formatBytes(static_cast<double>(process.writeBytesPerSecond)),
+                                    process.writeBytesPerSecond}}});
         }
-        return out + section("Storage traffic", table,
-                             "no process the agent may inspect read or wrote storage since the "
-                             "previous request, or the first request, which only starts the count",
-                             view, moreRows(details.storage.size(), view));
+        out.sections.push_back(std::move(table));
+        if (details.storageInterval) {
+            out.fields.push_back(
+                {"intervalSeconds", "interval", {{}, *details.storageInterval}, false});
+        }
+        return out;
     }
     const bool memory = kind == "memory";
-    TextTable table({{"pid", Align::right},
-                     {"process"},
-                     {memory ? "footprint" : "energy impact", Align::right}});
-    for (std::size_t i = 0; i < shownRows(details.ranked.size(), view); ++i) {
+    ViewSection table{memory ? "memory" : "energy",
+                      memory ? "Memory footprint (resident anonymous memory)"
+                             : "Energy impact (a score from each process's share of the CPU; "
+                               "higher drains more)",
+                      {{"pid", "pid", Align::right},
+                       {"process", "process"},
+                       memory ? ViewColumn{"footprintBytes", "footprint (anon. RSS)", Align::right}
+                              : ViewColumn{"energyImpact", "energy impact", Align::right}}};
+    for (std::size_t i = 0; i < shownRows(details.ranked.size(), view, table); ++i) {
         const auto& process = details.ranked[i];
-        table.addRow({std::to_string(process.pid), process.name,
-                      memory ? formatBytes(process.usage) : formatNumber(process.usage, 1)});
+        table.rows.push_back({{integer(process.pid), text(process.name),
+                               memory ? bytes(process.usage) : number(process.usage, 1)}});
     }
-    return out + section(memory ? "Memory footprint"
-                                : "Energy impact (a score from each process's share of the CPU; "
-                                  "higher drains more)",
-                         table, {}, view, moreRows(details.ranked.size(), view));
+    out.sections.push_back(std::move(table));
+    return out;
 }
 
-std::string renderStorage(const StorageHealthSnapshot& health, const std::string& disk,
-                          const ViewOptions& view) {
-    std::string out = "Storage health of " + disk + ", " +
-                      identity(health.helperUID, health.helperEffectiveUID) + "\n";
-    if (!health.reading) {
-        return out + "  The disk reported no SMART figures.\n";
-    }
-    const auto& r = *health.reading;
-    TextTable table({{"figure"}, {"value", Align::right}});
-    auto add = [&](const char* name, const std::optional<std::int64_t>& value,
-                   const std::string& unit) {
-        if (value) {
-            table.addRow({name, std::to_string(*value) + unit});
+DocumentView storageView(const StorageHealthSnapshot& health, const std::string& disk,
+                         const ViewOptions& view) {
+    DocumentView out{"Storage health of " + disk, health.helperUID, health.helperEffectiveUID};
+    auto section = figures("health", "SMART figures", "the disk reported no SMART figures");
+    if (health.reading) {
+        const auto& r = *health.reading;
+        auto add = [&](const char* name, const std::optional<std::int64_t>& value,
+                       const std::string& unit) {
+            if (value) {
+                addFigure(section, name, *value,
+                          std::to_string(*value) + (unit.empty() ? "" : " " + unit),
+                          unit == celsius(view) ? "°C" : unit);
+            }
+        };
+        add("temperature", r.temperature, celsius(view));
+        add("remaining life", r.life, "%");
+        if (r.totalRead) {
+            addFigure(section, "data read", *r.totalRead,
+                      formatBytes(static_cast<double>(*r.totalRead)), "B");
         }
-    };
-    add("temperature", r.temperature, " " + celsius(view));
-    add("remaining life", r.life, " %");
-    if (r.totalRead) {
-        table.addRow({"data read", formatBytes(static_cast<double>(*r.totalRead))});
+        if (r.totalWritten) {
+            addFigure(section, "data written", *r.totalWritten,
+                      formatBytes(static_cast<double>(*r.totalWritten)), "B");
+        }
+        add("power cycles", r.powerCycles, "");
+        add("power-on hours", r.powerOnHours, "h");
+        add("available spare", r.availableSpare, "%");
+        add("spare threshold", r.spareThreshold, "%");
+        add("unsafe shutdowns", r.unsafeShutdowns, "");
+        add("media errors", r.mediaErrors, "");
     }
-    if (r.totalWritten) {
-        table.addRow({"data written", formatBytes(static_cast<double>(*r.totalWritten))});
-    }
-    add("power cycles", r.powerCycles, "");
-    add("power-on hours", r.powerOnHours, " h");
-    add("available spare", r.availableSpare, " %");
-    add("spare threshold", r.spareThreshold, " %");
-    add("unsafe shutdowns", r.unsafeShutdowns, "");
-    add("media errors", r.mediaErrors, "");
-    return out + table.render();
+    out.sections.push_back(std::move(section));
+    return out;
 }
 
-std::string renderUpdate(const SensorCompanionUpdate& update) {
-    std::string out = "Update: " + std::string(rawValue(update.state)) + "\n";
+// A package's agent answers as failed; that is how it says the package manager updates it.
+DocumentView updateView(const SensorCompanionUpdate& update) {
+    const bool packaged = updatesComeFromThePackageManager(update);
+    DocumentView out;
+    out.heading = packaged ? "Updates come from the system's package manager: this companion was "
+                             "installed by a distribution package and does not update itself."
+                           : "Update: " + std::string(rawValue(update.state));
+    out.fields.push_back({"state", "state", text(std::string(rawValue(update.state))), false});
     if (update.version) {
-        out += "  version: " + *update.version + "\n";
+        out.fields.push_back({"version", "version", text(*update.version), !packaged});
     }
     if (update.message) {
-        out += "  message: " + *update.message + "\n";
+        out.fields.push_back({"message", "message", text(*update.message), !packaged});
     }
     return out;
 }
 
 } // namespace
 
-std::optional<std::string> renderDocument(ipc::Selector selector,
-                                          const std::optional<std::string>& argument,
-                                          std::string_view json, const ViewOptions& view) {
+bool updatesComeFromThePackageManager(const SensorCompanionUpdate& update) {
+    return update.state == SensorCompanionUpdate::State::failed &&
+           update.message.value_or("").find("package manager") != std::string::npos;
+}
+
+std::optional<DocumentView> viewDocument(ipc::Selector selector,
+                                         const std::optional<std::string>& argument,
+                                         std::string_view json, const ViewOptions& view) {
     switch (selector) {
     case ipc::Selector::snapshot:
         if (auto snapshot = decodeSensorSnapshot(json)) {
-            return renderSnapshot(*snapshot, view);
+            return snapshotView(*snapshot, view);
         }
         break;
     case ipc::Selector::cpuDetails:
         if (auto details = decodeCPUDetailsSnapshot(json)) {
-            return renderCpu(*details, view);
+            return cpuView(*details, view);
         }
         break;
     case ipc::Selector::processDetails:
         if (auto details = decodeProcessDetailsSnapshot(json)) {
-            return renderProcesses(*details, argument.value_or(""), view);
+            return processesView(*details, argument.value_or(""), view);
         }
         break;
     case ipc::Selector::storageHealth:
         if (auto health = decodeStorageHealthSnapshot(json)) {
-            return renderStorage(*health, argument.value_or(""), view);
+            return storageView(*health, argument.value_or(""), view);
         }
         break;
     case ipc::Selector::manage:
         if (auto update = decodeSensorCompanionUpdate(json)) {
-            return renderUpdate(*update);
+            return updateView(*update);
         }
         break;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> renderDocument(ipc::Selector selector,
+                                          const std::optional<std::string>& argument,
+                                          std::string_view json, const ViewOptions& view) {
+    if (auto shown = viewDocument(selector, argument, json, view)) {
+        return renderText(*shown, view.utf8, view.hotOn, view.hotOff);
     }
     return std::nullopt;
 }

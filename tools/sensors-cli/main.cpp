@@ -39,14 +39,17 @@ AgentConnection::Answer ask(AgentConnection& agent, const CliOptions& options) {
     return answer;
 }
 
+// Scripts reading --json get every row unless they ask for fewer, and no terminal's manners.
 ViewOptions viewOptions(const CliOptions& options, const Terminal& terminal) {
     ViewOptions view;
-    view.rows = options.rows          ? options.rows
-                : terminal.isTerminal ? std::optional(terminalRows)
-                                      : std::nullopt;
-    view.utf8 = terminal.utf8;
-    view.hotOn = terminal.hotOn;
-    view.hotOff = terminal.hotOff;
+    view.rows = options.rows                           ? options.rows
+                : terminal.isTerminal && !options.json ? std::optional(terminalRows)
+                                                       : std::nullopt;
+    view.utf8 = terminal.utf8 || options.json;
+    if (!options.json) {
+        view.hotOn = terminal.hotOn;
+        view.hotOff = terminal.hotOff;
+    }
     if (options.selector == brivane::ipc::Selector::cpuDetails) {
         view.stateNames = localStateNames();
     }
@@ -55,10 +58,24 @@ ViewOptions viewOptions(const CliOptions& options, const Terminal& terminal) {
 
 std::string render(const CliOptions& options, const ViewOptions& view,
                    const std::string& document) {
-    if (auto shown = renderDocument(options.selector, options.argument, document, view)) {
-        return std::move(*shown);
+    if (auto shown = viewDocument(options.selector, options.argument, document, view)) {
+        return options.json ? renderJson(*shown, requestText(options))
+                            : renderText(*shown, view.utf8, view.hotOn, view.hotOff);
+    }
+    if (options.json) {
+        DocumentView undecodable;
+        undecodable.fields.push_back({"undecodable", {}, {{}, true}, false});
+        return renderJson(undecodable, requestText(options));
     }
     return "(the document did not decode; its bytes follow)\n" + document + "\n";
+}
+
+int showDisks(const CliOptions& options) {
+    const auto view = diskListView(listDisks(brivane::platform::host::RootedDirectory("/sys")));
+    std::cout << (options.raw    ? renderJsonRows(view.sections.front())
+                  : options.json ? renderJson(view, "storage list")
+                                 : renderText(view));
+    return answered;
 }
 
 // A management command that did not do what it was asked is a failure of the command.
@@ -67,6 +84,9 @@ bool commandFailed(const CliOptions& options, const std::string& document) {
         return false;
     }
     const auto update = brivane::decodeSensorCompanionUpdate(document);
+    if (update && updatesComeFromThePackageManager(*update)) {
+        return false;
+    }
     return !update || update->state == brivane::SensorCompanionUpdate::State::failed ||
            update->state == brivane::SensorCompanionUpdate::State::busy;
 }
@@ -147,8 +167,7 @@ int main(int argc, char** argv) {
     case CliOptions::Action::request:
         return parsed.options->watch ? runWatch(*parsed.options) : runOnce(*parsed.options);
     case CliOptions::Action::disks:
-        std::cout << renderDiskList(listDisks(brivane::platform::host::RootedDirectory("/sys")));
-        return answered;
+        return showDisks(*parsed.options);
     case CliOptions::Action::exportMetrics:
         return handOverToExporter(argv);
     case CliOptions::Action::metrics:

@@ -48,7 +48,8 @@ int terminalRows() {
     return ::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_row > 0 ? size.ws_row : 24;
 }
 
-std::string header(const CliOptions& options, const std::string& request) {
+// Ctrl-C is offered only to someone at a terminal.
+std::string header(const CliOptions& options, const std::string& request, bool atTerminal) {
     char clock[16] = "";
     const std::time_t now = std::time(nullptr);
     std::tm local{};
@@ -59,7 +60,7 @@ std::string header(const CliOptions& options, const std::string& request) {
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%g", interval / 1000.0);
     return "Every " + std::string(seconds) + " s: brivane-sensors " + request + "    " + clock +
-           "  (Ctrl-C ends)";
+           (atTerminal ? "  (Ctrl-C ends)" : "");
 }
 
 // Sleeps until the deadline in short steps, so a stop request is seen promptly.
@@ -94,7 +95,7 @@ std::string redrawSequence(std::string_view header, std::string_view body, int r
 
 int runWatch(const CliOptions& options, const Terminal& screen, const AskAgain& ask,
              const RenderView& render) {
-    const bool terminal = !options.raw && screen.canRedraw();
+    const bool terminal = !options.raw && !options.json && screen.canRedraw();
     // Alternate screen, cursor hidden, no line wrapping (a wrapped line would push the frame
     // down), as far as the terminal has them.
     leaveScreen = screen.wrap + screen.showCursor + screen.leaveScreen;
@@ -112,15 +113,15 @@ int runWatch(const CliOptions& options, const Terminal& screen, const AskAgain& 
         if (stopRequested) {
             break;
         }
-        if (options.raw) {
+        if (options.raw || options.json) {
             if (answer.answered) {
-                writeOut(answer.text + "\n");
+                writeOut(options.json ? render(answer.text) : answer.text + "\n");
             } else {
                 std::fprintf(stderr, "brivane-sensors: %s\n", answer.text.c_str());
             }
         } else {
             const std::string body = answer.answered ? render(answer.text) : answer.text + "\n";
-            const std::string title = header(options, requestText(options));
+            const std::string title = header(options, requestText(options), screen.isTerminal);
             writeOut(terminal ? redrawSequence(title, body, terminalRows(), screen)
                               : title + "\n\n" + body + "\n");
         }

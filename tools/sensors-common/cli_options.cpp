@@ -24,13 +24,14 @@ const char* const usageText =
     "  metrics              the snapshot as Prometheus metrics text\n"
     "  export               serve the snapshot as Prometheus metrics over HTTP until stopped\n"
     "\n"
-    "watch redraws the request's view in place until interrupted (Ctrl-C); with --raw it\n"
-    "prints one document per line instead.\n"
+    "watch redraws the request's view in place until interrupted (Ctrl-C); with --raw or\n"
+    "--json it prints one document per line instead.\n"
     "\n"
     "options (before or after the request):\n"
     "  --team ID            team identifier that names the agent's endpoint\n"
     "  --endpoint PATH      connect to this socket instead\n"
-    "  --raw                print the document bytes exactly as received\n"
+    "  --raw                print the document bytes exactly as received (JSON)\n"
+    "  --json               print what the view shows as JSON, in a layout kept stable\n"
     "  -n N, --all          rankings: show the first N rows, or every row (default: 20 on a\n"
     "                       terminal, every row otherwise)\n"
     "  --interval SECONDS   time between watch frames (default 2)\n"
@@ -65,9 +66,9 @@ constexpr Subcommand subcommands[] = {
 
 constexpr std::string_view requestNames[] = {"snapshot", "cpu",     "processes", "storage",
                                              "manage",   "metrics", "export",    "watch"};
-constexpr std::string_view optionNames[] = {"--team",    "--endpoint", "--raw",    "--interval",
-                                            "--timeout", "--output",   "--listen", "--help",
-                                            "--version", "--all",      "-n"};
+constexpr std::string_view optionNames[] = {"--team",     "--endpoint", "--raw",    "--json",
+                                            "--interval", "--timeout",  "--output", "--listen",
+                                            "--help",     "--version",  "--all",    "-n"};
 constexpr std::string_view processKinds[] = {"memory", "storage", "energy"};
 constexpr std::string_view commands[] = {"checkForUpdates", "installUpdate"};
 
@@ -103,11 +104,19 @@ std::optional<int> parseSeconds(const std::string& text) {
 
 // --name VALUE or --name=VALUE: the value, or nothing when none follows. Moves i past a value
 // that is the next word.
+// A one-letter option may carry its value attached: -n5.
+bool isShort(std::string_view name) {
+    return name.size() == 2;
+}
+
 std::optional<std::string> valueOf(const std::vector<std::string>& words, std::size_t& i,
                                    std::string_view name) {
     const std::string prefix = std::string(name) + "=";
     if (words[i].starts_with(prefix)) {
         return words[i].substr(prefix.size());
+    }
+    if (isShort(name) && words[i].size() > name.size()) {
+        return words[i].substr(name.size());
     }
     if (words[i] == name && i + 1 < words.size()) {
         return words[++i];
@@ -187,7 +196,8 @@ constexpr ValueOption valueOptions[] = {
 const ValueOption* valueOptionOf(const std::string& word) {
     for (const auto& option : valueOptions) {
         if (word.starts_with(option.name) &&
-            (word.size() == option.name.size() || word[option.name.size()] == '=')) {
+            (word.size() == option.name.size() || word[option.name.size()] == '=' ||
+             isShort(option.name))) {
             return &option;
         }
     }
@@ -198,6 +208,8 @@ const ValueOption* valueOptionOf(const std::string& word) {
 bool takeFlag(const std::string& word, CliOptions& options) {
     if (word == "--raw") {
         options.raw = true;
+    } else if (word == "--json") {
+        options.json = true;
     } else if (word == "-h" || word == "--help") {
         options.help = true;
     } else if (word == "--version") {
@@ -277,6 +289,10 @@ std::optional<std::string> misplacedOption(const CliOptions& options) {
     }
     if (options.listen && options.action != CliOptions::Action::exportMetrics) {
         return "--listen belongs to export";
+    }
+    if (options.json && (options.raw || options.action != CliOptions::Action::request)) {
+        return options.raw ? "--json and --raw exclude each other"
+                           : "--json shows the requests' views, not metrics text";
     }
     // Repeating a command would download and open the same installer again and again; metrics
     // and export have their own rhythm.

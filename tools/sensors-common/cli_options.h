@@ -19,6 +19,7 @@ struct CliOptions {
     std::string team;                    // used when no endpoint is given
     std::optional<std::string> endpoint; // explicit socket path
     bool raw = false;
+    bool json = false; // the view as JSON, for scripts
     int timeoutMs = 10000;
     bool help = false;
     std::optional<std::string> output; // metrics: file to replace atomically
