@@ -106,7 +106,9 @@ SysfsRegistry::SysfsRegistry(std::string sysRoot, SensorPoller::Setup setup,
               catalog->cards = DrmCards::discover(*channels, nvml);
               return std::shared_ptr<const Catalog>(std::move(catalog));
           },
-          std::move(setup).forBackEnd("registry", {"class/power_supply", "class/drm"},
+          // class/hwmon for a chip that measures the battery (system_batteries.h).
+          std::move(setup).forBackEnd("registry",
+                                      {"class/power_supply", "class/drm", "class/hwmon"},
                                       {"power_supply", "drm"})) {}
 
 std::unique_ptr<RegistryEntry> SysfsRegistry::firstEntry(std::string_view className) {

@@ -116,6 +116,15 @@ TEST(SysfsRegistry, FindsTheSystemBatteryPassingOverPeripheralsAndAdapters) {
     const auto unscoped = bareRegistry.firstEntry("AppleSmartBattery");
     ASSERT_NE(unscoped, nullptr);
     EXPECT_EQ(unscoped->numberProperty("Temperature"), std::nullopt);
+
+    // The Steam Deck's battery has no temp: its platform chip measures it.
+    testing::addHwmonChip(bare, {"hwmon0", "platform/VLV0100:00/steamdeck-hwmon",
+                                 "name=steamdeck_hwmon;temp1_label=Battery Temp;temp1_input=31000;"
+                                 "fan1_label=System Fan;fan1_input=3000"});
+    EXPECT_EQ(SysfsRegistry(bare.path(), patient())
+                  .firstEntry("AppleSmartBattery")
+                  ->numberProperty("Temperature"),
+              3100);
 }
 
 } // namespace
