@@ -137,7 +137,8 @@ constexpr double kMilli = 1000; // the probes' unit: thousandths of a percent
 
 } // namespace
 
-DrmCards DrmCards::discover(ChannelSet& channels, const std::shared_ptr<NvmlLoader>& nvml) {
+DrmCards DrmCards::discover(ChannelSet& channels, const std::shared_ptr<NvmlLoader>& nvml,
+                            const std::shared_ptr<CardActivity>& activity) {
     const host::RootedDirectory& sys = channels.root();
     DrmCards cards;
     for (const auto& name : sys.list("class/drm")) {
@@ -185,8 +186,10 @@ DrmCards DrmCards::discover(ChannelSet& channels, const std::shared_ptr<NvmlLoad
         const bool library = found->source == Source::nvml;
         const std::size_t channel = channels.addProbe(
             card + (library ? "/nvml" : "/utilization"), ChannelPace{.slow = library},
-            [found]() -> host::Reading<std::int64_t> {
+            [found, activity]() -> host::Reading<std::int64_t> {
                 const auto percent = readCard(*found);
+                if (activity)
+                    activity->note(found->pciAddress, percent);
                 if (!percent)
                     return {};
                 return {host::Outcome::value, std::llround(*percent * kMilli)};

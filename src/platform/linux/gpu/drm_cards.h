@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/host/sysfs_reading.h"
+#include "platform/linux/gpu/card_activity.h"
 #include "platform/linux/gpu/nvml_library.h"
 #include "platform/linux/sensor_channels.h"
 
@@ -50,8 +51,9 @@ private:
 class DrmCards {
 public:
     // Finds the cards under the set's root and adds their probes, which give the busy share in
-    // thousandths of a percent.
-    static DrmCards discover(ChannelSet& channels, const std::shared_ptr<NvmlLoader>& nvml);
+    // thousandths of a percent and tell `activity` (when given) each figure they read.
+    static DrmCards discover(ChannelSet& channels, const std::shared_ptr<NvmlLoader>& nvml,
+                             const std::shared_ptr<CardActivity>& activity = nullptr);
     // Each card as last read, busiest first (cards without a figure last, in card order).
     std::vector<CardUtilization> read(const ChannelSet& channels) const;
 

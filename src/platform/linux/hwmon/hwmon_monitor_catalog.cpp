@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <numeric>
+#include <set>
 
 namespace brivane::platform::linux_backend {
 namespace {
@@ -65,6 +66,7 @@ discoverMonitors(const std::shared_ptr<ChannelSet>& channels) {
     std::sort(order.begin(), order.end(),
               [&names](std::size_t a, std::size_t b) { return names[a] < names[b]; });
 
+    std::set<std::string, std::less<>> cards;
     for (const std::size_t i : order) {
         const HwmonChip& chip = chips[i];
         const ChipTraits traits = chipTraits(chip.identity.name);
@@ -98,16 +100,23 @@ discoverMonitors(const std::shared_ptr<ChannelSet>& channels) {
                 break;
             }
             case SensorKind::power:
-                catalog->powers.push_back(
-                    apu ? MonitorCatalog::Power{names[i] + "/" + label + " (CPU and GPU)",
-                                                {},
-                                                *value}
-                        : MonitorCatalog::Power{names[i] + "/" + label, aliasOf(traits.power),
-                                                *value});
+                if (apu) {
+                    catalog->powers.push_back(
+                        {names[i] + "/" + label + " (CPU and GPU)", {}, *value, {}});
+                } else {
+                    const bool card = traits.power == PowerRole::graphics;
+                    catalog->powers.push_back(
+                        {names[i] + "/" + label, aliasOf(traits.power), *value,
+                         card ? deviceAddressOf(chip.identity.linkTarget).text : std::string()});
+                    if (card) {
+                        cards.insert(catalog->powers.back().card);
+                    }
+                }
                 break;
             }
         }
     }
+    catalog->cards = cards.size();
     return catalog;
 }
 

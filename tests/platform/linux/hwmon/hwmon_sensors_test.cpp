@@ -207,7 +207,8 @@ TEST(HwmonHardwareMonitor, DesktopBoardsGetStableNamesAndNoGhosts) {
 }
 
 // A chip on a runtime-suspended PCI device is not read at all (a read would wake it) and shows
-// nothing until the device resumes; a label a chip repeats is numbered, not dropped.
+// nothing until the device resumes; of two cards the busiest's power is "GPUModelPower"; a label
+// a chip repeats is numbered, not dropped.
 TEST(HwmonHardwareMonitor, SuspendedCardsAreNotReadAndRepeatedLabelsAreKept) {
     testing::TempDir sys;
     const std::string card = "pci0000:00/0000:00:01.1/0000:03:00.0";
@@ -215,6 +216,11 @@ TEST(HwmonHardwareMonitor, SuspendedCardsAreNotReadAndRepeatedLabelsAreKept) {
                        "name=amdgpu;temp1_label=edge;temp1_input=45000;power1_label=PPT;"
                        "power1_average=19000000"});
     sys.write("devices/" + card + "/power/runtime_status", "suspended\n");
+    addHwmonChip(sys, {"hwmon2", "pci0000:00/0000:00:01.2/0000:0b:00.0",
+                       "name=amdgpu;power1_label=PPT;power1_average=30000000"});
+    const auto cards = std::make_shared<CardActivity>();
+    cards->note("0000:03:00.0", 97);
+    cards->note("0000:0b:00.0", 3);
     addHwmonChip(sys, {"hwmon1", "platform/dell_smm_hwmon",
                        "name=dell_smm;fan1_label=Processor Fan;fan1_input=2400;"
                        "fan2_label=Processor Fan;fan2_input=2600"});
@@ -222,7 +228,17 @@ TEST(HwmonHardwareMonitor, SuspendedCardsAreNotReadAndRepeatedLabelsAreKept) {
     clockOfReads = clock.get();
     countedPath = "0000:03:00.0/hwmon";
     boardReads = 0;
-    HwmonHardwareMonitor monitor(sys.path(), manual(clock));
+    auto setup = manual(clock);
+    setup.cards = cards;
+    HwmonHardwareMonitor monitor(sys.path(), setup);
+    using Powers = std::vector<std::pair<std::string, std::string_view>>; // key, alias
+    const auto powers = [](const MonitorSample& sample) {
+        Powers found;
+        for (const auto& power : sample.power) {
+            found.emplace_back(power.key, power.alias);
+        }
+        return found;
+    };
     const auto pass = [&] {
         monitor.sample();
         monitor.step();
@@ -232,7 +248,7 @@ TEST(HwmonHardwareMonitor, SuspendedCardsAreNotReadAndRepeatedLabelsAreKept) {
     for (int second = 0; second < 5; ++second) {
         const auto sample = pass();
         EXPECT_TRUE(temperaturesOf(sample).empty());
-        EXPECT_TRUE(sample.power.empty());
+        EXPECT_EQ(powers(sample), (Powers{{"amdgpu@0000:0b:00.0/PPT", "GPUModelPower"}}));
     }
     EXPECT_EQ(boardReads, 0);
     std::vector<std::string> fans;
@@ -243,7 +259,10 @@ TEST(HwmonHardwareMonitor, SuspendedCardsAreNotReadAndRepeatedLabelsAreKept) {
               (std::vector<std::string>{"dell_smm/Processor Fan", "dell_smm/Processor Fan 2"}));
     sys.write("devices/" + card + "/power/runtime_status", "active\n");
     pass();
-    EXPECT_EQ(temperaturesOf(pass()), (Found{{"amdgpu@0000:03:00.0/edge", 45}}));
+    const auto& resumed = pass();
+    EXPECT_EQ(temperaturesOf(resumed), (Found{{"amdgpu@0000:03:00.0/edge", 45}}));
+    EXPECT_EQ(powers(resumed), (Powers{{"amdgpu@0000:03:00.0/PPT", "GPUModelPower"},
+                                       {"amdgpu@0000:0b:00.0/PPT", ""}}));
     countedPath = "nct6775";
 }
 
