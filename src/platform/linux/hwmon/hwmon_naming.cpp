@@ -184,10 +184,6 @@ bool isUSBPort(std::string_view part) {
     }
 }
 
-} // namespace
-
-namespace {
-
 // The deepest bus address on a device path, when there is one.
 std::optional<DeviceAddress> deepestBusAddress(const std::vector<std::string_view>& parts) {
     for (auto part = parts.rbegin(); part != parts.rend(); ++part) {
