@@ -2,6 +2,7 @@
 #include "platform/host/running_bundle.h"
 #include "platform/host/spawn_tool_runner.h"
 #include "platform/host/xdg_workspace.h"
+#include "platform/linux/gpu/card_activity.h"
 #include "platform/linux/hwmon/hwmon_hardware_monitor.h"
 #include "platform/linux/hwmon/hwmon_smc_transport.h"
 #include "platform/linux/os_release.h"
@@ -13,7 +14,8 @@ namespace {
 
 // The sensor back ends of one agent wake together after a rest.
 linux_backend::SensorPoller::Setup sensorSetup() {
-    return {.demand = linux_backend::SharedDemand::agents()};
+    return {.demand = linux_backend::SharedDemand::agents(),
+            .cards = linux_backend::CardActivity::agents()};
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "platform/linux/sensor_channels.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 namespace brivane::platform::linux_backend {
@@ -13,9 +14,24 @@ std::string_view deviceOf(std::string_view relative) {
     return relative.substr(0, end);
 }
 
+RuntimeSuspend::RuntimeSuspend(const ChannelContext& context, const std::string& statusFile)
+    : file_(context.root, statusFile.c_str(), context.pread) {}
+
+bool RuntimeSuspend::suspended(double pass) {
+    const std::lock_guard lock(mutex_);
+    if (pass_ != pass) {
+        pass_ = pass;
+        std::array<char, 32> buffer;
+        const host::FileText status = file_.readInto(buffer);
+        suspended_ = status.outcome == host::Outcome::value &&
+                     host::withoutNewline(status.text) == "suspended";
+    }
+    return suspended_;
+}
+
 SensorChannel::SensorChannel(const ChannelContext& context, std::string relative, ChannelPace pace,
-                             bool keepOpen)
-    : relative_(std::move(relative)), pace_(pace) {
+                             bool keepOpen, std::shared_ptr<RuntimeSuspend> guard)
+    : relative_(std::move(relative)), guard_(std::move(guard)), pace_(pace) {
     if (keepOpen) {
         file_ = host::KeptValue(context.root, relative_.c_str(), context.pread);
         usable_ = file_.isOpen();
@@ -33,6 +49,12 @@ SensorChannel::SensorChannel(std::string relative, ChannelPace pace, Probe probe
 
 host::Outcome SensorChannel::refresh(const ChannelContext& context, double pass) {
     const SensorTiming& timing = context.timing;
+    if (guard_ && guard_->suspended(pass)) {
+        latest_.store(kNoValue, std::memory_order_relaxed);
+        due_.store(pass + timing.refresh, std::memory_order_relaxed);
+        read_.store(true, std::memory_order_release);
+        return host::Outcome::absentNow;
+    }
     const double began = context.clock->uptime();
     const auto reading = probe_           ? probe_()
                          : file_.isOpen() ? file_.read()
@@ -109,14 +131,20 @@ std::size_t ChannelSet::addProbe(const std::string& relative, ChannelPace pace,
     return channels_.size() - 1;
 }
 
-std::optional<std::size_t> ChannelSet::add(const std::string& relative, ChannelPace pace) {
+std::shared_ptr<RuntimeSuspend> ChannelSet::runtimeSuspend(const std::string& statusFile) const {
+    auto guard = std::make_shared<RuntimeSuspend>(*context_, statusFile);
+    return guard->usable() ? guard : nullptr;
+}
+
+std::optional<std::size_t> ChannelSet::add(const std::string& relative, ChannelPace pace,
+                                           std::shared_ptr<RuntimeSuspend> guard) {
     if (const auto known = find(relative)) {
         return known;
     }
     std::shared_ptr<SensorChannel> channel = previousChannel(relative);
     if (!channel) {
-        channel =
-            std::make_shared<SensorChannel>(*context_, relative, pace, kept_ < context_->keptLimit);
+        channel = std::make_shared<SensorChannel>(*context_, relative, pace,
+                                                  kept_ < context_->keptLimit, std::move(guard));
         if (!channel->usable()) {
             return std::nullopt;
         }

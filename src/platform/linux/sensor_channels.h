@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <span>
 #include <string>
@@ -46,6 +47,24 @@ struct ChannelContext {
 // hung read puts out of reach as a whole.
 std::string_view deviceOf(std::string_view relative);
 
+// A device's runtime power state, its power/runtime_status: while it reads "suspended", the
+// channels it guards read nothing, since on many kernels reading a sensor file resumes the
+// device (a hybrid-graphics laptop's discrete card). The file itself never wakes it; the lanes
+// read it at most once a pass.
+class RuntimeSuspend {
+public:
+    RuntimeSuspend(const ChannelContext& context, const std::string& statusFile);
+    bool usable() const { return file_.isOpen(); }
+    // Whether the device sleeps, as read for the lane pass that began at `pass`.
+    bool suspended(double pass);
+
+private:
+    std::mutex mutex_; // both lanes may ask
+    host::KeptValue file_;
+    std::optional<double> pass_;
+    bool suspended_ = false;
+};
+
 // One value file: kept open and re-read with one pread (or opened per read past the limit of
 // kept files), read only by the poller's lanes; requests take its latest value. A channel may
 // instead be a probe, a function that reads what it needs (a card's files, a library) and gives
@@ -55,7 +74,7 @@ public:
     using Probe = std::function<host::Reading<std::int64_t>()>;
 
     SensorChannel(const ChannelContext& context, std::string relative, ChannelPace pace,
-                  bool keepOpen);
+                  bool keepOpen, std::shared_ptr<RuntimeSuspend> guard = nullptr);
     SensorChannel(std::string relative, ChannelPace pace, Probe probe);
 
     const std::string& relative() const { return relative_; }
@@ -64,7 +83,8 @@ public:
 
     // Reads the file now and times the read: the value is kept, a slow read moves the channel
     // to the slow lane, and the next read is due one interval after `pass` (when the lane's
-    // pass began, so that the channels of one pass fall due together again).
+    // pass began, so that the channels of one pass fall due together again). While its device
+    // is suspended nothing is read: the value is absent, and looked at again a refresh later.
     host::Outcome refresh(const ChannelContext& context, double pass);
     // Forgets a value older than twice its interval and a refresh: after a rest, and at every
     // request, so that a value shown is fresh or absent.
@@ -93,6 +113,7 @@ private:
     std::string relative_;
     host::KeptValue file_;
     Probe probe_;
+    std::shared_ptr<RuntimeSuspend> guard_;
     bool usable_ = false;
     ChannelPace pace_;
     std::atomic<std::int64_t> latest_{kNoValue};
@@ -117,7 +138,12 @@ public:
     const host::RootedDirectory& root() const { return context_->root; }
     host::KeptValue::Pread pread() const { return context_->pread; }
     // A value file under root(); absent when it is not a regular file that can be opened.
-    std::optional<std::size_t> add(const std::string& relative, ChannelPace pace = {});
+    // With a guard, the file is not read while its device is suspended (a channel a previous
+    // set had keeps its own guard).
+    std::optional<std::size_t> add(const std::string& relative, ChannelPace pace = {},
+                                   std::shared_ptr<RuntimeSuspend> guard = nullptr);
+    // The guard of the device whose power/runtime_status is `statusFile`; null without one.
+    std::shared_ptr<RuntimeSuspend> runtimeSuspend(const std::string& statusFile) const;
     // A probe named `relative` (a path under the device it reads); a previous set's probe of
     // that name is taken over, state included.
     std::size_t addProbe(const std::string& relative, ChannelPace pace, SensorChannel::Probe probe);

@@ -13,6 +13,7 @@
 
 namespace brivane::platform::linux_backend {
 
+class CardActivity;
 class SharedDemand;
 
 // Reads a back end's sensor files where a slow or stuck file cannot hold a request: requests
@@ -56,7 +57,8 @@ public:
         std::function<host::FileDescriptor()> openUevents{}; // the kernel's when null
         Report report{};                                     // standard error when null
         std::shared_ptr<SharedDemand> demand{};              // pollers that wake together
-        bool background = true; // false: nothing runs but what step() runs (tests)
+        std::shared_ptr<CardActivity> cards{}; // graphics cards' activity, between back ends
+        bool background = true;                // false: nothing runs but what step() runs (tests)
 
         // This setup for one back end: its name, class folders and the kernel subsystems whose
         // events ask for a discovery.

@@ -98,16 +98,18 @@ SysfsRegistry::SysfsRegistry(std::string sysRoot, SensorPoller::Setup setup,
                              std::string nvmlLibrary)
     : poller_(
           sysRoot,
-          [nvml = std::make_shared<NvmlLoader>(std::move(nvmlLibrary))](
-              const std::shared_ptr<ChannelSet>& channels) {
+          [nvml = std::make_shared<NvmlLoader>(std::move(nvmlLibrary)),
+           activity = setup.cards](const std::shared_ptr<ChannelSet>& channels) {
               auto catalog = std::make_shared<Catalog>();
               catalog->channels = channels;
               catalog->batteries.discover(*channels);
-              catalog->cards = DrmCards::discover(*channels, nvml);
+              catalog->cards = DrmCards::discover(*channels, nvml, activity);
               return std::shared_ptr<const Catalog>(std::move(catalog));
           },
-          std::move(setup).forBackEnd("registry", {"class/power_supply", "class/drm"},
-                                      {"power_supply", "drm"})) {}
+          // class/hwmon for a chip that measures the battery (system_batteries.h).
+          SensorPoller::Setup(setup).forBackEnd("registry",
+                                                {"class/power_supply", "class/drm", "class/hwmon"},
+                                                {"power_supply", "drm"})) {}
 
 std::unique_ptr<RegistryEntry> SysfsRegistry::firstEntry(std::string_view className) {
     if (className != "AppleSmartBattery") {

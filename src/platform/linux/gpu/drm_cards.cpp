@@ -47,14 +47,13 @@ std::vector<std::string> entriesStartingWith(const host::RootedDirectory& sys,
 } // namespace
 
 std::optional<double> busyFromIdle(std::uint64_t idleBefore, std::uint64_t idleAfter,
-                                   double elapsedMilliseconds, std::size_t counters) {
-    if (!(elapsedMilliseconds > 0) || counters == 0)
+                                   double elapsedMilliseconds) {
+    if (!(elapsedMilliseconds > 0))
         return std::nullopt;
     // A counter that went back (a driver reload) says nothing of the interval.
     if (idleAfter < idleBefore)
         return std::nullopt;
-    const double idle = static_cast<double>(idleAfter - idleBefore) /
-                        (elapsedMilliseconds * static_cast<double>(counters));
+    const double idle = static_cast<double>(idleAfter - idleBefore) / elapsedMilliseconds;
     return std::clamp(1.0 - idle, 0.0, 1.0);
 }
 
@@ -78,7 +77,7 @@ struct CardFiles {
     host::KeptValue runtimeStatus;
     std::vector<host::KeptValue> files;
     std::shared_ptr<NvmlLoader> nvml;
-    std::optional<std::uint64_t> lastIdle;
+    std::vector<std::uint64_t> lastIdle; // per GT; empty before the first look
     std::chrono::steady_clock::time_point lastLook;
     std::optional<double> lastPercent;
 };
@@ -88,7 +87,7 @@ std::optional<double> readCard(CardFiles& card) {
     const host::FileText status = card.runtimeStatus.readInto(buffer);
     if (status.outcome == host::Outcome::value &&
         host::withoutNewline(status.text) == "suspended") {
-        card.lastIdle.reset(); // its counters may stand still while it sleeps
+        card.lastIdle.clear(); // its counters may stand still while it sleeps
         card.lastPercent.reset();
         return 0.0;
     }
@@ -100,23 +99,29 @@ std::optional<double> readCard(CardFiles& card) {
         return static_cast<double>(*percent);
     }
     case Source::idleResidency: {
-        std::uint64_t idle = 0;
+        std::vector<std::uint64_t> idle;
+        idle.reserve(card.files.size());
         for (const host::KeptValue& file : card.files) {
             const auto value = file.readCounter().value;
             if (!value)
                 return card.lastPercent;
-            idle += *value;
+            idle.push_back(*value);
         }
         const auto now = std::chrono::steady_clock::now();
         const double elapsed =
             std::chrono::duration<double, std::milli>(now - card.lastLook).count();
-        if (card.lastIdle && elapsed < shortestInterval)
+        if (!card.lastIdle.empty() && elapsed < shortestInterval)
             return card.lastPercent;
-        if (card.lastIdle) {
-            const auto busy = busyFromIdle(*card.lastIdle, idle, elapsed, card.files.size());
-            card.lastPercent = busy ? std::optional<double>(*busy * 100) : std::nullopt;
+        if (card.lastIdle.size() == idle.size()) {
+            // The busiest GT: render and media engines work apart, and a game's render load
+            // is the card's load whatever the media GT does.
+            std::optional<double> busiest;
+            for (std::size_t gt = 0; gt < idle.size(); ++gt)
+                if (const auto busy = busyFromIdle(card.lastIdle[gt], idle[gt], elapsed))
+                    busiest = std::max(busiest.value_or(0), *busy);
+            card.lastPercent = busiest ? std::optional<double>(*busiest * 100) : std::nullopt;
         }
-        card.lastIdle = idle;
+        card.lastIdle = std::move(idle);
         card.lastLook = now;
         return card.lastPercent;
     }
@@ -132,7 +137,8 @@ constexpr double kMilli = 1000; // the probes' unit: thousandths of a percent
 
 } // namespace
 
-DrmCards DrmCards::discover(ChannelSet& channels, const std::shared_ptr<NvmlLoader>& nvml) {
+DrmCards DrmCards::discover(ChannelSet& channels, const std::shared_ptr<NvmlLoader>& nvml,
+                            const std::shared_ptr<CardActivity>& activity) {
     const host::RootedDirectory& sys = channels.root();
     DrmCards cards;
     for (const auto& name : sys.list("class/drm")) {
@@ -180,8 +186,10 @@ DrmCards DrmCards::discover(ChannelSet& channels, const std::shared_ptr<NvmlLoad
         const bool library = found->source == Source::nvml;
         const std::size_t channel = channels.addProbe(
             card + (library ? "/nvml" : "/utilization"), ChannelPace{.slow = library},
-            [found]() -> host::Reading<std::int64_t> {
+            [found, activity]() -> host::Reading<std::int64_t> {
                 const auto percent = readCard(*found);
+                if (activity)
+                    activity->note(found->pciAddress, percent);
                 if (!percent)
                     return {};
                 return {host::Outcome::value, std::llround(*percent * kMilli)};

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/host/sysfs_reading.h"
+#include "platform/linux/gpu/card_activity.h"
 #include "platform/linux/gpu/nvml_library.h"
 #include "platform/linux/sensor_channels.h"
 
@@ -12,10 +13,10 @@
 
 namespace brivane::platform::linux_backend {
 
-// Busy share from idle-residency counters: 1 − Δidle / (Δt × counters), for `counters` GTs
-// whose idle times in ms are summed; clamped to 0–1. Nothing when no time passed.
+// One GT's busy share from its idle-residency counter (ms): 1 − Δidle / Δt, clamped to 0–1.
+// Nothing when no time passed or the counter went back.
 std::optional<double> busyFromIdle(std::uint64_t idleBefore, std::uint64_t idleAfter,
-                                   double elapsedMilliseconds, std::size_t counters);
+                                   double elapsedMilliseconds);
 
 // One card's utilisation as a snapshot sees it.
 struct CardUtilization {
@@ -39,8 +40,9 @@ private:
 // The machine's graphics cards (class/drm/cardN) and how busy each is:
 // - amdgpu (and any driver with it): device/gpu_busy_percent;
 // - i915: the idle residency of its GTs (gt/gt*/rc6_residency_ms, older kernels
-//   power/rc6_residency_ms); xe: device/tile*/gt*/gtidle/idle_residency_ms; busy over the time
-//   since the previous look, so the first look gives nothing;
+//   power/rc6_residency_ms); xe: device/tile*/gt*/gtidle/idle_residency_ms; the busiest GT over
+//   the time since the previous look (a render GT at 95 % is not hidden by an idle media GT),
+//   so the first look gives nothing;
 // - nvidia: the NVML library, when it can be loaded, asked by the card's PCI address.
 // A card whose device/power/runtime_status is "suspended" sleeps: it is idle (0 %) and none of
 // its files is read, since reading wakes some drivers' cards.
@@ -49,8 +51,9 @@ private:
 class DrmCards {
 public:
     // Finds the cards under the set's root and adds their probes, which give the busy share in
-    // thousandths of a percent.
-    static DrmCards discover(ChannelSet& channels, const std::shared_ptr<NvmlLoader>& nvml);
+    // thousandths of a percent and tell `activity` (when given) each figure they read.
+    static DrmCards discover(ChannelSet& channels, const std::shared_ptr<NvmlLoader>& nvml,
+                             const std::shared_ptr<CardActivity>& activity = nullptr);
     // Each card as last read, busiest first (cards without a figure last, in card order).
     std::vector<CardUtilization> read(const ChannelSet& channels) const;
 

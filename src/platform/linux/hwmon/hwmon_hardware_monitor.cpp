@@ -20,7 +20,7 @@ std::optional<double> celsiusOf(std::optional<std::int64_t> millidegrees) {
 HwmonHardwareMonitor::HwmonHardwareMonitor(std::string sysRoot, SensorPoller::Setup setup)
     : poller_(sysRoot, discoverMonitors,
               SensorPoller::Setup(setup).forBackEnd("hwmon", {"class/hwmon"}, {"hwmon"})),
-      demand_(setup.demand) {}
+      demand_(setup.demand), cards_(setup.cards) {}
 
 void HwmonHardwareMonitor::adopt(const MonitorCatalog& catalog) {
     fanIds_.clear();
@@ -106,10 +106,31 @@ const MonitorSample& HwmonHardwareMonitor::sample() {
         sample_.fans.push_back({fanIds_[i], fan.name, static_cast<double>(*rpm), maximum});
     }
 
-    for (const auto& power : held_->powers) {
+    // Of several cards, the busiest one's power fills the shared key, as the snapshot's
+    // graphics shows the busiest card.
+    std::optional<std::size_t> busiestCard;
+    if (held_->cards > 1) {
+        std::pair<double, std::int64_t> busiest{-2, 0}; // percent (-1: unknown), µW
+        for (std::size_t i = 0; i < held_->powers.size(); ++i) {
+            const auto& power = held_->powers[i];
+            const auto microwatts = channels.value(power.channel);
+            if (power.card.empty() || !microwatts) {
+                continue;
+            }
+            const std::pair rank{cards_ ? cards_->percent(power.card).value_or(-1) : -1.0,
+                                 *microwatts};
+            if (rank > busiest) {
+                busiest = rank;
+                busiestCard = i;
+            }
+        }
+    }
+    for (std::size_t i = 0; i < held_->powers.size(); ++i) {
+        const auto& power = held_->powers[i];
         if (const auto microwatts = channels.value(power.channel)) {
-            sample_.power.push_back(
-                {power.key, static_cast<double>(*microwatts) * 1e-6, power.alias});
+            const bool another = !power.card.empty() && busiestCard && *busiestCard != i;
+            sample_.power.push_back({power.key, static_cast<double>(*microwatts) * 1e-6,
+                                     another ? std::string_view() : power.alias});
         }
     }
     return sample_;

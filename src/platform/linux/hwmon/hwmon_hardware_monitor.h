@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/hardware_monitor.h"
+#include "platform/linux/gpu/card_activity.h"
 #include "platform/linux/hwmon/hwmon_monitor_catalog.h"
 #include "platform/linux/sensor_poller.h"
 
@@ -19,7 +20,8 @@ namespace brivane::platform::linux_backend {
 // Board chips (Super-I/O, WMI) list every header: a fan of theirs is shown once it has been
 // seen turning, and an input that reads far above every processor sensor (isGhostTemperature)
 // is taken for an unconnected one and left out from then on. Fans outside 0 to kFanCeiling
-// RPM are read errors.
+// RPM are read errors. Of several graphics cards' power, the busiest card's (by `Setup::cards`,
+// else the one drawing the most) stands for "GPUModelPower".
 class HwmonHardwareMonitor final : public HardwareMonitor {
 public:
     explicit HwmonHardwareMonitor(std::string sysRoot = "/sys", SensorPoller::Setup setup = {});
@@ -34,6 +36,7 @@ private:
 
     CatalogPoller<MonitorCatalog> poller_;
     std::shared_ptr<SharedDemand> demand_;
+    std::shared_ptr<const CardActivity> cards_;
     std::shared_ptr<const MonitorCatalog> held_; // the catalog sample_ views
     std::vector<int> fanIds_;                    // per fan of held_
     std::vector<bool> turned_;                   // per fan of held_: seen turning

@@ -1,5 +1,6 @@
 #include "platform/linux/hwmon/hwmon_monitor_catalog.h"
 
+#include "platform/linux/counter_file.h"
 #include "platform/linux/hwmon/hwmon_chip_traits.h"
 #include "platform/linux/hwmon/hwmon_tree.h"
 
@@ -33,6 +34,17 @@ bool isAPU(const host::RootedDirectory& sys, const HwmonChip& chip) {
                .valid();
 }
 
+// The runtime power state of the PCI device a chip sits on (a graphics card, a drive): its
+// files are not read while it is suspended. Null for a chip on no PCI device.
+std::shared_ptr<RuntimeSuspend> pciGuard(ChannelSet& channels, const HwmonChip& chip) {
+    const auto path = resolveLink("class/hwmon", chip.identity.linkTarget);
+    const std::string_view device = path ? pciFunctionFolder(*path) : std::string_view();
+    if (device.empty()) {
+        return nullptr;
+    }
+    return channels.runtimeSuspend(std::string(device) + "/power/runtime_status");
+}
+
 } // namespace
 
 std::shared_ptr<const MonitorCatalog>
@@ -54,25 +66,23 @@ discoverMonitors(const std::shared_ptr<ChannelSet>& channels) {
     std::sort(order.begin(), order.end(),
               [&names](std::size_t a, std::size_t b) { return names[a] < names[b]; });
 
+    std::set<std::string, std::less<>> cards;
     for (const std::size_t i : order) {
         const HwmonChip& chip = chips[i];
         const ChipTraits traits = chipTraits(chip.identity.name);
         const ChannelPace pace{traits.slow, traits.cacheSeconds};
         const bool appleSilicon = chip.identity.name == appleSiliconSMCChip;
         const bool apu = isAPU(sys, chip);
-        std::set<std::string, std::less<>> labels;
-        for (const auto& channel : chip.channels) {
+        const auto guard = pciGuard(*channels, chip);
+        const auto labels = uniqueLabels(chip.channels);
+        for (std::size_t c = 0; c < chip.channels.size(); ++c) {
+            const HwmonChannel& channel = chip.channels[c];
             const std::string_view given = channel.label ? std::string_view(*channel.label) : "";
             if (appleSilicon && appleSiliconKeyForLabel(channel.kind, given)) {
                 continue; // the SMC transport serves it under its key
             }
-            // A label twice on one chip would give two sensors one key; the second goes by
-            // its stem, which the chip cannot repeat.
-            std::string label = attributeStem(channel.kind, channel.index);
-            if (channel.label && labels.insert(*channel.label).second) {
-                label = *channel.label;
-            }
-            const auto value = channels->add(channel.input, pace);
+            const std::string& label = labels[c];
+            const auto value = channels->add(channel.input, pace, guard);
             if (!value) {
                 continue;
             }
@@ -82,23 +92,31 @@ discoverMonitors(const std::shared_ptr<ChannelSet>& channels) {
                     {names[i] + "/" + label, *value, traits.listsEveryHeader, traits.cpu});
                 break;
             case SensorKind::fan: {
-                const auto maximum =
-                    channel.maximum.empty() ? std::nullopt : channels->add(channel.maximum, pace);
+                const auto maximum = channel.maximum.empty()
+                                         ? std::nullopt
+                                         : channels->add(channel.maximum, pace, guard);
                 catalog->fans.push_back(
                     {names[i] + "/" + label, *value, maximum, traits.listsEveryHeader});
                 break;
             }
             case SensorKind::power:
-                catalog->powers.push_back(
-                    apu ? MonitorCatalog::Power{names[i] + "/" + label + " (CPU and GPU)",
-                                                {},
-                                                *value}
-                        : MonitorCatalog::Power{names[i] + "/" + label, aliasOf(traits.power),
-                                                *value});
+                if (apu) {
+                    catalog->powers.push_back(
+                        {names[i] + "/" + label + " (CPU and GPU)", {}, *value, {}});
+                } else {
+                    const bool card = traits.power == PowerRole::graphics;
+                    catalog->powers.push_back(
+                        {names[i] + "/" + label, aliasOf(traits.power), *value,
+                         card ? deviceAddressOf(chip.identity.linkTarget).text : std::string()});
+                    if (card) {
+                        cards.insert(catalog->powers.back().card);
+                    }
+                }
                 break;
             }
         }
     }
+    catalog->cards = cards.size();
     return catalog;
 }
 

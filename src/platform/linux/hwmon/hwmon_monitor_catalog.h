@@ -30,12 +30,14 @@ struct MonitorCatalog {
         std::string key;        // "<chip>/<label>", watts
         std::string_view alias; // the snapshot's own key for the same figure, if any
         std::size_t channel = 0;
+        std::string card; // a graphics card's PCI address
     };
 
     std::shared_ptr<ChannelSet> channels;
     std::vector<Temperature> temperatures;
     std::vector<Fan> fans;
     std::vector<Power> powers;
+    std::size_t cards = 0; // graphics cards among the powers
 };
 
 // Walks class/hwmon under the set's root, adding the channels it finds to `channels`.

@@ -184,6 +184,19 @@ bool isUSBPort(std::string_view part) {
     }
 }
 
+// The deepest bus address on a device path, when there is one.
+std::optional<DeviceAddress> deepestBusAddress(const std::vector<std::string_view>& parts) {
+    for (auto part = parts.rbegin(); part != parts.rend(); ++part) {
+        if (matches(*part, "d-hhhh") || matches(*part, "uuu+:hh")) {
+            return DeviceAddress{std::string(*part), false}; // I2C client, ACPI device
+        }
+        if (matches(*part, "hhhh:hh:hh.h") || matches(*part, "d:d:d:d") || isUSBPort(*part)) {
+            return DeviceAddress{std::string(*part), true}; // PCI function, SCSI device, USB port
+        }
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 DeviceAddress deviceAddressOf(std::string_view linkTarget) {
@@ -191,22 +204,30 @@ DeviceAddress deviceAddressOf(std::string_view linkTarget) {
     if (parts.size() < 2 && (parts.empty() || parts.front() == "virtual")) {
         return {};
     }
+    auto address = deepestBusAddress(parts);
     // Platform devices are named by the firmware or the driver ("coretemp.0", "nct6775.656"),
-    // virtual ones by their class ("thermal_zone0"): the device folder itself.
-    if (parts.front() == "virtual" || parts.front() == "platform") {
+    // virtual ones by their class ("thermal_zone0"): the device folder itself. A PCIe bridge of
+    // the platform (device-tree machines) puts a whole PCI bus below one, and a drive there is
+    // named by its PCI address as anywhere else.
+    if ((parts.front() == "virtual" || parts.front() == "platform") &&
+        !(address && address->pluggable)) {
         return {std::string(parts.back()), false};
     }
     // Elsewhere the device folder may be a class device numbered in probe order ("nvme1"), or
     // an instance counter ("0003:1E71:170E.0003"): the deepest bus address above it is stable.
-    for (auto part = parts.rbegin(); part != parts.rend(); ++part) {
-        if (matches(*part, "d-hhhh") || matches(*part, "uuu+:hh")) {
-            return {std::string(*part), false}; // I2C client, ACPI device
+    return address ? std::move(*address) : DeviceAddress{std::string(parts.back()), false};
+}
+
+std::string_view pciFunctionFolder(std::string_view path) {
+    std::size_t end = 0;
+    for (std::size_t at = 0; at < path.size();) {
+        const auto slash = std::min(path.find('/', at), path.size());
+        if (matches(path.substr(at, slash - at), "hhhh:hh:hh.h")) {
+            end = slash;
         }
-        if (matches(*part, "hhhh:hh:hh.h") || matches(*part, "d:d:d:d") || isUSBPort(*part)) {
-            return {std::string(*part), true}; // PCI function, SCSI device, USB port
-        }
+        at = slash + 1;
     }
-    return {std::string(parts.back()), false};
+    return path.substr(0, end);
 }
 
 bool belongsToPowerSupply(std::string_view linkTarget) {

@@ -42,6 +42,10 @@ struct DeviceAddress {
 };
 DeviceAddress deviceAddressOf(std::string_view linkTarget);
 
+// A sysfs path up to its deepest PCI function ("devices/pci0000:00/0000:00:01.1/0000:03:00.0"
+// of ".../0000:03:00.0/hwmon/hwmon2"), wherever the path starts; empty when it has none.
+std::string_view pciFunctionFolder(std::string_view path);
+
 // Whether a hwmon node belongs to a power supply (".../power_supply/BAT0/hwmon4"): the supply
 // core registers one for every supply with a temperature, which the battery already reports.
 bool belongsToPowerSupply(std::string_view linkTarget);

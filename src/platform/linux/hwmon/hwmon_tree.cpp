@@ -1,6 +1,7 @@
 #include "platform/linux/hwmon/hwmon_tree.h"
 
 #include <map>
+#include <set>
 #include <tuple>
 
 namespace brivane::platform::linux_backend {
@@ -40,6 +41,32 @@ std::optional<std::string> text(const host::RootedDirectory& sys, const std::str
 }
 
 } // namespace
+
+std::vector<std::string> uniqueLabels(const std::vector<HwmonChannel>& channels) {
+    using Name = std::pair<SensorKind, std::string>;
+    std::set<Name> given;
+    for (const auto& channel : channels) {
+        if (channel.label) {
+            given.emplace(channel.kind, *channel.label);
+        }
+    }
+    std::set<Name> taken;
+    std::vector<std::string> labels;
+    labels.reserve(channels.size());
+    for (const auto& channel : channels) {
+        const std::string base = channel.label.value_or(attributeStem(channel.kind, channel.index));
+        std::string label = base;
+        // A number must not make it another channel's own label.
+        for (int number = 2; taken.contains({channel.kind, label}) ||
+                             (label != channel.label && given.contains({channel.kind, label}));
+             ++number) {
+            label = base + " " + std::to_string(number);
+        }
+        taken.emplace(channel.kind, label);
+        labels.push_back(std::move(label));
+    }
+    return labels;
+}
 
 std::vector<HwmonNode> listHwmonNodes(const host::RootedDirectory& sys) {
     std::vector<HwmonNode> nodes;

@@ -25,6 +25,12 @@ struct HwmonChip {
     std::vector<HwmonChannel> channels; // by kind, then by index
 };
 
+// The label each channel of a chip goes by, in the channels' order: its _label, else its stem
+// ("fan2"). A label the chip repeats within a kind is numbered from its second channel on, in
+// index order ("Processor Fan", "Processor Fan 2"), so two sensors never share a key and each
+// keeps its name across restarts.
+std::vector<std::string> uniqueLabels(const std::vector<HwmonChannel>& channels);
+
 // A node under class/hwmon, power supplies' twins included: its folder ("class/hwmon/hwmon3")
 // and who it is, named by its own name attribute (an empty name when it has none).
 struct HwmonNode {

@@ -40,6 +40,7 @@ public:
         // Last raw value and unwrapped total of each counter, advanced by every sample.
         std::vector<std::uint64_t> raw, total;
         std::vector<bool> primed;
+        std::uint64_t busiest = 0; // with cards: the busiest card's advances, summed
     };
     static Channel fresh(const Plan& plan) {
         const std::size_t counters = plan.counterFiles.size();
@@ -47,14 +48,16 @@ public:
                 std::vector<bool>(counters)};
     }
 
-    EnergyReader(CatalogPoller<Catalog>& poller, std::vector<Channel> channels)
-        : poller_(poller), channels_(std::move(channels)) {
+    EnergyReader(CatalogPoller<Catalog>& poller, std::shared_ptr<const CardActivity> cards,
+                 std::vector<Channel> channels)
+        : poller_(poller), cards_(std::move(cards)), channels_(std::move(channels)) {
         for (const Channel& channel : channels_)
             descriptions_.push_back(channel.plan.description);
     }
     // Subscribed to the whole group: each sample has what the latest catalogue has.
-    explicit EnergyReader(CatalogPoller<Catalog>& poller)
-        : poller_(poller), descriptions_{wholeGroup()}, wholeGroup_(true) {}
+    EnergyReader(CatalogPoller<Catalog>& poller, std::shared_ptr<const CardActivity> cards)
+        : poller_(poller), cards_(std::move(cards)), descriptions_{wholeGroup()},
+          wholeGroup_(true) {}
 
     static IOReportChannel wholeGroup() {
         IOReportChannel group;
@@ -108,10 +111,13 @@ private:
     }
 
     // The channel's unwrapped total from the counters' latest values; every counter that has
-    // one advances its own total, and the channel has a value only when all of them do.
-    static std::optional<IOReportChannel> sampleCounters(const ChannelSet& set, Channel& channel) {
+    // one advances its own total, and the channel has a value only when all of them do. A
+    // channel of several cards advances by the busiest card's counter (by the cards' activity,
+    // else by what each drew), so its power is that card's over the interval.
+    std::optional<IOReportChannel> sampleCounters(const ChannelSet& set, Channel& channel) const {
         bool complete = true;
         std::uint64_t sum = 0;
+        std::optional<std::pair<double, std::uint64_t>> busiest; // percent, advance
         for (std::size_t i = 0; i < channel.plan.counterFiles.size(); ++i) {
             const auto index = set.find(channel.plan.counterFiles[i]);
             const auto value = index ? set.value(*index) : std::nullopt;
@@ -120,22 +126,33 @@ private:
                 continue;
             }
             const auto raw = static_cast<std::uint64_t>(*value);
-            if (!channel.primed[i])
-                channel.total[i] = raw;
-            else
-                channel.total[i] += counterAdvance(channel.raw[i], raw, channel.plan.ranges[i]);
+            const std::uint64_t advance =
+                channel.primed[i] ? counterAdvance(channel.raw[i], raw, channel.plan.ranges[i]) : 0;
+            channel.total[i] = channel.primed[i] ? channel.total[i] + advance : raw;
             channel.raw[i] = raw;
             channel.primed[i] = true;
             sum += channel.total[i];
+            if (!channel.plan.cards.empty()) {
+                const auto percent = cards_ ? cards_->percent(channel.plan.cards[i]) : std::nullopt;
+                busiest = std::max(busiest.value_or(std::pair{-1.0, std::uint64_t{0}}),
+                                   std::pair{percent.value_or(-1), advance});
+            }
         }
-        if (!complete)
+        if (!channel.plan.cards.empty()) {
+            if (!busiest)
+                return std::nullopt;
+            channel.busiest += busiest->second;
+            sum = channel.busiest;
+        } else if (!complete) {
             return std::nullopt;
+        }
         IOReportChannel values = channel.plan.description;
         values.count = static_cast<std::int64_t>(sum);
         return values;
     }
 
     CatalogPoller<Catalog>& poller_;
+    std::shared_ptr<const CardActivity> cards_;
     std::vector<Channel> channels_;
     IOReportChannelList descriptions_;
     bool wholeGroup_ = false;
@@ -160,8 +177,12 @@ private:
     std::optional<Plan> zonesPlan(std::uint64_t id, const char* name,
                                   const std::vector<std::string>& zones) const;
     std::vector<unsigned> readableEnergyIndices(const std::string& chip) const;
+    struct CardCounter {
+        std::string file;
+        std::string card; // its PCI address
+    };
     void hwmonCounters(bool gpuFound, std::vector<Plan>& counters,
-                       std::vector<std::string>& graphicsCounters) const;
+                       std::vector<CardCounter>& graphicsCounters) const;
 
     std::shared_ptr<ChannelSet> owned_; // the catalogue holds on to it
     ChannelSet& set_;
@@ -226,11 +247,11 @@ std::vector<unsigned> Discovery::readableEnergyIndices(const std::string& chip) 
     return indices;
 }
 
-// Every readable hwmon energy counter: a graphics chip's first one is the GPU's energy where
-// the uncore zone is unreadable; every other one is a channel of its own, "<chip>/<label>".
-// Chip names are told apart among every node, a chip without a name going by its node.
+// Every readable hwmon energy counter is a channel of its own, "<chip>/<label>"; a graphics
+// chip's first one is also the GPU's energy where the uncore zone is unreadable. Chip names
+// are told apart among every node, a chip without a name going by its node.
 void Discovery::hwmonCounters(bool gpuFound, std::vector<Plan>& counters,
-                              std::vector<std::string>& graphicsCounters) const {
+                              std::vector<CardCounter>& graphicsCounters) const {
     std::vector<HwmonNode> nodes = listHwmonNodes(sys_);
     std::vector<ChipIdentity> chips;
     for (HwmonNode& node : nodes) {
@@ -248,10 +269,8 @@ void Discovery::hwmonCounters(bool gpuFound, std::vector<Plan>& counters,
         for (unsigned index : indices) {
             const std::string stem = "energy" + std::to_string(index);
             const std::string counter = chip + "/" + stem + "_input";
-            if (graphics && index == indices.front() && !gpuFound) {
-                graphicsCounters.push_back(counter);
-                continue;
-            }
+            if (graphics && index == indices.front() && !gpuFound)
+                graphicsCounters.push_back({counter, deviceAddressOf(chips[c].linkTarget).text});
             Plan& plan = counters.emplace_back();
             plan.description.channelID = nextID++;
             const auto label = sys_.readText((chip + "/" + stem + "_label").c_str(), 256);
@@ -270,15 +289,20 @@ std::shared_ptr<const Catalog> Discovery::run() {
     if (auto cpu = zonesPlan(cpuEnergyID, "CPU Energy", zones.packages))
         plans.push_back(std::move(*cpu));
     auto gpu = zonesPlan(gpuEnergyID, "GPU Energy", zones.uncores);
-    std::vector<std::string> graphicsCounters;
+    std::vector<CardCounter> graphicsCounters;
     hwmonCounters(gpu.has_value(), counters, graphicsCounters);
     if (!gpu && !graphicsCounters.empty()) {
         gpu.emplace();
         gpu->description.channelID = gpuEnergyID;
         gpu->description.name = "GPU Energy";
         gpu->description.unit = "uJ";
-        gpu->counterFiles = std::move(graphicsCounters);
+        for (CardCounter& counter : graphicsCounters) {
+            gpu->counterFiles.push_back(std::move(counter.file));
+            gpu->cards.push_back(std::move(counter.card));
+        }
         gpu->ranges.assign(gpu->counterFiles.size(), 0);
+        if (gpu->cards.size() == 1)
+            gpu->cards.clear(); // one card: its counter as it is
     }
     if (gpu)
         plans.push_back(std::move(*gpu));
@@ -292,7 +316,8 @@ std::shared_ptr<const Catalog> Discovery::run() {
 } // namespace
 
 EnergyChannels::EnergyChannels(const std::string& sysRoot, SensorPoller::Setup setup)
-    : poller_(
+    : cards_(setup.cards),
+      poller_(
           sysRoot,
           [pread = setup.pread](const std::shared_ptr<ChannelSet>& channels) {
               return Discovery(channels, pread).run();
@@ -319,7 +344,7 @@ std::optional<IOReportChannelList> EnergyChannels::discover() {
 std::unique_ptr<GroupReader> EnergyChannels::subscribe(const IOReportChannelList& wanted,
                                                        std::size_t&) {
     if (namesWholeGroup(wanted))
-        return std::make_unique<EnergyReader>(poller_);
+        return std::make_unique<EnergyReader>(poller_, cards_);
     const auto catalog = poller_.current();
     if (!catalog)
         return nullptr;
@@ -338,7 +363,7 @@ std::unique_ptr<GroupReader> EnergyChannels::subscribe(const IOReportChannelList
     }
     if (channels.empty())
         return nullptr;
-    return std::make_unique<EnergyReader>(poller_, std::move(channels));
+    return std::make_unique<EnergyReader>(poller_, cards_, std::move(channels));
 }
 
 } // namespace brivane::platform::linux_backend

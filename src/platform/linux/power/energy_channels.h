@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/linux/gpu/card_activity.h"
 #include "platform/linux/sensor_poller.h"
 #include "platform/linux/sysfs_channel_group.h"
 
@@ -9,8 +10,10 @@
 namespace brivane::platform::linux_backend {
 
 // "Energy Model", unit "uJ": "CPU Energy", the sum of the RAPL package zones; "GPU Energy", the
-// uncore zones or else the first energy counter of graphics hwmon chips; and every other
-// readable hwmon energy counter as a channel "<chip>/<label>" ("energyN" without a label). A
+// uncore zones or else the first energy counter of graphics hwmon chips (of several cards, the
+// busiest card's in each interval, as `Setup::cards` tells, else the one that drew the most);
+// and every readable hwmon energy counter but the uncore's stand-ins as a channel
+// "<chip>/<label>" ("energyN" without a label), each card's own included. A
 // counter the user cannot read leaves its channel out. The counters are found and read by a
 // SensorPoller's lanes; a sample takes their latest values, unwrapped by the subscription (each
 // at its own wrap range), so a delta is a plain difference. Asked before the lanes' first
@@ -28,11 +31,13 @@ public:
     // Without background lanes (tests): runs what is due now.
     void step() { poller_.step(); }
 
-    // How a channel is read: counters summed, each with its wrap range (0 when unknown).
+    // How a channel is read: counters summed, each with its wrap range (0 when unknown); or,
+    // with a card's PCI address per counter, advanced by the busiest card's counter alone.
     struct Plan {
         IOReportChannel description;
         std::vector<std::string> counterFiles;
         std::vector<std::uint64_t> ranges;
+        std::vector<std::string> cards;
     };
     struct Catalog {
         std::shared_ptr<ChannelSet> channels;
@@ -40,6 +45,7 @@ public:
     };
 
 private:
+    std::shared_ptr<CardActivity> cards_; // before poller_, which takes the setup
     CatalogPoller<Catalog> poller_;
 };
 

@@ -1,7 +1,9 @@
 #include "platform/linux/power/system_batteries.h"
 
+#include "platform/linux/hwmon/hwmon_tree.h"
 #include "platform/linux/power/power_supply.h"
 
+#include <algorithm>
 #include <array>
 
 namespace brivane::platform::linux_backend {
@@ -31,6 +33,20 @@ constexpr std::array<File, 15> files{{
     {"temp", &SupplyReading::temperature},
 }};
 
+// Platform chips that carry the battery's temperature when its supply has none.
+struct BatteryProbe {
+    std::string_view chip;
+    std::string_view label;
+};
+constexpr std::array<BatteryProbe, 1> batteryProbes{{
+    {"steamdeck_hwmon", "Battery Temp"},
+}};
+
+bool measuresTheBattery(std::string_view chip) {
+    return std::any_of(batteryProbes.begin(), batteryProbes.end(),
+                       [chip](const BatteryProbe& probe) { return probe.chip == chip; });
+}
+
 } // namespace
 
 void SystemBatteries::discover(ChannelSet& channels) {
@@ -59,6 +75,14 @@ void SystemBatteries::discover(ChannelSet& channels) {
             if (const auto channel = channels.add(base + "/" + file.leaf))
                 battery.files.emplace_back(file.field, *channel);
     }
+    if (batteries_.empty())
+        return;
+    for (const HwmonChip& chip : listHwmonChips(sys, measuresTheBattery))
+        for (const HwmonChannel& channel : chip.channels)
+            for (const BatteryProbe& probe : batteryProbes)
+                if (!boardTemperature_ && channel.kind == SensorKind::temperature &&
+                    probe.chip == chip.identity.name && channel.label == probe.label)
+                    boardTemperature_ = channels.add(channel.input);
 }
 
 BatteryStatus SystemBatteries::read(const ChannelSet& channels) const {
@@ -71,7 +95,13 @@ BatteryStatus SystemBatteries::read(const ChannelSet& channels) const {
         for (const auto& [field, channel] : battery.files)
             readings[i].*field = channels.value(channel);
     }
-    return combineBatteries(std::span<const SupplyReading>(readings.data(), count));
+    BatteryStatus status = combineBatteries(std::span<const SupplyReading>(readings.data(), count));
+    if (!status.celsius && boardTemperature_) {
+        const auto millidegrees = channels.value(*boardTemperature_);
+        if (millidegrees && !isTemperatureSentinel(*millidegrees))
+            status.celsius = static_cast<double>(*millidegrees) / 1000;
+    }
+    return status;
 }
 
 } // namespace brivane::platform::linux_backend

@@ -9,7 +9,9 @@
 namespace brivane::platform::linux_backend {
 
 // The machine's own batteries (power supplies of type Battery and scope System, in name order;
-// a ThinkPad may have two), their value files and status read by the registry's poller.
+// a ThinkPad may have two), their value files and status read by the registry's poller. Where
+// no battery has a `temp`, a platform chip that measures the battery stands in for it (the
+// Steam Deck's steamdeck_hwmon "Battery Temp").
 class SystemBatteries {
 public:
     // Finds them, adding their value files to `channels`.
@@ -25,6 +27,7 @@ private:
         std::vector<std::pair<Field, std::size_t>> files;
     };
     std::vector<Battery> batteries_;
+    std::optional<std::size_t> boardTemperature_; // m°C
 };
 
 } // namespace brivane::platform::linux_backend

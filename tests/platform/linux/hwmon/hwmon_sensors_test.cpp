@@ -31,7 +31,8 @@ Found temperaturesOf(const MonitorSample& sample) {
     return found;
 }
 
-// Reads of the board chip's files are counted; a file reading "smm <n>" takes half a second of
+const char* countedPath = "nct6775";
+// Reads of files on countedPath are counted; a file reading "smm <n>" takes half a second of
 // the test's clock (a firmware call), one reading "gate <n>" waits until the gate opens.
 ManualUptimeClock* clockOfReads = nullptr;
 std::atomic<int> boardReads{0};
@@ -43,7 +44,7 @@ std::atomic<int> readsAtTheGate{0}; // a stuck lane outlives its test: let it le
 ssize_t timedPread(int fd, void* buffer, std::size_t size, off_t offset) {
     char path[256] = {};
     const std::string link = "/proc/self/fd/" + std::to_string(fd);
-    if (::readlink(link.c_str(), path, sizeof path - 1) > 0 && std::strstr(path, "nct6775")) {
+    if (::readlink(link.c_str(), path, sizeof path - 1) > 0 && std::strstr(path, countedPath)) {
         ++boardReads;
     }
     char text[64];
@@ -153,6 +154,14 @@ TEST(HwmonNaming, ChipNamesAreUniqueAndHoldAcrossProbeOrders) {
           {"jc42", pci + "i2c-0/0-0051/hwmon/hwmon4", "hwmon4"},
           {"power_meter", "../../devices/LNXSYSTM:00/ACPI000D:00/hwmon/hwmon8", "hwmon8"}},
          {"kraken3@1-4:1.0", "jc42@0-0050", "jc42@0-0051", "power_meter"}},
+        {"behind a platform's PCIe bridge a drive is named by its PCI address too",
+         {{"nvme",
+           platform + "axi/1000110000.pcie/pci0001:00/0001:00:00.0/0001:01:00.0/nvme/nvme0/hwmon1",
+           "hwmon1"},
+          {"nvme",
+           platform + "3c0800000.pcie/pci0002:00/0002:00:00.0/0002:01:00.0/nvme/nvme1/hwmon2",
+           "hwmon2"}},
+         {"nvme@0001:01:00.0", "nvme@0002:01:00.0"}},
         {"a name with '/' cannot pose as another chip's key",
          {{"a/b", platform + "a.0/hwmon/hwmon0", "hwmon0"},
           {"a%2Fb", platform + "b.0/hwmon/hwmon1", "hwmon1"}},
@@ -194,6 +203,52 @@ TEST(HwmonHardwareMonitor, DesktopBoardsGetStableNamesAndNoGhosts) {
         ASSERT_EQ(sample.fans.size(), 1u);
         EXPECT_EQ(sample.fans[0].name, "nct6798/fan1");
     }
+}
+
+// A chip on a runtime-suspended PCI device is not read at all (a read would wake it) and shows
+// nothing until the device resumes; of two cards the busiest's power is "GPUModelPower"; a label
+// a chip repeats is numbered, not dropped.
+TEST(HwmonHardwareMonitor, SuspendedCardsAreNotReadAndRepeatedLabelsAreKept) {
+    testing::TempDir sys;
+    const std::string card = "pci0000:00/0000:00:01.1/0000:03:00.0";
+    addHwmonChip(sys, {"hwmon0", card,
+                       "name=amdgpu;temp1_label=edge;temp1_input=45000;power1_label=PPT;"
+                       "power1_average=19000000"});
+    sys.write("devices/" + card + "/power/runtime_status", "suspended\n");
+    addHwmonChip(sys, {"hwmon1", "pci0000:00/0000:00:01.2/0000:0b:00.0",
+                       "name=amdgpu;power1_label=PPT;power1_average=30000000"});
+    addHwmonChip(sys, {"hwmon2", "platform/dell_smm_hwmon",
+                       "name=dell_smm;fan1_label=Processor Fan;fan1_input=2400;"
+                       "fan2_label=Processor Fan;fan2_input=2600"});
+    const auto clock = std::make_shared<ManualUptimeClock>();
+    auto setup = manual(clock);
+    setup.cards = std::make_shared<CardActivity>();
+    setup.cards->note("0000:03:00.0", 97);
+    HwmonHardwareMonitor monitor(sys.path(), setup);
+    countedPath = "0000:03:00.0/hwmon";
+    boardReads = 0;
+    const auto pass = [&] {
+        monitor.sample();
+        monitor.step();
+        clock->advance(1);
+        return monitor.sample();
+    };
+    pass();
+    const auto asleep = pass();
+    EXPECT_EQ(boardReads, 0);
+    EXPECT_TRUE(asleep.temperatures.empty());
+    ASSERT_EQ(asleep.power.size(), 1u);
+    EXPECT_EQ(asleep.power[0].alias, "GPUModelPower");
+    countedPath = "nct6775";
+    sys.write("devices/" + card + "/power/runtime_status", "active\n");
+    pass();
+    const auto resumed = pass();
+    EXPECT_EQ(temperaturesOf(resumed), (Found{{"amdgpu@0000:03:00.0/edge", 45}}));
+    ASSERT_EQ(resumed.power.size(), 2u);
+    EXPECT_EQ(resumed.power[0].alias, "GPUModelPower"); // 97 % busy, though drawing less
+    EXPECT_EQ(resumed.power[1].alias, "");
+    ASSERT_EQ(resumed.fans.size(), 2u);
+    EXPECT_EQ(resumed.fans[1].name, "dell_smm/Processor Fan 2");
 }
 
 // Firmware-backed chips go to the slow lane by name, a channel once slow stays there and is read

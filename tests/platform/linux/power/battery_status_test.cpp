@@ -110,12 +110,16 @@ TEST(SysfsRegistry, FindsTheSystemBatteryPassingOverPeripheralsAndAdapters) {
     EXPECT_EQ(battery->numberProperty("Temperature"), 3050);
     EXPECT_EQ(battery->numberProperty("Voltage"), 12600.5);
 
-    testing::TempDir bare;
-    testing::addPowerSupply(bare, "BAT0", "platform/BAT0", "type=Battery;voltage_now=11000000");
-    SysfsRegistry bareRegistry(bare.path(), patient());
-    const auto unscoped = bareRegistry.firstEntry("AppleSmartBattery");
+    // A Steam Deck's BAT1 has no temp: its platform chip measures the battery.
+    testing::TempDir deck;
+    testing::addPowerSupply(deck, "BAT1", "platform/BAT1", "type=Battery;voltage_now=8000000");
+    testing::addHwmonChip(deck, {"hwmon0", "platform/VLV0100:00/steamdeck-hwmon",
+                                 "name=steamdeck_hwmon;temp1_label=Battery Temp;temp1_input=31000;"
+                                 "fan1_label=System Fan;fan1_input=3000"});
+    SysfsRegistry deckRegistry(deck.path(), patient());
+    const auto unscoped = deckRegistry.firstEntry("AppleSmartBattery");
     ASSERT_NE(unscoped, nullptr);
-    EXPECT_EQ(unscoped->numberProperty("Temperature"), std::nullopt);
+    EXPECT_EQ(unscoped->numberProperty("Temperature"), 3100);
 }
 
 } // namespace

@@ -1,3 +1,4 @@
+#include "platform/linux/gpu/card_activity.h"
 #include "platform/linux/power/energy_counters.h"
 #include "platform/linux/sysfs_ioreport_source.h"
 #include "readers/energy_power_reader.h"
@@ -68,7 +69,7 @@ TEST(SysfsIOReportSource, EnergyChannelsFromReadableCounters) {
          true,
          true,
          {"CPU Energy", "GPU Energy", "ina238/energy1", "xe/card", "xe/pkg"}},
-        {"graphics hwmon only", "10", true, false, {"GPU Energy", "ina238/energy1", "xe/pkg"}},
+        {"xe only", "10", true, false, {"GPU Energy", "ina238/energy1", "xe/card", "xe/pkg"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -123,6 +124,35 @@ TEST(SysfsIOReportSource, EnergyPowerAcrossAWrap) {
     EXPECT_DOUBLE_EQ(readings[1].value, 0.25);
 }
 
+// Two discrete cards: each card's own power is listed, and the GPU's is the busiest card's (not
+// the one drawing most), not their sum.
+TEST(SysfsIOReportSource, GPUPowerOfTheBusiestOfTwoCards) {
+    TempDir sys;
+    const std::string i915 = "pci0000:00/0000:00:01.0/0000:03:00.0";
+    const std::string xe = "pci0000:00/0000:00:01.1/0000:04:00.0";
+    testing::addHwmonChip(sys, {"hwmon0", i915, "name=i915;energy1_input=0"});
+    testing::addHwmonChip(sys, {"hwmon1", xe, "name=xe;energy1_label=card;energy1_input=0"});
+    const auto cards = std::make_shared<CardActivity>();
+    const auto clock = std::make_shared<ManualUptimeClock>();
+    const auto source = std::make_shared<SysfsIOReportSource>(
+        sys.path(), ::pread, "/proc", CpuSampling{},
+        SensorPoller::Setup{.clock = clock, .cards = cards, .background = false});
+    source->copyChannelsInGroup("Energy Model", std::nullopt);
+    source->step();
+    EnergyPowerReader reader(source, clock);
+    reader.read();
+    sys.write("devices/" + i915 + "/hwmon/hwmon0/energy1_input", "60000000");
+    sys.write("devices/" + xe + "/hwmon/hwmon1/energy1_input", "90000000");
+    cards->note("0000:03:00.0", 97);
+    cards->note("0000:04:00.0", 20);
+    clock->advance(1);
+    source->step();
+    EXPECT_EQ(reader.read(),
+              (std::vector<SensorSnapshot::Reading>{{"GPUModelPower", 60},
+                                                    {"i915@0000:03:00.0/energy1", 60},
+                                                    {"xe@0000:04:00.0/card", 90}}));
+}
+
 // The reader sets up once: set up before the lanes' first discovery finished, it still reads
 // what that discovery finds.
 TEST(SysfsIOReportSource, EnergyFoundAfterTheReaderSetUpIsRead) {
@@ -162,7 +192,7 @@ TEST(SysfsIOReportSource, EnergyCountersOfEveryHwmonNode) {
     EXPECT_EQ(channelNames(source->copyChannelsInGroup("Energy Model", std::nullopt)),
               (std::vector<std::string>{"GPU Energy", "ina238@1-0040/energy1", "ina238@1-0041/rail",
                                         "BAT0/energy3", "BAT0/energy10", "hwmon3/energy1",
-                                        "i915@0000:00:02.0/pkg"}));
+                                        "i915@0000:00:02.0/energy2", "i915@0000:00:02.0/pkg"}));
 }
 
 } // namespace
