@@ -29,8 +29,7 @@ if [[ ${3:-} == --inside ]]; then
     mount -t tmpfs -o mode=755 tmpfs /mnt
     root="/mnt/$weird"
     # The package's scripts run outside the root (DPKG_ROOT), where they reach the managers.
-    mkdir -p "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates"
-    touch "$root/var/lib/dpkg/status"
+    mkdir -p "$root/var/lib/dpkg/"{info,updates} && touch "$root/var/lib/dpkg/status"
     dpkg_() { dpkg --root="$root" --log=/mnt/dpkg.log --force-script-chrootless --force-depends "$@" >>/mnt/dpkg.out 2>&1 || fail "dpkg $*: $(tail -n 5 /mnt/dpkg.out)"; }
     dpkg_ -i "$deb"
     textfiles=$root/var/lib/brivane-textfile
@@ -39,8 +38,7 @@ if [[ ${3:-} == --inside ]]; then
     dpkg-deb -R "$deb" /mnt/next
     sed -i 's/^Version: .*/&+1/' /mnt/next/DEBIAN/control
     dpkg-deb -Zgzip -z1 -b /mnt/next /mnt/next.deb >/dev/null
-    start_user_manager daemon /mnt/daemon || fail "no user manager started: $(cat /mnt/daemon.manager.log)"
-    start_user_manager nobody /mnt/nobody || fail "no user manager started: $(cat /mnt/nobody.manager.log)"
+    for who in daemon nobody; do start_user_manager "$who" "/mnt/$who" || fail "no user manager for $who"; done
     companion() { as_user "$root/usr/bin/brivane-sensor-companion" "$@"; }
     sensors() { as_user "$root/usr/bin/brivane-sensors" --timeout 20 "$@"; }
     # Where the user's manager cannot be reached, --install changes nothing and says so.
@@ -65,9 +63,7 @@ if [[ ${3:-} == --inside ]]; then
     confined "$label.service" || fail "the agent runs unconfined"
 
     # Runs a command as each user in turn.
-    each() {
-        for who in nobody daemon; do use_user "$who" "/mnt/$who"; "$@" || fail "$who: $*"; done
-    }
+    each() { for who in nobody daemon; do use_user "$who" "/mnt/$who"; "$@" || fail "$who: $*"; done; }
     # The user's agent, exporter and textfile timer, as shipped but for the root they are
     # installed under and a port of the user's own.
     declare -A port
