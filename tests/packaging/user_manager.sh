@@ -6,10 +6,8 @@
 # use_user <user> <home>: makes user the one as_user runs commands as, against their manager;
 # sets user, group, home, runtime and units for the caller.
 use_user() {
-    user=$1
-    home=$2
-    group=$(id -gn "$user")
-    runtime=/run/user/$(id -u "$user")
+    user=$1 home=$2
+    group=$(id -gn "$user") runtime=/run/user/$(id -u "$user")
     # shellcheck disable=SC2034 # for the caller
     units=$home/.config/systemd/user
 }
@@ -49,10 +47,7 @@ start_user_manager() {
             XDG_RUNTIME_DIR="$runtime" PATH=/usr/sbin:/usr/bin:/sbin:/bin /lib/systemd/systemd --user
     ) >"$home.manager.log" 2>&1 &
     managers+=($!)
-    for _ in $(seq 100); do
-        [[ -S $runtime/systemd/private ]] && return 0
-        sleep 0.05
-    done
+    for _ in $(seq 100); do [[ -S $runtime/systemd/private ]] && return 0; sleep 0.05; done
     return 1
 }
 
