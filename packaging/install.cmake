@@ -5,7 +5,8 @@
 #   bin/brivane-sensors                         link to the client
 #   bin/brivane-sensor-companion                link to the bundle's executable
 #   share/man/man1/                             both manual pages, compressed
-#   share/doc/brivane-sensor-companion/         copyright, changelog.Debian.gz
+#   share/doc/brivane-sensor-companion/         copyright, changelog.Debian.gz, metrics.md
+#   share/doc/brivane-sensor-companion/prometheus/  the rules, their test and the dashboard
 #   share/lintian/overrides/                    why one tag does not apply
 #   share/bash-completion/completions/          completion for both commands
 #   lib/systemd/user/                           the agent's socket and service as the binary
@@ -77,7 +78,11 @@ add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/packaging/changelog.Debian.gz
 add_custom_target(brivane-changelog ALL DEPENDS ${PROJECT_BINARY_DIR}/packaging/changelog.Debian.gz)
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/debian/copyright
               ${PROJECT_BINARY_DIR}/packaging/changelog.Debian.gz
+              ${PROJECT_SOURCE_DIR}/docs/metrics.md
         DESTINATION ${brivane_doc_dir})
+# The Prometheus mixin, so that an admin with the package needs no source tree.
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/packaging/prometheus/
+        DESTINATION ${brivane_doc_dir}/prometheus FILE_PERMISSIONS ${brivane_data_mode})
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/debian/lintian-overrides
         DESTINATION share/lintian/overrides RENAME brivane-sensor-companion)
 

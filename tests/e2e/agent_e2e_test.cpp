@@ -11,6 +11,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
+#include <pwd.h>
 #include <sstream>
 #include <unistd.h>
 
@@ -171,15 +172,17 @@ TEST_F(SimAgentEndToEnd, MetricsReachTheirConsumers) {
         running.push_back(std::make_unique<ChildProcess>(staged.asAgentUser(argv),
                                                          staged.environment(), staged.scratch()));
     }
+    // Every series of the file names the user who wrote it.
+    const auto user = std::string("user=\"") + ::getpwuid(staged.uid())->pw_name + '"';
     std::string page;
     pollUntil(30s, [&] {
-        return (page = httpGet("http://" + collector + "/metrics")).find("brivane_up 1") !=
-               std::string::npos;
+        return (page = httpGet("http://" + collector + "/metrics")).find(user) != std::string::npos;
     });
-    for (const char* line :
-         {"brivane_up 1", R"(brivane_fan_max_speed_rpm{chip="smc",sensor="Right side"} 6241)",
-          R"(brivane_accessory_battery_ratio{name="Studio Buds",part="Case"} 0.45)",
-          "node_textfile_scrape_error 0"}) {
+    for (const auto& line :
+         {"brivane_up{" + user + "} 1",
+          R"(brivane_fan_max_speed_rpm{chip="smc",sensor="Right side",)" + user + "} 6241",
+          R"(brivane_accessory_battery_ratio{name="Studio Buds",part="Case",)" + user + "} 0.45",
+          std::string("node_textfile_scrape_error 0")}) {
         EXPECT_NE(page.find(std::string("\n") + line + "\n"), std::string::npos) << line;
     }
     // Labels in a query: {chip="smc",sensor="Right side"}; the counter grows between scrapes.

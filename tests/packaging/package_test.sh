@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
+# shellcheck disable=SC2317 # functions that each and within run
 # The Debian package: lintian finds no error or warning; contents, dependencies and the exposure
-# of its units; then, as root, the installed commands from a path with blanks and
-# shell-special characters under a private user manager: the agent's units (written by
-# --install) run it confined and it answers every request, the exporter and the textfile timer
-# run confined too, and the prerm leaves nothing running, no socket and no dangling link.
+# of its units; then, as root, the package installed by dpkg under a path with blanks and
+# shell-special characters, used by two users with private user managers: the agent's units
+# (written by --install) run it confined and it answers every request, the exporter and the
+# textfile timer run confined too, each user's own; an upgrade keeps all of them answering;
+# removal leaves nothing running, no socket, no dangling link and no textfile.
 # usage: package_test.sh <source dir> <package>
 set -euo pipefail
 source=$1
@@ -12,39 +14,43 @@ app="Brivane Sensor Companion.app"
 label=dev.qorva.brivane.SensorCompanion
 fail() {
     echo "package test: $*" >&2
-    tail -n 20 /mnt/home.manager.log /mnt/home/*.log 2>/dev/null >&2
+    tail -n 20 /mnt/*.manager.log /mnt/*/*.log 2>/dev/null >&2
     exit 1
 }
 # A path systemd can run and a shell must quote (registration refuses quotes, backslashes and $).
 weird='brivane root ;(&)*% é'
 
-# In a private mount namespace: the package in /mnt, the user's runtime folder in /run/user,
-# a user manager for nobody, and the checks that need it.
+# In a private mount namespace: the package installed by dpkg under /mnt, runtime folders in
+# /run/user, user managers for nobody and daemon, and the checks that need them.
 if [[ ${3:-} == --inside ]]; then
     exec 3>&1
     # shellcheck source=tests/packaging/user_manager.sh
     . "$source/tests/packaging/user_manager.sh"
     mount -t tmpfs -o mode=755 tmpfs /mnt
     root="/mnt/$weird"
-    mkdir -p "$root"
-    dpkg-deb -x "$deb" "$root"
-    dpkg-deb -e "$deb" /mnt/control
-    start_user_manager nobody /mnt/home || fail "no user manager started: $(cat /mnt/home.manager.log)"
-    # Where the user's manager cannot be reached, --install changes nothing and says so.
-    install -d -o nobody -m 700 /mnt/no-manager
-    ! setpriv --reuid=nobody --regid="$(id -gn nobody)" --clear-groups env HOME=/mnt/home \
-        XDG_RUNTIME_DIR=/mnt/no-manager "$root/usr/bin/brivane-sensor-companion" --install \
-        2>/mnt/refused && grep -q "not reachable" /mnt/refused &&
-        [[ ! -e $units/$label.service ]] || fail "--install without a user manager: $(cat /mnt/refused)"
+    # The package's scripts run outside the root (DPKG_ROOT), where they reach the managers.
+    mkdir -p "$root/var/lib/dpkg/"{info,updates} && touch "$root/var/lib/dpkg/status"
+    dpkg_() { dpkg --root="$root" --log=/mnt/dpkg.log --force-script-chrootless --force-depends "$@" >>/mnt/dpkg.out 2>&1 || fail "dpkg $*: $(tail -n 5 /mnt/dpkg.out)"; }
+    dpkg_ -i "$deb"
+    textfiles=$root/var/lib/brivane-textfile
+    [[ $(stat -c %a%U "$textfiles") == 1777root ]] || fail "the textfile folder: $(stat -c %a%U "$textfiles")"
+    # The next version: the same files under a higher version number.
+    dpkg-deb -R "$deb" /mnt/next
+    sed -i 's/^Version: .*/&+1/' /mnt/next/DEBIAN/control
+    dpkg-deb -Zgzip -z1 -b /mnt/next /mnt/next.deb >/dev/null
+    for who in daemon nobody; do start_user_manager "$who" "/mnt/$who" || fail "no user manager for $who"; done
     companion() { as_user "$root/usr/bin/brivane-sensor-companion" "$@"; }
     sensors() { as_user "$root/usr/bin/brivane-sensors" --timeout 20 "$@"; }
+    # Where the user's manager cannot be reached, --install changes nothing and says so.
+    install -d -o nobody -m 700 /mnt/no-manager
+    ! runtime=/mnt/no-manager companion --install 2>/mnt/refused && grep -q "not reachable" /mnt/refused &&
+        [[ ! -e $units/$label.service ]] || fail "--install without a user manager: $(cat /mnt/refused)"
 
     [[ $(companion --status) == disabled && $(companion --install) == enabled ]] || fail "--install"
     grep -qF "ExecStart=\"${root//%/%%}/usr/lib/brivane/$app/Contents/MacOS/brivane-sensor-companion\"" \
         "$units/$label.service" || fail "the unit does not run the installed agent"
     # Every request, answered by the agent the socket started inside its sandbox.
-    sensors snapshot | grep -q "^Brivane Sensor Companion " || fail "no snapshot"
-    for request in cpu "processes memory" "processes storage" "processes energy"; do
+    for request in snapshot cpu "processes memory" "processes storage" "processes energy"; do
         # shellcheck disable=SC2086 # a request is words
         sensors --raw $request >/dev/null || fail "$request"
     done
@@ -54,53 +60,53 @@ if [[ ${3:-} == --inside ]]; then
     update=$(sensors manage checkForUpdates 2>&1) || fail "checkForUpdates exits $?: $update"
     grep -q "package manager" <<<"$update" || fail "the updater is built in: $update"
     confined() {
-        local pid
-        pid=$(as_user systemctl --user show -p MainPID --value "$1")
-        grep -q "^NoNewPrivs:[[:space:]]*1" "/proc/$pid/status" &&
-            grep -q "^Seccomp:[[:space:]]*2" "/proc/$pid/status"
+        [[ $(grep -E '^(NoNewPrivs|Seccomp):' "/proc/$(as_user systemctl --user show -p MainPID --value "$1")/status" | tr -d '[:space:]') == NoNewPrivs:1Seccomp:2 ]]
     }
     confined "$label.service" || fail "the agent runs unconfined"
 
-    # The exporter and the textfile timer, as shipped but for the command's path.
-    port=$(/usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-    textfiles="$root/textfiles"
-    install -d -o nobody "$textfiles"
-    as_user mkdir -p /mnt/home/.config/brivane-sensors
-    echo "TEXTFILE_DIRECTORY=$textfiles" | as_user tee /mnt/home/.config/brivane-sensors/metrics.env >/dev/null
-    for unit in brivane-sensors-export.service brivane-sensors-metrics.service brivane-sensors-metrics.timer; do
-        as_user systemctl --user link "$root/usr/lib/systemd/user/$unit" >/dev/null 2>&1
-    done
-    for override in "brivane-sensors-export.service export --listen 127.0.0.1:$port" \
-        "brivane-sensors-metrics.service metrics --output \"\${TEXTFILE_DIRECTORY}/brivane.prom\""; do
-        as_user mkdir -p "$units/${override%% *}.d"
-        printf '[Service]\nExecStart=\nExecStart="%s" %s\nStandardError=append:%%h/%%N.log\n' \
-            "${root//%/%%}/usr/bin/brivane-sensors" \
-            "${override#* }" | as_user tee "$units/${override%% *}.d/path.conf" >/dev/null
-    done
-    as_user systemctl --user daemon-reload
-    as_user systemctl --user enable --now brivane-sensors-export.service \
-        brivane-sensors-metrics.timer >/mnt/home/enable.log 2>&1 || fail "enable: $(cat /mnt/home/enable.log)"
-    scrape() { /usr/bin/python3 -c 'import sys, urllib.request; print(urllib.request.urlopen(sys.argv[1], timeout=20).read().decode())' "http://127.0.0.1:$port/metrics" 2>/dev/null; }
+    # Runs a command as each user in turn.
+    each() { for who in nobody daemon; do use_user "$who" "/mnt/$who"; "$@" || fail "$who: $*"; done; }
+    # The user's agent, exporter and textfile timer, as shipped but for the root they are
+    # installed under and a port of the user's own.
+    declare -A port
+    serve() {
+        [[ $(companion --install) == enabled ]] || return 1
+        port[$user]=$(/usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+        as_user systemctl --user link "$root/usr/lib/systemd/user/"brivane-sensors-{export.service,metrics.service,metrics.timer} >/dev/null
+        for unit in brivane-sensors-export.service brivane-sensors-metrics.service; do
+            shipped=$(grep '^ExecStart=brivane-sensors ' "$root/usr/lib/systemd/user/$unit")
+            as_user mkdir -p "$units/$unit.d"
+            printf '[Service]\nExecStart=\nExecStart="%s" %s\nEnvironment="TEXTFILE_DIRECTORY=%s"\nStandardError=append:%%h/%%N.log\n' \
+                "${root//%/%%}/usr/bin/brivane-sensors" "${shipped#*brivane-sensors }" \
+                "${textfiles//%/%%}" | sed "s/:9464\$/:${port[$user]}/" | as_user tee "$units/$unit.d/path.conf" >/dev/null
+        done
+        as_user systemctl --user daemon-reload &&
+            as_user systemctl --user enable --now brivane-sensors-export.service brivane-sensors-metrics.timer
+    }
+    scrape() { /usr/bin/python3 -c 'import sys, urllib.request; print(urllib.request.urlopen(sys.argv[1], timeout=20).read().decode())' "http://127.0.0.1:${port[$user]}/metrics" 2>/dev/null; }
+    # Runs a command until it succeeds, for at most $1 seconds.
+    within() { local end=$((SECONDS + $1)); until "${@:2}"; do ((SECONDS < end)) || return 1; sleep 0.1; done; }
+    answering() {
+        sensors snapshot | grep -q "^Brivane Sensor Companion " && scrape | grep -q "^brivane_up 1" &&
+            grep -q "^brivane_up{user=\"$user\"} 1" "$textfiles/brivane-$user.prom" 2>/dev/null
+    }
+    # Nothing of the user's is left running or enabled, no socket and no exporter.
+    removed() {
+        ! as_user systemctl --user list-units --no-legend --state=active,failed "$label.*" 'brivane-sensors-*' | grep . &&
+            ! find "$units" -xtype l | grep . && ! find "$runtime" -maxdepth 1 -name "*.snapshot*" | grep . && ! scrape
+    }
+    each serve
     # A loaded machine may take a while for the first start and scrape.
-    for _ in $(seq 600); do
-        scrape | grep -q "^brivane_up 1" && [[ -s $textfiles/brivane.prom ]] && break
-        sleep 0.1
-    done
-    scrape | grep -q "^brivane_up 1" ||
-        fail "the exporter unit does not serve: $(as_user systemctl --user status brivane-sensors-export.service 2>&1)"
+    each within 60 answering
     confined brivane-sensors-export.service || fail "the exporter runs unconfined"
-    grep -q "^brivane_up 1" "$textfiles/brivane.prom" || fail "the metrics timer wrote nothing"
-
-    # Removal: every shipped unit stopped and disabled, nothing left behind.
-    DPKG_ROOT=$root sh /mnt/control/prerm remove 2>/dev/null
-    left=$(as_user systemctl --user list-units --no-legend --state=active,failed \
-        "$label.*" 'brivane-sensors-*')
-    [[ -z $left ]] || fail "still running after prerm: $left"
-    dangling=$(find /mnt/home/.config/systemd/user -xtype l)
-    [[ -z $dangling ]] || fail "dangling links after prerm: $dangling"
-    [[ -z $(find "$runtime" -maxdepth 1 -name "*.snapshot*") ]] || fail "the socket stays after prerm"
-    ! scrape >/dev/null || fail "the exporter still answers after prerm"
-    echo "package test: the installed package passed under a user manager"
+    # An upgrade replaces every executable and restarts those that run: no one notices for more
+    # than a few seconds.
+    dpkg_ -i /mnt/next.deb
+    each within 10 answering
+    dpkg_ -r brivane-sensor-companion
+    each removed
+    [[ ! -e $textfiles ]] || fail "textfiles stay after removal: $(ls -A "$textfiles")"
+    echo "package test: the installed package passed under two users' managers"
     exit 0
 fi
 
@@ -119,8 +125,8 @@ sed 's/^/lintian: /' "$scratch/lintian"
 
 dpkg-deb -c "$deb" >"$scratch/contents"
 packaged=(share/man/man1/brivane-sensors.1.gz share/man/man1/brivane-sensor-companion.1.gz
-    share/bash-completion/completions/brivane-sensors share/doc/brivane-sensor-companion/copyright
-    share/doc/brivane-sensor-companion/changelog.Debian.gz "lib/systemd/user/$label.socket"
+    share/bash-completion/completions/brivane-sensors "lib/systemd/user/$label.socket"
+    share/doc/brivane-sensor-companion/{copyright,changelog.Debian.gz,metrics.md,prometheus/brivane-{rules.yml,rules.test.yml,dashboard.json}}
     "lib/systemd/user/$label.service")
 for unit in "$source"/packaging/systemd/user/*; do
     packaged+=("lib/systemd/user/${unit##*/}")

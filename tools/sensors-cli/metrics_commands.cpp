@@ -1,6 +1,7 @@
 #include "metrics_commands.h"
 
 #include "metrics_text.h"
+#include "platform/host/login_name.h"
 #include "platform/host/replaced_file.h"
 #include "snapshot_sharing.h"
 
@@ -15,8 +16,10 @@ int runMetrics(const CliOptions& options) {
     const auto start = std::chrono::steady_clock::now();
     const auto fetched = agent.fetch();
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
-    const auto text =
-        exposition(metricFamilies(fetched.snapshot ? &*fetched.snapshot : nullptr, took.count()));
+    auto families = metricFamilies(fetched.snapshot ? &*fetched.snapshot : nullptr, took.count());
+    // Several users' files share the collector's folder; their series differ by this label.
+    labelEverySample(families, "user", platform::host::loginName());
+    const auto text = exposition(families);
 
     if (options.output) {
         std::string problem;

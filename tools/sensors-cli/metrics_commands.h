@@ -8,7 +8,8 @@
 namespace brivane::cli {
 
 // Runs the metrics request of options and returns the exit status: one snapshot in the text
-// exposition format, on standard output or written atomically to options.output. The text is
+// exposition format, every series labelled with the user's login name (user="…"), on standard
+// output or written atomically to options.output. The text is
 // written even when the agent cannot be reached (brivane_up 0), so a stale file never outlives
 // the agent; the exit status tells (1 unreachable, 3 no data, 4 the output could not be
 // written).

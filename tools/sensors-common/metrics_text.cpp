@@ -254,6 +254,15 @@ std::vector<MetricFamily> metricFamilies(const SensorSnapshot* snapshot, double 
     return std::move(families).take();
 }
 
+void labelEverySample(std::vector<MetricFamily>& families, const std::string& name,
+                      const std::string& value) {
+    for (auto& family : families) {
+        for (auto& sample : family.samples) {
+            sample.labels.insert(sample.labels.begin(), {name, value});
+        }
+    }
+}
+
 namespace {
 
 // Backslash and line feed always; the double quote only inside label values.

@@ -38,6 +38,10 @@ struct ProcessEnergy {
 std::vector<MetricFamily> metricFamilies(const SensorSnapshot* snapshot, double scrapeSeconds,
                                          const std::vector<ProcessEnergy>& busiest = {});
 
+// Every sample of families gains the label name="value" before its own.
+void labelEverySample(std::vector<MetricFamily>& families, const std::string& name,
+                      const std::string& value);
+
 // The families in the text exposition format (version 0.0.4), as served on /metrics.
 std::string exposition(const std::vector<MetricFamily>& families);
 

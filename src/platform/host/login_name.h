@@ -1,0 +1,11 @@
+#pragma once
+
+#include <string>
+
+namespace brivane::platform::host {
+
+// The login name of the process's real user, else (no account entry, as in some containers)
+// that user's id in decimal.
+std::string loginName();
+
+} // namespace brivane::platform::host
