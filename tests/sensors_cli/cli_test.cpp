@@ -2,7 +2,7 @@
 #include "disk_list.h"
 #include "document_view.h"
 #include "ipc/ipc_test_support.h"
-#include "smc_key_catalogue.h"
+#include "sensor_catalogue.h"
 #include "support/child_process.h"
 
 #include <gtest/gtest.h>
@@ -139,9 +139,20 @@ TEST(SensorsCli, ViewsShowTheDocumentsAsTablesAndSayWhyASectionIsEmpty) {
                 R"("accessories":[{"name":"Mouse","level":0.64}],)"
                 R"("battery":{"level":0.8,"state":"charging","timeToFull":4530}})",
          {},
-         {"Battery", "level", "80 %", "charging", "1 h 16 min", "(none: no SMC on this machine)",
+         {"Battery", "level", "80 %", "charging", "1 h 16 min",
+          "(none: this machine reports no fans)",
           "(none: no SMC and no other temperature sensor on this machine)",
           "(none: no graphics accelerator reports its utilisation)", "Mouse", " 64\n"}},
+        {"a fanless Linux board",
+         Selector::snapshot,
+         "",
+         head + R"("temperatures":[{"key":"nvme@0001:01:00.0/Composite","value":40},)"
+                R"({"key":"cpu_thermal/temp1","value":48.2}],"fans":[],)"
+                R"("power":[{"key":"PSTR","value":4}]})",
+         {},
+         {"  cpu_thermal/temp1            cpu_thermal temp1  CPU      48.2\n"
+          "  nvme@0001:01:00.0/Composite  Composite          storage  40.0\n",
+          "(none: this machine reports no fans)"}},
         {"cpu",
          Selector::cpuDetails,
          "",
@@ -194,6 +205,34 @@ TEST(SmcKeyCatalogue, NamesWellKnownKeysAndLeavesTheRestUnnamed) {
         EXPECT_EQ(description ? description->name + "|" + std::string(groupName(description->group))
                               : "",
                   c.described);
+    }
+}
+
+// Every Linux chip's readings in its group, named by their labels; thermal zones by type.
+TEST(SensorCatalogue, LinuxChipsHaveGroupsAndNames) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"coretemp/Package id 0", "Package id 0|CPU"},
+        {"k10temp@0000:00:18.3/Tccd8", "Tccd8|CPU"},
+        {"amdgpu@0000:03:00.0/edge", "edge|GPU"},
+        {"xe@0000:04:00.0/pkg", "pkg|GPU"},
+        {"drivetemp@2:0:0:0/temp1", "drivetemp temp1|storage"},
+        {"spd5118@1-0051/temp1", "spd5118 temp1|memory"},
+        {"iwlwifi_1/temp1", "iwlwifi_1 temp1|wireless"},
+        {"mt7921_phy0/temp1", "mt7921_phy0 temp1|wireless"},
+        {"nct6779/SYSTIN", "SYSTIN|mainboard"},
+        {"acpitz@hwmon0/temp2", "acpitz temp2|mainboard"},
+        {"thermal_zone/SEN1", "SEN1|mainboard"},
+        {"thermal_zone/gpu-thermal", "gpu-thermal|GPU"},
+        {"bigcore0_thermal/temp1", "bigcore0_thermal temp1|CPU"},
+        {"BatteryTemperature", "Battery|battery"},
+        {"TC0P", "CPU proximity|CPU"},
+        {"mystery/temp1", "mystery temp1|other"},
+    };
+    for (const auto& [key, described] : cases) {
+        const auto description = describeSensor(key);
+        ASSERT_TRUE(description) << key;
+        EXPECT_EQ(description->name + "|" + std::string(groupName(description->group)), described)
+            << key;
     }
 }
 

@@ -2,7 +2,7 @@
 
 #include "formats/document_codec.h"
 #include "optional_list.h"
-#include "smc_key_catalogue.h"
+#include "sensor_catalogue.h"
 
 #include <algorithm>
 #include <numeric>
@@ -124,7 +124,7 @@ std::size_t shownRows(std::size_t total, const ViewOptions& view, ViewSection& s
     return shown;
 }
 
-// SMC keys by group, the catalogue's name beside each, document order within a group; keys the
+// Sensors by group, the catalogue's name beside each, document order within a group; keys the
 // catalogue does not know come last. Hot ones are marked in words too, as colour may be off.
 ViewSection temperatures(const std::vector<SensorSnapshot::Reading>& readings, bool smc,
                          const ViewOptions& view) {
@@ -134,7 +134,7 @@ ViewSection temperatures(const std::vector<SensorSnapshot::Reading>& readings, b
     };
     std::vector<Row> rows;
     for (const auto& reading : readings) {
-        rows.push_back({&reading, describeSmcKey(reading.key)});
+        rows.push_back({&reading, describeSensor(reading.key)});
     }
     const auto group = [](const Row& row) {
         return row.description ? row.description->group : SensorGroup::other;
@@ -169,6 +169,11 @@ DocumentView snapshotView(const SensorSnapshot& snapshot, const ViewOptions& vie
                      snapshot.helperUID, snapshot.helperEffectiveUID};
     const bool smc = showsAnSmc(snapshot);
     out.sections.push_back(temperatures(snapshot.temperatures, smc, view));
+    // Linux fills the SMC's power keys from other chips too: only its temperature keys tell
+    // that a fanless machine's SMC was asked.
+    const bool smcAsked =
+        std::any_of(snapshot.temperatures.begin(), snapshot.temperatures.end(),
+                    [](const auto& reading) { return isSmcTemperatureKey(reading.key); });
 
     ViewSection fans{"fans",
                      "Fans",
@@ -177,7 +182,7 @@ DocumentView snapshotView(const SensorSnapshot& snapshot, const ViewOptions& vie
                       {"rpm", "rpm", Align::right},
                       {"maximumRpm", "max", Align::right}},
                      {},
-                     smc ? "the SMC reports no fans" : "no SMC on this machine"};
+                     smcAsked ? "the SMC reports no fans" : "this machine reports no fans"};
     for (const auto& fan : snapshot.fans) {
         fans.rows.push_back({{integer(fan.id), text(fan.name), number(fan.rpm, 0),
                               fan.maximumRPM ? number(*fan.maximumRPM, 0) : ViewCell{}}});

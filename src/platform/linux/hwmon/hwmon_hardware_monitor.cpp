@@ -19,7 +19,8 @@ std::optional<double> celsiusOf(std::optional<std::int64_t> millidegrees) {
 
 HwmonHardwareMonitor::HwmonHardwareMonitor(std::string sysRoot, SensorPoller::Setup setup)
     : poller_(sysRoot, discoverMonitors,
-              SensorPoller::Setup(setup).forBackEnd("hwmon", {"class/hwmon"}, {"hwmon"})),
+              SensorPoller::Setup(setup).forBackEnd("hwmon", {"class/hwmon", "class/thermal"},
+                                                    {"hwmon", "thermal"})),
       demand_(setup.demand), cards_(setup.cards) {}
 
 void HwmonHardwareMonitor::adopt(const MonitorCatalog& catalog) {

@@ -15,8 +15,9 @@ namespace brivane::platform::linux_backend {
 
 // Every hwmon chip but the Apple SMC's (which the SMC transport serves), read from sysfs
 // directly by a SensorPoller: temperatures keyed "<chip>/<label>", fans named "<chip>/<label>",
-// power channels in watts keyed "<chip>/<label>". Chips come and go with the hardware; a fan
-// keeps its id for the life of the monitor.
+// power channels in watts keyed "<chip>/<label>"; and the thermal zones no chip shows, keyed
+// "thermal_zone/<type>". Chips come and go with the hardware; a fan keeps its id for the life
+// of the monitor.
 // Board chips (Super-I/O, WMI) list every header: a fan of theirs is shown once it has been
 // seen turning, and an input that reads far above every processor sensor (isGhostTemperature)
 // is taken for an unconnected one and left out from then on. Fans outside 0 to kFanCeiling

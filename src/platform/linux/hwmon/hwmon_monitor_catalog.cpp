@@ -3,6 +3,7 @@
 #include "platform/linux/counter_file.h"
 #include "platform/linux/hwmon/hwmon_chip_traits.h"
 #include "platform/linux/hwmon/hwmon_tree.h"
+#include "platform/linux/hwmon/thermal_zones.h"
 
 #include <algorithm>
 #include <numeric>
@@ -114,6 +115,12 @@ discoverMonitors(const std::shared_ptr<ChannelSet>& channels) {
                 }
                 break;
             }
+        }
+    }
+    // Zones after the chips, in zone order: a board sensor no chip shows.
+    for (const auto& zone : zonesToRead(listThermalZones(sys), identities)) {
+        if (const auto value = channels->add(zone.input)) {
+            catalog->temperatures.push_back({zone.key, *value, false, zone.processor});
         }
     }
     catalog->cards = cards.size();

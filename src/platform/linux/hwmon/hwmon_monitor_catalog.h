@@ -15,7 +15,7 @@ namespace brivane::platform::linux_backend {
 // their stable names, channels by kind and index.
 struct MonitorCatalog {
     struct Temperature {
-        std::string key; // "<chip>/<label>"
+        std::string key; // "<chip>/<label>", "thermal_zone/<type>"
         std::size_t channel = 0;
         bool board = false;     // on a chip that lists unconnected inputs too
         bool processor = false; // measures the processor
@@ -40,7 +40,8 @@ struct MonitorCatalog {
     std::size_t cards = 0; // graphics cards among the powers
 };
 
-// Walks class/hwmon under the set's root, adding the channels it finds to `channels`.
+// Walks class/hwmon, then the thermal zones no chip shows (thermal_zones.h), under the set's
+// root, adding the channels it finds to `channels`.
 std::shared_ptr<const MonitorCatalog> discoverMonitors(const std::shared_ptr<ChannelSet>& channels);
 
 } // namespace brivane::platform::linux_backend

@@ -205,6 +205,45 @@ TEST(HwmonHardwareMonitor, DesktopBoardsGetStableNamesAndNoGhosts) {
     }
 }
 
+// Zones no chip shows are read, by type and in zone-number order; not a zone with a hwmon node
+// below it or a chip for its type, not the DPTF framework's fixed 20 °C, and not the package
+// zone while coretemp reads the same sensor.
+TEST(HwmonHardwareMonitor, ThermalZonesWithoutAHwmonTwinAreRead) {
+    for (const bool coretemp : {true, false}) {
+        SCOPED_TRACE(coretemp ? "with coretemp" : "without coretemp");
+        testing::TempDir sys;
+        for (const auto& [zone, files] : std::initializer_list<std::pair<int, std::string>>{
+                 {0, "type=soc-thermal;temp=30000"},
+                 {1, "type=soc-thermal;temp=31000"},
+                 {2, "type=INT3400 Thermal;temp=20000"},
+                 {3, "type=SEN1;temp=41000"},
+                 {4, "type=x86_pkg_temp;temp=52000"},
+                 {10, "type=SEN1;temp=39000"}}) {
+            const std::string folder =
+                "devices/virtual/thermal/thermal_zone" + std::to_string(zone);
+            sys.writeFiles(folder, files);
+            sys.symlink("class/thermal/thermal_zone" + std::to_string(zone), "../../" + folder);
+        }
+        addHwmonChip(sys, {"hwmon0", "virtual/thermal/thermal_zone0",
+                           "name=soc_thermal;temp1_input=30000;temp2_input=31000", false, true});
+        if (coretemp) {
+            addHwmonChip(sys, {"hwmon1", "platform/coretemp.0",
+                               "name=coretemp;temp1_label=Package id 0;temp1_input=52000"});
+        }
+        HwmonHardwareMonitor monitor(sys.path(), manual(std::make_shared<ManualUptimeClock>()));
+        monitor.sample();
+        monitor.step();
+        Found expected{{"soc_thermal/temp1", 30},
+                       {"soc_thermal/temp2", 31},
+                       {"thermal_zone/SEN1", 41},
+                       {"thermal_zone/SEN1 2", 39}};
+        expected.insert(expected.begin() + (coretemp ? 0 : 3),
+                        coretemp ? Found::value_type{"coretemp/Package id 0", 52}
+                                 : Found::value_type{"thermal_zone/x86_pkg_temp", 52});
+        EXPECT_EQ(temperaturesOf(monitor.sample()), expected);
+    }
+}
+
 // A chip on a runtime-suspended PCI device is not read at all (a read would wake it) and shows
 // nothing until the device resumes; of two cards the busiest's power is "GPUModelPower"; a label
 // a chip repeats is numbered, not dropped.

@@ -1,0 +1,139 @@
+#include "sensor_catalogue.h"
+
+#include <array>
+#include <string>
+
+namespace brivane::cli {
+namespace {
+
+using G = SensorGroup;
+
+// Driver names and thermal zone types, in lower case with '-' as '_' (the thermal core names a
+// zone's hwmon chip so); '*' matches any run of characters. The first matching entry wins.
+struct ChipEntry {
+    std::string_view pattern;
+    SensorGroup group;
+};
+
+constexpr std::array chipCatalogue{
+    // Processor packages, dies and cores; device-tree zones ("cpu_thermal", "bigcore0_thermal")
+    // and the package zones.
+    ChipEntry{"coretemp", G::cpu},
+    ChipEntry{"k10temp", G::cpu},
+    ChipEntry{"k8temp", G::cpu},
+    ChipEntry{"zenpower", G::cpu},
+    ChipEntry{"via_cputemp", G::cpu},
+    ChipEntry{"fam15h_power", G::cpu},
+    ChipEntry{"x86_pkg_temp", G::cpu},
+    ChipEntry{"tcpu*", G::cpu},
+    ChipEntry{"b0d4", G::cpu},
+    ChipEntry{"cpu*", G::cpu},
+    ChipEntry{"*core*_thermal", G::cpu},
+    // Graphics cards and device-tree GPU zones.
+    ChipEntry{"amdgpu", G::gpu},
+    ChipEntry{"radeon", G::gpu},
+    ChipEntry{"nouveau", G::gpu},
+    ChipEntry{"i915", G::gpu},
+    ChipEntry{"xe", G::gpu},
+    ChipEntry{"nvidia*", G::gpu},
+    ChipEntry{"gpu*", G::gpu},
+    // Memory modules' sensors.
+    ChipEntry{"spd5118", G::memory},
+    ChipEntry{"jc42", G::memory},
+    ChipEntry{"tmem", G::memory},
+    // Drives.
+    ChipEntry{"nvme", G::storage},
+    ChipEntry{"drivetemp", G::storage},
+    // Batteries and chargers.
+    ChipEntry{"*battery*", G::battery},
+    ChipEntry{"bat?", G::battery},
+    // Wi-Fi cards: Intel, MediaTek, Qualcomm Atheros.
+    ChipEntry{"iwlwifi*", G::wireless},
+    ChipEntry{"mt76*", G::wireless},
+    ChipEntry{"mt79*", G::wireless},
+    ChipEntry{"ath*", G::wireless},
+    // The board: ACPI zones, Super-I/O chips, embedded controllers and firmware interfaces,
+    // the chipset, I²C sensors.
+    ChipEntry{"acpitz", G::mainboard},
+    ChipEntry{"nct*", G::mainboard},
+    ChipEntry{"it8*", G::mainboard},
+    ChipEntry{"w83*", G::mainboard},
+    ChipEntry{"f71*", G::mainboard},
+    ChipEntry{"asus*", G::mainboard},
+    ChipEntry{"dell_*", G::mainboard},
+    ChipEntry{"hp_wmi_sensors", G::mainboard},
+    ChipEntry{"gigabyte_wmi", G::mainboard},
+    ChipEntry{"thinkpad", G::mainboard},
+    ChipEntry{"cros_ec", G::mainboard},
+    ChipEntry{"steamdeck_hwmon", G::mainboard},
+    ChipEntry{"pch_*", G::mainboard},
+    ChipEntry{"lm*", G::mainboard},
+    ChipEntry{"tmp*", G::mainboard},
+};
+
+constexpr std::string_view zoneChip = "thermal_zone";
+
+// '*' any run, '?' one character, anything else itself.
+bool matches(std::string_view text, std::string_view pattern) {
+    if (pattern.empty()) {
+        return text.empty();
+    }
+    if (pattern.front() == '*') {
+        for (std::size_t skip = 0; skip <= text.size(); ++skip) {
+            if (matches(text.substr(skip), pattern.substr(1))) {
+                return true;
+            }
+        }
+        return false;
+    }
+    return !text.empty() && (pattern.front() == '?' || pattern.front() == text.front()) &&
+           matches(text.substr(1), pattern.substr(1));
+}
+
+// "temp2", "fan1", "power3": a channel's stem, the name it goes by without a label.
+bool isStem(std::string_view label) {
+    for (const std::string_view prefix : {"temp", "fan", "power"}) {
+        if (label.starts_with(prefix) && label.size() > prefix.size() &&
+            label.find_first_not_of("0123456789", prefix.size()) == std::string_view::npos) {
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+SensorGroup chipGroup(std::string_view chip) {
+    std::string name(chip.substr(0, chip.find_first_of("@#")));
+    for (char& c : name) {
+        c = c == '-' ? '_' : c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    }
+    for (const auto& entry : chipCatalogue) {
+        if (matches(name, entry.pattern)) {
+            return entry.group;
+        }
+    }
+    return G::other;
+}
+
+std::optional<SmcKeyDescription> describeSensor(std::string_view key) {
+    if (key == "BatteryTemperature") {
+        return SmcKeyDescription{"Battery", G::battery};
+    }
+    const auto slash = key.find('/');
+    if (slash == std::string_view::npos) {
+        return describeSmcKey(key);
+    }
+    const auto chip = key.substr(0, slash);
+    const auto label = key.substr(slash + 1);
+    if (chip == zoneChip) {
+        const auto group = chipGroup(label);
+        return SmcKeyDescription{std::string(label), group == G::other ? G::mainboard : group};
+    }
+    return SmcKeyDescription{isStem(label) ? std::string(chip.substr(0, chip.find_first_of("@#"))) +
+                                                 " " + std::string(label)
+                                           : std::string(label),
+                             chipGroup(chip)};
+}
+
+} // namespace brivane::cli
