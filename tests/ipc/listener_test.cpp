@@ -29,10 +29,12 @@ bool closedWithoutAByteAfter(const std::string& path, const std::string& bytes) 
     const timeval limit{waitMs / 1000, 0};
     ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
     char byte;
-    const bool sent = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-                      ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == ssize_t(bytes.size());
-    const auto got = sent ? ::recv(fd, &byte, 1, 0) : 1;
-    const bool closed = got == 0 || (got < 0 && errno == ECONNRESET);
+    // A peer refused at once may be closed before the bytes go: the send then fails the same way.
+    const bool connected =
+        ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    const auto sent = connected ? ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) : 0;
+    const auto got = sent == ssize_t(bytes.size()) ? ::recv(fd, &byte, 1, 0) : sent < 0 ? -1 : 1;
+    const bool closed = got == 0 || (got < 0 && (errno == ECONNRESET || errno == EPIPE));
     ::close(fd);
     return closed;
 }
