@@ -217,12 +217,11 @@ double fastTurn(State& s, LaneRun& run, Lock& lock) {
         s.slowWake.notify_all(); // the slow lane has new work
     }
     s.rediscover = s.rediscover || gone;
+    // The kernel's events wait for the next pass, or for a request that sees them waiting: a
+    // back end with nothing to read costs no timer.
     if (gone) {
         next = std::min(next, now + timing.refresh);
     }
-    // The kernel's events wait for the next pass, or for a request that sees them waiting: a
-    // back end with nothing to read costs no timer.
-
     if (timing.rediscoverEvery > 0) {
         next = std::min(next, s.lastDiscovery + timing.rediscoverEvery);
     }
