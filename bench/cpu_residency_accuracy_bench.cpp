@@ -1,9 +1,9 @@
 // How well the residency sampler's frequency bins match the truth. A simulated CPU changes
 // frequency every 50 to 300 ms among four values and is busy in half of its 10 ms slices, at
 // random; a writer thread publishes its scaling_cur_freq and /proc/stat (USER_HZ slices) as it
-// goes, while the sampler looks every 100 ms. Reported: the share of active time that would have
-// to move between bins to match the truth ("distribution_error_pct"), and the error of the total
-// active time.
+// goes, while the sampler looks every 100, 250, 500 or 1000 ms (the second argument). Reported: the
+// share of active time that would have to move between bins to match the truth
+// ("distribution_error_pct"), and the error of the total active time.
 
 #include "platform/host/ioreport_delta.h"
 #include "platform/linux/sysfs_ioreport_source.h"
@@ -34,7 +34,8 @@ void SamplerAccuracy(benchmark::State& state) {
     const std::uint64_t frequencies[] = {800000, 1600000, 2400000, 3200000};
     const auto seconds = static_cast<int>(state.range(0));
     for (auto _ : state) {
-        SysfsIOReportSource source(sys.path(), ::pread, proc.path());
+        SysfsIOReportSource source(sys.path(), ::pread, proc.path(),
+                                   {.period = std::chrono::milliseconds(state.range(1))});
         const auto channels = source.copyChannelsInGroup("CPU Stats", std::nullopt);
         auto subscription = source.createSubscription(channels.value());
         const auto first = source.createSamples(*subscription.subscription, *channels).value();
@@ -73,7 +74,10 @@ void SamplerAccuracy(benchmark::State& state) {
         state.counters["active_error_pct"] = 100 * (measured - total) / total;
     }
 }
-BENCHMARK(SamplerAccuracy)->Arg(10)->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK(SamplerAccuracy)
+    ->ArgsProduct({{10}, {100, 250, 500, 1000}})
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond);
 
 } // namespace
 } // namespace brivane

@@ -60,11 +60,12 @@ void TurnQueue::async(ServiceReply reply, std::string key, Work work) {
     if (held_ > sweepAbove_) {
         sweepLocked(dropped);
     }
-    if (!scheduled_) {
-        scheduled_ = true;
+    const bool schedule = !std::exchange(scheduled_, true);
+    lock.unlock(); // dropped replies answer (to nobody) outside the lock
+    if (schedule) {
+        // Outside the lock: the worker takes it first thing, and would wake only to wait for it.
         queue_.async([this] { runNext(); });
     }
-    lock.unlock(); // dropped replies answer (to nobody) outside the lock
 }
 
 std::size_t TurnQueue::waitingRequests() {

@@ -4,6 +4,7 @@
 #include "platform/linux/uevent.h"
 
 #include <algorithm>
+#include <sys/prctl.h>
 
 namespace brivane::platform::linux_backend {
 namespace {
@@ -175,7 +176,7 @@ bool discoverWhenDue(State& s, LaneRun& run, Lock& lock, double now) {
     s.channels = std::move(set);
     s.catalog = std::move(catalog);
     s.discovered = true;
-    s.wake.notify_all();      // the slow lane has a new set
+    wakeSlowLane(s);          // it has a new set
     s.refreshed.notify_all(); // a back end opening waits for it
     return true;
 }
@@ -213,10 +214,12 @@ double fastTurn(State& s, LaneRun& run, Lock& lock) {
     ++s.passes;
     s.refreshed.notify_all();
     if (slowed) {
-        s.wake.notify_all(); // the slow lane has new work
+        s.slowWake.notify_all(); // the slow lane has new work
     }
     s.rediscover = s.rediscover || gone;
-    if (gone || watching) {
+    // The kernel's events wait for the next pass, or for a request that sees them waiting: a
+    // back end with nothing to read costs no timer.
+    if (gone) {
         next = std::min(next, now + timing.refresh);
     }
     if (timing.rediscoverEvery > 0) {
@@ -240,16 +243,20 @@ namespace {
 
 void runLane(std::shared_ptr<State> state, int lane, std::shared_ptr<LaneRun> run) {
     State& s = *state;
+    std::condition_variable& wake = lane == kFast ? s.wake : s.slowWake;
     setCurrentThreadName(s.setup.name + (lane == kFast ? "-read" : "-slow"));
+    // A pass a twentieth of a refresh late is as fresh: the kernel may fold the lanes' timers
+    // into one wake-up of the machine.
+    ::prctl(PR_SET_TIMERSLACK, static_cast<unsigned long>(s.timing().refresh / 20 * 1e9));
     Lock lock(s.mutex);
     while (!s.stop && !run->abandoned) {
         if (!s.active) {
-            s.wake.wait(lock);
+            wake.wait(lock);
             continue;
         }
         if (lane == kFast && s.now() - s.lastDemand >= s.timing().idleAfter) {
-            s.active = false;    // nobody asks: no reads, no timers, no wake-ups
-            s.wake.notify_all(); // the slow lane parks now, not at its next read
+            s.active = false; // nobody asks: no reads, no timers, no wake-ups
+            wakeSlowLane(s);  // it parks now, not at its next read
             continue;
         }
         double next = lane == kFast ? fastTurn(s, *run, lock) : slowTurn(s, *run, lock);
@@ -261,9 +268,9 @@ void runLane(std::shared_ptr<State> state, int lane, std::shared_ptr<LaneRun> ru
             next = std::min(next, s.lastDemand + s.timing().idleAfter);
         }
         if (next == kNever) {
-            s.wake.wait(lock);
+            wake.wait(lock);
         } else if (next > now) {
-            s.wake.wait_for(lock, std::chrono::duration<double>(next - now));
+            wake.wait_for(lock, std::chrono::duration<double>(next - now));
         }
     }
     if (!run->abandoned) {
@@ -273,6 +280,14 @@ void runLane(std::shared_ptr<State> state, int lane, std::shared_ptr<LaneRun> ru
 }
 
 } // namespace
+
+void wakeSlowLane(State& s) {
+    if (s.channels && std::ranges::any_of(s.channels->all(), [](const auto& channel) {
+            return channel->slow() && !channel->skipped();
+        })) {
+        s.slowWake.notify_all();
+    }
+}
 
 void startLanes(const std::shared_ptr<State>& state) {
     for (int lane : {kFast, kSlow}) {

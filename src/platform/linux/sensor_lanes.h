@@ -35,7 +35,8 @@ struct SensorPoller::State {
     Setup setup;
 
     std::mutex mutex;
-    std::condition_variable wake;      // the lanes: a request after a rest, work moved, stop
+    std::condition_variable wake;      // the fast lane: a request after a rest, events, stop
+    std::condition_variable slowWake;  // the slow lane: the same, when it has work; work moved
     std::condition_variable refreshed; // requests waiting for a fast pass
     std::condition_variable exited;    // the destructor waiting for the lanes
     bool stop = false;
@@ -78,6 +79,9 @@ struct SensorPoller::State {
 
 using Lock = std::unique_lock<std::mutex>;
 
+// Wakes the slow lane when it has channels to read; with none it sleeps until one moves there,
+// so that a back end without slow sensors costs no wake-up of it. Holds the lock.
+void wakeSlowLane(SensorPoller::State& s);
 // Starts the lanes that are not running.
 void startLanes(const std::shared_ptr<SensorPoller::State>& state);
 // One turn of a lane: what is due now; when the next is due. Hold the lock on entry and exit.

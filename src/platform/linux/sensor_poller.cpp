@@ -3,6 +3,7 @@
 #include "platform/host/monotonic_uptime_clock.h"
 #include "platform/linux/sensor_lanes.h"
 
+#include <poll.h>
 #include <unistd.h>
 
 namespace brivane::platform::linux_backend {
@@ -15,6 +16,12 @@ void writeToStandardError(std::string_view line) {
     std::string text(line);
     text += '\n';
     [[maybe_unused]] const auto written = ::write(STDERR_FILENO, text.data(), text.size());
+}
+
+// Whether the kernel has told of devices since the fast lane last looked; does not block.
+bool eventsWaiting(const State& s) {
+    pollfd events{s.uevents.get(), POLLIN, 0};
+    return s.uevents.valid() && ::poll(&events, 1, 0) > 0;
 }
 
 // Starts reading after a rest: values older than their pace allows are forgotten, the lanes
@@ -34,6 +41,7 @@ void activate(const std::shared_ptr<State>& state, double now) {
     if (s.setup.background) {
         startLanes(state);
         s.wake.notify_all();
+        wakeSlowLane(s);
     }
 }
 
@@ -107,6 +115,7 @@ SensorPoller::~SensorPoller() {
     Lock lock(s.mutex);
     s.stop = true;
     s.wake.notify_all();
+    s.slowWake.notify_all();
     s.refreshed.notify_all();
     const auto limit = std::chrono::duration<double>(s.timing().stuckAfter);
     for (auto& lane : s.lanes) {
@@ -146,6 +155,9 @@ SensorPoller::Catalog SensorPoller::currentCatalog(std::optional<double> discove
         }
     } else if (s.setup.background) {
         startLanes(state_); // after a stuck lane was left behind
+        if (eventsWaiting(s)) {
+            s.wake.notify_all(); // a device came or went: the fast lane looks, not this request
+        }
     }
     if (s.setup.background) {
         if (discoveryPatience) {

@@ -6,6 +6,7 @@
 #include <array>
 #include <cerrno>
 #include <pthread.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 namespace brivane::platform::linux_backend {
@@ -70,7 +71,11 @@ void CpuStateReader::sample(const IOReportChannelList& wanted, IOReportChannelLi
         sampler_ = std::thread([this] { run(); });
     }
     tickLocked(true);
-    deadline_ = std::chrono::steady_clock::now() + sampling_.linger;
+    const auto now = std::chrono::steady_clock::now();
+    if (lastRequest_)
+        requestGap_ = now - *lastRequest_;
+    lastRequest_ = lastLook_ = now;
+    deadline_ = now + sampling_.linger;
     for (const IOReportChannel& want : wanted) {
         for (const Channel& channel : channels_) {
             if (channel.plan.description.channelID != want.channelID)
@@ -97,16 +102,31 @@ bool CpuStateReader::samplerRunning() const {
 void CpuStateReader::run() {
     // Named directly: clients that only list the channels link no thread-naming back end.
     ::pthread_setname_np(::pthread_self(), "cpu-residency");
+    // A look a tenth of a period late misplaces nothing: let the kernel fold it into another
+    // wake-up of the machine.
+    ::prctl(PR_SET_TIMERSLACK, static_cast<unsigned long>(sampling_.period.count() / 10));
     std::unique_lock lock(mutex_);
-    auto next = std::chrono::steady_clock::now() + sampling_.period;
-    while (!wake_.wait_until(lock, next, [this] { return stopping_; })) {
+    const auto period = sampling_.period;
+    for (;;) {
+        // A period after the last look, a request's included. A client that asks at a steady
+        // pace looks for the sampler when it would come within half a period of that: the
+        // sampler looks a period after it instead, and a 1 Hz client at 500 ms costs one
+        // wake-up a second, not two.
+        auto next = lastLook_ + period;
+        if (lastRequest_ && requestGap_ < sampling_.linger) {
+            const auto expected = *lastRequest_ + requestGap_;
+            if (expected > lastLook_ && expected < next + period / 2)
+                next = expected + period;
+        }
+        if (wake_.wait_until(lock, next, [this] { return stopping_; }))
+            break;
         const auto now = std::chrono::steady_clock::now();
         if (now >= deadline_)
             break;
+        if (now < lastLook_ + period / 2)
+            continue; // a request looked just now: a look would see next to nothing
         tickLocked(false);
-        next += sampling_.period;
-        if (next <= now)
-            next = now + sampling_.period; // a late tick is not made up in a burst
+        lastLook_ = now;
     }
     running_ = false;
 }
