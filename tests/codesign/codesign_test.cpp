@@ -1,15 +1,23 @@
 #include "platform/host/cms_signature.h"
+#include "platform/host/exe_signature_source.h"
 #include "support/child_process.h"
 #include "support/temp_dir.h"
 #include "update/installer_signature.h"
 
 #include <atomic>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <memory>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace brivane::testing {
@@ -195,6 +203,126 @@ TEST_F(Codesign, VerifyNamesTheSignerOrWhyItRefuses) {
         if (c.status != 0) {
             EXPECT_EQ(result.output.find("verified: yes"), std::string::npos) << c.name;
         }
+    }
+}
+
+const std::string agentIdentifier = "dev.qorva.brivane.SensorCompanion";
+
+// A new client process of user's checks program, keeping verdicts in folder: whether it was
+// taken for the agent, and how many times it was hashed.
+std::pair<bool, int> checkAs(const passwd& user, const std::string& program,
+                             const std::string& folder) {
+    int answer[2];
+    if (::pipe(answer) != 0) {
+        return {false, -1};
+    }
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ExeSignatureSource source(std::make_shared<const CmsVerifier>(), folder);
+        char result[2] = {'-', '-'};
+        if (::setgroups(0, nullptr) == 0 && ::setgid(user.pw_gid) == 0 &&
+            ::setuid(user.pw_uid) == 0) {
+            const auto signature = source.signatureOfFile(program);
+            result[0] = signature && signature->identifier == agentIdentifier ? 'y' : 'n';
+            result[1] = static_cast<char>('0' + source.verifications());
+        }
+        ::_exit(::write(answer[1], result, 2) == 2 ? 0 : 1);
+    }
+    ::close(answer[1]);
+    char result[2] = {};
+    const bool read = ::read(answer[0], result, 2) == 2;
+    ::close(answer[0]);
+    ::waitpid(child, nullptr, 0);
+    return {read && result[0] == 'y', read ? result[1] - '0' : -1};
+}
+
+// Later runs take a verdict from the runtime directory only while nothing but root could have
+// changed the executable: a modified, replaced or unsigned one, and one of the user's own
+// whatever verdict a program of the user wrote for it, are verified again.
+TEST_F(Codesign, KeptVerdictsSpareLaterRunsOnlyWhatOnlyRootCouldChange) {
+    struct statvfs mount {};
+    if (::geteuid() != 0 || ::statvfs(temp_->path().c_str(), &mount) != 0 ||
+        (mount.f_flag & ST_NOSUID) != 0) {
+        GTEST_SKIP() << "needs root, and a temporary folder where set-user-id bits count";
+    }
+    const passwd* user = ::getpwnam("nobody");
+    ASSERT_TRUE(user);
+    const auto run = *temp_ / "run", kept = run + "/" + std::string(KeptVerdicts::fileName);
+    temp_->makeDirectory("run");
+    ASSERT_EQ(::chown(run.c_str(), user->pw_uid, user->pw_gid) | ::chmod(run.c_str(), 0700) |
+                  ::chmod(temp_->path().c_str(), 0755),
+              0);
+    const auto agent = signedProgram("agent", agentIdentifier);
+    const auto chownFolder = [&](uid_t owner) { return ::chown(temp_->path().c_str(), owner, -1); };
+    const auto replace = [&](const std::string& text) {
+        temp_->write("new", text, 0755);
+        std::filesystem::rename(*temp_ / "new", agent);
+    };
+    // The kept verdict, moved onto the executable and signature file as they are now.
+    const auto forge = [&] {
+        auto text = readFile(kept);
+        const auto line = text.find('\n') + 1;
+        auto end = line;
+        std::string identities;
+        for (const auto& file : {agent, agent + ".sig"}) {
+            struct stat now {};
+            ASSERT_EQ(::stat(file.c_str(), &now), 0);
+            const auto ns = [](timespec time) {
+                return std::to_string(time.tv_sec * 1'000'000'000 + time.tv_nsec) + ' ';
+            };
+            identities += std::to_string(now.st_dev) + ' ' + std::to_string(now.st_ino) + ' ' +
+                          std::to_string(now.st_size) + ' ' + ns(now.st_mtim) + ns(now.st_ctim);
+        }
+        for (int field = 0; field < 10; ++field) {
+            end = text.find(' ', end) + 1;
+        }
+        text.replace(line, end - line, identities);
+        std::ofstream(kept) << text;
+    };
+    const struct {
+        const char* what;
+        std::function<void()> change;
+        std::pair<bool, int> admittedAndHashed;
+    } steps[] = {
+        {"first run", [] {}, {true, 1}},
+        {"second run", [] {}, {true, 0}},
+        {"modified in place, its time put back",
+         [&] {
+             struct stat before {};
+             ASSERT_EQ(::stat(agent.c_str(), &before), 0);
+             std::fstream(agent, std::ios::in | std::ios::out).seekp(-2, std::ios::end).put('X');
+             const timespec times[] = {before.st_atim, before.st_mtim};
+             ASSERT_EQ(::utimensat(AT_FDCWD, agent.c_str(), times, 0), 0);
+         },
+         {false, 1}},
+        {"signed again", [&] { signedProgram("agent", agentIdentifier); }, {true, 1}},
+        {"replaced by a copy", [&] { replace(readFile(agent)); }, {true, 1}},
+        {"a corrupt file", [&] { std::ofstream(kept) << "brivane\n"; }, {true, 1}},
+        {"its rewritten verdict", [] {}, {true, 0}},
+        {"in a folder of the user's", [&] { ASSERT_EQ(chownFolder(user->pw_uid), 0); }, {true, 1}},
+        {"back in root's, replaced by another program",
+         [&] {
+             ASSERT_EQ(chownFolder(0), 0);
+             replace("#!/bin/sh\necho x\n");
+         },
+         {false, 1}},
+        {"the user's own, with a forged verdict",
+         [&] {
+             ASSERT_EQ(::chown(agent.c_str(), user->pw_uid, -1), 0);
+             forge();
+         },
+         {false, 1}},
+        {"root's, signed as another, with a forged verdict",
+         [&] {
+             signedProgram("agent", "dev.qorva.brivane");
+             ASSERT_EQ(::chown(agent.c_str(), 0, -1), 0);
+             forge();
+         },
+         {false, 1}},
+    };
+    for (const auto& step : steps) {
+        step.change();
+        EXPECT_EQ(checkAs(*user, agent, run), step.admittedAndHashed) << step.what;
     }
 }
 

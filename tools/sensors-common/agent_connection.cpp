@@ -9,22 +9,24 @@
 namespace brivane::cli {
 namespace {
 
-// One signature source for the process, so its verdict cache serves every connection.
-std::shared_ptr<const ipc::AgentCheck> agentCheck(const std::string& team, std::uint32_t user) {
+// One signature source for the process, so its verdict cache serves every connection. Its
+// verdicts on a packaged agent are kept in the runtime directory for the next run.
+std::shared_ptr<const ipc::AgentCheck> agentCheck(platform::Endpoints& endpoints,
+                                                  const std::string& team) {
     static const auto signatures = std::make_shared<platform::host::ExeSignatureSource>(
-        std::make_shared<const platform::host::CmsVerifier>());
-    return std::make_shared<const ipc::AgentCheck>(team, signatures, user);
+        std::make_shared<const platform::host::CmsVerifier>(), endpoints.runtimeDirectory().path);
+    return std::make_shared<const ipc::AgentCheck>(team, signatures, endpoints.currentUserId());
 }
 
 } // namespace
 
 AgentConnection::AgentConnection(std::string endpoint, int timeoutMs)
     : endpoint_(std::move(endpoint)), team_(BRIVANE_TEAM_ID), timeoutMs_(timeoutMs),
-      check_(agentCheck(team_, endpoints_.currentUserId())) {}
+      check_(agentCheck(endpoints_, team_)) {}
 
 AgentConnection::AgentConnection(const CliOptions& options)
     : endpoint_(options.endpoint), team_(options.team), timeoutMs_(options.timeoutMs),
-      check_(agentCheck(team_, endpoints_.currentUserId())) {}
+      check_(agentCheck(endpoints_, team_)) {}
 
 AgentConnection::Answer AgentConnection::ask(ipc::Selector selector,
                                              const std::optional<std::string>& argument,

@@ -1,6 +1,7 @@
 #include "platform/host/cms_signature.h"
 
 #include <array>
+#include <ctime>
 #include <openssl/bio.h>
 #include <openssl/cms.h>
 #include <openssl/err.h>
@@ -80,6 +81,10 @@ CertificateSummary summarize(X509* certificate) {
     CertificateSummary summary;
     summary.commonName = nameEntry(certificate, NID_commonName).value_or("");
     summary.organizationalUnit = nameEntry(certificate, NID_organizationalUnitName);
+    std::tm end{};
+    if (ASN1_TIME_to_tm(X509_get0_notAfter(certificate), &end) == 1) {
+        summary.notAfter = ::timegm(&end);
+    }
     std::array<unsigned char, EVP_MAX_MD_SIZE> digest{};
     unsigned int length = 0;
     if (X509_digest(certificate, EVP_sha256(), digest.data(), &length) == 1) {
@@ -117,9 +122,10 @@ std::shared_ptr<X509_STORE> storeOf(std::string_view anchorsPem) {
 
 CmsVerifier::CmsVerifier() : CmsVerifier(embeddedTrustAnchorsPem()) {}
 
-CmsVerifier::CmsVerifier(std::string_view anchorsPem) : store_(storeOf(anchorsPem)) {}
+CmsVerifier::CmsVerifier(std::string_view anchorsPem) : anchorsPem_(anchorsPem) {}
 
 CmsVerification CmsVerifier::verify(std::span<const unsigned char> der) const {
+    std::call_once(read_, [this] { store_ = storeOf(anchorsPem_); });
     CmsVerification result;
     if (!store_ || der.size() > static_cast<std::size_t>(INT32_MAX)) {
         result.error = "no trust anchors";

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <span>
 #include <string>
@@ -19,6 +21,7 @@ struct CertificateSummary {
     std::string commonName;
     std::optional<std::string> organizationalUnit;
     std::string sha256Fingerprint; // upper-case hex pairs joined by blanks
+    std::int64_t notAfter = 0;     // end of validity, seconds since the epoch
 };
 
 struct CmsVerification {
@@ -32,6 +35,8 @@ struct CmsVerification {
 // The PEM certificates compiled into this build as trust anchors.
 std::string_view embeddedTrustAnchorsPem();
 
+// The anchors are read on the first verification: a client that finds its verdict kept starts
+// no cryptographic library at all. Thread-safe.
 class CmsVerifier {
 public:
     // The build's own anchors.
@@ -40,9 +45,12 @@ public:
     explicit CmsVerifier(std::string_view anchorsPem);
 
     CmsVerification verify(std::span<const unsigned char> der) const;
+    const std::string& anchorsPem() const { return anchorsPem_; }
 
 private:
-    std::shared_ptr<X509_STORE> store_;
+    std::string anchorsPem_;
+    mutable std::once_flag read_;
+    mutable std::shared_ptr<X509_STORE> store_;
 };
 
 struct CmsSigningRequest {

@@ -4,7 +4,9 @@
 #include "platform/host/file_descriptor.h"
 #include "platform/host/proc_fields.h"
 #include "platform/host/procfs_process_table.h"
+#include "platform/host/settled_file.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <climits>
@@ -81,6 +83,20 @@ bool beyondOwnUser(const std::filesystem::path& path) {
     return true;
 }
 
+// Whether the file at path is the one behind identity.
+bool names(const std::string& path, const FileIdentity& identity) {
+    struct stat status {};
+    return ::stat(path.c_str(), &status) == 0 &&
+           static_cast<std::uint64_t>(status.st_dev) == identity.device &&
+           static_cast<std::uint64_t>(status.st_ino) == identity.inode;
+}
+
+std::int64_t secondsSinceEpoch() {
+    return std::chrono::duration_cast<std::chrono::seconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
 bool isAlive(int pidfd) {
     return ::syscall(SYS_pidfd_send_signal, pidfd, 0, nullptr, 0) == 0;
 }
@@ -89,11 +105,13 @@ bool isAlive(int pidfd) {
 // server's workers).
 constexpr std::size_t chunkSize = 64 * 1024;
 
+// From the start, whatever was read of fd before.
 std::optional<std::string> readAll(int fd, std::int64_t limit) {
     std::string bytes;
     std::vector<char> buffer(chunkSize);
     for (;;) {
-        const auto count = ::read(fd, buffer.data(), buffer.size());
+        const auto count =
+            ::pread(fd, buffer.data(), buffer.size(), static_cast<off_t>(bytes.size()));
         if (count < 0 && errno == EINTR) {
             continue;
         }
@@ -147,8 +165,13 @@ std::optional<std::string> sha256HexOfFile(int fd, std::int64_t limit) {
 
 } // namespace
 
-ExeSignatureSource::ExeSignatureSource(std::shared_ptr<const CmsVerifier> verifier)
-    : verifier_(std::move(verifier)) {}
+ExeSignatureSource::ExeSignatureSource(std::shared_ptr<const CmsVerifier> verifier,
+                                       std::optional<std::string> keptVerdictsFolder)
+    : verifier_(std::move(verifier)) {
+    if (verifier_ && keptVerdictsFolder) {
+        kept_.emplace(std::move(*keptVerdictsFolder), verifier_->anchorsPem());
+    }
+}
 
 std::optional<PeerSignature> ExeSignatureSource::signatureOf(const PeerInfo& peer) {
     if (peer.pid <= 0 || peer.pid > INT_MAX) {
@@ -246,11 +269,25 @@ std::optional<PeerSignature> ExeSignatureSource::signatureOfOpened(int executabl
             }
         }
     }
-    auto result = verify(executableFd, signature.get(), *executableIdentity, *signatureIdentity);
+    // Only a file that root alone can change may be spoken for by a verdict kept where the
+    // user's programs can write.
+    const bool settled = kept_ && runsAsOrdinaryUser() && onlyRootCanChange(executableFd) &&
+                         onlyRootCanChange(signature.get()) && names(path, *executableIdentity) &&
+                         onlyRootCanRename(path);
+    auto result = settled ? keptSignature(signature.get(), *executableIdentity, *signatureIdentity)
+                          : std::nullopt;
+    std::optional<KeptVerdict> fresh;
+    if (!result) {
+        fresh = verify(executableFd, signature.get(), *executableIdentity, *signatureIdentity);
+        result = fresh ? std::optional(fresh->signature) : std::nullopt;
+    }
     // Bytes that changed while they were read give no verdict worth keeping.
     if (identityOf(executableFd) != executableIdentity ||
         identityOf(signature.get()) != signatureIdentity) {
         return std::nullopt;
+    }
+    if (settled && fresh) {
+        kept_->keep(*fresh, secondsSinceEpoch());
     }
     std::lock_guard lock(cacheMutex_);
     cache_.push_front({*executableIdentity, *signatureIdentity, now, result});
@@ -260,13 +297,35 @@ std::optional<PeerSignature> ExeSignatureSource::signatureOfOpened(int executabl
     return result;
 }
 
-std::optional<PeerSignature> ExeSignatureSource::verify(int executableFd, int signatureFd,
-                                                        const FileIdentity& executable,
-                                                        const FileIdentity& signature) const {
+std::optional<PeerSignature>
+ExeSignatureSource::keptSignature(int signatureFd, const FileIdentity& executable,
+                                  const FileIdentity& signature) const {
+    auto verdict = kept_->find(executable, signature, secondsSinceEpoch());
+    if (!verdict || !verdict->signature.identifier) {
+        return std::nullopt;
+    }
+    // The signature file must still carry the signed text the verdict names, and its signer's
+    // team: a verdict that another program wrote then speaks only for an executable beside
+    // which root placed a signature of this format for it.
+    const auto bytes = readAll(signatureFd, maximumSignatureSize);
+    const auto& unit = verdict->signature.leafOrganizationalUnit;
+    if (!bytes ||
+        bytes->find(executableSignatureContent(*verdict->signature.identifier,
+                                               verdict->executableSha256)) == std::string::npos ||
+        (unit && bytes->find(*unit) == std::string::npos)) {
+        return std::nullopt;
+    }
+    return std::move(verdict->signature);
+}
+
+std::optional<KeptVerdict> ExeSignatureSource::verify(int executableFd, int signatureFd,
+                                                      const FileIdentity& executable,
+                                                      const FileIdentity& signature) {
     if (!verifier_ || executable.size > maximumExecutableSize ||
         signature.size > maximumSignatureSize) {
         return std::nullopt;
     }
+    ++verifications_;
     const auto der = readAll(signatureFd, maximumSignatureSize);
     if (!der) {
         return std::nullopt;
@@ -281,8 +340,14 @@ std::optional<PeerSignature> ExeSignatureSource::verify(int executableFd, int si
     if (!content || !digest || content->executableSha256 != *digest) {
         return std::nullopt;
     }
-    return PeerSignature{true, content->identifier, verification.chain.front().organizationalUnit,
-                         verification.leafExtensionOids};
+    auto expiresAt = verification.chain.front().notAfter;
+    for (const auto& certificate : verification.chain) {
+        expiresAt = std::min(expiresAt, certificate.notAfter);
+    }
+    return KeptVerdict{executable, signature, *digest, expiresAt,
+                       PeerSignature{true, content->identifier,
+                                     verification.chain.front().organizationalUnit,
+                                     verification.leafExtensionOids}};
 }
 
 } // namespace brivane::platform::host

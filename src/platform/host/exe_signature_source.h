@@ -1,8 +1,10 @@
 #pragma once
 
 #include "platform/host/cms_signature.h"
+#include "platform/host/kept_verdicts.h"
 #include "platform/peer_signature.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -14,23 +16,19 @@
 
 namespace brivane::platform::host {
 
-// Which bytes a verdict was reached on: the executable and its signature file, by device,
-// inode, size, modification and change time.
-struct FileIdentity {
-    std::uint64_t device = 0;
-    std::uint64_t inode = 0;
-    std::int64_t size = 0;
-    std::int64_t modified = 0; // nanoseconds
-    std::int64_t changed = 0;  // nanoseconds
-    bool operator==(const FileIdentity&) const = default;
-};
-
 // Reads a peer's signature through /proc/<pid>/exe and the detached "<executable>.sig" next to
 // it, verified with CMS to the build's anchors and bound to the executable's SHA-256. The pid
 // is pinned with a pidfd and the process start time is compared again after reading, so a
 // process that exits and whose pid is reused meanwhile is refused. Verdicts are cached per
 // executable and signature identity so reconnecting clients are not hashed again; whether the
 // process shares this one's namespaces is looked up each time.
+//
+// Given a folder, verdicts on executables that only root can change (onlyRootCanChange and
+// onlyRootCanRename, for the executable and its signature file) are also kept there for later
+// processes, and taken from there only for such files, while the signature file still carries
+// the signed text the verdict names. A program of the user can write that folder, but a
+// verdict it forges can only speak for a file root installed beside a signature file of this
+// format: see docs/security.md.
 class ExeSignatureSource final : public PeerSignatureSource {
 public:
     static constexpr std::size_t cacheCapacity = 64;
@@ -40,13 +38,17 @@ public:
     static constexpr std::int64_t maximumExecutableSize = std::int64_t{256} << 20;
     static constexpr std::int64_t maximumSignatureSize = std::int64_t{1} << 20;
 
-    explicit ExeSignatureSource(std::shared_ptr<const CmsVerifier> verifier);
+    explicit ExeSignatureSource(std::shared_ptr<const CmsVerifier> verifier,
+                                std::optional<std::string> keptVerdictsFolder = std::nullopt);
 
     std::optional<PeerSignature> signatureOf(const PeerInfo& peer) override;
 
     std::optional<std::string> replacedExecutableOf(const PeerInfo& peer) override;
     // Through the same cache.
     std::optional<PeerSignature> signatureOfFile(const std::string& path) override;
+
+    // How many times an executable was hashed and its signature verified.
+    std::size_t verifications() const { return verifications_; }
 
 private:
     struct Verdict {
@@ -57,11 +59,15 @@ private:
     };
 
     std::optional<PeerSignature> signatureOfOpened(int executableFd, const std::string& path);
-    std::optional<PeerSignature> verify(int executableFd, int signatureFd,
-                                        const FileIdentity& executable,
-                                        const FileIdentity& signature) const;
+    std::optional<KeptVerdict> verify(int executableFd, int signatureFd,
+                                      const FileIdentity& executable,
+                                      const FileIdentity& signature);
+    std::optional<PeerSignature> keptSignature(int signatureFd, const FileIdentity& executable,
+                                               const FileIdentity& signature) const;
 
     std::shared_ptr<const CmsVerifier> verifier_;
+    std::optional<KeptVerdicts> kept_;
+    std::atomic<std::size_t> verifications_ = 0;
     std::mutex cacheMutex_;
     std::list<Verdict> cache_; // most recent first
 };
