@@ -34,6 +34,8 @@ public:
 
 private:
     void adopt(const MonitorCatalog& catalog);
+    // Every input of the held catalog with a value, with its limits and flags.
+    void addSensors(const ChannelSet& channels);
 
     CatalogPoller<MonitorCatalog> poller_;
     std::shared_ptr<SharedDemand> demand_;
@@ -42,6 +44,8 @@ private:
     std::vector<int> fanIds_;                    // per fan of held_
     std::vector<bool> turned_;                   // per fan of held_: seen turning
     std::vector<bool> ghosts_;                   // per temperature of held_
+    std::vector<bool> shownTemperatures_;        // per temperature of held_, this sample
+    std::vector<bool> shownFans_;                // per fan of held_, this sample
     std::unordered_map<std::string, int> fanIdByName_;
     std::set<std::string, std::less<>> turnedFans_;
     std::set<std::string, std::less<>> ghostKeys_;
