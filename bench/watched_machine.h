@@ -34,8 +34,8 @@ inline void addWatchedMachine(const testing::TempDir& sys) {
     }
     for (int i = 0; i <= 14; ++i) {
         const auto n = std::to_string(i);
-        board += ";in" + n + "_input=" + std::to_string(1000 + 100 * i) + ";in" + n +
-                 "_min=0;in" + n + "_max=3000;in" + n + "_alarm=0";
+        board += ";in" + n + "_input=" + std::to_string(1000 + 100 * i) + ";in" + n + "_min=0;in" +
+                 n + "_max=3000;in" + n + "_alarm=0";
     }
     testing::addHwmonChip(sys, {"hwmon1", "platform/nct6775.656", board});
     for (int drive = 0; drive < 2; ++drive) {

@@ -260,6 +260,8 @@ std::vector<std::string> sensorsOf(const MonitorSample& sample) {
             if (sensor.limits[i]) {
                 line << ' ' << limits[i] << '=' << *sensor.limits[i];
             }
+        }
+        for (std::size_t i = 0; i < 7; ++i) {
             if (sensor.alarms[i]) {
                 line << " !" << alarms[i] << '=' << *sensor.alarms[i];
             }
