@@ -209,14 +209,19 @@ const std::vector<DetailType>& detailTypes() {
 // flag as 0 or 1, named by chip and sensor as the other readings are. Energy counters of the
 // monitors join the other energy counters.
 void addDetails(Families& families, const std::vector<Detail>& details, MetricFamily& energy) {
+    std::vector<Labels> origins; // split once: an input has a series in several families
+    origins.reserve(details.size());
+    for (const auto& detail : details) {
+        origins.push_back(origin(detail.key));
+    }
     for (const DetailType& type : detailTypes()) {
         if (type.type == "voltage" || type.type == "current" || type.type == "humidity") {
             auto& values = families.add(std::string("brivane_") + type.stem + "_" + type.unit,
                                         std::string("Reading of a ") + type.stem + " sensor in " +
                                             type.unitWords + ".");
-            for (const auto& detail : details) {
-                if (detail.type == type.type && detail.value) {
-                    Families::sample(values, origin(detail.key), *detail.value);
+            for (std::size_t i = 0; i < details.size(); ++i) {
+                if (details[i].type == type.type && details[i].value) {
+                    Families::sample(values, origins[i], *details[i].value);
                 }
             }
         }
@@ -225,9 +230,9 @@ void addDetails(Families& families, const std::vector<Detail>& details, MetricFa
                 families.add(std::string("brivane_") + type.stem + "_" + limit + "_" + type.unit,
                              std::string("The ") + limit + " limit its driver reports for a " +
                                  type.stem + " sensor, in " + type.unitWords + ".");
-            for (const auto& detail : details) {
-                if (detail.type == type.type && detail.*field) {
-                    Families::sample(limits, origin(detail.key), *(detail.*field));
+            for (std::size_t i = 0; i < details.size(); ++i) {
+                if (details[i].type == type.type && details[i].*field) {
+                    Families::sample(limits, origins[i], *(details[i].*field));
                 }
             }
         }
@@ -240,23 +245,24 @@ void addDetails(Families& families, const std::vector<Detail>& details, MetricFa
     auto& alarms = families.add("brivane_sensor_alarm",
                                 "1 while a sensor's alarm or fault flag is raised, else 0; "
                                 "`kind` names the limit (alarm: the channel's own).");
-    const auto flag = [&alarms](const Detail& detail, const char* kind, bool raised) {
-        auto labels = origin(detail.key);
-        labels.push_back({"type", detail.type});
-        labels.push_back({"kind", kind});
-        Families::sample(alarms, std::move(labels), raised ? 1 : 0);
-    };
-    for (const auto& detail : details) {
+    for (std::size_t i = 0; i < details.size(); ++i) {
+        const Detail& detail = details[i];
+        const auto flag = [&](const char* kind, bool raised) {
+            auto labels = origins[i];
+            labels.push_back({"type", detail.type});
+            labels.push_back({"kind", kind});
+            Families::sample(alarms, std::move(labels), raised ? 1 : 0);
+        };
         if (detail.type == "energy" && detail.value) {
-            Families::sample(energy, origin(detail.key), *detail.value);
+            Families::sample(energy, origins[i], *detail.value);
         }
         for (const auto& [kind, field] : kinds) {
             if (detail.alarms && (*detail.alarms).*field) {
-                flag(detail, kind, *((*detail.alarms).*field));
+                flag(kind, *((*detail.alarms).*field));
             }
         }
         if (detail.fault) {
-            flag(detail, "fault", *detail.fault);
+            flag("fault", *detail.fault);
         }
     }
 }
