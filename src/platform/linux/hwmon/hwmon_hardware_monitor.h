@@ -22,7 +22,9 @@ namespace brivane::platform::linux_backend {
 // seen turning, and an input that reads far above every processor sensor (isGhostTemperature)
 // is taken for an unconnected one and left out from then on. Fans outside 0 to kFanCeiling
 // RPM are read errors. Of several graphics cards' power, the busiest card's (by `Setup::cards`,
-// else the one drawing the most) stands for "GPUModelPower".
+// else the one drawing the most) stands for "GPUModelPower". Every input of any type is also
+// listed with its limits (read once a minute) and its alarm and fault flags (read with the
+// values), under the key its temperature, fan or power has.
 class HwmonHardwareMonitor final : public HardwareMonitor {
 public:
     explicit HwmonHardwareMonitor(std::string sysRoot = "/sys", SensorPoller::Setup setup = {});
