@@ -1,5 +1,6 @@
 #include "core/battery_essentials.h"
 #include "core/sensor_companion.h"
+#include "core/sensor_details.h"
 #include "readers/accessory_reader.h"
 
 #include <algorithm>
@@ -141,6 +142,7 @@ SensorSnapshot SensorCompanion::assembleSnapshot() {
             sources.push_back({source.name, source.up});
         }
     }
+    snapshot.sensors = sensorDetails(monitors.sensors);
     return snapshot;
 }
 

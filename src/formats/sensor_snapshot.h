@@ -102,6 +102,38 @@ struct SensorSnapshot {
         bool operator==(const SourceState&) const = default;
     };
     std::optional<std::vector<SourceState>> sources{};
+    // Beyond the original document too: every input of the machine's hardware monitors, of any
+    // type, with the limits and alarm flags its driver has, in the input's unit. `key` is the
+    // key or fan name the same input has above; voltages and the like appear only here.
+    struct SensorAlarms {
+        std::optional<bool> alarm{};
+        std::optional<bool> min{};
+        std::optional<bool> max{};
+        std::optional<bool> lcrit{};
+        std::optional<bool> crit{};
+        std::optional<bool> emergency{};
+        std::optional<bool> cap{};
+
+        bool operator==(const SensorAlarms&) const = default;
+    };
+    struct SensorDetail {
+        std::string key{};
+        std::string type{};                // "temperature", "fan", "voltage", "current", …
+        std::optional<std::string> unit{}; // "celsius", "rpm", "volts", …; none for a flag
+        std::optional<double> value{}; // none for a detector that only raises alarms
+        std::optional<double> min{};
+        std::optional<double> max{};
+        std::optional<double> lcrit{};
+        std::optional<double> crit{};
+        std::optional<double> emergency{};
+        std::optional<double> target{}; // a fan's
+        std::optional<double> cap{};    // a power meter's
+        std::optional<SensorAlarms> alarms{};
+        std::optional<bool> fault{};
+
+        bool operator==(const SensorDetail&) const = default;
+    };
+    std::optional<std::vector<SensorDetail>> sensors{};
 
     bool operator==(const SensorSnapshot&) const = default;
 };

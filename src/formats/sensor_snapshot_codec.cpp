@@ -43,6 +43,24 @@ template <> struct Fields<SensorSnapshot::SourceState> {
     static constexpr auto list = std::tuple{field("name", &R::name), field("up", &R::up)};
 };
 
+template <> struct Fields<SensorSnapshot::SensorAlarms> {
+    using R = SensorSnapshot::SensorAlarms;
+    static constexpr auto list = std::tuple{
+        field("alarm", &R::alarm), field("min", &R::min),   field("max", &R::max),
+        field("lcrit", &R::lcrit), field("crit", &R::crit), field("emergency", &R::emergency),
+        field("cap", &R::cap)};
+};
+
+template <> struct Fields<SensorSnapshot::SensorDetail> {
+    using R = SensorSnapshot::SensorDetail;
+    static constexpr auto list = std::tuple{
+        field("key", &R::key),       field("type", &R::type), field("unit", &R::unit),
+        field("value", &R::value),   field("min", &R::min),   field("max", &R::max),
+        field("lcrit", &R::lcrit),   field("crit", &R::crit), field("emergency", &R::emergency),
+        field("target", &R::target), field("cap", &R::cap),   field("alarms", &R::alarms),
+        field("fault", &R::fault)};
+};
+
 template <> struct Fields<SensorSnapshot> {
     using R = SensorSnapshot;
     static constexpr auto list =
@@ -60,7 +78,8 @@ template <> struct Fields<SensorSnapshot> {
                    field("companionVersion", &R::companionVersion),
                    field("battery", &R::battery),
                    field("energy", &R::energy),
-                   field("sources", &R::sources)};
+                   field("sources", &R::sources),
+                   field("sensors", &R::sensors)};
 };
 
 bool encode(const SensorSnapshot& snapshot, std::string& out) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <memory>
 #include <optional>
 #include <string_view>
@@ -29,6 +31,23 @@ struct MonitorPower {
         alias; // the snapshot's own key for the same figure ("GPUModelPower"), or empty
 };
 
+// A sensor's limits, in its own unit, and its flags, indexes into MonitorSensor's arrays.
+enum class MonitorLimit : std::size_t { min, max, lcrit, crit, emergency, target, cap, count };
+enum class MonitorAlarm : std::size_t { alarm, min, max, lcrit, crit, emergency, cap, count };
+
+// One input of a monitor of any type (temperatures, fans and powers again, voltages, currents,
+// energy counters, humidities, intrusion detectors) with the limits and alarms its driver has.
+// Limits change rarely and are read about once a minute; alarms with the values.
+struct MonitorSensor {
+    std::string_view key;  // as the temperature, fan or power of the same input, "<chip>/<label>"
+    std::string_view type; // "temperature", "fan", "voltage", …
+    std::string_view unit; // "celsius", "rpm", "volts", …; empty for an intrusion detector
+    std::optional<double> value; // absent for a detector that only raises alarms
+    std::array<std::optional<double>, static_cast<std::size_t>(MonitorLimit::count)> limits{};
+    std::array<std::optional<bool>, static_cast<std::size_t>(MonitorAlarm::count)> alarms{};
+    std::optional<bool> fault;
+};
+
 // A back end whose reads can hang, and whether it is up: false while a hung read keeps some of
 // its sensors out of reach.
 struct MonitorSource {
@@ -43,6 +62,7 @@ struct MonitorSample {
     std::vector<MonitorFan> fans;
     std::vector<MonitorPower> power;
     std::vector<MonitorSource> sources{}; // empty where no back end can hang
+    std::vector<MonitorSensor> sensors{};
 };
 
 // The machine's hardware monitors besides the SMC (CPU packages, disks, graphics cards, board

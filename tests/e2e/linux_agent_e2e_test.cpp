@@ -173,6 +173,16 @@ TEST_F(LinuxAgentEndToEnd, ReadsADesktopBoardAsItIsAndFindsWhatIsPluggedIn) {
     EXPECT_EQ(snapshot["fans"], json::parse(R"([{"id":0,"name":"nct6798/fan1","rpm":1200}])"));
     EXPECT_EQ(snapshot["power"], json::parse(R"([{"key":"amdgpu@0000:0b:00.0/PPT","value":19},
         {"key":"GPUModelPower","value":19}])"));
+    // Limits, a rail below its minimum with its alarm raised, an opened chassis.
+    const json sensors = snapshot["sensors"];
+    ASSERT_EQ(sensors.size(), 9u) << sensors;
+    EXPECT_EQ(json(std::vector<json>(sensors.begin() + 3, sensors.begin() + 7)), json::parse(R"([
+        {"key":"nct6798/SYSTIN","type":"temperature","unit":"celsius","value":31,"max":80,
+         "alarms":{"alarm":false}},
+        {"key":"nct6798/fan1","type":"fan","unit":"rpm","value":1200,"min":300,"alarms":{"alarm":false}},
+        {"key":"nct6798/in0","type":"voltage","unit":"volts","value":1.104,"min":1.2,"max":1.744,
+         "alarms":{"alarm":true}},
+        {"key":"nct6798/intrusion0","type":"intrusion","alarms":{"alarm":true}}])"));
 
     const TempDir& sys = staged.sysTree();
     sys.write("devices/platform/nct6775.656/hwmon/hwmon0/fan3_input", "900\n");

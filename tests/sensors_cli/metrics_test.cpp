@@ -51,6 +51,18 @@ SensorSnapshot fullSnapshot() {
     snapshot.companionVersion = "1.2.3";
     snapshot.battery = {{0.5, "discharging", 4.83, 7200, std::nullopt, std::nullopt, 312}};
     snapshot.sources = {{{"hwmon", false}, {"energy", true}}};
+    using Alarms = SensorSnapshot::SensorAlarms;
+    snapshot.sensors = {{
+        {.key = "nct/SYSTIN", .type = "temperature", .value = 31, .max = 80, .crit = 100},
+        {.key = "nct/fan1", .type = "fan", .value = 1200, .min = 300, .fault = false},
+        {.key = "nct/in0",
+         .type = "voltage",
+         .value = 1.1,
+         .min = 1.2,
+         .alarms = Alarms{.alarm = true}},
+        {.key = "rpi_volt/in0", .type = "voltage", .alarms = Alarms{.lcrit = true}},
+        {.key = "amd_energy/Esocket0", .type = "energy", .value = 5000},
+    }};
     return snapshot;
 }
 
@@ -71,6 +83,15 @@ TEST(MetricsText, EveryReadingIsOneSeriesWithItsUnitAndEscapedLabels) {
         R"(brivane_power_watts{chip="smc",sensor="PSTR"} 9.5)",
         "brivane_battery_voltage_volts 12.5",
         R"(brivane_energy_joules_total{chip="energy_model",sensor="CPUEnergy"} 1234.5)",
+        R"(brivane_energy_joules_total{chip="amd_energy",sensor="Esocket0"} 5000)",
+        R"(brivane_temperature_max_celsius{chip="nct",sensor="SYSTIN"} 80)",
+        R"(brivane_temperature_crit_celsius{chip="nct",sensor="SYSTIN"} 100)",
+        R"(brivane_fan_min_rpm{chip="nct",sensor="fan1"} 300)",
+        R"(brivane_voltage_volts{chip="nct",sensor="in0"} 1.1)",
+        R"(brivane_voltage_min_volts{chip="nct",sensor="in0"} 1.2)",
+        R"(brivane_sensor_alarm{chip="nct",sensor="fan1",type="fan",kind="fault"} 0)",
+        R"(brivane_sensor_alarm{chip="nct",sensor="in0",type="voltage",kind="alarm"} 1)",
+        R"(brivane_sensor_alarm{chip="rpi_volt",sensor="in0",type="voltage",kind="lcrit"} 1)",
         R"(brivane_gpu_utilization_ratio{unit="device"} 0.5)",
         // A series twice in one scrape would make consumers reject the whole scrape.
         R"(brivane_accessory_battery_ratio{name="Mouse"} 0.5)",

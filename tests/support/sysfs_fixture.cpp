@@ -93,9 +93,11 @@ void addDesktop(const TempDir& sys, bool probedInReverse) {
         return "hwmon" + std::to_string(probedInReverse ? 4 - n : n);
     };
     addHwmonChip(sys, {node(0), "platform/nct6775.656",
-                       "name=nct6798;temp1_label=SYSTIN;temp1_input=31000;temp2_label=CPUTIN;"
-                       "temp2_input=123500;fan1_input=1200;fan2_input=0;fan3_input=0;"
-                       "fan4_input=1000000000000000000"});
+                       "name=nct6798;temp1_label=SYSTIN;temp1_input=31000;temp1_max=80000;"
+                       "temp1_crit=127000;temp1_alarm=0;temp2_label=CPUTIN;temp2_input=123500;"
+                       "temp2_max=80000;fan1_input=1200;fan1_min=300;fan1_alarm=0;fan2_input=0;"
+                       "fan3_input=0;fan4_input=1000000000000000000;in0_input=1104;in0_min=1200;"
+                       "in0_max=1744;in0_alarm=1;intrusion0_alarm=1;in1_max=1000"});
     addHwmonChip(sys, {node(1), "pci0000:00/0000:00:18.3",
                        "name=k10temp;temp1_label=Tctl;"
                        "temp1_input=33000"});

@@ -18,8 +18,8 @@ using Labels = MetricFamily::Labels;
 class Families {
 public:
     // The reference stays valid while more families are added.
-    MetricFamily& add(const char* name, const char* help) {
-        families_.push_back({name, help, false, {}});
+    MetricFamily& add(std::string name, std::string help) {
+        families_.push_back({std::move(name), std::move(help), false, {}});
         return families_.back();
     }
     MetricFamily& addCounter(const char* name, const char* help) {
@@ -151,6 +151,122 @@ Labels fanOrigin(const SensorSnapshot::FanReading& fan) {
             {"sensor", fan.name && !fan.name->empty() ? *fan.name : "F" + std::to_string(fan.id)}};
 }
 
+using Detail = SensorSnapshot::SensorDetail;
+
+// A type of the hardware monitors' inputs as series: its family's stem and unit, and the
+// limits it has series for (a fan's maximum is brivane_fan_max_speed_rpm already).
+struct DetailType {
+    std::string_view type;
+    const char* stem;
+    const char* unit;
+    const char* unitWords;
+    std::vector<std::pair<const char*, std::optional<double> Detail::*>> limits;
+};
+
+const std::vector<DetailType>& detailTypes() {
+    static const std::vector<DetailType> types = {
+        {"temperature",
+         "temperature",
+         "celsius",
+         "degrees Celsius",
+         {{"min", &Detail::min},
+          {"max", &Detail::max},
+          {"lcrit", &Detail::lcrit},
+          {"crit", &Detail::crit},
+          {"emergency", &Detail::emergency}}},
+        {"fan",
+         "fan",
+         "rpm",
+         "revolutions per minute",
+         {{"min", &Detail::min}, {"target", &Detail::target}}},
+        {"voltage",
+         "voltage",
+         "volts",
+         "volts",
+         {{"min", &Detail::min},
+          {"max", &Detail::max},
+          {"lcrit", &Detail::lcrit},
+          {"crit", &Detail::crit}}},
+        {"current",
+         "current",
+         "amperes",
+         "amperes",
+         {{"min", &Detail::min},
+          {"max", &Detail::max},
+          {"lcrit", &Detail::lcrit},
+          {"crit", &Detail::crit}}},
+        {"power",
+         "power",
+         "watts",
+         "watts",
+         {{"max", &Detail::max}, {"crit", &Detail::crit}, {"cap", &Detail::cap}}},
+        {"humidity", "humidity", "percent", "percent relative humidity", {}},
+    };
+    return types;
+}
+
+// Voltages, currents and humidities, every limit its driver reports, and every alarm and fault
+// flag as 0 or 1, named by chip and sensor as the other readings are. Energy counters of the
+// monitors join the other energy counters.
+void addDetails(Families& families, const std::vector<Detail>& details, MetricFamily& energy) {
+    std::vector<Labels> origins; // split once: an input has a series in several families
+    origins.reserve(details.size());
+    for (const auto& detail : details) {
+        origins.push_back(origin(detail.key));
+    }
+    for (const DetailType& type : detailTypes()) {
+        if (type.type == "voltage" || type.type == "current" || type.type == "humidity") {
+            auto& values = families.add(std::string("brivane_") + type.stem + "_" + type.unit,
+                                        std::string("Reading of a ") + type.stem + " sensor in " +
+                                            type.unitWords + ".");
+            for (std::size_t i = 0; i < details.size(); ++i) {
+                if (details[i].type == type.type && details[i].value) {
+                    Families::sample(values, origins[i], *details[i].value);
+                }
+            }
+        }
+        for (const auto& [limit, field] : type.limits) {
+            auto& limits =
+                families.add(std::string("brivane_") + type.stem + "_" + limit + "_" + type.unit,
+                             std::string("The ") + limit + " limit its driver reports for a " +
+                                 type.stem + " sensor, in " + type.unitWords + ".");
+            for (std::size_t i = 0; i < details.size(); ++i) {
+                if (details[i].type == type.type && details[i].*field) {
+                    Families::sample(limits, origins[i], *(details[i].*field));
+                }
+            }
+        }
+    }
+    using Alarms = SensorSnapshot::SensorAlarms;
+    constexpr std::pair<const char*, std::optional<bool> Alarms::*> kinds[] = {
+        {"alarm", &Alarms::alarm}, {"min", &Alarms::min},   {"max", &Alarms::max},
+        {"lcrit", &Alarms::lcrit}, {"crit", &Alarms::crit}, {"emergency", &Alarms::emergency},
+        {"cap", &Alarms::cap}};
+    auto& alarms = families.add("brivane_sensor_alarm",
+                                "1 while a sensor's alarm or fault flag is raised, else 0; "
+                                "`kind` names the limit (alarm: the channel's own).");
+    for (std::size_t i = 0; i < details.size(); ++i) {
+        const Detail& detail = details[i];
+        const auto flag = [&](const char* kind, bool raised) {
+            auto labels = origins[i];
+            labels.push_back({"type", detail.type});
+            labels.push_back({"kind", kind});
+            Families::sample(alarms, std::move(labels), raised ? 1 : 0);
+        };
+        if (detail.type == "energy" && detail.value) {
+            Families::sample(energy, origins[i], *detail.value);
+        }
+        for (const auto& [kind, field] : kinds) {
+            if (detail.alarms && (*detail.alarms).*field) {
+                flag(kind, *((*detail.alarms).*field));
+            }
+        }
+        if (detail.fault) {
+            flag("fault", *detail.fault);
+        }
+    }
+}
+
 void addReadings(Families& families, const SensorSnapshot& snapshot) {
     auto& info = families.add("brivane_companion_info",
                               "The answering companion's version, as a label; the value is 1.");
@@ -193,6 +309,7 @@ void addReadings(Families& families, const SensorSnapshot& snapshot) {
     for (const auto& reading : orEmpty(snapshot.energy)) {
         Families::sample(energy, origin(reading.key), reading.value);
     }
+    addDetails(families, orEmpty(snapshot.sensors), energy);
 
     auto& graphics =
         families.add("brivane_gpu_utilization_ratio",

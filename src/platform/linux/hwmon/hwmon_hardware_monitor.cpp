@@ -15,6 +15,14 @@ std::optional<double> celsiusOf(std::optional<std::int64_t> millidegrees) {
     return static_cast<double>(*millidegrees) / 1000;
 }
 
+// An input's value in its unit; absent for a temperature's "no reading" marker.
+std::optional<double> scaled(SensorKind kind, std::optional<std::int64_t> raw) {
+    if (!raw || (kind == SensorKind::temperature && isTemperatureSentinel(*raw))) {
+        return std::nullopt;
+    }
+    return static_cast<double>(*raw) / kindTraits(kind).perUnit;
+}
+
 } // namespace
 
 HwmonHardwareMonitor::HwmonHardwareMonitor(std::string sysRoot, SensorPoller::Setup setup)
@@ -38,6 +46,7 @@ void HwmonHardwareMonitor::adopt(const MonitorCatalog& catalog) {
     sample_.temperatures.reserve(catalog.temperatures.size());
     sample_.fans.reserve(catalog.fans.size());
     sample_.power.reserve(catalog.powers.size());
+    sample_.sensors.reserve(catalog.sensors.size());
 }
 
 const MonitorSample& HwmonHardwareMonitor::sample() {
@@ -45,6 +54,7 @@ const MonitorSample& HwmonHardwareMonitor::sample() {
     sample_.fans.clear();
     sample_.power.clear();
     sample_.sources.clear();
+    sample_.sensors.clear();
     // The back ends that wake with this one report with it; alone, it reports itself.
     const auto sources =
         demand_ ? demand_->sources()
@@ -62,6 +72,8 @@ const MonitorSample& HwmonHardwareMonitor::sample() {
     }
     const ChannelSet& channels = *held_->channels;
 
+    shownTemperatures_.assign(held_->temperatures.size(), false);
+    shownFans_.assign(held_->fans.size(), false);
     std::optional<double> hottest;
     for (const auto& temperature : held_->temperatures) {
         const auto celsius = celsiusOf(channels.value(temperature.channel));
@@ -80,6 +92,7 @@ const MonitorSample& HwmonHardwareMonitor::sample() {
             ghostKeys_.insert(temperature.key);
             continue;
         }
+        shownTemperatures_[i] = true;
         sample_.temperatures.push_back({temperature.key, *celsius});
     }
 
@@ -104,6 +117,7 @@ const MonitorSample& HwmonHardwareMonitor::sample() {
                 maximum = static_cast<double>(*value);
             }
         }
+        shownFans_[i] = true;
         sample_.fans.push_back({fanIds_[i], fan.name, static_cast<double>(*rpm), maximum});
     }
 
@@ -134,7 +148,43 @@ const MonitorSample& HwmonHardwareMonitor::sample() {
                                      another ? std::string_view() : power.alias});
         }
     }
+    addSensors(channels);
     return sample_;
+}
+
+void HwmonHardwareMonitor::addSensors(const ChannelSet& channels) {
+    for (const auto& sensor : held_->sensors) {
+        const auto value = scaled(sensor.kind, channels.value(sensor.channel));
+        const bool hidden = sensor.listed && (sensor.kind == SensorKind::temperature
+                                                  ? !shownTemperatures_[*sensor.listed]
+                                                  : !shownFans_[*sensor.listed]);
+        if (!value || hidden) {
+            continue;
+        }
+        const KindTraits traits = kindTraits(sensor.kind);
+        MonitorSensor& shown = sample_.sensors.emplace_back();
+        shown.key = sensor.key;
+        shown.type = traits.type;
+        shown.unit = traits.unit;
+        if (!sensor.flagOnly) {
+            shown.value = *value;
+        }
+        for (std::size_t i = 0; i < sensor.limits.size(); ++i) {
+            if (sensor.limits[i]) {
+                shown.limits[i] = scaled(sensor.kind, channels.value(*sensor.limits[i]));
+            }
+            if (sensor.alarms[i]) {
+                if (const auto raised = channels.value(*sensor.alarms[i])) {
+                    shown.alarms[i] = *raised != 0;
+                }
+            }
+        }
+        if (sensor.fault) {
+            if (const auto fault = channels.value(*sensor.fault)) {
+                shown.fault = *fault != 0;
+            }
+        }
+    }
 }
 
 } // namespace brivane::platform::linux_backend

@@ -22,7 +22,9 @@ namespace brivane::platform::linux_backend {
 // seen turning, and an input that reads far above every processor sensor (isGhostTemperature)
 // is taken for an unconnected one and left out from then on. Fans outside 0 to kFanCeiling
 // RPM are read errors. Of several graphics cards' power, the busiest card's (by `Setup::cards`,
-// else the one drawing the most) stands for "GPUModelPower".
+// else the one drawing the most) stands for "GPUModelPower". Every input of any type is also
+// listed with its limits (read once a minute) and its alarm and fault flags (read with the
+// values), under the key its temperature, fan or power has.
 class HwmonHardwareMonitor final : public HardwareMonitor {
 public:
     explicit HwmonHardwareMonitor(std::string sysRoot = "/sys", SensorPoller::Setup setup = {});
@@ -34,6 +36,8 @@ public:
 
 private:
     void adopt(const MonitorCatalog& catalog);
+    // Every input of the held catalog with a value, with its limits and flags.
+    void addSensors(const ChannelSet& channels);
 
     CatalogPoller<MonitorCatalog> poller_;
     std::shared_ptr<SharedDemand> demand_;
@@ -42,6 +46,8 @@ private:
     std::vector<int> fanIds_;                    // per fan of held_
     std::vector<bool> turned_;                   // per fan of held_: seen turning
     std::vector<bool> ghosts_;                   // per temperature of held_
+    std::vector<bool> shownTemperatures_;        // per temperature of held_, this sample
+    std::vector<bool> shownFans_;                // per fan of held_, this sample
     std::unordered_map<std::string, int> fanIdByName_;
     std::set<std::string, std::less<>> turnedFans_;
     std::set<std::string, std::less<>> ghostKeys_;

@@ -46,6 +46,35 @@ std::shared_ptr<RuntimeSuspend> pciGuard(ChannelSet& channels, const HwmonChip& 
     return channels.runtimeSuspend(std::string(device) + "/power/runtime_status");
 }
 
+// Limits change when someone sets them: read at discovery and then once a minute.
+constexpr double kLimitSeconds = 60;
+
+// A sensor's limit and flag files, added once every input is, so that the inputs are the files
+// kept open when there are more files than kept descriptors.
+struct Extras {
+    std::size_t sensor = 0;
+    const HwmonChannel* channel = nullptr;
+    ChannelPace pace;
+    std::shared_ptr<RuntimeSuspend> guard;
+};
+
+void addExtras(ChannelSet& channels, MonitorCatalog::Sensor& sensor, const Extras& extras) {
+    const HwmonChannel& channel = *extras.channel;
+    const ChannelPace limitPace{extras.pace.slow,
+                                std::max(extras.pace.minimumInterval, kLimitSeconds)};
+    for (std::size_t i = 0; i < channel.limits.size(); ++i) {
+        if (!channel.limits[i].empty()) {
+            sensor.limits[i] = channels.add(channel.limits[i], limitPace, extras.guard);
+        }
+        if (!channel.alarms[i].empty()) {
+            sensor.alarms[i] = channels.add(channel.alarms[i], extras.pace, extras.guard);
+        }
+    }
+    if (!channel.fault.empty()) {
+        sensor.fault = channels.add(channel.fault, extras.pace, extras.guard);
+    }
+}
+
 } // namespace
 
 std::shared_ptr<const MonitorCatalog>
@@ -68,6 +97,7 @@ discoverMonitors(const std::shared_ptr<ChannelSet>& channels) {
               [&names](std::size_t a, std::size_t b) { return names[a] < names[b]; });
 
     std::set<std::string, std::less<>> cards;
+    std::vector<Extras> extras;
     for (const std::size_t i : order) {
         const HwmonChip& chip = chips[i];
         const ChipTraits traits = chipTraits(chip.identity.name);
@@ -87,8 +117,14 @@ discoverMonitors(const std::shared_ptr<ChannelSet>& channels) {
             if (!value) {
                 continue;
             }
+            auto& sensor = catalog->sensors.emplace_back();
+            sensor.kind = channel.kind;
+            sensor.channel = *value;
+            sensor.flagOnly = channel.flagOnly;
+            extras.push_back({catalog->sensors.size() - 1, &channel, pace, guard});
             switch (channel.kind) {
             case SensorKind::temperature:
+                sensor.listed = catalog->temperatures.size();
                 catalog->temperatures.push_back(
                     {names[i] + "/" + label, *value, traits.listsEveryHeader, traits.cpu});
                 break;
@@ -96,6 +132,7 @@ discoverMonitors(const std::shared_ptr<ChannelSet>& channels) {
                 const auto maximum = channel.maximum.empty()
                                          ? std::nullopt
                                          : channels->add(channel.maximum, pace, guard);
+                sensor.listed = catalog->fans.size();
                 catalog->fans.push_back(
                     {names[i] + "/" + label, *value, maximum, traits.listsEveryHeader});
                 break;
@@ -114,7 +151,12 @@ discoverMonitors(const std::shared_ptr<ChannelSet>& channels) {
                     }
                 }
                 break;
+            default:
+                break; // listed below only
             }
+            // The key the same input has in the lists above.
+            sensor.key = channel.kind == SensorKind::power ? catalog->powers.back().key
+                                                           : names[i] + "/" + label;
         }
     }
     // Zones after the chips, in zone order: a board sensor no chip shows.
@@ -122,6 +164,9 @@ discoverMonitors(const std::shared_ptr<ChannelSet>& channels) {
         if (const auto value = channels->add(zone.input)) {
             catalog->temperatures.push_back({zone.key, *value, false, zone.processor});
         }
+    }
+    for (const Extras& found : extras) {
+        addExtras(*channels, catalog->sensors[found.sensor], found);
     }
     catalog->cards = cards.size();
     return catalog;

@@ -1,7 +1,9 @@
 #pragma once
 
+#include "platform/linux/hwmon/hwmon_naming.h"
 #include "platform/linux/sensor_channels.h"
 
+#include <array>
 #include <memory>
 #include <optional>
 #include <string>
@@ -33,10 +35,24 @@ struct MonitorCatalog {
         std::string card; // a graphics card's PCI address
     };
 
+    // Every input with its limits and flags, in the order found. A temperature or fan is shown
+    // only while its entry above (`listed`) is.
+    struct Sensor {
+        std::string key;
+        SensorKind kind = SensorKind::temperature;
+        std::size_t channel = 0;
+        std::optional<std::size_t> listed; // in temperatures or fans
+        bool flagOnly = false;             // no value, only its alarms
+        std::array<std::optional<std::size_t>, 7> limits{};
+        std::array<std::optional<std::size_t>, 7> alarms{};
+        std::optional<std::size_t> fault;
+    };
+
     std::shared_ptr<ChannelSet> channels;
     std::vector<Temperature> temperatures;
     std::vector<Fan> fans;
     std::vector<Power> powers;
+    std::vector<Sensor> sensors;
     std::size_t cards = 0; // graphics cards among the powers
 };
 

@@ -14,12 +14,65 @@ namespace {
 struct Family {
     std::string_view prefix;
     SensorKind kind;
+    bool fromZero; // the first channel is 0, not 1
 };
-constexpr std::array<Family, 3> families = {{
-    {"temp", SensorKind::temperature},
-    {"fan", SensorKind::fan},
-    {"power", SensorKind::power},
+// "intrusion" before "in", which it begins with.
+constexpr std::array<Family, 8> families = {{
+    {"temp", SensorKind::temperature, false},
+    {"fan", SensorKind::fan, false},
+    {"power", SensorKind::power, false},
+    {"intrusion", SensorKind::intrusion, true},
+    {"in", SensorKind::voltage, true},
+    {"curr", SensorKind::current, false},
+    {"energy", SensorKind::energy, false},
+    {"humidity", SensorKind::humidity, false},
 }};
+
+constexpr std::size_t kLimits = 7; // MonitorLimit: min, max, lcrit, crit, emergency, target, cap
+
+// Per kind, the limit and alarm items the hwmon interface defines for it, in MonitorLimit and
+// MonitorAlarm order; empty where it defines none.
+struct KindItems {
+    SensorKind kind;
+    KindTraits traits;
+    std::array<std::string_view, kLimits> limits;
+    std::array<std::string_view, kLimits> alarms;
+    bool fault;
+};
+constexpr std::array<KindItems, 8> kindItems = {{
+    {SensorKind::temperature,
+     {"temperature", "celsius", 1e3},
+     {"min", "max", "lcrit", "crit", "emergency", "", ""},
+     {"alarm", "min_alarm", "max_alarm", "lcrit_alarm", "crit_alarm", "emergency_alarm", ""},
+     true},
+    {SensorKind::fan,
+     {"fan", "rpm", 1},
+     {"min", "max", "", "", "", "target", ""},
+     {"alarm", "min_alarm", "max_alarm", "", "", "", ""},
+     true},
+    {SensorKind::power,
+     {"power", "watts", 1e6},
+     {"", "max", "", "crit", "", "", "cap"},
+     {"alarm", "", "max_alarm", "", "crit_alarm", "", "cap_alarm"},
+     false},
+    {SensorKind::voltage,
+     {"voltage", "volts", 1e3},
+     {"min", "max", "lcrit", "crit", "", "", ""},
+     {"alarm", "min_alarm", "max_alarm", "lcrit_alarm", "crit_alarm", "", ""},
+     false},
+    {SensorKind::current,
+     {"current", "amperes", 1e3},
+     {"min", "max", "lcrit", "crit", "", "", ""},
+     {"alarm", "min_alarm", "max_alarm", "lcrit_alarm", "crit_alarm", "", ""},
+     false},
+    {SensorKind::energy, {"energy", "joules", 1e6}, {}, {}, false},
+    {SensorKind::humidity, {"humidity", "percent", 1e3}, {}, {}, false},
+    {SensorKind::intrusion, {"intrusion", "", 1}, {}, {"alarm", "", "", "", "", "", ""}, false},
+}};
+
+const KindItems& itemsOf(SensorKind kind) {
+    return kindItems[static_cast<std::size_t>(kind)];
+}
 
 struct LabelKey {
     SensorKind kind;
@@ -53,7 +106,8 @@ std::optional<AttributeName> parseAttributeName(std::string_view file) {
         const std::string_view rest = file.substr(family.prefix.size());
         const auto underscore = rest.find('_');
         if (underscore == std::string_view::npos || underscore == 0 ||
-            underscore + 1 == rest.size() || rest.front() == '0') {
+            underscore + 1 == rest.size() ||
+            (rest.front() == '0' && (underscore > 1 || !family.fromZero))) {
             return std::nullopt;
         }
         unsigned index = 0;
@@ -65,6 +119,22 @@ std::optional<AttributeName> parseAttributeName(std::string_view file) {
         return AttributeName{family.kind, index, rest.substr(underscore + 1)};
     }
     return std::nullopt;
+}
+
+KindTraits kindTraits(SensorKind kind) {
+    return itemsOf(kind).traits;
+}
+
+std::string_view limitItem(SensorKind kind, std::size_t limit) {
+    return limit < kLimits ? itemsOf(kind).limits[limit] : std::string_view();
+}
+
+std::string_view alarmItem(SensorKind kind, std::size_t alarm) {
+    return alarm < kLimits ? itemsOf(kind).alarms[alarm] : std::string_view();
+}
+
+bool hasFault(SensorKind kind) {
+    return itemsOf(kind).fault;
 }
 
 std::string attributeStem(SensorKind kind, unsigned index) {

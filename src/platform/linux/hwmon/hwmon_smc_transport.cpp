@@ -115,6 +115,8 @@ void CatalogBuilder::addChip(const HwmonChip& chip, bool appleSilicon) {
             case SensorKind::fan:
                 addFan(static_cast<unsigned>((*key)[1] - '0'), channel, label);
                 break;
+            default:
+                break; // the table has no other kinds
             }
             continue;
         }

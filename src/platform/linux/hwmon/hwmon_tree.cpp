@@ -1,5 +1,6 @@
 #include "platform/linux/hwmon/hwmon_tree.h"
 
+#include <algorithm>
 #include <map>
 #include <set>
 #include <tuple>
@@ -8,7 +9,8 @@ namespace brivane::platform::linux_backend {
 namespace {
 
 struct Files {
-    std::string input, average, label, minimum, maximum, fault, enable;
+    std::string input, average, label, enable;
+    HwmonChannel channel;
 };
 
 void collect(const host::RootedDirectory& sys, const std::string& folder,
@@ -18,15 +20,35 @@ void collect(const host::RootedDirectory& sys, const std::string& folder,
         if (!attribute) {
             return;
         }
-        Files& files = channels[{attribute->kind, attribute->index}];
-        const std::pair<std::string_view, std::string*> items[] = {
-            {"input", &files.input},  {"average", &files.average}, {"label", &files.label},
-            {"min", &files.minimum},  {"max", &files.maximum},     {"fault", &files.fault},
-            {"enable", &files.enable}};
-        for (const auto& [item, path] : items) {
+        const SensorKind kind = attribute->kind;
+        Files& files = channels[{kind, attribute->index}];
+        HwmonChannel& channel = files.channel;
+        const auto take = [&](std::string& path) {
             // The node is listed first; its file wins over the device's.
-            if (attribute->item == item && path->empty()) {
-                *path = folder + "/" + std::string(file);
+            if (path.empty()) {
+                path = folder + "/" + std::string(file);
+            }
+        };
+        const std::string_view item = attribute->item;
+        const std::pair<std::string_view, std::string*> items[] = {
+            {"input", &files.input},
+            {"average", &files.average},
+            {"label", &files.label},
+            {"min", &channel.minimum},
+            {"max", &channel.maximum},
+            {"enable", &files.enable},
+            {hasFault(kind) ? "fault" : "", &channel.fault}};
+        for (const auto& [name, path] : items) {
+            if (item == name) {
+                take(*path);
+            }
+        }
+        for (std::size_t i = 0; i < channel.limits.size(); ++i) {
+            if (item == limitItem(kind, i) && !item.empty()) {
+                take(channel.limits[i]);
+            }
+            if (item == alarmItem(kind, i) && !item.empty()) {
+                take(channel.alarms[i]);
             }
         }
     });
@@ -104,15 +126,30 @@ std::vector<HwmonChip> listHwmonChips(const host::RootedDirectory& sys,
         collect(sys, device, found);
         for (auto& [id, files] : found) {
             const auto& [kind, index] = id;
-            std::string input = std::move(files.input);
-            if (input.empty() && kind == SensorKind::power) {
-                input = std::move(files.average);
+            HwmonChannel& channel = files.channel;
+            channel.input = std::move(files.input);
+            if (channel.input.empty() && kind == SensorKind::power) {
+                channel.input = std::move(files.average);
             }
-            if (input.empty() || text(sys, files.fault) == "1" || text(sys, files.enable) == "0") {
+            const bool listed = kind == SensorKind::temperature || kind == SensorKind::fan ||
+                                kind == SensorKind::power;
+            if (channel.input.empty() && !listed) {
+                const auto flag =
+                    std::find_if(channel.alarms.begin(), channel.alarms.end(),
+                                 [](const std::string& path) { return !path.empty(); });
+                if (flag != channel.alarms.end()) {
+                    channel.input = *flag;
+                    channel.flagOnly = true;
+                }
+            }
+            if (channel.input.empty() || text(sys, channel.fault) == "1" ||
+                text(sys, files.enable) == "0") {
                 continue;
             }
-            chip.channels.push_back({kind, index, text(sys, files.label), std::move(input),
-                                     std::move(files.minimum), std::move(files.maximum)});
+            channel.kind = kind;
+            channel.index = index;
+            channel.label = text(sys, files.label);
+            chip.channels.push_back(std::move(channel));
         }
         chips.push_back(std::move(chip));
     }

@@ -3,21 +3,29 @@
 #include "platform/host/sysfs_reading.h"
 #include "platform/linux/hwmon/hwmon_naming.h"
 
+#include <array>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace brivane::platform::linux_backend {
 
-// One temperature, fan or power channel of a chip, with the files to read it from (paths
-// relative to the sysfs root; empty when the chip has no such file).
+// One channel of a chip, with the files to read it from (paths relative to the sysfs root;
+// empty when the chip has no such file).
 struct HwmonChannel {
     SensorKind kind = SensorKind::temperature;
     unsigned index = 0;
     std::optional<std::string> label;
-    std::string input; // power: "_input", else "_average"
+    // Power: "_input", else "_average". A voltage, current or intrusion detector with alarms
+    // and no input (a board's under-voltage flag) is read by its first alarm file: flagOnly.
+    std::string input;
+    bool flagOnly = false;
     std::string minimum;
     std::string maximum;
+    // The kind's limits and alarms (limitItem, alarmItem) and its fault flag.
+    std::array<std::string, 7> limits{};
+    std::array<std::string, 7> alarms{};
+    std::string fault;
 };
 
 struct HwmonChip {

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <future>
 #include <gtest/gtest.h>
+#include <sstream>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <thread>
@@ -242,6 +243,66 @@ TEST(HwmonHardwareMonitor, ThermalZonesWithoutAHwmonTwinAreRead) {
                                  : Found::value_type{"thermal_zone/x86_pkg_temp", 52});
         EXPECT_EQ(temperaturesOf(monitor.sample()), expected);
     }
+}
+
+// "<key> <type> <value><unit> <limit>=<value>… !<alarm>=<0|1>…" per input of the sample.
+std::vector<std::string> sensorsOf(const MonitorSample& sample) {
+    constexpr const char* limits[] = {"min", "max", "lcrit", "crit", "emergency", "target", "cap"};
+    constexpr const char* alarms[] = {"alarm", "min", "max", "lcrit", "crit", "emergency", "cap"};
+    std::vector<std::string> lines;
+    for (const auto& sensor : sample.sensors) {
+        std::ostringstream line;
+        line << sensor.key << ' ' << sensor.type;
+        if (sensor.value) {
+            line << ' ' << *sensor.value << sensor.unit;
+        }
+        for (std::size_t i = 0; i < 7; ++i) {
+            if (sensor.limits[i]) {
+                line << ' ' << limits[i] << '=' << *sensor.limits[i];
+            }
+        }
+        for (std::size_t i = 0; i < 7; ++i) {
+            if (sensor.alarms[i]) {
+                line << " !" << alarms[i] << '=' << *sensor.alarms[i];
+            }
+        }
+        lines.push_back(line.str());
+    }
+    return lines;
+}
+
+// Every input with its limits and flags, ghosts and empty headers left out as above, a flag
+// without an input (a Pi's under-voltage) included; limits are read once a minute.
+TEST(HwmonHardwareMonitor, InputsOfEveryTypeWithLimitsAndAlarms) {
+    testing::TempDir sys;
+    testing::addDesktop(sys);
+    addHwmonChip(sys, {"hwmon5", "platform/soc/soc:firmware/raspberrypi-hwmon",
+                       "name=rpi_volt;in0_lcrit_alarm=1"});
+    const auto clock = std::make_shared<ManualUptimeClock>();
+    HwmonHardwareMonitor monitor(sys.path(), manual(clock));
+    const auto tick = [&](int seconds) {
+        for (int i = 0; i < seconds; ++i) {
+            monitor.sample();
+            monitor.step();
+            clock->advance(1);
+        }
+        return sensorsOf(monitor.sample());
+    };
+    const std::string nct = "devices/platform/nct6775.656/hwmon/hwmon0/";
+    EXPECT_EQ(tick(1),
+              (std::vector<std::string>{"amdgpu@0000:0b:00.0/edge temperature 45celsius",
+                                        "amdgpu@0000:0b:00.0/PPT power 19watts",
+                                        "k10temp@0000:00:18.3/Tctl temperature 33celsius",
+                                        "nct6798/SYSTIN temperature 31celsius max=80 !alarm=0",
+                                        "nct6798/fan1 fan 1200rpm min=300 !alarm=0",
+                                        "nct6798/in0 voltage 1.104volts min=1.2 max=1.744 !alarm=1",
+                                        "nct6798/intrusion0 intrusion !alarm=1",
+                                        "nvme@0000:01:00.0/Composite temperature 38.85celsius",
+                                        "nvme@0000:04:00.0/Composite temperature 41.85celsius",
+                                        "rpi_volt/in0 voltage !lcrit=1"}));
+    sys.writeFiles(nct, "in0_input=1300;in0_min=1000;in0_alarm=0");
+    EXPECT_EQ(tick(30)[5], "nct6798/in0 voltage 1.3volts min=1.2 max=1.744 !alarm=0");
+    EXPECT_EQ(tick(31)[5], "nct6798/in0 voltage 1.3volts min=1 max=1.744 !alarm=0");
 }
 
 // A chip on a runtime-suspended PCI device is not read at all (a read would wake it) and shows
