@@ -301,7 +301,7 @@ TEST(SensorsCli, ExitStatusesTellWhatHappened) {
          R"({"state":"failed","message":"updates come from the system's package manager."})", 0,
          "Updates come from the system's package manager"},
         {"watch --interval 0.2", R"({"version":2})", 0, "Every 0.2 s: brivane-sensors snapshot",
-         "timeout -s INT --preserve-status 1 "},
+         "timeout --foreground -s INT --preserve-status 1 "},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.arguments);
