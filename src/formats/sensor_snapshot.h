@@ -120,7 +120,7 @@ struct SensorSnapshot {
         std::string key{};
         std::string type{};                // "temperature", "fan", "voltage", "current", …
         std::optional<std::string> unit{}; // "celsius", "rpm", "volts", …; none for a flag
-        std::optional<double> value{}; // none for a detector that only raises alarms
+        std::optional<double> value{};     // none for a detector that only raises alarms
         std::optional<double> min{};
         std::optional<double> max{};
         std::optional<double> lcrit{};
