@@ -129,9 +129,8 @@ discoverMonitors(const std::shared_ptr<ChannelSet>& channels) {
                     {names[i] + "/" + label, *value, traits.listsEveryHeader, traits.cpu});
                 break;
             case SensorKind::fan: {
-                const auto maximum = channel.maximum.empty()
-                                         ? std::nullopt
-                                         : channels->add(channel.maximum, pace, guard);
+                const std::string& file = channel.limit(MonitorLimit::max);
+                const auto maximum = file.empty() ? std::nullopt : channels->add(file, pace, guard);
                 sensor.listed = catalog->fans.size();
                 catalog->fans.push_back(
                     {names[i] + "/" + label, *value, maximum, traits.listsEveryHeader});

@@ -34,8 +34,6 @@ void collect(const host::RootedDirectory& sys, const std::string& folder,
             {"input", &files.input},
             {"average", &files.average},
             {"label", &files.label},
-            {"min", &channel.minimum},
-            {"max", &channel.maximum},
             {"enable", &files.enable},
             {hasFault(kind) ? "fault" : "", &channel.fault}};
         for (const auto& [name, path] : items) {

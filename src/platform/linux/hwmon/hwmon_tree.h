@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/hardware_monitor.h"
 #include "platform/host/sysfs_reading.h"
 #include "platform/linux/hwmon/hwmon_naming.h"
 
@@ -20,12 +21,14 @@ struct HwmonChannel {
     // and no input (a board's under-voltage flag) is read by its first alarm file: flagOnly.
     std::string input;
     bool flagOnly = false;
-    std::string minimum;
-    std::string maximum;
     // The kind's limits and alarms (limitItem, alarmItem) and its fault flag.
-    std::array<std::string, 7> limits{};
-    std::array<std::string, 7> alarms{};
+    std::array<std::string, static_cast<std::size_t>(MonitorLimit::count)> limits{};
+    std::array<std::string, static_cast<std::size_t>(MonitorAlarm::count)> alarms{};
     std::string fault;
+
+    const std::string& limit(MonitorLimit which) const {
+        return limits[static_cast<std::size_t>(which)];
+    }
 };
 
 struct HwmonChip {
