@@ -28,6 +28,12 @@ struct SensorCompanionUpdate {
     std::optional<std::string> message{};
 
     bool operator==(const SensorCompanionUpdate&) const = default;
+
+    // The failure message of an agent built without its self-updater: clients show it as the
+    // expected answer of a packaged companion, not as a failure.
+    static constexpr std::string_view selfUpdateOffMessage =
+        "This companion was installed by a distribution package and does not update itself: "
+        "updates come from the system's package manager.";
 };
 
 std::optional<SensorCompanionUpdate::State> sensorCompanionUpdateState(std::string_view raw);

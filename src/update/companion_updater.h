@@ -45,8 +45,7 @@ public:
     // every command with selfUpdateOffMessage.
     static constexpr bool selfUpdateEnabled = BRIVANE_SELF_UPDATE;
     static constexpr std::string_view selfUpdateOffMessage =
-        "This companion was installed by a distribution package and does not update itself: "
-        "updates come from the system's package manager.";
+        SensorCompanionUpdate::selfUpdateOffMessage;
 
     static constexpr std::size_t manifestSizeLimit = 16384;
     static constexpr double toolTimeLimit = 15.0;

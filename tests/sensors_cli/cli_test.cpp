@@ -298,8 +298,8 @@ TEST(SensorsCli, ExitStatusesTellWhatHappened) {
          1,
          "); start it with brivane-sensor-companion --install\n"},
         {"manage installUpdate",
-         R"({"state":"failed","message":"updates come from the system's package manager."})", 0,
-         "Updates come from the system's package manager"},
+         R"({"state":"failed","message":"This companion was installed by a distribution package and does not update itself: updates come from the system's package manager."})",
+         0, "Updates come from the system's package manager"},
         {"watch --interval 0.2", R"({"version":2})", 0, "Every 0.2 s: brivane-sensors snapshot",
          "timeout --foreground -s INT --preserve-status 1 "},
     };

@@ -402,7 +402,7 @@ DocumentView updateView(const SensorCompanionUpdate& update) {
 
 bool updatesComeFromThePackageManager(const SensorCompanionUpdate& update) {
     return update.state == SensorCompanionUpdate::State::failed &&
-           update.message.value_or("").find("package manager") != std::string::npos;
+           update.message == SensorCompanionUpdate::selfUpdateOffMessage;
 }
 
 std::optional<DocumentView> viewDocument(ipc::Selector selector,
