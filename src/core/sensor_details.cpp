@@ -15,6 +15,9 @@ constexpr std::array<std::optional<double> Detail::*, 7> limitFields = {
 constexpr std::array<std::optional<bool> Alarms::*, 7> alarmFields = {
     &Alarms::alarm, &Alarms::min,       &Alarms::max, &Alarms::lcrit,
     &Alarms::crit,  &Alarms::emergency, &Alarms::cap};
+// The loop below walks both with one index.
+static_assert(limitFields.size() == static_cast<std::size_t>(platform::MonitorLimit::count) &&
+              alarmFields.size() == static_cast<std::size_t>(platform::MonitorAlarm::count));
 
 } // namespace
 

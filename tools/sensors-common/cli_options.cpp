@@ -102,12 +102,13 @@ std::optional<int> parseSeconds(const std::string& text) {
     return static_cast<int>(*seconds * 1000);
 }
 
-// --name VALUE or --name=VALUE: the value, or nothing when none follows. Moves i past a value
-// that is the next word.
 // A one-letter option may carry its value attached: -n5.
 bool isShort(std::string_view name) {
     return name.size() == 2;
 }
+
+// --name VALUE or --name=VALUE: the value, or nothing when none follows. Moves i past a value
+// that is the next word.
 
 std::optional<std::string> valueOf(const std::vector<std::string>& words, std::size_t& i,
                                    std::string_view name) {

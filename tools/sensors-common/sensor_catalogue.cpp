@@ -1,6 +1,7 @@
 #include "sensor_catalogue.h"
 
 #include <array>
+#include <fnmatch.h>
 #include <string>
 
 namespace brivane::cli {
@@ -73,21 +74,9 @@ constexpr std::array chipCatalogue{
 
 constexpr std::string_view zoneChip = "thermal_zone";
 
-// '*' any run, '?' one character, anything else itself.
+// The table's patterns use '*' and '?' only.
 bool matches(std::string_view text, std::string_view pattern) {
-    if (pattern.empty()) {
-        return text.empty();
-    }
-    if (pattern.front() == '*') {
-        for (std::size_t skip = 0; skip <= text.size(); ++skip) {
-            if (matches(text.substr(skip), pattern.substr(1))) {
-                return true;
-            }
-        }
-        return false;
-    }
-    return !text.empty() && (pattern.front() == '?' || pattern.front() == text.front()) &&
-           matches(text.substr(1), pattern.substr(1));
+    return ::fnmatch(std::string(pattern).c_str(), std::string(text).c_str(), 0) == 0;
 }
 
 // "temp2", "fan1", "power3": a channel's stem, the name it goes by without a label.
