@@ -65,7 +65,7 @@ if [[ ${3:-} == --inside ]]; then
     confined "$label.service" || fail "the agent runs unconfined"
 
     # Runs a command as each user in turn.
-    each() { for who in nobody daemon; do use_user "$who" "/mnt/$who"; "$@" || fail "$who: $*"; done; }
+    each() { for who in nobody daemon; do use_user "$who" "/mnt/$who"; "$@" || fail "$who: $* (${missing:-})"; done; }
     # The user's agent, exporter and textfile timer, as shipped but for the root they are
     # installed under and a port of the user's own.
     declare -A port
@@ -86,9 +86,15 @@ if [[ ${3:-} == --inside ]]; then
     scrape() { /usr/bin/python3 -c 'import sys, urllib.request; print(urllib.request.urlopen(sys.argv[1], timeout=20).read().decode())' "http://127.0.0.1:${port[$user]}/metrics" 2>/dev/null; }
     # Runs a command until it succeeds, for at most $1 seconds.
     within() { local end=$((SECONDS + $1)); until "${@:2}"; do ((SECONDS < end)) || return 1; sleep 0.1; done; }
+    # Sets missing to what it did not find, for the failure message.
     answering() {
-        sensors snapshot | grep -q "^Brivane Sensor Companion " && scrape | grep -q "^brivane_up 1" &&
-            grep -q "^brivane_up{user=\"$user\"} 1" "$textfiles/brivane-$user.prom" 2>/dev/null
+        local out
+        out=$(sensors snapshot 2>&1) && grep -q "^Brivane Sensor Companion " <<<"$out" ||
+            { missing="the snapshot: ${out%%$'\n'*}" && return 1; }
+        out=$(scrape) && grep -q "^brivane_up 1" <<<"$out" ||
+            { missing="the exporter's brivane_up: $(grep -m 1 '^brivane_up' <<<"$out")" && return 1; }
+        out=$(cat "$textfiles/brivane-$user.prom" 2>&1) && grep -q "^brivane_up{user=\"$user\"} 1" <<<"$out" ||
+            { missing="the textfile's brivane_up: $(grep -m 1 '^brivane_up' <<<"$out")" && return 1; }
     }
     # Nothing of the user's is left running or enabled, no socket and no exporter.
     removed() {
