@@ -153,6 +153,33 @@ TEST(SensorsCli, ViewsShowTheDocumentsAsTablesAndSayWhyASectionIsEmpty) {
          {"  cpu_thermal/temp1            cpu_thermal temp1  CPU      48.2\n"
           "  nvme@0001:01:00.0/Composite  Composite          storage  40.0\n",
           "(none: this machine reports no fans)"}},
+        {"limits, alarms and rails from the sensors member, limits below a wide table's rows",
+         Selector::snapshot,
+         "",
+         head + R"("temperatures":[{"key":"nvme@0001:01:00.0/Composite","value":40},)"
+                R"({"key":"coretemp/Core 0","value":85}],"fans":[{"id":0,"name":"nct6798/fan1",)"
+                R"("rpm":0}],"sensors":[{"key":"nvme@0001:01:00.0/Composite",)"
+                R"("type":"temperature","value":40,"min":-5.15,"max":84.85,"crit":84.85},)"
+                R"({"key":"coretemp/Core 0","type":"temperature","value":85,"max":100,)"
+                R"("alarms":{"alarm":false,"crit":true}},{"key":"nct6798/fan1","type":"fan",)"
+                R"("value":0,"min":300,"max":2000,"alarms":{"alarm":true},"fault":true},)"
+                R"({"key":"nct6798/in0","type":"voltage","value":1.104,"min":1.2,"max":1.744,)"
+                R"("alarms":{"min":true}},{"key":"rpi_volt/in0","type":"voltage",)"
+                R"("alarms":{"lcrit":true}},{"key":"nct6798/intrusion0","type":"intrusion",)"
+                R"("alarms":{"alarm":true}}]})",
+         plain,
+         {"  sensor                       name       group       C\n"
+          "<  coretemp/Core 0              Core 0     CPU      85.0  HOT ALARM (crit)\n"
+          "                               high 100.0 C>\n"
+          "  nvme@0001:01:00.0/Composite  Composite  storage  40.0\n"
+          "                               low -5.2 C, high 84.8 C, crit 84.8 C\n",
+          "<    0  nct6798/fan1    0  2000  min 300 rpm  ALARM FAULT>\n",
+          "Voltages\n  sensor        name          group         V\n"
+          "<  nct6798/in0   nct6798 in0   mainboard  1.10  ALARM (under-voltage)\n"
+          "                min 1.20 V, max 1.74 V>\n"
+          "<  rpi_volt/in0  rpi_volt in0  mainboard        ALARM (under-voltage)>\n",
+          "Chassis intrusion\n  sensor              name                group\n"
+          "<  nct6798/intrusion0  nct6798 intrusion0  mainboard  ALARM (chassis opened)>\n"}},
         {"cpu",
          Selector::cpuDetails,
          "",
@@ -224,6 +251,7 @@ TEST(SensorCatalogue, LinuxChipsHaveGroupsAndNames) {
         {"thermal_zone/SEN1", "SEN1|mainboard"},
         {"thermal_zone/gpu-thermal", "gpu-thermal|GPU"},
         {"bigcore0_thermal/temp1", "bigcore0_thermal temp1|CPU"},
+        {"rpi_volt/in0", "rpi_volt in0|mainboard"},
         {"BatteryTemperature", "Battery|battery"},
         {"TC0P", "CPU proximity|CPU"},
         {"mystery/temp1", "mystery temp1|other"},
@@ -237,12 +265,15 @@ TEST(SensorCatalogue, LinuxChipsHaveGroupsAndNames) {
 }
 
 // Scripts get what the tables show, with names, groups and units, in a layout of a stated
-// version.
+// version; limits, alarms and rails only add members and sections.
 TEST(SensorsCli, TheJsonViewCarriesWhatTheTablesShow) {
     const auto view = viewDocument(
         Selector::snapshot, std::nullopt,
-        R"({"version":2,"temperatures":[{"key":"TC0D","value":95.25}],"fans":[],"helperUID":1,)"
-        R"("helperEffectiveUID":1,"supportsManagement":true})");
+        R"({"version":2,"temperatures":[{"key":"TC0D","value":95.25},)"
+        R"({"key":"k10temp/Tctl","value":60}],"fans":[],"helperUID":1,)"
+        R"("helperEffectiveUID":1,"supportsManagement":true,"sensors":[{"key":"k10temp/Tctl",)"
+        R"("type":"temperature","value":60,"max":70,"crit":95,"alarms":{"crit":true}},)"
+        R"({"key":"rpi_volt/in0","type":"voltage","alarms":{"alarm":false,"lcrit":true}}]})");
     ASSERT_TRUE(view);
     const auto json = renderJson(*view, "snapshot");
     for (
@@ -250,9 +281,13 @@ TEST(SensorsCli, TheJsonViewCarriesWhatTheTablesShow) {
         {R"j({"format":1,"request":"snapshot","heading":"Brivane Sensor Companion ? (document )j"
          R"j(version 2)","helperUID":1,"helperEffectiveUID":1,"sections":[{"name":"temperatures",)j"
          R"("title":"Temperatures","rows":[{"sensor":"TC0D","name":"CPU die","group":"CPU",)"
-         R"("celsius":95.25,"hot":true}]},)",
+         R"("celsius":95.25,"hot":true},{"sensor":"k10temp\/Tctl","name":"Tctl","group":"CPU",)"
+         R"("celsius":60,"hot":false,"alarm":true,"alarms":["crit"],"maxCelsius":70,)"
+         R"("critCelsius":95}]},)",
          R"({"name":"battery","title":"Battery","rows":[],"none":"no battery on this machine"})",
-         R"(],"answersAlso":["management"]})"})
+         R"({"name":"voltages","title":"Voltages","rows":[{"sensor":"rpi_volt\/in0",)"
+         R"("name":"rpi_volt in0","group":"mainboard","alarm":true,"alarms":["lcrit"]}]}],)"
+         R"("answersAlso":["management"]})"})
         EXPECT_NE(json.find(expected), std::string::npos) << expected << "\n" << json;
 }
 

@@ -5,6 +5,9 @@
 #include "sensor_catalogue.h"
 
 #include <algorithm>
+#include <array>
+#include <iterator>
+#include <map>
 #include <numeric>
 
 namespace brivane::cli {
@@ -124,43 +127,245 @@ std::size_t shownRows(std::size_t total, const ViewOptions& view, ViewSection& s
     return shown;
 }
 
-// Sensors by group, the catalogue's name beside each, document order within a group; keys the
-// catalogue does not know come last. Hot ones are marked in words too, as colour may be off.
-ViewSection temperatures(const std::vector<SensorSnapshot::Reading>& readings, bool smc,
-                         const ViewOptions& view) {
-    struct Row {
-        const SensorSnapshot::Reading* reading;
-        std::optional<SmcKeyDescription> description;
-    };
-    std::vector<Row> rows;
-    for (const auto& reading : readings) {
-        rows.push_back({&reading, describeSensor(reading.key)});
+using Detail = SensorSnapshot::SensorDetail;
+using Alarms = SensorSnapshot::SensorAlarms;
+
+// A limit as the sensors member names it, with the flag raised past it.
+struct Limit {
+    std::optional<double> Detail::*value;
+    std::optional<bool> Alarms::*alarm; // null: the limit has none
+    std::string_view key;
+};
+constexpr std::array<Limit, 7> limits{{{&Detail::min, &Alarms::min, "min"},
+                                       {&Detail::max, &Alarms::max, "max"},
+                                       {&Detail::lcrit, &Alarms::lcrit, "lcrit"},
+                                       {&Detail::crit, &Alarms::crit, "crit"},
+                                       {&Detail::emergency, &Alarms::emergency, "emergency"},
+                                       {&Detail::target, nullptr, "target"},
+                                       {&Detail::cap, &Alarms::cap, "cap"}}};
+
+// A temperature's lower and upper limits are low and high, as sensors(1) calls them.
+std::string limitLabel(std::string_view key, std::string_view type) {
+    if (type == "temperature" && (key == "min" || key == "max")) {
+        return key == "min" ? "low" : "high";
     }
-    const auto group = [](const Row& row) {
-        return row.description ? row.description->group : SensorGroup::other;
-    };
-    std::stable_sort(rows.begin(), rows.end(),
-                     [&](const Row& a, const Row& b) { return group(a) < group(b); });
+    return key == "lcrit" ? "crit low" : std::string(key);
+}
+
+// Why an alarm is raised, in words; empty for a channel's own alarm, which says no more.
+std::string alarmLabel(std::string_view key, std::string_view type) {
+    if (type == "intrusion") {
+        return "chassis opened";
+    }
+    if (key == "alarm") {
+        return "";
+    }
+    if (type == "voltage") {
+        return key == "min" || key == "lcrit" ? "under-voltage" : "over-voltage";
+    }
+    return limitLabel(key, type);
+}
+
+// The unit a section shows an input type's figures in.
+struct Quantity {
+    std::string_view type; // the sensors member's
+    std::string valueKey;  // of the JSON member holding the value: "volts"
+    std::string jsonUnit;  // of the JSON members holding the limits: "Volts" in "maxVolts"
+    std::string symbol;    // after a limit: "V"
+    int decimals = 1;
+    bool maxInColumn = false; // the section has a column of its own for it
+};
+
+// The inputs of one type in the sensors member by key.
+std::map<std::string, const Detail*, std::less<>> detailsOf(const SensorSnapshot& snapshot,
+                                                            std::string_view type) {
+    std::map<std::string, const Detail*, std::less<>> found;
+    for (const auto& detail : orEmpty(snapshot.sensors)) {
+        if (detail.type == type) {
+            found.emplace(detail.key, &detail);
+        }
+    }
+    return found;
+}
+const Detail* find(const std::map<std::string, const Detail*, std::less<>>& details,
+                   std::string_view key) {
+    const auto at = details.find(key);
+    return at == details.end() ? nullptr : at->second;
+}
+
+// What follows a reading's value: its limits (below the row when the table is too wide for
+// 80 columns), the marks (the given column: "HOT", "ALARM (crit)", "FAULT"), then for scripts
+// the alarm and fault flags and each limit, as "critCelsius".
+std::vector<ViewColumn> detailColumns(const Quantity& quantity, ViewColumn marks) {
+    std::vector<ViewColumn> columns{{"limits", "limits", Align::left, true, true},
+                                    std::move(marks),
+                                    {"alarm", "", Align::left, false},
+                                    {"alarms", "", Align::left, false},
+                                    {"fault", "", Align::left, false}};
+    for (const auto& limit : limits) {
+        columns.push_back({std::string(limit.key) + quantity.jsonUnit, "", Align::left, false});
+    }
+    return columns;
+}
+
+// The cells of detailColumns() for a reading, which has no details on a machine without the
+// member; marks start with "HOT" for a hot one.
+void addDetailCells(ViewRow& row, const Detail* detail, const Quantity& quantity, bool hot,
+                    ViewValue marksValue) {
+    std::vector<std::string> marks;
+    if (hot) {
+        marks.emplace_back("HOT");
+    }
+    std::string shown;
+    ViewCell alarm, alarms, fault;
+    std::vector<ViewCell> values;
+    for (const auto& limit : limits) {
+        const auto value = detail ? detail->*limit.value : std::nullopt;
+        if (!value || (limit.key == "max" && quantity.maxInColumn)) {
+            values.emplace_back();
+            continue;
+        }
+        shown += (shown.empty() ? "" : ", ") + limitLabel(limit.key, quantity.type) + " " +
+                 formatNumber(*value, quantity.decimals) + " " + quantity.symbol;
+        values.push_back({{}, *value});
+    }
+    if (detail && detail->alarms) {
+        std::vector<std::string> raised, why;
+        const auto note = [&](std::string_view key, const std::optional<bool>& flag) {
+            const auto label = alarmLabel(key, quantity.type);
+            if (flag.value_or(false)) {
+                raised.emplace_back(key);
+                if (!label.empty() && std::find(why.begin(), why.end(), label) == why.end()) {
+                    why.push_back(label);
+                }
+            }
+        };
+        note("alarm", detail->alarms->alarm);
+        for (const auto& limit : limits) {
+            if (limit.alarm) {
+                note(limit.key, (*detail->alarms).*limit.alarm);
+            }
+        }
+        if (!raised.empty()) {
+            std::string reasons;
+            for (const auto& reason : why) {
+                reasons += (reasons.empty() ? " (" : ", ") + reason;
+            }
+            marks.push_back("ALARM" + reasons + (reasons.empty() ? "" : ")"));
+        }
+        alarm = {{}, !raised.empty()};
+        alarms = {{}, std::move(raised)};
+    }
+    if (detail && detail->fault) {
+        if (*detail->fault) {
+            marks.emplace_back("FAULT");
+        }
+        fault = {{}, *detail->fault};
+    }
+    std::string marksText;
+    for (const auto& mark : marks) {
+        marksText += (marksText.empty() ? "" : " ") + mark;
+    }
+    row.marked = !marks.empty();
+    row.cells.push_back({std::move(shown), {}});
+    row.cells.push_back({std::move(marksText), std::move(marksValue)});
+    row.cells.push_back(std::move(alarm));
+    row.cells.push_back(std::move(alarms));
+    row.cells.push_back(std::move(fault));
+    row.cells.insert(row.cells.end(), values.begin(), values.end());
+}
+
+// The limits column shows only where some row has limits, so a machine without them keeps
+// its tables as they were.
+void hideEmptyLimits(ViewSection& section) {
+    for (std::size_t i = 0; i < section.columns.size(); ++i) {
+        if (section.columns[i].key == "limits") {
+            section.columns[i].shown =
+                std::any_of(section.rows.begin(), section.rows.end(),
+                            [&](const ViewRow& row) { return !row.cells[i].text.empty(); });
+        }
+    }
+}
+
+SensorGroup groupOf(const std::optional<SmcKeyDescription>& description) {
+    return description ? description->group : SensorGroup::other;
+}
+
+// Rows of inputs by group, the catalogue's name beside each, document order within a group;
+// keys the catalogue does not know come last.
+template <class Item, class Key>
+std::vector<std::pair<const Item*, std::optional<SmcKeyDescription>>>
+byGroup(const std::vector<Item>& items, Key key) {
+    std::vector<std::pair<const Item*, std::optional<SmcKeyDescription>>> rows;
+    for (const auto& item : items) {
+        rows.emplace_back(&item, describeSensor(key(item)));
+    }
+    std::stable_sort(rows.begin(), rows.end(), [](const auto& a, const auto& b) {
+        return groupOf(a.second) < groupOf(b.second);
+    });
+    return rows;
+}
+
+// The first cells of a row of an input: its key, the catalogue's name and group.
+std::vector<ViewCell> named(const std::string& key,
+                            const std::optional<SmcKeyDescription>& description) {
+    return {text(key), description ? text(description->name) : ViewCell{},
+            text(std::string(groupName(groupOf(description))))};
+}
+
+// Hot ones are marked in words too, as colour may be off.
+ViewSection temperatures(const SensorSnapshot& snapshot, bool smc, const ViewOptions& view) {
+    const Quantity quantity{"temperature", "celsius", "Celsius", celsius(view), 1};
     ViewSection section{"temperatures",
                         "Temperatures",
                         {{"sensor", "sensor"},
                          {"name", "name"},
                          {"group", "group"},
-                         {"celsius", celsius(view), Align::right},
-                         {"hot", ""}},
+                         {"celsius", celsius(view), Align::right}},
                         {},
                         smc ? "no sensor gave a plausible temperature"
                             : "no SMC and no other temperature sensor on this machine"};
-    for (const auto& row : rows) {
-        const bool hot = row.reading->value >= hotCelsius;
-        section.rows.push_back({{text(row.reading->key),
-                                 row.description ? text(row.description->name) : ViewCell{},
-                                 text(std::string(groupName(group(row)))),
-                                 number(row.reading->value, 1),
-                                 {hot ? "HOT" : "", hot}},
-                                hot});
+    std::ranges::move(detailColumns(quantity, {"hot", ""}), std::back_inserter(section.columns));
+    const auto details = detailsOf(snapshot, quantity.type);
+    for (const auto& [reading, description] :
+         byGroup(snapshot.temperatures, [](const auto& r) { return r.key; })) {
+        const bool hot = reading->value >= hotCelsius;
+        ViewRow row{named(reading->key, description)};
+        row.cells.push_back(number(reading->value, 1));
+        addDetailCells(row, find(details, reading->key), quantity, hot, hot);
+        section.rows.push_back(std::move(row));
     }
+    hideEmptyLimits(section);
     return section;
+}
+
+// Inputs only the sensors member carries, one section per type, laid out as the temperatures.
+void addDetailSection(DocumentView& out, const SensorSnapshot& snapshot, std::string key,
+                      std::string title, const Quantity& quantity) {
+    ViewSection section{std::move(key),
+                        std::move(title),
+                        {{"sensor", "sensor"}, {"name", "name"}, {"group", "group"}}};
+    if (!quantity.valueKey.empty()) {
+        section.columns.push_back({quantity.valueKey, quantity.symbol, Align::right});
+    }
+    std::ranges::move(detailColumns(quantity, {"marks", ""}), std::back_inserter(section.columns));
+    for (const auto& [detail, description] :
+         byGroup(orEmpty(snapshot.sensors), [](const Detail& d) { return d.key; })) {
+        if (detail->type != quantity.type) {
+            continue;
+        }
+        ViewRow row{named(detail->key, description)};
+        if (!quantity.valueKey.empty()) {
+            row.cells.push_back(detail->value ? number(*detail->value, quantity.decimals)
+                                              : ViewCell{});
+        }
+        addDetailCells(row, detail, quantity, false, {});
+        section.rows.push_back(std::move(row));
+    }
+    hideEmptyLimits(section);
+    if (!section.rows.empty()) {
+        out.sections.push_back(std::move(section));
+    }
 }
 
 DocumentView snapshotView(const SensorSnapshot& snapshot, const ViewOptions& view) {
@@ -168,13 +373,14 @@ DocumentView snapshotView(const SensorSnapshot& snapshot, const ViewOptions& vie
                          " (document version " + std::to_string(snapshot.version) + ")",
                      snapshot.helperUID, snapshot.helperEffectiveUID};
     const bool smc = showsAnSmc(snapshot);
-    out.sections.push_back(temperatures(snapshot.temperatures, smc, view));
+    out.sections.push_back(temperatures(snapshot, smc, view));
     // Linux fills the SMC's power keys from other chips too: only its temperature keys tell
     // that a fanless machine's SMC was asked.
     const bool smcAsked =
         std::any_of(snapshot.temperatures.begin(), snapshot.temperatures.end(),
                     [](const auto& reading) { return isSmcTemperatureKey(reading.key); });
 
+    const Quantity rpm{"fan", "", "Rpm", "rpm", 0, true};
     ViewSection fans{"fans",
                      "Fans",
                      {{"id", "fan", Align::right},
@@ -183,21 +389,38 @@ DocumentView snapshotView(const SensorSnapshot& snapshot, const ViewOptions& vie
                       {"maximumRpm", "max", Align::right}},
                      {},
                      smcAsked ? "the SMC reports no fans" : "this machine reports no fans"};
+    std::ranges::move(detailColumns(rpm, {"marks", ""}), std::back_inserter(fans.columns));
+    const auto fanDetails = detailsOf(snapshot, rpm.type);
     for (const auto& fan : snapshot.fans) {
-        fans.rows.push_back({{integer(fan.id), text(fan.name), number(fan.rpm, 0),
-                              fan.maximumRPM ? number(*fan.maximumRPM, 0) : ViewCell{}}});
+        const auto* detail = fan.name ? find(fanDetails, *fan.name) : nullptr;
+        // A Linux fan's fan*_max is its limit too. A pointer: GCC 12 takes a copied optional
+        // for uninitialised.
+        const double* maximum = fan.maximumRPM          ? &*fan.maximumRPM
+                                : detail && detail->max ? &*detail->max
+                                                        : nullptr;
+        ViewRow row{{integer(fan.id), text(fan.name), number(fan.rpm, 0),
+                     maximum ? number(*maximum, 0) : ViewCell{}}};
+        addDetailCells(row, detail, rpm, false, {});
+        fans.rows.push_back(std::move(row));
     }
+    hideEmptyLimits(fans);
     out.sections.push_back(std::move(fans));
 
+    const Quantity watts{"power", "", "Watts", "W", 2};
     ViewSection power{"power",
                       "Power",
                       {{"source", "source"}, {"value", "value", Align::right}, {"unit", "unit"}},
                       {},
                       "no SMC power keys, energy counters or battery voltage on this machine"};
+    std::ranges::move(detailColumns(watts, {"marks", ""}), std::back_inserter(power.columns));
+    const auto powerDetails = detailsOf(snapshot, watts.type);
     for (const auto& reading : orEmpty(snapshot.power)) {
-        power.rows.push_back(
-            {{text(reading.key), number(reading.value, 2), text(unitOfPowerKey(reading.key))}});
+        ViewRow row{
+            {text(reading.key), number(reading.value, 2), text(unitOfPowerKey(reading.key))}};
+        addDetailCells(row, find(powerDetails, reading.key), watts, false, {});
+        power.rows.push_back(std::move(row));
     }
+    hideEmptyLimits(power);
     out.sections.push_back(std::move(power));
     out.sections.push_back(battery(snapshot.battery));
 
@@ -228,6 +451,13 @@ DocumentView snapshotView(const SensorSnapshot& snapshot, const ViewOptions& vie
             {{text(accessory.name), text(accessory.part), number(accessory.level * 100, 0)}});
     }
     out.sections.push_back(std::move(accessories));
+    // After the document's own sections, so that theirs keep their places in the JSON view.
+    addDetailSection(out, snapshot, "voltages", "Voltages", {"voltage", "volts", "Volts", "V", 2});
+    addDetailSection(out, snapshot, "currents", "Currents",
+                     {"current", "amperes", "Amperes", "A", 2});
+    addDetailSection(out, snapshot, "humidity", "Humidity",
+                     {"humidity", "percent", "Percent", "%", 1});
+    addDetailSection(out, snapshot, "intrusion", "Chassis intrusion", {"intrusion", "", "", "", 0});
 
     std::vector<std::string> capabilities;
     auto add = [&](const std::optional<bool>& flag, const char* name) {

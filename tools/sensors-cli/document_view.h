@@ -17,7 +17,8 @@ namespace brivane::cli {
 struct ViewOptions {
     std::optional<std::size_t> rows; // rows of a ranking; every row when absent
     bool utf8 = true;                // "°C" and "…"; else " C" and "..."
-    // Wrapped around the rows of hot sensors, which are also marked "HOT"; empty without colour.
+    // Wrapped around the rows of hot sensors and of raised alarms and faults, which are also
+    // marked "HOT", "ALARM", "FAULT"; empty without colour.
     std::string hotOn, hotOff;
     // The names of each cluster kind's active performance states ("ECPU" -> "972 MHz", …), as
     // this machine names them; states without a name are numbered P1, P2, …

@@ -16,7 +16,7 @@ struct Terminal {
     std::string hideCursor, showCursor;
     std::string noWrap, wrap; // automatic margins off and on
     std::string home, clearLine, clearBelow;
-    std::string hotOn, hotOff; // colour for hot sensors
+    std::string hotOn, hotOff; // colour for marked rows: hot, alarm, fault
 
     // Whether frames can be drawn over each other in place.
     bool canRedraw() const {

@@ -26,30 +26,47 @@ std::string TextTable::render(std::string_view markOn, std::string_view markOff)
             widths[i] = std::max(widths[i], displayWidth(row[i]));
         }
     }
+    std::size_t total = 0;
+    for (const auto width : widths) {
+        total += 2 + width;
+    }
+    const bool below =
+        total > lineWidth && std::any_of(columns_.begin(), columns_.end(),
+                                         [](const Column& column) { return column.movesBelow; });
+    const auto inLine = [&](std::size_t i) { return !(below && columns_[i].movesBelow); };
     std::string out;
-    auto emit = [&](const std::vector<std::string>& cells, bool marked) {
-        std::string line = "  ";
+    auto emit = [&](const std::vector<std::string>& cells, bool marked, bool header) {
+        std::string line = "  ", under;
+        bool first = true;
         for (std::size_t i = 0; i < columns_.size(); ++i) {
             const std::string cell = i < cells.size() ? cells[i] : std::string();
-            const std::string padding(widths[i] - displayWidth(cell), ' ');
-            if (i > 0) {
-                line += "  ";
+            if (!inLine(i)) {
+                if (!header && !cell.empty()) {
+                    const std::size_t indent = widths.size() > 1 ? 4 + widths[0] : 4;
+                    under += std::string(indent, ' ') + cell + "\n";
+                }
+                continue;
             }
+            const std::string padding(widths[i] - displayWidth(cell), ' ');
+            line += first ? "" : "  ";
+            first = false;
             line += columns_[i].align == Align::right ? padding + cell : cell + padding;
         }
         while (!line.empty() && line.back() == ' ') {
             line.pop_back();
         }
-        out += marked && !markOn.empty() ? std::string(markOn) + line + std::string(markOff) + "\n"
-                                         : line + "\n";
+        line += "\n" + under;
+        out += marked && !markOn.empty() ? std::string(markOn) + line.substr(0, line.size() - 1) +
+                                               std::string(markOff) + "\n"
+                                         : line;
     };
     std::vector<std::string> titles;
     for (const auto& column : columns_) {
         titles.push_back(column.title);
     }
-    emit(titles, false);
+    emit(titles, false, true);
     for (std::size_t i = 0; i < rows_.size(); ++i) {
-        emit(rows_[i], marked_[i]);
+        emit(rows_[i], marked_[i], false);
     }
     return out;
 }

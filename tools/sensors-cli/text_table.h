@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -14,11 +15,17 @@ public:
     struct Column {
         std::string title;
         Align align = Align::left;
+        // When the table would pass lineWidth, this column's cells go on a line of their own
+        // below their row, under the second column, and its title is left out.
+        bool movesBelow = false;
     };
+
+    static constexpr std::size_t lineWidth = 80;
 
     explicit TextTable(std::vector<Column> columns) : columns_(std::move(columns)) {}
 
-    // A marked row is wrapped in the sequences render() is given (colour for hot sensors).
+    // A marked row is wrapped in the sequences render() is given (colour for hot sensors and
+    // raised alarms).
     void addRow(std::vector<std::string> cells, bool marked = false) {
         rows_.push_back(std::move(cells));
         marked_.push_back(marked);

@@ -20,7 +20,7 @@ std::string renderSection(const ViewSection& section, bool utf8, std::string_vie
     std::vector<TextTable::Column> columns;
     for (const auto& column : section.columns) {
         if (column.shown) {
-            columns.push_back({column.title, column.align});
+            columns.push_back({column.title, column.align, column.movesBelow});
         }
     }
     TextTable table(std::move(columns));
@@ -31,7 +31,7 @@ std::string renderSection(const ViewSection& section, bool utf8, std::string_vie
                 cells.push_back(row.cells[i].text);
             }
         }
-        table.addRow(std::move(cells), row.hot);
+        table.addRow(std::move(cells), row.marked);
     }
     std::string out = section.title.empty() ? "" : section.title + "\n";
     if (table.empty()) {

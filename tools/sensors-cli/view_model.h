@@ -28,12 +28,13 @@ struct ViewColumn {
     std::string key{};   // the member of each JSON row
     std::string title{}; // the table's header
     TextTable::Align align = TextTable::Align::left;
-    bool shown = true; // false: in the JSON rows only
+    bool shown = true;       // false: in the JSON rows only
+    bool movesBelow = false; // TextTable::Column::movesBelow
 };
 
 struct ViewRow {
     std::vector<ViewCell> cells{}; // one per column
-    bool hot = false;
+    bool marked = false;           // hot, or an alarm or fault raised
 };
 
 struct ViewSection {
@@ -58,7 +59,7 @@ struct DocumentView {
     std::vector<ViewField> fields{}; // after the sections
 };
 
-// The tables, hot rows wrapped in markOn and markOff.
+// The tables, marked rows wrapped in markOn and markOff.
 std::string renderText(const DocumentView& view, bool utf8 = true, std::string_view markOn = {},
                        std::string_view markOff = {});
 

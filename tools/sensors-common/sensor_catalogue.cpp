@@ -67,6 +67,7 @@ constexpr std::array chipCatalogue{
     ChipEntry{"thinkpad", G::mainboard},
     ChipEntry{"cros_ec", G::mainboard},
     ChipEntry{"steamdeck_hwmon", G::mainboard},
+    ChipEntry{"rpi_volt", G::mainboard},
     ChipEntry{"pch_*", G::mainboard},
     ChipEntry{"lm*", G::mainboard},
     ChipEntry{"tmp*", G::mainboard},
@@ -79,9 +80,10 @@ bool matches(std::string_view text, std::string_view pattern) {
     return ::fnmatch(std::string(pattern).c_str(), std::string(text).c_str(), 0) == 0;
 }
 
-// "temp2", "fan1", "power3": a channel's stem, the name it goes by without a label.
+// "temp2", "fan1", "in0": a channel's stem, the name it goes by without a label.
 bool isStem(std::string_view label) {
-    for (const std::string_view prefix : {"temp", "fan", "power"}) {
+    for (const std::string_view prefix :
+         {"temp", "fan", "power", "in", "curr", "energy", "humidity", "intrusion"}) {
         if (label.starts_with(prefix) && label.size() > prefix.size() &&
             label.find_first_not_of("0123456789", prefix.size()) == std::string_view::npos) {
             return true;

@@ -1,8 +1,8 @@
 #pragma once
 
-// Names and groups for every temperature a snapshot carries: the SMC keys (smc_key_catalogue.h),
-// the Linux hardware monitors' "<chip>/<label>" and the battery's. Shown beside the key, never
-// instead of it.
+// Names and groups for every sensor a snapshot carries: the SMC keys (smc_key_catalogue.h), the
+// Linux hardware monitors' "<chip>/<label>" of any type and the battery's. Shown beside the key,
+// never instead of it.
 
 #include "smc_key_catalogue.h"
 
@@ -16,10 +16,10 @@ namespace brivane::cli {
 // know.
 SensorGroup chipGroup(std::string_view chip);
 
-// A temperature key's description:
+// A sensor key's description:
 // - an SMC key: the SMC catalogue's, nothing for a key it does not know;
 // - "<chip>/<label>": the label, or for a channel the driver left unlabelled ("temp2") the chip
-//   and the channel ("acpitz temp2"), in its chip's group;
+//   and the channel ("acpitz temp2", "rpi_volt in0"), in its chip's group;
 // - "thermal_zone/<type>": the type, in its type's group, else the mainboard's;
 // - "BatteryTemperature": the battery.
 std::optional<SmcKeyDescription> describeSensor(std::string_view key);
