@@ -146,14 +146,18 @@ CommandResult StagedAgent::run(const std::vector<std::string>& argv,
     return runCommand(asAgentUser(argv), environment(), scratch(), limit);
 }
 
-CommandResult StagedAgent::cli(std::vector<std::string> arguments) {
-    arguments.insert(arguments.begin(), {path("brivane-sensors"), "--endpoint", endpoint_});
-    // The client looks at the machine the agent sees (its disks, for one).
-    auto argv = asAgentUser(std::move(arguments));
+CommandResult StagedAgent::runOnMachine(std::vector<std::string> argv) {
+    argv = asAgentUser(std::move(argv));
     if (sysTree_) {
         argv = withSysFrom(sysTree().path(), std::move(argv));
     }
     return runCommand(argv, environment(), scratch());
+}
+
+CommandResult StagedAgent::cli(std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), {path("brivane-sensors"), "--endpoint", endpoint_});
+    // The client looks at the machine the agent sees (its disks, for one).
+    return runOnMachine(std::move(arguments));
 }
 
 bool waitForEndpoint(const std::string& path, std::chrono::milliseconds limit,

@@ -54,7 +54,9 @@ public:
     // argv as the agent's user, with the staged environment.
     CommandResult run(const std::vector<std::string>& argv,
                       std::chrono::milliseconds limit = std::chrono::seconds(30));
-    // The staged "brivane-sensors" against endpoint().
+    // argv as the agent's user, seeing the machine the agent sees (the fixture /sys).
+    CommandResult runOnMachine(std::vector<std::string> argv);
+    // The staged "brivane-sensors" against endpoint(), on the agent's machine.
     CommandResult cli(std::vector<std::string> arguments);
 
 private:

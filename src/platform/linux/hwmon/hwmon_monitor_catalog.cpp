@@ -58,13 +58,16 @@ struct Extras {
     std::shared_ptr<RuntimeSuspend> guard;
 };
 
+ChannelPace limitPace(ChannelPace pace) {
+    return {pace.slow, std::max(pace.minimumInterval, kLimitSeconds)};
+}
+
 void addExtras(ChannelSet& channels, MonitorCatalog::Sensor& sensor, const Extras& extras) {
     const HwmonChannel& channel = *extras.channel;
-    const ChannelPace limitPace{extras.pace.slow,
-                                std::max(extras.pace.minimumInterval, kLimitSeconds)};
     for (std::size_t i = 0; i < channel.limits.size(); ++i) {
         if (!channel.limits[i].empty()) {
-            sensor.limits[i] = channels.add(channel.limits[i], limitPace, extras.guard);
+            sensor.limits[i] =
+                channels.add(channel.limits[i], limitPace(extras.pace), extras.guard);
         }
         if (!channel.alarms[i].empty()) {
             sensor.alarms[i] = channels.add(channel.alarms[i], extras.pace, extras.guard);
@@ -113,7 +116,11 @@ discoverMonitors(const std::shared_ptr<ChannelSet>& channels) {
                 continue; // the SMC transport serves it under its key
             }
             const std::string& label = labels[c];
-            const auto value = channels->add(channel.input, pace, guard);
+            // A channel with limits alone is read at their pace.
+            const bool limitsOnly = std::find(channel.limits.begin(), channel.limits.end(),
+                                              channel.input) != channel.limits.end();
+            const auto value =
+                channels->add(channel.input, limitsOnly ? limitPace(pace) : pace, guard);
             if (!value) {
                 continue;
             }
@@ -137,6 +144,9 @@ discoverMonitors(const std::shared_ptr<ChannelSet>& channels) {
                 break;
             }
             case SensorKind::power:
+                if (channel.flagOnly) {
+                    break; // no figure for `power`
+                }
                 if (apu) {
                     catalog->powers.push_back(
                         {names[i] + "/" + label + " (CPU and GPU)", {}, *value, {}});
@@ -154,8 +164,9 @@ discoverMonitors(const std::shared_ptr<ChannelSet>& channels) {
                 break; // listed below only
             }
             // The key the same input has in the lists above.
-            sensor.key = channel.kind == SensorKind::power ? catalog->powers.back().key
-                                                           : names[i] + "/" + label;
+            sensor.key = channel.kind == SensorKind::power && !channel.flagOnly
+                             ? catalog->powers.back().key
+                             : names[i] + "/" + label;
         }
     }
     // Zones after the chips, in zone order: a board sensor no chip shows.

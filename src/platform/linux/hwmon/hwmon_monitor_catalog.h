@@ -42,7 +42,7 @@ struct MonitorCatalog {
         SensorKind kind = SensorKind::temperature;
         std::size_t channel = 0;
         std::optional<std::size_t> listed; // in temperatures or fans
-        bool flagOnly = false;             // no value, only its alarms
+        bool flagOnly = false;             // no value, only its alarms or limits
         std::array<std::optional<std::size_t>, 7> limits{};
         std::array<std::optional<std::size_t>, 7> alarms{};
         std::optional<std::size_t> fault;

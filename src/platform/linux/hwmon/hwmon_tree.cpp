@@ -129,16 +129,20 @@ std::vector<HwmonChip> listHwmonChips(const host::RootedDirectory& sys,
             if (channel.input.empty() && kind == SensorKind::power) {
                 channel.input = std::move(files.average);
             }
-            const bool listed = kind == SensorKind::temperature || kind == SensorKind::fan ||
-                                kind == SensorKind::power;
+            const bool listed = kind == SensorKind::temperature || kind == SensorKind::fan;
+            const auto first = [](const auto& paths) {
+                const auto at = std::find_if(paths.begin(), paths.end(),
+                                             [](const std::string& path) { return !path.empty(); });
+                return at == paths.end() ? std::string() : *at;
+            };
             if (channel.input.empty() && !listed) {
-                const auto flag =
-                    std::find_if(channel.alarms.begin(), channel.alarms.end(),
-                                 [](const std::string& path) { return !path.empty(); });
-                if (flag != channel.alarms.end()) {
-                    channel.input = *flag;
-                    channel.flagOnly = true;
+                // A flag without a reading; a power limit without one (an Arc card's PL1 and
+                // PL4: it counts energy instead).
+                channel.input = first(channel.alarms);
+                if (channel.input.empty() && kind == SensorKind::power) {
+                    channel.input = first(channel.limits);
                 }
+                channel.flagOnly = !channel.input.empty();
             }
             if (channel.input.empty() || text(sys, channel.fault) == "1" ||
                 text(sys, files.enable) == "0") {

@@ -17,8 +17,9 @@ struct HwmonChannel {
     SensorKind kind = SensorKind::temperature;
     unsigned index = 0;
     std::optional<std::string> label;
-    // Power: "_input", else "_average". A voltage, current or intrusion detector with alarms
-    // and no input (a board's under-voltage flag) is read by its first alarm file: flagOnly.
+    // Power: "_input", else "_average". A voltage, current, power or intrusion channel with
+    // alarms and no input (a board's under-voltage flag) is read by its first alarm file, a
+    // power channel with limits alone (a card's power limits) by its first limit: flagOnly.
     std::string input;
     bool flagOnly = false;
     // The kind's limits and alarms (limitItem, alarmItem) and its fault flag.

@@ -272,12 +272,15 @@ std::vector<std::string> sensorsOf(const MonitorSample& sample) {
 }
 
 // Every input with its limits and flags, ghosts and empty headers left out as above, a flag
-// without an input (a Pi's under-voltage) included; limits are read once a minute.
+// or a limit without an input (a Pi's under-voltage, an Arc card's power limits) included;
+// limits are read once a minute.
 TEST(HwmonHardwareMonitor, InputsOfEveryTypeWithLimitsAndAlarms) {
     testing::TempDir sys;
     testing::addDesktop(sys);
     addHwmonChip(sys, {"hwmon5", "platform/soc/soc:firmware/raspberrypi-hwmon",
                        "name=rpi_volt;in0_lcrit_alarm=1"});
+    addHwmonChip(sys, {"hwmon6", "pci0000:00/0000:00:01.0/0000:03:00.0",
+                       "name=i915;power1_max=190000000;power1_crit=400000000"});
     const auto clock = std::make_shared<ManualUptimeClock>();
     HwmonHardwareMonitor monitor(sys.path(), manual(clock));
     const auto tick = [&](int seconds) {
@@ -292,6 +295,7 @@ TEST(HwmonHardwareMonitor, InputsOfEveryTypeWithLimitsAndAlarms) {
     EXPECT_EQ(tick(1),
               (std::vector<std::string>{"amdgpu@0000:0b:00.0/edge temperature 45celsius",
                                         "amdgpu@0000:0b:00.0/PPT power 19watts",
+                                        "i915@0000:03:00.0/power1 power max=190 crit=400",
                                         "k10temp@0000:00:18.3/Tctl temperature 33celsius",
                                         "nct6798/SYSTIN temperature 31celsius max=80 !alarm=0",
                                         "nct6798/fan1 fan 1200rpm min=300 !alarm=0",
@@ -301,8 +305,8 @@ TEST(HwmonHardwareMonitor, InputsOfEveryTypeWithLimitsAndAlarms) {
                                         "nvme@0000:04:00.0/Composite temperature 41.85celsius",
                                         "rpi_volt/in0 voltage !lcrit=1"}));
     sys.writeFiles(nct, "in0_input=1300;in0_min=1000;in0_alarm=0");
-    EXPECT_EQ(tick(30)[5], "nct6798/in0 voltage 1.3volts min=1.2 max=1.744 !alarm=0");
-    EXPECT_EQ(tick(31)[5], "nct6798/in0 voltage 1.3volts min=1 max=1.744 !alarm=0");
+    EXPECT_EQ(tick(30)[6], "nct6798/in0 voltage 1.3volts min=1.2 max=1.744 !alarm=0");
+    EXPECT_EQ(tick(31)[6], "nct6798/in0 voltage 1.3volts min=1 max=1.744 !alarm=0");
 }
 
 // A chip on a runtime-suspended PCI device is not read at all (a read would wake it) and shows
