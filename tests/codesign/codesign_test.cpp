@@ -236,6 +236,43 @@ std::pair<bool, int> checkAs(const passwd& user, const std::string& program,
     return {read && result[0] == 'y', read ? result[1] - '0' : -1};
 }
 
+// What an event loop may decide alone: only the very file verified before, at the path it was
+// verified at; an unknown program, or another file put in its place, needs a full check.
+TEST_F(Codesign, KnownSignaturesAreOnlyThoseOfTheFileVerified) {
+    const std::string program = *temp_ / "resting";
+    const auto install = [&] {
+        std::filesystem::copy_file("/bin/sleep", program + ".new");
+        std::filesystem::rename(program + ".new", program);
+        ASSERT_EQ(
+            codesign({"sign", "--identifier", "dev.test.resting", "--certificate",
+                      certificates + "/team.pem", "--key", certificates + "/team-key.pem", program})
+                .status,
+            0);
+    };
+    const auto peer = [](const ChildProcess& process) {
+        platform::PeerInfo info;
+        info.pid = process.pid();
+        info.uid = ::getuid();
+        return info;
+    };
+    install();
+    ExeSignatureSource source(std::make_shared<const CmsVerifier>());
+    ChildProcess first({program, "30"}, {}, *temp_ / "output");
+    ASSERT_TRUE(first.running());
+    EXPECT_FALSE(source.knownSignatureOf(peer(first)));
+    ASSERT_TRUE(source.signatureOf(peer(first)));
+    const auto known = source.knownSignatureOf(peer(first));
+    ASSERT_TRUE(known && *known);
+    EXPECT_EQ((*known)->identifier, "dev.test.resting");
+
+    install(); // a new file at the same path
+    ChildProcess second({program, "30"}, {}, *temp_ / "output");
+    ASSERT_TRUE(second.running());
+    EXPECT_FALSE(source.knownSignatureOf(peer(second)));
+    EXPECT_FALSE(source.knownSignatureOf(peer(first))); // its file is gone from the path
+    EXPECT_EQ(source.verifications(), 1u);
+}
+
 // Later runs take a verdict from the runtime directory only while nothing but root could have
 // changed the executable: a modified, replaced or unsigned one, and one of the user's own
 // whatever verdict a program of the user wrote for it, are verified again.

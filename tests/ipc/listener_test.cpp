@@ -4,6 +4,7 @@
 #include "platform/host/unix_endpoints.h"
 #include "platform/host/unix_socket.h"
 
+#include <atomic>
 #include <fcntl.h>
 #include <future>
 #include <numeric>
@@ -114,6 +115,33 @@ TEST(Listener, RefusedPeersAreClosedBeforeAnyRequestIsRead) {
     const auto info = peer.get();
     EXPECT_EQ(info.pid, ::getpid());
     EXPECT_EQ(info.uid, ::getuid());
+}
+
+// A verdict known on the loop decides alone; only an unknown peer reaches the admission hook.
+TEST(Listener, KnownVerdictsSpareTheAdmissionHook) {
+    const struct {
+        std::optional<bool> known;
+        bool answered;
+        int hookCalls;
+    } cases[] = {{true, true, 0}, {false, false, 0}, {std::nullopt, true, 1}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.known ? (*c.known ? "admitted" : "refused") : "unknown");
+        auto service = std::make_shared<FakeService>();
+        service->answerAtOnce(std::string("{}"));
+        std::atomic<int> hookCalls{0};
+        ServedListener served(
+            service, [&](const PeerInfo&) { return ++hookCalls > 0; },
+            [&](const PeerInfo& peer) {
+                EXPECT_EQ(peer.pid, ::getpid());
+                return c.known;
+            });
+        std::string problem;
+        auto client = ipc::SensorClient::connect(served.path(), problem);
+        ASSERT_TRUE(client) << problem;
+        const auto outcome = client->call(Selector::snapshot, std::nullopt, waitMs);
+        EXPECT_EQ(outcome.status == Status::replied, c.answered);
+        EXPECT_EQ(hookCalls.load(), c.hookCalls);
+    }
 }
 
 TEST(RuntimeDirectory, PrefersAPrivateXdgDirectoryElseAFallbackOfItsOwn) {
