@@ -243,33 +243,34 @@ TEST_F(Codesign, KnownSignaturesAreOnlyThoseOfTheFileVerified) {
     const auto install = [&] {
         std::filesystem::copy_file("/bin/sleep", program + ".new");
         std::filesystem::rename(program + ".new", program);
-        ASSERT_EQ(
+        EXPECT_EQ(
             codesign({"sign", "--identifier", "dev.test.resting", "--certificate",
                       certificates + "/team.pem", "--key", certificates + "/team-key.pem", program})
                 .status,
             0);
     };
-    const auto peer = [](const ChildProcess& process) {
-        platform::PeerInfo info;
-        info.pid = process.pid();
-        info.uid = ::getuid();
-        return info;
+    platform::PeerInfo peer;
+    const auto run = [&](ChildProcess& process) {
+        peer.pid = process.pid(); // once it runs the program, not the test
+        const auto exe = "/proc/" + std::to_string(peer.pid) + "/exe";
+        EXPECT_TRUE(pollUntil(std::chrono::seconds(5), [&] {
+            std::error_code error;
+            return std::filesystem::read_symlink(exe, error) == program;
+        }));
     };
     install();
     ExeSignatureSource source(std::make_shared<const CmsVerifier>());
     ChildProcess first({program, "30"}, {}, *temp_ / "output");
-    ASSERT_TRUE(first.running());
-    EXPECT_FALSE(source.knownSignatureOf(peer(first)));
-    ASSERT_TRUE(source.signatureOf(peer(first)));
-    const auto known = source.knownSignatureOf(peer(first));
-    ASSERT_TRUE(known && *known);
-    EXPECT_EQ((*known)->identifier, "dev.test.resting");
-
-    install(); // a new file at the same path
+    run(first);
+    EXPECT_FALSE(source.knownSignatureOf(peer));
+    ASSERT_TRUE(source.signatureOf(peer));
+    const auto known = source.knownSignatureOf(peer);
+    EXPECT_TRUE(known && *known && (*known)->identifier == "dev.test.resting");
+    install(); // another file at the path: neither process is known any more
+    EXPECT_FALSE(source.knownSignatureOf(peer));
     ChildProcess second({program, "30"}, {}, *temp_ / "output");
-    ASSERT_TRUE(second.running());
-    EXPECT_FALSE(source.knownSignatureOf(peer(second)));
-    EXPECT_FALSE(source.knownSignatureOf(peer(first))); // its file is gone from the path
+    run(second);
+    EXPECT_FALSE(source.knownSignatureOf(peer));
     EXPECT_EQ(source.verifications(), 1u);
 }
 
