@@ -14,11 +14,19 @@ void installConnectionRequirement(Listener& listener, const std::string& require
         listener.setAdmission([](const PeerInfo&) { return false; });
         return;
     }
+    auto rule = std::make_shared<const identity::CodeRequirement>(std::move(*parsed));
+    auto signatures = platform::makeDefaultPeerSignatureSource();
     listener.setAdmission(
-        [rule = std::make_shared<const identity::CodeRequirement>(std::move(*parsed)),
-         signatures = platform::makeDefaultPeerSignatureSource()](const PeerInfo& peer) {
+        [rule, signatures](const PeerInfo& peer) {
             const auto signature = signatures->signatureOf(peer);
             return signature && rule->isSatisfiedBy(*signature);
+        },
+        [rule, signatures](const PeerInfo& peer) -> std::optional<bool> {
+            const auto known = signatures->knownSignatureOf(peer);
+            if (!known) {
+                return std::nullopt;
+            }
+            return *known && rule->isSatisfiedBy(**known);
         });
 }
 

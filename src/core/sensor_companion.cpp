@@ -60,13 +60,30 @@ SensorCompanion::~SensorCompanion() {
 
 void SensorCompanion::snapshotWithReply(Reply reply) {
     // Each snapshot is read afresh: the energy averages cover the time since the one before.
-    enqueue(*queue, std::move(reply), {}, [this](const Reply& reply) {
+    const auto work = [this](const Reply& reply) {
+        if (releasing_.load(std::memory_order_relaxed)) {
+            reply(std::nullopt);
+            return;
+        }
+        const double start = clock_->uptime();
         const SensorSnapshot snapshot = assembleSnapshot();
         const std::size_t size = replyWith(reply, snapshot, lastSnapshotSize_);
         if (size > 0) {
             lastSnapshotSize_ = size;
         }
-    });
+        lastSnapshotEnd_ = clock_->uptime();
+        lastSnapshotTook_ = lastSnapshotEnd_ - start;
+    };
+    queue->runHereOrAsync(std::move(reply), work, [this] { return snapshotIsQuick(); });
+}
+
+// The back ends answer a request from what they hold while clients keep asking; only after a
+// rest may one wait for a fresh read, and the accessory tool runs a process. So a snapshot runs
+// on the requester's thread only while the last one was recent and fast and no tool run is due.
+bool SensorCompanion::snapshotIsQuick() const {
+    const double now = clock_->uptime();
+    return temperatureKeys && now + quickSnapshotMargin < nextAccessoryRead &&
+           now - lastSnapshotEnd_ < quickSnapshotWithin && lastSnapshotTook_ < quickSnapshotTime;
 }
 
 void SensorCompanion::cpuDetailsWithReply(Reply reply) {

@@ -19,6 +19,7 @@
 
 #include <atomic>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <string>
@@ -63,6 +64,12 @@ public:
 
     // Seconds of uptime between two runs of the accessory tool.
     static constexpr double accessoryInterval = 30.0;
+    // A snapshot may run on the requester's thread (see snapshotIsQuick) within this many
+    // seconds of the last one, well inside any back end's rest, when that one took less than
+    // quickSnapshotTime and no tool run is due within quickSnapshotMargin.
+    static constexpr double quickSnapshotWithin = 2.0;
+    static constexpr double quickSnapshotTime = 0.001;
+    static constexpr double quickSnapshotMargin = 1.0;
 
     SensorCompanion();
     explicit SensorCompanion(Dependencies dependencies);
@@ -106,6 +113,7 @@ private:
     }
 
     SensorSnapshot assembleSnapshot();
+    bool snapshotIsQuick() const;
     const std::vector<std::string>& discoveredTemperatureKeys();
     BatteryReadings batteryReadings();
     std::vector<SensorSnapshot::FanReading> fans(const platform::MonitorSample& monitors);
@@ -138,6 +146,9 @@ private:
     std::atomic<bool> releasing_{false};
     // Capacity hint for the next snapshot reply, so its buffer grows once.
     std::size_t lastSnapshotSize_ = 0;
+    // When the last snapshot ended and how long it took, in seconds of uptime.
+    double lastSnapshotEnd_ = -std::numeric_limits<double>::infinity();
+    double lastSnapshotTook_ = std::numeric_limits<double>::infinity();
 };
 
 } // namespace brivane

@@ -68,6 +68,32 @@ void TurnQueue::async(ServiceReply reply, std::string key, Work work) {
     }
 }
 
+void TurnQueue::runHereOrAsync(ServiceReply reply, Work work, const std::function<bool()>& quick) {
+    bool held = false;
+    {
+        std::lock_guard lock(mutex_);
+        // Not scheduled means nothing runs and nothing waits.
+        held = !closing_ && !scheduled_;
+        scheduled_ = scheduled_ || held; // held here as by a run on the worker
+    }
+    const bool here = held && quick();
+    if (here) {
+        work(reply);
+    }
+    if (held) {
+        // Work that came meanwhile goes on on the worker.
+        std::lock_guard lock(mutex_);
+        if (rotation_.empty() || closing_) {
+            scheduled_ = false;
+        } else {
+            queue_.async([this] { runNext(); });
+        }
+    }
+    if (!here) {
+        async(std::move(reply), {}, std::move(work));
+    }
+}
+
 std::size_t TurnQueue::waitingRequests() {
     std::lock_guard lock(mutex_);
     return held_;

@@ -36,6 +36,12 @@ public:
 
     void async(ServiceReply reply, std::string key, Work work);
 
+    // Runs work at once on the calling thread when nothing of this queue runs or waits and
+    // quick() agrees (asked while the queue is held, so it may read the queue's state); else
+    // queues it as async with no key. Short work then costs no hand-off to the worker, and the
+    // queue still runs one item at a time, in turn.
+    void runHereOrAsync(ServiceReply reply, Work work, const std::function<bool()>& quick);
+
     // Requests held by waiting work (answered or dropped ones leave at once or at the next
     // sweep); for tests.
     std::size_t waitingRequests();

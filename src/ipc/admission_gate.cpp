@@ -25,8 +25,9 @@ AdmissionGate::~AdmissionGate() {
     }
 }
 
-void AdmissionGate::setAdmission(Admission admission) {
+void AdmissionGate::setAdmission(Admission admission, KnownAdmission known) {
     admission_ = admission ? std::make_shared<const Admission>(std::move(admission)) : nullptr;
+    known_ = admission_ ? std::move(known) : nullptr;
 }
 
 void AdmissionGate::resume() {
@@ -74,6 +75,14 @@ void AdmissionGate::acceptPending() {
         }
         if (!admission_) {
             adopt_(std::move(stream));
+            continue;
+        }
+        // A client already verified is decided here: no worker to wake, no verdict to wait for.
+        if (const auto verdict = known_ ? known_(*peer) : std::nullopt) {
+            if (*verdict) {
+                stream->releasePeerHandle();
+                adopt_(std::move(stream));
+            }
             continue;
         }
         checkAdmission(std::move(stream));

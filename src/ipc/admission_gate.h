@@ -17,6 +17,7 @@ namespace brivane::ipc {
 class AdmissionGate {
 public:
     using Admission = Listener::Admission;
+    using KnownAdmission = Listener::KnownAdmission;
     using Adopt = std::function<void(std::unique_ptr<platform::StreamSocket>)>;
 
     // served: how many connections are served now; adopt: takes an admitted stream.
@@ -26,7 +27,7 @@ public:
     AdmissionGate(const AdmissionGate&) = delete;
     AdmissionGate& operator=(const AdmissionGate&) = delete;
 
-    void setAdmission(Admission admission);
+    void setAdmission(Admission admission, KnownAdmission known);
     void resume();
     // Verdicts that came back from the workers; admitted streams are adopted unless closed.
     void takeVerdicts();
@@ -44,6 +45,7 @@ private:
     std::function<std::size_t()> served_;
     Adopt adopt_;
     std::shared_ptr<const Admission> admission_;
+    KnownAdmission known_;
     std::size_t pendingAdmissions_ = 0;
     bool resumed_ = false;
     bool accepting_ = false;

@@ -127,21 +127,27 @@ Connection::ReadOutcome Connection::readRequests(const std::function<void(Reques
             return ReadOutcome::close;
         }
         taken += result.bytes;
+        // A short read emptied the socket: the loop reports what comes next, so no read is
+        // spent on learning that nothing is left.
+        const bool drained = result.bytes < chunk;
         std::string_view fresh(scratch.data(), result.bytes);
         if (hasBuffered()) {
             inbound_.append(fresh);
             if (parseBuffered(dispatch) == ReadOutcome::close) {
                 return ReadOutcome::close;
             }
-            continue;
+        } else {
+            // The usual case: whole requests parsed straight from the scratch buffer.
+            if (parse(fresh, dispatch) == ReadOutcome::close) {
+                return ReadOutcome::close;
+            }
+            inbound_.assign(fresh);
+            inboundStart_ = 0;
+            countInbound();
         }
-        // The usual case: whole requests parsed straight from the scratch buffer.
-        if (parse(fresh, dispatch) == ReadOutcome::close) {
-            return ReadOutcome::close;
+        if (drained) {
+            break;
         }
-        inbound_.assign(fresh);
-        inboundStart_ = 0;
-        countInbound();
     }
     return ReadOutcome::open;
 }
@@ -194,15 +200,26 @@ void Connection::deliver(std::uint32_t id, std::optional<std::string> document) 
         --budget_->requestsInFlight;
         const auto header =
             replyHeader(id, document ? std::optional<std::size_t>(document->size()) : std::nullopt);
-        outbound_.append(header.data(), header.size());
-        if (document) {
-            outbound_.append(*document);
+        std::string_view head(header.data(), header.size());
+        std::string_view body = document ? std::string_view(*document) : std::string_view();
+        // Straight from the document when nothing waits before it: one call, no copy.
+        if (!hadPending) {
+            const auto result = socket_->writeParts(head, body);
+            if (result.status == platform::IoStatus::ok) {
+                const std::size_t fromHead = std::min(result.bytes, head.size());
+                head.remove_prefix(fromHead);
+                body.remove_prefix(result.bytes - fromHead);
+            } else if (result.status != platform::IoStatus::wouldBlock) {
+                closeRequested_ = true;
+            }
         }
-        budget_->outboundBytes += header.size() + (document ? document->size() : 0);
-        if (!hadPending && !writePendingLocked()) {
-            closeRequested_ = true;
-        } else if (pendingLocked() > maximumOutboundBytes) {
-            closeRequested_ = true;
+        if (!closeRequested_ && !(head.empty() && body.empty())) {
+            outbound_.append(head);
+            outbound_.append(body);
+            budget_->outboundBytes += head.size() + body.size();
+            if (pendingLocked() > maximumOutboundBytes) {
+                closeRequested_ = true;
+            }
         }
         const bool leftOver = pendingLocked() > 0;
         // The loop must flush what is left, parse again, close, or let a waiting connection

@@ -44,7 +44,9 @@ public:
     void setDelegate(std::shared_ptr<BrivaneSensorSnapshotXPC> delegate) {
         served_.setDelegate(std::move(delegate));
     }
-    void setAdmission(Admission admission) { gate_.setAdmission(std::move(admission)); }
+    void setAdmission(Admission admission, KnownAdmission known) {
+        gate_.setAdmission(std::move(admission), std::move(known));
+    }
     void resume() { gate_.resume(); }
 
     void run() {
@@ -160,8 +162,8 @@ Listener::~Listener() = default;
 void Listener::setDelegate(std::shared_ptr<BrivaneSensorSnapshotXPC> delegate) {
     impl_->setDelegate(std::move(delegate));
 }
-void Listener::setAdmission(Admission admission) {
-    impl_->setAdmission(std::move(admission));
+void Listener::setAdmission(Admission admission, KnownAdmission known) {
+    impl_->setAdmission(std::move(admission), std::move(known));
 }
 void Listener::resume() {
     impl_->resume();

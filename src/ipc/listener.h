@@ -34,6 +34,10 @@ public:
     // Returning false, or deciding later than admissionDeadline after the accept, closes the
     // connection silently. The same-user rule is always applied first.
     using Admission = std::function<bool(const PeerInfo&)>;
+    // Optional quick verdict, asked first on the loop thread: a peer it can decide without
+    // reading files (a client program it has already verified) is admitted or refused at once,
+    // sparing the hand-off to a worker; absent sends the peer to the admission hook.
+    using KnownAdmission = std::function<std::optional<bool>(const PeerInfo&)>;
 
     // Connections served at once; further ones are closed as soon as they are accepted.
     static constexpr std::size_t maximumConnections = 4096;
@@ -55,7 +59,7 @@ public:
     Listener& operator=(const Listener&) = delete;
 
     void setDelegate(std::shared_ptr<BrivaneSensorSnapshotXPC> delegate);
-    void setAdmission(Admission admission);
+    void setAdmission(Admission admission, KnownAdmission known = nullptr);
 
     // Starts accepting connections; before this, clients wait in the backlog.
     void resume();

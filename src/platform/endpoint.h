@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace brivane::platform {
 
@@ -29,6 +30,15 @@ public:
     virtual ~StreamSocket() = default;
     virtual IoResult read(char* into, std::size_t capacity) = 0;
     virtual IoResult write(const char* from, std::size_t size) = 0;
+    // Writes head, then tail, in one call where the platform can; the bytes taken of both.
+    virtual IoResult writeParts(std::string_view head, std::string_view tail) {
+        const auto first = write(head.data(), head.size());
+        if (first.status != IoStatus::ok || first.bytes < head.size() || tail.empty()) {
+            return first;
+        }
+        const auto second = write(tail.data(), tail.size());
+        return {IoStatus::ok, first.bytes + (second.status == IoStatus::ok ? second.bytes : 0)};
+    }
     // Waits until the socket is readable (or writable), at most timeoutMs; false on timeout.
     virtual bool waitReadable(int timeoutMs) = 0;
     virtual bool waitWritable(int timeoutMs) = 0;

@@ -28,6 +28,13 @@ public:
     virtual ~PeerSignatureSource() = default;
     // Absent when the peer is gone, unsigned, altered after signing or not verifiable.
     virtual std::optional<PeerSignature> signatureOf(const PeerInfo& peer) = 0;
+    // signatureOf's answer when the source already holds a verdict on the peer's executable as
+    // it is now, found without hashing or reading any file of the peer's; absent when only
+    // signatureOf can tell. Cheap enough for an event loop.
+    virtual std::optional<std::optional<PeerSignature>> knownSignatureOf(const PeerInfo& peer) {
+        (void)peer;
+        return std::nullopt;
+    }
     // The path the peer's executable was started from, when the file there is no longer the one
     // it runs (replaced or removed since it started, as by an upgrade) and this process's user
     // cannot change what stands at that path; absent otherwise.

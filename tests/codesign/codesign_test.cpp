@@ -236,6 +236,44 @@ std::pair<bool, int> checkAs(const passwd& user, const std::string& program,
     return {read && result[0] == 'y', read ? result[1] - '0' : -1};
 }
 
+// What an event loop may decide alone: only the very file verified before, at the path it was
+// verified at; an unknown program, or another file put in its place, needs a full check.
+TEST_F(Codesign, KnownSignaturesAreOnlyThoseOfTheFileVerified) {
+    const std::string program = *temp_ / "resting";
+    const auto install = [&] {
+        std::filesystem::copy_file("/bin/sleep", program + ".new");
+        std::filesystem::rename(program + ".new", program);
+        EXPECT_EQ(
+            codesign({"sign", "--identifier", "dev.test.resting", "--certificate",
+                      certificates + "/team.pem", "--key", certificates + "/team-key.pem", program})
+                .status,
+            0);
+    };
+    platform::PeerInfo peer;
+    const auto run = [&](ChildProcess& process) {
+        peer.pid = process.pid(); // once it runs the program, not the test
+        const auto exe = "/proc/" + std::to_string(peer.pid) + "/exe";
+        EXPECT_TRUE(pollUntil(std::chrono::seconds(5), [&] {
+            std::error_code error;
+            return std::filesystem::read_symlink(exe, error) == program;
+        }));
+    };
+    install();
+    ExeSignatureSource source(std::make_shared<const CmsVerifier>());
+    ChildProcess first({program, "30"}, {}, *temp_ / "output");
+    run(first);
+    EXPECT_FALSE(source.knownSignatureOf(peer));
+    ASSERT_TRUE(source.signatureOf(peer));
+    const auto known = source.knownSignatureOf(peer);
+    EXPECT_TRUE(known && *known && (*known)->identifier == "dev.test.resting");
+    install(); // another file at the path: neither process is known any more
+    EXPECT_FALSE(source.knownSignatureOf(peer));
+    ChildProcess second({program, "30"}, {}, *temp_ / "output");
+    run(second);
+    EXPECT_FALSE(source.knownSignatureOf(peer));
+    EXPECT_EQ(source.verifications(), 1u);
+}
+
 // Later runs take a verdict from the runtime directory only while nothing but root could have
 // changed the executable: a modified, replaced or unsigned one, and one of the user's own
 // whatever verdict a program of the user wrote for it, are verified again.

@@ -403,6 +403,27 @@ TEST_F(Turns, AbandonedWorkIsDroppedBeforeItRuns) {
     EXPECT_EQ(kept->got.size(), 1u);
 }
 
+// Quick work runs on the asking thread only while the queue is idle; else it takes its turn.
+TEST_F(Turns, QuickWorkRunsOnTheAskingThreadOnlyWhileTheQueueIsIdle) {
+    const auto asker = std::this_thread::get_id();
+    const auto runHere = [&](std::string name, bool quick) {
+        queue.runHereOrAsync([](std::optional<std::string>) {},
+                             [&, name](const ServiceReply&) {
+                                 std::lock_guard lock(mutex);
+                                 runs.push_back(
+                                     name + (std::this_thread::get_id() == asker ? " here" : ""));
+                             },
+                             [quick] { return quick; });
+    };
+    runHere("idle", true);
+    runHere("slow", false);
+    hold();
+    ask(1, "", "waiting");
+    runHere("busy", true);
+    release();
+    EXPECT_EQ(ranRuns(), (std::vector<std::string>{"idle here", "slow", "waiting", "busy"}));
+}
+
 // Connections that queue work and vanish cost memory only until the next sweep.
 TEST_F(Turns, AbandonedRequestsDoNotPileUp) {
     hold();

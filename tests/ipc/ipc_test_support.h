@@ -68,12 +68,13 @@ private:
 class ServedListener {
 public:
     explicit ServedListener(std::shared_ptr<BrivaneSensorSnapshotXPC> service,
-                            Listener::Admission admission = nullptr)
+                            Listener::Admission admission = nullptr,
+                            Listener::KnownAdmission known = nullptr)
         : listener_(Listener::atPath(directory_ / "endpoint").listener) {
         EXPECT_TRUE(listener_);
         listener_->setDelegate(std::move(service));
         if (admission) {
-            listener_->setAdmission(std::move(admission));
+            listener_->setAdmission(std::move(admission), std::move(known));
         }
         listener_->resume();
         loop_ = std::thread([this] { listener_->run(); });

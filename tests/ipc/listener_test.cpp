@@ -4,6 +4,7 @@
 #include "platform/host/unix_endpoints.h"
 #include "platform/host/unix_socket.h"
 
+#include <atomic>
 #include <fcntl.h>
 #include <future>
 #include <numeric>
@@ -114,6 +115,22 @@ TEST(Listener, RefusedPeersAreClosedBeforeAnyRequestIsRead) {
     const auto info = peer.get();
     EXPECT_EQ(info.pid, ::getpid());
     EXPECT_EQ(info.uid, ::getuid());
+}
+
+// A verdict known on the loop decides alone; only an unknown peer reaches the admission hook.
+TEST(Listener, KnownVerdictsSpareTheAdmissionHook) {
+    const std::pair<std::optional<bool>, int> cases[] = {{true, 0}, {false, 0}, {std::nullopt, 1}};
+    for (const auto& c : cases) {
+        auto service = std::make_shared<FakeService>();
+        service->answerAtOnce(std::string("{}"));
+        std::atomic<int> hookCalls{0};
+        ServedListener served(
+            service, [&](const PeerInfo&) { return ++hookCalls > 0; },
+            [&](const PeerInfo&) { return c.first; });
+        const auto outcome = served.client()->call(Selector::snapshot, std::nullopt, waitMs);
+        EXPECT_EQ(outcome.status == Status::replied, c.first.value_or(true)) << c.second;
+        EXPECT_EQ(hookCalls.load(), c.second);
+    }
 }
 
 TEST(RuntimeDirectory, PrefersAPrivateXdgDirectoryElseAFallbackOfItsOwn) {

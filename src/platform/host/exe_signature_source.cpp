@@ -174,8 +174,35 @@ ExeSignatureSource::ExeSignatureSource(std::shared_ptr<const CmsVerifier> verifi
 }
 
 std::optional<PeerSignature> ExeSignatureSource::signatureOf(const PeerInfo& peer) {
+    return check(peer, false).value_or(std::nullopt);
+}
+
+std::optional<std::optional<PeerSignature>>
+ExeSignatureSource::knownSignatureOf(const PeerInfo& peer) {
+    return check(peer, true);
+}
+
+bool ExeSignatureSource::hasVerdictFor(const std::string& path) {
+    std::lock_guard lock(cacheMutex_);
+    return std::any_of(cache_.begin(), cache_.end(),
+                       [&path](const Verdict& verdict) { return verdict.path == path; });
+}
+
+std::optional<std::optional<PeerSignature>> ExeSignatureSource::check(const PeerInfo& peer,
+                                                                      bool knownOnly) {
+    const std::optional<PeerSignature> refused;
     if (peer.pid <= 0 || peer.pid > INT_MAX) {
-        return std::nullopt;
+        return refused;
+    }
+    const auto exeLink = "/proc/" + std::to_string(peer.pid) + "/exe";
+    std::array<char, PATH_MAX> target{};
+    if (knownOnly) {
+        // The link's text comes from the kernel without touching the file system.
+        const auto length = ::readlink(exeLink.c_str(), target.data(), target.size());
+        if (length <= 0 || static_cast<std::size_t>(length) >= target.size() ||
+            !hasVerdictFor(std::string(target.data(), static_cast<std::size_t>(length)))) {
+            return std::nullopt;
+        }
     }
     FileDescriptor ownPidfd;
     int pidfd = peer.pidfd.value_or(-1);
@@ -185,24 +212,25 @@ std::optional<PeerSignature> ExeSignatureSource::signatureOf(const PeerInfo& pee
     }
     const auto startedAt = startTimeOf(peer.pid);
     if (pidfd < 0 || !startedAt) {
-        return std::nullopt;
+        return refused;
     }
-    const auto exeLink = "/proc/" + std::to_string(peer.pid) + "/exe";
     const FileDescriptor executable(::open(exeLink.c_str(), openFlags));
-    std::array<char, PATH_MAX> target{};
     const auto targetLength = ::readlink(exeLink.c_str(), target.data(), target.size());
     if (!executable.valid() || targetLength <= 0 ||
         static_cast<std::size_t>(targetLength) >= target.size()) {
-        return std::nullopt;
+        return refused;
     }
     const std::string path(target.data(), static_cast<std::size_t>(targetLength));
-    auto result = signatureOfOpened(executable.get(), path);
-    if (result) {
-        result->sharesNamespaces = sharesNamespaces(peer.pid);
+    auto result = signatureOfOpened(executable.get(), path, knownOnly);
+    if (!result) {
+        return std::nullopt;
+    }
+    if (*result) {
+        (*result)->sharesNamespaces = sharesNamespaces(peer.pid);
     }
     // The process read must still be the one that connected.
     if (!isAlive(pidfd) || startTimeOf(peer.pid) != startedAt) {
-        return std::nullopt;
+        return refused;
     }
     return result;
 }
@@ -239,20 +267,21 @@ std::optional<PeerSignature> ExeSignatureSource::signatureOfFile(const std::stri
     if (!executable.valid()) {
         return std::nullopt;
     }
-    return signatureOfOpened(executable.get(), path);
+    return signatureOfOpened(executable.get(), path, false).value_or(std::nullopt);
 }
 
-std::optional<PeerSignature> ExeSignatureSource::signatureOfOpened(int executableFd,
-                                                                   const std::string& path) {
+std::optional<std::optional<PeerSignature>>
+ExeSignatureSource::signatureOfOpened(int executableFd, const std::string& path, bool knownOnly) {
+    const std::optional<PeerSignature> refused;
     // A replaced or deleted executable has no signature file that speaks for it.
     if (path.empty() || path.front() != '/' || path.ends_with(" (deleted)")) {
-        return std::nullopt;
+        return refused;
     }
     const FileDescriptor signature(::open((path + ".sig").c_str(), openFlags));
     const auto executableIdentity = identityOf(executableFd);
     const auto signatureIdentity = signature.valid() ? identityOf(signature.get()) : std::nullopt;
     if (!executableIdentity || !signatureIdentity) {
-        return std::nullopt;
+        return refused;
     }
     const auto now = std::chrono::steady_clock::now();
     {
@@ -269,6 +298,9 @@ std::optional<PeerSignature> ExeSignatureSource::signatureOfOpened(int executabl
             }
         }
     }
+    if (knownOnly) {
+        return std::nullopt;
+    }
     // Only a file that root alone can change may be spoken for by a verdict kept where the
     // user's programs can write.
     const bool settled = kept_ && runsAsOrdinaryUser() && onlyRootCanChange(executableFd) &&
@@ -284,13 +316,13 @@ std::optional<PeerSignature> ExeSignatureSource::signatureOfOpened(int executabl
     // Bytes that changed while they were read give no verdict worth keeping.
     if (identityOf(executableFd) != executableIdentity ||
         identityOf(signature.get()) != signatureIdentity) {
-        return std::nullopt;
+        return refused;
     }
     if (settled && fresh) {
         kept_->keep(*fresh, secondsSinceEpoch());
     }
     std::lock_guard lock(cacheMutex_);
-    cache_.push_front({*executableIdentity, *signatureIdentity, now, result});
+    cache_.push_front({path, *executableIdentity, *signatureIdentity, now, result});
     if (cache_.size() > cacheCapacity) {
         cache_.pop_back();
     }

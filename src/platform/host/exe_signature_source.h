@@ -42,6 +42,9 @@ public:
                                 std::optional<std::string> keptVerdictsFolder = std::nullopt);
 
     std::optional<PeerSignature> signatureOf(const PeerInfo& peer) override;
+    // Only for an executable at a path a cached verdict was reached for: an unknown one could
+    // sit on a file system that is slow to open.
+    std::optional<std::optional<PeerSignature>> knownSignatureOf(const PeerInfo& peer) override;
 
     std::optional<std::string> replacedExecutableOf(const PeerInfo& peer) override;
     // Through the same cache.
@@ -52,13 +55,18 @@ public:
 
 private:
     struct Verdict {
+        std::string path;
         FileIdentity executable;
         FileIdentity signature;
         std::chrono::steady_clock::time_point checkedAt;
         std::optional<PeerSignature> result;
     };
 
-    std::optional<PeerSignature> signatureOfOpened(int executableFd, const std::string& path);
+    // The outer optional is absent only when knownOnly and no cached verdict applies.
+    std::optional<std::optional<PeerSignature>> check(const PeerInfo& peer, bool knownOnly);
+    std::optional<std::optional<PeerSignature>>
+    signatureOfOpened(int executableFd, const std::string& path, bool knownOnly);
+    bool hasVerdictFor(const std::string& path);
     std::optional<KeptVerdict> verify(int executableFd, int signatureFd,
                                       const FileIdentity& executable,
                                       const FileIdentity& signature);

@@ -9,6 +9,7 @@
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -136,6 +137,23 @@ IoResult UnixStreamSocket::readNotingSender(char* into, std::size_t capacity) {
 IoResult UnixStreamSocket::write(const char* from, std::size_t size) {
     for (;;) {
         const ssize_t sent = ::send(fd_.get(), from, size, MSG_NOSIGNAL);
+        if (sent >= 0) {
+            return {IoStatus::ok, static_cast<std::size_t>(sent)};
+        }
+        if (errno != EINTR) {
+            return {statusOf(errno), 0};
+        }
+    }
+}
+
+IoResult UnixStreamSocket::writeParts(std::string_view head, std::string_view tail) {
+    iovec parts[2] = {{const_cast<char*>(head.data()), head.size()},
+                      {const_cast<char*>(tail.data()), tail.size()}};
+    msghdr message{};
+    message.msg_iov = parts;
+    message.msg_iovlen = tail.empty() ? 1 : 2;
+    for (;;) {
+        const ssize_t sent = ::sendmsg(fd_.get(), &message, MSG_NOSIGNAL);
         if (sent >= 0) {
             return {IoStatus::ok, static_cast<std::size_t>(sent)};
         }

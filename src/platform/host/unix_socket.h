@@ -17,6 +17,7 @@ public:
 
     IoResult read(char* into, std::size_t capacity) override;
     IoResult write(const char* from, std::size_t size) override;
+    IoResult writeParts(std::string_view head, std::string_view tail) override;
     bool waitReadable(int timeoutMs) override;
     bool waitWritable(int timeoutMs) override;
     int handle() const override { return fd_.get(); }
