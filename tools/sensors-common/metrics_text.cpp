@@ -33,6 +33,7 @@ public:
 
     std::vector<MetricFamily> take() && {
         std::vector<MetricFamily> kept;
+        kept.reserve(families_.size());
         for (auto& family : families_) {
             if (!family.samples.empty()) {
                 makeLabelSetsUnique(family);
@@ -151,7 +152,11 @@ void batteryFamilies(Families& families, const SensorSnapshot::BatteryReading& b
 // SMC keys the catalogue knows carry its name as `label`.
 Labels origin(const std::string& key) {
     if (const auto slash = key.find('/'); slash != std::string::npos) {
-        return {{"chip", key.substr(0, slash)}, {"sensor", key.substr(slash + 1)}};
+        Labels labels;
+        labels.reserve(4); // room for the alarms' type and kind
+        labels.emplace_back("chip", key.substr(0, slash));
+        labels.emplace_back("sensor", key.substr(slash + 1));
+        return labels;
     }
     if (key.starts_with("Battery")) {
         return {{"chip", "battery"}, {"sensor", key}};
@@ -273,9 +278,11 @@ void addDetails(Families& families, const std::vector<Detail>& details, MetricFa
     for (std::size_t i = 0; i < details.size(); ++i) {
         const Detail& detail = details[i];
         const auto flag = [&](const char* kind, bool raised) {
-            auto labels = origins[i];
-            labels.push_back({"type", detail.type});
-            labels.push_back({"kind", kind});
+            Labels labels;
+            labels.reserve(origins[i].size() + 2);
+            labels = origins[i];
+            labels.emplace_back("type", detail.type);
+            labels.emplace_back("kind", kind);
             Families::sample(alarms, std::move(labels), raised ? 1 : 0);
         };
         if (detail.type == "energy" && detail.value) {
