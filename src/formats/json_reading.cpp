@@ -1,12 +1,10 @@
 #include "formats/json_reading.h"
 
-#include "base/utf8.h"
 #include "formats/document_codec.h"
 
-#include <charconv>
 #include <cmath>
-#include <cstdlib>
 #include <limits>
+#include <nlohmann/json.hpp>
 
 namespace brivane {
 namespace {
@@ -25,383 +23,207 @@ bool integralWithin(double value, double low, double end, Integer& out) {
     return true;
 }
 
-bool isDigit(char c) {
-    return c >= '0' && c <= '9';
-}
-
-int hexValue(char c) {
-    if (isDigit(c)) {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
-void appendUtf8(std::string& out, char32_t point) {
-    if (point < 0x80) {
-        out += static_cast<char>(point);
-    } else if (point < 0x800) {
-        out += static_cast<char>(0xC0 | (point >> 6));
-        out += static_cast<char>(0x80 | (point & 0x3F));
-    } else if (point < 0x10000) {
-        out += static_cast<char>(0xE0 | (point >> 12));
-        out += static_cast<char>(0x80 | ((point >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (point & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (point >> 18));
-        out += static_cast<char>(0x80 | ((point >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((point >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (point & 0x3F));
-    }
-}
-
 } // namespace
 
-JsonCursor::JsonCursor(std::string_view text) : text_(text) {
-    if (text_.starts_with("\xEF\xBB\xBF")) {
-        at_ = 3;
+// Receives the library's values in order and lays them out as tokens. Returning false stops the
+// parse, which then reports failure.
+struct JsonCursor::Builder {
+    using Json = nlohmann::json;
+    JsonCursor& cursor;
+    std::vector<std::size_t> open; // the start brackets not yet closed
+
+    bool add(Kind kind) {
+        cursor.tokens_.emplace_back().kind = kind;
+        return true;
+    }
+    bool text(Kind kind, const std::string& value) {
+        if (cursor.text_.size() + value.size() > std::numeric_limits<std::uint32_t>::max()) {
+            return false;
+        }
+        Token token;
+        token.kind = kind;
+        token.offset = static_cast<std::uint32_t>(cursor.text_.size());
+        token.length = static_cast<std::uint32_t>(value.size());
+        cursor.text_ += value;
+        cursor.tokens_.push_back(token);
+        return true;
+    }
+    bool start(Kind kind) {
+        if (open.size() == maxDecodingDepth) {
+            return false;
+        }
+        open.push_back(cursor.tokens_.size());
+        return add(kind);
+    }
+    bool end(Kind kind) {
+        add(kind);
+        cursor.tokens_[open.back()].offset = static_cast<std::uint32_t>(cursor.tokens_.size());
+        open.pop_back();
+        return true;
+    }
+
+    bool null() { return add(Kind::null); }
+    bool boolean(bool value) {
+        add(Kind::boolean);
+        cursor.tokens_.back().flag = value;
+        return true;
+    }
+    bool number_integer(Json::number_integer_t value) {
+        add(Kind::signedInteger);
+        cursor.tokens_.back().signedValue = value;
+        return true;
+    }
+    bool number_unsigned(Json::number_unsigned_t value) {
+        add(Kind::unsignedInteger);
+        cursor.tokens_.back().unsignedValue = value;
+        return true;
+    }
+    bool number_float(Json::number_float_t value, const std::string&) {
+        if (!std::isfinite(value)) {
+            return false;
+        }
+        add(Kind::floating);
+        cursor.tokens_.back().floatingValue = value;
+        return true;
+    }
+    bool string(std::string& value) { return text(Kind::string, value); }
+    bool binary(Json::binary_t&) { return false; }
+    bool key(std::string& value) { return text(Kind::key, value); }
+    bool start_object(std::size_t) { return start(Kind::objectStart); }
+    bool end_object() { return end(Kind::objectEnd); }
+    bool start_array(std::size_t) { return start(Kind::arrayStart); }
+    bool end_array() { return end(Kind::arrayEnd); }
+    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) {
+        return false;
+    }
+};
+
+JsonCursor::JsonCursor(std::string_view text) {
+    // A token's place is 32 bits wide; documents are far smaller. The library would take a NUL
+    // for the end of the text and accept what comes before it.
+    Builder builder{*this, {}};
+    ok_ = text.size() < std::numeric_limits<std::uint32_t>::max() &&
+          text.find('\0') == std::string_view::npos &&
+          nlohmann::json::sax_parse(text.begin(), text.end(), &builder) && !tokens_.empty();
+    if (!ok_) {
+        tokens_.clear();
     }
 }
 
-void JsonCursor::blanks() {
-    while (at_ < text_.size() &&
-           (text_[at_] == ' ' || text_[at_] == '\n' || text_[at_] == '\r' || text_[at_] == '\t')) {
-        ++at_;
+const JsonCursor::Token* JsonCursor::next(Kind kind) {
+    if (!ok_ || at_ >= tokens_.size() || tokens_[at_].kind != kind) {
+        fail();
+        return nullptr;
     }
+    return &tokens_[at_++];
 }
 
 JsonCursor::Next JsonCursor::peek() {
-    blanks();
-    if (!ok_ || at_ >= text_.size()) {
+    if (!ok_ || at_ >= tokens_.size()) {
         return Next::invalid;
     }
-    switch (text_[at_]) {
-    case '{':
+    switch (tokens_[at_].kind) {
+    case Kind::objectStart:
         return Next::object;
-    case '[':
+    case Kind::arrayStart:
         return Next::array;
-    case '"':
+    case Kind::string:
         return Next::string;
-    case 't':
-    case 'f':
+    case Kind::unsignedInteger:
+    case Kind::signedInteger:
+    case Kind::floating:
+        return Next::number;
+    case Kind::boolean:
         return Next::boolean;
-    case 'n':
+    case Kind::null:
         return Next::null;
     default:
-        return text_[at_] == '-' || isDigit(text_[at_]) ? Next::number : Next::invalid;
+        return Next::invalid;
     }
 }
 
 bool JsonCursor::enter(char bracket) {
-    blanks();
-    if (!ok_ || at_ >= text_.size() || text_[at_] != bracket || depth_ == maxDecodingDepth) {
-        return fail();
+    return next(bracket == '{' ? Kind::objectStart : Kind::arrayStart) != nullptr;
+}
+
+bool JsonCursor::member(bool, std::string_view& key) {
+    if (ok_ && at_ < tokens_.size() && tokens_[at_].kind == Kind::objectEnd) {
+        ++at_;
+        return false;
     }
-    ++at_;
-    ++depth_;
+    const Token* token = next(Kind::key);
+    if (token == nullptr) {
+        return false;
+    }
+    key = textOf(*token);
     return true;
 }
 
-bool JsonCursor::member(bool first, std::string_view& key) {
-    blanks();
-    if (!ok_ || at_ >= text_.size()) {
+bool JsonCursor::element(bool) {
+    if (!ok_ || at_ >= tokens_.size()) {
         return fail();
     }
-    if (text_[at_] == '}') {
+    if (tokens_[at_].kind == Kind::arrayEnd) {
         ++at_;
-        --depth_;
         return false;
-    }
-    if (!first) {
-        if (text_[at_] != ',') {
-            return fail();
-        }
-        ++at_;
-        blanks();
-    }
-    if (at_ >= text_.size() || text_[at_] != '"') {
-        return fail();
-    }
-    // A key without escapes is viewed in place.
-    const std::size_t start = at_ + 1;
-    std::size_t end = start;
-    while (end < text_.size() && text_[end] != '"' && text_[end] != '\\' &&
-           static_cast<unsigned char>(text_[end]) >= 0x20 &&
-           static_cast<unsigned char>(text_[end]) < 0x80) {
-        ++end;
-    }
-    if (end < text_.size() && text_[end] == '"') {
-        key = text_.substr(start, end - start);
-        at_ = end + 1;
-    } else {
-        key_.clear();
-        if (!stringInto(key_)) {
-            return fail();
-        }
-        key = key_;
-    }
-    blanks();
-    if (at_ >= text_.size() || text_[at_] != ':') {
-        return fail();
-    }
-    ++at_;
-    return true;
-}
-
-bool JsonCursor::element(bool first) {
-    blanks();
-    if (!ok_ || at_ >= text_.size()) {
-        return fail();
-    }
-    if (text_[at_] == ']') {
-        ++at_;
-        --depth_;
-        return false;
-    }
-    if (!first) {
-        if (text_[at_] != ',') {
-            return fail();
-        }
-        ++at_;
     }
     return true;
 }
 
 bool JsonCursor::string(std::string& out) {
-    blanks();
-    out.clear();
-    return stringInto(out) || fail();
-}
-
-// The string starting at at_ (its opening quote), unescaped, appended to out.
-bool JsonCursor::stringInto(std::string& out) {
-    if (!ok_ || at_ >= text_.size() || text_[at_] != '"') {
+    const Token* token = next(Kind::string);
+    if (token == nullptr) {
         return false;
     }
-    ++at_;
-    std::size_t run = at_; // start of the bytes not yet copied
-    while (at_ < text_.size()) {
-        const auto c = static_cast<unsigned char>(text_[at_]);
-        if (c == '"') {
-            out.append(text_.substr(run, at_ - run));
-            ++at_;
-            return true;
-        }
-        if (c < 0x20) {
-            return false;
-        }
-        if (c >= 0x80) {
-            const auto sequence = utf8::decode(text_, at_);
-            if (!sequence.valid) {
-                return false;
-            }
-            at_ += sequence.length;
-            continue;
-        }
-        if (c != '\\') {
-            ++at_;
-            continue;
-        }
-        out.append(text_.substr(run, at_ - run));
-        if (++at_ >= text_.size()) {
-            return false;
-        }
-        const char escape = text_[at_++];
-        switch (escape) {
-        case '"':
-        case '\\':
-        case '/':
-            out += escape;
-            break;
-        case 'b':
-            out += '\b';
-            break;
-        case 'f':
-            out += '\f';
-            break;
-        case 'n':
-            out += '\n';
-            break;
-        case 'r':
-            out += '\r';
-            break;
-        case 't':
-            out += '\t';
-            break;
-        case 'u': {
-            const auto unit = [this]() -> long {
-                if (at_ + 4 > text_.size()) {
-                    return -1;
-                }
-                long value = 0;
-                for (int i = 0; i < 4; ++i) {
-                    const int digit = hexValue(text_[at_++]);
-                    if (digit < 0) {
-                        return -1;
-                    }
-                    value = value * 16 + digit;
-                }
-                return value;
-            };
-            long point = unit();
-            if (point < 0 || (point >= 0xDC00 && point <= 0xDFFF)) {
-                return false;
-            }
-            if (point >= 0xD800 && point <= 0xDBFF) {
-                if (!text_.substr(at_).starts_with("\\u")) {
-                    return false;
-                }
-                at_ += 2;
-                const long low = unit();
-                if (low < 0xDC00 || low > 0xDFFF) {
-                    return false;
-                }
-                point = 0x10000 + ((point - 0xD800) << 10) + (low - 0xDC00);
-            }
-            appendUtf8(out, static_cast<char32_t>(point));
-            break;
-        }
-        default:
-            return false;
-        }
-        run = at_;
-    }
-    return false;
+    out.assign(textOf(*token));
+    return true;
 }
 
 bool JsonCursor::number(JsonNumber& out) {
-    blanks();
-    if (!ok_) {
-        return false;
-    }
-    const std::size_t start = at_;
-    const auto digits = [this] {
-        const std::size_t from = at_;
-        while (at_ < text_.size() && isDigit(text_[at_])) {
-            ++at_;
-        }
-        return at_ - from;
-    };
-    if (at_ < text_.size() && text_[at_] == '-') {
-        ++at_;
-    }
-    if (at_ < text_.size() && text_[at_] == '0') {
-        ++at_;
-    } else if (digits() == 0) {
+    if (peek() != Next::number) {
         return fail();
     }
-    bool integral = true;
-    if (at_ < text_.size() && text_[at_] == '.') {
-        ++at_;
-        integral = false;
-        if (digits() == 0) {
-            return fail();
-        }
+    const Token& token = tokens_[at_++];
+    switch (token.kind) {
+    case Kind::unsignedInteger:
+        out = {JsonNumber::Kind::unsignedInteger, token.unsignedValue, 0, 0};
+        break;
+    case Kind::signedInteger:
+        out = {JsonNumber::Kind::signedInteger, 0, token.signedValue, 0};
+        break;
+    default:
+        out = {JsonNumber::Kind::floating, 0, 0, token.floatingValue};
+        break;
     }
-    if (at_ < text_.size() && (text_[at_] == 'e' || text_[at_] == 'E')) {
-        ++at_;
-        integral = false;
-        if (at_ < text_.size() && (text_[at_] == '+' || text_[at_] == '-')) {
-            ++at_;
-        }
-        if (digits() == 0) {
-            return fail();
-        }
-    }
-    const char* first = text_.data() + start;
-    const char* last = text_.data() + at_;
-    if (integral) {
-        if (*first == '-') {
-            if (std::from_chars(first, last, out.signedValue).ec == std::errc{}) {
-                out.kind = JsonNumber::Kind::signedInteger;
-                return true;
-            }
-        } else if (std::from_chars(first, last, out.unsignedValue).ec == std::errc{}) {
-            out.kind = JsonNumber::Kind::unsignedInteger;
-            return true;
-        }
-    }
-    out.kind = JsonNumber::Kind::floating;
-    const auto parsed = std::from_chars(first, last, out.floatingValue);
-    if (parsed.ec == std::errc::result_out_of_range) {
-        // Too small for a double reads as the nearest one; too large is refused below.
-        out.floatingValue = std::strtod(std::string(first, last).c_str(), nullptr);
-    } else if (parsed.ec != std::errc{}) {
-        return fail();
-    }
-    return std::isfinite(out.floatingValue) || fail();
-}
-
-bool JsonCursor::literal(std::string_view word) {
-    blanks();
-    if (!ok_ || !text_.substr(at_).starts_with(word)) {
-        return fail();
-    }
-    at_ += word.size();
     return true;
 }
 
 bool JsonCursor::boolean(bool& out) {
-    blanks();
-    if (at_ < text_.size() && text_[at_] == 't') {
-        out = true;
-        return literal("true");
-    }
-    out = false;
-    return literal("false");
+    const Token* token = next(Kind::boolean);
+    out = token != nullptr && token->flag;
+    return token != nullptr;
 }
 
 bool JsonCursor::null() {
-    return literal("null");
+    return next(Kind::null) != nullptr;
 }
 
 bool JsonCursor::skip() {
-    std::string_view key;
     switch (peek()) {
     case Next::object:
-        enter('{');
-        for (bool first = true; member(first, key); first = false) {
-            if (!skip()) {
-                return false;
-            }
-        }
-        return ok_;
     case Next::array:
-        enter('[');
-        for (bool first = true; element(first); first = false) {
-            if (!skip()) {
-                return false;
-            }
-        }
-        return ok_;
-    case Next::string: {
-        std::string ignored;
-        return string(ignored);
-    }
-    case Next::number: {
-        JsonNumber ignored;
-        return number(ignored);
-    }
-    case Next::boolean: {
-        bool ignored = false;
-        return boolean(ignored);
-    }
-    case Next::null:
-        return null();
+        at_ = tokens_[at_].offset;
+        return true;
     case Next::invalid:
-        break;
+        return fail();
+    default:
+        ++at_;
+        return true;
     }
-    return fail();
 }
 
 bool JsonCursor::atEnd() {
-    blanks();
-    return ok_ && at_ == text_.size();
+    return ok_ && at_ == tokens_.size();
 }
 
 bool readJson(JsonCursor& in, std::int64_t& out) {

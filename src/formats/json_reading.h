@@ -28,10 +28,10 @@ struct JsonNumber {
     double floatingValue = 0;
 };
 
-// Reads RFC 8259 JSON (a UTF-8 byte order mark at the start is skipped) one token at a time.
-// Any malformed text, a string of ill-formed UTF-8 (or with a lone surrogate escaped), a number
-// beyond a double's range, or nesting deeper than maxDecodingDepth (which bounds the recursion of
-// the readers) makes the cursor fail for good.
+// Reads RFC 8259 JSON (a UTF-8 byte order mark at the start is skipped) one value at a time.
+// The JSON library checks the whole text first (syntax, UTF-8, escapes, number ranges) and hands
+// its values to a flat list, which the cursor walks: no tree of objects is built. Malformed text
+// or nesting deeper than maxDecodingDepth makes the cursor fail for good.
 class JsonCursor {
 public:
     explicit JsonCursor(std::string_view text);
@@ -41,21 +41,19 @@ public:
     // Where the cursor is, to come back to after a value that did not decode.
     struct Position {
         std::size_t at;
-        std::size_t depth;
     };
-    Position position() const { return {at_, depth_}; }
+    Position position() const { return {at_}; }
     void rewind(Position position) {
         at_ = position.at;
-        depth_ = position.depth;
-        ok_ = true;
+        ok_ = !tokens_.empty();
     }
 
     // What the next value is, without reading it.
     enum class Next { object, array, string, number, boolean, null, invalid };
     Next peek();
 
-    // The next member of an object (`first` for its first), its key in `key` (valid until the
-    // next key is read); false at the object's end, which it takes, or on failure.
+    // The next member of an object (`first` for its first), its key in `key` (valid while the
+    // cursor lives); false at the object's end, which it takes, or on failure.
     bool member(bool first, std::string_view& key);
     // Whether another element of an array follows (`first` for its first); takes the end.
     bool element(bool first);
@@ -65,20 +63,48 @@ public:
     bool number(JsonNumber& out);
     bool boolean(bool& out);
     bool null();
-    bool skip(); // any one value, checked as strictly as the others
-    // Only blanks are left.
+    bool skip(); // any one value
+    // Nothing is left.
     bool atEnd();
 
 private:
-    void blanks();
-    bool literal(std::string_view word);
-    bool stringInto(std::string& out);
+    struct Builder;
+    enum class Kind : std::uint8_t {
+        objectStart,
+        objectEnd,
+        arrayStart,
+        arrayEnd,
+        key,
+        string,
+        unsignedInteger,
+        signedInteger,
+        floating,
+        boolean,
+        null
+    };
+    // One value or bracket: strings are spans of `text_`, a bracket's `end` is the index past
+    // its partner, so a skipped member costs one step.
+    struct Token {
+        Kind kind = Kind::null;
+        std::uint32_t offset = 0; // a string's start in text_, or a start bracket's end
+        std::uint32_t length = 0;
+        union {
+            std::uint64_t unsignedValue = 0;
+            std::int64_t signedValue;
+            double floatingValue;
+            bool flag;
+        };
+    };
 
-    std::string_view text_;
+    const Token* next(Kind kind);
+    std::string_view textOf(const Token& token) const {
+        return {text_.data() + token.offset, token.length};
+    }
+
+    std::vector<Token> tokens_;
+    std::string text_; // every string and key, unescaped, one after another
     std::size_t at_ = 0;
-    std::size_t depth_ = 0;
     bool ok_ = true;
-    std::string key_;
 };
 
 bool readJson(JsonCursor& in, std::int64_t& out);
