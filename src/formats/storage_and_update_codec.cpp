@@ -32,11 +32,12 @@ template <> struct Fields<SensorCompanionUpdate> {
 };
 
 // The state travels as its raw value; an unknown one rejects the document.
-static bool readJson(const Json& value, SensorCompanionUpdate::State& state) {
-    if (!value.is_string()) {
+static bool readJson(JsonCursor& in, SensorCompanionUpdate::State& state) {
+    std::string raw;
+    if (!readJson(in, raw)) {
         return false;
     }
-    const auto decoded = sensorCompanionUpdateState(value.get_ref<const std::string&>());
+    const auto decoded = sensorCompanionUpdateState(raw);
     if (!decoded) {
         return false;
     }

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 #include <limits>
+#include <optional>
 #include <string>
 
 namespace brivane {
@@ -257,6 +258,40 @@ TEST(DocumentCodecTest, BoundsNestingDepth) {
     // Brackets inside strings do not count.
     EXPECT_TRUE(decodeSensorCompanionUpdate(R"({"state":"busy","x":")" + std::string(1000, '[') +
                                             "\\\"\"}"));
+}
+
+// The text itself, as RFC 8259 has it: what a string and a number may hold, what may surround
+// the document, and a key given twice (the last one counts, as it does for a parsed tree).
+TEST(DocumentCodecTest, ReadsStrictJsonText) {
+    const struct {
+        std::string text;
+        std::optional<std::string> message; // nullopt: rejected
+    } cases[] = {
+        {R"({"state":"busy","message":"a\"\\\/\b\f\n\r\tz"})", "a\"\\/\b\f\n\r\tz"},
+        {R"({"state":"busy","message":"\u00e9\ud83c\udfa7\u0000"})",
+         std::string("\xC3\xA9\xF0\x9F\x8E\xA7\0", 7)},
+        {R"({"state":"busy","message":"\ud83c"})", std::nullopt},
+        {R"({"state":"busy","message":"\udfa7\ud83c"})", std::nullopt},
+        {"{\"state\":\"busy\",\"message\":\"\xED\xA0\x80\"}", std::nullopt},
+        {"{\"state\":\"busy\",\"message\":\"a\tb\"}", std::nullopt},
+        {R"({"state":"busy","message":"\x41"})", std::nullopt},
+        {"\xEF\xBB\xBF {\"state\":\"busy\",\"message\":\"\"}\r\n", ""},
+        {R"({"state":"busy","message":"x"} {})", std::nullopt},
+        {R"({"state":"busy","message":"x",})", std::nullopt},
+        {R"({"state":"busy","message":"x","n":[01]})", std::nullopt},
+        {R"({"state":"busy","message":"x","n":[1e400]})", std::nullopt},
+        {R"({"state":"busy","message":"x","n":[-1e-400, 2.5E+3, -0]})", "x"},
+        {R"({"state":"busy","message":1,"message":"later"})", "later"},
+        {R"({"state":"busy","message":"first","message":1})", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        const auto update = decodeSensorCompanionUpdate(c.text);
+        ASSERT_EQ(update.has_value(), c.message.has_value());
+        if (update) {
+            EXPECT_EQ(update->message, c.message);
+        }
+    }
 }
 
 } // namespace

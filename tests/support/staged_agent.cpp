@@ -128,7 +128,11 @@ std::string StagedAgent::scratch() {
 }
 
 ChildProcess& StagedAgent::launchAgent() {
-    auto argv = asAgentUser({agentExecutable(), "--agent"});
+    return launch({agentExecutable(), "--agent"});
+}
+
+ChildProcess& StagedAgent::launch(const std::vector<std::string>& command) {
+    auto argv = asAgentUser(command);
     if (sysTree_) {
         openToEveryone(sysTree().path());
         argv = withSysFrom(sysTree().path(), std::move(argv));

@@ -48,6 +48,8 @@ public:
 
     // Starts "<agent> --agent"; it lives until this object dies at the latest.
     ChildProcess& launchAgent();
+    // Starts argv as the agent's user, seeing what the agent sees; lives as long as an agent.
+    ChildProcess& launch(const std::vector<std::string>& argv);
     // Launches one and waits until the endpoint accepts connections; nullptr if it ended or
     // did not listen in time.
     ChildProcess* startAgent(std::chrono::milliseconds limit = std::chrono::seconds(10));

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <civetweb.h>
+#include <ctime>
 #include <filesystem>
 #include <optional>
 #include <string_view>
@@ -19,18 +20,76 @@ constexpr std::string_view landingPage =
     "</head>\n<body><h1>Brivane sensor readings</h1>\n<p>This user's sensor readings in the "
     "Prometheus text format: <a href=\"/metrics\">/metrics</a>.</p></body></html>\n";
 
+// Whether the server keeps the connection after this answer, as it decides: keep-alive is on,
+// and the request asks for it (HTTP/1.0) or does not refuse it (HTTP/1.1).
+bool keptAlive(const mg_request_info& request) {
+    const char* connection = nullptr;
+    for (int i = 0; i < request.num_headers && !connection; ++i) {
+        if (mg_strcasecmp(request.http_headers[i].name, "Connection") == 0) {
+            connection = request.http_headers[i].value;
+        }
+    }
+    if (!connection) {
+        return request.http_version && std::string_view(request.http_version) == "1.1";
+    }
+    std::string_view options = connection;
+    while (!options.empty()) {
+        const auto comma = options.find(',');
+        std::string_view option = options.substr(0, comma);
+        option.remove_prefix(std::min(option.find_first_not_of(' '), option.size()));
+        option = option.substr(0, option.find_last_not_of(' ') + 1);
+        if (option.size() == 10 && mg_strncasecmp(option.data(), "keep-alive", 10) == 0) {
+            return true;
+        }
+        options = comma == std::string_view::npos ? "" : options.substr(comma + 1);
+    }
+    return false;
+}
+
+const char* reason(int status) {
+    switch (status) {
+    case 200:
+        return "OK";
+    case 404:
+        return "Not Found";
+    default:
+        return "Method Not Allowed";
+    }
+}
+
+// The whole answer in one write: written in two, the header wakes the client, which then waits
+// for the body, at the price of two more context switches a scrape.
 void respond(mg_connection* connection, int status, const char* type, std::string_view body,
              bool head) {
-    mg_response_header_start(connection, status);
-    mg_response_header_add(connection, "Content-Type", type, -1);
-    mg_response_header_add(connection, "Content-Length", std::to_string(body.size()).c_str(), -1);
+    const auto& request = *mg_get_request_info(connection);
+    char date[64];
+    const std::time_t now = std::time(nullptr);
+    std::tm utc{};
+    gmtime_r(&now, &utc);
+    std::strftime(date, sizeof date, "%a, %d %b %Y %H:%M:%S GMT", &utc);
+    std::string out;
+    out.reserve(body.size() + 256);
+    out.append("HTTP/")
+        .append(request.http_version ? request.http_version : "1.1")
+        .append(" ")
+        .append(std::to_string(status))
+        .append(" ")
+        .append(reason(status))
+        .append("\r\nContent-Type: ")
+        .append(type)
+        .append("\r\nContent-Length: ")
+        .append(std::to_string(body.size()));
     if (status == 405) {
-        mg_response_header_add(connection, "Allow", "GET, HEAD", -1);
+        out.append("\r\nAllow: GET, HEAD");
     }
-    mg_response_header_send(connection);
+    out.append("\r\nDate: ")
+        .append(date)
+        .append(keptAlive(request) ? "\r\nConnection: keep-alive\r\n\r\n"
+                                   : "\r\nConnection: close\r\n\r\n");
     if (!head) {
-        mg_write(connection, body.data(), body.size());
+        out.append(body);
     }
+    mg_write(connection, out.data(), out.size());
 }
 
 // The path with its %XX escapes decoded, or nothing when it holds a NUL: the server's own
@@ -148,6 +207,11 @@ std::unique_ptr<MetricsExporter> MetricsExporter::start(const ListenAddress& add
         problem = text[0] ? text : "the server did not start";
         return nullptr;
     }
+    // Every path is open to whoever reaches the port. Without a handler of its own the server
+    // looks for a password file at the file system's root on every request, a file whose
+    // appearance would lock the scrapers out.
+    mg_set_auth_handler(
+        exporter->server_, "/", [](mg_connection*, void*) { return 1; }, nullptr);
     mg_set_request_handler(exporter->server_, "/", &MetricsExporter::serve, exporter.get());
     return exporter;
 }

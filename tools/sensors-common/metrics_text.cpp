@@ -33,6 +33,7 @@ public:
 
     std::vector<MetricFamily> take() && {
         std::vector<MetricFamily> kept;
+        kept.reserve(families_.size());
         for (auto& family : families_) {
             if (!family.samples.empty()) {
                 makeLabelSetsUnique(family);
@@ -51,6 +52,28 @@ private:
         return text;
     }
 
+    // A hash of a label set; equal sets hash equally.
+    static std::size_t hashed(const Labels& labels) {
+        std::size_t hash = labels.size();
+        for (const auto& [name, value] : labels) {
+            for (const std::string_view part : {std::string_view(name), std::string_view(value)}) {
+                hash = hash * 1000003 ^ std::hash<std::string_view>()(part);
+            }
+        }
+        return hash;
+    }
+
+    // Whether two samples may share a label set: only then is the full pass below needed.
+    static bool mayRepeat(const std::vector<MetricFamily::Sample>& samples) {
+        std::vector<std::size_t> hashes;
+        hashes.reserve(samples.size());
+        for (const auto& sample : samples) {
+            hashes.push_back(hashed(sample.labels));
+        }
+        std::sort(hashes.begin(), hashes.end());
+        return std::adjacent_find(hashes.begin(), hashes.end()) != hashes.end();
+    }
+
     // Two accessories of the same name, or two sensors that report under one key, would give
     // the same series twice, which consumers reject for the whole scrape. Later ones get " #2",
     // " #3", … on their sensor label (else their first); a series without labels keeps its
@@ -59,6 +82,9 @@ private:
         auto& samples = family.samples;
         if (samples.front().labels.empty()) {
             samples.resize(1);
+            return;
+        }
+        if (!mayRepeat(samples)) {
             return;
         }
         std::unordered_set<std::string> taken;
@@ -126,7 +152,11 @@ void batteryFamilies(Families& families, const SensorSnapshot::BatteryReading& b
 // SMC keys the catalogue knows carry its name as `label`.
 Labels origin(const std::string& key) {
     if (const auto slash = key.find('/'); slash != std::string::npos) {
-        return {{"chip", key.substr(0, slash)}, {"sensor", key.substr(slash + 1)}};
+        Labels labels;
+        labels.reserve(4); // room for the alarms' type and kind
+        labels.emplace_back("chip", key.substr(0, slash));
+        labels.emplace_back("sensor", key.substr(slash + 1));
+        return labels;
     }
     if (key.starts_with("Battery")) {
         return {{"chip", "battery"}, {"sensor", key}};
@@ -248,9 +278,11 @@ void addDetails(Families& families, const std::vector<Detail>& details, MetricFa
     for (std::size_t i = 0; i < details.size(); ++i) {
         const Detail& detail = details[i];
         const auto flag = [&](const char* kind, bool raised) {
-            auto labels = origins[i];
-            labels.push_back({"type", detail.type});
-            labels.push_back({"kind", kind});
+            Labels labels;
+            labels.reserve(origins[i].size() + 2);
+            labels = origins[i];
+            labels.emplace_back("type", detail.type);
+            labels.emplace_back("kind", kind);
             Families::sample(alarms, std::move(labels), raised ? 1 : 0);
         };
         if (detail.type == "energy" && detail.value) {
@@ -384,6 +416,11 @@ namespace {
 
 // Backslash and line feed always; the double quote only inside label values.
 void appendEscaped(std::string& out, std::string_view text, bool quote) {
+    if (std::none_of(text.begin(), text.end(),
+                     [quote](char c) { return c == '\\' || c == '\n' || (quote && c == '"'); })) {
+        out.append(text);
+        return;
+    }
     for (const char c : text) {
         if (c == '\\') {
             out += "\\\\";
@@ -412,16 +449,29 @@ void appendValue(std::string& out, double value) {
 } // namespace
 
 std::string exposition(const std::vector<MetricFamily>& families) {
-    std::string out;
+    std::size_t size = 0;
     for (const auto& family : families) {
-        out += "# HELP " + family.name + " ";
+        size += 2 * family.name.size() + family.help.size() + 32;
+        for (const auto& sample : family.samples) {
+            size += family.name.size() + 28;
+            for (const auto& [name, value] : sample.labels) {
+                size += name.size() + value.size() + 4;
+            }
+        }
+    }
+    std::string out;
+    out.reserve(size);
+    for (const auto& family : families) {
+        out.append("# HELP ").append(family.name).append(1, ' ');
         appendEscaped(out, family.help, false);
-        out += "\n# TYPE " + family.name + (family.counter ? " counter\n" : " gauge\n");
+        out.append("\n# TYPE ")
+            .append(family.name)
+            .append(family.counter ? " counter\n" : " gauge\n");
         for (const auto& sample : family.samples) {
             out += family.name;
             for (std::size_t i = 0; i < sample.labels.size(); ++i) {
-                out += i == 0 ? "{" : ",";
-                out += sample.labels[i].first + "=\"";
+                out += i == 0 ? '{' : ',';
+                out.append(sample.labels[i].first).append("=\"");
                 appendEscaped(out, sample.labels[i].second, true);
                 out += '"';
             }
