@@ -13,8 +13,8 @@
 //   watched_cost_e2e      (as root: the fixture is bound over /sys, the agent runs as nobody)
 //   watched_cost_e2e --client ENDPOINT N   (the client: N snapshot round trips in µs)
 
+#include "../timed_snapshots.h"
 #include "../watched_machine.h"
-#include "ipc/sensor_client.h"
 #include "support/staged_agent.h"
 
 #include <algorithm>
@@ -91,27 +91,6 @@ pid_t agentPid(const std::string& executable) {
         }
     }
     return -1;
-}
-
-// The client: connects, waits for its admission, then times `count` snapshots.
-int timeSnapshots(const std::string& endpoint, int count) {
-    std::string problem;
-    auto client = brivane::ipc::SensorClient::connect(endpoint, problem);
-    if (!client) {
-        std::fprintf(stderr, "%s\n", problem.c_str());
-        return 1;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    for (int i = 0; i < count; ++i) {
-        const auto began = Clock::now();
-        const auto outcome = client->call(brivane::ipc::Selector::snapshot, std::nullopt, 10000);
-        if (outcome.status != brivane::ipc::SensorClient::Status::replied) {
-            return 1;
-        }
-        std::printf("%.0f\n",
-                    std::chrono::duration<double, std::micro>(Clock::now() - began).count());
-    }
-    return 0;
 }
 
 // The first of six round trips, and the median of the other five, in milliseconds.

@@ -10,8 +10,8 @@
 //   scrape_compare [SCRAPES]           (as root; bench/scrape_compare/run)
 //   scrape_compare --client ENDPOINT N (the client: N snapshot round trips in µs)
 
+#include "../timed_snapshots.h"
 #include "../watched_machine.h"
-#include "ipc/sensor_client.h"
 #include "support/staged_agent.h"
 
 #include <algorithm>
@@ -123,27 +123,6 @@ std::size_t series(const std::string& body) {
         count += !line.empty() && line[0] != '#';
     }
     return count;
-}
-
-// The client: connects, waits for its admission, then times `count` snapshots.
-int timeSnapshots(const std::string& endpoint, int count) {
-    std::string problem;
-    auto client = brivane::ipc::SensorClient::connect(endpoint, problem);
-    if (!client) {
-        std::fprintf(stderr, "%s\n", problem.c_str());
-        return 1;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    for (int i = 0; i < count; ++i) {
-        const auto began = Clock::now();
-        const auto outcome = client->call(brivane::ipc::Selector::snapshot, std::nullopt, 10000);
-        if (outcome.status != brivane::ipc::SensorClient::Status::replied) {
-            return 1;
-        }
-        std::printf("%.1f\n",
-                    std::chrono::duration<double, std::micro>(Clock::now() - began).count());
-    }
-    return 0;
 }
 
 // The watched machine's battery with the rest of the attributes the ACPI battery driver has, and
