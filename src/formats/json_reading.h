@@ -52,10 +52,10 @@ public:
     enum class Next { object, array, string, number, boolean, null, invalid };
     Next peek();
 
-    // The next member of an object (`first` for its first), its key in `key` (valid while the
-    // cursor lives); false at the object's end, which it takes, or on failure.
+    // The next member of an object, its key in `key` (valid while the cursor lives); false at
+    // the object's end, which it takes, or on failure. `first` is kept for the readers' loops.
     bool member(bool first, std::string_view& key);
-    // Whether another element of an array follows (`first` for its first); takes the end.
+    // Whether another element of an array follows; takes the end.
     bool element(bool first);
     bool enter(char bracket); // '{' or '['
 
@@ -82,8 +82,8 @@ private:
         boolean,
         null
     };
-    // One value or bracket: strings are spans of `text_`, a bracket's `end` is the index past
-    // its partner, so a skipped member costs one step.
+    // One value or bracket: strings are spans of `text_`; a start bracket's offset is the index
+    // past its partner, so skipping an object or array costs one step.
     struct Token {
         Kind kind = Kind::null;
         std::uint32_t offset = 0; // a string's start in text_, or a start bracket's end
