@@ -192,7 +192,10 @@ bool readMember(JsonCursor& in, Record& record, std::string_view key, std::uint6
                 member.reset();
                 read = in.null();
             } else {
-                read = readOrSkip(in, member.emplace(), decoded);
+                // Assigned rather than emplaced: clang takes a nested record with default
+                // member initializers for one emplace() cannot make.
+                member = typename Member::value_type{};
+                read = readOrSkip(in, *member, decoded);
             }
         } else {
             member = Member{};
