@@ -40,7 +40,7 @@ sensorDetails(const std::vector<platform::MonitorSensor>& sensors) {
             detail.*limitFields[i] = sensor.limits[i];
             if (sensor.alarms[i]) {
                 if (!detail.alarms) {
-                    detail.alarms.emplace();
+                    detail.alarms = SensorSnapshot::SensorAlarms{}; // clang refuses emplace()
                 }
                 (*detail.alarms).*alarmFields[i] = sensor.alarms[i];
             }
