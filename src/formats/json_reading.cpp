@@ -146,7 +146,7 @@ bool JsonCursor::enter(char bracket) {
     return next(bracket == '{' ? Kind::objectStart : Kind::arrayStart) != nullptr;
 }
 
-bool JsonCursor::member(bool, std::string_view& key) {
+bool JsonCursor::member(std::string_view& key) {
     if (ok_ && at_ < tokens_.size() && tokens_[at_].kind == Kind::objectEnd) {
         ++at_;
         return false;
@@ -159,7 +159,7 @@ bool JsonCursor::member(bool, std::string_view& key) {
     return true;
 }
 
-bool JsonCursor::element(bool) {
+bool JsonCursor::element() {
     if (!ok_ || at_ >= tokens_.size()) {
         return fail();
     }

@@ -53,10 +53,10 @@ public:
     Next peek();
 
     // The next member of an object, its key in `key` (valid while the cursor lives); false at
-    // the object's end, which it takes, or on failure. `first` is kept for the readers' loops.
-    bool member(bool first, std::string_view& key);
+    // the object's end, which it takes, or on failure.
+    bool member(std::string_view& key);
     // Whether another element of an array follows; takes the end.
-    bool element(bool first);
+    bool element();
     bool enter(char bracket); // '{' or '['
 
     bool string(std::string& out);
@@ -120,7 +120,7 @@ template <typename Element> bool readJson(JsonCursor& in, std::vector<Element>& 
         return false;
     }
     out.clear();
-    for (bool first = true; in.element(first); first = false) {
+    while (in.element()) {
         if (!readJson(in, out.emplace_back())) {
             return false;
         }
@@ -149,7 +149,7 @@ bool readJson(JsonCursor& in, std::map<std::string, Value, std::less<>>& out) {
     out.clear();
     std::map<std::string, Value, std::less<>> failed;
     std::string_view key;
-    for (bool first = true; in.member(first, key); first = false) {
+    while (in.member(key)) {
         std::string name(key);
         Value value{};
         bool decoded = false;
@@ -219,7 +219,7 @@ template <DocumentRecord Record> bool readJson(JsonCursor& in, Record& record) {
     std::uint64_t seen = 0;
     std::uint64_t failed = 0;
     std::string_view key;
-    for (bool first = true; in.member(first, key); first = false) {
+    while (in.member(key)) {
         if (!detail::readMember(in, record, key, seen, failed)) {
             return in.fail();
         }
