@@ -1,11 +1,11 @@
 // Admission cost of one client: the first connection hashes a 1 MiB executable and verifies
 // its CMS signature; a repeated one is answered from the per-executable cache. The process
 // lookup through /proc is measured on its own.
+#include "backends/posix/trust/cms_signature.h"
+#include "backends/posix/trust/exe_signature_source.h"
 #include "base/sha256_hex.h"
 #include "identity/code_requirement.h"
 #include "identity/sensor_companion_identity.h"
-#include "platform/host/cms_signature.h"
-#include "platform/host/exe_signature_source.h"
 
 #include <benchmark/benchmark.h>
 #include <filesystem>

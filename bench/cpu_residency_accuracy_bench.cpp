@@ -5,8 +5,8 @@
 // share of active time that would have to move between bins to match the truth
 // ("distribution_error_pct"), and the error of the total active time.
 
-#include "platform/host/ioreport_delta.h"
-#include "platform/linux/sysfs_ioreport_source.h"
+#include "backends/linux/sysfs_ioreport_source.h"
+#include "backends/posix/shared/ioreport_delta.h"
 #include "support/temp_dir.h"
 
 #include <benchmark/benchmark.h>

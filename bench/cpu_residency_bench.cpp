@@ -3,7 +3,7 @@
 // scaling_cur_freq. Every CPU was busy since the previous look, the worst case: each look
 // reads every CPU's frequency. Target: at most 50 µs of CPU time per look.
 
-#include "platform/linux/cpu/cpu_state_channels.h"
+#include "backends/linux/cpu/cpu_state_channels.h"
 #include "support/temp_dir.h"
 
 #include <benchmark/benchmark.h>

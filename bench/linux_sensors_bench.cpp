@@ -7,8 +7,8 @@
 // - FirstSnapshotWithSlowChips: a fresh monitor's first sample while four channels take 30 ms a
 //   read (the two of the firmware chip, and two of a chip nobody knows to be slow).
 
-#include "platform/linux/hwmon/hwmon_hardware_monitor.h"
-#include "platform/linux/sysfs_registry.h"
+#include "backends/linux/hwmon/hwmon_hardware_monitor.h"
+#include "backends/linux/sysfs_registry.h"
 #include "watched_machine.h"
 
 #include <benchmark/benchmark.h>

@@ -2,10 +2,10 @@
 // agent's document has arrived: decoding it and formatting its metrics, with the document's
 // `sensors` member (limits, rails, alarms) and without it. The member may add at most 30 %.
 
+#include "backends/linux/hwmon/hwmon_hardware_monitor.h"
 #include "core/sensor_details.h"
 #include "formats/document_codec.h"
 #include "metrics_text.h"
-#include "platform/linux/hwmon/hwmon_hardware_monitor.h"
 #include "watched_machine.h"
 
 #include <benchmark/benchmark.h>

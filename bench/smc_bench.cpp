@@ -1,5 +1,5 @@
 // Cost of one SMC read on the snapshot path, through the simulated user client.
-#include "platform/sim/sim_smc.h"
+#include "backends/sim/sim_smc.h"
 #include "smc/smc.h"
 
 #include <benchmark/benchmark.h>

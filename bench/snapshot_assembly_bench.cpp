@@ -1,16 +1,16 @@
 // The snapshot path as the service runs it on every poll: assembly against the simulated
 // laptop (SMC, registry, energy counters, kept accessory list), encoding and the reply.
 
+#include "backends/sim/canned_outputs.h"
+#include "backends/sim/scripted_tool_runner.h"
+#include "backends/sim/sim_ioreport_machine.h"
+#include "backends/sim/sim_process_table.h"
+#include "backends/sim/sim_registry.h"
+#include "backends/sim/sim_smc_laptop.h"
 #include "base/main_queue.h"
 #include "core/sensor_companion.h"
 #include "platform/file_mapper.h"
 #include "platform/os_version.h"
-#include "platform/sim/canned_outputs.h"
-#include "platform/sim/scripted_tool_runner.h"
-#include "platform/sim/sim_ioreport_machine.h"
-#include "platform/sim/sim_process_table.h"
-#include "platform/sim/sim_registry.h"
-#include "platform/sim/sim_smc_laptop.h"
 #include "platform/workspace.h"
 
 #include <benchmark/benchmark.h>

@@ -1,7 +1,7 @@
+#include "backends/posix/system/spawn_tool_runner.h"
+#include "backends/sim/canned_outputs.h"
 #include "formats/sensor_snapshot.h"
 #include "formats/storage_health.h"
-#include "platform/host/spawn_tool_runner.h"
-#include "platform/sim/canned_outputs.h"
 #include "readers/accessory_reader.h"      // parses the power tool's accessory list
 #include "readers/storage_health_reader.h" // parses the disk tool's description
 

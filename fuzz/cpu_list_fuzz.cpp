@@ -1,6 +1,6 @@
 // Any bytes as a kernel CPU list ("0-3,8,10-11"): an accepted list is ascending, distinct and
 // bounded, and printed back as single numbers it parses to itself.
-#include "platform/linux/cpu/cpu_topology.h"
+#include "backends/linux/cpu/cpu_topology.h"
 
 #include <cstdlib>
 #include <string>

@@ -1,6 +1,6 @@
 // Any bytes as /proc/stat: every CPU line taken has a CPU number and figures that did not wrap;
 // bins made from the figures stay ascending, bounded, and a frequency's nearest bin exists.
-#include "platform/linux/cpu/cpu_residency.h"
+#include "backends/linux/cpu/cpu_residency.h"
 
 #include <algorithm>
 #include <cstdlib>

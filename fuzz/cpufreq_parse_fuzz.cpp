@@ -1,6 +1,6 @@
 // Any bytes as a cpufreq stats/time_in_state file: an accepted table is non-empty, bounded and
 // strictly ascending in frequency, and every state gets a name.
-#include "platform/linux/cpu/cpufreq_parsing.h"
+#include "backends/linux/cpu/cpufreq_parsing.h"
 
 #include <cstdlib>
 #include <string_view>

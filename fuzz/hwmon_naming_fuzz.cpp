@@ -2,7 +2,7 @@
 // also goes through the attribute-name, label, key and device-address rules. Chip names must
 // come out unique, one per chip, without '/' or ' '; a parsed attribute must name its own stem; a
 // label mapped to an SMC key must give a key name; an address is one path component.
-#include "platform/linux/hwmon/hwmon_naming.h"
+#include "backends/linux/hwmon/hwmon_naming.h"
 
 #include <cstdlib>
 #include <set>

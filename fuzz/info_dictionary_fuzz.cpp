@@ -1,7 +1,7 @@
 // Any bytes where an Info.plist should be must give a dictionary (possibly empty) without
 // crashing; the disk-name check must accept only what it can prove is a whole disk name.
+#include "backends/posix/system/running_bundle.h"
 #include "core/disk_name.h"
-#include "platform/host/running_bundle.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,6 +1,6 @@
 // Any bytes as a powercap zone directory name or a zone's name file: an accepted zone prints
 // back (in hexadecimal) to a name that parses to the same zone.
-#include "platform/linux/power/energy_counters.h"
+#include "backends/linux/power/energy_counters.h"
 
 #include <cstdio>
 #include <cstdlib>

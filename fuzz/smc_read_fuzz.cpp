@@ -1,6 +1,6 @@
 // SMC reads over key tables built from arbitrary bytes: key information (size, type,
 // attributes), value bytes, injected results and kernel errors, and the key count.
-#include "platform/sim/sim_smc.h"
+#include "backends/sim/sim_smc.h"
 #include "smc/four_char_code.h"
 #include "smc/smc.h"
 #include "smc/smc_value_decoding.h"

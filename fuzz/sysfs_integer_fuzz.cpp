@@ -1,6 +1,6 @@
 // Any bytes as a sysfs value file: a parsed number must print back as the text it came from
 // (less one trailing newline, a '+' and leading zeros), and the two parsers must agree.
-#include "platform/host/sysfs_reading.h"
+#include "backends/posix/kernel_files/sysfs_reading.h"
 
 #include <charconv>
 #include <cstdint>

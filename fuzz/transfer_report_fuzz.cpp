@@ -1,6 +1,6 @@
 // The transfer helper's report as the agent reads it: any output parses or is refused, and a
 // parsed report formats back to the same head line.
-#include "platform/host/transfer_report.h"
+#include "backends/posix/tool_protocol/transfer_report.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -1,6 +1,6 @@
 // Any bytes as one kernel device event. A parsed event's action and subsystem must lie inside
 // the message; only add, remove and move events of a listed subsystem count.
-#include "platform/linux/uevent.h"
+#include "backends/linux/polling/uevent.h"
 
 #include <cstdlib>
 #include <functional>

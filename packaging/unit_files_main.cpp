@@ -3,8 +3,8 @@
 // installed, so that the units the package ships cannot drift from the binary's.
 // usage: brivane-unit-files <launch-agent plist> <installed bundle> <output folder>
 
-#include "platform/linux/service/launch_agent.h"
-#include "platform/linux/service/systemd_unit_text.h"
+#include "backends/linux/service/launch_agent.h"
+#include "backends/linux/service/systemd_unit_text.h"
 
 #include <fstream>
 #include <iostream>

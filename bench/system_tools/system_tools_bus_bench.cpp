@@ -1,7 +1,7 @@
 // One run of the power tool stand-in with five UPower devices, and one of the disk tool for an
 // NVMe drive, each started the way the agent starts them, against mock services on a private
 // bus.
-#include "platform/host/spawn_tool_runner.h"
+#include "backends/posix/system/spawn_tool_runner.h"
 #include "support/mock_system_bus.h"
 #include "support/temp_dir.h"
 

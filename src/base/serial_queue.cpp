@@ -1,6 +1,6 @@
 #include "base/serial_queue.h"
 
-#include "base/thread_name.h"
+#include "base/thread_naming_hook.h"
 
 #include <future>
 #include <utility>

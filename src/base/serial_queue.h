@@ -1,6 +1,6 @@
 #pragma once
 
-#include "base/thread_name.h"
+#include "base/thread_naming_hook.h"
 
 #include <condition_variable>
 #include <deque>

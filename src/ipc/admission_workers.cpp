@@ -1,6 +1,6 @@
 #include "ipc/admission_workers.h"
 
-#include "base/thread_name.h"
+#include "base/thread_naming_hook.h"
 
 #include <utility>
 

@@ -1,5 +1,5 @@
-#include "platform/host/cms_signature.h"
-#include "platform/host/exe_signature_source.h"
+#include "backends/posix/trust/cms_signature.h"
+#include "backends/posix/trust/exe_signature_source.h"
 #include "support/child_process.h"
 #include "support/temp_dir.h"
 #include "update/installer_signature.h"

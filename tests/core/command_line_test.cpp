@@ -1,8 +1,8 @@
+#include "backends/sim/sim_process_table.h"
+#include "backends/sim/sim_service_manager.h"
 #include "core/agent_startup.h"
 #include "core/command_line.h"
 #include "core/companion_registration.h"
-#include "platform/sim/sim_process_table.h"
-#include "platform/sim/sim_service_manager.h"
 
 #include <gtest/gtest.h>
 #include <sstream>

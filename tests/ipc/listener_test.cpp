@@ -1,8 +1,8 @@
+#include "backends/posix/system/unix_endpoints.h"
+#include "backends/posix/system/unix_socket.h"
 #include "base/main_queue.h"
 #include "base/serial_queue.h"
 #include "ipc_test_support.h"
-#include "platform/host/unix_endpoints.h"
-#include "platform/host/unix_socket.h"
 
 #include <atomic>
 #include <fcntl.h>

@@ -1,9 +1,9 @@
+#include "backends/posix/system/file_descriptor.h"
 #include "e2e/http_get.h"
 #include "formats/document_codec.h"
 #include "ipc/ipc_test_support.h"
 #include "listen_address.h"
 #include "metrics_exporter.h"
-#include "platform/host/file_descriptor.h"
 #include "support/child_process.h"
 
 #include <algorithm>

@@ -1,6 +1,6 @@
+#include "backends/posix/system/login_name.h"
 #include "metrics_commands.h"
 #include "metrics_text.h"
-#include "platform/host/login_name.h"
 #include "support/child_process.h"
 #include "support/temp_dir.h"
 

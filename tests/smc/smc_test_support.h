@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/sim/sim_smc.h"
+#include "backends/sim/sim_smc.h"
 #include "smc/smc.h"
 
 #include <memory>

@@ -1,6 +1,6 @@
 #include "support/child_process.h"
 
-#include "platform/host/spawn_setup.h"
+#include "backends/posix/system/spawn_setup.h"
 
 #include <cstdlib>
 #include <fcntl.h>

@@ -1,8 +1,8 @@
 #include "support/staged_agent.h"
 
+#include "backends/posix/system/running_bundle.h"
 #include "identity/sensor_companion_identity.h"
 #include "ipc/sensor_client.h"
-#include "platform/host/running_bundle.h"
 
 #include <fstream>
 #include <pwd.h>

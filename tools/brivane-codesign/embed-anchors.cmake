@@ -1,7 +1,7 @@
 # Writes a C++ source that returns the PEM text of ANCHORS as the build's trust anchors.
 file(READ ${ANCHORS} pem)
 file(WRITE ${OUTPUT}.tmp
-"#include \"platform/host/cms_signature.h\"\n\n"
+"#include \"backends/posix/trust/cms_signature.h\"\n\n"
 "namespace brivane::platform::host {\n\n"
 "std::string_view embeddedTrustAnchorsPem() {\n"
 "    static constexpr std::string_view pem = R\"PEM(${pem})PEM\";\n"

@@ -1,6 +1,6 @@
+#include "backends/posix/trust/cms_signature.h"
 #include "base/sha256_hex.h"
 #include "commands.h"
-#include "platform/host/cms_signature.h"
 
 #include <iostream>
 

@@ -1,5 +1,5 @@
+#include "backends/posix/trust/cms_signature.h"
 #include "commands.h"
-#include "platform/host/cms_signature.h"
 
 #include <iostream>
 

@@ -3,7 +3,7 @@
 // This machine's disks as the agent's disk tool names them (disk0, disk1, … in the order of
 // disk_names.h), so that a user can name a disk by its kernel name or device path.
 
-#include "platform/host/sysfs_reading.h"
+#include "backends/posix/kernel_files/sysfs_reading.h"
 #include "view_model.h"
 
 #include <optional>

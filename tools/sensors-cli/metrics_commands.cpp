@@ -1,8 +1,8 @@
 #include "metrics_commands.h"
 
+#include "backends/posix/system/login_name.h"
+#include "backends/posix/system/replaced_file.h"
 #include "metrics_text.h"
-#include "platform/host/login_name.h"
-#include "platform/host/replaced_file.h"
 #include "snapshot_sharing.h"
 
 #include <chrono>

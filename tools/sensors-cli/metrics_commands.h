@@ -15,8 +15,8 @@ namespace brivane::cli {
 // written).
 int runMetrics(const CliOptions& options);
 
-// Replaces path whole (platform/host/replaced_file.h): a reader sees the old content or the new,
-// and nothing is left beside it, nor anywhere else when the folder is swapped meanwhile; a
+// Replaces path whole (backends/posix/system/replaced_file.h): a reader sees the old content or the
+// new, and nothing is left beside it, nor anywhere else when the folder is swapped meanwhile; a
 // folder that is a symbolic link is refused. The file is readable by everyone (0644), as a
 // collector running under another user must read it.
 bool writeFileAtomically(const std::string& path, std::string_view text, std::string& problem);

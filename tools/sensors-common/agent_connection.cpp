@@ -1,7 +1,7 @@
 #include "agent_connection.h"
 
+#include "backends/posix/trust/exe_signature_source.h"
 #include "identity/sensor_companion_identity.h"
-#include "platform/host/exe_signature_source.h"
 
 #include <algorithm>
 #include <chrono>

@@ -1,8 +1,8 @@
 #pragma once
 
+#include "backends/posix/system/unix_endpoints.h"
 #include "cli_options.h"
 #include "ipc/sensor_client.h"
-#include "platform/host/unix_endpoints.h"
 
 #include <memory>
 #include <optional>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/host/line_safe_name.h"
+#include "backends/posix/kernel_files/line_safe_name.h"
 #include "process_sampling.h"
 
 #include <cstdint>

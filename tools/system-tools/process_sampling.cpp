@@ -1,6 +1,6 @@
 #include "process_sampling.h"
 
-#include "platform/host/proc_fields.h"
+#include "backends/posix/kernel_files/proc_fields.h"
 
 #include <algorithm>
 #include <ctime>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/host/sysfs_reading.h"
+#include "backends/posix/kernel_files/sysfs_reading.h"
 
 #include <cstdint>
 #include <optional>

@@ -1,6 +1,6 @@
 #include "sysfs_sources.h"
 
-#include "platform/host/temperature_sentinel.h"
+#include "backends/linux/hwmon/temperature_sentinel.h"
 
 #include <cstdint>
 #include <limits>

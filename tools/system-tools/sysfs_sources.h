@@ -3,8 +3,8 @@
 // What sysfs tells the stand-ins without any bus: power supplies, block devices and a disk's
 // size, kind, model and NVMe temperature. Rooted, so tests run them over fixture trees.
 
+#include "backends/posix/kernel_files/sysfs_reading.h"
 #include "disk_description.h"
-#include "platform/host/sysfs_reading.h"
 #include "power_sources.h"
 
 #include <string>

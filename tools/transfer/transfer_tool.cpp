@@ -1,9 +1,9 @@
 #include "transfer_tool.h"
 
+#include "backends/posix/tool_protocol/helper_transfer.h"
+#include "backends/posix/tool_protocol/transfer_report.h"
 #include "base/whole_number.h"
 #include "curl_transfer.h"
-#include "platform/host/helper_transfer.h"
-#include "platform/host/transfer_report.h"
 #include "system_tools.h"
 
 #include <csignal>

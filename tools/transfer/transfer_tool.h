@@ -6,7 +6,7 @@
 namespace brivane::system_tools {
 
 // `brivane-system-tools transfer`: the agent's transfers, one HTTPS exchange, reported on
-// standard output (platform/host/transfer_report.h).
+// standard output (backends/posix/tool_protocol/transfer_report.h).
 int runTransfer(std::span<const std::string> args);
 
 } // namespace brivane::system_tools

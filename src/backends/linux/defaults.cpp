@@ -1,0 +1,59 @@
+// The factories of the real machine.
+#include "backends/linux/gpu/card_activity.h"
+#include "backends/linux/hwmon/hwmon_hardware_monitor.h"
+#include "backends/linux/hwmon/hwmon_smc_transport.h"
+#include "backends/linux/os_release.h"
+#include "backends/linux/service/systemd_service_manager.h"
+#include "backends/linux/sysfs_registry.h"
+#include "backends/posix/system/running_bundle.h"
+#include "backends/posix/system/spawn_tool_runner.h"
+#include "backends/posix/system/xdg_workspace.h"
+
+namespace brivane::platform {
+namespace {
+
+// The sensor back ends of one agent wake together after a rest.
+linux_backend::SensorPoller::Setup sensorSetup() {
+    return {.demand = linux_backend::SharedDemand::agents(),
+            .cards = linux_backend::CardActivity::agents()};
+}
+
+} // namespace
+
+std::shared_ptr<HardwareMonitor> makeDefaultHardwareMonitor() {
+    return std::make_shared<linux_backend::HwmonHardwareMonitor>("/sys", sensorSetup());
+}
+
+std::shared_ptr<const OperatingSystemVersionSource> makeDefaultOperatingSystemVersionSource() {
+    return std::make_shared<linux_backend::OSReleaseVersionSource>();
+}
+
+std::shared_ptr<Registry> makeDefaultRegistry() {
+    return std::make_shared<linux_backend::SysfsRegistry>("/sys", sensorSetup());
+}
+
+std::shared_ptr<ServiceManager> makeDefaultServiceManager() {
+    const auto contents = host::runningBundleContents();
+    const auto bundle =
+        contents ? std::optional<std::filesystem::path>(contents->parent_path()) : std::nullopt;
+    using linux_backend::SystemdServiceManager;
+    return std::make_shared<SystemdServiceManager>(
+        bundle, SystemdServiceManager::userUnitFolder().value_or(""),
+        std::make_shared<host::SpawnToolRunner>(),
+        bundle ? SystemdServiceManager::packagedUnitFolder(*bundle) : std::nullopt,
+        SystemdServiceManager::systemctlOnPath());
+}
+
+std::shared_ptr<SMCTransport> makeDefaultSMCTransport() {
+    return std::make_shared<linux_backend::HwmonSMCTransport>("/sys", sensorSetup());
+}
+
+std::shared_ptr<ToolRunner> makeDefaultToolRunner() {
+    return std::make_shared<host::SpawnToolRunner>();
+}
+
+std::shared_ptr<Workspace> makeDefaultWorkspace() {
+    return std::make_shared<host::XdgWorkspace>();
+}
+
+} // namespace brivane::platform

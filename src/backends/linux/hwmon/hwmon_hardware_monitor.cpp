@@ -1,0 +1,190 @@
+#include "backends/linux/hwmon/hwmon_hardware_monitor.h"
+
+#include "backends/linux/hwmon/hwmon_chip_traits.h"
+#include "backends/linux/hwmon/hwmon_naming.h"
+
+#include <algorithm>
+
+namespace brivane::platform::linux_backend {
+namespace {
+
+std::optional<double> celsiusOf(std::optional<std::int64_t> millidegrees) {
+    if (!millidegrees || isTemperatureSentinel(*millidegrees)) {
+        return std::nullopt;
+    }
+    return static_cast<double>(*millidegrees) / 1000;
+}
+
+// An input's value in its unit; absent for a temperature's "no reading" marker.
+std::optional<double> scaled(SensorKind kind, std::optional<std::int64_t> raw) {
+    if (!raw || (kind == SensorKind::temperature && isTemperatureSentinel(*raw))) {
+        return std::nullopt;
+    }
+    return static_cast<double>(*raw) / kindTraits(kind).perUnit;
+}
+
+} // namespace
+
+HwmonHardwareMonitor::HwmonHardwareMonitor(std::string sysRoot, SensorPoller::Setup setup)
+    : poller_(sysRoot, discoverMonitors,
+              SensorPoller::Setup(setup).forBackEnd("hwmon", {"class/hwmon", "class/thermal"},
+                                                    {"hwmon", "thermal"})),
+      demand_(setup.demand), cards_(setup.cards) {}
+
+void HwmonHardwareMonitor::adopt(const MonitorCatalog& catalog) {
+    fanIds_.clear();
+    turned_.clear();
+    ghosts_.clear();
+    for (const auto& fan : catalog.fans) {
+        const auto next = static_cast<int>(fanIdByName_.size());
+        fanIds_.push_back(fanIdByName_.try_emplace(fan.name, next).first->second);
+        turned_.push_back(turnedFans_.contains(fan.name));
+    }
+    for (const auto& temperature : catalog.temperatures) {
+        ghosts_.push_back(ghostKeys_.contains(temperature.key));
+    }
+    sample_.temperatures.reserve(catalog.temperatures.size());
+    sample_.fans.reserve(catalog.fans.size());
+    sample_.power.reserve(catalog.powers.size());
+    sample_.sensors.reserve(catalog.sensors.size());
+}
+
+const MonitorSample& HwmonHardwareMonitor::sample() {
+    sample_.temperatures.clear();
+    sample_.fans.clear();
+    sample_.power.clear();
+    sample_.sources.clear();
+    sample_.sensors.clear();
+    // The back ends that wake with this one report with it; alone, it reports itself.
+    const auto sources =
+        demand_ ? demand_->sources()
+                : std::vector<std::pair<std::string, bool>>{{poller_.name(), poller_.up()}};
+    for (const auto& [name, up] : sources) {
+        sample_.sources.push_back({name, up});
+    }
+    auto catalog = poller_.current();
+    if (!catalog) {
+        return sample_;
+    }
+    if (catalog != held_) {
+        adopt(*catalog);
+        held_ = std::move(catalog);
+    }
+    const ChannelSet& channels = *held_->channels;
+
+    shownTemperatures_.assign(held_->temperatures.size(), false);
+    shownFans_.assign(held_->fans.size(), false);
+    std::optional<double> hottest;
+    for (const auto& temperature : held_->temperatures) {
+        const auto celsius = celsiusOf(channels.value(temperature.channel));
+        if (temperature.processor && celsius && *celsius > 0 && *celsius < 150) {
+            hottest = std::max(hottest.value_or(*celsius), *celsius);
+        }
+    }
+    for (std::size_t i = 0; i < held_->temperatures.size(); ++i) {
+        const auto& temperature = held_->temperatures[i];
+        const auto celsius = celsiusOf(channels.value(temperature.channel));
+        if (!celsius || ghosts_[i]) {
+            continue;
+        }
+        if (temperature.board && isGhostTemperature(*celsius, hottest)) {
+            ghosts_[i] = true;
+            ghostKeys_.insert(temperature.key);
+            continue;
+        }
+        shownTemperatures_[i] = true;
+        sample_.temperatures.push_back({temperature.key, *celsius});
+    }
+
+    for (std::size_t i = 0; i < held_->fans.size(); ++i) {
+        const auto& fan = held_->fans[i];
+        const auto rpm = channels.value(fan.channel);
+        if (!rpm || !isPlausibleFanSpeed(static_cast<double>(*rpm))) {
+            continue;
+        }
+        if (fan.board && !turned_[i]) {
+            if (*rpm <= 0) {
+                continue; // an empty header, until a fan on it turns
+            }
+            turned_[i] = true;
+            turnedFans_.insert(fan.name);
+        }
+        std::optional<double> maximum;
+        if (fan.maximum) {
+            // A maximum of 0 is a driver that does not know it.
+            const auto value = channels.value(*fan.maximum);
+            if (value && *value > 0 && isPlausibleFanSpeed(static_cast<double>(*value))) {
+                maximum = static_cast<double>(*value);
+            }
+        }
+        shownFans_[i] = true;
+        sample_.fans.push_back({fanIds_[i], fan.name, static_cast<double>(*rpm), maximum});
+    }
+
+    // Of several cards, the busiest one's power fills the shared key, as the snapshot's
+    // graphics shows the busiest card.
+    std::optional<std::size_t> busiestCard;
+    if (held_->cards > 1) {
+        std::pair<double, std::int64_t> busiest{-2, 0}; // percent (-1: unknown), µW
+        for (std::size_t i = 0; i < held_->powers.size(); ++i) {
+            const auto& power = held_->powers[i];
+            const auto microwatts = channels.value(power.channel);
+            if (power.card.empty() || !microwatts) {
+                continue;
+            }
+            const std::pair rank{cards_ ? cards_->percent(power.card).value_or(-1) : -1.0,
+                                 *microwatts};
+            if (rank > busiest) {
+                busiest = rank;
+                busiestCard = i;
+            }
+        }
+    }
+    for (std::size_t i = 0; i < held_->powers.size(); ++i) {
+        const auto& power = held_->powers[i];
+        if (const auto microwatts = channels.value(power.channel)) {
+            const bool another = !power.card.empty() && busiestCard && *busiestCard != i;
+            sample_.power.push_back({power.key, static_cast<double>(*microwatts) * 1e-6,
+                                     another ? std::string_view() : power.alias});
+        }
+    }
+    addSensors(channels);
+    return sample_;
+}
+
+void HwmonHardwareMonitor::addSensors(const ChannelSet& channels) {
+    for (const auto& sensor : held_->sensors) {
+        const auto value = scaled(sensor.kind, channels.value(sensor.channel));
+        const bool hidden = sensor.listed && (sensor.kind == SensorKind::temperature
+                                                  ? !shownTemperatures_[*sensor.listed]
+                                                  : !shownFans_[*sensor.listed]);
+        if (!value || hidden) {
+            continue;
+        }
+        const KindTraits traits = kindTraits(sensor.kind);
+        MonitorSensor& shown = sample_.sensors.emplace_back();
+        shown.key = sensor.key;
+        shown.type = traits.type;
+        shown.unit = traits.unit;
+        if (!sensor.flagOnly) {
+            shown.value = *value;
+        }
+        for (std::size_t i = 0; i < sensor.limits.size(); ++i) {
+            if (sensor.limits[i]) {
+                shown.limits[i] = scaled(sensor.kind, channels.value(*sensor.limits[i]));
+            }
+            if (sensor.alarms[i]) {
+                if (const auto raised = channels.value(*sensor.alarms[i])) {
+                    shown.alarms[i] = *raised != 0;
+                }
+            }
+        }
+        if (sensor.fault) {
+            if (const auto fault = channels.value(*sensor.fault)) {
+                shown.fault = *fault != 0;
+            }
+        }
+    }
+}
+
+} // namespace brivane::platform::linux_backend

@@ -1,0 +1,302 @@
+#include "backends/linux/polling/sensor_lanes.h"
+
+#include "backends/linux/polling/uevent.h"
+#include "base/thread_naming_hook.h"
+
+#include <algorithm>
+#include <sys/prctl.h>
+
+namespace brivane::platform::linux_backend {
+namespace {
+
+using State = SensorPoller::State;
+using Catalog = SensorPoller::Catalog;
+
+// What the class folders hold: entry names and where they link to.
+std::string listingOf(const host::RootedDirectory& root, const std::vector<std::string>& folders) {
+    std::string listing;
+    for (const auto& folder : folders) {
+        for (const auto& entry : root.list(folder.c_str())) {
+            listing += entry;
+            listing += root.linkTarget((folder + "/" + entry).c_str()).value_or("");
+            listing += '\n';
+        }
+    }
+    return listing;
+}
+
+// A read failed for good: the first time the file is looked for again, the next time (a file
+// that keeps failing) it is retired, so that it costs no walk per pass. Holds the lock; true
+// when a discovery is due.
+bool failed(State& s, SensorChannel& channel, host::Outcome outcome) {
+    if (outcome == host::Outcome::denied) {
+        channel.retire(); // looking again would not make it readable
+        return false;
+    }
+    if (outcome != host::Outcome::gone) {
+        return false;
+    }
+    if (!s.failedOnce.insert(channel.relative()).second) {
+        channel.retire();
+        return false;
+    }
+    return true;
+}
+
+// Reads the lane's due channels; the time the next one falls due. Called without the lock.
+double readDue(State& s, LaneRun& run, const ChannelSet& set, int lane, bool& gone, bool& slowed) {
+    double next = kNever;
+    // Channels falling due within a tenth of a refresh are read in this pass: one wake-up.
+    const double pass = s.now();
+    const double horizon = pass + s.timing().refresh / 10;
+    for (const auto& channel : set.all()) {
+        if (channel->skipped() || channel->slow() != (lane == kSlow)) {
+            continue;
+        }
+        if (channel->due() <= horizon) {
+            {
+                const std::lock_guard lock(s.mutex);
+                if (run.abandoned || s.stop) {
+                    return next;
+                }
+                if (s.passedOver(channel->device())) {
+                    channel->markStuck(); // a file of a device whose read hung
+                    continue;
+                }
+                run.reading = true;
+                run.since = s.now();
+                run.channel = channel;
+            }
+            const host::Outcome outcome = channel->refresh(*s.context, pass);
+            slowed = slowed || (lane == kFast && channel->slow());
+            const std::lock_guard lock(s.mutex);
+            run.reading = false;
+            run.channel.reset();
+            if (run.abandoned) {
+                s.answered.emplace(channel->device()); // the read that hung has returned
+                return next;
+            }
+            gone = failed(s, *channel, outcome) || gone;
+        }
+        if (!channel->skipped() && channel->slow() == (lane == kSlow)) {
+            next = std::min(next, channel->due());
+        }
+    }
+    return next;
+}
+
+// Devices whose hung read has returned are read again from the next walk on (not at once, so
+// that a file that is merely very slow costs a thread a round, not a loop). Holds the lock; true
+// when there were any.
+bool readmitAnswered(State& s) {
+    if (s.answered.empty()) {
+        return false;
+    }
+    for (const std::string& device : s.answered) {
+        s.stuckDevices.erase(device);
+    }
+    if (s.channels) {
+        for (const auto& channel : s.channels->all()) {
+            if (s.answered.contains(channel->device())) {
+                channel->unstick();
+            }
+        }
+    }
+    s.answered.clear();
+    return true;
+}
+
+// Told of each file a walk opens: notes it for the stuck check, and passes over devices whose
+// read hung.
+struct WatchedWalk {
+    State& s;
+    LaneRun& run;
+};
+
+bool watchWalk(void* context, const char* relative) {
+    auto& walk = *static_cast<WatchedWalk*>(context);
+    const std::lock_guard lock(walk.s.mutex);
+    if (walk.s.passedOver(deviceOf(relative))) {
+        return false;
+    }
+    walk.run.since = walk.s.now();
+    walk.run.path = relative;
+    return true;
+}
+
+// Discovery, when it has never run, something came or went, or the timer finds the class
+// folders' listing changed. Holds the lock on entry and exit; false when the lane was left
+// behind meanwhile (its walk then only clears the way for the next one).
+bool discoverWhenDue(State& s, LaneRun& run, Lock& lock, double now) {
+    const double every = s.timing().rediscoverEvery;
+    const bool timer = every > 0 && now - s.lastDiscovery >= every;
+    if (s.discovered && !s.rediscover && !timer) {
+        return true;
+    }
+    const bool known = !readmitAnswered(s) && s.discovered && !s.rediscover;
+    s.rediscover = false; // a file gone from here on asks for another discovery
+    auto set = std::make_shared<ChannelSet>(s.context, s.channels);
+    run.reading = true;
+    run.since = now;
+    run.path.clear();
+    lock.unlock();
+    std::string listing;
+    Catalog catalog;
+    {
+        WatchedWalk walk{s, run};
+        const host::ScopedOpenWatch watch(watchWalk, &walk);
+        listing = listingOf(s.context->root, s.setup.classFolders);
+        if (!known || listing != s.listing) {
+            catalog = s.discover(set);
+            set->forgetPrevious();
+        }
+    }
+    lock.lock();
+    run.reading = false;
+    if (run.abandoned) {
+        // The read that hung returned: the timer's next walk looks at its device again (not at
+        // once, so that a file that is merely very slow costs a thread a round, not a loop).
+        if (s.walkHung == run.hung) {
+            s.walkHung.reset();
+        }
+        s.listing.clear();
+        return false;
+    }
+    s.lastDiscovery = now;
+    if (!catalog) {
+        return true; // nothing came or went
+    }
+    if (listing != s.listing) {
+        s.failedOnce.clear(); // the machine changed: every file deserves another look
+        for (const auto& channel : set->all()) {
+            channel->reinstate();
+        }
+    }
+    s.listing = std::move(listing);
+    s.channels = std::move(set);
+    s.catalog = std::move(catalog);
+    s.discovered = true;
+    wakeSlowLane(s);          // it has a new set
+    s.refreshed.notify_all(); // a back end opening waits for it
+    return true;
+}
+
+} // namespace
+
+// Discovery when due, then a pass over the fast channels.
+double fastTurn(State& s, LaneRun& run, Lock& lock) {
+    const double now = s.now();
+    const SensorTiming& timing = s.timing();
+    const bool watching = !s.setup.ueventSubsystems.empty();
+    if (watching && !s.ueventsOpened) {
+        s.ueventsOpened = true;
+        s.uevents = s.setup.openUevents ? s.setup.openUevents() : openUeventSocket();
+    }
+    if (s.uevents.valid()) {
+        const int socket = s.uevents.get();
+        lock.unlock();
+        const bool changed = drainUevents(socket, s.setup.ueventSubsystems);
+        lock.lock();
+        s.rediscover = s.rediscover || changed;
+    }
+    if (!discoverWhenDue(s, run, lock, now)) {
+        return kNever;
+    }
+    const auto set = s.channels;
+    lock.unlock();
+    bool gone = false;
+    bool slowed = false;
+    double next = set ? readDue(s, run, *set, kFast, gone, slowed) : kNever;
+    lock.lock();
+    if (run.abandoned) {
+        return kNever;
+    }
+    ++s.passes;
+    s.refreshed.notify_all();
+    if (slowed) {
+        s.slowWake.notify_all(); // the slow lane has new work
+    }
+    s.rediscover = s.rediscover || gone;
+    // The kernel's events wait for the next pass, or for a request that sees them waiting: a
+    // back end with nothing to read costs no timer.
+    if (gone) {
+        next = std::min(next, now + timing.refresh);
+    }
+    if (timing.rediscoverEvery > 0) {
+        next = std::min(next, s.lastDiscovery + timing.rediscoverEvery);
+    }
+    return next;
+}
+
+double slowTurn(State& s, LaneRun& run, Lock& lock) {
+    const auto set = s.channels;
+    lock.unlock();
+    bool gone = false;
+    bool slowed = false;
+    const double next = set ? readDue(s, run, *set, kSlow, gone, slowed) : kNever;
+    lock.lock();
+    s.rediscover = s.rediscover || gone;
+    return next;
+}
+
+namespace {
+
+void runLane(std::shared_ptr<State> state, int lane, std::shared_ptr<LaneRun> run) {
+    State& s = *state;
+    std::condition_variable& wake = lane == kFast ? s.wake : s.slowWake;
+    setCurrentThreadName(s.setup.name + (lane == kFast ? "-read" : "-slow"));
+    // A pass a twentieth of a refresh late is as fresh: the kernel may fold the lanes' timers
+    // into one wake-up of the machine.
+    ::prctl(PR_SET_TIMERSLACK, static_cast<unsigned long>(s.timing().refresh / 20 * 1e9));
+    Lock lock(s.mutex);
+    while (!s.stop && !run->abandoned) {
+        if (!s.active) {
+            wake.wait(lock);
+            continue;
+        }
+        if (lane == kFast && s.now() - s.lastDemand >= s.timing().idleAfter) {
+            s.active = false; // nobody asks: no reads, no timers, no wake-ups
+            wakeSlowLane(s);  // it parks now, not at its next read
+            continue;
+        }
+        double next = lane == kFast ? fastTurn(s, *run, lock) : slowTurn(s, *run, lock);
+        if (s.stop || run->abandoned) {
+            break;
+        }
+        const double now = s.now();
+        if (lane == kFast) {
+            next = std::min(next, s.lastDemand + s.timing().idleAfter);
+        }
+        if (next == kNever) {
+            wake.wait(lock);
+        } else if (next > now) {
+            wake.wait_for(lock, std::chrono::duration<double>(next - now));
+        }
+    }
+    if (!run->abandoned) {
+        s.lanes[static_cast<std::size_t>(lane)].running = false;
+        s.exited.notify_all();
+    }
+}
+
+} // namespace
+
+void wakeSlowLane(State& s) {
+    if (s.channels && std::ranges::any_of(s.channels->all(), [](const auto& channel) {
+            return channel->slow() && !channel->skipped();
+        })) {
+        s.slowWake.notify_all();
+    }
+}
+
+void startLanes(const std::shared_ptr<State>& state) {
+    for (int lane : {kFast, kSlow}) {
+        auto& entry = state->lanes[static_cast<std::size_t>(lane)];
+        if (!entry.running) {
+            entry.running = true;
+            entry.thread = std::thread(runLane, state, lane, entry.run);
+        }
+    }
+}
+
+} // namespace brivane::platform::linux_backend

@@ -1,0 +1,91 @@
+#pragma once
+
+// The inside of a SensorPoller, shared by its lanes (sensor_lanes.cpp) and the requests
+// (sensor_poller.cpp).
+
+#include "backends/linux/polling/sensor_poller.h"
+
+#include <array>
+#include <chrono>
+#include <condition_variable>
+#include <limits>
+#include <mutex>
+#include <set>
+#include <thread>
+
+namespace brivane::platform::linux_backend {
+
+inline constexpr double kNever = std::numeric_limits<double>::infinity();
+inline constexpr int kFast = 0;
+inline constexpr int kSlow = 1;
+
+// What one lane thread is doing, so that a request can tell a stuck read from a busy lane.
+struct LaneRun {
+    bool reading = false;
+    double since = 0;
+    std::shared_ptr<SensorChannel> channel; // null while discovering
+    std::string path;                       // while discovering: the file last opened
+    std::string hung;                       // the device of the read it was left behind in
+    bool abandoned = false;                 // a fresh lane took over
+};
+
+struct SensorPoller::State {
+    std::shared_ptr<const ChannelContext> context;
+    Discover discover;
+    Setup setup;
+
+    std::mutex mutex;
+    std::condition_variable wake;      // the fast lane: a request after a rest, events, stop
+    std::condition_variable slowWake;  // the slow lane: the same, when it has work; work moved
+    std::condition_variable refreshed; // requests waiting for a fast pass
+    std::condition_variable exited;    // the destructor waiting for the lanes
+    bool stop = false;
+    bool active = false;
+    double lastDemand = 0;
+    std::uint64_t passes = 0;
+    std::uint64_t awaitAfter = 0;                     // requests wait for a pass after this one,
+    std::chrono::steady_clock::time_point awaitUntil; // but not beyond this
+    bool discovered = false;
+    bool rediscover = false;
+    // Devices whose read hung: not read, and passed over by discovery, until that read returns
+    // (`answered`) and a timed walk follows.
+    std::set<std::string, std::less<>> stuckDevices;
+    std::set<std::string, std::less<>> answered;
+    // The device a walk left behind was reading, passed over until that walk returns.
+    std::optional<std::string> walkHung;
+    // Files that failed, were looked for again and were found: a second failure retires them
+    // until the class folders' listing changes.
+    std::set<std::string, std::less<>> failedOnce;
+    double lastDiscovery = 0;
+    std::string listing; // of the class folders, at the last discovery
+    std::shared_ptr<ChannelSet> channels;
+    Catalog catalog;
+    bool ueventsOpened = false;
+    host::FileDescriptor uevents;
+
+    struct Lane {
+        std::shared_ptr<LaneRun> run = std::make_shared<LaneRun>();
+        std::thread thread;
+        bool running = false;
+    };
+    std::array<Lane, 2> lanes;
+
+    double now() const { return context->clock->uptime(); }
+    bool passedOver(std::string_view device) const {
+        return stuckDevices.contains(device) || (walkHung && *walkHung == device);
+    }
+    const SensorTiming& timing() const { return context->timing; }
+};
+
+using Lock = std::unique_lock<std::mutex>;
+
+// Wakes the slow lane when it has channels to read; with none it sleeps until one moves there,
+// so that a back end without slow sensors costs no wake-up of it. Holds the lock.
+void wakeSlowLane(SensorPoller::State& s);
+// Starts the lanes that are not running.
+void startLanes(const std::shared_ptr<SensorPoller::State>& state);
+// One turn of a lane: what is due now; when the next is due. Hold the lock on entry and exit.
+double fastTurn(SensorPoller::State& s, LaneRun& run, Lock& lock);
+double slowTurn(SensorPoller::State& s, LaneRun& run, Lock& lock);
+
+} // namespace brivane::platform::linux_backend

@@ -1,0 +1,35 @@
+#pragma once
+
+// Kernel device events (NETLINK_KOBJECT_UEVENT), which any user may read: a device was added or
+// removed. Hot-plugged chips, cards and batteries are found through them.
+
+#include "backends/posix/system/file_descriptor.h"
+
+#include <optional>
+#include <span>
+#include <string_view>
+
+namespace brivane::platform::linux_backend {
+
+struct Uevent {
+    std::string_view action;    // "add", "remove", "change", …
+    std::string_view subsystem; // "hwmon", "drm", "power_supply", …
+};
+
+// One kernel message: "<action>@<devpath>" and NUL-separated "KEY=value" fields. Absent for
+// anything else (udev's own messages included). The views point into `message`.
+std::optional<Uevent> parseUevent(std::span<const char> message);
+
+// Whether the event adds or removes a device of one of `subsystems`.
+bool addsOrRemoves(const Uevent& event, std::span<const std::string_view> subsystems);
+
+// A non-blocking socket subscribed to the kernel's events; invalid where there is none (a
+// network namespace without them, a seccomp profile).
+host::FileDescriptor openUeventSocket();
+
+// Reads every message waiting on `socket` without blocking; true when one the kernel sent adds
+// or removes a device of `subsystems`, or when messages were lost (the buffer overflowed while
+// nobody read). Messages of other netlink senders are passed over.
+bool drainUevents(int socket, std::span<const std::string_view> subsystems);
+
+} // namespace brivane::platform::linux_backend

@@ -1,0 +1,139 @@
+#include "backends/linux/sysfs_registry.h"
+
+#include "backends/linux/gpu/drm_cards.h"
+#include "backends/linux/power/system_batteries.h"
+#include "platform/battery_properties.h"
+
+#include <algorithm>
+
+namespace brivane::platform::linux_backend {
+namespace {
+
+class BatteryEntry final : public RegistryEntry {
+public:
+    explicit BatteryEntry(const BatteryStatus& status) : status_(status) {}
+
+    std::optional<double> numberProperty(std::string_view name) const override {
+        namespace property = battery_property;
+        const auto scaled = [](std::optional<double> value, double factor) {
+            return value ? std::optional<double>(*value * factor) : std::nullopt;
+        };
+        if (name == "Temperature")
+            return scaled(status_.celsius, 100);
+        if (name == "Voltage")
+            return scaled(status_.volts, 1000);
+        if (name == property::level)
+            return status_.level;
+        if (name == property::power)
+            return status_.watts;
+        if (name == property::secondsToEmpty)
+            return status_.secondsToEmpty;
+        if (name == property::secondsToFull)
+            return status_.secondsToFull;
+        if (name == property::health)
+            return status_.health;
+        if (name == property::cycleCount && status_.cycleCount)
+            return static_cast<double>(*status_.cycleCount);
+        return std::nullopt;
+    }
+    std::optional<std::string_view> stringProperty(std::string_view name) const override {
+        if (name == battery_property::state && status_.state)
+            return batteryStateName(*status_.state);
+        return std::nullopt;
+    }
+    const RegistryDictionary* dictionaryProperty(std::string_view) const override {
+        return nullptr;
+    }
+
+private:
+    BatteryStatus status_;
+};
+
+class CardEntry final : public RegistryEntry {
+public:
+    explicit CardEntry(const CardUtilization& card) : driver_(card.driver) {
+        if (card.percent) {
+            statistics_.emplace("Device Utilization %", *card.percent);
+        }
+    }
+
+    std::optional<double> numberProperty(std::string_view) const override { return std::nullopt; }
+    std::optional<std::string_view> stringProperty(std::string_view name) const override {
+        return name == "IOClass" ? std::optional<std::string_view>(driver_) : std::nullopt;
+    }
+    const RegistryDictionary* dictionaryProperty(std::string_view name) const override {
+        return name == "PerformanceStatistics" ? &statistics_ : nullptr;
+    }
+
+private:
+    std::string driver_;
+    RegistryDictionary statistics_;
+};
+
+class CardIterator final : public RegistryIterator {
+public:
+    explicit CardIterator(std::vector<CardUtilization> cards) : cards_(std::move(cards)) {}
+
+    std::unique_ptr<RegistryEntry> next() override {
+        if (position_ >= cards_.size()) {
+            return nullptr;
+        }
+        return std::make_unique<CardEntry>(cards_[position_++]);
+    }
+
+private:
+    std::vector<CardUtilization> cards_;
+    std::size_t position_ = 0;
+};
+
+} // namespace
+
+struct SysfsRegistry::Catalog {
+    std::shared_ptr<ChannelSet> channels;
+    SystemBatteries batteries;
+    DrmCards cards;
+};
+
+SysfsRegistry::SysfsRegistry(std::string sysRoot, SensorPoller::Setup setup,
+                             std::string nvmlLibrary)
+    : poller_(
+          sysRoot,
+          [nvml = std::make_shared<NvmlLoader>(std::move(nvmlLibrary)),
+           activity = setup.cards](const std::shared_ptr<ChannelSet>& channels) {
+              auto catalog = std::make_shared<Catalog>();
+              catalog->channels = channels;
+              catalog->batteries.discover(*channels);
+              catalog->cards = DrmCards::discover(*channels, nvml, activity);
+              return std::shared_ptr<const Catalog>(std::move(catalog));
+          },
+          // class/hwmon for a chip that measures the battery (system_batteries.h).
+          SensorPoller::Setup(setup).forBackEnd("registry",
+                                                {"class/power_supply", "class/drm", "class/hwmon"},
+                                                {"power_supply", "drm"})) {}
+
+std::unique_ptr<RegistryEntry> SysfsRegistry::firstEntry(std::string_view className) {
+    if (className != "AppleSmartBattery") {
+        return nullptr;
+    }
+    const auto catalog = poller_.current();
+    if (!catalog || catalog->batteries.empty()) {
+        return nullptr;
+    }
+    return std::make_unique<BatteryEntry>(catalog->batteries.read(*catalog->channels));
+}
+
+std::unique_ptr<RegistryIterator> SysfsRegistry::matchingEntries(std::string_view className) {
+    std::vector<CardUtilization> cards;
+    if (className == "IOAccelerator") {
+        if (const auto catalog = poller_.current()) {
+            cards = catalog->cards.read(*catalog->channels);
+        }
+    }
+    return std::make_unique<CardIterator>(std::move(cards));
+}
+
+bool SysfsRegistry::isGraphicsAcceleratorClass(std::string_view) const {
+    return true;
+}
+
+} // namespace brivane::platform::linux_backend

@@ -1,0 +1,608 @@
+#include "backends/linux/hwmon/hwmon_hardware_monitor.h"
+#include "backends/linux/hwmon/hwmon_naming.h"
+#include "backends/linux/hwmon/hwmon_smc_transport.h"
+#include "backends/linux/sysfs_ioreport_source.h"
+#include "backends/linux/sysfs_registry.h"
+#include "readers/energy_power_reader.h"
+#include "smc/smc_test_support.h"
+#include "support/child_process.h"
+#include "support/sysfs_fixture.h"
+
+#include <cstring>
+#include <filesystem>
+#include <future>
+#include <gtest/gtest.h>
+#include <sstream>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <thread>
+
+namespace brivane::platform::linux_backend {
+namespace {
+
+using testing::addHwmonChip;
+using testing::CapturedLines;
+using Found = std::vector<std::pair<std::string, double>>;
+
+Found temperaturesOf(const MonitorSample& sample) {
+    Found found;
+    for (const auto& t : sample.temperatures) {
+        found.emplace_back(t.key, t.celsius);
+    }
+    return found;
+}
+
+const char* countedPath = "nct6775";
+// Reads of files on countedPath are counted; a file reading "smm <n>" takes half a second of
+// the test's clock (a firmware call), one reading "gate <n>" waits until the gate opens.
+ManualUptimeClock* clockOfReads = nullptr;
+std::atomic<int> boardReads{0};
+std::atomic<int> smmReads{0};
+std::promise<void> gate;
+const std::shared_future<void> gateOpened = gate.get_future().share();
+std::atomic<int> readsAtTheGate{0}; // a stuck lane outlives its test: let it leave first
+
+ssize_t timedPread(int fd, void* buffer, std::size_t size, off_t offset) {
+    char path[256] = {};
+    const std::string link = "/proc/self/fd/" + std::to_string(fd);
+    if (::readlink(link.c_str(), path, sizeof path - 1) > 0 && std::strstr(path, countedPath)) {
+        ++boardReads;
+    }
+    char text[64];
+    const ssize_t got = ::pread(fd, text, sizeof text, 0);
+    const std::string_view content(text, got > 0 ? static_cast<std::size_t>(got) : 0);
+    const auto rest = content.substr(std::min(content.find(' ') + 1, content.size()));
+    if (content.starts_with("smm ")) {
+        ++smmReads;
+        clockOfReads->advance(0.5);
+    } else if (content.starts_with("gate ")) {
+        ++readsAtTheGate;
+        gateOpened.wait();
+        --readsAtTheGate;
+    } else {
+        return ::pread(fd, buffer, size, offset);
+    }
+    std::memcpy(buffer, rest.data(), std::min(rest.size(), size));
+    return static_cast<ssize_t>(std::min(rest.size(), size));
+}
+
+SensorPoller::Setup manual(const std::shared_ptr<ManualUptimeClock>& clock,
+                           host::KeptValue::Pread pread = timedPread) {
+    return {.clock = clock, .pread = pread, .background = false};
+}
+
+// Background lanes; the first request waits for the first pass, however slow the machine.
+SensorPoller::Setup patient() {
+    SensorPoller::Setup setup;
+    setup.timing.firstWait = 10;
+    return setup;
+}
+
+TEST(LinuxSMC, AnswersTheIntelMacDriversKeysAsTheSMCWould) {
+    testing::TempDir sys;
+    testing::addLinuxLaptop(sys);
+    CapturedLines printed;
+    SMC smc(std::make_shared<HwmonSMCTransport>(sys.path(), patient()), printed.sink());
+
+    EXPECT_EQ(smc.getAllKeys(),
+              (std::vector<std::string>{"#KEY", "F0Ac", "F0ID", "F0Mn", "F0Mx", "F1Ac", "F1ID",
+                                        "FNum", "TA0P", "TB0T", "TC0P"}));
+    struct Case {
+        std::string_view key;
+        std::optional<double> value;
+    };
+    const Case cases[] = {{"TC0P", 45.25},       {"TB0T", -127}, {"FNum", 2},
+                          {"F0Mn", 1000},        {"TA0P", 0},    {"F1Ac", std::nullopt},
+                          {"F2Ac", std::nullopt}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.key);
+        EXPECT_EQ(smc.getValue(c.key, true), c.value);
+    }
+    // An empty file is a sensor error, not an unknown key.
+    EXPECT_EQ(printed.take(),
+              std::vector<std::string>{"Error read(F1Ac): (iokit/common) general error"});
+}
+
+// Dual-fan machines label their fans "Fan 1" and "Fan 2"; a channel the SMC table does not know
+// goes to the hardware monitor (checked end to end).
+TEST(LinuxSMC, DualFanAppleSiliconMacsShowBothFansAndLoseNoChannel) {
+    testing::TempDir sys;
+    testing::addAsahiMacBookPro(sys);
+    CapturedLines printed;
+    SMC smc(std::make_shared<HwmonSMCTransport>(sys.path(), patient()), printed.sink());
+    EXPECT_EQ(smc.getAllKeys(),
+              (std::vector<std::string>{"#KEY", "F0Ac", "F0ID", "F0Mn", "F0Mx", "F1Ac", "F1ID",
+                                        "F1Mn", "F1Mx", "FNum", "PSTR", "TB0T", "TH0x"}));
+    EXPECT_EQ(smc.getStringValue("F1ID"), "Fan 2");
+    EXPECT_TRUE(printed.take().empty());
+}
+
+// Keys survive another boot's probe order: a chip is named by where it sits, never by hwmonN or
+// by a class device's probe number, and a chip on a pluggable bus carries its address even
+// alone, so adding a second drive does not rename the first.
+TEST(HwmonNaming, ChipNamesAreUniqueAndHoldAcrossProbeOrders) {
+    struct Case {
+        std::string_view what;
+        std::vector<ChipIdentity> chips;
+        std::vector<std::string> names;
+    };
+    const std::string platform = "../../devices/platform/";
+    const std::string pci = "../../devices/pci0000:00/0000:00:1d.0/";
+    const Case cases[] = {
+        {"board chips stay bare, a drive carries its PCI address",
+         {{"coretemp", platform + "coretemp.0/hwmon/hwmon2", "hwmon2"},
+          {"nvme", pci + "0000:3d:00.0/nvme/nvme0/hwmon1", "hwmon1"}},
+         {"coretemp", "nvme@0000:3d:00.0"}},
+        {"two drives are named by address whichever probed first",
+         {{"nvme", pci + "0000:3e:00.0/nvme/nvme0/hwmon1", "hwmon1"},
+          {"nvme", pci + "0000:3d:00.0/nvme/nvme1/hwmon2", "hwmon2"}},
+         {"nvme@0000:3e:00.0", "nvme@0000:3d:00.0"}},
+        {"one name twice on the board takes the devices",
+         {{"coretemp", platform + "coretemp.1/hwmon/hwmon7", "hwmon7"},
+          {"coretemp", platform + "coretemp.0/hwmon/hwmon3", "hwmon3"}},
+         {"coretemp@coretemp.1", "coretemp@coretemp.0"}},
+        {"two nodes on one device are told apart by path, not node number",
+         {{"dell_smm", platform + "dell_smm_hwmon/hwmon/hwmon9", "hwmon9"},
+          {"dell_smm", platform + "dell_smm_hwmon/hwmon/hwmon4", "hwmon4"}},
+         {"dell_smm@dell_smm_hwmon#2", "dell_smm@dell_smm_hwmon"}},
+        {"a chip without a device falls back to its node",
+         {{"acpitz", "../../devices/virtual/hwmon/hwmon0", "hwmon0"},
+          {"acpitz", "../../devices/virtual/thermal/thermal_zone1/hwmon5", "hwmon5"}},
+         {"acpitz@hwmon0", "acpitz@thermal_zone1"}},
+        {"a USB device is named by its port, not its HID instance; I2C and ACPI by address",
+         {{"kraken3", pci + "usb1/1-4/1-4:1.0/0003:1E71:2007.0003/hwmon/hwmon6", "hwmon6"},
+          {"jc42", pci + "i2c-0/0-0050/hwmon/hwmon3", "hwmon3"},
+          {"jc42", pci + "i2c-0/0-0051/hwmon/hwmon4", "hwmon4"},
+          {"power_meter", "../../devices/LNXSYSTM:00/ACPI000D:00/hwmon/hwmon8", "hwmon8"}},
+         {"kraken3@1-4:1.0", "jc42@0-0050", "jc42@0-0051", "power_meter"}},
+        {"behind a platform's PCIe bridge a drive is named by its PCI address too",
+         {{"nvme",
+           platform + "axi/1000110000.pcie/pci0001:00/0001:00:00.0/0001:01:00.0/nvme/nvme0/hwmon1",
+           "hwmon1"},
+          {"nvme",
+           platform + "3c0800000.pcie/pci0002:00/0002:00:00.0/0002:01:00.0/nvme/nvme1/hwmon2",
+           "hwmon2"}},
+         {"nvme@0001:01:00.0", "nvme@0002:01:00.0"}},
+        {"a name with '/' cannot pose as another chip's key",
+         {{"a/b", platform + "a.0/hwmon/hwmon0", "hwmon0"},
+          {"a%2Fb", platform + "b.0/hwmon/hwmon1", "hwmon1"}},
+         {"a%2Fb", "a%252Fb"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(uniqueChipNames(c.chips), c.names);
+    }
+}
+
+TEST(HwmonNaming, AppleSiliconFansAndPowerSupplyTwins) {
+    EXPECT_EQ(appleSiliconKeyForLabel(SensorKind::fan, "Fan"), "F0");
+    EXPECT_EQ(appleSiliconKeyForLabel(SensorKind::fan, "Fan 1"), "F0");
+    EXPECT_EQ(appleSiliconKeyForLabel(SensorKind::fan, "Fan 2"), "F1");
+    EXPECT_EQ(appleSiliconKeyForLabel(SensorKind::fan, "Fan 11"), std::nullopt);
+    EXPECT_EQ(appleSiliconKeyForLabel(SensorKind::temperature, "Fan 2"), std::nullopt);
+    EXPECT_TRUE(belongsToPowerSupply(
+        "../../devices/platform/macsmc-battery/power_supply/macsmc-battery/hwmon1"));
+    EXPECT_FALSE(belongsToPowerSupply("../../devices/platform/power_supply/hwmon/hwmon1"));
+}
+
+// Names hold whatever order the drivers probed in; an empty header, a fan reading 10^18 RPM and
+// an unconnected input on the board chip are not sensors.
+TEST(HwmonHardwareMonitor, DesktopBoardsGetStableNamesAndNoGhosts) {
+    for (const bool reversed : {false, true}) {
+        SCOPED_TRACE(reversed ? "probed in reverse" : "probed in order");
+        testing::TempDir sys;
+        testing::addDesktop(sys, reversed);
+        HwmonHardwareMonitor monitor(sys.path(), manual(std::make_shared<ManualUptimeClock>()));
+        monitor.sample();
+        monitor.step();
+        const auto& sample = monitor.sample();
+        EXPECT_EQ(temperaturesOf(sample), (Found{{"amdgpu@0000:0b:00.0/edge", 45},
+                                                 {"k10temp@0000:00:18.3/Tctl", 33},
+                                                 {"nct6798/SYSTIN", 31},
+                                                 {"nvme@0000:01:00.0/Composite", 38.85},
+                                                 {"nvme@0000:04:00.0/Composite", 41.85}}));
+        ASSERT_EQ(sample.fans.size(), 1u);
+        EXPECT_EQ(sample.fans[0].name, "nct6798/fan1");
+    }
+}
+
+// Zones no chip shows are read, by type and in zone-number order; not a zone with a hwmon node
+// below it or a chip for its type, not the DPTF framework's fixed 20 °C, and not the package
+// zone while coretemp reads the same sensor.
+TEST(HwmonHardwareMonitor, ThermalZonesWithoutAHwmonTwinAreRead) {
+    for (const bool coretemp : {true, false}) {
+        SCOPED_TRACE(coretemp ? "with coretemp" : "without coretemp");
+        testing::TempDir sys;
+        for (const auto& [zone, files] : std::initializer_list<std::pair<int, std::string>>{
+                 {0, "type=soc-thermal;temp=30000"},
+                 {1, "type=soc-thermal;temp=31000"},
+                 {2, "type=INT3400 Thermal;temp=20000"},
+                 {3, "type=SEN1;temp=41000"},
+                 {4, "type=x86_pkg_temp;temp=52000"},
+                 {10, "type=SEN1;temp=39000"}}) {
+            const std::string folder =
+                "devices/virtual/thermal/thermal_zone" + std::to_string(zone);
+            sys.writeFiles(folder, files);
+            sys.symlink("class/thermal/thermal_zone" + std::to_string(zone), "../../" + folder);
+        }
+        addHwmonChip(sys, {"hwmon0", "virtual/thermal/thermal_zone0",
+                           "name=soc_thermal;temp1_input=30000;temp2_input=31000", false, true});
+        if (coretemp) {
+            addHwmonChip(sys, {"hwmon1", "platform/coretemp.0",
+                               "name=coretemp;temp1_label=Package id 0;temp1_input=52000"});
+        }
+        HwmonHardwareMonitor monitor(sys.path(), manual(std::make_shared<ManualUptimeClock>()));
+        monitor.sample();
+        monitor.step();
+        Found expected{{"soc_thermal/temp1", 30},
+                       {"soc_thermal/temp2", 31},
+                       {"thermal_zone/SEN1", 41},
+                       {"thermal_zone/SEN1 2", 39}};
+        expected.insert(expected.begin() + (coretemp ? 0 : 3),
+                        coretemp ? Found::value_type{"coretemp/Package id 0", 52}
+                                 : Found::value_type{"thermal_zone/x86_pkg_temp", 52});
+        EXPECT_EQ(temperaturesOf(monitor.sample()), expected);
+    }
+}
+
+// "<key> <type> <value><unit> <limit>=<value>… !<alarm>=<0|1>…" per input of the sample.
+std::vector<std::string> sensorsOf(const MonitorSample& sample) {
+    constexpr const char* limits[] = {"min", "max", "lcrit", "crit", "emergency", "target", "cap"};
+    constexpr const char* alarms[] = {"alarm", "min", "max", "lcrit", "crit", "emergency", "cap"};
+    std::vector<std::string> lines;
+    for (const auto& sensor : sample.sensors) {
+        std::ostringstream line;
+        line << sensor.key << ' ' << sensor.type;
+        if (sensor.value) {
+            line << ' ' << *sensor.value << sensor.unit;
+        }
+        for (std::size_t i = 0; i < 7; ++i) {
+            if (sensor.limits[i]) {
+                line << ' ' << limits[i] << '=' << *sensor.limits[i];
+            }
+        }
+        for (std::size_t i = 0; i < 7; ++i) {
+            if (sensor.alarms[i]) {
+                line << " !" << alarms[i] << '=' << *sensor.alarms[i];
+            }
+        }
+        lines.push_back(line.str());
+    }
+    return lines;
+}
+
+// Every input with its limits and flags, ghosts and empty headers left out as above, a flag
+// or a limit without an input (a Pi's under-voltage, an Arc card's power limits) included;
+// limits are read once a minute.
+TEST(HwmonHardwareMonitor, InputsOfEveryTypeWithLimitsAndAlarms) {
+    testing::TempDir sys;
+    testing::addDesktop(sys);
+    addHwmonChip(sys, {"hwmon5", "platform/soc/soc:firmware/raspberrypi-hwmon",
+                       "name=rpi_volt;in0_lcrit_alarm=1"});
+    addHwmonChip(sys, {"hwmon6", "pci0000:00/0000:00:01.0/0000:03:00.0",
+                       "name=i915;power1_max=190000000;power1_crit=400000000"});
+    const auto clock = std::make_shared<ManualUptimeClock>();
+    HwmonHardwareMonitor monitor(sys.path(), manual(clock));
+    const auto tick = [&](int seconds) {
+        for (int i = 0; i < seconds; ++i) {
+            monitor.sample();
+            monitor.step();
+            clock->advance(1);
+        }
+        return sensorsOf(monitor.sample());
+    };
+    const std::string nct = "devices/platform/nct6775.656/hwmon/hwmon0/";
+    EXPECT_EQ(tick(1),
+              (std::vector<std::string>{"amdgpu@0000:0b:00.0/edge temperature 45celsius",
+                                        "amdgpu@0000:0b:00.0/PPT power 19watts",
+                                        "i915@0000:03:00.0/power1 power max=190 crit=400",
+                                        "k10temp@0000:00:18.3/Tctl temperature 33celsius",
+                                        "nct6798/SYSTIN temperature 31celsius max=80 !alarm=0",
+                                        "nct6798/fan1 fan 1200rpm min=300 !alarm=0",
+                                        "nct6798/in0 voltage 1.104volts min=1.2 max=1.744 !alarm=1",
+                                        "nct6798/intrusion0 intrusion !alarm=1",
+                                        "nvme@0000:01:00.0/Composite temperature 38.85celsius",
+                                        "nvme@0000:04:00.0/Composite temperature 41.85celsius",
+                                        "rpi_volt/in0 voltage !lcrit=1"}));
+    sys.writeFiles(nct, "in0_input=1300;in0_min=1000;in0_alarm=0");
+    EXPECT_EQ(tick(30)[6], "nct6798/in0 voltage 1.3volts min=1.2 max=1.744 !alarm=0");
+    EXPECT_EQ(tick(31)[6], "nct6798/in0 voltage 1.3volts min=1 max=1.744 !alarm=0");
+}
+
+// A chip on a runtime-suspended PCI device is not read at all (a read would wake it) and shows
+// nothing until the device resumes; of two cards the busiest's power is "GPUModelPower"; a label
+// a chip repeats is numbered, not dropped.
+TEST(HwmonHardwareMonitor, SuspendedCardsAreNotReadAndRepeatedLabelsAreKept) {
+    testing::TempDir sys;
+    const std::string card = "pci0000:00/0000:00:01.1/0000:03:00.0";
+    addHwmonChip(sys, {"hwmon0", card,
+                       "name=amdgpu;temp1_label=edge;temp1_input=45000;power1_label=PPT;"
+                       "power1_average=19000000"});
+    sys.write("devices/" + card + "/power/runtime_status", "suspended\n");
+    addHwmonChip(sys, {"hwmon1", "pci0000:00/0000:00:01.2/0000:0b:00.0",
+                       "name=amdgpu;power1_label=PPT;power1_average=30000000"});
+    addHwmonChip(sys, {"hwmon2", "platform/dell_smm_hwmon",
+                       "name=dell_smm;fan1_label=Processor Fan;fan1_input=2400;"
+                       "fan2_label=Processor Fan;fan2_input=2600"});
+    const auto clock = std::make_shared<ManualUptimeClock>();
+    auto setup = manual(clock);
+    setup.cards = std::make_shared<CardActivity>();
+    setup.cards->note("0000:03:00.0", 97);
+    HwmonHardwareMonitor monitor(sys.path(), setup);
+    countedPath = "0000:03:00.0/hwmon";
+    boardReads = 0;
+    const auto pass = [&] {
+        monitor.sample();
+        monitor.step();
+        clock->advance(1);
+        return monitor.sample();
+    };
+    pass();
+    const auto asleep = pass();
+    EXPECT_EQ(boardReads, 0);
+    EXPECT_TRUE(asleep.temperatures.empty());
+    ASSERT_EQ(asleep.power.size(), 1u);
+    EXPECT_EQ(asleep.power[0].alias, "GPUModelPower");
+    countedPath = "nct6775";
+    sys.write("devices/" + card + "/power/runtime_status", "active\n");
+    pass();
+    const auto resumed = pass();
+    EXPECT_EQ(temperaturesOf(resumed), (Found{{"amdgpu@0000:03:00.0/edge", 45}}));
+    ASSERT_EQ(resumed.power.size(), 2u);
+    EXPECT_EQ(resumed.power[0].alias, "GPUModelPower"); // 97 % busy, though drawing less
+    EXPECT_EQ(resumed.power[1].alias, "");
+    ASSERT_EQ(resumed.fans.size(), 2u);
+    EXPECT_EQ(resumed.fans[1].name, "dell_smm/Processor Fan 2");
+}
+
+// Firmware-backed chips go to the slow lane by name, a channel once slow stays there and is read
+// no more than 2 % of the time, a cached chip is never read faster than its cache, and nothing
+// is read once nobody has asked for 10 s.
+TEST(SensorPoller, ReadsAtEachDriversPaceAndOnlyWhileClientsAsk) {
+    testing::TempDir sys;
+    addHwmonChip(sys, {"hwmon0", "platform/dell_smm_hwmon", "name=dell_smm;temp1_input=smm 45000"});
+    addHwmonChip(sys, {"hwmon1", "platform/nct6775.656", "name=nct6798;temp1_input=30000"});
+    addHwmonChip(sys, {"hwmon2", "platform/coretemp.0", "name=coretemp;temp1_input=smm 50000"});
+    const auto clock = std::make_shared<ManualUptimeClock>();
+    clockOfReads = clock.get();
+    boardReads = 0;
+    smmReads = 0;
+    HwmonHardwareMonitor monitor(sys.path(), manual(clock));
+    std::vector<int> boardReadsAt;
+    for (int tick = 0; tick < 40; ++tick) { // half seconds; a client asks for the first 5 s
+        if (tick < 10) {
+            monitor.sample();
+        }
+        monitor.step();
+        boardReadsAt.push_back(boardReads.load());
+        clock->advance(0.5);
+    }
+    for (std::size_t tick = 3; tick < boardReadsAt.size(); ++tick) {
+        EXPECT_LE(boardReadsAt[tick] - boardReadsAt[tick - 3], 1) << "at tick " << tick;
+    }
+    EXPECT_GE(boardReadsAt[28], 6);
+    EXPECT_EQ(boardReadsAt[29], boardReadsAt.back());
+    EXPECT_EQ(smmReads, 2); // each once: their half-second reads are due again after 25 s
+    monitor.sample();
+    monitor.step();
+    EXPECT_EQ(temperaturesOf(monitor.sample()),
+              (Found{{"coretemp/temp1", 50}, {"dell_smm/temp1", 45}, {"nct6798/temp1", 30}}));
+}
+
+TEST(SensorPoller, ChipsThatComeAndGoAreFoundWhileClientsAsk) {
+    testing::TempDir sys;
+    addHwmonChip(sys, {"hwmon0", "platform/coretemp.0", "name=coretemp;temp1_input=40000"});
+    int events[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_DGRAM, 0, events), 0);
+    host::FileDescriptor sender(events[0]);
+    const auto clock = std::make_shared<ManualUptimeClock>();
+    auto setup = manual(clock, testing::scriptedPread);
+    setup.openUevents = [receiver = events[1]] { return host::FileDescriptor(receiver); };
+    HwmonHardwareMonitor monitor(sys.path(), setup);
+    const auto keys = [&] {
+        monitor.sample();
+        monitor.step();
+        std::vector<std::string> found;
+        for (const auto& t : monitor.sample().temperatures) {
+            found.emplace_back(t.key);
+        }
+        return found;
+    };
+    EXPECT_EQ(keys(), std::vector<std::string>{"coretemp/temp1"});
+
+    // A USB cooler: found on the kernel's event, not on every snapshot.
+    addHwmonChip(sys, {"hwmon1", "pci0000:00/0000:00:14.0/usb1/1-4/1-4:1.0/0003:1E71:2007.0003",
+                       "name=kraken3;temp1_label=Coolant temp;temp1_input=31000"});
+    EXPECT_EQ(keys().size(), 1u);
+    const char event[] = "add@/devices/x/hwmon/hwmon1\0ACTION=add\0SUBSYSTEM=hwmon";
+    ASSERT_EQ(::send(sender.get(), event, sizeof event, 0), static_cast<ssize_t>(sizeof event));
+    EXPECT_EQ(keys(), (std::vector<std::string>{"coretemp/temp1", "kraken3@1-4:1.0/Coolant temp"}));
+
+    // A driver probed again: its old node's kept file reads ENODEV (one refresh later), and the
+    // pass after that finds the new node.
+    sys.write("devices/platform/coretemp.0/hwmon/hwmon0/temp1_input", "!19\n");
+    std::filesystem::remove(sys / "class/hwmon/hwmon0");
+    addHwmonChip(sys, {"hwmon5", "platform/coretemp.0", "name=coretemp;temp1_input=41000"});
+    for (int refresh = 0; refresh < 2; ++refresh) {
+        clock->advance(1);
+        keys();
+    }
+    EXPECT_EQ(temperaturesOf(monitor.sample()).front(), (Found::value_type{"coretemp/temp1", 41}));
+}
+
+// A FIFO planted in the tree cannot hold discovery; a read that blocks holds neither a request
+// nor the other sensors, and is reported once; a slow chip never holds the first snapshot.
+TEST(SensorPoller, ABlockingFileHoldsNeitherRequestsNorOtherSensors) {
+    testing::TempDir sys;
+    addHwmonChip(sys, {"hwmon0", "platform/coretemp.0", "name=coretemp;temp1_input=40000"});
+    addHwmonChip(sys, {"hwmon1", "platform/it87.2656", "name=it8688;temp1_input=gate 41000"});
+    addHwmonChip(sys, {"hwmon2", "platform/nct6775.656", "name=nct6798;temp1_input=32000"});
+    addHwmonChip(sys, {"hwmon3", "platform/dell_smm_hwmon", "name=dell_smm;temp1_input=gate 1"});
+    addHwmonChip(sys, {"hwmon4", "platform/pipe.0", "temp1_input=35000"});
+    ASSERT_EQ(::mkfifo((sys / "devices/platform/pipe.0/hwmon/hwmon4/name").c_str(), 0644), 0);
+    ASSERT_EQ(
+        ::mkfifo((sys / "devices/platform/coretemp.0/hwmon/hwmon0/temp2_input").c_str(), 0644), 0);
+    testing::addPowerSupply(sys, "BAT0", "platform/BAT0", "type=Battery;voltage_now=gate 1");
+    CapturedLines reported;
+    SensorPoller::Setup setup{.pread = timedPread};
+    setup.timing.firstWait = 0.25; // the pass cannot end: a file on it blocks
+    setup.timing.stuckAfter = 1;
+    setup.timing.rediscoverEvery = 1;
+    setup.report = reported.sink();
+    HwmonHardwareMonitor monitor(sys.path(), setup);
+    SysfsRegistry registry(sys.path(), setup);
+
+    const auto shown = [&](std::size_t count) {
+        return testing::pollUntil(std::chrono::seconds(10),
+                                  [&] { return temperaturesOf(monitor.sample()).size() == count; });
+    };
+    EXPECT_TRUE(shown(1));
+    EXPECT_EQ(temperaturesOf(monitor.sample()), (Found{{"coretemp/temp1", 40}}));
+    const auto battery = registry.firstEntry("AppleSmartBattery");
+    ASSERT_NE(battery, nullptr);
+    EXPECT_EQ(battery->numberProperty("Voltage"), std::nullopt);
+    EXPECT_TRUE(shown(2));
+    EXPECT_EQ(temperaturesOf(monitor.sample()).back(), (Found::value_type{"nct6798/temp1", 32}));
+    std::vector<std::string> lines; // the registry's stuck read is seen by its next lookup
+    EXPECT_TRUE(testing::pollUntil(std::chrono::seconds(10), [&] {
+        registry.firstEntry("AppleSmartBattery");
+        for (auto& line : reported.take()) {
+            lines.push_back(std::move(line));
+        }
+        return lines.size() >= 3;
+    }));
+    const std::string late = " did not answer within 1 s; its device is not read until it answers.";
+    EXPECT_EQ(lines,
+              (std::vector<std::string>{"Sensor file class/hwmon/hwmon1/temp1_input" + late,
+                                        "Sensor file class/hwmon/hwmon3/temp1_input" + late,
+                                        "Sensor file class/power_supply/BAT0/voltage_now" + late}));
+    gate.set_value();
+    EXPECT_TRUE(testing::pollUntil(std::chrono::seconds(10), [] { return readsAtTheGate == 0; }));
+    EXPECT_TRUE(shown(4)); // the chips that answered at last, from the next timed walk on
+}
+
+// Under a sanitizer, starting the fresh lanes alone takes longer.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr std::chrono::milliseconds snapshotLimit{400};
+#else
+constexpr std::chrono::milliseconds snapshotLimit{100};
+#endif
+
+// A hwmon input, a card file, an energy counter and the NVIDIA library each take 5 s: every
+// look a snapshot takes stays under 100 ms, a chip with 20 hung inputs costs one report (one
+// thread), and the other chip's value stays current.
+TEST(SensorPoller, HungReadsHoldNoSnapshot) {
+    testing::TempDir sys;
+    std::string hung = "name=coretemp";
+    for (int input = 1; input <= 20; ++input) {
+        hung += ";temp" + std::to_string(input) + "_input=hang 40000";
+    }
+    addHwmonChip(sys, {"hwmon0", "platform/coretemp.0", hung});
+    addHwmonChip(sys, {"hwmon1", "pci0000:00/0000:00:18.3", "name=k10temp;temp1_input=31000"});
+    addHwmonChip(sys, {"hwmon2", "platform/ina.0", "name=ina238;energy1_input=hang 5"});
+    testing::addGraphicsCard(sys, 0, "0000:03:00.0", "amdgpu", "gpu_busy_percent=hang 50");
+    testing::addGraphicsCard(sys, 1, "0000:02:00.0", "nvidia", "");
+    CapturedLines reported;
+    SensorPoller::Setup setup{.pread = testing::scriptedPread,
+                              .report = reported.sink(),
+                              .demand = std::make_shared<SharedDemand>()};
+    setup.timing.stuckAfter = 1;
+    setup.timing.slowRead = 1; // a busy test machine makes no other file slow
+    HwmonHardwareMonitor monitor(sys.path(), setup);
+    SysfsRegistry registry(sys.path(), setup, BRIVANE_TEST_FAKE_NVML);
+    EnergyPowerReader energy(std::make_shared<SysfsIOReportSource>(
+                                 sys.path(), testing::scriptedPread, "/proc", CpuSampling{}, setup),
+                             std::make_shared<ManualUptimeClock>());
+    for (int round = 0; round < 25; ++round) {
+        if (round == 15) {
+            sys.write("devices/pci0000:00/0000:00:18.3/hwmon/hwmon1/temp1_input", "32000\n");
+        }
+        const auto began = std::chrono::steady_clock::now();
+        monitor.sample();
+        registry.matchingEntries("IOAccelerator")->next();
+        registry.firstEntry("AppleSmartBattery");
+        energy.read();
+        EXPECT_LT(std::chrono::steady_clock::now() - began, snapshotLimit) << "round " << round;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    EXPECT_EQ(temperaturesOf(monitor.sample()), (Found{{"k10temp@0000:00:18.3/temp1", 32}}));
+    ASSERT_FALSE(monitor.sample().sources.empty());
+    EXPECT_EQ(monitor.sample().sources[0].name + (monitor.sample().sources[0].up ? "" : " down"),
+              "hwmon down");
+    const auto lines = reported.take();
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const auto& line) { return line.find("hwmon0") != line.npos; }),
+              1);
+}
+
+// A walk held up by one chip is left behind: the others are found at once, the chip again when
+// its read returns, and a chip added later on the timer.
+TEST(SensorPoller, DiscoveryRecoversFromAHungWalk) {
+    testing::TempDir sys;
+    addHwmonChip(sys, {"hwmon0", "platform/a.0", "name=a"});
+    addHwmonChip(sys, {"hwmon1", "platform/b.0", "name=b"});
+    std::atomic<int> walks{0};
+    using Names = std::vector<std::string>;
+    SensorPoller::Setup setup{.classFolders = {"class/hwmon"}, .report = [](std::string_view) {}};
+    setup.timing.stuckAfter = 0.3;
+    setup.timing.rediscoverEvery = 1;
+    CatalogPoller<Names> poller(
+        sys.path(),
+        [&walks](const std::shared_ptr<ChannelSet>& set) {
+            const bool first = walks++ == 0;
+            auto names = std::make_shared<Names>();
+            for (const auto& node : set->root().list("class/hwmon")) {
+                if (const auto name =
+                        set->root().readText(("class/hwmon/" + node + "/name").c_str())) {
+                    names->emplace_back(host::withoutNewline(*name));
+                    if (first && node == "hwmon0") {
+                        std::this_thread::sleep_for(
+                            std::chrono::milliseconds(1500)); // a read that hangs, once
+                    }
+                }
+            }
+            return std::shared_ptr<const Names>(std::move(names));
+        },
+        setup);
+    const auto found = [&](const Names& names) {
+        return testing::pollUntil(std::chrono::seconds(5), [&] {
+            const auto current = poller.current();
+            return current && *current == names;
+        });
+    };
+    EXPECT_TRUE(found({"b"}));
+    EXPECT_FALSE(poller.up());
+    EXPECT_TRUE(found({"a", "b"}));
+    EXPECT_TRUE(poller.up());
+    addHwmonChip(sys, {"hwmon2", "platform/c.0", "name=c"});
+    EXPECT_TRUE(found({"a", "b", "c"}));
+}
+
+// A file that keeps failing is looked for again once, then left alone; one the user may not
+// read is not looked for at all.
+TEST(SensorPoller, FailingFilesAreRetired) {
+    static std::atomic<int> failingReads{0};
+    const auto counting = +[](int fd, void* buffer, std::size_t size, off_t offset) -> ssize_t {
+        char first = 0;
+        if (::pread(fd, &first, 1, 0) == 1 && first == '!') {
+            ++failingReads;
+        }
+        return testing::scriptedPread(fd, buffer, size, offset);
+    };
+    testing::TempDir sys;
+    addHwmonChip(sys, {"hwmon0", "platform/coretemp.0",
+                       "name=coretemp;temp1_input=40000;temp2_input=!19;temp3_input=!13"});
+    const auto clock = std::make_shared<ManualUptimeClock>();
+    HwmonHardwareMonitor monitor(sys.path(),
+                                 {.clock = clock, .pread = counting, .background = false});
+    for (int pass = 0; pass < 10; ++pass) {
+        monitor.sample();
+        monitor.step();
+        clock->advance(1);
+    }
+    EXPECT_EQ(failingReads, 3); // ENODEV twice, EACCES once
+    EXPECT_EQ(temperaturesOf(monitor.sample()), (Found{{"coretemp/temp1", 40}}));
+}
+
+} // namespace
+} // namespace brivane::platform::linux_backend

@@ -1,0 +1,63 @@
+#include "backends/linux/polling/uevent.h"
+
+#include <gtest/gtest.h>
+#include <linux/netlink.h>
+#include <string>
+#include <sys/socket.h>
+
+namespace brivane::platform::linux_backend {
+namespace {
+
+using namespace std::string_literals;
+
+constexpr std::string_view watched[] = {"hwmon", "power_supply"};
+
+// Which kernel messages ask for another discovery: a device of a watched subsystem added,
+// removed or moved; never a change, a foreign subsystem, udev's own messages or noise.
+TEST(Uevents, OnlyDevicesComingAndGoingAskForADiscovery) {
+    const std::pair<std::string, bool> cases[] = {
+        {"add@/devices/x/hwmon/hwmon1\0ACTION=add\0SUBSYSTEM=hwmon"s, true},
+        {"remove@/devices/BAT1\0SUBSYSTEM=power_supply\0"s, true},
+        {"move@/devices/y\0SUBSYSTEM=hwmon"s, true},
+        {"change@/devices/BAT0\0SUBSYSTEM=power_supply"s, false},
+        {"add@/devices/card1\0SUBSYSTEM=drm"s, false},
+        {"add@/devices/x\0SUBSYSTEM=hwmonx"s, false},
+        {"libudev\0\xfe\xed\xca\xfeSUBSYSTEM=hwmon"s, false},
+        {"@/devices/x\0SUBSYSTEM=hwmon"s, false},
+        {"add@/devices/x"s, false}, // no field list at all
+    };
+    for (const auto& [message, asks] : cases) {
+        SCOPED_TRACE(message);
+        const auto event = parseUevent(message);
+        EXPECT_EQ(event && addsOrRemoves(*event, watched), asks);
+    }
+
+    // Draining: only the relevant message among several counts, and an empty socket is none.
+    int pair[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK, 0, pair), 0);
+    const host::FileDescriptor sender(pair[0]), receiver(pair[1]);
+    EXPECT_FALSE(drainUevents(receiver.get(), watched));
+    for (const auto& index : {3, 0, 4}) {
+        const std::string& message = cases[index].first;
+        ASSERT_GT(::send(sender.get(), message.data(), message.size(), 0), 0);
+    }
+    EXPECT_TRUE(drainUevents(receiver.get(), watched));
+    EXPECT_FALSE(drainUevents(receiver.get(), watched));
+
+    // The same message from a process (port id not 0): root may send one, never the kernel.
+    const auto kernels = openUeventSocket();
+    const host::FileDescriptor forger(::socket(AF_NETLINK, SOCK_DGRAM, NETLINK_KOBJECT_UEVENT));
+    sockaddr_nl to{AF_NETLINK, 0, 0, 0};
+    socklen_t size = sizeof to;
+    ASSERT_TRUE(kernels.valid() && forger.valid());
+    ASSERT_EQ(::getsockname(kernels.get(), reinterpret_cast<sockaddr*>(&to), &size), 0);
+    const std::string& forged = cases[0].first;
+    if (::sendto(forger.get(), forged.data(), forged.size(), 0, reinterpret_cast<sockaddr*>(&to),
+                 sizeof to) < 0) {
+        GTEST_SKIP() << "sending needs CAP_NET_ADMIN";
+    }
+    EXPECT_FALSE(drainUevents(kernels.get(), watched));
+}
+
+} // namespace
+} // namespace brivane::platform::linux_backend
