@@ -20,7 +20,7 @@ namespace {
 
 using namespace brivane::platform;
 using brivane::identity::CodeRequirement;
-using namespace brivane::platform::host;
+using namespace brivane::platform::posix;
 
 std::string pemOf(X509* certificate) {
     const std::unique_ptr<BIO, decltype(&BIO_free)> bio(BIO_new(BIO_s_mem()), &BIO_free);
@@ -42,8 +42,9 @@ std::string pemOf(EVP_PKEY* key) {
 struct Fixture {
     std::filesystem::path executable;
     std::shared_ptr<const CmsVerifier> verifier;
-    CodeRequirement requirement = *CodeRequirement::parse(
-        brivane::SensorCompanionIdentity::clientRequirement("dev.qorva.brivane", "BENCHTEAM1"));
+    CodeRequirement requirement =
+        *CodeRequirement::parse(brivane::identity::SensorCompanionIdentity::clientRequirement(
+            "dev.qorva.brivane", "BENCHTEAM1"));
 
     Fixture() {
         const std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(EVP_EC_gen("P-256"),
@@ -70,10 +71,10 @@ struct Fixture {
         }
         std::ofstream(executable, std::ios::binary) << program;
         std::string error;
-        const auto signature = brivane::platform::host::cmsSign(
-            brivane::platform::host::executableSignatureContent(
+        const auto signature = brivane::platform::posix::cmsSign(
+            brivane::platform::posix::executableSignatureContent(
                 "dev.qorva.brivane",
-                brivane::platform::sha256Hex(
+                brivane::base::sha256Hex(
                     {reinterpret_cast<const unsigned char*>(program.data()), program.size()})),
             {pemOf(certificate.get()), pemOf(key.get()), ""}, error);
         std::ofstream(executable.string() + ".sig", std::ios::binary) << signature.value_or("");
@@ -88,7 +89,7 @@ struct Fixture {
 void FirstConnectionHashesAndVerifies(benchmark::State& state) {
     const Fixture fixture;
     for (auto _ : state) {
-        brivane::platform::host::ExeSignatureSource source(fixture.verifier);
+        brivane::platform::posix::ExeSignatureSource source(fixture.verifier);
         const auto signature = source.signatureOfFile(fixture.executable.string());
         if (!signature || !fixture.requirement.isSatisfiedBy(*signature)) {
             state.SkipWithError("the bench client was not admitted");
@@ -100,7 +101,7 @@ BENCHMARK(FirstConnectionHashesAndVerifies)->Unit(benchmark::kMicrosecond);
 
 void RepeatedConnectionHitsTheCache(benchmark::State& state) {
     const Fixture fixture;
-    brivane::platform::host::ExeSignatureSource source(fixture.verifier);
+    brivane::platform::posix::ExeSignatureSource source(fixture.verifier);
     source.signatureOfFile(fixture.executable.string());
     for (auto _ : state) {
         const auto signature = source.signatureOfFile(fixture.executable.string());
@@ -115,7 +116,7 @@ BENCHMARK(RepeatedConnectionHitsTheCache)->Unit(benchmark::kMicrosecond);
 // The pid pinning, start-time reads and executable lookup of a live peer (this process, which
 // has no signature, so no hashing follows).
 void ProcessLookupOfALivePeer(benchmark::State& state) {
-    brivane::platform::host::ExeSignatureSource source(std::make_shared<const CmsVerifier>(""));
+    brivane::platform::posix::ExeSignatureSource source(std::make_shared<const CmsVerifier>(""));
     const PeerInfo self{::getpid(), ::getuid(), ::getgid(), std::nullopt};
     for (auto _ : state) {
         benchmark::DoNotOptimize(source.signatureOf(self));

@@ -15,7 +15,7 @@ namespace brivane {
 namespace {
 
 using namespace platform::linux_backend;
-using platform::host::RootedDirectory;
+using platform::posix::RootedDirectory;
 
 constexpr int cpuCount = 32;
 

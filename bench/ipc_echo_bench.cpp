@@ -18,7 +18,7 @@ const std::string document(2048, ' ');
 
 // Answers every request with the same document, at once or from a serial queue as the
 // service does.
-class EchoService final : public brivane::BrivaneSensorSnapshotXPC {
+class EchoService final : public brivane::ipc::BrivaneSensorSnapshotXPC {
 public:
     explicit EchoService(bool hop) : hop_(hop) {}
     void snapshotWithReply(Reply reply) override { answer(std::move(reply)); }
@@ -36,7 +36,7 @@ private:
         queue_.async([reply = std::move(reply)] { reply(document); });
     }
     bool hop_;
-    brivane::platform::SerialQueue queue_{"bench.echo.Readings"};
+    brivane::base::SerialQueue queue_{"bench.echo.Readings"};
 };
 
 std::string temporaryDirectory() {
@@ -70,7 +70,7 @@ BENCHMARK(BM_RoundTripBareSocket)->UseRealTime();
 void listenerRoundTrips(benchmark::State& state, bool hop) {
     const auto directory = temporaryDirectory();
     {
-        auto created = brivane::Listener::atPath(directory + "/endpoint");
+        auto created = brivane::ipc::Listener::atPath(directory + "/endpoint");
         created.listener->setDelegate(std::make_shared<EchoService>(hop));
         created.listener->resume();
         std::thread loop([&] { created.listener->run(); });

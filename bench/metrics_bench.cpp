@@ -5,7 +5,7 @@
 #include "backends/linux/hwmon/hwmon_hardware_monitor.h"
 #include "core/sensor_details.h"
 #include "formats/document_codec.h"
-#include "metrics_text.h"
+#include "sensors-common/metrics_text.h"
 #include "watched_machine.h"
 
 #include <benchmark/benchmark.h>

@@ -4,7 +4,7 @@
 //   standInTool     the executable, spawned; wall minus its 200 ms window
 //   procpsTool      "ps -A -o pid=,pcpu=,comm=", spawned
 // Spawned runs report the child's user+system CPU time (wait4) as cpu_ms.
-#include "process_tools.h"
+#include "system-tools/process_tools.h"
 
 #include <algorithm>
 #include <array>

@@ -32,7 +32,7 @@ BENCHMARK(BM_StorageHealthParse);
 
 // Start, capture and reap one short-lived child: the floor of every tool-backed reading.
 void BM_ToolRunTrue(benchmark::State& state) {
-    brivane::platform::host::SpawnToolRunner runner;
+    brivane::platform::posix::SpawnToolRunner runner;
     brivane::platform::ToolRun run;
     run.path = "/bin/true";
     for (auto _ : state) {

@@ -27,7 +27,7 @@ private:
 
 bool bounded(std::string_view text) {
     using Reading = brivane::SensorSnapshot::AccessoryReading;
-    return text.size() <= Reading::maxNameBytes && brivane::utf8::isValid(text);
+    return text.size() <= Reading::maxNameBytes && brivane::base::utf8::isValid(text);
 }
 
 } // namespace

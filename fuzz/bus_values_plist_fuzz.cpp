@@ -1,11 +1,11 @@
 // Bus properties of any type and value, strings of any bytes, become power-source and disk
 // property lists that always parse: a present device with a level from 0 to 100 gives exactly
 // one accessory reading, and a disk description always names the disk asked for.
-#include "disk_description.h"
 #include "formats/sensor_snapshot.h"
 #include "formats/storage_health.h"
-#include "power_sources.h"
 #include "readers/property_list.h"
+#include "system-tools/disk_description.h"
+#include "system-tools/power_sources.h"
 
 #include <array>
 #include <cstddef>

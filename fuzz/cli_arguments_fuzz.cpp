@@ -1,6 +1,6 @@
 // Any argument vector (the input's lines) must parse without crashing into options or one line
 // of error; an accepted ranking kind or command is always one of the valid words.
-#include "cli_options.h"
+#include "sensors-common/cli_options.h"
 
 #include <cstddef>
 #include <cstdint>

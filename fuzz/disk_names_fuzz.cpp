@@ -1,6 +1,6 @@
 // Any listing of block devices (one name a line) gives whole disks in one stable order, each
 // once, each from the listing; and "diskN" names round-trip through their numbers.
-#include "disk_names.h"
+#include "disk-names/disk_names.h"
 
 #include <algorithm>
 #include <cstddef>

@@ -10,7 +10,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
-    const auto info = brivane::platform::host::infoDictionaryFromBytes(bytes);
+    const auto info = brivane::platform::posix::infoDictionaryFromBytes(bytes);
     if (const auto team = info->stringValue("BrivaneTeamIdentifier")) {
         if (team->size() > size) {
             std::abort();

@@ -1,6 +1,6 @@
 // Any --listen text must parse without crashing, and an accepted address must read back the
 // same from the form handed to the HTTP server.
-#include "listen_address.h"
+#include "metrics-exporter/listen_address.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -25,8 +25,9 @@ bool isBlank(char c) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
-    const std::string text = brivane::utf8::replacingInvalid(bytes);
-    require(brivane::utf8::replacingInvalid(text) == text); // the repair leaves valid text alone
+    const std::string text = brivane::base::utf8::replacingInvalid(bytes);
+    require(brivane::base::utf8::replacingInvalid(text) ==
+            text); // the repair leaves valid text alone
 
     const std::unordered_set<int32_t> excluded{1, 4242};
     const auto readings = brivane::ProcessDetailsReader::parseEnergy(text, excluded);

@@ -1,9 +1,9 @@
 // Any bytes as /proc/<pid>/stat or schedstat, and as a process name: the parsers never read
 // out of bounds, and a name of any bytes yields exactly one process-status line that the
 // reader's line rule takes back with the same pid and figure.
-#include "process_listing.h"
-#include "process_sampling.h"
 #include "readers/process_status_line.h"
+#include "system-tools/process_listing.h"
+#include "system-tools/process_sampling.h"
 
 #include <algorithm>
 #include <cstdlib>

@@ -67,11 +67,13 @@ FuzzKey readKey(Input& in) {
     if (flags & 0x01) {
         k.key.key = in.word();
     } else {
-        k.key.key = brivane::fourCharCode(kKnownNames[in.byte() % std::size(kKnownNames)]);
+        k.key.key =
+            brivane::platform::fourCharCode(kKnownNames[in.byte() % std::size(kKnownNames)]);
     }
-    k.key.dataType = (flags & 0x02)
-                         ? in.word()
-                         : brivane::fourCharCode(kKnownTypes[in.byte() % std::size(kKnownTypes)]);
+    k.key.dataType =
+        (flags & 0x02)
+            ? in.word()
+            : brivane::platform::fourCharCode(kKnownTypes[in.byte() % std::size(kKnownTypes)]);
     k.key.dataAttributes = in.byte();
     k.key.bytes = in.bytes(in.byte() % 48);
     k.key.dataSize = (flags & 0x04) ? in.word() : static_cast<std::uint32_t>(k.key.bytes.size());

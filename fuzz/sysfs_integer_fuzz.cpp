@@ -11,7 +11,7 @@
 namespace {
 
 template <class T> void checkRoundTrip(std::string_view text, T value) {
-    text = brivane::platform::host::withoutNewline(text);
+    text = brivane::platform::posix::withoutNewline(text);
     const bool negative = !text.empty() && text.front() == '-';
     if (!text.empty() && (text.front() == '-' || text.front() == '+'))
         text.remove_prefix(1);
@@ -28,10 +28,10 @@ template <class T> void checkRoundTrip(std::string_view text, T value) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    using namespace brivane::platform::host;
+    using namespace brivane::platform::posix;
     const std::string_view text(reinterpret_cast<const char*>(data), size);
-    const auto signedValue = brivane::platform::host::parseInteger(text);
-    const auto unsignedValue = brivane::platform::host::parseUnsigned(text);
+    const auto signedValue = brivane::platform::posix::parseInteger(text);
+    const auto unsignedValue = brivane::platform::posix::parseUnsigned(text);
     if (signedValue)
         checkRoundTrip(text, *signedValue);
     if (unsignedValue)

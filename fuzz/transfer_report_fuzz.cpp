@@ -8,9 +8,9 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view output(reinterpret_cast<const char*>(data), size);
-    const auto report = brivane::platform::host::parseTransferReport(output);
+    const auto report = brivane::platform::posix::parseTransferReport(output);
     if (report && output.substr(0, output.find('\n') + 1) !=
-                      brivane::platform::host::transferReportHead(*report)) {
+                      brivane::platform::posix::transferReportHead(*report)) {
         std::abort();
     }
     return 0;

@@ -146,7 +146,7 @@ int main(int argc, char** argv) {
 
         if (!agent.empty()) {
             const std::string endpoint =
-                runtime + "/" + brivane::SensorCompanionIdentity::service(team);
+                runtime + "/" + brivane::identity::SensorCompanionIdentity::service(team);
             const char* path = std::getenv("PATH");
             brivane::testing::ChildProcess process(
                 {agent, "--agent"},

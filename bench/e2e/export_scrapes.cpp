@@ -1,6 +1,6 @@
 #include "export_scrapes.h"
 
-#include "metrics_exporter.h"
+#include "metrics-exporter/metrics_exporter.h"
 
 #include <algorithm>
 #include <chrono>

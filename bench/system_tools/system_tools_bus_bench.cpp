@@ -12,7 +12,7 @@ namespace {
 
 using brivane::platform::ToolEnvironment;
 using brivane::platform::ToolRun;
-using brivane::platform::host::SpawnToolRunner;
+using brivane::platform::posix::SpawnToolRunner;
 using brivane::testing::MockSystemBus;
 
 const std::string tools = BRIVANE_SYSTEM_TOOLS;

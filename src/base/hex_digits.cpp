@@ -1,6 +1,6 @@
 #include "base/hex_digits.h"
 
-namespace brivane::platform {
+namespace brivane::base {
 
 std::string lowerHex(std::span<const unsigned char> bytes) {
     static constexpr char digits[] = "0123456789abcdef";
@@ -13,4 +13,4 @@ std::string lowerHex(std::span<const unsigned char> bytes) {
     return hex;
 }
 
-} // namespace brivane::platform
+} // namespace brivane::base

@@ -3,9 +3,9 @@
 #include <span>
 #include <string>
 
-namespace brivane::platform {
+namespace brivane::base {
 
 // Bytes as lower-case hexadecimal, two digits each (how digests are written and compared).
 std::string lowerHex(std::span<const unsigned char> bytes);
 
-} // namespace brivane::platform
+} // namespace brivane::base

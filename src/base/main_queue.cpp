@@ -2,7 +2,7 @@
 
 #include <utility>
 
-namespace brivane::platform {
+namespace brivane::base {
 
 void MainQueue::async(std::function<void()> work) {
     std::function<void()> wakeUp;
@@ -38,4 +38,4 @@ MainQueue& mainQueue() {
     return queue;
 }
 
-} // namespace brivane::platform
+} // namespace brivane::base

@@ -4,7 +4,7 @@
 #include <functional>
 #include <mutex>
 
-namespace brivane::platform {
+namespace brivane::base {
 
 // Work for the main thread. Any thread may post; the run loop drains it. Until a run loop
 // installs its wake-up, posted work simply waits for the next drain.
@@ -28,4 +28,4 @@ private:
 // The process's one main queue.
 MainQueue& mainQueue();
 
-} // namespace brivane::platform
+} // namespace brivane::base

@@ -5,7 +5,7 @@
 #include <future>
 #include <utility>
 
-namespace brivane::platform {
+namespace brivane::base {
 
 SerialQueue::SerialQueue(std::string label, ThreadPriority priority)
     : label_(std::move(label)), priority_(priority) {
@@ -71,4 +71,4 @@ void SerialQueue::runWorker() {
     }
 }
 
-} // namespace brivane::platform
+} // namespace brivane::base

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <thread>
 
-namespace brivane::platform {
+namespace brivane::base {
 
 // A labelled serial executor with a worker thread of its own. Work runs one item at a time in
 // the order it was queued. The destructor stops accepting work, runs what is already queued
@@ -49,4 +49,4 @@ private:
     std::thread worker_;
 };
 
-} // namespace brivane::platform
+} // namespace brivane::base

@@ -5,7 +5,7 @@
 #include <array>
 #include <openssl/evp.h>
 
-namespace brivane::platform {
+namespace brivane::base {
 
 std::string sha256Hex(std::span<const unsigned char> bytes) {
     std::array<unsigned char, EVP_MAX_MD_SIZE> digest{};
@@ -17,4 +17,4 @@ std::string sha256Hex(std::span<const unsigned char> bytes) {
     return lowerHex(std::span(digest).first(length));
 }
 
-} // namespace brivane::platform
+} // namespace brivane::base

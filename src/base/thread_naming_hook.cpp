@@ -2,7 +2,7 @@
 
 #include <atomic>
 
-namespace brivane::platform {
+namespace brivane::base {
 namespace {
 
 // Constant-initialised, so installing from a static initialiser of any unit is safe.
@@ -28,4 +28,4 @@ void setCurrentThreadPriority(ThreadPriority priority) {
     }
 }
 
-} // namespace brivane::platform
+} // namespace brivane::base

@@ -2,7 +2,7 @@
 
 #include <string_view>
 
-namespace brivane::platform {
+namespace brivane::base {
 
 // How much of the processor a thread may claim against the others of the process.
 enum class ThreadPriority {
@@ -27,4 +27,4 @@ struct ThreadNaming {
 
 void installThreadNaming(ThreadNaming naming);
 
-} // namespace brivane::platform
+} // namespace brivane::base

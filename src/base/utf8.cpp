@@ -1,6 +1,6 @@
 #include "base/utf8.h"
 
-namespace brivane::utf8 {
+namespace brivane::base::utf8 {
 
 Sequence decode(std::string_view bytes, std::size_t at) {
     const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
@@ -78,4 +78,4 @@ std::string_view truncated(std::string_view bytes, std::size_t maxBytes) {
     return bytes.substr(0, cut);
 }
 
-} // namespace brivane::utf8
+} // namespace brivane::base::utf8

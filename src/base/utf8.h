@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-namespace brivane::utf8 {
+namespace brivane::base::utf8 {
 
 inline constexpr std::string_view replacementCharacter = "\xEF\xBF\xBD";
 
@@ -29,4 +29,4 @@ std::string replacingInvalid(std::string_view bytes);
 // The longest prefix of at most maxBytes bytes that does not cut a sequence in two.
 std::string_view truncated(std::string_view bytes, std::size_t maxBytes);
 
-} // namespace brivane::utf8
+} // namespace brivane::base::utf8

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <system_error>
 
-namespace brivane {
+namespace brivane::base {
 
 // The whole text as one number, or nothing. from_chars alone stops at the first character it
 // cannot use and reports success for what came before, so "12abc" would read as 12. No sign
@@ -34,4 +34,4 @@ std::optional<T> wholeNumber(std::string_view text,
     return value;
 }
 
-} // namespace brivane
+} // namespace brivane::base

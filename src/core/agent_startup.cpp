@@ -10,7 +10,7 @@ namespace brivane {
 
 AgentStartupDependencies AgentStartupDependencies::platformDefaults() {
     return {platform::makeDefaultBundleInfo(), platform::makeDefaultProcessTable(),
-            [](std::string_view serviceName) { return Listener::create(serviceName); },
+            [](std::string_view serviceName) { return ipc::Listener::create(serviceName); },
             [] { return std::make_shared<SensorCompanion>(); },
             platform::makeDefaultReplacementCheck()};
 }
@@ -31,8 +31,8 @@ int runAgent(const AgentStartupDependencies& dependencies, std::ostream& err) {
         return refuse(err, "the agent runs only from its application bundle, whose information "
                            "names its team; this executable has none");
     }
-    const std::string serviceName = SensorCompanionIdentity::service(*team);
-    const std::string_view client = SensorCompanionIdentity::client;
+    const std::string serviceName = identity::SensorCompanionIdentity::service(*team);
+    const std::string_view client = identity::SensorCompanionIdentity::client;
 
     // An agent serves its own user only: never as root, never set-uid.
     const auto realUser = dependencies.processTable->realUserID();
@@ -45,17 +45,17 @@ int runAgent(const AgentStartupDependencies& dependencies, std::ostream& err) {
     platform::holdTerminationRequests();
     auto creation = dependencies.createListener(serviceName);
     if (!creation.listener) {
-        return refuse(err, creation.failure == ListenerFailure::alreadyServing
+        return refuse(err, creation.failure == ipc::ListenerFailure::alreadyServing
                                ? creation.message + "; nothing to do"
                                : "cannot serve: " + creation.message);
     }
-    Listener& listener = *creation.listener;
+    ipc::Listener& listener = *creation.listener;
     // Before the service starts its queues' threads, which inherit the blocked signals.
     listener.stopOnTermination();
 
     const auto service = dependencies.makeService();
-    installConnectionRequirement(listener,
-                                 SensorCompanionIdentity::clientRequirement(client, *team));
+    installConnectionRequirement(
+        listener, identity::SensorCompanionIdentity::clientRequirement(client, *team));
     listener.setDelegate(service);
     // An upgrade replaces the executable under the running agent, whose clients then refuse it
     // (the file it runs carries no signature any more). It makes way: the socket unit starts

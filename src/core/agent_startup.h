@@ -21,8 +21,8 @@ inline constexpr int exitUsage = 2;
 struct AgentStartupDependencies {
     std::shared_ptr<const platform::BundleInfo> bundleInfo;
     std::shared_ptr<const platform::ProcessTable> processTable;
-    std::function<ListenerCreation(std::string_view serviceName)> createListener;
-    std::function<std::shared_ptr<BrivaneSensorSnapshotXPC>()> makeService;
+    std::function<ipc::ListenerCreation(std::string_view serviceName)> createListener;
+    std::function<std::shared_ptr<ipc::BrivaneSensorSnapshotXPC>()> makeService;
     // Whether the agent's executable was replaced on disk since it started; may be empty.
     std::function<bool()> executableReplaced;
 

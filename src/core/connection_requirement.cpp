@@ -8,20 +8,20 @@
 namespace brivane {
 
 // A requirement that does not parse admits nobody rather than everybody.
-void installConnectionRequirement(Listener& listener, const std::string& requirement) {
+void installConnectionRequirement(ipc::Listener& listener, const std::string& requirement) {
     auto parsed = identity::CodeRequirement::parse(requirement);
     if (!parsed) {
-        listener.setAdmission([](const PeerInfo&) { return false; });
+        listener.setAdmission([](const platform::PeerInfo&) { return false; });
         return;
     }
     auto rule = std::make_shared<const identity::CodeRequirement>(std::move(*parsed));
     auto signatures = platform::makeDefaultPeerSignatureSource();
     listener.setAdmission(
-        [rule, signatures](const PeerInfo& peer) {
+        [rule, signatures](const platform::PeerInfo& peer) {
             const auto signature = signatures->signatureOf(peer);
             return signature && rule->isSatisfiedBy(*signature);
         },
-        [rule, signatures](const PeerInfo& peer) -> std::optional<bool> {
+        [rule, signatures](const platform::PeerInfo& peer) -> std::optional<bool> {
             const auto known = signatures->knownSignatureOf(peer);
             if (!known) {
                 return std::nullopt;

@@ -11,7 +11,7 @@ namespace brivane {
 // Encodes one document for one reply and hands the bytes over; a document that cannot be
 // encoded is answered with no data, never with part of it. Returns the encoded size.
 template <typename Document>
-std::size_t replyWith(const BrivaneSensorSnapshotXPC::Reply& reply, const Document& document,
+std::size_t replyWith(const ipc::BrivaneSensorSnapshotXPC::Reply& reply, const Document& document,
                       std::size_t capacityHint = 0) {
     std::string bytes;
     bytes.reserve(capacityHint);

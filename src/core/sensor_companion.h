@@ -32,7 +32,7 @@ namespace brivane {
 // five serial work queues, and answers the five requests of the protocol. Every piece of
 // mutable state is confined to one queue, so the object takes no lock of its own. The queues
 // take clients in turn, serve identical waiting rankings with one run and skip abandoned work.
-class SensorCompanion final : public BrivaneSensorSnapshotXPC {
+class SensorCompanion final : public ipc::BrivaneSensorSnapshotXPC {
 public:
     // Everything the service reaches the machine through.
     struct Dependencies {

@@ -12,11 +12,11 @@ constexpr std::size_t smallestSweep = 64;
 
 } // namespace
 
-TurnQueue::TurnQueue(std::string label, platform::ThreadPriority priority)
+TurnQueue::TurnQueue(std::string label, base::ThreadPriority priority)
     : sweepAbove_(smallestSweep), queue_(std::move(label), priority) {}
 
 TurnQueue::~TurnQueue() {
-    std::vector<ServiceReply> unanswered;
+    std::vector<ipc::ServiceReply> unanswered;
     {
         std::lock_guard lock(mutex_);
         closing_ = true;
@@ -35,8 +35,8 @@ TurnQueue::~TurnQueue() {
     }
 }
 
-void TurnQueue::async(ServiceReply reply, std::string key, Work work) {
-    std::vector<ServiceReply> dropped;
+void TurnQueue::async(ipc::ServiceReply reply, std::string key, Work work) {
+    std::vector<ipc::ServiceReply> dropped;
     std::unique_lock lock(mutex_);
     if (closing_) {
         lock.unlock();
@@ -68,7 +68,8 @@ void TurnQueue::async(ServiceReply reply, std::string key, Work work) {
     }
 }
 
-void TurnQueue::runHereOrAsync(ServiceReply reply, Work work, const std::function<bool()>& quick) {
+void TurnQueue::runHereOrAsync(ipc::ServiceReply reply, Work work,
+                               const std::function<bool()>& quick) {
     bool held = false;
     {
         std::lock_guard lock(mutex_);
@@ -100,7 +101,7 @@ std::size_t TurnQueue::waitingRequests() {
 }
 
 void TurnQueue::runNext() {
-    std::vector<ServiceReply> dropped;
+    std::vector<ipc::ServiceReply> dropped;
     std::shared_ptr<Job> job;
     {
         std::lock_guard lock(mutex_);
@@ -111,7 +112,7 @@ void TurnQueue::runNext() {
         }
     }
     dropped.clear();
-    job->work(ServiceReply::all(std::move(job->replies)));
+    job->work(ipc::ServiceReply::all(std::move(job->replies)));
     job.reset();
     std::lock_guard lock(mutex_);
     if (rotation_.empty() || closing_) {
@@ -121,7 +122,7 @@ void TurnQueue::runNext() {
     }
 }
 
-std::shared_ptr<TurnQueue::Job> TurnQueue::takeNextLocked(std::vector<ServiceReply>& dropped) {
+std::shared_ptr<TurnQueue::Job> TurnQueue::takeNextLocked(std::vector<ipc::ServiceReply>& dropped) {
     while (!rotation_.empty()) {
         const std::uint64_t client = rotation_.front();
         rotation_.pop_front();
@@ -163,7 +164,7 @@ void TurnQueue::enlistLocked(std::uint64_t client, const std::shared_ptr<Job>& j
 }
 
 // Takes a waiting job out for good, its replies into `into`.
-void TurnQueue::retireLocked(Job& job, std::vector<ServiceReply>& into) {
+void TurnQueue::retireLocked(Job& job, std::vector<ipc::ServiceReply>& into) {
     held_ -= job.replies.size();
     for (auto& reply : job.replies) {
         into.push_back(std::move(reply));
@@ -176,7 +177,7 @@ void TurnQueue::retireLocked(Job& job, std::vector<ServiceReply>& into) {
 }
 
 // Leaves only the replies somebody waits for; false (and the job retired) when none is left.
-bool TurnQueue::dropUnwantedLocked(Job& job, std::vector<ServiceReply>& dropped) {
+bool TurnQueue::dropUnwantedLocked(Job& job, std::vector<ipc::ServiceReply>& dropped) {
     const auto unwanted = std::stable_partition(job.replies.begin(), job.replies.end(),
                                                 [](const auto& reply) { return reply.isWanted(); });
     held_ -= static_cast<std::size_t>(job.replies.end() - unwanted);
@@ -189,7 +190,7 @@ bool TurnQueue::dropUnwantedLocked(Job& job, std::vector<ServiceReply>& dropped)
     return true;
 }
 
-void TurnQueue::sweepLocked(std::vector<ServiceReply>& dropped) {
+void TurnQueue::sweepLocked(std::vector<ipc::ServiceReply>& dropped) {
     for (auto line = lines_.begin(); line != lines_.end();) {
         std::erase_if(line->second, [&](const std::shared_ptr<Job>& job) {
             return job->taken || !dropUnwantedLocked(*job, dropped);

@@ -22,10 +22,10 @@ namespace brivane {
 // (its connections have gone) is dropped before it runs; a run already started finishes.
 class TurnQueue {
 public:
-    using Work = std::function<void(const ServiceReply& reply)>;
+    using Work = std::function<void(const ipc::ServiceReply& reply)>;
 
     explicit TurnQueue(std::string label,
-                       platform::ThreadPriority priority = platform::ThreadPriority::normal);
+                       base::ThreadPriority priority = base::ThreadPriority::normal);
     // Answers what still waits with no data, without running it; the running item finishes.
     ~TurnQueue();
 
@@ -34,13 +34,13 @@ public:
 
     const std::string& label() const { return queue_.label(); }
 
-    void async(ServiceReply reply, std::string key, Work work);
+    void async(ipc::ServiceReply reply, std::string key, Work work);
 
     // Runs work at once on the calling thread when nothing of this queue runs or waits and
     // quick() agrees (asked while the queue is held, so it may read the queue's state); else
     // queues it as async with no key. Short work then costs no hand-off to the worker, and the
     // queue still runs one item at a time, in turn.
-    void runHereOrAsync(ServiceReply reply, Work work, const std::function<bool()>& quick);
+    void runHereOrAsync(ipc::ServiceReply reply, Work work, const std::function<bool()>& quick);
 
     // Requests held by waiting work (answered or dropped ones leave at once or at the next
     // sweep); for tests.
@@ -50,16 +50,16 @@ private:
     struct Job {
         std::string key;
         Work work;
-        std::vector<ServiceReply> replies;
+        std::vector<ipc::ServiceReply> replies;
         bool taken = false;
     };
 
     void runNext();
-    std::shared_ptr<Job> takeNextLocked(std::vector<ServiceReply>& dropped);
+    std::shared_ptr<Job> takeNextLocked(std::vector<ipc::ServiceReply>& dropped);
     void enlistLocked(std::uint64_t client, const std::shared_ptr<Job>& job);
-    void retireLocked(Job& job, std::vector<ServiceReply>& dropped);
-    bool dropUnwantedLocked(Job& job, std::vector<ServiceReply>& dropped);
-    void sweepLocked(std::vector<ServiceReply>& dropped);
+    void retireLocked(Job& job, std::vector<ipc::ServiceReply>& dropped);
+    bool dropUnwantedLocked(Job& job, std::vector<ipc::ServiceReply>& dropped);
+    void sweepLocked(std::vector<ipc::ServiceReply>& dropped);
 
     std::mutex mutex_;
     std::unordered_map<std::string, std::shared_ptr<Job>> waitingByKey_;
@@ -70,7 +70,7 @@ private:
     std::size_t sweepAbove_;
     bool scheduled_ = false;
     bool closing_ = false;
-    platform::SerialQueue queue_; // last: its worker stops before the rest goes
+    base::SerialQueue queue_; // last: its worker stops before the rest goes
 };
 
 } // namespace brivane

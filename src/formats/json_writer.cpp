@@ -107,13 +107,13 @@ void JsonWriter::appendEscaped(std::string_view text) {
             continue;
         }
         if (byte >= 0x80) {
-            const utf8::Sequence sequence = utf8::decode(text, index);
+            const base::utf8::Sequence sequence = base::utf8::decode(text, index);
             if (sequence.valid) {
                 index += sequence.length;
                 continue;
             }
             out_.append(text.data() + runStart, index - runStart);
-            out_.append(utf8::replacementCharacter);
+            out_.append(base::utf8::replacementCharacter);
             index += sequence.length;
             runStart = index;
             continue;

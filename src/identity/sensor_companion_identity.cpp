@@ -1,6 +1,6 @@
 #include "identity/sensor_companion_identity.h"
 
-namespace brivane::SensorCompanionIdentity {
+namespace brivane::identity::SensorCompanionIdentity {
 
 std::string service(std::string_view team) {
     std::string name(team);
@@ -46,4 +46,4 @@ std::string clientRequirement(std::string_view givenClient, std::string_view tea
     return text;
 }
 
-} // namespace brivane::SensorCompanionIdentity
+} // namespace brivane::identity::SensorCompanionIdentity

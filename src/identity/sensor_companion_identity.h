@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-namespace brivane {
+namespace brivane::identity {
 
 // The identifiers that tie the companion to its clients: bundle identifiers, the service name,
 // the install location and the requirement texts the listener admits peers with. Pure text:
@@ -24,4 +24,4 @@ std::string requirement(std::string_view identifier, std::string_view team);
 std::string clientRequirement(std::string_view client, std::string_view team);
 
 } // namespace SensorCompanionIdentity
-} // namespace brivane
+} // namespace brivane::identity

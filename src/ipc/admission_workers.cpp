@@ -31,7 +31,7 @@ void AdmissionWorkers::post(std::function<void()> check) {
 }
 
 void AdmissionWorkers::run() {
-    platform::setCurrentThreadName("Admission");
+    base::setCurrentThreadName("Admission");
     std::unique_lock lock(mutex_);
     for (;;) {
         ++idle_;

@@ -18,8 +18,8 @@ AgentCheck::AgentCheck(const std::string& team,
                        std::shared_ptr<platform::PeerSignatureSource> signatures,
                        std::uint32_t user)
     : parts_(std::make_shared<const Parts>(
-          Parts{identity::CodeRequirement::parse(
-                    SensorCompanionIdentity::requirement(SensorCompanionIdentity::helper, team)),
+          Parts{identity::CodeRequirement::parse(identity::SensorCompanionIdentity::requirement(
+                    identity::SensorCompanionIdentity::helper, team)),
                 std::move(signatures), user})) {}
 
 std::optional<AgentCheck::Refusal> AgentCheck::refusal(const platform::PeerInfo& peer) const {

@@ -140,7 +140,7 @@ std::variant<Request, DecodeError> decodeRequest(std::string_view body) {
         }
         return request;
     }
-    if (!utf8::isValid(body)) {
+    if (!base::utf8::isValid(body)) {
         return DecodeError::invalidUtf8;
     }
     request.argument.emplace(body);

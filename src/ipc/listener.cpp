@@ -7,7 +7,7 @@
 
 #include <utility>
 
-namespace brivane {
+namespace brivane::ipc {
 
 namespace {
 
@@ -35,7 +35,7 @@ public:
         core_->loop->setWakeHandler([this] {
             gate_.takeVerdicts();
             served_.serviceConnections();
-            platform::mainQueue().drain();
+            base::mainQueue().drain();
         });
     }
 
@@ -51,14 +51,14 @@ public:
 
     void run() {
         std::weak_ptr<ipc::LoopCore> weakCore = core_;
-        platform::mainQueue().setWakeUp([weakCore] {
+        base::mainQueue().setWakeUp([weakCore] {
             if (auto core = weakCore.lock()) {
                 core->loop->wake();
             }
         });
-        platform::mainQueue().drain(); // work posted before the loop started
+        base::mainQueue().drain(); // work posted before the loop started
         core_->loop->run();
-        platform::mainQueue().setWakeUp(nullptr);
+        base::mainQueue().setWakeUp(nullptr);
     }
 
     void stop() { core_->loop->stop(); }
@@ -187,4 +187,4 @@ std::size_t Listener::connectionCount() const {
     return impl_->connectionCount();
 }
 
-} // namespace brivane
+} // namespace brivane::ipc

@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-namespace brivane {
+namespace brivane::ipc {
 
 using platform::PeerInfo;
 
@@ -104,4 +104,4 @@ struct ListenerCreation {
     std::string message; // human-readable detail of the failure
 };
 
-} // namespace brivane
+} // namespace brivane::ipc

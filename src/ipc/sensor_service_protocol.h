@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-namespace brivane {
+namespace brivane::ipc {
 
 // Where the answer to one request goes: called with one JSON document or with std::nullopt (no
 // data). Copies share the destination. Made from any callable, or by the endpoint, which also
@@ -77,4 +77,4 @@ public:
     virtual void invalidate() {}
 };
 
-} // namespace brivane
+} // namespace brivane::ipc

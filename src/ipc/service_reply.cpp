@@ -1,6 +1,6 @@
 #include "ipc/sensor_service_protocol.h"
 
-namespace brivane {
+namespace brivane::ipc {
 namespace {
 
 class Everyone final : public ServiceReply::Destination {
@@ -48,4 +48,4 @@ ServiceReply ServiceReply::all(std::vector<ServiceReply> replies) {
     return ServiceReply(std::make_shared<Everyone>(std::move(replies)));
 }
 
-} // namespace brivane
+} // namespace brivane::ipc

@@ -11,7 +11,7 @@
 #include <string_view>
 #include <type_traits>
 
-namespace brivane {
+namespace brivane::platform {
 
 // The parameter block of the SMC user client and its nested blocks, the one layout both the
 // client and every server of it (the back ends, the simulator) read and write. Alignment gaps
@@ -90,15 +90,14 @@ static_assert(std::is_trivially_copyable_v<SMCKeyData_t> &&
               std::has_unique_object_representations_v<SMCKeyData_t>);
 
 // The block's bytes as the transport sends and receives them.
-inline platform::SMCInputBlock blockBytes(const SMCKeyData_t& block) {
-    return platform::SMCInputBlock(reinterpret_cast<const std::uint8_t*>(&block),
-                                   sizeof(SMCKeyData_t));
+inline SMCInputBlock blockBytes(const SMCKeyData_t& block) {
+    return SMCInputBlock(reinterpret_cast<const std::uint8_t*>(&block), sizeof(SMCKeyData_t));
 }
-inline platform::SMCOutputBlock blockBytes(SMCKeyData_t& block) {
-    return platform::SMCOutputBlock(reinterpret_cast<std::uint8_t*>(&block), sizeof(SMCKeyData_t));
+inline SMCOutputBlock blockBytes(SMCKeyData_t& block) {
+    return SMCOutputBlock(reinterpret_cast<std::uint8_t*>(&block), sizeof(SMCKeyData_t));
 }
 // A received block as the struct (the bytes may sit at any alignment).
-inline SMCKeyData_t keyData(platform::SMCInputBlock bytes) {
+inline SMCKeyData_t keyData(SMCInputBlock bytes) {
     SMCKeyData_t block;
     std::memcpy(&block, bytes.data(), sizeof block);
     return block;
@@ -136,4 +135,4 @@ constexpr std::uint8_t rawValue(SMCKeys kind) {
     return static_cast<std::uint8_t>(kind);
 }
 
-} // namespace brivane
+} // namespace brivane::platform

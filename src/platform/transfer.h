@@ -7,9 +7,11 @@
 #include <optional>
 #include <string>
 
-namespace brivane::platform {
-
+namespace brivane::base {
 class SerialQueue;
+} // namespace brivane::base
+
+namespace brivane::platform {
 
 // What an HTTP exchange answered: the status and the address it ended at after redirects.
 struct TransferResponse {
@@ -59,7 +61,7 @@ struct TransferConfiguration {
     std::optional<std::string> downloadDirectory;
 };
 
-std::unique_ptr<Transfer> makeDefaultTransfer(std::shared_ptr<SerialQueue> delegateQueue,
+std::unique_ptr<Transfer> makeDefaultTransfer(std::shared_ptr<base::SerialQueue> delegateQueue,
                                               TransferConfiguration configuration);
 
 // Removes the download folders an earlier process left in configuration.downloadDirectory

@@ -25,13 +25,13 @@ std::vector<SensorSnapshot::AccessoryReading> readAccessories(platform::ToolRunn
     if (!result.succeeded()) {
         return {};
     }
-    auto readings = Reading::parse(utf8::replacingInvalid(result.output));
+    auto readings = Reading::parse(base::utf8::replacingInvalid(result.output));
     // The list is kept and sent with every snapshot: bound what one tool run can make of it.
     if (readings.size() > Reading::maxCount) {
         readings.resize(Reading::maxCount);
     }
     const auto cap = [](std::string& text) {
-        text.resize(utf8::truncated(text, Reading::maxNameBytes).size());
+        text.resize(base::utf8::truncated(text, Reading::maxNameBytes).size());
     };
     for (auto& reading : readings) {
         cap(reading.name);

@@ -205,7 +205,7 @@ std::vector<ProcessReading> ProcessDetailsReader::energy() const {
     if (!result.succeeded())
         return {};
     std::unordered_set<int32_t> excluded{table_->ownPid(), result.processIdentifier};
-    return parseEnergy(utf8::replacingInvalid(result.output), excluded);
+    return parseEnergy(base::utf8::replacingInvalid(result.output), excluded);
 }
 
 std::optional<std::string> ProcessDetailsReader::name(int32_t pid) const {
@@ -217,7 +217,7 @@ std::optional<std::string> ProcessDetailsReader::name(int32_t pid) const {
     bytes = bytes.substr(0, std::min(bytes.find('\0'), platform::processNameCapacity));
     if (bytes.empty())
         return std::nullopt;
-    return utf8::replacingInvalid(bytes);
+    return base::utf8::replacingInvalid(bytes);
 }
 
 } // namespace brivane

@@ -61,7 +61,7 @@ std::optional<int64_t> parsePid(std::string_view field) {
         if (c < '0' || c > '9')
             return std::nullopt;
     }
-    const auto value = wholeNumber<int64_t>(field);
+    const auto value = base::wholeNumber<int64_t>(field);
     if (!value)
         return std::nullopt;
     return negative ? -*value : *value;
@@ -72,7 +72,7 @@ std::optional<double> parseUsage(std::string_view field) {
         field.remove_prefix(1);
     if (field.empty() || field.front() == '+')
         return std::nullopt;
-    const auto value = wholeNumber<double>(field);
+    const auto value = base::wholeNumber<double>(field);
     if (!value || !std::isfinite(*value))
         return std::nullopt;
     return value;

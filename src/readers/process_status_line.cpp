@@ -23,7 +23,7 @@ std::size_t whitespaceLength(std::string_view text) {
     const auto first = static_cast<unsigned char>(text.front());
     if (first < 0x80)
         return (first == 0x20 || (first >= 0x09 && first <= 0x0D)) ? 1 : 0;
-    const utf8::Sequence sequence = utf8::decode(text, 0);
+    const base::utf8::Sequence sequence = base::utf8::decode(text, 0);
     return sequence.valid && isWhitespace(sequence.codePoint) ? sequence.length : 0;
 }
 
@@ -40,7 +40,7 @@ std::size_t skipWhitespace(std::string_view text, std::size_t position) {
 std::size_t skipWord(std::string_view text, std::size_t position) {
     while (position < text.size() && whitespaceLength(text.substr(position)) == 0) {
         const auto byte = static_cast<unsigned char>(text[position]);
-        position += byte < 0x80 ? 1 : utf8::decode(text, position).length;
+        position += byte < 0x80 ? 1 : base::utf8::decode(text, position).length;
     }
     return position;
 }
@@ -61,7 +61,7 @@ std::optional<std::int64_t> parsePid(std::string_view text) {
     for (char c : text)
         if (!isDigit(c))
             return std::nullopt;
-    const auto value = wholeNumber<std::int64_t>(text);
+    const auto value = base::wholeNumber<std::int64_t>(text);
     if (!value || *value < 1)
         return std::nullopt;
     return value;
@@ -84,7 +84,7 @@ std::optional<double> parseUsage(std::string_view text) {
         if (text.empty() || text.front() == '+' || text.front() == '-')
             return std::nullopt;
     }
-    const auto parsed = wholeNumber<double>(text, format);
+    const auto parsed = base::wholeNumber<double>(text, format);
     if (!parsed)
         return std::nullopt;
     const double value = negative ? -*parsed : *parsed;
@@ -133,8 +133,8 @@ std::optional<CPUDetailsSnapshot::ProcessReading> parseProcessStatusLine(std::st
     const auto usage = parseUsage(line.substr(usageStart, usageEnd - usageStart));
     if (!usage)
         return std::nullopt;
-    return CPUDetailsSnapshot::ProcessReading{*pid, utf8::replacingInvalid(line.substr(nameStart)),
-                                              *usage};
+    return CPUDetailsSnapshot::ProcessReading{
+        *pid, base::utf8::replacingInvalid(line.substr(nameStart)), *usage};
 }
 
 std::vector<CPUDetailsSnapshot::ProcessReading> parseProcessStatusOutput(std::string_view output,

@@ -16,13 +16,13 @@ using platform::kIOReturnSuccess;
 
 namespace {
 
-constexpr std::uint32_t kSelector = rawValue(SMCKeys::kernelIndex);
+constexpr std::uint32_t kSelector = rawValue(platform::SMCKeys::kernelIndex);
 
 KernReturn mapResult(std::uint8_t result) {
-    return result == kSMCResultKeyNotFound ? kIOReturnNotFound : kIOReturnError;
+    return result == platform::kSMCResultKeyNotFound ? kIOReturnNotFound : kIOReturnError;
 }
 
-bool isCacheable(const keyInfo_t& info, std::size_t capacity) {
+bool isCacheable(const platform::keyInfo_t& info, std::size_t capacity) {
     return info.dataSize != 0 && info.dataSize <= capacity && info.dataType != 0;
 }
 
@@ -88,18 +88,18 @@ KernReturn SMC::read(SMCVal_t& value) {
     }
     const std::lock_guard lock(keyInfoLock);
 
-    SMCKeyData_t input;
-    SMCKeyData_t output;
-    input.key = fourCharCode(value.key);
+    platform::SMCKeyData_t input;
+    platform::SMCKeyData_t output;
+    input.key = platform::fourCharCode(value.key);
 
-    keyInfo_t info;
+    platform::keyInfo_t info;
     bool cacheable = true;
     if (const auto cached = keyInfoCache.find(input.key); cached != keyInfoCache.end()) {
         info = cached->second;
     } else {
-        input.data8 = rawValue(SMCKeys::readKeyInfo);
-        const KernReturn code =
-            transport_->call(conn, kSelector, blockBytes(input), blockBytes(output));
+        input.data8 = rawValue(platform::SMCKeys::readKeyInfo);
+        const KernReturn code = transport_->call(conn, kSelector, platform::blockBytes(input),
+                                                 platform::blockBytes(output));
         if (code != kIOReturnSuccess) {
             return code;
         }
@@ -114,10 +114,10 @@ KernReturn SMC::read(SMCVal_t& value) {
     value.dataType = fourCharCodeString(info.dataType);
 
     input.keyInfo.dataSize = info.dataSize;
-    input.data8 = rawValue(SMCKeys::readBytes);
-    output = SMCKeyData_t{};
-    const KernReturn code =
-        transport_->call(conn, kSelector, blockBytes(input), blockBytes(output));
+    input.data8 = rawValue(platform::SMCKeys::readBytes);
+    output = platform::SMCKeyData_t{};
+    const KernReturn code = transport_->call(conn, kSelector, platform::blockBytes(input),
+                                             platform::blockBytes(output));
     if (code != kIOReturnSuccess || output.result != 0 || !cacheable) {
         keyInfoCache.erase(input.key);
         if (code != kIOReturnSuccess) {
@@ -194,12 +194,12 @@ std::vector<std::string> SMC::getAllKeys() {
     std::vector<std::string> keys;
     keys.reserve(std::min<std::uint64_t>(n, 4096));
     for (std::uint64_t i = 0; i < n; ++i) {
-        SMCKeyData_t input;
-        SMCKeyData_t output;
-        input.data8 = rawValue(SMCKeys::readIndex);
+        platform::SMCKeyData_t input;
+        platform::SMCKeyData_t output;
+        input.data8 = rawValue(platform::SMCKeys::readIndex);
         input.data32 = static_cast<std::uint32_t>(i);
-        const KernReturn code =
-            transport_->call(conn, kSelector, blockBytes(input), blockBytes(output));
+        const KernReturn code = transport_->call(conn, kSelector, platform::blockBytes(input),
+                                                 platform::blockBytes(output));
         if (code != kIOReturnSuccess || output.result != 0) {
             continue;
         }

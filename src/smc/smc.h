@@ -59,7 +59,7 @@ private:
     std::uint32_t conn = 0;
     bool absent_ = false; // the platform says there is no SMC: nothing to report per read
     std::mutex keyInfoLock;
-    std::unordered_map<std::uint32_t, keyInfo_t> keyInfoCache;
+    std::unordered_map<std::uint32_t, platform::keyInfo_t> keyInfoCache;
     std::shared_ptr<platform::SMCTransport> transport_;
     SMCLineSink sink_;
 };

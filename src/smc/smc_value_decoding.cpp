@@ -26,7 +26,7 @@ std::optional<double> decodeSMCValue(std::string_view dataType, const SMCValueBy
     if (!isFourCharName(dataType)) {
         return std::nullopt;
     }
-    switch (static_cast<SMCDataType>(fourCharCode(dataType))) {
+    switch (static_cast<SMCDataType>(platform::fourCharCode(dataType))) {
     case SMCDataType::UI8:
         return bytes[0];
     case SMCDataType::UI16:

@@ -191,7 +191,7 @@ void CompanionRelease::verifyDownload(const std::string& file,
     if (static_cast<std::uint64_t>(size) != bytes.size() || size < 0) {
         throw Invalid(Invalid::checksum);
     }
-    if (platform::sha256Hex(bytes) != sha256) {
+    if (base::sha256Hex(bytes) != sha256) {
         throw Invalid(Invalid::checksum);
     }
 }

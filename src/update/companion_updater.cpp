@@ -40,20 +40,20 @@ CompanionUpdater::Dependencies CompanionUpdater::Dependencies::platformDefaults(
     // Packages in flight stay inside the companion's own cache folder too.
     platform::TransferConfiguration configuration;
     if (const auto caches = defaults.workspace->userCachesDirectory()) {
-        configuration.downloadDirectory =
-            (std::filesystem::path(*caches) / SensorCompanionIdentity::helper / "Downloads")
-                .string();
+        configuration.downloadDirectory = (std::filesystem::path(*caches) /
+                                           identity::SensorCompanionIdentity::helper / "Downloads")
+                                              .string();
     }
     // These are the agent's, the folder's only user, made before it serves anyone: what a
     // killed agent left there goes now.
     platform::removeLeftoverDownloads(configuration);
-    defaults.makeTransfer = [configuration](std::shared_ptr<platform::SerialQueue> queue) {
+    defaults.makeTransfer = [configuration](std::shared_ptr<base::SerialQueue> queue) {
         return platform::makeDefaultTransfer(std::move(queue), configuration);
     };
     defaults.osVersion = platform::makeDefaultOperatingSystemVersionSource();
     defaults.bundleInfo = platform::makeDefaultBundleInfo();
     defaults.fileMapper = platform::makeDefaultFileMapper();
-    defaults.mainQueue = &platform::mainQueue();
+    defaults.mainQueue = &base::mainQueue();
     return defaults;
 }
 
@@ -92,8 +92,7 @@ void CompanionUpdater::perform(SensorCompanionCommand command, Reply reply) {
         }
         running = true;
         if (!session) {
-            delegateQueue_ =
-                std::make_shared<platform::SerialQueue>(std::string(delegateQueueLabel));
+            delegateQueue_ = std::make_shared<base::SerialQueue>(std::string(delegateQueueLabel));
             session = dependencies_.makeTransfer(delegateQueue_);
         }
     }
@@ -199,7 +198,7 @@ std::string CompanionUpdater::installationDirectory() const {
         throw std::system_error(std::make_error_code(std::errc::no_such_file_or_directory),
                                 "The user\u2019s caches folder could not be found");
     }
-    return (std::filesystem::path(*caches) / SensorCompanionIdentity::helper / "Updates" /
+    return (std::filesystem::path(*caches) / identity::SensorCompanionIdentity::helper / "Updates" /
             randomUUIDString())
         .string();
 }

@@ -26,7 +26,7 @@ class CompanionUpdater {
 public:
     using Reply = std::function<void(SensorCompanionUpdate)>;
     using TransferFactory = std::function<std::unique_ptr<platform::Transfer>(
-        std::shared_ptr<platform::SerialQueue> delegateQueue)>;
+        std::shared_ptr<base::SerialQueue> delegateQueue)>;
 
     struct Dependencies {
         TransferFactory makeTransfer;
@@ -35,7 +35,7 @@ public:
         std::shared_ptr<const platform::OperatingSystemVersionSource> osVersion;
         std::shared_ptr<const platform::BundleInfo> bundleInfo;
         std::shared_ptr<const platform::FileMapper> fileMapper;
-        platform::MainQueue* mainQueue = nullptr;
+        base::MainQueue* mainQueue = nullptr;
 
         // The platform's own services.
         static Dependencies platformDefaults();
@@ -80,7 +80,7 @@ private:
     Dependencies dependencies_;
     std::mutex lock;
     bool running = false;
-    std::shared_ptr<platform::SerialQueue> delegateQueue_;
+    std::shared_ptr<base::SerialQueue> delegateQueue_;
     std::unique_ptr<platform::Transfer> session;
 };
 

@@ -220,7 +220,7 @@ bool load(const std::string& endpoint, long n, long seed) {
 constexpr const char* madeUp = R"({"version":2,"temperatures":[{"key":"TC0P","value":99.5}],)"
                                R"("fans":[],"helperUID":1,"helperEffectiveUID":1})";
 
-class Impostor final : public brivane::BrivaneSensorSnapshotXPC {
+class Impostor final : public brivane::ipc::BrivaneSensorSnapshotXPC {
 public:
     void snapshotWithReply(Reply reply) override { reply(madeUp); }
     void cpuDetailsWithReply(Reply reply) override { snapshotWithReply(std::move(reply)); }
@@ -230,7 +230,7 @@ public:
 };
 
 bool impersonate(const std::string& endpoint, long ms) {
-    auto served = brivane::Listener::atPath(endpoint);
+    auto served = brivane::ipc::Listener::atPath(endpoint);
     if (!served.listener) {
         std::printf("cannot serve: %s\n", served.message.c_str());
         return false;

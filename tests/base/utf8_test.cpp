@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-namespace brivane::utf8 {
+namespace brivane::base::utf8 {
 namespace {
 
 const std::string fffd(replacementCharacter);
@@ -40,4 +40,4 @@ TEST(Utf8Test, ReplacesEachMaximalIllFormedSubsequence) {
 }
 
 } // namespace
-} // namespace brivane::utf8
+} // namespace brivane::base::utf8

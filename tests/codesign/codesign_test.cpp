@@ -23,7 +23,7 @@
 namespace brivane::testing {
 namespace {
 
-using namespace brivane::platform::host;
+using namespace brivane::platform::posix;
 
 const std::string certificates = BRIVANE_TEST_DEVELOPMENT_CERTIFICATES;
 const std::string team = BRIVANE_TEAM_ID;

@@ -164,9 +164,9 @@ TEST(AgentStartup, EndsWithStatusTwoBeforeListeningOrWhenTheEndpointIsServed) {
             std::make_shared<platform::sim::SimProcessTable>(10, c.uid, c.euid);
         dependencies.createListener = [&](std::string_view name) {
             listenedOn.emplace_back(name);
-            return ListenerCreation{nullptr, ListenerFailure::alreadyServing, "busy"};
+            return ipc::ListenerCreation{nullptr, ipc::ListenerFailure::alreadyServing, "busy"};
         };
-        dependencies.makeService = [&]() -> std::shared_ptr<BrivaneSensorSnapshotXPC> {
+        dependencies.makeService = [&]() -> std::shared_ptr<ipc::BrivaneSensorSnapshotXPC> {
             ++servicesMade;
             return nullptr;
         };

@@ -32,7 +32,7 @@ namespace {
 // Every manifest fetch fails at once, so a check ends "failed" without any network.
 class OfflineTransfer final : public platform::Transfer {
 public:
-    OfflineTransfer(std::shared_ptr<platform::SerialQueue> queue, std::atomic<int>& fetches)
+    OfflineTransfer(std::shared_ptr<base::SerialQueue> queue, std::atomic<int>& fetches)
         : queue_(std::move(queue)), fetches_(fetches) {}
 
     void fetch(const std::string&, std::size_t,
@@ -46,7 +46,7 @@ public:
     }
 
 private:
-    std::shared_ptr<platform::SerialQueue> queue_;
+    std::shared_ptr<base::SerialQueue> queue_;
     std::atomic<int>& fetches_;
 };
 
@@ -91,7 +91,7 @@ struct CompanionHarness {
         dependencies.reader = smc;
 
         CompanionUpdater::Dependencies updaterParts;
-        updaterParts.makeTransfer = [this](std::shared_ptr<platform::SerialQueue> queue) {
+        updaterParts.makeTransfer = [this](std::shared_ptr<base::SerialQueue> queue) {
             return std::make_unique<OfflineTransfer>(std::move(queue), manifestFetches);
         };
         updaterParts.toolRunner = tools;
@@ -99,7 +99,7 @@ struct CompanionHarness {
         updaterParts.osVersion = platform::makeDefaultOperatingSystemVersionSource();
         updaterParts.bundleInfo = std::make_shared<platform::StaticBundleInfo>(bundleStrings);
         updaterParts.fileMapper = platform::makeDefaultFileMapper();
-        updaterParts.mainQueue = &platform::mainQueue();
+        updaterParts.mainQueue = &base::mainQueue();
         dependencies.updater = std::make_shared<CompanionUpdater>(std::move(updaterParts));
 
         const auto ioreport = platform::sim::makeSimulatedMacIOReport(clock);
@@ -137,7 +137,7 @@ struct CompanionHarness {
 };
 
 // Sends one request and waits (bounded) for its reply.
-using Request = std::function<void(BrivaneSensorSnapshotXPC::Reply)>;
+using Request = std::function<void(ipc::BrivaneSensorSnapshotXPC::Reply)>;
 constexpr auto replyLimit = std::chrono::seconds(10);
 
 std::future<std::optional<std::string>> ask(const Request& request) {
@@ -165,7 +165,7 @@ public:
 };
 
 TEST_F(DetailRequests, ArgumentsNotMatchingExactlyAreRefusedAtOnceAndRunNothing) {
-    using Send = void (SensorCompanion::*)(std::string, BrivaneSensorSnapshotXPC::Reply);
+    using Send = void (SensorCompanion::*)(std::string, ipc::BrivaneSensorSnapshotXPC::Reply);
     const struct Case {
         Send send;
         std::vector<std::string> refused;
@@ -329,7 +329,7 @@ TEST(ReplyRule, ADocumentThatCannotBeEncodedIsAnsweredWithNoData) {
 }
 
 // A reply from a given client that records what it got, wanted until `gone`.
-struct Asker final : ServiceReply::Destination {
+struct Asker final : ipc::ServiceReply::Destination {
     Asker(std::uint64_t from, const std::atomic<bool>* gone) : from(from), gone(gone) {}
     void send(std::optional<std::string> document) override { got.push_back(document); }
     bool isWanted() const override { return !gone || !*gone; }
@@ -345,17 +345,18 @@ protected:
     // Holds the queue busy until release().
     void hold() {
         queue.async([](std::optional<std::string>) {}, {},
-                    [this](const ServiceReply&) { released.get_future().wait(); });
+                    [this](const ipc::ServiceReply&) { released.get_future().wait(); });
     }
     void release() { released.set_value(); }
     std::shared_ptr<Asker> ask(std::uint64_t client, std::string key, std::string name,
                                const std::atomic<bool>* gone = nullptr) {
         auto asker = std::make_shared<Asker>(client, gone);
-        queue.async(ServiceReply(asker), std::move(key), [this, name](const ServiceReply& reply) {
-            std::lock_guard lock(mutex);
-            runs.push_back(name);
-            reply(name);
-        });
+        queue.async(ipc::ServiceReply(asker), std::move(key),
+                    [this, name](const ipc::ServiceReply& reply) {
+                        std::lock_guard lock(mutex);
+                        runs.push_back(name);
+                        reply(name);
+                    });
         return asker;
     }
     // What ran, once everything queued so far has had its turn.
@@ -363,7 +364,7 @@ protected:
         EXPECT_TRUE(pollUntil(5s, [&] { return queue.waitingRequests() == 0; }));
         std::promise<void> passed;
         queue.async([](std::optional<std::string>) {}, {},
-                    [&](const ServiceReply&) { passed.set_value(); });
+                    [&](const ipc::ServiceReply&) { passed.set_value(); });
         EXPECT_EQ(passed.get_future().wait_for(5s), std::future_status::ready);
         std::lock_guard lock(mutex);
         return runs;
@@ -408,7 +409,7 @@ TEST_F(Turns, QuickWorkRunsOnTheAskingThreadOnlyWhileTheQueueIsIdle) {
     const auto asker = std::this_thread::get_id();
     const auto runHere = [&](std::string name, bool quick) {
         queue.runHereOrAsync([](std::optional<std::string>) {},
-                             [&, name](const ServiceReply&) {
+                             [&, name](const ipc::ServiceReply&) {
                                  std::lock_guard lock(mutex);
                                  runs.push_back(
                                      name + (std::this_thread::get_id() == asker ? " here" : ""));

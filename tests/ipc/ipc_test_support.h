@@ -13,7 +13,7 @@ namespace brivane::testing {
 
 // A service that records each request and holds its reply until the test answers it, unless
 // answerAtOnce() gave the document to answer with.
-class FakeService final : public BrivaneSensorSnapshotXPC {
+class FakeService final : public ipc::BrivaneSensorSnapshotXPC {
 public:
     struct Call {
         std::string request; // "snapshot", "cpu", or e.g. "processes:memory"
@@ -67,10 +67,10 @@ private:
 // A listener at <temp dir>/endpoint running its loop on a background thread.
 class ServedListener {
 public:
-    explicit ServedListener(std::shared_ptr<BrivaneSensorSnapshotXPC> service,
-                            Listener::Admission admission = nullptr,
-                            Listener::KnownAdmission known = nullptr)
-        : listener_(Listener::atPath(directory_ / "endpoint").listener) {
+    explicit ServedListener(std::shared_ptr<ipc::BrivaneSensorSnapshotXPC> service,
+                            ipc::Listener::Admission admission = nullptr,
+                            ipc::Listener::KnownAdmission known = nullptr)
+        : listener_(ipc::Listener::atPath(directory_ / "endpoint").listener) {
         EXPECT_TRUE(listener_);
         listener_->setDelegate(std::move(service));
         if (admission) {
@@ -94,7 +94,7 @@ public:
 
 private:
     TempDir directory_;
-    std::unique_ptr<Listener> listener_;
+    std::unique_ptr<ipc::Listener> listener_;
     std::thread loop_;
 };
 

@@ -93,7 +93,7 @@ TEST_F(ListenerBehaviour, AMalformedFrameClosesOnlyItsOwnConnection) {
 
 TEST_F(ListenerBehaviour, RunLoopDrainsTheMainQueue) {
     std::promise<std::thread::id> ranOn;
-    platform::mainQueue().async([&] { ranOn.set_value(std::this_thread::get_id()); });
+    base::mainQueue().async([&] { ranOn.set_value(std::this_thread::get_id()); });
     auto future = ranOn.get_future();
     ASSERT_EQ(future.wait_for(std::chrono::seconds(5)), std::future_status::ready);
     EXPECT_NE(future.get(), std::this_thread::get_id());
@@ -101,8 +101,8 @@ TEST_F(ListenerBehaviour, RunLoopDrainsTheMainQueue) {
 
 TEST(Listener, RefusedPeersAreClosedBeforeAnyRequestIsRead) {
     auto service = std::make_shared<FakeService>();
-    std::promise<PeerInfo> seen;
-    ServedListener served(service, [&](const PeerInfo& peer) {
+    std::promise<platform::PeerInfo> seen;
+    ServedListener served(service, [&](const platform::PeerInfo& peer) {
         seen.set_value(peer);
         return false;
     });
@@ -125,8 +125,8 @@ TEST(Listener, KnownVerdictsSpareTheAdmissionHook) {
         service->answerAtOnce(std::string("{}"));
         std::atomic<int> hookCalls{0};
         ServedListener served(
-            service, [&](const PeerInfo&) { return ++hookCalls > 0; },
-            [&](const PeerInfo&) { return c.first; });
+            service, [&](const platform::PeerInfo&) { return ++hookCalls > 0; },
+            [&](const platform::PeerInfo&) { return c.first; });
         const auto outcome = served.client()->call(Selector::snapshot, std::nullopt, waitMs);
         EXPECT_EQ(outcome.status == Status::replied, c.first.value_or(true)) << c.second;
         EXPECT_EQ(hookCalls.load(), c.second);
@@ -138,7 +138,7 @@ TEST(RuntimeDirectory, PrefersAPrivateXdgDirectoryElseAFallbackOfItsOwn) {
     const auto uid = ::getuid();
     const auto fallback = root / ("brivane-" + std::to_string(uid));
     const auto resolve = [&](const char* xdg) {
-        return platform::host::resolveRuntimeDirectory(xdg, uid, root.path());
+        return platform::posix::resolveRuntimeDirectory(xdg, uid, root.path());
     };
     ::mkdir((root / "xdg").c_str(), 0700);
     ::mkdir((root / "shared").c_str(), 0755);
@@ -172,26 +172,26 @@ TEST(Endpoint, ReplacesAStaleSocketAndNothingElse) {
     ASSERT_EQ(::bind(stale, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
     ::close(stale);
     {
-        const auto starting = platform::host::lockBeside(path); // another agent
+        const auto starting = platform::posix::lockBeside(path); // another agent
         ASSERT_TRUE(starting.lock.valid());
-        EXPECT_EQ(Listener::atPath(path).failure, ListenerFailure::alreadyServing);
+        EXPECT_EQ(ipc::Listener::atPath(path).failure, ipc::ListenerFailure::alreadyServing);
     }
     EXPECT_EQ(::access(path.c_str(), F_OK), 0);
-    auto live = Listener::atPath(path);
+    auto live = ipc::Listener::atPath(path);
     ASSERT_TRUE(live.listener) << live.message;
-    EXPECT_EQ(Listener::atPath(path).failure, ListenerFailure::alreadyServing);
+    EXPECT_EQ(ipc::Listener::atPath(path).failure, ipc::ListenerFailure::alreadyServing);
     EXPECT_EQ(::access(path.c_str(), F_OK), 0);
     live.listener.reset();
     EXPECT_NE(::access(path.c_str(), F_OK), 0); // a listener takes its socket with it
 
     ::close(::open(path.c_str(), O_CREAT | O_WRONLY, 0600));
-    EXPECT_EQ(Listener::atPath(path).failure, ListenerFailure::systemError);
+    EXPECT_EQ(ipc::Listener::atPath(path).failure, ipc::ListenerFailure::systemError);
     EXPECT_EQ(::access(path.c_str(), F_OK), 0);
 }
 
 TEST(Endpoint, ServiceNamesThatAreNotPlainFileNamesAreRefused) {
     for (const char* name : {"", ".", "..", "../escape", "team/.dev.qorva.brivane"}) {
-        EXPECT_EQ(Listener::create(name).failure, ListenerFailure::systemError) << name;
+        EXPECT_EQ(ipc::Listener::create(name).failure, ipc::ListenerFailure::systemError) << name;
     }
 }
 
@@ -199,7 +199,7 @@ TEST(SerialQueue, RunsWorkInOrderOnOneNamedThreadAndDrainsOnDestruction) {
     std::vector<int> order;
     char name[16] = {};
     {
-        platform::SerialQueue queue("dev.qorva.brivane.VeryLongQueueLabelTail");
+        base::SerialQueue queue("dev.qorva.brivane.VeryLongQueueLabelTail");
         queue.sync([&] { pthread_getname_np(pthread_self(), name, sizeof name); });
         for (int i = 0; i < 100; ++i) {
             queue.async([&order, i] {

@@ -2,8 +2,8 @@
 #include "e2e/http_get.h"
 #include "formats/document_codec.h"
 #include "ipc/ipc_test_support.h"
-#include "listen_address.h"
-#include "metrics_exporter.h"
+#include "metrics-exporter/listen_address.h"
+#include "metrics-exporter/metrics_exporter.h"
 #include "support/child_process.h"
 
 #include <algorithm>
@@ -73,11 +73,11 @@ struct ServedExporter {
 };
 
 // Connections to the exporter that send `opening`, if anything, and then nothing.
-std::vector<platform::host::FileDescriptor> hostileConnections(int port, int count,
-                                                               std::string_view opening) {
+std::vector<platform::posix::FileDescriptor> hostileConnections(int port, int count,
+                                                                std::string_view opening) {
     const sockaddr_in address{
         AF_INET, htons(static_cast<std::uint16_t>(port)), {htonl(INADDR_LOOPBACK)}, {}};
-    std::vector<platform::host::FileDescriptor> fds;
+    std::vector<platform::posix::FileDescriptor> fds;
     for (int i = 0; i < count; ++i) {
         const int fd =
             fds.emplace_back(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0))

@@ -1,8 +1,8 @@
-#include "cli_options.h"
-#include "disk_list.h"
-#include "document_view.h"
 #include "ipc/ipc_test_support.h"
-#include "sensor_catalogue.h"
+#include "sensors-cli/disk_list.h"
+#include "sensors-cli/document_view.h"
+#include "sensors-common/cli_options.h"
+#include "sensors-common/sensor_catalogue.h"
 #include "support/child_process.h"
 
 #include <gtest/gtest.h>
@@ -297,7 +297,7 @@ TEST(SensorsCli, DisksAreListedAndFoundByTheirKernelNames) {
     sys.writeFiles("block/sda/device", "model=QEMU HARDDISK   ");
     sys.writeFiles("block/nvme0n1/device", "model=Fast SSD");
     sys.makeDirectory("block/loop0");
-    const auto disks = listDisks(platform::host::RootedDirectory(sys.path()));
+    const auto disks = listDisks(platform::posix::RootedDirectory(sys.path()));
     EXPECT_EQ(renderDiskList(disks), "  disk   device        model\n"
                                      "  disk0  /dev/nvme0n1  Fast SSD\n"
                                      "  disk1  /dev/sda      QEMU HARDDISK\n");

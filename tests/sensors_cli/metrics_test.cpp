@@ -1,6 +1,6 @@
 #include "backends/posix/system/login_name.h"
-#include "metrics_commands.h"
-#include "metrics_text.h"
+#include "sensors-cli/metrics_commands.h"
+#include "sensors-common/metrics_text.h"
 #include "support/child_process.h"
 #include "support/temp_dir.h"
 
@@ -152,7 +152,7 @@ TEST(MetricsCommands, AnUnreachableAgentStillReplacesTheFileWhole) {
 
     const auto text = testing::readFile(*options.output);
     // Several users write to one folder: every series says whose it is.
-    const auto user = "{user=\"" + platform::host::loginName() + "\"} ";
+    const auto user = "{user=\"" + platform::posix::loginName() + "\"} ";
     EXPECT_NE(text.find("\nbrivane_up" + user + "0\n"), std::string::npos) << text;
     EXPECT_EQ(text.find("celsius"), std::string::npos) << text;
     EXPECT_EQ(fs::status(*options.output).permissions(), fs::perms(0644));

@@ -88,13 +88,13 @@ TEST(SMCRead, AsksForKeyInformationOnceThenOnlyForBytes) {
     EXPECT_EQ(h.smc->getValue("FNum"), 2.0);
     EXPECT_EQ(h.smc->getValue("FNum"), 2.0);
 
-    SMCKeyData_t keyInfo;
-    keyInfo.key = fourCharCode("FNum");
-    keyInfo.data8 = rawValue(SMCKeys::readKeyInfo);
+    platform::SMCKeyData_t keyInfo;
+    keyInfo.key = platform::fourCharCode("FNum");
+    keyInfo.data8 = rawValue(platform::SMCKeys::readKeyInfo);
     auto bytes = keyInfo;
-    bytes.data8 = rawValue(SMCKeys::readBytes);
+    bytes.data8 = rawValue(platform::SMCKeys::readBytes);
     bytes.keyInfo.dataSize = 1;
-    const auto sent = [](const SMCKeyData_t& block) {
+    const auto sent = [](const platform::SMCKeyData_t& block) {
         std::array<std::uint8_t, platform::kSMCParamBlockSize> raw{};
         std::memcpy(raw.data(), &block, raw.size());
         return raw;
@@ -143,7 +143,7 @@ TEST(SMCRead, FailedReadsMapResultsAndKernelCodesAndEvictTheKey) {
         SimSMCFault fault;
         std::string text; // of the line getValue prints; none when empty
     };
-    const std::uint32_t key = fourCharCode("TC0P");
+    const std::uint32_t key = platform::fourCharCode("TC0P");
     const auto info = SimSMCFault::onRequest(9), bytes = SimSMCFault::onRequest(5);
     const std::string general = "(iokit/common) general error";
     const Row rows[] = {

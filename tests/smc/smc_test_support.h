@@ -41,9 +41,15 @@ struct SMCHarness {
         : sim(std::make_shared<SimSMC>(std::move(keys))),
           smc(std::make_unique<SMC>(sim, lines.sink())) {}
 
-    std::uint64_t keyInfoRequests() const { return sim->exchanges(rawValue(SMCKeys::readKeyInfo)); }
-    std::uint64_t byteRequests() const { return sim->exchanges(rawValue(SMCKeys::readBytes)); }
-    std::uint64_t indexRequests() const { return sim->exchanges(rawValue(SMCKeys::readIndex)); }
+    std::uint64_t keyInfoRequests() const {
+        return sim->exchanges(rawValue(platform::SMCKeys::readKeyInfo));
+    }
+    std::uint64_t byteRequests() const {
+        return sim->exchanges(rawValue(platform::SMCKeys::readBytes));
+    }
+    std::uint64_t indexRequests() const {
+        return sim->exchanges(rawValue(platform::SMCKeys::readIndex));
+    }
 
     CapturedLines lines;
     std::shared_ptr<SimSMC> sim;

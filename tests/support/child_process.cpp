@@ -29,7 +29,7 @@ std::vector<char*> pointers(const std::vector<std::string>& strings) {
 ChildProcess::ChildProcess(const std::vector<std::string>& argv,
                            const std::vector<std::string>& environment,
                            const std::string& outputFile) {
-    platform::host::SpawnFileActions actions;
+    platform::posix::SpawnFileActions actions;
     posix_spawn_file_actions_addopen(actions.get(), STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(actions.get(), STDOUT_FILENO, outputFile.c_str(),
                                      O_WRONLY | O_CREAT | O_TRUNC, 0644);

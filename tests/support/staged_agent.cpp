@@ -87,12 +87,12 @@ StagedAgent::StagedAgent(const Options& options)
     if (options.bindSys) {
         sysTree_.emplace("brivane-sys");
     }
-    const auto info = platform::host::infoDictionaryFromFile(root_ / "app/Contents/Info.plist");
+    const auto info = platform::posix::infoDictionaryFromFile(root_ / "app/Contents/Info.plist");
     const auto team = info ? info->stringValue("BrivaneTeamIdentifier") : std::nullopt;
     if (!team) {
         throw std::runtime_error("the bundle names no team");
     }
-    endpoint_ = (root_ / "run" / SensorCompanionIdentity::service(*team)).string();
+    endpoint_ = (root_ / "run" / identity::SensorCompanionIdentity::service(*team)).string();
 }
 
 bool StagedAgent::isRoot() {

@@ -1,20 +1,20 @@
 #include "backends/posix/system/spawn_tool_runner.h"
 #include "backends/posix/system/unix_endpoints.h"
-#include "disk_description.h"
-#include "disk_names.h"
+#include "disk-names/disk_names.h"
 #include "formats/sensor_snapshot.h"
 #include "formats/storage_health.h"
-#include "power_sources.h"
-#include "process_listing.h"
-#include "process_tools.h"
 #include "readers/process_details_reader.h"
 #include "readers/process_status_line.h"
-#include "reports.h"
 #include "support/child_process.h"
 #include "support/mock_system_bus.h"
 #include "support/sysfs_fixture.h"
 #include "support/temp_dir.h"
-#include "system_tools.h"
+#include "system-tools/disk_description.h"
+#include "system-tools/power_sources.h"
+#include "system-tools/process_listing.h"
+#include "system-tools/process_tools.h"
+#include "system-tools/reports.h"
+#include "system-tools/system_tools.h"
 
 #include <algorithm>
 #include <csignal>
@@ -262,7 +262,7 @@ TEST(ProcessStandIns, LiveProcessStatus) {
     testing::ChildProcess spinning({"/bin/sh", "-c", "while :; do :; done"}, {}, scratch / "out");
     const pid_t busy = spinning.pid();
     usleep(100'000);
-    platform::host::SpawnToolRunner runner;
+    platform::posix::SpawnToolRunner runner;
     platform::ToolRun run;
     run.path = BRIVANE_SYSTEM_TOOLS;
     run.arguments = {"ps", "-A", "-c", "-r", "-o", "pid=,pcpu=,comm="};
@@ -359,7 +359,7 @@ TEST_F(MockBusTest, PowerToolListsEachAccessoryOnceFromUPowerBlueZAndSysfs) {
         const auto connection = SystemBus::connect(busCallLimit, started + busBudget);
         ::unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
         EXPECT_EQ(AccessoryReading::parse(powerSourcesReport(
-                      platform::host::RootedDirectory(sys.path()), connection.get())),
+                      platform::posix::RootedDirectory(sys.path()), connection.get())),
                   c.expected);
         EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(1900));
     }
@@ -398,7 +398,7 @@ TEST_F(MockBusTest, DiskToolNamesTheWholeDisksAndReadsTheirSmartFigures) {
     const auto connection =
         SystemBus::connect(busCallLimit, std::chrono::steady_clock::now() + busBudget);
     ::unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
-    const platform::host::RootedDirectory root(sys.path());
+    const platform::posix::RootedDirectory root(sys.path());
     EXPECT_EQ(diskListReport(root),
               "disk0\tnvme0n1\ndisk1\tnvme1n1\ndisk2\tnvme2n1\ndisk3\tsda\ndisk4\tvda\n");
     const std::pair<const char*, std::optional<StorageHealthReading>> disks[] = {
@@ -430,7 +430,7 @@ TEST_F(MockBusTest, DiskToolNamesTheWholeDisksAndReadsTheirSmartFigures) {
 TEST_F(MockBusTest, StandInsEndInTimeOnASilentBus) {
     TempDir scratch;
     const std::string path = scratch / "silent";
-    const auto silent = platform::host::listenUnix(path); // never accepts
+    const auto silent = platform::posix::listenUnix(path); // never accepts
     ASSERT_TRUE(silent.socket) << silent.message;
     MockSystemBus bus;
     bus.signalDaemon(SIGSTOP);

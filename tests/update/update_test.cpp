@@ -30,7 +30,7 @@ nlohmann::json offer(const std::string& key = "version", const nlohmann::json& v
                                {"minimumOSVersion", "14.0"},
                                {"architecture", "arm64"},
                                {"url", CompanionRelease::packageURL()},
-                               {"sha256", platform::sha256Hex({bytes, payload.size()})},
+                               {"sha256", base::sha256Hex({bytes, payload.size()})},
                                {"size", payload.size()}};
     manifest[key] = value;
     return manifest;
@@ -142,7 +142,7 @@ TEST(CompanionReleaseVerifyDownload, ReportsAnUnreadableFileAndDigestsLikeSha256
                  std::system_error);
     // The digest it compares with the manifest's.
     const std::string abc = "abc";
-    EXPECT_EQ(platform::sha256Hex({reinterpret_cast<const unsigned char*>(abc.data()), abc.size()}),
+    EXPECT_EQ(base::sha256Hex({reinterpret_cast<const unsigned char*>(abc.data()), abc.size()}),
               "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
 }
 
@@ -188,7 +188,7 @@ public:
 struct Rig {
     // Completes on the delegate queue like a real transfer; a held fetch waits for the test.
     struct Transfer final : platform::Transfer {
-        Transfer(std::shared_ptr<platform::SerialQueue> queue, Rig& rig)
+        Transfer(std::shared_ptr<base::SerialQueue> queue, Rig& rig)
             : queue(std::move(queue)), rig(rig) {}
 
         void fetch(const std::string&, std::size_t bodyLimit,
@@ -217,7 +217,7 @@ struct Rig {
             });
         }
 
-        std::shared_ptr<platform::SerialQueue> queue;
+        std::shared_ptr<base::SerialQueue> queue;
         Rig& rig;
     };
 
@@ -230,7 +230,7 @@ struct Rig {
     std::future<SensorCompanionUpdate> start(Command command) {
         if (!updater) {
             CompanionUpdater::Dependencies dependencies;
-            dependencies.makeTransfer = [this](std::shared_ptr<platform::SerialQueue> queue) {
+            dependencies.makeTransfer = [this](std::shared_ptr<base::SerialQueue> queue) {
                 return std::make_unique<Transfer>(std::move(queue), *this);
             };
             dependencies.toolRunner = tools;
@@ -281,7 +281,7 @@ struct Rig {
     std::shared_ptr<FakeWorkspace> workspace = std::make_shared<FakeWorkspace>();
     std::map<std::string, std::string, std::less<>> info{{"CFBundleShortVersionString", "1.0"},
                                                          {"BrivaneTeamIdentifier", team}};
-    platform::MainQueue main;
+    base::MainQueue main;
     std::unique_ptr<CompanionUpdater> updater;
 };
 

@@ -7,7 +7,7 @@
 namespace brivane::codesign {
 namespace {
 
-using namespace brivane::platform::host;
+using namespace brivane::platform::posix;
 
 std::span<const unsigned char> bytesOf(const std::string& text) {
     return {reinterpret_cast<const unsigned char*>(text.data()), text.size()};
@@ -36,7 +36,7 @@ int signExecutable(const std::vector<std::string>& words) {
     std::string error;
     const auto signature =
         cmsSign(executableSignatureContent(*arguments->option("--identifier"),
-                                           brivane::platform::sha256Hex(bytesOf(*program))),
+                                           brivane::base::sha256Hex(bytesOf(*program))),
                 {*certificate, *key, *chain}, error);
     if (!signature || !writeFile(executable + ".sig", *signature)) {
         std::cerr << "sign: " << (error.empty() ? "cannot write the signature" : error) << "\n";
@@ -70,7 +70,7 @@ int verifyExecutable(const std::vector<std::string>& words) {
         }
     }
     const bool matches =
-        content && content->executableSha256 == brivane::platform::sha256Hex(bytesOf(*program));
+        content && content->executableSha256 == brivane::base::sha256Hex(bytesOf(*program));
     if (result.verified && matches) {
         std::cout << "verified: yes\n";
         return 0;

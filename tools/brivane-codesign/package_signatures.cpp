@@ -6,7 +6,7 @@
 namespace brivane::codesign {
 namespace {
 
-using namespace brivane::platform::host;
+using namespace brivane::platform::posix;
 
 std::span<const unsigned char> bytesOf(const std::string& text) {
     return {reinterpret_cast<const unsigned char*>(text.data()), text.size()};

@@ -24,7 +24,7 @@ std::optional<std::size_t> number(std::string_view digits) {
     if (!allOf(digits, isDigit) || (digits.size() > 1 && digits[0] == '0')) {
         return std::nullopt;
     }
-    return wholeNumber<std::size_t>(digits);
+    return base::wholeNumber<std::size_t>(digits);
 }
 
 // Where a block device sorts, or nothing when it is not a whole disk: group, then the numbers

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "cli_options.h"
+#include "sensors-common/cli_options.h"
 
 namespace brivane::cli {
 

@@ -1,8 +1,8 @@
 // brivane-sensors-export: `brivane-sensors export`, in an executable of its own so that the
 // client's other requests load no HTTP server.
 
-#include "cli_options.h"
 #include "export_command.h"
+#include "sensors-common/cli_options.h"
 
 #include <iostream>
 #include <string>

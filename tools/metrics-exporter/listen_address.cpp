@@ -15,7 +15,7 @@ std::optional<ListenAddress> parseListenAddress(std::string_view text) {
         return std::nullopt;
     }
     const auto portText = text.substr(colon + 1);
-    const auto port = wholeNumber<unsigned>(portText);
+    const auto port = base::wholeNumber<unsigned>(portText);
     if (!port || *port > 65535) {
         return std::nullopt;
     }

@@ -1,6 +1,6 @@
 #include "metrics_exporter.h"
 
-#include "metrics_text.h"
+#include "sensors-common/metrics_text.h"
 
 #include <algorithm>
 #include <chrono>

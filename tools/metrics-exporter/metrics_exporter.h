@@ -1,7 +1,7 @@
 #pragma once
 
 #include "listen_address.h"
-#include "snapshot_sharing.h"
+#include "sensors-common/snapshot_sharing.h"
 
 #include <cstddef>
 #include <memory>

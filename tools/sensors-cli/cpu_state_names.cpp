@@ -1,5 +1,7 @@
 #include "cpu_state_names.h"
 
+#include "backends/linux/cpu/cpu_state_discovery.h"
+
 namespace brivane::cli {
 
 std::map<std::string, std::vector<std::string>>
@@ -32,10 +34,12 @@ activeStateNames(const platform::IOReportChannelList& channels) {
 }
 
 std::map<std::string, std::vector<std::string>> localStateNames() {
-    const auto source = platform::makeDefaultIOReportSource();
-    const auto channels =
-        source->copyChannelsInGroup("CPU Stats", std::string_view("CPU Core Performance States"));
-    return channels ? activeStateNames(*channels) : decltype(activeStateNames({})){};
+    const platform::posix::RootedDirectory sys("/sys"), proc("/proc");
+    platform::IOReportChannelList channels;
+    for (const auto& plan : platform::linux_backend::discoverCpuStatePlans(sys, proc, ::pread)) {
+        channels.push_back(plan.description);
+    }
+    return activeStateNames(channels);
 }
 
 } // namespace brivane::cli

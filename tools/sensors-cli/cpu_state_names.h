@@ -14,8 +14,8 @@ namespace brivane::cli {
 std::map<std::string, std::vector<std::string>>
 activeStateNames(const platform::IOReportChannelList& channels);
 
-// Those of this machine's CPU state channels (platform::makeDefaultIOReportSource); empty where
-// it has none.
+// Those of this machine's CPU state channels, as the real machine's back end finds them
+// (cpu_state_discovery.h); empty where it has none.
 std::map<std::string, std::vector<std::string>> localStateNames();
 
 } // namespace brivane::cli

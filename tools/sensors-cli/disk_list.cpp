@@ -1,10 +1,10 @@
 #include "disk_list.h"
 
-#include "disk_names.h"
+#include "disk-names/disk_names.h"
 
 namespace brivane::cli {
 
-std::vector<DiskEntry> listDisks(const platform::host::RootedDirectory& sys) {
+std::vector<DiskEntry> listDisks(const platform::posix::RootedDirectory& sys) {
     std::vector<DiskEntry> disks;
     const auto kernelNames = system_tools::wholeDisks(sys.list("block"));
     for (std::size_t i = 0; i < kernelNames.size(); ++i) {

@@ -20,7 +20,7 @@ struct DiskEntry {
 };
 
 // The whole disks under sys (a sysfs root), in naming order.
-std::vector<DiskEntry> listDisks(const platform::host::RootedDirectory& sys);
+std::vector<DiskEntry> listDisks(const platform::posix::RootedDirectory& sys);
 
 // The agent's name for a disk typed as its agent name, its kernel name or /dev/<kernel name>;
 // nothing when no listed disk answers to it.

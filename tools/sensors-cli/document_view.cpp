@@ -1,9 +1,9 @@
 #include "document_view.h"
 
 #include "formats/document_codec.h"
-#include "optional_list.h"
-#include "sensor_catalogue.h"
 #include "sensor_detail_cells.h"
+#include "sensors-common/optional_list.h"
+#include "sensors-common/sensor_catalogue.h"
 
 #include <algorithm>
 #include <iterator>

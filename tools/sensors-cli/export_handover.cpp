@@ -1,6 +1,6 @@
 #include "export_handover.h"
 
-#include "cli_options.h"
+#include "sensors-common/cli_options.h"
 
 #include <cerrno>
 #include <cstring>

@@ -1,13 +1,13 @@
 // brivane-sensors: asks the running agent for one document and shows it, once or as a live view.
 
-#include "agent_connection.h"
-#include "cli_options.h"
 #include "cpu_state_names.h"
 #include "disk_list.h"
 #include "document_view.h"
 #include "export_handover.h"
 #include "formats/document_codec.h"
 #include "metrics_commands.h"
+#include "sensors-common/agent_connection.h"
+#include "sensors-common/cli_options.h"
 #include "terminal.h"
 #include "watch.h"
 
@@ -71,7 +71,7 @@ std::string render(const CliOptions& options, const ViewOptions& view,
 }
 
 int showDisks(const CliOptions& options) {
-    const auto view = diskListView(listDisks(brivane::platform::host::RootedDirectory("/sys")));
+    const auto view = diskListView(listDisks(brivane::platform::posix::RootedDirectory("/sys")));
     std::cout << (options.raw    ? renderJsonRows(view.sections.front())
                   : options.json ? renderJson(view, "storage list")
                                  : renderText(view));
@@ -97,7 +97,7 @@ int runOnce(CliOptions options) {
     if (storage) {
         // Kernel names and device paths become the agent's names; a diskN it does not list
         // may still be the agent's (a simulated machine), so it is asked.
-        disks = listDisks(brivane::platform::host::RootedDirectory("/sys"));
+        disks = listDisks(brivane::platform::posix::RootedDirectory("/sys"));
         const auto named = agentDiskName(*options.argument, disks);
         const std::string typed = options.argument->starts_with("/dev/")
                                       ? options.argument->substr(5)

@@ -2,8 +2,8 @@
 
 #include "backends/posix/system/login_name.h"
 #include "backends/posix/system/replaced_file.h"
-#include "metrics_text.h"
-#include "snapshot_sharing.h"
+#include "sensors-common/metrics_text.h"
+#include "sensors-common/snapshot_sharing.h"
 
 #include <chrono>
 #include <cstdio>
@@ -18,7 +18,7 @@ int runMetrics(const CliOptions& options) {
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
     auto families = metricFamilies(fetched.snapshot ? &*fetched.snapshot : nullptr, took.count());
     // Several users' files share the collector's folder; their series differ by this label.
-    labelEverySample(families, "user", platform::host::loginName());
+    labelEverySample(families, "user", platform::posix::loginName());
     const auto text = exposition(families);
 
     if (options.output) {
@@ -45,7 +45,7 @@ bool writeFileAtomically(const std::string& path, std::string_view text, std::st
     // often shared with other users, and one of them could put a link to a folder of ours at its
     // path.
     if (auto failure =
-            platform::host::replaceFile(path, text, 0644, platform::host::FolderLink::refused)) {
+            platform::posix::replaceFile(path, text, 0644, platform::posix::FolderLink::refused)) {
         problem = std::move(*failure);
         return false;
     }

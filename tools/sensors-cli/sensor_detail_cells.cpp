@@ -1,6 +1,6 @@
 #include "sensor_detail_cells.h"
 
-#include "optional_list.h"
+#include "sensors-common/optional_list.h"
 
 #include <algorithm>
 #include <array>

@@ -13,8 +13,8 @@ namespace {
 // verdicts on a packaged agent are kept in the runtime directory for the next run.
 std::shared_ptr<const ipc::AgentCheck> agentCheck(platform::Endpoints& endpoints,
                                                   const std::string& team) {
-    static const auto signatures = std::make_shared<platform::host::ExeSignatureSource>(
-        std::make_shared<const platform::host::CmsVerifier>(), endpoints.runtimeDirectory().path);
+    static const auto signatures = std::make_shared<platform::posix::ExeSignatureSource>(
+        std::make_shared<const platform::posix::CmsVerifier>(), endpoints.runtimeDirectory().path);
     return std::make_shared<const ipc::AgentCheck>(team, signatures, endpoints.currentUserId());
 }
 
@@ -57,7 +57,7 @@ AgentConnection::Answer AgentConnection::ask(ipc::Selector selector,
             auto path = endpoint_;
             if (!path) {
                 path = ipc::endpointPathForService(
-                    endpoints_, SensorCompanionIdentity::service(team_), problem);
+                    endpoints_, identity::SensorCompanionIdentity::service(team_), problem);
                 if (!path) {
                     return failure("no runtime directory: " + problem);
                 }

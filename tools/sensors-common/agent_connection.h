@@ -34,7 +34,7 @@ public:
 
 private:
     // The local sockets, directly: the client needs no other back end.
-    platform::host::UnixEndpoints endpoints_;
+    platform::posix::UnixEndpoints endpoints_;
     std::optional<std::string> endpoint_;
     std::string team_;
     int timeoutMs_;

@@ -95,7 +95,7 @@ std::string oneOf(std::span<const std::string_view> valid) {
 constexpr int minimumWatchIntervalMs = 100;
 
 std::optional<int> parseSeconds(const std::string& text) {
-    const auto seconds = wholeNumber<double>(text);
+    const auto seconds = base::wholeNumber<double>(text);
     if (!seconds || !(*seconds > 0) || *seconds > 3600) {
         return std::nullopt;
     }
@@ -184,7 +184,7 @@ constexpr ValueOption valueOptions[] = {
      }},
     {"-n",
      [](const std::optional<std::string>& text, CliOptions& options) -> std::string {
-         const auto rows = text ? wholeNumber<std::size_t>(*text) : std::nullopt;
+         const auto rows = text ? base::wholeNumber<std::size_t>(*text) : std::nullopt;
          if (!rows || *rows == 0) {
              return "-n needs a number of rows, at least 1";
          }

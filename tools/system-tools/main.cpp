@@ -3,8 +3,8 @@
 // bus, and makes the updater's HTTPS transfers, so the agent links no network library. The
 // tool is the name it was started under, else its first argument; the agent runs it from next
 // to its own executable.
+#include "system-tools/transfer/transfer_tool.h"
 #include "system_tools.h"
-#include "transfer_tool.h"
 
 #include <string>
 #include <string_view>

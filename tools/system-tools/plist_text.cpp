@@ -22,11 +22,11 @@ std::string xmlCharacterData(std::string_view bytes) {
     std::string out;
     out.reserve(bytes.size());
     while (!bytes.empty()) {
-        const utf8::Sequence sequence = utf8::decode(bytes, 0);
+        const base::utf8::Sequence sequence = base::utf8::decode(bytes, 0);
         const std::size_t length = sequence.length;
         // Unlike JSON output, each byte of an ill-formed sequence gets its own U+FFFD.
         if (!sequence.valid || !xmlAllows(sequence.codePoint)) {
-            out += utf8::replacementCharacter;
+            out += base::utf8::replacementCharacter;
             bytes.remove_prefix(sequence.valid ? length : 1);
             continue;
         }

@@ -134,7 +134,7 @@ PowerSourceFacts supplyFacts(const PowerSupplyEntry& entry, std::string name) {
 
 void writeSource(std::string& out, const PowerSourceFacts& facts, bool internal) {
     const auto capped = [](const std::string& text) {
-        return utf8::truncated(text, AccessoryReading::maxNameBytes);
+        return base::utf8::truncated(text, AccessoryReading::maxNameBytes);
     };
     PlistText plist;
     plist.text("Type", internal ? "InternalBattery" : "Accessory Source");

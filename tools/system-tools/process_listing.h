@@ -24,7 +24,7 @@ struct ProcessCpuUse {
 std::vector<ProcessCpuUse> recentCpuUse(const CpuTimeSample& older, const CpuTimeSample& newer,
                                         std::int32_t excludedPid, unsigned cpuCount);
 
-using platform::host::lineSafeName;
+using platform::posix::lineSafeName;
 
 // "  312  12.5 name\n": the line the process-status tool prints for "pid=,pcpu=,comm=".
 void appendProcessStatusLine(std::string& out, std::int32_t pid, double percent,

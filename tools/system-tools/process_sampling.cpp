@@ -22,20 +22,20 @@ std::uint64_t monotonicNanoseconds() {
 
 std::optional<std::uint64_t> parseSchedstatRunTime(std::string_view schedstat) {
     std::string_view rest = schedstat;
-    const auto runTime = platform::host::parseUnsigned(platform::host::nextField(rest));
+    const auto runTime = platform::posix::parseUnsigned(platform::posix::nextField(rest));
     // A cut or foreign line has no second field.
-    if (!runTime || platform::host::nextField(rest).empty())
+    if (!runTime || platform::posix::nextField(rest).empty())
         return std::nullopt;
     return runTime;
 }
 
 std::optional<std::uint64_t> parseStatCpuTicks(std::string_view stat) {
     // utime and stime are fields 14 and 15.
-    auto rest = platform::host::statFieldsFrom(stat, 14);
+    auto rest = platform::posix::statFieldsFrom(stat, 14);
     if (!rest)
         return std::nullopt;
-    const auto user = platform::host::parseUnsigned(platform::host::nextField(*rest));
-    const auto system = platform::host::parseUnsigned(platform::host::nextField(*rest));
+    const auto user = platform::posix::parseUnsigned(platform::posix::nextField(*rest));
+    const auto system = platform::posix::parseUnsigned(platform::posix::nextField(*rest));
     if (!user || !system || *system > std::numeric_limits<std::uint64_t>::max() - *user)
         return std::nullopt;
     return *user + *system;
@@ -72,7 +72,7 @@ CpuTimeSample ProcessCpuSampler::sample() const {
 }
 
 std::optional<std::string> ProcessCpuSampler::name(std::int32_t pid) const {
-    return readParsed<64>(proc_, pid, "comm", platform::host::commandName);
+    return readParsed<64>(proc_, pid, "comm", platform::posix::commandName);
 }
 
 } // namespace brivane::system_tools

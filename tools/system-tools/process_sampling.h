@@ -44,7 +44,7 @@ public:
 private:
     std::optional<std::uint64_t> cpuTime(std::int32_t pid) const;
 
-    platform::host::RootedDirectory proc_;
+    platform::posix::RootedDirectory proc_;
     std::uint64_t nanosecondsPerTick_ = 10'000'000;
 };
 

@@ -1,6 +1,6 @@
 #include "reports.h"
 
-#include "disk_names.h"
+#include "disk-names/disk_names.h"
 
 namespace brivane::system_tools {
 

@@ -8,7 +8,7 @@
 namespace brivane::system_tools {
 namespace {
 
-using platform::host::withoutNewline;
+using platform::posix::withoutNewline;
 
 constexpr std::uint64_t bytesPerSector = 512;
 
@@ -46,7 +46,7 @@ std::optional<std::int64_t> nvmeComposite(const RootedDirectory& disk) {
             const auto label = optionalText(chip, "temp1_label");
             if (textOf(chip, "name") == "nvme" && (!label || *label == "Composite")) {
                 const auto millidegrees = integerOf(chip, "temp1_input");
-                if (millidegrees && platform::host::isTemperatureSentinel(*millidegrees)) {
+                if (millidegrees && platform::linux_backend::isTemperatureSentinel(*millidegrees)) {
                     return std::nullopt; // the driver's "no reading", not a temperature
                 }
                 return millidegrees;

@@ -12,7 +12,7 @@
 
 namespace brivane::system_tools {
 
-using platform::host::RootedDirectory;
+using platform::posix::RootedDirectory;
 
 // Every entry of class/power_supply, by name.
 std::vector<PowerSupplyEntry> powerSupplies(const RootedDirectory& sys);

@@ -30,7 +30,7 @@ const std::string udisksAta = "org.freedesktop.UDisks2.Drive.Ata";
 constexpr std::size_t textLimit = 256;
 
 std::string capped(std::string text) {
-    text.resize(utf8::truncated(text, textLimit).size());
+    text.resize(base::utf8::truncated(text, textLimit).size());
     return text;
 }
 

@@ -10,7 +10,7 @@ namespace brivane::system_tools {
 namespace {
 
 std::optional<int> boundedNumber(const std::string& text, int lowest, int highest) {
-    const auto value = wholeNumber<int>(text);
+    const auto value = base::wholeNumber<int>(text);
     if (!value || *value < lowest || *value > highest)
         return std::nullopt;
     return value;

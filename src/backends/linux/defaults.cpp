@@ -4,6 +4,7 @@
 #include "backends/linux/hwmon/hwmon_smc_transport.h"
 #include "backends/linux/os_release.h"
 #include "backends/linux/service/systemd_service_manager.h"
+#include "backends/linux/sysfs_ioreport_source.h"
 #include "backends/linux/sysfs_registry.h"
 #include "backends/posix/system/running_bundle.h"
 #include "backends/posix/system/spawn_tool_runner.h"
@@ -24,6 +25,11 @@ std::shared_ptr<HardwareMonitor> makeDefaultHardwareMonitor() {
     return std::make_shared<linux_backend::HwmonHardwareMonitor>("/sys", sensorSetup());
 }
 
+std::shared_ptr<IOReportSource> makeDefaultIOReportSource() {
+    return std::make_shared<linux_backend::SysfsIOReportSource>(
+        "/sys", ::pread, "/proc", linux_backend::CpuSampling{}, sensorSetup());
+}
+
 std::shared_ptr<const OperatingSystemVersionSource> makeDefaultOperatingSystemVersionSource() {
     return std::make_shared<linux_backend::OSReleaseVersionSource>();
 }
@@ -33,13 +39,13 @@ std::shared_ptr<Registry> makeDefaultRegistry() {
 }
 
 std::shared_ptr<ServiceManager> makeDefaultServiceManager() {
-    const auto contents = host::runningBundleContents();
+    const auto contents = posix::runningBundleContents();
     const auto bundle =
         contents ? std::optional<std::filesystem::path>(contents->parent_path()) : std::nullopt;
     using linux_backend::SystemdServiceManager;
     return std::make_shared<SystemdServiceManager>(
         bundle, SystemdServiceManager::userUnitFolder().value_or(""),
-        std::make_shared<host::SpawnToolRunner>(),
+        std::make_shared<posix::SpawnToolRunner>(),
         bundle ? SystemdServiceManager::packagedUnitFolder(*bundle) : std::nullopt,
         SystemdServiceManager::systemctlOnPath());
 }
@@ -49,11 +55,11 @@ std::shared_ptr<SMCTransport> makeDefaultSMCTransport() {
 }
 
 std::shared_ptr<ToolRunner> makeDefaultToolRunner() {
-    return std::make_shared<host::SpawnToolRunner>();
+    return std::make_shared<posix::SpawnToolRunner>();
 }
 
 std::shared_ptr<Workspace> makeDefaultWorkspace() {
-    return std::make_shared<host::XdgWorkspace>();
+    return std::make_shared<posix::XdgWorkspace>();
 }
 
 } // namespace brivane::platform

@@ -19,7 +19,7 @@ public:
 
 } // namespace
 
-SysfsIOReportSource::SysfsIOReportSource(const std::string& sysRoot, host::KeptValue::Pread pread,
+SysfsIOReportSource::SysfsIOReportSource(const std::string& sysRoot, posix::KeptValue::Pread pread,
                                          const std::string& procRoot, CpuSampling sampling,
                                          SensorPoller::Setup energy)
     : sys_(sysRoot),

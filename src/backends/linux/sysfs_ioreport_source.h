@@ -20,7 +20,8 @@ public:
     // sysRoot and procRoot: where sysfs and procfs are mounted. pread is replaceable so tests
     // can make a counter fail the way the kernel does.
     // The energy counters are read by lanes set up by `energy`; its pread is replaced by `pread`.
-    explicit SysfsIOReportSource(const std::string& sysRoot, host::KeptValue::Pread pread = ::pread,
+    explicit SysfsIOReportSource(const std::string& sysRoot,
+                                 posix::KeptValue::Pread pread = ::pread,
                                  const std::string& procRoot = "/proc", CpuSampling sampling = {},
                                  SensorPoller::Setup energy = {});
     ~SysfsIOReportSource() override;
@@ -39,8 +40,8 @@ public:
     void step();
 
 private:
-    host::RootedDirectory sys_;
-    host::RootedDirectory proc_;
+    posix::RootedDirectory sys_;
+    posix::RootedDirectory proc_;
     std::array<std::unique_ptr<SysfsChannelGroup>, 2> groups_;
 };
 

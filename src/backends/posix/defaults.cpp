@@ -18,50 +18,51 @@ namespace brivane::platform {
 
 // Every executable that links a set of factories names its queues' threads the host's way,
 // from before main() on, when no queue has started yet.
-[[maybe_unused]] const bool threadNamingInstalled = (host::installThreadNaming(), true);
+[[maybe_unused]] const bool threadNamingInstalled = (posix::installPthreadNaming(), true);
 
 std::shared_ptr<const BundleInfo> makeDefaultBundleInfo() {
-    return host::runningBundleInfo();
+    return posix::runningBundleInfo();
 }
 
 std::shared_ptr<Endpoints> makeDefaultEndpoints() {
-    return std::make_shared<host::UnixEndpoints>();
+    return std::make_shared<posix::UnixEndpoints>();
 }
 
 std::unique_ptr<EventLoop> makeDefaultEventLoop() {
-    return std::make_unique<host::EpollEventLoop>();
+    return std::make_unique<posix::EpollEventLoop>();
 }
 
 void holdTerminationRequests() {
-    host::blockTerminationSignals();
+    posix::blockTerminationSignals();
 }
 
 std::shared_ptr<const FileMapper> makeDefaultFileMapper() {
-    return std::make_shared<host::MmapFileMapper>();
+    return std::make_shared<posix::MmapFileMapper>();
 }
 
 std::function<bool()> makeDefaultReplacementCheck() {
-    return [own = std::make_shared<const host::OwnExecutable>()] { return own->replaced(); };
+    return [own = std::make_shared<const posix::OwnExecutable>()] { return own->replaced(); };
 }
 
 std::shared_ptr<PeerSignatureSource> makeDefaultPeerSignatureSource() {
-    return std::make_shared<host::ExeSignatureSource>(std::make_shared<const host::CmsVerifier>());
+    return std::make_shared<posix::ExeSignatureSource>(
+        std::make_shared<const posix::CmsVerifier>());
 }
 
 std::shared_ptr<const ProcessTable> makeDefaultProcessTable() {
-    return std::make_shared<host::ProcfsProcessTable>("/proc");
+    return std::make_shared<posix::ProcfsProcessTable>("/proc");
 }
 
 std::shared_ptr<const UptimeClock> makeDefaultUptimeClock() {
-    return std::make_shared<host::MonotonicUptimeClock>();
+    return std::make_shared<posix::MonotonicUptimeClock>();
 }
 
-std::unique_ptr<Transfer> makeDefaultTransfer(std::shared_ptr<SerialQueue> delegateQueue,
+std::unique_ptr<Transfer> makeDefaultTransfer(std::shared_ptr<base::SerialQueue> delegateQueue,
                                               TransferConfiguration configuration) {
-    return std::make_unique<host::HelperTransfer>(
+    return std::make_unique<posix::HelperTransfer>(
         std::move(delegateQueue), std::move(configuration),
-        std::make_shared<host::SpawnToolRunner>(),
-        host::siblingTool("brivane-system-tools", "transfer"));
+        std::make_shared<posix::SpawnToolRunner>(),
+        posix::siblingTool("brivane-system-tools", "transfer"));
 }
 
 } // namespace brivane::platform

@@ -63,7 +63,7 @@ std::string cannedTopOutput(const ProcessTable& table) {
     std::vector<SampledProcess> processes;
     for (int32_t pid : table.allPids()) {
         if (auto name = table.name(pid))
-            processes.push_back({pid, host::lineSafeName(*name), simulatedPower(pid)});
+            processes.push_back({pid, posix::lineSafeName(*name), simulatedPower(pid)});
     }
     std::sort(processes.begin(), processes.end(), [](const auto& a, const auto& b) {
         return a.power != b.power ? a.power > b.power : a.pid < b.pid;

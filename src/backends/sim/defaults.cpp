@@ -35,7 +35,7 @@ public:
     }
 
 private:
-    host::XdgWorkspace host_;
+    posix::XdgWorkspace host_;
 };
 
 } // namespace
@@ -60,7 +60,7 @@ std::shared_ptr<Registry> makeDefaultRegistry() {
 // The simulated machine has no user manager: registration lives for one run, with the bundle's
 // property list visible so an unregistered agent reads as disabled.
 std::shared_ptr<ServiceManager> makeDefaultServiceManager() {
-    const auto contents = host::runningBundleContents();
+    const auto contents = posix::runningBundleContents();
     if (!contents) {
         return std::make_shared<sim::SimServiceManager>(ServiceManager::notFound);
     }
@@ -77,7 +77,7 @@ std::shared_ptr<SMCTransport> makeDefaultSMCTransport() {
 // through the real runner.
 std::shared_ptr<ToolRunner> makeDefaultToolRunner() {
     auto runner =
-        std::make_shared<sim::ScriptedToolRunner>(std::make_shared<host::SpawnToolRunner>());
+        std::make_shared<sim::ScriptedToolRunner>(std::make_shared<posix::SpawnToolRunner>());
     runner->answer("/usr/bin/pmset", {"-g", "accps", "-xml"}, 0, sim::cannedPmsetOutput());
     runner->answer("/usr/sbin/diskutil", {"info", "-plist", "disk0"}, 0,
                    sim::cannedDiskutilOutput("disk0"));

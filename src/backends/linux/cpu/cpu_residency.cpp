@@ -10,18 +10,18 @@
 namespace brivane::platform::linux_backend {
 
 std::optional<CpuTimes> parseProcStatCpuLine(std::string_view line) {
-    std::string_view name = host::nextField(line);
+    std::string_view name = posix::nextField(line);
     if (!name.starts_with("cpu") || name.size() == 3)
         return std::nullopt;
-    const auto cpu = wholeNumber<int>(name.substr(3));
+    const auto cpu = base::wholeNumber<int>(name.substr(3));
     if (!cpu || *cpu < 0)
         return std::nullopt;
     // user nice system idle iowait irq softirq steal guest guest_nice
     std::array<std::uint64_t, 10> fields{};
     std::size_t count = 0;
-    for (std::string_view field = host::nextField(line); !field.empty();
-         field = host::nextField(line)) {
-        const auto value = wholeNumber<std::uint64_t>(field);
+    for (std::string_view field = posix::nextField(line); !field.empty();
+         field = posix::nextField(line)) {
+        const auto value = base::wholeNumber<std::uint64_t>(field);
         if (!value || count == fields.size())
             return std::nullopt;
         fields[count++] = *value;

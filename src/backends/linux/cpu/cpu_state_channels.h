@@ -1,7 +1,6 @@
 #pragma once
 
 #include "backends/linux/cpu/cpu_state_reader.h"
-#include "backends/linux/cpu/cpu_topology.h"
 #include "backends/linux/polling/sysfs_channel_group.h"
 
 #include <map>
@@ -19,8 +18,8 @@ namespace brivane::platform::linux_backend {
 // kind's frequency range. Nothing without /proc/stat.
 class CpuStateChannels final : public SysfsChannelGroup {
 public:
-    CpuStateChannels(const host::RootedDirectory& sys, const host::RootedDirectory& proc,
-                     host::KeptValue::Pread pread, CpuSampling sampling);
+    CpuStateChannels(const posix::RootedDirectory& sys, const posix::RootedDirectory& proc,
+                     posix::KeptValue::Pread pread, CpuSampling sampling);
 
     bool names(std::string_view group, std::optional<std::string_view> subgroup) const override;
     std::optional<IOReportChannelList> discover() override;
@@ -28,12 +27,9 @@ public:
                                            std::size_t& kept) override;
 
 private:
-    std::vector<int> onlineCpus() const;
-    std::vector<ClusterKind> kindsOf(const std::vector<int>& online) const;
-
-    const host::RootedDirectory& sys_;
-    const host::RootedDirectory& proc_;
-    host::KeptValue::Pread pread_;
+    const posix::RootedDirectory& sys_;
+    const posix::RootedDirectory& proc_;
+    posix::KeptValue::Pread pread_;
     CpuSampling sampling_;
     std::mutex mutex_;
     std::map<std::uint64_t, CpuStatePlan> plans_;

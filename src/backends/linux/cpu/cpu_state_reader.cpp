@@ -22,9 +22,10 @@ std::uint64_t since(std::uint64_t older, std::uint64_t newer) {
 
 } // namespace
 
-CpuStateReader::CpuStateReader(const host::RootedDirectory& sys, const host::RootedDirectory& proc,
-                               std::vector<CpuStatePlan> plans, host::KeptValue::Pread pread,
-                               std::size_t& kept, CpuSampling sampling)
+CpuStateReader::CpuStateReader(const posix::RootedDirectory& sys,
+                               const posix::RootedDirectory& proc, std::vector<CpuStatePlan> plans,
+                               posix::KeptValue::Pread pread, std::size_t& kept,
+                               CpuSampling sampling)
     : sys_(sys), proc_(proc), sampling_(sampling) {
     if (const long ticks = ::sysconf(_SC_CLK_TCK); ticks > 0)
         microsecondsPerStatTick_ = 1'000'000u / static_cast<std::uint64_t>(ticks);
@@ -135,7 +136,7 @@ bool CpuStateReader::readStatLocked() {
     // Kept open and read from offset 0, where procfs makes the text anew: one system call. Only
     // the CPU lines, which come first, matter, so the buffer may cut the rest off.
     if (!statFile_.valid())
-        statFile_ = host::FileDescriptor(proc_.openFile("stat"));
+        statFile_ = posix::FileDescriptor(proc_.openFile("stat"));
     ssize_t got = -1;
     do {
         got = statFile_.valid() ? ::pread(statFile_.get(), statText_.data(), statText_.size(), 0)
@@ -192,9 +193,9 @@ void CpuStateReader::tickLocked(bool request) {
 
 void CpuStateReader::advanceTimeInStateLocked(Channel& channel, const CpuTimes& now) {
     std::array<char, 8192> buffer;
-    const host::FileText text = files_[channel.file].file.read(sys_, buffer);
+    const posix::FileText text = files_[channel.file].file.read(sys_, buffer);
     const auto table =
-        text.outcome == host::Outcome::value ? parseTimeInState(text.text) : std::nullopt;
+        text.outcome == posix::Outcome::value ? parseTimeInState(text.text) : std::nullopt;
     if (!table)
         return;
     std::vector<std::uint64_t> current;

@@ -44,9 +44,9 @@ struct CpuStatePlan {
 // `linger` after the last one, so with no reader it costs no wake-up at all.
 class CpuStateReader final : public GroupReader {
 public:
-    CpuStateReader(const host::RootedDirectory& sys, const host::RootedDirectory& proc,
-                   std::vector<CpuStatePlan> plans, host::KeptValue::Pread pread, std::size_t& kept,
-                   CpuSampling sampling);
+    CpuStateReader(const posix::RootedDirectory& sys, const posix::RootedDirectory& proc,
+                   std::vector<CpuStatePlan> plans, posix::KeptValue::Pread pread,
+                   std::size_t& kept, CpuSampling sampling);
     ~CpuStateReader() override;
 
     const IOReportChannelList& channels() const override { return descriptions_; }
@@ -78,8 +78,8 @@ private:
     void advanceTimeInStateLocked(Channel& channel, const CpuTimes& now);
     void run();
 
-    const host::RootedDirectory& sys_;
-    const host::RootedDirectory& proc_;
+    const posix::RootedDirectory& sys_;
+    const posix::RootedDirectory& proc_;
     CpuSampling sampling_;
     std::vector<Channel> channels_;
     std::vector<FrequencyFile> files_;
@@ -88,7 +88,7 @@ private:
     std::uint64_t microsecondsPerStatTick_ = 10'000;
 
     mutable std::mutex mutex_;
-    host::FileDescriptor statFile_;
+    posix::FileDescriptor statFile_;
     std::vector<char> statText_;
     std::vector<std::optional<CpuTimes>> stat_; // by CPU number
     std::condition_variable wake_;

@@ -12,7 +12,7 @@ namespace {
 std::optional<int> cpuNumber(std::string_view text) {
     if (text.empty() || text.front() < '0' || text.front() > '9')
         return std::nullopt;
-    const auto value = wholeNumber<int>(text);
+    const auto value = base::wholeNumber<int>(text);
     if (!value || *value > maximumCpuNumber)
         return std::nullopt;
     return value;

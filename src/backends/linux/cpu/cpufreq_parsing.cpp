@@ -12,12 +12,12 @@ std::optional<std::vector<FrequencyTime>> parseTimeInState(std::string_view text
         const std::size_t newline = text.find('\n');
         std::string_view line = text.substr(0, newline);
         text.remove_prefix(newline == std::string_view::npos ? text.size() : newline + 1);
-        const std::string_view first = host::nextField(line);
+        const std::string_view first = posix::nextField(line);
         if (first.empty())
             continue;
-        const auto kiloHertz = host::parseUnsigned(first);
-        const auto ticks = host::parseUnsigned(host::nextField(line));
-        if (!kiloHertz || !ticks || !host::nextField(line).empty() ||
+        const auto kiloHertz = posix::parseUnsigned(first);
+        const auto ticks = posix::parseUnsigned(posix::nextField(line));
+        if (!kiloHertz || !ticks || !posix::nextField(line).empty() ||
             states.size() == maximumFrequencies)
             return std::nullopt;
         states.push_back({*kiloHertz, *ticks});

@@ -21,7 +21,7 @@ bool isCard(std::string_view name) {
 }
 
 // The DRIVER= line of a device's uevent file.
-std::string driverOf(const host::RootedDirectory& sys, const std::string& device) {
+std::string driverOf(const posix::RootedDirectory& sys, const std::string& device) {
     const auto uevent = sys.readText((device + "/uevent").c_str());
     if (uevent) {
         constexpr std::string_view prefix = "DRIVER=";
@@ -37,7 +37,7 @@ std::string driverOf(const host::RootedDirectory& sys, const std::string& device
     return "drm";
 }
 
-std::vector<std::string> entriesStartingWith(const host::RootedDirectory& sys,
+std::vector<std::string> entriesStartingWith(const posix::RootedDirectory& sys,
                                              const std::string& folder, std::string_view prefix) {
     std::vector<std::string> entries = sys.list(folder.c_str());
     std::erase_if(entries, [&](const std::string& entry) { return !entry.starts_with(prefix); });
@@ -74,8 +74,8 @@ enum class Source { busyPercent, idleResidency, nvml, none };
 struct CardFiles {
     Source source = Source::none;
     std::string pciAddress;
-    host::KeptValue runtimeStatus;
-    std::vector<host::KeptValue> files;
+    posix::KeptValue runtimeStatus;
+    std::vector<posix::KeptValue> files;
     std::shared_ptr<NvmlLoader> nvml;
     std::vector<std::uint64_t> lastIdle; // per GT; empty before the first look
     std::chrono::steady_clock::time_point lastLook;
@@ -84,9 +84,9 @@ struct CardFiles {
 
 std::optional<double> readCard(CardFiles& card) {
     std::array<char, 64> buffer;
-    const host::FileText status = card.runtimeStatus.readInto(buffer);
-    if (status.outcome == host::Outcome::value &&
-        host::withoutNewline(status.text) == "suspended") {
+    const posix::FileText status = card.runtimeStatus.readInto(buffer);
+    if (status.outcome == posix::Outcome::value &&
+        posix::withoutNewline(status.text) == "suspended") {
         card.lastIdle.clear(); // its counters may stand still while it sleeps
         card.lastPercent.reset();
         return 0.0;
@@ -101,7 +101,7 @@ std::optional<double> readCard(CardFiles& card) {
     case Source::idleResidency: {
         std::vector<std::uint64_t> idle;
         idle.reserve(card.files.size());
-        for (const host::KeptValue& file : card.files) {
+        for (const posix::KeptValue& file : card.files) {
             const auto value = file.readCounter().value;
             if (!value)
                 return card.lastPercent;
@@ -139,7 +139,7 @@ constexpr double kMilli = 1000; // the probes' unit: thousandths of a percent
 
 DrmCards DrmCards::discover(ChannelSet& channels, const std::shared_ptr<NvmlLoader>& nvml,
                             const std::shared_ptr<CardActivity>& activity) {
-    const host::RootedDirectory& sys = channels.root();
+    const posix::RootedDirectory& sys = channels.root();
     DrmCards cards;
     for (const auto& name : sys.list("class/drm")) {
         if (!isCard(name))
@@ -156,7 +156,7 @@ DrmCards DrmCards::discover(ChannelSet& channels, const std::shared_ptr<NvmlLoad
             found->pciAddress = path->substr(path->rfind('/') + 1);
         // Opening a file wakes no card; reading some does, so nothing is read here.
         const auto keep = [&](const std::string& path) {
-            host::KeptValue file(sys, path.c_str(), channels.pread());
+            posix::KeptValue file(sys, path.c_str(), channels.pread());
             if (file.isOpen())
                 found->files.push_back(std::move(file));
         };
@@ -182,17 +182,17 @@ DrmCards DrmCards::discover(ChannelSet& channels, const std::shared_ptr<NvmlLoad
             (found->source == Source::idleResidency && found->files.empty()))
             continue;
         found->runtimeStatus =
-            host::KeptValue(sys, (device + "/power/runtime_status").c_str(), channels.pread());
+            posix::KeptValue(sys, (device + "/power/runtime_status").c_str(), channels.pread());
         const bool library = found->source == Source::nvml;
         const std::size_t channel = channels.addProbe(
             card + (library ? "/nvml" : "/utilization"), ChannelPace{.slow = library},
-            [found, activity]() -> host::Reading<std::int64_t> {
+            [found, activity]() -> posix::Reading<std::int64_t> {
                 const auto percent = readCard(*found);
                 if (activity)
                     activity->note(found->pciAddress, percent);
                 if (!percent)
                     return {};
-                return {host::Outcome::value, std::llround(*percent * kMilli)};
+                return {posix::Outcome::value, std::llround(*percent * kMilli)};
             });
         cards.cards_.push_back({std::move(driver), channel});
     }

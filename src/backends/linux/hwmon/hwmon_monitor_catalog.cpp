@@ -28,9 +28,9 @@ std::string_view aliasOf(PowerRole role) {
 
 // An AMD APU's graphics driver reports the whole chip's power, processor included; its
 // northbridge voltage (in1) exists on APUs only.
-bool isAPU(const host::RootedDirectory& sys, const HwmonChip& chip) {
+bool isAPU(const posix::RootedDirectory& sys, const HwmonChip& chip) {
     return chip.identity.name == "amdgpu" &&
-           host::FileDescriptor(
+           posix::FileDescriptor(
                sys.openRegular(("class/hwmon/" + chip.identity.node + "/in1_input").c_str()))
                .valid();
 }
@@ -84,7 +84,7 @@ std::shared_ptr<const MonitorCatalog>
 discoverMonitors(const std::shared_ptr<ChannelSet>& channels) {
     auto catalog = std::make_shared<MonitorCatalog>();
     catalog->channels = channels;
-    const host::RootedDirectory& sys = channels->root();
+    const posix::RootedDirectory& sys = channels->root();
     const auto chips =
         listHwmonChips(sys, [](std::string_view name) { return name != intelSMCChip; });
     std::vector<ChipIdentity> identities;

@@ -102,6 +102,4 @@ inline bool isSMCChipName(std::string_view name) {
 // Whether text can be an SMC key name: four printable ASCII characters.
 bool isSMCKeyName(std::string_view text);
 
-using host::isTemperatureSentinel;
-
 } // namespace brivane::platform::linux_backend

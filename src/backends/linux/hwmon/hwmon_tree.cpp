@@ -13,7 +13,7 @@ struct Files {
     HwmonChannel channel;
 };
 
-void collect(const host::RootedDirectory& sys, const std::string& folder,
+void collect(const posix::RootedDirectory& sys, const std::string& folder,
              std::map<std::pair<SensorKind, unsigned>, Files>& channels) {
     sys.forEachEntry(folder.c_str(), [&](std::string_view file) {
         const auto attribute = parseAttributeName(file);
@@ -52,7 +52,7 @@ void collect(const host::RootedDirectory& sys, const std::string& folder,
     });
 }
 
-std::optional<std::string> text(const host::RootedDirectory& sys, const std::string& path) {
+std::optional<std::string> text(const posix::RootedDirectory& sys, const std::string& path) {
     if (path.empty()) {
         return std::nullopt;
     }
@@ -88,7 +88,7 @@ std::vector<std::string> uniqueLabels(const std::vector<HwmonChannel>& channels)
     return labels;
 }
 
-std::vector<HwmonNode> listHwmonNodes(const host::RootedDirectory& sys) {
+std::vector<HwmonNode> listHwmonNodes(const posix::RootedDirectory& sys) {
     std::vector<HwmonNode> nodes;
     for (const auto& node : sys.list("class/hwmon")) {
         HwmonNode& found = nodes.emplace_back();
@@ -100,7 +100,7 @@ std::vector<HwmonNode> listHwmonNodes(const host::RootedDirectory& sys) {
     return nodes;
 }
 
-std::vector<HwmonChip> listHwmonChips(const host::RootedDirectory& sys,
+std::vector<HwmonChip> listHwmonChips(const posix::RootedDirectory& sys,
                                       bool (*wanted)(std::string_view name)) {
     std::vector<HwmonChip> chips;
     for (auto& node : listHwmonNodes(sys)) {

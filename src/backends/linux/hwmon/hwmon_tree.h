@@ -51,14 +51,14 @@ struct HwmonNode {
 };
 
 // Every node under class/hwmon, in node order: the one walk of the chips every list starts from.
-std::vector<HwmonNode> listHwmonNodes(const host::RootedDirectory& sys);
+std::vector<HwmonNode> listHwmonNodes(const posix::RootedDirectory& sys);
 
 // Every chip under class/hwmon whose name `wanted` accepts (every chip without it), in node
 // order; the others' files are not walked. A chip's files may sit in its node or, for
 // drivers registered the old way, in its device folder; the node's own file wins. Channels
 // without an input, or that the kernel marks faulty or disabled, are left out, and so are a
 // chip without a name and a power supply's twin chip.
-std::vector<HwmonChip> listHwmonChips(const host::RootedDirectory& sys,
+std::vector<HwmonChip> listHwmonChips(const posix::RootedDirectory& sys,
                                       bool (*wanted)(std::string_view name) = nullptr);
 
 } // namespace brivane::platform::linux_backend

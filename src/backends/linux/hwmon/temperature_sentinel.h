@@ -4,7 +4,7 @@
 #include <array>
 #include <cstdint>
 
-namespace brivane::platform::host {
+namespace brivane::platform::linux_backend {
 
 // Whether a hwmon temperature in millidegrees is a driver's marker for "no reading" rather than
 // a measurement: ±127 °C (Apple SMC, Dell SMM, many board chips), −128 °C (it87 faulty input)
@@ -15,4 +15,4 @@ inline bool isTemperatureSentinel(std::int64_t millidegrees) {
     return std::find(sentinels.begin(), sentinels.end(), millidegrees) != sentinels.end();
 }
 
-} // namespace brivane::platform::host
+} // namespace brivane::platform::linux_backend

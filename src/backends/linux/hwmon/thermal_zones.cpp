@@ -58,7 +58,7 @@ std::vector<ZoneSensor> zonesToRead(const std::vector<ThermalZone>& zones,
     return sensors;
 }
 
-std::vector<ThermalZone> listThermalZones(const host::RootedDirectory& sys) {
+std::vector<ThermalZone> listThermalZones(const posix::RootedDirectory& sys) {
     std::vector<std::string> names;
     for (auto& name : sys.list("class/thermal")) {
         if (name.starts_with(zonePrefix) && name.size() > zonePrefix.size()) {

@@ -40,6 +40,6 @@ std::vector<ZoneSensor> zonesToRead(const std::vector<ThermalZone>& zones,
                                     const std::vector<ChipIdentity>& chips);
 
 // Every class/thermal/thermal_zoneN, in zone-number order.
-std::vector<ThermalZone> listThermalZones(const host::RootedDirectory& sys);
+std::vector<ThermalZone> listThermalZones(const posix::RootedDirectory& sys);
 
 } // namespace brivane::platform::linux_backend

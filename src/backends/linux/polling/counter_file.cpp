@@ -5,31 +5,32 @@
 
 namespace brivane::platform::linux_backend {
 
-CounterFile::CounterFile(const host::RootedDirectory& root, std::string path,
-                         host::KeptValue::Pread pread, std::size_t& kept)
+CounterFile::CounterFile(const posix::RootedDirectory& root, std::string path,
+                         posix::KeptValue::Pread pread, std::size_t& kept)
     : path_(std::move(path)) {
     if (kept < keptLimit) {
-        kept_ = host::KeptValue(root, path_.c_str(), pread);
+        kept_ = posix::KeptValue(root, path_.c_str(), pread);
         kept += kept_.isOpen() ? 1 : 0;
     }
 }
 
-host::FileText CounterFile::read(const host::RootedDirectory& root, std::span<char> buffer) const {
+posix::FileText CounterFile::read(const posix::RootedDirectory& root,
+                                  std::span<char> buffer) const {
     if (kept_.isOpen()) {
-        host::FileText text = kept_.readInto(buffer);
-        if (text.outcome != host::Outcome::gone)
+        posix::FileText text = kept_.readInto(buffer);
+        if (text.outcome != posix::Outcome::gone)
             return text;
     }
     // Not kept, or its node was replaced (a CPU back online): read it afresh.
     return root.readWhole(path_.c_str(), buffer);
 }
 
-std::optional<std::uint64_t> CounterFile::readCounter(const host::RootedDirectory& root) const {
+std::optional<std::uint64_t> CounterFile::readCounter(const posix::RootedDirectory& root) const {
     std::array<char, 64> buffer;
-    host::FileText text = read(root, buffer);
-    if (text.outcome != host::Outcome::value)
+    posix::FileText text = read(root, buffer);
+    if (text.outcome != posix::Outcome::value)
         return std::nullopt;
-    return host::parseUnsigned(text.text);
+    return posix::parseUnsigned(text.text);
 }
 
 std::optional<std::string> resolveLink(std::string_view directory, std::string_view target) {

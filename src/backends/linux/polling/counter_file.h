@@ -17,16 +17,16 @@ public:
     // Beyond this many files per subscription, files are opened per read.
     static constexpr std::size_t keptLimit = 256;
 
-    CounterFile(const host::RootedDirectory& root, std::string path, host::KeptValue::Pread pread,
+    CounterFile(const posix::RootedDirectory& root, std::string path, posix::KeptValue::Pread pread,
                 std::size_t& kept);
 
     const std::string& path() const { return path_; }
-    host::FileText read(const host::RootedDirectory& root, std::span<char> buffer) const;
-    std::optional<std::uint64_t> readCounter(const host::RootedDirectory& root) const;
+    posix::FileText read(const posix::RootedDirectory& root, std::span<char> buffer) const;
+    std::optional<std::uint64_t> readCounter(const posix::RootedDirectory& root) const;
 
 private:
     std::string path_;
-    host::KeptValue kept_;
+    posix::KeptValue kept_;
 };
 
 // directory joined with a relative link target, ".." resolved: the root-relative path of a

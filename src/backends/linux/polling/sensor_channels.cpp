@@ -22,9 +22,9 @@ bool RuntimeSuspend::suspended(double pass) {
     if (pass_ != pass) {
         pass_ = pass;
         std::array<char, 32> buffer;
-        const host::FileText status = file_.readInto(buffer);
-        suspended_ = status.outcome == host::Outcome::value &&
-                     host::withoutNewline(status.text) == "suspended";
+        const posix::FileText status = file_.readInto(buffer);
+        suspended_ = status.outcome == posix::Outcome::value &&
+                     posix::withoutNewline(status.text) == "suspended";
     }
     return suspended_;
 }
@@ -33,11 +33,11 @@ SensorChannel::SensorChannel(const ChannelContext& context, std::string relative
                              bool keepOpen, std::shared_ptr<RuntimeSuspend> guard)
     : relative_(std::move(relative)), guard_(std::move(guard)), pace_(pace) {
     if (keepOpen) {
-        file_ = host::KeptValue(context.root, relative_.c_str(), context.pread);
+        file_ = posix::KeptValue(context.root, relative_.c_str(), context.pread);
         usable_ = file_.isOpen();
     } else {
         // Descriptors are not unlimited: past the limit a sensor costs an open per read.
-        usable_ = host::FileDescriptor(context.root.openRegular(relative_.c_str())).valid();
+        usable_ = posix::FileDescriptor(context.root.openRegular(relative_.c_str())).valid();
     }
     slow_.store(pace.slow, std::memory_order_relaxed);
 }
@@ -47,13 +47,13 @@ SensorChannel::SensorChannel(std::string relative, ChannelPace pace, Probe probe
     slow_.store(pace.slow, std::memory_order_relaxed);
 }
 
-host::Outcome SensorChannel::refresh(const ChannelContext& context, double pass) {
+posix::Outcome SensorChannel::refresh(const ChannelContext& context, double pass) {
     const SensorTiming& timing = context.timing;
     if (guard_ && guard_->suspended(pass)) {
         latest_.store(kNoValue, std::memory_order_relaxed);
         due_.store(pass + timing.refresh, std::memory_order_relaxed);
         read_.store(true, std::memory_order_release);
-        return host::Outcome::absentNow;
+        return posix::Outcome::absentNow;
     }
     const double began = context.clock->uptime();
     const auto reading = probe_           ? probe_()
@@ -77,7 +77,7 @@ host::Outcome SensorChannel::refresh(const ChannelContext& context, double pass)
     interval_.store(interval, std::memory_order_relaxed);
     due_.store(pass + interval, std::memory_order_relaxed);
     read_.store(true, std::memory_order_release);
-    if (reading.outcome == host::Outcome::gone) {
+    if (reading.outcome == posix::Outcome::gone) {
         gone_.store(true, std::memory_order_release);
     }
     return reading.outcome;

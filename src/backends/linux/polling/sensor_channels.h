@@ -36,10 +36,10 @@ struct ChannelPace {
 
 // What every channel under one root shares.
 struct ChannelContext {
-    host::RootedDirectory root;
+    posix::RootedDirectory root;
     SensorTiming timing;
     std::shared_ptr<const UptimeClock> clock;
-    host::KeptValue::Pread pread = ::pread;
+    posix::KeptValue::Pread pread = ::pread;
     std::size_t keptLimit = 256;
 };
 
@@ -60,7 +60,7 @@ public:
 
 private:
     std::mutex mutex_; // both lanes may ask
-    host::KeptValue file_;
+    posix::KeptValue file_;
     std::optional<double> pass_;
     bool suspended_ = false;
 };
@@ -71,7 +71,7 @@ private:
 // one number, run by the lanes as a file would be read.
 class SensorChannel {
 public:
-    using Probe = std::function<host::Reading<std::int64_t>()>;
+    using Probe = std::function<posix::Reading<std::int64_t>()>;
 
     SensorChannel(const ChannelContext& context, std::string relative, ChannelPace pace,
                   bool keepOpen, std::shared_ptr<RuntimeSuspend> guard = nullptr);
@@ -85,7 +85,7 @@ public:
     // to the slow lane, and the next read is due one interval after `pass` (when the lane's
     // pass began, so that the channels of one pass fall due together again). While its device
     // is suspended nothing is read: the value is absent, and looked at again a refresh later.
-    host::Outcome refresh(const ChannelContext& context, double pass);
+    posix::Outcome refresh(const ChannelContext& context, double pass);
     // Forgets a value older than twice its interval and a refresh: after a rest, and at every
     // request, so that a value shown is fresh or absent.
     void expire(const ChannelContext& context, double now);
@@ -111,7 +111,7 @@ private:
     static constexpr std::int64_t kNoValue = INT64_MIN;
 
     std::string relative_;
-    host::KeptValue file_;
+    posix::KeptValue file_;
     Probe probe_;
     std::shared_ptr<RuntimeSuspend> guard_;
     bool usable_ = false;
@@ -135,8 +135,8 @@ public:
     ChannelSet(std::shared_ptr<const ChannelContext> context,
                std::shared_ptr<const ChannelSet> previous);
 
-    const host::RootedDirectory& root() const { return context_->root; }
-    host::KeptValue::Pread pread() const { return context_->pread; }
+    const posix::RootedDirectory& root() const { return context_->root; }
+    posix::KeptValue::Pread pread() const { return context_->pread; }
     // A value file under root(); absent when it is not a regular file that can be opened.
     // With a guard, the file is not read while its device is suspended (a channel a previous
     // set had keeps its own guard).

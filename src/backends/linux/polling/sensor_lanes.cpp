@@ -13,7 +13,7 @@ using State = SensorPoller::State;
 using Catalog = SensorPoller::Catalog;
 
 // What the class folders hold: entry names and where they link to.
-std::string listingOf(const host::RootedDirectory& root, const std::vector<std::string>& folders) {
+std::string listingOf(const posix::RootedDirectory& root, const std::vector<std::string>& folders) {
     std::string listing;
     for (const auto& folder : folders) {
         for (const auto& entry : root.list(folder.c_str())) {
@@ -28,12 +28,12 @@ std::string listingOf(const host::RootedDirectory& root, const std::vector<std::
 // A read failed for good: the first time the file is looked for again, the next time (a file
 // that keeps failing) it is retired, so that it costs no walk per pass. Holds the lock; true
 // when a discovery is due.
-bool failed(State& s, SensorChannel& channel, host::Outcome outcome) {
-    if (outcome == host::Outcome::denied) {
+bool failed(State& s, SensorChannel& channel, posix::Outcome outcome) {
+    if (outcome == posix::Outcome::denied) {
         channel.retire(); // looking again would not make it readable
         return false;
     }
-    if (outcome != host::Outcome::gone) {
+    if (outcome != posix::Outcome::gone) {
         return false;
     }
     if (!s.failedOnce.insert(channel.relative()).second) {
@@ -67,7 +67,7 @@ double readDue(State& s, LaneRun& run, const ChannelSet& set, int lane, bool& go
                 run.since = s.now();
                 run.channel = channel;
             }
-            const host::Outcome outcome = channel->refresh(*s.context, pass);
+            const posix::Outcome outcome = channel->refresh(*s.context, pass);
             slowed = slowed || (lane == kFast && channel->slow());
             const std::lock_guard lock(s.mutex);
             run.reading = false;
@@ -144,7 +144,7 @@ bool discoverWhenDue(State& s, LaneRun& run, Lock& lock, double now) {
     Catalog catalog;
     {
         WatchedWalk walk{s, run};
-        const host::ScopedOpenWatch watch(watchWalk, &walk);
+        const posix::ScopedOpenWatch watch(watchWalk, &walk);
         listing = listingOf(s.context->root, s.setup.classFolders);
         if (!known || listing != s.listing) {
             catalog = s.discover(set);
@@ -244,7 +244,7 @@ namespace {
 void runLane(std::shared_ptr<State> state, int lane, std::shared_ptr<LaneRun> run) {
     State& s = *state;
     std::condition_variable& wake = lane == kFast ? s.wake : s.slowWake;
-    setCurrentThreadName(s.setup.name + (lane == kFast ? "-read" : "-slow"));
+    base::setCurrentThreadName(s.setup.name + (lane == kFast ? "-read" : "-slow"));
     // A pass a twentieth of a refresh late is as fresh: the kernel may fold the lanes' timers
     // into one wake-up of the machine.
     ::prctl(PR_SET_TIMERSLACK, static_cast<unsigned long>(s.timing().refresh / 20 * 1e9));

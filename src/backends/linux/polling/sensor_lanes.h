@@ -61,7 +61,7 @@ struct SensorPoller::State {
     std::shared_ptr<ChannelSet> channels;
     Catalog catalog;
     bool ueventsOpened = false;
-    host::FileDescriptor uevents;
+    posix::FileDescriptor uevents;
 
     struct Lane {
         std::shared_ptr<LaneRun> run = std::make_shared<LaneRun>();

@@ -94,9 +94,9 @@ void leaveStuckReads(State& s, double now) {
 SensorPoller::SensorPoller(const std::string& root, Discover discover, Setup setup)
     : state_(std::make_shared<State>()) {
     auto context = std::make_shared<ChannelContext>();
-    context->root = host::RootedDirectory(root);
+    context->root = posix::RootedDirectory(root);
     context->timing = setup.timing;
-    context->clock = setup.clock ? setup.clock : std::make_shared<host::MonotonicUptimeClock>();
+    context->clock = setup.clock ? setup.clock : std::make_shared<posix::MonotonicUptimeClock>();
     context->pread = setup.pread;
     context->keptLimit = setup.keptLimit;
     state_->context = std::move(context);
@@ -132,7 +132,7 @@ SensorPoller::~SensorPoller() {
     }
 }
 
-const host::RootedDirectory& SensorPoller::root() const {
+const posix::RootedDirectory& SensorPoller::root() const {
     return state_->context->root;
 }
 

@@ -47,16 +47,16 @@ public:
     struct Setup {
         SensorTiming timing{};
         std::shared_ptr<const UptimeClock> clock{}; // the machine's when null
-        host::KeptValue::Pread pread = ::pread;
+        posix::KeptValue::Pread pread = ::pread;
         std::size_t keptLimit = 256;
         std::string name = "sensors"; // the lanes' thread names
         std::vector<std::string_view> ueventSubsystems{};
         // Class folders whose listing (names and link targets) the timer compares with the last
         // discovery's, so that an unchanged machine costs a listing, not a walk.
         std::vector<std::string> classFolders{};
-        std::function<host::FileDescriptor()> openUevents{}; // the kernel's when null
-        Report report{};                                     // standard error when null
-        std::shared_ptr<SharedDemand> demand{};              // pollers that wake together
+        std::function<posix::FileDescriptor()> openUevents{}; // the kernel's when null
+        Report report{};                                      // standard error when null
+        std::shared_ptr<SharedDemand> demand{};               // pollers that wake together
         std::shared_ptr<CardActivity> cards{}; // graphics cards' activity, between back ends
         bool background = true;                // false: nothing runs but what step() runs (tests)
 
@@ -75,7 +75,7 @@ public:
     SensorPoller(const SensorPoller&) = delete;
     SensorPoller& operator=(const SensorPoller&) = delete;
 
-    const host::RootedDirectory& root() const;
+    const posix::RootedDirectory& root() const;
     const SensorTiming& timing() const;
     const std::string& name() const;
     // False while a read of the back end hangs: some of its sensors are missing for it.

@@ -41,8 +41,8 @@ bool addsOrRemoves(const Uevent& event, std::span<const std::string_view> subsys
     return false;
 }
 
-host::FileDescriptor openUeventSocket() {
-    host::FileDescriptor socket(
+posix::FileDescriptor openUeventSocket() {
+    posix::FileDescriptor socket(
         ::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, NETLINK_KOBJECT_UEVENT));
     sockaddr_nl address{};
     address.nl_family = AF_NETLINK;

@@ -25,7 +25,7 @@ bool addsOrRemoves(const Uevent& event, std::span<const std::string_view> subsys
 
 // A non-blocking socket subscribed to the kernel's events; invalid where there is none (a
 // network namespace without them, a seccomp profile).
-host::FileDescriptor openUeventSocket();
+posix::FileDescriptor openUeventSocket();
 
 // Reads every message waiting on `socket` without blocking; true when one the kernel sent adds
 // or removes a device of `subsystems`, or when messages were lost (the buffer overflowed while

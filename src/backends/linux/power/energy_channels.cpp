@@ -163,7 +163,7 @@ private:
 // One walk of the powercap zones and hwmon chips, on the poller's lane.
 class Discovery {
 public:
-    Discovery(std::shared_ptr<ChannelSet> set, host::KeptValue::Pread pread)
+    Discovery(std::shared_ptr<ChannelSet> set, posix::KeptValue::Pread pread)
         : owned_(std::move(set)), set_(*owned_), sys_(set_.root()), pread_(pread) {}
 
     std::shared_ptr<const Catalog> run();
@@ -186,15 +186,16 @@ private:
 
     std::shared_ptr<ChannelSet> owned_; // the catalogue holds on to it
     ChannelSet& set_;
-    const host::RootedDirectory& sys_;
-    host::KeptValue::Pread pread_;
+    const posix::RootedDirectory& sys_;
+    posix::KeptValue::Pread pread_;
 };
 
 bool Discovery::readable(const std::string& relative) const {
     // Permission is settled here, once: a counter the user may not read has no channel. A
     // transient failure keeps it; its channel is then absent from that sample only.
-    const auto outcome = host::KeptValue(sys_, relative.c_str(), pread_).readCounter().outcome;
-    return outcome != host::Outcome::gone && outcome != host::Outcome::denied && set_.add(relative);
+    const auto outcome = posix::KeptValue(sys_, relative.c_str(), pread_).readCounter().outcome;
+    return outcome != posix::Outcome::gone && outcome != posix::Outcome::denied &&
+           set_.add(relative);
 }
 
 Discovery::Zones Discovery::raplZones() const {
@@ -239,7 +240,7 @@ std::vector<unsigned> Discovery::readableEnergyIndices(const std::string& chip) 
         if (!file.starts_with("energy") || !file.ends_with("_input"))
             continue;
         const auto index =
-            wholeNumber<unsigned>(std::string_view(file).substr(6, file.size() - 6 - 6));
+            base::wholeNumber<unsigned>(std::string_view(file).substr(6, file.size() - 6 - 6));
         if (index && readable(chip + "/" + file))
             indices.push_back(*index);
     }

@@ -7,7 +7,7 @@ namespace brivane::platform::linux_backend {
 namespace {
 
 std::optional<unsigned> hexNumber(std::string_view text) {
-    return wholeNumber<unsigned>(text, 16);
+    return base::wholeNumber<unsigned>(text, 16);
 }
 
 } // namespace

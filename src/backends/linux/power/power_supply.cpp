@@ -4,13 +4,13 @@
 
 namespace brivane::platform::linux_backend {
 
-std::optional<std::string> supplyAttribute(const host::RootedDirectory& sys,
+std::optional<std::string> supplyAttribute(const posix::RootedDirectory& sys,
                                            const std::string& supply, const char* leaf) {
     const auto text = sys.readText((supply + "/" + leaf).c_str(), 256);
     return text ? cleanLabel(*text) : std::nullopt;
 }
 
-bool isSystemBattery(const host::RootedDirectory& sys, const std::string& supply) {
+bool isSystemBattery(const posix::RootedDirectory& sys, const std::string& supply) {
     const auto scope = supplyAttribute(sys, supply, "scope");
     return supplyAttribute(sys, supply, "type") == "Battery" && (!scope || *scope == "System");
 }

@@ -9,11 +9,11 @@ namespace brivane::platform::linux_backend {
 
 // A text attribute of a power supply directory ("type", "status"), without its line feed and
 // surrounding blanks; absent when missing or empty.
-std::optional<std::string> supplyAttribute(const host::RootedDirectory& sys,
+std::optional<std::string> supplyAttribute(const posix::RootedDirectory& sys,
                                            const std::string& supply, const char* leaf);
 
 // Whether the power supply directory (e.g. "class/power_supply/BAT0") is the machine's own
 // battery: type Battery, scope System or none. A peripheral's battery has scope Device.
-bool isSystemBattery(const host::RootedDirectory& sys, const std::string& supply);
+bool isSystemBattery(const posix::RootedDirectory& sys, const std::string& supply);
 
 } // namespace brivane::platform::linux_backend

@@ -50,26 +50,26 @@ bool measuresTheBattery(std::string_view chip) {
 } // namespace
 
 void SystemBatteries::discover(ChannelSet& channels) {
-    const host::RootedDirectory& sys = channels.root();
+    const posix::RootedDirectory& sys = channels.root();
     for (const auto& supply : sys.list("class/power_supply")) {
         const std::string base = "class/power_supply/" + supply;
         if (!isSystemBattery(sys, base))
             continue;
         Battery& battery = batteries_.emplace_back();
         const std::string path = base + "/status";
-        auto status = std::make_shared<host::KeptValue>(sys, path.c_str(), channels.pread());
+        auto status = std::make_shared<posix::KeptValue>(sys, path.c_str(), channels.pread());
         // The state as a number, so that the lanes read it as they read the values.
-        battery.status = channels.addProbe(path, {}, [status]() -> host::Reading<std::int64_t> {
+        battery.status = channels.addProbe(path, {}, [status]() -> posix::Reading<std::int64_t> {
             std::array<char, 32> buffer;
-            const host::FileText text = status->readInto(buffer);
-            const auto state = text.outcome == host::Outcome::value
-                                   ? parseBatteryState(host::withoutNewline(text.text))
+            const posix::FileText text = status->readInto(buffer);
+            const auto state = text.outcome == posix::Outcome::value
+                                   ? parseBatteryState(posix::withoutNewline(text.text))
                                    : std::nullopt;
             if (!state)
-                return {text.outcome == host::Outcome::value ? host::Outcome::absentNow
-                                                             : text.outcome,
+                return {text.outcome == posix::Outcome::value ? posix::Outcome::absentNow
+                                                              : text.outcome,
                         std::nullopt};
-            return {host::Outcome::value, static_cast<std::int64_t>(*state)};
+            return {posix::Outcome::value, static_cast<std::int64_t>(*state)};
         });
         for (const File& file : files)
             if (const auto channel = channels.add(base + "/" + file.leaf))

@@ -203,7 +203,7 @@ SystemdServiceManager::writeAndEnable(const LaunchAgentDescription& agent) {
                        error.message());
     }
     for (const auto& [path, text] : units) {
-        if (const auto problem = host::replaceFile(path.string(), text, 0644)) {
+        if (const auto problem = posix::replaceFile(path.string(), text, 0644)) {
             return undo("Cannot write " + path.string() + ": " + *problem);
         }
         written.push_back(path);

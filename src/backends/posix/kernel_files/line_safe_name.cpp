@@ -1,6 +1,6 @@
 #include "backends/posix/kernel_files/line_safe_name.h"
 
-namespace brivane::platform::host {
+namespace brivane::platform::posix {
 
 std::string lineSafeName(std::string_view name) {
     std::string safe(name);
@@ -21,4 +21,4 @@ std::string lineSafeName(std::string_view name) {
     return safe;
 }
 
-} // namespace brivane::platform::host
+} // namespace brivane::platform::posix

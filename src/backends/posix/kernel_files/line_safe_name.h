@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-namespace brivane::platform::host {
+namespace brivane::platform::posix {
 
 // A process name fit for one line of a tool's output: the kernel's bytes unchanged (UTF-8 stays
 // UTF-8, whatever the locale), except ASCII control characters and the Unicode line and
@@ -11,4 +11,4 @@ namespace brivane::platform::host {
 // and become '?'.
 std::string lineSafeName(std::string_view name);
 
-} // namespace brivane::platform::host
+} // namespace brivane::platform::posix

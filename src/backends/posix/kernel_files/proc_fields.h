@@ -11,7 +11,7 @@
 #include <vector>
 
 // Small helpers for the per-process files of /proc and for blank-separated kernel records.
-namespace brivane::platform::host {
+namespace brivane::platform::posix {
 
 inline bool isFieldBlank(char c) {
     return c == ' ' || c == '\t' || c == '\n';
@@ -47,7 +47,7 @@ inline std::optional<std::string_view> statFieldsFrom(std::string_view stat, int
 
 // The pid a /proc entry name stands for: digits only, above zero.
 inline std::optional<std::int32_t> pidOfEntry(std::string_view name) {
-    const auto pid = wholeNumber<std::int32_t>(name);
+    const auto pid = base::wholeNumber<std::int32_t>(name);
     if (!pid || *pid < 1)
         return std::nullopt;
     return pid;
@@ -102,4 +102,4 @@ auto readParsed(const RootedDirectory& proc, std::int32_t pid, std::string_view 
     return parse(*text);
 }
 
-} // namespace brivane::platform::host
+} // namespace brivane::platform::posix

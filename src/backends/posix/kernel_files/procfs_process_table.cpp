@@ -4,7 +4,7 @@
 
 #include <unistd.h>
 
-namespace brivane::platform::host {
+namespace brivane::platform::posix {
 
 std::optional<uint64_t> parseStatStartTime(std::string_view stat) {
     auto rest = statFieldsFrom(stat, 22);
@@ -95,4 +95,4 @@ uint32_t ProcfsProcessTable::effectiveUserID() const {
     return ::geteuid();
 }
 
-} // namespace brivane::platform::host
+} // namespace brivane::platform::posix

@@ -7,7 +7,7 @@
 #include <optional>
 #include <string_view>
 
-namespace brivane::platform::host {
+namespace brivane::platform::posix {
 
 // The process table read from /proc.
 //
@@ -47,4 +47,4 @@ struct ProcIoCounters {
 };
 std::optional<ProcIoCounters> parseProcIo(std::string_view io);
 
-} // namespace brivane::platform::host
+} // namespace brivane::platform::posix

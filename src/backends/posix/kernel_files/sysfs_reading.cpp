@@ -10,7 +10,7 @@
 #include <sys/stat.h>
 #include <type_traits>
 
-namespace brivane::platform::host {
+namespace brivane::platform::posix {
 namespace {
 
 constexpr int readFlags = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
@@ -34,7 +34,7 @@ template <class T> std::optional<T> parseWhole(std::string_view text) {
         if (!text.empty() && text.front() == '-')
             return std::nullopt;
     }
-    return wholeNumber<T>(text);
+    return base::wholeNumber<T>(text);
 }
 
 // One read or pread into buffer, repeated only on EINTR; a full buffer is absent.
@@ -233,4 +233,4 @@ Reading<std::uint64_t> KeptValue::readCounter() const {
     return parsed<std::uint64_t>(readInto(buffer));
 }
 
-} // namespace brivane::platform::host
+} // namespace brivane::platform::posix

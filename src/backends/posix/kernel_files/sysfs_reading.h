@@ -15,7 +15,7 @@
 
 // Reading sysfs and /proc under a root directory kept open: every path is relative to it, so
 // back ends run unchanged over a fixture tree in tests.
-namespace brivane::platform::host {
+namespace brivane::platform::posix {
 
 // What one read of a kernel file gave.
 enum class Outcome {
@@ -148,4 +148,4 @@ private:
     Pread pread_ = ::pread;
 };
 
-} // namespace brivane::platform::host
+} // namespace brivane::platform::posix

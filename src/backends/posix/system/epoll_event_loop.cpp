@@ -9,7 +9,7 @@
 #include <sys/signalfd.h>
 #include <unistd.h>
 
-namespace brivane::platform::host {
+namespace brivane::platform::posix {
 namespace {
 
 constexpr int batchSize = 64;
@@ -208,4 +208,4 @@ void EpollEventLoop::setWakeHandler(std::function<void()> handler) {
     wakeHandler_ = std::move(handler);
 }
 
-} // namespace brivane::platform::host
+} // namespace brivane::platform::posix

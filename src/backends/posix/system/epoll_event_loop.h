@@ -9,7 +9,7 @@
 #include <unordered_map>
 #include <vector>
 
-namespace brivane::platform::host {
+namespace brivane::platform::posix {
 
 // Blocks SIGTERM, SIGINT and SIGHUP in the calling thread; false when that failed.
 bool blockTerminationSignals();
@@ -57,4 +57,4 @@ private:
     std::atomic<bool> stopped_{false};
 };
 
-} // namespace brivane::platform::host
+} // namespace brivane::platform::posix

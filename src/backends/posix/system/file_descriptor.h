@@ -3,7 +3,7 @@
 #include <unistd.h>
 #include <utility>
 
-namespace brivane::platform::host {
+namespace brivane::platform::posix {
 
 // Owns a descriptor; closes it once.
 class FileDescriptor {
@@ -33,4 +33,4 @@ private:
     int fd_ = -1;
 };
 
-} // namespace brivane::platform::host
+} // namespace brivane::platform::posix

@@ -4,7 +4,7 @@
 #include <unistd.h>
 #include <vector>
 
-namespace brivane::platform::host {
+namespace brivane::platform::posix {
 
 std::string loginName() {
     std::vector<char> buffer(16384);
@@ -17,4 +17,4 @@ std::string loginName() {
     return std::to_string(::getuid());
 }
 
-} // namespace brivane::platform::host
+} // namespace brivane::platform::posix

@@ -2,10 +2,10 @@
 
 #include <string>
 
-namespace brivane::platform::host {
+namespace brivane::platform::posix {
 
 // The login name of the process's real user, else (no account entry, as in some containers)
 // that user's id in decimal.
 std::string loginName();
 
-} // namespace brivane::platform::host
+} // namespace brivane::platform::posix

@@ -8,7 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace brivane::platform::host {
+namespace brivane::platform::posix {
 namespace {
 
 class Mapping final : public MappedFile {
@@ -58,4 +58,4 @@ std::unique_ptr<MappedFile> MmapFileMapper::map(const std::string& path,
     return std::make_unique<Mapping>(address, length);
 }
 
-} // namespace brivane::platform::host
+} // namespace brivane::platform::posix

@@ -2,7 +2,7 @@
 
 #include <time.h>
 
-namespace brivane::platform::host {
+namespace brivane::platform::posix {
 
 double MonotonicUptimeClock::uptime() const {
     timespec ts{};
@@ -10,4 +10,4 @@ double MonotonicUptimeClock::uptime() const {
     return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
 }
 
-} // namespace brivane::platform::host
+} // namespace brivane::platform::posix

@@ -2,7 +2,7 @@
 
 #include "platform/uptime_clock.h"
 
-namespace brivane::platform::host {
+namespace brivane::platform::posix {
 
 // CLOCK_MONOTONIC: seconds since boot, stopped during suspend like the platform's uptime.
 class MonotonicUptimeClock final : public UptimeClock {
@@ -10,4 +10,4 @@ public:
     double uptime() const override;
 };
 
-} // namespace brivane::platform::host
+} // namespace brivane::platform::posix

@@ -6,7 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace brivane::platform::host {
+namespace brivane::platform::posix {
 
 OwnExecutable::OwnExecutable() {
     std::array<char, PATH_MAX> target{};
@@ -33,4 +33,4 @@ bool OwnExecutable::replaced() const {
            static_cast<std::uint64_t>(present.st_ino) != running_->inode;
 }
 
-} // namespace brivane::platform::host
+} // namespace brivane::platform::posix

@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-namespace brivane::platform::host {
+namespace brivane::platform::posix {
 
 // The executable this process runs, as /proc/self/exe named it at construction, by path and by
 // device and inode.
@@ -24,4 +24,4 @@ private:
     std::optional<Identity> running_;
 };
 
-} // namespace brivane::platform::host
+} // namespace brivane::platform::posix

@@ -9,7 +9,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
-namespace brivane::platform::host {
+namespace brivane::platform::posix {
 namespace {
 
 // Linux nice values are per thread: utility work runs this much nicer than its creator.
@@ -31,11 +31,11 @@ void nameThread(std::string_view name) {
     pthread_setname_np(pthread_self(), cut.c_str());
 }
 
-void prioritiseThread(ThreadPriority priority) {
+void prioritiseThread(base::ThreadPriority priority) {
     switch (priority) {
-    case ThreadPriority::normal:
+    case base::ThreadPriority::normal:
         return;
-    case ThreadPriority::utility:
+    case base::ThreadPriority::utility:
         lowerThreadPriority();
         return;
     }
@@ -43,8 +43,8 @@ void prioritiseThread(ThreadPriority priority) {
 
 } // namespace
 
-void installThreadNaming() {
-    platform::installThreadNaming({nameThread, prioritiseThread});
+void installPthreadNaming() {
+    base::installThreadNaming({nameThread, prioritiseThread});
 }
 
-} // namespace brivane::platform::host
+} // namespace brivane::platform::posix

@@ -1,9 +1,9 @@
 #pragma once
 
-namespace brivane::platform::host {
+namespace brivane::platform::posix {
 
 // Installs pthread names (cut to 15 characters) and per-thread nice values as the way the
 // queues' threads are named and prioritised.
-void installThreadNaming();
+void installPthreadNaming();
 
-} // namespace brivane::platform::host
+} // namespace brivane::platform::posix

@@ -10,7 +10,7 @@
 #include <random>
 #include <sys/stat.h>
 
-namespace brivane::platform::host {
+namespace brivane::platform::posix {
 namespace {
 
 constexpr std::size_t maximumNameBytes = 255;
@@ -160,4 +160,4 @@ std::optional<std::string> replaceFile(const std::string& path, std::string_view
     return std::string(std::strerror(error));
 }
 
-} // namespace brivane::platform::host
+} // namespace brivane::platform::posix

@@ -5,7 +5,7 @@
 #include <string_view>
 #include <sys/types.h>
 
-namespace brivane::platform::host {
+namespace brivane::platform::posix {
 
 // Whether the target's folder may itself be a symbolic link.
 enum class FolderLink { followed, refused };
@@ -24,4 +24,4 @@ std::optional<std::string> replaceFile(const std::string& path, std::string_view
 // ".<name>.XXXXXX", with name cut so that the whole fits in a file name of 255 bytes.
 std::string temporaryName(std::string_view name);
 
-} // namespace brivane::platform::host
+} // namespace brivane::platform::posix

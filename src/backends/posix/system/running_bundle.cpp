@@ -7,7 +7,7 @@
 #include <plist/plist.h>
 #include <system_error>
 
-namespace brivane::platform::host {
+namespace brivane::platform::posix {
 namespace {
 
 // An information dictionary is a few kilobytes; anything far larger is not one.
@@ -97,4 +97,4 @@ std::shared_ptr<const BundleInfo> runningBundleInfo() {
     return infoDictionaryFromFile(*contents / "Info.plist");
 }
 
-} // namespace brivane::platform::host
+} // namespace brivane::platform::posix

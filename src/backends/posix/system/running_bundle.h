@@ -7,7 +7,7 @@
 #include <optional>
 #include <string_view>
 
-namespace brivane::platform::host {
+namespace brivane::platform::posix {
 
 // The bundle's Contents folder when the executable lies at ".../Contents/MacOS/<name>".
 std::optional<std::filesystem::path> bundleContentsOf(const std::filesystem::path& executable);
@@ -23,4 +23,4 @@ std::optional<std::filesystem::path> runningBundleContents();
 // The information dictionary of the bundle around /proc/self/exe; empty outside a bundle.
 std::shared_ptr<const BundleInfo> runningBundleInfo();
 
-} // namespace brivane::platform::host
+} // namespace brivane::platform::posix

@@ -10,7 +10,7 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
-namespace brivane::platform::host {
+namespace brivane::platform::posix {
 namespace {
 
 constexpr mode_t writableByOthers = S_IWGRP | S_IWOTH;
@@ -60,4 +60,4 @@ bool onlyRootCanRename(const std::string& path) {
     }
 }
 
-} // namespace brivane::platform::host
+} // namespace brivane::platform::posix

@@ -5,7 +5,7 @@
 // Files that only the superuser can change. A same-user program can write anything the user
 // can, so what it may not forge is exactly what these hold for.
 
-namespace brivane::platform::host {
+namespace brivane::platform::posix {
 
 // This process runs as a user other than root, in the initial user namespace, where a file
 // shown as root's is root's indeed.
@@ -22,4 +22,4 @@ bool onlyRootCanChange(int fd);
 // else unless sticky, where nobody else may rename or remove root's entries.
 bool onlyRootCanRename(const std::string& path);
 
-} // namespace brivane::platform::host
+} // namespace brivane::platform::posix

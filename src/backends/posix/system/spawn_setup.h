@@ -2,7 +2,7 @@
 
 #include <spawn.h>
 
-namespace brivane::platform::host {
+namespace brivane::platform::posix {
 
 // The file actions of one posix_spawn, destroyed with it.
 class SpawnFileActions {
@@ -30,4 +30,4 @@ private:
     posix_spawnattr_t attributes_;
 };
 
-} // namespace brivane::platform::host
+} // namespace brivane::platform::posix

@@ -21,7 +21,7 @@
 
 extern char** environ;
 
-namespace brivane::platform::host {
+namespace brivane::platform::posix {
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -395,4 +395,4 @@ ToolResult SpawnToolRunner::spawn(const ToolRun& run, SpawnToolRunner* owner) {
     return result;
 }
 
-} // namespace brivane::platform::host
+} // namespace brivane::platform::posix

@@ -7,7 +7,7 @@
 #include <set>
 #include <sys/types.h>
 
-namespace brivane::platform::host {
+namespace brivane::platform::posix {
 
 // Runs tools with posix_spawn. Each child gets its own process group, so that ending a run also
 // ends whatever the tool started and a grandchild holding the pipe cannot outlast the limit.
@@ -36,4 +36,4 @@ private:
     bool stopped_ = false;
 };
 
-} // namespace brivane::platform::host
+} // namespace brivane::platform::posix

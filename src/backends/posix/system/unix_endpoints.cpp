@@ -13,7 +13,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-namespace brivane::platform::host {
+namespace brivane::platform::posix {
 namespace {
 
 constexpr int listenBacklog = 128;
@@ -167,4 +167,4 @@ std::uint32_t UnixEndpoints::currentUserId() const {
     return ::getuid();
 }
 
-} // namespace brivane::platform::host
+} // namespace brivane::platform::posix

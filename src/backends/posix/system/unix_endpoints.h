@@ -5,7 +5,7 @@
 #include <string>
 #include <sys/types.h>
 
-namespace brivane::platform::host {
+namespace brivane::platform::posix {
 
 // The runtime-directory rule with its inputs made explicit: xdgRuntimeDir is the environment's
 // value (may be null), fallbackParent the directory that holds brivane-<uid> ("/tmp").
@@ -33,4 +33,4 @@ public:
     std::uint32_t currentUserId() const override;
 };
 
-} // namespace brivane::platform::host
+} // namespace brivane::platform::posix

@@ -18,7 +18,7 @@
 #define SO_PEERPIDFD 77
 #endif
 
-namespace brivane::platform::host {
+namespace brivane::platform::posix {
 namespace {
 
 bool waitFor(int fd, short events, int timeoutMs) {
@@ -320,4 +320,4 @@ LockAttempt lockBeside(const std::string& path) {
     }
 }
 
-} // namespace brivane::platform::host
+} // namespace brivane::platform::posix

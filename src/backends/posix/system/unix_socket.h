@@ -6,7 +6,7 @@
 #include <string>
 #include <sys/types.h>
 
-namespace brivane::platform::host {
+namespace brivane::platform::posix {
 
 class UnixStreamSocket final : public StreamSocket {
 public:
@@ -74,4 +74,4 @@ struct LockAttempt {
 };
 LockAttempt lockBeside(const std::string& path);
 
-} // namespace brivane::platform::host
+} // namespace brivane::platform::posix

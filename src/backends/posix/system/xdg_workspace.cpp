@@ -16,7 +16,7 @@
 
 extern char** environ;
 
-namespace brivane::platform::host {
+namespace brivane::platform::posix {
 namespace {
 
 std::optional<std::string> homeDirectory() {
@@ -112,4 +112,4 @@ void XdgWorkspace::open(const std::string& file, std::function<void(bool opened)
     }).detach();
 }
 
-} // namespace brivane::platform::host
+} // namespace brivane::platform::posix

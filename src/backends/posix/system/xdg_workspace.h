@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-namespace brivane::platform::host {
+namespace brivane::platform::posix {
 
 // The freedesktop workspace: caches under $XDG_CACHE_HOME (when absolute) or ~/.cache, and
 // files opened with xdg-open. The opener runs detached, in a session of its own with no
@@ -31,4 +31,4 @@ private:
     double timeLimit_;
 };
 
-} // namespace brivane::platform::host
+} // namespace brivane::platform::posix

@@ -8,7 +8,7 @@
 #include <system_error>
 #include <unistd.h>
 
-namespace brivane::platform::host {
+namespace brivane::platform::posix {
 namespace {
 
 constexpr const char* noAnswer = "The transfer ended without an answer.";
@@ -51,7 +51,7 @@ private:
 
 } // namespace
 
-HelperTransfer::HelperTransfer(std::shared_ptr<SerialQueue> delegateQueue,
+HelperTransfer::HelperTransfer(std::shared_ptr<base::SerialQueue> delegateQueue,
                                TransferConfiguration configuration,
                                std::shared_ptr<ToolRunner> runner, ToolTranslation helper)
     : queue_(std::move(delegateQueue)), configuration_(std::move(configuration)),
@@ -147,7 +147,7 @@ void HelperTransfer::downloadNow(
     completion(std::move(result));
 }
 
-} // namespace brivane::platform::host
+} // namespace brivane::platform::posix
 
 namespace brivane::platform {
 
@@ -159,7 +159,7 @@ void removeLeftoverDownloads(const TransferConfiguration& configuration) {
     for (std::filesystem::directory_iterator entry(*configuration.downloadDirectory, error), end;
          !error && entry != end; entry.increment(error)) {
         // Folders only, never what a link points to.
-        if (entry->path().filename().string().starts_with(host::folderPrefix) &&
+        if (entry->path().filename().string().starts_with(posix::folderPrefix) &&
             entry->symlink_status(error).type() == std::filesystem::file_type::directory) {
             std::error_code ignored;
             std::filesystem::remove_all(entry->path(), ignored);

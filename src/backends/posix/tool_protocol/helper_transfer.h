@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-namespace brivane::platform::host {
+namespace brivane::platform::posix {
 
 // Names the process that started a transfer helper, so that the helper ends with it.
 inline constexpr std::string_view transferParentVariable = "BRIVANE_TRANSFER_PARENT";
@@ -23,8 +23,9 @@ public:
     // How long a helper may run beyond the transfer's own resource limit.
     static constexpr double helperMargin = 5.0;
 
-    HelperTransfer(std::shared_ptr<SerialQueue> delegateQueue, TransferConfiguration configuration,
-                   std::shared_ptr<ToolRunner> runner, ToolTranslation helper);
+    HelperTransfer(std::shared_ptr<base::SerialQueue> delegateQueue,
+                   TransferConfiguration configuration, std::shared_ptr<ToolRunner> runner,
+                   ToolTranslation helper);
 
     void fetch(const std::string& url, std::size_t bodyLimit,
                std::function<void(DataTransferResult)> completion) override;
@@ -41,10 +42,10 @@ private:
     std::optional<std::string> runHelper(std::vector<std::string> arguments,
                                          std::string& output) const;
 
-    std::shared_ptr<SerialQueue> queue_;
+    std::shared_ptr<base::SerialQueue> queue_;
     TransferConfiguration configuration_;
     std::shared_ptr<ToolRunner> runner_;
     ToolTranslation helper_;
 };
 
-} // namespace brivane::platform::host
+} // namespace brivane::platform::posix

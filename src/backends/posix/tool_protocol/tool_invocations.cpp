@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <utility>
 
-namespace brivane::platform::host {
+namespace brivane::platform::posix {
 
 ToolTranslation siblingTool(std::string executable, std::string firstArgument) {
     return [executable = std::move(executable),
@@ -46,4 +46,4 @@ std::optional<ToolRun> localInvocation(const ToolRun& requested) {
     return row->translate(requested);
 }
 
-} // namespace brivane::platform::host
+} // namespace brivane::platform::posix

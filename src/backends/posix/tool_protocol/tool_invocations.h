@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace brivane::platform::host {
+namespace brivane::platform::posix {
 
 // Turns a macOS invocation into the local run that stands in for it, or nothing when this
 // machine has no equivalent (the run then fails to launch, as a missing tool would).
@@ -31,4 +31,4 @@ const std::vector<ToolInvocation>& toolInvocations();
 // itself for a path the table does not know, or nothing when the tool has no equivalent here.
 std::optional<ToolRun> localInvocation(const ToolRun& requested);
 
-} // namespace brivane::platform::host
+} // namespace brivane::platform::posix

@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-namespace brivane::platform::host {
+namespace brivane::platform::posix {
 namespace {
 
 constexpr std::string_view responseWord = "response ";
@@ -44,7 +44,7 @@ std::optional<TransferReport> parseTransferReport(std::string_view output) {
     }
     const std::string_view rest = head.substr(responseWord.size());
     const auto blank = rest.find(' ');
-    const auto status = wholeNumber<long>(rest.substr(0, blank));
+    const auto status = base::wholeNumber<long>(rest.substr(0, blank));
     if (blank != 3 || !status || *status < 100) { // an HTTP status: three digits
         return std::nullopt;
     }
@@ -53,4 +53,4 @@ std::optional<TransferReport> parseTransferReport(std::string_view output) {
     return report;
 }
 
-} // namespace brivane::platform::host
+} // namespace brivane::platform::posix

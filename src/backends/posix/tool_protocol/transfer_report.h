@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-namespace brivane::platform::host {
+namespace brivane::platform::posix {
 
 // What the transfer helper prints on its standard output: one line, then for a fetch the body.
 //   "response <status> <final address>\n" <body bytes>
@@ -23,4 +23,4 @@ std::string transferReportHead(const TransferReport& report);
 // The report in a helper's output; nullopt when it is not one.
 std::optional<TransferReport> parseTransferReport(std::string_view output);
 
-} // namespace brivane::platform::host
+} // namespace brivane::platform::posix

@@ -10,7 +10,7 @@
 #include <openssl/x509.h>
 #include <openssl/x509_vfy.h>
 
-namespace brivane::platform::host {
+namespace brivane::platform::posix {
 namespace {
 
 template <typename T, void (*Free)(T*)> struct Freer {
@@ -233,4 +233,4 @@ bool isInstallerCertificate(const CertificateSummary& leaf) {
     return leaf.commonName.starts_with("Developer ID Installer: ") && leaf.organizationalUnit;
 }
 
-} // namespace brivane::platform::host
+} // namespace brivane::platform::posix

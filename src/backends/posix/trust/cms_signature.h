@@ -15,7 +15,7 @@
 
 typedef struct x509_store_st X509_STORE;
 
-namespace brivane::platform::host {
+namespace brivane::platform::posix {
 
 struct CertificateSummary {
     std::string commonName;
@@ -74,4 +74,4 @@ std::optional<ExecutableSignatureContent> parseExecutableSignatureContent(std::s
 // An installer certificate names itself so in its common name.
 bool isInstallerCertificate(const CertificateSummary& leaf);
 
-} // namespace brivane::platform::host
+} // namespace brivane::platform::posix

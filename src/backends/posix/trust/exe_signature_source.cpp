@@ -19,7 +19,7 @@
 #include <unistd.h>
 #include <vector>
 
-namespace brivane::platform::host {
+namespace brivane::platform::posix {
 namespace {
 
 // A FIFO or device in place of a file must neither block the open nor become our terminal;
@@ -160,7 +160,7 @@ std::optional<std::string> sha256HexOfFile(int fd, std::int64_t limit) {
     if (EVP_DigestFinal_ex(context.get(), digest.data(), &length) != 1) {
         return std::nullopt;
     }
-    return lowerHex(std::span(digest).first(length));
+    return base::lowerHex(std::span(digest).first(length));
 }
 
 } // namespace
@@ -382,4 +382,4 @@ std::optional<KeptVerdict> ExeSignatureSource::verify(int executableFd, int sign
                                      verification.leafExtensionOids}};
 }
 
-} // namespace brivane::platform::host
+} // namespace brivane::platform::posix

@@ -14,7 +14,7 @@
 #include <optional>
 #include <string>
 
-namespace brivane::platform::host {
+namespace brivane::platform::posix {
 
 // Reads a peer's signature through /proc/<pid>/exe and the detached "<executable>.sig" next to
 // it, verified with CMS to the build's anchors and bound to the executable's SHA-256. The pid
@@ -80,4 +80,4 @@ private:
     std::list<Verdict> cache_; // most recent first
 };
 
-} // namespace brivane::platform::host
+} // namespace brivane::platform::posix

@@ -13,7 +13,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace brivane::platform::host {
+namespace brivane::platform::posix {
 namespace {
 
 // Tells one build's anchors from another's; the file is the user's to write anyway, so this
@@ -28,11 +28,11 @@ std::string anchorsDigest(std::string_view pem) {
         byte = static_cast<unsigned char>(hash);
         hash >>= 8;
     }
-    return lowerHex(bytes);
+    return base::lowerHex(bytes);
 }
 
 std::string hexOf(std::string_view text) {
-    return lowerHex({reinterpret_cast<const unsigned char*>(text.data()), text.size()});
+    return base::lowerHex({reinterpret_cast<const unsigned char*>(text.data()), text.size()});
 }
 
 std::optional<std::string> textOfHex(std::string_view hex) {
@@ -42,7 +42,8 @@ std::optional<std::string> textOfHex(std::string_view hex) {
     }
     std::string text;
     for (std::size_t at = 0; at < hex.size(); at += 2) {
-        text.push_back(static_cast<char>(wholeNumber<unsigned>(hex.substr(at, 2), 16).value_or(0)));
+        text.push_back(
+            static_cast<char>(base::wholeNumber<unsigned>(hex.substr(at, 2), 16).value_or(0)));
     }
     return text;
 }
@@ -70,11 +71,11 @@ void appendIdentity(std::string& line, const FileIdentity& file) {
 
 std::optional<FileIdentity> identityOf(const std::vector<std::string_view>& fields,
                                        std::size_t first) {
-    const auto device = wholeNumber<std::uint64_t>(fields[first]);
-    const auto inode = wholeNumber<std::uint64_t>(fields[first + 1]);
-    const auto size = wholeNumber<std::int64_t>(fields[first + 2]);
-    const auto modified = wholeNumber<std::int64_t>(fields[first + 3]);
-    const auto changed = wholeNumber<std::int64_t>(fields[first + 4]);
+    const auto device = base::wholeNumber<std::uint64_t>(fields[first]);
+    const auto inode = base::wholeNumber<std::uint64_t>(fields[first + 1]);
+    const auto size = base::wholeNumber<std::int64_t>(fields[first + 2]);
+    const auto modified = base::wholeNumber<std::int64_t>(fields[first + 3]);
+    const auto changed = base::wholeNumber<std::int64_t>(fields[first + 4]);
     if (!device || !inode || !size || !modified || !changed) {
         return std::nullopt;
     }
@@ -107,7 +108,7 @@ std::optional<KeptVerdict> verdictOf(std::string_view line) {
     KeptVerdict verdict;
     const auto executable = identityOf(fields, 0);
     const auto signatureFile = identityOf(fields, 5);
-    const auto expiresAt = wholeNumber<std::int64_t>(fields[10]);
+    const auto expiresAt = base::wholeNumber<std::int64_t>(fields[10]);
     const auto identifier = textOfHex(fields[12]);
     const auto unit = fields[13] == "-" ? std::optional<std::string>() : textOfHex(fields[13]);
     if (!executable || !signatureFile || !expiresAt || fields[11].size() != 64 ||
@@ -214,4 +215,4 @@ void KeptVerdicts::keep(const KeptVerdict& verdict, std::int64_t now) const {
     (void)replaceFile(path_, text, 0600, FolderLink::refused);
 }
 
-} // namespace brivane::platform::host
+} // namespace brivane::platform::posix

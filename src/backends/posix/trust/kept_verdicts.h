@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-namespace brivane::platform::host {
+namespace brivane::platform::posix {
 
 // Which bytes a verdict was reached on: the executable and its signature file, by device,
 // inode, size, modification and change time.
@@ -57,4 +57,4 @@ private:
     std::string header_; // names the format and a digest of the anchors' text
 };
 
-} // namespace brivane::platform::host
+} // namespace brivane::platform::posix

@@ -67,7 +67,7 @@ ssize_t timedPread(int fd, void* buffer, std::size_t size, off_t offset) {
 }
 
 SensorPoller::Setup manual(const std::shared_ptr<ManualUptimeClock>& clock,
-                           host::KeptValue::Pread pread = timedPread) {
+                           posix::KeptValue::Pread pread = timedPread) {
     return {.clock = clock, .pread = pread, .background = false};
 }
 
@@ -394,10 +394,10 @@ TEST(SensorPoller, ChipsThatComeAndGoAreFoundWhileClientsAsk) {
     addHwmonChip(sys, {"hwmon0", "platform/coretemp.0", "name=coretemp;temp1_input=40000"});
     int events[2];
     ASSERT_EQ(::socketpair(AF_UNIX, SOCK_DGRAM, 0, events), 0);
-    host::FileDescriptor sender(events[0]);
+    posix::FileDescriptor sender(events[0]);
     const auto clock = std::make_shared<ManualUptimeClock>();
     auto setup = manual(clock, testing::scriptedPread);
-    setup.openUevents = [receiver = events[1]] { return host::FileDescriptor(receiver); };
+    setup.openUevents = [receiver = events[1]] { return posix::FileDescriptor(receiver); };
     HwmonHardwareMonitor monitor(sys.path(), setup);
     const auto keys = [&] {
         monitor.sample();
@@ -554,7 +554,7 @@ TEST(SensorPoller, DiscoveryRecoversFromAHungWalk) {
             for (const auto& node : set->root().list("class/hwmon")) {
                 if (const auto name =
                         set->root().readText(("class/hwmon/" + node + "/name").c_str())) {
-                    names->emplace_back(host::withoutNewline(*name));
+                    names->emplace_back(posix::withoutNewline(*name));
                     if (first && node == "hwmon0") {
                         std::this_thread::sleep_for(
                             std::chrono::milliseconds(1500)); // a read that hangs, once

@@ -60,7 +60,7 @@ TEST(HwmonTree, ListsTheChipsAsEveryDriverLaysThemOut) {
         SCOPED_TRACE(c.what);
         testing::TempDir sys;
         addHwmonChip(sys, c.chip);
-        EXPECT_EQ(described(listHwmonChips(host::RootedDirectory(sys.path()))), c.found);
+        EXPECT_EQ(described(listHwmonChips(posix::RootedDirectory(sys.path()))), c.found);
     }
 }
 
@@ -71,7 +71,7 @@ TEST(HwmonTree, TheNodesFileWinsAndUnwantedChipsAreNotWalked) {
     addHwmonChip(sys, {"hwmon1", "platform/applesmc.768", "name=applesmc;temp1_input=1"});
     addHwmonChip(sys, {"hwmon2", "platform/BAT0/power_supply/BAT0", "name=BAT0"});
     addHwmonChip(sys, {"hwmon3", "platform/x.0", "temp1_input=1"});
-    const host::RootedDirectory root(sys.path());
+    const posix::RootedDirectory root(sys.path());
     EXPECT_EQ(
         described(listHwmonChips(root, [](std::string_view name) { return name != "applesmc"; })),
         (std::vector<std::string>{"nct6798: temp1 class/hwmon/hwmon0/temp1_input [CPU]"}));

@@ -35,7 +35,7 @@ TEST(Uevents, OnlyDevicesComingAndGoingAskForADiscovery) {
     // Draining: only the relevant message among several counts, and an empty socket is none.
     int pair[2];
     ASSERT_EQ(::socketpair(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK, 0, pair), 0);
-    const host::FileDescriptor sender(pair[0]), receiver(pair[1]);
+    const posix::FileDescriptor sender(pair[0]), receiver(pair[1]);
     EXPECT_FALSE(drainUevents(receiver.get(), watched));
     for (const auto& index : {3, 0, 4}) {
         const std::string& message = cases[index].first;
@@ -46,7 +46,7 @@ TEST(Uevents, OnlyDevicesComingAndGoingAskForADiscovery) {
 
     // The same message from a process (port id not 0): root may send one, never the kernel.
     const auto kernels = openUeventSocket();
-    const host::FileDescriptor forger(::socket(AF_NETLINK, SOCK_DGRAM, NETLINK_KOBJECT_UEVENT));
+    const posix::FileDescriptor forger(::socket(AF_NETLINK, SOCK_DGRAM, NETLINK_KOBJECT_UEVENT));
     sockaddr_nl to{AF_NETLINK, 0, 0, 0};
     socklen_t size = sizeof to;
     ASSERT_TRUE(kernels.valid() && forger.valid());

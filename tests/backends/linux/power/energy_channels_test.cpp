@@ -21,7 +21,7 @@ std::vector<std::string> channelNames(const std::optional<IOReportChannelList>& 
 // Lanes that a test steps; the first look at the channels wakes them.
 std::shared_ptr<SysfsIOReportSource> steppedSource(const TempDir& sys,
                                                    const std::shared_ptr<ManualUptimeClock>& clock,
-                                                   host::KeptValue::Pread pread = ::pread) {
+                                                   posix::KeptValue::Pread pread = ::pread) {
     auto source = std::make_shared<SysfsIOReportSource>(
         sys.path(), pread, "/proc", CpuSampling{},
         SensorPoller::Setup{.clock = clock, .background = false});

@@ -195,7 +195,7 @@ TEST(UserFolders, FollowAnAbsoluteXdgVariableElseHome) {
         const char* value = std::getenv(name);
         kept.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
     }
-    const host::XdgWorkspace workspace;
+    const posix::XdgWorkspace workspace;
     ::setenv("HOME", "/home/someone", 1);
     ::setenv("XDG_CONFIG_HOME", "/x/config", 1);
     ::setenv("XDG_CACHE_HOME", "/x/cache", 1);

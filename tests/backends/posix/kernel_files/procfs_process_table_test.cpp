@@ -7,7 +7,7 @@
 #include <string>
 #include <unistd.h>
 
-namespace brivane::platform::host {
+namespace brivane::platform::posix {
 namespace {
 
 // The start time counts fields from the last parenthesis; anonymous pages never wrap below
@@ -90,4 +90,4 @@ TEST(ProcfsProcessTable, ReadsAFixtureTree) {
 }
 
 } // namespace
-} // namespace brivane::platform::host
+} // namespace brivane::platform::posix

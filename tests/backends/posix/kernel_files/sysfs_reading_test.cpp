@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 #include <limits>
 
-namespace brivane::platform::host {
+namespace brivane::platform::posix {
 namespace {
 
 constexpr auto int64Max = std::numeric_limits<std::int64_t>::max();
@@ -111,4 +111,4 @@ TEST(SysfsReading, RootedDirectoryWalksAFixtureTree) {
 }
 
 } // namespace
-} // namespace brivane::platform::host
+} // namespace brivane::platform::posix

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 #include <string>
 
-namespace brivane::platform::host {
+namespace brivane::platform::posix {
 namespace {
 
 std::string plistWith(const std::string& entries) {
@@ -43,4 +43,4 @@ TEST(InfoDictionary, ReadsOnlyStringsOfAWholeDictionary) {
 }
 
 } // namespace
-} // namespace brivane::platform::host
+} // namespace brivane::platform::posix

@@ -19,7 +19,7 @@
 #include <thread>
 #include <vector>
 
-namespace brivane::platform::host {
+namespace brivane::platform::posix {
 namespace {
 
 using ::testing::AllOf;
@@ -221,4 +221,4 @@ TEST(ToolInvocationTest, MapsMacToolsToTheStandInsNextToTheExecutable) {
 }
 
 } // namespace
-} // namespace brivane::platform::host
+} // namespace brivane::platform::posix

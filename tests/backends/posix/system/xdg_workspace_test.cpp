@@ -14,7 +14,7 @@ namespace brivane {
 namespace {
 
 using namespace brivane::platform;
-using namespace brivane::platform::host;
+using namespace brivane::platform::posix;
 
 // Opens through a stand-in opener; returns the verdict and how long open() itself took.
 std::pair<std::optional<bool>, double> openWith(std::vector<std::string> openers,

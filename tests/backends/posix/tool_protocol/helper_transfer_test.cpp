@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-namespace brivane::platform::host {
+namespace brivane::platform::posix {
 namespace {
 
 // Plays the helper: writes `file` where a download goes, answers with `result`.
@@ -31,7 +31,7 @@ class HelperTransferTest : public ::testing::Test {
 protected:
     const testing::TempDir downloads{"brivane-downloads"};
     std::shared_ptr<FakeHelper> helper = std::make_shared<FakeHelper>();
-    HelperTransfer transfer{std::make_shared<SerialQueue>("test.transfer"),
+    HelperTransfer transfer{std::make_shared<base::SerialQueue>("test.transfer"),
                             {30.0, 60.0, downloads.path()},
                             helper,
                             [](const ToolRun& run) {
@@ -93,4 +93,4 @@ TEST_F(HelperTransferTest, ADownloadIsHandedOverInAFolderOfItsOwnThenRemoved) {
 }
 
 } // namespace
-} // namespace brivane::platform::host
+} // namespace brivane::platform::posix

@@ -1,6 +1,6 @@
-#include "curl_transfer.h"
 #include "support/child_process.h"
 #include "support/temp_dir.h"
+#include "system-tools/transfer/curl_transfer.h"
 #include "update/companion_release.h"
 
 #include <filesystem>

@@ -4,7 +4,7 @@
 #include "backends/posix/tool_protocol/transfer_report.h"
 #include "base/whole_number.h"
 #include "curl_transfer.h"
-#include "system_tools.h"
+#include "system-tools/system_tools.h"
 
 #include <csignal>
 #include <cstdio>
@@ -22,16 +22,16 @@ constexpr std::string_view synopsis =
 
 std::optional<platform::TransferConfiguration> timeouts(const std::string& request,
                                                         const std::string& resource) {
-    const auto idle = wholeNumber<double>(request);
-    const auto whole = wholeNumber<double>(resource);
+    const auto idle = base::wholeNumber<double>(request);
+    const auto whole = base::wholeNumber<double>(resource);
     if (!idle || !whole || !(*idle > 0) || !(*whole > 0)) {
         return std::nullopt;
     }
     return platform::TransferConfiguration{*idle, *whole, std::nullopt};
 }
 
-int report(const platform::host::TransferReport& report) {
-    return printed(platform::host::transferReportHead(report) + report.body);
+int report(const platform::posix::TransferReport& report) {
+    return printed(platform::posix::transferReportHead(report) + report.body);
 }
 
 // A helper whose agent was killed would go on transferring into a folder nobody removes. The
@@ -39,7 +39,7 @@ int report(const platform::host::TransferReport& report) {
 // replaced already, which the check after shows.
 bool bindToParent() {
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-    const char* parent = std::getenv(std::string(platform::host::transferParentVariable).c_str());
+    const char* parent = std::getenv(std::string(platform::posix::transferParentVariable).c_str());
     return parent == nullptr || std::to_string(::getppid()) == parent;
 }
 
@@ -50,7 +50,7 @@ int runTransfer(std::span<const std::string> args) {
         return 1;
     }
     if (args.size() == 5 && args[0] == "fetch") {
-        const auto limit = wholeNumber<std::size_t>(args[2]);
+        const auto limit = base::wholeNumber<std::size_t>(args[2]);
         const auto configuration = timeouts(args[3], args[4]);
         if (!limit || !configuration) {
             return usage(synopsis);
@@ -60,7 +60,7 @@ int runTransfer(std::span<const std::string> args) {
                        std::move(fetched.body).value_or("")});
     }
     if (args.size() == 6 && args[0] == "download") {
-        const auto maximum = wholeNumber<std::int64_t>(args[3]);
+        const auto maximum = base::wholeNumber<std::int64_t>(args[3]);
         const auto configuration = timeouts(args[4], args[5]);
         if (!maximum || !configuration) {
             return usage(synopsis);
