@@ -1,13 +1,11 @@
 #include "backends/posix/system/unix_endpoints.h"
 #include "backends/posix/system/unix_socket.h"
 #include "base/main_queue.h"
-#include "base/serial_queue.h"
 #include "ipc_test_support.h"
 
 #include <atomic>
 #include <fcntl.h>
 #include <future>
-#include <numeric>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -193,25 +191,6 @@ TEST(Endpoint, ServiceNamesThatAreNotPlainFileNamesAreRefused) {
     for (const char* name : {"", ".", "..", "../escape", "team/.dev.qorva.brivane"}) {
         EXPECT_EQ(ipc::Listener::create(name).failure, ipc::ListenerFailure::systemError) << name;
     }
-}
-
-TEST(SerialQueue, RunsWorkInOrderOnOneNamedThreadAndDrainsOnDestruction) {
-    std::vector<int> order;
-    char name[16] = {};
-    {
-        base::SerialQueue queue("dev.qorva.brivane.VeryLongQueueLabelTail");
-        queue.sync([&] { pthread_getname_np(pthread_self(), name, sizeof name); });
-        for (int i = 0; i < 100; ++i) {
-            queue.async([&order, i] {
-                std::this_thread::sleep_for(std::chrono::microseconds(i % 3));
-                order.push_back(i);
-            });
-        }
-    }
-    EXPECT_STREQ(name, "VeryLongQueueLa"); // Linux keeps 15 bytes of a name
-    std::vector<int> expected(100);
-    std::iota(expected.begin(), expected.end(), 0);
-    EXPECT_EQ(order, expected);
 }
 
 } // namespace

@@ -1,4 +1,3 @@
-#include "backends/posix/system/mmap_file_mapper.h"
 #include "backends/posix/system/xdg_workspace.h"
 #include "support/child_process.h"
 #include "support/temp_dir.h"
@@ -69,18 +68,6 @@ TEST(XdgWorkspace, ReportsTheOpenersVerdictAndLeavesItRunningDetached) {
     EXPECT_TRUE(testing::pollUntil(std::chrono::seconds(5), [&] {
         return std::filesystem::exists(temp / "package.pkg.survived");
     }));
-}
-
-TEST(MmapFileMapper, MapsEmptyFilesAndRefusesOthers) {
-    const testing::TempDir temp("brivane-mapper");
-    temp.write("empty", "");
-    MmapFileMapper mapper;
-    std::error_code error;
-    EXPECT_TRUE(mapper.map(temp / "empty", error)->bytes().empty());
-    EXPECT_FALSE(mapper.map(temp.path(), error));
-    EXPECT_TRUE(error);
-    EXPECT_FALSE(mapper.map(temp / "missing", error));
-    EXPECT_EQ(error, std::errc::no_such_file_or_directory);
 }
 
 } // namespace
