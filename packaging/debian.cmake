@@ -25,8 +25,17 @@ set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "systemd")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "bash-completion")
-set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/packaging/debian/postinst
-                                      ${PROJECT_SOURCE_DIR}/packaging/debian/prerm)
+# The maintainer scripts, each with the calls into users' service managers written in.
+file(READ ${PROJECT_SOURCE_DIR}/packaging/debian/user-managers.sh USER_MANAGERS)
+string(STRIP "${USER_MANAGERS}" USER_MANAGERS)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+                                       ${PROJECT_SOURCE_DIR}/packaging/debian/user-managers.sh)
+foreach(script postinst prerm)
+    configure_file(${PROJECT_SOURCE_DIR}/packaging/debian/${script}.in
+                   ${PROJECT_BINARY_DIR}/packaging/debian/${script} @ONLY)
+endforeach()
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_BINARY_DIR}/packaging/debian/postinst
+                                      ${PROJECT_BINARY_DIR}/packaging/debian/prerm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_STRIP_FILES OFF) # stripping would void the signatures
 include(CPack)
