@@ -15,7 +15,8 @@ ScrapeLatencies measureScrapes(const std::string& endpoint, std::size_t scrapes)
     auto agent = std::make_shared<cli::AgentSnapshots>(endpoint, 10000);
     std::string problem;
     const auto exporter = cli::MetricsExporter::start(
-        *cli::parseListenAddress("127.0.0.1:0"), [agent] { return agent->fetch(); }, problem);
+        {{*cli::parseListenAddress("127.0.0.1:0")}, [agent] { return agent->fetch(); }, {}},
+        problem);
     const std::unique_ptr<CURL, void (*)(CURL*)> curl(curl_easy_init(), curl_easy_cleanup);
     if (!exporter || !curl) {
         result.failures = scrapes;

@@ -54,7 +54,8 @@ struct ServedExporter {
         auto agent = std::make_shared<AgentSnapshots>(endpoint, timeoutMs);
         std::string problem;
         exporter = MetricsExporter::start(
-            *parseListenAddress("127.0.0.1:0"), [agent] { return agent->fetch(); }, problem);
+            {{*parseListenAddress("127.0.0.1:0")}, [agent] { return agent->fetch(); }, {}},
+            problem);
         EXPECT_TRUE(exporter) << problem;
     }
     std::string scrape() const {

@@ -1,10 +1,10 @@
 #include "export_command.h"
 
 #include "metrics_exporter.h"
+#include "process_owner.h"
 
 #include <cerrno>
 #include <csignal>
-#include <cstring>
 #include <iostream>
 #include <pthread.h>
 #include <sys/resource.h>
@@ -13,6 +13,7 @@ namespace brivane::cli {
 namespace {
 
 constexpr const char* defaultListenAddress = "127.0.0.1:9464";
+constexpr const char* suggestedWebConfig = "~/.config/brivane-sensors/web-config.yml";
 
 // The server takes as many connections at once as it has descriptors for, and the usual soft
 // limit (1024) is far below the hard one. Where raising is not allowed it sizes to what there is.
@@ -24,60 +25,111 @@ void raiseDescriptorLimit() {
     }
 }
 
+void logLine(const std::string& text) {
+    std::cerr << "brivane-sensors: " << text << "\n";
+}
+
+// One line for a listener that others can reach without both TLS and authentication.
+void warnIfExposed(const std::vector<ListenAddress>& addresses, const WebConfig& web) {
+    std::string exposed;
+    for (const auto& address : addresses) {
+        if (!address.loopback) {
+            exposed += (exposed.empty() ? "" : ", ") + address.text();
+        }
+    }
+    if (exposed.empty() || (web.tls && web.authenticates())) {
+        return;
+    }
+    const char* missing = !web.tls && !web.authenticates() ? "without TLS or a password"
+                          : !web.tls                       ? "without TLS (passwords in clear)"
+                                                           : "without a password";
+    logLine("every host that reaches " + exposed + " can read this machine's sensor readings, " +
+            missing + ": write " + suggestedWebConfig +
+            " (docs/metrics.md) and pass it with --web.config.file");
+}
+
 } // namespace
 
 int runExport(const CliOptions& options) {
-    const std::string wanted = options.listen.value_or(defaultListenAddress);
-    const auto address = parseListenAddress(wanted);
-    if (!address) {
-        std::cerr << "brivane-sensors: --listen needs IPV4:PORT or localhost:PORT, not " << wanted
-                  << "\n";
-        return usage;
+    std::vector<ListenAddress> addresses;
+    for (const auto& wanted : options.listen.empty() ? std::vector<std::string>{defaultListenAddress}
+                                                     : options.listen) {
+        const auto address = parseListenAddress(wanted);
+        if (!address) {
+            logLine("--listen needs IPV4:PORT, [IPV6]:PORT or localhost:PORT, not " + wanted);
+            return usage;
+        }
+        addresses.push_back(*address);
     }
-    // Blocked before the server starts its threads, so only sigwait below takes them.
-    sigset_t stop;
-    sigemptyset(&stop);
-    sigaddset(&stop, SIGINT);
-    sigaddset(&stop, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stop, nullptr);
+    WebConfig web;
+    if (options.webConfigFile) {
+        auto loaded = loadWebConfig(*options.webConfigFile);
+        if (!loaded.config) {
+            logLine("cannot use the web configuration: " + loaded.problem);
+            return usage;
+        }
+        web = std::move(*loaded.config);
+    }
+    // Blocked before any thread starts, so only sigwait below takes them; a write to a closed
+    // connection fails instead of ending the process.
+    sigset_t signals;
+    sigemptyset(&signals);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        sigaddset(&signals, signal);
+    }
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
 
     raiseDescriptorLimit();
     auto agent = std::make_shared<AgentSnapshots>(AgentConnection(options), true);
+    if (!options.otherUsersProcesses) {
+        agent->rankOnly([](std::int64_t pid) { return ownProcess(pid); });
+    }
     // Called one at a time; logs changes only, not every failed scrape.
     auto fetch = [agent, lastProblem = std::string()]() mutable {
         auto fetched = agent->fetch();
         if (fetched.problem != lastProblem) {
-            std::cerr << "brivane-sensors: "
-                      << (fetched.problem.empty() ? "the agent answers again" : fetched.problem)
-                      << "\n";
+            logLine(fetched.problem.empty() ? "the agent answers again" : fetched.problem);
             lastProblem = fetched.problem;
         }
         return fetched;
     };
     std::string problem;
-    auto exporter = MetricsExporter::start(*address, fetch, problem);
+    MetricsExporter::BindFailure failure;
+    auto exporter = MetricsExporter::start({addresses, fetch, web}, problem, &failure);
     if (!exporter) {
-        // The server library says only that it could not set up its ports; binding once more
-        // tells why. Another user's exporter on the port will not go away by restarting.
-        const int error = bindError(*address);
-        if (error == EADDRINUSE) {
-            std::cerr << "brivane-sensors: port " << address->port
-                      << " is in use (by another user's exporter?); pass --listen\n";
+        // Another user's exporter on the port will not go away by restarting.
+        if (failure.error == EADDRINUSE) {
+            logLine("port " + std::to_string(addresses[failure.address].port) +
+                    " is in use (by another user's exporter?); pass --listen");
             return addressInUse;
         }
-        std::cerr << "brivane-sensors: cannot listen on " << address->text() << ": "
-                  << (error != 0 ? std::strerror(error) : problem) << "\n";
-        return unreachable;
+        logLine(problem);
+        return failure.error != 0 ? unreachable : usage;
     }
-    const std::string served = address->host + ":" + std::to_string(exporter->port());
-    if (!address->loopback) {
-        std::cerr << "brivane-sensors: every host that reaches " << served
-                  << " can read this machine's sensor readings\n";
+    warnIfExposed(addresses, web);
+    for (std::size_t i = 0; i < addresses.size(); ++i) {
+        auto served = addresses[i];
+        served.port = static_cast<std::uint16_t>(exporter->port(i));
+        logLine(std::string("serving ") + (web.tls ? "https://" : "http://") + served.text() +
+                "/metrics");
     }
-    std::cerr << "brivane-sensors: serving http://" << served << "/metrics\n";
-    int signal = 0;
-    sigwait(&stop, &signal);
-    return answered;
+    for (;;) {
+        int signal = 0;
+        sigwait(&signals, &signal);
+        if (signal != SIGHUP) {
+            return answered;
+        }
+        // A file that cannot be used leaves the one in use, and says why in one line.
+        auto loaded = options.webConfigFile ? loadWebConfig(*options.webConfigFile)
+                                            : LoadedWebConfig{WebConfig{}, {}};
+        if (!loaded.config || !exporter->reconfigure(*loaded.config, problem)) {
+            logLine("kept the web configuration in use: " +
+                    (loaded.config ? problem : loaded.problem));
+        } else if (options.webConfigFile) {
+            logLine("read the web configuration again from " + *options.webConfigFile);
+        }
+    }
 }
 
 } // namespace brivane::cli

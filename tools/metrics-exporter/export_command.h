@@ -4,9 +4,11 @@
 
 namespace brivane::cli {
 
-// Serves /metrics on options.listen until SIGINT or SIGTERM (exit 0); 1 when it cannot listen,
-// 2 for an address that does not parse. Runs in brivane-sensors-export, to which
-// `brivane-sensors export` hands over, so that the client links no HTTP server.
+// Serves /metrics on options.listen until SIGINT or SIGTERM (exit 0), reading the web
+// configuration again on SIGHUP; 1 when it cannot listen, 2 for an address that does not parse
+// or a web configuration that cannot be used, 7 when another process listens there. Runs in
+// brivane-sensors-export, to which `brivane-sensors export` hands over, so that the client
+// links no HTTP server.
 int runExport(const CliOptions& options);
 
 } // namespace brivane::cli

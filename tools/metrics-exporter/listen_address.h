@@ -4,23 +4,28 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <sys/socket.h>
 
 namespace brivane::cli {
 
-// Where export listens: an IPv4 address or "localhost", then a port ("127.0.0.1:9464"). Port 0
-// takes any free one. The HTTP server library as Debian builds it has no IPv6.
+// Where export listens: an IPv4 address, "localhost" or a bracketed IPv6 address, then a port
+// ("127.0.0.1:9464", "[::1]:9464"). Port 0 takes any free one. "[::]" takes IPv4 connections
+// too, as the dual-stack wildcard of other exporters does.
 struct ListenAddress {
-    std::string host; // dotted decimal
+    std::string host; // dotted decimal, or the IPv6 address without brackets
     std::uint16_t port = 0;
     bool loopback = false;
+    bool ipv6 = false;
 
-    std::string text() const { return host + ":" + std::to_string(port); }
+    std::string text() const;
+    // The socket address, and its length.
+    socklen_t socketAddress(sockaddr_storage& address) const;
 };
 
 std::optional<ListenAddress> parseListenAddress(std::string_view text);
 
-// Binds a TCP socket to address and lets it go: 0 when that works, else the error number
+// A listening socket on address (non-blocking, close-on-exec), or -1 with errno set
 // (EADDRINUSE when another process listens there).
-int bindError(const ListenAddress& address);
+int listeningSocket(const ListenAddress& address, int backlog);
 
 } // namespace brivane::cli

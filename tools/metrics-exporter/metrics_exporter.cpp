@@ -1,123 +1,54 @@
 #include "metrics_exporter.h"
 
+#include "backends/posix/system/epoll_event_loop.h"
+#include "base/main_queue.h"
+#include "base/serial_queue.h"
+#include "http_server.h"
+#include "password_check.h"
 #include "sensors-common/metrics_text.h"
+#include "tls_context.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
-#include <civetweb.h>
-#include <ctime>
+#include <cstring>
 #include <filesystem>
-#include <optional>
-#include <string_view>
+#include <iterator>
 #include <sys/resource.h>
-#include <vector>
+#include <netinet/in.h>
 
 namespace brivane::cli {
 namespace {
 
-constexpr std::string_view landingPage =
-    "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>Brivane sensor readings</title>"
-    "</head>\n<body><h1>Brivane sensor readings</h1>\n<p>This user's sensor readings in the "
-    "Prometheus text format: <a href=\"/metrics\">/metrics</a>.</p></body></html>\n";
+constexpr std::string_view metricsType = "text/plain; version=0.0.4; charset=utf-8";
+constexpr std::string_view textType = "text/plain; charset=utf-8";
 
-// Whether the server keeps the connection after this answer, as it decides: keep-alive is on,
-// and the request asks for it (HTTP/1.0) or does not refuse it (HTTP/1.1).
-bool keptAlive(const mg_request_info& request) {
-    const char* connection = nullptr;
-    for (int i = 0; i < request.num_headers && !connection; ++i) {
-        if (mg_strcasecmp(request.http_headers[i].name, "Connection") == 0) {
-            connection = request.http_headers[i].value;
-        }
-    }
-    if (!connection) {
-        return request.http_version && std::string_view(request.http_version) == "1.1";
-    }
-    std::string_view options = connection;
-    while (!options.empty()) {
-        const auto comma = options.find(',');
-        std::string_view option = options.substr(0, comma);
-        option.remove_prefix(std::min(option.find_first_not_of(' '), option.size()));
-        option = option.substr(0, option.find_last_not_of(' ') + 1);
-        if (option.size() == 10 && mg_strncasecmp(option.data(), "keep-alive", 10) == 0) {
-            return true;
-        }
-        options = comma == std::string_view::npos ? "" : options.substr(comma + 1);
-    }
-    return false;
+std::shared_ptr<const std::string> text(std::string_view content) {
+    return std::make_shared<const std::string>(content);
 }
 
-const char* reason(int status) {
-    switch (status) {
-    case 200:
-        return "OK";
-    case 404:
-        return "Not Found";
-    default:
-        return "Method Not Allowed";
-    }
-}
+const auto landingPage =
+    text("<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>Brivane sensor readings"
+         "</title></head>\n<body><h1>Brivane sensor readings</h1>\n<p>This user's sensor "
+         "readings in the Prometheus text format: <a href=\"/metrics\">/metrics</a>.</p></body>"
+         "</html>\n");
+const auto notFound = text("Not found; see /metrics.\n");
+const auto notAllowed = text("Only GET and HEAD are served.\n");
+const auto unauthorized = text("Unauthorized\n");
+const auto busy = text("Too many password checks at once; try again.\n");
 
-// The whole answer in one write: written in two, the header wakes the client, which then waits
-// for the body, at the price of two more context switches a scrape.
-void respond(mg_connection* connection, int status, const char* type, std::string_view body,
-             bool head) {
-    const auto& request = *mg_get_request_info(connection);
-    char date[64];
-    const std::time_t now = std::time(nullptr);
-    std::tm utc{};
-    gmtime_r(&now, &utc);
-    std::strftime(date, sizeof date, "%a, %d %b %Y %H:%M:%S GMT", &utc);
-    std::string out;
-    out.reserve(body.size() + 256);
-    out.append("HTTP/")
-        .append(request.http_version ? request.http_version : "1.1")
-        .append(" ")
-        .append(std::to_string(status))
-        .append(" ")
-        .append(reason(status))
-        .append("\r\nContent-Type: ")
-        .append(type)
-        .append("\r\nContent-Length: ")
-        .append(std::to_string(body.size()));
-    if (status == 405) {
-        out.append("\r\nAllow: GET, HEAD");
+// The text of one scrape, from what the fetch gave and the time it took.
+std::shared_ptr<const std::string> scrapeText(const MetricsExporter::Fetch& fetch) {
+    const auto start = std::chrono::steady_clock::now();
+    FetchedSnapshot fetched;
+    try {
+        fetched = fetch();
+    } catch (const std::exception& error) {
+        fetched = {std::nullopt, unreachable, error.what()};
     }
-    out.append("\r\nDate: ")
-        .append(date)
-        .append(keptAlive(request) ? "\r\nConnection: keep-alive\r\n\r\n"
-                                   : "\r\nConnection: close\r\n\r\n");
-    if (!head) {
-        out.append(body);
-    }
-    mg_write(connection, out.data(), out.size());
-}
-
-// The path with its %XX escapes decoded, or nothing when it holds a NUL: the server's own
-// decoding would end the path there, serving "/metrics%00x" as "/metrics".
-std::optional<std::string> decodedPath(const char* raw) {
-    const std::string_view text = raw ? raw : "";
-    std::string path(text.size() + 1, '\0');
-    const int length = mg_url_decode(text.data(), static_cast<int>(text.size()), path.data(),
-                                     static_cast<int>(path.size()), 0);
-    if (length < 0 || path.find('\0') < static_cast<std::size_t>(length)) {
-        return std::nullopt;
-    }
-    path.resize(static_cast<std::size_t>(length));
-    return path;
-}
-
-// Whether the body's length is told once, one way. Told twice, or both by Content-Length and
-// by Transfer-Encoding, a proxy in front may read it otherwise than the server does and take
-// what follows for a request of its own.
-bool lengthUnambiguous(const mg_request_info& request) {
-    int lengths = 0;
-    bool encoded = false;
-    for (int i = 0; i < request.num_headers; ++i) {
-        const char* name = request.http_headers[i].name;
-        lengths += mg_strcasecmp(name, "Content-Length") == 0;
-        encoded = encoded || mg_strcasecmp(name, "Transfer-Encoding") == 0;
-    }
-    return lengths <= 1 && !(lengths == 1 && encoded);
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+    return std::make_shared<const std::string>(exposition(metricFamilies(
+        fetched.snapshot ? &*fetched.snapshot : nullptr, took.count(), fetched.busiest)));
 }
 
 // Descriptors this process may still open.
@@ -129,103 +60,159 @@ long freeDescriptors() {
     std::error_code error;
     const std::filesystem::directory_iterator open("/proc/self/fd", error);
     const long used = error ? 0 : std::distance(open, std::filesystem::directory_iterator());
-    const rlim_t most = std::min<rlim_t>(limit.rlim_cur, 1 << 20);
-    return static_cast<long>(most) - used;
+    return static_cast<long>(std::min<rlim_t>(limit.rlim_cur, 1 << 20)) - used;
+}
+
+int boundPort(int fd) {
+    sockaddr_storage address{};
+    socklen_t size = sizeof address;
+    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+        return 0;
+    }
+    return ntohs(address.ss_family == AF_INET6
+                     ? reinterpret_cast<const sockaddr_in6&>(address).sin6_port
+                     : reinterpret_cast<const sockaddr_in&>(address).sin_port);
 }
 
 } // namespace
 
-MetricsExporter::Capacity MetricsExporter::capacityFor(long freeDescriptors) {
-    // One more than the workers and the queue: the connection the server holds while the queue
-    // is full.
-    const long room = freeDescriptors - reservedDescriptors - 1;
-    const long queued = std::clamp<long>(room / 8, 1, mostQueued);
-    return {static_cast<int>(std::clamp<long>(room - queued, 1, mostWorkers)),
-            static_cast<int>(queued)};
+MetricsExporter::MetricsExporter()
+    : loop_(std::make_unique<platform::posix::EpollEventLoop>()),
+      inbox_(std::make_unique<base::MainQueue>()) {}
+
+std::size_t MetricsExporter::capacityFor(long available) {
+    return static_cast<std::size_t>(std::clamp<long>(available - reservedDescriptors, 1,
+                                                     static_cast<long>(mostConnections)));
 }
 
-int MetricsExporter::serve(mg_connection* connection, void* exporter) {
-    const auto* request = mg_get_request_info(connection);
-    const auto decoded = decodedPath(request->local_uri);
-    if (!decoded || !lengthUnambiguous(*request)) {
-        // Also closes the connection, so nothing after a doubtful request is read as another.
-        mg_send_http_error(connection, 400, "%s", "Malformed request.\n");
-        return 400;
-    }
-    const std::string_view method = request->request_method;
-    const std::string_view path = *decoded;
-    const bool head = method == "HEAD";
-    if (!head && method != "GET") {
-        respond(connection, 405, "text/plain; charset=utf-8", "Only GET and HEAD are served.\n",
-                false);
-    } else if (path == "/metrics") {
-        const auto start = SharedSnapshot::Clock::now();
-        const auto fetched = static_cast<MetricsExporter*>(exporter)->snapshots_->get();
-        const std::chrono::duration<double> took = SharedSnapshot::Clock::now() - start;
-        respond(connection, 200, "text/plain; version=0.0.4; charset=utf-8",
-                exposition(metricFamilies(fetched->snapshot ? &*fetched->snapshot : nullptr,
-                                          took.count(), fetched->busiest)),
-                head);
-    } else if (path == "/") {
-        respond(connection, 200, "text/html; charset=utf-8", landingPage, head);
-    } else {
-        respond(connection, 404, "text/plain; charset=utf-8", "Not found; see /metrics.\n", head);
-    }
-    return 1; // answered
-}
-
-std::unique_ptr<MetricsExporter> MetricsExporter::start(const ListenAddress& address,
-                                                        SharedSnapshot::Fetch fetch,
-                                                        std::string& problem) {
+std::unique_ptr<MetricsExporter> MetricsExporter::start(Settings settings, std::string& problem,
+                                                        BindFailure* bindFailure) {
     std::unique_ptr<MetricsExporter> exporter(new MetricsExporter());
-    exporter->snapshots_ = std::make_shared<SharedSnapshot>(std::move(fetch));
-    const std::string ports = address.text();
-    const auto number = [](int value) { return std::to_string(value); };
-    const auto capacity = capacityFor(freeDescriptors());
-    const std::string settings[] = {
-        "listening_ports", ports, "num_threads", number(capacity.workers), "request_timeout_ms",
-        number(headerDeadlineMs), "keep_alive_timeout_ms", number(headerDeadlineMs),
-        "connection_queue", number(capacity.queued), "listen_backlog", number(backlog),
-        // Paths are decoded by serve, which refuses a NUL in them.
-        "decode_url", "no",
-        // Without keep-alive the server closes each connection but does not say so, and a
-        // client that reuses it fails its next request. The answer goes out in several writes;
-        // without TCP_NODELAY each kept connection waits for a delayed ACK.
-        "enable_keep_alive", "yes", "tcp_nodelay", "1"};
-    std::vector<const char*> options;
-    for (const auto& setting : settings) {
-        options.push_back(setting.c_str());
-    }
-    options.push_back(nullptr);
-    mg_callbacks callbacks{};
-    mg_init_data init{&callbacks, nullptr, options.data()};
-    unsigned code = 0;
-    char text[256] = "";
-    mg_error_data error{&code, text, sizeof text};
-    exporter->server_ = mg_start2(&init, &error);
-    if (!exporter->server_) {
-        problem = text[0] ? text : "the server did not start";
+    std::shared_ptr<const TlsContext> tls;
+    if (settings.web.tls && !(tls = TlsContext::make(*settings.web.tls, problem))) {
         return nullptr;
     }
-    // Every path is open to whoever reaches the port. Without a handler of its own the server
-    // looks for a password file at the file system's root on every request, a file whose
-    // appearance would lock the scrapers out.
-    mg_set_auth_handler(
-        exporter->server_, "/", [](mg_connection*, void*) { return 1; }, nullptr);
-    mg_set_request_handler(exporter->server_, "/", &MetricsExporter::serve, exporter.get());
+    std::vector<platform::posix::FileDescriptor> listeners;
+    for (const auto& address : settings.addresses) {
+        platform::posix::FileDescriptor fd(listeningSocket(address, backlog));
+        if (!fd.valid()) {
+            if (bindFailure) {
+                *bindFailure = {errno, listeners.size()};
+            }
+            problem = "cannot listen on " + address.text() + ": " + std::strerror(errno);
+            return nullptr;
+        }
+        exporter->ports_.push_back(boundPort(fd.get()));
+        listeners.push_back(std::move(fd));
+    }
+    auto* self = exporter.get();
+    self->fetch_ = std::move(settings.fetch);
+    self->web_ = std::make_shared<const WebConfig>(std::move(settings.web));
+    HttpServer::Limits limits;
+    limits.maxConnections = capacityFor(freeDescriptors());
+    self->server_ = std::make_unique<HttpServer>(
+        *self->loop_, std::move(listeners), limits,
+        [self](HttpServer::Id id, const RequestHead& head) { self->onRequest(id, head); });
+    self->server_->useTls(std::move(tls));
+    self->inbox_->setWakeUp([loop = self->loop_.get()] { loop->wake(); });
+    self->loop_->setWakeHandler([inbox = self->inbox_.get()] { inbox->drain(); });
+    self->snapshots_ = std::make_unique<base::SerialQueue>("dev.qorva.brivane.export.snapshots");
+    self->serving_ = std::thread([loop = self->loop_.get()] { loop->run(); });
     return exporter;
 }
 
 MetricsExporter::~MetricsExporter() {
-    if (server_) {
-        mg_stop(server_);
+    loop_->stop();
+    if (serving_.joinable()) {
+        serving_.join();
+    }
+    // Their last work may still post to the inbox, which nothing drains any more.
+    snapshots_.reset();
+    passwords_.reset();
+    server_.reset();
+}
+
+bool MetricsExporter::reconfigure(const WebConfig& web, std::string& problem) {
+    std::shared_ptr<const TlsContext> tls;
+    if (web.tls && !(tls = TlsContext::make(*web.tls, problem))) {
+        return false;
+    }
+    inbox_->async([this, web = std::make_shared<const WebConfig>(web), tls = std::move(tls)] {
+        web_ = web;
+        server_->useTls(tls);
+    });
+    return true;
+}
+
+void MetricsExporter::answer(std::uint64_t id, int status, std::string_view type,
+                             std::shared_ptr<const std::string> body, bool close) {
+    HttpAnswer answer{status, std::string(type), std::move(body), web_->headers, close};
+    if (status == 401) {
+        answer.headers.emplace_back("WWW-Authenticate", "Basic");
+    } else if (status == 405) {
+        answer.headers.emplace_back("Allow", "GET, HEAD");
+    } else if (status == 503) {
+        answer.headers.emplace_back("Retry-After", "1");
+    }
+    server_->answer(id, std::move(answer));
+}
+
+void MetricsExporter::onRequest(std::uint64_t id, const RequestHead& head) {
+    if (web_->users.empty()) {
+        route(id, head.method, head.path);
+        return;
+    }
+    if (!passwords_) {
+        passwords_ = std::make_unique<PasswordCheck>(
+            [inbox = inbox_.get()](std::function<void()> task) { inbox->async(std::move(task)); });
+    }
+    const auto verdict = passwords_->check(
+        web_->users, head.authorization.value_or(""),
+        [this, id, method = head.method, path = head.path](bool admitted) {
+            admitted ? route(id, method, path) : answer(id, 401, textType, unauthorized);
+        });
+    switch (verdict) {
+    case PasswordCheck::Verdict::admitted:
+        route(id, head.method, head.path);
+        break;
+    case PasswordCheck::Verdict::refused:
+        answer(id, 401, textType, unauthorized);
+        break;
+    case PasswordCheck::Verdict::busy:
+        answer(id, 503, textType, busy);
+        break;
+    case PasswordCheck::Verdict::pending:
+        break;
     }
 }
 
-int MetricsExporter::port() const {
-    mg_server_port ports[4];
-    const int count = mg_get_server_ports(server_, 4, ports);
-    return count > 0 ? ports[0].port : 0;
+void MetricsExporter::route(std::uint64_t id, const std::string& method, const std::string& path) {
+    if (method != "GET" && method != "HEAD") {
+        answer(id, 405, textType, notAllowed);
+    } else if (path == "/metrics") {
+        scrape(id);
+    } else if (path == "/") {
+        answer(id, 200, "text/html; charset=utf-8", landingPage);
+    } else {
+        answer(id, 404, textType, notFound);
+    }
+}
+
+void MetricsExporter::scrape(std::uint64_t id) {
+    awaitingSnapshot_.push_back(id);
+    if (fetching_) {
+        return; // shares the answer of the request in flight
+    }
+    fetching_ = true;
+    snapshots_->async([this] {
+        auto body = scrapeText(fetch_);
+        inbox_->async([this, body = std::move(body)] {
+            fetching_ = false;
+            for (const auto id : std::exchange(awaitingSnapshot_, {})) {
+                answer(id, 200, metricsType, body);
+            }
+        });
+    });
 }
 
 } // namespace brivane::cli

@@ -37,8 +37,12 @@ const char* const usageText =
     "  --interval SECONDS   time between watch frames (default 2)\n"
     "  --timeout SECONDS    how long to wait for the answer (default 10)\n"
     "  --output FILE        metrics: replace FILE atomically instead of printing\n"
-    "  --listen IPV4:PORT   export: serve on this address (default 127.0.0.1:9464; any\n"
-    "                       other than a loopback address exposes the readings to the network)\n"
+    "  --listen HOST:PORT   export: serve on this address, IPV4:PORT or [IPV6]:PORT; repeat\n"
+    "                       for several (default 127.0.0.1:9464; any other than a loopback\n"
+    "                       address exposes the readings to the network)\n"
+    "  --web.config.file FILE  export: TLS, passwords and headers from FILE, in the web\n"
+    "                       configuration format of Prometheus exporters; read again on SIGHUP\n"
+    "  --other-users-processes  export: name other users' processes among the busiest too\n"
     "  -h, --help           show this text\n"
     "  --version            show the version\n"
     "\n"
@@ -68,7 +72,8 @@ constexpr std::string_view requestNames[] = {"snapshot", "cpu",     "processes",
                                              "manage",   "metrics", "export",    "watch"};
 constexpr std::string_view optionNames[] = {"--team",     "--endpoint", "--raw",    "--json",
                                             "--interval", "--timeout",  "--output", "--listen",
-                                            "--help",     "--version",  "--all",    "-n"};
+                                            "--help",     "--version",  "--all",    "-n",
+                                            "--web.config.file", "--other-users-processes"};
 constexpr std::string_view processKinds[] = {"memory", "storage", "energy"};
 constexpr std::string_view commands[] = {"checkForUpdates", "installUpdate"};
 
@@ -177,9 +182,17 @@ constexpr ValueOption valueOptions[] = {
     {"--listen",
      [](const std::optional<std::string>& text, CliOptions& options) -> std::string {
          if (!text || text->empty()) {
-             return "--listen needs IPV4:PORT";
+             return "--listen needs HOST:PORT";
          }
-         options.listen = *text;
+         options.listen.push_back(*text);
+         return {};
+     }},
+    {"--web.config.file",
+     [](const std::optional<std::string>& text, CliOptions& options) -> std::string {
+         if (!text || text->empty()) {
+             return "--web.config.file needs a file";
+         }
+         options.webConfigFile = *text;
          return {};
      }},
     {"-n",
@@ -215,6 +228,8 @@ bool takeFlag(const std::string& word, CliOptions& options) {
         options.help = true;
     } else if (word == "--version") {
         options.version = true;
+    } else if (word == "--other-users-processes") {
+        options.otherUsersProcesses = true;
     } else if (word == "--all") {
         options.rows = std::numeric_limits<std::size_t>::max();
     } else {
@@ -288,8 +303,15 @@ std::optional<std::string> misplacedOption(const CliOptions& options) {
     if (options.output && options.action != CliOptions::Action::metrics) {
         return "--output belongs to metrics";
     }
-    if (options.listen && options.action != CliOptions::Action::exportMetrics) {
-        return "--listen belongs to export";
+    if (options.action != CliOptions::Action::exportMetrics) {
+        if (!options.listen.empty()) {
+            return "--listen belongs to export";
+        }
+        if (options.webConfigFile || options.otherUsersProcesses) {
+            return std::string(options.webConfigFile ? "--web.config.file"
+                                                     : "--other-users-processes") +
+                   " belongs to export";
+        }
     }
     if (options.json && (options.raw || options.action != CliOptions::Action::request)) {
         return options.raw ? "--json and --raw exclude each other"

@@ -23,7 +23,9 @@ struct CliOptions {
     int timeoutMs = 10000;
     bool help = false;
     std::optional<std::string> output; // metrics: file to replace atomically
-    std::optional<std::string> listen; // export: HOST:PORT
+    std::vector<std::string> listen;          // export: HOST:PORT, each given
+    std::optional<std::string> webConfigFile; // export: TLS, passwords, headers
+    bool otherUsersProcesses = false;         // export: name every user's busiest processes
     bool version = false;
     bool watch = false;            // redraw the request's view until interrupted
     std::optional<int> intervalMs; // between watch frames; only with watch

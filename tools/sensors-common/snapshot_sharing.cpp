@@ -42,6 +42,9 @@ void AgentSnapshots::rank(std::chrono::steady_clock::time_point deadline) {
     // Summed by name: a browser's dozen processes are one line, and pids would churn series.
     std::map<std::string, double> byName;
     for (const auto& process : details->ranked) {
+        if (counted_ && !counted_(process.pid)) {
+            continue;
+        }
         byName[process.name] += process.usage;
     }
     busiest_.clear();

@@ -35,6 +35,9 @@ public:
 
     FetchedSnapshot fetch();
 
+    // Ranks only the processes counted says yes to (by pid), before they are summed by name.
+    void rankOnly(std::function<bool(std::int64_t pid)> counted) { counted_ = std::move(counted); }
+
     static constexpr auto rankingInterval = std::chrono::seconds(60);
     static constexpr std::size_t rankedNames = 10;
 
@@ -45,6 +48,7 @@ private:
     bool rankEnergy_;
     std::optional<std::chrono::steady_clock::time_point> rankedAt_;
     std::vector<ProcessEnergy> busiest_;
+    std::function<bool(std::int64_t)> counted_;
 };
 
 // Lets concurrent scrapes share one request: a scrape that arrives while a request is in
