@@ -15,7 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     const auto again = brivane::cli::parseListenAddress(address->text());
     if (!again || again->host != address->host || again->port != address->port ||
-        again->loopback != address->loopback) {
+        again->loopback != address->loopback || again->ipv6 != address->ipv6) {
         std::abort();
     }
     return 0;

@@ -1,9 +1,7 @@
 #include "backends/posix/system/file_descriptor.h"
-#include "e2e/http_get.h"
-#include "formats/document_codec.h"
 #include "ipc/ipc_test_support.h"
-#include "metrics-exporter/listen_address.h"
-#include "metrics-exporter/metrics_exporter.h"
+#include "metrics-exporter/process_owner.h"
+#include "served_exporter.h"
 #include "support/child_process.h"
 
 #include <algorithm>
@@ -17,6 +15,7 @@
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <thread>
+#include <tuple>
 #include <unistd.h>
 
 namespace brivane::cli {
@@ -30,48 +29,26 @@ TEST(ListenAddress, TakesAnIpAddressAndAPort) {
         {"127.1.2.3:9464", "127.1.2.3:9464 loopback"},
         {"localhost:9464", "127.0.0.1:9464 loopback"},
         {"0.0.0.0:9464", "0.0.0.0:9464"},
+        {"[::1]:9464", "[::1]:9464 loopback"},
+        {"[0:0::1]:1", "[::1]:1 loopback"},
+        {"[::ffff:127.0.0.2]:1", "[::ffff:127.0.0.2]:1 loopback"},
+        {"[::]:9464", "[::]:9464"},
+        {"[fe80::1]:9464", "[fe80::1]:9464"},
     };
     for (const auto& [text, parsed] : cases) {
         const auto address = parseListenAddress(text);
         ASSERT_TRUE(address) << text;
         EXPECT_EQ(address->text() + (address->loopback ? " loopback" : ""), parsed);
     }
-    for (const auto text : {"[::1]:9464"sv, "127.0.0.1\0x:9464"sv, "9464"sv, "127.0.0.1:65536"sv,
-                            "127.0.0.1:+1"sv, "::1:9464"sv, "example.org:9464"sv}) {
+    for (const auto text :
+         {"[::1]"sv, "127.0.0.1\0x:9464"sv, "9464"sv, "127.0.0.1:65536"sv, "127.0.0.1:+1"sv,
+          "::1:9464"sv, "example.org:9464"sv, "[::1\0]:1"sv, "[127.0.0.1]:1"sv, "[]:1"sv}) {
         EXPECT_FALSE(parseListenAddress(text)) << text;
     }
 }
 
-std::string snapshotNaming(const std::string& accessory) {
-    SensorSnapshot snapshot;
-    snapshot.accessories = {{{accessory, std::nullopt, 0.5}}};
-    return encode(snapshot);
-}
-
-// An exporter on a free loopback port in front of the agent at endpoint.
-struct ServedExporter {
-    explicit ServedExporter(const std::string& endpoint, int timeoutMs = 5000) {
-        auto agent = std::make_shared<AgentSnapshots>(endpoint, timeoutMs);
-        std::string problem;
-        exporter = MetricsExporter::start(
-            {{*parseListenAddress("127.0.0.1:0")}, [agent] { return agent->fetch(); }, {}},
-            problem);
-        EXPECT_TRUE(exporter) << problem;
-    }
-    std::string scrape() const {
-        return testing::httpGet("http://127.0.0.1:" + std::to_string(exporter->port()) +
-                                "/metrics");
-    }
-    // The time a scrape took, after checking its answer.
-    std::chrono::milliseconds timedScrape(std::string_view expected) const {
-        const auto start = std::chrono::steady_clock::now();
-        const auto body = scrape();
-        const auto took = std::chrono::steady_clock::now() - start;
-        EXPECT_NE(body.find(expected), std::string::npos) << body;
-        return std::chrono::duration_cast<std::chrono::milliseconds>(took);
-    }
-    std::unique_ptr<MetricsExporter> exporter;
-};
+using testing::ServedExporter;
+using testing::snapshotNaming;
 
 // Connections to the exporter that send `opening`, if anything, and then nothing.
 std::vector<platform::posix::FileDescriptor> hostileConnections(int port, int count,
@@ -126,6 +103,20 @@ TEST(MetricsExporter, IdleTricklingAndAbandonedConnectionsLeaveRoomForScrapes) {
     EXPECT_LT(served.timedScrape("\nbrivane_up 1\n"), 100ms + slack);
 }
 
+// IPv6 addresses were refused: the server library was built without them.
+TEST(MetricsExporter, ServesOverIpv6) {
+    const platform::posix::FileDescriptor probe(::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    const sockaddr_in6 loopback{AF_INET6, 0, 0, IN6ADDR_LOOPBACK_INIT, 0};
+    if (::bind(probe.get(), reinterpret_cast<const sockaddr*>(&loopback), sizeof loopback) != 0) {
+        GTEST_SKIP() << "no IPv6 loopback here";
+    }
+    auto service = std::make_shared<testing::FakeService>();
+    service->answerAtOnce(snapshotNaming("Mouse"));
+    testing::ServedListener agent(service);
+    ServedExporter served(agent.path(), 5000, {}, "[::1]:0");
+    EXPECT_NE(testing::httpGet(served.url()).find("\nbrivane_up 1\n"), std::string::npos);
+}
+
 // Everything the exporter sends back on one connection until it closes it (3 s at most).
 std::string conversation(int port, std::string_view request) {
     const auto fd = std::move(hostileConnections(port, 1, request).front());
@@ -143,23 +134,34 @@ std::string conversation(int port, std::string_view request) {
 
 // A length told twice or both ways let bytes of one request be served as another, and a NUL in
 // the path was cut off, serving /metrics%00x as /metrics. Each is refused, and the connection
-// closed with it.
+// closed with it. A 505 repeated the client's version text; "keep-alive, close" kept the
+// connection open.
 TEST(MetricsExporter, RefusesAmbiguousRequestsAndDropsSilentOnesAfterTwoSeconds) {
     testing::TempDir directory;
     ServedExporter served(directory / "no-agent");
     const int port = served.exporter->port();
     const std::string next = "GET / HTTP/1.1\r\nConnection: close\r\n\r\n";
-    const std::pair<std::string_view, int> cases[] = {
-        {"GET / HTTP/1.1\r\nContent-Length: 0\r\nContent-Length: 35\r\n\r\n", 400},
-        {"GET / HTTP/1.1\r\nContent-Length: 5\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n\r\n", 400},
-        {"GET /metrics%00x HTTP/1.1\r\n\r\n", 400},
-        {"GET /%6Detrics HTTP/1.1\r\n\r\n", 200},
+    const std::tuple<std::string_view, int, bool> cases[] = {
+        {"GET / HTTP/1.1\r\nContent-Length: 0\r\nContent-Length: 35\r\n\r\n", 400, false},
+        {"GET / HTTP/1.1\r\nContent-Length: 5\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n\r\n", 400,
+         false},
+        {"GET /metrics%00x HTTP/1.1\r\n\r\n", 400, false},
+        {"GET / HTTP/1.1\r\nX: a\nY: b\r\n\r\n", 400, false},
+        {"GET /<script> HTTP/9.9\r\n\r\n", 505, false},
+        {"GET / HTTP/1.1\r\nConnection: keep-alive, close\r\n\r\n", 200, false},
+        {"GET / HTTP/1.0\r\n\r\n", 200, false},
+        {"POST / HTTP/1.1\r\nContent-Length: 3\r\n\r\nabc", 405, false},
+        {"GET /%6Detrics HTTP/1.1\r\n\r\n", 200, true},
+        {"GET / HTTP/1.0\r\nConnection: Keep-Alive\r\n\r\n", 200, true},
     };
-    for (const auto& [request, status] : cases) {
+    for (const auto& [request, status, nextServed] : cases) {
         const auto reply = conversation(port, std::string(request) + next);
         EXPECT_TRUE(reply.starts_with("HTTP/1.1 " + std::to_string(status))) << reply;
-        EXPECT_EQ(reply.find("HTTP/1.1 200", 1) != std::string::npos, status == 200) << reply;
+        EXPECT_EQ(reply.find("HTTP/1.1 200", 1) != std::string::npos, nextServed) << reply;
         EXPECT_TRUE(reply.ends_with("<closed>")) << reply;
+        // Nothing of the request comes back.
+        EXPECT_EQ(reply.find("9.9"), std::string::npos) << reply;
+        EXPECT_EQ(reply.find("script"), std::string::npos) << reply;
     }
     for (const auto opening : {""sv, "GET /metrics HTTP/1.1\r\nHo"sv}) {
         EXPECT_TRUE(conversation(port, opening).ends_with("<closed>")) << opening;
@@ -229,12 +231,15 @@ TEST(MetricsExporter, AFrozenAgentCostsEveryScrapeAtMostOneTimeout) {
     EXPECT_LE(service->callCount(), 4u); // one request per timeout, not one per scrape
 }
 
+// Other users' processes are left out before names are summed (the exporter asks its own
+// user's processes only, unless told otherwise).
 TEST(MetricsExporter, KeepsTheBusiestProcessesByNameFromOneRankingAMinute) {
     auto service = std::make_shared<testing::FakeService>();
     testing::ServedListener agent(service);
     AgentSnapshots snapshots(agent.path(), 5000, true);
+    snapshots.rankOnly([](std::int64_t pid) { return pid != 4; });
     ProcessDetailsSnapshot ranking;
-    ranking.ranked = {{1, "tab", 2}, {2, "make", 3}, {3, "tab", 2.5}};
+    ranking.ranked = {{1, "tab", 2}, {2, "make", 3}, {3, "tab", 2.5}, {4, "prometheus", 9}};
     std::thread answers([&] {
         for (std::size_t call = 0; call < 3 && service->waitForCalls(call + 1); ++call) {
             service->take(call).reply(call == 1 ? encode(ranking) : snapshotNaming("Mouse"));
@@ -245,6 +250,16 @@ TEST(MetricsExporter, KeepsTheBusiestProcessesByNameFromOneRankingAMinute) {
     EXPECT_EQ(snapshots.fetch().busiest, busiest); // kept, not asked again
     answers.join();
     EXPECT_EQ(service->callCount(), 3u);
+}
+
+TEST(MetricsExporter, TellsItsOwnProcessesFromOtherUsersOnes) {
+    EXPECT_TRUE(ownProcess(::getpid()));
+    EXPECT_FALSE(ownProcess(0));
+    testing::TempDir proc;
+    proc.makeDirectory("7");
+    if (::geteuid() == 0 && ::chown((proc / "7").c_str(), 65534, 65534) == 0) {
+        EXPECT_FALSE(ownProcess(7, proc.path()));
+    }
 }
 
 // A restart between two scrapes leaves the exporter's kept connection dead; the next scrape

@@ -148,7 +148,7 @@ for path in "${packaged[@]}"; do
 done
 ! grep -q '\.wants/' "$scratch/contents" || fail "the package enables a unit"
 depends=$(dpkg-deb -f "$deb" Depends)
-for library in libc6 libcivetweb1 libplist3; do
+for library in libc6 libyaml-cpp0.7 libplist3; do
     [[ $depends == *"$library "* ]] || fail "Depends lacks $library: $depends"
 done
 if [[ $(id -u) -eq 0 ]] && command -v apt-get >/dev/null; then
@@ -171,8 +171,10 @@ for limit in "$label.service=6.0" brivane-sensors-export.service=6.2 \
 done
 # Only the exporter, which `brivane-sensors export` hands over to, loads an HTTP server.
 needed() { readelf -d "$1" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p'; }
-needed "$root/usr/lib/brivane/brivane-sensors-export" | grep -q civetweb || fail "exporter links"
-! needed "$root/usr/lib/brivane/brivane-sensors" | grep -qE 'civetweb|prometheus' ||
+# OpenSSL's TLS library only when a web configuration asks for TLS: opened, never linked.
+needed "$root/usr/lib/brivane/brivane-sensors-export" | grep -q yaml-cpp || fail "exporter links"
+! needed "$root/usr/lib/brivane/brivane-sensors-export" | grep -q libssl || fail "exporter links TLS"
+! needed "$root/usr/lib/brivane/brivane-sensors" | grep -qE 'yaml-cpp|libssl' ||
     fail "the client links an HTTP server"
 
 # The installed commands, under a private user manager in a mount namespace of their own.

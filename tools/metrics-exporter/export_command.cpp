@@ -52,8 +52,8 @@ void warnIfExposed(const std::vector<ListenAddress>& addresses, const WebConfig&
 
 int runExport(const CliOptions& options) {
     std::vector<ListenAddress> addresses;
-    for (const auto& wanted : options.listen.empty() ? std::vector<std::string>{defaultListenAddress}
-                                                     : options.listen) {
+    for (const auto& wanted :
+         options.listen.empty() ? std::vector<std::string>{defaultListenAddress} : options.listen) {
         const auto address = parseListenAddress(wanted);
         if (!address) {
             logLine("--listen needs IPV4:PORT, [IPV6]:PORT or localhost:PORT, not " + wanted);
@@ -107,11 +107,12 @@ int runExport(const CliOptions& options) {
         logLine(problem);
         return failure.error != 0 ? unreachable : usage;
     }
-    warnIfExposed(addresses, web);
     for (std::size_t i = 0; i < addresses.size(); ++i) {
-        auto served = addresses[i];
-        served.port = static_cast<std::uint16_t>(exporter->port(i));
-        logLine(std::string("serving ") + (web.tls ? "https://" : "http://") + served.text() +
+        addresses[i].port = static_cast<std::uint16_t>(exporter->port(i));
+    }
+    warnIfExposed(addresses, web);
+    for (const auto& address : addresses) {
+        logLine(std::string("serving ") + (web.tls ? "https://" : "http://") + address.text() +
                 "/metrics");
     }
     for (;;) {

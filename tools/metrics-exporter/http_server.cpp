@@ -91,7 +91,7 @@ struct HttpServer::Connection {
             return {TransferResult::done, static_cast<std::size_t>(got)};
         }
         return {got < 0 && (errno == EAGAIN || errno == EINTR) ? TransferResult::wantRead
-                                                                : TransferResult::closed};
+                                                               : TransferResult::closed};
     }
 
     // Header and body in one write where the socket takes them, so the client wakes once.
@@ -103,9 +103,9 @@ struct HttpServer::Connection {
             return inHeader > 0 ? tls->write(header.data() + sent, inHeader)
                                 : tls->write(body->data() + bodySent, bodySize - bodySent);
         }
-        iovec parts[2] = {{const_cast<char*>(header.data()) + (header.size() - inHeader), inHeader},
-                          {const_cast<char*>(body ? body->data() : nullptr) + bodySent,
-                           bodySize - bodySent}};
+        iovec parts[2] = {
+            {const_cast<char*>(header.data()) + (header.size() - inHeader), inHeader},
+            {const_cast<char*>(body ? body->data() : nullptr) + bodySent, bodySize - bodySent}};
         msghdr message{};
         message.msg_iov = inHeader > 0 ? parts : parts + 1;
         message.msg_iovlen = inHeader > 0 ? 2 : 1;
@@ -123,8 +123,7 @@ struct HttpServer::Connection {
 HttpServer::HttpServer(platform::EventLoop& loop,
                        std::vector<platform::posix::FileDescriptor> listeners, Limits limits,
                        Handler handler)
-    : loop_(loop), listeners_(std::move(listeners)), limits_(limits),
-      handler_(std::move(handler)) {
+    : loop_(loop), listeners_(std::move(listeners)), limits_(limits), handler_(std::move(handler)) {
     for (const auto& listener : listeners_) {
         const int fd = listener.get();
         loop_.watch(fd, EventLoop::readable, [this, fd](unsigned) { acceptFrom(fd); });
@@ -169,7 +168,8 @@ void HttpServer::acceptFrom(int listener) {
         }
         connection->deadline = Clock::now() + limits_.headerDeadline;
         const Id id = nextId_++;
-        if (!loop_.watch(fd, EventLoop::readable, [this, id](unsigned events) { onEvent(id, events); })) {
+        if (!loop_.watch(fd, EventLoop::readable,
+                         [this, id](unsigned events) { onEvent(id, events); })) {
             continue;
         }
         connections_.emplace(id, std::move(connection));
@@ -351,7 +351,8 @@ void HttpServer::finish(Id id, Connection& connection) {
 
 void HttpServer::drain(Id id, Connection& connection) {
     for (;;) {
-        const auto got = ::recv(connection.fd.get(), scratch_.data(), scratch_.size(), MSG_DONTWAIT);
+        const auto got =
+            ::recv(connection.fd.get(), scratch_.data(), scratch_.size(), MSG_DONTWAIT);
         if (got <= 0) {
             if (got == 0 || (errno != EAGAIN && errno != EINTR)) {
                 close(id);

@@ -50,8 +50,8 @@ std::optional<ListenAddress> parseListenAddress(std::string_view text) {
         inet_ntop(AF_INET6, &ip, text6, sizeof text6);
         address.host = text6;
         address.ipv6 = true;
-        address.loopback = IN6_IS_ADDR_LOOPBACK(&ip) ||
-                           (IN6_IS_ADDR_V4MAPPED(&ip) && ip.s6_addr[12] == 127);
+        address.loopback =
+            IN6_IS_ADDR_LOOPBACK(&ip) || (IN6_IS_ADDR_V4MAPPED(&ip) && ip.s6_addr[12] == 127);
         return address;
     }
     in_addr ip{htonl(INADDR_LOOPBACK)};
@@ -66,8 +66,8 @@ std::optional<ListenAddress> parseListenAddress(std::string_view text) {
 }
 
 int listeningSocket(const ListenAddress& address, int backlog) {
-    const int fd = ::socket(address.ipv6 ? AF_INET6 : AF_INET,
-                            SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    const int fd =
+        ::socket(address.ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0) {
         return -1;
     }

@@ -14,8 +14,8 @@
 #include <cstring>
 #include <filesystem>
 #include <iterator>
-#include <sys/resource.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 
 namespace brivane::cli {
 namespace {
@@ -81,8 +81,8 @@ MetricsExporter::MetricsExporter()
       inbox_(std::make_unique<base::MainQueue>()) {}
 
 std::size_t MetricsExporter::capacityFor(long available) {
-    return static_cast<std::size_t>(std::clamp<long>(available - reservedDescriptors, 1,
-                                                     static_cast<long>(mostConnections)));
+    return static_cast<std::size_t>(
+        std::clamp<long>(available - reservedDescriptors, 1, static_cast<long>(mostConnections)));
 }
 
 std::unique_ptr<MetricsExporter> MetricsExporter::start(Settings settings, std::string& problem,

@@ -31,11 +31,10 @@ bool bcryptMatches(const std::string& password, const std::string& hash) {
 bool basicCredentials(std::string_view authorization, std::string& user, std::string& password) {
     constexpr std::string_view scheme = "Basic ";
     if (authorization.size() <= scheme.size() ||
-        !std::equal(scheme.begin(), scheme.end(), authorization.begin(),
-                    [](char a, char b) {
-                        return std::tolower(static_cast<unsigned char>(a)) ==
-                               std::tolower(static_cast<unsigned char>(b));
-                    })) {
+        !std::equal(scheme.begin(), scheme.end(), authorization.begin(), [](char a, char b) {
+            return std::tolower(static_cast<unsigned char>(a)) ==
+                   std::tolower(static_cast<unsigned char>(b));
+        })) {
         return false;
     }
     const auto encoded = authorization.substr(scheme.size());

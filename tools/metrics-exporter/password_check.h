@@ -29,8 +29,8 @@ public:
     // The verdict on an Authorization header at once when it can be told without bcrypt;
     // pending when it was queued (decided calls decided later on the loop), busy when
     // mostWaiting checks wait already.
-    Verdict check(const std::map<std::string, std::string>& users,
-                  std::string_view authorization, std::function<void(bool)> decided);
+    Verdict check(const std::map<std::string, std::string>& users, std::string_view authorization,
+                  std::function<void(bool)> decided);
 
     static constexpr std::size_t mostWaiting = 8;
     static constexpr std::size_t mostRemembered = 64;

@@ -21,10 +21,10 @@ struct RequestHead {
 
 enum class HeadVerdict {
     complete,
-    incomplete,    // wait for more bytes
-    malformed,     // 400
-    tooLarge,      // 431
-    wrongVersion,  // 505: not HTTP/1.0 or 1.1
+    incomplete,   // wait for more bytes
+    malformed,    // 400
+    tooLarge,     // 431
+    wrongVersion, // 505: not HTTP/1.0 or 1.1
 };
 
 struct ParsedHead {

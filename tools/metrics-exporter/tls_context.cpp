@@ -49,10 +49,9 @@ std::shared_ptr<const TlsContext> TlsContext::make(const WebConfig::Tls& setting
                                SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
     // No server-side session cache, which would grow with every client: tickets resume instead.
     control(SSL_CTRL_SET_SESS_CACHE_MODE, SSL_SESS_CACHE_OFF);
-    ssl.SSL_CTX_set_options(context, SSL_OP_NO_RENEGOTIATION |
-                                         (settings.preferServerCiphers
-                                              ? SSL_OP_CIPHER_SERVER_PREFERENCE
-                                              : 0));
+    ssl.SSL_CTX_set_options(
+        context, SSL_OP_NO_RENEGOTIATION |
+                     (settings.preferServerCiphers ? SSL_OP_CIPHER_SERVER_PREFERENCE : 0));
     if (ssl.SSL_CTX_use_certificate_chain_file(context, settings.certFile.c_str()) != 1) {
         problem = lastError("cannot use the certificate " + settings.certFile);
         return nullptr;
@@ -74,8 +73,8 @@ std::shared_ptr<const TlsContext> TlsContext::make(const WebConfig::Tls& setting
     }
     if (!settings.clientCaFile.empty()) {
         STACK_OF(X509_NAME)* names = ssl.SSL_load_client_CA_file(settings.clientCaFile.c_str());
-        if (!names ||
-            ssl.SSL_CTX_load_verify_locations(context, settings.clientCaFile.c_str(), nullptr) != 1) {
+        if (!names || ssl.SSL_CTX_load_verify_locations(context, settings.clientCaFile.c_str(),
+                                                        nullptr) != 1) {
             if (names) {
                 sk_X509_NAME_pop_free(names, X509_NAME_free);
             }

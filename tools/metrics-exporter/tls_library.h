@@ -10,6 +10,7 @@ namespace brivane::cli {
 // serves TLS or not. Opened by its runtime name (the package every libcrypto user has), never
 // the development link. The functions keep OpenSSL's names and types.
 struct TlsLibrary {
+// clang-format off
 #define BRIVANE_TLS_FUNCTIONS(X)                                                                   \
     X(TLS_server_method)                                                                           \
     X(SSL_CTX_new) X(SSL_CTX_free) X(SSL_CTX_ctrl) X(SSL_CTX_set_options)                          \
@@ -18,6 +19,7 @@ struct TlsLibrary {
     X(SSL_CTX_set_client_CA_list) X(SSL_CTX_set_verify) X(SSL_CTX_set_cipher_list)                 \
     X(SSL_new) X(SSL_free) X(SSL_set_fd) X(SSL_set_accept_state) X(SSL_read) X(SSL_write)          \
     X(SSL_get_error) X(SSL_shutdown)
+// clang-format on
 #define BRIVANE_TLS_POINTER(name) decltype(&::name) name = nullptr;
     BRIVANE_TLS_FUNCTIONS(BRIVANE_TLS_POINTER)
 #undef BRIVANE_TLS_POINTER

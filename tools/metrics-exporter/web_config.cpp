@@ -161,8 +161,7 @@ std::string joined(const std::vector<std::string>& names,
     return list;
 }
 
-std::optional<WebConfig::Tls> readTls(const YAML::Node& node,
-                                      const std::filesystem::path& folder) {
+std::optional<WebConfig::Tls> readTls(const YAML::Node& node, const std::filesystem::path& folder) {
     WebConfig::Tls tls;
     std::string clientAuth;
     entries(node, "tls_server_config",
@@ -211,26 +210,27 @@ std::optional<WebConfig::Tls> readTls(const YAML::Node& node,
 }
 
 void readHttp(const YAML::Node& node, WebConfig& config) {
-    entries(node, "http_server_config", {"http2", "headers"},
-            [&](const std::string& key, const YAML::Node& value) {
-                if (key == "http2") {
-                    boolean(value, key); // HTTP/1.1 only: a client asking for 2 gets 1.1
-                    return;
+    entries(
+        node, "http_server_config", {"http2", "headers"},
+        [&](const std::string& key, const YAML::Node& value) {
+            if (key == "http2") {
+                boolean(value, key); // HTTP/1.1 only: a client asking for 2 gets 1.1
+                return;
+            }
+            entries(value, "headers", {}, [&](const std::string& name, const YAML::Node& text) {
+                const auto found = allowedHeaders.find(name);
+                if (found == allowedHeaders.end()) {
+                    throw Refusal{where(text) + "the header " + name + " cannot be set"};
                 }
-                entries(value, "headers", {}, [&](const std::string& name, const YAML::Node& text) {
-                    const auto found = allowedHeaders.find(name);
-                    if (found == allowedHeaders.end()) {
-                        throw Refusal{where(text) + "the header " + name + " cannot be set"};
-                    }
-                    const auto header = scalar(text, name);
-                    const auto& only = found->second;
-                    if ((!only.empty() && std::find(only.begin(), only.end(), header) == only.end()) ||
-                        header.find_first_of("\r\n") != std::string::npos) {
-                        throw Refusal{where(text) + "the header " + name + " cannot be " + header};
-                    }
-                    config.headers.emplace_back(name, header);
-                });
+                const auto header = scalar(text, name);
+                const auto& only = found->second;
+                if ((!only.empty() && std::find(only.begin(), only.end(), header) == only.end()) ||
+                    header.find_first_of("\r\n") != std::string::npos) {
+                    throw Refusal{where(text) + "the header " + name + " cannot be " + header};
+                }
+                config.headers.emplace_back(name, header);
             });
+        });
 }
 
 } // namespace
@@ -250,9 +250,10 @@ LoadedWebConfig parseWebConfig(std::string_view text, const std::filesystem::pat
                     } else if (key == "http_server_config") {
                         readHttp(value, config);
                     } else {
-                        entries(value, key, {}, [&](const std::string& user, const YAML::Node& hash) {
-                            config.users[user] = scalar(hash, "a password hash");
-                        });
+                        entries(value, key, {},
+                                [&](const std::string& user, const YAML::Node& hash) {
+                                    config.users[user] = scalar(hash, "a password hash");
+                                });
                     }
                 });
         return {std::move(config), {}};

@@ -20,10 +20,10 @@ struct WebConfig {
         std::string keyFile;
         std::string clientCaFile;
         ClientAuth clientAuth = ClientAuth::none;
-        int minVersion = 0x0303; // TLS 1.2, as the protocol numbers it
-        int maxVersion = 0x0304; // TLS 1.3
-        std::string cipherList;  // for TLS 1.2 and below, in OpenSSL's names; empty: its default
-        std::string curveList;   // OpenSSL's group names; empty: its default
+        int minVersion = 0x0303;  // TLS 1.2, as the protocol numbers it
+        int maxVersion = 0x0304;  // TLS 1.3
+        std::string cipherList{}; // for TLS 1.2 and below, in OpenSSL's names; empty: default
+        std::string curveList{};  // OpenSSL's group names; empty: its default
         bool preferServerCiphers = true;
 
         bool operator==(const Tls&) const = default;

@@ -70,10 +70,20 @@ constexpr Subcommand subcommands[] = {
 
 constexpr std::string_view requestNames[] = {"snapshot", "cpu",     "processes", "storage",
                                              "manage",   "metrics", "export",    "watch"};
-constexpr std::string_view optionNames[] = {"--team",     "--endpoint", "--raw",    "--json",
-                                            "--interval", "--timeout",  "--output", "--listen",
-                                            "--help",     "--version",  "--all",    "-n",
-                                            "--web.config.file", "--other-users-processes"};
+constexpr std::string_view optionNames[] = {"--team",
+                                            "--endpoint",
+                                            "--raw",
+                                            "--json",
+                                            "--interval",
+                                            "--timeout",
+                                            "--output",
+                                            "--listen",
+                                            "--help",
+                                            "--version",
+                                            "--all",
+                                            "-n",
+                                            "--web.config.file",
+                                            "--other-users-processes"};
 constexpr std::string_view processKinds[] = {"memory", "storage", "energy"};
 constexpr std::string_view commands[] = {"checkForUpdates", "installUpdate"};
 

@@ -22,7 +22,7 @@ struct CliOptions {
     bool json = false; // the view as JSON, for scripts
     int timeoutMs = 10000;
     bool help = false;
-    std::optional<std::string> output; // metrics: file to replace atomically
+    std::optional<std::string> output;        // metrics: file to replace atomically
     std::vector<std::string> listen;          // export: HOST:PORT, each given
     std::optional<std::string> webConfigFile; // export: TLS, passwords, headers
     bool otherUsersProcesses = false;         // export: name every user's busiest processes
