@@ -1,3 +1,4 @@
+# shellcheck shell=sh
 # The calls into users' service managers, written into postinst and prerm where they say
 # @USER_MANAGERS@. A user's command runs under root's timeout, which kills it after a grace:
 # the user's own processes may stop or trace anything that runs as that user (a timeout of

@@ -8,8 +8,10 @@ scratch=$(mktemp -d "${TMPDIR:-/tmp}/brivane completion \$x;(&)*%'\".XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
 tools="$scratch/bin/Brivane Sensor Companion.app/Contents/MacOS/brivane-system-tools"
 mkdir -p "${tools%/*}"
-printf '#!/bin/sh\n[ "$1 $2" = "diskutil list" ] && printf "disk0\\tsda\\ndisk1\\tvda\\n"\n' \
-    >"$tools"
+cat >"$tools" <<'EOF'
+#!/bin/sh
+[ "$1 $2" = "diskutil list" ] && printf "disk0\tsda\ndisk1\tvda\n"
+EOF
 printf '#!/bin/sh\n' >"$scratch/bin/brivane-sensors"
 chmod +x "$tools" "$scratch/bin/brivane-sensors"
 

@@ -43,16 +43,16 @@ if [[ ${3:-} == --inside ]]; then
     sensors() { as_user "$root/usr/bin/brivane-sensors" --timeout 20 "$@"; }
     # Where the user's manager cannot be reached, --install changes nothing and says so.
     install -d -o nobody -m 700 /mnt/no-manager
-    ! runtime=/mnt/no-manager companion --install 2>/mnt/refused && grep -q "not reachable" /mnt/refused &&
-        [[ ! -e $units/$label.service ]] || fail "--install without a user manager: $(cat /mnt/refused)"
+    { ! runtime=/mnt/no-manager companion --install 2>/mnt/refused && grep -q "not reachable" /mnt/refused &&
+        [[ ! -e $units/$label.service ]]; } || fail "--install without a user manager: $(cat /mnt/refused)"
 
     [[ $(companion --status) == disabled && $(companion --install) == enabled ]] || fail "--install"
     grep -qF "ExecStart=\"${root//%/%%}/usr/lib/brivane/$app/Contents/MacOS/brivane-sensor-companion\"" \
         "$units/$label.service" || fail "the unit does not run the installed agent"
     # Every request, answered by the agent the socket started inside its sandbox.
     for request in snapshot cpu "processes memory" "processes storage" "processes energy"; do
-        # shellcheck disable=SC2086 # a request is words
-        sensors --raw $request >/dev/null || fail "$request"
+        read -ra words <<<"$request"
+        sensors --raw "${words[@]}" >/dev/null || fail "$request"
     done
     status=0
     sensors storage disk0 >/dev/null || status=$?
@@ -89,16 +89,16 @@ if [[ ${3:-} == --inside ]]; then
     # Each sets missing to what it did not find, for the failure message.
     serving() {
         local out
-        out=$(sensors snapshot 2>&1) && grep -q "^Brivane Sensor Companion " <<<"$out" ||
-            { missing="the snapshot: ${out%%$'\n'*}" && return 1; }
-        out=$(scrape) && grep -q "^brivane_up 1" <<<"$out" ||
-            { missing="the exporter's brivane_up: $(grep -m 1 '^brivane_up' <<<"$out")" && return 1; }
+        { out=$(sensors snapshot 2>&1) && grep -q "^Brivane Sensor Companion " <<<"$out"; } ||
+            { missing="the snapshot: ${out%%$'\n'*}"; return 1; }
+        { out=$(scrape) && grep -q "^brivane_up 1" <<<"$out"; } ||
+            { missing="the exporter's brivane_up: $(grep -m 1 '^brivane_up' <<<"$out")"; return 1; }
     }
     answering() {
         local out
         serving || return 1
-        out=$(cat "$textfiles/brivane-$user.prom" 2>&1) && grep -q "^brivane_up{user=\"$user\"} 1" <<<"$out" ||
-            { missing="the textfile's brivane_up: $(grep -m 1 '^brivane_up' <<<"$out")" && return 1; }
+        { out=$(cat "$textfiles/brivane-$user.prom" 2>&1) && grep -q "^brivane_up{user=\"$user\"} 1" <<<"$out"; } ||
+            { missing="the textfile's brivane_up: $(grep -m 1 '^brivane_up' <<<"$out")"; return 1; }
     }
     # Nothing of the user's is left running or enabled, no socket and no exporter.
     removed() {
@@ -166,7 +166,8 @@ for limit in "$label.service=6.0" brivane-sensors-export.service=6.2 \
     review=$(XDG_RUNTIME_DIR=$scratch/run systemd-analyze security --user --offline=true \
         "$root/usr/lib/systemd/user/${limit%=*}" 2>&1 | tail -1)
     echo "package test: $review"
-    awk -v e="$(sed 's/.*: \([0-9.]*\) .*/\1/' <<<"$review")" -v l="${limit#*=}" \
+    exposure=${review##*: } exposure=${exposure%% *}
+    awk -v e="$exposure" -v l="${limit#*=}" \
         'BEGIN { exit !(e + 0 > 0 && e <= l) }' || fail "${limit%=*} is exposed beyond ${limit#*=}"
 done
 # Only the exporter, which `brivane-sensors export` hands over to, loads an HTTP server.
