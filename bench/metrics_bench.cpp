@@ -1,10 +1,13 @@
 // What a scrape of the watched machine (bench/watched_machine.h) costs the exporter once the
 // agent's document has arrived: decoding it and formatting its metrics, with the document's
 // `sensors` member (limits, rails, alarms) and without it. The member may add at most 30 %.
+// Beside it, what the client's snapshot view costs for the same document: its tables for a
+// person and its JSON for scripts.
 
 #include "backends/linux/hwmon/hwmon_hardware_monitor.h"
 #include "core/sensor_details.h"
 #include "formats/document_codec.h"
+#include "sensors-cli/document_view.h"
 #include "sensors-common/metrics_text.h"
 #include "watched_machine.h"
 
@@ -55,6 +58,19 @@ void ScrapeFormatting(benchmark::State& state) {
     state.counters["body"] = static_cast<double>(body);
 }
 BENCHMARK(ScrapeFormatting)->ArgName("sensors")->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
+
+void SnapshotView(benchmark::State& state) {
+    const std::string document = watchedDocument(state.range(0) != 0);
+    std::size_t shown = 0;
+    for (auto _ : state) {
+        const auto view = cli::viewDocument(ipc::Selector::snapshot, std::nullopt, document);
+        const std::string text = cli::renderText(*view) + cli::renderJson(*view, "snapshot");
+        shown = text.size();
+        benchmark::DoNotOptimize(text.data());
+    }
+    state.counters["shown"] = static_cast<double>(shown);
+}
+BENCHMARK(SnapshotView)->ArgName("sensors")->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 
 } // namespace
 } // namespace brivane
