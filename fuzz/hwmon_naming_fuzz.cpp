@@ -1,7 +1,8 @@
 // Any bytes as a hwmon listing, one chip per line: "name<TAB>link target<TAB>node". Each field
 // also goes through the attribute-name, label, key and device-address rules. Chip names must
-// come out unique, one per chip, without '/' or ' '; a parsed attribute must name its own stem; a
-// label mapped to an SMC key must give a key name; an address is one path component.
+// come out unique, one per chip, without '/' or ' '; a parsed attribute must name its own stem
+// and its item after a '_' (the bare stem has none); a label mapped to an SMC key must give a
+// key name; an address is one path component.
 #include "backends/linux/hwmon/hwmon_naming.h"
 
 #include <cstdlib>
@@ -11,14 +12,16 @@
 #include <vector>
 
 using namespace brivane::platform::linux_backend;
+using brivane::platform::SensorKind;
 
 namespace {
 
 void checkField(std::string_view field) {
     if (const auto attribute = parseAttributeName(field)) {
         const std::string stem = attributeStem(attribute->kind, attribute->index);
+        const std::string item(attribute->item);
         if (!field.starts_with(stem) ||
-            field.substr(stem.size()) != "_" + std::string(attribute->item))
+            field.substr(stem.size()) != (item.empty() ? "" : "_" + item))
             std::abort();
     }
     const auto label = cleanLabel(field);

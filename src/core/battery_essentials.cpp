@@ -1,6 +1,6 @@
 #include "core/battery_essentials.h"
 
-#include "platform/battery_properties.h"
+#include "platform/registry_names.h"
 
 #include <algorithm>
 #include <array>

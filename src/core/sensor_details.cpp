@@ -1,23 +1,30 @@
 #include "core/sensor_details.h"
 
-#include <array>
+#include "formats/sensor_snapshot_fields.h"
+#include "platform/sensor_kinds.h"
 
 namespace brivane {
 namespace {
 
 using Detail = SensorSnapshot::SensorDetail;
-using Alarms = SensorSnapshot::SensorAlarms;
 
-// In MonitorLimit and MonitorAlarm order.
-constexpr std::array<std::optional<double> Detail::*, 7> limitFields = {
-    &Detail::min,       &Detail::max,    &Detail::lcrit, &Detail::crit,
-    &Detail::emergency, &Detail::target, &Detail::cap};
-constexpr std::array<std::optional<bool> Alarms::*, 7> alarmFields = {
-    &Alarms::alarm, &Alarms::min,       &Alarms::max, &Alarms::lcrit,
-    &Alarms::crit,  &Alarms::emergency, &Alarms::cap};
-// The loop below walks both with one index.
-static_assert(limitFields.size() == static_cast<std::size_t>(platform::MonitorLimit::count) &&
-              alarmFields.size() == static_cast<std::size_t>(platform::MonitorAlarm::count));
+// The document's limits and flags are the vocabulary's, in its order and under its words.
+constexpr bool sameWords() {
+    static_assert(sensorLimitMembers.size() == platform::sensorLimitCount &&
+                  sensorAlarmMembers.size() == platform::sensorAlarmCount);
+    for (std::size_t i = 0; i < sensorLimitMembers.size(); ++i) {
+        if (keyOf(sensorLimitMembers[i]) != platform::sensorLimitWords[i]) {
+            return false;
+        }
+    }
+    for (std::size_t i = 0; i < sensorAlarmMembers.size(); ++i) {
+        if (keyOf(sensorAlarmMembers[i]) != platform::sensorAlarmWords[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+static_assert(sameWords());
 
 } // namespace
 
@@ -29,20 +36,23 @@ sensorDetails(const std::vector<platform::MonitorSensor>& sensors) {
     std::vector<Detail> details(sensors.size());
     for (std::size_t s = 0; s < sensors.size(); ++s) {
         const platform::MonitorSensor& sensor = sensors[s];
+        const platform::SensorKindInfo& kind = platform::infoOf(sensor.kind);
         Detail& detail = details[s];
         detail.key = sensor.key;
-        detail.type = sensor.type;
-        if (!sensor.unit.empty()) {
-            detail.unit = std::string(sensor.unit);
+        detail.type = kind.type;
+        if (!kind.unit.empty()) {
+            detail.unit = std::string(kind.unit);
         }
         detail.value = sensor.value;
-        for (std::size_t i = 0; i < limitFields.size(); ++i) {
-            detail.*limitFields[i] = sensor.limits[i];
+        for (std::size_t i = 0; i < sensorLimitMembers.size(); ++i) {
+            detail.*sensorLimitMembers[i] = sensor.limits[i];
+        }
+        for (std::size_t i = 0; i < sensorAlarmMembers.size(); ++i) {
             if (sensor.alarms[i]) {
                 if (!detail.alarms) {
                     detail.alarms = SensorSnapshot::SensorAlarms{}; // clang refuses emplace()
                 }
-                (*detail.alarms).*alarmFields[i] = sensor.alarms[i];
+                (*detail.alarms).*sensorAlarmMembers[i] = sensor.alarms[i];
             }
         }
         detail.fault = sensor.fault;

@@ -1,6 +1,9 @@
 #include "core/battery_essentials.h"
 #include "core/sensor_companion.h"
 #include "core/sensor_details.h"
+#include "platform/registry_names.h"
+#include "platform/sensor_kinds.h"
+#include "platform/snapshot_keys.h"
 #include "readers/accessory_reader.h"
 
 #include <algorithm>
@@ -11,9 +14,8 @@
 namespace brivane {
 namespace {
 
-constexpr double temperatureFloor = 0;     // exclusive
-constexpr double temperatureCeiling = 150; // exclusive
-constexpr std::array<std::string_view, 5> powerKeys = {"PSTR", "PCPC", "PG0R", "PMTR", "PPBR"};
+namespace key = platform::snapshot_key;
+
 constexpr double maximumPowerKeyValue = 1000;
 constexpr double maximumFanCount = 10;
 
@@ -73,24 +75,22 @@ SensorSnapshot SensorCompanion::assembleSnapshot() {
     const auto& keys = discoveredTemperatureKeys();
     const platform::MonitorSample& monitors = hardwareMonitor_->sample();
     snapshot.temperatures.reserve(keys.size() + monitors.temperatures.size() + 1);
-    const auto inRange = [](double value) {
-        return value > temperatureFloor && value < temperatureCeiling;
-    };
-    for (const auto& key : keys) {
-        const auto value = reader->getValue(key, false);
-        if (value && inRange(*value)) {
-            snapshot.temperatures.push_back({key, *value});
+    for (const auto& smcKey : keys) {
+        const auto value = reader->getValue(smcKey, false);
+        if (value && platform::isPlausibleCelsius(*value)) {
+            snapshot.temperatures.push_back({smcKey, *value});
         }
     }
     for (const auto& temperature : monitors.temperatures) {
-        if (inRange(temperature.celsius)) {
+        if (platform::isPlausibleCelsius(temperature.celsius)) {
             snapshot.temperatures.push_back({std::string(temperature.key), temperature.celsius});
         }
     }
 
     const BatteryReadings battery = batteryReadings();
     if (battery.temperature) {
-        snapshot.temperatures.push_back({"BatteryTemperature", *battery.temperature});
+        snapshot.temperatures.push_back(
+            {std::string(key::batteryTemperature), *battery.temperature});
     }
     snapshot.fans = fans(monitors);
     snapshot.version = SensorSnapshot::schemaVersion;
@@ -99,11 +99,11 @@ SensorSnapshot SensorCompanion::assembleSnapshot() {
 
     auto& power = snapshot.power.emplace();
     auto energy = energyPowerReader->read();
-    power.reserve(powerKeys.size() + energy.size() + 2 * monitors.power.size() + 2);
-    for (const auto key : powerKeys) {
-        const auto value = reader->getValue(key, true);
+    power.reserve(key::smcPower.size() + energy.size() + 2 * monitors.power.size() + 2);
+    for (const auto smcKey : key::smcPower) {
+        const auto value = reader->getValue(smcKey, true);
         if (value && within(*value, 0, maximumPowerKeyValue)) {
-            power.push_back({std::string(key), *value});
+            power.push_back({std::string(smcKey), *value});
         }
     }
     std::move(energy.begin(), energy.end(), std::back_inserter(power));
@@ -123,10 +123,10 @@ SensorSnapshot SensorCompanion::assembleSnapshot() {
         snapshot.energy = std::move(totals);
     }
     if (battery.dischargePower) {
-        power.push_back({"BatteryPower", *battery.dischargePower});
+        power.push_back({std::string(key::batteryPower), *battery.dischargePower});
     }
     if (battery.voltage) {
-        power.push_back({"BatteryVoltage", *battery.voltage});
+        power.push_back({std::string(key::batteryVoltage), *battery.voltage});
     }
 
     snapshot.graphics = graphics();
@@ -159,18 +159,16 @@ const std::vector<std::string>& SensorCompanion::discoveredTemperatureKeys() {
 
 SensorCompanion::BatteryReadings SensorCompanion::batteryReadings() {
     BatteryReadings readings;
-    const auto battery = registry_->firstEntry("AppleSmartBattery");
+    namespace property = platform::battery_property;
+    const auto battery = registry_->firstEntry(platform::registry_class::battery);
     if (!battery) {
         return readings;
     }
-    const auto property = [&battery](std::string_view name) {
-        return battery->numberProperty(name);
-    };
-    if (const auto hundredths = property("Temperature");
+    if (const auto hundredths = battery->numberProperty(property::temperature);
         hundredths && within(*hundredths, 1, 10000)) {
         readings.temperature = *hundredths / 100;
     }
-    if (const auto millivolts = property("Voltage");
+    if (const auto millivolts = battery->numberProperty(property::voltage);
         millivolts && within(*millivolts, 1000, 30000)) {
         readings.voltage = *millivolts / 1000;
     }
@@ -215,29 +213,31 @@ SensorCompanion::fans(const platform::MonitorSample& monitors) {
 }
 
 std::optional<SensorSnapshot::GraphicsReading> SensorCompanion::graphics() {
-    const auto accelerators = registry_->matchingEntries("IOAccelerator");
+    namespace statistic = platform::accelerator_statistic;
+    const auto accelerators = registry_->matchingEntries(platform::registry_class::accelerator);
     if (!accelerators) {
         return std::nullopt;
     }
     while (const auto entry = accelerators->next()) {
-        const auto ioClass = entry->stringProperty("IOClass");
+        const auto ioClass = entry->stringProperty(platform::accelerator_property::ioClass);
         if (!ioClass || !registry_->isGraphicsAcceleratorClass(*ioClass)) {
             continue;
         }
-        const auto* statistics = entry->dictionaryProperty("PerformanceStatistics");
+        const auto* statistics =
+            entry->dictionaryProperty(platform::accelerator_property::statistics);
         if (!statistics) {
             continue;
         }
-        auto overall = percentage(*statistics, "Device Utilization %");
+        auto overall = percentage(*statistics, statistic::deviceUtilization);
         if (!overall) {
-            overall = percentage(*statistics, "GPU Activity(%)");
+            overall = percentage(*statistics, statistic::gpuActivity);
         }
         if (!overall) {
             continue;
         }
-        return SensorSnapshot::GraphicsReading{*overall / 100,
-                                               fraction(*statistics, "Renderer Utilization %"),
-                                               fraction(*statistics, "Tiler Utilization %")};
+        return SensorSnapshot::GraphicsReading{
+            *overall / 100, fraction(*statistics, statistic::rendererUtilization),
+            fraction(*statistics, statistic::tilerUtilization)};
     }
     return std::nullopt;
 }

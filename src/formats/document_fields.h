@@ -43,6 +43,25 @@ template <typename Value> inline constexpr bool isStringMap = false;
 template <typename Value, typename Compare>
 inline constexpr bool isStringMap<std::map<std::string, Value, Compare>> = true;
 
+// The key of a record's member in its list; empty for a member the list lacks.
+template <typename Record, typename Member>
+constexpr std::string_view keyOf(Member Record::*member) {
+    std::string_view key;
+    std::apply(
+        [&](const auto&... field) {
+            const auto same = [member](auto other) {
+                if constexpr (std::is_same_v<decltype(other), Member Record::*>) {
+                    return other == member;
+                } else {
+                    return false;
+                }
+            };
+            ((key = same(field.member) ? field.key : key), ...);
+        },
+        Fields<Record>::list);
+    return key;
+}
+
 // Calls visit(key, member) for every member of `record`, in list order.
 template <typename Record, typename Visit>
 requires DocumentRecord<std::remove_const_t<Record>>

@@ -2,8 +2,9 @@
 
 // The sensor snapshot document. Records are plain values; JSON keys equal the field names and
 // fields are declared in the order a writer emits them. Each record's one list of keys, read by
-// both the encoder and the decoder, is in formats/sensor_snapshot_codec.cpp.
+// both the encoder and the decoder, is in formats/sensor_snapshot_fields.h.
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -118,6 +119,8 @@ struct SensorSnapshot {
     };
     struct SensorDetail {
         std::string key{};
+        // Words of platform/sensor_kinds.h; a client takes a word it does not know for a kind
+        // of a newer agent.
         std::string type{};                // "temperature", "fan", "voltage", "current", …
         std::optional<std::string> unit{}; // "celsius", "rpm", "volts", …; none for a flag
         std::optional<double> value{};     // none for a detector that only raises alarms
@@ -137,5 +140,20 @@ struct SensorSnapshot {
 
     bool operator==(const SensorSnapshot&) const = default;
 };
+
+// A sensor's limits and flags in the order of platform::SensorLimit and platform::SensorAlarm,
+// which is also their order in the document.
+inline constexpr std::array<std::optional<double> SensorSnapshot::SensorDetail::*, 7>
+    sensorLimitMembers = {
+        &SensorSnapshot::SensorDetail::min,       &SensorSnapshot::SensorDetail::max,
+        &SensorSnapshot::SensorDetail::lcrit,     &SensorSnapshot::SensorDetail::crit,
+        &SensorSnapshot::SensorDetail::emergency, &SensorSnapshot::SensorDetail::target,
+        &SensorSnapshot::SensorDetail::cap};
+inline constexpr std::array<std::optional<bool> SensorSnapshot::SensorAlarms::*, 7>
+    sensorAlarmMembers = {
+        &SensorSnapshot::SensorAlarms::alarm, &SensorSnapshot::SensorAlarms::min,
+        &SensorSnapshot::SensorAlarms::max,   &SensorSnapshot::SensorAlarms::lcrit,
+        &SensorSnapshot::SensorAlarms::crit,  &SensorSnapshot::SensorAlarms::emergency,
+        &SensorSnapshot::SensorAlarms::cap};
 
 } // namespace brivane

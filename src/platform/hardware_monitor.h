@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/sensor_kinds.h"
+
 #include <array>
 #include <cstddef>
 #include <memory>
@@ -31,20 +33,15 @@ struct MonitorPower {
         alias; // the snapshot's own key for the same figure ("GPUModelPower"), or empty
 };
 
-// A sensor's limits, in its own unit, and its flags, indexes into MonitorSensor's arrays.
-enum class MonitorLimit : std::size_t { min, max, lcrit, crit, emergency, target, cap, count };
-enum class MonitorAlarm : std::size_t { alarm, min, max, lcrit, crit, emergency, cap, count };
-
 // One input of a monitor of any type (temperatures, fans and powers again, voltages, currents,
 // energy counters, humidities, intrusion detectors) with the limits and alarms its driver has.
 // Limits change rarely and are read about once a minute; alarms with the values.
 struct MonitorSensor {
-    std::string_view key;  // as the temperature, fan or power of the same input, "<chip>/<label>"
-    std::string_view type; // "temperature", "fan", "voltage", …
-    std::string_view unit; // "celsius", "rpm", "volts", …; empty for an intrusion detector
-    std::optional<double> value; // absent for a detector that only raises alarms
-    std::array<std::optional<double>, static_cast<std::size_t>(MonitorLimit::count)> limits{};
-    std::array<std::optional<bool>, static_cast<std::size_t>(MonitorAlarm::count)> alarms{};
+    std::string_view key; // as the temperature, fan or power of the same input, "<chip>/<label>"
+    SensorKind kind = SensorKind::temperature;
+    std::optional<double> value; // in the kind's unit; absent for a detector that only alarms
+    std::array<std::optional<double>, sensorLimitCount> limits{}; // by SensorLimit
+    std::array<std::optional<bool>, sensorAlarmCount> alarms{};   // by SensorAlarm
     std::optional<bool> fault;
 };
 

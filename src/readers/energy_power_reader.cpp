@@ -1,5 +1,6 @@
 #include "readers/energy_power_reader.h"
 
+#include "platform/snapshot_keys.h"
 #include "readers/ioreport_group_subscription.h"
 
 #include <string_view>
@@ -15,8 +16,8 @@ struct Field {
 };
 
 constexpr std::array<Field, 2> fields{{
-    {"CPU Energy", "CPUModelPower", "CPUEnergy"},
-    {"GPU Energy", "GPUModelPower", "GPUEnergy"},
+    {"CPU Energy", platform::snapshot_key::cpuModelPower, platform::snapshot_key::cpuEnergy},
+    {"GPU Energy", platform::snapshot_key::gpuModelPower, platform::snapshot_key::gpuEnergy},
 }};
 
 struct UnitScale {

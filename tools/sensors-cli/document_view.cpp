@@ -1,6 +1,7 @@
 #include "document_view.h"
 
 #include "formats/document_codec.h"
+#include "platform/snapshot_keys.h"
 #include "sensor_detail_cells.h"
 #include "sensors-common/optional_list.h"
 #include "sensors-common/sensor_catalogue.h"
@@ -13,10 +14,8 @@ namespace brivane::cli {
 namespace {
 
 using Align = TextTable::Align;
-
-bool isSmcPowerKey(const std::string& key) {
-    return key == "PSTR" || key == "PCPC" || key == "PG0R" || key == "PMTR" || key == "PPBR";
-}
+using platform::SensorKind;
+namespace snapshot_key = platform::snapshot_key;
 
 // SMC temperature keys are four characters starting with T; other sources use longer names.
 bool isSmcTemperatureKey(const std::string& key) {
@@ -29,13 +28,13 @@ bool showsAnSmc(const SensorSnapshot& snapshot) {
     const auto& power = orEmpty(snapshot.power);
     return !snapshot.fans.empty() ||
            std::any_of(power.begin(), power.end(),
-                       [](const auto& reading) { return isSmcPowerKey(reading.key); }) ||
+                       [](const auto& reading) { return snapshot_key::isSmcPower(reading.key); }) ||
            std::any_of(snapshot.temperatures.begin(), snapshot.temperatures.end(),
                        [](const auto& reading) { return isSmcTemperatureKey(reading.key); });
 }
 
 std::string unitOfPowerKey(const std::string& key) {
-    return key == "BatteryVoltage" ? "V" : "W";
+    return key == snapshot_key::batteryVoltage ? "V" : "W";
 }
 
 // Cells: text as shown, value as given.
@@ -154,7 +153,7 @@ std::vector<ViewCell> named(const std::string& key,
 
 // Hot ones are marked in words too, as colour may be off.
 ViewSection temperatures(const SensorSnapshot& snapshot, bool smc, const ViewOptions& view) {
-    const Quantity quantity{"temperature", "celsius", "Celsius", celsius(view), 1};
+    const Quantity quantity = quantityOf(SensorKind::temperature, view.utf8);
     ViewSection section{"temperatures",
                         "Temperatures",
                         {{"sensor", "sensor"},
@@ -165,7 +164,7 @@ ViewSection temperatures(const SensorSnapshot& snapshot, bool smc, const ViewOpt
                         smc ? "no sensor gave a plausible temperature"
                             : "no SMC and no other temperature sensor on this machine"};
     std::ranges::move(detailColumns(quantity, {"hot", ""}), std::back_inserter(section.columns));
-    const auto details = detailsOf(snapshot, quantity.type);
+    const auto details = detailsOf(snapshot, quantity.kind);
     for (const auto& [reading, description] :
          byGroup(snapshot.temperatures, [](const auto& r) { return r.key; })) {
         const bool hot = reading->value >= hotCelsius;
@@ -178,11 +177,12 @@ ViewSection temperatures(const SensorSnapshot& snapshot, bool smc, const ViewOpt
     return section;
 }
 
-// Inputs only the sensors member carries, one section per type, laid out as the temperatures.
-void addDetailSection(DocumentView& out, const SensorSnapshot& snapshot, std::string key,
-                      std::string title, const Quantity& quantity) {
-    ViewSection section{std::move(key),
-                        std::move(title),
+// Inputs only the sensors member carries, one section per kind, laid out as the temperatures.
+void addDetailSection(DocumentView& out, const SensorSnapshot& snapshot,
+                      const platform::SensorKindInfo& kind, const ViewOptions& view) {
+    const Quantity quantity = quantityOf(kind.kind, view.utf8);
+    ViewSection section{std::string(kind.view.section),
+                        std::string(kind.view.heading),
                         {{"sensor", "sensor"}, {"name", "name"}, {"group", "group"}}};
     if (!quantity.valueKey.empty()) {
         section.columns.push_back({quantity.valueKey, quantity.symbol, Align::right});
@@ -190,7 +190,7 @@ void addDetailSection(DocumentView& out, const SensorSnapshot& snapshot, std::st
     std::ranges::move(detailColumns(quantity, {"marks", ""}), std::back_inserter(section.columns));
     for (const auto& [detail, description] :
          byGroup(orEmpty(snapshot.sensors), [](const Detail& d) { return d.key; })) {
-        if (detail->type != quantity.type) {
+        if (detail->type != kind.type) {
             continue;
         }
         ViewRow row{named(detail->key, description)};
@@ -219,7 +219,7 @@ DocumentView snapshotView(const SensorSnapshot& snapshot, const ViewOptions& vie
         std::any_of(snapshot.temperatures.begin(), snapshot.temperatures.end(),
                     [](const auto& reading) { return isSmcTemperatureKey(reading.key); });
 
-    const Quantity rpm{"fan", "", "Rpm", "rpm", 0, true};
+    const Quantity rpm = quantityOf(SensorKind::fan, view.utf8, true);
     ViewSection fans{"fans",
                      "Fans",
                      {{"id", "fan", Align::right},
@@ -229,7 +229,7 @@ DocumentView snapshotView(const SensorSnapshot& snapshot, const ViewOptions& vie
                      {},
                      smcAsked ? "the SMC reports no fans" : "this machine reports no fans"};
     std::ranges::move(detailColumns(rpm, {"marks", ""}), std::back_inserter(fans.columns));
-    const auto fanDetails = detailsOf(snapshot, rpm.type);
+    const auto fanDetails = detailsOf(snapshot, rpm.kind);
     for (const auto& fan : snapshot.fans) {
         const auto* detail = fan.name ? detailFor(fanDetails, *fan.name) : nullptr;
         // A Linux fan's fan*_max is its limit too. A pointer: GCC 12 takes a copied optional
@@ -245,14 +245,14 @@ DocumentView snapshotView(const SensorSnapshot& snapshot, const ViewOptions& vie
     hideEmptyLimits(fans);
     out.sections.push_back(std::move(fans));
 
-    const Quantity watts{"power", "", "Watts", "W", 2};
+    const Quantity watts = quantityOf(SensorKind::power, view.utf8);
     ViewSection power{"power",
                       "Power",
                       {{"source", "source"}, {"value", "value", Align::right}, {"unit", "unit"}},
                       {},
                       "no SMC power keys, energy counters or battery voltage on this machine"};
     std::ranges::move(detailColumns(watts, {"marks", ""}), std::back_inserter(power.columns));
-    const auto powerDetails = detailsOf(snapshot, watts.type);
+    const auto powerDetails = detailsOf(snapshot, watts.kind);
     for (const auto& reading : orEmpty(snapshot.power)) {
         ViewRow row{
             {text(reading.key), number(reading.value, 2), text(unitOfPowerKey(reading.key))}};
@@ -291,12 +291,11 @@ DocumentView snapshotView(const SensorSnapshot& snapshot, const ViewOptions& vie
     }
     out.sections.push_back(std::move(accessories));
     // After the document's own sections, so that theirs keep their places in the JSON view.
-    addDetailSection(out, snapshot, "voltages", "Voltages", {"voltage", "volts", "Volts", "V", 2});
-    addDetailSection(out, snapshot, "currents", "Currents",
-                     {"current", "amperes", "Amperes", "A", 2});
-    addDetailSection(out, snapshot, "humidity", "Humidity",
-                     {"humidity", "percent", "Percent", "%", 1});
-    addDetailSection(out, snapshot, "intrusion", "Chassis intrusion", {"intrusion", "", "", "", 0});
+    for (const auto& kind : platform::sensorKinds) {
+        if (!kind.listed && !kind.view.section.empty()) {
+            addDetailSection(out, snapshot, kind, view);
+        }
+    }
 
     std::vector<std::string> capabilities;
     auto add = [&](const std::optional<bool>& flag, const char* name) {

@@ -9,47 +9,53 @@ namespace brivane::cli {
 namespace {
 
 using Align = TextTable::Align;
-using Alarms = SensorSnapshot::SensorAlarms;
-
-// A limit as the sensors member names it, with the flag raised past it.
-struct Limit {
-    std::optional<double> Detail::*value;
-    std::optional<bool> Alarms::*alarm; // null: the limit has none
-    std::string_view key;
-};
-constexpr std::array<Limit, 7> limits{{{&Detail::min, &Alarms::min, "min"},
-                                       {&Detail::max, &Alarms::max, "max"},
-                                       {&Detail::lcrit, &Alarms::lcrit, "lcrit"},
-                                       {&Detail::crit, &Alarms::crit, "crit"},
-                                       {&Detail::emergency, &Alarms::emergency, "emergency"},
-                                       {&Detail::target, nullptr, "target"},
-                                       {&Detail::cap, &Alarms::cap, "cap"}}};
+using platform::SensorKind;
 
 // A temperature's lower and upper limits are low and high, as sensors(1) calls them.
-std::string limitLabel(std::string_view key, std::string_view type) {
-    if (type == "temperature" && (key == "min" || key == "max")) {
+std::string limitLabel(std::string_view key, SensorKind kind) {
+    if (kind == SensorKind::temperature && (key == "min" || key == "max")) {
         return key == "min" ? "low" : "high";
     }
     return key == "lcrit" ? "crit low" : std::string(key);
 }
 
 // Why an alarm is raised, in words; empty for a channel's own alarm, which says no more.
-std::string alarmLabel(std::string_view key, std::string_view type) {
-    if (type == "intrusion") {
+std::string alarmLabel(std::string_view key, SensorKind kind) {
+    if (kind == SensorKind::intrusion) {
         return "chassis opened";
     }
     if (key == "alarm") {
         return "";
     }
-    if (type == "voltage") {
+    if (kind == SensorKind::voltage) {
         return key == "min" || key == "lcrit" ? "under-voltage" : "over-voltage";
     }
-    return limitLabel(key, type);
+    return limitLabel(key, kind);
 }
 
 } // namespace
 
-DetailsByKey detailsOf(const SensorSnapshot& snapshot, std::string_view type) {
+Quantity quantityOf(SensorKind kind, bool utf8, bool maxInColumn) {
+    const auto& row = platform::infoOf(kind);
+    std::string jsonUnit(row.unit);
+    if (!jsonUnit.empty() && jsonUnit.front() >= 'a' && jsonUnit.front() <= 'z') {
+        jsonUnit.front() = static_cast<char>(jsonUnit.front() - 'a' + 'A');
+    }
+    constexpr std::string_view degree = "°";
+    std::string_view symbol = row.view.symbol;
+    if (!utf8 && symbol.starts_with(degree)) {
+        symbol.remove_prefix(degree.size());
+    }
+    return {kind,
+            std::string(row.unit),
+            std::move(jsonUnit),
+            std::string(symbol),
+            row.view.decimals,
+            maxInColumn};
+}
+
+DetailsByKey detailsOf(const SensorSnapshot& snapshot, SensorKind kind) {
+    const std::string_view type = platform::infoOf(kind).type;
     DetailsByKey found;
     for (const auto& detail : orEmpty(snapshot.sensors)) {
         if (detail.type == type) {
@@ -69,8 +75,8 @@ std::vector<ViewColumn> detailColumns(const Quantity& quantity, ViewColumn marks
                                     {"alarm", "", Align::left, false},
                                     {"alarms", "", Align::left, false},
                                     {"fault", "", Align::left, false}};
-    for (const auto& limit : limits) {
-        columns.push_back({std::string(limit.key) + quantity.jsonUnit, "", Align::left, false});
+    for (const auto word : platform::sensorLimitWords) {
+        columns.push_back({std::string(word) + quantity.jsonUnit, "", Align::left, false});
     }
     return columns;
 }
@@ -84,20 +90,21 @@ void addDetailCells(ViewRow& row, const Detail* detail, const Quantity& quantity
     std::string shown;
     ViewCell alarm, alarms, fault;
     std::vector<ViewCell> values;
-    for (const auto& limit : limits) {
-        const auto value = detail ? detail->*limit.value : std::nullopt;
-        if (!value || (limit.key == "max" && quantity.maxInColumn)) {
+    for (std::size_t l = 0; l < platform::sensorLimitCount; ++l) {
+        const auto word = platform::sensorLimitWords[l];
+        const auto value = detail ? detail->*sensorLimitMembers[l] : std::nullopt;
+        if (!value || (word == "max" && quantity.maxInColumn)) {
             values.emplace_back();
             continue;
         }
-        shown += (shown.empty() ? "" : ", ") + limitLabel(limit.key, quantity.type) + " " +
+        shown += (shown.empty() ? "" : ", ") + limitLabel(word, quantity.kind) + " " +
                  formatNumber(*value, quantity.decimals) + " " + quantity.symbol;
         values.push_back({{}, *value});
     }
     if (detail && detail->alarms) {
         std::vector<std::string> raised, why;
         const auto note = [&](std::string_view key, const std::optional<bool>& flag) {
-            const auto label = alarmLabel(key, quantity.type);
+            const auto label = alarmLabel(key, quantity.kind);
             if (flag.value_or(false)) {
                 raised.emplace_back(key);
                 if (!label.empty() && std::find(why.begin(), why.end(), label) == why.end()) {
@@ -105,11 +112,8 @@ void addDetailCells(ViewRow& row, const Detail* detail, const Quantity& quantity
                 }
             }
         };
-        note("alarm", detail->alarms->alarm);
-        for (const auto& limit : limits) {
-            if (limit.alarm) {
-                note(limit.key, (*detail->alarms).*limit.alarm);
-            }
+        for (std::size_t a = 0; a < platform::sensorAlarmCount; ++a) {
+            note(platform::sensorAlarmWords[a], (*detail->alarms).*sensorAlarmMembers[a]);
         }
         if (!raised.empty()) {
             std::string reasons;

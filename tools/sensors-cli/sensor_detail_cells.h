@@ -4,6 +4,7 @@
 // for scripts each limit and flag, from the snapshot's sensors member.
 
 #include "formats/sensor_snapshot.h"
+#include "platform/sensor_kinds.h"
 #include "view_model.h"
 
 #include <map>
@@ -16,18 +17,20 @@ namespace brivane::cli {
 using Detail = SensorSnapshot::SensorDetail;
 using DetailsByKey = std::map<std::string, const Detail*, std::less<>>;
 
-// The unit a section shows an input type's figures in.
+// How a section shows a kind's figures.
 struct Quantity {
-    std::string_view type; // the sensors member's
-    std::string valueKey;  // of the JSON member holding the value: "volts"
-    std::string jsonUnit;  // of the JSON members holding the limits: "Volts" in "maxVolts"
-    std::string symbol;    // after a limit: "V"
+    platform::SensorKind kind;
+    std::string valueKey; // of the JSON member holding the value: "volts"
+    std::string jsonUnit; // of the JSON members holding the limits: "Volts" in "maxVolts"
+    std::string symbol;   // after a limit: "V"
     int decimals = 1;
     bool maxInColumn = false; // the section has a column of its own for it
 };
+// As the kind's row says, its symbol without a degree sign where UTF-8 is off.
+Quantity quantityOf(platform::SensorKind kind, bool utf8, bool maxInColumn = false);
 
-// The inputs of one type in the sensors member by key, and the one of a key (null if none).
-DetailsByKey detailsOf(const SensorSnapshot& snapshot, std::string_view type);
+// The inputs of one kind in the sensors member by key, and the one of a key (null if none).
+DetailsByKey detailsOf(const SensorSnapshot& snapshot, platform::SensorKind kind);
 const Detail* detailFor(const DetailsByKey& details, std::string_view key);
 
 // What follows a reading's value: its limits (below the row when the table is too wide for

@@ -1,6 +1,8 @@
 #include "metrics_text.h"
 
 #include "optional_list.h"
+#include "platform/sensor_kinds.h"
+#include "platform/snapshot_keys.h"
 #include "smc_key_catalogue.h"
 
 #include <algorithm>
@@ -14,6 +16,7 @@ namespace brivane::cli {
 namespace {
 
 using Labels = MetricFamily::Labels;
+namespace snapshot_key = platform::snapshot_key;
 
 class Families {
 public:
@@ -161,7 +164,7 @@ Labels origin(const std::string& key) {
     if (key.starts_with("Battery")) {
         return {{"chip", "battery"}, {"sensor", key}};
     }
-    if (key == "CPUEnergy" || key == "GPUEnergy") {
+    if (key == snapshot_key::cpuEnergy || key == snapshot_key::gpuEnergy) {
         return {{"chip", "energy_model"}, {"sensor", key}};
     }
     Labels labels{{"chip", "smc"}, {"sensor", key}};
@@ -183,101 +186,53 @@ Labels fanOrigin(const SensorSnapshot::FanReading& fan) {
 
 using Detail = SensorSnapshot::SensorDetail;
 
-// A type of the hardware monitors' inputs as series: its family's stem and unit, and the
-// limits it has series for (a fan's maximum is brivane_fan_max_speed_rpm already).
-struct DetailType {
-    std::string_view type;
-    const char* stem;
-    const char* unit;
-    const char* unitWords;
-    std::vector<std::pair<const char*, std::optional<double> Detail::*>> limits;
-};
-
-const std::vector<DetailType>& detailTypes() {
-    static const std::vector<DetailType> types = {
-        {"temperature",
-         "temperature",
-         "celsius",
-         "degrees Celsius",
-         {{"min", &Detail::min},
-          {"max", &Detail::max},
-          {"lcrit", &Detail::lcrit},
-          {"crit", &Detail::crit},
-          {"emergency", &Detail::emergency}}},
-        {"fan",
-         "fan",
-         "rpm",
-         "revolutions per minute",
-         {{"min", &Detail::min}, {"target", &Detail::target}}},
-        {"voltage",
-         "voltage",
-         "volts",
-         "volts",
-         {{"min", &Detail::min},
-          {"max", &Detail::max},
-          {"lcrit", &Detail::lcrit},
-          {"crit", &Detail::crit}}},
-        {"current",
-         "current",
-         "amperes",
-         "amperes",
-         {{"min", &Detail::min},
-          {"max", &Detail::max},
-          {"lcrit", &Detail::lcrit},
-          {"crit", &Detail::crit}}},
-        {"power",
-         "power",
-         "watts",
-         "watts",
-         {{"max", &Detail::max}, {"crit", &Detail::crit}, {"cap", &Detail::cap}}},
-        {"humidity", "humidity", "percent", "percent relative humidity", {}},
-    };
-    return types;
-}
-
-// Voltages, currents and humidities, every limit its driver reports, and every alarm and fault
-// flag as 0 or 1, named by chip and sensor as the other readings are. Energy counters of the
-// monitors join the other energy counters.
+// Voltages, currents and humidities, the limits each kind has series for, and every alarm and
+// fault flag as 0 or 1, named by chip and sensor as the other readings are. Energy counters of
+// the monitors join the other energy counters. A type of a newer agent has its flags only.
 void addDetails(Families& families, const std::vector<Detail>& details, MetricFamily& energy) {
     std::vector<Labels> origins; // split once: an input has a series in several families
+    std::vector<std::optional<platform::SensorKind>> kinds;
     origins.reserve(details.size());
+    kinds.reserve(details.size());
     for (const auto& detail : details) {
         origins.push_back(origin(detail.key));
+        kinds.push_back(platform::sensorKindOfType(detail.type));
     }
-    for (const DetailType& type : detailTypes()) {
-        if (type.type == "voltage" || type.type == "current" || type.type == "humidity") {
-            auto& values = families.add(std::string("brivane_") + type.stem + "_" + type.unit,
-                                        std::string("Reading of a ") + type.stem + " sensor in " +
-                                            type.unitWords + ".");
+    for (const platform::SensorKindInfo& kind : platform::sensorKinds) {
+        const auto& metrics = kind.metrics;
+        const std::string unit(kind.unit);
+        const std::string prefix = "brivane_" + std::string(metrics.stem) + "_";
+        const std::string noun(metrics.noun), words(metrics.unitWords);
+        if (metrics.value == platform::MetricsValue::gauge) {
+            auto& values =
+                families.add(prefix + unit, "Reading of a " + noun + " in " + words + ".");
             for (std::size_t i = 0; i < details.size(); ++i) {
-                if (details[i].type == type.type && details[i].value) {
+                if (kinds[i] == kind.kind && details[i].value) {
                     Families::sample(values, origins[i], *details[i].value);
                 }
             }
         }
-        for (const auto& [limit, field] : type.limits) {
-            auto& limits =
-                families.add(std::string("brivane_") + type.stem + "_" + limit + "_" + type.unit,
-                             std::string("The ") + limit + " limit its driver reports for a " +
-                                 type.stem + " sensor, in " + type.unitWords + ".");
+        for (std::size_t l = 0; l < platform::sensorLimitCount; ++l) {
+            if (!metrics.limits.has(static_cast<platform::SensorLimit>(l))) {
+                continue;
+            }
+            const std::string word(platform::sensorLimitWords[l]);
+            auto& limits = families.add(prefix + word + "_" + unit,
+                                        "The " + word + " limit its driver reports for a " + noun +
+                                            ", in " + words + ".");
             for (std::size_t i = 0; i < details.size(); ++i) {
-                if (details[i].type == type.type && details[i].*field) {
-                    Families::sample(limits, origins[i], *(details[i].*field));
+                if (kinds[i] == kind.kind && details[i].*sensorLimitMembers[l]) {
+                    Families::sample(limits, origins[i], *(details[i].*sensorLimitMembers[l]));
                 }
             }
         }
     }
-    using Alarms = SensorSnapshot::SensorAlarms;
-    constexpr std::pair<const char*, std::optional<bool> Alarms::*> kinds[] = {
-        {"alarm", &Alarms::alarm}, {"min", &Alarms::min},   {"max", &Alarms::max},
-        {"lcrit", &Alarms::lcrit}, {"crit", &Alarms::crit}, {"emergency", &Alarms::emergency},
-        {"cap", &Alarms::cap}};
     auto& alarms = families.add("brivane_sensor_alarm",
                                 "1 while a sensor's alarm or fault flag is raised, else 0; "
                                 "`kind` names the limit (alarm: the channel's own).");
     for (std::size_t i = 0; i < details.size(); ++i) {
         const Detail& detail = details[i];
-        const auto flag = [&](const char* kind, bool raised) {
+        const auto flag = [&](std::string_view kind, bool raised) {
             Labels labels;
             labels.reserve(origins[i].size() + 2);
             labels = origins[i];
@@ -285,12 +240,14 @@ void addDetails(Families& families, const std::vector<Detail>& details, MetricFa
             labels.emplace_back("kind", kind);
             Families::sample(alarms, std::move(labels), raised ? 1 : 0);
         };
-        if (detail.type == "energy" && detail.value) {
+        if (kinds[i] &&
+            platform::infoOf(*kinds[i]).metrics.value == platform::MetricsValue::counter &&
+            detail.value) {
             Families::sample(energy, origins[i], *detail.value);
         }
-        for (const auto& [kind, field] : kinds) {
-            if (detail.alarms && (*detail.alarms).*field) {
-                flag(kind, *((*detail.alarms).*field));
+        for (std::size_t a = 0; a < platform::sensorAlarmCount; ++a) {
+            if (detail.alarms && (*detail.alarms).*sensorAlarmMembers[a]) {
+                flag(platform::sensorAlarmWords[a], *((*detail.alarms).*sensorAlarmMembers[a]));
             }
         }
         if (detail.fault) {
@@ -329,9 +286,10 @@ void addReadings(Families& families, const SensorSnapshot& snapshot) {
     auto& power = families.add("brivane_power_watts", "Power drawn by a source in watts.");
     auto& voltage = families.add("brivane_battery_voltage_volts", "Battery voltage in volts.");
     for (const auto& reading : orEmpty(snapshot.power)) {
-        if (reading.key == "BatteryVoltage") {
+        if (reading.key == snapshot_key::batteryVoltage) {
             Families::sample(voltage, {}, reading.value);
-        } else if (reading.key != "CPUModelPower" && reading.key != "GPUModelPower") {
+        } else if (reading.key != snapshot_key::cpuModelPower &&
+                   reading.key != snapshot_key::gpuModelPower) {
             Families::sample(power, origin(reading.key), reading.value);
         }
     }

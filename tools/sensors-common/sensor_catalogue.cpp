@@ -1,5 +1,7 @@
 #include "sensor_catalogue.h"
 
+#include "platform/snapshot_keys.h"
+
 #include <array>
 #include <fnmatch.h>
 #include <string>
@@ -82,8 +84,8 @@ bool matches(std::string_view text, std::string_view pattern) {
 
 // "temp2", "fan1", "in0": a channel's stem, the name it goes by without a label.
 bool isStem(std::string_view label) {
-    for (const std::string_view prefix :
-         {"temp", "fan", "power", "in", "curr", "energy", "humidity", "intrusion"}) {
+    for (const auto& kind : platform::sensorKinds) {
+        const std::string_view prefix = kind.hwmon.prefix;
         if (label.starts_with(prefix) && label.size() > prefix.size() &&
             label.find_first_not_of("0123456789", prefix.size()) == std::string_view::npos) {
             return true;
@@ -107,8 +109,9 @@ SensorGroup chipGroup(std::string_view chip) {
     return G::other;
 }
 
-std::optional<SmcKeyDescription> describeSensor(std::string_view key) {
-    if (key == "BatteryTemperature") {
+std::optional<SmcKeyDescription> describeSensor(std::string_view key,
+                                                std::optional<platform::SensorKind> kind) {
+    if (key == platform::snapshot_key::batteryTemperature) {
         return SmcKeyDescription{"Battery", G::battery};
     }
     const auto slash = key.find('/');
@@ -121,10 +124,11 @@ std::optional<SmcKeyDescription> describeSensor(std::string_view key) {
         const auto group = chipGroup(label);
         return SmcKeyDescription{std::string(label), group == G::other ? G::mainboard : group};
     }
+    const auto group = chipGroup(chip);
     return SmcKeyDescription{isStem(label) ? std::string(chip.substr(0, chip.find_first_of("@#"))) +
                                                  " " + std::string(label)
                                            : std::string(label),
-                             chipGroup(chip)};
+                             group == G::other && kind ? platform::infoOf(*kind).group : group};
 }
 
 } // namespace brivane::cli

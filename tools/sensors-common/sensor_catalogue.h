@@ -19,9 +19,10 @@ SensorGroup chipGroup(std::string_view chip);
 // A sensor key's description:
 // - an SMC key: the SMC catalogue's, nothing for a key it does not know;
 // - "<chip>/<label>": the label, or for a channel the driver left unlabelled ("temp2") the chip
-//   and the channel ("acpitz temp2", "rpi_volt in0"), in its chip's group;
+//   and the channel ("acpitz temp2", "rpi_volt in0"), in its chip's group, else its kind's;
 // - "thermal_zone/<type>": the type, in its type's group, else the mainboard's;
 // - "BatteryTemperature": the battery.
-std::optional<SmcKeyDescription> describeSensor(std::string_view key);
+std::optional<SmcKeyDescription>
+describeSensor(std::string_view key, std::optional<platform::SensorKind> kind = std::nullopt);
 
 } // namespace brivane::cli

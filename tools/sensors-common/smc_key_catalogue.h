@@ -3,27 +3,15 @@
 // Human names for the well-known SMC temperature keys. Shown beside the key, never instead of
 // it: a document's `key` stays what the agent sent, and unknown keys simply have no name.
 
+#include "platform/sensor_kinds.h"
+
 #include <optional>
 #include <string>
 #include <string_view>
 
 namespace brivane::cli {
 
-// In the order a view lists them.
-enum class SensorGroup {
-    cpu,
-    gpu,
-    memory,
-    storage,
-    battery,
-    power,
-    wireless,
-    mainboard,
-    display,
-    ambient,
-    surface,
-    other,
-};
+using platform::SensorGroup;
 
 struct SmcKeyDescription {
     std::string name; // "CPU core 2", "Battery", "Airflow left"

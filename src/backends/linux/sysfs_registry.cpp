@@ -2,7 +2,7 @@
 
 #include "backends/linux/gpu/drm_cards.h"
 #include "backends/linux/power/system_batteries.h"
-#include "platform/battery_properties.h"
+#include "platform/registry_names.h"
 
 #include <algorithm>
 
@@ -18,9 +18,9 @@ public:
         const auto scaled = [](std::optional<double> value, double factor) {
             return value ? std::optional<double>(*value * factor) : std::nullopt;
         };
-        if (name == "Temperature")
+        if (name == property::temperature)
             return scaled(status_.celsius, 100);
-        if (name == "Voltage")
+        if (name == property::voltage)
             return scaled(status_.volts, 1000);
         if (name == property::level)
             return status_.level;
@@ -53,16 +53,17 @@ class CardEntry final : public RegistryEntry {
 public:
     explicit CardEntry(const CardUtilization& card) : driver_(card.driver) {
         if (card.percent) {
-            statistics_.emplace("Device Utilization %", *card.percent);
+            statistics_.emplace(accelerator_statistic::deviceUtilization, *card.percent);
         }
     }
 
     std::optional<double> numberProperty(std::string_view) const override { return std::nullopt; }
     std::optional<std::string_view> stringProperty(std::string_view name) const override {
-        return name == "IOClass" ? std::optional<std::string_view>(driver_) : std::nullopt;
+        return name == accelerator_property::ioClass ? std::optional<std::string_view>(driver_)
+                                                     : std::nullopt;
     }
     const RegistryDictionary* dictionaryProperty(std::string_view name) const override {
-        return name == "PerformanceStatistics" ? &statistics_ : nullptr;
+        return name == accelerator_property::statistics ? &statistics_ : nullptr;
     }
 
 private:
@@ -112,7 +113,7 @@ SysfsRegistry::SysfsRegistry(std::string sysRoot, SensorPoller::Setup setup,
                                                 {"power_supply", "drm"})) {}
 
 std::unique_ptr<RegistryEntry> SysfsRegistry::firstEntry(std::string_view className) {
-    if (className != "AppleSmartBattery") {
+    if (className != registry_class::battery) {
         return nullptr;
     }
     const auto catalog = poller_.current();
@@ -124,7 +125,7 @@ std::unique_ptr<RegistryEntry> SysfsRegistry::firstEntry(std::string_view classN
 
 std::unique_ptr<RegistryIterator> SysfsRegistry::matchingEntries(std::string_view className) {
     std::vector<CardUtilization> cards;
-    if (className == "IOAccelerator") {
+    if (className == registry_class::accelerator) {
         if (const auto catalog = poller_.current()) {
             cards = catalog->cards.read(*catalog->channels);
         }

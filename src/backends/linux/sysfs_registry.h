@@ -7,14 +7,13 @@
 
 namespace brivane::platform::linux_backend {
 
-// The two registry classes the companion reads, from sysfs:
-// - "AppleSmartBattery": the power supplies of type Battery whose scope is System (no scope
-//   file means System) taken together, with "Temperature" in hundredths of a degree (from
-//   `temp`, tenths), "Voltage" in millivolts (from `voltage_now`, microvolts) of the one that
-//   powers the machine, and the battery properties of platform/battery_properties.h;
-// - "IOAccelerator": one entry per graphics card that tells how busy it is (drm_cards.h),
-//   busiest first, "IOClass" its driver and "PerformanceStatistics" holding "Device
-//   Utilization %" once the card has given a figure.
+// The two registry classes the companion reads (platform/registry_names.h), from sysfs:
+// - the battery: the power supplies of type Battery whose scope is System (no scope file means
+//   System) taken together, with the temperature from `temp` (tenths of a degree) and the
+//   voltage from `voltage_now` (microvolts) of the one that powers the machine;
+// - the accelerators: one entry per graphics card that tells how busy it is (drm_cards.h),
+//   busiest first, its class the driver and its statistics holding the device utilisation once
+//   the card has given a figure.
 // Every other class has no entries. Every card listed reports graphics, whatever its driver.
 // The batteries' files are read by a SensorPoller, so a lookup never waits on a battery gauge;
 // batteries and cards are looked for again as they come and go.

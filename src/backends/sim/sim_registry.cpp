@@ -1,6 +1,6 @@
 #include "backends/sim/sim_registry.h"
 
-#include "platform/battery_properties.h"
+#include "platform/registry_names.h"
 
 namespace brivane::platform::sim {
 namespace {
@@ -94,28 +94,34 @@ std::unique_ptr<RegistryIterator> SimRegistry::matchingEntries(std::string_view 
 
 std::shared_ptr<SimRegistry> makeSimLaptopRegistry() {
     auto registry = std::make_shared<SimRegistry>();
-    registry->add("AppleSmartBattery", {{"Temperature", 3050.0},
-                                        {"Voltage", 12600.0},
-                                        {"CurrentCapacity", 87.0},
-                                        {"IsCharging", std::monostate{}},
-                                        {std::string(battery_property::level), 0.87},
-                                        {std::string(battery_property::state), "discharging"},
-                                        {std::string(battery_property::power), 7.25},
-                                        {std::string(battery_property::secondsToEmpty), 25200.0},
-                                        {std::string(battery_property::health), 0.94},
-                                        {std::string(battery_property::cycleCount), 212.0}});
-    registry->add("IOAccelerator",
-                  {{"IOClass", std::string("IOFramebufferAccelerator")},
-                   {"PerformanceStatistics", RegistryDictionary{{"Device Utilization %", 90.0}}}});
-    registry->add("IOAccelerator",
-                  {{"IOClass", std::string("AGXAcceleratorG13X")},
-                   {"PerformanceStatistics", RegistryDictionary{
-                                                 {"Device Utilization %", 23.0},
-                                                 {"Renderer Utilization %", 17.0},
-                                                 {"Tiler Utilization %", 6.0},
-                                                 {"In use system memory", 524288000.0},
-                                                 {"recoveryCount", std::monostate{}},
-                                             }}});
+    registry->add(std::string(registry_class::battery),
+                  {{std::string(battery_property::temperature), 3050.0},
+                   {std::string(battery_property::voltage), 12600.0},
+                   {"CurrentCapacity", 87.0},
+                   {"IsCharging", std::monostate{}},
+                   {std::string(battery_property::level), 0.87},
+                   {std::string(battery_property::state), "discharging"},
+                   {std::string(battery_property::power), 7.25},
+                   {std::string(battery_property::secondsToEmpty), 25200.0},
+                   {std::string(battery_property::health), 0.94},
+                   {std::string(battery_property::cycleCount), 212.0}});
+    namespace statistic = accelerator_statistic;
+    const std::string accelerator(registry_class::accelerator);
+    const std::string ioClass(accelerator_property::ioClass);
+    const std::string statistics(accelerator_property::statistics);
+    registry->add(
+        accelerator,
+        {{ioClass, std::string("IOFramebufferAccelerator")},
+         {statistics, RegistryDictionary{{std::string(statistic::deviceUtilization), 90.0}}}});
+    registry->add(accelerator,
+                  {{ioClass, std::string("AGXAcceleratorG13X")},
+                   {statistics, RegistryDictionary{
+                                    {std::string(statistic::deviceUtilization), 23.0},
+                                    {std::string(statistic::rendererUtilization), 17.0},
+                                    {std::string(statistic::tilerUtilization), 6.0},
+                                    {"In use system memory", 524288000.0},
+                                    {"recoveryCount", std::monostate{}},
+                                }}});
     return registry;
 }
 

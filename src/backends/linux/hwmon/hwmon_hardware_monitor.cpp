@@ -20,7 +20,7 @@ std::optional<double> scaled(SensorKind kind, std::optional<std::int64_t> raw) {
     if (!raw || (kind == SensorKind::temperature && isTemperatureSentinel(*raw))) {
         return std::nullopt;
     }
-    return static_cast<double>(*raw) / kindTraits(kind).perUnit;
+    return static_cast<double>(*raw) / infoOf(kind).hwmon.perUnit;
 }
 
 } // namespace
@@ -77,7 +77,7 @@ const MonitorSample& HwmonHardwareMonitor::sample() {
     std::optional<double> hottest;
     for (const auto& temperature : held_->temperatures) {
         const auto celsius = celsiusOf(channels.value(temperature.channel));
-        if (temperature.processor && celsius && *celsius > 0 && *celsius < 150) {
+        if (temperature.processor && celsius && isPlausibleCelsius(*celsius)) {
             hottest = std::max(hottest.value_or(*celsius), *celsius);
         }
     }
@@ -161,11 +161,9 @@ void HwmonHardwareMonitor::addSensors(const ChannelSet& channels) {
         if (!value || hidden) {
             continue;
         }
-        const KindTraits traits = kindTraits(sensor.kind);
         MonitorSensor& shown = sample_.sensors.emplace_back();
         shown.key = sensor.key;
-        shown.type = traits.type;
-        shown.unit = traits.unit;
+        shown.kind = sensor.kind;
         if (!sensor.flagOnly) {
             shown.value = *value;
         }

@@ -4,6 +4,7 @@
 #include "backends/linux/hwmon/hwmon_tree.h"
 #include "backends/linux/hwmon/thermal_zones.h"
 #include "backends/linux/polling/counter_file.h"
+#include "platform/snapshot_keys.h"
 
 #include <algorithm>
 #include <numeric>
@@ -17,11 +18,11 @@ std::string_view aliasOf(PowerRole role) {
     case PowerRole::none:
         return {};
     case PowerRole::system:
-        return "PSTR";
+        return snapshot_key::systemPower;
     case PowerRole::cpu:
-        return "CPUModelPower";
+        return snapshot_key::cpuModelPower;
     case PowerRole::graphics:
-        return "GPUModelPower";
+        return snapshot_key::gpuModelPower;
     }
     return {};
 }
@@ -136,7 +137,7 @@ discoverMonitors(const std::shared_ptr<ChannelSet>& channels) {
                     {names[i] + "/" + label, *value, traits.listsEveryHeader, traits.cpu});
                 break;
             case SensorKind::fan: {
-                const std::string& file = channel.limit(MonitorLimit::max);
+                const std::string& file = channel.limit(SensorLimit::max);
                 const auto maximum = file.empty() ? std::nullopt : channels->add(file, pace, guard);
                 sensor.listed = catalog->fans.size();
                 catalog->fans.push_back(

@@ -11,69 +11,6 @@
 namespace brivane::platform::linux_backend {
 namespace {
 
-struct Family {
-    std::string_view prefix;
-    SensorKind kind;
-    bool fromZero; // the first channel is 0, not 1
-};
-// "intrusion" before "in", which it begins with.
-constexpr std::array<Family, 8> families = {{
-    {"temp", SensorKind::temperature, false},
-    {"fan", SensorKind::fan, false},
-    {"power", SensorKind::power, false},
-    {"intrusion", SensorKind::intrusion, true},
-    {"in", SensorKind::voltage, true},
-    {"curr", SensorKind::current, false},
-    {"energy", SensorKind::energy, false},
-    {"humidity", SensorKind::humidity, false},
-}};
-
-constexpr std::size_t kLimits = 7; // MonitorLimit: min, max, lcrit, crit, emergency, target, cap
-
-// Per kind, the limit and alarm items the hwmon interface defines for it, in MonitorLimit and
-// MonitorAlarm order; empty where it defines none.
-struct KindItems {
-    SensorKind kind;
-    KindTraits traits;
-    std::array<std::string_view, kLimits> limits;
-    std::array<std::string_view, kLimits> alarms;
-    bool fault;
-};
-constexpr std::array<KindItems, 8> kindItems = {{
-    {SensorKind::temperature,
-     {"temperature", "celsius", 1e3},
-     {"min", "max", "lcrit", "crit", "emergency", "", ""},
-     {"alarm", "min_alarm", "max_alarm", "lcrit_alarm", "crit_alarm", "emergency_alarm", ""},
-     true},
-    {SensorKind::fan,
-     {"fan", "rpm", 1},
-     {"min", "max", "", "", "", "target", ""},
-     {"alarm", "min_alarm", "max_alarm", "", "", "", ""},
-     true},
-    {SensorKind::power,
-     {"power", "watts", 1e6},
-     {"", "max", "", "crit", "", "", "cap"},
-     {"alarm", "", "max_alarm", "", "crit_alarm", "", "cap_alarm"},
-     false},
-    {SensorKind::voltage,
-     {"voltage", "volts", 1e3},
-     {"min", "max", "lcrit", "crit", "", "", ""},
-     {"alarm", "min_alarm", "max_alarm", "lcrit_alarm", "crit_alarm", "", ""},
-     false},
-    {SensorKind::current,
-     {"current", "amperes", 1e3},
-     {"min", "max", "lcrit", "crit", "", "", ""},
-     {"alarm", "min_alarm", "max_alarm", "lcrit_alarm", "crit_alarm", "", ""},
-     false},
-    {SensorKind::energy, {"energy", "joules", 1e6}, {}, {}, false},
-    {SensorKind::humidity, {"humidity", "percent", 1e3}, {}, {}, false},
-    {SensorKind::intrusion, {"intrusion", "", 1}, {}, {"alarm", "", "", "", "", "", ""}, false},
-}};
-
-const KindItems& itemsOf(SensorKind kind) {
-    return kindItems[static_cast<std::size_t>(kind)];
-}
-
 struct LabelKey {
     SensorKind kind;
     std::string_view label;
@@ -99,51 +36,44 @@ bool isBlank(char c) {
 } // namespace
 
 std::optional<AttributeName> parseAttributeName(std::string_view file) {
-    for (const auto& family : families) {
-        if (!file.starts_with(family.prefix)) {
+    for (const auto& row : sensorKinds) {
+        const auto& hwmon = row.hwmon;
+        if (!file.starts_with(hwmon.prefix)) {
             continue;
         }
-        const std::string_view rest = file.substr(family.prefix.size());
-        const auto underscore = rest.find('_');
-        if (underscore == std::string_view::npos || underscore == 0 ||
-            underscore + 1 == rest.size() ||
-            (rest.front() == '0' && (underscore > 1 || !family.fromZero))) {
-            return std::nullopt;
-        }
+        const std::string_view rest = file.substr(hwmon.prefix.size());
+        const auto underscore = std::min(rest.find('_'), rest.size());
+        const std::string_view digits = rest.substr(0, underscore);
+        const bool bare = underscore == rest.size();
         unsigned index = 0;
-        const char* end = rest.data() + underscore;
-        const auto [stop, error] = std::from_chars(rest.data(), end, index);
-        if (error != std::errc{} || stop != end) {
-            return std::nullopt;
+        const auto [stop, error] =
+            std::from_chars(digits.data(), digits.data() + digits.size(), index);
+        // "in" is not "intrusion0_alarm"'s prefix: its number must follow.
+        if (error != std::errc{} || stop != digits.data() + digits.size() ||
+            (digits.front() == '0' && (digits.size() > 1 || !hwmon.fromZero)) ||
+            (bare ? !hwmon.item.empty() : underscore + 1 == rest.size())) {
+            continue;
         }
-        return AttributeName{family.kind, index, rest.substr(underscore + 1)};
+        return AttributeName{row.kind, index,
+                             bare ? std::string_view() : rest.substr(underscore + 1)};
     }
     return std::nullopt;
 }
 
-KindTraits kindTraits(SensorKind kind) {
-    return itemsOf(kind).traits;
-}
-
 std::string_view limitItem(SensorKind kind, std::size_t limit) {
-    return limit < kLimits ? itemsOf(kind).limits[limit] : std::string_view();
+    return limit < sensorLimitCount && infoOf(kind).limits.has(static_cast<SensorLimit>(limit))
+               ? sensorLimitWords[limit]
+               : std::string_view();
 }
 
 std::string_view alarmItem(SensorKind kind, std::size_t alarm) {
-    return alarm < kLimits ? itemsOf(kind).alarms[alarm] : std::string_view();
-}
-
-bool hasFault(SensorKind kind) {
-    return itemsOf(kind).fault;
+    return alarm < sensorAlarmCount && infoOf(kind).alarms.has(static_cast<SensorAlarm>(alarm))
+               ? hwmonAlarmItems[alarm]
+               : std::string_view();
 }
 
 std::string attributeStem(SensorKind kind, unsigned index) {
-    for (const auto& family : families) {
-        if (family.kind == kind) {
-            return std::string(family.prefix) + std::to_string(index);
-        }
-    }
-    return std::to_string(index);
+    return std::string(infoOf(kind).hwmon.prefix) + std::to_string(index);
 }
 
 std::optional<std::string> cleanLabel(std::string_view text) {

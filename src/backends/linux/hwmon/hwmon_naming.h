@@ -5,6 +5,7 @@
 // drivers' "no reading" markers. The tree walker feeds them plain strings.
 
 #include "backends/linux/hwmon/temperature_sentinel.h"
+#include "platform/sensor_kinds.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -15,10 +16,9 @@
 
 namespace brivane::platform::linux_backend {
 
-enum class SensorKind { temperature, fan, power, voltage, current, energy, humidity, intrusion };
-
-// "temp12_input" → temperature 12, item "input"; "in0_input" → voltage 0. Only the families the
-// companion reads; voltages and intrusion detectors count from 0, the others from 1.
+// "temp12_input" → temperature 12, item "input"; "in0_input" → voltage 0. Only the kinds of
+// platform/sensor_kinds.h, numbered from 0 or 1 as their rows say; a kind whose value is its
+// bare file ("pwm1") gives that file an empty item.
 struct AttributeName {
     SensorKind kind = SensorKind::temperature;
     unsigned index = 0;
@@ -26,21 +26,11 @@ struct AttributeName {
 };
 std::optional<AttributeName> parseAttributeName(std::string_view file);
 
-// How a kind's inputs read: the snapshot's word for it, its unit (empty for a bare flag) and
-// how many of its files' units make one ("in0_input" in millivolts: 1000).
-struct KindTraits {
-    std::string_view type;
-    std::string_view unit;
-    double perUnit = 1;
-};
-KindTraits kindTraits(SensorKind kind);
-
 // The limits and flags a channel may have, as the kernel's hwmon interface names them for its
-// kind (a limit "max", its alarm "max_alarm"); a kind lacks those it does not define. Limits and
-// alarms are indexed as MonitorLimit and MonitorAlarm.
+// kind (a limit "max", its alarm "max_alarm"); empty for those its kind's row lacks. Limits and
+// alarms are indexed as SensorLimit and SensorAlarm.
 std::string_view limitItem(SensorKind kind, std::size_t limit);
 std::string_view alarmItem(SensorKind kind, std::size_t alarm);
-bool hasFault(SensorKind kind);
 
 // "temp12", the name a channel goes by when its driver gives it no label.
 std::string attributeStem(SensorKind kind, unsigned index);

@@ -149,8 +149,8 @@ void CatalogBuilder::addChannelKey(std::string_view name, const std::string& fil
 void CatalogBuilder::addFan(unsigned fan, const HwmonChannel& channel, std::string_view name) {
     fans_ = std::max(fans_, fan + 1);
     addChannelKey(fanKey(fan, "Ac"), channel.input, 1);
-    addChannelKey(fanKey(fan, "Mn"), channel.limit(MonitorLimit::min), 1);
-    addChannelKey(fanKey(fan, "Mx"), channel.limit(MonitorLimit::max), 1);
+    addChannelKey(fanKey(fan, "Mn"), channel.limit(SensorLimit::min), 1);
+    addChannelKey(fanKey(fan, "Mx"), channel.limit(SensorLimit::max), 1);
     HwmonSMCTransport::Key descriptor = makeKey(fanKey(fan, "ID"), "{fds", kDescriptorSize);
     const auto text = descriptor.bytes.begin() + kDescriptorNameOffset;
     std::fill_n(text, kDescriptorSize - kDescriptorNameOffset, std::uint8_t{' '});

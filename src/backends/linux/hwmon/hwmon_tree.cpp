@@ -30,14 +30,16 @@ void collect(const posix::RootedDirectory& sys, const std::string& folder,
             }
         };
         const std::string_view item = attribute->item;
-        const std::pair<std::string_view, std::string*> items[] = {
-            {"input", &files.input},
+        const SensorKindInfo& row = infoOf(kind);
+        using Item = std::optional<std::string_view>; // none: the kind has no such file
+        const std::pair<Item, std::string*> items[] = {
+            {row.hwmon.item, &files.input}, // empty for a bare file ("pwm1")
             {"average", &files.average},
             {"label", &files.label},
-            {"enable", &files.enable},
-            {hasFault(kind) ? "fault" : "", &channel.fault}};
+            {row.hwmon.enableTurnsOff ? Item("enable") : std::nullopt, &files.enable},
+            {row.fault ? Item("fault") : std::nullopt, &channel.fault}};
         for (const auto& [name, path] : items) {
-            if (item == name) {
+            if (name == item) {
                 take(*path);
             }
         }

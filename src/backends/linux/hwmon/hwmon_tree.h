@@ -23,11 +23,11 @@ struct HwmonChannel {
     std::string input;
     bool flagOnly = false;
     // The kind's limits and alarms (limitItem, alarmItem) and its fault flag.
-    std::array<std::string, static_cast<std::size_t>(MonitorLimit::count)> limits{};
-    std::array<std::string, static_cast<std::size_t>(MonitorAlarm::count)> alarms{};
+    std::array<std::string, sensorLimitCount> limits{};
+    std::array<std::string, sensorAlarmCount> alarms{};
     std::string fault;
 
-    const std::string& limit(MonitorLimit which) const {
+    const std::string& limit(SensorLimit which) const {
         return limits[static_cast<std::size_t>(which)];
     }
 };

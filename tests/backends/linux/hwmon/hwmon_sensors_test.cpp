@@ -190,23 +190,21 @@ TEST(HwmonHardwareMonitor, ThermalZonesWithoutAHwmonTwinAreRead) {
 
 // "<key> <type> <value><unit> <limit>=<value>… !<alarm>=<0|1>…" per input of the sample.
 std::vector<std::string> sensorsOf(const MonitorSample& sample) {
-    constexpr const char* limits[] = {"min", "max", "lcrit", "crit", "emergency", "target", "cap"};
-    constexpr const char* alarms[] = {"alarm", "min", "max", "lcrit", "crit", "emergency", "cap"};
     std::vector<std::string> lines;
     for (const auto& sensor : sample.sensors) {
         std::ostringstream line;
-        line << sensor.key << ' ' << sensor.type;
+        line << sensor.key << ' ' << infoOf(sensor.kind).type;
         if (sensor.value) {
-            line << ' ' << *sensor.value << sensor.unit;
+            line << ' ' << *sensor.value << infoOf(sensor.kind).unit;
         }
-        for (std::size_t i = 0; i < 7; ++i) {
+        for (std::size_t i = 0; i < sensorLimitCount; ++i) {
             if (sensor.limits[i]) {
-                line << ' ' << limits[i] << '=' << *sensor.limits[i];
+                line << ' ' << sensorLimitWords[i] << '=' << *sensor.limits[i];
             }
         }
-        for (std::size_t i = 0; i < 7; ++i) {
+        for (std::size_t i = 0; i < sensorAlarmCount; ++i) {
             if (sensor.alarms[i]) {
-                line << " !" << alarms[i] << '=' << *sensor.alarms[i];
+                line << " !" << sensorAlarmWords[i] << '=' << *sensor.alarms[i];
             }
         }
         lines.push_back(line.str());
