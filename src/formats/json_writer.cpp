@@ -15,10 +15,25 @@ namespace {
 constexpr std::array<bool, 256> needsAttention = [] {
     std::array<bool, 256> table{};
     for (std::size_t byte = 0; byte < table.size(); ++byte) {
-        table[byte] = byte < 0x20 || byte >= 0x80 || byte == '"' || byte == '\\' || byte == '/';
+        table[byte] = byte < 0x20 || byte >= 0x7F || byte == '"' || byte == '\\' || byte == '/';
     }
     return table;
 }();
+
+// Characters JSON allows raw that a terminal would act on when the document is printed: DEL,
+// the C1 controls and the bidirectional embeddings, overrides and isolates.
+bool actsOnTerminals(char32_t point) {
+    return (point >= 0x7F && point <= 0x9F) || (point >= 0x202A && point <= 0x202E) ||
+           (point >= 0x2066 && point <= 0x2069);
+}
+
+void appendUnicodeEscape(std::string& out, char32_t point) {
+    constexpr std::string_view hex = "0123456789abcdef";
+    out.append("\\u");
+    for (int shift = 12; shift >= 0; shift -= 4) {
+        out.push_back(hex[(point >> shift) & 0xF]);
+    }
+}
 
 void appendControl(std::string& out, unsigned char byte) {
     switch (byte) {
@@ -106,14 +121,18 @@ void JsonWriter::appendEscaped(std::string_view text) {
             ++index;
             continue;
         }
-        if (byte >= 0x80) {
+        if (byte >= 0x7F) {
             const base::utf8::Sequence sequence = base::utf8::decode(text, index);
-            if (sequence.valid) {
+            if (sequence.valid && !actsOnTerminals(sequence.codePoint)) {
                 index += sequence.length;
                 continue;
             }
             out_.append(text.data() + runStart, index - runStart);
-            out_.append(base::utf8::replacementCharacter);
+            if (sequence.valid) {
+                appendUnicodeEscape(out_, sequence.codePoint);
+            } else {
+                out_.append(base::utf8::replacementCharacter);
+            }
             index += sequence.length;
             runStart = index;
             continue;

@@ -39,7 +39,9 @@ TEST(JsonWriterTest, WritesEscapedStringsAndShortestNumbers) {
         {writtenString(""), R"("")"},
         {writtenString("a\nb\tc\rd\be\ff"), R"("a\nb\tc\rd\be\ff")"},
         {writtenString(std::string_view("nul\0end", 7)), R"("nul\u0000end")"},
-        {writtenString("\x01\x1f\x7f"), "\"\\u0001\\u001f\x7f\""},
+        {writtenString("\x01\x1f\x7f"), R"("\u0001\u001f\u007f")"},
+        // What a terminal would act on when the document is printed: C1 CSI, RLO, PDI.
+        {writtenString("\u009b2J \u202eab \u2069"), R"("\u009b2J \u202eab \u2069")"},
         {writtenString("Caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x8E\xA7"),
          "\"Caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x8E\xA7\""},
         {writtenString("\xC3\xA9\xE2\x82\"\n"), "\"\xC3\xA9" + fffd + "\\\"\\n\""},

@@ -1,11 +1,11 @@
 #include "export_handover.h"
 
 #include "sensors-common/cli_options.h"
+#include "terminal_text.h"
 
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
-#include <iostream>
 #include <unistd.h>
 
 namespace brivane::cli {
@@ -18,8 +18,8 @@ int handOverToExporter(char** argv) {
     if (!error) {
         ::execv(exporter.c_str(), argv);
     }
-    std::cerr << "brivane-sensors: cannot start " << exporter.string() << ": "
-              << (error ? error.message() : std::strerror(errno)) << "\n";
+    printProblem("cannot start " + exporter.string() + ": " +
+                 (error ? error.message() : std::strerror(errno)));
     return unreachable;
 }
 

@@ -9,6 +9,7 @@
 #include "sensors-common/agent_connection.h"
 #include "sensors-common/cli_options.h"
 #include "terminal.h"
+#include "terminal_text.h"
 #include "watch.h"
 
 #include <cstdio>
@@ -25,7 +26,7 @@ using namespace brivane::cli;
 constexpr std::size_t terminalRows = 20;
 
 int fail(int status, const std::string& line) {
-    std::cerr << "brivane-sensors: " << line << "\n";
+    printProblem(line);
     return status;
 }
 
@@ -56,18 +57,29 @@ ViewOptions viewOptions(const CliOptions& options, const Terminal& terminal) {
     return view;
 }
 
-std::string render(const CliOptions& options, const ViewOptions& view,
-                   const std::string& document) {
+// A document that does not decode shows nothing of itself; --json says so in its object.
+RenderedView render(const CliOptions& options, const ViewOptions& view,
+                    const std::string& document) {
+    if (options.raw) {
+        auto safe = terminalSafeJson(document);
+        return {safe.value_or(""), safe.has_value()};
+    }
     if (auto shown = viewDocument(options.selector, options.argument, document, view)) {
-        return options.json ? renderJson(*shown, requestText(options))
-                            : renderText(*shown, view.utf8, view.hotOn, view.hotOff);
+        return {options.json ? renderJson(*shown, requestText(options))
+                             : renderText(*shown, view.utf8, view.hotOn, view.hotOff)};
     }
-    if (options.json) {
-        DocumentView undecodable;
-        undecodable.fields.push_back({"undecodable", {}, {{}, true}, false});
-        return renderJson(undecodable, requestText(options));
+    if (!options.json) {
+        return {{}, false};
     }
-    return "(the document did not decode; its bytes follow)\n" + document + "\n";
+    DocumentView undecodable;
+    undecodable.fields.push_back({"undecodable", {}, {{}, true}, false});
+    return {renderJson(undecodable, requestText(options)), false};
+}
+
+std::string undecodableProblem(const CliOptions& options) {
+    return options.raw ? "the agent's answer is not a JSON document"
+                       : "the agent's answer to " + requestText(options) +
+                             " did not decode as its document";
 }
 
 int showDisks(const CliOptions& options) {
@@ -122,14 +134,16 @@ int runOnce(CliOptions options) {
                                         "shows the disks");
         }
     }
-    if (options.raw) {
-        std::fwrite(answer.text.data(), 1, answer.text.size(), stdout);
-        if (answer.text.empty() || answer.text.back() != '\n') {
-            std::fputc('\n', stdout);
-        }
-    } else {
-        const auto terminal = describeTerminal(STDOUT_FILENO);
-        std::cout << render(options, viewOptions(options, terminal), answer.text);
+    // A raw document needs nothing of the terminal (nor the time terminfo takes).
+    const auto view =
+        options.raw ? ViewOptions{} : viewOptions(options, describeTerminal(STDOUT_FILENO));
+    const auto shown = render(options, view, answer.text);
+    std::fwrite(shown.text.data(), 1, shown.text.size(), stdout);
+    if (!shown.decoded) {
+        return fail(noData, undecodableProblem(options));
+    }
+    if (options.raw && (shown.text.empty() || shown.text.back() != '\n')) {
+        std::fputc('\n', stdout);
     }
     return commandFailed(options, answer.text) ? updateFailed : answered;
 }
@@ -144,7 +158,8 @@ int runWatch(const CliOptions& options) {
             auto answer = ask(agent, options);
             return WatchAnswer{answer.status == answered, std::move(answer.text)};
         },
-        [&](const std::string& document) { return render(options, view, document); });
+        [&](const std::string& document) { return render(options, view, document); },
+        undecodableProblem(options));
 }
 
 } // namespace

@@ -4,10 +4,10 @@
 #include "backends/posix/system/replaced_file.h"
 #include "sensors-common/metrics_text.h"
 #include "sensors-common/snapshot_sharing.h"
+#include "terminal_text.h"
 
 #include <chrono>
 #include <cstdio>
-#include <iostream>
 
 namespace brivane::cli {
 
@@ -24,8 +24,7 @@ int runMetrics(const CliOptions& options) {
     if (options.output) {
         std::string problem;
         if (!writeFileAtomically(*options.output, text, problem)) {
-            std::cerr << "brivane-sensors: cannot write " << *options.output << ": " << problem
-                      << "\n";
+            printProblem("cannot write " + *options.output + ": " + problem);
             return notWritten;
         }
     } else {
@@ -35,7 +34,7 @@ int runMetrics(const CliOptions& options) {
         }
     }
     if (fetched.status != answered) {
-        std::cerr << "brivane-sensors: " << fetched.problem << "\n";
+        printProblem(fetched.problem);
     }
     return fetched.status;
 }

@@ -1,5 +1,7 @@
 #include "text_table.h"
 
+#include "terminal_text.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -8,13 +10,46 @@ namespace brivane::cli {
 namespace {
 
 // Display width of UTF-8 text: one column per code point is close enough for names and units.
-std::size_t displayWidth(const std::string& text) {
-    return static_cast<std::size_t>(std::count_if(text.begin(), text.end(), [](char c) {
-        return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-    }));
+bool startsCodePoint(char byte) {
+    return (static_cast<unsigned char>(byte) & 0xC0) != 0x80;
+}
+std::size_t displayWidth(std::string_view text) {
+    return static_cast<std::size_t>(std::count_if(text.begin(), text.end(), startsCodePoint));
+}
+
+// The length in bytes of the first `columns` code points of the text.
+std::size_t prefixBytes(std::string_view text, std::size_t columns) {
+    std::size_t at = 0;
+    for (std::size_t seen = 0; at < text.size(); ++at) {
+        if (startsCodePoint(text[at]) && seen++ == columns) {
+            break;
+        }
+    }
+    return at;
 }
 
 } // namespace
+
+TextTable::TextTable(std::vector<Column> columns, bool utf8)
+    : columns_(std::move(columns)), utf8_(utf8) {
+    for (auto& column : columns_) {
+        column.title = terminalSafe(column.title);
+    }
+}
+
+void TextTable::addRow(std::vector<std::string> cells, bool marked) {
+    for (std::size_t i = 0; i < cells.size(); ++i) {
+        cells[i] = terminalSafe(cells[i]);
+        if (i < columns_.size() && !columns_[i].movesBelow &&
+            displayWidth(cells[i]) > maxCellWidth) {
+            const std::string_view ellipsis = utf8_ ? "…" : "...";
+            cells[i].resize(prefixBytes(cells[i], maxCellWidth - displayWidth(ellipsis)));
+            cells[i] += ellipsis;
+        }
+    }
+    rows_.push_back(std::move(cells));
+    marked_.push_back(marked);
+}
 
 std::string TextTable::render(std::string_view markOn, std::string_view markOff) const {
     std::vector<std::size_t> widths;
@@ -35,30 +70,38 @@ std::string TextTable::render(std::string_view markOn, std::string_view markOff)
                                          [](const Column& column) { return column.movesBelow; });
     const auto inLine = [&](std::size_t i) { return !(below && columns_[i].movesBelow); };
     std::string out;
+    std::string line, under;
     auto emit = [&](const std::vector<std::string>& cells, bool marked, bool header) {
-        std::string line = "  ", under;
+        line.assign("  ");
+        under.clear();
         bool first = true;
         for (std::size_t i = 0; i < columns_.size(); ++i) {
-            const std::string cell = i < cells.size() ? cells[i] : std::string();
+            const std::string_view cell = i < cells.size() ? cells[i] : std::string_view();
             if (!inLine(i)) {
                 if (!header && !cell.empty()) {
                     const std::size_t indent = widths.size() > 1 ? 4 + widths[0] : 4;
-                    under += std::string(indent, ' ') + cell + "\n";
+                    under.append(indent, ' ').append(cell).append("\n");
                 }
                 continue;
             }
-            const std::string padding(widths[i] - displayWidth(cell), ' ');
+            const std::size_t padding = widths[i] - displayWidth(cell);
             line += first ? "" : "  ";
             first = false;
-            line += columns_[i].align == Align::right ? padding + cell : cell + padding;
+            if (columns_[i].align == Align::right) {
+                line.append(padding, ' ').append(cell);
+            } else {
+                line.append(cell).append(padding, ' ');
+            }
         }
         while (!line.empty() && line.back() == ' ') {
             line.pop_back();
         }
-        line += "\n" + under;
-        out += marked && !markOn.empty() ? std::string(markOn) + line.substr(0, line.size() - 1) +
-                                               std::string(markOff) + "\n"
-                                         : line;
+        line.append("\n").append(under);
+        if (marked && !markOn.empty()) {
+            out.append(markOn).append(line, 0, line.size() - 1).append(markOff).append("\n");
+        } else {
+            out.append(line);
+        }
     };
     std::vector<std::string> titles;
     for (const auto& column : columns_) {

@@ -21,15 +21,16 @@ public:
     };
 
     static constexpr std::size_t lineWidth = 80;
+    // A cell in line is cut to this many columns, the last an ellipsis: one long name must not
+    // pad every row of its column.
+    static constexpr std::size_t maxCellWidth = 64;
 
-    explicit TextTable(std::vector<Column> columns) : columns_(std::move(columns)) {}
+    // Titles and cells are shown terminal-safe (terminal_text.h); utf8 picks the ellipsis.
+    explicit TextTable(std::vector<Column> columns, bool utf8 = true);
 
     // A marked row is wrapped in the sequences render() is given (colour for hot sensors and
     // raised alarms).
-    void addRow(std::vector<std::string> cells, bool marked = false) {
-        rows_.push_back(std::move(cells));
-        marked_.push_back(marked);
-    }
+    void addRow(std::vector<std::string> cells, bool marked = false);
     bool empty() const { return rows_.empty(); }
 
     // Each line indented by two blanks and ended by a line feed.
@@ -39,6 +40,7 @@ private:
     std::vector<Column> columns_;
     std::vector<std::vector<std::string>> rows_;
     std::vector<bool> marked_;
+    bool utf8_;
 };
 
 // Fixed-point text with the given number of decimals.

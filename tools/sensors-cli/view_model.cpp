@@ -1,6 +1,7 @@
 #include "view_model.h"
 
 #include "formats/json_writer.h"
+#include "terminal_text.h"
 
 namespace brivane::cli {
 namespace {
@@ -23,7 +24,7 @@ std::string renderSection(const ViewSection& section, bool utf8, std::string_vie
             columns.push_back({column.title, column.align, column.movesBelow});
         }
     }
-    TextTable table(std::move(columns));
+    TextTable table(std::move(columns), utf8);
     for (const auto& row : section.rows) {
         std::vector<std::string> cells;
         for (std::size_t i = 0; i < row.cells.size() && i < section.columns.size(); ++i) {
@@ -33,9 +34,10 @@ std::string renderSection(const ViewSection& section, bool utf8, std::string_vie
         }
         table.addRow(std::move(cells), row.marked);
     }
-    std::string out = section.title.empty() ? "" : section.title + "\n";
+    std::string out = section.title.empty() ? "" : terminalSafe(section.title) + "\n";
     if (table.empty()) {
-        out += "  (none" + (section.whyEmpty.empty() ? "" : ": " + section.whyEmpty) + ")\n";
+        out += "  (none" + (section.whyEmpty.empty() ? "" : ": " + terminalSafe(section.whyEmpty)) +
+               ")\n";
     } else {
         out += table.render(markOn, markOff);
     }
@@ -90,7 +92,8 @@ std::string renderText(const DocumentView& view, bool utf8, std::string_view mar
                        std::string_view markOff) {
     std::string out;
     if (!view.heading.empty()) {
-        out = view.heading + identity(view) + "\n" + (view.sections.empty() ? "" : "\n");
+        out = terminalSafe(view.heading) + identity(view) + "\n" +
+              (view.sections.empty() ? "" : "\n");
     }
     for (const auto& section : view.sections) {
         out += renderSection(section, utf8, markOn, markOff);
@@ -99,7 +102,7 @@ std::string renderText(const DocumentView& view, bool utf8, std::string_view mar
     const std::string indent = view.sections.empty() ? "  " : "";
     for (const auto& field : view.fields) {
         if (field.shown) {
-            out += indent + field.label + ": " + field.cell.text + "\n";
+            out += indent + terminalSafe(field.label) + ": " + terminalSafe(field.cell.text) + "\n";
         }
     }
     return out;

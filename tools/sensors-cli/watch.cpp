@@ -1,5 +1,7 @@
 #include "watch.h"
 
+#include "terminal_text.h"
+
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -59,8 +61,8 @@ std::string header(const CliOptions& options, const std::string& request, bool a
     const int interval = options.intervalMs.value_or(defaultWatchIntervalMs);
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%g", interval / 1000.0);
-    return "Every " + std::string(seconds) + " s: brivane-sensors " + request + "    " + clock +
-           (atTerminal ? "  (Ctrl-C ends)" : "");
+    return "Every " + std::string(seconds) + " s: brivane-sensors " + terminalSafe(request) +
+           "    " + clock + (atTerminal ? "  (Ctrl-C ends)" : "");
 }
 
 // Sleeps until the deadline in short steps, so a stop request is seen promptly.
@@ -94,7 +96,7 @@ std::string redrawSequence(std::string_view header, std::string_view body, int r
 }
 
 int runWatch(const CliOptions& options, const Terminal& screen, const AskAgain& ask,
-             const RenderView& render) {
+             const RenderView& render, const std::string& undecodable) {
     const bool terminal = !options.raw && !options.json && screen.canRedraw();
     // Alternate screen, cursor hidden, no line wrapping (a wrapped line would push the frame
     // down), as far as the terminal has them.
@@ -113,14 +115,15 @@ int runWatch(const CliOptions& options, const Terminal& screen, const AskAgain& 
         if (stopRequested) {
             break;
         }
+        const auto shown = answer.answered ? render(answer.text) : RenderedView{{}, false};
+        const std::string& problem = answer.answered ? undecodable : answer.text;
         if (options.raw || options.json) {
-            if (answer.answered) {
-                writeOut(options.json ? render(answer.text) : answer.text + "\n");
-            } else {
-                std::fprintf(stderr, "brivane-sensors: %s\n", answer.text.c_str());
+            writeOut(shown.text + (options.raw && shown.decoded ? "\n" : ""));
+            if (!shown.decoded) {
+                printProblem(problem);
             }
         } else {
-            const std::string body = answer.answered ? render(answer.text) : answer.text + "\n";
+            const std::string body = shown.decoded ? shown.text : terminalSafe(problem) + "\n";
             const std::string title = header(options, requestText(options), screen.isTerminal);
             writeOut(terminal ? redrawSequence(title, body, terminalRows(), screen)
                               : title + "\n\n" + body + "\n");

@@ -30,7 +30,8 @@ const char* const usageText =
     "options (before or after the request):\n"
     "  --team ID            team identifier that names the agent's endpoint\n"
     "  --endpoint PATH      connect to this socket instead\n"
-    "  --raw                print the document bytes exactly as received (JSON)\n"
+    "  --raw                print the document as received (JSON), what would act on a\n"
+    "                       terminal written as JSON escapes\n"
     "  --json               print what the view shows as JSON, in a layout kept stable\n"
     "  -n N, --all          rankings: show the first N rows, or every row (default: 20 on a\n"
     "                       terminal, every row otherwise)\n"
@@ -46,9 +47,9 @@ const char* const usageText =
     "  -h, --help           show this text\n"
     "  --version            show the version\n"
     "\n"
-    "exit status: 0 answered, 1 agent not reachable, 2 usage error, 3 no data,\n"
-    "4 metrics output not written, 5 no such disk, 6 the update check or install failed,\n"
-    "7 export: the listen address is in use\n";
+    "exit status: 0 answered, 1 agent not reachable, 2 usage error, 3 no data (or none\n"
+    "that decodes), 4 metrics output not written, 5 no such disk, 6 the update check or\n"
+    "install failed, 7 export: the listen address is in use\n";
 
 namespace {
 
