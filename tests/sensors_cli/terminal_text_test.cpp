@@ -51,7 +51,7 @@ TEST(TerminalText, HostileTextReachesTheTerminalOnlyAsEscapes) {
         {endpoint + "--raw snapshot", "{\"key\":\"\u009b2J\"}", 0, R"({"key":"\u009b2J"})"},
         {endpoint + "--raw snapshot", raw, 3, "the agent's answer is not a JSON document"},
         {endpoint + "snapshot", raw, 3, "the agent's answer to snapshot did not decode"},
-        {"timeout -s INT --preserve-status 1 $0 " + endpoint +
+        {"timeout -s INT --preserve-status 2 $0 " + endpoint +
              "watch --interval 0.2 processes memory",
          processes, 0, escaped},
         {"--endpoint '/nonexistent/" + pwned + "'", {}, 1, "/nonexistent/" + escaped},
