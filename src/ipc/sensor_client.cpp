@@ -54,10 +54,11 @@ SensorClient::send(Selector selector, std::optional<std::string_view> argument, 
 
 SensorClient::Outcome SensorClient::readOne(Clock::time_point deadline) {
     for (;;) {
-        const auto scan = scanFrame(inbound_, maximumReplyBody);
+        const auto scan = scanFrame(inbound_, maximumBody_);
         if (scan.status == FrameScan::Status::oversized) {
             socket_.reset();
-            return {};
+            inbound_.clear();
+            return {Status::oversized, {}, scan.bodySize};
         }
         if (scan.status == FrameScan::Status::complete) {
             auto reply =

@@ -4,6 +4,7 @@
 #include "ipc/frame_codec.h"
 #include "platform/endpoint.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -19,11 +20,14 @@ namespace brivane::ipc {
 class SensorClient {
 public:
     // refused: the process that answered is not one the check admits (see refusal()).
-    enum class Status { replied, timedOut, disconnected, refused };
+    // oversized: the reply announced a body past the client's maximum; it was not read, and
+    // the connection is closed.
+    enum class Status { replied, timedOut, disconnected, refused, oversized };
 
     struct Outcome {
         Status status = Status::disconnected;
         Reply reply;
+        std::size_t announcedBytes = 0; // oversized: the body size the reply announced
     };
 
     // Gives up after timeoutMs when the agent does not take the connection (a stopped agent
@@ -52,6 +56,12 @@ public:
 
     bool isOpen() const { return socket_ != nullptr; }
 
+    // Replies whose body would pass this many bytes are refused before they are read
+    // (maximumReplyBody unless set lower).
+    void limitReplies(std::size_t maximumBody) {
+        maximumBody_ = std::min(maximumBody, maximumReplyBody);
+    }
+
     // From now on every byte read must come from the connection's peer, and the peer must be a
     // process the check admits; otherwise the connection is dropped unread and the call
     // reports refused.
@@ -69,6 +79,7 @@ private:
     // On the heap: clients run on threads with small stacks (the exporter's HTTP workers).
     std::unique_ptr<char[]> chunk_;
     std::uint32_t nextId_ = 1;
+    std::size_t maximumBody_ = maximumReplyBody;
     std::string inbound_;
     std::string outbound_;
     std::unordered_map<std::uint32_t, Reply> kept_;

@@ -1,6 +1,7 @@
 #include "ipc/ipc_test_support.h"
 #include "sensors-cli/disk_list.h"
 #include "sensors-cli/document_view.h"
+#include "sensors-common/agent_connection.h"
 #include "sensors-common/cli_options.h"
 #include "sensors-common/sensor_catalogue.h"
 #include "support/child_process.h"
@@ -348,6 +349,44 @@ TEST(SensorsCli, ExitStatusesTellWhatHappened) {
         EXPECT_EQ(shown.status, c.status) << shown.output;
         EXPECT_NE(shown.output.find(c.output), std::string::npos) << shown.output;
         EXPECT_EQ(shown.output.find("Ctrl-C"), std::string::npos) << shown.output;
+    }
+}
+
+// A document past the size a client takes is refused unread, saying why, by the views and the
+// metrics alike; one long label among many rows is cut, not padded into every row.
+TEST(SensorsCli, OversizedDocumentsAreRefusedAndLongCellsCut) {
+    auto service = std::make_shared<testing::FakeService>();
+    testing::ServedListener served(service);
+    testing::TempDir scratch;
+    std::string longLabel = R"({"version":2,"helperUID":1,"helperEffectiveUID":1,"fans":[],)"
+                            R"("temperatures":[{"key":"nct/)" +
+                            std::string(1 << 20, 'x') + R"(","value":41})";
+    for (int row = 0; row < 200; ++row) {
+        longLabel += R"(,{"key":"TC0P","value":41})";
+    }
+    longLabel += "]}";
+    const std::string oversized(AgentConnection::maximumDocumentBytes + 1, ' ');
+    const std::string refused = "larger than a document may be (4 MiB)";
+    const struct Case {
+        std::string request, document;
+        int status;
+        std::string shown;
+    } cases[] = {
+        {"snapshot", longLabel, 0, "nct/" + std::string(59, 'x') + "\u2026  "},
+        {"snapshot", oversized, 3, refused},
+        {"metrics", oversized, 3, refused},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.request);
+        service->answerAtOnce(c.document);
+        const auto shown =
+            testing::runCommand({"sh", "-c",
+                                 std::string(BRIVANE_SENSORS_CLI) + " --endpoint " + served.path() +
+                                     " " + c.request + " 2>&1"},
+                                {"PATH=/usr/bin:/bin", "LC_ALL=C.UTF-8"}, scratch / "output");
+        EXPECT_EQ(shown.status, c.status) << shown.output.substr(0, 1000);
+        EXPECT_NE(shown.output.find(c.shown), std::string::npos) << shown.output.substr(0, 1000);
+        EXPECT_LT(shown.output.size(), 64u * 1024);
     }
 }
 

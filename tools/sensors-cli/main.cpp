@@ -33,7 +33,7 @@ int fail(int status, const std::string& line) {
 // The agent's answer to the request of options.
 AgentConnection::Answer ask(AgentConnection& agent, const CliOptions& options) {
     auto answer = agent.ask(options.selector, options.argument);
-    if (answer.status == noData) {
+    if (answer.status == noData && answer.text.empty()) {
         answer.text = "no data (the agent did not recognise the request's argument or could not "
                       "produce the document)";
     }

@@ -27,6 +27,7 @@ std::string renderSection(const ViewSection& section, bool utf8, std::string_vie
     TextTable table(std::move(columns), utf8);
     for (const auto& row : section.rows) {
         std::vector<std::string> cells;
+        cells.reserve(row.cells.size());
         for (std::size_t i = 0; i < row.cells.size() && i < section.columns.size(); ++i) {
             if (section.columns[i].shown) {
                 cells.push_back(row.cells[i].text);

@@ -68,6 +68,7 @@ AgentConnection::Answer AgentConnection::ask(ipc::Selector selector,
                                "); start it with brivane-sensor-companion --install");
             }
             client_->requireSender(check_);
+            client_->limitReplies(maximumDocumentBytes);
         }
         auto outcome = client_->call(selector, argument, left());
         if (outcome.status == SensorClient::Status::refused) {
@@ -83,6 +84,13 @@ AgentConnection::Answer AgentConnection::ask(ipc::Selector selector,
             return failure("the process answering on the endpoint is not the signed sensor "
                            "agent: " +
                            why.reason);
+        }
+        if (outcome.status == SensorClient::Status::oversized) {
+            client_.reset();
+            return {noData, "the agent's answer of " + std::to_string(outcome.announcedBytes) +
+                                " bytes is larger than a document may be (" +
+                                std::to_string(maximumDocumentBytes / (1024 * 1024)) +
+                                " MiB); it was not read"};
         }
         if (outcome.status == SensorClient::Status::replied) {
             if (!outcome.reply.document) {

@@ -18,8 +18,14 @@ class AgentConnection {
 public:
     struct Answer {
         ExitStatus status = answered; // answered, unreachable or noData
-        std::string text;             // the document, or why unreachable; empty for noData
+        // The document, or why unreachable; for noData empty, or why the document was refused.
+        std::string text;
     };
+
+    // A document past this size is refused unread. The agent's are far smaller (a snapshot of
+    // 2,000 thermal zones with their limits is about half a megabyte); decoding and showing a
+    // larger one would cost the CLI seconds and the exporter its memory.
+    static constexpr std::size_t maximumDocumentBytes = 4 * 1024 * 1024;
 
     // The agent at endpoint, signed by the build's team.
     AgentConnection(std::string endpoint, int timeoutMs);

@@ -12,7 +12,8 @@ FetchedSnapshot AgentSnapshots::fetch() {
         std::chrono::steady_clock::now() + std::chrono::milliseconds(connection_.timeoutMs());
     auto answer = connection_.ask(ipc::Selector::snapshot, std::nullopt);
     if (answer.status == noData) {
-        return {std::nullopt, noData, "the agent answered with no data"};
+        return {std::nullopt, noData,
+                answer.text.empty() ? "the agent answered with no data" : std::move(answer.text)};
     }
     if (answer.status != answered) {
         return {std::nullopt, answer.status, std::move(answer.text)};
