@@ -352,41 +352,62 @@ TEST(SensorsCli, ExitStatusesTellWhatHappened) {
     }
 }
 
-// A document past the size a client takes is refused unread, saying why, by the views and the
-// metrics alike; one long label among many rows is cut, not padded into every row.
-TEST(SensorsCli, OversizedDocumentsAreRefusedAndLongCellsCut) {
-    auto service = std::make_shared<testing::FakeService>();
-    testing::ServedListener served(service);
-    testing::TempDir scratch;
-    std::string longLabel = R"({"version":2,"helperUID":1,"helperEffectiveUID":1,"fans":[],)"
-                            R"("temperatures":[{"key":"nct/)" +
-                            std::string(1 << 20, 'x') + R"(","value":41})";
+// What a hostile agent sends, or a hostile process is named, never acts on the terminal: not
+// in a view, watch, --json, --raw or an error. A document that does not decode is an error,
+// never shown; one past the size a client takes is refused unread, saying why, by the views and
+// the metrics alike; one long label among many rows is cut, not padded into every row.
+TEST(SensorsCli, AHostileAgentsAnswersNeverActOnTheTerminal) {
+    const std::string pwned = "\x1b]0;PWNED\a\x1b[2J";
+    const std::string escaped = R"(\x1b]0;PWNED\x07\x1b[2J)";
+    const std::string processes =
+        R"({"ranked":[{"pid":4242,"name":"\u001b]0;PWNED\u0007\u001b[2J","usage":1048576}],)"
+        R"("storage":[],"helperUID":1,"helperEffectiveUID":1})";
+    const std::string snapshot = R"({"version":2,"helperUID":1,"helperEffectiveUID":1,"fans":[],)"
+                                 R"("temperatures":[{"key":"nct6775/CPU\nFAN","value":41})";
+    std::string longLabel =
+        snapshot + R"(,{"key":"nct/)" + std::string(1 << 20, 'x') + R"(","value":41})";
     for (int row = 0; row < 200; ++row) {
         longLabel += R"(,{"key":"TC0P","value":41})";
     }
-    longLabel += "]}";
+    const std::string raw = "{\"key\":\"" + pwned + "\"}";
     const std::string oversized(AgentConnection::maximumDocumentBytes + 1, ' ');
     const std::string refused = "larger than a document may be (4 MiB)";
+    auto service = std::make_shared<testing::FakeService>();
+    testing::ServedListener served(service);
+    testing::TempDir scratch;
+    const std::string endpoint = "$0 --endpoint " + served.path() + " ";
     const struct Case {
-        std::string request, document;
+        std::string command;
+        std::optional<std::string> document;
         int status;
         std::string shown;
     } cases[] = {
-        {"snapshot", longLabel, 0, "nct/" + std::string(59, 'x') + "\u2026  "},
-        {"snapshot", oversized, 3, refused},
-        {"metrics", oversized, 3, refused},
+        {endpoint + "processes memory", processes, 0, escaped},
+        {endpoint + "--json processes memory", processes, 0, R"(\u001b]0;PWNED\u0007\u001b[2J)"},
+        {endpoint + "snapshot", snapshot + "]}", 0, R"(nct6775/CPU\x0aFAN)"},
+        {endpoint + "--raw snapshot", "{\"key\":\"\u009b2J\"}", 0, R"({"key":"\u009b2J"})"},
+        {endpoint + "--raw snapshot", raw, 3, "the agent's answer is not a JSON document"},
+        {endpoint + "snapshot", raw, 3, "the agent's answer to snapshot did not decode"},
+        {"timeout -s INT --preserve-status 2 " + endpoint + "watch --interval 0.2 processes memory",
+         processes, 0, escaped},
+        {"$0 --endpoint '/nonexistent/" + pwned + "'", {}, 1, "/nonexistent/" + escaped},
+        {endpoint + "snapshot", longLabel + "]}", 0, "nct/" + std::string(59, 'x') + "\u2026  "},
+        {endpoint + "snapshot", oversized, 3, refused},
+        {endpoint + "metrics", oversized, 3, refused},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.request);
+        SCOPED_TRACE(c.command.substr(0, 100));
         service->answerAtOnce(c.document);
-        const auto shown =
-            testing::runCommand({"sh", "-c",
-                                 std::string(BRIVANE_SENSORS_CLI) + " --endpoint " + served.path() +
-                                     " " + c.request + " 2>&1"},
+        const auto run =
+            testing::runCommand({"sh", "-c", c.command + " 2>&1", BRIVANE_SENSORS_CLI},
                                 {"PATH=/usr/bin:/bin", "LC_ALL=C.UTF-8"}, scratch / "output");
-        EXPECT_EQ(shown.status, c.status) << shown.output.substr(0, 1000);
-        EXPECT_NE(shown.output.find(c.shown), std::string::npos) << shown.output.substr(0, 1000);
-        EXPECT_LT(shown.output.size(), 64u * 1024);
+        const auto shown = run.output.substr(0, 2000);
+        EXPECT_EQ(run.status, c.status) << shown;
+        EXPECT_NE(run.output.find(c.shown), std::string::npos) << shown;
+        EXPECT_LT(run.output.size(), 64u * 1024);
+        for (const std::string acting : {"\x1b", "\a", "\xC2\x9B", "\nFAN"}) {
+            EXPECT_EQ(run.output.find(acting), std::string::npos) << shown;
+        }
     }
 }
 
