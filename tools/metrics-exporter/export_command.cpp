@@ -4,10 +4,14 @@
 #include "process_owner.h"
 
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <iostream>
 #include <pthread.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
 
 namespace brivane::cli {
 namespace {
@@ -48,6 +52,32 @@ void warnIfExposed(const std::vector<ListenAddress>& addresses, const WebConfig&
             " (docs/metrics.md) and pass it with --web.config.file");
 }
 
+// The first check of the agent's signature maps megabytes of the cryptographic library's code
+// that no later scrape uses. A short-lived child, forked before any thread starts, makes it and
+// keeps its verdict (docs/security.md), so the exporter's own connection takes the kept verdict
+// and stays small; where no verdict can be kept, the exporter checks in full itself. The child
+// gets the agent's timeout and a second more, then it is killed.
+void checkAgentFirst(const CliOptions& options) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        AgentConnection(options).ask(ipc::Selector::snapshot, std::nullopt);
+        ::_exit(0);
+    }
+    if (child < 0) {
+        return;
+    }
+    const auto deadline = std::chrono::steady_clock::now() +
+                          std::chrono::milliseconds(options.timeoutMs) + std::chrono::seconds(1);
+    while (::waitpid(child, nullptr, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            ::kill(child, SIGKILL);
+            ::waitpid(child, nullptr, 0);
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
 } // namespace
 
 int runExport(const CliOptions& options) {
@@ -70,6 +100,7 @@ int runExport(const CliOptions& options) {
         }
         web = std::move(*loaded.config);
     }
+    checkAgentFirst(options);
     // Blocked before any thread starts, so only sigwait below takes them; a write to a closed
     // connection fails instead of ending the process.
     sigset_t signals;
