@@ -262,6 +262,15 @@ TEST(MetricsExporter, TellsItsOwnProcessesFromOtherUsersOnes) {
     }
 }
 
+// An 8 MB document held 114 MB in the exporter; one past the clients' limit is not read.
+TEST(MetricsExporter, AnswersUpZeroToADocumentPastTheLimit) {
+    auto service = std::make_shared<testing::FakeService>();
+    service->answerAtOnce(snapshotNaming(std::string(5 << 20, 'x')));
+    testing::ServedListener agent(service);
+    const ServedExporter served(agent.path());
+    EXPECT_NE(served.scrape().find("\nbrivane_up 0\n"), std::string::npos);
+}
+
 // A restart between two scrapes leaves the exporter's kept connection dead; the next scrape
 // must reach the new agent all the same.
 TEST(MetricsExporter, FollowsTheAgentAcrossRestartsAndAnswersUpZeroWhileItIsDown) {
