@@ -37,8 +37,9 @@ enum class SensorKind : std::uint8_t {
     energy,
     humidity,
     intrusion,
+    pwm,
 };
-inline constexpr std::size_t sensorKindCount = 8;
+inline constexpr std::size_t sensorKindCount = 9;
 
 // A channel's limits, in its own unit, and its alarm flags ("alarm": the channel's own).
 enum class SensorLimit : std::uint8_t { min, max, lcrit, crit, emergency, target, cap };
@@ -114,7 +115,10 @@ struct SensorKindInfo {
         std::string_view prefix; // of its files: "temp1_input"
         bool fromZero = false;   // the first channel is number 0, not 1
         std::string_view item;   // holding the value; empty: the bare file ("pwm1")
-        double perUnit = 1;      // file units in one `unit`: "in0_input" in millivolts, 1000
+        // Its files' units in `units` of `unit`: "in0_input" in millivolts, 1000 in one volt;
+        // a duty cycle, 255 in 100 percent.
+        double perUnit = 1;
+        double units = 1;
         // Whether "_enable" 0 turns the channel off; a fan's control output at 0 runs the fan
         // at full speed instead.
         bool enableTurnsOff = true;
@@ -240,6 +244,18 @@ inline constexpr std::array<SensorKindInfo, sensorKindCount> sensorKinds = [] {
          G::other,
          {"intrusion", "Chassis intrusion", "", 0},
          {}},
+        // A fan's control output: its duty cycle, 255 at full speed.
+        {SensorKind::pwm,
+         "pwm",
+         "percent",
+         false,
+         {"pwm", false, "", 255, 100, false},
+         {},
+         {},
+         false,
+         G::other,
+         {"fanDuty", "Fan duty", "%", 0},
+         {M::gauge, "fan_duty", "fan control output", "percent of full duty", {}}},
     }};
 }();
 

@@ -204,6 +204,34 @@ TEST_F(LinuxAgentEndToEnd, ReadsADesktopBoardAsItIsAndFindsWhatIsPluggedIn) {
     EXPECT_EQ(timesPrinted("Error"), 0u) << agentOutput();
 }
 
+// A board's fan control outputs, 0 to 255, in the document, the snapshot view and the metrics:
+// pwm1 at half duty under manual control, pwm2 with its control off, which runs the fan at full
+// speed (its "_enable" 0 does not switch a sensor off, as it would a temperature's).
+TEST_F(LinuxAgentEndToEnd, FanControlOutputsReachTheDocumentTheViewAndTheMetrics) {
+    ASSERT_TRUE(start([](const TempDir& sys) {
+        addHwmonChip(sys, {"hwmon0", "platform/nct6775.656",
+                           "name=nct6798;fan1_input=1200;pwm1=128;pwm1_enable=1;pwm1_mode=1;"
+                           "pwm2=255;pwm2_enable=0"});
+    }));
+    json snapshot;
+    EXPECT_TRUE(pollSnapshots(
+        std::chrono::seconds(10), [](const json& s) { return s["sensors"].size() == 3; }, snapshot))
+        << snapshot;
+    EXPECT_EQ(snapshot["sensors"][1], json::parse(R"({"key":"nct6798/pwm1","type":"pwm",
+        "unit":"percent","value":50.19607843137255})"));
+    EXPECT_EQ(snapshot["sensors"][2]["value"], 100);
+    EXPECT_NE(staged.cli({"snapshot"})
+                  .output.find("Fan duty\n"
+                               "  sensor        name          group        %\n"
+                               "  nct6798/pwm1  nct6798 pwm1  mainboard   50\n"
+                               "  nct6798/pwm2  nct6798 pwm2  mainboard  100\n"),
+              std::string::npos);
+    const auto metrics = staged.cli({"metrics"}).output;
+    EXPECT_NE(metrics.find("# TYPE brivane_fan_duty_percent gauge\n"), std::string::npos);
+    EXPECT_NE(metrics.find(R"(chip="nct6798",sensor="pwm1"} 50.19607843137255)"), std::string::npos)
+        << metrics;
+}
+
 // A dual-fan Apple-silicon laptop: both fans under their SMC keys, the channel the SMC table
 // does not know under its chip, and the battery's temperature once.
 TEST_F(LinuxAgentEndToEnd, ShowsBothFansOfADualFanAppleSiliconMac) {

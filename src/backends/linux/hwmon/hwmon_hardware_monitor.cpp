@@ -20,7 +20,8 @@ std::optional<double> scaled(SensorKind kind, std::optional<std::int64_t> raw) {
     if (!raw || (kind == SensorKind::temperature && isTemperatureSentinel(*raw))) {
         return std::nullopt;
     }
-    return static_cast<double>(*raw) / infoOf(kind).hwmon.perUnit;
+    const auto& hwmon = infoOf(kind).hwmon;
+    return static_cast<double>(*raw) * hwmon.units / hwmon.perUnit;
 }
 
 } // namespace
