@@ -68,6 +68,8 @@ public:
     void requireSender(std::shared_ptr<const AgentCheck> check) { check_ = std::move(check); }
     // Why the last refusal happened.
     const AgentCheck::Refusal& refusal() const { return refusal_; }
+    // The process the check admitted, once a reply came; 0 before, or without a check.
+    std::int64_t admittedPeer() const { return admittedPeer_; }
 
 private:
     using Clock = std::chrono::steady_clock;

@@ -23,9 +23,9 @@ using namespace std::chrono_literals;
 
 class SimAgentEndToEnd : public ::testing::Test {
 protected:
-    StagedAgent staged{
-        {.bundle = BRIVANE_E2E_BUNDLE,
-         .executables = {BRIVANE_E2E_CLI, BRIVANE_E2E_EXPORTER, BRIVANE_E2E_BARE_AGENT}}};
+    StagedAgent staged{{.bundle = BRIVANE_E2E_BUNDLE,
+                        .executables = {BRIVANE_E2E_CLI, BRIVANE_E2E_EXPORTER,
+                                        BRIVANE_E2E_BARE_AGENT, BRIVANE_E2E_PRELOAD}}};
 };
 
 // Outside its bundle (no team identifier) or as root the agent does not start; started in
@@ -148,6 +148,27 @@ TEST(SimAgentStop, EndsATransferInProgressAndExitsWithinTheGrace) {
 
 // node_exporter's textfile collector reads the file of `metrics`, and `export` serves the same
 // series over HTTP.
+// An agent made to load a library from outside the system's folders still answers, and its
+// clients say so: the CLI in one line on standard error, the metrics in a gauge.
+TEST_F(SimAgentEndToEnd, AnAgentMadeToLoadForeignCodeIsReportedByItsClients) {
+    const auto preload = staged.path(fs::path(BRIVANE_E2E_PRELOAD).filename());
+    auto& agent =
+        staged.launch({"env", "LD_PRELOAD=" + preload, "ASAN_OPTIONS=verify_asan_link_order=0",
+                       staged.agentExecutable(), "--agent"});
+    ASSERT_TRUE(waitForEndpoint(staged.endpoint(), 10s, &agent));
+    const auto seen = staged.run({"sh", "-c",
+                                  "\"$0\" --endpoint \"$1\" snapshot 2>&1 >/dev/null; "
+                                  "\"$0\" --endpoint \"$1\" metrics 2>/dev/null",
+                                  staged.path("brivane-sensors"), staged.endpoint()});
+    EXPECT_NE(seen.output.find(") was started with LD_PRELOAD and maps " + preload +
+                               " from outside the system's library folders"),
+              std::string::npos)
+        << seen.output;
+    EXPECT_NE(seen.output.find(std::string("\nbrivane_agent_loader_altered{user=\"") +
+                               ::getpwuid(staged.uid())->pw_name + "\"} 1\n"),
+              std::string::npos);
+}
+
 TEST_F(SimAgentEndToEnd, MetricsReachTheirConsumers) {
     ASSERT_TRUE(staged.startAgent());
     const auto home = staged.path("home");
@@ -179,7 +200,7 @@ TEST_F(SimAgentEndToEnd, MetricsReachTheirConsumers) {
         return (page = httpGet("http://" + collector + "/metrics")).find(user) != std::string::npos;
     });
     for (const auto& line :
-         {"brivane_up{" + user + "} 1",
+         {"brivane_up{" + user + "} 1", "brivane_agent_loader_altered{" + user + "} 0",
           R"(brivane_fan_max_speed_rpm{chip="smc",sensor="Right side",)" + user + "} 6241",
           R"(brivane_accessory_battery_ratio{name="Studio Buds",part="Case",)" + user + "} 0.45",
           std::string("node_textfile_scrape_error 0")}) {

@@ -47,8 +47,9 @@ std::shared_ptr<const std::string> scrapeText(const MetricsExporter::Fetch& fetc
         fetched = {std::nullopt, unreachable, error.what()};
     }
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
-    return std::make_shared<const std::string>(exposition(metricFamilies(
-        fetched.snapshot ? &*fetched.snapshot : nullptr, took.count(), fetched.busiest)));
+    return std::make_shared<const std::string>(
+        exposition(metricFamilies(fetched.snapshot ? &*fetched.snapshot : nullptr, took.count(),
+                                  fetched.busiest, fetched.loaderAltered())));
 }
 
 // Descriptors this process may still open.

@@ -30,6 +30,15 @@ int fail(int status, const std::string& line) {
     return status;
 }
 
+// Says once per agent process that it was made to load foreign code.
+void warnOfLoader(const AgentConnection& agent, std::int64_t& warned) {
+    const auto& loader = agent.agentLoader();
+    if (loader && loader->pid != warned && loader->findings.altered()) {
+        printProblem(loaderWarning(*loader));
+        warned = loader->pid;
+    }
+}
+
 // The agent's answer to the request of options.
 AgentConnection::Answer ask(AgentConnection& agent, const CliOptions& options) {
     auto answer = agent.ask(options.selector, options.argument);
@@ -126,6 +135,8 @@ int runOnce(CliOptions options) {
     if (answer.status != answered) {
         return fail(answer.status, answer.text);
     }
+    std::int64_t warned = 0;
+    warnOfLoader(agent, warned);
     if (storage && !agentDiskName(*options.argument, disks)) {
         const auto health = brivane::decodeStorageHealthSnapshot(answer.text);
         if (health && !health->reading) {
@@ -152,10 +163,12 @@ int runWatch(const CliOptions& options) {
     AgentConnection agent(options);
     const auto terminal = describeTerminal(STDOUT_FILENO);
     const auto view = viewOptions(options, terminal);
+    std::int64_t warned = 0;
     return brivane::cli::runWatch(
         options, terminal,
         [&] {
             auto answer = ask(agent, options);
+            warnOfLoader(agent, warned);
             return WatchAnswer{answer.status == answered, std::move(answer.text)};
         },
         [&](const std::string& document) { return render(options, view, document); },

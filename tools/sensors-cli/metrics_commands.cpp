@@ -16,7 +16,11 @@ int runMetrics(const CliOptions& options) {
     const auto start = std::chrono::steady_clock::now();
     const auto fetched = agent.fetch();
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
-    auto families = metricFamilies(fetched.snapshot ? &*fetched.snapshot : nullptr, took.count());
+    auto families = metricFamilies(fetched.snapshot ? &*fetched.snapshot : nullptr, took.count(),
+                                   {}, fetched.loaderAltered());
+    if (fetched.loader && fetched.loader->findings.altered()) {
+        printProblem(loaderWarning(*fetched.loader));
+    }
     // Several users' files share the collector's folder; their series differ by this label.
     labelEverySample(families, "user", platform::posix::loginName());
     const auto text = exposition(families);

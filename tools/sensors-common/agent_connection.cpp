@@ -20,6 +20,25 @@ std::shared_ptr<const ipc::AgentCheck> agentCheck(platform::Endpoints& endpoints
 
 } // namespace
 
+void AgentConnection::inspectAgent() {
+    loader_.reset();
+    if (const auto pid = client_->admittedPeer()) {
+        static const platform::posix::RootedDirectory proc("/proc");
+        if (auto findings = platform::posix::inspectLoader(proc, pid)) {
+            loader_ = AgentLoader{pid, std::move(*findings)};
+        }
+    }
+}
+
+std::string loaderWarning(const AgentConnection::AgentLoader& loader) {
+    if (!loader.findings.altered()) {
+        return {};
+    }
+    return "warning: the sensor agent (pid " + std::to_string(loader.pid) + ") " +
+           platform::posix::describe(loader.findings) +
+           ": whoever started it so can forge its readings";
+}
+
 AgentConnection::AgentConnection(std::string endpoint, int timeoutMs)
     : endpoint_(std::move(endpoint)), team_(BRIVANE_TEAM_ID), timeoutMs_(timeoutMs),
       check_(agentCheck(endpoints_, team_)) {}
@@ -93,6 +112,9 @@ AgentConnection::Answer AgentConnection::ask(ipc::Selector selector,
                                 " MiB); it was not read"};
         }
         if (outcome.status == SensorClient::Status::replied) {
+            if (!kept) {
+                inspectAgent();
+            }
             if (!outcome.reply.document) {
                 return {noData, {}};
             }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "backends/posix/kernel_files/loader_inspection.h"
 #include "backends/posix/system/unix_endpoints.h"
 #include "cli_options.h"
 #include "ipc/sensor_client.h"
@@ -38,7 +39,17 @@ public:
                std::optional<int> limitMs = std::nullopt);
     int timeoutMs() const { return timeoutMs_; }
 
+    // What the agent that answered last was made to load (loader_inspection.h), looked at once
+    // per connection; nullopt before an answer or when its files could not be read.
+    struct AgentLoader {
+        std::int64_t pid = 0;
+        platform::posix::LoaderFindings findings;
+    };
+    const std::optional<AgentLoader>& agentLoader() const { return loader_; }
+
 private:
+    void inspectAgent();
+
     // The local sockets, directly: the client needs no other back end.
     platform::posix::UnixEndpoints endpoints_;
     std::optional<std::string> endpoint_;
@@ -46,6 +57,10 @@ private:
     int timeoutMs_;
     std::shared_ptr<const ipc::AgentCheck> check_;
     std::unique_ptr<ipc::SensorClient> client_;
+    std::optional<AgentLoader> loader_;
 };
+
+// The one line a client says of an agent made to load foreign code; empty when it was not.
+std::string loaderWarning(const AgentConnection::AgentLoader& loader);
 
 } // namespace brivane::cli

@@ -339,7 +339,8 @@ void addReadings(Families& families, const SensorSnapshot& snapshot) {
 } // namespace
 
 std::vector<MetricFamily> metricFamilies(const SensorSnapshot* snapshot, double scrapeSeconds,
-                                         const std::vector<ProcessEnergy>& busiest) {
+                                         const std::vector<ProcessEnergy>& busiest,
+                                         std::optional<bool> agentLoaderAltered) {
     Families families;
     Families::sample(families.add("brivane_up", "1 when the agent answered this scrape with a "
                                                 "snapshot, 0 when it could not be reached or "
@@ -348,6 +349,14 @@ std::vector<MetricFamily> metricFamilies(const SensorSnapshot* snapshot, double 
     Families::sample(families.add("brivane_scrape_duration_seconds",
                                   "Time this scrape took to get the snapshot from the agent."),
                      {}, scrapeSeconds);
+    if (snapshot && agentLoaderAltered) {
+        Families::sample(families.add("brivane_agent_loader_altered",
+                                      "1 when the agent that answered was started with loader "
+                                      "variables (LD_PRELOAD, LD_AUDIT, LD_LIBRARY_PATH, ...) or "
+                                      "maps code from outside the system's library folders: "
+                                      "whoever started it so can forge its readings."),
+                         {}, *agentLoaderAltered ? 1 : 0);
+    }
     if (snapshot) {
         addReadings(families, *snapshot);
         auto& processes = families.add(

@@ -2,6 +2,7 @@
 
 #include "formats/sensor_snapshot.h"
 
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -34,9 +35,11 @@ struct ProcessEnergy {
 // the time the scrape took to get the snapshot. Without a snapshot (the agent could not be
 // reached or sent none) only brivane_up 0 and the duration remain. Families without samples are
 // left out; two samples of one family never share a label set. `busiest` are the processes
-// of the latest energy ranking, if any.
+// of the latest energy ranking, if any; `agentLoaderAltered` whether the agent was made to load
+// foreign code, when the client could look (brivane_agent_loader_altered).
 std::vector<MetricFamily> metricFamilies(const SensorSnapshot* snapshot, double scrapeSeconds,
-                                         const std::vector<ProcessEnergy>& busiest = {});
+                                         const std::vector<ProcessEnergy>& busiest = {},
+                                         std::optional<bool> agentLoaderAltered = std::nullopt);
 
 // Every sample of families gains the label name="value" before its own.
 void labelEverySample(std::vector<MetricFamily>& families, const std::string& name,

@@ -23,7 +23,7 @@ FetchedSnapshot AgentSnapshots::fetch() {
         return {std::nullopt, noData, "the agent's snapshot did not decode"};
     }
     rank(deadline);
-    return {std::move(snapshot), answered, {}, busiest_};
+    return {std::move(snapshot), answered, {}, busiest_, connection_.agentLoader()};
 }
 
 void AgentSnapshots::rank(std::chrono::steady_clock::time_point deadline) {

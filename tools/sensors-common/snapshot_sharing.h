@@ -21,6 +21,12 @@ struct FetchedSnapshot {
     ExitStatus status = answered;         // answered, unreachable or noData
     std::string problem;                  // why there is no snapshot, for a person
     std::vector<ProcessEnergy> busiest{}; // the latest energy ranking, when one is kept
+    // What the agent that answered was made to load, when the client could look.
+    std::optional<AgentConnection::AgentLoader> loader{};
+
+    std::optional<bool> loaderAltered() const {
+        return loader ? std::optional(loader->findings.altered()) : std::nullopt;
+    }
 };
 
 // Asks the agent for snapshots over a kept connection, and with rankEnergy also for its

@@ -1,5 +1,7 @@
 #include "backends/linux/service/systemd_unit_text.h"
 
+#include "backends/posix/kernel_files/loader_inspection.h"
+
 #include <algorithm>
 
 namespace brivane::platform::linux_backend {
@@ -65,6 +67,16 @@ constexpr std::string_view agentSandbox =
     "KeyringMode=private\n"
     "UMask=0077\n";
 
+// A desktop session hands its whole environment to the user's manager, so CUDA's or conda's
+// library paths, or a preload, would otherwise reach the agent and be loaded into it.
+std::string unsetLoaderVariables() {
+    std::string line = "UnsetEnvironment=";
+    for (const auto name : posix::loaderVariables) {
+        line.append(name).append(name == posix::loaderVariables.back() ? "\n" : " ");
+    }
+    return line;
+}
+
 } // namespace
 
 bool isUsableUnitName(const std::string& label) {
@@ -96,7 +108,7 @@ std::optional<std::string> serviceUnitText(const LaunchAgentDescription& agent) 
         text += "Requires=" + agent.label + ".socket\nAfter=" + agent.label + ".socket\n";
     }
     return text + "\n[Service]\nExecStart=" + command + "\n" + std::string(agentSandbox) +
-           "\n[Install]\nWantedBy=default.target\n";
+           unsetLoaderVariables() + "\n[Install]\nWantedBy=default.target\n";
 }
 
 std::optional<std::string> socketUnitText(const LaunchAgentDescription& agent) {

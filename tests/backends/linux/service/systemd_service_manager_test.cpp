@@ -230,6 +230,9 @@ TEST(SystemdUnitText, QuotesWhatSystemdCanRunAndRefusesTheRest) {
             EXPECT_THAT(*text, HasSubstr("\nExecStart=" + std::string(execStart) + "\n"));
         }
     }
+    // The session's loader variables never reach the agent.
+    EXPECT_THAT(*serviceUnitText({"L", {"/a"}, {"s"}}),
+                HasSubstr("\nUnsetEnvironment=LD_PRELOAD LD_AUDIT LD_LIBRARY_PATH "));
     // A stopped socket leaves no file in the runtime folder.
     EXPECT_THAT(*socketUnitText({"L", {"/a"}, {"s"}}), HasSubstr("\nRemoveOnStop=yes\n"));
 }
