@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <string_view>
 #include <system_error>
 #include <unistd.h>
@@ -37,6 +39,15 @@ bool systemdCanRun(const std::string& executable) {
 bool isSymlink(const fs::path& path) {
     std::error_code error;
     return fs::is_symlink(fs::symlink_status(path, error));
+}
+
+// A unit file's text; nullopt when there is none to read.
+std::optional<std::string> unitText(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        return std::nullopt;
+    }
+    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 bool existsOrDangles(const fs::path& path) {
@@ -135,7 +146,46 @@ int SystemdServiceManager::state(const std::string& plistName) {
 }
 
 std::optional<ServiceManagerError>
+SystemdServiceManager::unreachable(const std::string& unchanged) {
+    const auto reached = systemctl({"show-environment"});
+    if (!reached) {
+        return failure("systemctl is not installed: the agent runs under systemd's user service "
+                       "manager. " +
+                       unchanged);
+    }
+    if (!*reached) {
+        return failure(
+            "The user's service manager is not reachable (systemctl --user failed): " + unchanged +
+            " Log in to a session that runs systemd --user, or enable lingering with "
+            "loginctl enable-linger, then try again.");
+    }
+    return std::nullopt;
+}
+
+std::optional<ServiceManagerError>
 SystemdServiceManager::registerAgent(const std::string& plistName) {
+    auto refused = registerFresh(plistName);
+    if (refused && !taken_.empty()) {
+        putBackTaken();
+        refused->description += " The registration it was to replace is back in place.";
+    }
+    taken_.clear();
+    return refused;
+}
+
+void SystemdServiceManager::putBackTaken() {
+    for (const auto& taken : taken_) {
+        std::error_code ignored;
+        if (taken.target) {
+            fs::create_symlink(*taken.target, taken.path, ignored);
+        } else {
+            posix::replaceFile(taken.path.string(), taken.text, 0644);
+        }
+    }
+}
+
+std::optional<ServiceManagerError>
+SystemdServiceManager::registerFresh(const std::string& plistName) {
     const auto described = agent(plistName);
     if (!described) {
         return failure("The launch agent " + plistName +
@@ -156,15 +206,8 @@ SystemdServiceManager::registerAgent(const std::string& plistName) {
                                        "move it away, then register again.");
     }
     // Nothing is written for a manager that would never read it.
-    const auto reached = systemctl({"show-environment"});
-    if (!reached) {
-        return failure("systemctl is not installed: the agent runs under systemd's user service "
-                       "manager.");
-    }
-    if (!*reached) {
-        return failure("The user's service manager is not reachable (systemctl --user failed): "
-                       "log in to a session that runs systemd --user, or enable lingering with "
-                       "loginctl enable-linger, then register again.");
+    if (auto refused = unreachable("nothing was registered.")) {
+        return refused;
     }
     return writeAndEnable(*described);
 }
@@ -243,18 +286,32 @@ SystemdServiceManager::unregisterAgent(const std::string& plistName) {
     if (unitFolder_.empty() || (!fs::exists(service, error) && !isSymlink(link))) {
         return failure("The launch agent " + described->label + " is not registered.");
     }
-    // Best effort: without a running manager nothing of the agent runs under it.
+    // Removed behind the manager's back, the units would be found missing only at the next
+    // login, with the agent gone for good.
+    if (auto refused = unreachable("the agent stays registered; nothing was changed.")) {
+        return refused;
+    }
     systemctl({"stop", described->label + ".socket", described->label + ".service"});
     // Only a link is ours to remove at the enabling place.
     std::vector<fs::path> paths = {unitFolder_ / (described->label + ".socket"), service};
     if (isSymlink(link)) {
         paths.insert(paths.begin(), link);
     }
+    taken_.clear();
     for (const auto& path : paths) {
+        Taken taken{path, {}, std::nullopt};
+        if (isSymlink(path)) {
+            taken.target = fs::read_symlink(path, error);
+        } else if (auto text = unitText(path)) {
+            taken.text = std::move(*text);
+        } else {
+            continue; // absent
+        }
         fs::remove(path, error);
         if (error) {
             return failure("Cannot remove " + path.string() + ": " + error.message());
         }
+        taken_.push_back(std::move(taken));
     }
     systemctl({"daemon-reload"});
     return std::nullopt;

@@ -8,15 +8,17 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace brivane::platform::linux_backend {
 
 // Stands in for the platform's service manager with systemd user units: <Label>.service and
 // <Label>.socket, enabled through the socket's wants link in the user's unit folder. The units
 // are the package's when it ships them where systemd looks, else written into the user's unit
-// folder. States are read from the files; registering needs a reachable user manager, which is
-// asked to reload and to start the socket, and whatever registering wrote is taken back when a
-// step fails.
+// folder. States are read from the files; registering and unregistering need a reachable user
+// manager and change nothing without one. Registering asks it to reload and to start the
+// socket, and whatever registering wrote is taken back when a step fails; a registration that
+// an unregistering just took away (registering afresh) is then put back as it was.
 class SystemdServiceManager final : public ServiceManager {
 public:
     // packagedFolder: where the package ships the agent's units, if anywhere; systemctl: the
@@ -48,7 +50,18 @@ public:
     static constexpr double systemctlTimeLimit = 5.0;
 
 private:
+    // A file or link unregistering took away: its text, or the link's target.
+    struct Taken {
+        std::filesystem::path path;
+        std::string text;
+        std::optional<std::filesystem::path> target;
+    };
+
     std::optional<LaunchAgentDescription> agent(const std::string& plistName) const;
+    // Why the user's manager cannot be asked, with what that leaves as it was; none when it can.
+    std::optional<ServiceManagerError> unreachable(const std::string& unchanged);
+    std::optional<ServiceManagerError> registerFresh(const std::string& plistName);
+    void putBackTaken();
     bool shipsUnits(const LaunchAgentDescription& agent) const;
     std::optional<ServiceManagerError> writeAndEnable(const LaunchAgentDescription& agent);
     // Whether systemctl --user ran and succeeded; nullopt when it could not be started.
@@ -59,6 +72,7 @@ private:
     std::shared_ptr<ToolRunner> runner_;
     std::optional<std::filesystem::path> packagedFolder_;
     std::string systemctl_;
+    std::vector<Taken> taken_;
 };
 
 } // namespace brivane::platform::linux_backend

@@ -144,6 +144,32 @@ TEST_F(SystemdServiceManagerTest, RegistrationThatCannotTakeEffectFailsAndLeaves
     }
 }
 
+// Registering afresh is unregistering, then registering. Without a reachable manager neither
+// changes a file, and both say so; a manager lost between the two gets the old units back.
+TEST_F(SystemdServiceManagerTest, AnUnreachableManagerLeavesTheRegistrationAsItWas) {
+    root_.write(plistPath, agentPlist);
+    managerAnswers();
+    auto services = manager();
+    ASSERT_FALSE(services.registerAgent(plistName));
+    const auto unitBefore = contentsOf(unit(".service"));
+    for (const int answers : {0, 1}) {
+        SCOPED_TRACE(answers);
+        int left = answers; // the manager answers this many times, then no more
+        runner_->respond("/usr/bin/systemctl", {"--user", "show-environment"}, [&] {
+            return ToolResult{std::nullopt, left-- > 0 ? 0 : 1, "", 1};
+        });
+        auto refused = services.unregisterAgent(plistName);
+        if (!refused) {
+            refused = services.registerAgent(plistName);
+        }
+        ASSERT_TRUE(refused);
+        EXPECT_THAT(refused->description,
+                    HasSubstr(answers == 0 ? "nothing was changed" : "is back in place"));
+        EXPECT_EQ(services.state(plistName), ServiceManager::enabled);
+        EXPECT_EQ(contentsOf(unit(".service")), unitBefore);
+    }
+}
+
 // Units the package ships serve every user: registering enables them and writes none.
 TEST_F(SystemdServiceManagerTest, ThePackagesUnitsAreEnabledWhenShipped) {
     root_.write(plistPath, agentPlist);
