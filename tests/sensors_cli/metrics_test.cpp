@@ -162,28 +162,38 @@ TEST(MetricsCommands, AnUnreachableAgentStillReplacesTheFileWhole) {
     EXPECT_EQ(runMetrics(options), 4);
 }
 
-// A writer stopped while it replaces the file leaves the old file or the new one and nothing
-// beside it; a target name of 255 bytes, the most a folder takes, can be written.
+// Writers stopped while they replace the file leave the old file or the new one. SIGTERM waits
+// for the rename; of 300 killed at random moments, some die between naming the temporary and
+// renaming it, and the next writer a run later removes what they left, but not a temporary as
+// young as a live writer's. A target name of 255 bytes, the most a folder takes, is written.
 TEST(MetricsCommands, ReplacingTheOutputLeavesNothingBesideItAndTakesTheLongestNames) {
     testing::TempDir directory;
     const std::string target = directory / std::string(255, 'n');
     std::string problem;
     ASSERT_TRUE(writeFileAtomically(target, "first\n", problem)) << problem;
-    const std::string text(4 << 20, 'x');
+    const std::string text(64 << 10, 'x');
     std::minstd_rand random(21);
-    for (int run = 0; run < 20; ++run) {
+    for (int run = 0; run < 300; ++run) {
         const pid_t writer = ::fork();
         if (writer == 0) {
             for (std::string ignored;;) {
                 writeFileAtomically(target, text, ignored);
             }
         }
-        std::this_thread::sleep_for(std::chrono::microseconds(2000 + random() % 20000));
-        ::kill(writer, SIGTERM);
-        int status = 0;
-        ::waitpid(writer, &status, 0);
+        std::this_thread::sleep_for(std::chrono::microseconds(random() % 3000));
+        ::kill(writer, run % 2 ? SIGKILL : SIGTERM);
+        ::waitpid(writer, nullptr, 0);
     }
-    EXPECT_EQ(std::distance(fs::directory_iterator(directory.path()), fs::directory_iterator()), 1);
+    // One left for certain, as the storm may not hit the moment.
+    const std::string temporary = "." + std::string(247, 'n') + ".";
+    directory.write(temporary + "Zz9Yy8", "");
+    for (const auto& entry : fs::directory_iterator(directory.path())) {
+        fs::last_write_time(entry, fs::last_write_time(entry) - std::chrono::minutes(2));
+    }
+    directory.write(temporary + "Ab3dE9", "");
+    ASSERT_TRUE(writeFileAtomically(target, "last\n", problem)) << problem;
+    EXPECT_EQ(std::distance(fs::directory_iterator(directory.path()), fs::directory_iterator()), 2);
+    EXPECT_TRUE(fs::exists(directory / (temporary + "Ab3dE9")));
 }
 
 // Another user who can rename entries beside the output folder swaps it for a link to a folder

@@ -2,19 +2,30 @@
 
 #include "backends/posix/system/file_descriptor.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
+#include <memory>
 #include <random>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace brivane::platform::posix {
 namespace {
 
 constexpr std::size_t maximumNameBytes = 255;
 constexpr std::string_view suffix = ".XXXXXX";
+constexpr std::string_view randomCharacters =
+    "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+// A writer holds a temporary name only from naming it to renaming it, and writes into a named
+// one only where no unnamed file can be made; one this old was left by a writer killed between
+// the two (SIGKILL, a crash, a power cut).
+constexpr std::time_t staleSeconds = 60;
 
 // Holds the stop signals back on this thread while alive; they arrive when it ends.
 class StopSignalsHeld {
@@ -49,13 +60,37 @@ int writeAll(int fd, std::string_view text) {
 
 // The template's X's replaced by random letters and digits.
 std::string randomized(std::string name) {
-    static constexpr std::string_view characters =
-        "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    const std::string_view characters = randomCharacters;
     std::random_device random;
     for (auto at = name.size() - suffix.size() + 1; at < name.size(); ++at) {
         name[at] = characters[random() % characters.size()];
     }
     return name;
+}
+
+// Removes the stale temporaries of the target whose template is `temporary` from folder: its
+// own (this user's regular files) and old, so that no other writer's, nor a live one's, goes.
+void removeStaleTemporaries(int folder, std::string_view temporary) {
+    FileDescriptor listing(::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    DIR* opened = listing.valid() ? ::fdopendir(listing.get()) : nullptr;
+    if (!opened) {
+        return;
+    }
+    listing.release(); // the stream owns it now
+    const std::unique_ptr<DIR, int (*)(DIR*)> entries(opened, ::closedir);
+    const auto stem = temporary.substr(0, temporary.size() - suffix.size() + 1);
+    const std::time_t oldest = std::time(nullptr) - staleSeconds;
+    while (const dirent* entry = ::readdir(entries.get())) {
+        const std::string_view name(entry->d_name);
+        struct stat status {};
+        if (name.size() != temporary.size() || !name.starts_with(stem) ||
+            name.substr(stem.size()).find_first_not_of(randomCharacters) != name.npos ||
+            ::fstatat(folder, entry->d_name, &status, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !S_ISREG(status.st_mode) || status.st_uid != ::geteuid() || status.st_mtime > oldest) {
+            continue;
+        }
+        ::unlinkat(folder, entry->d_name, 0);
+    }
 }
 
 // Links the unnamed file fd into folder as name; errno on failure.
@@ -122,6 +157,7 @@ std::optional<std::string> replaceFile(const std::string& path, std::string_view
         return std::string(errno == ELOOP ? "the folder is a symbolic link" : std::strerror(errno));
     }
     std::string temporary = temporaryName(name);
+    removeStaleTemporaries(folder.get(), temporary);
 
     const StopSignalsHeld held;
     bool named = false;

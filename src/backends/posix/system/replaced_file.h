@@ -16,8 +16,9 @@ enum class FolderLink { followed, refused };
 // no unnamed files, into a hidden temporary created exclusively (never through a link). The
 // folder is opened once and every step works in it, even if another program renames it or puts
 // something else at its path meanwhile. The stop signals (SIGINT, SIGTERM, SIGHUP, SIGQUIT) wait
-// while a temporary exists, and every failure removes it. Returns why it failed; nothing on
-// success.
+// while a temporary exists, and every failure removes it; what a writer killed meanwhile left
+// (this user's temporaries of the same target, a minute old) goes before the next one writes.
+// Returns why it failed; nothing on success.
 std::optional<std::string> replaceFile(const std::string& path, std::string_view text, mode_t mode,
                                        FolderLink folderLink = FolderLink::followed);
 
