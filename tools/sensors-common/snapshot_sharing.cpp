@@ -57,28 +57,4 @@ void AgentSnapshots::rank(std::chrono::steady_clock::time_point deadline) {
     busiest_.resize(std::min(busiest_.size(), rankedNames));
 }
 
-std::shared_ptr<const FetchedSnapshot> SharedSnapshot::get() {
-    std::unique_lock lock(mutex_);
-    if (inFlight_) {
-        const auto awaited = attempts_ + 1;
-        finished_.wait(lock, [&] { return attempts_ >= awaited; });
-        return latest_;
-    }
-    inFlight_ = true;
-    lock.unlock();
-    std::shared_ptr<const FetchedSnapshot> fetched;
-    try {
-        fetched = std::make_shared<const FetchedSnapshot>(fetch_());
-    } catch (const std::exception& error) { // the waiters must hear of it all the same
-        fetched = std::make_shared<const FetchedSnapshot>(
-            FetchedSnapshot{std::nullopt, unreachable, error.what()});
-    }
-    lock.lock();
-    latest_ = std::move(fetched);
-    ++attempts_;
-    inFlight_ = false;
-    finished_.notify_all();
-    return latest_;
-}
-
 } // namespace brivane::cli

@@ -5,13 +5,11 @@
 #include "metrics_text.h"
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
-#include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace brivane::cli {
 
@@ -55,28 +53,6 @@ private:
     std::optional<std::chrono::steady_clock::time_point> rankedAt_;
     std::vector<ProcessEnergy> busiest_;
     std::function<bool(std::int64_t)> counted_;
-};
-
-// Lets concurrent scrapes share one request: a scrape that arrives while a request is in
-// flight waits for that request's result instead of sending another. So the agent sees at most
-// one request at a time, a frozen agent costs each scrape at most one request's timeout, and no
-// scrape gets a snapshot that was complete before the scrape arrived.
-class SharedSnapshot {
-public:
-    using Clock = std::chrono::steady_clock;
-    using Fetch = std::function<FetchedSnapshot()>;
-
-    explicit SharedSnapshot(Fetch fetch) : fetch_(std::move(fetch)) {}
-
-    std::shared_ptr<const FetchedSnapshot> get();
-
-private:
-    Fetch fetch_;
-    std::mutex mutex_;
-    std::condition_variable finished_;
-    bool inFlight_ = false;
-    std::uint64_t attempts_ = 0; // finished requests
-    std::shared_ptr<const FetchedSnapshot> latest_;
 };
 
 } // namespace brivane::cli
