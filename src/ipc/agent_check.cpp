@@ -7,6 +7,12 @@
 #include <thread>
 
 namespace brivane::ipc {
+namespace {
+
+// Set while the program starts, which is on its main thread.
+const std::thread::id mainThread = std::this_thread::get_id();
+
+} // namespace
 
 struct AgentCheck::Parts {
     std::optional<identity::CodeRequirement> requirement;
@@ -32,11 +38,12 @@ std::optional<AgentCheck::Refusal> AgentCheck::refusal(const platform::PeerInfo&
     const auto satisfies = [this](const std::optional<platform::PeerSignature>& signature) {
         return signature && parts_->requirement && parts_->requirement->isSatisfiedBy(*signature);
     };
-    // On a thread of its own: certificate parsing needs more stack than some callers have
-    // (an HTTP server's workers).
+    // Certificate parsing needs more stack than some callers have (an HTTP server's workers):
+    // elsewhere than on the main thread, which has the process's whole stack, it runs on a
+    // thread of its own. A client's single request is spared starting one.
     std::optional<platform::PeerSignature> signature;
     bool upgraded = false;
-    std::thread([&] {
+    const auto check = [&] {
         signature = parts_->signatures->signatureOf(peer);
         // An upgrade replaces the agent's executable under the running agent, which then has
         // no signature to show and stays refused like any unsigned process. Only the wording
@@ -47,7 +54,12 @@ std::optional<AgentCheck::Refusal> AgentCheck::refusal(const platform::PeerInfo&
             const auto path = parts_->signatures->replacedExecutableOf(peer);
             upgraded = path && satisfies(parts_->signatures->signatureOfFile(*path));
         }
-    }).join();
+    };
+    if (std::this_thread::get_id() == mainThread) {
+        check();
+    } else {
+        std::thread(check).join();
+    }
     if (!signature) {
         return upgraded ? Refusal{"its executable was replaced since it started", true}
                         : Refusal{"its executable carries no valid signature"};

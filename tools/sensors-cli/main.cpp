@@ -13,7 +13,6 @@
 #include "watch.h"
 
 #include <cstdio>
-#include <iostream>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -24,6 +23,11 @@ using namespace brivane::cli;
 
 // Rankings show this many rows on a terminal unless -n or --all says otherwise.
 constexpr std::size_t terminalRows = 20;
+
+// Standard output through stdio alone: the process then never sets up the C++ streams.
+void print(std::string_view text) {
+    std::fwrite(text.data(), 1, text.size(), stdout);
+}
 
 int fail(int status, const std::string& line) {
     printProblem(line);
@@ -93,9 +97,9 @@ std::string undecodableProblem(const CliOptions& options) {
 
 int showDisks(const CliOptions& options) {
     const auto view = diskListView(listDisks(brivane::platform::posix::RootedDirectory("/sys")));
-    std::cout << (options.raw    ? renderJsonRows(view.sections.front())
-                  : options.json ? renderJson(view, "storage list")
-                                 : renderText(view));
+    print(options.raw    ? renderJsonRows(view.sections.front())
+          : options.json ? renderJson(view, "storage list")
+                         : renderText(view));
     return answered;
 }
 
@@ -149,7 +153,7 @@ int runOnce(CliOptions options) {
     const auto view =
         options.raw ? ViewOptions{} : viewOptions(options, describeTerminal(STDOUT_FILENO));
     const auto shown = render(options, view, answer.text);
-    std::fwrite(shown.text.data(), 1, shown.text.size(), stdout);
+    print(shown.text);
     if (!shown.decoded) {
         return fail(noData, undecodableProblem(options));
     }
@@ -184,11 +188,11 @@ int main(int argc, char** argv) {
         return fail(usage, parsed.error + "; see brivane-sensors --help");
     }
     if (parsed.options->help) {
-        std::cout << usageText;
+        print(usageText);
         return answered;
     }
     if (parsed.options->version) {
-        std::cout << "brivane-sensors " << BRIVANE_VERSION << "\n";
+        print("brivane-sensors " BRIVANE_VERSION "\n");
         return answered;
     }
     switch (parsed.options->action) {

@@ -3,7 +3,9 @@
 #include <clocale>
 #include <cstdlib>
 #include <cstring>
+#include <dlfcn.h>
 #include <langinfo.h>
+#include <optional>
 #include <unistd.h>
 
 // terminfo's header defines macros named like ordinary words; it stays in this file.
@@ -12,9 +14,34 @@
 namespace brivane::cli {
 namespace {
 
+// The terminfo library, opened only for an output that is a terminal: a pipe or a file, the
+// common case of scripts, then costs no library's loading. By its runtime name.
+struct Terminfo {
+    decltype(&::setupterm) setupterm = nullptr;
+    decltype(&::tigetstr) tigetstr = nullptr;
+    decltype(&::tigetnum) tigetnum = nullptr;
+    decltype(&::tiparm) tiparm = nullptr;
+};
+
+std::optional<Terminfo> openTerminfo() {
+    void* handle = ::dlopen("libtinfo.so.6", RTLD_NOW | RTLD_LOCAL);
+    if (!handle) {
+        return std::nullopt;
+    }
+    Terminfo library;
+    library.setupterm = reinterpret_cast<decltype(&::setupterm)>(::dlsym(handle, "setupterm"));
+    library.tigetstr = reinterpret_cast<decltype(&::tigetstr)>(::dlsym(handle, "tigetstr"));
+    library.tigetnum = reinterpret_cast<decltype(&::tigetnum)>(::dlsym(handle, "tigetnum"));
+    library.tiparm = reinterpret_cast<decltype(&::tiparm)>(::dlsym(handle, "tiparm"));
+    if (!library.setupterm || !library.tigetstr || !library.tigetnum || !library.tiparm) {
+        return std::nullopt;
+    }
+    return library;
+}
+
 // A string capability, empty when absent or cancelled.
-std::string capability(const char* name) {
-    const char* value = ::tigetstr(const_cast<char*>(name));
+std::string stringCapability(const Terminfo& terminfo, const char* name) {
+    const char* value = terminfo.tigetstr(const_cast<char*>(name));
     return value && value != reinterpret_cast<const char*>(-1) ? value : "";
 }
 
@@ -26,9 +53,11 @@ Terminal describeTerminal(int fd) {
     terminal.utf8 = std::strcmp(::nl_langinfo(CODESET), "UTF-8") == 0;
     terminal.isTerminal = ::isatty(fd) == 1;
     int error = 0;
-    if (!terminal.isTerminal || ::setupterm(nullptr, fd, &error) != 0) {
+    const auto terminfo = terminal.isTerminal ? openTerminfo() : std::nullopt;
+    if (!terminfo || terminfo->setupterm(nullptr, fd, &error) != 0) {
         return terminal;
     }
+    const auto capability = [&](const char* name) { return stringCapability(*terminfo, name); };
     terminal.enterScreen = capability("smcup");
     terminal.leaveScreen = capability("rmcup");
     terminal.hideCursor = capability("civis");
@@ -40,9 +69,9 @@ Terminal describeTerminal(int fd) {
     terminal.clearBelow = capability("ed");
     const char* noColor = std::getenv("NO_COLOR");
     const std::string setForeground = capability("setaf");
-    if ((!noColor || !*noColor) && ::tigetnum(const_cast<char*>("colors")) >= 8 &&
+    if ((!noColor || !*noColor) && terminfo->tigetnum(const_cast<char*>("colors")) >= 8 &&
         !setForeground.empty()) {
-        if (const char* red = ::tiparm(setForeground.c_str(), 1)) {
+        if (const char* red = terminfo->tiparm(setForeground.c_str(), 1)) {
             terminal.hotOn = red;
             terminal.hotOff = capability("sgr0");
         }

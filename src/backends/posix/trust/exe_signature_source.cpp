@@ -4,6 +4,7 @@
 #include "backends/posix/kernel_files/procfs_process_table.h"
 #include "backends/posix/system/file_descriptor.h"
 #include "backends/posix/system/settled_file.h"
+#include "backends/posix/trust/crypto_library.h"
 #include "base/hex_digits.h"
 
 #include <algorithm>
@@ -13,7 +14,6 @@
 #include <csignal>
 #include <fcntl.h>
 #include <filesystem>
-#include <openssl/evp.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -129,9 +129,13 @@ std::optional<std::string> readAll(int fd, std::int64_t limit) {
 }
 
 std::optional<std::string> sha256HexOfFile(int fd, std::int64_t limit) {
-    const std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(),
-                                                                          &EVP_MD_CTX_free);
-    if (!context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1) {
+    const CryptoLibrary* crypto = cryptoLibrary();
+    if (!crypto) {
+        return std::nullopt;
+    }
+    const std::unique_ptr<EVP_MD_CTX, decltype(crypto->EVP_MD_CTX_free)> context(
+        crypto->EVP_MD_CTX_new(), crypto->EVP_MD_CTX_free);
+    if (!context || crypto->EVP_DigestInit_ex(context.get(), crypto->EVP_sha256(), nullptr) != 1) {
         return std::nullopt;
     }
     std::vector<char> buffer(chunkSize);
@@ -150,14 +154,14 @@ std::optional<std::string> sha256HexOfFile(int fd, std::int64_t limit) {
         }
         offset += count;
         total += count;
-        if (total > limit ||
-            EVP_DigestUpdate(context.get(), buffer.data(), static_cast<std::size_t>(count)) != 1) {
+        if (total > limit || crypto->EVP_DigestUpdate(context.get(), buffer.data(),
+                                                      static_cast<std::size_t>(count)) != 1) {
             return std::nullopt;
         }
     }
     std::array<unsigned char, EVP_MAX_MD_SIZE> digest{};
     unsigned int length = 0;
-    if (EVP_DigestFinal_ex(context.get(), digest.data(), &length) != 1) {
+    if (crypto->EVP_DigestFinal_ex(context.get(), digest.data(), &length) != 1) {
         return std::nullopt;
     }
     return base::lowerHex(std::span(digest).first(length));
