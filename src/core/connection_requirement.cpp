@@ -21,12 +21,13 @@ void installConnectionRequirement(ipc::Listener& listener, const std::string& re
             const auto signature = signatures->signatureOf(peer);
             return signature && rule->isSatisfiedBy(*signature);
         },
-        [rule, signatures](const platform::PeerInfo& peer) -> std::optional<bool> {
-            const auto known = signatures->knownSignatureOf(peer);
-            if (!known) {
-                return std::nullopt;
+        [rule, signatures](const platform::PeerInfo& peer) -> platform::SignatureVerdict {
+            auto known = signatures->knownSignatureOf(peer);
+            const auto* signature = known.admitted();
+            if (signature && !rule->isSatisfiedBy(*signature)) {
+                return platform::SignatureVerdict::Refused{};
             }
-            return *known && rule->isSatisfiedBy(**known);
+            return known;
         });
 }
 

@@ -78,14 +78,13 @@ void AdmissionGate::acceptPending() {
             continue;
         }
         // A client already verified is decided here: no worker to wake, no verdict to wait for.
-        if (const auto verdict = known_ ? known_(*peer) : std::nullopt) {
-            if (*verdict) {
-                stream->releasePeerHandle();
-                adopt_(std::move(stream));
-            }
-            continue;
+        const auto verdict = known_ ? known_(*peer) : platform::SignatureVerdict::Unknown{};
+        if (verdict.unknown()) {
+            checkAdmission(std::move(stream));
+        } else if (verdict.admitted()) {
+            stream->releasePeerHandle();
+            adopt_(std::move(stream));
         }
-        checkAdmission(std::move(stream));
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include "ipc/sensor_service_protocol.h"
 #include "platform/endpoint.h"
+#include "platform/peer_signature.h"
 
 #include <chrono>
 #include <cstddef>
@@ -36,8 +37,8 @@ public:
     using Admission = std::function<bool(const PeerInfo&)>;
     // Optional quick verdict, asked first on the loop thread: a peer it can decide without
     // reading files (a client program it has already verified) is admitted or refused at once,
-    // sparing the hand-off to a worker; absent sends the peer to the admission hook.
-    using KnownAdmission = std::function<std::optional<bool>(const PeerInfo&)>;
+    // sparing the hand-off to a worker; unknown sends the peer to the admission hook.
+    using KnownAdmission = std::function<platform::SignatureVerdict(const PeerInfo&)>;
 
     // Connections served at once; further ones are closed as soon as they are accepted.
     static constexpr std::size_t maximumConnections = 4096;

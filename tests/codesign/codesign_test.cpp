@@ -262,16 +262,24 @@ TEST_F(Codesign, KnownSignaturesAreOnlyThoseOfTheFileVerified) {
     ExeSignatureSource source(std::make_shared<const CmsVerifier>());
     ChildProcess first({program, "30"}, {}, *temp_ / "output");
     run(first);
-    EXPECT_FALSE(source.knownSignatureOf(peer));
+    EXPECT_TRUE(source.knownSignatureOf(peer).unknown());
     ASSERT_TRUE(source.signatureOf(peer));
     const auto known = source.knownSignatureOf(peer);
-    EXPECT_TRUE(known && *known && (*known)->identifier == "dev.test.resting");
+    ASSERT_TRUE(known.admitted());
+    EXPECT_EQ(known.admitted()->identifier, "dev.test.resting");
     install(); // another file at the path: neither process is known any more
-    EXPECT_FALSE(source.knownSignatureOf(peer));
+    EXPECT_TRUE(source.knownSignatureOf(peer).unknown());
     ChildProcess second({program, "30"}, {}, *temp_ / "output");
     run(second);
-    EXPECT_FALSE(source.knownSignatureOf(peer));
-    EXPECT_EQ(source.verifications(), 1u);
+    EXPECT_TRUE(source.knownSignatureOf(peer).unknown());
+    // A refusal is known as one, not left for another full check.
+    install();
+    std::ofstream(program, std::ios::app) << "changed after signing";
+    ChildProcess third({program, "30"}, {}, *temp_ / "output");
+    run(third);
+    EXPECT_FALSE(source.signatureOf(peer));
+    EXPECT_TRUE(source.knownSignatureOf(peer).refused());
+    EXPECT_EQ(source.verifications(), 2u);
 }
 
 // Later runs take a verdict from the runtime directory only while nothing but root could have

@@ -117,17 +117,24 @@ TEST(Listener, RefusedPeersAreClosedBeforeAnyRequestIsRead) {
 
 // A verdict known on the loop decides alone; only an unknown peer reaches the admission hook.
 TEST(Listener, KnownVerdictsSpareTheAdmissionHook) {
-    const std::pair<std::optional<bool>, int> cases[] = {{true, 0}, {false, 0}, {std::nullopt, 1}};
+    using Verdict = platform::SignatureVerdict;
+    const struct {
+        Verdict known;
+        bool served;
+        int hookCalls;
+    } cases[] = {{Verdict::Admitted{}, true, 0},
+                 {Verdict::Refused{}, false, 0},
+                 {Verdict::Unknown{}, true, 1}};
     for (const auto& c : cases) {
         auto service = std::make_shared<FakeService>();
         service->answerAtOnce(std::string("{}"));
         std::atomic<int> hookCalls{0};
         ServedListener served(
             service, [&](const platform::PeerInfo&) { return ++hookCalls > 0; },
-            [&](const platform::PeerInfo&) { return c.first; });
+            [&](const platform::PeerInfo&) { return c.known; });
         const auto outcome = served.client()->call(Selector::snapshot, std::nullopt, waitMs);
-        EXPECT_EQ(outcome.status == Status::replied, c.first.value_or(true)) << c.second;
-        EXPECT_EQ(hookCalls.load(), c.second);
+        EXPECT_EQ(outcome.status == Status::replied, c.served) << c.hookCalls;
+        EXPECT_EQ(hookCalls.load(), c.hookCalls);
     }
 }
 

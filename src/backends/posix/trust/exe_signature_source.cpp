@@ -22,6 +22,16 @@
 namespace brivane::platform::posix {
 namespace {
 
+using Unknown = SignatureVerdict::Unknown;
+using Refused = SignatureVerdict::Refused;
+using Admitted = SignatureVerdict::Admitted;
+
+// The signature of an admitted verdict, nothing for any other.
+std::optional<PeerSignature> signatureIn(const SignatureVerdict& verdict) {
+    const auto* signature = verdict.admitted();
+    return signature ? std::optional(*signature) : std::nullopt;
+}
+
 // A FIFO or device in place of a file must neither block the open nor become our terminal;
 // identityOf then admits regular files only.
 constexpr int openFlags = O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
@@ -178,11 +188,10 @@ ExeSignatureSource::ExeSignatureSource(std::shared_ptr<const CmsVerifier> verifi
 }
 
 std::optional<PeerSignature> ExeSignatureSource::signatureOf(const PeerInfo& peer) {
-    return check(peer, false).value_or(std::nullopt);
+    return signatureIn(check(peer, false));
 }
 
-std::optional<std::optional<PeerSignature>>
-ExeSignatureSource::knownSignatureOf(const PeerInfo& peer) {
+SignatureVerdict ExeSignatureSource::knownSignatureOf(const PeerInfo& peer) {
     return check(peer, true);
 }
 
@@ -192,11 +201,9 @@ bool ExeSignatureSource::hasVerdictFor(const std::string& path) {
                        [&path](const Verdict& verdict) { return verdict.path == path; });
 }
 
-std::optional<std::optional<PeerSignature>> ExeSignatureSource::check(const PeerInfo& peer,
-                                                                      bool knownOnly) {
-    const std::optional<PeerSignature> refused;
+SignatureVerdict ExeSignatureSource::check(const PeerInfo& peer, bool knownOnly) {
     if (peer.pid <= 0 || peer.pid > INT_MAX) {
-        return refused;
+        return Refused{};
     }
     const auto exeLink = "/proc/" + std::to_string(peer.pid) + "/exe";
     std::array<char, PATH_MAX> target{};
@@ -205,7 +212,7 @@ std::optional<std::optional<PeerSignature>> ExeSignatureSource::check(const Peer
         const auto length = ::readlink(exeLink.c_str(), target.data(), target.size());
         if (length <= 0 || static_cast<std::size_t>(length) >= target.size() ||
             !hasVerdictFor(std::string(target.data(), static_cast<std::size_t>(length)))) {
-            return std::nullopt;
+            return Unknown{};
         }
     }
     FileDescriptor ownPidfd;
@@ -216,27 +223,27 @@ std::optional<std::optional<PeerSignature>> ExeSignatureSource::check(const Peer
     }
     const auto startedAt = startTimeOf(peer.pid);
     if (pidfd < 0 || !startedAt) {
-        return refused;
+        return Refused{};
     }
     const FileDescriptor executable(::open(exeLink.c_str(), openFlags));
     const auto targetLength = ::readlink(exeLink.c_str(), target.data(), target.size());
     if (!executable.valid() || targetLength <= 0 ||
         static_cast<std::size_t>(targetLength) >= target.size()) {
-        return refused;
+        return Refused{};
     }
     const std::string path(target.data(), static_cast<std::size_t>(targetLength));
-    auto result = signatureOfOpened(executable.get(), path, knownOnly);
-    if (!result) {
-        return std::nullopt;
+    auto verdict = signatureOfOpened(executable.get(), path, knownOnly);
+    if (verdict.unknown()) {
+        return verdict;
     }
-    if (*result) {
-        (*result)->sharesNamespaces = sharesNamespaces(peer.pid);
+    if (auto* signature = verdict.admitted()) {
+        signature->sharesNamespaces = sharesNamespaces(peer.pid);
     }
     // The process read must still be the one that connected.
     if (!isAlive(pidfd) || startTimeOf(peer.pid) != startedAt) {
-        return refused;
+        return Refused{};
     }
-    return result;
+    return verdict;
 }
 
 std::optional<std::string> ExeSignatureSource::replacedExecutableOf(const PeerInfo& peer) {
@@ -271,21 +278,20 @@ std::optional<PeerSignature> ExeSignatureSource::signatureOfFile(const std::stri
     if (!executable.valid()) {
         return std::nullopt;
     }
-    return signatureOfOpened(executable.get(), path, false).value_or(std::nullopt);
+    return signatureIn(signatureOfOpened(executable.get(), path, false));
 }
 
-std::optional<std::optional<PeerSignature>>
-ExeSignatureSource::signatureOfOpened(int executableFd, const std::string& path, bool knownOnly) {
-    const std::optional<PeerSignature> refused;
+SignatureVerdict ExeSignatureSource::signatureOfOpened(int executableFd, const std::string& path,
+                                                       bool knownOnly) {
     // A replaced or deleted executable has no signature file that speaks for it.
     if (path.empty() || path.front() != '/' || path.ends_with(" (deleted)")) {
-        return refused;
+        return Refused{};
     }
     const FileDescriptor signature(::open((path + ".sig").c_str(), openFlags));
     const auto executableIdentity = identityOf(executableFd);
     const auto signatureIdentity = signature.valid() ? identityOf(signature.get()) : std::nullopt;
     if (!executableIdentity || !signatureIdentity) {
-        return refused;
+        return Refused{};
     }
     const auto now = std::chrono::steady_clock::now();
     {
@@ -303,42 +309,41 @@ ExeSignatureSource::signatureOfOpened(int executableFd, const std::string& path,
         }
     }
     if (knownOnly) {
-        return std::nullopt;
+        return Unknown{};
     }
     // Only a file that root alone can change may be spoken for by a verdict kept where the
     // user's programs can write.
     const bool settled = kept_ && runsAsOrdinaryUser() && onlyRootCanChange(executableFd) &&
                          onlyRootCanChange(signature.get()) && names(path, *executableIdentity) &&
                          onlyRootCanRename(path);
-    auto result = settled ? keptSignature(signature.get(), *executableIdentity, *signatureIdentity)
-                          : std::nullopt;
+    auto verdict = settled ? keptSignature(signature.get(), *executableIdentity, *signatureIdentity)
+                           : SignatureVerdict(Unknown{});
     std::optional<KeptVerdict> fresh;
-    if (!result) {
+    if (verdict.unknown()) {
         fresh = verify(executableFd, signature.get(), *executableIdentity, *signatureIdentity);
-        result = fresh ? std::optional(fresh->signature) : std::nullopt;
+        verdict = fresh ? SignatureVerdict(Admitted{fresh->signature}) : Refused{};
     }
     // Bytes that changed while they were read give no verdict worth keeping.
     if (identityOf(executableFd) != executableIdentity ||
         identityOf(signature.get()) != signatureIdentity) {
-        return refused;
+        return Refused{};
     }
     if (settled && fresh) {
         kept_->keep(*fresh, secondsSinceEpoch());
     }
     std::lock_guard lock(cacheMutex_);
-    cache_.push_front({path, *executableIdentity, *signatureIdentity, now, result});
+    cache_.push_front({path, *executableIdentity, *signatureIdentity, now, verdict});
     if (cache_.size() > cacheCapacity) {
         cache_.pop_back();
     }
-    return result;
+    return verdict;
 }
 
-std::optional<PeerSignature>
-ExeSignatureSource::keptSignature(int signatureFd, const FileIdentity& executable,
-                                  const FileIdentity& signature) const {
+SignatureVerdict ExeSignatureSource::keptSignature(int signatureFd, const FileIdentity& executable,
+                                                   const FileIdentity& signature) const {
     auto verdict = kept_->find(executable, signature, secondsSinceEpoch());
     if (!verdict || !verdict->signature.identifier) {
-        return std::nullopt;
+        return Unknown{};
     }
     // The signature file must still carry the signed text the verdict names, and its signer's
     // team: a verdict that another program wrote then speaks only for an executable beside
@@ -349,9 +354,9 @@ ExeSignatureSource::keptSignature(int signatureFd, const FileIdentity& executabl
         bytes->find(executableSignatureContent(*verdict->signature.identifier,
                                                verdict->executableSha256)) == std::string::npos ||
         (unit && bytes->find(*unit) == std::string::npos)) {
-        return std::nullopt;
+        return Unknown{};
     }
-    return std::move(verdict->signature);
+    return Admitted{std::move(verdict->signature)};
 }
 
 std::optional<KeptVerdict> ExeSignatureSource::verify(int executableFd, int signatureFd,

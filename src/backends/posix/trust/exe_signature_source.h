@@ -44,7 +44,7 @@ public:
     std::optional<PeerSignature> signatureOf(const PeerInfo& peer) override;
     // Only for an executable at a path a cached verdict was reached for: an unknown one could
     // sit on a file system that is slow to open.
-    std::optional<std::optional<PeerSignature>> knownSignatureOf(const PeerInfo& peer) override;
+    SignatureVerdict knownSignatureOf(const PeerInfo& peer) override;
 
     std::optional<std::string> replacedExecutableOf(const PeerInfo& peer) override;
     // Through the same cache.
@@ -59,19 +59,19 @@ private:
         FileIdentity executable;
         FileIdentity signature;
         std::chrono::steady_clock::time_point checkedAt;
-        std::optional<PeerSignature> result;
+        SignatureVerdict result; // refused or admitted
     };
 
-    // The outer optional is absent only when knownOnly and no cached verdict applies.
-    std::optional<std::optional<PeerSignature>> check(const PeerInfo& peer, bool knownOnly);
-    std::optional<std::optional<PeerSignature>>
-    signatureOfOpened(int executableFd, const std::string& path, bool knownOnly);
+    // Unknown only when knownOnly and no cached verdict applies.
+    SignatureVerdict check(const PeerInfo& peer, bool knownOnly);
+    SignatureVerdict signatureOfOpened(int executableFd, const std::string& path, bool knownOnly);
     bool hasVerdictFor(const std::string& path);
     std::optional<KeptVerdict> verify(int executableFd, int signatureFd,
                                       const FileIdentity& executable,
                                       const FileIdentity& signature);
-    std::optional<PeerSignature> keptSignature(int signatureFd, const FileIdentity& executable,
-                                               const FileIdentity& signature) const;
+    // Admitted by a kept verdict, else unknown: none applies, and only verify() can tell.
+    SignatureVerdict keptSignature(int signatureFd, const FileIdentity& executable,
+                                   const FileIdentity& signature) const;
 
     std::shared_ptr<const CmsVerifier> verifier_;
     std::optional<KeptVerdicts> kept_;
