@@ -130,7 +130,6 @@ TEST(SysfsIOReportSource, CpuChannelsByClusterKind) {
         SysfsIOReportSource source(sys.path(), ::pread, proc.path());
         auto channels = source.copyChannelsInGroup("CPU Stats", "CPU Core Performance States");
         EXPECT_EQ(channelNames(channels), c.names);
-        EXPECT_FALSE(source.copyChannelsInGroup("Energy Model", std::nullopt));
         ASSERT_EQ(channels.has_value(), c.withStats);
         if (!channels)
             continue;
