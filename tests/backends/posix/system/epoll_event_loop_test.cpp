@@ -4,7 +4,6 @@
 #include <fcntl.h>
 #include <future>
 #include <gtest/gtest.h>
-#include <map>
 #include <optional>
 #include <sys/socket.h>
 
@@ -28,28 +27,18 @@ std::pair<FileDescriptor, FileDescriptor> socketPair(bool readable) {
 // closed one reaches neither its handler nor the newcomer's.
 TEST(EpollEventLoop, AHandleRemovedInATurnGetsNoEventOfThatTurn) {
     EpollEventLoop loop;
-    std::map<int, std::pair<FileDescriptor, FileDescriptor>> pairs;
-    for (int i = 0; i < 2; ++i) {
-        auto pair = socketPair(true);
-        const int handle = pair.first.get();
-        pairs.emplace(handle, std::move(pair));
-    }
+    std::pair<FileDescriptor, FileDescriptor> pairs[] = {socketPair(true), socketPair(true)};
     int calls = 0;
     bool newcomerCalled = false;
-    std::pair<FileDescriptor, FileDescriptor> newcomer;
-    for (const auto& [handle, pair] : pairs) {
-        ASSERT_TRUE(loop.watch(handle, EventLoop::readable, [&, self = handle](unsigned) {
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_TRUE(loop.watch(pairs[i].first.get(), EventLoop::readable, [&, i](unsigned) {
             ++calls;
             loop.runAt(std::chrono::steady_clock::now(), [&] { loop.stop(); });
-            const int other =
-                pairs.begin()->first == self ? pairs.rbegin()->first : pairs.begin()->first;
+            const int other = pairs[1 - i].first.get();
             loop.unwatch(other);
-            pairs.erase(other);
-            newcomer = socketPair(false);
-            if (newcomer.first.get() != other) {
-                EXPECT_EQ(::dup3(newcomer.first.get(), other, O_CLOEXEC), other);
-                newcomer.first.reset(other);
-            }
+            pairs[1 - i] = socketPair(false); // made before the old pair is closed
+            EXPECT_EQ(::dup3(pairs[1 - i].first.get(), other, O_CLOEXEC), other);
+            pairs[1 - i].first.reset(other);
             loop.watch(other, EventLoop::readable, [&](unsigned) { newcomerCalled = true; });
         }));
     }
@@ -66,12 +55,12 @@ TEST(EpollEventLoop, AnInterruptedLoopWakesFromAnotherThreadAndRunsWhatItPosts) 
     EpollEventLoop loop;
     std::optional<pid_t> wokenOn;
     loop.setWakeHandler([&] {
-        wokenOn = testing::currentThread();
+        wokenOn = testing::Interrupter::currentThread();
         loop.runAt(std::chrono::steady_clock::now() + 20ms, [&] { loop.stop(); });
     });
     std::promise<pid_t> loopThread;
     auto running = std::async(std::launch::async, [&] {
-        loopThread.set_value(testing::currentThread());
+        loopThread.set_value(testing::Interrupter::currentThread());
         loop.run();
     });
     const pid_t thread = loopThread.get_future().get();
