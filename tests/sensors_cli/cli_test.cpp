@@ -388,7 +388,8 @@ TEST(SensorsCli, AHostileAgentsAnswersNeverActOnTheTerminal) {
         {endpoint + "--raw snapshot", "{\"key\":\"\u009b2J\"}", 0, R"({"key":"\u009b2J"})"},
         {endpoint + "--raw snapshot", raw, 3, "the agent's answer is not a JSON document"},
         {endpoint + "snapshot", raw, 3, "the agent's answer to snapshot did not decode"},
-        {"timeout -s INT --preserve-status 2 " + endpoint + "watch --interval 0.2 processes memory",
+        {"timeout --foreground -s INT --preserve-status 2 " + endpoint +
+             "watch --interval 0.2 processes memory",
          processes, 0, escaped},
         {"$0 --endpoint '/nonexistent/" + pwned + "'", {}, 1, "/nonexistent/" + escaped},
         {endpoint + "snapshot", longLabel + "]}", 0, "nct/" + std::string(59, 'x') + "\u2026  "},
