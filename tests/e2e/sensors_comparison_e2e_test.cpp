@@ -1,3 +1,4 @@
+#include "platform/sensor_kinds.h"
 #include "support/staged_agent.h"
 #include "support/sysfs_fixture.h"
 
@@ -89,16 +90,11 @@ struct Item {
     std::string sensorsChip{};
 };
 
-const std::set<std::string, std::less<>> limitItems = {"min",       "max",    "lcrit", "crit",
-                                                       "emergency", "target", "cap"};
-const std::set<std::string, std::less<>> alarmItems = {
-    "alarm",      "min_alarm",       "max_alarm", "lcrit_alarm",
-    "crit_alarm", "emergency_alarm", "cap_alarm", "fault"};
-const std::map<std::string, std::string, std::less<>> types = {
-    {"temp", "temperature"},  {"fan", "fan"},
-    {"power", "power"},       {"in", "voltage"},
-    {"curr", "current"},      {"energy", "energy"},
-    {"humidity", "humidity"}, {"intrusion", "intrusion"}};
+bool isOneOf(std::string_view item, const auto& items) {
+    return std::find(items.begin(), items.end(), item) != items.end();
+}
+using platform::hwmonAlarmItems;
+using platform::sensorLimitWords;
 
 // Every number `sensors -j` shows, classified. Labels may repeat within a chip (two "Processor
 // Fan"s), which a JSON object cannot hold: the document is taken as it is parsed.
@@ -112,9 +108,12 @@ std::vector<Item> shownBySensors(const std::string& text) {
             const auto underscore = file.find('_');
             const auto stem = file.substr(0, underscore);
             // Families neither side reads (an amdgpu card's freq1) are not counted.
-            const auto type = types.find(stem.substr(0, stem.find_first_of("0123456789")));
-            if (type != types.end()) {
-                items.push_back({chip.substr(0, chip.find('-')), type->second,
+            const auto prefix = stem.substr(0, stem.find_first_of("0123456789"));
+            const auto type =
+                std::find_if(platform::sensorKinds.begin(), platform::sensorKinds.end(),
+                             [&](const auto& kind) { return kind.hwmon.prefix == prefix; });
+            if (type != platform::sensorKinds.end()) {
+                items.push_back({chip.substr(0, chip.find('-')), std::string(type->type),
                                  file.substr(underscore + 1), parsed.get<double>(), other, file,
                                  chip});
             }
@@ -132,10 +131,10 @@ std::vector<Item> shownBySensors(const std::string& text) {
             (item.what == "average" && std::none_of(items.begin(), items.end(), [&](auto& i) {
                  return i.sensorsChip == item.sensorsChip && i.file == stem + "_input";
              }));
-        item.part = reading                          ? input
-                    : limitItems.contains(item.what) ? limit
-                    : alarmItems.contains(item.what) ? alarm
-                                                     : other;
+        item.part = reading                                                       ? input
+                    : isOneOf(item.what, sensorLimitWords)                        ? limit
+                    : isOneOf(item.what, hwmonAlarmItems) || item.what == "fault" ? alarm
+                                                                                  : other;
         item.what = reading ? "value" : item.what;
     }
     return items;
@@ -151,7 +150,8 @@ std::vector<Item> carriedByUs(const json& sensors) {
         if (sensor.contains("value")) {
             items.push_back({chip, type, "value", sensor["value"], input});
         }
-        for (const auto& name : limitItems) {
+        for (const std::string_view word : sensorLimitWords) {
+            const std::string name(word);
             if (sensor.contains(name)) {
                 items.push_back({chip, type, name, sensor[name], limit});
             }

@@ -1,7 +1,5 @@
 #include "sensor_detail_cells.h"
 
-#include "sensors-common/optional_list.h"
-
 #include <algorithm>
 #include <array>
 
@@ -52,21 +50,6 @@ Quantity quantityOf(SensorKind kind, bool utf8, bool maxInColumn) {
             std::string(symbol),
             row.view.decimals,
             maxInColumn};
-}
-
-DetailsByKey detailsOf(const SensorSnapshot& snapshot, SensorKind kind) {
-    const std::string_view type = platform::infoOf(kind).type;
-    DetailsByKey found;
-    for (const auto& detail : orEmpty(snapshot.sensors)) {
-        if (detail.type == type) {
-            found.emplace(detail.key, &detail);
-        }
-    }
-    return found;
-}
-const Detail* detailFor(const DetailsByKey& details, std::string_view key) {
-    const auto at = details.find(key);
-    return at == details.end() ? nullptr : at->second;
 }
 
 std::vector<ViewColumn> detailColumns(const Quantity& quantity, ViewColumn marks) {

@@ -7,7 +7,6 @@
 #include "platform/sensor_kinds.h"
 #include "view_model.h"
 
-#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,7 +14,6 @@
 namespace brivane::cli {
 
 using Detail = SensorSnapshot::SensorDetail;
-using DetailsByKey = std::map<std::string, const Detail*, std::less<>>;
 
 // How a section shows a kind's figures.
 struct Quantity {
@@ -28,10 +26,6 @@ struct Quantity {
 };
 // As the kind's row says, its symbol without a degree sign where UTF-8 is off.
 Quantity quantityOf(platform::SensorKind kind, bool utf8, bool maxInColumn = false);
-
-// The inputs of one kind in the sensors member by key, and the one of a key (null if none).
-DetailsByKey detailsOf(const SensorSnapshot& snapshot, platform::SensorKind kind);
-const Detail* detailFor(const DetailsByKey& details, std::string_view key);
 
 // What follows a reading's value: its limits (below the row when the table is too wide for
 // 80 columns), the marks (the given column: "HOT", "ALARM (crit)", "FAULT"), then for scripts

@@ -4,6 +4,7 @@
 #include "platform/sensor_kinds.h"
 #include "platform/snapshot_keys.h"
 #include "smc_key_catalogue.h"
+#include "snapshot_walk.h"
 
 #include <algorithm>
 #include <charconv>
@@ -16,6 +17,7 @@ namespace brivane::cli {
 namespace {
 
 using Labels = MetricFamily::Labels;
+using Detail = SensorSnapshot::SensorDetail;
 namespace snapshot_key = platform::snapshot_key;
 
 class Families {
@@ -120,40 +122,10 @@ Labels withOptional(Labels labels, const char* name, const std::optional<std::st
     return labels;
 }
 
-void batteryFamilies(Families& families, const SensorSnapshot::BatteryReading& battery) {
-    Families::sample(families.add("brivane_battery_level_ratio",
-                                  "Charge of the machine's batteries together, 0 to 1."),
-                     {}, battery.level);
-    if (battery.state) {
-        Families::sample(families.add("brivane_battery_state",
-                                      "1 for the batteries' state: charging, discharging, full "
-                                      "or notCharging."),
-                         {{"state", *battery.state}}, 1);
-    }
-    const auto optional = [&](const char* name, const char* help, std::optional<double> value) {
-        if (value) {
-            Families::sample(families.add(name, help), {}, *value);
-        }
-    };
-    optional("brivane_battery_power_watts",
-             "Power into (charging) or out of (discharging) the batteries in watts.",
-             battery.power);
-    optional("brivane_battery_time_to_empty_seconds", "Seconds until the batteries are empty.",
-             battery.timeToEmpty);
-    optional("brivane_battery_time_to_full_seconds", "Seconds until the batteries are full.",
-             battery.timeToFull);
-    optional("brivane_battery_health_ratio", "Full charge capacity over design capacity.",
-             battery.health);
-    if (battery.cycleCount) {
-        optional("brivane_battery_charge_cycles", "Charge cycles of the battery.",
-                 static_cast<double>(*battery.cycleCount));
-    }
-}
-
 // The chip and the sensor a reading's key names: "<chip>/<sensor>" from the hardware monitors
 // (the chip part never holds a slash), else the battery, the energy counters or an SMC key.
 // SMC keys the catalogue knows carry its name as `label`.
-Labels origin(const std::string& key) {
+Labels origin(std::string_view key) {
     if (const auto slash = key.find('/'); slash != std::string::npos) {
         Labels labels;
         labels.reserve(4); // room for the alarms' type and kind
@@ -162,12 +134,12 @@ Labels origin(const std::string& key) {
         return labels;
     }
     if (key.starts_with("Battery")) {
-        return {{"chip", "battery"}, {"sensor", key}};
+        return {{"chip", "battery"}, {"sensor", std::string(key)}};
     }
     if (key == snapshot_key::cpuEnergy || key == snapshot_key::gpuEnergy) {
-        return {{"chip", "energy_model"}, {"sensor", key}};
+        return {{"chip", "energy_model"}, {"sensor", std::string(key)}};
     }
-    Labels labels{{"chip", "smc"}, {"sensor", key}};
+    Labels labels{{"chip", "smc"}, {"sensor", std::string(key)}};
     if (const auto described = describeSmcKey(key)) {
         labels.push_back({"label", described->name});
     }
@@ -176,75 +148,173 @@ Labels origin(const std::string& key) {
 
 // A fan by its name, never by its position in the list: "<chip>/<label>" from the hardware
 // monitors, else an SMC fan by its descriptor's name or, without one, its key ("F0").
-Labels fanOrigin(const SensorSnapshot::FanReading& fan) {
-    if (fan.name && fan.name->find('/') != std::string::npos) {
-        return origin(*fan.name);
+Labels fanOrigin(std::string_view name) {
+    if (name.find('/') != std::string_view::npos) {
+        return origin(name);
     }
-    return {{"chip", "smc"},
-            {"sensor", fan.name && !fan.name->empty() ? *fan.name : "F" + std::to_string(fan.id)}};
+    return {{"chip", "smc"}, {"sensor", std::string(name)}};
 }
 
-using Detail = SensorSnapshot::SensorDetail;
-
-// Voltages, currents and humidities, the limits each kind has series for, and every alarm and
-// fault flag as 0 or 1, named by chip and sensor as the other readings are. Energy counters of
-// the monitors join the other energy counters. A type of a newer agent has its flags only.
-void addDetails(Families& families, const std::vector<Detail>& details, MetricFamily& energy) {
-    std::vector<Labels> origins; // split once: an input has a series in several families
-    std::vector<std::optional<platform::SensorKind>> kinds;
-    origins.reserve(details.size());
-    kinds.reserve(details.size());
-    for (const auto& detail : details) {
-        origins.push_back(origin(detail.key));
-        kinds.push_back(platform::sensorKindOfType(detail.type));
-    }
-    for (const platform::SensorKindInfo& kind : platform::sensorKinds) {
-        const auto& metrics = kind.metrics;
-        const std::string unit(kind.unit);
-        const std::string prefix = "brivane_" + std::string(metrics.stem) + "_";
-        const std::string noun(metrics.noun), words(metrics.unitWords);
-        if (metrics.value == platform::MetricsValue::gauge) {
-            auto& values =
-                families.add(prefix + unit, "Reading of a " + noun + " in " + words + ".");
-            for (std::size_t i = 0; i < details.size(); ++i) {
-                if (kinds[i] == kind.kind && details[i].value) {
-                    Families::sample(values, origins[i], *details[i].value);
-                }
-            }
+// The families of a snapshot's readings in the order they are served, each series of the walk
+// sampled into those of its figure.
+class ReadingFamilies {
+public:
+    explicit ReadingFamilies(Families& families) {
+        info_ = &families.add("brivane_companion_info",
+                              "The answering companion's version, as a label; the value is 1.");
+        temperatures_ = &families.add("brivane_temperature_celsius",
+                                      "Temperature of a sensor in degrees Celsius.");
+        speeds_ = &families.add("brivane_fan_speed_rpm",
+                                "Current speed of a fan in revolutions per minute.");
+        maxima_ = &families.add("brivane_fan_max_speed_rpm",
+                                "Maximum speed of a fan in revolutions per minute.");
+        // The CPU and GPU model power averages over whatever window the last client left;
+        // their counters below give Prometheus the rate over its own.
+        power_ = &families.add("brivane_power_watts", "Power drawn by a source in watts.");
+        voltage_ = &families.add("brivane_battery_voltage_volts", "Battery voltage in volts.");
+        energy_ = &families.addCounter(
+            "brivane_energy_joules_total",
+            "Energy an energy counter moved by since the agent started, in joules.");
+        for (const auto& kind : platform::sensorKinds) {
+            addKindFamilies(families, kind);
         }
-        for (std::size_t l = 0; l < platform::sensorLimitCount; ++l) {
-            if (!metrics.limits.has(static_cast<platform::SensorLimit>(l))) {
-                continue;
-            }
-            const std::string word(platform::sensorLimitWords[l]);
-            auto& limits = families.add(prefix + word + "_" + unit,
-                                        "The " + word + " limit its driver reports for a " + noun +
-                                            ", in " + words + ".");
-            for (std::size_t i = 0; i < details.size(); ++i) {
-                if (kinds[i] == kind.kind && details[i].*sensorLimitMembers[l]) {
-                    Families::sample(limits, origins[i], *(details[i].*sensorLimitMembers[l]));
-                }
-            }
-        }
-    }
-    auto& alarms = families.add("brivane_sensor_alarm",
+        alarms_ = &families.add("brivane_sensor_alarm",
                                 "1 while a sensor's alarm or fault flag is raised, else 0; "
                                 "`kind` names the limit (alarm: the channel's own).");
-    for (std::size_t i = 0; i < details.size(); ++i) {
-        const Detail& detail = details[i];
-        const auto flag = [&](std::string_view kind, bool raised) {
-            Labels labels;
-            labels.reserve(origins[i].size() + 2);
-            labels = origins[i];
-            labels.emplace_back("type", detail.type);
-            labels.emplace_back("kind", kind);
-            Families::sample(alarms, std::move(labels), raised ? 1 : 0);
-        };
-        if (kinds[i] &&
-            platform::infoOf(*kinds[i]).metrics.value == platform::MetricsValue::counter &&
-            detail.value) {
-            Families::sample(energy, origins[i], *detail.value);
+        graphics_ =
+            &families.add("brivane_gpu_utilization_ratio",
+                          "Busy share of the graphics processor or one of its units, 0 to 1.");
+        accessories_ = &families.add("brivane_accessory_battery_ratio",
+                                     "Charge level of an accessory's battery, 0 to 1.");
+        batteryLevel_ = &families.add("brivane_battery_level_ratio",
+                                      "Charge of the machine's batteries together, 0 to 1.");
+        batteryState_ = &families.add("brivane_battery_state",
+                                      "1 for the batteries' state: charging, discharging, full "
+                                      "or notCharging.");
+        batteryPower_ =
+            &families.add("brivane_battery_power_watts",
+                          "Power into (charging) or out of (discharging) the batteries in watts.");
+        timeToEmpty_ = &families.add("brivane_battery_time_to_empty_seconds",
+                                     "Seconds until the batteries are empty.");
+        timeToFull_ = &families.add("brivane_battery_time_to_full_seconds",
+                                    "Seconds until the batteries are full.");
+        health_ = &families.add("brivane_battery_health_ratio",
+                                "Full charge capacity over design capacity.");
+        cycles_ = &families.add("brivane_battery_charge_cycles", "Charge cycles of the battery.");
+        sources_ = &families.add("brivane_source_up",
+                                 "1 when a sensor back end reads all it found, 0 while a hung "
+                                 "read keeps some of its sensors out of reach.");
+    }
+
+    void companion(const std::optional<std::string>& version) {
+        if (version) {
+            Families::sample(*info_, {{"version", *version}}, 1);
         }
+    }
+
+    void add(const Series& series) {
+        namespace key = platform::snapshot_key;
+        switch (series.figure) {
+        case Figure::temperature:
+            return Families::sample(*temperatures_, origin(series.name), *series.value);
+        case Figure::fan: {
+            auto labels = fanOrigin(series.name);
+            if (series.fan->maximumRPM) {
+                Families::sample(*maxima_, labels, *series.fan->maximumRPM);
+            }
+            return Families::sample(*speeds_, std::move(labels), *series.value);
+        }
+        case Figure::power:
+            if (series.name == key::batteryVoltage) {
+                return Families::sample(*voltage_, {}, *series.value);
+            }
+            if (series.name != key::cpuModelPower && series.name != key::gpuModelPower) {
+                Families::sample(*power_, origin(series.name), *series.value);
+            }
+            return;
+        case Figure::graphics:
+            return Families::sample(*graphics_, {{"unit", std::string(series.part)}},
+                                    *series.value);
+        case Figure::accessory:
+            return Families::sample(
+                *accessories_,
+                withOptional({{"name", series.accessory->name}}, "part", series.accessory->part),
+                *series.value);
+        case Figure::batteryLevel:
+            return Families::sample(*batteryLevel_, {}, *series.value);
+        case Figure::batteryState:
+            return Families::sample(*batteryState_, {{"state", std::string(series.text)}}, 1);
+        case Figure::batteryPower:
+            return Families::sample(*batteryPower_, {}, *series.value);
+        case Figure::batteryTimeToEmpty:
+            return Families::sample(*timeToEmpty_, {}, *series.value);
+        case Figure::batteryTimeToFull:
+            return Families::sample(*timeToFull_, {}, *series.value);
+        case Figure::batteryHealth:
+            return Families::sample(*health_, {}, *series.value);
+        case Figure::batteryCycles:
+            return Families::sample(*cycles_, {}, *series.value);
+        case Figure::energy:
+            return Families::sample(*energy_, origin(series.name), *series.value);
+        case Figure::source:
+            return Families::sample(*sources_, {{"source", std::string(series.text)}},
+                                    *series.value);
+        case Figure::sensor:
+            return addSensor(series);
+        }
+    }
+
+private:
+    struct KindFamilies {
+        MetricFamily* value = nullptr; // null: its values are served elsewhere or not at all
+        std::array<MetricFamily*, platform::sensorLimitCount> limits{};
+    };
+
+    void addKindFamilies(Families& families, const platform::SensorKindInfo& kind) {
+        const auto& metrics = kind.metrics;
+        const std::string unit(kind.unit), noun(metrics.noun), words(metrics.unitWords);
+        const std::string prefix = "brivane_" + std::string(metrics.stem) + "_";
+        KindFamilies& own = kinds_[static_cast<std::size_t>(kind.kind)];
+        if (metrics.value == platform::MetricsValue::gauge) {
+            own.value = &families.add(prefix + unit, "Reading of a " + noun + " in " + words + ".");
+        } else if (metrics.value == platform::MetricsValue::counter) {
+            own.value = energy_;
+        }
+        for (std::size_t l = 0; l < platform::sensorLimitCount; ++l) {
+            if (metrics.limits.has(static_cast<platform::SensorLimit>(l))) {
+                const std::string word(platform::sensorLimitWords[l]);
+                own.limits[l] = &families.add(prefix + word + "_" + unit,
+                                              "The " + word + " limit its driver reports for a " +
+                                                  noun + ", in " + words + ".");
+            }
+        }
+    }
+
+    // Voltages, currents and the like, the limits each kind has series for, and every alarm
+    // and fault flag as 0 or 1, named by chip and sensor as the other readings are. A type of
+    // a newer agent has its flags only.
+    void addSensor(const Series& series) {
+        const Detail& detail = *series.entry;
+        const Labels labels = origin(series.name);
+        if (series.kind) {
+            const KindFamilies& own = kinds_[static_cast<std::size_t>(*series.kind)];
+            if (own.value && series.value) {
+                Families::sample(*own.value, labels, *series.value);
+            }
+            for (std::size_t l = 0; l < platform::sensorLimitCount; ++l) {
+                if (own.limits[l] && detail.*sensorLimitMembers[l]) {
+                    Families::sample(*own.limits[l], labels, *(detail.*sensorLimitMembers[l]));
+                }
+            }
+        }
+        const auto flag = [&](std::string_view kind, bool raised) {
+            Labels flagged;
+            flagged.reserve(labels.size() + 2);
+            flagged = labels;
+            flagged.emplace_back("type", detail.type);
+            flagged.emplace_back("kind", kind);
+            Families::sample(*alarms_, std::move(flagged), raised ? 1 : 0);
+        };
         for (std::size_t a = 0; a < platform::sensorAlarmCount; ++a) {
             if (detail.alarms && (*detail.alarms).*sensorAlarmMembers[a]) {
                 flag(platform::sensorAlarmWords[a], *((*detail.alarms).*sensorAlarmMembers[a]));
@@ -254,86 +324,19 @@ void addDetails(Families& families, const std::vector<Detail>& details, MetricFa
             flag("fault", *detail.fault);
         }
     }
-}
+
+    MetricFamily *info_, *temperatures_, *speeds_, *maxima_, *power_, *voltage_, *energy_;
+    std::array<KindFamilies, platform::sensorKindCount> kinds_{};
+    MetricFamily *alarms_, *graphics_, *accessories_;
+    MetricFamily *batteryLevel_, *batteryState_, *batteryPower_, *timeToEmpty_, *timeToFull_,
+        *health_, *cycles_;
+    MetricFamily* sources_;
+};
 
 void addReadings(Families& families, const SensorSnapshot& snapshot) {
-    auto& info = families.add("brivane_companion_info",
-                              "The answering companion's version, as a label; the value is 1.");
-    if (snapshot.companionVersion) {
-        Families::sample(info, {{"version", *snapshot.companionVersion}}, 1);
-    }
-
-    auto& temperatures =
-        families.add("brivane_temperature_celsius", "Temperature of a sensor in degrees Celsius.");
-    for (const auto& reading : snapshot.temperatures) {
-        Families::sample(temperatures, origin(reading.key), reading.value);
-    }
-
-    auto& speeds =
-        families.add("brivane_fan_speed_rpm", "Current speed of a fan in revolutions per minute.");
-    auto& maxima = families.add("brivane_fan_max_speed_rpm",
-                                "Maximum speed of a fan in revolutions per minute.");
-    for (const auto& fan : snapshot.fans) {
-        auto labels = fanOrigin(fan);
-        if (fan.maximumRPM) {
-            Families::sample(maxima, labels, *fan.maximumRPM);
-        }
-        Families::sample(speeds, std::move(labels), fan.rpm);
-    }
-
-    // The CPU and GPU model power averages over whatever window the last client left; their
-    // counters below give Prometheus the rate over its own.
-    auto& power = families.add("brivane_power_watts", "Power drawn by a source in watts.");
-    auto& voltage = families.add("brivane_battery_voltage_volts", "Battery voltage in volts.");
-    for (const auto& reading : orEmpty(snapshot.power)) {
-        if (reading.key == snapshot_key::batteryVoltage) {
-            Families::sample(voltage, {}, reading.value);
-        } else if (reading.key != snapshot_key::cpuModelPower &&
-                   reading.key != snapshot_key::gpuModelPower) {
-            Families::sample(power, origin(reading.key), reading.value);
-        }
-    }
-    auto& energy = families.addCounter(
-        "brivane_energy_joules_total",
-        "Energy an energy counter moved by since the agent started, in joules.");
-    for (const auto& reading : orEmpty(snapshot.energy)) {
-        Families::sample(energy, origin(reading.key), reading.value);
-    }
-    addDetails(families, orEmpty(snapshot.sensors), energy);
-
-    auto& graphics =
-        families.add("brivane_gpu_utilization_ratio",
-                     "Busy share of the graphics processor or one of its units, 0 to 1.");
-    if (const auto& gpu = snapshot.graphics) {
-        Families::sample(graphics, {{"unit", "device"}}, gpu->utilization);
-        if (gpu->renderer) {
-            Families::sample(graphics, {{"unit", "renderer"}}, *gpu->renderer);
-        }
-        if (gpu->tiler) {
-            Families::sample(graphics, {{"unit", "tiler"}}, *gpu->tiler);
-        }
-    }
-
-    auto& accessories = families.add("brivane_accessory_battery_ratio",
-                                     "Charge level of an accessory's battery, 0 to 1.");
-    for (const auto& accessory : orEmpty(snapshot.accessories)) {
-        Families::sample(accessories,
-                         withOptional({{"name", accessory.name}}, "part", accessory.part),
-                         accessory.level);
-    }
-
-    if (const auto& battery = snapshot.battery) {
-        batteryFamilies(families, *battery);
-    }
-
-    if (const auto& sources = snapshot.sources) {
-        auto& up = families.add("brivane_source_up",
-                                "1 when a sensor back end reads all it found, 0 while a hung read "
-                                "keeps some of its sensors out of reach.");
-        for (const auto& source : *sources) {
-            Families::sample(up, {{"source", source.name}}, source.up ? 1 : 0);
-        }
-    }
+    ReadingFamilies readings(families);
+    readings.companion(snapshot.companionVersion);
+    walkSnapshot(snapshot, [&readings](const Series& series) { readings.add(series); });
 }
 
 } // namespace
