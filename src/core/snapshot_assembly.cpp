@@ -81,10 +81,9 @@ SensorSnapshot SensorCompanion::assembleSnapshot() {
             snapshot.temperatures.push_back({smcKey, *value});
         }
     }
+    // The monitors keep only plausible temperatures, so their `sensors` entries agree.
     for (const auto& temperature : monitors.temperatures) {
-        if (platform::isPlausibleCelsius(temperature.celsius)) {
-            snapshot.temperatures.push_back({std::string(temperature.key), temperature.celsius});
-        }
+        snapshot.temperatures.push_back({std::string(temperature.key), temperature.celsius});
     }
 
     const BatteryReadings battery = batteryReadings();
@@ -198,15 +197,16 @@ SensorCompanion::fans(const platform::MonitorSample& monitors) {
         if (name && name->empty()) {
             name.reset();
         }
-        result.push_back(
-            {index, std::move(name), *rpm, finite(reader->getValue(FanKey(index, "Mx"), false))});
+        result.push_back({index, std::move(name), *rpm,
+                          finite(reader->getValue(FanKey(index, "Mx"), false)),
+                          finite(reader->getValue(FanKey(index, "Mn"), true))});
     }
     // Numbered after every SMC fan index, listed or not, so an id names the same fan on every
     // snapshot.
     for (const auto& fan : monitors.fans) {
         if (std::isfinite(fan.rpm) && fan.rpm >= 0) {
-            result.push_back(
-                {fanCount + fan.index, std::string(fan.name), fan.rpm, finite(fan.maximumRPM)});
+            result.push_back({fanCount + fan.index, std::string(fan.name), fan.rpm,
+                              finite(fan.maximumRPM), finite(fan.minimumRPM)});
         }
     }
     return result;

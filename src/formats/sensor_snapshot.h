@@ -28,6 +28,9 @@ struct SensorSnapshot {
         std::optional<std::string> name{};
         double rpm = 0;
         std::optional<double> maximumRPM{};
+        // Beyond the original document (readers ignore unknown keys): the speed the fan is kept
+        // at or above, where its controller reports one.
+        std::optional<double> minimumRPM{};
 
         bool operator==(const FanReading&) const = default;
     };

@@ -17,7 +17,7 @@ template <> struct Fields<SensorSnapshot::FanReading> {
     using R = SensorSnapshot::FanReading;
     static constexpr auto list =
         std::tuple{field("id", &R::id), field("name", &R::name), field("rpm", &R::rpm),
-                   field("maximumRPM", &R::maximumRPM)};
+                   field("maximumRPM", &R::maximumRPM), field("minimumRPM", &R::minimumRPM)};
 };
 
 template <> struct Fields<SensorSnapshot::GraphicsReading> {

@@ -11,7 +11,9 @@
 
 namespace brivane::platform {
 
-// One temperature of a hardware monitor other than the SMC, in degrees Celsius.
+// One temperature of a hardware monitor other than the SMC, in degrees Celsius: only plausible
+// ones (isPlausibleCelsius), and the `sensors` entry of an input is listed only while its
+// temperature is.
 struct MonitorTemperature {
     std::string_view key; // "<chip>/<label>"
     double celsius = 0;
@@ -23,6 +25,7 @@ struct MonitorFan {
     std::string_view name; // "<chip>/<label>", as temperature keys
     double rpm = 0;
     std::optional<double> maximumRPM;
+    std::optional<double> minimumRPM;
 };
 
 // One power figure of a hardware monitor, in watts.

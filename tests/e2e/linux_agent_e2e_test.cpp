@@ -88,7 +88,7 @@ TEST_F(LinuxAgentEndToEnd, ReportsTheSensorsAndCpuResidenciesOfAFixtureLaptop) {
     EXPECT_EQ(snapshot["temperatures"], json::parse(R"([{"key":"TC0P","value":45.25},
         {"key":"coretemp/Core 0","value":50},{"key":"BatteryTemperature","value":30.5}])"));
     EXPECT_EQ(snapshot["fans"], json::parse(R"([
-        {"id":0,"name":"Left side","rpm":1200,"maximumRPM":6000},
+        {"id":0,"name":"Left side","rpm":1200,"maximumRPM":6000,"minimumRPM":1000},
         {"id":2,"name":"thinkpad/fan1","rpm":2900}])"));
     EXPECT_EQ(snapshot["power"].back(), json::parse(R"({"key":"BatteryVoltage","value":12.6})"));
     EXPECT_EQ(snapshot["graphics"], json::parse(R"({"utilization":0.37})"));
@@ -170,18 +170,21 @@ TEST_F(LinuxAgentEndToEnd, ReadsADesktopBoardAsItIsAndFindsWhatIsPluggedIn) {
         {"key":"amdgpu@0000:0b:00.0/edge","value":45},{"key":"k10temp@0000:00:18.3/Tctl","value":33},
         {"key":"nct6798/SYSTIN","value":31},{"key":"nvme@0000:01:00.0/Composite","value":38.85},
         {"key":"nvme@0000:04:00.0/Composite","value":41.85}])"));
-    EXPECT_EQ(snapshot["fans"], json::parse(R"([{"id":0,"name":"nct6798/fan1","rpm":1200}])"));
+    EXPECT_EQ(snapshot["fans"],
+              json::parse(R"([{"id":0,"name":"nct6798/fan1","rpm":1200,"minimumRPM":300}])"));
     EXPECT_EQ(snapshot["power"], json::parse(R"([{"key":"amdgpu@0000:0b:00.0/PPT","value":19},
         {"key":"GPUModelPower","value":19}])"));
-    // Limits, a rail below its minimum with its alarm raised, an opened chassis.
+    // Limits, a rail below its minimum with its alarm raised, a rail's maximum alone (as
+    // `sensors` shows it), an opened chassis.
     const json sensors = snapshot["sensors"];
-    ASSERT_EQ(sensors.size(), 9u) << sensors;
-    EXPECT_EQ(json(std::vector<json>(sensors.begin() + 3, sensors.begin() + 7)), json::parse(R"([
+    ASSERT_EQ(sensors.size(), 10u) << sensors;
+    EXPECT_EQ(json(std::vector<json>(sensors.begin() + 3, sensors.begin() + 8)), json::parse(R"([
         {"key":"nct6798/SYSTIN","type":"temperature","unit":"celsius","value":31,"max":80,
          "alarms":{"alarm":false}},
         {"key":"nct6798/fan1","type":"fan","unit":"rpm","value":1200,"min":300,"alarms":{"alarm":false}},
         {"key":"nct6798/in0","type":"voltage","unit":"volts","value":1.104,"min":1.2,"max":1.744,
          "alarms":{"alarm":true}},
+        {"key":"nct6798/in1","type":"voltage","unit":"volts","max":1},
         {"key":"nct6798/intrusion0","type":"intrusion","alarms":{"alarm":true}}])"));
 
     const TempDir& sys = staged.sysTree();
@@ -244,8 +247,12 @@ TEST_F(LinuxAgentEndToEnd, ShowsBothFansOfADualFanAppleSiliconMac) {
     EXPECT_EQ(snapshot["temperatures"], json::parse(R"([{"key":"TB0T","value":30.5},
         {"key":"TH0x","value":38.25},{"key":"BatteryTemperature","value":30.5}])"));
     EXPECT_EQ(snapshot["fans"], json::parse(R"([
-        {"id":0,"name":"Fan 1","rpm":1200,"maximumRPM":5700},
-        {"id":1,"name":"Fan 2","rpm":1250,"maximumRPM":5700}])"));
+        {"id":0,"name":"Fan 1","rpm":1200,"maximumRPM":5700,"minimumRPM":1200},
+        {"id":1,"name":"Fan 2","rpm":1250,"maximumRPM":5700,"minimumRPM":1200}])"));
+    // Their minima, which no `sensors` entry carries, in the view and the metrics.
+    EXPECT_NE(staged.cli({"snapshot"}).output.find("min 1200 rpm"), std::string::npos);
+    EXPECT_NE(staged.cli({"metrics"}).output.find(R"(chip="smc",sensor="Fan 2"} 1200)"),
+              std::string::npos);
     EXPECT_EQ(snapshot["power"], json::parse(R"([{"key":"PSTR","value":12.5},
         {"key":"macsmc_hwmon/Mystery Rail","value":1},{"key":"BatteryVoltage","value":12.6}])"));
 }

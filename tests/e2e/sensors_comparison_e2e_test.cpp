@@ -20,17 +20,31 @@ namespace {
 
 using nlohmann::json;
 
+// What `sensors` shows and the agent leaves out on purpose: a class's "leftout" lines, a chip's
+// files by prefix ("*" for all), and how many figures each left out.
+struct Reason {
+    std::string chip, filePrefix, reason;
+    int uses = 0;
+};
+
 struct MachineClass {
     std::string name;
     std::vector<std::string> lines; // machine_classes.tree's lines after its "class"
+    std::vector<Reason> leftOut;
 };
 
 std::vector<MachineClass> machineClasses() {
     std::vector<MachineClass> classes;
     std::ifstream file(BRIVANE_E2E_MACHINE_CLASSES);
     for (std::string line; std::getline(file, line);) {
-        if (line.starts_with("class ")) {
-            classes.push_back({line.substr(6), {}});
+        std::istringstream in(line);
+        std::string word, first, second, reason;
+        in >> word >> first >> second;
+        std::getline(in >> std::ws, reason);
+        if (word == "class") {
+            classes.push_back({line.substr(6), {}, {}});
+        } else if (word == "leftout") {
+            classes.back().leftOut.push_back({first, second == "*" ? "" : second, reason});
         } else if (!line.empty() && line[0] != '#' && !classes.empty()) {
             classes.back().lines.push_back(line);
         }
@@ -67,13 +81,20 @@ void layOut(const TempDir& sys, const MachineClass& machine) {
         }
         std::getline(in >> std::ws, rest);
         const bool zoneTwin = second == "class/thermal";
-        addHwmonChip(sys, {first, third, rest, false, zoneTwin});
+        const bool supplyTwin = second.starts_with("supply/");
+        addHwmonChip(sys, {first, third, rest, word == "legacy", zoneTwin || supplyTwin});
         const std::string device = "devices/" + third;
-        link(device + "/subsystem", second);
+        link(device + "/subsystem", supplyTwin ? "class/power_supply" : second);
         if (second == "class/nvme") {
             const std::string function = device.substr(0, device.rfind("/nvme/"));
             sys.symlink(device + "/device", "../..");
             link(function + "/subsystem", "bus/pci");
+        } else if (supplyTwin) {
+            // A supply's twin: its node right below the supply, the supply below its device.
+            const std::string parent = device.substr(0, device.rfind("/power_supply/"));
+            sys.symlink(device + "/device", "../..");
+            link(parent + "/subsystem", "bus/" + second.substr(7));
+            link("class/power_supply/" + device.substr(device.rfind('/') + 1), device);
         } else if (zoneTwin) {
             sys.write(device + "/type", rest.substr(5, rest.find(';') - 5));
             link("class/thermal/" + device.substr(device.rfind('/') + 1), device);
@@ -140,10 +161,26 @@ std::vector<Item> shownBySensors(const std::string& text) {
     return items;
 }
 
-// The snapshot's `sensors` member in the same terms, chips by name alone.
-std::vector<Item> carriedByUs(const json& sensors) {
+// The snapshot's `sensors` member in the same terms, chips by name alone; the Apple SMC's chip
+// (applesmc, the only one the classes have) is carried by the SMC keys of `temperatures` and
+// `fans` instead.
+std::vector<Item> carriedByUs(const json& snapshot) {
     std::vector<Item> items;
-    for (const auto& sensor : sensors) {
+    for (const auto& reading : snapshot.value("temperatures", json::array())) {
+        if (reading["key"].get<std::string>().size() == 4) {
+            items.push_back({"applesmc", "temperature", "value", reading["value"], input});
+        }
+    }
+    for (const auto& fan : snapshot.value("fans", json::array())) {
+        for (const auto& [what, member] :
+             {std::pair{"value", "rpm"}, {"min", "minimumRPM"}, {"max", "maximumRPM"}}) {
+            if (fan.contains(member) && fan.value("name", "").find('/') == std::string::npos) {
+                items.push_back(
+                    {"applesmc", "fan", what, fan[member], what[0] == 'v' ? input : limit});
+            }
+        }
+    }
+    for (const auto& sensor : snapshot.value("sensors", json::array())) {
         const auto key = sensor["key"].get<std::string>();
         const std::string chip = key.substr(0, key.find_first_of("@#/"));
         const std::string type = sensor["type"];
@@ -168,29 +205,21 @@ std::vector<Item> carriedByUs(const json& sensors) {
     return items;
 }
 
-// What `sensors` shows and we leave out on purpose.
-struct Exception {
-    std::string_view machine, chip, filePrefix, reason;
-};
-constexpr Exception exceptions[] = {
-    {"Framework 16", "amdgpu-pci-0300", "",
-     "runtime-suspended dGPU: not read, a read would wake it"},
-    {"Two-socket Xeon", "nct6779-isa-0290", "temp2_",
-     "unconnected Super-I/O input (CPUTIN at 123.5 °C)"},
-    {"Two-socket Xeon", "nct6779-isa-0290", "fan2_", "empty fan header"},
-};
-constexpr std::string_view noLimit = "limit at a driver's \"none\" marker (−273.15 °C)";
+constexpr std::string_view noLimit = "limit at a driver's \"none\" marker (±127, −128 °C)";
+constexpr std::string_view noThreshold = "limit at a driver's \"none\" marker (−273.15 °C)";
 
-std::string_view whyLeftOut(const std::string& machine, const Item& item) {
-    for (const auto& e : exceptions) {
-        if (machine.starts_with(e.machine) && item.sensorsChip == e.chip &&
-            item.file.starts_with(e.filePrefix)) {
-            return e.reason;
+std::string_view whyLeftOut(MachineClass& machine, const Item& item) {
+    for (auto& reason : machine.leftOut) {
+        if (item.sensorsChip == reason.chip && item.file.starts_with(reason.filePrefix)) {
+            ++reason.uses;
+            return reason.reason;
         }
     }
-    const bool marker =
-        item.value == -273.15 || item.value == 127 || item.value == -127 || item.value == -128;
-    return item.part == limit && item.type == "temperature" && marker ? noLimit : "";
+    const bool marker = item.value == 127 || item.value == -127 || item.value == -128;
+    return item.part != limit || item.type != "temperature" ? ""
+           : item.value == -273.15                          ? noThreshold
+           : marker                                         ? noLimit
+                                                            : "";
 }
 
 struct Comparison {
@@ -199,8 +228,7 @@ struct Comparison {
     std::set<std::string_view> reasons;
 };
 
-Comparison compare(const std::string& machine, const std::vector<Item>& shown,
-                   std::vector<Item> ours) {
+Comparison compare(MachineClass& machine, const std::vector<Item>& shown, std::vector<Item> ours) {
     Comparison result;
     for (const auto& item : ours) {
         ++result.carried[item.part];
@@ -234,7 +262,8 @@ std::string counts(const std::array<int, 4>& n) {
 
 // Per machine class, the agent over the class's /sys against `sensors -j` over the same tree:
 // every input, limit and alarm flag `sensors` shows is in the snapshot's `sensors` member with
-// the same value, but what is left out on purpose. Prints the table docs/linux-platform.md has.
+// the same value, but what is left out on purpose, and every reason given still leaves out
+// something; each back end is one source. Prints the table docs/linux-platform.md has.
 TEST(SensorsComparison, TheSensorsMemberCarriesWhatSensorsShows) {
     if (const auto problem = StagedAgent::mountNamespaceProblem(); !problem.empty()) {
         GTEST_SKIP() << problem;
@@ -246,7 +275,7 @@ TEST(SensorsComparison, TheSensorsMemberCarriesWhatSensorsShows) {
     std::ostringstream table;
     table << "| machine class | `sensors -j` inputs / limits / alarms (+ other) | `sensors` "
              "member | left out on purpose |\n|---|---|---|---|\n";
-    for (const auto& machine : machineClasses()) {
+    for (auto& machine : machineClasses()) {
         SCOPED_TRACE(machine.name);
         StagedAgent staged({.bundle = BRIVANE_E2E_LINUX_BUNDLE,
                             .executables = {BRIVANE_E2E_CLI, BRIVANE_E2E_STATFS_SHIM},
@@ -260,16 +289,24 @@ TEST(SensorsComparison, TheSensorsMemberCarriesWhatSensorsShows) {
                                  "sensors", "-j", "-c", "/dev/null"});
         ASSERT_EQ(sensors.status, 0) << sensors.output;
         const auto shown = shownBySensors(sensors.output);
+        staged.cli({"cpu"}); // its reader asks for the counters too
         Comparison result;
+        json snapshot;
         pollUntil(std::chrono::seconds(10), [&] {
-            const auto answer = staged.cli({"--raw", "snapshot"});
-            const auto snapshot = json::parse(answer.output, nullptr, false);
-            result =
-                compare(machine.name, shown, carriedByUs(snapshot.value("sensors", json::array())));
+            snapshot = json::parse(staged.cli({"--raw", "snapshot"}).output, nullptr, false);
+            std::ranges::for_each(machine.leftOut, [](Reason& reason) { reason.uses = 0; });
+            result = compare(machine, shown, carriedByUs(snapshot));
             std::this_thread::sleep_for(std::chrono::milliseconds(200));
             return result.missing.empty();
         });
         EXPECT_TRUE(result.missing.empty()) << ::testing::PrintToString(result.missing);
+        for (const auto& reason : machine.leftOut) {
+            EXPECT_GT(reason.uses, 0) << "carried after all: " << reason.chip << reason.filePrefix;
+        }
+        std::set<std::string> sources;
+        for (const auto& source : snapshot.value("sources", json::array())) {
+            EXPECT_TRUE(sources.insert(source["name"]).second) << "listed twice: " << source;
+        }
         std::string reasons;
         for (const auto reason : result.reasons) {
             reasons += (reasons.empty() ? "" : "; ") + std::string(reason);

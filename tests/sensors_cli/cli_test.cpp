@@ -223,7 +223,15 @@ TEST(SmcKeyCatalogue, NamesWellKnownKeysAndLeavesTheRestUnnamed) {
         {"Tp0D", "CPU performance core|CPU"},
         {"TB0T", "Battery|battery"},
         {"TB2T", "Battery 2|battery"},
-        {"TCxC", ""}, // '#' wants a digit
+        {"TC0F", "CPU die|CPU"},
+        {"TCSA", "CPU|CPU"},
+        {"TCGC", "CPU graphics|GPU"},
+        {"TCHP", "Charge regulator|power"},
+        {"TA0V", "Ambient|ambient"},
+        {"TM0V", "Memory|memory"},
+        {"TW1P", "Wireless|wireless"},
+        {"Th1H", ""},
+        {"TCxC", "CPU|CPU"}, // '#' wants a digit: the family's name
         {"TC0PX", ""},
         {"cpu/Package id 0", ""},
     };
@@ -253,6 +261,11 @@ TEST(SensorCatalogue, LinuxChipsHaveGroupsAndNames) {
         {"thermal_zone/gpu-thermal", "gpu-thermal|GPU"},
         {"bigcore0_thermal/temp1", "bigcore0_thermal temp1|CPU"},
         {"rpi_volt/in0", "rpi_volt in0|mainboard"},
+        {"corsairpsu@3-1:1.0/power +12v", "power +12v|power"},
+        {"ina3221@1-0040/VDD_CPU_CV", "VDD_CPU_CV|power"},
+        {"ucsi_source_psy_USBC000:001/in0", "ucsi_source_psy_USBC000:001 in0|power"},
+        {"apm_xgene/SoC Temperature", "SoC Temperature|CPU"},
+        {"steamdeck_hwmon/Battery Temp", "Battery Temp|battery"},
         {"BatteryTemperature", "Battery|battery"},
         {"TC0P", "CPU proximity|CPU"},
         {"mystery/temp1", "mystery temp1|other"},

@@ -89,6 +89,7 @@ TEST(SnapshotWalk, EveryFieldReachesTheViewAndTheMetricsOrIsLeftOutForAReason) {
         {"supportsStorageHealth", "what else the agent answers, not a reading"},
         {"supportsManagement", "what else the agent answers, not a reading"},
         {"sensors.unit", "the family's name carries its kind's unit"},
+        {"fans.minimumRPM", "its `sensors` entry's min stands for it (an SMC fan's has none)"},
     };
     const std::map<std::string, std::string> leftOutOfView = {
         {"energy.key", "counters since the agent started: the power section shows their rates"},
@@ -96,6 +97,7 @@ TEST(SnapshotWalk, EveryFieldReachesTheViewAndTheMetricsOrIsLeftOutForAReason) {
         {"sources.name", "a back end that hangs shows as the readings it keeps out of reach"},
         {"sources.up", "as sources.name"},
         {"sensors.unit", "a kind's section shows its own unit"},
+        {"fans.minimumRPM", "as in the metrics"},
     };
     SensorSnapshot full = everyField(); // not const: the leaves are walked as the changed one's
     const std::string cli = cliOutput(full), metrics = metricsOutput(full);

@@ -45,7 +45,7 @@ void addAsahiMacBookPro(const TempDir& sys);
 // A desktop: an nct6798 board chip (SYSTIN 31 °C with a high limit of 80 °C and a "no limit"
 // crit, CPUTIN an unconnected input at +123.5 °C; fan1 1200 RPM with a minimum of 300, fan2 an
 // empty header, fan3 a stopped fan, fan4 reading 10^18 RPM; in0 1.104 V below its minimum of
-// 1.2 V with its alarm raised; an opened chassis; an in1 with no input), a k10temp
+// 1.2 V with its alarm raised; an opened chassis; an in1 with a maximum alone), a k10temp
 // (Tctl 33 °C), an amdgpu card (edge 45 °C, PPT 19 W) and two NVMe drives (Composite 38.85 °C at
 // 0000:01:00.0, 41.85 °C at 0000:04:00.0). `probedInReverse` numbers hwmon nodes and NVMe
 // controllers the other way round, as another boot's probe order would.

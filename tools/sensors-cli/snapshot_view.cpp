@@ -129,7 +129,14 @@ public:
             const auto maximum = series.limit(platform::SensorLimit::max);
             ViewRow row{{integer(series.fan->id), text(series.fan->name), number(*series.value, 0),
                          maximum ? number(*maximum, 0) : ViewCell{}}};
-            addDetailCells(row, series.detail(), rpm_, false, {});
+            // An SMC fan has no `sensors` entry: its own minimum stands in for one.
+            SensorSnapshot::SensorDetail own;
+            const auto* detail = series.detail();
+            if (!detail && series.fan->minimumRPM) {
+                own.min = series.fan->minimumRPM;
+                detail = &own;
+            }
+            addDetailCells(row, detail, rpm_, false, {});
             fans_.rows.push_back(std::move(row));
             return;
         }

@@ -222,6 +222,14 @@ public:
             if (series.fan->maximumRPM) {
                 Families::sample(*maxima_, labels, *series.fan->maximumRPM);
             }
+            // A minimum without a `sensors` entry (an SMC fan's) joins the entries' family.
+            const auto* detail = series.detail();
+            const auto minimum = platform::SensorLimit::min;
+            if (series.fan->minimumRPM && !(detail && detail->min)) {
+                Families::sample(*kinds_[static_cast<std::size_t>(platform::SensorKind::fan)]
+                                      .limits[static_cast<std::size_t>(minimum)],
+                                 labels, *series.fan->minimumRPM);
+            }
             return Families::sample(*speeds_, std::move(labels), *series.value);
         }
         case Figure::power:

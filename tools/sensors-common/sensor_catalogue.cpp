@@ -27,6 +27,7 @@ constexpr std::array chipCatalogue{
     ChipEntry{"zenpower", G::cpu},
     ChipEntry{"via_cputemp", G::cpu},
     ChipEntry{"fam15h_power", G::cpu},
+    ChipEntry{"apm_xgene", G::cpu}, // an ARM server's SoC: "SoC Temperature", its CPU power
     ChipEntry{"x86_pkg_temp", G::cpu},
     ChipEntry{"tcpu*", G::cpu},
     ChipEntry{"b0d4", G::cpu},
@@ -47,9 +48,16 @@ constexpr std::array chipCatalogue{
     // Drives.
     ChipEntry{"nvme", G::storage},
     ChipEntry{"drivetemp", G::storage},
-    // Batteries and chargers.
+    // Batteries; chargers, USB-C ports and adapters (a supply's twin chip), power supplies and
+    // power monitors.
     ChipEntry{"*battery*", G::battery},
     ChipEntry{"bat?", G::battery},
+    ChipEntry{"*charger*", G::power},
+    ChipEntry{"ucsi_source_psy*", G::power},
+    ChipEntry{"tcpm_source_psy*", G::power},
+    ChipEntry{"corsairpsu", G::power},
+    ChipEntry{"power_meter", G::power},
+    ChipEntry{"ina*", G::power},
     // Wi-Fi cards: Intel, MediaTek, Qualcomm Atheros.
     ChipEntry{"iwlwifi*", G::wireless},
     ChipEntry{"mt76*", G::wireless},
@@ -94,13 +102,19 @@ bool isStem(std::string_view label) {
     return false;
 }
 
-} // namespace
-
-SensorGroup chipGroup(std::string_view chip) {
-    std::string name(chip.substr(0, chip.find_first_of("@#")));
+// Lower case, '-' as '_'.
+std::string folded(std::string_view text) {
+    std::string name(text);
     for (char& c : name) {
         c = c == '-' ? '_' : c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
     }
+    return name;
+}
+
+} // namespace
+
+SensorGroup chipGroup(std::string_view chip) {
+    const std::string name = folded(chip.substr(0, chip.find_first_of("@#")));
     for (const auto& entry : chipCatalogue) {
         if (matches(name, entry.pattern)) {
             return entry.group;
@@ -124,7 +138,9 @@ std::optional<SmcKeyDescription> describeSensor(std::string_view key,
         const auto group = chipGroup(label);
         return SmcKeyDescription{std::string(label), group == G::other ? G::mainboard : group};
     }
-    const auto group = chipGroup(chip);
+    // A channel that names the battery (a handheld's "Battery Temp") is the battery's, whatever
+    // chip reports it.
+    const auto group = matches(folded(label), "*battery*") ? G::battery : chipGroup(chip);
     return SmcKeyDescription{isStem(label) ? std::string(chip.substr(0, chip.find_first_of("@#"))) +
                                                  " " + std::string(label)
                                            : std::string(label),

@@ -58,6 +58,16 @@ constexpr std::array catalogue{
     Entry{"TaRT", "Airflow right", G::ambient},
     Entry{"Ta??", "Airflow", G::ambient},
     Entry{"Ts??", "Palm rest", G::surface},
+    // Families by the prefixes that say for sure what they measure (the Intel Macs' TC0F, TCSA,
+    // TA0V, TM0V, TW1P, …), after every exact key; any other key stays unnamed, not guessed.
+    Entry{"TC0F", "CPU die", G::cpu},
+    Entry{"TCG?", "CPU graphics", G::gpu},
+    Entry{"TC??", "CPU", G::cpu},
+    Entry{"TM??", "Memory", G::memory},
+    Entry{"TW??", "Wireless", G::wireless},
+    Entry{"TA??", "Ambient", G::ambient},
+    Entry{"TS??", "Skin", G::surface},
+    Entry{"TT??", "Thunderbolt", G::mainboard},
 };
 
 bool isDigit(char c) {

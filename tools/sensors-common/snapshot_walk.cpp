@@ -114,7 +114,10 @@ std::optional<double> Series::limit(platform::SensorLimit which) const {
         return fan->maximumRPM;
     }
     const Detail* found = detail();
-    return found ? found->*sensorLimitMembers[static_cast<std::size_t>(which)] : std::nullopt;
+    const auto limit =
+        found ? found->*sensorLimitMembers[static_cast<std::size_t>(which)] : std::nullopt;
+    // An SMC fan has no `sensors` entry: its minimum is its own.
+    return !limit && which == platform::SensorLimit::min && fan ? fan->minimumRPM : limit;
 }
 
 void walkSnapshot(const SensorSnapshot& snapshot, const std::function<void(const Series&)>& visit) {

@@ -26,7 +26,7 @@ namespace brivane::cli {
 // Which reading of the document a series is, in the order walkSnapshot yields them.
 enum class Figure {
     temperature,        // temperatures[]
-    fan,                // fans[]: its speed; the record carries its id and maximum
+    fan,                // fans[]: its speed; the record carries its id, maximum and minimum
     power,              // power[]: watts, or volts for the battery's voltage
     graphics,           // graphics: `part` "device", "renderer" or "tiler"
     accessory,          // accessories[]: a level; the record carries its part
@@ -71,7 +71,8 @@ struct Series {
     bool listedElsewhere() const {
         return figure == Figure::sensor && kind && platform::infoOf(*kind).listed;
     }
-    // A limit of the input, absent when its driver has none; a fan's maximum is its own.
+    // A limit of the input, absent when its driver has none; a fan's maximum is its own, and
+    // so is its minimum when no `sensors` entry has one.
     std::optional<double> limit(platform::SensorLimit which) const;
 
     // Set by the walk: the entry of Figure::sensor, the lookup of the others.

@@ -10,6 +10,8 @@
 #include "backends/posix/system/spawn_tool_runner.h"
 #include "backends/posix/system/xdg_workspace.h"
 
+#include <mutex>
+
 namespace brivane::platform {
 namespace {
 
@@ -25,9 +27,19 @@ std::shared_ptr<HardwareMonitor> makeDefaultHardwareMonitor() {
     return std::make_shared<linux_backend::HwmonHardwareMonitor>("/sys", sensorSetup());
 }
 
+// One per agent, however many readers ask: each counter is read once, and the energy back end
+// is one source in the snapshot, not one per reader.
 std::shared_ptr<IOReportSource> makeDefaultIOReportSource() {
-    return std::make_shared<linux_backend::SysfsIOReportSource>(
-        "/sys", ::pread, "/proc", linux_backend::CpuSampling{}, sensorSetup());
+    static std::mutex mutex;
+    static std::weak_ptr<IOReportSource> shared;
+    const std::lock_guard lock(mutex);
+    auto source = shared.lock();
+    if (!source) {
+        source = std::make_shared<linux_backend::SysfsIOReportSource>(
+            "/sys", ::pread, "/proc", linux_backend::CpuSampling{}, sensorSetup());
+        shared = source;
+    }
+    return source;
 }
 
 std::shared_ptr<const OperatingSystemVersionSource> makeDefaultOperatingSystemVersionSource() {

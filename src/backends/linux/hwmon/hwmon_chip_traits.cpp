@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 
 namespace brivane::platform::linux_backend {
 namespace {
@@ -17,8 +18,9 @@ constexpr std::array<std::string_view, 6> slowChips = {"dell_smm",         "dell
 // Winbond (w83627ehf, w83627hf), Fintek (f71882fg).
 constexpr std::array<std::string_view, 5> superIOPrefixes = {"nct6", "it8", "w836", "w837", "f718"};
 
-constexpr std::array<std::string_view, 6> processorChips = {
-    "coretemp", "k10temp", "k8temp", "zenpower", "cpu_thermal", "via_cputemp"};
+// An ARM server's SoC monitor (X-Gene, Ampere) among them.
+constexpr std::array<std::string_view, 7> processorChips = {
+    "coretemp", "k10temp", "k8temp", "zenpower", "cpu_thermal", "via_cputemp", "apm_xgene"};
 
 struct Powered {
     std::string_view name;
@@ -59,8 +61,15 @@ ChipTraits chipTraits(std::string_view name) {
     return traits;
 }
 
-bool isGhostTemperature(double celsius, std::optional<double> hottestProcessor) {
-    return celsius > std::max(hottestProcessor.value_or(kGhostFloor), kGhostFloor) + kGhostMargin;
+bool isGhostTemperature(double celsius, std::optional<double> hottestProcessor,
+                        std::optional<double> hiddenAt) {
+    const double limit = hottestProcessor
+                             ? std::max(*hottestProcessor, kCoolProcessor) + kGhostMargin
+                             : kGhostCeiling;
+    if (celsius > limit) {
+        return true;
+    }
+    return hiddenAt && std::abs(celsius - *hiddenAt) < kGhostMove;
 }
 
 bool isPlausibleFanSpeed(double rpm) {

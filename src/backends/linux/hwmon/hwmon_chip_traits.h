@@ -33,13 +33,22 @@ struct ChipTraits {
 
 ChipTraits chipTraits(std::string_view name);
 
-// An input of a board chip counts as unconnected when it reads more than kGhostMargin degrees
-// above the hottest processor sensor of the same snapshot (kGhostFloor when none gives a
-// value, or when they are cooler): an unconnected CPUTIN at +123.5 °C beside a package at
-// 33 °C. A real board sensor (socket, VRM, chipset) stays far closer to the processor.
+// Board chips list inputs nothing is connected to, which read garbage: a CPUTIN at +123.5 °C,
+// an AUXTIN at 95 °C beside a processor at 45 °C. An input of theirs is hidden from a snapshot
+// on which it reads more than kGhostMargin degrees above the hottest processor sensor (taken
+// as kCoolProcessor when cooler; above kGhostCeiling when no processor sensor reads), and is
+// shown again on a later snapshot where it no longer does and has moved at least kGhostMove
+// degrees from the reading that hid it. An unconnected input holds its garbage; a real sensor
+// (a voltage regulator still hot after a load the processor has already shed) cools, so it is
+// hidden for a while, not for the agent's life.
 inline constexpr double kGhostMargin = 40;
-inline constexpr double kGhostFloor = 60;
-bool isGhostTemperature(double celsius, std::optional<double> hottestProcessor);
+inline constexpr double kCoolProcessor = 45;
+inline constexpr double kGhostCeiling = 100;
+inline constexpr double kGhostMove = 10;
+// Whether an input reading `celsius` is hidden on this snapshot; `hiddenAt` is the reading that
+// hid it, when it is hidden already.
+bool isGhostTemperature(double celsius, std::optional<double> hottestProcessor,
+                        std::optional<double> hiddenAt = std::nullopt);
 
 // Fans outside 0 to this many RPM are read errors (a 10^18 RPM fan does not exist).
 inline constexpr double kFanCeiling = 50000;

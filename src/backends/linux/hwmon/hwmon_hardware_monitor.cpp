@@ -2,6 +2,7 @@
 
 #include "backends/linux/hwmon/hwmon_chip_traits.h"
 #include "backends/linux/hwmon/hwmon_naming.h"
+#include "backends/linux/hwmon/unset_limits.h"
 
 #include <algorithm>
 
@@ -15,9 +16,9 @@ std::optional<double> celsiusOf(std::optional<std::int64_t> millidegrees) {
     return static_cast<double>(*millidegrees) / 1000;
 }
 
-// An input's value in its unit; absent for a temperature's "no reading" marker.
+// A value or limit in its kind's unit.
 std::optional<double> scaled(SensorKind kind, std::optional<std::int64_t> raw) {
-    if (!raw || (kind == SensorKind::temperature && isTemperatureSentinel(*raw))) {
+    if (!raw) {
         return std::nullopt;
     }
     const auto& hwmon = infoOf(kind).hwmon;
@@ -42,7 +43,8 @@ void HwmonHardwareMonitor::adopt(const MonitorCatalog& catalog) {
         turned_.push_back(turnedFans_.contains(fan.name));
     }
     for (const auto& temperature : catalog.temperatures) {
-        ghosts_.push_back(ghostKeys_.contains(temperature.key));
+        const auto ghost = ghostKeys_.find(temperature.key);
+        ghosts_.push_back(ghost == ghostKeys_.end() ? std::nullopt : std::optional(ghost->second));
     }
     sample_.temperatures.reserve(catalog.temperatures.size());
     sample_.fans.reserve(catalog.fans.size());
@@ -85,13 +87,22 @@ const MonitorSample& HwmonHardwareMonitor::sample() {
     for (std::size_t i = 0; i < held_->temperatures.size(); ++i) {
         const auto& temperature = held_->temperatures[i];
         const auto celsius = celsiusOf(channels.value(temperature.channel));
-        if (!celsius || ghosts_[i]) {
-            continue;
+        if (!celsius || !isPlausibleCelsius(*celsius)) {
+            continue; // an unplugged probe's -40 °C is no reading, here and in `sensors`
         }
-        if (temperature.board && isGhostTemperature(*celsius, hottest)) {
-            ghosts_[i] = true;
-            ghostKeys_.insert(temperature.key);
-            continue;
+        // Judged again on every snapshot: a real sensor hidden once comes back.
+        if (temperature.board) {
+            if (isGhostTemperature(*celsius, hottest, ghosts_[i])) {
+                if (!ghosts_[i]) {
+                    ghosts_[i] = *celsius;
+                    ghostKeys_.insert_or_assign(temperature.key, *celsius);
+                }
+                continue;
+            }
+            if (ghosts_[i]) {
+                ghosts_[i].reset();
+                ghostKeys_.erase(temperature.key);
+            }
         }
         shownTemperatures_[i] = true;
         sample_.temperatures.push_back({temperature.key, *celsius});
@@ -110,16 +121,16 @@ const MonitorSample& HwmonHardwareMonitor::sample() {
             turned_[i] = true;
             turnedFans_.insert(fan.name);
         }
-        std::optional<double> maximum;
-        if (fan.maximum) {
-            // A maximum of 0 is a driver that does not know it.
-            const auto value = channels.value(*fan.maximum);
-            if (value && *value > 0 && isPlausibleFanSpeed(static_cast<double>(*value))) {
-                maximum = static_cast<double>(*value);
-            }
-        }
+        // A maximum of 0 is a driver that does not know it; a minimum of 0 lets the fan stop.
+        const auto speed = [&](std::optional<std::size_t> channel, bool zero) {
+            const auto value = channel ? channels.value(*channel) : std::nullopt;
+            return value && (zero || *value > 0) && isPlausibleFanSpeed(static_cast<double>(*value))
+                       ? std::optional(static_cast<double>(*value))
+                       : std::nullopt;
+        };
         shownFans_[i] = true;
-        sample_.fans.push_back({fanIds_[i], fan.name, static_cast<double>(*rpm), maximum});
+        sample_.fans.push_back({fanIds_[i], fan.name, static_cast<double>(*rpm),
+                                speed(fan.maximum, false), speed(fan.minimum, true)});
     }
 
     // Of several cards, the busiest one's power fills the shared key, as the snapshot's
@@ -168,10 +179,15 @@ void HwmonHardwareMonitor::addSensors(const ChannelSet& channels) {
         if (!sensor.flagOnly) {
             shown.value = *value;
         }
+        RawLimits limits{};
         for (std::size_t i = 0; i < sensor.limits.size(); ++i) {
             if (sensor.limits[i]) {
-                shown.limits[i] = scaled(sensor.kind, channels.value(*sensor.limits[i]));
+                limits[i] = channels.value(*sensor.limits[i]);
             }
+        }
+        limits = withoutUnsetLimits(sensor.driver, sensor.kind, limits);
+        for (std::size_t i = 0; i < sensor.limits.size(); ++i) {
+            shown.limits[i] = scaled(sensor.kind, limits[i]);
             if (sensor.alarms[i]) {
                 if (const auto raised = channels.value(*sensor.alarms[i])) {
                     shown.alarms[i] = *raised != 0;

@@ -127,6 +127,7 @@ discoverMonitors(const std::shared_ptr<ChannelSet>& channels) {
             }
             auto& sensor = catalog->sensors.emplace_back();
             sensor.kind = channel.kind;
+            sensor.driver = chip.identity.name;
             sensor.channel = *value;
             sensor.flagOnly = channel.flagOnly;
             extras.push_back({catalog->sensors.size() - 1, &channel, pace, guard});
@@ -137,11 +138,13 @@ discoverMonitors(const std::shared_ptr<ChannelSet>& channels) {
                     {names[i] + "/" + label, *value, traits.listsEveryHeader, traits.cpu});
                 break;
             case SensorKind::fan: {
-                const std::string& file = channel.limit(SensorLimit::max);
-                const auto maximum = file.empty() ? std::nullopt : channels->add(file, pace, guard);
+                const auto limit = [&](SensorLimit which) {
+                    const std::string& file = channel.limit(which);
+                    return file.empty() ? std::nullopt : channels->add(file, pace, guard);
+                };
                 sensor.listed = catalog->fans.size();
-                catalog->fans.push_back(
-                    {names[i] + "/" + label, *value, maximum, traits.listsEveryHeader});
+                catalog->fans.push_back({names[i] + "/" + label, *value, limit(SensorLimit::max),
+                                         limit(SensorLimit::min), traits.listsEveryHeader});
                 break;
             }
             case SensorKind::power:

@@ -26,6 +26,7 @@ struct MonitorCatalog {
         std::string name; // "<chip>/<label>"
         std::size_t channel = 0;
         std::optional<std::size_t> maximum;
+        std::optional<std::size_t> minimum;
         bool board = false;
     };
     struct Power {
@@ -39,6 +40,7 @@ struct MonitorCatalog {
     // only while its entry above (`listed`) is.
     struct Sensor {
         std::string key;
+        std::string driver; // the chip's name attribute, which the unset limits depend on
         SensorKind kind = SensorKind::temperature;
         std::size_t channel = 0;
         std::optional<std::size_t> listed; // in temperatures or fans

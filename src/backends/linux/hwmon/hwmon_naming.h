@@ -55,7 +55,7 @@ DeviceAddress deviceAddressOf(std::string_view linkTarget);
 std::string_view pciFunctionFolder(std::string_view path);
 
 // Whether a hwmon node belongs to a power supply (".../power_supply/BAT0/hwmon4"): the supply
-// core registers one for every supply with a temperature, which the battery already reports.
+// core registers one for every supply with a temperature, voltage or current.
 bool belongsToPowerSupply(std::string_view linkTarget);
 
 // A chip name that can stand before the '/' of a key and the ' ' of a fan name: '%', '/' and

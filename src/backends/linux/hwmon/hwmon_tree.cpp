@@ -108,8 +108,11 @@ std::vector<HwmonChip> listHwmonChips(const posix::RootedDirectory& sys,
     for (auto& node : listHwmonNodes(sys)) {
         const std::string& base = node.folder;
         const std::string device = base + "/device";
-        if (belongsToPowerSupply(node.identity.linkTarget)) {
-            continue; // the supply's own twin: its battery reports the same temperature
+        // A battery's own twin: the battery (or the accessory it powers) reports its figures. A
+        // charger's, a USB-C port's or a mains adapter's is a chip like any other.
+        if (belongsToPowerSupply(node.identity.linkTarget) &&
+            text(sys, device + "/type").value_or("Battery") == "Battery") {
+            continue;
         }
         if (node.identity.name.empty()) {
             // Drivers registered the old way name the chip in its device folder.
@@ -138,10 +141,10 @@ std::vector<HwmonChip> listHwmonChips(const posix::RootedDirectory& sys,
                 return at == paths.end() ? std::string() : *at;
             };
             if (channel.input.empty() && !listed) {
-                // A flag without a reading; a power limit without one (an Arc card's PL1 and
-                // PL4: it counts energy instead).
+                // A flag without a reading; a limit without one (an Arc card's PL1 and PL4: it
+                // counts energy instead; a dedicated charger's current limit).
                 channel.input = first(channel.alarms);
-                if (channel.input.empty() && kind == SensorKind::power) {
+                if (channel.input.empty()) {
                     channel.input = first(channel.limits);
                 }
                 channel.flagOnly = !channel.input.empty();

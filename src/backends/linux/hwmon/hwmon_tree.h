@@ -18,8 +18,9 @@ struct HwmonChannel {
     unsigned index = 0;
     std::optional<std::string> label;
     // Power: "_input", else "_average". A voltage, current, power or intrusion channel with
-    // alarms and no input (a board's under-voltage flag) is read by its first alarm file, a
-    // power channel with limits alone (a card's power limits) by its first limit: flagOnly.
+    // alarms and no input (a board's under-voltage flag) is read by its first alarm file, one
+    // with limits alone (a card's power limits, a charger's current limit) by its first limit:
+    // flagOnly.
     std::string input;
     bool flagOnly = false;
     // The kind's limits and alarms (limitItem, alarmItem) and its fault flag.
@@ -57,7 +58,8 @@ std::vector<HwmonNode> listHwmonNodes(const posix::RootedDirectory& sys);
 // order; the others' files are not walked. A chip's files may sit in its node or, for
 // drivers registered the old way, in its device folder; the node's own file wins. Channels
 // without an input, or that the kernel marks faulty or disabled, are left out, and so are a
-// chip without a name and a power supply's twin chip.
+// chip without a name and the twin chip of a battery (a supply of type Battery; a charger's
+// twin is a chip like any other).
 std::vector<HwmonChip> listHwmonChips(const posix::RootedDirectory& sys,
                                       bool (*wanted)(std::string_view name) = nullptr);
 

@@ -1,3 +1,4 @@
+#include "backends/linux/hwmon/hwmon_chip_traits.h"
 #include "backends/linux/hwmon/hwmon_hardware_monitor.h"
 #include "backends/linux/hwmon/hwmon_naming.h"
 #include "backends/linux/hwmon/hwmon_smc_transport.h"
@@ -213,7 +214,8 @@ std::vector<std::string> sensorsOf(const MonitorSample& sample) {
 }
 
 // Every input with its limits and flags, ghosts and empty headers left out as above, a flag
-// or a limit without an input (a Pi's under-voltage, an Arc card's power limits) included;
+// or a limit without an input (a Pi's under-voltage, an Arc card's power limits, a voltage's
+// maximum alone) included;
 // limits are read once a minute.
 TEST(HwmonHardwareMonitor, InputsOfEveryTypeWithLimitsAndAlarms) {
     testing::TempDir sys;
@@ -233,21 +235,29 @@ TEST(HwmonHardwareMonitor, InputsOfEveryTypeWithLimitsAndAlarms) {
         return sensorsOf(monitor.sample());
     };
     const std::string nct = "devices/platform/nct6775.656/hwmon/hwmon0/";
-    EXPECT_EQ(tick(1),
-              (std::vector<std::string>{"amdgpu@0000:0b:00.0/edge temperature 45celsius",
-                                        "amdgpu@0000:0b:00.0/PPT power 19watts",
-                                        "i915@0000:03:00.0/power1 power max=190 crit=400",
-                                        "k10temp@0000:00:18.3/Tctl temperature 33celsius",
-                                        "nct6798/SYSTIN temperature 31celsius max=80 !alarm=0",
-                                        "nct6798/fan1 fan 1200rpm min=300 !alarm=0",
-                                        "nct6798/in0 voltage 1.104volts min=1.2 max=1.744 !alarm=1",
-                                        "nct6798/intrusion0 intrusion !alarm=1",
-                                        "nvme@0000:01:00.0/Composite temperature 38.85celsius",
-                                        "nvme@0000:04:00.0/Composite temperature 41.85celsius",
-                                        "rpi_volt/in0 voltage !lcrit=1"}));
+    EXPECT_EQ(tick(1), (std::vector<std::string>{
+                           "amdgpu@0000:0b:00.0/edge temperature 45celsius",
+                           "amdgpu@0000:0b:00.0/PPT power 19watts",
+                           "i915@0000:03:00.0/power1 power max=190 crit=400",
+                           "k10temp@0000:00:18.3/Tctl temperature 33celsius",
+                           "nct6798/SYSTIN temperature 31celsius max=80 !alarm=0",
+                           "nct6798/fan1 fan 1200rpm min=300 !alarm=0",
+                           "nct6798/in0 voltage 1.104volts min=1.2 max=1.744 !alarm=1",
+                           "nct6798/in1 voltage max=1", "nct6798/intrusion0 intrusion !alarm=1",
+                           "nvme@0000:01:00.0/Composite temperature 38.85celsius",
+                           "nvme@0000:04:00.0/Composite temperature 41.85celsius",
+                           "rpi_volt/in0 voltage !lcrit=1"}));
     sys.writeFiles(nct, "in0_input=1300;in0_min=1000;in0_alarm=0");
     EXPECT_EQ(tick(30)[6], "nct6798/in0 voltage 1.3volts min=1.2 max=1.744 !alarm=0");
     EXPECT_EQ(tick(31)[6], "nct6798/in0 voltage 1.3volts min=1 max=1.744 !alarm=0");
+}
+
+// Judged on every snapshot: a floating input stays hidden, a cooling regulator comes back.
+TEST(HwmonChipTraits, UnconnectedInputsAreJudgedOnEverySnapshot) {
+    EXPECT_TRUE(isGhostTemperature(95, 45));
+    EXPECT_TRUE(isGhostTemperature(95, 70, 95));  // the processor heats up, the input holds
+    EXPECT_TRUE(isGhostTemperature(80, 50, 86));  // a regulator cooling, by less than 10 °C
+    EXPECT_FALSE(isGhostTemperature(75, 50, 86)); // by 11 °C: a sensor after all
 }
 
 // A chip on a runtime-suspended PCI device is not read at all (a read would wake it) and shows
