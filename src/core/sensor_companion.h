@@ -117,7 +117,12 @@ private:
     const std::vector<std::string>& discoveredTemperatureKeys();
     BatteryReadings batteryReadings();
     std::vector<SensorSnapshot::FanReading> fans(const platform::MonitorSample& monitors);
-    std::optional<SensorSnapshot::GraphicsReading> graphics();
+    // The first accelerator's utilisation that is usable, and every accelerator as a card.
+    struct GraphicsReadings {
+        std::optional<SensorSnapshot::GraphicsReading> first;
+        std::optional<std::vector<SensorSnapshot::GpuReading>> cards;
+    };
+    GraphicsReadings graphics();
     const std::vector<SensorSnapshot::AccessoryReading>& accessories();
 
     // Fields in the order the service is built.

@@ -1,4 +1,5 @@
 #include "core/battery_essentials.h"
+#include "core/graphics_cards.h"
 #include "core/sensor_companion.h"
 #include "core/sensor_details.h"
 #include "platform/registry_names.h"
@@ -128,7 +129,8 @@ SensorSnapshot SensorCompanion::assembleSnapshot() {
         power.push_back({std::string(key::batteryVoltage), *battery.voltage});
     }
 
-    snapshot.graphics = graphics();
+    auto graphicsReadings = graphics();
+    snapshot.graphics = graphicsReadings.first;
     snapshot.accessories = accessories();
     snapshot.supportsProcessDetails = true;
     snapshot.supportsStorageHealth = true;
@@ -142,6 +144,7 @@ SensorSnapshot SensorCompanion::assembleSnapshot() {
         }
     }
     snapshot.sensors = sensorDetails(monitors.sensors);
+    snapshot.gpus = std::move(graphicsReadings.cards);
     return snapshot;
 }
 
@@ -212,20 +215,24 @@ SensorCompanion::fans(const platform::MonitorSample& monitors) {
     return result;
 }
 
-std::optional<SensorSnapshot::GraphicsReading> SensorCompanion::graphics() {
+SensorCompanion::GraphicsReadings SensorCompanion::graphics() {
     namespace statistic = platform::accelerator_statistic;
+    GraphicsReadings readings;
     const auto accelerators = registry_->matchingEntries(platform::registry_class::accelerator);
     if (!accelerators) {
-        return std::nullopt;
+        return readings;
     }
+    // The walk goes on past the first usable accelerator only to list the cards.
+    std::vector<SensorSnapshot::GpuReading> cards;
     while (const auto entry = accelerators->next()) {
         const auto ioClass = entry->stringProperty(platform::accelerator_property::ioClass);
         if (!ioClass || !registry_->isGraphicsAcceleratorClass(*ioClass)) {
             continue;
         }
+        cards.push_back(graphicsCard(*entry, *ioClass));
         const auto* statistics =
             entry->dictionaryProperty(platform::accelerator_property::statistics);
-        if (!statistics) {
+        if (!statistics || readings.first) {
             continue;
         }
         auto overall = percentage(*statistics, statistic::deviceUtilization);
@@ -235,11 +242,15 @@ std::optional<SensorSnapshot::GraphicsReading> SensorCompanion::graphics() {
         if (!overall) {
             continue;
         }
-        return SensorSnapshot::GraphicsReading{
+        readings.first = SensorSnapshot::GraphicsReading{
             *overall / 100, fraction(*statistics, statistic::rendererUtilization),
             fraction(*statistics, statistic::tilerUtilization)};
     }
-    return std::nullopt;
+    if (!cards.empty()) {
+        orderGraphicsCards(cards);
+        readings.cards = std::move(cards);
+    }
+    return readings;
 }
 
 const std::vector<SensorSnapshot::AccessoryReading>& SensorCompanion::accessories() {

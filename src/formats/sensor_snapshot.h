@@ -140,6 +140,23 @@ struct SensorSnapshot {
         bool operator==(const SensorDetail&) const = default;
     };
     std::optional<std::vector<SensorDetail>> sensors{};
+    // Beyond the original document too: every graphics card, in the order of its PCI address
+    // (cards without one after those, in the registry's order), with what its driver tells.
+    // `graphics` above stays the busiest card's utilisation.
+    struct GpuReading {
+        std::optional<std::string> card{};         // the kernel's name: "card1"
+        std::optional<std::string> pciAddress{};   // "0000:03:00.0", stable across boots
+        std::string driver{};                      // "amdgpu", "i915", "xe", "nvidia", …
+        std::optional<bool> asleep{};              // true while the card is runtime-suspended
+        std::optional<double> utilization{};       // busy share, 0 to 1
+        std::optional<std::int64_t> memoryUsed{};  // bytes of the card's memory in use
+        std::optional<std::int64_t> memoryTotal{}; // bytes of the card's memory
+        std::optional<double> power{};             // watts the card draws
+        std::optional<double> temperature{};       // degrees Celsius
+
+        bool operator==(const GpuReading&) const = default;
+    };
+    std::optional<std::vector<GpuReading>> gpus{};
 
     bool operator==(const SensorSnapshot&) const = default;
 };

@@ -65,6 +65,19 @@ template <> struct Fields<SensorSnapshot::SensorDetail> {
         field("fault", &R::fault)};
 };
 
+template <> struct Fields<SensorSnapshot::GpuReading> {
+    using R = SensorSnapshot::GpuReading;
+    static constexpr auto list = std::tuple{field("card", &R::card),
+                                            field("pciAddress", &R::pciAddress),
+                                            field("driver", &R::driver),
+                                            field("asleep", &R::asleep),
+                                            field("utilization", &R::utilization),
+                                            field("memoryUsed", &R::memoryUsed),
+                                            field("memoryTotal", &R::memoryTotal),
+                                            field("power", &R::power),
+                                            field("temperature", &R::temperature)};
+};
+
 template <> struct Fields<SensorSnapshot> {
     using R = SensorSnapshot;
     static constexpr auto list =
@@ -83,7 +96,8 @@ template <> struct Fields<SensorSnapshot> {
                    field("battery", &R::battery),
                    field("energy", &R::energy),
                    field("sources", &R::sources),
-                   field("sensors", &R::sensors)};
+                   field("sensors", &R::sensors),
+                   field("gpus", &R::gpus)};
 };
 
 } // namespace brivane

@@ -42,6 +42,12 @@ namespace accelerator_property {
 inline constexpr std::string_view ioClass = "IOClass";
 // Dictionary: the figures below.
 inline constexpr std::string_view statistics = "PerformanceStatistics";
+// Where the platform names its cards (Linux): string, the kernel's name ("card1").
+inline constexpr std::string_view card = "CardName";
+// String: the card's PCI address ("0000:03:00.0").
+inline constexpr std::string_view pciAddress = "PCIAddress";
+// Number: 1 while the card sleeps (runtime-suspended, none of its figures read), else 0.
+inline constexpr std::string_view asleep = "Asleep";
 } // namespace accelerator_property
 
 // Numbers in an accelerator's statistics, each a percentage from 0 to 100.
@@ -52,5 +58,15 @@ inline constexpr std::string_view gpuActivity = "GPU Activity(%)";
 inline constexpr std::string_view rendererUtilization = "Renderer Utilization %";
 inline constexpr std::string_view tilerUtilization = "Tiler Utilization %";
 } // namespace accelerator_statistic
+
+// Further numbers in an accelerator's statistics, each in its own unit.
+namespace accelerator_figure {
+// Bytes of the accelerator's memory in use, and of all of it.
+inline constexpr std::string_view memoryInUse = "In use system memory";
+inline constexpr std::string_view memoryTotal = "Total system memory";
+// Watts the card draws, and its temperature in degrees Celsius.
+inline constexpr std::string_view power = "Power (W)";
+inline constexpr std::string_view temperature = "Temperature (C)";
+} // namespace accelerator_figure
 
 } // namespace brivane::platform

@@ -642,6 +642,47 @@ TEST_F(SnapshotAssembly, GraphicsComesFromTheFirstUsableAGXAccelerator) {
     EXPECT_EQ(snapshot().graphics, std::nullopt);
 }
 
+// Every card in PCI-address order, whatever order the registry gives (busiest first on Linux);
+// `graphics` stays the first usable one. A sleeping card is idle and shows nothing unread, and
+// figures outside what a card can show are left out.
+TEST_F(SnapshotAssembly, EveryCardIsListedInAddressOrderAndTheBusiestStaysInGraphics) {
+    using Gpu = SensorSnapshot::GpuReading;
+    const auto card = [](std::string driver, std::string address, double asleep,
+                         RegistryDictionary statistics) {
+        return SimProperties{{"IOClass", driver},
+                             {"CardName", "card" + address.substr(6, 1)},
+                             {"PCIAddress", address},
+                             {"Asleep", asleep},
+                             {"PerformanceStatistics", statistics}};
+    };
+    restart();
+    auto& registry = *harness.registry;
+    registry.add("IOAccelerator", card("AGX nvidia", "0000:01:00.0", 0,
+                                       {{"Device Utilization %", 42.0},
+                                        {"In use system memory", 1073741824.0},
+                                        {"Total system memory", 8589934592.0},
+                                        {"Power (W)", 35.5},
+                                        {"Temperature (C)", 51.0}}));
+    registry.add("IOAccelerator", card("AGX i915", "0000:00:02.0", 0,
+                                       {{"Device Utilization %", 12.0},
+                                        {"In use system memory", 9e9},
+                                        {"Total system memory", 1e9},
+                                        {"Temperature (C)", 200.0}}));
+    registry.add("IOAccelerator", card("AGX amdgpu", "0000:03:00.0", 1,
+                                       {{"Device Utilization %", 0.0}, {"Power (W)", 9.0}}));
+    registry.add("IOAccelerator", {{"IOClass", std::string("simpledrm")}}); // no AGX: no card
+    registry.add("IOAccelerator", {{"IOClass", std::string("AGX")}});
+    const auto result = snapshot();
+    EXPECT_EQ(result.graphics, (SensorSnapshot::GraphicsReading{0.42, {}, {}}));
+    EXPECT_EQ(result.gpus,
+              (std::vector<Gpu>{
+                  {"card0", "0000:00:02.0", "AGX i915", false, 0.12, {}, 1000000000, {}, {}},
+                  {"card1", "0000:01:00.0", "AGX nvidia", false, 0.42, 1073741824, 8589934592, 35.5,
+                   51.0},
+                  {"card3", "0000:03:00.0", "AGX amdgpu", true, 0.0, {}, {}, {}, {}},
+                  {{}, {}, "AGX", {}, {}, {}, {}, {}, {}}}));
+}
+
 TEST_F(SnapshotAssembly, AccessoryToolRunsAtMostEveryThirtySecondsAndAFailedRunEmptiesTheList) {
     const std::string pmset = "/usr/bin/pmset";
     const std::vector<std::string> arguments = {"-g", "accps", "-xml"};

@@ -181,6 +181,22 @@ TEST(SensorsCli, ViewsShowTheDocumentsAsTablesAndSayWhyASectionIsEmpty) {
           "<  rpi_volt/in0  rpi_volt in0  mainboard        ALARM (under-voltage)>\n",
           "Chassis intrusion\n  sensor              name                group\n"
           "<  nct6798/intrusion0  nct6798 intrusion0  mainboard  ALARM (chassis opened)>\n"}},
+        {"every graphics card, the busiest in graphics, a sleeping one asleep",
+         Selector::snapshot,
+         "",
+         head +
+             R"("temperatures":[],"fans":[],"graphics":{"utilization":0.42},"gpus":[)"
+             R"({"card":"card0","pciAddress":"0000:00:02.0","driver":"i915","utilization":0.12},)"
+             R"({"card":"card2","pciAddress":"0000:01:00.0","driver":"nvidia","asleep":false,)"
+             R"("utilization":0.42,"memoryUsed":1073741824,"memoryTotal":8589934592,)"
+             R"("power":35.5,"temperature":81},{"card":"card1","pciAddress":"0000:03:00.0",)"
+             R"("driver":"amdgpu","asleep":true,"utilization":0}]})",
+         plain,
+         {"Graphics\n  unit    busy %\n  device    42.0\n\nGraphics cards\n",
+          "  card   address       driver  state   busy %  memory used    total     W     C\n"
+          "  card0  0000:00:02.0  i915              12.0\n"
+          "  card2  0000:01:00.0  nvidia  awake     42.0      1.0 GiB  8.0 GiB  35.5  81.0\n"
+          "  card1  0000:03:00.0  amdgpu  asleep     0.0\n"}},
         {"cpu",
          Selector::cpuDetails,
          "",

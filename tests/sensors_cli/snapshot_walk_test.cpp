@@ -80,7 +80,7 @@ std::string metricsOutput(const SensorSnapshot& snapshot) {
 // Every field of the document reaches the CLI's view and the metrics text (a change of it
 // changes them), unless it is left out of one on purpose.
 TEST(SnapshotWalk, EveryFieldReachesTheViewAndTheMetricsOrIsLeftOutForAReason) {
-    const std::map<std::string, std::string> leftOutOfMetrics = {
+    std::map<std::string, std::string> leftOutOfMetrics = {
         {"version", "the document's layout, not a reading"},
         {"helperUID", "who answered: a series would repeat the scrape's user label"},
         {"helperEffectiveUID", "who answered, as helperUID"},
@@ -91,6 +91,10 @@ TEST(SnapshotWalk, EveryFieldReachesTheViewAndTheMetricsOrIsLeftOutForAReason) {
         {"sensors.unit", "the family's name carries its kind's unit"},
         {"fans.minimumRPM", "its `sensors` entry's min stands for it (an SMC fan's has none)"},
     };
+    for (const auto* field : {"card", "pciAddress", "driver", "asleep", "utilization", "memoryUsed",
+                              "memoryTotal", "power", "temperature"}) {
+        leftOutOfMetrics.emplace(std::string("gpus.") + field, "no per-card series yet");
+    }
     const std::map<std::string, std::string> leftOutOfView = {
         {"energy.key", "counters since the agent started: the power section shows their rates"},
         {"energy.value", "as energy.key"},
@@ -136,6 +140,12 @@ TEST(SnapshotWalk, EachReadingIsASeriesWithItsNameKindUnitAndLimits) {
         {{.key = "k10temp/Tctl", .type = "temperature", .unit = "celsius", .value = 60, .crit = 95},
          {.key = "nct/in0", .type = "voltage", .unit = "volts"},
          {.key = "x/flux1", .type = "flux", .unit = "webers", .value = 3}}};
+    snapshot.gpus = {{{.card = "card1",
+                       .pciAddress = "0000:03:00.0",
+                       .driver = "amdgpu",
+                       .asleep = true,
+                       .utilization = 0},
+                      {.card = "card0", .driver = "i915", .temperature = 50}}};
     std::vector<std::string> seen;
     walkSnapshot(snapshot, [&](const Series& series) {
         std::ostringstream line;
@@ -155,7 +165,9 @@ TEST(SnapshotWalk, EachReadingIsASeriesWithItsNameKindUnitAndLimits) {
                         "BatteryVoltage|voltage|volts|12.5", "battery/level||ratio|0.5",
                         "battery/state|||gapcharging",
                         "k10temp/Tctl|temperature|celsius|60 crit=95 listed",
-                        "nct/in0|voltage|volts|gap", "x/flux1|new flux|webers|3"}));
+                        "nct/in0|voltage|volts|gap", "x/flux1|new flux|webers|3",
+                        "gpu/0000:03:00.0/state|||1asleep", "gpu/0000:03:00.0/utilization||ratio|0",
+                        "gpu/card0/state|||gap", "gpu/card0/temperature|temperature|celsius|50"}));
 }
 
 } // namespace

@@ -179,6 +179,11 @@ public:
             return; // for the metrics (tests/sensors_cli/snapshot_walk_test.cpp says why)
         case Figure::sensor:
             return addSensor(series);
+        case Figure::gpu:
+            if (series.part == "state") {
+                addCard(*series.gpu);
+            }
+            return; // the card's row shows its figures
         }
     }
 
@@ -190,6 +195,9 @@ public:
         out.sections.push_back(std::move(power_));
         out.sections.push_back(std::move(battery_));
         out.sections.push_back(std::move(graphics_));
+        if (!cards_.rows.empty()) {
+            out.sections.push_back(std::move(cards_));
+        }
         out.sections.push_back(std::move(accessories_));
         // After the document's own sections, so that theirs keep their places in the JSON view.
         for (const auto& kind : platform::sensorKinds) {
@@ -212,6 +220,24 @@ private:
         }
         std::ranges::move(detailColumns(own.quantity, {"marks", ""}), std::back_inserter(columns));
         return own;
+    }
+
+    // A card's row: a sleeping card says so and shows nothing it did not read.
+    void addCard(const SensorSnapshot::GpuReading& card) {
+        const bool asleep = card.asleep.value_or(false);
+        const auto optional = [](const auto& value, auto cell) {
+            return value ? cell(*value) : ViewCell{};
+        };
+        const auto shownBytes = [](std::int64_t value) {
+            return bytes(static_cast<double>(value));
+        };
+        ViewRow row{{text(card.card), text(card.pciAddress), text(card.driver),
+                     card.asleep ? text(asleep ? "asleep" : "awake") : ViewCell{},
+                     optional(card.utilization, [](double v) { return number(v * 100, 1); }),
+                     optional(card.memoryUsed, shownBytes), optional(card.memoryTotal, shownBytes),
+                     optional(card.power, [](double v) { return number(v, 1); }),
+                     optional(card.temperature, [](double v) { return number(v, 1); })}};
+        cards_.rows.push_back(std::move(row));
     }
 
     // An input the other sections do not show, in the section of its kind; those of kinds of
@@ -241,6 +267,17 @@ private:
                           {{"unit", "unit"}, {"busyPercent", "busy %", Align::right}},
                           {},
                           "no graphics accelerator reports its utilisation"};
+    ViewSection cards_{"graphicsCards",
+                       "Graphics cards",
+                       {{"card", "card"},
+                        {"pciAddress", "address"},
+                        {"driver", "driver"},
+                        {"state", "state"},
+                        {"busyPercent", "busy %", Align::right},
+                        {"memoryUsedBytes", "memory used", Align::right},
+                        {"memoryTotalBytes", "total", Align::right},
+                        {"watts", "W", Align::right},
+                        {"celsius", celsius_.symbol, Align::right}}};
     ViewSection accessories_{
         "accessories",
         "Accessories",

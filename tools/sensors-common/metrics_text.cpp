@@ -269,6 +269,8 @@ public:
                                     *series.value);
         case Figure::sensor:
             return addSensor(series);
+        case Figure::gpu:
+            return; // no per-card series yet (tests/sensors_cli/snapshot_walk_test.cpp)
         }
     }
 

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <string>
+#include <tuple>
 #include <unordered_map>
 #include <vector>
 
@@ -97,6 +98,43 @@ void walkBattery(const SensorSnapshot::BatteryReading& battery,
     if (battery.cycleCount) {
         visit(figure(Figure::batteryCycles, "battery/cycleCount", "cycles",
                      static_cast<double>(*battery.cycleCount)));
+    }
+}
+
+// A card's state ("asleep", "awake": 1 or 0; a gap when it does not say), then its figures.
+void walkCard(const SensorSnapshot::GpuReading& card,
+              const std::function<void(const Series&)>& visit) {
+    const std::string id = "gpu/" + card.pciAddress.value_or(card.card.value_or(card.driver)) + "/";
+    std::string name;
+    const auto yield = [&](std::string_view part, std::optional<SensorKind> kind,
+                           std::string_view unit, std::optional<double> value) {
+        name = id + std::string(part);
+        Series series = kind ? input(Figure::gpu, name, *kind, value.value_or(0))
+                             : figure(Figure::gpu, name, unit, value);
+        series.value = value;
+        series.part = part;
+        series.gpu = &card;
+        if (part == "state" && card.asleep) {
+            series.text = *card.asleep ? "asleep" : "awake";
+        }
+        visit(series);
+    };
+    const auto bytes = [](const std::optional<std::int64_t>& value) {
+        return value ? std::optional(static_cast<double>(*value)) : std::nullopt;
+    };
+    yield("state", std::nullopt, "",
+          card.asleep ? std::optional<double>(*card.asleep ? 1 : 0) : std::nullopt);
+    const std::tuple<std::string_view, std::optional<SensorKind>, std::string_view,
+                     std::optional<double>>
+        figures[] = {{"utilization", std::nullopt, "ratio", card.utilization},
+                     {"memoryUsed", std::nullopt, "bytes", bytes(card.memoryUsed)},
+                     {"memoryTotal", std::nullopt, "bytes", bytes(card.memoryTotal)},
+                     {"power", SensorKind::power, "", card.power},
+                     {"temperature", SensorKind::temperature, "", card.temperature}};
+    for (const auto& [part, kind, unit, value] : figures) {
+        if (value) {
+            yield(part, kind, unit, value);
+        }
     }
 }
 
@@ -194,6 +232,9 @@ void walkSnapshot(const SensorSnapshot& snapshot, const std::function<void(const
         series.value = detail.value;
         series.entry = &detail;
         visit(series);
+    }
+    for (const auto& card : orEmpty(snapshot.gpus)) {
+        walkCard(card, visit);
     }
 }
 

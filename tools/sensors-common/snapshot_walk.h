@@ -40,6 +40,9 @@ enum class Figure {
     energy,             // energy[]
     source,             // sources[]: 1 up, 0 down
     sensor,             // sensors[]: every input of the hardware monitors
+    gpu,                // gpus[]: a card's `part`, "state" first, always (the record carries
+                        // the card), then "utilization", "memoryUsed", "memoryTotal", "power"
+                        // and "temperature" where it has them
 };
 
 class ListedDetails; // the walk's index of the `sensors` member
@@ -48,7 +51,7 @@ struct Series {
     Figure figure = Figure::temperature;
     // Stable across snapshots: a reading's key, a fan's name ("F<id>" without one), and for
     // the figures without a key the member's path ("battery/level", "graphics/renderer",
-    // "accessory/<name>[/<part>]", "source/<name>").
+    // "accessory/<name>[/<part>]", "source/<name>", "gpu/<PCI address, else card>/<part>").
     std::string_view name;
     // The kind of a hardware input; none for the other figures and for a `sensors` entry of a
     // kind this client does not know (a newer agent's), whose `type` is its document's word.
@@ -56,10 +59,11 @@ struct Series {
     std::string_view type;
     std::string_view unit; // the document's unit word: "celsius", "volts", "ratio", "seconds"
     std::optional<double> value;
-    std::string_view text; // a figure in words (the battery's state), a source's name
+    std::string_view text; // a figure in words (the battery's or a card's state), a source's name
     std::string_view part; // of a graphics figure or an accessory
     const SensorSnapshot::FanReading* fan = nullptr;             // Figure::fan's record
     const SensorSnapshot::AccessoryReading* accessory = nullptr; // Figure::accessory's
+    const SensorSnapshot::GpuReading* gpu = nullptr;             // Figure::gpu's
 
     // The `sensors` entry with the input's limits, alarms and fault, if any: the entry itself
     // for Figure::sensor, else the first of the same key and the member's kind, looked up on

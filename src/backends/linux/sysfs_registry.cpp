@@ -2,6 +2,7 @@
 
 #include "backends/linux/gpu/drm_cards.h"
 #include "backends/linux/power/system_batteries.h"
+#include "backends/posix/system/monotonic_uptime_clock.h"
 #include "platform/registry_names.h"
 
 #include <algorithm>
@@ -51,29 +52,49 @@ private:
 
 class CardEntry final : public RegistryEntry {
 public:
-    explicit CardEntry(const CardUtilization& card) : driver_(card.driver) {
-        if (card.percent) {
-            statistics_.emplace(accelerator_statistic::deviceUtilization, *card.percent);
-        }
+    explicit CardEntry(const CardReading& card)
+        : driver_(card.driver), card_(card.card), pciAddress_(card.pciAddress),
+          asleep_(card.asleep ? 1 : 0) {
+        const auto put = [this](std::string_view key, const auto& value) {
+            if (value) {
+                statistics_.emplace(key, static_cast<double>(*value));
+            }
+        };
+        put(accelerator_statistic::deviceUtilization, card.percent);
+        put(accelerator_figure::memoryInUse, card.memoryUsed);
+        put(accelerator_figure::memoryTotal, card.memoryTotal);
+        put(accelerator_figure::power, card.watts);
+        put(accelerator_figure::temperature, card.celsius);
     }
 
-    std::optional<double> numberProperty(std::string_view) const override { return std::nullopt; }
+    std::optional<double> numberProperty(std::string_view name) const override {
+        return name == accelerator_property::asleep ? std::optional(asleep_) : std::nullopt;
+    }
     std::optional<std::string_view> stringProperty(std::string_view name) const override {
-        return name == accelerator_property::ioClass ? std::optional<std::string_view>(driver_)
-                                                     : std::nullopt;
+        if (name == accelerator_property::ioClass) {
+            return driver_;
+        }
+        if (name == accelerator_property::card) {
+            return card_;
+        }
+        if (name == accelerator_property::pciAddress && !pciAddress_.empty()) {
+            return pciAddress_;
+        }
+        return std::nullopt;
     }
     const RegistryDictionary* dictionaryProperty(std::string_view name) const override {
         return name == accelerator_property::statistics ? &statistics_ : nullptr;
     }
 
 private:
-    std::string driver_;
+    std::string driver_, card_, pciAddress_;
+    double asleep_;
     RegistryDictionary statistics_;
 };
 
 class CardIterator final : public RegistryIterator {
 public:
-    explicit CardIterator(std::vector<CardUtilization> cards) : cards_(std::move(cards)) {}
+    explicit CardIterator(std::vector<CardReading> cards) : cards_(std::move(cards)) {}
 
     std::unique_ptr<RegistryEntry> next() override {
         if (position_ >= cards_.size()) {
@@ -83,7 +104,7 @@ public:
     }
 
 private:
-    std::vector<CardUtilization> cards_;
+    std::vector<CardReading> cards_;
     std::size_t position_ = 0;
 };
 
@@ -95,12 +116,29 @@ struct SysfsRegistry::Catalog {
     DrmCards cards;
 };
 
+namespace {
+
+// The library is let go when reading stops.
+SensorPoller::Setup restingLetsGo(SensorPoller::Setup setup,
+                                  const std::shared_ptr<NvmlSession>& nvml) {
+    setup.resting = [weak = std::weak_ptr(nvml)] {
+        if (const auto session = weak.lock()) {
+            session->rest();
+        }
+    };
+    return setup;
+}
+
+} // namespace
+
 SysfsRegistry::SysfsRegistry(std::string sysRoot, SensorPoller::Setup setup,
                              std::string nvmlLibrary)
-    : poller_(
+    : nvml_(std::make_shared<NvmlSession>(
+          std::move(nvmlLibrary),
+          setup.clock ? setup.clock : std::make_shared<posix::MonotonicUptimeClock>())),
+      poller_(
           sysRoot,
-          [nvml = std::make_shared<NvmlLoader>(std::move(nvmlLibrary)),
-           activity = setup.cards](const std::shared_ptr<ChannelSet>& channels) {
+          [nvml = nvml_, activity = setup.cards](const std::shared_ptr<ChannelSet>& channels) {
               auto catalog = std::make_shared<Catalog>();
               catalog->channels = channels;
               catalog->batteries.discover(*channels);
@@ -108,9 +146,9 @@ SysfsRegistry::SysfsRegistry(std::string sysRoot, SensorPoller::Setup setup,
               return std::shared_ptr<const Catalog>(std::move(catalog));
           },
           // class/hwmon for a chip that measures the battery (system_batteries.h).
-          SensorPoller::Setup(setup).forBackEnd("registry",
-                                                {"class/power_supply", "class/drm", "class/hwmon"},
-                                                {"power_supply", "drm"})) {}
+          restingLetsGo(std::move(setup), nvml_)
+              .forBackEnd("registry", {"class/power_supply", "class/drm", "class/hwmon"},
+                          {"power_supply", "drm"})) {}
 
 std::unique_ptr<RegistryEntry> SysfsRegistry::firstEntry(std::string_view className) {
     if (className != registry_class::battery) {
@@ -124,8 +162,9 @@ std::unique_ptr<RegistryEntry> SysfsRegistry::firstEntry(std::string_view classN
 }
 
 std::unique_ptr<RegistryIterator> SysfsRegistry::matchingEntries(std::string_view className) {
-    std::vector<CardUtilization> cards;
+    std::vector<CardReading> cards;
     if (className == registry_class::accelerator) {
+        nvml_->noteRequest();
         if (const auto catalog = poller_.current()) {
             cards = catalog->cards.read(*catalog->channels);
         }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "backends/linux/gpu/nvml_session.h"
 #include "backends/linux/polling/sensor_poller.h"
 #include "platform/registry.h"
 
@@ -11,9 +12,10 @@ namespace brivane::platform::linux_backend {
 // - the battery: the power supplies of type Battery whose scope is System (no scope file means
 //   System) taken together, with the temperature from `temp` (tenths of a degree) and the
 //   voltage from `voltage_now` (microvolts) of the one that powers the machine;
-// - the accelerators: one entry per graphics card that tells how busy it is (drm_cards.h),
-//   busiest first, its class the driver and its statistics holding the device utilisation once
-//   the card has given a figure.
+// - the accelerators: one entry per graphics card that tells how busy it is or has a hwmon chip
+//   (drm_cards.h), busiest first, its class the driver, its name, PCI address and sleep as
+//   properties, and its statistics holding the device utilisation, memory, power and
+//   temperature once the card has given them.
 // Every other class has no entries. Every card listed reports graphics, whatever its driver.
 // The batteries' files are read by a SensorPoller, so a lookup never waits on a battery gauge;
 // batteries and cards are looked for again as they come and go.
@@ -31,6 +33,7 @@ public:
 
 private:
     struct Catalog;
+    std::shared_ptr<NvmlSession> nvml_;
     CatalogPoller<Catalog> poller_;
 };
 

@@ -6,6 +6,7 @@
 #include <array>
 #include <chrono>
 #include <cmath>
+#include <mutex>
 
 namespace brivane::platform::linux_backend {
 
@@ -57,18 +58,15 @@ std::optional<double> busyFromIdle(std::uint64_t idleBefore, std::uint64_t idleA
     return std::clamp(1.0 - idle, 0.0, 1.0);
 }
 
-std::optional<double> NvmlLoader::utilizationPercent(const std::string& pciAddress) {
-    const std::lock_guard lock(mutex_);
-    if (!tried_) {
-        tried_ = true; // loaded once, and only when a card is awake
-        library_ = NvmlLibrary::load(name_);
-    }
-    return library_ ? library_->utilizationPercent(pciAddress) : std::nullopt;
-}
-
 namespace {
 
 enum class Source { busyPercent, idleResidency, nvml, none };
+
+// What the library told of a card at its probe's latest read, other than the busy share.
+struct LibraryFigures {
+    std::mutex mutex;
+    NvmlFigures figures;
+};
 
 // One card's files and what its probe remembers between reads; only its lane touches it.
 struct CardFiles {
@@ -76,19 +74,27 @@ struct CardFiles {
     std::string pciAddress;
     posix::KeptValue runtimeStatus;
     std::vector<posix::KeptValue> files;
-    std::shared_ptr<NvmlLoader> nvml;
+    std::shared_ptr<NvmlSession> nvml;
+    std::shared_ptr<LibraryFigures> library = std::make_shared<LibraryFigures>();
     std::vector<std::uint64_t> lastIdle; // per GT; empty before the first look
     std::chrono::steady_clock::time_point lastLook;
     std::optional<double> lastPercent;
 };
 
-std::optional<double> readCard(CardFiles& card) {
+bool suspended(const posix::KeptValue& runtimeStatus) {
     std::array<char, 64> buffer;
-    const posix::FileText status = card.runtimeStatus.readInto(buffer);
-    if (status.outcome == posix::Outcome::value &&
-        posix::withoutNewline(status.text) == "suspended") {
+    const posix::FileText status = runtimeStatus.readInto(buffer);
+    return status.outcome == posix::Outcome::value &&
+           posix::withoutNewline(status.text) == "suspended";
+}
+
+// The busy share, and for a card the library reads its other figures, kept aside.
+std::optional<double> readCard(CardFiles& card) {
+    if (suspended(card.runtimeStatus)) {
         card.lastIdle.clear(); // its counters may stand still while it sleeps
         card.lastPercent.reset();
+        if (card.nvml)
+            card.nvml->asleep(card.pciAddress);
         return 0.0;
     }
     switch (card.source) {
@@ -125,19 +131,60 @@ std::optional<double> readCard(CardFiles& card) {
         card.lastLook = now;
         return card.lastPercent;
     }
-    case Source::nvml:
-        return card.nvml->utilizationPercent(card.pciAddress);
+    case Source::nvml: {
+        auto figures = card.nvml->read(card.pciAddress).value_or(NvmlFigures{});
+        const auto percent = figures.utilizationPercent;
+        const std::lock_guard lock(card.library->mutex);
+        card.library->figures = std::move(figures);
+        return percent;
+    }
     case Source::none:
         break;
     }
     return std::nullopt;
 }
 
-constexpr double kMilli = 1000; // the probes' unit: thousandths of a percent
+constexpr double kMilli = 1000; // the busy probes' unit: thousandths of a percent
+// A library card's probe that read figures but no busy share: its figures are fresh.
+constexpr std::int64_t kFiguresOnly = -1;
+
+// "temp1_input" -> 1 for stem "temp" and item "input".
+std::optional<int> channelNumber(std::string_view file, std::string_view stem,
+                                 std::string_view item) {
+    if (!file.starts_with(stem) || !file.ends_with(item) ||
+        file.size() <= stem.size() + item.size() + 1 || file[file.size() - item.size() - 1] != '_')
+        return std::nullopt;
+    const auto digits = file.substr(stem.size(), file.size() - stem.size() - item.size() - 1);
+    const auto number = posix::parseInteger(digits);
+    return number && digits.find_first_not_of("0123456789") == std::string_view::npos
+               ? std::optional(static_cast<int>(*number))
+               : std::nullopt;
+}
+
+// The lowest-numbered "<stem>N_<item>" of a folder's files.
+std::optional<std::string> firstChannelFile(const std::vector<std::string>& files,
+                                            std::string_view stem, std::string_view item) {
+    std::optional<std::pair<int, std::string>> first;
+    for (const auto& file : files)
+        if (const auto number = channelNumber(file, stem, item); number && *number < 1000000)
+            if (!first || *number < first->first)
+                first.emplace(*number, file);
+    return first ? std::optional(first->second) : std::nullopt;
+}
 
 } // namespace
 
-DrmCards DrmCards::discover(ChannelSet& channels, const std::shared_ptr<NvmlLoader>& nvml,
+struct DrmCards::Card {
+    std::string card;
+    std::string pciAddress;
+    std::string driver;
+    std::optional<std::size_t> busy;   // thousandths of a percent, or kFiguresOnly
+    std::optional<std::size_t> asleep; // 1 while suspended
+    std::optional<std::size_t> memoryUsed, memoryTotal, microwatts, millidegrees;
+    std::shared_ptr<LibraryFigures> library; // a library card's other figures
+};
+
+DrmCards DrmCards::discover(ChannelSet& channels, const std::shared_ptr<NvmlSession>& nvml,
                             const std::shared_ptr<CardActivity>& activity) {
     const posix::RootedDirectory& sys = channels.root();
     DrmCards cards;
@@ -146,14 +193,18 @@ DrmCards DrmCards::discover(ChannelSet& channels, const std::shared_ptr<NvmlLoad
             continue;
         const std::string card = "class/drm/" + name;
         const std::string device = card + "/device";
-        std::string driver = driverOf(sys, device);
         auto found = std::make_shared<CardFiles>();
+        auto entry = std::make_shared<Card>();
+        entry->card = name;
+        entry->driver = driverOf(sys, device);
+        const std::string& driver = entry->driver;
         // class/drm/cardN -> ../../devices/pci…/0000:01:00.0/drm/cardN, device -> ../..
         const auto cardPath = sys.linkTarget(card.c_str());
         const auto resolved = cardPath ? resolveLink("class/drm", *cardPath) : std::nullopt;
         const auto target = sys.linkTarget(device.c_str());
         if (const auto path = resolved && target ? resolveLink(*resolved, *target) : std::nullopt)
             found->pciAddress = path->substr(path->rfind('/') + 1);
+        entry->pciAddress = found->pciAddress;
         // Opening a file wakes no card; reading some does, so nothing is read here.
         const auto keep = [&](const std::string& path) {
             posix::KeptValue file(sys, path.c_str(), channels.pread());
@@ -178,34 +229,97 @@ DrmCards DrmCards::discover(ChannelSet& channels, const std::shared_ptr<NvmlLoad
             found->source = Source::nvml;
             found->nvml = nvml;
         }
-        if (found->source == Source::none ||
-            (found->source == Source::idleResidency && found->files.empty()))
+        if (found->source == Source::idleResidency && found->files.empty())
+            found->source = Source::none;
+        const auto hwmon = entriesStartingWith(sys, device + "/hwmon", "hwmon");
+        if (found->source == Source::none && hwmon.empty())
             continue;
-        found->runtimeStatus =
-            posix::KeptValue(sys, (device + "/power/runtime_status").c_str(), channels.pread());
-        const bool library = found->source == Source::nvml;
-        const std::size_t channel = channels.addProbe(
-            card + (library ? "/nvml" : "/utilization"), ChannelPace{.slow = library},
-            [found, activity]() -> posix::Reading<std::int64_t> {
-                const auto percent = readCard(*found);
-                if (activity)
-                    activity->note(found->pciAddress, percent);
-                if (!percent)
-                    return {};
-                return {posix::Outcome::value, std::llround(*percent * kMilli)};
-            });
-        cards.cards_.push_back({std::move(driver), channel});
+
+        const std::string status = device + "/power/runtime_status";
+        found->runtimeStatus = posix::KeptValue(sys, status.c_str(), channels.pread());
+        if (found->runtimeStatus.isOpen()) {
+            auto sleeping =
+                std::make_shared<posix::KeptValue>(sys, status.c_str(), channels.pread());
+            entry->asleep = channels.addProbe(
+                card + "/asleep", {}, [sleeping]() -> posix::Reading<std::int64_t> {
+                    return {posix::Outcome::value, suspended(*sleeping) ? 1 : 0};
+                });
+        }
+        if (found->source != Source::none) {
+            const bool library = found->source == Source::nvml;
+            if (library)
+                entry->library = found->library;
+            entry->busy = channels.addProbe(
+                card + (library ? "/nvml" : "/utilization"), ChannelPace{.slow = library},
+                [found, activity, library]() -> posix::Reading<std::int64_t> {
+                    const auto percent = readCard(*found);
+                    if (activity)
+                        activity->note(found->pciAddress, percent);
+                    if (!percent)
+                        return library ? posix::Reading<std::int64_t>{posix::Outcome::value,
+                                                                      kFiguresOnly}
+                                       : posix::Reading<std::int64_t>{};
+                    return {posix::Outcome::value, std::llround(*percent * kMilli)};
+                });
+        }
+        // The card's own figures, never read while it sleeps.
+        const auto guard = channels.runtimeSuspend(status);
+        if (driver == "amdgpu") {
+            entry->memoryUsed = channels.add(device + "/mem_info_vram_used", {}, guard);
+            entry->memoryTotal = channels.add(device + "/mem_info_vram_total", {}, guard);
+        }
+        if (!hwmon.empty()) {
+            const std::string chip = device + "/hwmon/" + hwmon.front();
+            const auto files = sys.list(chip.c_str());
+            if (const auto temperature = firstChannelFile(files, "temp", "input"))
+                entry->millidegrees = channels.add(chip + "/" + *temperature, {}, guard);
+            auto power = firstChannelFile(files, "power", "input");
+            if (!power)
+                power = firstChannelFile(files, "power", "average");
+            if (power)
+                entry->microwatts = channels.add(chip + "/" + *power, {}, guard);
+        }
+        cards.cards_.push_back(std::move(entry));
     }
     return cards;
 }
 
-std::vector<CardUtilization> DrmCards::read(const ChannelSet& channels) const {
-    std::vector<CardUtilization> cards;
+std::vector<CardReading> DrmCards::read(const ChannelSet& channels) const {
+    std::vector<CardReading> cards;
     cards.reserve(cards_.size());
-    for (const Card& card : cards_) {
-        const auto value = channels.value(card.channel);
-        cards.push_back({card.driver, value ? std::optional(static_cast<double>(*value) / kMilli)
-                                            : std::nullopt});
+    const auto value = [&](const std::optional<std::size_t>& channel) {
+        return channel ? channels.value(*channel) : std::nullopt;
+    };
+    for (const auto& card : cards_) {
+        CardReading& reading = cards.emplace_back();
+        reading.card = card->card;
+        reading.pciAddress = card->pciAddress;
+        reading.driver = card->driver;
+        reading.asleep = value(card->asleep) == 1;
+        const auto busy = value(card->busy);
+        if (busy && *busy >= 0)
+            reading.percent = static_cast<double>(*busy) / kMilli;
+        if (reading.asleep) {
+            reading.percent = 0.0;
+            continue;
+        }
+        if (card->library) {
+            if (busy) {
+                const std::lock_guard lock(card->library->mutex);
+                const NvmlFigures& figures = card->library->figures;
+                reading.memoryUsed = figures.memoryUsed;
+                reading.memoryTotal = figures.memoryTotal;
+                reading.watts = figures.watts;
+                reading.celsius = figures.celsius;
+            }
+            continue;
+        }
+        reading.memoryUsed = value(card->memoryUsed);
+        reading.memoryTotal = value(card->memoryTotal);
+        if (const auto microwatts = value(card->microwatts))
+            reading.watts = static_cast<double>(*microwatts) / 1e6;
+        if (const auto millidegrees = value(card->millidegrees))
+            reading.celsius = static_cast<double>(*millidegrees) / 1e3;
     }
     std::stable_sort(cards.begin(), cards.end(), [](const auto& a, const auto& b) {
         return a.percent.value_or(-1) > b.percent.value_or(-1);

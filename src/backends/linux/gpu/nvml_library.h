@@ -1,25 +1,43 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
 
 namespace brivane::platform::linux_backend {
 
+// What the library tells of one GPU; each figure absent when the library cannot say.
+struct NvmlFigures {
+    std::optional<double> utilizationPercent; // over the driver's last sample period
+    std::optional<std::int64_t> memoryUsed;   // bytes
+    std::optional<std::int64_t> memoryTotal;  // bytes
+    std::optional<double> watts;
+    std::optional<double> celsius;
+};
+
 // The NVIDIA management library, loaded at run time where the driver installed it: no build
-// dependency, and a machine without it simply has no NVIDIA figures. The handle and the
-// library's initialisation are released on destruction.
+// dependency, and a machine without it simply has no NVIDIA figures. Loading it touches no
+// device; initialising it opens the driver's device files, and a query that reaches a GPU
+// resumes it if it sleeps, so both are the caller's decision (nvml_session.h). Not
+// thread-safe; the handle (and an initialisation still held) is released on destruction.
 class NvmlLibrary {
 public:
-    // Nothing when the library is missing, lacks a symbol or fails to initialise.
-    static std::unique_ptr<NvmlLibrary> load(const std::string& name = "libnvidia-ml.so.1");
+    // Nothing when the library is missing or lacks a symbol it cannot do without.
+    static std::unique_ptr<NvmlLibrary> open(const std::string& name = "libnvidia-ml.so.1");
     ~NvmlLibrary();
     NvmlLibrary(const NvmlLibrary&) = delete;
     NvmlLibrary& operator=(const NvmlLibrary&) = delete;
 
-    // The GPU's busy share in percent over the driver's last sample period, by PCI address
-    // ("0000:01:00.0"); nothing when the library does not know the device or fails.
-    std::optional<double> utilizationPercent(const std::string& pciAddress) const;
+    // nvmlInit, unless held already; false when it fails.
+    bool initialise();
+    // nvmlShutdown, when held.
+    void shutdown();
+    bool initialised() const { return initialised_; }
+
+    // The GPU's figures by PCI address ("0000:01:00.0"), initialised; nothing when the library
+    // does not know the device.
+    std::optional<NvmlFigures> figures(const std::string& pciAddress) const;
 
 private:
     struct Functions;
@@ -27,6 +45,7 @@ private:
 
     void* handle_;
     std::unique_ptr<Functions> functions_;
+    bool initialised_ = false;
 };
 
 } // namespace brivane::platform::linux_backend

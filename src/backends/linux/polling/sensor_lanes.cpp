@@ -249,11 +249,20 @@ void runLane(std::shared_ptr<State> state, int lane, std::shared_ptr<LaneRun> ru
     // into one wake-up of the machine.
     ::prctl(PR_SET_TIMERSLACK, static_cast<unsigned long>(s.timing().refresh / 20 * 1e9));
     Lock lock(s.mutex);
+    bool read = false; // since the last rest
     while (!s.stop && !run->abandoned) {
         if (!s.active) {
+            if (lane == kSlow && read && s.setup.resting) {
+                read = false;
+                lock.unlock();
+                s.setup.resting();
+                lock.lock();
+                continue;
+            }
             wake.wait(lock);
             continue;
         }
+        read = true;
         if (lane == kFast && s.now() - s.lastDemand >= s.timing().idleAfter) {
             s.active = false; // nobody asks: no reads, no timers, no wake-ups
             wakeSlowLane(s);  // it parks now, not at its next read

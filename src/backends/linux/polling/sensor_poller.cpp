@@ -239,7 +239,12 @@ void SensorPoller::step() {
     State& s = *state_;
     Lock lock(s.mutex);
     if (!s.active || s.now() - s.lastDemand >= s.timing().idleAfter) {
+        const bool stopping = s.active;
         s.active = false;
+        if (stopping && s.setup.resting) {
+            lock.unlock();
+            s.setup.resting();
+        }
         return;
     }
     fastTurn(s, *s.lanes[kFast].run, lock);

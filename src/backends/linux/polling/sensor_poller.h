@@ -59,6 +59,9 @@ public:
         std::shared_ptr<SharedDemand> demand{};               // pollers that wake together
         std::shared_ptr<CardActivity> cards{}; // graphics cards' activity, between back ends
         bool background = true;                // false: nothing runs but what step() runs (tests)
+        // Called on the slow lane (whose probes may hold a library) when reading stops after
+        // the last request.
+        std::function<void()> resting{};
 
         // This setup for one back end: its name, class folders and the kernel subsystems whose
         // events ask for a discovery.

@@ -3,7 +3,9 @@
 #include "support/sysfs_fixture.h"
 
 #include <gtest/gtest.h>
+#include <sstream>
 #include <thread>
+#include <tuple>
 
 namespace brivane::platform::linux_backend {
 namespace {
@@ -17,7 +19,8 @@ TEST(DrmCards, BusyFromIdleCounters) {
     EXPECT_FALSE(busyFromIdle(0, 10, 0));
 }
 
-using Shown = std::pair<std::string, std::optional<double>>; // driver, percent
+// driver, percent, and the other figures an entry has: "asleep", "used/total B", "W", "°C".
+using Shown = std::tuple<std::string, std::optional<double>, std::string>;
 
 // The registry's accelerators after its lanes' next pass.
 std::vector<Shown> shown(SysfsRegistry& registry, ManualUptimeClock& clock) {
@@ -28,11 +31,22 @@ std::vector<Shown> shown(SysfsRegistry& registry, ManualUptimeClock& clock) {
     const auto entries = registry.matchingEntries("IOAccelerator");
     while (const auto entry = entries->next()) {
         const auto* statistics = entry->dictionaryProperty("PerformanceStatistics");
-        const auto found = statistics->find("Device Utilization %");
-        out.push_back({std::string(*entry->stringProperty("IOClass")),
-                       found == statistics->end()
-                           ? std::nullopt
-                           : std::optional(std::get<double>(found->second))});
+        const auto figure = [&](const char* key) -> std::optional<double> {
+            const auto found = statistics->find(key);
+            return found == statistics->end() ? std::nullopt
+                                              : std::optional(std::get<double>(found->second));
+        };
+        std::ostringstream figures;
+        if (entry->numberProperty("Asleep") == 1)
+            figures << "asleep ";
+        if (const auto used = figure("In use system memory"))
+            figures << *used << '/' << figure("Total system memory").value_or(-1) << " B ";
+        if (const auto watts = figure("Power (W)"))
+            figures << *watts << " W ";
+        if (const auto celsius = figure("Temperature (C)"))
+            figures << *celsius << " C ";
+        out.emplace_back(std::string(*entry->stringProperty("IOClass")),
+                         figure("Device Utilization %"), figures.str());
     }
     return out;
 }
@@ -46,34 +60,46 @@ TEST(DrmCards, EveryCommonCardBusiestFirstSleepingOnesUnread) {
     testing::addGraphicsCard(sys, 0, "0000:00:02.0", "i915", "power/runtime_status=active",
                              "gt/gt0/rc6_residency_ms=1000;gt/gt1/rc6_residency_ms=1000");
     testing::addGraphicsCard(sys, 1, "0000:03:00.0", "amdgpu",
-                             "gpu_busy_percent=97;power/runtime_status=suspended");
-    // An APU at 3 % and an xe discrete card (two GTs too); NVIDIA through its library.
-    testing::addGraphicsCard(sys, 2, "0000:c1:00.0", "amdgpu", "gpu_busy_percent=3");
+                             "gpu_busy_percent=97;power/runtime_status=suspended;"
+                             "mem_info_vram_used=1024;mem_info_vram_total=2048;"
+                             "hwmon/hwmon3/temp1_input=60000;hwmon/hwmon3/power1_average=9000000");
+    // An APU at 3 % with its memory and hwmon chip, and an xe discrete card (two GTs too);
+    // NVIDIA through its library; nouveau, which tells how warm, not how busy.
+    testing::addGraphicsCard(sys, 2, "0000:c1:00.0", "amdgpu",
+                             "gpu_busy_percent=3;mem_info_vram_used=536870912;"
+                             "mem_info_vram_total=2147483648;hwmon/hwmon4/name=amdgpu;"
+                             "hwmon/hwmon4/temp2_input=48000;hwmon/hwmon4/temp1_input=45000;"
+                             "hwmon/hwmon4/power1_average=6500000");
     testing::addGraphicsCard(sys, 3, "0000:04:00.0", "xe",
                              "tile0/gt0/gtidle/idle_residency_ms=500;"
                              "tile0/gt1/gtidle/idle_residency_ms=700");
     testing::addGraphicsCard(sys, 4, "0000:01:00.0", "nvidia", "");
     testing::addGraphicsCard(sys, 5, "0000:05:00.0", "vkms", ""); // tells nothing: no entry
+    testing::addGraphicsCard(sys, 6, "0000:06:00.0", "nouveau", "hwmon/hwmon5/temp1_input=40000");
     sys.write("class/drm/card0-DP-1/status", "connected\n");
     const auto clock = std::make_shared<ManualUptimeClock>();
     SysfsRegistry registry(sys.path(), {.clock = clock, .background = false},
                            BRIVANE_TEST_FAKE_NVML);
     // The idle counters give a figure from the second look on.
     EXPECT_EQ(shown(registry, *clock),
-              (std::vector<Shown>{
-                  {"nvidia", 42}, {"amdgpu", 3}, {"amdgpu", 0}, {"i915", {}}, {"xe", {}}}));
+              (std::vector<Shown>{{"nvidia", 42, "1.07374e+09/8.58993e+09 B 35.5 W 51 C "},
+                                  {"amdgpu", 3, "5.36871e+08/2.14748e+09 B 6.5 W 45 C "},
+                                  {"amdgpu", 0, "asleep "},
+                                  {"i915", {}, ""},
+                                  {"xe", {}, ""},
+                                  {"nouveau", {}, "40 C "}}));
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     sys.write("devices/pci0000:00/0000:00:02.0/drm/card0/gt/gt0/rc6_residency_ms", "1000\n");
     sys.write("devices/pci0000:00/0000:00:02.0/drm/card0/gt/gt1/rc6_residency_ms", "101000\n");
     sys.write("devices/pci0000:00/0000:04:00.0/tile0/gt0/gtidle/idle_residency_ms", "100500\n");
     const auto second = shown(registry, *clock);
-    ASSERT_EQ(second.size(), 5u);
+    ASSERT_EQ(second.size(), 6u);
     // Each card's busiest GT (render never idle, media idle throughout), not their mean.
-    EXPECT_EQ(second[0], (Shown{"i915", 100}));
-    EXPECT_EQ(second[1], (Shown{"xe", 100}));
-    EXPECT_EQ(second[2], (Shown{"nvidia", 42}));
+    EXPECT_EQ(second[0], (Shown{"i915", 100, ""}));
+    EXPECT_EQ(second[1], (Shown{"xe", 100, ""}));
+    EXPECT_EQ(std::get<0>(second[2]), "nvidia");
 
-    EXPECT_FALSE(NvmlLibrary::load("libbrivane-no-such-library.so.1"));
+    EXPECT_FALSE(NvmlLibrary::open("libbrivane-no-such-library.so.1"));
 }
 
 } // namespace
