@@ -17,12 +17,16 @@ string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
     "user's own, started by the user's service manager on the first connection."
     "brivane-sensors shows the readings once or live, and serves them to"
     "Prometheus (brivane-sensors export) or node_exporter's textfile collector."
-    "The package ships confined user units for all of these, disabled.")
+    "brivane-sensors record keeps a history of every reading (brivane-sensors"
+    "history shows it, with plots). The package ships confined user units for"
+    "all of these, disabled.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The history opens SQLite at run time (tools/history/sqlite_library.h), so no executable names it.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libsqlite3-0 (>= 3.37)")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "systemd")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "bash-completion")
 # The maintainer scripts, each with the calls into users' service managers written in.

@@ -2,6 +2,7 @@
 #   lib/brivane/Brivane Sensor Companion.app/   the Linux bundle, copied byte for byte
 #   lib/brivane/brivane-sensors(.sig)           the client and its detached signature
 #   lib/brivane/brivane-sensors-export(.sig)    the exporter the client hands `export` to
+#   lib/brivane/brivane-sensors-record(.sig)    the recorder the client hands `record` to
 #   bin/brivane-sensors                         link to the client
 #   bin/brivane-sensor-companion                link to the bundle's executable
 #   share/man/man1/                             both manual pages, compressed
@@ -32,7 +33,7 @@ install(DIRECTORY "${PROJECT_BINARY_DIR}/bundle/${brivane_bundle_name}"
         FILE_PERMISSIONS ${brivane_data_mode}
         DIRECTORY_PERMISSIONS ${brivane_program_mode}
         REGEX "/MacOS/[^/.]+$" PERMISSIONS ${brivane_program_mode})
-foreach(client brivane-sensors brivane-sensors-export)
+foreach(client brivane-sensors brivane-sensors-export brivane-sensors-record)
     install(PROGRAMS $<TARGET_FILE:${client}> DESTINATION ${brivane_app_dir})
     install(FILES $<TARGET_FILE:${client}>.sig DESTINATION ${brivane_app_dir})
 endforeach()

@@ -139,6 +139,12 @@ int runCommandLine(const std::vector<std::string>& argumentVector,
                         << "\n";
         const auto now = registration.status();
         explainApproval(registration, now, environment.err);
+        if (const auto history = registration.historyCommand(); install && !history.empty()) {
+            environment.err << program
+                            << "to keep a history of every reading (brivane-sensors history), "
+                               "turn on its recorder with: "
+                            << history << "\n";
+        }
         if (now == Status::requiresApproval && !install && !registration.failed()) {
             registration.openApprovalSettings();
         }

@@ -99,4 +99,8 @@ std::string CompanionRegistration::approvalCommand() const {
     return service_->approvalCommand(plistName_);
 }
 
+std::string CompanionRegistration::historyCommand() const {
+    return service_->historyCommand();
+}
+
 } // namespace brivane

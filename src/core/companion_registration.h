@@ -43,6 +43,8 @@ public:
     void openApprovalSettings() const;
     // The command that approves the agent where there are no settings to open, else empty.
     std::string approvalCommand() const;
+    // The command that turns on recording the history, else empty.
+    std::string historyCommand() const;
 
 private:
     bool isRegistered() const;

@@ -39,6 +39,9 @@ public:
         (void)plistName;
         return {};
     }
+    // The command that turns on the companion's history recorder, which the platform ships
+    // turned off; empty where there is none.
+    virtual std::string historyCommand() { return {}; }
 
     // The running bundle's folder, absent outside a bundle, and a file-existence test.
     virtual std::optional<std::string> bundleLocation() const = 0;

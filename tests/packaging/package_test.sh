@@ -148,7 +148,7 @@ for path in "${packaged[@]}"; do
 done
 ! grep -q '\.wants/' "$scratch/contents" || fail "the package enables a unit"
 depends=$(dpkg-deb -f "$deb" Depends)
-for library in libc6 libyaml-cpp0.7 libplist3; do
+for library in libc6 libyaml-cpp0.7 libplist3 libsqlite3-0; do
     [[ $depends == *"$library "* ]] || fail "Depends lacks $library: $depends"
 done
 if [[ $(id -u) -eq 0 ]] && command -v apt-get >/dev/null; then
@@ -162,7 +162,7 @@ dpkg-deb -x "$deb" "$root"
 # apply without a user namespace gives (units without any rate 9.6 and above).
 mkdir -m 700 "$scratch/run"
 for limit in "$label.service=6.0" brivane-sensors-export.service=6.2 \
-    brivane-sensors-metrics.service=5.9; do
+    brivane-sensors-metrics.service=5.9 brivane-sensors-record.service=5.9; do
     review=$(XDG_RUNTIME_DIR=$scratch/run systemd-analyze security --user --offline=true \
         "$root/usr/lib/systemd/user/${limit%=*}" 2>&1 | tail -1)
     echo "package test: $review"

@@ -83,9 +83,10 @@ TEST(SensorsCli, MistakesNameWhatWasWrongAndTheNearestValidWord) {
         {"-n 0 cpu", "-n needs a number of rows, at least 1"},
         {"-nx cpu", "-n needs a number of rows, at least 1"},
         {"--json --raw cpu", "--json and --raw exclude each other"},
-        {"metrics --json", "--json shows the requests' views, not metrics text"},
+        {"metrics --json", "--json shows the requests' views and history, not metrics text"},
         {"--endpoint= snapshot", "--endpoint needs a socket path"},
-        {"--interval 1 snapshot", "--interval is for watch only"},
+        {"--interval 1 snapshot", "--interval is for watch and record only"},
+        {"record --interval 0.5", "--interval of record needs at least 1 second"},
         {"watch --interval 0.01", "--interval needs a number of seconds, at least 0.1"},
         {"watch manage installUpdate", "watch repeats snapshot, cpu, processes and storage"},
     };

@@ -10,15 +10,15 @@
 
 namespace brivane::cli {
 
-int handOverToExporter(char** argv) {
+int handOverTo(const char* executable, char** argv) {
     std::error_code error;
-    // The installed command is a link; the exporter lies beside what it points to.
+    // The installed command is a link; the executable lies beside what it points to.
     const auto self = std::filesystem::read_symlink("/proc/self/exe", error);
-    const auto exporter = self.parent_path() / "brivane-sensors-export";
+    const auto target = self.parent_path() / executable;
     if (!error) {
-        ::execv(exporter.c_str(), argv);
+        ::execv(target.c_str(), argv);
     }
-    printProblem("cannot start " + exporter.string() + ": " +
+    printProblem("cannot start " + target.string() + ": " +
                  (error ? error.message() : std::strerror(errno)));
     return unreachable;
 }

@@ -2,8 +2,18 @@
 
 namespace brivane::cli {
 
-// Replaces this process with brivane-sensors-export beside the running executable, with the
-// same arguments; returns only when that fails (after saying why), with status 1.
-int handOverToExporter(char** argv);
+// Replaces this process with `executable` beside the running executable, with the same
+// arguments; returns only when that fails (after saying why), with status 1.
+int handOverTo(const char* executable, char** argv);
+
+// brivane-sensors-export, which serves `export`.
+inline int handOverToExporter(char** argv) {
+    return handOverTo("brivane-sensors-export", argv);
+}
+
+// brivane-sensors-record, which serves `record`.
+inline int handOverToRecorder(char** argv) {
+    return handOverTo("brivane-sensors-record", argv);
+}
 
 } // namespace brivane::cli

@@ -202,6 +202,9 @@ int main(int argc, char** argv) {
         return showDisks(*parsed.options);
     case CliOptions::Action::exportMetrics:
         return handOverToExporter(argv);
+    case CliOptions::Action::record:
+        return handOverToRecorder(argv);
+    case CliOptions::Action::history:
     case CliOptions::Action::metrics:
         break;
     }

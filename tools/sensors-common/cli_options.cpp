@@ -23,6 +23,8 @@ const char* const usageText =
     "  manage <command>     checkForUpdates or installUpdate\n"
     "  metrics              the snapshot as Prometheus metrics text\n"
     "  export               serve the snapshot as Prometheus metrics over HTTP until stopped\n"
+    "  record               keep every reading in this user's history of this machine, a\n"
+    "                       snapshot every interval (default 10 s), until stopped\n"
     "\n"
     "watch redraws the request's view in place until interrupted (Ctrl-C); with --raw or\n"
     "--json it prints one document per line instead.\n"
@@ -35,7 +37,8 @@ const char* const usageText =
     "  --json               print what the view shows as JSON, in a layout kept stable\n"
     "  -n N, --all          rankings: show the first N rows, or every row (default: 20 on a\n"
     "                       terminal, every row otherwise)\n"
-    "  --interval SECONDS   time between watch frames (default 2)\n"
+    "  --interval SECONDS   time between watch frames (default 2) or record's samples\n"
+    "                       (default 10)\n"
     "  --timeout SECONDS    how long to wait for the answer (default 10)\n"
     "  --output FILE        metrics: replace FILE atomically instead of printing\n"
     "  --listen HOST:PORT   export: serve on this address, IPV4:PORT or [IPV6]:PORT; repeat\n"
@@ -49,7 +52,11 @@ const char* const usageText =
     "\n"
     "exit status: 0 answered, 1 agent not reachable, 2 usage error, 3 no data (or none\n"
     "that decodes), 4 metrics output not written, 5 no such disk, 6 the update check or\n"
-    "install failed, 7 export: the listen address is in use\n";
+    "install failed, 7 export: the listen address is in use, 8 record: another recorder\n"
+    "keeps this history already\n"
+    "\n"
+    "record runs as a user service the package ships turned off:\n"
+    "  systemctl --user enable --now brivane-sensors-record.service   (disable --now: off)\n";
 
 namespace {
 
@@ -67,10 +74,12 @@ constexpr Subcommand subcommands[] = {
     {"manage", ipc::Selector::manage},
     {"metrics", ipc::Selector::snapshot, CliOptions::Action::metrics},
     {"export", ipc::Selector::snapshot, CliOptions::Action::exportMetrics},
+    {"record", ipc::Selector::snapshot, CliOptions::Action::record},
 };
 
 constexpr std::string_view requestNames[] = {"snapshot", "cpu",     "processes", "storage",
-                                             "manage",   "metrics", "export",    "watch"};
+                                             "manage",   "metrics", "export",    "watch",
+                                             "record",   "history"};
 constexpr std::string_view optionNames[] = {"--team",
                                             "--endpoint",
                                             "--raw",
@@ -84,7 +93,11 @@ constexpr std::string_view optionNames[] = {"--team",
                                             "--all",
                                             "-n",
                                             "--web.config.file",
-                                            "--other-users-processes"};
+                                            "--other-users-processes",
+                                            "--since",
+                                            "--until",
+                                            "--csv",
+                                            "--plot"};
 constexpr std::string_view processKinds[] = {"memory", "storage", "energy"};
 constexpr std::string_view commands[] = {"checkForUpdates", "installUpdate"};
 
@@ -109,6 +122,8 @@ std::string oneOf(std::span<const std::string_view> valid) {
 
 // Faster redraws only load the agent; its samplers average over longer windows anyway.
 constexpr int minimumWatchIntervalMs = 100;
+// A sample a second fills the history's day of samples with 86,400 rows already.
+constexpr int minimumRecordIntervalMs = 1000;
 
 std::optional<int> parseSeconds(const std::string& text) {
     const auto seconds = base::wholeNumber<double>(text);
@@ -206,6 +221,30 @@ constexpr ValueOption valueOptions[] = {
          options.webConfigFile = *text;
          return {};
      }},
+    {"--since",
+     [](const std::optional<std::string>& text, CliOptions& options) -> std::string {
+         if (!text || text->empty()) {
+             return "--since needs a time: 10m, 3h, 2d, a date or a time";
+         }
+         options.since = *text;
+         return {};
+     }},
+    {"--until",
+     [](const std::optional<std::string>& text, CliOptions& options) -> std::string {
+         if (!text || text->empty()) {
+             return "--until needs a time: 10m, 3h, 2d, a date or a time";
+         }
+         options.until = *text;
+         return {};
+     }},
+    {"--plot",
+     [](const std::optional<std::string>& text, CliOptions& options) -> std::string {
+         if (!text || text->empty()) {
+             return "--plot needs a file to draw into";
+         }
+         options.plotFile = *text;
+         return {};
+     }},
     {"-n",
      [](const std::optional<std::string>& text, CliOptions& options) -> std::string {
          const auto rows = text ? base::wholeNumber<std::size_t>(*text) : std::nullopt;
@@ -241,6 +280,8 @@ bool takeFlag(const std::string& word, CliOptions& options) {
         options.version = true;
     } else if (word == "--other-users-processes") {
         options.otherUsersProcesses = true;
+    } else if (word == "--csv") {
+        options.csv = true;
     } else if (word == "--all") {
         options.rows = std::numeric_limits<std::size_t>::max();
     } else {
@@ -294,8 +335,8 @@ std::optional<std::string> takeWatch(CliOptions& options, std::vector<std::strin
         if (positional.empty()) {
             positional.emplace_back("snapshot");
         }
-    } else if (options.intervalMs) {
-        return "--interval is for watch only";
+    } else if (options.intervalMs && (positional.empty() || positional[0] != "record")) {
+        return "--interval is for watch and record only";
     }
     return std::nullopt;
 }
@@ -324,9 +365,28 @@ std::optional<std::string> misplacedOption(const CliOptions& options) {
                    " belongs to export";
         }
     }
-    if (options.json && (options.raw || options.action != CliOptions::Action::request)) {
+    const bool history = options.action == CliOptions::Action::history;
+    if ((options.since || options.until || options.csv || options.plotFile) && !history) {
+        return std::string(options.since   ? "--since"
+                           : options.until ? "--until"
+                           : options.csv   ? "--csv"
+                                           : "--plot") +
+               " belongs to history";
+    }
+    if (options.json && options.csv) {
+        return "--json and --csv exclude each other";
+    }
+    if (options.json &&
+        (options.raw || (options.action != CliOptions::Action::request && !history))) {
         return options.raw ? "--json and --raw exclude each other"
-                           : "--json shows the requests' views, not metrics text";
+                           : "--json shows the requests' views and history, not metrics text";
+    }
+    if (options.raw && (history || options.action == CliOptions::Action::record)) {
+        return "--raw shows the agent's documents, not the history";
+    }
+    if (options.intervalMs && options.action == CliOptions::Action::record &&
+        *options.intervalMs < minimumRecordIntervalMs) {
+        return "--interval of record needs at least 1 second";
     }
     // Repeating a command would download and open the same installer again and again; metrics
     // and export have their own rhythm.
@@ -427,6 +487,10 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments,
     }
     if (listsDisks(options, positional)) {
         options.action = CliOptions::Action::disks;
+        return {options, {}};
+    }
+    if (options.action == CliOptions::Action::history) {
+        options.sensors.assign(positional.begin() + 1, positional.end());
         return {options, {}};
     }
     if (auto error = takeArgument(options, positional)) {

@@ -10,8 +10,9 @@ namespace brivane::cli {
 
 struct CliOptions {
     // A request shows one document; metrics prints the snapshot as metrics text and export
-    // serves it over HTTP (metrics_commands.h); disks lists this machine's disks.
-    enum class Action { request, metrics, exportMetrics, disks };
+    // serves it over HTTP (metrics_commands.h); disks lists this machine's disks; record keeps
+    // the readings in the history that history shows (tools/history).
+    enum class Action { request, metrics, exportMetrics, disks, record, history };
 
     Action action = Action::request;
     ipc::Selector selector = ipc::Selector::snapshot;
@@ -28,7 +29,13 @@ struct CliOptions {
     bool otherUsersProcesses = false;         // export: name every user's busiest processes
     bool version = false;
     bool watch = false;            // redraw the request's view until interrupted
-    std::optional<int> intervalMs; // between watch frames; only with watch
+    std::optional<int> intervalMs; // between watch frames, or record's samples
+    // history: glob patterns on the names the views show, the time range as typed (absent: the
+    // last hour up to now), and the outputs besides the table and plot.
+    std::vector<std::string> sensors;
+    std::optional<std::string> since, until;
+    bool csv = false;
+    std::optional<std::string> plotFile; // an SVG picture
     // Rows of a ranking to show: -n N, --all (every one); absent: the view's default.
     std::optional<std::size_t> rows;
 };
@@ -44,7 +51,8 @@ enum ExitStatus {
     notWritten = 4,
     noSuchDisk = 5,
     updateFailed = 6,
-    addressInUse = 7, // export: another process listens there; restarting will not help
+    addressInUse = 7,    // export: another process listens there; restarting will not help
+    recorderRunning = 8, // record: another recorder keeps this user's history of this machine
 };
 
 struct ParsedCommandLine {

@@ -322,6 +322,11 @@ std::string SystemdServiceManager::approvalCommand(const std::string& plistName)
     return described ? "systemctl --user enable --now " + enablingUnit(*described) : std::string();
 }
 
+// The package ships the recorder's unit turned off, as it does the metrics timer.
+std::string SystemdServiceManager::historyCommand() {
+    return "systemctl --user enable --now brivane-sensors-record.service";
+}
+
 std::optional<std::string> SystemdServiceManager::bundleLocation() const {
     return bundle_ ? std::optional<std::string>(bundle_->string()) : std::nullopt;
 }

@@ -44,6 +44,7 @@ public:
     std::optional<ServiceManagerError> unregisterAgent(const std::string& plistName) override;
     void openLoginItemsSettings() override {}
     std::string approvalCommand(const std::string& plistName) override;
+    std::string historyCommand() override;
     std::optional<std::string> bundleLocation() const override;
     bool fileExists(const std::string& path) const override;
 

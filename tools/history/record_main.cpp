@@ -1,0 +1,21 @@
+// brivane-sensors-record: `brivane-sensors record`, in an executable of its own so that the
+// client's other requests load no database (and the alerts' desktop notifications no D-Bus).
+
+#include "record_command.h"
+#include "sensors-cli/terminal_text.h"
+#include "sensors-common/cli_options.h"
+
+#include <string>
+#include <vector>
+
+int main(int argc, char** argv) {
+    using namespace brivane::cli;
+    const std::vector<std::string> arguments(argv + 1, argv + argc);
+    const auto parsed = parseCommandLine(arguments, BRIVANE_TEAM_ID);
+    if (!parsed.options || parsed.options->action != CliOptions::Action::record) {
+        printProblem(parsed.options ? "brivane-sensors-record runs as brivane-sensors record"
+                                    : parsed.error + "; see brivane-sensors --help");
+        return usage;
+    }
+    return runRecorder(*parsed.options);
+}
