@@ -138,7 +138,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         powerSourceDocuments(std::nullopt, accessories));
     require(readings.size() == levels);
 
-    DiskFacts disk{"disk0", bytes.text(), {}, {}, bytes.text(), DriveFacts{}, {}};
+    DiskFacts disk{.identifier = "disk0",
+                   .kernelName = bytes.text(),
+                   .model = bytes.text(),
+                   .drive = DriveFacts{},
+                   .serial = bytes.text()};
     if ((bytes.byte() & 1) != 0) {
         disk.drive->nvme = device;
         disk.drive->nvmeAttributes = battery;

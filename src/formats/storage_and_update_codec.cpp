@@ -15,7 +15,18 @@ template <> struct Fields<StorageHealthReading> {
                                             field("availableSpare", &R::availableSpare),
                                             field("spareThreshold", &R::spareThreshold),
                                             field("unsafeShutdowns", &R::unsafeShutdowns),
-                                            field("mediaErrors", &R::mediaErrors)};
+                                            field("mediaErrors", &R::mediaErrors),
+                                            field("criticalWarning", &R::criticalWarning),
+                                            field("smartFailing", &R::smartFailing),
+                                            field("reallocatedSectors", &R::reallocatedSectors),
+                                            field("pendingSectors", &R::pendingSectors),
+                                            field("uncorrectableSectors", &R::uncorrectableSectors),
+                                            field("maxTemperature", &R::maxTemperature),
+                                            field("criticalTemperature", &R::criticalTemperature),
+                                            field("updated", &R::updated),
+                                            field("device", &R::device),
+                                            field("model", &R::model),
+                                            field("serial", &R::serial)};
 };
 
 template <> struct Fields<StorageHealthSnapshot> {

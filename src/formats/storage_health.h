@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace brivane {
@@ -20,6 +21,25 @@ struct StorageHealthReading {
     std::optional<std::int64_t> spareThreshold{};
     std::optional<std::int64_t> unsafeShutdowns{};
     std::optional<std::int64_t> mediaErrors{};
+    // NVMe's critical warning bits (spare, temperature, reliability, read-only, backup, ...).
+    std::optional<std::int64_t> criticalWarning{};
+    // The drive's own verdict: an ATA drive's SMART status, an NVMe drive's warning bits.
+    std::optional<bool> smartFailing{};
+    // ATA sector counts: reallocated, pending reallocation, uncorrectable offline.
+    std::optional<std::int64_t> reallocatedSectors{};
+    std::optional<std::int64_t> pendingSectors{};
+    std::optional<std::int64_t> uncorrectableSectors{};
+    // The drive's own temperature limits in degrees Celsius: above max it is warm beyond its
+    // maker's rating, at critical it throttles or stops.
+    std::optional<std::int64_t> maxTemperature{};
+    std::optional<std::int64_t> criticalTemperature{};
+    // When the drive's figures were read, in seconds since 1970: the disk service reads a
+    // sleeping disk's figures only once it wakes.
+    std::optional<std::int64_t> updated{};
+    // The disk: its kernel name ("nvme0n1"), model and serial number.
+    std::optional<std::string> device{};
+    std::optional<std::string> model{};
+    std::optional<std::string> serial{};
 
     // The SMART figures in the disk utility's description of `device`; absent when the output
     // describes another disk or holds no usable figure.

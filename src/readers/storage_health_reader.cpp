@@ -47,6 +47,26 @@ std::optional<std::int64_t> temperatureCelsius(plist::Node smart) {
     return *kelvin - 273;
 }
 
+// A limit in kelvin, as the temperature is: in degrees Celsius when plausible.
+std::optional<std::int64_t> limitCelsius(plist::Node smart, const char* name) {
+    const auto kelvin = plist::int64Value(plist::item(smart, name));
+    if (!kelvin || *kelvin < 273 || *kelvin > 473) {
+        return std::nullopt;
+    }
+    return *kelvin - 273;
+}
+
+std::optional<std::int64_t> sectors(plist::Node smart, const char* name) {
+    const auto count = plist::uint64Value(plist::item(smart, name));
+    return count ? std::optional<std::int64_t>(std::min<std::uint64_t>(*count, saturated))
+                 : std::nullopt;
+}
+
+std::optional<std::string> text(plist::Node root, const char* name) {
+    const auto value = plist::stringValue(plist::item(root, name));
+    return value && !value->empty() ? std::optional<std::string>(*value) : std::nullopt;
+}
+
 std::optional<std::int64_t> remainingLife(plist::Node smart) {
     const auto used = plist::int64Value(plist::item(smart, "PERCENTAGE_USED"));
     if (!used || *used < 0 || *used > 255) {
@@ -106,6 +126,29 @@ std::optional<StorageHealthReading> StorageHealthReading::parse(std::string_view
     reading.spareThreshold = percent(smart, "AVAILABLE_SPARE_THRESHOLD");
     reading.unsafeShutdowns = counter(smart, "UNSAFE_SHUTDOWNS");
     reading.mediaErrors = counter(smart, "MEDIA_ERRORS");
+    if (const auto warning = plist::int64Value(plist::item(smart, "CRITICAL_WARNING"));
+        warning && *warning >= 0 && *warning <= 255) {
+        reading.criticalWarning = warning;
+    }
+    if (const auto status = plist::stringValue(plist::item(root, "SMARTStatus"))) {
+        if (*status == "Failing" || *status == "Verified") {
+            reading.smartFailing = *status == "Failing";
+        }
+    }
+    reading.reallocatedSectors = sectors(smart, "REALLOCATED_SECTOR_COUNT");
+    reading.pendingSectors = sectors(smart, "CURRENT_PENDING_SECTOR");
+    reading.uncorrectableSectors = sectors(smart, "OFFLINE_UNCORRECTABLE");
+    reading.maxTemperature = limitCelsius(smart, "WARNING_TEMPERATURE");
+    reading.criticalTemperature = limitCelsius(smart, "CRITICAL_TEMPERATURE");
+    if (const auto updated = plist::int64Value(plist::item(root, "SMARTUpdated"));
+        updated && *updated > 0) {
+        reading.updated = updated;
+    }
+    if (const auto node = text(root, "DeviceNode"); node && node->starts_with("/dev/")) {
+        reading.device = node->substr(5);
+    }
+    reading.model = text(root, "MediaName");
+    reading.serial = text(root, "SerialNumber");
     return reading;
 }
 

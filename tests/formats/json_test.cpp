@@ -133,9 +133,22 @@ TEST(DocumentCodecTest, WritesExactDocumentsThatReadBack) {
                    R"({"state":"failed","version":"2.0","message":"Could not open \"x\""})",
                    decodeSensorCompanionUpdate);
 
-    const StorageHealthSnapshot counters{
-        StorageHealthReading{-100, 0, INT64_MAX, 2147483648, 1200, 30000, 100, 10, 37, 4294967296},
-        4294967295u, 0};
+    const StorageHealthSnapshot counters{StorageHealthReading{.temperature = -100,
+                                                              .life = 0,
+                                                              .totalRead = INT64_MAX,
+                                                              .totalWritten = 2147483648,
+                                                              .powerCycles = 1200,
+                                                              .powerOnHours = 30000,
+                                                              .availableSpare = 100,
+                                                              .spareThreshold = 10,
+                                                              .unsafeShutdowns = 37,
+                                                              .mediaErrors = 4294967296,
+                                                              .criticalWarning = 5,
+                                                              .smartFailing = true,
+                                                              .pendingSectors = 8,
+                                                              .updated = 1700000000,
+                                                              .serial = "S4EWNX0R"},
+                                         4294967295u, 0};
     EXPECT_EQ(decodeStorageHealthSnapshot(encode(counters)), counters);
     // The buffer form replaces whatever the buffer held.
     std::string buffer = "stale";

@@ -1,6 +1,7 @@
 #include "backends/posix/system/spawn_tool_runner.h"
 #include "backends/posix/system/unix_endpoints.h"
 #include "disk-names/disk_names.h"
+#include "formats/document_codec.h"
 #include "formats/sensor_snapshot.h"
 #include "formats/storage_health.h"
 #include "readers/process_details_reader.h"
@@ -22,6 +23,13 @@
 #include <gtest/gtest.h>
 #include <tuple>
 #include <unistd.h>
+
+namespace brivane {
+// Readings print as their document, so a mismatch says which field.
+void PrintTo(const StorageHealthReading& reading, std::ostream* out) {
+    *out << encode(StorageHealthSnapshot{reading, 0, 0});
+}
+} // namespace brivane
 
 namespace brivane::system_tools {
 namespace {
@@ -74,7 +82,7 @@ TEST(DiskDescription, SmartFiguresReachTheReaderInItsUnits) {
                          std::optional<BusProperties> ata = {},
                          std::vector<AtaAttribute> ataAttributes = {}) {
         const DriveFacts drive{{}, nvme, nvmeAttributes, ata, ataAttributes};
-        return DiskFacts{"disk1", "sda", {}, {}, {}, drive, {}};
+        return DiskFacts{.identifier = "disk1", .kernelName = "sda", .drive = drive};
     };
     const std::vector<Case> cases = {
         {"never read",
@@ -86,7 +94,7 @@ TEST(DiskDescription, SmartFiguresReachTheReaderInItsUnits) {
          disk(BusProperties{{"SmartTemperature", std::uint64_t{0}}},
               {{"total_data_read", std::uint64_t{511999}},
                {"total_data_written", std::uint64_t{1023999}}}),
-         StorageHealthReading{.totalWritten = 512000}},
+         StorageHealthReading{.totalWritten = 512000, .device = "sda"}},
         {"counters of the wrong type",
          disk(BusProperties{}, {{"power_cycles", -3.0}, {"media_errors", std::string("0")}}),
          {}},
@@ -96,7 +104,7 @@ TEST(DiskDescription, SmartFiguresReachTheReaderInItsUnits) {
         {"ata temperature in exact kelvin",
          disk({}, {}, BusProperties{{"SmartTemperature", 310.0}},
               {{12, "power-cycle-count", -1, 1}}),
-         StorageHealthReading{.temperature = 37}},
+         StorageHealthReading{.temperature = 37, .device = "sda"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -366,32 +374,60 @@ TEST_F(MockBusTest, PowerToolListsEachAccessoryOnceFromUPowerBlueZAndSysfs) {
     }
 }
 
-// UDisks2's NVMe and ATA drives, each by its block device.
+// UDisks2's drives, each by its block device: an NVMe controller as UDisks 2.10 shows it, one
+// as Debian 12's 2.9 does (a drive without the controller interface), an ATA disk with sector
+// counts and a failing verdict, and a disk without SMART.
 const std::string udisksDrives = R"({"drives": [{"name": "nvme", "block": "nvme0n1",
-    "drive": {"Model": ["s", "Fast SSD"]},
+    "drive": {"Model": ["s", "Fast SSD"], "Serial": ["s", "S4EW"]},
     "nvme": {"SmartTemperature": ["q", 310], "SmartPowerOnHours": ["t", 2871],
              "SmartCriticalWarning": ["u", 0], "SmartUpdated": ["t", 1700000000]},
     "attributes": {"avail_spare": ["y", 100], "spare_thresh": ["y", 10],
                    "percent_used": ["y", 3], "total_data_read": ["t", 512000000],
                    "total_data_written": ["t", 1024511999], "power_cycles": ["t", 412],
                    "unsafe_shutdowns": ["t", 17], "media_errors": ["t", 0]}},
-  {"name": "ata", "block": "sda",
+  {"name": "older", "block": "nvme1n1", "drive": {"Model": ["s", "Old SSD"]}},
+  {"name": "ata", "block": "sda", "drive": {"Serial": ["s", "WD-1"]},
     "ata": {"SmartSupported": ["b", true], "SmartEnabled": ["b", true],
             "SmartUpdated": ["t", 1700000000], "SmartTemperature": ["d", 308.15],
-            "SmartPowerOnSeconds": ["t", 7300]},
-    "attributes": [[12, "power-cycle-count", 77, 1], [241, "total-lbas-written", 2000000, 3]]},
+            "SmartPowerOnSeconds": ["t", 7300], "SmartFailing": ["b", true]},
+    "attributes": [[12, "power-cycle-count", 77, 1], [241, "total-lbas-written", 2000000, 3],
+                   [5, "reallocated-sector-count", 8, 3], [197, "current-pending-sector", 2, 3],
+                   [198, "offline-uncorrectable", 1, 3]]},
   {"name": "plain", "block": "vda", "drive": {"Model": ["s", "Plain Disk )" +
                                  std::string(300, 'x') + R"("]}}]})";
 
 // Disks are the whole disks of /sys/block in naming order, each with the SMART figures UDisks2
-// has for it, else the NVMe controller's own temperature (not its "no reading" sentinel).
+// has for it, else those brivane-nvme-health wrote for its controller, else the NVMe
+// controller's own temperature (not its "no reading" sentinel, nor of a sleeping drive), and the
+// limits the drive's hardware monitor reports.
 TEST_F(MockBusTest, DiskToolNamesTheWholeDisksAndReadsTheirSmartFigures) {
     TempDir sys;
-    sys.writeFiles("block", "nvme0n1/size=9;sda/size=9;vda/size=9;loop0/size=9;sda/sda1/size=1");
-    for (const auto& [disk, input] : {std::pair{"nvme1n1", "36850"}, {"nvme2n1", "127000"}}) {
-        sys.writeFiles(std::string("block/") + disk + "/device/hwmon3",
-                       std::string("name=nvme;temp1_label=Composite;temp1_input=") + input);
-    }
+    sys.writeFiles(
+        "block",
+        "nvme0n1/size=9;nvme3n1/size=9;sda/size=9;vda/size=9;loop0/size=9;sda/sda1/size=1");
+    sys.writeFiles("class/nvme/nvme1", "serial=OLD-7  ");
+    sys.makeDirectory("class/nvme/nvme0");
+    sys.symlink("block/nvme0n1/device", "../../class/nvme/nvme0");
+    sys.symlink("block/nvme1n1/device", "../../class/nvme/nvme1");
+    sys.writeFiles("class/nvme/nvme1/hwmon2",
+                   "name=nvme;temp1_label=Composite;temp1_input=36850;temp1_max=84850;"
+                   "temp1_crit=89850");
+    sys.writeFiles("block/nvme2n1/device/hwmon3", "name=nvme;temp1_input=127000");
+    sys.writeFiles("block/nvme3n1/device/hwmon4", "name=nvme;temp1_input=40000");
+    sys.writeFiles("block/nvme3n1/device/device/power", "runtime_status=suspended");
+    sys.writeFiles("block/sda/device/hwmon/hwmon5",
+                   "name=drivetemp;temp1_input=35000;temp1_max=60000;temp1_crit=70000");
+    TempDir logs;
+    NvmeHealthLog log{.readAt = 1690000000,
+                      .criticalWarning = 4,
+                      .temperatureKelvin = 312,
+                      .availableSpare = 9,
+                      .spareThreshold = 10,
+                      .percentageUsed = 104,
+                      .powerOnHours = 40000,
+                      .mediaErrors = 3};
+    logs.write("nvme1", formatHealthFile(log));
+    logs.write("nvme0", formatHealthFile(log)); // UDisks2's figures come first
     MockSystemBus bus;
     ASSERT_TRUE(
         bus.startService(services + "/udisks_drives.py", "org.freedesktop.UDisks2", udisksDrives));
@@ -399,29 +435,71 @@ TEST_F(MockBusTest, DiskToolNamesTheWholeDisksAndReadsTheirSmartFigures) {
     const auto connection =
         SystemBus::connect(busCallLimit, std::chrono::steady_clock::now() + busBudget);
     ::unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
-    const platform::posix::RootedDirectory root(sys.path());
+    const platform::posix::RootedDirectory root(sys.path()), healthLogs(logs.path());
     EXPECT_EQ(diskListReport(root),
-              "disk0\tnvme0n1\ndisk1\tnvme1n1\ndisk2\tnvme2n1\ndisk3\tsda\ndisk4\tvda\n");
+              "disk0\tnvme0n1\ndisk1\tnvme1n1\ndisk2\tnvme2n1\ndisk3\tnvme3n1\n"
+              "disk4\tsda\ndisk5\tvda\n");
     const std::pair<const char*, std::optional<StorageHealthReading>> disks[] = {
-        {"disk0", StorageHealthReading{37, 97, 512000000, 1024000000, 412, 2871, 100, 10, 17, 0}},
-        {"disk1", StorageHealthReading{.temperature = 37}},
+        {"disk0", StorageHealthReading{.temperature = 37,
+                                       .life = 97,
+                                       .totalRead = 512000000,
+                                       .totalWritten = 1024000000,
+                                       .powerCycles = 412,
+                                       .powerOnHours = 2871,
+                                       .availableSpare = 100,
+                                       .spareThreshold = 10,
+                                       .unsafeShutdowns = 17,
+                                       .mediaErrors = 0,
+                                       .criticalWarning = 0,
+                                       .smartFailing = false,
+                                       .updated = 1700000000,
+                                       .device = "nvme0n1",
+                                       .model = "Fast SSD",
+                                       .serial = "S4EW"}},
+        {"disk1", StorageHealthReading{.temperature = 39,
+                                       .life = 0,
+                                       .powerCycles = 0,
+                                       .powerOnHours = 40000,
+                                       .availableSpare = 9,
+                                       .spareThreshold = 10,
+                                       .unsafeShutdowns = 0,
+                                       .mediaErrors = 3,
+                                       .criticalWarning = 4,
+                                       .smartFailing = true,
+                                       .maxTemperature = 85,
+                                       .criticalTemperature = 90,
+                                       .updated = 1690000000,
+                                       .device = "nvme1n1",
+                                       .model = "Old SSD",
+                                       .serial = "OLD-7"}},
         {"disk2", std::nullopt},
-        {"disk3",
-         StorageHealthReading{
-             .temperature = 35, .totalWritten = 1024000000, .powerCycles = 77, .powerOnHours = 2}},
-        {"disk4", std::nullopt}, // no SMART
+        {"disk3", std::nullopt}, // asleep: its monitor is not read
+        {"disk4", StorageHealthReading{.temperature = 35,
+                                       .totalWritten = 1024000000,
+                                       .powerCycles = 77,
+                                       .powerOnHours = 2,
+                                       .smartFailing = true,
+                                       .reallocatedSectors = 8,
+                                       .pendingSectors = 2,
+                                       .uncorrectableSectors = 1,
+                                       .maxTemperature = 60,
+                                       .criticalTemperature = 70,
+                                       .updated = 1700000000,
+                                       .device = "sda",
+                                       .serial = "WD-1"}},
+        {"disk5", std::nullopt}, // no SMART
     };
     for (const auto& [disk, expected] : disks) {
         SCOPED_TRACE(disk);
-        const auto report = diskInfoReport(root, connection.get(), disk);
+        const auto report = diskInfoReport(root, connection.get(), disk, healthLogs);
         ASSERT_TRUE(report);
         EXPECT_EQ(StorageHealthReading::parse(*report, disk), expected);
     }
     // A model as long as the drive likes is kept to 256 bytes.
-    EXPECT_NE(diskInfoReport(root, connection.get(), "disk4")
+    EXPECT_NE(diskInfoReport(root, connection.get(), "disk5")
                   ->find("Plain Disk " + std::string(245, 'x') + "<"),
               std::string::npos);
-    for (const char* unknown : {"disk5", "disk0s1", "disk00", "sda"}) {
+    for (const char* unknown : {"disk6", "disk0s1", "disk00", "sda"}) {
         EXPECT_EQ(diskInfoReport(root, connection.get(), unknown), std::nullopt) << unknown;
     }
 }

@@ -2,6 +2,7 @@
 
 #include "plist_text.h"
 
+#include <algorithm>
 #include <cmath>
 #include <map>
 #include <string_view>
@@ -19,6 +20,12 @@ constexpr double exactKelvinOffset = 273.15;
 constexpr std::uint8_t powerCycleCount = 12;
 constexpr std::uint8_t totalSectorsWritten = 241;
 constexpr std::uint8_t totalSectorsRead = 242;
+// ATA attributes counted in sectors that say a disk is wearing out, and their keys.
+constexpr std::pair<std::uint8_t, const char*> sectorCounts[] = {
+    {5, "REALLOCATED_SECTOR_COUNT"},
+    {197, "CURRENT_PENDING_SECTOR"},
+    {198, "OFFLINE_UNCORRECTABLE"},
+};
 constexpr std::int32_t unitDimensionless = 1;
 constexpr std::int32_t unitSectors = 3;
 
@@ -75,18 +82,58 @@ std::optional<std::string_view> modelOf(const DiskFacts& facts) {
     return std::nullopt;
 }
 
-std::optional<std::string_view> smartStatus(const DriveFacts& drive) {
-    if (drive.nvme && !smartNeverRead(*drive.nvme)) {
-        if (const auto warning = counterField(*drive.nvme, "SmartCriticalWarning")) {
+std::optional<std::string_view> smartStatus(const DiskFacts& facts) {
+    const auto* drive = facts.drive ? &*facts.drive : nullptr;
+    if (drive && drive->nvme && !smartNeverRead(*drive->nvme)) {
+        if (const auto warning = counterField(*drive->nvme, "SmartCriticalWarning")) {
             return *warning == 0 ? "Verified" : "Failing";
         }
     }
-    if (drive.ata && !smartNeverRead(*drive.ata)) {
-        if (const auto failing = booleanField(*drive.ata, "SmartFailing")) {
+    if (drive && drive->ata && !smartNeverRead(*drive->ata)) {
+        if (const auto failing = booleanField(*drive->ata, "SmartFailing")) {
             return *failing ? "Failing" : "Verified";
         }
     }
+    if (facts.healthLog) {
+        return facts.healthLog->criticalWarning == 0 ? "Verified" : "Failing";
+    }
     return std::nullopt;
+}
+
+// When the figures were read: UDisks2 reads a sleeping disk's only once it wakes.
+std::optional<std::uint64_t> smartUpdated(const DiskFacts& facts) {
+    const auto* drive = facts.drive ? &*facts.drive : nullptr;
+    for (const auto* properties : {drive && drive->nvme ? &*drive->nvme : nullptr,
+                                   drive && drive->ata ? &*drive->ata : nullptr}) {
+        if (const auto updated =
+                properties ? known(counterField(*properties, "SmartUpdated")) : std::nullopt) {
+            return updated;
+        }
+    }
+    if (facts.healthLog && facts.healthLog->readAt != 0) {
+        return facts.healthLog->readAt;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string_view> serialOf(const DiskFacts& facts) {
+    if (facts.drive) {
+        if (const auto serial = textField(facts.drive->drive, "Serial");
+            serial && !serial->empty()) {
+            return serial;
+        }
+    }
+    if (facts.serial && !facts.serial->empty()) {
+        return std::string_view(*facts.serial);
+    }
+    return std::nullopt;
+}
+
+std::optional<std::uint64_t> kelvinOfMillicelsius(std::optional<std::int64_t> millidegrees) {
+    if (!millidegrees) {
+        return std::nullopt;
+    }
+    return wholeKelvin(static_cast<double>(*millidegrees) / 1000 + exactKelvinOffset);
 }
 
 } // namespace
@@ -113,6 +160,23 @@ SmartEntries nvmeSmartEntries(const BusProperties& controller, const BusProperti
     return sorted(entries);
 }
 
+SmartEntries nvmeSmartEntries(const NvmeHealthLog& log) {
+    Entries entries;
+    plain(entries, "TEMPERATURE", known(log.temperatureKelvin));
+    plain(entries, "CRITICAL_WARNING", log.criticalWarning);
+    counter(entries, "POWER_ON_HOURS", log.powerOnHours);
+    plain(entries, "AVAILABLE_SPARE", log.availableSpare);
+    plain(entries, "AVAILABLE_SPARE_THRESHOLD", log.spareThreshold);
+    plain(entries, "PERCENTAGE_USED", log.percentageUsed);
+    counter(entries, "DATA_UNITS_READ", log.dataUnitsRead);
+    counter(entries, "DATA_UNITS_WRITTEN", log.dataUnitsWritten);
+    counter(entries, "POWER_CYCLES", log.powerCycles);
+    counter(entries, "UNSAFE_SHUTDOWNS", log.unsafeShutdowns);
+    counter(entries, "MEDIA_ERRORS", log.mediaErrors);
+    counter(entries, "NUM_ERROR_INFO_LOG_ENTRIES", log.errorLogEntries);
+    return sorted(entries);
+}
+
 SmartEntries ataSmartEntries(const BusProperties& ata,
                              const std::vector<AtaAttribute>& attributes) {
     if (booleanField(ata, "SmartSupported") == false ||
@@ -129,6 +193,11 @@ SmartEntries ataSmartEntries(const BusProperties& ata,
             continue;
         }
         const auto value = static_cast<std::uint64_t>(attribute.pretty);
+        for (const auto& [id, key] : sectorCounts) {
+            if (attribute.id == id && attribute.prettyUnit == unitSectors) {
+                plain(entries, key, value);
+            }
+        }
         if (attribute.id == powerCycleCount && attribute.prettyUnit == unitDimensionless) {
             counter(entries, "POWER_CYCLES", value);
         } else if (attribute.prettyUnit == unitSectors &&
@@ -168,11 +237,22 @@ std::string diskDescription(const DiskFacts& facts) {
     } else if (facts.drive && facts.drive->ata) {
         smart = ataSmartEntries(*facts.drive->ata, facts.drive->ataAttributes);
     }
-    if (smart.empty() && facts.hwmonMillicelsius) {
-        const auto kelvin =
-            wholeKelvin(static_cast<double>(*facts.hwmonMillicelsius) / 1000 + exactKelvinOffset);
-        if (kelvin) {
+    if (smart.empty() && facts.healthLog) {
+        smart = nvmeSmartEntries(*facts.healthLog);
+    }
+    const auto has = [&](std::string_view key) {
+        return std::any_of(smart.begin(), smart.end(),
+                           [&](const auto& entry) { return entry.first == key; });
+    };
+    if (!has("TEMPERATURE")) {
+        if (const auto kelvin = kelvinOfMillicelsius(facts.hwmonMillicelsius)) {
             smart.emplace_back("TEMPERATURE", *kelvin);
+        }
+    }
+    for (const auto& [key, limit] : {std::pair{"WARNING_TEMPERATURE", facts.hwmonMaxMillicelsius},
+                                     {"CRITICAL_TEMPERATURE", facts.hwmonCritMillicelsius}}) {
+        if (const auto kelvin = smart.empty() ? std::nullopt : kelvinOfMillicelsius(limit)) {
+            smart.emplace_back(key, *kelvin);
         }
     }
 
@@ -182,6 +262,9 @@ std::string diskDescription(const DiskFacts& facts) {
     if (const auto model = modelOf(facts)) {
         plist.text("MediaName", *model);
     }
+    if (const auto serial = serialOf(facts)) {
+        plist.text("SerialNumber", *serial);
+    }
     if (!smart.empty()) {
         plist.openDictionary("SMARTDeviceSpecificKeysMayVaryNotGuaranteed");
         for (const auto& [key, value] : smart) {
@@ -189,8 +272,11 @@ std::string diskDescription(const DiskFacts& facts) {
         }
         plist.closeDictionary();
     }
-    if (const auto status = facts.drive ? smartStatus(*facts.drive) : std::nullopt) {
+    if (const auto status = smartStatus(facts)) {
         plist.text("SMARTStatus", *status);
+    }
+    if (const auto updated = smart.empty() ? std::nullopt : smartUpdated(facts)) {
+        plist.unsignedInteger("SMARTUpdated", *updated);
     }
     if (facts.sizeBytes) {
         plist.unsignedInteger("Size", *facts.sizeBytes);

@@ -12,7 +12,7 @@ int runDiskutil(std::span<const std::string> args) {
         return usage("diskutil info -plist DEVICE | diskutil list");
     }
     const auto bus = SystemBus::connect(busCallLimit, SystemBus::Clock::now() + busBudget);
-    const auto report = diskInfoReport(sys, bus.get(), args[2]);
+    const auto report = diskInfoReport(sys, bus.get(), args[2], RootedDirectory(nvmeHealthFolder));
     // An unknown disk, as the platform's tool answers it: an error status, nothing on stdout.
     if (!report) {
         return 1;

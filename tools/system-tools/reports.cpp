@@ -1,6 +1,7 @@
 #include "reports.h"
 
 #include "disk-names/disk_names.h"
+#include "nvme-health/nvme_controllers.h"
 
 namespace brivane::system_tools {
 
@@ -26,7 +27,8 @@ std::string powerSourcesReport(const RootedDirectory& sys, SystemBus* bus) {
 }
 
 std::optional<std::string> diskInfoReport(const RootedDirectory& sys, SystemBus* bus,
-                                          std::string_view name) {
+                                          std::string_view name,
+                                          const RootedDirectory& healthLogs) {
     const auto number = diskNumber(name);
     const auto disks = wholeDisks(blockDevices(sys));
     if (!number || *number >= disks.size()) {
@@ -36,6 +38,11 @@ std::optional<std::string> diskInfoReport(const RootedDirectory& sys, SystemBus*
     facts.identifier = std::string(name);
     if (bus != nullptr) {
         facts.drive = bus->udisksDrive(facts.kernelName);
+    }
+    if (const auto controller = nvmeControllerOf(sys, facts.kernelName)) {
+        if (const auto text = healthLogs.readText(controller->c_str(), healthFileLimit)) {
+            facts.healthLog = parseHealthFile(*text);
+        }
     }
     return diskDescription(facts);
 }

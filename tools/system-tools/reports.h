@@ -21,9 +21,14 @@ constexpr std::chrono::milliseconds busBudget{1500};
 // power_supply in that order of preference, each device once.
 std::string powerSourcesReport(const RootedDirectory& sys, SystemBus* bus);
 
-// "info -plist <name>", or nothing for a name that is no disk here.
+// "info -plist <name>", or nothing for a name that is no disk here. healthLogs holds the files
+// brivane-nvme-health writes, one per NVMe controller.
 std::optional<std::string> diskInfoReport(const RootedDirectory& sys, SystemBus* bus,
-                                          std::string_view name);
+                                          std::string_view name,
+                                          const RootedDirectory& healthLogs = {});
+
+// Where brivane-nvme-health writes, and the disk tool reads, the controllers' health logs.
+constexpr const char* nvmeHealthFolder = "/run/brivane-nvme-health";
 
 // "list": one line per disk, "diskN", a tab, the kernel name.
 std::string diskListReport(const RootedDirectory& sys);

@@ -1,6 +1,7 @@
 #include "sysfs_sources.h"
 
 #include "backends/linux/hwmon/temperature_sentinel.h"
+#include "nvme-health/nvme_controllers.h"
 
 #include <cstdint>
 #include <limits>
@@ -33,27 +34,34 @@ std::optional<std::string> trimmed(std::optional<std::string> text) {
     return text;
 }
 
-// The nvme hwmon chip hangs off the controller (the namespace's device) on current kernels and
-// off the PCI function (one level up) on older ones.
-std::optional<std::int64_t> nvmeComposite(const RootedDirectory& disk) {
-    for (const char* parent : {"device", "device/device"}) {
+// A disk's own hardware monitor: the nvme chip hangs off the controller (the namespace's device)
+// on current kernels and off the PCI function (one level up) on older ones; drivetemp off the
+// SCSI device's hwmon folder.
+RootedDirectory diskMonitor(const RootedDirectory& disk) {
+    for (const char* parent : {"device", "device/device", "device/hwmon"}) {
         const auto directory = disk.subdirectory(parent);
         for (const auto& entry : directory.list(".")) {
             if (!entry.starts_with("hwmon")) {
                 continue;
             }
-            const auto chip = directory.subdirectory(entry.c_str());
+            auto chip = directory.subdirectory(entry.c_str());
+            const auto name = textOf(chip, "name");
             const auto label = optionalText(chip, "temp1_label");
-            if (textOf(chip, "name") == "nvme" && (!label || *label == "Composite")) {
-                const auto millidegrees = integerOf(chip, "temp1_input");
-                if (millidegrees && platform::linux_backend::isTemperatureSentinel(*millidegrees)) {
-                    return std::nullopt; // the driver's "no reading", not a temperature
-                }
-                return millidegrees;
+            if ((name == "nvme" && (!label || *label == "Composite")) || name == "drivetemp") {
+                return chip;
             }
         }
     }
-    return std::nullopt;
+    return {};
+}
+
+// Millidegrees, unless the driver's "no reading" sentinel.
+std::optional<std::int64_t> temperatureOf(const RootedDirectory& chip, const char* file) {
+    const auto millidegrees = integerOf(chip, file);
+    if (millidegrees && platform::linux_backend::isTemperatureSentinel(*millidegrees)) {
+        return std::nullopt;
+    }
+    return millidegrees;
 }
 
 } // namespace
@@ -97,8 +105,19 @@ DiskFacts sysfsDiskFacts(const RootedDirectory& sys, const std::string& kernelNa
         facts.rotational = *rotational != 0;
     }
     facts.model = trimmed(optionalText(disk, "device/model"));
-    if (kernelName.starts_with("nvme")) {
-        facts.hwmonMillicelsius = nvmeComposite(disk);
+    facts.serial = trimmed(optionalText(disk, "device/serial"));
+    // The nvme driver asks the drive for each figure: a runtime-suspended one is left asleep.
+    // drivetemp's limits are those it read when the disk appeared.
+    if (runtimeSuspended(disk.subdirectory("device")) ||
+        runtimeSuspended(disk.subdirectory("device/device"))) {
+        return facts;
+    }
+    if (const auto chip = diskMonitor(disk); chip.valid()) {
+        if (kernelName.starts_with("nvme")) {
+            facts.hwmonMillicelsius = temperatureOf(chip, "temp1_input");
+        }
+        facts.hwmonMaxMillicelsius = temperatureOf(chip, "temp1_max");
+        facts.hwmonCritMillicelsius = temperatureOf(chip, "temp1_crit");
     }
     return facts;
 }
