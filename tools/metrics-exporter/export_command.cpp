@@ -2,6 +2,7 @@
 
 #include "metrics_exporter.h"
 #include "process_owner.h"
+#include "sensors-common/machine_collection.h"
 
 #include <cerrno>
 #include <chrono>
@@ -112,13 +113,21 @@ int runExport(const CliOptions& options) {
     std::signal(SIGPIPE, SIG_IGN);
 
     raiseDescriptorLimit();
-    auto agent = std::make_shared<AgentSnapshots>(AgentConnection(options), true);
+    // Under the machine-wide service's account every process is another user's: unless asked
+    // for them, its exporter ranks none (each user's own exporter serves the user's).
+    const bool ranks = options.otherUsersProcesses || !machineCollectionAccount();
+    auto agent = std::make_shared<AgentSnapshots>(AgentConnection(options), ranks);
     if (!options.otherUsersProcesses) {
         agent->rankOnly([](std::int64_t pid) { return ownProcess(pid); });
     }
+    auto disks = std::make_shared<DiskHealthWatch>(AgentConnection(options));
     // Called one at a time; logs changes only, not every failed scrape.
-    auto fetch = [agent, lastProblem = std::string()]() mutable {
+    auto fetch = [agent, disks, lastProblem = std::string()]() mutable {
         auto fetched = agent->fetch();
+        fetched.machineElsewhere = machineCollectedElsewhere();
+        if (!fetched.machineElsewhere) {
+            fetched.disks = disks->latest();
+        }
         if (fetched.problem != lastProblem) {
             logLine(fetched.problem.empty() ? "the agent answers again" : fetched.problem);
             lastProblem = fetched.problem;

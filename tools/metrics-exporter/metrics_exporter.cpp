@@ -5,7 +5,7 @@
 #include "base/serial_queue.h"
 #include "http_server.h"
 #include "password_check.h"
-#include "sensors-common/metrics_text.h"
+#include "sensors-common/scrape_families.h"
 #include "tls_context.h"
 
 #include <algorithm>
@@ -47,9 +47,7 @@ std::shared_ptr<const std::string> scrapeText(const MetricsExporter::Fetch& fetc
         fetched = {std::nullopt, unreachable, error.what()};
     }
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
-    return std::make_shared<const std::string>(
-        exposition(metricFamilies(fetched.snapshot ? &*fetched.snapshot : nullptr, took.count(),
-                                  fetched.busiest, fetched.loaderAltered())));
+    return std::make_shared<const std::string>(exposition(scrapeFamilies(fetched, took.count())));
 }
 
 // Descriptors this process may still open.

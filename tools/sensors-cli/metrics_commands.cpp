@@ -2,7 +2,10 @@
 
 #include "backends/posix/system/login_name.h"
 #include "backends/posix/system/replaced_file.h"
+#include "backends/posix/system/unix_endpoints.h"
+#include "sensors-common/machine_collection.h"
 #include "sensors-common/metrics_text.h"
+#include "sensors-common/scrape_families.h"
 #include "sensors-common/snapshot_sharing.h"
 #include "terminal_text.h"
 
@@ -14,10 +17,18 @@ namespace brivane::cli {
 int runMetrics(const CliOptions& options) {
     AgentSnapshots agent{AgentConnection(options)};
     const auto start = std::chrono::steady_clock::now();
-    const auto fetched = agent.fetch();
+    auto fetched = agent.fetch();
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
-    auto families = metricFamilies(fetched.snapshot ? &*fetched.snapshot : nullptr, took.count(),
-                                   {}, fetched.loaderAltered());
+    fetched.machineElsewhere = machineCollectedElsewhere();
+    // Disks' figures are asked for at most once a minute, kept in the runtime folder between
+    // the timer's runs; without one, a textfile goes without them.
+    const auto runtime = platform::posix::UnixEndpoints().runtimeDirectory().path;
+    if (fetched.snapshot && !fetched.machineElsewhere && runtime) {
+        AgentConnection disks(options);
+        fetched.disks = std::make_shared<const DiskHealthList>(
+            keptDiskHealth(disks, *runtime + "/brivane-sensors-disks"));
+    }
+    auto families = scrapeFamilies(fetched, took.count());
     if (fetched.loader && fetched.loader->findings.altered()) {
         printProblem(loaderWarning(*fetched.loader));
     }

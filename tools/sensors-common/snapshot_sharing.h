@@ -1,12 +1,14 @@
 #pragma once
 
 #include "agent_connection.h"
+#include "disk_health.h"
 #include "formats/sensor_snapshot.h"
 #include "metrics_text.h"
 
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -21,6 +23,10 @@ struct FetchedSnapshot {
     std::vector<ProcessEnergy> busiest{}; // the latest energy ranking, when one is kept
     // What the agent that answered was made to load, when the client could look.
     std::optional<AgentConnection::AgentLoader> loader{};
+    // The disks' figures, when the client watches them (disk_health.h).
+    std::shared_ptr<const DiskHealthList> disks{};
+    // Whether the machine-wide service carries the machine's readings (machine_collection.h).
+    bool machineElsewhere = false;
 
     std::optional<bool> loaderAltered() const {
         return loader ? std::optional(loader->findings.altered()) : std::nullopt;

@@ -1,5 +1,7 @@
 '''UDisks2 objects for the drives given as parameters: a block device pointing at its drive, the
-drive, and its NVMe controller or ATA interface with SmartGetAttributes.'''
+drive, and its NVMe controller or ATA interface with SmartGetAttributes, which answers from the
+figures of the last update as UDisks 2.9 does. The ATA methods that would wake a sleeping disk
+(SmartUpdate, SmartSelftestStart, PmWakeup) append their name to the file `wake_log` names.'''
 
 import os
 import sys
@@ -24,7 +26,16 @@ def _answer(value):
     return lambda _self, _options: value
 
 
+def _waking(name, wake_log):
+    def method(_self, *_arguments):
+        if wake_log:
+            with open(wake_log, 'a', encoding='utf-8') as log:
+                log.write(name + '\n')
+    return method
+
+
 def load(mock, parameters):
+    wake_log = parameters.get('wake_log')
     for drive in parameters.get('drives', []):
         drive_path = MAIN_OBJ + '/drives/' + drive['name']
         mock.AddObject(drive_path, 'org.freedesktop.UDisks2.Drive',
@@ -42,6 +53,9 @@ def load(mock, parameters):
                     for row in drive.get('attributes', [])]
             drive_object.AddMethod(ATA_IFACE, 'SmartGetAttributes', 'a{sv}', 'a(ysqiiixia{sv})',
                                    _answer(rows))
+            for method in ('SmartUpdate', 'SmartSelftestStart', 'PmWakeup'):
+                drive_object.AddMethod(ATA_IFACE, method, 'a{sv}' if method != 'SmartSelftestStart'
+                                       else 'sa{sv}', '', _waking(method, wake_log))
         mock.AddObject(MAIN_OBJ + '/block_devices/' + drive['block'],
                        'org.freedesktop.UDisks2.Block',
                        {'Device': dbus.ByteArray(b'/dev/' + drive['block'].encode() + b'\0',
