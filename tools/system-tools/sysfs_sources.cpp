@@ -1,6 +1,7 @@
 #include "sysfs_sources.h"
 
 #include "backends/linux/hwmon/temperature_sentinel.h"
+#include "backends/linux/hwmon/unset_limits.h"
 #include "nvme-health/nvme_controllers.h"
 
 #include <cstdint>
@@ -116,8 +117,15 @@ DiskFacts sysfsDiskFacts(const RootedDirectory& sys, const std::string& kernelNa
         if (kernelName.starts_with("nvme")) {
             facts.hwmonMillicelsius = temperatureOf(chip, "temp1_input");
         }
-        facts.hwmonMaxMillicelsius = temperatureOf(chip, "temp1_max");
-        facts.hwmonCritMillicelsius = temperatureOf(chip, "temp1_crit");
+        // Limits the driver reports when the drive has none are left out, as for any chip.
+        using platform::SensorLimit;
+        platform::linux_backend::RawLimits limits{};
+        limits[static_cast<std::size_t>(SensorLimit::max)] = integerOf(chip, "temp1_max");
+        limits[static_cast<std::size_t>(SensorLimit::crit)] = integerOf(chip, "temp1_crit");
+        limits = platform::linux_backend::withoutUnsetLimits(
+            textOf(chip, "name"), platform::SensorKind::temperature, limits);
+        facts.hwmonMaxMillicelsius = limits[static_cast<std::size_t>(SensorLimit::max)];
+        facts.hwmonCritMillicelsius = limits[static_cast<std::size_t>(SensorLimit::crit)];
     }
     return facts;
 }
