@@ -34,12 +34,13 @@ file(READ ${PROJECT_SOURCE_DIR}/packaging/debian/user-managers.sh USER_MANAGERS)
 string(STRIP "${USER_MANAGERS}" USER_MANAGERS)
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
                                        ${PROJECT_SOURCE_DIR}/packaging/debian/user-managers.sh)
-foreach(script postinst prerm)
+foreach(script postinst prerm postrm)
     configure_file(${PROJECT_SOURCE_DIR}/packaging/debian/${script}.in
                    ${PROJECT_BINARY_DIR}/packaging/debian/${script} @ONLY)
 endforeach()
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_BINARY_DIR}/packaging/debian/postinst
-                                      ${PROJECT_BINARY_DIR}/packaging/debian/prerm)
+                                      ${PROJECT_BINARY_DIR}/packaging/debian/prerm
+                                      ${PROJECT_BINARY_DIR}/packaging/debian/postrm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_STRIP_FILES OFF) # stripping would void the signatures
 include(CPack)

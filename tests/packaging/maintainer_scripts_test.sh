@@ -5,7 +5,7 @@
 # manager answers. postinst and prerm must end within their limits (shortened here), skip each
 # silent user with one line and still reach every other; with no time left for the whole
 # walk, the remaining users are named in one line.
-# usage: maintainer_scripts_test.sh <folder of the generated postinst and prerm>
+# usage: maintainer_scripts_test.sh <folder of the generated maintainer scripts>
 set -euo pipefail
 scripts=$1
 fail() {
@@ -112,10 +112,22 @@ for who in bin sys; do
     called "$who systemctl --user try-restart dev.qorva.brivane.SensorCompanion.service brivane-sensors-export.service" postinst
 done
 
+textfiles=$scratch/root/var/lib/brivane-textfile
+install -d -m 1777 "$textfiles"
+touch "$textfiles/brivane-bin.prom" "$textfiles/brivane-machine.prom"
 run prerm remove 60
 ((took <= 15)) || fail "prerm took $took s"
 [[ $(skipped) == 2 ]] || fail "prerm's lines: $(cat "$scratch/err")"
 for who in bin sys; do called "$who agent --disable" prerm; done
+# Removal takes the textfiles but keeps the folder node_exporter reads; a purge takes it too,
+# unless something else keeps files there.
+[[ -d $textfiles && -z $(ls -A "$textfiles") ]] || fail "after prerm remove: $(ls -A "$textfiles" 2>&1)"
+touch "$textfiles/brivane-bin.prom" "$textfiles/other.prom"
+run postrm purge 60
+[[ $(ls -A "$textfiles") == other.prom ]] || fail "postrm purge beside another file: $(ls -A "$textfiles" 2>&1)"
+rm "$textfiles/other.prom"
+run postrm purge 60
+[[ ! -e $textfiles ]] || fail "the textfile folder stays after postrm purge"
 
 # The walk's own limit: the first silent user takes it all, the rest are named at once.
 run postinst configure 2
