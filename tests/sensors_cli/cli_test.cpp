@@ -87,6 +87,9 @@ TEST(SensorsCli, MistakesNameWhatWasWrongAndTheNearestValidWord) {
         {"--endpoint= snapshot", "--endpoint needs a socket path"},
         {"--interval 1 snapshot", "--interval is for watch and record only"},
         {"record --interval 0.5", "--interval of record needs at least 1 second"},
+        {"snapshot --since 1h", "--since belongs to history"},
+        {"history --json --csv", "--json and --csv exclude each other"},
+        {"watch history", "watch repeats snapshot, cpu, processes and storage only"},
         {"watch --interval 0.01", "--interval needs a number of seconds, at least 0.1"},
         {"watch manage installUpdate", "watch repeats snapshot, cpu, processes and storage"},
     };

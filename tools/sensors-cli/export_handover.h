@@ -11,7 +11,7 @@ inline int handOverToExporter(char** argv) {
     return handOverTo("brivane-sensors-export", argv);
 }
 
-// brivane-sensors-record, which serves `record`.
+// brivane-sensors-record, which serves `record` and `history`.
 inline int handOverToRecorder(char** argv) {
     return handOverTo("brivane-sensors-record", argv);
 }

@@ -203,8 +203,8 @@ int main(int argc, char** argv) {
     case CliOptions::Action::exportMetrics:
         return handOverToExporter(argv);
     case CliOptions::Action::record:
-        return handOverToRecorder(argv);
     case CliOptions::Action::history:
+        return handOverToRecorder(argv);
     case CliOptions::Action::metrics:
         break;
     }

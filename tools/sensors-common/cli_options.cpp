@@ -25,6 +25,9 @@ const char* const usageText =
     "  export               serve the snapshot as Prometheus metrics over HTTP until stopped\n"
     "  record               keep every reading in this user's history of this machine, a\n"
     "                       snapshot every interval (default 10 s), until stopped\n"
+    "  history [SENSOR...]  what the recorded sensors did: minimum, average, maximum and last,\n"
+    "                       and a plot of the named ones; SENSOR is a name as the views show\n"
+    "                       it or a pattern ('k10temp*', '*/Tctl')\n"
     "\n"
     "watch redraws the request's view in place until interrupted (Ctrl-C); with --raw or\n"
     "--json it prints one document per line instead.\n"
@@ -47,6 +50,11 @@ const char* const usageText =
     "  --web.config.file FILE  export: TLS, passwords and headers from FILE, in the web\n"
     "                       configuration format of Prometheus exporters; read again on SIGHUP\n"
     "  --other-users-processes  export: name other users' processes among the busiest too\n"
+    "  --since TIME, --until TIME  history: the time to show (default: the last day up to\n"
+    "                       now): a span back (90s, 10m, 3h, 2d, 1w), a date (2026-03-01), a\n"
+    "                       date and time (2026-03-01 22:00) or a time of today (22:00)\n"
+    "  --csv                history: a line per point, as CSV (--json: a document)\n"
+    "  --plot FILE.svg      history: draw the sensors into an SVG picture too\n"
     "  -h, --help           show this text\n"
     "  --version            show the version\n"
     "\n"
@@ -54,6 +62,8 @@ const char* const usageText =
     "that decodes), 4 metrics output not written, 5 no such disk, 6 the update check or\n"
     "install failed, 7 export: the listen address is in use, 8 record: another recorder\n"
     "keeps this history already\n"
+    "\n"
+    "example: brivane-sensors history 'k10temp*' --since 22:00 --until 07:00\n"
     "\n"
     "record runs as a user service the package ships turned off:\n"
     "  systemctl --user enable --now brivane-sensors-record.service   (disable --now: off)\n";
@@ -75,6 +85,7 @@ constexpr Subcommand subcommands[] = {
     {"metrics", ipc::Selector::snapshot, CliOptions::Action::metrics},
     {"export", ipc::Selector::snapshot, CliOptions::Action::exportMetrics},
     {"record", ipc::Selector::snapshot, CliOptions::Action::record},
+    {"history", ipc::Selector::snapshot, CliOptions::Action::history},
 };
 
 constexpr std::string_view requestNames[] = {"snapshot", "cpu",     "processes", "storage",

@@ -31,7 +31,7 @@ struct CliOptions {
     bool watch = false;            // redraw the request's view until interrupted
     std::optional<int> intervalMs; // between watch frames, or record's samples
     // history: glob patterns on the names the views show, the time range as typed (absent: the
-    // last hour up to now), and the outputs besides the table and plot.
+    // last day up to now), and the outputs besides the table and plot.
     std::vector<std::string> sensors;
     std::optional<std::string> since, until;
     bool csv = false;
