@@ -17,11 +17,29 @@ template <> struct Fields<ProcessDetailsSnapshot::StorageReading> {
                                             field("writeBytesPerSecond", &R::writeBytesPerSecond)};
 };
 
+template <> struct Fields<CPUDetailsSnapshot::IdleState> {
+    using R = CPUDetailsSnapshot::IdleState;
+    static constexpr auto list = std::tuple{field("name", &R::name), field("seconds", &R::seconds)};
+};
+
+template <> struct Fields<CPUDetailsSnapshot::ThrottleCount> {
+    using R = CPUDetailsSnapshot::ThrottleCount;
+    static constexpr auto list =
+        std::tuple{field("events", &R::events), field("seconds", &R::seconds)};
+};
+
+template <> struct Fields<CPUDetailsSnapshot::Throttling> {
+    using R = CPUDetailsSnapshot::Throttling;
+    static constexpr auto list =
+        std::tuple{field("cores", &R::cores), field("packages", &R::packages)};
+};
+
 template <> struct Fields<CPUDetailsSnapshot> {
     using R = CPUDetailsSnapshot;
     static constexpr auto list = std::tuple{
-        field("processes", &R::processes), field("residencies", &R::residencies),
-        field("helperUID", &R::helperUID), field("helperEffectiveUID", &R::helperEffectiveUID)};
+        field("processes", &R::processes),   field("residencies", &R::residencies),
+        field("helperUID", &R::helperUID),   field("helperEffectiveUID", &R::helperEffectiveUID),
+        field("idleStates", &R::idleStates), field("throttling", &R::throttling)};
 };
 
 template <> struct Fields<ProcessDetailsSnapshot> {

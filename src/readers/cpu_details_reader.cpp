@@ -55,6 +55,8 @@ CPUDetailsSnapshot CPUDetailsReader::read() {
     CPUDetailsSnapshot snapshot;
     snapshot.processes = topProcesses();
     snapshot.residencies = cpuResidencies();
+    snapshot.idleStates = counters_.idleStates();
+    snapshot.throttling = counters_.throttling();
     if (processes_) {
         snapshot.helperUID = processes_->realUserID();
         snapshot.helperEffectiveUID = processes_->effectiveUserID();

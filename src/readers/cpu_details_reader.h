@@ -5,6 +5,7 @@
 #include "platform/process_table.h"
 #include "platform/tool_runner.h"
 #include "platform/uptime_clock.h"
+#include "readers/cpu_counters_reader.h"
 
 #include <memory>
 #include <optional>
@@ -12,7 +13,8 @@
 namespace brivane {
 
 // The busiest processes from the process-status tool and, per CPU cluster kind, the time
-// spent in each active performance state since the previous call. Not thread-safe: the CPU
+// spent in each active performance state since the previous call, with the idle states and
+// thermal throttling counted so far (cpu_counters_reader.h). Not thread-safe: the CPU
 // queue is its only caller.
 class CPUDetailsReader {
 public:
@@ -53,6 +55,7 @@ private:
     std::optional<platform::IOReportChannelList> channels_;
     std::unique_ptr<platform::IOReportSubscription> subscription_;
     std::optional<PreviousSample> previousSample_;
+    CPUCountersReader counters_{source_};
 };
 
 } // namespace brivane

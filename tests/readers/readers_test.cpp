@@ -434,10 +434,10 @@ TEST_F(CPUDetailsReaderTest, FailedSetUpIsRetriedAndAFailedSampleClearsTheBaseli
         source->setFaults(fault);
         EXPECT_TRUE(residenciesAfter(1.0).empty());
     }
-    EXPECT_EQ(source->groupCopies(), 3);
+    EXPECT_EQ(source->groupCopies("CPU Core Performance States"), 3);
     source->setFaults({});
     EXPECT_EQ(measure(), (Residencies{{"PCPU", {2.0}}}));
-    EXPECT_EQ(source->groupCopies(), 4);
+    EXPECT_EQ(source->groupCopies("CPU Core Performance States"), 4);
 
     source->setFaults({.sampleFails = true});
     EXPECT_TRUE(residenciesAfter(1.0).empty());

@@ -210,6 +210,18 @@ TEST(SensorsCli, ViewsShowTheDocumentsAsTablesAndSayWhyASectionIsEmpty) {
          {"  b          5.0\n  ... and 1 more (-n N or --all shows them)\n",
           "  ECPU     600 MHz      25.0\n           1200 MHz     75.0\n  PCPU     P1",
           "P3           50.0\n"}},
+        {"cpu idle states and throttling",
+         Selector::cpuDetails,
+         "",
+         head +
+             R"("processes":[],"residencies":{},"idleStates":{"PCPU":[{"name":"C1",)"
+             R"("seconds":1},{"name":"C6","seconds":7201}]},"throttling":{"cores":{"PCPU":)"
+             R"({"events":5,"seconds":1.5},"ECPU":{"events":1}},"packages":{"0":{"events":2}}}})",
+         plain,
+         {"  cluster  state        time  share %\n  PCPU     C1          1.0 s      0.0\n"
+          "           C6     2 h 00 min    100.0\n",
+          "  scope       events   time\n  ECPU cores       1\n  PCPU cores       5  1.5 s\n"
+          "  package 0        2\n"}},
         {"process memory",
          Selector::processDetails,
          "memory",

@@ -49,6 +49,60 @@ ViewSection residencies(const decltype(CPUDetailsSnapshot::residencies)& residen
     return section;
 }
 
+// "12.5 s" under an hour, "7 h 05 min" from there on.
+std::string seconds(double value) {
+    return value < 3600 ? formatNumber(value, 1) + " s" : duration(value);
+}
+
+// Each cluster kind's idle states with the time its CPUs spent there and their share of it.
+ViewSection idleStates(const decltype(CPUDetailsSnapshot::idleStates)& kinds) {
+    ViewSection section{"idleStates",
+                        "Idle states (C-states) since the CPUs came up, summed over each "
+                        "cluster's CPUs; the package's own need root and are not shown",
+                        {{"cluster", "cluster"},
+                         {"state", "state"},
+                         {"seconds", "time", Align::right},
+                         {"sharePercent", "share %", Align::right}},
+                        {},
+                        "no idle states the agent may read on this machine"};
+    if (!kinds)
+        return section;
+    for (const auto& [kind, states] : *kinds) {
+        double total = 0;
+        for (const auto& state : states)
+            total += state.seconds;
+        for (std::size_t i = 0; i < states.size(); ++i) {
+            section.rows.push_back({{{i == 0 ? kind : "", kind},
+                                     text(states[i].name),
+                                     {seconds(states[i].seconds), states[i].seconds},
+                                     number(total > 0 ? states[i].seconds / total * 100 : 0, 1)}});
+        }
+    }
+    return section;
+}
+
+// Thermal throttling per cluster kind's cores and per package.
+ViewSection throttling(const std::optional<CPUDetailsSnapshot::Throttling>& counted) {
+    ViewSection section{
+        "throttling",
+        "Thermal throttling since boot",
+        {{"scope", "scope"}, {"events", "events", Align::right}, {"seconds", "time", Align::right}},
+        {},
+        "the processor does not count it (Intel processors do)"};
+    const auto add = [&](std::string scope, const CPUDetailsSnapshot::ThrottleCount& count) {
+        section.rows.push_back(
+            {{text(std::move(scope)), integer(count.events),
+              count.seconds ? ViewCell{seconds(*count.seconds), *count.seconds} : ViewCell{}}});
+    };
+    if (counted) {
+        for (const auto& [kind, count] : counted->cores)
+            add(kind + " cores", count);
+        for (const auto& [package, count] : counted->packages)
+            add("package " + package, count);
+    }
+    return section;
+}
+
 DocumentView cpuView(const CPUDetailsSnapshot& details, const ViewOptions& view) {
     DocumentView out{"CPU details", details.helperUID, details.helperEffectiveUID};
     ViewSection processes{"processes",
@@ -66,6 +120,8 @@ DocumentView cpuView(const CPUDetailsSnapshot& details, const ViewOptions& view)
     }
     out.sections.push_back(std::move(processes));
     out.sections.push_back(residencies(details.residencies, view));
+    out.sections.push_back(idleStates(details.idleStates));
+    out.sections.push_back(throttling(details.throttling));
     return out;
 }
 

@@ -1,5 +1,6 @@
 #include "backends/linux/sysfs_ioreport_source.h"
 
+#include "backends/linux/cpu/cpu_idle_discovery.h"
 #include "backends/linux/cpu/cpu_state_channels.h"
 #include "backends/linux/power/energy_channels.h"
 #include "backends/posix/shared/ioreport_delta.h"
@@ -24,10 +25,17 @@ SysfsIOReportSource::SysfsIOReportSource(const std::string& sysRoot, posix::Kept
                                          SensorPoller::Setup energy)
     : sys_(sysRoot),
       proc_(procRoot), groups_{std::make_unique<CpuStateChannels>(sys_, proc_, pread, sampling),
-                               std::make_unique<EnergyChannels>(sysRoot, [&energy, pread] {
-                                   energy.pread = pread;
-                                   return std::move(energy);
-                               }())} {}
+                               std::make_unique<EnergyChannels>(sysRoot,
+                                                                [&energy, pread] {
+                                                                    energy.pread = pread;
+                                                                    return std::move(energy);
+                                                                }()),
+                               std::make_unique<SummedCounterGroup>(sys_, "CPU Stats",
+                                                                    std::string(idleStatesSubgroup),
+                                                                    discoverIdleChannels),
+                               std::make_unique<SummedCounterGroup>(sys_, "CPU Stats",
+                                                                    std::string(throttlingSubgroup),
+                                                                    discoverThrottleChannels)} {}
 
 void SysfsIOReportSource::step() {
     static_cast<EnergyChannels&>(*groups_[1]).step();

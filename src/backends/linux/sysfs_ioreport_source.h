@@ -12,9 +12,11 @@
 
 namespace brivane::platform::linux_backend {
 
-// The energy and CPU-state counters of a Linux machine, as the two channel groups the readers
-// subscribe to: "CPU Stats" / "CPU Core Performance States" (cpu_state_channels.h) and "Energy
-// Model" (energy_channels.h). A group with no channel is absent. Safe to share between threads.
+// The energy and CPU-state counters of a Linux machine, as the channel groups the readers
+// subscribe to: "CPU Stats" / "CPU Core Performance States" (cpu_state_channels.h), "Energy
+// Model" (energy_channels.h), and "CPU Stats" / "CPU Core Idle States" and "CPU Thermal
+// Throttling" (cpu_idle_discovery.h). A group with no channel is absent. Safe to share between
+// threads.
 class SysfsIOReportSource final : public IOReportSource {
 public:
     // sysRoot and procRoot: where sysfs and procfs are mounted. pread is replaceable so tests
@@ -42,7 +44,7 @@ public:
 private:
     posix::RootedDirectory sys_;
     posix::RootedDirectory proc_;
-    std::array<std::unique_ptr<SysfsChannelGroup>, 2> groups_;
+    std::array<std::unique_ptr<SysfsChannelGroup>, 4> groups_;
 };
 
 } // namespace brivane::platform::linux_backend

@@ -94,9 +94,13 @@ void SimIOReportSource::setFaults(const SimIOReportFaults& faults) {
     faults_ = faults;
 }
 
-int SimIOReportSource::groupCopies() const {
+int SimIOReportSource::groupCopies(std::optional<std::string_view> subgroup) const {
     std::lock_guard lock(mutex_);
-    return groupCopies_;
+    int copies = 0;
+    for (const auto& [name, count] : groupCopies_)
+        if (!subgroup || name == *subgroup)
+            copies += count;
+    return copies;
 }
 
 void SimIOReportSource::advanceLocked() {
@@ -122,7 +126,7 @@ std::optional<IOReportChannelList>
 SimIOReportSource::copyChannelsInGroup(std::string_view group,
                                        std::optional<std::string_view> subgroup) {
     std::lock_guard lock(mutex_);
-    ++groupCopies_;
+    ++groupCopies_[std::string(subgroup.value_or(""))];
     if (faults_.groupsMissing)
         return std::nullopt;
     IOReportChannelList found;

@@ -3,6 +3,7 @@
 #include "platform/ioreport_source.h"
 #include "platform/uptime_clock.h"
 
+#include <map>
 #include <mutex>
 
 namespace brivane::platform::sim {
@@ -47,7 +48,8 @@ public:
     void setResidencyRate(std::uint64_t channelID, std::size_t state, double perSecond);
     void addResidency(std::uint64_t channelID, std::size_t state, std::int64_t amount);
     void setFaults(const SimIOReportFaults& faults);
-    int groupCopies() const;
+    // How often a group's channels were copied: those of `subgroup` only, when given.
+    int groupCopies(std::optional<std::string_view> subgroup = std::nullopt) const;
 
     std::optional<IOReportChannelList>
     copyChannelsInGroup(std::string_view group, std::optional<std::string_view> subgroup) override;
@@ -84,7 +86,7 @@ private:
     std::vector<Channel> channels_;
     SimIOReportFaults faults_;
     double lastAdvance_;
-    int groupCopies_ = 0;
+    std::map<std::string, int, std::less<>> groupCopies_; // by subgroup
 };
 
 } // namespace brivane::platform::sim

@@ -60,6 +60,8 @@ void binByKind(std::vector<Candidate>& candidates) {
     }
 }
 
+} // namespace
+
 std::vector<int> onlineCpus(const posix::RootedDirectory& sys) {
     std::vector<int> online;
     if (auto text = sys.readText("devices/system/cpu/online"); text) {
@@ -96,8 +98,6 @@ std::vector<ClusterKind> kindsOf(const posix::RootedDirectory& sys,
     }
     return clusterKinds(facts, hybrid);
 }
-
-} // namespace
 
 std::vector<CpuStatePlan> discoverCpuStatePlans(const posix::RootedDirectory& sys,
                                                 const posix::RootedDirectory& proc,
