@@ -2,6 +2,7 @@
 #include "history/history_report.h"
 #include "history/history_svg.h"
 #include "history/history_time.h"
+#include "history/history_trends.h"
 #include "history/plot_scale.h"
 #include "history_test_support.h"
 
@@ -137,6 +138,42 @@ TEST(HistoryOutput, DocumentsHoldEverySeriesWithTheirTextEscaped) {
               "time,sensor,kind,unit,minimum,average,maximum\r\n"
               "2026-03-01T00:00:00Z,\"board/<&\"\"hot\"\", 'x'\",temperature,celsius,40,40,40\r\n"
               "2026-03-01T00:01:00Z,\"board/<&\"\"hot\"\", 'x'\",temperature,celsius,41,41,41\r\n");
+}
+
+} // namespace
+} // namespace brivane::cli::testing
+
+namespace brivane::cli::testing {
+namespace {
+
+TEST(HistoryTrends, WatchRowsGainTheLastTenMinutesOfTheirSensor) {
+    TempDir folder;
+    const std::string path = folder / "history.sqlite";
+    EXPECT_FALSE(HistoryTrends::openFile(path)); // no history: watch shows no trend column
+    const std::int64_t now = day0 + 10 * msPerMinute;
+    {
+        auto store = openStore(path);
+        for (std::int64_t time = day0; time < now; time += 10000) {
+            // Rising a degree a minute, and nothing in the sixth minute.
+            if (time < day0 + 5 * msPerMinute || time >= day0 + 6 * msPerMinute) {
+                const double celsius = 40 + static_cast<double>(time - day0) / msPerMinute;
+                store->record(recordedReadings(snapshotOf({{"k10temp/Tctl", celsius}})), time,
+                              10000);
+            }
+        }
+    }
+    auto trends = HistoryTrends::openFile(path);
+    ASSERT_TRUE(trends);
+    DocumentView view;
+    view.sections.push_back({"temperatures", "", {{"sensor", "Sensor"}, {"celsius", "°C"}}, {}});
+    for (const char* name : {"k10temp/Tctl", "nvme/Composite"}) {
+        view.sections[0].rows.push_back({{{name, std::string(name)}, {"50", 50.0}}});
+    }
+    trends->annotate(view, now - 1);
+    const auto& section = view.sections[0];
+    ASSERT_EQ(section.columns.size(), 3u);
+    EXPECT_EQ(section.rows[0].cells[2].text, "▁▁▂▃▄ ▆▇██");
+    EXPECT_EQ(section.rows[1].cells[2].text, ""); // a sensor the history lacks
 }
 
 } // namespace

@@ -335,6 +335,10 @@ TEST(SensorsCli, TheJsonViewCarriesWhatTheTablesShow) {
          R"("name":"rpi_volt in0","group":"mainboard","alarm":true,"alarms":["lcrit"]}]}],)"
          R"("answersAlso":["management"]})"})
         EXPECT_NE(json.find(expected), std::string::npos) << expected << "\n" << json;
+    // The time of the answer, where the caller knows it.
+    EXPECT_NE(renderJson(*view, "snapshot", 1772323210125)
+                  .find(R"("request":"snapshot","time":"2026-03-01T00:00:10.125Z",)"),
+              std::string::npos);
 }
 
 // Disks are named as the agent's disk tool names them, and found by kernel name or device path.

@@ -5,6 +5,7 @@
 #include "document_view.h"
 #include "export_handover.h"
 #include "formats/document_codec.h"
+#include "history/history_trends.h"
 #include "metrics_commands.h"
 #include "sensors-common/agent_connection.h"
 #include "sensors-common/cli_options.h"
@@ -12,6 +13,7 @@
 #include "terminal_text.h"
 #include "watch.h"
 
+#include <chrono>
 #include <cstdio>
 #include <string>
 #include <unistd.h>
@@ -70,15 +72,24 @@ ViewOptions viewOptions(const CliOptions& options, const Terminal& terminal) {
     return view;
 }
 
+std::int64_t wallClockMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
 // A document that does not decode shows nothing of itself; --json says so in its object.
-RenderedView render(const CliOptions& options, const ViewOptions& view,
-                    const std::string& document) {
+RenderedView render(const CliOptions& options, const ViewOptions& view, const std::string& document,
+                    HistoryTrends* trends = nullptr) {
     if (options.raw) {
         auto safe = terminalSafeJson(document);
         return {safe.value_or(""), safe.has_value()};
     }
     if (auto shown = viewDocument(options.selector, options.argument, document, view)) {
-        return {options.json ? renderJson(*shown, requestText(options))
+        if (trends && !options.json) {
+            trends->annotate(*shown, wallClockMs());
+        }
+        return {options.json ? renderJson(*shown, requestText(options), wallClockMs())
                              : renderText(*shown, view.utf8, view.hotOn, view.hotOff)};
     }
     if (!options.json) {
@@ -86,7 +97,7 @@ RenderedView render(const CliOptions& options, const ViewOptions& view,
     }
     DocumentView undecodable;
     undecodable.fields.push_back({"undecodable", {}, {{}, true}, false});
-    return {renderJson(undecodable, requestText(options)), false};
+    return {renderJson(undecodable, requestText(options), wallClockMs()), false};
 }
 
 std::string undecodableProblem(const CliOptions& options) {
@@ -98,7 +109,7 @@ std::string undecodableProblem(const CliOptions& options) {
 int showDisks(const CliOptions& options) {
     const auto view = diskListView(listDisks(brivane::platform::posix::RootedDirectory("/sys")));
     print(options.raw    ? renderJsonRows(view.sections.front())
-          : options.json ? renderJson(view, "storage list")
+          : options.json ? renderJson(view, "storage list", wallClockMs())
                          : renderText(view));
     return answered;
 }
@@ -167,6 +178,11 @@ int runWatch(const CliOptions& options) {
     AgentConnection agent(options);
     const auto terminal = describeTerminal(STDOUT_FILENO);
     const auto view = viewOptions(options, terminal);
+    // Block characters need UTF-8; the history opens only where a recorder keeps one.
+    auto trends = !options.raw && !options.json && terminal.utf8 &&
+                          options.selector == brivane::ipc::Selector::snapshot
+                      ? HistoryTrends::open()
+                      : std::nullopt;
     std::int64_t warned = 0;
     return brivane::cli::runWatch(
         options, terminal,
@@ -175,7 +191,9 @@ int runWatch(const CliOptions& options) {
             warnOfLoader(agent, warned);
             return WatchAnswer{answer.status == answered, std::move(answer.text)};
         },
-        [&](const std::string& document) { return render(options, view, document); },
+        [&](const std::string& document) {
+            return render(options, view, document, trends ? &*trends : nullptr);
+        },
         undecodableProblem(options));
 }
 

@@ -3,8 +3,22 @@
 #include "formats/json_writer.h"
 #include "terminal_text.h"
 
+#include <cstdio>
+#include <ctime>
+
 namespace brivane::cli {
 namespace {
+
+std::string utcMilliseconds(std::int64_t ms) {
+    const std::time_t seconds = static_cast<std::time_t>(ms / 1000);
+    std::tm fields{};
+    char text[40] = "";
+    if (::gmtime_r(&seconds, &fields)) {
+        const std::size_t length = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &fields);
+        std::snprintf(text + length, sizeof text - length, ".%03dZ", static_cast<int>(ms % 1000));
+    }
+    return text;
+}
 
 std::string identity(const DocumentView& view) {
     if (!view.uid) {
@@ -109,7 +123,8 @@ std::string renderText(const DocumentView& view, bool utf8, std::string_view mar
     return out;
 }
 
-std::string renderJson(const DocumentView& view, std::string_view request) {
+std::string renderJson(const DocumentView& view, std::string_view request,
+                       std::optional<std::int64_t> answeredMs) {
     std::string out;
     JsonWriter writer(out);
     writer.beginObject();
@@ -117,6 +132,10 @@ std::string renderJson(const DocumentView& view, std::string_view request) {
     writer.integer(jsonViewFormat);
     writer.key("request");
     writer.string(request);
+    if (answeredMs) {
+        writer.key("time");
+        writer.string(utcMilliseconds(*answeredMs));
+    }
     if (!view.heading.empty()) {
         writer.key("heading");
         writer.string(view.heading);

@@ -66,9 +66,12 @@ std::string renderText(const DocumentView& view, bool utf8 = true, std::string_v
 // Version of the JSON view's layout; raised only when a member changes meaning or goes away.
 constexpr int jsonViewFormat = 1;
 
-// {"format":1,"request":…,"heading":…,"helperUID":…,"helperEffectiveUID":…,
+// {"format":1,"request":…,"time":…,"heading":…,"helperUID":…,"helperEffectiveUID":…,
 //  "sections":[{"name":…,"title":…,"rows":[{…}],"none":…,"omittedRows":…}], fields…}
-std::string renderJson(const DocumentView& view, std::string_view request);
+// "time" is when the answer came (answeredMs, ms since the epoch), in UTC to the millisecond
+// ("2026-03-01T22:00:10.125Z"), so a script's log needs no clock of its own.
+std::string renderJson(const DocumentView& view, std::string_view request,
+                       std::optional<std::int64_t> answeredMs = std::nullopt);
 
 // A section's rows as a JSON array of objects, one member per column with a value.
 std::string renderJsonRows(const ViewSection& section);
