@@ -43,6 +43,11 @@ SensorSnapshot fullSnapshot() {
     snapshot.graphics = {{0.5, std::nullopt, std::nullopt}};
     snapshot.accessories = {
         {{"Mouse", std::nullopt, 0.5}, {"Mouse", std::nullopt, 0.25}, {"Buds", "Left", 0.75}}};
+    // An integrated card, an asleep one and one that tells everything.
+    snapshot.gpus = {
+        {{"card0", "0000:00:02.0", "i915", false, 0.1},
+         {"card1", "0000:03:00.0", "amdgpu", true},
+         {"card2", "0000:07:00.0", "nvidia", false, 0.75, 1LL << 30, 8LL << 30, 70.5, 61}}};
     snapshot.companionVersion = "1.2.3";
     snapshot.battery = {{0.5, "discharging", 4.83, 7200, std::nullopt, std::nullopt, 312}};
     snapshot.sources = {{{"hwmon", false}, {"energy", true}}};
@@ -88,6 +93,15 @@ TEST(MetricsText, EveryReadingIsOneSeriesWithItsUnitAndEscapedLabels) {
         R"(brivane_sensor_alarm{chip="nct",sensor="in0",type="voltage",kind="alarm"} 1)",
         R"(brivane_sensor_alarm{chip="rpi_volt",sensor="in0",type="voltage",kind="lcrit"} 1)",
         R"(brivane_gpu_utilization_ratio{unit="device"} 0.5)",
+        R"(brivane_gpu_card_asleep{card="card0",pci_address="0000:00:02.0",driver="i915"} 0)",
+        R"(brivane_gpu_card_asleep{card="card1",pci_address="0000:03:00.0",driver="amdgpu"} 1)",
+        R"(brivane_gpu_card_asleep{card="card2",pci_address="0000:07:00.0",driver="nvidia"} 0)",
+        R"(brivane_gpu_card_utilization_ratio{card="card0",pci_address="0000:00:02.0",driver="i915"} 0.1)",
+        R"(brivane_gpu_card_utilization_ratio{card="card2",pci_address="0000:07:00.0",driver="nvidia"} 0.75)",
+        R"(brivane_gpu_card_memory_used_bytes{card="card2",pci_address="0000:07:00.0",driver="nvidia"} 1073741824)",
+        R"(brivane_gpu_card_memory_total_bytes{card="card2",pci_address="0000:07:00.0",driver="nvidia"} 8589934592)",
+        R"(brivane_gpu_card_power_watts{card="card2",pci_address="0000:07:00.0",driver="nvidia"} 70.5)",
+        R"(brivane_gpu_card_temperature_celsius{card="card2",pci_address="0000:07:00.0",driver="nvidia"} 61)",
         // A series twice in one scrape would make consumers reject the whole scrape.
         R"(brivane_accessory_battery_ratio{name="Mouse"} 0.5)",
         R"(brivane_accessory_battery_ratio{name="Mouse #2"} 0.25)",

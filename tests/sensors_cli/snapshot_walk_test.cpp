@@ -91,10 +91,6 @@ TEST(SnapshotWalk, EveryFieldReachesTheViewAndTheMetricsOrIsLeftOutForAReason) {
         {"sensors.unit", "the family's name carries its kind's unit"},
         {"fans.minimumRPM", "its `sensors` entry's min stands for it (an SMC fan's has none)"},
     };
-    for (const auto* field : {"card", "pciAddress", "driver", "asleep", "utilization", "memoryUsed",
-                              "memoryTotal", "power", "temperature"}) {
-        leftOutOfMetrics.emplace(std::string("gpus.") + field, "no per-card series yet");
-    }
     const std::map<std::string, std::string> leftOutOfView = {
         {"energy.key", "counters since the agent started: the power section shows their rates"},
         {"energy.value", "as energy.key"},

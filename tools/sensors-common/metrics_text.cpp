@@ -184,6 +184,9 @@ public:
         graphics_ =
             &families.add("brivane_gpu_utilization_ratio",
                           "Busy share of the graphics processor or one of its units, 0 to 1.");
+        for (const auto& [part, name, help] : cardFamilyNames) {
+            cards_.push_back({part, &families.add(name, help)});
+        }
         accessories_ = &families.add("brivane_accessory_battery_ratio",
                                      "Charge level of an accessory's battery, 0 to 1.");
         batteryLevel_ = &families.add("brivane_battery_level_ratio",
@@ -270,7 +273,7 @@ public:
         case Figure::sensor:
             return addSensor(series);
         case Figure::gpu:
-            return; // no per-card series yet (tests/sensors_cli/snapshot_walk_test.cpp)
+            return addCard(series);
         }
     }
 
@@ -335,7 +338,43 @@ private:
         }
     }
 
+    // A card's figure, named by the card, its PCI address and its driver where it has them; a
+    // state the card does not tell is left out.
+    void addCard(const Series& series) {
+        const auto& card = *series.gpu;
+        const auto family = std::find_if(cards_.begin(), cards_.end(),
+                                         [&](const auto& own) { return own.first == series.part; });
+        if (!series.value || family == cards_.end()) {
+            return;
+        }
+        Labels labels =
+            withOptional(withOptional({}, "card", card.card), "pci_address", card.pciAddress);
+        Families::sample(*family->second, withOptional(std::move(labels), "driver", card.driver),
+                         *series.value);
+    }
+
+    // The walk's parts of a card, each with its family.
+    struct CardFamilyName {
+        std::string_view part;
+        const char* name;
+        const char* help;
+    };
+    static constexpr std::array<CardFamilyName, 6> cardFamilyNames = {{
+        {"state", "brivane_gpu_card_asleep",
+         "1 while a graphics card is runtime-suspended (asleep), 0 while it is awake."},
+        {"utilization", "brivane_gpu_card_utilization_ratio",
+         "Busy share of a graphics card, 0 to 1."},
+        {"memoryUsed", "brivane_gpu_card_memory_used_bytes",
+         "Bytes of a graphics card's own memory in use."},
+        {"memoryTotal", "brivane_gpu_card_memory_total_bytes",
+         "Bytes of a graphics card's own memory."},
+        {"power", "brivane_gpu_card_power_watts", "Power a graphics card draws, in watts."},
+        {"temperature", "brivane_gpu_card_temperature_celsius",
+         "Temperature of a graphics card in degrees Celsius."},
+    }};
+
     MetricFamily *info_, *temperatures_, *speeds_, *maxima_, *power_, *voltage_, *energy_;
+    std::vector<std::pair<std::string_view, MetricFamily*>> cards_;
     std::array<KindFamilies, platform::sensorKindCount> kinds_{};
     MetricFamily *alarms_, *graphics_, *accessories_;
     MetricFamily *batteryLevel_, *batteryState_, *batteryPower_, *timeToEmpty_, *timeToFull_,
