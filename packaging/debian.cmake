@@ -25,8 +25,9 @@ set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# The history opens SQLite at run time (tools/history/sqlite_library.h), so no executable names it.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libsqlite3-0 (>= 3.37)")
+# The history opens SQLite at run time (tools/history/sqlite_library.h), so no executable names it;
+# adduser creates the machine-wide service's account. The shared libraries follow.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libsqlite3-0 (>= 3.37), adduser")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "systemd")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "bash-completion")
 # The maintainer scripts, each with the calls into users' service managers written in.

@@ -13,6 +13,9 @@
 #   lib/systemd/user/                           the agent's socket and service as the binary
 #                                               writes them, and every unit of
 #                                               packaging/systemd/user (all disabled)
+#   lib/systemd/system/                         the machine-wide service's units of
+#                                               packaging/systemd/system (all disabled)
+#   lib/brivane/brivane-nvme-health             the root-run NVMe health log reader
 # Links rather than copies: the agent finds its bundle, and checks a client's signature,
 # through the resolved path of the running executable.
 
@@ -54,6 +57,10 @@ install(FILES ${completion} DESTINATION share/bash-completion/completions
 
 file(GLOB user_units CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/packaging/systemd/user/*)
 install(FILES ${user_units} DESTINATION lib/systemd/user)
+# The machine-wide service for fleets, and the root-run reader of NVMe health logs it may use.
+file(GLOB system_units CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/packaging/systemd/system/*)
+install(FILES ${system_units} DESTINATION lib/systemd/system)
+install(PROGRAMS $<TARGET_FILE:brivane-nvme-health> DESTINATION ${brivane_app_dir})
 # The agent's socket and service, generated for the bundle where it is installed by the code
 # that `--install` runs, so they cannot drift from what the binary writes.
 install(CODE "

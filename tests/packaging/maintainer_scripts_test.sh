@@ -71,6 +71,12 @@ nobody)
 esac
 exit 0
 FAKE
+# The system's own tools, recorded rather than run: no account or unit of this machine changes.
+for tool in adduser deluser delgroup deb-systemd-invoke deb-systemd-helper; do
+    # shellcheck disable=SC2016 # expanded by the fake, when it runs
+    printf '#!/bin/sh\necho "$(id -un) %s $*" >>"%s/calls"\n' "$tool" "$scratch" >"$scratch/bin/$tool"
+    chmod 755 "$scratch/bin/$tool"
+done
 agent="$scratch/root/usr/lib/brivane/Brivane Sensor Companion.app/Contents/MacOS/brivane-sensor-companion"
 mkdir -p "${agent%/*}" "$scratch/root/var/lib"
 cat >"$agent" <<FAKE
@@ -111,6 +117,7 @@ fi
 for who in bin sys; do
     called "$who systemctl --user try-restart dev.qorva.brivane.SensorCompanion.service brivane-sensors-export.service" postinst
 done
+called "root adduser --quiet --system --group --no-create-home --home /nonexistent --gecos Brivane sensors, machine-wide brivane-sensors" postinst
 
 textfiles=$scratch/root/var/lib/brivane-textfile
 install -d -m 1777 "$textfiles"

@@ -5,8 +5,9 @@
 # shell-special characters, used by two users with private user managers: the agent's units
 # (written by --install) run it confined and it answers every request, the exporter and the
 # textfile timer run confined too, each user's own; an upgrade keeps all of them answering;
-# removal leaves nothing running, no socket, no dangling link and no textfile, but the
-# textfile folder, which goes with a purge.
+# the machine-wide service, enabled beside them, runs as its own account and exports each
+# hardware series once; removal leaves nothing running, no socket, no dangling link and no
+# textfile, but the textfile folder, which goes with a purge, as does the service's account.
 # usage: package_test.sh <source dir> <package>
 set -euo pipefail
 source=$1
@@ -28,6 +29,9 @@ if [[ ${3:-} == --inside ]]; then
     # shellcheck source=tests/packaging/user_manager.sh
     . "$source/tests/packaging/user_manager.sh"
     mount -t tmpfs -o mode=755 tmpfs /mnt
+    # The postinst's account and the machine-wide service's /run/brivane-sensors stay in here.
+    cp -a /etc /mnt/etc && mount --bind /mnt/etc /etc
+    mount -t tmpfs -o mode=755 tmpfs /run
     root="/mnt/$weird"
     # The package's scripts run outside the root (DPKG_ROOT), where they reach the managers.
     mkdir -p "$root/var/lib/dpkg/"{info,updates} && touch "$root/var/lib/dpkg/status"
@@ -110,6 +114,51 @@ if [[ ${3:-} == --inside ]]; then
     # A loaded machine may take a while for the first start and scrape.
     each within 60 answering
     confined brivane-sensors-export.service || fail "the exporter runs unconfined"
+
+    # The machine-wide service as an admin enables it, beside both users' exporters and
+    # textfiles: run by a manager of root's whose runtime folder is /run, as the system
+    # manager's is, with the units as shipped but for the root they are installed under and a
+    # port of their own. Each hardware series is then exported once: by the machine.
+    getent passwd brivane-sensors >/dev/null || fail "the postinst made no brivane-sensors account"
+    machine_units=/mnt/machine/.config/systemd/user
+    mkdir -p "$machine_units"
+    as_machine() { env -i HOME=/mnt/machine XDG_RUNTIME_DIR=/run PATH=/usr/sbin:/usr/bin:/sbin:/bin "$@"; }
+    (exec env -i HOME=/mnt/machine XDG_RUNTIME_DIR=/run PATH=/usr/sbin:/usr/bin:/sbin:/bin /lib/systemd/systemd --user) >/mnt/machine.manager.log 2>&1 &
+    managers+=($!)
+    within 10 test -S /run/systemd/private || fail "no manager for the machine-wide service"
+    machine_port=$(/usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+    printf '%s\n' "\"${root//%/%%}/usr/lib/brivane/$app/Contents/MacOS/brivane-sensor-companion\" --agent" \
+        "\"${root//%/%%}/usr/bin/brivane-sensors\" export --listen 127.0.0.1:$machine_port" \
+        "\"${root//%/%%}/usr/bin/brivane-sensors\" metrics --output \"${textfiles//%/%%}/brivane-machine.prom\"" >/mnt/machine.commands
+    for unit in brivane-sensors-machine.service brivane-sensors-machine-export.service brivane-sensors-machine-metrics.service; do
+        read -r command
+        mkdir -p "$machine_units/$unit.d"
+        printf '[Service]\nExecStart=\nExecStart=%s\n' "$command" >"$machine_units/$unit.d/path.conf"
+        as_machine systemctl --user link "$root/usr/lib/systemd/system/$unit" >/dev/null
+    done </mnt/machine.commands
+    printf 'ReadWritePaths=\nReadWritePaths="%s" /run/brivane-sensors\n' "${textfiles//%/%%}" >>"$machine_units/brivane-sensors-machine-metrics.service.d/path.conf"
+    as_machine systemctl --user start brivane-sensors-machine-export.service || fail "the machine-wide exporter does not start: $(as_machine systemctl --user status brivane-sensors-machine.service brivane-sensors-machine-export.service 2>&1 | tail -n 10)"
+    mscrape() { /usr/bin/python3 -c 'import sys, urllib.request; print(urllib.request.urlopen(sys.argv[1], timeout=20).read().decode())' "http://127.0.0.1:$machine_port/metrics" 2>/dev/null; }
+    within 60 eval 'mscrape | grep -q "^brivane_up 1"' || fail "the machine-wide exporter: $(mscrape | grep -m 1 '^brivane_up')"
+    as_machine systemctl --user start brivane-sensors-machine-metrics.service || fail "the machine-wide textfile: $(as_machine systemctl --user status brivane-sensors-machine-metrics.service 2>&1 | tail -n 5)"
+    [[ $(stat -c %U "$textfiles/brivane-machine.prom") == brivane-sensors ]] || fail "no machine-wide textfile"
+    # The users' own: whether their agent answers, and their processes; nothing of the machine.
+    own_families='^brivane_(up|scrape_duration_seconds|agent_loader_altered|companion_info|process_energy_impact)[{ ]'
+    hardware() { grep -v '^#' | grep -Ev "$own_families" | sed -E 's/user="[^"]*",?//; s/\{\}//; s/ [^ ]*$//'; }
+    users_own() { ! { scrape; cat "$textfiles/brivane-$user.prom"; } | hardware | grep . >/dev/null; }
+    each within 30 users_own
+    twice=$({ mscrape; for who in nobody daemon; do use_user "$who" "/mnt/$who"; scrape; done; } | hardware | sort | uniq -d)
+    twice+=$(cat "$textfiles"/brivane-*.prom | hardware | sort | uniq -d)
+    [[ -z $twice ]] || fail "series exported more than once: $twice"
+    machine_series=$(mscrape | hardware | grep -c . || true)
+    for unit in brivane-sensors-machine.service brivane-sensors-machine-export.service; do
+        [[ $(as_machine systemctl --user show -p MainPID --value "$unit") != 0 ]] || fail "$unit does not run"
+        status=$(grep -E '^(Uid|NoNewPrivs|Seccomp|CapBnd):' "/proc/$(as_machine systemctl --user show -p MainPID --value "$unit")/status" | tr -s '[:space:]' ' ')
+        [[ $status == "Uid: $(id -u brivane-sensors) "*"NoNewPrivs: 1 Seccomp: 2 "* && $status == *"CapBnd: 0000000000000000"* ]] || fail "$unit runs as $status"
+    done
+    echo "package test: the machine-wide service on port $machine_port, $machine_series hardware series, each once"
+    as_machine systemctl --user stop brivane-sensors-machine-export.service brivane-sensors-machine.service
+    [[ ! -e /run/brivane-sensors ]] || fail "/run/brivane-sensors stays after the service stops"
     # An upgrade replaces every executable and restarts those that run: no one notices for more
     # than a few seconds. The postinst writes the textfile afresh; a margin of one timer period
     # (15 s) keeps a slow machine from failing the test on it.
@@ -122,6 +171,7 @@ if [[ ${3:-} == --inside ]]; then
     [[ -d $textfiles && -z $(ls -A "$textfiles") ]] || fail "after removal, the textfile folder: $(ls -A "$textfiles" 2>&1)"
     dpkg_ -P brivane-sensor-companion
     [[ ! -e $textfiles ]] || fail "the textfile folder stays after purge"
+    ! getent passwd brivane-sensors >/dev/null || fail "the brivane-sensors account stays after purge"
     echo "package test: the installed package passed under two users' managers"
     exit 0
 fi
@@ -147,6 +197,10 @@ packaged=(share/man/man1/brivane-sensors.1.gz share/man/man1/brivane-sensor-comp
 for unit in "$source"/packaging/systemd/user/*; do
     packaged+=("lib/systemd/user/${unit##*/}")
 done
+for unit in "$source"/packaging/systemd/system/*; do
+    packaged+=("lib/systemd/system/${unit##*/}")
+done
+packaged+=(lib/brivane/brivane-nvme-health)
 for path in "${packaged[@]}"; do
     grep -qF -- " ./usr/$path" "$scratch/contents" || fail "missing from the package: $path"
 done
@@ -173,6 +227,14 @@ for limit in "$label.service=6.0" brivane-sensors-export.service=6.2 \
     exposure=${review##*: } exposure=${exposure%% *}
     awk -v e="$exposure" -v l="${limit#*=}" \
         'BEGIN { exit !(e + 0 > 0 && e <= l) }' || fail "${limit%=*} is exposed beyond ${limit#*=}"
+done
+# The machine-wide units and the NVMe health reader, which a system manager confines fully.
+for unit in brivane-sensors-machine.service brivane-sensors-machine-export.service \
+    brivane-sensors-machine-metrics.service brivane-nvme-health.service; do
+    review=$(systemd-analyze security --offline=true "$root/usr/lib/systemd/system/$unit" 2>&1 | tail -1)
+    echo "package test: $review"
+    exposure=${review##*: } exposure=${exposure%% *}
+    awk -v e="$exposure" 'BEGIN { exit !(e + 0 > 0 && e <= 2.0) }' || fail "$unit is exposed beyond 2.0"
 done
 # Only the exporter, which `brivane-sensors export` hands over to, loads an HTTP server.
 needed() { readelf -d "$1" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p'; }
