@@ -45,8 +45,10 @@ std::vector<RecordedReading> readingsAt(std::size_t count, std::int64_t timeMs) 
     const double day = std::sin(hours / 24 * 2 * M_PI);
     for (std::size_t i = 0; i < count; ++i) {
         RecordedReading reading;
-        const double noise = std::sin(static_cast<double>(timeMs / 10000 + 7 * i) * 0.7) *
-                             std::cos(static_cast<double>(timeMs / 10000) * 0.13 + i);
+        // Slow wander of a few minutes' period, as a machine's load comes and goes.
+        const double seconds = static_cast<double>(timeMs) / 1000;
+        const double noise = std::sin(seconds / 437 + static_cast<double>(i)) *
+                             std::cos(seconds / 1311 + static_cast<double>(7 * i));
         switch (i % 3) {
         case 0:
             reading.name = i == 0 ? "k10temp/Tctl" : "nct6798/temp" + std::to_string(i);
