@@ -139,8 +139,10 @@ SensorSnapshot SensorCompanion::assembleSnapshot() {
     snapshot.battery = std::move(battery.essentials);
     if (!monitors.sources.empty()) {
         auto& sources = snapshot.sources.emplace();
+        auto& retired = snapshot.retiredFiles.emplace();
         for (const auto& source : monitors.sources) {
             sources.push_back({source.name, source.up});
+            retired.push_back({source.name, static_cast<std::int64_t>(source.retiredFiles)});
         }
     }
     snapshot.sensors = sensorDetails(monitors.sensors);

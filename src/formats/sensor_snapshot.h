@@ -106,6 +106,15 @@ struct SensorSnapshot {
         bool operator==(const SourceState&) const = default;
     };
     std::optional<std::vector<SourceState>> sources{};
+    // Beyond the original document too: per back end of `sources`, its files not read for now
+    // because they kept failing (each looked at again now and then, and read once it answers).
+    struct RetiredFiles {
+        std::string name;
+        std::int64_t files = 0;
+
+        bool operator==(const RetiredFiles&) const = default;
+    };
+    std::optional<std::vector<RetiredFiles>> retiredFiles{};
     // Beyond the original document too: every input of the machine's hardware monitors, of any
     // type, with the limits and alarm flags its driver has, in the input's unit. `key` is the
     // key or fan name the same input has above; voltages and the like appear only here.

@@ -47,6 +47,11 @@ template <> struct Fields<SensorSnapshot::SourceState> {
     static constexpr auto list = std::tuple{field("name", &R::name), field("up", &R::up)};
 };
 
+template <> struct Fields<SensorSnapshot::RetiredFiles> {
+    using R = SensorSnapshot::RetiredFiles;
+    static constexpr auto list = std::tuple{field("name", &R::name), field("files", &R::files)};
+};
+
 template <> struct Fields<SensorSnapshot::SensorAlarms> {
     using R = SensorSnapshot::SensorAlarms;
     static constexpr auto list = std::tuple{
@@ -96,6 +101,7 @@ template <> struct Fields<SensorSnapshot> {
                    field("battery", &R::battery),
                    field("energy", &R::energy),
                    field("sources", &R::sources),
+                   field("retiredFiles", &R::retiredFiles),
                    field("sensors", &R::sensors),
                    field("gpus", &R::gpus)};
 };

@@ -53,6 +53,7 @@ struct MonitorSensor {
 struct MonitorSource {
     std::string name;
     bool up = true;
+    std::size_t retiredFiles = 0; // files not read for now: they kept failing
 };
 
 // What the monitors read for one snapshot, in a stable order. Only sensors that have a value

@@ -96,6 +96,8 @@ TEST(SnapshotWalk, EveryFieldReachesTheViewAndTheMetricsOrIsLeftOutForAReason) {
         {"energy.value", "as energy.key"},
         {"sources.name", "a back end that hangs shows as the readings it keeps out of reach"},
         {"sources.up", "as sources.name"},
+        {"retiredFiles.name", "files that keep failing show as the readings they leave out"},
+        {"retiredFiles.files", "as retiredFiles.name"},
         {"sensors.unit", "a kind's section shows its own unit"},
         {"fans.minimumRPM", "as in the metrics"},
     };

@@ -176,6 +176,7 @@ public:
         }
         case Figure::energy:
         case Figure::source:
+        case Figure::retiredFiles:
             return; // for the metrics (tests/sensors_cli/snapshot_walk_test.cpp says why)
         case Figure::sensor:
             return addSensor(series);

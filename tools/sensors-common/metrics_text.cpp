@@ -207,6 +207,9 @@ public:
         sources_ = &families.add("brivane_source_up",
                                  "1 when a sensor back end reads all it found, 0 while a hung "
                                  "read keeps some of its sensors out of reach.");
+        retired_ = &families.add("brivane_source_retired_files",
+                                 "Files of a sensor back end not read for now because they kept "
+                                 "failing; each is looked at again now and then.");
     }
 
     void companion(const std::optional<std::string>& version) {
@@ -269,6 +272,9 @@ public:
             return Families::sample(*energy_, origin(series.name), *series.value);
         case Figure::source:
             return Families::sample(*sources_, {{"source", std::string(series.text)}},
+                                    *series.value);
+        case Figure::retiredFiles:
+            return Families::sample(*retired_, {{"source", std::string(series.text)}},
                                     *series.value);
         case Figure::sensor:
             return addSensor(series);
@@ -379,7 +385,7 @@ private:
     MetricFamily *alarms_, *graphics_, *accessories_;
     MetricFamily *batteryLevel_, *batteryState_, *batteryPower_, *timeToEmpty_, *timeToFull_,
         *health_, *cycles_;
-    MetricFamily* sources_;
+    MetricFamily *sources_, *retired_;
 };
 
 void addReadings(Families& families, const SensorSnapshot& snapshot) {

@@ -221,6 +221,12 @@ void walkSnapshot(const SensorSnapshot& snapshot, const std::function<void(const
         series.text = source.name;
         visit(series);
     }
+    for (const auto& retired : orEmpty(snapshot.retiredFiles)) {
+        name = "retiredFiles/" + retired.name;
+        auto series = figure(Figure::retiredFiles, name, "", static_cast<double>(retired.files));
+        series.text = retired.name;
+        visit(series);
+    }
     for (std::size_t i = 0; i < details.size(); ++i) {
         const Detail& detail = details[i];
         Series series;

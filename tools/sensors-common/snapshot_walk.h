@@ -39,6 +39,7 @@ enum class Figure {
     batteryCycles,      // battery.cycleCount
     energy,             // energy[]
     source,             // sources[]: 1 up, 0 down
+    retiredFiles,       // retiredFiles[]: a back end's files not read for now
     sensor,             // sensors[]: every input of the hardware monitors
     gpu,                // gpus[]: a card's `part`, "state" first, always (the record carries
                         // the card), then "utilization", "memoryUsed", "memoryTotal", "power"

@@ -59,12 +59,7 @@ const MonitorSample& HwmonHardwareMonitor::sample() {
     sample_.sources.clear();
     sample_.sensors.clear();
     // The back ends that wake with this one report with it; alone, it reports itself.
-    const auto sources =
-        demand_ ? demand_->sources()
-                : std::vector<std::pair<std::string, bool>>{{poller_.name(), poller_.up()}};
-    for (const auto& [name, up] : sources) {
-        sample_.sources.push_back({name, up});
-    }
+    sample_.sources = demand_ ? demand_->sources() : std::vector{poller_.source()};
     auto catalog = poller_.current();
     if (!catalog) {
         return sample_;

@@ -47,7 +47,7 @@ SensorChannel::SensorChannel(std::string relative, ChannelPace pace, Probe probe
     slow_.store(pace.slow, std::memory_order_relaxed);
 }
 
-posix::Outcome SensorChannel::refresh(const ChannelContext& context, double pass) {
+posix::Outcome SensorChannel::refresh(const ChannelContext& context, double pass, bool timed) {
     const SensorTiming& timing = context.timing;
     if (guard_ && guard_->suspended(pass)) {
         latest_.store(kNoValue, std::memory_order_relaxed);
@@ -65,7 +65,7 @@ posix::Outcome SensorChannel::refresh(const ChannelContext& context, double pass
     latest_.store(reading.value && *reading.value != kNoValue ? *reading.value : kNoValue,
                   std::memory_order_relaxed);
     readAt_.store(ended, std::memory_order_relaxed);
-    if (took > timing.slowRead) {
+    if (timed && took > timing.slowRead) {
         slow_.store(true, std::memory_order_release);
     }
     // A driver's cache interval is rounded up to whole refreshes, so its passes coincide with
@@ -81,6 +81,13 @@ posix::Outcome SensorChannel::refresh(const ChannelContext& context, double pass
         gone_.store(true, std::memory_order_release);
     }
     return reading.outcome;
+}
+
+posix::Outcome SensorChannel::lookAgain(const ChannelContext& context) const {
+    if (probe_) {
+        return probe_().outcome;
+    }
+    return posix::KeptValue(context.root, relative_.c_str(), context.pread).read().outcome;
 }
 
 void SensorChannel::expire(const ChannelContext& context, double now) {

@@ -26,6 +26,9 @@ struct SensorTiming {
     double firstWait = 0.04;     // the first request after a rest waits for fresh values
     double stuckAfter = 2;       // a read that has not returned by then is stuck
     double rediscoverEvery = 30; // while clients ask; 0: only when a file is gone
+    // Reads that have not answered within this long are taken for hung while others are read
+    // beside them (real time, not the poller's clock: it is about threads waiting).
+    double suspectAfter = 0.02;
 };
 
 // How a channel's driver wants to be read.
@@ -85,7 +88,9 @@ public:
     // to the slow lane, and the next read is due one interval after `pass` (when the lane's
     // pass began, so that the channels of one pass fall due together again). While its device
     // is suspended nothing is read: the value is absent, and looked at again a refresh later.
-    posix::Outcome refresh(const ChannelContext& context, double pass);
+    // A read beside others (`timed` false) is not timed: threads that share the processors
+    // wait for them, and a fast file would pass for a slow one.
+    posix::Outcome refresh(const ChannelContext& context, double pass, bool timed = true);
     // Forgets a value older than twice its interval and a refresh: after a rest, and at every
     // request, so that a value shown is fresh or absent.
     void expire(const ChannelContext& context, double now);
@@ -106,6 +111,17 @@ public:
         latest_.store(kNoValue, std::memory_order_relaxed);
     }
     double due() const { return due_.load(std::memory_order_relaxed); }
+    // Reads a retired file afresh (opened for this read: a node probed again is another file),
+    // or runs the probe, keeping nothing but the outcome.
+    posix::Outcome lookAgain(const ChannelContext& context) const;
+    // A channel proven in the poller's current era has answered since the last hung read: the
+    // lane reads it itself; the others are read side by side, so that many hung devices cost
+    // one wait together.
+    bool provenIn(std::uint64_t era) const {
+        return proven_.load(std::memory_order_acquire) == era;
+    }
+    void prove(std::uint64_t era) { proven_.store(era, std::memory_order_release); }
+    bool isProbe() const { return static_cast<bool>(probe_); }
 
 private:
     static constexpr std::int64_t kNoValue = INT64_MIN;
@@ -125,6 +141,7 @@ private:
     std::atomic<bool> stuck_{false};
     std::atomic<bool> gone_{false};
     std::atomic<bool> retired_{false};
+    std::atomic<std::uint64_t> proven_{0}; // eras start at 1
 };
 
 // The channels one discovery found. A discovery that finds a file the previous one had takes

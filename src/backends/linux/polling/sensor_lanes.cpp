@@ -25,20 +25,55 @@ std::string listingOf(const posix::RootedDirectory& root, const std::vector<std:
     return listing;
 }
 
-// A read failed for good: the first time the file is looked for again, the next time (a file
-// that keeps failing) it is retired, so that it costs no walk per pass. Holds the lock; true
-// when a discovery is due.
-bool failed(State& s, SensorChannel& channel, posix::Outcome outcome) {
-    if (outcome == posix::Outcome::denied) {
-        channel.retire(); // looking again would not make it readable
+// Marks one channel as read by the lane; false when the lane was left behind or stops. Holds
+// the lock.
+bool beginRead(State& s, LaneRun& run, const std::shared_ptr<SensorChannel>& channel) {
+    if (run.abandoned || s.stop) {
         return false;
     }
-    if (outcome != posix::Outcome::gone) {
+    run.reading = true;
+    run.since = s.now();
+    run.channel = channel;
+    return true;
+}
+
+// After a read: false when the lane was left behind meanwhile. Holds the lock.
+bool endRead(State& s, LaneRun& run, const SensorChannel& channel) {
+    run.reading = false;
+    run.channel.reset();
+    if (run.abandoned) {
+        s.answered.emplace(channel.device()); // the read that hung has returned
         return false;
     }
-    if (!s.failedOnce.insert(channel.relative()).second) {
-        channel.retire();
+    return true;
+}
+
+// A retired file is read once more when its look is due; false when the lane was left behind.
+// Called without the lock.
+bool lookAgainWhenDue(State& s, LaneRun& run, const std::shared_ptr<SensorChannel>& channel,
+                      double now, bool& gone) {
+    {
+        const std::lock_guard lock(s.mutex);
+        if (!s.troubles.lookDue(channel->relative(), now) || s.unreachable(channel->device())) {
+            return true;
+        }
+        if (!beginRead(s, run, channel)) {
+            return false;
+        }
+    }
+    const bool answered = channel->lookAgain(*s.context) == posix::Outcome::value;
+    const std::lock_guard lock(s.mutex);
+    if (!endRead(s, run, *channel)) {
         return false;
+    }
+    s.troubles.lookedAgain(channel->relative(), answered, now);
+    if (answered) {
+        report(s, "Sensor file " + channel->relative() + " answers again.");
+        if (channel->gone()) {
+            gone = true; // its descriptor is the old node's: the walk opens it anew
+        } else {
+            channel->reinstate();
+        }
     }
     return true;
 }
@@ -49,37 +84,59 @@ double readDue(State& s, LaneRun& run, const ChannelSet& set, int lane, bool& go
     // Channels falling due within a tenth of a refresh are read in this pass: one wake-up.
     const double pass = s.now();
     const double horizon = pass + s.timing().refresh / 10;
+    std::uint64_t era = 0;
+    {
+        const std::lock_guard lock(s.mutex);
+        era = s.era;
+    }
+    std::vector<std::shared_ptr<SensorChannel>> unproven;
     for (const auto& channel : set.all()) {
-        if (channel->skipped() || channel->slow() != (lane == kSlow)) {
+        if (channel->stuck() || channel->slow() != (lane == kSlow)) {
+            continue;
+        }
+        if (channel->retired()) {
+            if (!lookAgainWhenDue(s, run, channel, pass, gone)) {
+                return next;
+            }
             continue;
         }
         if (channel->due() <= horizon) {
+            if (lane == kFast && !channel->isProbe() && !channel->provenIn(era)) {
+                unproven.push_back(channel);
+                continue;
+            }
             {
                 const std::lock_guard lock(s.mutex);
-                if (run.abandoned || s.stop) {
-                    return next;
-                }
                 if (s.passedOver(channel->device())) {
                     channel->markStuck(); // a file of a device whose read hung
                     continue;
                 }
-                run.reading = true;
-                run.since = s.now();
-                run.channel = channel;
+                if (s.awaited.contains(channel->device())) {
+                    continue;
+                }
+                if (!beginRead(s, run, channel)) {
+                    return next;
+                }
             }
             const posix::Outcome outcome = channel->refresh(*s.context, pass);
             slowed = slowed || (lane == kFast && channel->slow());
             const std::lock_guard lock(s.mutex);
-            run.reading = false;
-            run.channel.reset();
-            if (run.abandoned) {
-                s.answered.emplace(channel->device()); // the read that hung has returned
+            if (!endRead(s, run, *channel)) {
                 return next;
             }
-            gone = failed(s, *channel, outcome) || gone;
+            channel->prove(era);
+            gone = noteOutcome(s, *channel, outcome) || gone;
         }
         if (!channel->skipped() && channel->slow() == (lane == kSlow)) {
             next = std::min(next, channel->due());
+        }
+    }
+    if (!unproven.empty()) {
+        readSideBySide(s, run, unproven, pass, gone, slowed);
+        for (const auto& channel : unproven) {
+            if (!channel->skipped() && !channel->slow()) {
+                next = std::min(next, channel->due());
+            }
         }
     }
     return next;
@@ -129,10 +186,11 @@ bool watchWalk(void* context, const char* relative) {
 // behind meanwhile (its walk then only clears the way for the next one).
 bool discoverWhenDue(State& s, LaneRun& run, Lock& lock, double now) {
     const double every = s.timing().rediscoverEvery;
-    const bool timer = every > 0 && now - s.lastDiscovery >= every;
+    const bool timer = (every > 0 && now - s.lastDiscovery >= every) || s.relist;
     if (s.discovered && !s.rediscover && !timer) {
         return true;
     }
+    s.relist = false;
     const bool known = !readmitAnswered(s) && s.discovered && !s.rediscover;
     s.rediscover = false; // a file gone from here on asks for another discovery
     auto set = std::make_shared<ChannelSet>(s.context, s.channels);
@@ -167,8 +225,17 @@ bool discoverWhenDue(State& s, LaneRun& run, Lock& lock, double now) {
         return true; // nothing came or went
     }
     if (listing != s.listing) {
-        s.failedOnce.clear(); // the machine changed: every file deserves another look
-        for (const auto& channel : set->all()) {
+        s.troubles.forgetAll(); // the machine changed: every file deserves another look
+    }
+    std::set<std::string, std::less<>> paths;
+    for (const auto& channel : set->all()) {
+        paths.insert(channel->relative());
+    }
+    s.troubles.keepOnly(paths);
+    for (const auto& channel : set->all()) {
+        if (s.troubles.retired(channel->relative())) {
+            channel->retire(); // a fresh channel of a file that keeps failing
+        } else {
             channel->reinstate();
         }
     }
@@ -195,9 +262,13 @@ double fastTurn(State& s, LaneRun& run, Lock& lock) {
     if (s.uevents.valid()) {
         const int socket = s.uevents.get();
         lock.unlock();
-        const bool changed = drainUevents(socket, s.setup.ueventSubsystems);
+        const UeventNews news = drainUevents(socket, s.setup.ueventSubsystems);
         lock.lock();
-        s.rediscover = s.rediscover || changed;
+        // Events lost in a storm: the class folders' listing tells whether anything came or went.
+        const bool listed = !s.setup.classFolders.empty();
+        s.rediscover =
+            s.rediscover || news == UeventNews::devices || (news == UeventNews::lost && !listed);
+        s.relist = s.relist || news == UeventNews::lost;
     }
     if (!discoverWhenDue(s, run, lock, now)) {
         return kNever;
@@ -237,6 +308,23 @@ double slowTurn(State& s, LaneRun& run, Lock& lock) {
     lock.lock();
     s.rediscover = s.rediscover || gone;
     return next;
+}
+
+bool noteOutcome(State& s, SensorChannel& channel, posix::Outcome outcome) {
+    switch (s.troubles.note(channel.relative(), outcome, s.now())) {
+    case FileTroubles::Step::none:
+        return false;
+    case FileTroubles::Step::lookForIt:
+        return true;
+    case FileTroubles::Step::retire:
+        channel.retire();
+        report(s, "Sensor file " + channel.relative() + " keeps failing (" +
+                      (outcome == posix::Outcome::gone ? "no such device"
+                                                       : "reading it is not permitted") +
+                      "); it is looked at again now and then, and read again once it answers.");
+        return false;
+    }
+    return false;
 }
 
 namespace {

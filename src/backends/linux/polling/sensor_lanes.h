@@ -3,6 +3,7 @@
 // The inside of a SensorPoller, shared by its lanes (sensor_lanes.cpp) and the requests
 // (sensor_poller.cpp).
 
+#include "backends/linux/polling/file_troubles.h"
 #include "backends/linux/polling/sensor_poller.h"
 
 #include <array>
@@ -27,9 +28,14 @@ struct LaneRun {
     std::string path;                       // while discovering: the file last opened
     std::string hung;                       // the device of the read it was left behind in
     bool abandoned = false;                 // a fresh lane took over
+    // A thread reading devices side by side: since when its read waits, in real time, and
+    // whether the lane has stopped waiting for it.
+    std::chrono::steady_clock::time_point began{};
+    bool suspect = false;
+    bool done = false;
 };
 
-struct SensorPoller::State {
+struct SensorPoller::State : std::enable_shared_from_this<SensorPoller::State> {
     std::shared_ptr<const ChannelContext> context;
     Discover discover;
     Setup setup;
@@ -39,6 +45,7 @@ struct SensorPoller::State {
     std::condition_variable slowWake;  // the slow lane: the same, when it has work; work moved
     std::condition_variable refreshed; // requests waiting for a fast pass
     std::condition_variable exited;    // the destructor waiting for the lanes
+    std::condition_variable probed;    // a lane waiting for the reads it set side by side
     bool stop = false;
     bool active = false;
     double lastDemand = 0;
@@ -53,9 +60,16 @@ struct SensorPoller::State {
     std::set<std::string, std::less<>> answered;
     // The device a walk left behind was reading, passed over until that walk returns.
     std::optional<std::string> walkHung;
-    // Files that failed, were looked for again and were found: a second failure retires them
-    // until the class folders' listing changes.
-    std::set<std::string, std::less<>> failedOnce;
+    // Devices a thread reading side by side still waits on: nobody else reads them meanwhile.
+    std::set<std::string, std::less<>> awaited;
+    // Files whose reads fail for good, retired when they keep failing.
+    FileTroubles troubles;
+    // Channels that answered in this era are read by their lane; a lane left behind in a hung
+    // read starts the next, so that the others are read side by side before the lane trusts
+    // them again.
+    std::uint64_t era = 1;
+    std::vector<std::shared_ptr<LaneRun>> probes; // the threads reading side by side
+    bool relist = false; // compare the class folders' listing now, as the timer does
     double lastDiscovery = 0;
     std::string listing; // of the class folders, at the last discovery
     std::shared_ptr<ChannelSet> channels;
@@ -74,10 +88,27 @@ struct SensorPoller::State {
     bool passedOver(std::string_view device) const {
         return stuckDevices.contains(device) || (walkHung && *walkHung == device);
     }
+    // Read by nobody for now: hung, or waited on by a thread reading side by side.
+    bool unreachable(std::string_view device) const {
+        return passedOver(device) || awaited.contains(device);
+    }
     const SensorTiming& timing() const { return context->timing; }
 };
 
 using Lock = std::unique_lock<std::mutex>;
+
+// One line to the poller's report (standard error when it has none).
+void report(const SensorPoller::State& s, std::string_view line);
+// Notes a completed read's outcome for its file: retires one that keeps failing. Holds the
+// lock; true when a discovery is due.
+bool noteOutcome(SensorPoller::State& s, SensorChannel& channel, posix::Outcome outcome);
+// Reads the unproven channels of the fast lane side by side (sensor_probes.cpp): on a few
+// threads of their own, a device per thread at a time, and returns once each has been read or
+// has waited past suspectAfter; leaveStuckReads sets those aside together once they pass
+// stuckAfter. Called without the lock.
+void readSideBySide(SensorPoller::State& s, const LaneRun& lane,
+                    const std::vector<std::shared_ptr<SensorChannel>>& channels, double pass,
+                    bool& gone, bool& slowed);
 
 // Wakes the slow lane when it has channels to read; with none it sleeps until one moves there,
 // so that a back end without slow sensors costs no wake-up of it. Holds the lock.

@@ -3,6 +3,7 @@
 #include "backends/linux/polling/sensor_lanes.h"
 #include "backends/posix/system/monotonic_uptime_clock.h"
 
+#include <algorithm>
 #include <poll.h>
 #include <unistd.h>
 
@@ -10,13 +11,6 @@ namespace brivane::platform::linux_backend {
 namespace {
 
 using State = SensorPoller::State;
-using Report = SensorPoller::Report;
-
-void writeToStandardError(std::string_view line) {
-    std::string text(line);
-    text += '\n';
-    [[maybe_unused]] const auto written = ::write(STDERR_FILENO, text.data(), text.size());
-}
 
 // Whether the kernel has told of devices since the fast lane last looked; does not block.
 bool eventsWaiting(const State& s) {
@@ -45,28 +39,66 @@ void activate(const std::shared_ptr<State>& state, double now) {
     }
 }
 
+// Sets a hung device aside: its files are not read until the read returns.
+void setAside(State& s, const std::string& device) {
+    s.stuckDevices.insert(device);
+    if (s.channels) {
+        for (const auto& channel : s.channels->all()) {
+            if (channel->device() == device) {
+                channel->markStuck();
+            }
+        }
+    }
+}
+
+// Reads side by side that have run past stuckAfter: their devices are set aside together, in
+// one line.
+void leaveStuckProbes(State& s, double now) {
+    std::vector<std::string> files;
+    for (const auto& run : s.probes) {
+        if (run->abandoned || !run->reading || now - run->since <= s.timing().stuckAfter) {
+            continue;
+        }
+        run->abandoned = true; // its thread ends when the read returns
+        setAside(s, std::string(run->channel->device()));
+        files.push_back(run->channel->relative());
+    }
+    if (files.empty()) {
+        return;
+    }
+    std::sort(files.begin(), files.end(), [](const std::string& a, const std::string& b) {
+        return a.size() != b.size() ? a.size() < b.size() : a < b; // thermal_zone2 before 10
+    });
+    const auto seconds = std::to_string(static_cast<int>(s.timing().stuckAfter));
+    if (files.size() == 1) {
+        report(s, "Sensor file " + files.front() + " did not answer within " + seconds +
+                      " s; its device is not read until it answers.");
+        return;
+    }
+    std::string some;
+    for (std::size_t i = 0; i < std::min<std::size_t>(files.size(), 3); ++i) {
+        some += (i > 0 ? ", " : "") + files[i];
+    }
+    report(s, "Sensor files of " + std::to_string(files.size()) + " devices (" + some +
+                  (files.size() > 3 ? ", …" : "") + ") did not answer within " + seconds +
+                  " s; they are not read until they answer.");
+}
+
 // A read that has run past stuckAfter keeps its thread; the lane goes on without it, and
 // without its device: one thread is left per hung device, not one per file.
 void leaveStuckReads(State& s, double now) {
+    leaveStuckProbes(s, now);
     for (auto& lane : s.lanes) {
         LaneRun& run = *lane.run;
         if (!run.reading || now - run.since <= s.timing().stuckAfter) {
             continue;
         }
         const auto seconds = std::to_string(static_cast<int>(s.timing().stuckAfter));
-        const Report& report = s.setup.report;
         std::string line;
         if (run.channel) {
-            const std::string device(run.channel->device());
-            s.stuckDevices.insert(device);
+            setAside(s, std::string(run.channel->device()));
             run.channel->markStuck();
-            if (s.channels) {
-                for (const auto& channel : s.channels->all()) {
-                    if (channel->device() == device) {
-                        channel->markStuck();
-                    }
-                }
-            }
+            ++s.era; // the channels it trusted are read side by side until they answer again
             line = "Sensor file " + run.channel->relative() + " did not answer within " + seconds +
                    " s; its device is not read until it answers.";
         } else {
@@ -79,7 +111,7 @@ void leaveStuckReads(State& s, double now) {
                    (run.hung.empty() ? std::string("the others") : "the devices but " + run.hung) +
                    " are looked for again.";
         }
-        (report ? report : Report(writeToStandardError))(line);
+        report(s, line);
         run.abandoned = true;
         if (lane.thread.joinable()) {
             lane.thread.detach(); // blocked in the kernel; it ends when the read returns
@@ -91,6 +123,16 @@ void leaveStuckReads(State& s, double now) {
 
 } // namespace
 
+void report(const State& s, std::string_view line) {
+    if (s.setup.report) {
+        s.setup.report(line);
+        return;
+    }
+    std::string text(line);
+    text += '\n';
+    [[maybe_unused]] const auto written = ::write(STDERR_FILENO, text.data(), text.size());
+}
+
 SensorPoller::SensorPoller(const std::string& root, Discover discover, Setup setup)
     : state_(std::make_shared<State>()) {
     auto context = std::make_shared<ChannelContext>();
@@ -99,6 +141,8 @@ SensorPoller::SensorPoller(const std::string& root, Discover discover, Setup set
     context->clock = setup.clock ? setup.clock : std::make_shared<posix::MonotonicUptimeClock>();
     context->pread = setup.pread;
     context->keptLimit = setup.keptLimit;
+    state_->troubles = FileTroubles(
+        {.firstLook = setup.timing.rediscoverEvery > 0 ? setup.timing.rediscoverEvery : 30});
     state_->context = std::move(context);
     state_->discover = std::move(discover);
     state_->setup = std::move(setup);
@@ -117,6 +161,7 @@ SensorPoller::~SensorPoller() {
     s.wake.notify_all();
     s.slowWake.notify_all();
     s.refreshed.notify_all();
+    s.probed.notify_all();
     const auto limit = std::chrono::duration<double>(s.timing().stuckAfter);
     for (auto& lane : s.lanes) {
         if (!lane.thread.joinable()) {
@@ -183,14 +228,14 @@ const std::string& SensorPoller::name() const {
     return state_->setup.name;
 }
 
-bool SensorPoller::up() {
+MonitorSource SensorPoller::source() {
     State& s = *state_;
     const Lock lock(s.mutex);
     leaveStuckReads(s, s.now()); // a back end nobody else asks still tells of a hung read
     if (s.active && s.setup.background) {
         startLanes(state_);
     }
-    return s.stuckDevices.empty() && !s.walkHung;
+    return {s.setup.name, s.stuckDevices.empty() && !s.walkHung, s.troubles.retiredCount()};
 }
 
 void SensorPoller::wakeWithOthers(double now) {
@@ -212,11 +257,11 @@ void SharedDemand::leave(SensorPoller& poller) {
     std::erase(pollers_, &poller);
 }
 
-std::vector<std::pair<std::string, bool>> SharedDemand::sources() {
+std::vector<MonitorSource> SharedDemand::sources() {
     const std::lock_guard lock(mutex_);
-    std::vector<std::pair<std::string, bool>> sources;
+    std::vector<MonitorSource> sources;
     for (SensorPoller* poller : pollers_) {
-        sources.emplace_back(poller->name(), poller->up());
+        sources.push_back(poller->source());
     }
     return sources;
 }

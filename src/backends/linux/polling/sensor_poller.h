@@ -1,6 +1,7 @@
 #pragma once
 
 #include "backends/linux/polling/sensor_channels.h"
+#include "platform/hardware_monitor.h"
 
 #include <functional>
 #include <memory>
@@ -33,8 +34,12 @@ class SharedDemand;
 //   the channel's whole device is skipped from then on, reported once, and a fresh lane reads
 //   the others. Discovery is timed by its single reads: a walk left behind makes a fresh one
 //   that passes over the hung device, until the read returns.
-// - A file that fails (its device gone) is looked for again once; failing again, or refused to
-//   the user, it is retired until the class folders' listing changes.
+// - A file that fails (its device gone) is looked for again; one that keeps failing (gone, or
+//   refused to the user) over some seconds is retired, logged once, and read again on the
+//   discovery timer, less often each time it still fails; a good read forgets its failures.
+// - Reads of channels that have not answered since the last hung read (new ones too) run side
+//   by side on threads of their own, so that many hung devices cost one wait together and the
+//   healthy values stay fresh.
 class SensorPoller {
 public:
     // What a discovery found; CatalogPoller below gives it back as the type it is.
@@ -81,8 +86,10 @@ public:
     const posix::RootedDirectory& root() const;
     const SensorTiming& timing() const;
     const std::string& name() const;
-    // False while a read of the back end hangs: some of its sensors are missing for it.
-    bool up();
+    // Its name, up unless a read of the back end hangs (some of its sensors are missing for
+    // it), and how many of its files are retired.
+    MonitorSource source();
+    bool up() { return source().up; }
 
     // Without background lanes: runs what is due now on both lanes, on the calling thread.
     void step();
@@ -138,8 +145,8 @@ public:
     void join(SensorPoller& poller);
     void leave(SensorPoller& poller);
     void wakeOthers(SensorPoller& woken, double now);
-    // Each poller's name and whether it is up.
-    std::vector<std::pair<std::string, bool>> sources();
+    // Each poller's source().
+    std::vector<MonitorSource> sources();
 
     // The agent's back ends, which wake together.
     static std::shared_ptr<SharedDemand> agents();

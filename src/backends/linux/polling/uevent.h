@@ -24,12 +24,20 @@ std::optional<Uevent> parseUevent(std::span<const char> message);
 bool addsOrRemoves(const Uevent& event, std::span<const std::string_view> subsystems);
 
 // A non-blocking socket subscribed to the kernel's events; invalid where there is none (a
-// network namespace without them, a seccomp profile).
+// network namespace without them, a seccomp profile). The kernel itself drops every event but
+// add, remove and move before it reaches the socket, where it can (a socket filter).
 posix::FileDescriptor openUeventSocket();
 
-// Reads every message waiting on `socket` without blocking; true when one the kernel sent adds
-// or removes a device of `subsystems`, or when messages were lost (the buffer overflowed while
-// nobody read). Messages of other netlink senders are passed over.
-bool drainUevents(int socket, std::span<const std::string_view> subsystems);
+// What draining the socket found.
+enum class UeventNews {
+    none,
+    devices, // a device of the subsystems came or went
+    lost,    // the buffer overflowed while nobody read: something may have come or gone
+};
+
+// Reads every message waiting on `socket` without blocking. Messages of other netlink senders
+// are passed over, and so is every message whose action is not one of ours, before its fields
+// are looked at.
+UeventNews drainUevents(int socket, std::span<const std::string_view> subsystems);
 
 } // namespace brivane::platform::linux_backend
