@@ -77,31 +77,31 @@ void AdmissionGate::acceptPending() {
             adopt_(std::move(stream));
             continue;
         }
-        // A client already verified is decided here: no worker to wake, no verdict to wait for.
-        const auto verdict = known_ ? known_(*peer) : platform::SignatureVerdict::Unknown{};
-        if (verdict.unknown()) {
-            checkAdmission(std::move(stream));
-        } else if (verdict.admitted()) {
-            stream->releasePeerHandle();
-            adopt_(std::move(stream));
-        }
+        checkAdmission(std::move(stream));
     }
 }
 
-// The signature check reads files and hashes executables: it runs on a worker, and the
-// connection is watched only once it is admitted.
+// The signature check reads files and hashes executables: it runs on a worker, also for a
+// client already verified (its files are opened and compared with the verdict's, and a file
+// system that stops answering must hold that worker, not the loop), and the connection is
+// watched only once it is admitted.
 void AdmissionGate::checkAdmission(std::unique_ptr<platform::StreamSocket> stream) {
     if (!workers_) {
         workers_ = std::make_unique<AdmissionWorkers>(admissionThreads);
     }
     ++pendingAdmissions_;
     auto held = std::make_shared<std::unique_ptr<platform::StreamSocket>>(std::move(stream));
-    workers_->post([held, admission = admission_, weakCore = std::weak_ptr<LoopCore>(core_),
+    workers_->post([held, admission = admission_, known = known_,
+                    weakCore = std::weak_ptr<LoopCore>(core_),
                     deadline = Clock::now() + Listener::admissionDeadline] {
         bool admitted = false;
         if (Clock::now() < deadline) {
             const auto peer = (*held)->peer();
-            admitted = peer && (*admission)(*peer) && Clock::now() < deadline;
+            const auto verdict =
+                peer && known ? known(*peer) : platform::SignatureVerdict::Unknown{};
+            admitted = peer &&
+                       (verdict.unknown() ? (*admission)(*peer) : verdict.admitted() != nullptr) &&
+                       Clock::now() < deadline;
         }
         if (auto core = weakCore.lock()) {
             core->postVerdict({std::move(*held), admitted});

@@ -31,13 +31,14 @@ struct ListenerCreation;
 class Listener {
 public:
     // Admission hook: called once per accepted connection with the kernel's credentials of the
-    // peer, on an admission worker thread (never on the loop), before any byte is read.
-    // Returning false, or deciding later than admissionDeadline after the accept, closes the
-    // connection silently. The same-user rule is always applied first.
+    // peer, on an admission worker thread (never on the loop, which touches no file for a
+    // client: a file system that stops answering holds one worker, not every client), before
+    // any byte is read. Returning false, or deciding later than admissionDeadline after the
+    // accept, closes the connection silently. The same-user rule is always applied first.
     using Admission = std::function<bool(const PeerInfo&)>;
-    // Optional quick verdict, asked first on the loop thread: a peer it can decide without
-    // reading files (a client program it has already verified) is admitted or refused at once,
-    // sparing the hand-off to a worker; unknown sends the peer to the admission hook.
+    // Optional quick verdict, asked first on the same worker: a peer it can decide without
+    // hashing (a client program it has already verified) is admitted or refused at once;
+    // unknown sends the peer to the admission hook.
     using KnownAdmission = std::function<platform::SignatureVerdict(const PeerInfo&)>;
 
     // Connections served at once; further ones are closed as soon as they are accepted.

@@ -2,6 +2,8 @@
 // what the others see meanwhile. Each prints what it saw and exits 0 when the scenario held:
 //   watch <endpoint> <ms> [kind]        one request at a time (snapshot or cpu) on
 //                                       one connection; prints the slowest
+//   reconnect <endpoint> <ms>           one snapshot per connection, as separate runs of the
+//                                       CLI ask; prints the slowest
 //   intrude <endpoint> <ms>             connects again and again, touching its executable to
 //                                       defeat the verdict cache; must never be answered
 //   pipeline <endpoint> <n> <ms> [pid]  n requests in one write, a pause, then every reply; with
@@ -87,6 +89,23 @@ bool watch(const std::string& endpoint, long ms, const Request& request) {
          ++replies) {
         const auto start = Clock::now();
         if (!client.call(request.selector, request.argument, limitMs).reply.document) {
+            std::printf("slowest_ms none after %zu replies\n", replies);
+            return false;
+        }
+        slowest = std::max(slowest,
+                           std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+    }
+    std::printf("slowest_ms %.1f replies %zu\n", slowest, replies);
+    return true;
+}
+
+bool reconnect(const std::string& endpoint, long ms) {
+    double slowest = 0;
+    std::size_t replies = 0;
+    for (const auto end = Clock::now() + std::chrono::milliseconds(ms); Clock::now() < end;
+         ++replies) {
+        const auto start = Clock::now();
+        if (!SensorClient(open(endpoint)).call(Selector::snapshot, {}, limitMs).reply.document) {
             std::printf("slowest_ms none after %zu replies\n", replies);
             return false;
         }
@@ -328,6 +347,8 @@ int main(int argc, char** argv) {
     bool held = false;
     if (scenario == "watch") {
         held = watch(endpoint, number(2), kind(3));
+    } else if (scenario == "reconnect") {
+        held = reconnect(endpoint, number(2));
     } else if (scenario == "intrude") {
         held = intrude(endpoint, number(2));
     } else if (scenario == "pipeline") {

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -87,6 +88,41 @@ TEST_F(Attack, ASignatureFileThatBlocksOrAHugeExecutableStallsNobody) {
         expectServedPromptly(1000);
         EXPECT_EQ(attacker->waitForExit(20s), 0); // and never admitted
     }
+}
+
+// A client verified before whose executable sits on a file system that stops answering open()
+// holds up neither the connections already served nor new clients: the serving thread opens no
+// file for a client, known or not.
+TEST_F(Attack, AKnownClientOnAStalledFileSystemStallsNobody) {
+    if (!StagedAgent::isRoot() || !fs::exists("/dev/fuse") ||
+        std::system("/usr/bin/python3 -c 'import fusepy' 2>/dev/null") != 0) {
+        GTEST_SKIP() << "needs root, /dev/fuse and python3-fusepy";
+    }
+    const auto folder = staged_.path("remote");
+    const auto mounted = staged_.path("mounted");
+    fs::create_directories(folder);
+    fs::create_directories(mounted);
+    for (const char* file : {"brivane-attack-client", "brivane-attack-client.sig"}) {
+        fs::copy_file(staged_.path(file), folder + "/" + file);
+    }
+    ChildProcess fileSystem({"/usr/bin/python3", BRIVANE_STALLING_FS, folder, mounted}, {},
+                            staged_.scratch());
+    ASSERT_TRUE(pollUntil(5s, [&] { return fs::exists(mounted + "/brivane-attack-client"); }));
+    const std::string stalled = folder + "/.stalled";
+    auto known = launch(client({"reconnect", "3000"}, "mounted/brivane-attack-client"));
+    std::this_thread::sleep_for(500ms); // verified, then known: its next connection stalls
+    std::ofstream{stalled};
+    std::this_thread::sleep_for(300ms);
+    const auto output = staged_.scratch();
+    ChildProcess newcomers(staged_.asAgentUser(client({"reconnect", "1500"})),
+                           staged_.environment(), output);
+    expectServedPromptly(1500);
+    EXPECT_EQ(newcomers.waitForExit(10s), 0);
+    const auto shown = readFile(output);
+    fs::remove(stalled);
+    ::umount2(mounted.c_str(), MNT_DETACH);
+    known->waitForExit(15s);
+    EXPECT_LT(std::stod(shown.substr(shown.find(' '))), latencyBoundMs) << shown;
 }
 
 TEST_F(Attack, CrowdsOfConnectionsNeitherDelayOthersNorSwellTheAgent) {

@@ -115,7 +115,7 @@ TEST(Listener, RefusedPeersAreClosedBeforeAnyRequestIsRead) {
     EXPECT_EQ(info.uid, ::getuid());
 }
 
-// A verdict known on the loop decides alone; only an unknown peer reaches the admission hook.
+// A verdict already known decides alone; only an unknown peer reaches the admission hook.
 TEST(Listener, KnownVerdictsSpareTheAdmissionHook) {
     using Verdict = platform::SignatureVerdict;
     const struct {

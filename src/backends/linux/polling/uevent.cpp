@@ -1,5 +1,6 @@
 #include "backends/linux/polling/uevent.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <linux/filter.h>
@@ -8,12 +9,6 @@
 
 namespace brivane::platform::linux_backend {
 namespace {
-
-// The actions that add or remove a device, as the message's header begins.
-bool hasDeviceAction(std::string_view message) {
-    return message.starts_with("add@") || message.starts_with("remove@") ||
-           message.starts_with("move@");
-}
 
 // The same test in the kernel: a storm of change events (a battery, a misbehaving driver) then
 // costs the agent nothing, not even a wake-up or a full buffer. Words load big-endian.
@@ -48,26 +43,6 @@ void keepOnlyDeviceActions(int socket) {
     ::setsockopt(socket, SOL_SOCKET, SO_ATTACH_FILTER, &filter, sizeof filter);
 }
 
-// Whether a message of a device action names one of the subsystems, found on the raw bytes.
-bool namesSubsystem(std::string_view message, std::span<const std::string_view> subsystems) {
-    constexpr std::string_view key = "SUBSYSTEM=";
-    for (std::size_t at = message.find(key); at != std::string_view::npos;
-         at = message.find(key, at + 1)) {
-        if (at == 0 || message[at - 1] != '\0') {
-            continue; // inside another field's value
-        }
-        const std::string_view value = message.substr(at + key.size());
-        const std::string_view name = value.substr(0, value.find('\0'));
-        for (const auto subsystem : subsystems) {
-            if (name == subsystem) {
-                return true;
-            }
-        }
-        return false;
-    }
-    return false;
-}
-
 } // namespace
 
 std::optional<Uevent> parseUevent(std::span<const char> message) {
@@ -100,6 +75,24 @@ bool addsOrRemoves(const Uevent& event, std::span<const std::string_view> subsys
         if (subsystem == event.subsystem) {
             return true;
         }
+    }
+    return false;
+}
+
+bool asksForDiscovery(std::string_view message, std::span<const std::string_view> subsystems) {
+    if (!message.starts_with("add@") && !message.starts_with("remove@") &&
+        !message.starts_with("move@")) {
+        return false;
+    }
+    constexpr std::string_view key = "SUBSYSTEM=";
+    for (std::size_t at = message.find(key); at != std::string_view::npos;
+         at = message.find(key, at + 1)) {
+        if (message[at - 1] != '\0') {
+            continue; // inside the header or another field's value
+        }
+        const std::string_view value = message.substr(at + key.size());
+        const std::string_view name = value.substr(0, value.find('\0'));
+        return std::find(subsystems.begin(), subsystems.end(), name) != subsystems.end();
     }
     return false;
 }
@@ -146,8 +139,7 @@ UeventNews drainUevents(int socket, std::span<const std::string_view> subsystems
         if (relevant || (from.nl_family == AF_NETLINK && from.nl_pid != 0)) {
             continue;
         }
-        const std::string_view text(buffer.data(), static_cast<std::size_t>(got));
-        relevant = hasDeviceAction(text) && namesSubsystem(text, subsystems);
+        relevant = asksForDiscovery({buffer.data(), static_cast<std::size_t>(got)}, subsystems);
     }
     return relevant ? UeventNews::devices : UeventNews::lost; // more wait: as if lost
 }

@@ -23,6 +23,10 @@ std::optional<Uevent> parseUevent(std::span<const char> message);
 // Whether the event adds or removes a device of one of `subsystems`.
 bool addsOrRemoves(const Uevent& event, std::span<const std::string_view> subsystems);
 
+// The same answer from the raw message, as the socket's messages are checked: the action from
+// the header's first bytes, then the first SUBSYSTEM field, nothing else looked at.
+bool asksForDiscovery(std::string_view message, std::span<const std::string_view> subsystems);
+
 // A non-blocking socket subscribed to the kernel's events; invalid where there is none (a
 // network namespace without them, a seccomp profile). The kernel itself drops every event but
 // add, remove and move before it reaches the socket, where it can (a socket filter).
