@@ -1,18 +1,22 @@
 // Soak: the simulated agent under steady mixed load for a long run, restarted now and then.
 //
-//   soak_driver [--minutes M] [--restart-minutes R] [--clients N]
+//   soak_driver [--minutes M] [--restart-minutes R] [--clients N] [--greedy G]
 //
 // N clients pipeline random batches of every kind of request on their own connections and now
-// and then vanish with a batch in flight; every R minutes the agent is stopped (SIGTERM) and
-// started again; an exporter is scraped every second and `metrics --output` writes every 5 s.
-// Prints the agent's resident memory and descriptors every 30 s and, at the end, replies lost
-// or duplicated, scrapes and writes that failed while the agent was up. Exit 0 when all are 0.
+// and then vanish with a batch in flight; G greedy clients keep 256 snapshots in flight each,
+// as fast as they are answered; a polite client asks one snapshot every 100 ms on a kept
+// connection; every R minutes the agent is stopped (SIGTERM) and started again; an exporter is
+// scraped every second and `metrics --output` writes every 5 s. Prints the agent's resident
+// memory and descriptors every 30 s and, at the end, replies lost or duplicated, scrapes and
+// writes that failed while the agent was up, and the polite client's slowest and 99th
+// percentile round trip. Exit 0 when nothing was lost, duplicated, wrong or failed.
 // bench/soak/run stages it and drops root privileges.
 
 #include "e2e/http_get.h"
 #include "ipc/sensor_client.h"
 #include "support/staged_agent.h"
 
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <cstdio>
@@ -20,6 +24,7 @@
 #include <map>
 #include <mutex>
 #include <random>
+#include <set>
 #include <thread>
 #include <unistd.h>
 
@@ -63,6 +68,7 @@ struct Counts {
     std::atomic<long> answered{0}, lost{0}, timedOut{0}, unanswered{0}, duplicated{0}, wrong{0},
         cutByRestart{0};
     std::atomic<long> abandoned{0}, scrapes{0}, scrapesFailed{0}, writes{0}, writesFailed{0};
+    std::atomic<long> greedyAnswered{0};
 };
 
 void client(const std::string& endpoint, unsigned seed, Clock::time_point end,
@@ -135,6 +141,79 @@ void client(const std::string& endpoint, unsigned seed, Clock::time_point end,
     }
 }
 
+// Keeps `depth` snapshots in flight on one connection, each reply checked and replaced by a new
+// request at once.
+void greedy(const std::string& endpoint, long depth, Clock::time_point end, const AgentState& agent,
+            Counts& counts) {
+    std::unique_ptr<SensorClient> connection;
+    int connectedIn = -1;
+    std::set<std::uint32_t> pending;
+    while (Clock::now() < end) {
+        const int generation = agent.generation;
+        if (!agent.up || (connection && (connectedIn != generation || !connection->isOpen()))) {
+            counts.cutByRestart += static_cast<long>(pending.size());
+            pending.clear();
+            connection.reset();
+            std::this_thread::sleep_for(50ms);
+            continue;
+        }
+        std::string problem;
+        if (!connection) {
+            if (!(connection = SensorClient::connect(endpoint, problem, 2000))) {
+                std::this_thread::sleep_for(50ms);
+                continue;
+            }
+            connectedIn = generation;
+        }
+        while (static_cast<long>(pending.size()) < depth) {
+            const auto id = connection->send(Selector::snapshot, std::nullopt);
+            if (!id) {
+                break;
+            }
+            pending.insert(*id);
+        }
+        const auto outcome = connection->receive(10000);
+        if (outcome.status != SensorClient::Status::replied) {
+            (agent.steady(generation) ? counts.lost : counts.cutByRestart) +=
+                static_cast<long>(pending.size());
+            pending.clear();
+            connection.reset();
+            continue;
+        }
+        if (pending.erase(outcome.reply.id) == 0) {
+            ++counts.duplicated;
+        } else if (outcome.reply.document &&
+                   outcome.reply.document->find("\"temperatures\"") != std::string::npos) {
+            ++counts.greedyAnswered;
+        } else {
+            ++counts.wrong;
+        }
+    }
+}
+
+// One snapshot every 100 ms on a kept connection; the round trips taken while the agent stayed.
+void polite(const std::string& endpoint, Clock::time_point end, const AgentState& agent,
+            std::vector<double>& roundTrips) {
+    std::unique_ptr<SensorClient> connection;
+    for (auto next = Clock::now(); next < end; next += 100ms) {
+        std::this_thread::sleep_until(next);
+        const int generation = agent.generation;
+        std::string problem;
+        if (!agent.up ||
+            (!connection && !(connection = SensorClient::connect(endpoint, problem, 2000)))) {
+            continue;
+        }
+        const auto start = Clock::now();
+        const auto outcome = connection->call(Selector::snapshot, std::nullopt, 10000);
+        if (outcome.status == SensorClient::Status::replied && agent.steady(generation)) {
+            roundTrips.push_back(
+                std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+        } else {
+            connection.reset();
+        }
+    }
+}
+
 long residentKiB(pid_t pid) {
     std::ifstream status("/proc/" + std::to_string(pid) + "/status");
     for (std::string line; std::getline(status, line);) {
@@ -150,6 +229,7 @@ long residentKiB(pid_t pid) {
 int main(int argc, char** argv) {
     double minutes = 60, restartMinutes = 10;
     int clients = 16;
+    int greedyClients = 1;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string option = argv[i];
         const double value = std::stod(argv[i + 1]);
@@ -159,6 +239,8 @@ int main(int argc, char** argv) {
             restartMinutes = value;
         } else if (option == "--clients") {
             clients = static_cast<int>(value);
+        } else if (option == "--greedy") {
+            greedyClients = static_cast<int>(value);
         }
     }
     StagedAgent staged(
@@ -183,6 +265,11 @@ int main(int argc, char** argv) {
     for (int c = 0; c < clients; ++c) {
         threads.emplace_back([&, c] { client(staged.endpoint(), 1000u + c, end, agent, counts); });
     }
+    for (int g = 0; g < greedyClients; ++g) {
+        threads.emplace_back([&] { greedy(staged.endpoint(), 256, end, agent, counts); });
+    }
+    std::vector<double> roundTrips;
+    threads.emplace_back([&] { polite(staged.endpoint(), end, agent, roundTrips); });
     const auto listen = freeLoopbackAddress();
     ChildProcess exporter(staged.asAgentUser({staged.path("brivane-sensors"), "--endpoint",
                                               staged.endpoint(), "export", "--listen", listen}),
@@ -235,13 +322,21 @@ int main(int argc, char** argv) {
     for (auto& thread : threads) {
         thread.join();
     }
-    std::printf("answered %ld lost %ld timed-out %ld unanswered-connections %ld duplicated %ld "
-                "wrong %ld abandoned %ld cut-by-restart %ld\n"
-                "scrapes %ld failed-while-up %ld writes %ld failed-while-up %ld\n",
-                counts.answered.load(), counts.lost.load(), counts.timedOut.load(),
-                counts.unanswered.load(), counts.duplicated.load(), counts.wrong.load(),
-                counts.abandoned.load(), counts.cutByRestart.load(), counts.scrapes.load(),
-                counts.scrapesFailed.load(), counts.writes.load(), counts.writesFailed.load());
+    std::printf(
+        "answered %ld greedy-answered %ld lost %ld timed-out %ld unanswered-connections %ld "
+        "duplicated %ld wrong %ld abandoned %ld cut-by-restart %ld\n"
+        "scrapes %ld failed-while-up %ld writes %ld failed-while-up %ld\n",
+        counts.answered.load(), counts.greedyAnswered.load(), counts.lost.load(),
+        counts.timedOut.load(), counts.unanswered.load(), counts.duplicated.load(),
+        counts.wrong.load(), counts.abandoned.load(), counts.cutByRestart.load(),
+        counts.scrapes.load(), counts.scrapesFailed.load(), counts.writes.load(),
+        counts.writesFailed.load());
+    std::sort(roundTrips.begin(), roundTrips.end());
+    if (!roundTrips.empty()) {
+        std::printf("polite snapshots %zu: median %.2f ms, p99 %.2f ms, slowest %.2f ms\n",
+                    roundTrips.size(), roundTrips[roundTrips.size() / 2],
+                    roundTrips[roundTrips.size() * 99 / 100], roundTrips.back());
+    }
     return counts.lost + counts.timedOut + counts.unanswered + counts.duplicated + counts.wrong +
                        counts.scrapesFailed + counts.writesFailed ==
                    0

@@ -74,7 +74,9 @@ void SensorCompanion::snapshotWithReply(Reply reply) {
         lastSnapshotEnd_ = clock_->uptime();
         lastSnapshotTook_ = lastSnapshotEnd_ - start;
     };
-    queue->runHereOrAsync(std::move(reply), work, [this] { return snapshotIsQuick(); });
+    // A connection's other requests of the same read wait their turns behind other clients'.
+    const auto quick = [this, reply] { return snapshotIsQuick() && reply.mayRunHere(); };
+    queue->runHereOrAsync(std::move(reply), work, quick);
 }
 
 // The back ends answer a request from what they hold while clients keep asking; only after a

@@ -71,7 +71,7 @@ void Connection::countInbound() {
 
 Connection::ReadOutcome Connection::parse(std::string_view& pending,
                                           const std::function<void(Request)>& dispatch) {
-    for (;;) {
+    for (; turnLeft_ > 0; --turnLeft_) {
         {
             std::lock_guard lock(mutex_);
             if (gateLocked(pending.size()) != Gate::open) {
@@ -97,9 +97,32 @@ Connection::ReadOutcome Connection::parse(std::string_view& pending,
         }
         dispatch(std::move(std::get<Request>(decoded)));
     }
+    return ReadOutcome::open;
 }
 
-Connection::ReadOutcome Connection::parseBuffered(const std::function<void(Request)>& dispatch) {
+void Connection::startTurn(std::uint64_t round) {
+    if (round != turnRound_ || !roundTurn_) {
+        turnRound_ = round;
+        turnLeft_ = requestsPerTurn;
+        roundTurn_ = std::make_shared<std::atomic<bool>>(true);
+    }
+}
+
+void Connection::comeBackLater() {
+    if (turnLeft_ == 0 && hasBuffered() && markServiceFlag()) {
+        needsService_();
+    }
+}
+
+Connection::ReadOutcome Connection::parseBuffered(const std::function<void(Request)>& dispatch,
+                                                  std::uint64_t round) {
+    startTurn(round);
+    const auto outcome = parseBufferedIn(dispatch);
+    comeBackLater();
+    return outcome;
+}
+
+Connection::ReadOutcome Connection::parseBufferedIn(const std::function<void(Request)>& dispatch) {
     std::string_view pending(inbound_.data() + inboundStart_, inbound_.size() - inboundStart_);
     const auto outcome = parse(pending, dispatch);
     inboundStart_ = inbound_.size() - pending.size();
@@ -115,10 +138,11 @@ Connection::ReadOutcome Connection::parseBuffered(const std::function<void(Reque
 }
 
 Connection::ReadOutcome Connection::readRequests(const std::function<void(Request)>& dispatch,
-                                                 std::span<char> scratch) {
+                                                 std::span<char> scratch, std::uint64_t round) {
+    startTurn(round);
     std::size_t taken = 0;
     const std::size_t chunk = std::min(scratch.size(), smallInbound);
-    while (taken < readBudget && gate() == Gate::open) {
+    while (taken < readBudget && turnLeft_ > 0 && gate() == Gate::open) {
         const auto result = socket_->read(scratch.data(), chunk);
         if (result.status == platform::IoStatus::wouldBlock) {
             break;
@@ -133,7 +157,7 @@ Connection::ReadOutcome Connection::readRequests(const std::function<void(Reques
         std::string_view fresh(scratch.data(), result.bytes);
         if (hasBuffered()) {
             inbound_.append(fresh);
-            if (parseBuffered(dispatch) == ReadOutcome::close) {
+            if (parseBufferedIn(dispatch) == ReadOutcome::close) {
                 return ReadOutcome::close;
             }
         } else {
@@ -149,6 +173,7 @@ Connection::ReadOutcome Connection::readRequests(const std::function<void(Reques
             break;
         }
     }
+    comeBackLater(); // what the socket still holds, the loop reports by itself
     return ReadOutcome::open;
 }
 
@@ -275,8 +300,9 @@ namespace {
 
 class PendingReply final : public ServiceReply::Destination {
 public:
-    PendingReply(std::weak_ptr<Connection> connection, std::uint32_t id, std::uint64_t client)
-        : connection_(std::move(connection)), id_(id), client_(client) {}
+    PendingReply(std::weak_ptr<Connection> connection, std::uint32_t id, std::uint64_t client,
+                 std::shared_ptr<std::atomic<bool>> turn)
+        : connection_(std::move(connection)), id_(id), client_(client), turn_(std::move(turn)) {}
     ~PendingReply() override { send(std::nullopt); }
 
     void send(std::optional<std::string> document) override {
@@ -292,20 +318,24 @@ public:
         return live && !live->isClosed() && !live->closeRequested();
     }
     std::uint64_t client() const override { return client_; }
+    bool mayRunHere() override { return !turn_ || turn_->exchange(false); }
 
 private:
     std::weak_ptr<Connection> connection_;
     std::uint32_t id_;
     std::uint64_t client_;
+    std::shared_ptr<std::atomic<bool>> turn_;
     std::atomic<bool> answered_{false};
 };
 
 } // namespace
 
-ServiceReply makeReply(std::weak_ptr<Connection> connection, std::uint32_t id) {
+ServiceReply makeReply(std::weak_ptr<Connection> connection, std::uint32_t id,
+                       std::shared_ptr<std::atomic<bool>> turn) {
     const auto live = connection.lock();
     const std::uint64_t client = live ? live->client() : 0;
-    return ServiceReply(std::make_shared<PendingReply>(std::move(connection), id, client));
+    return ServiceReply(
+        std::make_shared<PendingReply>(std::move(connection), id, client, std::move(turn)));
 }
 
 } // namespace brivane::ipc

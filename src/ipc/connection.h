@@ -29,6 +29,9 @@ inline constexpr std::size_t maximumOutboundBytes = 16 * 1024 * 1024;
 // that reads its answers is never starved by clients that do not.
 inline constexpr std::size_t totalRequestsInFlight = 512;
 inline constexpr std::size_t totalOutboundBytes = 32 * 1024 * 1024;
+// Requests taken from one connection in one round of the loop: the rest wait for the next
+// round, after the other connections' (a client that pipelines cannot keep the loop to itself).
+inline constexpr std::size_t requestsPerTurn = maximumRequestsInFlight;
 // Request bytes read but not parsed yet (mostly partial frames), all connections together.
 inline constexpr std::size_t totalInboundBytes = 16 * 1024 * 1024;
 // What one connection may hold of them while the shared figures are reached. Every valid
@@ -70,11 +73,16 @@ public:
 
     // Loop thread: reads what the socket holds (through scratch, shared by all connections;
     // small reads keep what waits unparsed small) and hands each complete request to dispatch
-    // while the gate is open.
-    ReadOutcome readRequests(const std::function<void(Request)>& dispatch, std::span<char> scratch);
+    // while the gate is open, requestsPerTurn at most in the loop's `round`; requests left
+    // buffered then ask for service, in a round to come.
+    ReadOutcome readRequests(const std::function<void(Request)>& dispatch, std::span<char> scratch,
+                             std::uint64_t round);
 
-    // Loop thread: parses requests already buffered, while the gate is open.
-    ReadOutcome parseBuffered(const std::function<void(Request)>& dispatch);
+    // Loop thread: parses requests already buffered, as readRequests.
+    ReadOutcome parseBuffered(const std::function<void(Request)>& dispatch, std::uint64_t round);
+    // Loop thread: shared by the requests taken in the current round; the first of them to run
+    // on the loop's thread spends it (makeReply).
+    const std::shared_ptr<std::atomic<bool>>& roundTurn() const { return roundTurn_; }
 
     // Loop thread: writes pending output. False when the peer is gone.
     bool flush();
@@ -109,6 +117,10 @@ private:
     std::size_t pendingLocked() const { return outbound_.size() - outboundStart_; }
     bool writePendingLocked();
     ReadOutcome parse(std::string_view& pending, const std::function<void(Request)>& dispatch);
+    ReadOutcome parseBufferedIn(const std::function<void(Request)>& dispatch);
+    void startTurn(std::uint64_t round);
+    // A turn spent with requests still buffered: the loop comes back to them after the others.
+    void comeBackLater();
 
     std::unique_ptr<platform::StreamSocket> socket_;
     const int handle_;
@@ -121,6 +133,9 @@ private:
     std::string inbound_;
     std::size_t inboundStart_ = 0;
     std::size_t inboundCounted_ = 0; // what the budget holds for this connection
+    std::uint64_t turnRound_ = 0;    // the loop's round of the turn below
+    std::size_t turnLeft_ = 0;       // requests it may still take in that round
+    std::shared_ptr<std::atomic<bool>> roundTurn_;
 
     mutable std::mutex mutex_;
     std::string outbound_;
@@ -132,7 +147,9 @@ private:
 
 // The reply handed to the service for one request: answers at most once; a reply dropped
 // without being called answers "no data", so the request's slot is always freed. It is wanted
-// while the connection stays open.
-ServiceReply makeReply(std::weak_ptr<Connection> connection, std::uint32_t id);
+// while the connection stays open. The requests of one round share `turn`: the first to run on
+// the serving thread spends it, and the others take their turns on the service's queues.
+ServiceReply makeReply(std::weak_ptr<Connection> connection, std::uint32_t id,
+                       std::shared_ptr<std::atomic<bool>> turn = nullptr);
 
 } // namespace brivane::ipc

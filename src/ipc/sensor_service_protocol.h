@@ -26,6 +26,10 @@ public:
         virtual bool isWanted() const { return true; }
         // The client that asked; requests of one client take their turns together. 0: unknown.
         virtual std::uint64_t client() const { return 0; }
+        // Whether the work may run at once on the thread that took the request, asked only
+        // when it would: true once per connection and read at most, so that a client that
+        // pipelines cannot keep the serving thread to itself.
+        virtual bool mayRunHere() { return true; }
     };
 
     ServiceReply() = default;
@@ -44,6 +48,7 @@ public:
     explicit operator bool() const { return destination_ != nullptr; }
     bool isWanted() const { return destination_ && destination_->isWanted(); }
     std::uint64_t client() const { return destination_ ? destination_->client() : 0; }
+    bool mayRunHere() const { return !destination_ || destination_->mayRunHere(); }
 
 private:
     template <typename Send> class Callable final : public Destination {

@@ -55,7 +55,7 @@ void ServedConnections::onEvents(const std::weak_ptr<Connection>& weak, unsigned
         }
         if ((events & (platform::EventLoop::readable | platform::EventLoop::hangUp)) &&
             connection->gate() == Connection::Gate::open &&
-            connection->readRequests(dispatcherFor(connection), scratch_) ==
+            connection->readRequests(dispatcherFor(connection), scratch_, core_->loop->round()) ==
                 Connection::ReadOutcome::close) {
             closeConnection(*connection);
             return;
@@ -100,7 +100,8 @@ void ServedConnections::serviceConnections() {
 // the client's next byte. False when the connection was closed.
 bool ServedConnections::parseHeldBack(const std::shared_ptr<Connection>& connection) {
     if (connection->hasBuffered() &&
-        connection->parseBuffered(dispatcherFor(connection)) == Connection::ReadOutcome::close) {
+        connection->parseBuffered(dispatcherFor(connection), core_->loop->round()) ==
+            Connection::ReadOutcome::close) {
         closeConnection(*connection);
         return false;
     }
@@ -219,7 +220,8 @@ void ServedConnections::dispatch(const std::weak_ptr<Connection>& connection, Re
     if (requestObserver_) {
         requestObserver_();
     }
-    auto reply = makeReply(connection, request.id);
+    const auto live = connection.lock();
+    auto reply = makeReply(connection, request.id, live ? live->roundTurn() : nullptr);
     if (!delegate_) {
         reply(std::nullopt);
         return;

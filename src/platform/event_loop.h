@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <memory>
 
@@ -26,6 +27,10 @@ public:
     virtual void stop() = 0;
     virtual void wake() = 0;
     virtual void setWakeHandler(std::function<void()> handler) = 0;
+
+    // How many rounds of events the loop has collected: handlers that see the same number run
+    // in one round, each handle's once at most. Loop thread only.
+    virtual std::uint64_t round() const = 0;
 
     // Runs task once on the loop thread at or after when.
     virtual void runAt(std::chrono::steady_clock::time_point when, std::function<void()> task) = 0;

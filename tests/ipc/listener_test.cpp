@@ -1,6 +1,7 @@
 #include "backends/posix/system/unix_endpoints.h"
 #include "backends/posix/system/unix_socket.h"
 #include "base/main_queue.h"
+#include "ipc/connection.h"
 #include "ipc_test_support.h"
 
 #include <atomic>
@@ -71,6 +72,42 @@ TEST_F(ListenerBehaviour, PipelinedRequestsAreEachAnsweredOnceInCompletionOrder)
         EXPECT_EQ(outcome.reply, want);
     }
     EXPECT_EQ(client->receive(200).status, Status::timedOut);
+}
+
+// A connection that pipelines without pause is served requestsPerTurn requests a round of the
+// loop: a request of another connection is taken up after at most three of its turns (the round
+// under way, the one that accepts a new connection and the one that reads it), not after
+// everything it sent.
+TEST_F(ListenerBehaviour, APipeliningConnectionGetsOneTurnAtATime) {
+    service->answerAtOnce(std::string("{}"));
+    auto greedy = served.client();
+    std::atomic<bool> stop{false};
+    std::thread pipelining([&] {
+        while (!stop) {
+            for (int request = 0; request < 512; ++request) {
+                greedy->send(Selector::snapshot, std::nullopt);
+            }
+            while (greedy->receive(0).status == Status::replied) {
+            }
+        }
+    });
+    ASSERT_TRUE(service->waitForCalls(4000));
+    auto kept = served.client();
+    std::size_t worst = 0;
+    for (int round = 0; round < 10; ++round) {
+        auto fresh = round % 2 == 0 ? served.client() : nullptr;
+        const std::size_t before = service->callCount();
+        ASSERT_EQ((fresh ? fresh : kept)->call(Selector::cpuDetails, std::nullopt, waitMs).status,
+                  Status::replied);
+        std::size_t at = before;
+        while (service->take(at).request != "cpu") {
+            ++at;
+        }
+        worst = std::max(worst, at - before);
+    }
+    stop = true;
+    pipelining.join();
+    EXPECT_LE(worst, 3 * ipc::requestsPerTurn);
 }
 
 TEST_F(ListenerBehaviour, AMalformedFrameClosesOnlyItsOwnConnection) {

@@ -93,6 +93,7 @@ void EpollEventLoop::run() {
             }
             return;
         }
+        ++round_;
         for (int i = 0; i < ready && !stopped_.load(); ++i) {
             dispatch(events[i].data.u64, events[i].events);
         }

@@ -27,6 +27,7 @@ public:
     void stop() override;
     void wake() override;
     void setWakeHandler(std::function<void()> handler) override;
+    std::uint64_t round() const override { return round_; }
     void runAt(std::chrono::steady_clock::time_point when, std::function<void()> task) override;
     bool handleTermination(std::function<void()> handler) override;
 
@@ -55,6 +56,7 @@ private:
     FileDescriptor signals_;
     std::function<void()> terminationHandler_;
     std::atomic<bool> stopped_{false};
+    std::uint64_t round_ = 0;
 };
 
 } // namespace brivane::platform::posix
