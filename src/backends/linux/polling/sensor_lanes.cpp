@@ -319,7 +319,7 @@ bool noteOutcome(State& s, SensorChannel& channel, posix::Outcome outcome) {
     case FileTroubles::Step::retire:
         channel.retire();
         report(s, "Sensor file " + channel.relative() + " keeps failing (" +
-                      (outcome == posix::Outcome::gone ? "no such device"
+                      (outcome == posix::Outcome::gone ? "the file or its device is gone"
                                                        : "reading it is not permitted") +
                       "); it is looked at again now and then, and read again once it answers.");
         return false;
