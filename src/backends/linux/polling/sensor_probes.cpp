@@ -63,6 +63,9 @@ void readDevices(std::shared_ptr<State> state, std::shared_ptr<Batch> batch,
                 s.answered.emplace(channel->device()); // the read that hung has returned
                 break;
             }
+            if (s.stop) {
+                break; // the poller has gone: its report may have gone with it
+            }
             channel->prove(batch->era);
             batch->slowed = batch->slowed || channel->slow();
             batch->gone = noteOutcome(s, *channel, outcome) || batch->gone;
