@@ -27,9 +27,11 @@ TEST(Connection, FramesSplitAtEveryByteAreEachDispatchedOnce) {
     std::vector<std::uint32_t> dispatched;
     const auto dispatch = [&](Request request) { dispatched.push_back(request.id); };
     std::array<char, 4096> scratch{};
+    std::uint64_t round = 0; // each read in a round of its own, as the loop does
     for (std::size_t sent = 1; sent <= frames.size(); ++sent) {
         ASSERT_EQ(::send(client.get(), frames.data() + sent - 1, 1, 0), 1);
-        ASSERT_EQ(connection.readRequests(dispatch, scratch), Connection::ReadOutcome::open);
+        ASSERT_EQ(connection.readRequests(dispatch, scratch, ++round),
+                  Connection::ReadOutcome::open);
         ASSERT_EQ(dispatched.size(), (sent >= firstEnd) + (sent == frames.size())) << sent;
     }
     EXPECT_EQ(dispatched, (std::vector<std::uint32_t>{1, 2}));
@@ -40,8 +42,8 @@ TEST(Connection, FramesSplitAtEveryByteAreEachDispatchedOnce) {
               static_cast<ssize_t>(cut.size() / 2));
     client.reset();
     // The half frame is one readable event, the end of the stream the next.
-    EXPECT_EQ(connection.readRequests(dispatch, scratch), Connection::ReadOutcome::open);
-    EXPECT_EQ(connection.readRequests(dispatch, scratch), Connection::ReadOutcome::close);
+    EXPECT_EQ(connection.readRequests(dispatch, scratch, ++round), Connection::ReadOutcome::open);
+    EXPECT_EQ(connection.readRequests(dispatch, scratch, ++round), Connection::ReadOutcome::close);
     EXPECT_EQ(dispatched.size(), 2u);
 }
 
