@@ -25,6 +25,8 @@ std::string_view figureWord(Figure figure) {
         return "battery";
     case Figure::source:
         return "source";
+    case Figure::retiredFiles:
+        return "retired";
     case Figure::gpu:
         return "gpu";
     case Figure::temperature:
