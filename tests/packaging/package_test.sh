@@ -145,8 +145,12 @@ if [[ ${3:-} == --inside ]]; then
     # The users' own: whether their agent answers, and their processes; nothing of the machine.
     own_families='^brivane_(up|scrape_duration_seconds|agent_loader_altered|companion_info|process_energy_impact)[{ ]'
     hardware() { grep -v '^#' | grep -Ev "$own_families" | sed -E 's/user="[^"]*",?//; s/\{\}//; s/ [^ ]*$//'; }
-    users_own() { ! { scrape; cat "$textfiles/brivane-$user.prom"; } | hardware | grep . >/dev/null; }
-    each within 30 users_own
+    # A textfile written afresh rather than awaited from the timer.
+    users_own() {
+        as_user systemctl --user start brivane-sensors-metrics.service &&
+            ! { scrape; cat "$textfiles/brivane-$user.prom"; } | hardware | grep . >/dev/null
+    }
+    each users_own
     twice=$({ mscrape; for who in nobody daemon; do use_user "$who" "/mnt/$who"; scrape; done; } | hardware | sort | uniq -d)
     twice+=$(cat "$textfiles"/brivane-*.prom | hardware | sort | uniq -d)
     [[ -z $twice ]] || fail "series exported more than once: $twice"
