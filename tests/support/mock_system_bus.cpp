@@ -25,12 +25,14 @@ std::string MockSystemBus::unavailableReason() {
     return {};
 }
 
-MockSystemBus::MockSystemBus() {
+MockSystemBus::MockSystemBus(Type type) : type_(type) {
     // Users other than root must reach the socket inside.
     ::chmod(directory_.path().c_str(), 0755);
     const std::string socket = directory_ / "system_bus_socket";
     // A system bus every user may use and own names on.
-    directory_.write("bus.conf", "<busconfig><type>system</type><listen>unix:path=" + socket +
+    const std::string typeName = type == Type::system ? "system" : "session";
+    directory_.write("bus.conf", "<busconfig><type>" + typeName +
+                                     "</type><listen>unix:path=" + socket +
                                      "</listen><auth>EXTERNAL</auth><policy context=\"default\">"
                                      "<allow user=\"*\"/><allow own=\"*\"/>"
                                      "<allow send_destination=\"*\"/><allow receive_sender=\"*\"/>"
@@ -57,7 +59,7 @@ MockSystemBus::~MockSystemBus() {
 // Whether busName has an owner that answers: the mock claims its name before it loads its
 // template, and a ping waits for its main loop, which starts after that.
 bool MockSystemBus::answers(const std::string& busName) {
-    return runCommand({sendPath, "--system", "--print-reply", "--reply-timeout=5000",
+    return runCommand({sendPath, busOption(), "--print-reply", "--reply-timeout=5000",
                        "--dest=" + busName, "/", "org.freedesktop.DBus.Peer.Ping"},
                       {environmentEntry()}, directory_ / "send.out", std::chrono::seconds(6))
                .status == 0;
@@ -71,12 +73,17 @@ bool MockSystemBus::startService(const std::string& dbusmockTemplate, const std:
     const std::string output =
         directory_ / ("service-" + std::to_string(services_.size()) + ".out");
     auto& service = services_.emplace_back(std::make_unique<ChildProcess>(
-        std::vector<std::string>{pythonPath, "-m", "dbusmock", "--system", "-t", dbusmockTemplate,
-                                 "-p", parameters},
+        std::vector<std::string>{pythonPath, "-m", "dbusmock", busOption(), "-t", dbusmockTemplate,
+                                 "-p", parameters, "-l",
+                                 directory_ / ("calls-" + std::to_string(services_.size()))},
         // No bytecode caches beside the mocks in the source tree.
         std::vector<std::string>{environmentEntry(), "PYTHONDONTWRITEBYTECODE=1"}, output));
     return pollUntil(limit, [&] { return !service->running() || answers(busName); }) &&
            service->running();
+}
+
+std::string MockSystemBus::callLog(std::size_t index) const {
+    return readFile(directory_ / ("calls-" + std::to_string(index)));
 }
 
 } // namespace brivane::testing

@@ -1,0 +1,55 @@
+#include "history/alerts/alert_command.h"
+#include "support/temp_dir.h"
+
+#include <algorithm>
+#include <chrono>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <string>
+
+namespace brivane::cli {
+namespace {
+
+TEST(AlertCommand, EndsACommandAndWhatItStartedAtItsTimeLimit) {
+    testing::TempDir folder("brivane-alert-command");
+    std::vector<std::string> reports;
+    const auto start = std::chrono::steady_clock::now();
+    {
+        AlertCommandRunner runner(CommandLauncher{},
+                                  [&](const std::string& line) { reports.push_back(line); });
+        runner.run({"sleep 60 & echo $! > " + (folder / "pid") + "; wait", 1, {}});
+        runner.drain();
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_NE(reports[0].find("ended with status"), std::string::npos) << reports[0];
+    // The background sleep went with the shell: gone, or a zombie awaiting its new parent.
+    std::string pid;
+    std::ifstream(folder / "pid") >> pid;
+    ASSERT_FALSE(pid.empty());
+    std::string stat;
+    std::getline(std::ifstream("/proc/" + pid + "/stat"), stat);
+    EXPECT_TRUE(stat.empty() || stat.find(") Z ") != std::string::npos) << stat;
+}
+
+TEST(AlertCommand, UnderTheServiceManagerRunsAsATransientUnitBoundedInTime) {
+    const auto run = commandRun(
+        {"curl -d @- https://example.org/hook", 12.5, {{"BRIVANE_ALERT_RULE", "gpu hot"}}},
+        {"/usr/bin/systemd-run"});
+    EXPECT_EQ(run.path, "/usr/bin/systemd-run");
+    const auto& args = run.arguments;
+    const auto has = [&](const std::string& argument) {
+        return std::find(args.begin(), args.end(), argument) != args.end();
+    };
+    EXPECT_TRUE(has("--user"));
+    EXPECT_TRUE(has("--property=RuntimeMaxSec=13"));
+    EXPECT_TRUE(has("--setenv=BRIVANE_ALERT_RULE=gpu hot"));
+    ASSERT_GE(args.size(), 4u);
+    EXPECT_EQ(
+        std::vector<std::string>(args.end() - 4, args.end()),
+        (std::vector<std::string>{"--", "/bin/sh", "-c", "curl -d @- https://example.org/hook"}));
+    EXPECT_LE(run.timeLimit, 5);
+}
+
+} // namespace
+} // namespace brivane::cli

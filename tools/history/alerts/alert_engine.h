@@ -1,0 +1,74 @@
+#pragma once
+
+// The alerts of one recorder: its rules (reloaded when the file changes or on request, the last
+// good ones kept when the file turns bad), their evaluation over each answer of the agent, and
+// each firing and recovery delivered: a line in the journal always, a desktop notification
+// (updating the firing one in place on recovery) and the rule's command when it has one, and
+// the episode in the store so a restart fires nothing twice.
+
+#include "alert_command.h"
+#include "alert_evaluator.h"
+#include "alert_store.h"
+#include "desktop_notifier.h"
+
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace brivane::cli {
+
+class AlertEngine {
+public:
+    struct Outlets {
+        AlertStore* store = nullptr;
+        Notifier* notifier = nullptr;                             // none: no desktop notifications
+        AlertCommandRunner* commands = nullptr;                   // none: no commands
+        std::function<void(std::string_view, AlertSeverity)> log; // a line, for the journal
+    };
+
+    // The rules of ruleFile (the shipped ones when it is bad from the start, which the log
+    // says); `interval` is the recorder's, frames further apart are a gap.
+    AlertEngine(std::filesystem::path ruleFile, Outlets outlets, double interval);
+
+    // Reads the rule file again when it changed since it was last read (its time, size or
+    // identity), or always when forced (SIGHUP).
+    void reload(bool force = false);
+
+    // One answer of the agent (or its silence) and the disks' latest health.
+    void observe(const AlertFrame& frame);
+
+    const AlertEvaluator& evaluator() const { return evaluator_; }
+
+private:
+    struct FileStamp {
+        std::filesystem::file_time_type time{};
+        std::uintmax_t size = 0;
+        bool exists = false;
+        bool operator==(const FileStamp&) const = default;
+    };
+    FileStamp stamp() const;
+    void deliver(const AlertEvent& event);
+
+    std::filesystem::path ruleFile_;
+    Outlets outlets_;
+    AlertEvaluator evaluator_;
+    std::optional<FileStamp> loaded_;
+    std::map<std::pair<std::string, std::string>, std::uint32_t> notifications_;
+    std::string notifierProblem_;
+};
+
+// The frame of one answer: the snapshot's readings (none when the agent did not answer), the
+// disks' and the agent's.
+AlertFrame alertFrame(double time, const SensorSnapshot* snapshot,
+                      const std::vector<DiskHealth>& disks);
+
+// Writes a line to standard error as the journal takes it: escaped for a terminal, with the
+// severity's syslog prefix when standard error is the journal's stream.
+void writeJournalLine(std::string_view line, AlertSeverity severity);
+
+} // namespace brivane::cli

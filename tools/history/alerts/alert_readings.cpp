@@ -1,0 +1,145 @@
+#include "alert_readings.h"
+
+#include "platform/sensor_kinds.h"
+#include "sensors-common/snapshot_walk.h"
+
+namespace brivane::cli {
+namespace {
+
+using platform::SensorKind;
+
+std::string_view kindWord(const Series& series) {
+    if (series.kind) {
+        return platform::infoOf(*series.kind).type;
+    }
+    switch (series.figure) {
+    case Figure::graphics:
+        return "graphics";
+    case Figure::accessory:
+        return "accessory";
+    case Figure::batteryLevel:
+    case Figure::batteryState:
+    case Figure::batteryPower:
+    case Figure::batteryTimeToEmpty:
+    case Figure::batteryTimeToFull:
+    case Figure::batteryHealth:
+    case Figure::batteryCycles:
+        return "battery";
+    case Figure::source:
+        return "source";
+    case Figure::temperature:
+    case Figure::fan:
+    case Figure::power:
+    case Figure::energy:
+    case Figure::sensor:
+        break;
+    }
+    return series.type; // an input of a kind only a newer agent knows
+}
+
+// A temperature's key is "<chip>/<label>", a fan's name "<chip> <label>"; the SMC's keys and
+// fans name no chip.
+std::string chipOf(std::string_view name, std::optional<SensorKind> kind) {
+    const std::size_t end = name.find(kind == SensorKind::fan ? ' ' : '/');
+    return end == std::string_view::npos ? std::string() : std::string(name.substr(0, end));
+}
+
+bool isUpperLimit(AlertLimit limit) {
+    return limit == AlertLimit::max || limit == AlertLimit::crit || limit == AlertLimit::emergency;
+}
+
+std::uint32_t bit(AlertFlag flag) {
+    return 1u << static_cast<unsigned>(flag);
+}
+
+void readFlags(const SensorSnapshot::SensorDetail& detail, AlertReading& reading) {
+    if (detail.alarms) {
+        for (std::size_t i = 0; i < sensorAlarmMembers.size(); ++i) {
+            // AlertFlag lists the alarms in SensorAlarm's order, then the fault.
+            if (const auto& raised = (*detail.alarms).*sensorAlarmMembers[i]) {
+                reading.flags |= 1u << i;
+                reading.raised |= *raised ? 1u << i : 0;
+            }
+        }
+    }
+    if (detail.fault) {
+        reading.flags |= bit(AlertFlag::fault);
+        reading.raised |= *detail.fault ? bit(AlertFlag::fault) : 0;
+    }
+}
+
+} // namespace
+
+const std::vector<std::string_view>& alertKindWords() {
+    static const std::vector<std::string_view> words = [] {
+        std::vector<std::string_view> all;
+        for (const auto& row : platform::sensorKinds) {
+            all.push_back(row.type);
+        }
+        for (const auto word : {"battery", "graphics", "accessory", "source", "disk", "agent"}) {
+            all.emplace_back(word);
+        }
+        return all;
+    }();
+    return words;
+}
+
+std::vector<AlertReading> alertReadings(const SensorSnapshot& snapshot) {
+    static_assert(static_cast<std::size_t>(AlertFlag::fault) == platform::sensorAlarmCount);
+    std::vector<AlertReading> readings;
+    walkSnapshot(snapshot, [&](const Series& series) {
+        if (series.listedElsewhere() || series.figure == Figure::batteryState) {
+            return;
+        }
+        AlertReading reading;
+        reading.name = std::string(series.name);
+        reading.kind = std::string(kindWord(series));
+        reading.unit = std::string(series.unit);
+        reading.value = series.value;
+        if (series.kind) {
+            reading.chip = chipOf(series.name, series.kind);
+        }
+        for (std::size_t i = 0; i < reading.limits.size(); ++i) {
+            auto limit = series.limit(static_cast<platform::SensorLimit>(i));
+            if (limit && series.kind == SensorKind::temperature &&
+                isUpperLimit(static_cast<AlertLimit>(i)) && !(*limit > 30 && *limit < 150)) {
+                limit.reset();
+            }
+            reading.limits[i] = limit;
+        }
+        if (const auto* detail = series.detail()) {
+            readFlags(*detail, reading);
+        }
+        readings.push_back(std::move(reading));
+    });
+    return readings;
+}
+
+AlertReading diskReading(const DiskHealth& disk) {
+    AlertReading reading;
+    reading.name = "disk/" + disk.name;
+    reading.kind = "disk";
+    reading.unit = "celsius";
+    reading.value = disk.temperature;
+    reading.limits[static_cast<std::size_t>(AlertLimit::max)] = disk.maxTemperature;
+    reading.limits[static_cast<std::size_t>(AlertLimit::crit)] = disk.criticalTemperature;
+    if (disk.failing) {
+        reading.flags |= bit(AlertFlag::fault);
+        reading.raised |= *disk.failing ? bit(AlertFlag::fault) : 0;
+    }
+    if (disk.criticalWarning) {
+        reading.flags |= bit(AlertFlag::alarm);
+        reading.raised |= *disk.criticalWarning != 0 ? bit(AlertFlag::alarm) : 0;
+    }
+    return reading;
+}
+
+AlertReading agentReading(bool answered) {
+    AlertReading reading;
+    reading.name = "agent";
+    reading.kind = "agent";
+    reading.value = answered ? 1 : 0;
+    return reading;
+}
+
+} // namespace brivane::cli
