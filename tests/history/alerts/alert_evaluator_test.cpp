@@ -6,7 +6,7 @@
 namespace brivane::cli {
 namespace {
 
-using Change = AlertEvent::Change;
+using Change = AlertTransition::Change;
 
 AlertRules rules(const std::string& text) {
     const auto parsed = parseRuleFile("shipped-rules = no\n" + text);
@@ -113,7 +113,7 @@ TEST(AlertEvaluator, GapsSuspendsAndGoneReadings) {
     }
     const auto gone = unplugged.evaluate(frame(2 * after, {}));
     ASSERT_EQ(gone.size(), 1u);
-    EXPECT_EQ(gone[0].cause, AlertEvent::Cause::readingGone);
+    EXPECT_EQ(gone[0].cause, AlertTransition::Cause::readingGone);
 }
 
 TEST(AlertEvaluator, RestoredAlertsFireNoSecondTimeAndRecoverWhenTheirRuleGoes) {
@@ -136,7 +136,7 @@ TEST(AlertEvaluator, RestoredAlertsFireNoSecondTimeAndRecoverWhenTheirRuleGoes) 
     const auto events = second.evaluate(frame(200, {temperature("a/t", 99, 100)}));
     ASSERT_EQ(events.size(), 2u); // other fires, near recovers
     EXPECT_EQ(events[1].rule, "near");
-    EXPECT_EQ(events[1].cause, AlertEvent::Cause::ruleOff);
+    EXPECT_EQ(events[1].cause, AlertTransition::Cause::ruleOff);
 }
 
 TEST(AlertEvaluator, FanStoppedFiresOnlyWhileItsChipIsHotAndHeating) {

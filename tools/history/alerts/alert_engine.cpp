@@ -80,13 +80,13 @@ void AlertEngine::observe(const AlertFrame& frame) {
     }
 }
 
-void AlertEngine::deliver(const AlertEvent& event) {
+void AlertEngine::deliver(const AlertTransition& event) {
     const auto& rules = evaluator_.rules().rules;
     const auto found = std::find_if(rules.begin(), rules.end(),
                                     [&](const AlertRule& rule) { return rule.name == event.rule; });
     const AlertRule* rule = found == rules.end() ? nullptr : &*found;
     const AlertMessage message = alertMessage(event);
-    const bool firing = event.change == AlertEvent::Change::firing;
+    const bool firing = event.change == AlertTransition::Change::firing;
     outlets_.log(journalLine(event, message), firing ? event.severity : AlertSeverity::info);
 
     const std::pair<std::string, std::string> key{event.rule, event.reading};

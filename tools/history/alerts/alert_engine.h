@@ -52,7 +52,7 @@ private:
         bool operator==(const FileStamp&) const = default;
     };
     FileStamp stamp() const;
-    void deliver(const AlertEvent& event);
+    void deliver(const AlertTransition& event);
 
     std::filesystem::path ruleFile_;
     Outlets outlets_;

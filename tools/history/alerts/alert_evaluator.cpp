@@ -78,9 +78,9 @@ void AlertEvaluator::setRules(AlertRules rules) {
     rules_ = std::move(rules);
 }
 
-std::vector<AlertEvent> AlertEvaluator::evaluate(const AlertFrame& frame) {
+std::vector<AlertTransition> AlertEvaluator::evaluate(const AlertFrame& frame) {
     const double now = frame.time;
-    std::vector<AlertEvent> events;
+    std::vector<AlertTransition> events;
     const bool gap = lastFrame_ && now - *lastFrame_ > maxGap_;
     lastFrame_ = now;
     for (auto& [key, instance] : instances_) {
@@ -170,7 +170,8 @@ std::vector<AlertEvent> AlertEvaluator::evaluate(const AlertFrame& frame) {
                     instance.since = now;
                     instance.threshold = threshold;
                     instance.raised = reading.raised & rule.flags;
-                    events.push_back(event(AlertEvent::Change::firing, &rule, key, instance, now));
+                    events.push_back(
+                        event(AlertTransition::Change::firing, &rule, key, instance, now));
                 }
                 continue;
             }
@@ -182,7 +183,8 @@ std::vector<AlertEvent> AlertEvaluator::evaluate(const AlertFrame& frame) {
                 instance.clearSince = now;
             }
             if (now - *instance.clearSince >= rule.clearForSeconds) {
-                events.push_back(event(AlertEvent::Change::recovered, &rule, key, instance, now));
+                events.push_back(
+                    event(AlertTransition::Change::recovered, &rule, key, instance, now));
                 instances_.erase(key);
             }
         }
@@ -204,9 +206,10 @@ std::vector<AlertEvent> AlertEvaluator::evaluate(const AlertFrame& frame) {
         const bool ruleGone = rule == rules_.rules.end() || !rule->enabled;
         const bool readingGone = frame.agentAnswered && now - instance.lastSeen >= goneAfter;
         if (instance.firing && (ruleGone || readingGone)) {
-            auto gone = event(AlertEvent::Change::recovered, ruleGone ? nullptr : &*rule, key,
+            auto gone = event(AlertTransition::Change::recovered, ruleGone ? nullptr : &*rule, key,
                               instance, now);
-            gone.cause = ruleGone ? AlertEvent::Cause::ruleOff : AlertEvent::Cause::readingGone;
+            gone.cause =
+                ruleGone ? AlertTransition::Cause::ruleOff : AlertTransition::Cause::readingGone;
             gone.value.reset();
             events.push_back(std::move(gone));
         }
@@ -215,9 +218,9 @@ std::vector<AlertEvent> AlertEvaluator::evaluate(const AlertFrame& frame) {
     return events;
 }
 
-AlertEvent AlertEvaluator::event(AlertEvent::Change change, const AlertRule* rule, const Key& key,
-                                 const Instance& instance, double time) const {
-    AlertEvent event;
+AlertTransition AlertEvaluator::event(AlertTransition::Change change, const AlertRule* rule,
+                                      const Key& key, const Instance& instance, double time) const {
+    AlertTransition event;
     event.change = change;
     event.rule = key.first;
     event.reading = key.second;

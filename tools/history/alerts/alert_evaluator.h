@@ -21,7 +21,7 @@
 
 namespace brivane::cli {
 
-struct AlertEvent {
+struct AlertTransition {
     enum class Change { firing, recovered };
     Change change = Change::firing;
     std::string rule;
@@ -40,7 +40,7 @@ struct AlertEvent {
     enum class Cause { condition, readingGone, ruleOff };
     Cause cause = Cause::condition;
 
-    bool operator==(const AlertEvent&) const = default;
+    bool operator==(const AlertTransition&) const = default;
 };
 
 // An alert firing, as kept across restarts.
@@ -68,7 +68,7 @@ public:
     void setRules(AlertRules rules);
     const AlertRules& rules() const { return rules_; }
 
-    std::vector<AlertEvent> evaluate(const AlertFrame& frame);
+    std::vector<AlertTransition> evaluate(const AlertFrame& frame);
 
     std::vector<FiringAlert> firing() const;
 
@@ -95,8 +95,8 @@ private:
     };
     using Key = std::pair<std::string, std::string>; // rule, reading
 
-    AlertEvent event(AlertEvent::Change change, const AlertRule* rule, const Key& key,
-                     const Instance& instance, double time) const;
+    AlertTransition event(AlertTransition::Change change, const AlertRule* rule, const Key& key,
+                          const Instance& instance, double time) const;
 
     AlertRules rules_;
     double maxGap_;

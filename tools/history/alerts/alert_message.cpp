@@ -29,7 +29,7 @@ std::string flagList(std::uint32_t raised) {
     return words;
 }
 
-std::string firingBody(const AlertEvent& event) {
+std::string firingBody(const AlertTransition& event) {
     const std::string& name = event.reading;
     if (event.kind == "agent") {
         return "The sensor agent does not answer; the readings and their alerts wait for it.";
@@ -59,15 +59,15 @@ std::string firingBody(const AlertEvent& event) {
     return body + ".";
 }
 
-std::string recoveredBody(const AlertEvent& event) {
+std::string recoveredBody(const AlertTransition& event) {
     const std::string episode = "since " + clockText(event.since, event.time) + ", " +
                                 durationText(std::max(0.0, event.time - event.since));
     switch (event.cause) {
-    case AlertEvent::Cause::readingGone:
+    case AlertTransition::Cause::readingGone:
         return event.reading + " is no longer reported (" + episode + ").";
-    case AlertEvent::Cause::ruleOff:
+    case AlertTransition::Cause::ruleOff:
         return "Its rule was removed or turned off (" + episode + ").";
-    case AlertEvent::Cause::condition:
+    case AlertTransition::Cause::condition:
         break;
     }
     if (event.kind == "agent") {
@@ -145,9 +145,9 @@ std::string clockText(double seconds, double now) {
     return std::strftime(text.data(), text.size(), format, &local) ? text.data() : "?";
 }
 
-AlertMessage alertMessage(const AlertEvent& event) {
+AlertMessage alertMessage(const AlertTransition& event) {
     const std::string title = event.summary.empty() ? event.rule : event.summary;
-    if (event.change == AlertEvent::Change::firing) {
+    if (event.change == AlertTransition::Change::firing) {
         return {title, firingBody(event)};
     }
     return {"Recovered: " + title, recoveredBody(event)};
@@ -157,15 +157,15 @@ AlertMessage notificationText(const AlertMessage& message, bool bodyMarkup) {
     return {printable(message.title, false, false), printable(message.body, true, bodyMarkup)};
 }
 
-std::string journalLine(const AlertEvent& event, const AlertMessage& message) {
-    const bool firing = event.change == AlertEvent::Change::firing;
+std::string journalLine(const AlertTransition& event, const AlertMessage& message) {
+    const bool firing = event.change == AlertTransition::Change::firing;
     return "alert " + event.rule + " " + event.reading + (firing ? " firing" : " recovered") +
            " (" + std::string(wordOf(event.severity)) + "): " + message.title + ": " + message.body;
 }
 
-std::vector<std::pair<std::string, std::string>> alertEnvironment(const AlertEvent& event,
+std::vector<std::pair<std::string, std::string>> alertEnvironment(const AlertTransition& event,
                                                                   const AlertMessage& message) {
-    const bool firing = event.change == AlertEvent::Change::firing;
+    const bool firing = event.change == AlertTransition::Change::firing;
     // Environment values end at a NUL, and a script may print them anywhere.
     const auto safe = [](std::string_view text) { return printable(text, false, false); };
     return {

@@ -17,18 +17,18 @@ struct AlertMessage {
     std::string body;  // "k10temp/Tctl is at 96.0 °C, above 95.0 °C."
 };
 
-AlertMessage alertMessage(const AlertEvent& event);
+AlertMessage alertMessage(const AlertTransition& event);
 
 // The message as a notification server takes it: valid UTF-8 without control characters but
 // the body's line feeds; with markup, "&", "<" and ">" in the body as entities.
 AlertMessage notificationText(const AlertMessage& message, bool bodyMarkup);
 
 // "temperature-near-crit k10temp/Tctl firing: Temperature near critical: k10temp/Tctl is at …"
-std::string journalLine(const AlertEvent& event, const AlertMessage& message);
+std::string journalLine(const AlertTransition& event, const AlertMessage& message);
 
 // BRIVANE_ALERT_RULE, _SENSOR, _STATE (firing or recovered), _SEVERITY, _VALUE, _THRESHOLD,
 // _UNIT, _SINCE and _TIME (seconds since 1970), _TITLE and _BODY.
-std::vector<std::pair<std::string, std::string>> alertEnvironment(const AlertEvent& event,
+std::vector<std::pair<std::string, std::string>> alertEnvironment(const AlertTransition& event,
                                                                   const AlertMessage& message);
 
 // "96.0 °C", "12.10 V", "1200 rpm", "15 %" (a ratio), "1h30m" (seconds): a reading's value in
