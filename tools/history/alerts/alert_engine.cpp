@@ -39,8 +39,13 @@ AlertEngine::AlertEngine(std::filesystem::path ruleFile, Outlets outlets, double
       evaluator_(initialRules(ruleFile_, outlets_.log),
                  std::max(AlertEvaluator::defaultMaxGap, 3 * interval)) {
     loaded_ = stamp();
+    restore();
+}
+
+void AlertEngine::restore() {
     const auto episodes = outlets_.store->firingEpisodes();
     evaluator_.restore(firingOf(episodes));
+    notifications_.clear();
     for (const auto& episode : episodes) {
         notifications_[{episode.alert.rule, episode.alert.reading}] = episode.notification;
     }

@@ -35,6 +35,10 @@ public:
     // says); `interval` is the recorder's, frames further apart are a gap.
     AlertEngine(std::filesystem::path ruleFile, Outlets outlets, double interval);
 
+    // Takes up the alerts the store keeps firing (a previous run's): they fire no second time.
+    // The constructor does it; again before the first observation when the store changed.
+    void restore();
+
     // Reads the rule file again when it changed since it was last read (its time, size or
     // identity), or always when forced (SIGHUP).
     void reload(bool force = false);

@@ -30,8 +30,6 @@ public:
     virtual ~AlertStore() = default;
     // The episodes still firing. Calls never throw: a store that cannot answer answers empty.
     virtual std::vector<AlertEpisode> firingEpisodes() = 0;
-    // The latest episodes, firing or over, newest first.
-    virtual std::vector<AlertEpisode> recentEpisodes(std::size_t most) = 0;
     virtual void episodeFired(const AlertEpisode& episode) = 0;
     // The firing episode of alert.rule and alert.reading ends.
     virtual void episodeRecovered(const FiringAlert& alert, double at,
@@ -42,7 +40,8 @@ public:
 class MemoryAlertStore final : public AlertStore {
 public:
     std::vector<AlertEpisode> firingEpisodes() override;
-    std::vector<AlertEpisode> recentEpisodes(std::size_t most) override;
+    // The latest episodes, firing or over, newest first.
+    std::vector<AlertEpisode> recentEpisodes(std::size_t most);
     void episodeFired(const AlertEpisode& episode) override;
     void episodeRecovered(const FiringAlert& alert, double at,
                           const std::string& recovery) override;
