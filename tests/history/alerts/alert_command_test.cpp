@@ -3,9 +3,12 @@
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <pthread.h>
 #include <string>
+#include <unistd.h>
 
 namespace brivane::cli {
 namespace {
@@ -49,6 +52,24 @@ TEST(AlertCommand, UnderTheServiceManagerRunsAsATransientUnitBoundedInTime) {
         std::vector<std::string>(args.end() - 4, args.end()),
         (std::vector<std::string>{"--", "/bin/sh", "-c", "curl -d @- https://example.org/hook"}));
     EXPECT_LE(run.timeLimit, 5);
+}
+
+TEST(AlertCommand, TheRunnersThreadLeavesTheProcessSignalsToTheThreadWaitingForThem) {
+    AlertCommandRunner runner(CommandLauncher{}, [](const std::string&) {});
+    runner.run({"true", 1, {}});
+    runner.drain(); // its thread is up and waits
+    sigset_t hangup{};
+    sigset_t previous{};
+    sigemptyset(&hangup);
+    sigaddset(&hangup, SIGHUP);
+    ::pthread_sigmask(SIG_BLOCK, &hangup, &previous);
+    // Taken by the runner's thread, the signal's default action would end the test.
+    const auto action = std::signal(SIGHUP, SIG_DFL);
+    ::kill(::getpid(), SIGHUP);
+    const timespec limit{5, 0};
+    EXPECT_EQ(::sigtimedwait(&hangup, nullptr, &limit), SIGHUP);
+    ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    std::signal(SIGHUP, action);
 }
 
 } // namespace

@@ -1,7 +1,9 @@
 #include "alert_command.h"
 
 #include <cmath>
+#include <csignal>
 #include <cstdlib>
+#include <pthread.h>
 #include <unistd.h>
 
 namespace brivane::cli {
@@ -56,7 +58,16 @@ platform::ToolRun commandRun(const AlertCommand& command, const CommandLauncher&
 
 AlertCommandRunner::AlertCommandRunner(CommandLauncher launcher,
                                        std::function<void(std::string)> report)
-    : launcher_(std::move(launcher)), report_(std::move(report)), worker_([this] { work(); }) {}
+    : launcher_(std::move(launcher)), report_(std::move(report)) {
+    // The recorder waits for its stop and reload signals on its own thread; one left unblocked
+    // here would take them instead, and their default action ends the process.
+    sigset_t all{};
+    sigset_t previous{};
+    sigfillset(&all);
+    ::pthread_sigmask(SIG_BLOCK, &all, &previous);
+    worker_ = std::thread([this] { work(); });
+    ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+}
 
 AlertCommandRunner::~AlertCommandRunner() {
     {
