@@ -45,9 +45,9 @@ AlertEngine::AlertEngine(std::filesystem::path ruleFile, Outlets outlets, double
 void AlertEngine::restore() {
     const auto episodes = outlets_.store->firingEpisodes();
     evaluator_.restore(firingOf(episodes));
-    notifications_.clear();
+    shown_.clear();
     for (const auto& episode : episodes) {
-        notifications_[{episode.alert.rule, episode.alert.reading}] = episode.notification;
+        shown_[{episode.alert.rule, episode.alert.reading}] = {episode.notification, episode.title};
     }
 }
 
@@ -90,14 +90,18 @@ void AlertEngine::deliver(const AlertTransition& event) {
     const auto found = std::find_if(rules.begin(), rules.end(),
                                     [&](const AlertRule& rule) { return rule.name == event.rule; });
     const AlertRule* rule = found == rules.end() ? nullptr : &*found;
-    const AlertMessage message = alertMessage(event);
+    AlertMessage message = alertMessage(event);
     const bool firing = event.change == AlertTransition::Change::firing;
+    const std::pair<std::string, std::string> key{event.rule, event.reading};
+    const Shown before = firing ? Shown{} : shown_[key];
+    if (!firing && !before.title.empty()) {
+        message.title = "Recovered: " + before.title;
+    }
     outlets_.log(journalLine(event, message), firing ? event.severity : AlertSeverity::info);
 
-    const std::pair<std::string, std::string> key{event.rule, event.reading};
     std::uint32_t notification = 0;
     if (outlets_.notifier && (!rule || rule->notify)) {
-        Notification note{message, event.severity, !firing, firing ? 0 : notifications_[key]};
+        Notification note{message, event.severity, !firing, before.notification};
         if (const auto id = outlets_.notifier->notify(note)) {
             notification = *id;
             notifierProblem_.clear();
@@ -110,11 +114,11 @@ void AlertEngine::deliver(const AlertTransition& event) {
 
     const FiringAlert alert{event.rule, event.reading, event.since, event.threshold, event.raised};
     if (firing) {
-        notifications_[key] = notification;
+        shown_[key] = {notification, message.title};
         outlets_.store->episodeFired(
             {alert, event.severity, message.title, message.body, notification, {}, {}});
     } else {
-        notifications_.erase(key);
+        shown_.erase(key);
         outlets_.store->episodeRecovered(alert, event.time, message.body);
     }
 

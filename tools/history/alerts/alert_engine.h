@@ -62,7 +62,13 @@ private:
     Outlets outlets_;
     AlertEvaluator evaluator_;
     std::optional<FileStamp> loaded_;
-    std::map<std::pair<std::string, std::string>, std::uint32_t> notifications_;
+    // Of each firing alert: the desktop's id of its notification (0 for none) and its title,
+    // which the recovery repeats even when the rule has gone since.
+    struct Shown {
+        std::uint32_t notification = 0;
+        std::string title;
+    };
+    std::map<std::pair<std::string, std::string>, Shown> shown_;
     std::string notifierProblem_;
 };
 

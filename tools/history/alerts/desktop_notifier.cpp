@@ -44,8 +44,10 @@ public:
                 notification.recovery ? 0 : static_cast<int>(notification.severity));
             std::map<std::string, sdbus::Variant> hints;
             hints.emplace("urgency", sdbus::Variant(urgency));
-            hints.emplace("category", sdbus::Variant(std::string(
-                                          notification.recovery ? "device" : "device.error")));
+            const bool error =
+                !notification.recovery && notification.severity != AlertSeverity::info;
+            hints.emplace("category",
+                          sdbus::Variant(std::string(error ? "device.error" : "device")));
             std::uint32_t id = 0;
             proxy_->callMethod("Notify")
                 .onInterface(interface)
