@@ -6,7 +6,8 @@
 #   bin/brivane-sensors                         link to the client
 #   bin/brivane-sensor-companion                link to the bundle's executable
 #   share/man/man1/                             both manual pages, compressed
-#   share/doc/brivane-sensor-companion/         copyright, changelog.Debian.gz, metrics.md
+#   share/doc/brivane-sensor-companion/         copyright, changelog.Debian.gz, metrics.md,
+#                                               alerts.md
 #   share/doc/brivane-sensor-companion/prometheus/  the rules, their test and the dashboard
 #   share/lintian/overrides/                    why one tag does not apply
 #   share/bash-completion/completions/          completion for both commands
@@ -86,7 +87,7 @@ add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/packaging/changelog.Debian.gz
 add_custom_target(brivane-changelog ALL DEPENDS ${PROJECT_BINARY_DIR}/packaging/changelog.Debian.gz)
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/debian/copyright
               ${PROJECT_BINARY_DIR}/packaging/changelog.Debian.gz
-              ${PROJECT_SOURCE_DIR}/docs/metrics.md
+              ${PROJECT_SOURCE_DIR}/docs/metrics.md ${PROJECT_SOURCE_DIR}/docs/alerts.md
         DESTINATION ${brivane_doc_dir})
 # The Prometheus mixin, so that an admin with the package needs no source tree.
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/packaging/prometheus/

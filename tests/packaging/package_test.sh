@@ -196,7 +196,7 @@ sed 's/^/lintian: /' "$scratch/lintian"
 dpkg-deb -c "$deb" >"$scratch/contents"
 packaged=(share/man/man1/brivane-sensors.1.gz share/man/man1/brivane-sensor-companion.1.gz
     share/bash-completion/completions/brivane-sensors "lib/systemd/user/$label.socket"
-    share/doc/brivane-sensor-companion/{copyright,changelog.Debian.gz,metrics.md,prometheus/brivane-{rules.yml,rules.test.yml,dashboard.json}}
+    share/doc/brivane-sensor-companion/{copyright,changelog.Debian.gz,metrics.md,alerts.md,prometheus/brivane-{rules.yml,rules.test.yml,dashboard.json}}
     "lib/systemd/user/$label.service")
 for unit in "$source"/packaging/systemd/user/*; do
     packaged+=("lib/systemd/user/${unit##*/}")

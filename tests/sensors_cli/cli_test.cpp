@@ -90,6 +90,7 @@ TEST(SensorsCli, MistakesNameWhatWasWrongAndTheNearestValidWord) {
         {"snapshot --since 1h", "--since belongs to history"},
         {"history --json --csv", "--json and --csv exclude each other"},
         {"watch history", "watch repeats snapshot, cpu, processes and storage only"},
+        {"snapshot --test", "--test belongs to alerts"},
         {"watch --interval 0.01", "--interval needs a number of seconds, at least 0.1"},
         {"watch manage installUpdate", "watch repeats snapshot, cpu, processes and storage"},
     };

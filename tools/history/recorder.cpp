@@ -77,6 +77,12 @@ void Recorder::run() {
         if (woke == RecorderClock::Woke::stop) {
             return;
         }
+        if (woke == RecorderClock::Woke::reload) {
+            for (auto* observer : observers_) {
+                observer->reload();
+            }
+            continue;
+        }
         if (woke == RecorderClock::Woke::due) {
             sample();
         }

@@ -53,7 +53,9 @@ RecorderClock::Woke SystemRecorderClock::waitUntil(std::int64_t wallMs) {
         }
     }
     if ((watched[1].revents & POLLIN) != 0) {
-        return Woke::stop;
+        signalfd_siginfo signal{};
+        const bool read = ::read(signals_.get(), &signal, sizeof signal) == sizeof signal;
+        return read && signal.ssi_signo == SIGHUP ? Woke::reload : Woke::stop;
     }
     std::uint64_t expirations = 0;
     if (::read(timer_.get(), &expirations, sizeof expirations) < 0 && errno == ECANCELED) {

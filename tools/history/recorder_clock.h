@@ -14,7 +14,8 @@ public:
     enum class Woke {
         due,     // the time came
         changed, // the wall clock was set meanwhile: work out the next time again
-        stop,    // asked to stop (SIGTERM, SIGINT, SIGHUP)
+        stop,    // asked to stop (SIGTERM, SIGINT)
+        reload,  // asked to read the configuration again (SIGHUP)
     };
 
     virtual ~RecorderClock() = default;
@@ -27,7 +28,8 @@ public:
 // The machine's clocks: an absolute timer on the wall clock that the kernel cancels when the
 // clock is set (so a step of the clock re-arms it instead of sleeping through it), fired at once
 // on resume when its time passed during a suspend; stop signals through a descriptor of their
-// own. The time slept is what CLOCK_BOOTTIME counted that CLOCK_MONOTONIC did not.
+// own (SIGHUP among them, for a reload). The time slept is what CLOCK_BOOTTIME counted that
+// CLOCK_MONOTONIC did not.
 class SystemRecorderClock final : public RecorderClock {
 public:
     SystemRecorderClock();

@@ -23,6 +23,8 @@ public:
     virtual void observe(const SensorSnapshot& snapshot, std::int64_t timeMs,
                          HistoryStore* store) = 0;
     virtual void unanswered(std::int64_t timeMs, std::string_view why, HistoryStore* store) = 0;
+    // Asked to read its configuration again (SIGHUP), between samples.
+    virtual void reload() {}
 };
 
 } // namespace brivane::cli

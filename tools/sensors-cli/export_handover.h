@@ -11,7 +11,7 @@ inline int handOverToExporter(char** argv) {
     return handOverTo("brivane-sensors-export", argv);
 }
 
-// brivane-sensors-record, which serves `record` and `history`.
+// brivane-sensors-record, which serves `record`, `history` and `alerts`.
 inline int handOverToRecorder(char** argv) {
     return handOverTo("brivane-sensors-record", argv);
 }

@@ -221,6 +221,7 @@ int main(int argc, char** argv) {
     case CliOptions::Action::exportMetrics:
         return handOverToExporter(argv);
     case CliOptions::Action::record:
+    case CliOptions::Action::alerts:
     case CliOptions::Action::history:
         return handOverToRecorder(argv);
     case CliOptions::Action::metrics:

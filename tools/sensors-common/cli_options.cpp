@@ -29,6 +29,9 @@ const char* const usageText =
     "  history [SENSOR...]  what the recorded sensors did: minimum, average, maximum and last,\n"
     "                       and a plot of the named ones; SENSOR is a name as the views show\n"
     "                       it or a pattern ('k10temp*', '*/Tctl')\n"
+    "  alerts               the alerts firing and of late, and the rules this machine cannot\n"
+    "                       test; --test sends a desktop notification, --defaults prints the\n"
+    "                       shipped rules\n"
     "\n"
     "watch redraws the request's view in place until interrupted (Ctrl-C); with --raw or\n"
     "--json it prints one document per line instead.\n"
@@ -87,11 +90,12 @@ constexpr Subcommand subcommands[] = {
     {"export", ipc::Selector::snapshot, CliOptions::Action::exportMetrics},
     {"record", ipc::Selector::snapshot, CliOptions::Action::record},
     {"history", ipc::Selector::snapshot, CliOptions::Action::history},
+    {"alerts", ipc::Selector::snapshot, CliOptions::Action::alerts},
 };
 
 constexpr std::string_view requestNames[] = {"snapshot", "cpu",     "processes", "storage",
                                              "manage",   "metrics", "export",    "watch",
-                                             "record",   "history"};
+                                             "record",   "history", "alerts"};
 constexpr std::string_view optionNames[] = {"--team",
                                             "--endpoint",
                                             "--raw",
@@ -109,7 +113,9 @@ constexpr std::string_view optionNames[] = {"--team",
                                             "--since",
                                             "--until",
                                             "--csv",
-                                            "--plot"};
+                                            "--plot",
+                                            "--test",
+                                            "--defaults"};
 constexpr std::string_view processKinds[] = {"memory", "storage", "energy"};
 constexpr std::string_view commands[] = {"checkForUpdates", "installUpdate"};
 
@@ -292,6 +298,10 @@ bool takeFlag(const std::string& word, CliOptions& options) {
         options.version = true;
     } else if (word == "--other-users-processes") {
         options.otherUsersProcesses = true;
+    } else if (word == "--test") {
+        options.alertTest = true;
+    } else if (word == "--defaults") {
+        options.alertDefaults = true;
     } else if (word == "--csv") {
         options.csv = true;
     } else if (word == "--all") {
@@ -384,6 +394,10 @@ std::optional<std::string> misplacedOption(const CliOptions& options) {
                            : options.csv   ? "--csv"
                                            : "--plot") +
                " belongs to history";
+    }
+    if ((options.alertTest || options.alertDefaults) &&
+        options.action != CliOptions::Action::alerts) {
+        return std::string(options.alertTest ? "--test" : "--defaults") + " belongs to alerts";
     }
     if (options.json && options.csv) {
         return "--json and --csv exclude each other";

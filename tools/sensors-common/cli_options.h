@@ -11,8 +11,9 @@ namespace brivane::cli {
 struct CliOptions {
     // A request shows one document; metrics prints the snapshot as metrics text and export
     // serves it over HTTP (metrics_commands.h); disks lists this machine's disks; record keeps
-    // the readings in the history that history shows (tools/history).
-    enum class Action { request, metrics, exportMetrics, disks, record, history };
+    // the readings in the history that history shows (tools/history), alerts lists the
+    // alerts it keeps there.
+    enum class Action { request, metrics, exportMetrics, disks, record, history, alerts };
 
     Action action = Action::request;
     ipc::Selector selector = ipc::Selector::snapshot;
@@ -35,6 +36,8 @@ struct CliOptions {
     std::vector<std::string> sensors;
     std::optional<std::string> since, until;
     bool csv = false;
+    bool alertTest = false;              // alerts --test: send one desktop notification
+    bool alertDefaults = false;          // alerts --defaults: print the shipped rules
     std::optional<std::string> plotFile; // an SVG picture
     // Rows of a ranking to show: -n N, --all (every one); absent: the view's default.
     std::optional<std::size_t> rows;

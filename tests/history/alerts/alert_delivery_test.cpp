@@ -1,4 +1,7 @@
 #include "history/alerts/alert_engine.h"
+#include "history/alerts/alert_observer.h"
+#include "history/alerts/alerts_command.h"
+#include "history/history_test_support.h"
 #include "support/child_process.h"
 #include "support/mock_system_bus.h"
 #include "support/temp_dir.h"
@@ -10,7 +13,8 @@
 namespace brivane::cli {
 namespace {
 
-using testing::MockSystemBus;
+using brivane::testing::MockSystemBus;
+namespace recorded = brivane::cli::testing;
 
 class AlertDelivery : public ::testing::Test {
 protected:
@@ -61,7 +65,7 @@ protected:
     }
 
     std::unique_ptr<MockSystemBus> bus_;
-    testing::TempDir folder_{"brivane-alerts"};
+    brivane::testing::TempDir folder_{"brivane-alerts"};
     MemoryAlertStore store_;
     std::unique_ptr<Notifier> notifier_ = makeDesktopNotifier();
     AlertCommandRunner commands_{CommandLauncher{}, [](const std::string&) {}};
@@ -92,24 +96,50 @@ TEST_F(AlertDelivery, AValueDancingAroundItsLimitNotifiesOnceAndItsRecoveryRepla
               std::string::npos)
         << log_;
     commands_.drain();
-    EXPECT_EQ(testing::readFile(folder_ / "exec.out"),
+    EXPECT_EQ(brivane::testing::readFile(folder_ / "exec.out"),
               "firing k10temp/Tctl\nrecovered k10temp/Tctl\n");
 }
 
-TEST_F(AlertDelivery, FiringStateSurvivesARestartOfTheRecorder) {
-    engine()->observe(frame(10, 99));
+TEST_F(AlertDelivery, FiringStateSurvivesARestartOfTheRecorderInItsDatabase) {
+    folder_.write("alerts.conf", "shipped-rules = no\n[hot]\nkind = temperature\nabove = 90\n"
+                                 "hysteresis = 5\n");
+    const std::string path = folder_ / "history.sqlite";
+    const auto observer = [&] {
+        return std::make_unique<AlertObserver>(
+            folder_ / "alerts.conf",
+            AlertEngine::Outlets{nullptr, notifier_.get(), nullptr,
+                                 [](std::string_view, AlertSeverity) {}},
+            10000);
+    };
+    {
+        auto history = recorded::openStore(path);
+        observer()->observe(recorded::snapshotOf({{"cpu", 99}}), recorded::day0, &*history);
+    }
     // The recorder starts again: the episode still fires, so nothing is said again.
-    auto restarted = engine();
-    restarted->observe(frame(20, 99));
-    restarted->observe(frame(30, 99));
+    auto history = recorded::openStore(path, recorded::day0 + 10000);
+    auto restarted = observer();
+    for (const double value : {99.0, 88.0, 99.0}) {
+        restarted->observe(recorded::snapshotOf({{"cpu", value}}), recorded::day0 + 10000,
+                           &*history);
+    }
     EXPECT_EQ(notifyCalls().size(), 1u);
-    restarted->observe(frame(40, 80));
-    restarted->observe(frame(60, 80));
+    restarted->observe(recorded::snapshotOf({{"cpu", 80}}), recorded::day0 + 20000, &*history);
     const auto calls = notifyCalls();
     ASSERT_EQ(calls.size(), 2u);
     EXPECT_NE(calls[1].find("\"Brivane Sensor Companion\" 1 "), std::string::npos) << calls[1];
-    EXPECT_TRUE(store_.firingEpisodes().empty());
-    EXPECT_EQ(store_.recentEpisodes(5).size(), 1u);
+    EXPECT_TRUE(history->alertStates().empty());
+    EXPECT_EQ(recorded::countRows(history->database(),
+                                  "SELECT count(*) FROM alert_events WHERE rule = 'hot'"),
+              2);
+}
+
+TEST_F(AlertDelivery, AlertsTestSendsOneNotification) {
+    CliOptions options;
+    options.action = CliOptions::Action::alerts;
+    options.alertTest = true;
+    EXPECT_EQ(runAlerts(options), answered);
+    ASSERT_EQ(notifyCalls().size(), 1u);
+    EXPECT_NE(notifyCalls()[0].find("\"urgency\": 0"), std::string::npos) << notifyCalls()[0];
 }
 
 TEST_F(AlertDelivery, NamesAreEscapedForTheServersMarkupAndABadRuleFileKeepsTheRules) {

@@ -15,6 +15,8 @@ std::string_view kindWord(const Series& series) {
     switch (series.figure) {
     case Figure::graphics:
         return "graphics";
+    case Figure::gpu: // a card's load and memory; its temperature and power have their kinds
+        return "graphics";
     case Figure::accessory:
         return "accessory";
     case Figure::batteryLevel:
@@ -88,7 +90,8 @@ std::vector<AlertReading> alertReadings(const SensorSnapshot& snapshot) {
     static_assert(static_cast<std::size_t>(AlertFlag::fault) == platform::sensorAlarmCount);
     std::vector<AlertReading> readings;
     walkSnapshot(snapshot, [&](const Series& series) {
-        if (series.listedElsewhere() || series.figure == Figure::batteryState) {
+        if (series.listedElsewhere() || series.figure == Figure::batteryState ||
+            (series.figure == Figure::gpu && series.part == "state")) {
             return;
         }
         AlertReading reading;

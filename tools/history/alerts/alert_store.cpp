@@ -12,14 +12,6 @@ std::vector<AlertEpisode> MemoryAlertStore::firingEpisodes() {
     return firing;
 }
 
-std::vector<AlertEpisode> MemoryAlertStore::recentEpisodes(std::size_t most) {
-    std::vector<AlertEpisode> recent;
-    for (auto at = episodes_.rbegin(); at != episodes_.rend() && recent.size() < most; ++at) {
-        recent.push_back(*at);
-    }
-    return recent;
-}
-
 void MemoryAlertStore::episodeFired(const AlertEpisode& episode) {
     episodes_.push_back(episode);
 }

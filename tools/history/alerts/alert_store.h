@@ -40,8 +40,6 @@ public:
 class MemoryAlertStore final : public AlertStore {
 public:
     std::vector<AlertEpisode> firingEpisodes() override;
-    // The latest episodes, firing or over, newest first.
-    std::vector<AlertEpisode> recentEpisodes(std::size_t most);
     void episodeFired(const AlertEpisode& episode) override;
     void episodeRecovered(const FiringAlert& alert, double at,
                           const std::string& recovery) override;
