@@ -10,7 +10,9 @@
 #include "recorder.h"
 #include "sensors-cli/terminal_text.h"
 #include "sensors-common/cli_options.h"
+#include "sensors-common/disk_health.h"
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -19,12 +21,21 @@ namespace {
 using namespace brivane::cli;
 
 int record(const CliOptions& options) {
+    // Made at the first sample, on the recorder's thread once it blocked its stop and reload
+    // signals, so that the watch's own thread takes none of them.
+    std::unique_ptr<DiskHealthWatch> diskWatch;
+    const auto disks = [&] {
+        if (!diskWatch) {
+            diskWatch = std::make_unique<DiskHealthWatch>(AgentConnection(options));
+        }
+        return diskWatch->latest();
+    };
     auto notifier = makeDesktopNotifier();
     AlertCommandRunner commands(commandLauncher(), [](const std::string& line) {
         writeJournalLine(line, AlertSeverity::warning);
     });
     AlertObserver alerts(ruleFilePath(), {nullptr, notifier.get(), &commands, &writeJournalLine},
-                         options.intervalMs.value_or(defaultRecordIntervalMs));
+                         options.intervalMs.value_or(defaultRecordIntervalMs), disks);
     return runRecorder(options, {&alerts});
 }
 

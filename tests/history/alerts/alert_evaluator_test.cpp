@@ -1,6 +1,7 @@
 #include "history/alerts/alert_evaluator.h"
 #include "history/alerts/rule_file.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 
 namespace brivane::cli {
@@ -160,6 +161,29 @@ TEST(AlertEvaluator, FanStoppedFiresOnlyWhileItsChipIsHotAndHeating) {
                               {fan(0), temperature("thinkpad/CPU", 68)},
                               {fan(2000), temperature("thinkpad/CPU", 68)}}),
               (std::vector<std::string>{"60 firing", "70 recovered"}));
+}
+
+TEST(AlertEvaluator, TheShippedDiskRuleFiresOnAFailingVerdictOrACriticalWarningBit) {
+    const auto shipped = parseRuleFile("").rules.value();
+    const struct {
+        std::optional<bool> failing;
+        std::optional<std::int64_t> warning;
+        bool fires;
+    } cases[] = {{false, 0, false},
+                 {true, std::nullopt, true},
+                 {std::nullopt, 4, true},
+                 {false, std::nullopt, false}};
+    for (const auto& c : cases) {
+        DiskHealth disk{"nvme0n1", {}};
+        disk.reading.smartFailing = c.failing;
+        disk.reading.criticalWarning = c.warning;
+        AlertEvaluator evaluator(shipped);
+        const auto events = evaluator.evaluate(frame(0, {diskReading(disk)}));
+        const bool fired = std::any_of(events.begin(), events.end(), [](const auto& event) {
+            return event.rule == "disk-failing" && event.reading == "disk/nvme0n1";
+        });
+        EXPECT_EQ(fired, c.fires) << c.failing.value_or(false) << " " << c.warning.value_or(-1);
+    }
 }
 
 } // namespace

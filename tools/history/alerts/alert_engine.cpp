@@ -128,8 +128,7 @@ void AlertEngine::deliver(const AlertTransition& event) {
     }
 }
 
-AlertFrame alertFrame(double time, const SensorSnapshot* snapshot,
-                      const std::vector<DiskHealth>& disks) {
+AlertFrame alertFrame(double time, const SensorSnapshot* snapshot, const DiskHealthList& disks) {
     AlertFrame frame;
     frame.time = time;
     frame.agentAnswered = snapshot != nullptr;

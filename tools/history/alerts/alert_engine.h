@@ -74,8 +74,7 @@ private:
 
 // The frame of one answer: the snapshot's readings (none when the agent did not answer), the
 // disks' and the agent's.
-AlertFrame alertFrame(double time, const SensorSnapshot* snapshot,
-                      const std::vector<DiskHealth>& disks);
+AlertFrame alertFrame(double time, const SensorSnapshot* snapshot, const DiskHealthList& disks);
 
 // Writes a line to standard error as the journal takes it: escaped for a terminal, with the
 // severity's syslog prefix when standard error is the journal's stream.

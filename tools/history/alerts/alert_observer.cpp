@@ -11,9 +11,9 @@ AlertEngine::Outlets withStore(AlertEngine::Outlets outlets, AlertStore* store) 
 } // namespace
 
 AlertObserver::AlertObserver(std::filesystem::path ruleFile, AlertEngine::Outlets outlets,
-                             std::int64_t intervalMs)
-    : engine_(std::move(ruleFile), withStore(std::move(outlets), &store_),
-              static_cast<double>(intervalMs) / 1000) {}
+                             std::int64_t intervalMs, Disks disks)
+    : disks_(std::move(disks)), engine_(std::move(ruleFile), withStore(std::move(outlets), &store_),
+                                        static_cast<double>(intervalMs) / 1000) {}
 
 void AlertObserver::begin(HistoryStore* store) {
     store_.use(store);
@@ -28,7 +28,9 @@ void AlertObserver::begin(HistoryStore* store) {
 void AlertObserver::observe(const SensorSnapshot& snapshot, std::int64_t timeMs,
                             HistoryStore* store) {
     begin(store);
-    engine_.observe(alertFrame(static_cast<double>(timeMs) / 1000, &snapshot, {}));
+    const auto disks = disks_ ? disks_() : nullptr;
+    engine_.observe(alertFrame(static_cast<double>(timeMs) / 1000, &snapshot,
+                               disks ? *disks : DiskHealthList{}));
 }
 
 void AlertObserver::unanswered(std::int64_t timeMs, std::string_view, HistoryStore* store) {

@@ -119,20 +119,25 @@ std::vector<AlertReading> alertReadings(const SensorSnapshot& snapshot) {
 }
 
 AlertReading diskReading(const DiskHealth& disk) {
+    const auto degrees = [](const std::optional<std::int64_t>& value) {
+        return value ? std::optional(static_cast<double>(*value)) : std::nullopt;
+    };
+    const StorageHealthReading& health = disk.reading;
     AlertReading reading;
-    reading.name = "disk/" + disk.name;
+    reading.name = "disk/" + disk.disk;
     reading.kind = "disk";
     reading.unit = "celsius";
-    reading.value = disk.temperature;
-    reading.limits[static_cast<std::size_t>(AlertLimit::max)] = disk.maxTemperature;
-    reading.limits[static_cast<std::size_t>(AlertLimit::crit)] = disk.criticalTemperature;
-    if (disk.failing) {
+    reading.value = degrees(health.temperature);
+    reading.limits[static_cast<std::size_t>(AlertLimit::max)] = degrees(health.maxTemperature);
+    reading.limits[static_cast<std::size_t>(AlertLimit::crit)] =
+        degrees(health.criticalTemperature);
+    if (health.smartFailing) {
         reading.flags |= bit(AlertFlag::fault);
-        reading.raised |= *disk.failing ? bit(AlertFlag::fault) : 0;
+        reading.raised |= *health.smartFailing ? bit(AlertFlag::fault) : 0;
     }
-    if (disk.criticalWarning) {
+    if (health.criticalWarning) {
         reading.flags |= bit(AlertFlag::alarm);
-        reading.raised |= *disk.criticalWarning != 0 ? bit(AlertFlag::alarm) : 0;
+        reading.raised |= *health.criticalWarning != 0 ? bit(AlertFlag::alarm) : 0;
     }
     return reading;
 }

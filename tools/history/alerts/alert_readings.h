@@ -6,6 +6,7 @@
 
 #include "alert_rules.h"
 #include "formats/sensor_snapshot.h"
+#include "sensors-common/disk_health.h"
 
 #include <array>
 #include <cstdint>
@@ -44,15 +45,6 @@ const std::vector<std::string_view>& alertKindWords();
 // driver's placeholder and left out.
 std::vector<AlertReading> alertReadings(const SensorSnapshot& snapshot);
 
-// A disk's health as the storage request reports it.
-struct DiskHealth {
-    std::string name; // its kernel name, "nvme0n1"
-    std::optional<double> temperature;
-    std::optional<double> maxTemperature;
-    std::optional<double> criticalTemperature;
-    std::optional<bool> failing;                 // the drive's own SMART verdict
-    std::optional<std::int64_t> criticalWarning; // NVMe's warning bits
-};
 // "disk/<name>": its temperature and limits; fault raised when SMART says failing, alarm when a
 // critical warning bit is set.
 AlertReading diskReading(const DiskHealth& disk);

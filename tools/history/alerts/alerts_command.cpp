@@ -114,8 +114,9 @@ void listUntestable(const CliOptions& options, const AlertRules& rules, double n
         print("Rules this machine cannot test: unknown (" + fetched.problem + ")");
         return;
     }
+    AgentConnection connection(options);
     AlertEvaluator evaluator(rules);
-    evaluator.evaluate(alertFrame(now, &*fetched.snapshot, {}));
+    evaluator.evaluate(alertFrame(now, &*fetched.snapshot, askDiskHealth(connection, "/sys")));
     std::string names;
     for (const auto& name : evaluator.unmatchedRules()) {
         names += (names.empty() ? "" : ", ") + name;
