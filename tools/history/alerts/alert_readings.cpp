@@ -34,6 +34,7 @@ std::string_view kindWord(const Series& series) {
     case Figure::power:
     case Figure::energy:
     case Figure::sensor:
+    case Figure::retiredFiles:
         break;
     }
     return series.type; // an input of a kind only a newer agent knows
@@ -90,7 +91,9 @@ std::vector<AlertReading> alertReadings(const SensorSnapshot& snapshot) {
     static_assert(static_cast<std::size_t>(AlertFlag::fault) == platform::sensorAlarmCount);
     std::vector<AlertReading> readings;
     walkSnapshot(snapshot, [&](const Series& series) {
+        // A back end's count of files it no longer reads is about the agent, not the machine.
         if (series.listedElsewhere() || series.figure == Figure::batteryState ||
+            series.figure == Figure::retiredFiles ||
             (series.figure == Figure::gpu && series.part == "state")) {
             return;
         }
