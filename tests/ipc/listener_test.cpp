@@ -110,6 +110,31 @@ TEST_F(ListenerBehaviour, APipeliningConnectionGetsOneTurnAtATime) {
     EXPECT_LE(worst, 3 * ipc::requestsPerTurn);
 }
 
+// Of the requests read from a connection at once, only one may be built on the serving thread;
+// the others wait their turns on a queue behind other clients'. The next read has a turn again.
+TEST_F(ListenerBehaviour, OneRequestOfAConnectionsReadMayRunOnTheServingThread) {
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{AF_UNIX, {}};
+    served.path().copy(address.sun_path, sizeof address.sun_path - 1);
+    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    constexpr std::size_t batch = 8;
+    std::vector<FakeService::Call> calls;
+    for (std::uint32_t read = 0; read < 2; ++read) {
+        std::string frames;
+        for (std::uint32_t id = 1; id <= batch; ++id) {
+            ipc::appendRequestFrame(frames, read * batch + id, Selector::snapshot, std::nullopt);
+        }
+        ASSERT_EQ(::send(fd, frames.data(), frames.size(), 0), ssize_t(frames.size()));
+        ASSERT_TRUE(service->waitForCalls(calls.size() + batch));
+        std::size_t mayRunHere = 0;
+        while (calls.size() < service->callCount()) {
+            mayRunHere += calls.emplace_back(service->take(calls.size())).reply.mayRunHere();
+        }
+        EXPECT_EQ(mayRunHere, 1u) << "read " << read;
+    }
+    ::close(fd);
+}
+
 TEST_F(ListenerBehaviour, AMalformedFrameClosesOnlyItsOwnConnection) {
     const std::pair<const char*, std::string> malformed[] = {
         {"oversized", std::string("\0\1\0\1", 4)},
