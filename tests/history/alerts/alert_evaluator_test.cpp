@@ -178,12 +178,27 @@ TEST(AlertEvaluator, TheShippedDiskRuleFiresOnAFailingVerdictOrACriticalWarningB
         disk.reading.smartFailing = c.failing;
         disk.reading.criticalWarning = c.warning;
         AlertEvaluator evaluator(shipped);
-        const auto events = evaluator.evaluate(frame(0, {diskReading(disk)}));
+        const auto events = evaluator.evaluate(frame(0, diskReadings(disk)));
         const bool fired = std::any_of(events.begin(), events.end(), [](const auto& event) {
             return event.rule == "disk-failing" && event.reading == "disk/nvme0n1";
         });
         EXPECT_EQ(fired, c.fires) << c.failing.value_or(false) << " " << c.warning.value_or(-1);
     }
+    // A drive under its own spare threshold, and one past 90 % of its rated life for an hour.
+    DiskHealth worn{"sda", {}};
+    worn.reading.availableSpare = 5;
+    worn.reading.spareThreshold = 10;
+    worn.reading.life = 4;
+    AlertEvaluator evaluator(shipped);
+    std::vector<std::string> fired;
+    for (double time = 0; time <= 3600; time += 60) {
+        for (const auto& event : evaluator.evaluate(frame(time, diskReadings(worn)))) {
+            fired.push_back(std::to_string(static_cast<int>(time)) + " " + event.rule + " " +
+                            event.reading);
+        }
+    }
+    EXPECT_EQ(fired, (std::vector<std::string>{"0 disk-spare-low disk/sda/spare",
+                                               "3600 disk-worn-out disk/sda/life-used"}));
 }
 
 } // namespace

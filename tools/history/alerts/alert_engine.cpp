@@ -136,7 +136,9 @@ AlertFrame alertFrame(double time, const SensorSnapshot* snapshot, const DiskHea
         frame.readings = alertReadings(*snapshot);
     }
     for (const auto& disk : disks) {
-        frame.readings.push_back(diskReading(disk));
+        for (auto& reading : diskReadings(disk)) {
+            frame.readings.push_back(std::move(reading));
+        }
     }
     frame.readings.push_back(agentReading(snapshot != nullptr));
     return frame;

@@ -3,6 +3,8 @@
 #include "platform/sensor_kinds.h"
 #include "sensors-common/snapshot_walk.h"
 
+#include <algorithm>
+
 namespace brivane::cli {
 namespace {
 
@@ -121,7 +123,7 @@ std::vector<AlertReading> alertReadings(const SensorSnapshot& snapshot) {
     return readings;
 }
 
-AlertReading diskReading(const DiskHealth& disk) {
+std::vector<AlertReading> diskReadings(const DiskHealth& disk) {
     const auto degrees = [](const std::optional<std::int64_t>& value) {
         return value ? std::optional(static_cast<double>(*value)) : std::nullopt;
     };
@@ -142,7 +144,28 @@ AlertReading diskReading(const DiskHealth& disk) {
         reading.flags |= bit(AlertFlag::alarm);
         reading.raised |= *health.criticalWarning != 0 ? bit(AlertFlag::alarm) : 0;
     }
-    return reading;
+    std::vector<AlertReading> readings{reading};
+    const auto share = [&](std::string_view part, std::optional<double> value) {
+        AlertReading figure;
+        figure.name = reading.name + "/" + std::string(part);
+        figure.kind = "disk";
+        figure.unit = "ratio";
+        figure.value = value;
+        readings.push_back(std::move(figure));
+        return &readings.back();
+    };
+    const auto percent = [](const std::optional<std::int64_t>& value) {
+        return value ? std::optional(static_cast<double>(*value) / 100) : std::nullopt;
+    };
+    if (health.availableSpare) {
+        share("spare", percent(health.availableSpare))
+            ->limits[static_cast<std::size_t>(AlertLimit::min)] = percent(health.spareThreshold);
+    }
+    if (health.life) {
+        // The drive counts the life it has left, and may count on past its rating.
+        share("life-used", std::min(1.0, std::max(0.0, 1 - *percent(health.life))));
+    }
+    return readings;
 }
 
 AlertReading agentReading(bool answered) {

@@ -46,8 +46,10 @@ const std::vector<std::string_view>& alertKindWords();
 std::vector<AlertReading> alertReadings(const SensorSnapshot& snapshot);
 
 // "disk/<name>": its temperature and limits; fault raised when SMART says failing, alarm when a
-// critical warning bit is set.
-AlertReading diskReading(const DiskHealth& disk);
+// critical warning bit is set. Then, where the drive reports them, "disk/<name>/spare" (the
+// spare capacity left, with the drive's own threshold as its min) and "disk/<name>/life-used"
+// (the share of its rated life used), both ratios.
+std::vector<AlertReading> diskReadings(const DiskHealth& disk);
 
 // "agent": 1 when the agent answered, 0 when not.
 AlertReading agentReading(bool answered);
