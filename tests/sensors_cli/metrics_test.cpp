@@ -1,6 +1,7 @@
 #include "backends/posix/system/login_name.h"
 #include "sensors-cli/metrics_commands.h"
 #include "sensors-common/metrics_text.h"
+#include "sensors-common/scrape_families.h"
 #include "support/child_process.h"
 #include "support/temp_dir.h"
 
@@ -121,11 +122,26 @@ TEST(MetricsText, EveryReadingIsOneSeriesWithItsUnitAndEscapedLabels) {
               (std::vector<std::string>{"brivane_up 0", "brivane_scrape_duration_seconds 0.25"}));
 }
 
+// The CPUs' counters included, which come from the CPU details.
 TEST(MetricsText, EveryFamilyIsDocumentedAndLintClean) {
-    const auto snapshot = fullSnapshot();
-    const auto families = metricFamilies(&snapshot, 0.25, {{"make", 3}});
+    FetchedSnapshot fetched;
+    fetched.snapshot = fullSnapshot();
+    fetched.busiest = {{"make", 3}};
+    CPUDetailsSnapshot cpu;
+    cpu.idleStates = {{{"PCPU", {{"C1", 3}, {"C6", 8}}}}};
+    cpu.throttling.emplace();
+    cpu.throttling->cores = {{"PCPU", {5, 1.5}}, {"ECPU", {1, {}}}};
+    cpu.throttling->packages = {{"0", {2, 0.3}}};
+    fetched.cpu = std::make_shared<const CPUDetailsSnapshot>(cpu);
+    const auto families = scrapeFamilies(fetched, 0.25);
+    const auto text = exposition(families);
+    for (const char* line : {R"(brivane_cpu_idle_state_seconds_total{cluster="PCPU",state="C6"} 8)",
+                             R"(brivane_cpu_core_throttles_total{cluster="ECPU"} 1)",
+                             R"(brivane_cpu_package_throttled_seconds_total{package="0"} 0.3)"}) {
+        EXPECT_NE(text.find(line), std::string::npos) << line;
+    }
     testing::TempDir directory;
-    directory.write("scrape.prom", exposition(families));
+    directory.write("scrape.prom", text);
     const auto command = "promtool check metrics < " + directory / "scrape.prom" + " > " +
                          directory / "lint" + " 2>&1";
     EXPECT_EQ(std::system(command.c_str()), 0);

@@ -117,6 +117,7 @@ int runExport(const CliOptions& options) {
     // for them, its exporter ranks none (each user's own exporter serves the user's).
     const bool ranks = options.otherUsersProcesses || !machineCollectionAccount();
     auto agent = std::make_shared<AgentSnapshots>(AgentConnection(options), ranks);
+    agent->countCpus();
     if (!options.otherUsersProcesses) {
         agent->rankOnly([](std::int64_t pid) { return ownProcess(pid); });
     }

@@ -16,6 +16,7 @@ namespace brivane::cli {
 
 int runMetrics(const CliOptions& options) {
     AgentSnapshots agent{AgentConnection(options)};
+    agent.countCpus();
     const auto start = std::chrono::steady_clock::now();
     auto fetched = agent.fetch();
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;

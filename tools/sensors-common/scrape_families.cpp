@@ -1,5 +1,6 @@
 #include "scrape_families.h"
 
+#include "cpu_metrics.h"
 #include "disk_metrics.h"
 #include "machine_collection.h"
 
@@ -12,10 +13,13 @@ std::vector<MetricFamily> scrapeFamilies(const FetchedSnapshot& fetched, double 
                                    fetched.busiest, fetched.loaderAltered());
     if (fetched.machineElsewhere) {
         keepOwnFamilies(families);
-    } else if (fetched.snapshot && fetched.disks) {
-        auto disks = diskFamilies(*fetched.disks);
-        families.insert(families.end(), std::make_move_iterator(disks.begin()),
-                        std::make_move_iterator(disks.end()));
+    } else if (fetched.snapshot) {
+        for (auto more :
+             {fetched.disks ? diskFamilies(*fetched.disks) : std::vector<MetricFamily>{},
+              fetched.cpu ? cpuCounterFamilies(*fetched.cpu) : std::vector<MetricFamily>{}}) {
+            families.insert(families.end(), std::make_move_iterator(more.begin()),
+                            std::make_move_iterator(more.end()));
+        }
     }
     return families;
 }

@@ -23,7 +23,25 @@ FetchedSnapshot AgentSnapshots::fetch() {
         return {std::nullopt, noData, "the agent's snapshot did not decode"};
     }
     rank(deadline);
-    return {std::move(snapshot), answered, {}, busiest_, connection_.agentLoader()};
+    askCpuDetails(deadline);
+    FetchedSnapshot fetched{std::move(snapshot), answered, {}, busiest_, connection_.agentLoader()};
+    fetched.cpu = cpu_;
+    return fetched;
+}
+
+void AgentSnapshots::askCpuDetails(std::chrono::steady_clock::time_point deadline) {
+    const auto now = std::chrono::steady_clock::now();
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now);
+    if (!countCpus_ || (cpuAskedAt_ && now - *cpuAskedAt_ < rankingInterval) || left.count() <= 0) {
+        return;
+    }
+    cpuAskedAt_ = now;
+    const auto answer =
+        connection_.ask(ipc::Selector::cpuDetails, std::nullopt, static_cast<int>(left.count()));
+    if (auto details =
+            answer.status == answered ? decodeCPUDetailsSnapshot(answer.text) : std::nullopt) {
+        cpu_ = std::make_shared<const CPUDetailsSnapshot>(std::move(*details));
+    }
 }
 
 void AgentSnapshots::rank(std::chrono::steady_clock::time_point deadline) {

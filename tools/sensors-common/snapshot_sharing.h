@@ -2,6 +2,7 @@
 
 #include "agent_connection.h"
 #include "disk_health.h"
+#include "formats/cpu_details_snapshot.h"
 #include "formats/sensor_snapshot.h"
 #include "metrics_text.h"
 
@@ -27,6 +28,8 @@ struct FetchedSnapshot {
     std::shared_ptr<const DiskHealthList> disks{};
     // Whether the machine-wide service carries the machine's readings (machine_collection.h).
     bool machineElsewhere = false;
+    // The latest CPU details, when the client counts the CPUs' idle states and throttling.
+    std::shared_ptr<const CPUDetailsSnapshot> cpu{};
 
     std::optional<bool> loaderAltered() const {
         return loader ? std::optional(loader->findings.altered()) : std::nullopt;
@@ -45,6 +48,11 @@ public:
 
     FetchedSnapshot fetch();
 
+    // Also asks for the CPU details, for their idle-state and throttle counters, at most once a
+    // rankingInterval (a request runs the process-status tool) and within what the snapshot
+    // left of the timeout; between two the last is served.
+    void countCpus() { countCpus_ = true; }
+
     // Ranks only the processes counted says yes to (by pid), before they are summed by name.
     void rankOnly(std::function<bool(std::int64_t pid)> counted) { counted_ = std::move(counted); }
 
@@ -53,12 +61,16 @@ public:
 
 private:
     void rank(std::chrono::steady_clock::time_point deadline);
+    void askCpuDetails(std::chrono::steady_clock::time_point deadline);
 
     AgentConnection connection_;
     bool rankEnergy_;
     std::optional<std::chrono::steady_clock::time_point> rankedAt_;
     std::vector<ProcessEnergy> busiest_;
     std::function<bool(std::int64_t)> counted_;
+    bool countCpus_ = false;
+    std::optional<std::chrono::steady_clock::time_point> cpuAskedAt_;
+    std::shared_ptr<const CPUDetailsSnapshot> cpu_;
 };
 
 } // namespace brivane::cli
