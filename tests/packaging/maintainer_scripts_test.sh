@@ -115,7 +115,7 @@ if ! grep -q "skipped daemon," "$scratch/err" || ! grep -q "skipped nobody," "$s
     fail "postinst's lines: $(cat "$scratch/err")"
 fi
 for who in bin sys; do
-    called "$who systemctl --user try-restart dev.qorva.brivane.SensorCompanion.service brivane-sensors-export.service" postinst
+    called "$who systemctl --user try-restart dev.qorva.brivane.SensorCompanion.service brivane-sensors-export.service brivane-sensors-record.service" postinst
 done
 called "root adduser --quiet --system --group --no-create-home --home /nonexistent --gecos Brivane sensors, machine-wide brivane-sensors" postinst
 

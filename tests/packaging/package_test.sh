@@ -77,8 +77,8 @@ if [[ ${3:-} == --inside ]]; then
     serve() {
         [[ $(companion --install) == enabled ]] || return 1
         port[$user]=$(/usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-        as_user systemctl --user link "$root/usr/lib/systemd/user/"brivane-sensors-{export.service,metrics.service,metrics.timer} >/dev/null
-        for unit in brivane-sensors-export.service brivane-sensors-metrics.service; do
+        as_user systemctl --user link "$root/usr/lib/systemd/user/"brivane-sensors-{export.service,metrics.service,metrics.timer,record.service} >/dev/null
+        for unit in brivane-sensors-export.service brivane-sensors-metrics.service brivane-sensors-record.service; do
             shipped=$(grep '^ExecStart=brivane-sensors ' "$root/usr/lib/systemd/user/$unit")
             as_user mkdir -p "$units/$unit.d"
             printf '[Service]\nExecStart=\nExecStart="%s" %s\nEnvironment="TEXTFILE_DIRECTORY=%s"\nStandardError=append:%%h/%%N.log\n' \
@@ -86,7 +86,8 @@ if [[ ${3:-} == --inside ]]; then
                 "${textfiles//%/%%}" | sed "s/:9464\$/:${port[$user]}/" | as_user tee "$units/$unit.d/path.conf" >/dev/null
         done
         as_user systemctl --user daemon-reload &&
-            as_user systemctl --user enable --now brivane-sensors-export.service brivane-sensors-metrics.timer
+            as_user systemctl --user enable --now brivane-sensors-export.service brivane-sensors-metrics.timer \
+                brivane-sensors-record.service
     }
     scrape() { /usr/bin/python3 -c 'import sys, urllib.request; print(urllib.request.urlopen(sys.argv[1], timeout=20).read().decode())' "http://127.0.0.1:${port[$user]}/metrics" 2>/dev/null; }
     # Runs a command until it succeeds, for at most $1 seconds.
@@ -110,10 +111,19 @@ if [[ ${3:-} == --inside ]]; then
         ! as_user systemctl --user list-units --no-legend --state=active,failed "$label.*" 'brivane-sensors-*' | grep . &&
             ! find "$units" -xtype l | grep . && ! find "$runtime" -maxdepth 1 -name "*.snapshot*" | grep . && ! scrape
     }
+    # The recorder's history holds a sample of the user's agent (one every 10 s): a line of
+    # CSV beside its header.
+    recorded() {
+        local out
+        { out=$(sensors history --since 10m --csv 2>&1) && (($(wc -l <<<"$out") > 1)); } ||
+            { missing="the history: ${out%%$'\n'*}; $(tail -n 2 "$home/brivane-sensors-record.log" 2>&1)"; return 1; }
+    }
     each serve
     # A loaded machine may take a while for the first start and scrape.
     each within 60 answering
     confined brivane-sensors-export.service || fail "the exporter runs unconfined"
+    each within 60 recorded
+    confined brivane-sensors-record.service || fail "the recorder runs unconfined"
 
     # The machine-wide service as an admin enables it, beside both users' exporters and
     # textfiles: run by a manager of root's whose runtime folder is /run, as the system
