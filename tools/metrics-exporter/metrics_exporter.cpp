@@ -1,6 +1,7 @@
 #include "metrics_exporter.h"
 
 #include "backends/posix/system/epoll_event_loop.h"
+#include "base/error_text.h"
 #include "base/main_queue.h"
 #include "base/serial_queue.h"
 #include "http_server.h"
@@ -98,7 +99,7 @@ std::unique_ptr<MetricsExporter> MetricsExporter::start(Settings settings, std::
             if (bindFailure) {
                 *bindFailure = {errno, listeners.size()};
             }
-            problem = "cannot listen on " + address.text() + ": " + std::strerror(errno);
+            problem = "cannot listen on " + address.text() + ": " + base::errorText(errno);
             return nullptr;
         }
         exporter->ports_.push_back(boundPort(fd.get()));

@@ -1,5 +1,6 @@
 #include "export_handover.h"
 
+#include "base/error_text.h"
 #include "sensors-common/cli_options.h"
 #include "terminal_text.h"
 
@@ -19,7 +20,7 @@ int handOverTo(const char* executable, char** argv) {
         ::execv(target.c_str(), argv);
     }
     printProblem("cannot start " + target.string() + ": " +
-                 (error ? error.message() : std::strerror(errno)));
+                 (error ? error.message() : base::errorText(errno)));
     return unreachable;
 }
 

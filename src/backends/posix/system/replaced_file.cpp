@@ -1,6 +1,7 @@
 #include "backends/posix/system/replaced_file.h"
 
 #include "backends/posix/system/file_descriptor.h"
+#include "base/error_text.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -154,7 +155,8 @@ std::optional<std::string> replaceFile(const std::string& path, std::string_view
         ::open(folderPath.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC |
                                        (folderLink == FolderLink::refused ? O_NOFOLLOW : 0)));
     if (!folder.valid()) {
-        return std::string(errno == ELOOP ? "the folder is a symbolic link" : std::strerror(errno));
+        return errno == ELOOP ? std::string("the folder is a symbolic link")
+                              : base::errorText(errno);
     }
     std::string temporary = temporaryName(name);
     removeStaleTemporaries(folder.get(), temporary);
@@ -165,10 +167,10 @@ std::optional<std::string> replaceFile(const std::string& path, std::string_view
     if (!fd.valid()) {
         // Older kernels and some file systems make no unnamed files.
         if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
-            return std::string(std::strerror(errno));
+            return base::errorText(errno);
         }
         if (const int error = takeTemporaryName(fd, folder.get(), temporary, mode)) {
-            return std::string(std::strerror(error));
+            return base::errorText(error);
         }
         named = true;
     }
@@ -193,7 +195,7 @@ std::optional<std::string> replaceFile(const std::string& path, std::string_view
     if (named) {
         ::unlinkat(folder.get(), temporary.c_str(), 0);
     }
-    return std::string(std::strerror(error));
+    return base::errorText(error);
 }
 
 } // namespace brivane::platform::posix

@@ -3,6 +3,7 @@
 #include "backends/posix/system/file_descriptor.h"
 #include "backends/posix/system/spawn_setup.h"
 #include "backends/posix/tool_protocol/tool_invocations.h"
+#include "base/error_text.h"
 
 #include <algorithm>
 #include <array>
@@ -138,7 +139,7 @@ Clock::duration secondsToDuration(double seconds) {
 
 ToolResult launchFailure(int error) {
     ToolResult result;
-    result.launchError = std::strerror(error);
+    result.launchError = base::errorText(error);
     return result;
 }
 

@@ -1,6 +1,7 @@
 #include "backends/posix/system/unix_endpoints.h"
 
 #include "backends/posix/system/unix_socket.h"
+#include "base/error_text.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -20,7 +21,7 @@ constexpr int listenBacklog = 128;
 constexpr int firstInheritedDescriptor = 3; // SD_LISTEN_FDS_START
 
 std::string errorText(const std::string& what) {
-    return what + ": " + std::strerror(errno);
+    return what + ": " + base::errorText(errno);
 }
 
 EndpointOpening failure(EndpointError error, std::string message) {
@@ -124,10 +125,13 @@ EndpointOpening inheritedUnix() {
         std::strtol(count, nullptr, 10) < 1) {
         return {};
     }
-    // Children must not believe the sockets are theirs.
+    // Children must not believe the sockets are theirs. The agent takes its endpoint before it
+    // starts any thread, so nothing reads the environment meanwhile.
+    // NOLINTBEGIN(concurrency-mt-unsafe)
     ::unsetenv("LISTEN_PID");
     ::unsetenv("LISTEN_FDS");
     ::unsetenv("LISTEN_FDNAMES");
+    // NOLINTEND(concurrency-mt-unsafe)
 
     const int fd = firstInheritedDescriptor;
     int type = 0;

@@ -20,7 +20,8 @@ bool isPrivateDirectory(const std::string& path, uid_t uid);
 // is full included) or a held lock as alreadyServing.
 EndpointOpening listenUnix(const std::string& path);
 
-// The first socket passed by the service manager when LISTEN_PID names this process.
+// The first socket passed by the service manager when LISTEN_PID names this process. It takes
+// the variables out of the environment: call it before any thread starts.
 EndpointOpening inheritedUnix();
 
 class UnixEndpoints final : public Endpoints {

@@ -1,5 +1,7 @@
 #include "backends/posix/system/unix_socket.h"
 
+#include "base/error_text.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -206,9 +208,10 @@ std::unique_ptr<StreamSocket> UnixListeningSocket::accept() {
         if (errno == EMFILE || errno == ENFILE) {
             // Out of descriptors the connection would stay pending and wake the loop forever:
             // free the spare, take the connection and close it at once.
-            spare_ = FileDescriptor();
-            FileDescriptor(::accept4(fd_.get(), nullptr, nullptr, SOCK_CLOEXEC));
-            spare_ = FileDescriptor(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+            spare_.reset();
+            FileDescriptor refused(::accept4(fd_.get(), nullptr, nullptr, SOCK_CLOEXEC));
+            refused.reset();
+            spare_.reset(::open("/dev/null", O_RDONLY | O_CLOEXEC));
             return nullptr;
         }
         // A peer that gave up before we accepted it is simply skipped.
@@ -254,7 +257,7 @@ std::unique_ptr<StreamSocket> connectUnix(const std::string& path, std::string& 
     }
     FileDescriptor fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
     if (!fd.valid()) {
-        problem = std::string("cannot create a socket: ") + std::strerror(errno);
+        problem = std::string("cannot create a socket: ") + base::errorText(errno);
         return nullptr;
     }
     // Before connecting, so that every byte that arrives names its writer.
@@ -269,9 +272,9 @@ std::unique_ptr<StreamSocket> connectUnix(const std::string& path, std::string& 
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (error != EAGAIN || left <= 0) {
-            problem =
-                "cannot connect to " + path + ": " +
-                (error == EAGAIN ? "the agent does not accept connections" : std::strerror(error));
+            problem = "cannot connect to " + path + ": " +
+                      (error == EAGAIN ? "the agent does not accept connections"
+                                       : base::errorText(error));
             return nullptr;
         }
         // The listener's backlog is full: it may be busy or stopped. Try again shortly.
