@@ -377,6 +377,8 @@ TEST(SensorsCli, ExitStatusesTellWhatHappened) {
         std::string before = "";
     } cases[] = {
         {"--raw snapshot", R"({"version":2})", 0, "{\"version\":2}\n"},
+        {"--raw snapshot >/dev/full", R"({"version":2})", 4, ""},
+        {"manage checkForUpdates >/dev/full", R"({"state":"upToDate","version":"1.0"})", 4, ""},
         {"manage checkForUpdates", R"({"state":"failed","message":"offline"})", 6,
          "Update: failed\n  message: offline\n"},
         {"--endpoint /nonexistent/socket",

@@ -27,8 +27,8 @@ using namespace brivane::cli;
 constexpr std::size_t terminalRows = 20;
 
 // Standard output through stdio alone: the process then never sets up the C++ streams.
-void print(std::string_view text) {
-    std::fwrite(text.data(), 1, text.size(), stdout);
+bool print(std::string_view text) {
+    return std::fwrite(text.data(), 1, text.size(), stdout) == text.size();
 }
 
 int fail(int status, const std::string& line) {
@@ -164,12 +164,16 @@ int runOnce(CliOptions options) {
     const auto view =
         options.raw ? ViewOptions{} : viewOptions(options, describeTerminal(STDOUT_FILENO));
     const auto shown = render(options, view, answer.text);
-    print(shown.text);
+    // An answer that did not reach the output is not one (a full disk, a failing device).
+    bool written = print(shown.text);
     if (!shown.decoded) {
         return fail(noData, undecodableProblem(options));
     }
     if (options.raw && (shown.text.empty() || shown.text.back() != '\n')) {
-        std::fputc('\n', stdout);
+        written = written && std::fputc('\n', stdout) != EOF;
+    }
+    if (!written || std::fflush(stdout) != 0) {
+        return fail(notWritten, "cannot write the answer");
     }
     return commandFailed(options, answer.text) ? updateFailed : answered;
 }

@@ -44,8 +44,9 @@ int runMetrics(const CliOptions& options) {
             return notWritten;
         }
     } else {
-        std::fwrite(text.data(), 1, text.size(), stdout);
-        if (std::fflush(stdout) != 0) {
+        // A write that fails part-way may leave nothing for fflush to report.
+        if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() ||
+            std::fflush(stdout) != 0) {
             return notWritten;
         }
     }

@@ -73,7 +73,8 @@ std::unique_ptr<Request> prepare(const std::string& url, const TransferConfigura
         if (!appended) {
             return nullptr;
         }
-        request->connectTo.release();
+        // appended heads the list: the one held, grown in place, or a new one.
+        (void)request->connectTo.release();
         request->connectTo.reset(appended);
     }
     if (request->connectTo) {
@@ -144,8 +145,9 @@ int reportProgress(void* context, curl_off_t expected, curl_off_t received, curl
     return (received > sink->maximum || expected > sink->maximum) ? 1 : 0;
 }
 
+// Closes a download that failed before it was closed and checked.
 struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
+    void operator()(std::FILE* file) const { (void)std::fclose(file); }
 };
 
 } // namespace
@@ -198,11 +200,12 @@ DownloadTransferResult curlDownload(const std::string& url, const std::string& f
     curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, reportProgress);
     curl_easy_setopt(handle, CURLOPT_XFERINFODATA, &sink);
     const CURLcode code = curl_easy_perform(handle);
+    // Closing may report a write that failed late (a network file system's).
     const bool flushed = std::fflush(stream.get()) == 0;
-    stream.reset();
+    const bool closed = std::fclose(stream.release()) == 0;
     if (code != CURLE_OK) {
         result.error = describe(code, *request);
-    } else if (!flushed) {
+    } else if (!flushed || !closed) {
         result.error = "The download could not be stored.";
     } else {
         result.response = responseOf(handle);

@@ -67,7 +67,8 @@ int runTransfer(std::span<const std::string> args) {
         }
         auto downloaded = curlDownload(args[1], args[2], *maximum, *configuration);
         if (downloaded.error) {
-            std::remove(args[2].c_str()); // nothing half-written stays behind
+            // Nothing half-written stays behind; the failure is reported either way.
+            (void)std::remove(args[2].c_str());
         }
         return report({std::move(downloaded.error), std::move(downloaded.response), {}});
     }
