@@ -129,7 +129,7 @@ void SensorCompanion::manage(std::string command, Reply reply) {
         reply(std::nullopt);
         return;
     }
-    updater->perform(*parsed, [reply = std::move(reply)](SensorCompanionUpdate update) {
+    updater->perform(*parsed, [reply = std::move(reply)](const SensorCompanionUpdate& update) {
         replyWith(reply, update);
     });
 }

@@ -87,7 +87,7 @@ SensorSnapshot SensorCompanion::assembleSnapshot() {
         snapshot.temperatures.push_back({std::string(temperature.key), temperature.celsius});
     }
 
-    const BatteryReadings battery = batteryReadings();
+    BatteryReadings battery = batteryReadings();
     if (battery.temperature) {
         snapshot.temperatures.push_back(
             {std::string(key::batteryTemperature), *battery.temperature});

@@ -81,6 +81,8 @@ private:
         return static_cast<std::uint32_t>(nodes_.size() - 1);
     }
 
+    // Recursive descent, at most maximumNesting parentheses deep.
+    // NOLINTBEGIN(misc-no-recursion)
     std::optional<std::uint32_t> parseOr(int depth) {
         auto left = parseAnd(depth);
         while (left && takeKeyword("or")) {
@@ -134,6 +136,7 @@ private:
         }
         return std::nullopt;
     }
+    // NOLINTEND(misc-no-recursion)
 
     std::optional<std::uint32_t> parseLeafClause() {
         if (!takeKeyword("leaf") || !takeChar('[', false)) {
@@ -187,6 +190,8 @@ bool CodeRequirement::isSatisfiedBy(const platform::PeerSignature& signature) co
     return !nodes_.empty() && evaluate(static_cast<std::uint32_t>(nodes_.size() - 1), signature);
 }
 
+// One level per operator at most, and maximumLength keeps those to a few thousand.
+// NOLINTNEXTLINE(misc-no-recursion)
 bool CodeRequirement::evaluate(std::uint32_t index,
                                const platform::PeerSignature& signature) const {
     const auto& node = nodes_[index];

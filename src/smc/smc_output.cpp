@@ -13,8 +13,9 @@ SMCLineSink standardOutputLineSink() {
         text.reserve(line.size() + 1);
         text.append(line);
         text.push_back('\n');
-        std::fwrite(text.data(), 1, text.size(), stdout);
-        std::fflush(stdout);
+        // A line that cannot be written is dropped: there is nowhere else to say so.
+        (void)std::fwrite(text.data(), 1, text.size(), stdout);
+        (void)std::fflush(stdout);
     };
 }
 

@@ -104,7 +104,7 @@ void CompanionUpdater::perform(SensorCompanionCommand command, Reply reply) {
         reply(std::move(update));
     };
     session->fetch(CompanionRelease::manifestURL(), manifestSizeLimit,
-                   [this, command, finish](platform::DataTransferResult result) {
+                   [this, command, finish](const platform::DataTransferResult& result) {
                        std::optional<SensorCompanionUpdate> update;
                        try {
                            update = handleManifest(command, result, finish);
@@ -140,9 +140,9 @@ CompanionUpdater::handleManifest(SensorCompanionCommand command,
     return std::nullopt;
 }
 
-void CompanionUpdater::download(const CompanionRelease& release, Reply finish) {
+void CompanionUpdater::download(const CompanionRelease& release, const Reply& finish) {
     session->download(release.url, CompanionRelease::maximumSize,
-                      [this, release, finish](platform::DownloadTransferResult result) {
+                      [this, release, finish](const platform::DownloadTransferResult& result) {
                           try {
                               handlePackage(release, result, finish);
                           } catch (const std::exception& error) {

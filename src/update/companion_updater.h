@@ -71,7 +71,7 @@ private:
     std::optional<SensorCompanionUpdate> handleManifest(SensorCompanionCommand command,
                                                         const platform::DataTransferResult& result,
                                                         const Reply& finish);
-    void download(const CompanionRelease& release, Reply finish);
+    void download(const CompanionRelease& release, const Reply& finish);
     void handlePackage(const CompanionRelease& release,
                        const platform::DownloadTransferResult& result, const Reply& finish);
     std::string run(const std::string& path, std::vector<std::string> arguments);

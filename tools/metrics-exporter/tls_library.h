@@ -20,6 +20,7 @@ struct TlsLibrary {
     X(SSL_new) X(SSL_free) X(SSL_set_fd) X(SSL_set_accept_state) X(SSL_read) X(SSL_write)          \
     X(SSL_get_error) X(SSL_shutdown)
 // clang-format on
+// NOLINTNEXTLINE(bugprone-macro-parentheses): name is a member's name, not an expression
 #define BRIVANE_TLS_POINTER(name) decltype(&::name) name = nullptr;
     BRIVANE_TLS_FUNCTIONS(BRIVANE_TLS_POINTER)
 #undef BRIVANE_TLS_POINTER

@@ -42,6 +42,7 @@ std::optional<Terminfo> openTerminfo() {
 // A string capability, empty when absent or cancelled.
 std::string stringCapability(const Terminfo& terminfo, const char* name) {
     const char* value = terminfo.tigetstr(const_cast<char*>(name));
+    // NOLINTNEXTLINE(performance-no-int-to-ptr): the library's mark of a cancelled capability
     return value && value != reinterpret_cast<const char*>(-1) ? value : "";
 }
 
@@ -49,6 +50,7 @@ std::string stringCapability(const Terminfo& terminfo, const char* name) {
 
 Terminal describeTerminal(int fd) {
     Terminal terminal;
+    // NOLINTNEXTLINE(concurrency-mt-unsafe): the client runs no other thread meanwhile
     std::setlocale(LC_CTYPE, "");
     terminal.utf8 = std::strcmp(::nl_langinfo(CODESET), "UTF-8") == 0;
     terminal.isTerminal = ::isatty(fd) == 1;

@@ -1,5 +1,7 @@
 #include "view_cells.h"
 
+#include <cmath>
+
 namespace brivane::cli::cells {
 
 ViewCell text(std::string value) {
@@ -22,7 +24,7 @@ ViewCell bytes(double value) {
 }
 
 std::string duration(double seconds) {
-    const auto minutes = static_cast<long long>(seconds / 60 + 0.5);
+    const long long minutes = std::llround(seconds / 60);
     const std::string rest = std::to_string(minutes % 60);
     return std::to_string(minutes / 60) + " h " + (rest.size() < 2 ? "0" : "") + rest + " min";
 }

@@ -40,9 +40,10 @@ void installStopHandlers() {
     }
 }
 
+// A frame that cannot be written is dropped; the next one tries again.
 void writeOut(std::string_view bytes) {
-    std::fwrite(bytes.data(), 1, bytes.size(), stdout);
-    std::fflush(stdout);
+    (void)std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+    (void)std::fflush(stdout);
 }
 
 int terminalRows() {

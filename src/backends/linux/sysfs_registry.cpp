@@ -131,7 +131,7 @@ SensorPoller::Setup restingLetsGo(SensorPoller::Setup setup,
 
 } // namespace
 
-SysfsRegistry::SysfsRegistry(std::string sysRoot, SensorPoller::Setup setup,
+SysfsRegistry::SysfsRegistry(const std::string& sysRoot, SensorPoller::Setup setup,
                              std::string nvmlLibrary)
     : nvml_(std::make_shared<NvmlSession>(
           std::move(nvmlLibrary),

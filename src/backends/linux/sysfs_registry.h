@@ -21,7 +21,7 @@ namespace brivane::platform::linux_backend {
 // batteries and cards are looked for again as they come and go.
 class SysfsRegistry final : public Registry {
 public:
-    explicit SysfsRegistry(std::string sysRoot = "/sys", SensorPoller::Setup setup = {},
+    explicit SysfsRegistry(const std::string& sysRoot = "/sys", SensorPoller::Setup setup = {},
                            std::string nvmlLibrary = "libnvidia-ml.so.1");
 
     std::unique_ptr<RegistryEntry> firstEntry(std::string_view className) override;

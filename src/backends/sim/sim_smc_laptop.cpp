@@ -125,7 +125,7 @@ std::shared_ptr<SimSMC> makeSimulatedLaptopSMC(std::shared_ptr<const UptimeClock
     LaptopTable table = laptopTable();
     auto smc = std::make_shared<SimSMC>(std::move(table.keys));
     if (clock) {
-        smc->setValueHook([clock, wander = std::move(table.wander)](
+        smc->setValueHook([clock = std::move(clock), wander = std::move(table.wander)](
                               std::uint32_t key, std::span<std::uint8_t, 32> bytes) {
             const auto found = wander.find(key);
             if (found == wander.end()) {

@@ -27,7 +27,8 @@ std::optional<double> scaled(SensorKind kind, std::optional<std::int64_t> raw) {
 
 } // namespace
 
-HwmonHardwareMonitor::HwmonHardwareMonitor(std::string sysRoot, SensorPoller::Setup setup)
+HwmonHardwareMonitor::HwmonHardwareMonitor(const std::string& sysRoot,
+                                           const SensorPoller::Setup& setup)
     : poller_(sysRoot, discoverMonitors,
               SensorPoller::Setup(setup).forBackEnd("hwmon", {"class/hwmon", "class/thermal"},
                                                     {"hwmon", "thermal"})),

@@ -30,7 +30,8 @@ namespace brivane::platform::linux_backend {
 // values), under the key its temperature, fan or power has.
 class HwmonHardwareMonitor final : public HardwareMonitor {
 public:
-    explicit HwmonHardwareMonitor(std::string sysRoot = "/sys", SensorPoller::Setup setup = {});
+    explicit HwmonHardwareMonitor(const std::string& sysRoot = "/sys",
+                                  const SensorPoller::Setup& setup = {});
 
     const MonitorSample& sample() override;
 

@@ -204,7 +204,7 @@ private:
 
 } // namespace
 
-HwmonSMCTransport::HwmonSMCTransport(std::string sysRoot, SensorPoller::Setup setup)
+HwmonSMCTransport::HwmonSMCTransport(const std::string& sysRoot, SensorPoller::Setup setup)
     : poller_(sysRoot, discoverSMC, [&setup] {
           setup.name = "smc";
           setup.timing.rediscoverEvery = 0; // the machine's own chip: only when it went away

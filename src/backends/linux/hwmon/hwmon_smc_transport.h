@@ -22,7 +22,7 @@ struct SMCCatalog; // what discovery found
 // opening reports in plain words (absenceNote()).
 class HwmonSMCTransport final : public SMCTransport {
 public:
-    explicit HwmonSMCTransport(std::string sysRoot = "/sys", SensorPoller::Setup setup = {});
+    explicit HwmonSMCTransport(const std::string& sysRoot = "/sys", SensorPoller::Setup setup = {});
 
     SMCOpenResult open() override;
     KernReturn call(std::uint32_t connection, std::uint32_t selector, SMCInputBlock input,

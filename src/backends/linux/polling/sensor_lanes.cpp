@@ -329,7 +329,7 @@ bool noteOutcome(State& s, SensorChannel& channel, posix::Outcome outcome) {
 
 namespace {
 
-void runLane(std::shared_ptr<State> state, int lane, std::shared_ptr<LaneRun> run) {
+void runLane(const std::shared_ptr<State>& state, int lane, const std::shared_ptr<LaneRun>& run) {
     State& s = *state;
     std::condition_variable& wake = lane == kFast ? s.wake : s.slowWake;
     base::setCurrentThreadName(s.setup.name + (lane == kFast ? "-read" : "-slow"));

@@ -82,7 +82,7 @@ std::string SystemdServiceManager::systemctlOnPath() {
         const auto end = rest.find(':');
         const std::string folder(rest.substr(0, end));
         rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
-        const auto candidate = folder + "/systemctl";
+        auto candidate = folder + "/systemctl";
         if (!folder.empty() && folder.front() == '/' && ::access(candidate.c_str(), X_OK) == 0) {
             return candidate;
         }
