@@ -122,7 +122,8 @@ int main(int argc, char** argv) {
     }
     const pid_t pid = agent->pid();
     bool met = true;
-    const auto measure = [&](const char* phase, std::vector<const char*> asks, double target) {
+    const auto measure = [&](const char* phase, const std::vector<const char*>& asks,
+                             double target) {
         const auto before = contextSwitches(pid);
         const auto start = std::chrono::steady_clock::now();
         for (int second = 0; second < seconds; ++second) {
@@ -173,6 +174,5 @@ int main(int argc, char** argv) {
         std::printf("%-44s %6.1f %% of a core (target 20)%s\n", "  agent CPU meanwhile",
                     share * 100, over ? " ABOVE TARGET" : "");
     }
-    std::fflush(stdout);
-    return met ? 0 : 1;
+    return met && std::fflush(stdout) == 0 ? 0 : 1;
 }

@@ -341,7 +341,7 @@ int main(int argc, char** argv) {
         std::printf("%.0f %d %ld %zu %ld\n", since(), agent.generation.load(),
                     residentKiB(running->pid()), running->openDescriptors().value_or(0),
                     counts.answered.load());
-        std::fflush(stdout);
+        (void)std::fflush(stdout); // a lost status line does not end the soak
     }
     for (auto& thread : threads) {
         thread.join();

@@ -168,7 +168,9 @@ bool crowd(const std::string& endpoint, long conns, long n, long ms, const Reque
         }
     }
     std::printf("connections %zu\n", held.size());
-    std::fflush(stdout);
+    if (std::fflush(stdout) != 0) {
+        return false;
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
     return static_cast<long>(held.size()) == conns;
 }
@@ -313,7 +315,9 @@ bool forge(const std::string& endpoint, const std::string& agent, long ms) {
         ::close(probe);
     }
     ::kill(genuine, SIGSTOP);
-    ::rename(preparing.c_str(), endpoint.c_str());
+    if (::rename(preparing.c_str(), endpoint.c_str()) != 0) {
+        ::_exit(1);
+    }
     // Reply 1 (a client's first request) to all, the agent named as its writer.
     std::string frame;
     appendReplyFrame(frame, 1, std::string(madeUp));

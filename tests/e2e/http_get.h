@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 #include <string>
 #include <sys/socket.h>
+#include <system_error>
 #include <unistd.h>
 
 namespace brivane::testing {
@@ -34,9 +35,13 @@ inline std::string freeLoopbackAddress() {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
     socklen_t size = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), size);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
+    const bool bound = ::bind(fd, reinterpret_cast<sockaddr*>(&address), size) == 0 &&
+                       ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) == 0;
+    const int error = errno;
     ::close(fd);
+    if (!bound) {
+        throw std::system_error(error, std::generic_category(), "no free loopback port");
+    }
     return "127.0.0.1:" + std::to_string(ntohs(address.sin_port));
 }
 

@@ -47,16 +47,17 @@ public:
     }
 
 private:
+    // The reply is kept for the test to answer, or answered at once (outside the lock).
     void record(std::string request, Reply& reply) {
-        std::optional<std::optional<std::string>> immediate;
-        {
-            std::lock_guard lock(mutex_);
-            immediate = immediate_;
-            calls_.push_back({std::move(request), immediate ? nullptr : std::move(reply)});
+        std::unique_lock lock(mutex_);
+        const auto immediate = immediate_;
+        if (!immediate) {
+            calls_.push_back({std::move(request), std::move(reply)});
+            return;
         }
-        if (immediate) {
-            reply(*immediate);
-        }
+        calls_.push_back({std::move(request), nullptr});
+        lock.unlock();
+        reply(*immediate);
     }
 
     std::mutex mutex_;

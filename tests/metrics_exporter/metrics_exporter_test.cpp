@@ -65,7 +65,11 @@ std::vector<platform::posix::FileDescriptor> hostileConnections(int port, int co
             ADD_FAILURE() << std::strerror(errno);
             break;
         }
-        ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+        if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 &&
+            errno != EINPROGRESS) {
+            ADD_FAILURE() << std::strerror(errno);
+            break;
+        }
         pollfd writable{fd, POLLOUT, 0};
         if (!opening.empty() && ::poll(&writable, 1, 1000) == 1) {
             ::send(fd, opening.data(), opening.size(), MSG_NOSIGNAL);

@@ -320,7 +320,7 @@ std::vector<std::uint8_t> hexBytes(std::string_view hex) {
     std::vector<std::uint8_t> bytes;
     for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
         bytes.push_back(
-            static_cast<std::uint8_t>(std::stoul(std::string(hex.substr(i, 2)), 0, 16)));
+            static_cast<std::uint8_t>(std::stoul(std::string(hex.substr(i, 2)), nullptr, 16)));
     }
     return bytes;
 }

@@ -1,5 +1,7 @@
 #include "support/sysfs_fixture.h"
 
+#include "base/whole_number.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -42,7 +44,10 @@ ssize_t scriptedPread(int fd, void* buffer, std::size_t size, off_t offset) {
     char text[64];
     const ssize_t got = ::pread(fd, text, sizeof text, 0);
     if (got > 1 && text[0] == '!') {
-        errno = std::atoi(std::string(text + 1, static_cast<std::size_t>(got) - 1).c_str());
+        std::string_view number(text + 1, static_cast<std::size_t>(got) - 1);
+        while (!number.empty() && number.back() == '\n')
+            number.remove_suffix(1);
+        errno = base::wholeNumber<int>(number).value_or(EINVAL); // a typo still fails
         return -1;
     }
     const bool hang = got >= 5 && std::memcmp(text, "hang ", 5) == 0;
