@@ -93,7 +93,8 @@ std::string terminalSafe(std::string_view text) {
 std::optional<std::string> terminalSafeJson(std::string_view document) {
     std::string out;
     const bool json = rewrite(document, out, [](std::string& to, const Unit& unit, auto) {
-        const bool blank = unit.point == '\t' || unit.point == '\n' || unit.point == '\r';
+        const bool blank =
+            unit.point && (*unit.point == '\t' || *unit.point == '\n' || *unit.point == '\r');
         if (blank) {
             to += static_cast<char>(*unit.point);
         } else if (unit.point && *unit.point >= 0x7F) {
@@ -106,7 +107,7 @@ std::optional<std::string> terminalSafeJson(std::string_view document) {
 
 void printProblem(std::string_view line) {
     const std::string text = "brivane-sensors: " + terminalSafe(line) + "\n";
-    std::fwrite(text.data(), 1, text.size(), stderr);
+    (void)std::fwrite(text.data(), 1, text.size(), stderr); // nowhere left to tell of a failure
 }
 
 } // namespace brivane::cli
