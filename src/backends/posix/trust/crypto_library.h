@@ -35,6 +35,7 @@ struct CryptoLibrary {
     X(EVP_sha256) X(EVP_MD_CTX_new) X(EVP_MD_CTX_free) X(EVP_DigestInit_ex) X(EVP_DigestUpdate)    \
     X(EVP_DigestFinal_ex)
 // clang-format on
+// NOLINTNEXTLINE(bugprone-macro-parentheses): the argument names a member, not a value
 #define BRIVANE_CRYPTO_POINTER(name) decltype(&::name) name = nullptr;
     BRIVANE_CRYPTO_FUNCTIONS(BRIVANE_CRYPTO_POINTER)
 #undef BRIVANE_CRYPTO_POINTER
