@@ -156,10 +156,10 @@ TEST_F(SimAgentEndToEnd, AnAgentMadeToLoadForeignCodeIsReportedByItsClients) {
         staged.launch({"env", "LD_PRELOAD=" + preload, "ASAN_OPTIONS=verify_asan_link_order=0",
                        staged.agentExecutable(), "--agent"});
     ASSERT_TRUE(waitForEndpoint(staged.endpoint(), 10s, &agent));
-    const auto seen = staged.run({"sh", "-c",
-                                  "\"$0\" --endpoint \"$1\" snapshot 2>&1 >/dev/null; "
-                                  "\"$0\" --endpoint \"$1\" metrics 2>/dev/null",
-                                  staged.path("brivane-sensors"), staged.endpoint()});
+    const std::string bothClients = "\"$0\" --endpoint \"$1\" snapshot 2>&1 >/dev/null; "
+                                    "\"$0\" --endpoint \"$1\" metrics 2>/dev/null";
+    const auto seen =
+        staged.run({"sh", "-c", bothClients, staged.path("brivane-sensors"), staged.endpoint()});
     EXPECT_NE(seen.output.find(") was started with LD_PRELOAD and maps " + preload +
                                " from outside the system's library folders"),
               std::string::npos)

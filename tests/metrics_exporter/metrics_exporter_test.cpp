@@ -255,10 +255,11 @@ TEST(MetricsExporter, AFrozenAgentCostsEveryScrapeAtMostOneTimeout) {
         EXPECT_LE(fetches[i - 1].second, fetches[i].first);
     }
     for (const auto& [sent, answered] : scrapes) {
-        EXPECT_EQ(
-            std::count_if(fetches.begin(), fetches.end(),
-                          [&](const auto& f) { return sent < f.second && f.second < answered; }),
-            1);
+        EXPECT_EQ(std::count_if(fetches.begin(), fetches.end(),
+                                [sent = sent, answered = answered](const auto& f) {
+                                    return sent < f.second && f.second < answered;
+                                }),
+                  1);
     }
     EXPECT_LE(service->callCount(), 4u); // one request per timeout, not one per scrape
 }

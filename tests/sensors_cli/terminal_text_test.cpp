@@ -10,6 +10,7 @@ TEST(TerminalText, ControlsAndBidirectionalOverridesBecomeEscapes) {
         {"café 42 °C", "café 42 °C"},
         {"\x1b]0;PWNED\a\x1b[2J", R"(\x1b]0;PWNED\x07\x1b[2J)"},
         {"a\nb\tc\x7f", R"(a\x0ab\x09c\x7f)"},
+        // NOLINTNEXTLINE(misc-misleading-bidirectional): the marks are what is tested
         {"\u009b2J \u202ecba \u2066", R"(\u009b2J \u202ecba \u2066)"},
         {"\xFF\xE2\x82 end", R"(\xff\xe2\x82 end)"},
     };

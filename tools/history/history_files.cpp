@@ -1,8 +1,9 @@
 #include "history_files.h"
 
+#include "base/error_text.h"
+
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <ctime>
 #include <fcntl.h>
 #include <fstream>
@@ -78,7 +79,7 @@ bool makeFolder(const std::string& folder, std::string& problem) {
         }
         const std::string part = folder.substr(0, at);
         if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) {
-            problem = "cannot make " + part + ": " + std::strerror(errno);
+            problem = "cannot make " + part + ": " + base::errorText(errno);
             return false;
         }
     }
@@ -96,12 +97,12 @@ RecorderLock::Outcome RecorderLock::take(const std::string& path, std::optional<
     platform::posix::FileDescriptor file(
         ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
     if (!file.valid()) {
-        problem = "cannot open " + path + ": " + std::strerror(errno);
+        problem = "cannot open " + path + ": " + base::errorText(errno);
         return Outcome::failed;
     }
     if (::flock(file.get(), LOCK_EX | LOCK_NB) != 0) {
         if (errno != EWOULDBLOCK) {
-            problem = "cannot lock " + path + ": " + std::strerror(errno);
+            problem = "cannot lock " + path + ": " + base::errorText(errno);
             return Outcome::failed;
         }
         char text[32] = "";
@@ -148,7 +149,7 @@ std::optional<std::string> moveAside(const std::string& database, std::string_vi
     }
     const std::string aside = database + "." + std::string(reason) + "-" + stamp;
     if (::rename(database.c_str(), aside.c_str()) != 0) {
-        problem = "cannot move " + database + " aside: " + std::strerror(errno);
+        problem = "cannot move " + database + " aside: " + base::errorText(errno);
         return std::nullopt;
     }
     // A log belongs to the file it logs; the index is rebuilt from the log.

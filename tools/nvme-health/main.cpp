@@ -5,13 +5,13 @@
 //   brivane-nvme-health [OUTPUT FOLDER]     (default /run/brivane-nvme-health)
 #include "backends/posix/system/file_descriptor.h"
 #include "backends/posix/system/replaced_file.h"
+#include "base/error_text.h"
 #include "health_log.h"
 #include "nvme_controllers.h"
 
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <cstring>
 #include <ctime>
 #include <fcntl.h>
 #include <iostream>
@@ -62,7 +62,7 @@ int main(int argc, char** argv) {
             ::open(("/dev/" + name).c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
         std::array<std::uint8_t, nvmeHealthLogBytes> page{};
         if (!device.valid() || !readHealthLog(device.get(), page)) {
-            say(name + ": " + std::strerror(errno));
+            say(name + ": " + brivane::base::errorText(errno));
             ++failures;
             continue;
         }

@@ -5,7 +5,6 @@
 #include "terminal_text.h"
 
 #include <cerrno>
-#include <cstring>
 #include <filesystem>
 #include <unistd.h>
 

@@ -95,7 +95,8 @@ TEST(UnixStreamSocket, InterruptedBlockingCallsCarryOn) {
         while (call == "write" && ::send(ours->handle(), "x", 1, MSG_DONTWAIT) == 1) {
         }
         std::promise<pid_t> thread;
-        auto done = std::async(std::launch::async, [&] {
+        // Captured by name: clang cannot capture a structured binding yet.
+        auto done = std::async(std::launch::async, [&, &ours = ours] {
             thread.set_value(testing::Interrupter::currentThread());
             char byte = 'y';
             return call == "wait"
