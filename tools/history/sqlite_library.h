@@ -19,6 +19,7 @@ struct SqliteLibrary {
     X(sqlite3_column_blob) X(sqlite3_column_bytes) X(sqlite3_column_type)                          \
     X(sqlite3_last_insert_rowid) X(sqlite3_errstr)
 // clang-format on
+// NOLINTNEXTLINE(bugprone-macro-parentheses): the argument names a member, not a value
 #define BRIVANE_SQLITE_POINTER(name) decltype(&::name) name = nullptr;
     BRIVANE_SQLITE_FUNCTIONS(BRIVANE_SQLITE_POINTER)
 #undef BRIVANE_SQLITE_POINTER
