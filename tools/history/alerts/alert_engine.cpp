@@ -163,8 +163,9 @@ void writeJournalLine(std::string_view line, AlertSeverity severity) {
     }
     text += terminalSafe(line);
     text += '\n';
-    std::fwrite(text.data(), 1, text.size(), stderr);
-    std::fflush(stderr);
+    // A problem line that cannot be written has nowhere else to go.
+    (void)std::fwrite(text.data(), 1, text.size(), stderr);
+    (void)std::fflush(stderr);
 }
 
 } // namespace brivane::cli

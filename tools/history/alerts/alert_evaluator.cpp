@@ -201,8 +201,9 @@ std::vector<AlertTransition> AlertEvaluator::evaluate(const AlertFrame& frame) {
             ++at;
             continue;
         }
-        const auto rule = std::find_if(rules_.rules.begin(), rules_.rules.end(),
-                                       [&](const AlertRule& r) { return r.name == key.first; });
+        const auto rule =
+            std::find_if(rules_.rules.begin(), rules_.rules.end(),
+                         [&name = key.first](const AlertRule& r) { return r.name == name; });
         const bool ruleGone = rule == rules_.rules.end() || !rule->enabled;
         const bool readingGone = frame.agentAnswered && now - instance.lastSeen >= goneAfter;
         if (instance.firing && (ruleGone || readingGone)) {

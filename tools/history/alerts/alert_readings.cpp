@@ -16,7 +16,6 @@ std::string_view kindWord(const Series& series) {
     }
     switch (series.figure) {
     case Figure::graphics:
-        return "graphics";
     case Figure::gpu: // a card's load and memory; its temperature and power have their kinds
         return "graphics";
     case Figure::accessory:

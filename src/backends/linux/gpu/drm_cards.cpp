@@ -135,7 +135,7 @@ std::optional<double> readCard(CardFiles& card) {
         auto figures = card.nvml->read(card.pciAddress).value_or(NvmlFigures{});
         const auto percent = figures.utilizationPercent;
         const std::lock_guard lock(card.library->mutex);
-        card.library->figures = std::move(figures);
+        card.library->figures = figures;
         return percent;
     }
     case Source::none:

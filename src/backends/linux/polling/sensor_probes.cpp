@@ -29,9 +29,10 @@ struct Batch {
 };
 
 // One thread: takes devices and reads their channels until none is left, or until the lane has
-// stopped waiting for it (its read was suspect) or left it behind (its read hung).
-void readDevices(std::shared_ptr<State> state, std::shared_ptr<Batch> batch,
-                 std::shared_ptr<LaneRun> run) {
+// stopped waiting for it (its read was suspect) or left it behind (its read hung). The thread
+// holds its own copies of the three pointers for as long as this runs.
+void readDevices(const std::shared_ptr<State>& state, const std::shared_ptr<Batch>& batch,
+                 const std::shared_ptr<LaneRun>& run) {
     State& s = *state;
     base::setCurrentThreadName(s.setup.name + "-side");
     Lock lock(s.mutex);
