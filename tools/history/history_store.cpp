@@ -335,8 +335,10 @@ HistoryStore::Outcome HistoryStore::record(const std::vector<RecordedReading>& r
         entries.push_back({*id, &reading});
     }
     std::ranges::stable_sort(entries, {}, &Entry::id);
-    const auto [first, last] = std::ranges::unique(entries, {}, &Entry::id);
-    entries.erase(first, last);
+    // std::unique rather than its ranges form, which clang cannot compile with this library.
+    entries.erase(std::unique(entries.begin(), entries.end(),
+                              [](const Entry& a, const Entry& b) { return a.id == b.id; }),
+                  entries.end());
     std::vector<std::int64_t> ids;
     std::vector<std::optional<float>> values;
     for (const auto& entry : entries) {
