@@ -4,7 +4,8 @@
 # of its units; then, as root, the package installed by dpkg under a path with blanks and
 # shell-special characters, used by two users with private user managers: the agent's units
 # (written by --install) run it confined and it answers every request, the exporter and the
-# textfile timer run confined too, each user's own; an upgrade keeps all of them answering;
+# textfile timer run confined too, each user's own; one user's exporter, set up as the README
+# says, serves over TLS to a password only; an upgrade keeps all of them answering;
 # the machine-wide service, enabled beside them, runs as its own account and exports each
 # hardware series once; removal leaves nothing running, no socket, no dangling link and no
 # textfile, but the textfile folder, which goes with a purge, as does the service's account.
@@ -125,6 +126,51 @@ if [[ ${3:-} == --inside ]]; then
     each within 60 recorded
     confined brivane-sensors-record.service || fail "the recorder runs unconfined"
 
+    # One user's exporter served as an admin sets it up for other machines: TLS and a password,
+    # from a web configuration, certificate and key in the user's folder and a drop-in after the
+    # one above. The certificate is made here; the password's bcrypt hash was made once
+    # (mkpasswd -m bcrypt).
+    use_user daemon /mnt/daemon
+    config=$home/.config/brivane-sensors password=brivane-test
+    as_user install -d -m 700 "$config"
+    { as_user openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 2 -subj /CN=localhost \
+        -addext subjectAltName=IP:127.0.0.1 -keyout "$config/exporter.key" -out "$config/exporter.pem" 2>/dev/null &&
+        as_user chmod 600 "$config/exporter.key" "$config/exporter.pem"; } || fail "no certificate for the exporter"
+    as_user install -m 600 /dev/null "$config/web-config.yml"
+    # shellcheck disable=SC2016 # the hash's $ are its own
+    printf '%s\n' tls_server_config: '  cert_file: exporter.pem' '  key_file: exporter.key' basic_auth_users: \
+        '  prometheus: $2b$10$Rkz/9hoUNfCGbNLdc0SPLODEPNfVD48mtkm31dxQUK5psn/jDV.e6' |
+        as_user tee "$config/web-config.yml" >/dev/null
+    tls_port=$(/usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+    printf '[Service]\nExecStart=\nExecStart="%s" export --listen 127.0.0.1:%s --web.config.file %%h/.config/brivane-sensors/web-config.yml\n' \
+        "${root//%/%%}/usr/bin/brivane-sensors" "$tls_port" | as_user tee "$units/brivane-sensors-export.service.d/web-config.conf" >/dev/null
+    { as_user systemctl --user daemon-reload && as_user systemctl --user restart brivane-sensors-export.service; } ||
+        fail "the exporter with a web configuration does not start"
+    # GET /metrics on the TLS port as prometheus with a password: the body, or the HTTP status.
+    tls_scrape() {
+        /usr/bin/python3 - "$@" "$tls_port" "$config/exporter.pem" <<'EOF' 2>/dev/null
+import base64, ssl, sys, urllib.error, urllib.request
+scheme, password, port, cafile = sys.argv[1:]
+request = urllib.request.Request(f"{scheme}://127.0.0.1:{port}/metrics", headers={
+    "Authorization": "Basic " + base64.b64encode(f"prometheus:{password}".encode()).decode()})
+context = ssl.create_default_context(cafile=cafile) if scheme == "https" else None
+try:
+    print(urllib.request.urlopen(request, timeout=20, context=context).read().decode())
+except urllib.error.HTTPError as error:
+    print(error.code)
+EOF
+    }
+    tls_up() { tls_scrape https "$password" | grep -q "^brivane_up 1"; }
+    within 60 tls_up ||
+        fail "over TLS with the password: $(tls_scrape https "$password" | grep -m 1 -E '^(brivane_up|[0-9]+$)')"
+    [[ $(tls_scrape https wrong) == 401 ]] || fail "a wrong password gets $(tls_scrape https wrong | head -n 1)"
+    ! tls_scrape http "$password" | grep -q '^brivane_' || fail "the TLS port serves plain HTTP"
+    echo "package test: $user's exporter on port $tls_port over TLS, with a password"
+    # Back to plain HTTP on the user's port for the steps that follow.
+    rm "$units/brivane-sensors-export.service.d/web-config.conf"
+    { as_user systemctl --user daemon-reload && as_user systemctl --user restart brivane-sensors-export.service &&
+        within 20 serving; } || fail "$user's exporter without the web configuration: ${missing:-}"
+
     # The machine-wide service as an admin enables it, beside both users' exporters and
     # textfiles: run by a manager of root's whose runtime folder is /run, as the system
     # manager's is, with the units as shipped but for the root they are installed under and a
@@ -191,7 +237,7 @@ if [[ ${3:-} == --inside ]]; then
 fi
 
 # A missing tool is named here, not found later as an exit 127 inside a command substitution.
-for tool in lintian dpkg-deb systemd-analyze readelf python3; do
+for tool in lintian dpkg-deb systemd-analyze readelf python3 openssl; do
     command -v "$tool" >/dev/null || fail "$tool is missing (scripts/install-deps package installs it)"
 done
 
