@@ -111,7 +111,7 @@ TEST_F(Attack, AKnownClientOnAStalledFileSystemStallsNobody) {
     const std::string stalled = folder + "/.stalled";
     auto known = launch(client({"reconnect", "3000"}, "mounted/brivane-attack-client"));
     std::this_thread::sleep_for(500ms); // verified, then known: its next connection stalls
-    std::ofstream{stalled};
+    ASSERT_TRUE(std::ofstream(stalled).good()) << "cannot create " << stalled;
     std::this_thread::sleep_for(300ms);
     const auto output = staged_.scratch();
     ChildProcess newcomers(staged_.asAgentUser(client({"reconnect", "1500"})),

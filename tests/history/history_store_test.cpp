@@ -157,6 +157,22 @@ TEST(HistoryStore, AFileThatIsNoHistoryIsMovedAsideAndANewOneStarted) {
     }
 }
 
+// A log left beside a moved database would be applied to a new one: removed, or the move fails.
+TEST(HistoryFiles, ALogThatCannotFollowItsDatabaseIsNeverLeftBesideIt) {
+    for (const bool removable : {true, false}) {
+        TempDir folder;
+        const std::string path = folder / "history.sqlite";
+        const std::string aside = path + ".damaged-19700101T000000Z";
+        std::ofstream(path) << "database";
+        // A folder in the log's way stops its rename; a log that is a full folder stays too.
+        std::filesystem::create_directories((removable ? aside : path) + "-wal/in");
+        std::ofstream((removable ? path : aside) + "-wal") << "log";
+        std::string problem;
+        EXPECT_EQ(moveAside(path, "damaged", 0, problem).has_value(), removable) << problem;
+        EXPECT_EQ(std::filesystem::exists(path + "-wal"), !removable);
+    }
+}
+
 TEST(HistoryStore, AFileOfANewerVersionIsLeftAsItIs) {
     TempDir folder;
     const std::string path = folder / "history.sqlite";

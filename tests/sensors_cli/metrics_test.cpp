@@ -129,9 +129,8 @@ TEST(MetricsText, EveryFamilyIsDocumentedAndLintClean) {
     fetched.busiest = {{"make", 3}};
     CPUDetailsSnapshot cpu;
     cpu.idleStates = {{{"PCPU", {{"C1", 3}, {"C6", 8}}}}};
-    cpu.throttling.emplace();
-    cpu.throttling->cores = {{"PCPU", {5, 1.5}}, {"ECPU", {1, {}}}};
-    cpu.throttling->packages = {{"0", {2, 0.3}}};
+    cpu.throttling =
+        CPUDetailsSnapshot::Throttling{{{"PCPU", {5, 1.5}}, {"ECPU", {1, {}}}}, {{"0", {2, 0.3}}}};
     fetched.cpu = std::make_shared<const CPUDetailsSnapshot>(cpu);
     const auto families = scrapeFamilies(fetched, 0.25);
     const auto text = exposition(families);

@@ -9,6 +9,7 @@
 #include "sensors-cli/terminal_text.h"
 #include "terminal_plot.h"
 
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -24,8 +25,20 @@ constexpr std::int64_t defaultSpanMs = 24LL * 3600 * 1000;
 // More lines than this in one plot are a tangle.
 constexpr std::size_t seriesPerPlot = 6;
 
+// Whether everything printed so far reached standard output; finished() reports it once.
+bool outputWhole = true;
+
 void print(std::string_view text) {
-    std::fwrite(text.data(), 1, text.size(), stdout);
+    outputWhole = std::fwrite(text.data(), 1, text.size(), stdout) == text.size() && outputWhole;
+}
+
+// An answer that did not reach the output is not one (a full disk, a closed pipe).
+int finished() {
+    if (!outputWhole || std::fflush(stdout) != 0) {
+        printProblem("history: output not written");
+        return notWritten;
+    }
+    return answered;
 }
 
 std::size_t terminalWidth() {
@@ -33,9 +46,13 @@ std::size_t terminalWidth() {
     if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) {
         return size.ws_col;
     }
-    const char* columns = std::getenv("COLUMNS");
-    const int width = columns ? std::atoi(columns) : 0;
-    return width >= 40 && width <= 1000 ? static_cast<std::size_t>(width) : 80;
+    const char* value = std::getenv("COLUMNS");
+    const std::string_view columns = value ? value : "";
+    std::size_t width = 0;
+    const auto [end, error] =
+        std::from_chars(columns.data(), columns.data() + columns.size(), width);
+    const bool whole = error == std::errc{} && end == columns.data() + columns.size();
+    return whole && width >= 40 && width <= 1000 ? width : 80;
 }
 
 std::int64_t wallClockMs() {
@@ -130,11 +147,11 @@ int runHistory(const CliOptions& options) {
     }
     if (options.json) {
         print(historyJson(report));
-        return answered;
+        return finished();
     }
     if (options.csv) {
         print(historyCsv(report));
-        return answered;
+        return finished();
     }
     const auto terminal = describeTerminal(STDOUT_FILENO);
     print(localText(*since, true) + " to " + localText(*until, true) + "\n");
@@ -142,7 +159,7 @@ int runHistory(const CliOptions& options) {
     if (options.sensors.empty()) {
         print("\nName sensors to plot them, as in: brivane-sensors history '" +
               terminalSafe(report.series.front().series->name) + "'\n");
-        return answered;
+        return finished();
     }
     PlotLook look{terminalWidth(), 12, terminal.utf8, !terminal.hotOn.empty()};
     std::size_t left = 0;
@@ -152,7 +169,7 @@ int runHistory(const CliOptions& options) {
     if (left > 0) {
         print("\n(" + std::to_string(left) + " more not plotted: name fewer sensors)\n");
     }
-    return answered;
+    return finished();
 }
 
 } // namespace brivane::cli

@@ -152,9 +152,19 @@ std::optional<std::string> moveAside(const std::string& database, std::string_vi
         problem = "cannot move " + database + " aside: " + base::errorText(errno);
         return std::nullopt;
     }
-    // A log belongs to the file it logs; the index is rebuilt from the log.
+    // A log belongs to the file it logs; the index is rebuilt from the log. One left beside the
+    // old name would be applied to the new database there: removed when it cannot move.
     for (const char* log : {"-wal", "-journal"}) {
-        ::rename((database + log).c_str(), (aside + log).c_str());
+        const std::string from = database + log;
+        if (::rename(from.c_str(), (aside + log).c_str()) == 0 || errno == ENOENT) {
+            continue;
+        }
+        const int moveError = errno;
+        if (::unlink(from.c_str()) != 0 && errno != ENOENT) {
+            problem = "moved " + database + " to " + aside + " but can neither move nor remove " +
+                      from + ": " + base::errorText(moveError);
+            return std::nullopt;
+        }
     }
     ::unlink((database + "-shm").c_str());
     return aside;

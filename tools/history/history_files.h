@@ -53,7 +53,8 @@ private:
 bool onNetworkFileSystem(const std::string& folder);
 
 // Renames the database (and its write-ahead log, removing the shared-memory index) to
-// <database>.<reason>-<UTC time>; the new name, or nullopt with why.
+// <database>.<reason>-<UTC time>; the new name, or nullopt with why. A log that cannot move is
+// removed, so that no new database is started beside it: nullopt when even that fails.
 std::optional<std::string> moveAside(const std::string& database, std::string_view reason,
                                      std::int64_t unixSeconds, std::string& problem);
 

@@ -21,8 +21,9 @@ bool holdsOtherThanDatabase(const std::string& path) {
     }
     char header[16];
     const std::size_t read = std::fread(header, 1, sizeof header, file);
-    std::fclose(file);
-    return read != 0 && std::string_view(header, read) != sqliteMagic;
+    // Only read: a failing close loses nothing, but what was read is then not trusted either.
+    const bool closed = std::fclose(file) == 0;
+    return closed && read != 0 && std::string_view(header, read) != sqliteMagic;
 }
 
 std::int64_t bucketOf(std::int64_t timeMs, std::int64_t bucket) {

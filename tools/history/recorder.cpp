@@ -27,8 +27,9 @@ void Recorder::say(const std::string& line) {
         return;
     }
     const std::string text = "brivane-sensors record: " + terminalSafe(line) + "\n";
-    std::fwrite(text.data(), 1, text.size(), stderr);
-    std::fflush(stderr);
+    // Standard error is unbuffered and the last place to tell of anything: a failed write there
+    // has nowhere left to be reported.
+    (void)std::fwrite(text.data(), 1, text.size(), stderr);
 }
 
 bool Recorder::start(bool& heldByAnother) {

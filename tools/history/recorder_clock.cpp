@@ -30,7 +30,7 @@ SystemRecorderClock::SystemRecorderClock()
     for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
         sigaddset(&stops, signal);
     }
-    ::sigprocmask(SIG_BLOCK, &stops, nullptr);
+    ::pthread_sigmask(SIG_BLOCK, &stops, nullptr);
     signals_.reset(::signalfd(-1, &stops, SFD_CLOEXEC));
 }
 

@@ -64,7 +64,7 @@ private:
     std::vector<int> owner_;
 };
 
-std::string padLeft(std::string text, std::size_t width) {
+std::string padLeft(const std::string& text, std::size_t width) {
     return text.size() >= width ? text : std::string(width - text.size(), ' ') + text;
 }
 

@@ -105,11 +105,11 @@ TEST(AlertEvaluator, GapsSuspendsAndGoneReadings) {
     AlertEvaluator unplugged(rules(nearCrit));
     unplugged.evaluate(frame(0, {temperature("usb/t", 99, 100)}));
     unplugged.evaluate(frame(20, {temperature("usb/t", 99, 100)}));
-    const double after = AlertEvaluator::goneAfter;
-    for (double t = 30; t <= after; t += 30) {
-        EXPECT_TRUE(unplugged.evaluate({t, false, {}}).empty());
+    const int after = static_cast<int>(AlertEvaluator::goneAfter);
+    for (int t = 30; t <= after; t += 30) {
+        EXPECT_TRUE(unplugged.evaluate({static_cast<double>(t), false, {}}).empty());
     }
-    for (double t = after + 30; t < 2 * after; t += 30) {
+    for (int t = after + 30; t < 2 * after; t += 30) {
         EXPECT_TRUE(unplugged.evaluate(frame(t, {})).empty());
     }
     const auto gone = unplugged.evaluate(frame(2 * after, {}));
@@ -191,10 +191,9 @@ TEST(AlertEvaluator, TheShippedDiskRuleFiresOnAFailingVerdictOrACriticalWarningB
     worn.reading.life = 4;
     AlertEvaluator evaluator(shipped);
     std::vector<std::string> fired;
-    for (double time = 0; time <= 3600; time += 60) {
+    for (int time = 0; time <= 3600; time += 60) {
         for (const auto& event : evaluator.evaluate(frame(time, diskReadings(worn)))) {
-            fired.push_back(std::to_string(static_cast<int>(time)) + " " + event.rule + " " +
-                            event.reading);
+            fired.push_back(std::to_string(time) + " " + event.rule + " " + event.reading);
         }
     }
     EXPECT_EQ(fired, (std::vector<std::string>{"0 disk-spare-low disk/sda/spare",

@@ -21,9 +21,21 @@ namespace {
 
 constexpr int recentEvents = 20;
 
+// Whether everything printed so far reached standard output; finished() reports it once.
+bool outputWhole = true;
+
 void print(std::string_view line) {
     const std::string text = terminalSafe(line) + "\n";
-    std::fwrite(text.data(), 1, text.size(), stdout);
+    outputWhole = std::fwrite(text.data(), 1, text.size(), stdout) == text.size() && outputWhole;
+}
+
+// An answer that did not reach the output is not one (a full disk, a closed pipe).
+int finished() {
+    if (!outputWhole || std::fflush(stdout) != 0) {
+        printProblem("alerts: output not written");
+        return notWritten;
+    }
+    return answered;
 }
 
 double nowSeconds() {
@@ -40,7 +52,7 @@ int sendTest() {
         0};
     if (const auto id = notifier->notify(note)) {
         print("alerts: test notification sent (id " + std::to_string(*id) + ")");
-        return answered;
+        return finished();
     }
     printProblem("alerts: no desktop notification: " + notifier->problem());
     return unreachable;
@@ -132,14 +144,14 @@ int runAlerts(const CliOptions& options) {
     }
     if (options.alertDefaults) {
         const auto text = shippedRuleText();
-        std::fwrite(text.data(), 1, text.size(), stdout);
-        return answered;
+        outputWhole = std::fwrite(text.data(), 1, text.size(), stdout) == text.size();
+        return finished();
     }
     const double now = nowSeconds();
     const auto rules = rulesInUse(ruleFilePath());
     listRecorded(now);
     listUntestable(options, rules, now);
-    return answered;
+    return finished();
 }
 
 } // namespace brivane::cli

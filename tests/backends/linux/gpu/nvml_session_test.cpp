@@ -1,7 +1,6 @@
 #include "backends/linux/sysfs_registry.h"
 #include "support/sysfs_fixture.h"
 
-#include <cmath>
 #include <cstdlib>
 #include <dlfcn.h>
 #include <fstream>
@@ -32,12 +31,14 @@ struct LibraryCounts {
 // this one is the only user). A client asks for the cards every `every` seconds; the registry's
 // lanes take a turn every second.
 class SleepingCard : public ::testing::Test {
+public:
+    ~SleepingCard() override { ::unsetenv("BRIVANE_FAKE_NVML_STATUS"); }
+
 protected:
     SleepingCard() {
         testing::addGraphicsCard(sys, 0, "0000:01:00.0", "nvidia", "power/runtime_status=active");
         ::setenv("BRIVANE_FAKE_NVML_STATUS", status().c_str(), 1);
     }
-    ~SleepingCard() override { ::unsetenv("BRIVANE_FAKE_NVML_STATUS"); }
 
     std::string status() const {
         return sys.path() + "/devices/pci0000:00/0000:01:00.0/power/runtime_status";
@@ -50,10 +51,10 @@ protected:
 
     // Seconds of a client asking every `every` seconds (0: not at all), the card's kernel
     // suspending it after `autosuspend` seconds unheld; the last busy share the client saw.
-    std::optional<double> run(double seconds, double every, double autosuspend = 5) {
+    std::optional<double> run(int seconds, int every, double autosuspend = 5) {
         std::optional<double> seen;
-        for (double t = 0; t < seconds; t += 1) {
-            if (every > 0 && std::fmod(t, every) == 0) {
+        for (int t = 0; t < seconds; ++t) {
+            if (every > 0 && t % every == 0) {
                 const auto entries = registry.matchingEntries("IOAccelerator");
                 const auto card = entries->next(); // none before the first discovery
                 const auto* statistics =
