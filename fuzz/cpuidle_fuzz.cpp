@@ -16,7 +16,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     if (const auto name = idleStateName(text)) {
         if (name->empty() || name->size() > 15 ||
-            name->find_first_of(" \n\t\x1b") != std::string::npos)
+            name->find_first_of("\n\t\x1b") != std::string::npos || name->front() == ' ' ||
+            name->back() == ' ')
             std::abort();
         if (text != *name && text != *name + "\n")
             std::abort();

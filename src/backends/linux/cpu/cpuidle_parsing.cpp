@@ -26,9 +26,11 @@ std::optional<std::string> idleStateName(std::string_view text) {
     const std::string_view name = posix::withoutNewline(text);
     const auto allowed = [](char c) {
         return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-               c == '_' || c == '.' || c == '+' || c == '-';
+               c == '_' || c == '.' || c == '+' || c == '-' || c == ' ';
     };
-    if (name.empty() || name.size() > 15 || !std::all_of(name.begin(), name.end(), allowed))
+    // Inner blanks are real names (a virtual machine's "haltpoll idle"); outer ones are not.
+    if (name.empty() || name.size() > 15 || name.front() == ' ' || name.back() == ' ' ||
+        !std::all_of(name.begin(), name.end(), allowed))
         return std::nullopt;
     return std::string(name);
 }

@@ -15,7 +15,8 @@ TEST(CpuidleParsing, StateEntriesAndNames) {
         EXPECT_FALSE(idleStateNumber(other)) << other;
     EXPECT_EQ(idleStateName("C1E\n"), "C1E");
     EXPECT_EQ(idleStateName("cpu-sleep-0"), "cpu-sleep-0");
-    for (const char* bad : {"", "\n", "C6 deep", "C6\x1b[31m", "ABCDEFGHIJKLMNOP", "C1\n\n"})
+    EXPECT_EQ(idleStateName("haltpoll idle\n"), "haltpoll idle");
+    for (const char* bad : {"", "\n", " C6", "C6 ", "C6\x1b[31m", "ABCDEFGHIJKLMNOP", "C1\n\n"})
         EXPECT_FALSE(idleStateName(bad)) << bad;
 }
 
