@@ -1,5 +1,7 @@
 #pragma once
 
+#include "backends/posix/system/shared_library.h"
+
 #include <sqlite3.h>
 #include <string>
 
@@ -18,18 +20,12 @@ struct SqliteLibrary {
     X(sqlite3_bind_null) X(sqlite3_column_int64) X(sqlite3_column_double) X(sqlite3_column_text)   \
     X(sqlite3_column_blob) X(sqlite3_column_bytes) X(sqlite3_column_type)                          \
     X(sqlite3_last_insert_rowid) X(sqlite3_errstr)
-// clang-format on
-// NOLINTNEXTLINE(bugprone-macro-parentheses): the argument names a member, not a value
-#define BRIVANE_SQLITE_POINTER(name) decltype(&::name) name = nullptr;
-    BRIVANE_SQLITE_FUNCTIONS(BRIVANE_SQLITE_POINTER)
-#undef BRIVANE_SQLITE_POINTER
+    // clang-format on
+    BRIVANE_LIBRARY_TABLE(BRIVANE_SQLITE_FUNCTIONS)
 };
 
 // The library, opened on the first call and kept; nullptr, with why in problem, when it cannot
 // be opened. Thread-safe.
 const SqliteLibrary* sqliteLibrary(std::string& problem);
-
-// Whether this process has opened the library.
-bool sqliteLibraryLoaded();
 
 } // namespace brivane::cli

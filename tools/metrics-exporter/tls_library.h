@@ -1,5 +1,7 @@
 #pragma once
 
+#include "backends/posix/system/shared_library.h"
+
 #include <openssl/ssl.h>
 #include <string>
 
@@ -19,18 +21,12 @@ struct TlsLibrary {
     X(SSL_CTX_set_client_CA_list) X(SSL_CTX_set_verify) X(SSL_CTX_set_cipher_list)                 \
     X(SSL_new) X(SSL_free) X(SSL_set_fd) X(SSL_set_accept_state) X(SSL_read) X(SSL_write)          \
     X(SSL_get_error) X(SSL_shutdown)
-// clang-format on
-// NOLINTNEXTLINE(bugprone-macro-parentheses): name is a member's name, not an expression
-#define BRIVANE_TLS_POINTER(name) decltype(&::name) name = nullptr;
-    BRIVANE_TLS_FUNCTIONS(BRIVANE_TLS_POINTER)
-#undef BRIVANE_TLS_POINTER
+    // clang-format on
+    BRIVANE_LIBRARY_TABLE(BRIVANE_TLS_FUNCTIONS)
 };
 
 // The library, opened on the first call and kept; nullptr, with why in problem, when it cannot
 // be opened. Thread-safe.
 const TlsLibrary* tlsLibrary(std::string& problem);
-
-// Whether this process has opened the library.
-bool tlsLibraryLoaded();
 
 } // namespace brivane::cli

@@ -1,11 +1,11 @@
 #include "terminal.h"
 
+#include "backends/posix/system/shared_library.h"
+
 #include <clocale>
 #include <cstdlib>
 #include <cstring>
-#include <dlfcn.h>
 #include <langinfo.h>
-#include <optional>
 #include <unistd.h>
 
 // terminfo's header defines macros named like ordinary words; it stays in this file.
@@ -17,27 +17,11 @@ namespace {
 // The terminfo library, opened only for an output that is a terminal: a pipe or a file, the
 // common case of scripts, then costs no library's loading. By its runtime name.
 struct Terminfo {
-    decltype(&::setupterm) setupterm = nullptr;
-    decltype(&::tigetstr) tigetstr = nullptr;
-    decltype(&::tigetnum) tigetnum = nullptr;
-    decltype(&::tiparm) tiparm = nullptr;
+#define BRIVANE_TERMINFO_FUNCTIONS(X) X(setupterm) X(tigetstr) X(tigetnum) X(tiparm)
+    BRIVANE_LIBRARY_TABLE(BRIVANE_TERMINFO_FUNCTIONS)
 };
 
-std::optional<Terminfo> openTerminfo() {
-    void* handle = ::dlopen("libtinfo.so.6", RTLD_NOW | RTLD_LOCAL);
-    if (!handle) {
-        return std::nullopt;
-    }
-    Terminfo library;
-    library.setupterm = reinterpret_cast<decltype(&::setupterm)>(::dlsym(handle, "setupterm"));
-    library.tigetstr = reinterpret_cast<decltype(&::tigetstr)>(::dlsym(handle, "tigetstr"));
-    library.tigetnum = reinterpret_cast<decltype(&::tigetnum)>(::dlsym(handle, "tigetnum"));
-    library.tiparm = reinterpret_cast<decltype(&::tiparm)>(::dlsym(handle, "tiparm"));
-    if (!library.setupterm || !library.tigetstr || !library.tigetnum || !library.tiparm) {
-        return std::nullopt;
-    }
-    return library;
-}
+platform::posix::LibraryOnce<Terminfo> terminfoLibrary("libtinfo.so.6", "the CLI");
 
 // A string capability, empty when absent or cancelled.
 std::string stringCapability(const Terminfo& terminfo, const char* name) {
@@ -55,7 +39,7 @@ Terminal describeTerminal(int fd) {
     terminal.utf8 = std::strcmp(::nl_langinfo(CODESET), "UTF-8") == 0;
     terminal.isTerminal = ::isatty(fd) == 1;
     int error = 0;
-    const auto terminfo = terminal.isTerminal ? openTerminfo() : std::nullopt;
+    const Terminfo* terminfo = terminal.isTerminal ? terminfoLibrary.get() : nullptr;
     if (!terminfo || terminfo->setupterm(nullptr, fd, &error) != 0) {
         return terminal;
     }

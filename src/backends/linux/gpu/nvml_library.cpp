@@ -1,7 +1,5 @@
 #include "backends/linux/gpu/nvml_library.h"
 
-#include <dlfcn.h>
-
 namespace brivane::platform::linux_backend {
 
 namespace {
@@ -35,33 +33,27 @@ struct NvmlLibrary::Functions {
 };
 
 std::unique_ptr<NvmlLibrary> NvmlLibrary::open(const std::string& name) {
-    void* handle = ::dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!handle)
+    auto library = posix::SharedLibrary::open(name);
+    if (!library)
         return nullptr;
     auto functions = std::make_unique<Functions>();
-    const auto bind = [&](auto& function, const char* symbol) {
-        function =
-            reinterpret_cast<std::remove_reference_t<decltype(function)>>(::dlsym(handle, symbol));
-        return function != nullptr;
-    };
-    if (!bind(functions->init, "nvmlInit_v2") || !bind(functions->shutdown, "nvmlShutdown") ||
-        !bind(functions->handleByPciBusId, "nvmlDeviceGetHandleByPciBusId_v2") ||
-        !bind(functions->utilizationRates, "nvmlDeviceGetUtilizationRates")) {
-        ::dlclose(handle);
+    library->require(functions->init, "nvmlInit_v2");
+    library->require(functions->shutdown, "nvmlShutdown");
+    library->require(functions->handleByPciBusId, "nvmlDeviceGetHandleByPciBusId_v2");
+    library->require(functions->utilizationRates, "nvmlDeviceGetUtilizationRates");
+    if (library->missing())
         return nullptr;
-    }
-    bind(functions->memoryInfo, "nvmlDeviceGetMemoryInfo");
-    bind(functions->powerUsage, "nvmlDeviceGetPowerUsage");
-    bind(functions->temperature, "nvmlDeviceGetTemperature");
-    return std::unique_ptr<NvmlLibrary>(new NvmlLibrary(handle, std::move(functions)));
+    library->resolve(functions->memoryInfo, "nvmlDeviceGetMemoryInfo");
+    library->resolve(functions->powerUsage, "nvmlDeviceGetPowerUsage");
+    library->resolve(functions->temperature, "nvmlDeviceGetTemperature");
+    return std::unique_ptr<NvmlLibrary>(new NvmlLibrary(std::move(*library), std::move(functions)));
 }
 
-NvmlLibrary::NvmlLibrary(void* handle, std::unique_ptr<Functions> functions)
-    : handle_(handle), functions_(std::move(functions)) {}
+NvmlLibrary::NvmlLibrary(posix::SharedLibrary library, std::unique_ptr<Functions> functions)
+    : library_(std::move(library)), functions_(std::move(functions)) {}
 
 NvmlLibrary::~NvmlLibrary() {
     shutdown();
-    ::dlclose(handle_);
 }
 
 bool NvmlLibrary::initialise() {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "backends/posix/system/shared_library.h"
+
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -41,9 +43,9 @@ public:
 
 private:
     struct Functions;
-    explicit NvmlLibrary(void* handle, std::unique_ptr<Functions> functions);
+    NvmlLibrary(posix::SharedLibrary library, std::unique_ptr<Functions> functions);
 
-    void* handle_;
+    posix::SharedLibrary library_;
     std::unique_ptr<Functions> functions_;
     bool initialised_ = false;
 };

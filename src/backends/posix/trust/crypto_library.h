@@ -1,5 +1,7 @@
 #pragma once
 
+#include "backends/posix/system/shared_library.h"
+
 #include <openssl/bio.h>
 #include <openssl/cms.h>
 #include <openssl/err.h>
@@ -34,11 +36,8 @@ struct CryptoLibrary {
     X(CMS_ContentInfo_free)                                                                        \
     X(EVP_sha256) X(EVP_MD_CTX_new) X(EVP_MD_CTX_free) X(EVP_DigestInit_ex) X(EVP_DigestUpdate)    \
     X(EVP_DigestFinal_ex)
-// clang-format on
-// NOLINTNEXTLINE(bugprone-macro-parentheses): the argument names a member, not a value
-#define BRIVANE_CRYPTO_POINTER(name) decltype(&::name) name = nullptr;
-    BRIVANE_CRYPTO_FUNCTIONS(BRIVANE_CRYPTO_POINTER)
-#undef BRIVANE_CRYPTO_POINTER
+    // clang-format on
+    BRIVANE_LIBRARY_TABLE(BRIVANE_CRYPTO_FUNCTIONS)
 };
 
 // The library, opened on the first call and kept; nullptr when it cannot be opened. Thread-safe.
