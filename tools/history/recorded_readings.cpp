@@ -1,5 +1,6 @@
 #include "recorded_readings.h"
 
+#include "kind_words.h"
 #include "sensors-common/snapshot_walk.h"
 
 #include <set>
@@ -7,37 +8,6 @@
 
 namespace brivane::cli {
 namespace {
-
-// The kind word of a figure that is no hardware input.
-std::string_view figureWord(Figure figure) {
-    switch (figure) {
-    case Figure::graphics:
-        return "graphics";
-    case Figure::accessory:
-        return "accessory";
-    case Figure::batteryLevel:
-    case Figure::batteryState:
-    case Figure::batteryPower:
-    case Figure::batteryTimeToEmpty:
-    case Figure::batteryTimeToFull:
-    case Figure::batteryHealth:
-    case Figure::batteryCycles:
-        return "battery";
-    case Figure::source:
-        return "source";
-    case Figure::retiredFiles:
-        return "retired";
-    case Figure::gpu:
-        return "gpu";
-    case Figure::temperature:
-    case Figure::fan:
-    case Figure::power:
-    case Figure::energy:
-    case Figure::sensor:
-        break;
-    }
-    return "sensor";
-}
 
 SeriesMarks marksOf(const Series& series) {
     SeriesMarks marks;
@@ -71,7 +41,7 @@ std::vector<RecordedReading> recordedReadings(const SensorSnapshot& snapshot) {
         }
         RecordedReading reading;
         reading.name = series.name;
-        reading.kind = series.type.empty() ? figureWord(series.figure) : series.type;
+        reading.kind = kindWord(series, KindWords::stored);
         if (!seen.emplace(reading.name, reading.kind).second) {
             return;
         }

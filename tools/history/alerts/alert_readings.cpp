@@ -1,5 +1,6 @@
 #include "alert_readings.h"
 
+#include "history/kind_words.h"
 #include "platform/sensor_kinds.h"
 #include "sensors-common/snapshot_walk.h"
 
@@ -9,37 +10,6 @@ namespace brivane::cli {
 namespace {
 
 using platform::SensorKind;
-
-std::string_view kindWord(const Series& series) {
-    if (series.kind) {
-        return platform::infoOf(*series.kind).type;
-    }
-    switch (series.figure) {
-    case Figure::graphics:
-    case Figure::gpu: // a card's load and memory; its temperature and power have their kinds
-        return "graphics";
-    case Figure::accessory:
-        return "accessory";
-    case Figure::batteryLevel:
-    case Figure::batteryState:
-    case Figure::batteryPower:
-    case Figure::batteryTimeToEmpty:
-    case Figure::batteryTimeToFull:
-    case Figure::batteryHealth:
-    case Figure::batteryCycles:
-        return "battery";
-    case Figure::source:
-        return "source";
-    case Figure::temperature:
-    case Figure::fan:
-    case Figure::power:
-    case Figure::energy:
-    case Figure::sensor:
-    case Figure::retiredFiles:
-        break;
-    }
-    return series.type; // an input of a kind only a newer agent knows
-}
 
 // A temperature's key is "<chip>/<label>", a fan's name "<chip> <label>"; the SMC's keys and
 // fans name no chip.
@@ -100,7 +70,7 @@ std::vector<AlertReading> alertReadings(const SensorSnapshot& snapshot) {
         }
         AlertReading reading;
         reading.name = std::string(series.name);
-        reading.kind = std::string(kindWord(series));
+        reading.kind = std::string(kindWord(series, KindWords::ruled));
         reading.unit = std::string(series.unit);
         reading.value = series.value;
         if (series.kind) {
