@@ -159,58 +159,7 @@ Labels fanOrigin(std::string_view name) {
 // sampled into those of its figure.
 class ReadingFamilies {
 public:
-    explicit ReadingFamilies(Families& families) {
-        info_ = &families.add("brivane_companion_info",
-                              "The answering companion's version, as a label; the value is 1.");
-        temperatures_ = &families.add("brivane_temperature_celsius",
-                                      "Temperature of a sensor in degrees Celsius.");
-        speeds_ = &families.add("brivane_fan_speed_rpm",
-                                "Current speed of a fan in revolutions per minute.");
-        maxima_ = &families.add("brivane_fan_max_speed_rpm",
-                                "Maximum speed of a fan in revolutions per minute.");
-        // The CPU and GPU model power averages over whatever window the last client left;
-        // their counters below give Prometheus the rate over its own.
-        power_ = &families.add("brivane_power_watts", "Power drawn by a source in watts.");
-        voltage_ = &families.add("brivane_battery_voltage_volts", "Battery voltage in volts.");
-        energy_ = &families.addCounter(
-            "brivane_energy_joules_total",
-            "Energy an energy counter moved by since the agent started, in joules.");
-        for (const auto& kind : platform::sensorKinds) {
-            addKindFamilies(families, kind);
-        }
-        alarms_ = &families.add("brivane_sensor_alarm",
-                                "1 while a sensor's alarm or fault flag is raised, else 0; "
-                                "`kind` names the limit (alarm: the channel's own).");
-        graphics_ =
-            &families.add("brivane_gpu_utilization_ratio",
-                          "Busy share of the graphics processor or one of its units, 0 to 1.");
-        for (const auto& [part, name, help] : cardFamilyNames) {
-            cards_.push_back({part, &families.add(name, help)});
-        }
-        accessories_ = &families.add("brivane_accessory_battery_ratio",
-                                     "Charge level of an accessory's battery, 0 to 1.");
-        batteryLevel_ = &families.add("brivane_battery_level_ratio",
-                                      "Charge of the machine's batteries together, 0 to 1.");
-        batteryState_ = &families.add("brivane_battery_state",
-                                      "1 for the batteries' state: charging, discharging, full "
-                                      "or notCharging.");
-        batteryPower_ =
-            &families.add("brivane_battery_power_watts",
-                          "Power into (charging) or out of (discharging) the batteries in watts.");
-        timeToEmpty_ = &families.add("brivane_battery_time_to_empty_seconds",
-                                     "Seconds until the batteries are empty.");
-        timeToFull_ = &families.add("brivane_battery_time_to_full_seconds",
-                                    "Seconds until the batteries are full.");
-        health_ = &families.add("brivane_battery_health_ratio",
-                                "Full charge capacity over design capacity.");
-        cycles_ = &families.add("brivane_battery_charge_cycles", "Charge cycles of the battery.");
-        sources_ = &families.add("brivane_source_up",
-                                 "1 when a sensor back end reads all it found, 0 while a hung "
-                                 "read keeps some of its sensors out of reach.");
-        retired_ = &families.add("brivane_source_retired_files",
-                                 "Files of a sensor back end not read for now because they kept "
-                                 "failing; each is looked at again now and then.");
-    }
+    explicit ReadingFamilies(Families& families);
 
     void companion(const std::optional<std::string>& version) {
         if (version) {
@@ -284,6 +233,18 @@ public:
     }
 
 private:
+    // A row of the families in the order they are served: a family of its own, or the place of
+    // every sensor kind's families or every card part's.
+    enum class Shape { gauge, counter, eachKind, eachCardPart };
+    using enum Shape;
+    struct FamilyRow {
+        Shape shape;
+        MetricFamily* ReadingFamilies::*member = nullptr;
+        const char* name = nullptr;
+        const char* help = nullptr;
+    };
+    static const FamilyRow familyRows[];
+
     struct KindFamilies {
         MetricFamily* value = nullptr; // null: its values are served elsewhere or not at all
         std::array<MetricFamily*, platform::sensorLimitCount> limits{};
@@ -387,6 +348,76 @@ private:
         *health_, *cycles_;
     MetricFamily *sources_, *retired_;
 };
+
+const ReadingFamilies::FamilyRow ReadingFamilies::familyRows[] = {
+    {gauge, &ReadingFamilies::info_, "brivane_companion_info",
+     "The answering companion's version, as a label; the value is 1."},
+    {gauge, &ReadingFamilies::temperatures_, "brivane_temperature_celsius",
+     "Temperature of a sensor in degrees Celsius."},
+    {gauge, &ReadingFamilies::speeds_, "brivane_fan_speed_rpm",
+     "Current speed of a fan in revolutions per minute."},
+    {gauge, &ReadingFamilies::maxima_, "brivane_fan_max_speed_rpm",
+     "Maximum speed of a fan in revolutions per minute."},
+    // The CPU and GPU model power averages over whatever window the last client left; their
+    // energy counters give Prometheus the rate over its own.
+    {gauge, &ReadingFamilies::power_, "brivane_power_watts", "Power drawn by a source in watts."},
+    {gauge, &ReadingFamilies::voltage_, "brivane_battery_voltage_volts",
+     "Battery voltage in volts."},
+    {counter, &ReadingFamilies::energy_, "brivane_energy_joules_total",
+     "Energy an energy counter moved by since the agent started, in joules."},
+    {eachKind},
+    {gauge, &ReadingFamilies::alarms_, "brivane_sensor_alarm",
+     "1 while a sensor's alarm or fault flag is raised, else 0; "
+     "`kind` names the limit (alarm: the channel's own)."},
+    {gauge, &ReadingFamilies::graphics_, "brivane_gpu_utilization_ratio",
+     "Busy share of the graphics processor or one of its units, 0 to 1."},
+    {eachCardPart},
+    {gauge, &ReadingFamilies::accessories_, "brivane_accessory_battery_ratio",
+     "Charge level of an accessory's battery, 0 to 1."},
+    {gauge, &ReadingFamilies::batteryLevel_, "brivane_battery_level_ratio",
+     "Charge of the machine's batteries together, 0 to 1."},
+    {gauge, &ReadingFamilies::batteryState_, "brivane_battery_state",
+     "1 for the batteries' state: charging, discharging, full or notCharging."},
+    {gauge, &ReadingFamilies::batteryPower_, "brivane_battery_power_watts",
+     "Power into (charging) or out of (discharging) the batteries in watts."},
+    {gauge, &ReadingFamilies::timeToEmpty_, "brivane_battery_time_to_empty_seconds",
+     "Seconds until the batteries are empty."},
+    {gauge, &ReadingFamilies::timeToFull_, "brivane_battery_time_to_full_seconds",
+     "Seconds until the batteries are full."},
+    {gauge, &ReadingFamilies::health_, "brivane_battery_health_ratio",
+     "Full charge capacity over design capacity."},
+    {gauge, &ReadingFamilies::cycles_, "brivane_battery_charge_cycles",
+     "Charge cycles of the battery."},
+    {gauge, &ReadingFamilies::sources_, "brivane_source_up",
+     "1 when a sensor back end reads all it found, 0 while a hung read keeps some of its "
+     "sensors out of reach."},
+    {gauge, &ReadingFamilies::retired_, "brivane_source_retired_files",
+     "Files of a sensor back end not read for now because they kept failing; each is looked "
+     "at again now and then."},
+};
+
+ReadingFamilies::ReadingFamilies(Families& families) {
+    for (const auto& row : familyRows) {
+        switch (row.shape) {
+        case Shape::gauge:
+            this->*row.member = &families.add(row.name, row.help);
+            break;
+        case Shape::counter:
+            this->*row.member = &families.addCounter(row.name, row.help);
+            break;
+        case Shape::eachKind:
+            for (const auto& kind : platform::sensorKinds) {
+                addKindFamilies(families, kind);
+            }
+            break;
+        case Shape::eachCardPart:
+            for (const auto& [part, name, help] : cardFamilyNames) {
+                cards_.push_back({part, &families.add(name, help)});
+            }
+            break;
+        }
+    }
+}
 
 void addReadings(Families& families, const SensorSnapshot& snapshot) {
     ReadingFamilies readings(families);
