@@ -55,6 +55,9 @@ TEST_F(SimAgentEndToEnd, StartsOnlyInItsBundleAndAnswersOnlyItsUser) {
     EXPECT_EQ(document->helperUID, staged.uid());
     EXPECT_FALSE(document->temperatures.empty());
     EXPECT_TRUE(document->graphics && document->companionVersion);
+    // The demo's card fills its rows: named and addressed.
+    ASSERT_TRUE(document->gpus && document->gpus->size() == 1);
+    EXPECT_TRUE(document->gpus->front().card && document->gpus->front().pciAddress);
     // The exit status each request gives, then the request.
     for (const char* line : {"0 cpu", "0 processes memory", "0 storage disk0", "5 storage disk9",
                              "2 processes Memory", "0 storage /dev/disk0", "3 storage disk0s"}) {

@@ -113,8 +113,11 @@ std::shared_ptr<SimRegistry> makeSimLaptopRegistry() {
         accelerator,
         {{ioClass, std::string("IOFramebufferAccelerator")},
          {statistics, RegistryDictionary{{std::string(statistic::deviceUtilization), 90.0}}}});
+    // Named as a card of the Linux machine is, so the views' card and address cells are filled.
     registry->add(accelerator,
                   {{ioClass, std::string("AGXAcceleratorG13X")},
+                   {std::string(accelerator_property::card), std::string("card0")},
+                   {std::string(accelerator_property::pciAddress), std::string("0000:00:02.0")},
                    {statistics, RegistryDictionary{
                                     {std::string(statistic::deviceUtilization), 23.0},
                                     {std::string(statistic::rendererUtilization), 17.0},
