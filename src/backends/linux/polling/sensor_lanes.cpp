@@ -351,14 +351,27 @@ void runLane(const std::shared_ptr<State>& state, int lane, const std::shared_pt
             continue;
         }
         read = true;
-        if (lane == kFast && s.now() - s.lastDemand >= s.timing().idleAfter) {
+        double until = 0;
+        const Paced paced = pacedTurn(s, lane, s.now(), until);
+        if (paced == Paced::wait) {
+            if (until == kNever) {
+                wake.wait(lock);
+            } else {
+                wake.wait_for(lock, std::chrono::duration<double>(until - s.now()));
+            }
+            continue;
+        }
+        if (lane == kFast && paced == Paced::no && s.now() - s.lastDemand >= s.timing().idleAfter) {
             s.active = false; // nobody asks: no reads, no timers, no wake-ups
             wakeSlowLane(s);  // it parks now, not at its next read
             continue;
         }
-        double next = lane == kFast ? fastTurn(s, *run, lock) : slowTurn(s, *run, lock);
+        double next = laneTurn(s, *run, lane, paced, lock);
         if (s.stop || run->abandoned) {
             break;
+        }
+        if (s.cadence.period()) {
+            continue; // paced: it sleeps until the next expected request
         }
         const double now = s.now();
         if (lane == kFast) {
@@ -378,10 +391,14 @@ void runLane(const std::shared_ptr<State>& state, int lane, const std::shared_pt
 
 } // namespace
 
+bool hasSlowWork(const State& s) {
+    return s.channels && std::ranges::any_of(s.channels->all(), [](const auto& channel) {
+               return channel->slow() && !channel->skipped();
+           });
+}
+
 void wakeSlowLane(State& s) {
-    if (s.channels && std::ranges::any_of(s.channels->all(), [](const auto& channel) {
-            return channel->slow() && !channel->skipped();
-        })) {
+    if (hasSlowWork(s)) {
         s.slowWake.notify_all();
     }
 }

@@ -6,11 +6,13 @@
 #include "backends/linux/polling/file_troubles.h"
 #include "backends/linux/polling/sensor_poller.h"
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <condition_variable>
 #include <limits>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <thread>
 
@@ -35,6 +37,39 @@ struct LaneRun {
     bool done = false;
 };
 
+// The requests' times, and their period while they come steadily, clearly slower than the
+// refresh: the lanes then read once before each expected request instead of every refresh.
+class Cadence {
+public:
+    // Notes a request (one within half a refresh of the last is the same snapshot's). False when
+    // it breaks a learnt cadence: too early or late, or before the lanes' pass for it ended.
+    bool note(double at, double refresh, bool passEnded);
+    std::optional<double> period() const { return period_; }
+    double expected() const { return expected_; }
+    void forget() { period_.reset(); }
+
+private:
+    static constexpr std::size_t kTimes = 4; // three intervals agree before the lanes trust them
+    std::array<double, kTimes> times_{};
+    std::size_t count_ = 0;
+    std::optional<double> period_;
+    double expected_ = 0;
+};
+
+// How long a lane's passes take: the longest over the last few minutes, so that a pass reading a
+// rarely due slow chip is remembered between its turns and a one-off stall is forgotten.
+class PassLength {
+public:
+    void note(double took, double now);
+    double longest() const { return std::max(current_, previous_); }
+
+private:
+    static constexpr double kWindow = 300;
+    double current_ = 0;
+    double previous_ = 0;
+    double since_ = 0;
+};
+
 struct SensorPoller::State : std::enable_shared_from_this<SensorPoller::State> {
     std::shared_ptr<const ChannelContext> context;
     Discover discover;
@@ -49,6 +84,11 @@ struct SensorPoller::State : std::enable_shared_from_this<SensorPoller::State> {
     bool stop = false;
     bool active = false;
     double lastDemand = 0;
+    Cadence cadence;                // of the clients' requests, when steady
+    std::array<PassLength, 2> took; // each lane's passes
+    // The expected request each lane last read for, while the lanes pace to a cadence.
+    std::array<double, 2> readFor{-1, -1};
+    std::array<bool, 2> readNow{}; // a request after a rest: a pass at once, cadence or not
     std::uint64_t passes = 0;
     std::uint64_t awaitAfter = 0;                     // requests wait for a pass after this one,
     std::chrono::steady_clock::time_point awaitUntil; // but not beyond this
@@ -110,6 +150,8 @@ void readSideBySide(SensorPoller::State& s, const LaneRun& lane,
                     const std::vector<std::shared_ptr<SensorChannel>>& channels, double pass,
                     bool& gone, bool& slowed);
 
+// Whether the slow lane has channels to read. Holds the lock.
+bool hasSlowWork(const SensorPoller::State& s);
 // Wakes the slow lane when it has channels to read; with none it sleeps until one moves there,
 // so that a back end without slow sensors costs no wake-up of it. Holds the lock.
 void wakeSlowLane(SensorPoller::State& s);
@@ -118,5 +160,14 @@ void startLanes(const std::shared_ptr<SensorPoller::State>& state);
 // One turn of a lane: what is due now; when the next is due. Hold the lock on entry and exit.
 double fastTurn(SensorPoller::State& s, LaneRun& run, Lock& lock);
 double slowTurn(SensorPoller::State& s, LaneRun& run, Lock& lock);
+
+// Whether a lane paced to its clients' cadence reads now (`read`), waits until `until`
+// (`wait`), or follows the refresh as without a cadence (`no`: none, or its client missed a
+// request). Holds the lock.
+enum class Paced { no, read, wait };
+Paced pacedTurn(SensorPoller::State& s, int lane, double now, double& until);
+// One turn of a lane, paced or not, timed for the lead its paced passes need; when the next
+// turn is due without a cadence. Holds the lock on entry and exit.
+double laneTurn(SensorPoller::State& s, LaneRun& run, int lane, Paced paced, Lock& lock);
 
 } // namespace brivane::platform::linux_backend

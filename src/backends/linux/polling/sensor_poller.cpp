@@ -23,6 +23,7 @@ bool eventsWaiting(const State& s) {
 void activate(const std::shared_ptr<State>& state, double now) {
     State& s = *state;
     s.active = true;
+    s.readNow = {true, true};
     if (s.channels) {
         for (const auto& channel : s.channels->all()) {
             channel->expire(*s.context, now);
@@ -189,6 +190,9 @@ SensorPoller::Catalog SensorPoller::currentCatalog(std::optional<double> discove
     State& s = *state_;
     const double now = s.now();
     Lock lock(s.mutex);
+    const bool paced = s.cadence.period().has_value();
+    const bool onCadence =
+        s.cadence.note(now, s.timing().refresh, s.readFor[kFast] == s.cadence.expected());
     s.lastDemand = now;
     leaveStuckReads(s, now);
     if (!s.active) {
@@ -198,10 +202,15 @@ SensorPoller::Catalog SensorPoller::currentCatalog(std::optional<double> discove
             s.setup.demand->wakeOthers(*this, now);
             lock.lock();
         }
+    } else if (!onCadence) {
+        activate(state_, now); // values paced for another time: read now, as after a rest
     } else if (s.setup.background) {
         startLanes(state_); // after a stuck lane was left behind
-        if (eventsWaiting(s)) {
-            s.wake.notify_all(); // a device came or went: the fast lane looks, not this request
+        if (eventsWaiting(s) || (paced && !s.cadence.period())) {
+            // A device came or went: the fast lane looks, not this request. Or the cadence
+            // wavered: the lanes read at the refresh again.
+            s.wake.notify_all();
+            wakeSlowLane(s);
         }
     }
     if (s.setup.background) {
@@ -283,7 +292,9 @@ void SharedDemand::wakeOthers(SensorPoller& woken, double now) {
 void SensorPoller::step() {
     State& s = *state_;
     Lock lock(s.mutex);
-    if (!s.active || s.now() - s.lastDemand >= s.timing().idleAfter) {
+    double until = 0;
+    const Paced fast = s.active ? pacedTurn(s, kFast, s.now(), until) : Paced::no;
+    if (!s.active || (fast == Paced::no && s.now() - s.lastDemand >= s.timing().idleAfter)) {
         const bool stopping = s.active;
         s.active = false;
         if (stopping && s.setup.resting) {
@@ -292,8 +303,13 @@ void SensorPoller::step() {
         }
         return;
     }
-    fastTurn(s, *s.lanes[kFast].run, lock);
-    slowTurn(s, *s.lanes[kSlow].run, lock);
+    if (fast != Paced::wait) {
+        laneTurn(s, *s.lanes[kFast].run, kFast, fast, lock);
+    }
+    const Paced slow = pacedTurn(s, kSlow, s.now(), until);
+    if (slow != Paced::wait) {
+        laneTurn(s, *s.lanes[kSlow].run, kSlow, slow, lock);
+    }
 }
 
 } // namespace brivane::platform::linux_backend

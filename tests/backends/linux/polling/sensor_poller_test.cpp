@@ -7,6 +7,7 @@
 #include "support/child_process.h"
 #include "support/sysfs_fixture.h"
 
+#include <cmath>
 #include <condition_variable>
 #include <cstring>
 #include <filesystem>
@@ -16,6 +17,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <thread>
+#include <tuple>
 
 namespace brivane::platform::linux_backend {
 namespace {
@@ -57,6 +59,57 @@ TEST(SensorPoller, ReadsAtEachDriversPaceAndOnlyWhileClientsAsk) {
     monitor.step();
     EXPECT_EQ(temperaturesOf(monitor.sample()),
               (Found{{"coretemp/temp1", 50}, {"dell_smm/temp1", 45}, {"nct6798/temp1", 30}}));
+}
+
+// Clients asking every `every` s from `from` until `until`, on a clock of tenths that the
+// firmware chip's half-second reads move on: when the board chip is read from 30 s on, how many
+// requests from 40 s on lacked a value, and how often reading rested.
+struct Client {
+    double every, from, until;
+};
+std::tuple<std::vector<double>, int, int> paceFor(const std::vector<Client>& clients) {
+    testing::TempDir sys;
+    addHwmonChip(sys, {"hwmon0", "platform/dell_smm_hwmon", "name=dell_smm;temp1_input=smm 45000"});
+    addHwmonChip(sys, {"hwmon1", "platform/nct6775.656", "name=nct6798;temp1_input=30000"});
+    const auto clock = std::make_shared<ManualUptimeClock>(0);
+    clockOfReads = clock.get();
+    int missing = 0, rests = 0;
+    auto setup = manual(clock);
+    setup.resting = [&rests] { ++rests; };
+    HwmonHardwareMonitor monitor(sys.path(), setup);
+    std::vector<double> next(clients.size()), reads;
+    for (double now = 0; now < 110; now = std::round(clock->uptime() * 10 + 1) / 10) {
+        clock->set(now);
+        for (std::size_t i = 0; i < clients.size(); ++i) {
+            if (now + 1e-6 >= clients[i].from + next[i] && now <= clients[i].until) {
+                const bool whole = monitor.sample().temperatures.size() == 2;
+                missing += now >= 40 && !whole ? 1 : 0;
+                next[i] += clients[i].every;
+            }
+        }
+        const int before = boardReads;
+        monitor.step();
+        if (now >= 30 && boardReads != before) {
+            reads.push_back(now);
+        }
+    }
+    return {reads, missing, rests};
+}
+
+// A steady client slower than the refresh (the recorder) has the lanes read once just before
+// each of its requests, the firmware chip's value present at each, and not rest; reading rests
+// when it stops. Frequent clients, alone or beside it, keep reads at the driver's pace (2 s).
+TEST(SensorPoller, PacesItsReadsToASteadyClient) {
+    const auto [steady, missing, rests] = paceFor({{10, 0, 200}});
+    EXPECT_EQ(steady.size(), 8u);
+    EXPECT_TRUE(std::ranges::all_of(steady, [](double at) { return std::fmod(at, 10) > 9; }));
+    EXPECT_EQ(missing + rests, 0);
+    const auto [stopping, stoppedMissing, stopped] = paceFor({{10, 0, 60}});
+    EXPECT_TRUE(stopped == 1 && stopping.back() < 70);
+    for (const auto& frequent : {std::vector<Client>{{1, 0, 200}}, {{1, 0, 200}, {10, 0.5, 200}}}) {
+        const auto [reads, missed, rested] = paceFor(frequent);
+        EXPECT_TRUE(reads.size() >= 35 && missed + rested == 0) << reads.size();
+    }
 }
 
 TEST(SensorPoller, ChipsThatComeAndGoAreFoundWhileClientsAsk) {
