@@ -13,20 +13,19 @@ double slackOf(double period, double refresh) {
     return std::max(refresh / 2, period / 20);
 }
 
-// A lane reads this long before the expected request: its longest pass, and a margin for the
-// lanes' timer slack and a busy machine.
+// A lane reads this long before the expected request: its longest pass and a refresh, so that
+// a request a refresh early finds the pass ended, and one a refresh late values read within two.
 double leadOf(const State& s, int lane) {
-    return s.took[static_cast<std::size_t>(lane)].longest() + s.timing().refresh / 4;
+    return s.took[static_cast<std::size_t>(lane)].longest() + s.timing().refresh;
 }
 
 } // namespace
 
-bool Cadence::note(double at, double refresh, bool passEnded) {
+bool Cadence::note(double at, double refresh, bool fresh) {
     if (count_ > 0 && at - times_[(count_ - 1) % kTimes] < refresh / 2) {
         return true; // the same snapshot
     }
-    const bool onTime =
-        !period_ || (passEnded && std::abs(at - expected_) <= slackOf(*period_, refresh));
+    const bool onTime = !period_ || fresh;
     times_[count_ % kTimes] = at;
     ++count_;
     period_.reset();
@@ -100,6 +99,7 @@ double laneTurn(State& s, LaneRun& run, int lane, Paced paced, Lock& lock) {
     s.readNow[index] = false;
     if (paced == Paced::read) {
         s.readFor[index] = expected;
+        s.pacedAt[index] = began;
     }
     return next;
 }

@@ -42,8 +42,8 @@ struct LaneRun {
 class Cadence {
 public:
     // Notes a request (one within half a refresh of the last is the same snapshot's). False when
-    // it breaks a learnt cadence: too early or late, or before the lanes' pass for it ended.
-    bool note(double at, double refresh, bool passEnded);
+    // it breaks a learnt cadence: the fast lane's values are not `fresh` from a pass for it.
+    bool note(double at, double refresh, bool fresh);
     std::optional<double> period() const { return period_; }
     double expected() const { return expected_; }
     void forget() { period_.reset(); }
@@ -88,7 +88,8 @@ struct SensorPoller::State : std::enable_shared_from_this<SensorPoller::State> {
     std::array<PassLength, 2> took; // each lane's passes
     // The expected request each lane last read for, while the lanes pace to a cadence.
     std::array<double, 2> readFor{-1, -1};
-    std::array<bool, 2> readNow{}; // a request after a rest: a pass at once, cadence or not
+    std::array<double, 2> pacedAt{}; // when that pass began
+    std::array<bool, 2> readNow{};   // a request after a rest: a pass at once, cadence or not
     std::uint64_t passes = 0;
     std::uint64_t awaitAfter = 0;                     // requests wait for a pass after this one,
     std::chrono::steady_clock::time_point awaitUntil; // but not beyond this

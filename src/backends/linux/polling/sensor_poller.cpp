@@ -191,8 +191,10 @@ SensorPoller::Catalog SensorPoller::currentCatalog(std::optional<double> discove
     const double now = s.now();
     Lock lock(s.mutex);
     const bool paced = s.cadence.period().has_value();
-    const bool onCadence =
-        s.cadence.note(now, s.timing().refresh, s.readFor[kFast] == s.cadence.expected());
+    // Fresh: read for this request, recently enough that no fast value has expired.
+    const bool fresh = s.readFor[kFast] == s.cadence.expected() &&
+                       now - s.pacedAt[kFast] <= 2 * s.timing().refresh;
+    const bool onCadence = s.cadence.note(now, s.timing().refresh, fresh);
     s.lastDemand = now;
     leaveStuckReads(s, now);
     if (!s.active) {

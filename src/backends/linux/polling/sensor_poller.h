@@ -28,12 +28,12 @@ class SharedDemand;
 //   for the fast lane's pass and then shows what is ready.
 // - Paced to a steady client (the recorder): when the last four requests came at one period,
 //   at least three refreshes long, each lane reads once per expected request instead of every
-//   refresh, starting its longest recent pass and a quarter refresh before it, and sleeps until
-//   the next one; its slow channels that are due are read in that pass. Reading does not rest
-//   while the requests keep coming. A request off that cadence (early, late, or before the
-//   fast pass for it ended; a second client's) is served as after a rest, and the lanes read at
-//   the refresh until the cadence is steady again; one that does not come at all lets reading
-//   rest as without a cadence.
+//   refresh, starting its longest recent pass and a refresh before it, and sleeps until the
+//   next one; its slow channels that are due are read in that pass. Reading does not rest
+//   while the requests keep coming. A request the fast lane has not just read for (too early
+//   or late) is served as after a rest; one that breaks the period (a second client's) sends
+//   the lanes back to the refresh until the requests are steady again; one that does not come
+//   at all lets reading rest as without a cadence.
 // - Discovery runs again when a file reports its device gone, on the kernel's add and remove
 //   events of the back end's subsystems, and when the listing of its class folders changed
 //   (looked at every `rediscoverEvery` seconds), all only while clients ask; never for a

@@ -102,7 +102,7 @@ std::tuple<std::vector<double>, int, int> paceFor(const std::vector<Client>& cli
 TEST(SensorPoller, PacesItsReadsToASteadyClient) {
     const auto [steady, missing, rests] = paceFor({{10, 0, 200}});
     EXPECT_EQ(steady.size(), 8u);
-    EXPECT_TRUE(std::ranges::all_of(steady, [](double at) { return std::fmod(at, 10) > 9; }));
+    EXPECT_TRUE(std::ranges::all_of(steady, [](double at) { return std::fmod(at, 10) >= 8.9; }));
     EXPECT_EQ(missing + rests, 0);
     const auto [stopping, stoppedMissing, stopped] = paceFor({{10, 0, 60}});
     EXPECT_TRUE(stopped == 1 && stopping.back() < 70);
