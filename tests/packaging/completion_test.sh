@@ -2,7 +2,7 @@
 # The words the bash completion offers, with a stand-in disk tool listing two disks, failing, gone.
 # usage: completion_test.sh <completion script>
 set -euo pipefail
-script=$1
+script=$(readlink -f "$1")
 # Installed under a path with blanks and shell-special characters, which the script must quote.
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/brivane completion \$x;(&)*%'\".XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
@@ -33,7 +33,14 @@ check() {
     fi
 }
 
-check "brivane-sensors " "snapshot cpu processes storage manage watch metrics export"
+check "brivane-sensors " "snapshot cpu processes storage manage watch metrics export record history alerts"
+check "brivane-sensors h" "history"
+check "brivane-sensors history --since 3h --c" "--csv"
+check "brivane-sensors history 'k10temp*' --until 07:00 --p" "--plot"
+check "brivane-sensors history --since " ""
+check "brivane-sensors alerts --d" "--defaults"
+check "brivane-sensors record --i" "--interval"
+check "brivane-sensors record --c" ""
 check "brivane-sensors --raw s" "snapshot storage"
 check "brivane-sensors --team T1 m" "manage metrics"
 check "brivane-sensors --t" "--team --timeout"
@@ -44,6 +51,8 @@ check "brivane-sensors manage " "checkForUpdates installUpdate"
 check "brivane-sensors watch " "snapshot cpu processes storage"
 check "brivane-sensors watch processes e" "energy"
 check "brivane-sensors cpu " ""
+cd "$scratch" && touch night.svg
+check "brivane-sensors history --plot ni" "night.svg"
 check "brivane-sensor-companion --" "--status --enable --install --disable --agent --version --help"
 printf '#!/bin/sh\necho "usage: diskutil"\nexit 64\n' >"$tools"
 check "brivane-sensors storage " ""
