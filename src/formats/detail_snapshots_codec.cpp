@@ -17,6 +17,20 @@ template <> struct Fields<ProcessDetailsSnapshot::StorageReading> {
                                             field("writeBytesPerSecond", &R::writeBytesPerSecond)};
 };
 
+template <> struct Fields<ProcessDetailsSnapshot::GpuReading::Card> {
+    using R = ProcessDetailsSnapshot::GpuReading::Card;
+    static constexpr auto list = std::tuple{
+        field("card", &R::card), field("pciAddress", &R::pciAddress),
+        field("enginePercent", &R::enginePercent), field("memoryBytes", &R::memoryBytes)};
+};
+
+template <> struct Fields<ProcessDetailsSnapshot::GpuReading> {
+    using R = ProcessDetailsSnapshot::GpuReading;
+    static constexpr auto list = std::tuple{
+        field("pid", &R::pid), field("name", &R::name), field("busyPercent", &R::busyPercent),
+        field("memoryBytes", &R::memoryBytes), field("cards", &R::cards)};
+};
+
 template <> struct Fields<CPUDetailsSnapshot::IdleState> {
     using R = CPUDetailsSnapshot::IdleState;
     static constexpr auto list = std::tuple{field("name", &R::name), field("seconds", &R::seconds)};
@@ -44,10 +58,13 @@ template <> struct Fields<CPUDetailsSnapshot> {
 
 template <> struct Fields<ProcessDetailsSnapshot> {
     using R = ProcessDetailsSnapshot;
-    static constexpr auto list = std::tuple{
-        field("ranked", &R::ranked), field("storage", &R::storage),
-        field("helperUID", &R::helperUID), field("helperEffectiveUID", &R::helperEffectiveUID),
-        field("storageInterval", &R::storageInterval)};
+    static constexpr auto list = std::tuple{field("ranked", &R::ranked),
+                                            field("storage", &R::storage),
+                                            field("helperUID", &R::helperUID),
+                                            field("helperEffectiveUID", &R::helperEffectiveUID),
+                                            field("storageInterval", &R::storageInterval),
+                                            field("gpu", &R::gpu),
+                                            field("gpuInterval", &R::gpuInterval)};
 };
 
 bool encode(const CPUDetailsSnapshot& snapshot, std::string& out) {

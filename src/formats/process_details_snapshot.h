@@ -9,6 +9,8 @@
 #include "formats/cpu_details_snapshot.h"
 
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -16,7 +18,7 @@
 
 namespace brivane {
 
-enum class ProcessDetailsKind { memory, storage, energy };
+enum class ProcessDetailsKind { memory, storage, energy, gpu };
 
 std::optional<ProcessDetailsKind> processDetailsKind(std::string_view raw);
 std::string_view rawValue(ProcessDetailsKind kind);
@@ -32,6 +34,28 @@ struct ProcessDetailsSnapshot {
         bool operator==(const StorageReading&) const = default;
     };
 
+    // One process's use of the graphics cards over the measuring interval.
+    struct GpuReading {
+        struct Card {
+            std::string card{};       // "card1"; empty when unknown
+            std::string pciAddress{}; // empty for a card that is no PCI device
+            // Busy share per engine class ("render", "video", "copy", "gfx", ...), 0–100.
+            std::map<std::string, double, std::less<>> enginePercent{};
+            std::optional<std::int64_t> memoryBytes{};
+
+            bool operator==(const Card&) const = default;
+        };
+        std::int64_t pid = 0;
+        std::string name{};
+        // Its busiest engine class on any of its cards, 0–100: what it is ranked by.
+        double busyPercent = 0;
+        // Summed over its cards; absent when no card tells.
+        std::optional<std::int64_t> memoryBytes{};
+        std::vector<Card> cards{};
+
+        bool operator==(const GpuReading&) const = default;
+    };
+
     // Filled for "memory" and "energy"; empty for "storage".
     std::vector<CPUDetailsSnapshot::ProcessReading> ranked{};
     // Filled for "storage"; empty for the other kinds.
@@ -40,6 +64,10 @@ struct ProcessDetailsSnapshot {
     std::uint32_t helperEffectiveUID = 0;
     // "storage": the seconds the rates were measured over; absent when nothing was measured.
     std::optional<double> storageInterval{};
+    // "gpu" only: the ranking, busiest first, then by memory.
+    std::optional<std::vector<GpuReading>> gpu{};
+    // "gpu": the seconds the busy shares were measured over; absent when nothing was measured.
+    std::optional<double> gpuInterval{};
 
     bool operator==(const ProcessDetailsSnapshot&) const = default;
 };

@@ -31,10 +31,11 @@ std::string_view nameOf(const std::array<std::pair<Enum, std::string_view>, N>& 
     return {};
 }
 
-constexpr std::array<std::pair<ProcessDetailsKind, std::string_view>, 3> kindNames{{
+constexpr std::array<std::pair<ProcessDetailsKind, std::string_view>, 4> kindNames{{
     {ProcessDetailsKind::memory, "memory"},
     {ProcessDetailsKind::storage, "storage"},
     {ProcessDetailsKind::energy, "energy"},
+    {ProcessDetailsKind::gpu, "gpu"},
 }};
 
 constexpr std::array<std::pair<SensorCompanionCommand, std::string_view>, 2> commandNames{{

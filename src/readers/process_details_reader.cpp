@@ -1,6 +1,7 @@
 #include "readers/process_details_reader.h"
 
 #include "base/utf8.h"
+#include "readers/gpu_ranking.h"
 
 #include <algorithm>
 #include <cmath>
@@ -43,12 +44,15 @@ bool busierFirst(const StorageDelta& a, const StorageDelta& b) {
 
 ProcessDetailsReader::ProcessDetailsReader()
     : ProcessDetailsReader(platform::makeDefaultProcessTable(), platform::makeDefaultToolRunner(),
-                           platform::makeDefaultUptimeClock()) {}
+                           platform::makeDefaultUptimeClock(),
+                           platform::makeDefaultGpuClientTable()) {}
 
 ProcessDetailsReader::ProcessDetailsReader(std::shared_ptr<const platform::ProcessTable> table,
                                            std::shared_ptr<platform::ToolRunner> tools,
-                                           std::shared_ptr<const platform::UptimeClock> clock)
-    : table_(std::move(table)), tools_(std::move(tools)), clock_(std::move(clock)) {}
+                                           std::shared_ptr<const platform::UptimeClock> clock,
+                                           std::shared_ptr<const platform::GpuClientTable> gpu)
+    : table_(std::move(table)), tools_(std::move(tools)), clock_(std::move(clock)),
+      gpu_(std::move(gpu)) {}
 
 ProcessDetailsSnapshot ProcessDetailsReader::read(ProcessDetailsKind kind) {
     ProcessDetailsSnapshot snapshot;
@@ -68,11 +72,18 @@ ProcessDetailsSnapshot ProcessDetailsReader::read(ProcessDetailsKind kind) {
         case ProcessDetailsKind::energy:
             snapshot.ranked = energy();
             break;
+        case ProcessDetailsKind::gpu:
+            snapshot.gpu.emplace();
+            std::tie(*snapshot.gpu, snapshot.gpuInterval) = gpu();
+            break;
         }
     } catch (...) {
         snapshot.ranked.clear();
         snapshot.storage.clear();
         snapshot.storageInterval.reset();
+        if (snapshot.gpu)
+            snapshot.gpu->clear();
+        snapshot.gpuInterval.reset();
     }
     return snapshot;
 }
@@ -206,6 +217,27 @@ std::vector<ProcessReading> ProcessDetailsReader::energy() const {
         return {};
     std::unordered_set<int32_t> excluded{table_->ownPid(), result.processIdentifier};
     return parseEnergy(base::utf8::replacingInvalid(result.output), excluded);
+}
+
+std::pair<ProcessDetailsReader::GpuRanking, std::optional<double>> ProcessDetailsReader::gpu() {
+    if (!gpu_ || !clock_ || !table_)
+        return {};
+    double now = clock_->uptime();
+    if (previousGpu && now - previousGpu->uptime < minimumStorageWindow)
+        return {gpuRanking, gpuInterval};
+    if (!previousGpu || now - previousGpu->uptime > longestGpuWindow) {
+        previousGpu = GpuLook{now, gpu_->look()};
+        clock_->wait(firstGpuWindow);
+        now = clock_->uptime();
+    }
+    GpuLook current{now, gpu_->look()};
+    const double elapsed = now - previousGpu->uptime;
+    gpuRanking = rankGpuClients(
+        previousGpu->uses, current.uses, elapsed, [this](int32_t pid) { return name(pid); },
+        maximumReadings);
+    gpuInterval = std::round(elapsed * 1000) / 1000;
+    previousGpu = std::move(current);
+    return {gpuRanking, gpuInterval};
 }
 
 std::optional<std::string> ProcessDetailsReader::name(int32_t pid) const {

@@ -820,6 +820,69 @@ TEST_F(ProcessDetailsReaderTest, EnergyRunsTheMonitorLeavesItselfOutAndAFailedRu
     }
 }
 
+// Looks at the cards' clients handed out one per call, the last one again once they run out.
+struct ScriptedGpuClients final : platform::GpuClientTable {
+    std::vector<platform::GpuClientUse> look() const override {
+        return looks.at(std::min(calls++, looks.size() - 1));
+    }
+    std::vector<std::vector<platform::GpuClientUse>> looks;
+    mutable std::size_t calls = 0;
+};
+
+platform::GpuClientUse gpuUse(int32_t pid, std::string card, double renderNanoseconds,
+                              std::optional<uint64_t> memory = {}) {
+    platform::GpuClientUse use;
+    use.pid = pid;
+    use.card = std::move(card);
+    use.busyNanoseconds["render"] = renderNanoseconds;
+    use.memoryBytes = memory;
+    return use;
+}
+
+// Busy shares from the counters' moves over the window (busy time, cycles, or the driver's own
+// share), ranked by the busiest engine, then memory; a counter gone back or a client new at
+// the second look shows memory only. The first request looks twice a second apart, one soon
+// after reuses the answer, one long after starts afresh.
+TEST_F(ProcessDetailsReaderTest, GpuRanksByBusyShareBetweenTwoLooksThenMemory) {
+    for (int32_t pid : {10, 11, 12, 13})
+        add(pid, "p" + std::to_string(pid));
+    auto before = gpuUse(10, "card0", 0, 1 << 20), after = gpuUse(10, "card0", 5e8, 1 << 20);
+    before.cycles["gfx"] = {100, 1000};
+    after.cycles["gfx"] = {400, 2000};
+    auto nvidia = gpuUse(10, "card2", 0, 2 << 20);
+    nvidia.busyNanoseconds.clear();
+    nvidia.busyShare["sm"] = 0.8;
+    const auto gpu = std::make_shared<ScriptedGpuClients>();
+    gpu->looks = {{before, gpuUse(11, "card0", 5e9, 4ull << 30), gpuUse(12, "card0", 1e9)},
+                  {after, nvidia, gpuUse(11, "card0", 5e9, 4ull << 30), gpuUse(12, "card0", 2e8),
+                   gpuUse(13, "card0", 3e9, 8 << 20), gpuUse(14, "card0", 9e9)}};
+    ProcessDetailsReader gpuReader{table, tools, clock, gpu};
+
+    using Card = ProcessDetailsSnapshot::GpuReading::Card;
+    const auto first = gpuReader.read(ProcessDetailsKind::gpu);
+    EXPECT_EQ(first.gpuInterval, 1.0);
+    EXPECT_EQ(*first.gpu,
+              (std::vector<ProcessDetailsSnapshot::GpuReading>{
+                  {10,
+                   "p10",
+                   80,
+                   3 << 20,
+                   {Card{"card0", "", {{"gfx", 30}, {"render", 50}}, 1 << 20},
+                    Card{"card2", "", {{"sm", 80}}, 2 << 20}}},
+                  {11, "p11", 0, 4ll << 30, {Card{"card0", "", {{"render", 0}}, 4ll << 30}}},
+                  {13, "p13", 0, 8 << 20, {Card{"card0", "", {}, 8 << 20}}},
+                  {12, "p12", 0, {}, {Card{"card0", "", {}, {}}}}}));
+
+    clock->now += 0.2;
+    EXPECT_EQ(gpuReader.read(ProcessDetailsKind::gpu), first);
+    clock->now += 20;
+    EXPECT_EQ(gpuReader.read(ProcessDetailsKind::gpu).gpuInterval, 1.0);
+    clock->now += 3;
+    EXPECT_EQ(gpuReader.read(ProcessDetailsKind::gpu).gpuInterval, 3.0);
+    EXPECT_EQ(gpu->calls, 5u);
+    EXPECT_FALSE(reader.read(ProcessDetailsKind::memory).gpu);
+}
+
 // The monitor's log of two samples, ending with the lines of the second.
 std::vector<Reading> parseSecondSample(const std::string& lines,
                                        const std::unordered_set<int32_t>& excluded = {}) {

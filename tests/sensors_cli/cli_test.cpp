@@ -75,7 +75,7 @@ TEST(SensorsCli, MistakesNameWhatWasWrongAndTheNearestValidWord) {
         {"temperatures", "unknown request \"temperatures\""},
         {"snapshot --rwa", "unknown option \"--rwa\" (did you mean --raw?)"},
         {"snapshot extra", "snapshot takes no argument, not \"extra\""},
-        {"processes", "processes needs a kind: memory, storage or energy"},
+        {"processes", "processes needs a kind: memory, storage, energy or gpu"},
         {"processes Memory",
          "unknown kind \"Memory\" (did you mean memory?); processes takes memory, storage or "
          "energy"},

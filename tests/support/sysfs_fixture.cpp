@@ -9,6 +9,8 @@
 #include <cstring>
 #include <thread>
 #include <unistd.h>
+#include <utility>
+#include <vector>
 
 namespace brivane::testing {
 
@@ -119,6 +121,50 @@ void addDesktop(const TempDir& sys, bool probedInReverse) {
     };
     nvme(0, "0000:01:00.0", 38850);
     nvme(1, "0000:04:00.0", 41850);
+}
+
+void addThreeGraphicsCards(const TempDir& sys) {
+    addGraphicsCard(sys, 0, "0000:00:02.0", "i915", "power/runtime_status=active",
+                    "gt/gt0/rc6_residency_ms=1000");
+    addGraphicsCard(sys, 1, "0000:03:00.0", "amdgpu",
+                    "gpu_busy_percent=97;power/runtime_status=suspended;"
+                    "hwmon/hwmon3/temp1_input=60000");
+    addGraphicsCard(sys, 2, "0000:01:00.0", "nvidia", "power/runtime_status=active");
+    sys.symlink("class/drm/renderD128", "../../devices/pci0000:00/0000:00:02.0/drm/renderD128");
+}
+
+void addGpuClientProcesses(const TempDir& proc) {
+    const auto process = [&](int pid, const std::string& name,
+                             std::vector<std::pair<std::string, std::string>> descriptors) {
+        const std::string root = std::to_string(pid);
+        proc.write(root + "/comm", name + "\n");
+        int fd = 3;
+        for (const auto& [target, fdinfo] : descriptors) {
+            proc.symlink(root + "/fd/" + std::to_string(fd), target);
+            if (!fdinfo.empty())
+                proc.write(root + "/fdinfo/" + std::to_string(fd),
+                           "pos:\t0\nflags:\t02\n" + fdinfo);
+            ++fd;
+        }
+    };
+    const std::string intel = "drm-driver:\ti915\ndrm-pdev:\t0000:00:02.0\n";
+    const std::string amd = "drm-driver:\tamdgpu\ndrm-pdev:\t0000:03:00.0\n";
+    const std::string compositor = intel + "drm-client-id:\t1\n"
+                                           "drm-engine-render:\t1000000000 ns\n"
+                                           "drm-engine-video:\t2000 ns\n"
+                                           "drm-engine-capacity-video:\t2\n"
+                                           "drm-total-system0:\t8 MiB\n"
+                                           "drm-resident-system0:\t3 MiB\n";
+    process(100, "compositor",
+            {{"/dev/dri/card0", compositor}, {"/dev/dri/card0", compositor}, {"pipe:[4711]", ""}});
+    process(
+        200, "game",
+        {{"/dev/dri/renderD128", intel + "drm-client-id:\t2\ndrm-engine-render:\t500000000 ns\n"},
+         {"/dev/dri/renderD129", amd + "drm-client-id:\t5\ndrm-engine-gfx:\t700000000 ns\n"
+                                       "drm-memory-vram:\t1024 KiB\n"}});
+    process(250, "broken", {{"/dev/dri/card0", intel + "drm-engine-render:\tmany ns\n"}});
+    process(260, "gone", {{"/dev/dri/card0", ""}});
+    process(270, "child", {{"/dev/dri/card0", compositor}});
 }
 
 } // namespace brivane::testing

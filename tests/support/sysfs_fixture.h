@@ -55,4 +55,13 @@ void addDesktop(const TempDir& sys, bool probedInReverse = false);
 // "slow <text>" takes 30 ms to give <text>, and one reading "hang <text>" 5 s (a hung driver).
 ssize_t scriptedPread(int fd, void* buffer, std::size_t size, off_t offset);
 
+// Three cards: an Intel iGPU (card0, 0000:00:02.0), an AMD dGPU asleep (card1, 0000:03:00.0,
+// whose busy file would read 97), an NVIDIA card (card2, 0000:01:00.0, the library stand-in's).
+void addThreeGraphicsCards(const TempDir& sys);
+// Their clients under a /proc root: pid 100 with an i915 client dup'ed (one client id, two
+// descriptors) and a pipe, pid 200 on both the Intel and the AMD card, pid 250's fdinfo
+// malformed, pid 260 gone between its descriptors' listing and its fdinfo, pid 270 holding
+// pid 100's client (inherited). Each pid's "comm" names it.
+void addGpuClientProcesses(const TempDir& proc);
+
 } // namespace brivane::testing

@@ -131,9 +131,63 @@ std::string storageWindow(const std::optional<double>& seconds) {
                    : "since the previous request";
 }
 
+// "card1 (0000:03:00.0)", or what of it is known.
+std::string cardName(const ProcessDetailsSnapshot::GpuReading::Card& card) {
+    if (card.card.empty())
+        return card.pciAddress.empty() ? "?" : card.pciAddress;
+    return card.pciAddress.empty() ? card.card : card.card + " (" + card.pciAddress + ")";
+}
+
+// One row per process and card, the process named on its first: each card's busiest engine
+// class, every class's share and the memory the process holds there.
+ViewSection gpuTable(const ProcessDetailsSnapshot& details, const ViewOptions& view) {
+    const std::string window = storageWindow(details.gpuInterval);
+    ViewSection table{"gpu",
+                      "Graphics card use " + window + ", busiest first (your own processes)",
+                      {{"pid", "pid", Align::right},
+                       {"process", "process"},
+                       {"card", "card"},
+                       {"busyPercent", "busy %", Align::right},
+                       {"engines", "engines (%)"},
+                       {"memoryBytes", "memory", Align::right}},
+                      {},
+                      "none of your processes uses a graphics card whose driver tells"};
+    static const std::vector<ProcessDetailsSnapshot::GpuReading> none;
+    const auto& ranked = details.gpu ? *details.gpu : none;
+    for (std::size_t i = 0; i < shownRows(ranked.size(), view, table); ++i) {
+        const auto& process = ranked[i];
+        for (std::size_t c = 0; c < process.cards.size(); ++c) {
+            const auto& card = process.cards[c];
+            double busiest = 0;
+            std::string engines;
+            std::vector<std::string> listed;
+            for (const auto& [engine, percent] : card.enginePercent) {
+                busiest = std::max(busiest, percent);
+                engines += (engines.empty() ? "" : ", ") + engine + " " + formatNumber(percent, 1);
+                listed.push_back(engine + " " + formatNumber(percent, 1));
+            }
+            table.rows.push_back(
+                {{c == 0 ? integer(process.pid) : ViewCell{"", process.pid},
+                  c == 0 ? text(process.name) : ViewCell{"", process.name},
+                  text(cardName(card)),
+                  card.enginePercent.empty() ? ViewCell{} : number(busiest, 1),
+                  {engines, std::move(listed)},
+                  card.memoryBytes ? bytes(static_cast<double>(*card.memoryBytes)) : ViewCell{}}});
+        }
+    }
+    return table;
+}
+
 DocumentView processesView(const ProcessDetailsSnapshot& details, const std::string& kind,
                            const ViewOptions& view) {
     DocumentView out{"Processes by " + kind, details.helperUID, details.helperEffectiveUID};
+    if (kind == "gpu") {
+        out.sections.push_back(gpuTable(details, view));
+        if (details.gpuInterval)
+            out.fields.push_back(
+                {"intervalSeconds", "interval", {{}, *details.gpuInterval}, false});
+        return out;
+    }
     if (kind == "storage") {
         const auto window = storageWindow(details.storageInterval);
         ViewSection table{"storage",

@@ -17,7 +17,8 @@ const char* const usageText =
     "  snapshot             temperatures, fans, power, graphics, accessories\n"
     "  cpu                  busiest processes, CPU performance- and idle-state\n"
     "                       residencies, thermal throttling\n"
-    "  processes <kind>     processes ranked by memory, storage or energy\n"
+    "  processes <kind>     processes ranked by memory, storage, energy or gpu (your\n"
+    "                       own processes' use of the graphics cards)\n"
     "  storage [list]       this machine's disks: agent name, kernel name, model\n"
     "  storage <disk>       SMART health of a disk: disk0, or its kernel name (nvme0n1,\n"
     "                       /dev/sda)\n"
@@ -116,7 +117,7 @@ constexpr std::string_view optionNames[] = {"--team",
                                             "--plot",
                                             "--test",
                                             "--defaults"};
-constexpr std::string_view processKinds[] = {"memory", "storage", "energy"};
+constexpr std::string_view processKinds[] = {"memory", "storage", "energy", "gpu"};
 constexpr std::string_view commands[] = {"checkForUpdates", "installUpdate"};
 
 // `what "word"`, then the nearest valid word if one is close.

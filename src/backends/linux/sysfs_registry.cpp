@@ -133,9 +133,15 @@ SensorPoller::Setup restingLetsGo(SensorPoller::Setup setup,
 
 SysfsRegistry::SysfsRegistry(const std::string& sysRoot, SensorPoller::Setup setup,
                              std::string nvmlLibrary)
-    : nvml_(std::make_shared<NvmlSession>(
-          std::move(nvmlLibrary),
-          setup.clock ? setup.clock : std::make_shared<posix::MonotonicUptimeClock>())),
+    : SysfsRegistry(
+          sysRoot, setup,
+          std::make_shared<NvmlSession>(
+              std::move(nvmlLibrary),
+              setup.clock ? setup.clock : std::make_shared<posix::MonotonicUptimeClock>())) {}
+
+SysfsRegistry::SysfsRegistry(const std::string& sysRoot, SensorPoller::Setup setup,
+                             std::shared_ptr<NvmlSession> nvml)
+    : nvml_(std::move(nvml)),
       poller_(
           sysRoot,
           [nvml = nvml_, activity = setup.cards](const std::shared_ptr<ChannelSet>& channels) {

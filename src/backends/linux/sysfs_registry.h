@@ -23,6 +23,9 @@ class SysfsRegistry final : public Registry {
 public:
     explicit SysfsRegistry(const std::string& sysRoot = "/sys", SensorPoller::Setup setup = {},
                            std::string nvmlLibrary = "libnvidia-ml.so.1");
+    // With a session of the NVIDIA library shared with the cards' clients (drm_clients.h).
+    SysfsRegistry(const std::string& sysRoot, SensorPoller::Setup setup,
+                  std::shared_ptr<NvmlSession> nvml);
 
     std::unique_ptr<RegistryEntry> firstEntry(std::string_view className) override;
     std::unique_ptr<RegistryIterator> matchingEntries(std::string_view className) override;

@@ -4,6 +4,7 @@
 #include "backends/posix/system/xdg_workspace.h"
 #include "backends/sim/canned_outputs.h"
 #include "backends/sim/scripted_tool_runner.h"
+#include "backends/sim/sim_gpu_clients.h"
 #include "backends/sim/sim_ioreport_machine.h"
 #include "backends/sim/sim_registry.h"
 #include "backends/sim/sim_service_manager.h"
@@ -95,6 +96,11 @@ std::shared_ptr<ToolRunner> makeDefaultToolRunner() {
 
 std::shared_ptr<Workspace> makeDefaultWorkspace() {
     return std::make_shared<SimulatedWorkspace>();
+}
+
+std::shared_ptr<const GpuClientTable> makeDefaultGpuClientTable() {
+    return std::make_shared<sim::SimGpuClients>(makeDefaultProcessTable(),
+                                                makeDefaultUptimeClock());
 }
 
 } // namespace brivane::platform

@@ -1,5 +1,9 @@
 #include "backends/linux/gpu/nvml_library.h"
 
+#include <algorithm>
+#include <map>
+#include <span>
+
 namespace brivane::platform::linux_backend {
 
 namespace {
@@ -16,7 +20,23 @@ struct Memory {
     unsigned long long free;
     unsigned long long used;
 };
+struct ProcessInfo {
+    unsigned int pid;
+    unsigned long long usedGpuMemory;
+    unsigned int gpuInstanceId;
+    unsigned int computeInstanceId;
+};
+struct ProcessSample {
+    unsigned int pid;
+    unsigned long long timeStamp; // µs
+    unsigned int smUtil;
+    unsigned int memUtil;
+    unsigned int encUtil;
+    unsigned int decUtil;
+};
+using ProcessList = Return (*)(Device, unsigned int*, ProcessInfo*);
 constexpr Return success = 0;
+constexpr unsigned long long valueNotAvailable = ~0ull;
 constexpr int gpuTemperatureSensor = 0;
 
 } // namespace
@@ -30,7 +50,58 @@ struct NvmlLibrary::Functions {
     Return (*memoryInfo)(Device, Memory*) = nullptr;
     Return (*powerUsage)(Device, unsigned int*) = nullptr; // milliwatts
     Return (*temperature)(Device, int, unsigned int*) = nullptr;
+    ProcessList computeProcesses = nullptr, graphicsProcesses = nullptr;
+    Return (*processUtilization)(Device, ProcessSample*, unsigned int*,
+                                 unsigned long long) = nullptr;
 };
+
+namespace {
+
+// The processes of both lists, one entry per pid, with the driver's latest share samples.
+std::vector<NvmlProcess> processesOf(Device device, const NvmlLibrary::Functions& functions) {
+    std::map<std::int32_t, NvmlProcess> found;
+    for (const ProcessList list : {functions.computeProcesses, functions.graphicsProcesses}) {
+        std::vector<ProcessInfo> infos(maximumNvmlProcesses);
+        unsigned int count = static_cast<unsigned int>(infos.size());
+        if (!list || list(device, &count, infos.data()) != success)
+            continue;
+        for (const ProcessInfo& info :
+             std::span(infos).first(std::min<std::size_t>(count, infos.size()))) {
+            NvmlProcess& process = found[static_cast<std::int32_t>(info.pid)];
+            process.pid = static_cast<std::int32_t>(info.pid);
+            if (info.usedGpuMemory != valueNotAvailable)
+                process.memoryBytes =
+                    std::max<std::uint64_t>(process.memoryBytes.value_or(0), info.usedGpuMemory);
+        }
+    }
+    std::vector<ProcessSample> samples(maximumNvmlProcesses);
+    unsigned int count = static_cast<unsigned int>(samples.size());
+    if (!found.empty() && functions.processUtilization &&
+        functions.processUtilization(device, samples.data(), &count, 0) == success) {
+        std::map<std::int32_t, unsigned long long> latest;
+        for (const ProcessSample& sample :
+             std::span(samples).first(std::min<std::size_t>(count, samples.size()))) {
+            const auto process = found.find(static_cast<std::int32_t>(sample.pid));
+            auto& seen = latest[static_cast<std::int32_t>(sample.pid)];
+            if (process == found.end() || sample.timeStamp < seen)
+                continue;
+            seen = sample.timeStamp;
+            auto& engines = process->second.enginePercent;
+            engines.clear();
+            for (const auto& [engine, value] :
+                 {std::pair{"sm", sample.smUtil}, {"enc", sample.encUtil}, {"dec", sample.decUtil}})
+                if (value <= 100)
+                    engines[engine] = value;
+        }
+    }
+    std::vector<NvmlProcess> processes;
+    for (auto& [pid, process] : found)
+        if (processes.size() < maximumNvmlProcesses)
+            processes.push_back(std::move(process));
+    return processes;
+}
+
+} // namespace
 
 std::unique_ptr<NvmlLibrary> NvmlLibrary::open(const std::string& name) {
     auto library = posix::SharedLibrary::open(name);
@@ -46,6 +117,11 @@ std::unique_ptr<NvmlLibrary> NvmlLibrary::open(const std::string& name) {
     library->resolve(functions->memoryInfo, "nvmlDeviceGetMemoryInfo");
     library->resolve(functions->powerUsage, "nvmlDeviceGetPowerUsage");
     library->resolve(functions->temperature, "nvmlDeviceGetTemperature");
+    library->resolve(functions->computeProcesses, "nvmlDeviceGetComputeRunningProcesses_v3") ||
+        library->resolve(functions->computeProcesses, "nvmlDeviceGetComputeRunningProcesses_v2");
+    library->resolve(functions->graphicsProcesses, "nvmlDeviceGetGraphicsRunningProcesses_v3") ||
+        library->resolve(functions->graphicsProcesses, "nvmlDeviceGetGraphicsRunningProcesses_v2");
+    library->resolve(functions->processUtilization, "nvmlDeviceGetProcessUtilization");
     return std::unique_ptr<NvmlLibrary>(new NvmlLibrary(std::move(*library), std::move(functions)));
 }
 
@@ -90,6 +166,7 @@ std::optional<NvmlFigures> NvmlLibrary::figures(const std::string& pciAddress) c
         functions_->temperature &&
         functions_->temperature(device, gpuTemperatureSensor, &celsius) == success)
         figures.celsius = celsius;
+    figures.processes = processesOf(device, *functions_);
     return figures;
 }
 

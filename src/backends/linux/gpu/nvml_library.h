@@ -3,11 +3,26 @@
 #include "backends/posix/system/shared_library.h"
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace brivane::platform::linux_backend {
+
+inline constexpr std::size_t maximumNvmlProcesses = 256;
+
+// One process on a GPU as the library tells it.
+struct NvmlProcess {
+    std::int32_t pid = 0;
+    // The driver's latest sample of its share, 0–100: "sm" (the shader cores, 3D and compute),
+    // "enc", "dec"; empty when the driver has no sample of it.
+    std::map<std::string, double> enginePercent;
+    std::optional<std::uint64_t> memoryBytes;
+
+    bool operator==(const NvmlProcess&) const = default;
+};
 
 // What the library tells of one GPU; each figure absent when the library cannot say.
 struct NvmlFigures {
@@ -16,6 +31,8 @@ struct NvmlFigures {
     std::optional<std::int64_t> memoryTotal;  // bytes
     std::optional<double> watts;
     std::optional<double> celsius;
+    // Its processes (graphics and compute), at most maximumNvmlProcesses.
+    std::vector<NvmlProcess> processes;
 };
 
 // The NVIDIA management library, loaded at run time where the driver installed it: no build
@@ -41,8 +58,9 @@ public:
     // does not know the device.
     std::optional<NvmlFigures> figures(const std::string& pciAddress) const;
 
+    struct Functions; // the symbols bound
+
 private:
-    struct Functions;
     NvmlLibrary(posix::SharedLibrary library, std::unique_ptr<Functions> functions);
 
     posix::SharedLibrary library_;

@@ -58,6 +58,7 @@ std::optional<NvmlFigures> NvmlSession::read(const std::string& pciAddress) {
     if (held) {
         card.figures = library_->figures(pciAddress);
         card.readAt = now;
+        publish(pciAddress, card.figures, now);
         return card.figures;
     }
     // Every card awake is read at once, and the library let go until the next request's
@@ -66,10 +67,29 @@ std::optional<NvmlFigures> NvmlSession::read(const std::string& pciAddress) {
         if (other.awake) {
             other.figures = library_->figures(address);
             other.readAt = now;
+            publish(address, other.figures, now);
         }
     }
     library_->shutdown();
     return card.figures;
+}
+
+std::vector<NvmlProcess> NvmlSession::processes(const std::string& pciAddress) const {
+    const double now = clock_->uptime();
+    const std::lock_guard lock(publishedMutex_);
+    const auto card = published_.find(pciAddress);
+    if (card == published_.end() || now - card->second.first > processesFreshFor)
+        return {};
+    return card->second.second;
+}
+
+void NvmlSession::publish(const std::string& pciAddress, const std::optional<NvmlFigures>& figures,
+                          double readAt) {
+    const std::lock_guard lock(publishedMutex_);
+    if (figures)
+        published_[pciAddress] = {readAt, figures->processes};
+    else
+        published_.erase(pciAddress);
 }
 
 void NvmlSession::asleep(const std::string& pciAddress) {
@@ -78,6 +98,7 @@ void NvmlSession::asleep(const std::string& pciAddress) {
     card.awake = false;
     card.figures.reset();
     card.readAt.reset();
+    publish(pciAddress, std::nullopt, 0);
     releaseUnlessAwake();
 }
 

@@ -40,6 +40,11 @@ public:
     // about to ask (or ask often), else those read for the latest request; nothing when there
     // are none that recent, or the library cannot tell.
     std::optional<NvmlFigures> read(const std::string& pciAddress);
+    // The processes on the GPU at `pciAddress` as read with its latest figures, while it is
+    // awake and they are at most `processesFreshFor` old; never a library call of its own, so
+    // a request for them neither wakes a card nor holds the library.
+    std::vector<NvmlProcess> processes(const std::string& pciAddress) const;
+    static constexpr double processesFreshFor = 15; // seconds
     // The GPU at `pciAddress` sleeps: the library is let go when it serves no card awake.
     void asleep(const std::string& pciAddress);
     // Nobody asks any more.
@@ -67,6 +72,13 @@ private:
     bool tried_ = false;
     std::unique_ptr<NvmlLibrary> library_;
     std::map<std::string, Card, std::less<>> cards_;
+
+    // The processes of each card awake, by when they were read; apart from the library's
+    // lock, so that asking for them never waits on a hung call.
+    void publish(const std::string& pciAddress, const std::optional<NvmlFigures>& figures,
+                 double readAt);
+    mutable std::mutex publishedMutex_;
+    std::map<std::string, std::pair<double, std::vector<NvmlProcess>>, std::less<>> published_;
 };
 
 } // namespace brivane::platform::linux_backend

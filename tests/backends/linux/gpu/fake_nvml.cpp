@@ -1,8 +1,9 @@
 // A stand-in for the NVIDIA management library with the symbols the agent calls: one GPU at PCI
 // address 0000:01:00.0, 42 % busy, 1 GiB of its 8 GiB in use, drawing 35.5 W at 51 °C; asked
-// for 0000:02:00.0, it hangs for 5 s. It counts its initialisations and shutdowns, and the
-// calls that reached the GPU while the file BRIVANE_FAKE_NVML_STATUS names (the card's
-// runtime_status) read "suspended": a real GPU would have been woken by them.
+// for 0000:02:00.0, it hangs for 5 s. Its processes: pid 300 computing (512 MiB, 25 % of the
+// shader cores) and pid 200 drawing (64 MiB, no sample yet). It counts its initialisations and
+// shutdowns, and the calls that reached the GPU while the file BRIVANE_FAKE_NVML_STATUS names (the
+// card's runtime_status) read "suspended": a real GPU would have been woken by them.
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -82,6 +83,39 @@ int nvmlDeviceGetTemperature(Device* device, int sensor, unsigned int* celsius) 
     if (device != &gpu || sensor != 0)
         return 2;
     *celsius = 51;
+    return 0;
+}
+struct ProcessInfo {
+    unsigned int pid;
+    unsigned long long usedGpuMemory, instances;
+};
+int list(Device* device, unsigned int* count, ProcessInfo* infos, ProcessInfo only) {
+    if (device != &gpu || *count < 1)
+        return 2;
+    infos[0] = only;
+    *count = 1;
+    return 0;
+}
+int nvmlDeviceGetComputeRunningProcesses_v3(Device* device, unsigned int* count,
+                                            ProcessInfo* infos) {
+    return list(device, count, infos, {300, 512ull << 20, 0});
+}
+int nvmlDeviceGetGraphicsRunningProcesses_v3(Device* device, unsigned int* count,
+                                             ProcessInfo* infos) {
+    return list(device, count, infos, {200, 64ull << 20, 0});
+}
+struct Sample {
+    unsigned int pid;
+    unsigned long long timeStamp;
+    unsigned int sm, memory, enc, dec;
+};
+int nvmlDeviceGetProcessUtilization(Device* device, Sample* samples, unsigned int* count,
+                                    unsigned long long) {
+    if (device != &gpu || *count < 2)
+        return 2;
+    samples[0] = {300, 10, 90, 0, 0, 0};   // an older sample
+    samples[1] = {300, 20, 25, 5, 0, 200}; // a decoder share past 100 % is nothing
+    *count = 2;
     return 0;
 }
 }
