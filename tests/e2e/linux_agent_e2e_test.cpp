@@ -1,8 +1,10 @@
 #include "support/staged_agent.h"
 #include "support/sysfs_fixture.h"
 
+#include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
+#include <iostream>
 #include <nlohmann/json.hpp>
 #include <sys/stat.h>
 #include <thread>
@@ -255,6 +257,66 @@ TEST_F(LinuxAgentEndToEnd, ShowsBothFansOfADualFanAppleSiliconMac) {
               std::string::npos);
     EXPECT_EQ(snapshot["power"], json::parse(R"([{"key":"PSTR","value":12.5},
         {"key":"macsmc_hwmon/Mystery Rail","value":1},{"key":"BatteryVoltage","value":12.6}])"));
+}
+
+// The three-card machine's processes by GPU use, through the agent as its unprivileged user:
+// the fixture's descriptors bound over running processes' own, the NVIDIA card's processes
+// from the library stand-in once a watching client had the card read, shares over the time
+// between two requests. Prints what a user sees.
+TEST_F(LinuxAgentEndToEnd, RanksItsUsersProcessesByGpuUseOnThreeCards) {
+    std::vector<std::unique_ptr<ChildProcess>> processes;
+    std::vector<int> pids;
+    for (const std::string name : {"compositor", "game", "broken", "gone", "child", "trainer"}) {
+        std::filesystem::copy_file("/bin/sleep", staged.path(name));
+        processes.push_back(std::make_unique<ChildProcess>(
+            staged.asAgentUser({staged.path(name), "60"}), staged.environment(), "/dev/null"));
+        pids.push_back(processes.back()->pid());
+    }
+    StagedAgent agent{{.bundle = BRIVANE_E2E_LINUX_BUNDLE,
+                       .executables = {BRIVANE_E2E_CLI},
+                       .environment = {"LD_LIBRARY_PATH=" + staged.path("lib"),
+                                       "BRIVANE_FAKE_NVML_PIDS=" + std::to_string(pids[5]) + " " +
+                                           std::to_string(pids[1])},
+                       .bindSys = true}};
+    std::filesystem::create_directory(staged.path("lib"));
+    std::filesystem::copy_file(BRIVANE_E2E_FAKE_NVML, staged.path("lib/libnvidia-ml.so.1"));
+    addThreeGraphicsCards(agent.sysTree());
+    addGpuClientProcesses(agent.sysTree(), ".proc/", pids);
+    ASSERT_TRUE(agent.startAgent());
+    const auto gpu = [&](const std::vector<std::string>& options) {
+        auto arguments = options;
+        arguments.insert(arguments.begin(), {"processes", "gpu"});
+        const auto answer = agent.cli(arguments);
+        EXPECT_EQ(answer.status, 0) << answer.output;
+        return answer.output;
+    };
+    EXPECT_TRUE(pollUntil(std::chrono::seconds(10), [&] {
+        const auto snapshot = json::parse(agent.cli({"--raw", "snapshot"}).output, nullptr, false);
+        return snapshot.dump().find("\"memoryTotal\"") != std::string::npos;
+    }));
+    gpu({"--raw"});                      // the first look
+    const auto play = [&](int seconds) { // the game's render engine busy `seconds` in all
+        agent.sysTree().write(".proc/" + std::to_string(pids[1]) + "/fdinfo/3",
+                              "drm-driver:\ti915\ndrm-pdev:\t0000:00:02.0\ndrm-client-id:\t2\n"
+                              "drm-engine-render:\t" +
+                                  std::to_string(seconds) + "000000000 ns\n");
+        std::this_thread::sleep_for(std::chrono::seconds(2));
+    };
+    play(2);
+    const auto ranked = json::parse(gpu({"--raw"}), nullptr, false);
+    ASSERT_EQ(ranked["gpu"].size(), 3u) << ranked; // the child's client is the compositor's
+    const double seconds = ranked["gpuInterval"];
+    EXPECT_EQ(ranked["gpu"][0]["pid"], pids[1]);
+    EXPECT_NEAR(ranked["gpu"][0]["busyPercent"].get<double>(), 150 / seconds, 0.1);
+    EXPECT_EQ(ranked["gpu"][0]["cards"].size(), 3u); // the Intel, the sleeping AMD, the NVIDIA
+    EXPECT_EQ(ranked["gpu"][1]["pid"], pids[5]);
+    EXPECT_EQ(ranked["gpu"][1]["cards"][0]["enginePercent"], json::parse(R"({"sm":25,"enc":0})"));
+    EXPECT_EQ(ranked["gpu"][2]["pid"], pids[0]);
+    EXPECT_EQ(ranked["gpu"][2]["memoryBytes"], 3 << 20);
+    play(4);
+    std::cout << "$ brivane-sensors processes gpu\n"
+              << gpu({}) << "$ brivane-sensors snapshot\n"
+              << agent.cli({"snapshot"}).output;
 }
 
 } // namespace

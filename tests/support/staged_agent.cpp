@@ -14,11 +14,13 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Binds $1 over /sys and, when the fixture has one, its .proc-stat over /proc/stat, then runs
-// the rest of the arguments.
+// Binds $1 over /sys and, when the fixture has them, its .proc-stat over /proc/stat and each
+// .proc/<pid>/{fd,fdinfo} over a running process's own, then runs the rest of the arguments.
 constexpr const char* bindScript =
     "mount --bind \"$1\" /sys && { [ ! -e \"$1/.proc-stat\" ] || "
-    "mount --bind \"$1/.proc-stat\" /proc/stat; } && shift && exec \"$@\"";
+    "mount --bind \"$1/.proc-stat\" /proc/stat; } && "
+    "for d in \"$1\"/.proc/*/fd \"$1\"/.proc/*/fdinfo; do [ ! -d \"$d\" ] || "
+    "mount --bind \"$d\" \"/proc/${d#\"$1\"/.proc/}\" || exit 1; done && shift && exec \"$@\"";
 
 std::vector<std::string> withSysFrom(const fs::path& fixture, std::vector<std::string> argv) {
     argv.insert(argv.begin(), {"unshare", "--mount", "--propagation", "private", "sh", "-c",

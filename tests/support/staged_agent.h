@@ -24,7 +24,8 @@ public:
         std::vector<std::string> executables{};
         std::vector<std::string> environment{}; // extra "NAME=value"
         // Agents see sysTree() as /sys (root only), and its file ".proc-stat", when it has one,
-        // as /proc/stat (rewrite it in place); fill it before launching, which opens it up.
+        // as /proc/stat (rewrite it in place), and its .proc/<pid>/fd and fdinfo folders as
+        // those of process <pid>; fill it before launching, which opens it up.
         bool bindSys = false;
     };
 

@@ -133,16 +133,17 @@ void addThreeGraphicsCards(const TempDir& sys) {
     sys.symlink("class/drm/renderD128", "../../devices/pci0000:00/0000:00:02.0/drm/renderD128");
 }
 
-void addGpuClientProcesses(const TempDir& proc) {
-    const auto process = [&](int pid, const std::string& name,
+void addGpuClientProcesses(const TempDir& tree, const std::string& folder,
+                           const std::vector<int>& pids) {
+    const auto process = [&](int pid,
                              std::vector<std::pair<std::string, std::string>> descriptors) {
-        const std::string root = std::to_string(pid);
-        proc.write(root + "/comm", name + "\n");
+        const std::string root = folder + std::to_string(pid);
+        tree.makeDirectory(root + "/fdinfo");
         int fd = 3;
         for (const auto& [target, fdinfo] : descriptors) {
-            proc.symlink(root + "/fd/" + std::to_string(fd), target);
+            tree.symlink(root + "/fd/" + std::to_string(fd), target);
             if (!fdinfo.empty())
-                proc.write(root + "/fdinfo/" + std::to_string(fd),
+                tree.write(root + "/fdinfo/" + std::to_string(fd),
                            "pos:\t0\nflags:\t02\n" + fdinfo);
             ++fd;
         }
@@ -155,16 +156,16 @@ void addGpuClientProcesses(const TempDir& proc) {
                                            "drm-engine-capacity-video:\t2\n"
                                            "drm-total-system0:\t8 MiB\n"
                                            "drm-resident-system0:\t3 MiB\n";
-    process(100, "compositor",
+    process(pids.at(0),
             {{"/dev/dri/card0", compositor}, {"/dev/dri/card0", compositor}, {"pipe:[4711]", ""}});
     process(
-        200, "game",
+        pids.at(1),
         {{"/dev/dri/renderD128", intel + "drm-client-id:\t2\ndrm-engine-render:\t500000000 ns\n"},
          {"/dev/dri/renderD129", amd + "drm-client-id:\t5\ndrm-engine-gfx:\t700000000 ns\n"
                                        "drm-memory-vram:\t1024 KiB\n"}});
-    process(250, "broken", {{"/dev/dri/card0", intel + "drm-engine-render:\tmany ns\n"}});
-    process(260, "gone", {{"/dev/dri/card0", ""}});
-    process(270, "child", {{"/dev/dri/card0", compositor}});
+    process(pids.at(2), {{"/dev/dri/card0", intel + "drm-engine-render:\tmany ns\n"}});
+    process(pids.at(3), {{"/dev/dri/card0", ""}});
+    process(pids.at(4), {{"/dev/dri/card0", compositor}});
 }
 
 } // namespace brivane::testing

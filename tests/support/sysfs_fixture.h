@@ -4,6 +4,7 @@
 
 #include <string>
 #include <sys/types.h>
+#include <vector>
 
 namespace brivane::testing {
 
@@ -58,10 +59,12 @@ ssize_t scriptedPread(int fd, void* buffer, std::size_t size, off_t offset);
 // Three cards: an Intel iGPU (card0, 0000:00:02.0), an AMD dGPU asleep (card1, 0000:03:00.0,
 // whose busy file would read 97), an NVIDIA card (card2, 0000:01:00.0, the library stand-in's).
 void addThreeGraphicsCards(const TempDir& sys);
-// Their clients under a /proc root: pid 100 with an i915 client dup'ed (one client id, two
-// descriptors) and a pipe, pid 200 on both the Intel and the AMD card, pid 250's fdinfo
-// malformed, pid 260 gone between its descriptors' listing and its fdinfo, pid 270 holding
-// pid 100's client (inherited). Each pid's "comm" names it.
-void addGpuClientProcesses(const TempDir& proc);
+// Their clients' fd and fdinfo folders under `folder` (a /proc root), for five pids, in order: a
+// compositor with an i915 client dup'ed (one client id, two descriptors) and a pipe, a game on
+// both the Intel and the AMD card, one whose fdinfo is malformed, one gone between its
+// descriptors' listing and its fdinfo, and a child holding the compositor's client
+// (inherited).
+void addGpuClientProcesses(const TempDir& tree, const std::string& folder,
+                           const std::vector<int>& pids);
 
 } // namespace brivane::testing

@@ -29,7 +29,7 @@ GpuClientUse use(int32_t pid, std::string card, std::string address,
 TEST(DrmClients, EveryCardsClientsOnceWithoutOpeningASleepingCard) {
     TempDir sys, proc;
     testing::addThreeGraphicsCards(sys);
-    testing::addGpuClientProcesses(proc);
+    testing::addGpuClientProcesses(proc, "", {100, 200, 250, 260, 270});
     const auto clock = std::make_shared<ManualUptimeClock>();
     const auto nvml = std::make_shared<NvmlSession>(BRIVANE_TEST_FAKE_NVML, clock);
     ASSERT_TRUE(nvml->read("0000:01:00.0")); // the card's probe, while it is awake

@@ -1,11 +1,13 @@
 // A stand-in for the NVIDIA management library with the symbols the agent calls: one GPU at PCI
 // address 0000:01:00.0, 42 % busy, 1 GiB of its 8 GiB in use, drawing 35.5 W at 51 °C; asked
 // for 0000:02:00.0, it hangs for 5 s. Its processes: pid 300 computing (512 MiB, 25 % of the
-// shader cores) and pid 200 drawing (64 MiB, no sample yet). It counts its initialisations and
+// shader cores) and pid 200 drawing (64 MiB, no sample yet), or the two pids
+// BRIVANE_FAKE_NVML_PIDS names ("<computing> <drawing>"). It counts its initialisations and
 // shutdowns, and the calls that reached the GPU while the file BRIVANE_FAKE_NVML_STATUS names (the
 // card's runtime_status) read "suspended": a real GPU would have been woken by them.
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -85,6 +87,12 @@ int nvmlDeviceGetTemperature(Device* device, int sensor, unsigned int* celsius) 
     *celsius = 51;
     return 0;
 }
+unsigned int processId(int which) {
+    unsigned int pids[2] = {300, 200};
+    if (const char* named = std::getenv("BRIVANE_FAKE_NVML_PIDS"))
+        std::sscanf(named, "%u %u", &pids[0], &pids[1]);
+    return pids[which];
+}
 struct ProcessInfo {
     unsigned int pid;
     unsigned long long usedGpuMemory, instances;
@@ -98,11 +106,11 @@ int list(Device* device, unsigned int* count, ProcessInfo* infos, ProcessInfo on
 }
 int nvmlDeviceGetComputeRunningProcesses_v3(Device* device, unsigned int* count,
                                             ProcessInfo* infos) {
-    return list(device, count, infos, {300, 512ull << 20, 0});
+    return list(device, count, infos, {processId(0), 512ull << 20, 0});
 }
 int nvmlDeviceGetGraphicsRunningProcesses_v3(Device* device, unsigned int* count,
                                              ProcessInfo* infos) {
-    return list(device, count, infos, {200, 64ull << 20, 0});
+    return list(device, count, infos, {processId(1), 64ull << 20, 0});
 }
 struct Sample {
     unsigned int pid;
@@ -113,8 +121,8 @@ int nvmlDeviceGetProcessUtilization(Device* device, Sample* samples, unsigned in
                                     unsigned long long) {
     if (device != &gpu || *count < 2)
         return 2;
-    samples[0] = {300, 10, 90, 0, 0, 0};   // an older sample
-    samples[1] = {300, 20, 25, 5, 0, 200}; // a decoder share past 100 % is nothing
+    samples[0] = {processId(0), 10, 90, 0, 0, 0};   // an older sample
+    samples[1] = {processId(0), 20, 25, 5, 0, 200}; // a decoder share past 100 % is nothing
     *count = 2;
     return 0;
 }
