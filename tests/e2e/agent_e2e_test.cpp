@@ -59,8 +59,9 @@ TEST_F(SimAgentEndToEnd, StartsOnlyInItsBundleAndAnswersOnlyItsUser) {
     ASSERT_TRUE(document->gpus && document->gpus->size() == 1);
     EXPECT_TRUE(document->gpus->front().card && document->gpus->front().pciAddress);
     // The exit status each request gives, then the request.
-    for (const char* line : {"0 cpu", "0 processes memory", "0 processes gpu", "0 storage disk0", "5 storage disk9",
-                             "2 processes Memory", "0 storage /dev/disk0", "3 storage disk0s"}) {
+    for (const char* line :
+         {"0 cpu", "0 processes memory", "0 processes gpu", "0 storage disk0", "5 storage disk9",
+          "2 processes Memory", "0 storage /dev/disk0", "3 storage disk0s"}) {
         std::istringstream words(line);
         int status = -1;
         words >> status;

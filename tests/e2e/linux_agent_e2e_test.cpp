@@ -283,18 +283,13 @@ TEST_F(LinuxAgentEndToEnd, RanksItsUsersProcessesByGpuUseOnThreeCards) {
     addThreeGraphicsCards(agent.sysTree());
     addGpuClientProcesses(agent.sysTree(), ".proc/", pids);
     ASSERT_TRUE(agent.startAgent());
-    const auto gpu = [&](const std::vector<std::string>& options) {
-        auto arguments = options;
-        arguments.insert(arguments.begin(), {"processes", "gpu"});
-        const auto answer = agent.cli(arguments);
-        EXPECT_EQ(answer.status, 0) << answer.output;
-        return answer.output;
+    const auto gpu = [&](std::string option) {
+        return agent.cli({"processes", "gpu", option}).output;
     };
-    EXPECT_TRUE(pollUntil(std::chrono::seconds(10), [&] {
-        const auto snapshot = json::parse(agent.cli({"--raw", "snapshot"}).output, nullptr, false);
-        return snapshot.dump().find("\"memoryTotal\"") != std::string::npos;
+    EXPECT_TRUE(pollUntil(std::chrono::seconds(10), [&] { // the NVIDIA card read
+        return agent.cli({"--raw", "snapshot"}).output.find("memoryTotal") != std::string::npos;
     }));
-    gpu({"--raw"});                      // the first look
+    gpu("--raw");                        // the first look
     const auto play = [&](int seconds) { // the game's render engine busy `seconds` in all
         agent.sysTree().write(".proc/" + std::to_string(pids[1]) + "/fdinfo/3",
                               "drm-driver:\ti915\ndrm-pdev:\t0000:00:02.0\ndrm-client-id:\t2\n"
@@ -303,7 +298,7 @@ TEST_F(LinuxAgentEndToEnd, RanksItsUsersProcessesByGpuUseOnThreeCards) {
         std::this_thread::sleep_for(std::chrono::seconds(2));
     };
     play(2);
-    const auto ranked = json::parse(gpu({"--raw"}), nullptr, false);
+    const auto ranked = json::parse(gpu("--raw"), nullptr, false);
     ASSERT_EQ(ranked["gpu"].size(), 3u) << ranked; // the child's client is the compositor's
     const double seconds = ranked["gpuInterval"];
     EXPECT_EQ(ranked["gpu"][0]["pid"], pids[1]);
@@ -315,7 +310,7 @@ TEST_F(LinuxAgentEndToEnd, RanksItsUsersProcessesByGpuUseOnThreeCards) {
     EXPECT_EQ(ranked["gpu"][2]["memoryBytes"], 3 << 20);
     play(4);
     std::cout << "$ brivane-sensors processes gpu\n"
-              << gpu({}) << "$ brivane-sensors snapshot\n"
+              << gpu("--all") << "$ brivane-sensors snapshot\n"
               << agent.cli({"snapshot"}).output;
 }
 

@@ -11,6 +11,7 @@
 #include "readers/process_status_line.h"
 #include "readers/storage_health_reader.h"
 #include "support/recording_tool_runner.h"
+#include "support/sysfs_fixture.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -829,14 +830,9 @@ struct ScriptedGpuClients final : platform::GpuClientTable {
     mutable std::size_t calls = 0;
 };
 
-platform::GpuClientUse gpuUse(int32_t pid, std::string card, double renderNanoseconds,
+platform::GpuClientUse gpuUse(int32_t pid, std::string card, double render,
                               std::optional<uint64_t> memory = {}) {
-    platform::GpuClientUse use;
-    use.pid = pid;
-    use.card = std::move(card);
-    use.busyNanoseconds["render"] = renderNanoseconds;
-    use.memoryBytes = memory;
-    return use;
+    return testing::gpuClientUse(pid, std::move(card), "", {{"render", render}}, memory);
 }
 
 // Busy shares from the counters' moves over the window (busy time, cycles, or the driver's own
@@ -849,9 +845,7 @@ TEST_F(ProcessDetailsReaderTest, GpuRanksByBusyShareBetweenTwoLooksThenMemory) {
     auto before = gpuUse(10, "card0", 0, 1 << 20), after = gpuUse(10, "card0", 5e8, 1 << 20);
     before.cycles["gfx"] = {100, 1000};
     after.cycles["gfx"] = {400, 2000};
-    auto nvidia = gpuUse(10, "card2", 0, 2 << 20);
-    nvidia.busyNanoseconds.clear();
-    nvidia.busyShare["sm"] = 0.8;
+    const auto nvidia = testing::gpuClientUse(10, "card2", "", {}, 2 << 20, {{"sm", 0.8}});
     const auto gpu = std::make_shared<ScriptedGpuClients>();
     gpu->looks = {{before, gpuUse(11, "card0", 5e9, 4ull << 30), gpuUse(12, "card0", 1e9)},
                   {after, nvidia, gpuUse(11, "card0", 5e9, 4ull << 30), gpuUse(12, "card0", 2e8),

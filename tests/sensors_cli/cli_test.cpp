@@ -77,8 +77,8 @@ TEST(SensorsCli, MistakesNameWhatWasWrongAndTheNearestValidWord) {
         {"snapshot extra", "snapshot takes no argument, not \"extra\""},
         {"processes", "processes needs a kind: memory, storage, energy or gpu"},
         {"processes Memory",
-         "unknown kind \"Memory\" (did you mean memory?); processes takes memory, storage or "
-         "energy"},
+         "unknown kind \"Memory\" (did you mean memory?); processes takes memory, storage, "
+         "energy or gpu"},
         {"storage disk0 disk1", "storage takes one argument, not 2"},
         {"-n 0 cpu", "-n needs a number of rows, at least 1"},
         {"-nx cpu", "-n needs a number of rows, at least 1"},

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <thread>
+#include <tuple>
 #include <unistd.h>
 #include <utility>
 #include <vector>
@@ -166,6 +167,17 @@ void addGpuClientProcesses(const TempDir& tree, const std::string& folder,
     process(pids.at(2), {{"/dev/dri/card0", intel + "drm-engine-render:\tmany ns\n"}});
     process(pids.at(3), {{"/dev/dri/card0", ""}});
     process(pids.at(4), {{"/dev/dri/card0", compositor}});
+}
+
+platform::GpuClientUse gpuClientUse(int32_t pid, std::string card, std::string address,
+                                    std::map<std::string, double> nanoseconds,
+                                    std::optional<uint64_t> memory,
+                                    std::map<std::string, double> shares) {
+    platform::GpuClientUse use;
+    std::tie(use.pid, use.card, use.pciAddress, use.busyNanoseconds, use.memoryBytes,
+             use.busyShare) = std::tuple(pid, std::move(card), std::move(address),
+                                         std::move(nanoseconds), memory, std::move(shares));
+    return use;
 }
 
 } // namespace brivane::testing

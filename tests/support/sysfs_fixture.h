@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/gpu_clients.h"
 #include "support/temp_dir.h"
 
 #include <string>
@@ -66,5 +67,10 @@ void addThreeGraphicsCards(const TempDir& sys);
 // (inherited).
 void addGpuClientProcesses(const TempDir& tree, const std::string& folder,
                            const std::vector<int>& pids);
+// A process's use of a card, as a table of the cards' clients gives it.
+platform::GpuClientUse gpuClientUse(int32_t pid, std::string card, std::string address,
+                                    std::map<std::string, double> nanoseconds,
+                                    std::optional<uint64_t> memory,
+                                    std::map<std::string, double> shares = {});
 
 } // namespace brivane::testing

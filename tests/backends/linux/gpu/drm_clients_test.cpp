@@ -9,19 +9,6 @@ namespace {
 
 using testing::TempDir;
 
-GpuClientUse use(int32_t pid, std::string card, std::string address,
-                 std::map<std::string, double> nanoseconds, std::optional<uint64_t> memory,
-                 std::map<std::string, double> shares = {}) {
-    GpuClientUse out;
-    out.pid = pid;
-    out.card = std::move(card);
-    out.pciAddress = std::move(address);
-    out.busyNanoseconds = std::move(nanoseconds);
-    out.busyShare = std::move(shares);
-    out.memoryBytes = memory;
-    return out;
-}
-
 // Three cards and their clients: each client id once (dup'ed and inherited descriptors), a
 // process on two cards, the malformed and the vanished passed over, the sleeping card's
 // clients read from their own fdinfo while nothing of the card is opened, NVIDIA's processes
@@ -46,13 +33,16 @@ TEST(DrmClients, EveryCardsClientsOnceWithoutOpeningASleepingCard) {
     ::close(watch);
 
     const std::string intel = "0000:00:02.0", amd = "0000:03:00.0", nvidia = "0000:01:00.0";
-    EXPECT_EQ(looked, (std::vector<GpuClientUse>{
-                          use(100, "card0", intel, {{"render", 1e9}, {"video", 1000}}, 3u << 20),
-                          use(200, "card0", intel, {{"render", 5e8}}, std::nullopt),
-                          use(200, "card1", amd, {{"gfx", 7e8}}, 1u << 20),
-                          use(200, "card2", nvidia, {}, 64u << 20),
-                          use(300, "card2", nvidia, {}, 512u << 20, {{"sm", 0.25}, {"enc", 0}}),
-                      }));
+    EXPECT_EQ(
+        looked,
+        (std::vector<GpuClientUse>{
+            testing::gpuClientUse(100, "card0", intel, {{"render", 1e9}, {"video", 1000}},
+                                  3u << 20),
+            testing::gpuClientUse(200, "card0", intel, {{"render", 5e8}}, std::nullopt),
+            testing::gpuClientUse(200, "card1", amd, {{"gfx", 7e8}}, 1u << 20),
+            testing::gpuClientUse(200, "card2", nvidia, {}, 64u << 20),
+            testing::gpuClientUse(300, "card2", nvidia, {}, 512u << 20, {{"sm", 0.25}, {"enc", 0}}),
+        }));
 
     // Another user's processes are not looked at.
     EXPECT_TRUE(DrmClients(proc.path(), sys.path(), ::geteuid() + 1, nullptr).look().empty());

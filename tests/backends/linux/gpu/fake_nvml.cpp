@@ -97,30 +97,22 @@ struct ProcessInfo {
     unsigned int pid;
     unsigned long long usedGpuMemory, instances;
 };
-int list(Device* device, unsigned int* count, ProcessInfo* infos, ProcessInfo only) {
-    if (device != &gpu || *count < 1)
-        return 2;
-    infos[0] = only;
+int nvmlDeviceGetComputeRunningProcesses_v3(Device* device, unsigned* count, ProcessInfo* infos) {
+    infos[0] = {processId(0), 512ull << 20, 0};
     *count = 1;
-    return 0;
+    return device == &gpu ? 0 : 2;
 }
-int nvmlDeviceGetComputeRunningProcesses_v3(Device* device, unsigned int* count,
-                                            ProcessInfo* infos) {
-    return list(device, count, infos, {processId(0), 512ull << 20, 0});
-}
-int nvmlDeviceGetGraphicsRunningProcesses_v3(Device* device, unsigned int* count,
-                                             ProcessInfo* infos) {
-    return list(device, count, infos, {processId(1), 64ull << 20, 0});
+int nvmlDeviceGetGraphicsRunningProcesses_v3(Device* device, unsigned* count, ProcessInfo* infos) {
+    infos[0] = {processId(1), 64ull << 20, 0};
+    *count = 1;
+    return device == &gpu ? 0 : 2;
 }
 struct Sample {
     unsigned int pid;
     unsigned long long timeStamp;
     unsigned int sm, memory, enc, dec;
 };
-int nvmlDeviceGetProcessUtilization(Device* device, Sample* samples, unsigned int* count,
-                                    unsigned long long) {
-    if (device != &gpu || *count < 2)
-        return 2;
+int nvmlDeviceGetProcessUtilization(Device*, Sample* samples, unsigned* count, unsigned long long) {
     samples[0] = {processId(0), 10, 90, 0, 0, 0};   // an older sample
     samples[1] = {processId(0), 20, 25, 5, 0, 200}; // a decoder share past 100 % is nothing
     *count = 2;
