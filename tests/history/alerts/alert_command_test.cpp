@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <pthread.h>
 #include <string>
+#include <thread>
 #include <unistd.h>
 
 namespace brivane::cli {
@@ -26,13 +27,22 @@ TEST(AlertCommand, EndsACommandAndWhatItStartedAtItsTimeLimit) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
     ASSERT_EQ(reports.size(), 1u);
     EXPECT_NE(reports[0].find("ended with status"), std::string::npos) << reports[0];
-    // The background sleep went with the shell: gone, or a zombie awaiting its new parent.
+    // The background sleep went with the shell: gone, or a zombie awaiting its new parent. A
+    // killed process may still be on its way out for a moment after the kill.
     std::string pid;
     std::ifstream(folder / "pid") >> pid;
     ASSERT_FALSE(pid.empty());
     std::string stat;
-    std::getline(std::ifstream("/proc/" + pid + "/stat"), stat);
-    EXPECT_TRUE(stat.empty() || stat.find(") Z ") != std::string::npos) << stat;
+    const auto gone = [&] {
+        stat.clear();
+        std::getline(std::ifstream("/proc/" + pid + "/stat"), stat);
+        return stat.empty() || stat.find(") Z ") != std::string::npos;
+    };
+    const auto patience = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (!gone() && std::chrono::steady_clock::now() < patience) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_TRUE(gone()) << stat;
 }
 
 TEST(AlertCommand, UnderTheServiceManagerRunsAsATransientUnitBoundedInTime) {
