@@ -61,8 +61,10 @@ namespace {
 std::vector<NvmlProcess> processesOf(Device device, const NvmlLibrary::Functions& functions) {
     std::map<std::int32_t, NvmlProcess> found;
     for (const ProcessList list : {functions.computeProcesses, functions.graphicsProcesses}) {
-        std::vector<ProcessInfo> infos(maximumNvmlProcesses);
-        unsigned int count = static_cast<unsigned int>(infos.size());
+        // The driver is offered half the records the buffer holds: a driver whose record has
+        // grown (up to twice ours) then cannot write past the buffer.
+        std::vector<ProcessInfo> infos(2 * maximumNvmlProcesses);
+        unsigned int count = static_cast<unsigned int>(maximumNvmlProcesses);
         if (!list || list(device, &count, infos.data()) != success)
             continue;
         for (const ProcessInfo& info :
