@@ -103,7 +103,7 @@ TEST(HistoryOutput, DocumentsHoldEverySeriesWithTheirTextEscaped) {
     odd.marks.limits[3] = 95;
     HistoryReport report{day0, day0 + 2 * msPerMinute, day0 + 2 * msPerMinute, {}};
     report.series.push_back({&odd,
-                             {{day0, 60000, 1, 40, 40, 40}, {day0 + 60000, 60000, 1, 41, 41, 41}},
+                             {{day0, 60000, 1, 40, 40, 40}, {day0 + 60000, 60000, 6, 39, 41, 43}},
                              {},
                              {},
                              {},
@@ -120,24 +120,24 @@ TEST(HistoryOutput, DocumentsHoldEverySeriesWithTheirTextEscaped) {
         "python3 -c \"import sys, xml.dom.minidom as m; d = m.parse(sys.argv[1]); "
         "print([g.getAttribute('data-name') for g in d.getElementsByTagName('g') if "
         "g.hasAttribute('data-name')], "
-        "len(d.getElementsByTagName('polyline')))\" " +
+        "len(d.getElementsByTagName('polyline')), len(d.getElementsByTagName('polygon')))\" " +
         folder / "plot.svg" + " > " + folder / "parsed";
     ASSERT_EQ(std::system(command.c_str()), 0);
     std::ifstream parsed(folder / "parsed");
     std::string line;
     std::getline(parsed, line);
-    EXPECT_EQ(line, "['board/<&\"hot\", \\'x\\''] 1");
+    EXPECT_EQ(line, "['board/<&\"hot\", \\'x\\''] 1 1"); // a minute's band around the line
 
     const auto json = nlohmann::json::parse(historyJson(report));
     EXPECT_EQ(json["time"], "2026-03-01T00:02:00Z");
     EXPECT_EQ(json["sensors"][0]["name"], odd.name);
     EXPECT_EQ(json["sensors"][0]["limits"]["crit"], 95);
-    EXPECT_EQ(json["sensors"][0]["maximum"], 41);
+    EXPECT_EQ(json["sensors"][0]["maximum"], 43);
     EXPECT_TRUE(json["sensors"][1]["last"].is_null());
     EXPECT_EQ(historyCsv(report),
               "time,sensor,kind,unit,minimum,average,maximum\r\n"
               "2026-03-01T00:00:00Z,\"board/<&\"\"hot\"\", 'x'\",temperature,celsius,40,40,40\r\n"
-              "2026-03-01T00:01:00Z,\"board/<&\"\"hot\"\", 'x'\",temperature,celsius,41,41,41\r\n");
+              "2026-03-01T00:01:00Z,\"board/<&\"\"hot\"\", 'x'\",temperature,celsius,39,41,43\r\n");
 }
 
 } // namespace

@@ -177,21 +177,46 @@ std::string historySvg(const HistoryReport& report) {
         for (const auto* row : panel) {
             const char* stroke = palette[colour++ % std::size(palette)];
             svg += "<g class=\"series\" data-name=\"" + xmlEscaped(row->series->name) + "\">\n";
+            // The average as a line; where minutes or hours sum samples up, their minimum and
+            // maximum as a pale band around it.
             std::string line;
+            std::vector<std::string> upper, lower;
+            bool spread = false;
             const auto flush = [&] {
+                if (spread) {
+                    std::string band;
+                    for (const auto& at : upper) {
+                        band += at + " ";
+                    }
+                    for (auto at = lower.rbegin(); at != lower.rend(); ++at) {
+                        band += *at + " ";
+                    }
+                    band.pop_back();
+                    svg += "<polygon class=\"band\" fill=\"" + std::string(stroke) +
+                           "\" fill-opacity=\"0.2\" stroke=\"none\" points=\"" + band + "\"/>\n";
+                }
                 if (!line.empty()) {
                     svg += "<polyline fill=\"none\" stroke=\"" + std::string(stroke) +
                            "\" stroke-width=\"1.5\" points=\"" + line + "\"/>\n";
-                    line.clear();
                 }
+                line.clear();
+                upper.clear();
+                lower.clear();
+                spread = false;
+            };
+            const auto at = [&](const HistoryPoint& point, float value) {
+                return number(xOf(point.time + point.span / 2)) + "," +
+                       number(yOf(shownValue(value, row->series->unit)));
             };
             for (std::size_t i = 0; i < row->points.size(); ++i) {
                 const auto& point = row->points[i];
                 if (i > 0 && gapBetween(row->points[i - 1], point)) {
                     flush();
                 }
-                line += (line.empty() ? "" : " ") + number(xOf(point.time + point.span / 2)) + "," +
-                        number(yOf(shownValue(point.average, row->series->unit)));
+                line += (line.empty() ? "" : " ") + at(point, point.average);
+                upper.push_back(at(point, point.maximum));
+                lower.push_back(at(point, point.minimum));
+                spread = spread || point.minimum != point.maximum;
             }
             flush();
             svg += "<rect x=\"" + std::to_string(left) + "\" y=\"" + number(legendY - 10) +
