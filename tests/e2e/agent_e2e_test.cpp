@@ -13,6 +13,7 @@
 #include <iterator>
 #include <pwd.h>
 #include <sstream>
+#include <thread>
 #include <unistd.h>
 
 namespace brivane::testing {
@@ -24,7 +25,7 @@ using namespace std::chrono_literals;
 class SimAgentEndToEnd : public ::testing::Test {
 protected:
     StagedAgent staged{{.bundle = BRIVANE_E2E_BUNDLE,
-                        .executables = {BRIVANE_E2E_CLI, BRIVANE_E2E_EXPORTER,
+                        .executables = {BRIVANE_E2E_CLI, BRIVANE_E2E_EXPORTER, BRIVANE_E2E_RECORDER,
                                         BRIVANE_E2E_BARE_AGENT, BRIVANE_E2E_PRELOAD}}};
 };
 
@@ -171,6 +172,26 @@ TEST_F(SimAgentEndToEnd, AnAgentMadeToLoadForeignCodeIsReportedByItsClients) {
     EXPECT_NE(seen.output.find(std::string("\nbrivane_agent_loader_altered{user=\"") +
                                ::getpwuid(staged.uid())->pw_name + "\"} 1\n"),
               std::string::npos);
+}
+
+// The recorder runs for days: `record` checks the agent before it hands over, so that the
+// recorder finds the verdict kept and never maps the cryptography library (4 MiB resident).
+TEST_F(SimAgentEndToEnd, TheRecorderFindsTheAgentsVerdictKeptAndMapsNoCryptography) {
+    ASSERT_NE(staged.startAgent(), nullptr);
+    auto& recorder = staged.launch({staged.path("brivane-sensors"), "--endpoint", staged.endpoint(),
+                                    "record", "--interval", "1"});
+    const auto maps = [&] {
+        std::ifstream file("/proc/" + std::to_string(recorder.pid()) + "/maps");
+        return std::string(std::istreambuf_iterator<char>(file), {});
+    };
+    const fs::path history = staged.path("home/.local/state/brivane-sensors");
+    ASSERT_TRUE(pollUntil(10s, [&] {
+        return maps().find("libsqlite3") != std::string::npos && fs::exists(history) &&
+               !fs::is_empty(history);
+    }));
+    std::this_thread::sleep_for(2500ms); // a few samples asked and stored
+    ASSERT_TRUE(recorder.running());
+    EXPECT_EQ(maps().find("libcrypto"), std::string::npos);
 }
 
 TEST_F(SimAgentEndToEnd, MetricsReachTheirConsumers) {

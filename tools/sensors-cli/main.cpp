@@ -23,6 +23,9 @@ namespace {
 
 using namespace brivane::cli;
 
+// How long `record` waits for the agent before it hands over (it may be starting).
+constexpr int agentCheckAheadMs = 2000;
+
 // Rankings show this many rows on a terminal unless -n or --all says otherwise.
 constexpr std::size_t terminalRows = 20;
 
@@ -225,6 +228,12 @@ int main(int argc, char** argv) {
     case CliOptions::Action::exportMetrics:
         return handOverToExporter(argv);
     case CliOptions::Action::record:
+        // The recorder runs for days. Checked here, in a process about to be replaced, the
+        // agent's verdict is kept for it, so that it never maps the cryptography library.
+        // Best effort: the recorder tells of an agent it cannot reach itself.
+        AgentConnection(*parsed.options)
+            .ask(brivane::ipc::Selector::snapshot, std::nullopt, agentCheckAheadMs);
+        return handOverToRecorder(argv);
     case CliOptions::Action::alerts:
     case CliOptions::Action::history:
         return handOverToRecorder(argv);
