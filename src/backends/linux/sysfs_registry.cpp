@@ -131,7 +131,7 @@ SensorPoller::Setup restingLetsGo(SensorPoller::Setup setup,
 
 } // namespace
 
-SysfsRegistry::SysfsRegistry(const std::string& sysRoot, SensorPoller::Setup setup,
+SysfsRegistry::SysfsRegistry(const std::string& sysRoot, const SensorPoller::Setup& setup,
                              std::string nvmlLibrary)
     : SysfsRegistry(
           sysRoot, setup,

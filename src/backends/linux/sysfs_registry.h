@@ -21,7 +21,8 @@ namespace brivane::platform::linux_backend {
 // batteries and cards are looked for again as they come and go.
 class SysfsRegistry final : public Registry {
 public:
-    explicit SysfsRegistry(const std::string& sysRoot = "/sys", SensorPoller::Setup setup = {},
+    explicit SysfsRegistry(const std::string& sysRoot = "/sys",
+                           const SensorPoller::Setup& setup = {},
                            std::string nvmlLibrary = "libnvidia-ml.so.1");
     // With a session of the NVIDIA library shared with the cards' clients (drm_clients.h).
     SysfsRegistry(const std::string& sysRoot, SensorPoller::Setup setup,

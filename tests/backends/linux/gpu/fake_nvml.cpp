@@ -89,8 +89,11 @@ int nvmlDeviceGetTemperature(Device* device, int sensor, unsigned int* celsius) 
 }
 unsigned int processId(int which) {
     unsigned int pids[2] = {300, 200};
-    if (const char* named = std::getenv("BRIVANE_FAKE_NVML_PIDS"))
-        std::sscanf(named, "%u %u", &pids[0], &pids[1]);
+    if (const char* named = std::getenv("BRIVANE_FAKE_NVML_PIDS")) {
+        char* second = nullptr;
+        pids[0] = static_cast<unsigned int>(std::strtoul(named, &second, 10));
+        pids[1] = static_cast<unsigned int>(std::strtoul(second, nullptr, 10));
+    }
     return pids[which];
 }
 struct ProcessInfo {

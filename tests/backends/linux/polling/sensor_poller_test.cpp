@@ -78,7 +78,9 @@ std::tuple<std::vector<double>, int, int> paceFor(const std::vector<Client>& cli
     setup.resting = [&rests] { ++rests; };
     HwmonHardwareMonitor monitor(sys.path(), setup);
     std::vector<double> next(clients.size()), reads;
-    for (double now = 0; now < 110; now = std::round(clock->uptime() * 10 + 1) / 10) {
+    // In tenths of a second: one step past wherever the last turn left the clock.
+    for (long tenth = 0; tenth < 1100; tenth = std::lround(clock->uptime() * 10) + 1) {
+        const double now = static_cast<double>(tenth) / 10;
         clock->set(now);
         for (std::size_t i = 0; i < clients.size(); ++i) {
             if (now + 1e-6 >= clients[i].from + next[i] && now <= clients[i].until) {
